@@ -151,9 +151,11 @@ std::string ArquivoLNG::Traduz(std::string_view texto) {
 
 namespace {
 
+// Never destroyed: a thread that logs while the process exits must still find
+// the file object alive.
 ArquivoLNG& ArquivoDoProcesso() {
-    static ArquivoLNG arquivo(std::filesystem::path(PastaPrograma()) / kArquivo);
-    return arquivo;
+    static ArquivoLNG* const arquivo = new ArquivoLNG(std::filesystem::path(PastaPrograma()) / kArquivo);
+    return *arquivo;
 }
 
 }  // namespace

@@ -68,7 +68,8 @@ private:
     std::string secao_;  // "Labels_" + language, Latin-1 as in the file
     // Guards valores_: key (Latin-1, ASCII lower-cased, as the INI rules
     // compare) to the value in force (UTF-8). Held exclusively across the file
-    // read and write-back of a key met for the first time.
+    // read and write-back of a key met for the first time. Lock order: this
+    // mutex before IniFile's write lock; nothing else is taken under it.
     std::shared_mutex mutex_;
     std::unordered_map<std::string, std::string> valores_;
 };
