@@ -28,8 +28,8 @@ TEST(Registro, LoginRecusadoRegistraEConecta) {
     InstalacaoTeste inst("registro");
     EXIGE_SERVIDOR(inst);
     Attachment admin = Attachment::Conecta(inst.Principal(true));
-    // The default administrator of the installations this program meets.
-    admin.Executa("CREATE OR ALTER USER VBXTME PASSWORD 'pulvenard' GRANT ADMIN ROLE");
+    // The test server's administrator is not the default one.
+    const CredenciaisAdmin sysdba{inst.srv.usuario, inst.srv.senha};
     const std::string usuario = "VZREG" + std::to_string(::getpid());
     struct Remove {
         Attachment& a;
@@ -46,20 +46,21 @@ TEST(Registro, LoginRecusadoRegistraEConecta) {
     p.usuario = usuario;
     p.senha = "s3nh@'x";
 
-    // A wrong administrator password is told apart from other failures.
-    RegistroUsuarioBD r = RegistraUsuarioBD("\\\\" + Servidor(inst), usuario, p.senha, {"VBXTME", "errada"});
+    // A refused administrator (here the default one, unknown to this server)
+    // is told apart from other failures.
+    RegistroUsuarioBD r = RegistraUsuarioBD("\\\\" + Servidor(inst), usuario, p.senha);
     EXPECT_EQ(r.resultado, ResultadoRegistro::AdminRecusado) << r.mensagem;
     try {
-        ConectaRegistrando(p, Servidor(inst), {"VBXTME", "errada"}, &r);
+        ConectaRegistrando(p, Servidor(inst), {sysdba.usuario, "errada"}, &r);
         ADD_FAILURE() << "connected without the user";
     } catch (const FirebirdError& e) {
         EXPECT_TRUE(e.LoginRecusado()) << e.what();
         EXPECT_EQ(r.resultado, ResultadoRegistro::AdminRecusado);
     }
 
-    // The refused login registers the user with the default administrator, then connects.
+    // The refused login registers the user, then connects.
     r = {};
-    Attachment att = ConectaRegistrando(p, "\\\\" + Servidor(inst), {}, &r);
+    Attachment att = ConectaRegistrando(p, "\\\\" + Servidor(inst), sysdba, &r);
     EXPECT_EQ(r.resultado, ResultadoRegistro::Registrado) << r.mensagem;
     {
         Transaction tr(att, true);
@@ -79,7 +80,7 @@ TEST(Registro, LoginRecusadoRegistraEConecta) {
     }
 
     // Registering a user that exists is a failure, not a refused administrator.
-    r = RegistraUsuarioBD(Servidor(inst), usuario, "outra", {});
+    r = RegistraUsuarioBD(Servidor(inst), usuario, "outra", sysdba);
     EXPECT_EQ(r.resultado, ResultadoRegistro::Falhou);
     EXPECT_FALSE(r.mensagem.empty());
 }
