@@ -5,6 +5,7 @@
 
 #include "common/db/Esquema.h"
 #include "common/db/FirebirdError.h"
+#include "common/db/Script.h"
 
 #include <gtest/gtest.h>
 
@@ -287,8 +288,20 @@ TEST(ListaGrv, UpdatePabxTrazALinhaDaUnidade) {
 }
 
 TEST(Estrutura, VerificacoesEAlteracoes) {
-    InstalacaoTeste inst("estrutura");
+    InstalacaoTeste inst("estrutura", {1});
     EXIGE_SERVIDOR(inst);
+    // A unit's upgrade re-creates both search procedures over what is there.
+    {
+        Attachment unidade = Attachment::Conecta(inst.Unidade(1));
+        const std::string conexao = "localhost:" + inst.opcoes.alias;
+        ExecutaScript(unidade, "SET TERM ^ ;\n" + ScriptLISTARAMGRUPO(conexao) + ScriptLISTAGRV() + "SET TERM ; ^\n");
+        Transaction tr(unidade, true);
+        Statement st(tr, "SELECT COUNT(*) FROM LISTAGRV('2024-01-01 00:00:00', '2024-12-31 23:59:59')");
+        auto c = st.Abre();
+        ASSERT_TRUE(c.Proxima());
+        EXPECT_EQ(c.GetBigInt(0), 0);
+        EXPECT_THROW(ScriptLISTARAMGRUPO("x'; DROP"), std::invalid_argument);
+    }
     Attachment att = Attachment::Conecta(inst.Principal());
     {
         Transaction tr(att, true);
