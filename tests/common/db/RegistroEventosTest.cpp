@@ -79,6 +79,16 @@ TEST(Registro, LoginRecusadoRegistraEConecta) {
         EXPECT_EQ(c.GetText(1), "Quorvanta");
     }
 
+    // An administrator other than SYSDBA, holding the admin role, as on
+    // servers set up with the default administrator.
+    const std::string outroAdmin = "VZADM" + std::to_string(::getpid());
+    admin.Executa("CREATE USER " + outroAdmin + " PASSWORD 'pulvenard' GRANT ADMIN ROLE");
+    Remove removeAdmin{admin, outroAdmin};
+    const std::string outroUsuario = usuario + "B";
+    Remove removeOutro{admin, outroUsuario};
+    r = RegistraUsuarioBD(Servidor(inst), outroUsuario, "x", {outroAdmin, "pulvenard"});
+    EXPECT_EQ(r.resultado, ResultadoRegistro::Registrado) << r.mensagem;
+
     // Registering a user that exists is a failure, not a refused administrator.
     r = RegistraUsuarioBD(Servidor(inst), usuario, "outra", sysdba);
     EXPECT_EQ(r.resultado, ResultadoRegistro::Falhou);
