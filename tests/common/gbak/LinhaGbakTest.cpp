@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct Caso {
     std::string texto;
     std::vector<std::string> argumentos;
 };
+
+// Keeps ctest's names short: the case's own name instead of its bytes.
+void PrintTo(const Caso& c, std::ostream* os) { *os << c.nome; }
 
 LinhaGbak Monta(const TvekIbGbak& g, Rotina r) {
     switch (r) {
