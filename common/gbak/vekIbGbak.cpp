@@ -409,11 +409,11 @@ bool TvekIbGbak::Executa(bool restauracao, bool console, bool completo) {
         AreaTransferencia((restauracao ? "gBak " : "gbak ") + linha.texto);
 
     const bool usaPasta = !console || completo || !restauracao;
-    const std::string programa = ProgramaGbak(usaPasta);
-    if (programa.empty() || !Executavel(programa)) {
-        motivo_ = "gbak não encontrado: " + (programa.empty() ? std::string("gbak (PATH)") : programa);
-        return false;
-    }
+    // Not found in PATH: the runner still tries the bare name, so a missing
+    // gbak fails like any program that cannot start (Error 1).
+    std::string programa = ProgramaGbak(usaPasta);
+    const bool noPath = programa.empty();
+    if (noPath) programa = "gbak";
 
     PastaPrivada pasta;
     if (!pasta.Ok()) {
@@ -435,8 +435,11 @@ bool TvekIbGbak::Executa(bool restauracao, bool console, bool completo) {
     FExecApp.ArquivoSaida = saida;
     FExecApp.ProcessaMensagens = ProcessaMensagens;
     if (!FExecApp.Execute()) {
-        motivo_ = "Não foi possível iniciar o gbak (" + programa + "): " +
-                  std::strerror(FExecApp.ErroSistema() ? FExecApp.ErroSistema() : EINVAL);
+        const int erro = FExecApp.ErroSistema() ? FExecApp.ErroSistema() : EINVAL;
+        if (erro == ENOENT)
+            motivo_ = "gbak não encontrado: " + (noPath ? std::string("gbak (PATH)") : programa);
+        else
+            motivo_ = "Não foi possível iniciar o gbak (" + programa + "): " + std::strerror(erro);
         return false;
     }
     if (FExecApp.ExitCode() == 0) return true;

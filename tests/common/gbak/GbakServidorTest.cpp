@@ -382,7 +382,7 @@ TEST_F(GbakServidor, GbakAusente) {
     EXPECT_FALSE(b.Backup());
     EXPECT_EQ(b.Motivo(), "gbak não encontrado: " + vazia.string() + "/gbak");
     EXPECT_EQ(area, "gbak " + b.LinhaComando());
-    EXPECT_EQ(b.ExecApp().Error(), TVekExecApp::ErroNenhum);
+    EXPECT_EQ(b.ExecApp().Error(), TVekExecApp::ErroInicio);
 
     // The console's plain restore looks only in PATH.
     {
@@ -396,6 +396,7 @@ TEST_F(GbakServidor, GbakAusente) {
         EXPECT_FALSE(c.Restore(false));
         EXPECT_EQ(c.Motivo(), "gbak não encontrado: gbak (PATH)");
         EXPECT_EQ(area, "gBak " + c.LinhaComando());
+        EXPECT_EQ(c.ExecApp().Error(), TVekExecApp::ErroInicio);
     }
 
     // Found again where the tools folder says, without any folder given.
