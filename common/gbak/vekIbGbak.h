@@ -16,7 +16,14 @@
 // translator) and nothing is started. A gbak that cannot be found or started,
 // or that ends with a non-zero code, gives false, and Motivo() says why.
 //
-// One object belongs to one thread at a time.
+// With opBackup.Service / opRestore.Service gbak works through the server's
+// services manager: database, backup and status files are then paths on the
+// server, opened by the server's own user. Without it gbak reads and writes
+// the backup and status files itself and reaches the database as
+// "Server:path".
+//
+// The exit code is collected with waitpid: the process must not ignore
+// SIGCHLD. One object belongs to one thread at a time.
 
 #include <cstdint>
 #include <deque>
@@ -164,8 +171,9 @@ public:
     TNetwork NetworkProtocol = TNetwork::npTcpIp;
     // No window exists on Linux: kept for callers, has no effect.
     bool ShowProcess = false;
-    // With a receiver set (the console's clipboard), it gets "gbak " + the
-    // display line; the service sets none, so nothing happens there.
+    // With a receiver set (the console's clipboard), it gets "gbak " (backup)
+    // or "gBak " (restore) + the display line, password masked; the service
+    // sets none, so nothing happens there.
     bool CommandLineOnClipBoard = false;
     std::function<void(const std::string&)> AreaTransferencia;
     // Passed to the runner: called every 100 ms while gbak runs.
