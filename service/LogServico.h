@@ -20,17 +20,12 @@
 #include <string>
 #include <string_view>
 
+#include "common/Configuracao.h"
 #include "common/DataHora.h"
 #include "service/MsgVeruzadu.h"
 
-// Levels of a log line; a line of level L is handled when (L & mask) == L.
-enum NivelLog : std::uint16_t {
-    LogSempre = 1,
-    LogInfo = 2,
-    LogErro = 4,
-    LogPABX = 8,
-    LogSDCard = 16,
-};
+// Levels of a log line (LogSempre, LogInfo, LogErro, LogPABX, LogSDCard) come
+// from common/Configuracao.h; a line of level L is handled when (L & mask) == L.
 
 // History operation codes written by the service.
 inline constexpr int OperacaoServicoIniciado = 101;
