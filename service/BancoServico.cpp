@@ -4,9 +4,12 @@
 #include <cctype>
 
 #include "common/CifraTexto.h"
+#include "common/Configuracao.h"
+#include "common/IniFile.h"
 #include "common/Sistema.h"
 #include "common/Texto.h"
 #include "common/db/FirebirdError.h"
+#include "common/db/Servicos.h"
 #include "service/PlacasRede.h"
 
 const AlteracaoColuna AlteracoesDWNHISTORY[12] = {
@@ -78,9 +81,15 @@ std::string TextoComando(std::string_view sql) {
 }
 
 std::string LinhaErroBD(std::string_view tag, const std::exception& erro, std::string_view sql) {
+    // The layer may already have appended the statement to its message.
+    std::string_view mensagem = erro.what();
+    const std::string sufixo = " (" + std::string(sql) + ")";
+    if (!sql.empty() && mensagem.size() >= sufixo.size() &&
+        mensagem.substr(mensagem.size() - sufixo.size()) == sufixo)
+        mensagem.remove_suffix(sufixo.size());
     std::string linha(tag);
     linha += ": ";
-    linha += erro.what();
+    linha += mensagem;
     linha += " (";
     linha += TextoComando(sql);
     linha += ")";
@@ -321,8 +330,41 @@ void BancoServico::AtualizaEstrutura(ConexaoServico& con) {
 }
 
 bool BancoServico::RegistraUserGRV() {
-    // Filled in with the services-manager registration.
-    return false;
+    std::filesystem::path arquivoIni;
+    CredenciaisAdministrador admin;
+    ParametrosBDServico p;
+    std::function<std::string()> nomeComputador;
+    {
+        std::lock_guard lock(estado_);
+        arquivoIni = arquivoIni_;
+        admin = administrador_;
+        p = parametros_;
+        nomeComputador = nomeComputador_;
+    }
+    if (arquivoIni.empty()) arquivoIni = ArquivoVeruzaduIni();
+    const std::string padrao = "\\\\" + nomeComputador();
+    IniFile ini(arquivoIni);
+    if (Apara(ini.ReadString("BD", "Server", "")).empty()) ini.WriteString("BD", "Server", padrao);
+    const std::string servidor = RemoveBarrasIniciais(ini.ReadString("BD", "Server", padrao));
+
+    try {
+        AdicionaUsuario(servidor, admin.usuario, admin.senha,
+                        NovoUsuario{p.UsuarioBD, p.SenhaBD, "Veruzadu", "Quorvanta"});
+        return true;
+    } catch (const FirebirdError& e) {
+        if (e.LoginRecusado())
+            log_.Log(LogSempre, false,
+                     log_.Traduz("Execute o aplicativo Veruzadu para registrar usuário no "
+                                 "gerenciador de banco de dados"));
+        else
+            log_.Log(LogErro, false, std::string("REGUSR: ") + e.what());
+        return false;
+    }
+}
+
+void BancoServico::DefineArquivoIni(std::filesystem::path arquivo) {
+    std::lock_guard lock(estado_);
+    arquivoIni_ = std::move(arquivo);
 }
 
 bool BancoServico::BDRegistraControle(bool backup, bool compactacao) {

@@ -16,6 +16,7 @@
 // PastaBaseDadosServidor, the configuration snapshot) sits under estado_.
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -92,6 +93,9 @@ public:
     void DefineCredenciaisAdministrador(CredenciaisAdministrador c);
     void DefineFonteIP(std::function<std::string(std::string*)> fonte);
     void DefineNomeComputador(std::function<std::string()> nome);
+    // VERUZADU.INI read and written by the registration (default: the
+    // program folder's).
+    void DefineArquivoIni(std::filesystem::path arquivo);
 
     // First connection at start (error tag "LOADCFG"): IPConectado, the user
     // registration when the login is refused, UltimoBackupBD, the service's
@@ -146,6 +150,7 @@ private:
     CredenciaisAdministrador administrador_;
     std::function<std::string(std::string*)> fonteIP_;
     std::function<std::string()> nomeComputador_;
+    std::filesystem::path arquivoIni_;
     std::shared_ptr<const ConfiguracaoGeral> configuracao_;
     DataHora ultimoBackupBD_;
     std::string ipConectado_;
