@@ -48,7 +48,7 @@ std::string DwnhistoryAntiga(const std::set<std::string>& jaLargas) {
     std::string sql =
         "CREATE TABLE DWNHISTORY (PAB_CODIGO INTEGER NOT NULL, DWN_DTINIDOWN TIMESTAMP NOT NULL,"
         " DWN_RESULTADO INTEGER, DWN_OPERATUAL INTEGER, DWN_TIMEOUT INTEGER";
-    for (const auto& a : AlteracoesDWNHISTORY)
+    for (const auto& a : ColunasDWNHISTORY)
         sql += std::string(", ") + a.coluna + " " + (jaLargas.count(a.coluna) ? a.tipo : "SMALLINT");
     sql += ", DWN_DTFIMDOWN TIMESTAMP, DWN_DTFIMIMP TIMESTAMP,"
            " CONSTRAINT PK_DWNHISTORY PRIMARY KEY (PAB_CODIGO, DWN_DTINIDOWN))";
@@ -56,11 +56,11 @@ std::string DwnhistoryAntiga(const std::set<std::string>& jaLargas) {
 }
 
 void EsperaFormaAtual(Attachment& att) {
-    for (const auto& a : AlteracoesDWNHISTORY)
+    for (const auto& a : ColunasDWNHISTORY)
         EXPECT_EQ(TipoColuna(att, "DWNHISTORY", a.coluna),
                   std::string(a.tipo) == "BIGINT" ? BIGINT : INTEGER)
             << a.coluna;
-    for (const auto& a : AlteracoesPABX)
+    for (const auto& a : ColunasPABX)
         EXPECT_EQ(TipoColuna(att, "PABX", a.coluna),
                   std::string(a.tipo) == "BIGINT" ? BIGINT : TIMESTAMP)
             << a.coluna;
@@ -307,7 +307,7 @@ TEST(BancoServico, LoginRecusadoRegistraOUsuario) {
         if (!caso.iniVazio) IniFile(ini).WriteString("BD", "Server", "\\\\" + servidor);
         s.banco->DefineArquivoIni(ini);
         s.banco->DefineNomeComputador([&] { return servidor; });
-        s.banco->DefineCredenciaisAdministrador(
+        s.banco->DefineCredenciaisAdmin(
             {b.srv.usuario, caso.adminCerto ? b.srv.senha : std::string("errada")});
 
         std::string erro;
