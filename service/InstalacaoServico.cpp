@@ -70,6 +70,9 @@ std::string TextoUnidade(const OpcoesInstalacao& o) {
         u << "Environment=" << EntreAspas("VERUZADU_HOME=" + o.pastaPrograma) << "\n";
     u << "Restart=on-failure\n"
       << "RestartSec=30\n"
+      // Exit code 3: the loop ended on a restore that cannot run; a restart
+      // would only repeat it.
+      << "RestartPreventExitStatus=3\n"
       // A database restore runs inside a stop request's pass: give it room.
       << "TimeoutStopSec=2h\n"
       << "KillSignal=SIGTERM\n"
