@@ -1,0 +1,1019 @@
+#include "common/db/Firebird.h"
+
+#include "common/db/FirebirdInterno.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <istream>
+#include <ostream>
+#include <variant>
+
+using namespace Firebird;
+using fbinterno::Status;
+
+namespace fbinterno {
+
+IMaster* Master()
+{
+    static IMaster* master = fb_get_master_interface();
+    return master;
+}
+
+IUtil* Util()
+{
+    static IUtil* util = Master()->getUtilInterface();
+    return util;
+}
+
+IProvider* Provedor()
+{
+    static IProvider* provedor = Master()->getDispatcher();
+    return provedor;
+}
+
+} // namespace fbinterno
+
+namespace {
+
+constexpr unsigned CharsetUtf8 = 4;
+
+BlobId ParaBlobId(const ISC_QUAD& q)
+{
+    return BlobId{q.gds_quad_high, q.gds_quad_low};
+}
+
+ISC_QUAD ParaQuad(BlobId id)
+{
+    ISC_QUAD q;
+    q.gds_quad_high = id.alto;
+    q.gds_quad_low = id.baixo;
+    return q;
+}
+
+ISC_TIMESTAMP ParaTimestamp(const DataHora& d)
+{
+    ISC_TIMESTAMP ts;
+    ts.timestamp_date = fbinterno::Util()->encodeDate(d.ano, d.mes, d.dia);
+    ts.timestamp_time = fbinterno::Util()->encodeTime(d.hora, d.minuto, d.segundo, d.milissegundo * 10);
+    return ts;
+}
+
+DataHora DeData(ISC_DATE data)
+{
+    unsigned ano = 0, mes = 0, dia = 0;
+    fbinterno::Util()->decodeDate(data, &ano, &mes, &dia);
+    DataHora d;
+    d.ano = int(ano);
+    d.mes = int(mes);
+    d.dia = int(dia);
+    return d;
+}
+
+void DeHora(ISC_TIME hora, DataHora& d)
+{
+    unsigned h = 0, m = 0, s = 0, fracoes = 0;
+    fbinterno::Util()->decodeTime(hora, &h, &m, &s, &fracoes);
+    d.hora = int(h);
+    d.minuto = int(m);
+    d.segundo = int(s);
+    d.milissegundo = int(fracoes / 10);
+}
+
+std::string Maiusculas(std::string_view s)
+{
+    std::string r(s);
+    for (char& c : r)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 'a' + 'A');
+    return r;
+}
+
+template <typename T>
+T Le(const unsigned char* p)
+{
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <typename T>
+void Grava(unsigned char* p, T v)
+{
+    std::memcpy(p, &v, sizeof v);
+}
+
+std::int64_t Potencia10(int n)
+{
+    std::int64_t r = 1;
+    while (n-- > 0)
+        r *= 10;
+    return r;
+}
+
+FirebirdError ErroUso(const std::string& mensagem)
+{
+    return FirebirdError({}, mensagem);
+}
+
+} // namespace
+
+std::string MontaStringConexao(std::string_view servidor, int porta, std::string_view caminhoOuAlias)
+{
+    std::string s(servidor);
+    if (porta != 0 && porta != 3050)
+        s += "/" + std::to_string(porta);
+    s += ":";
+    s += caminhoOuAlias;
+    return s;
+}
+
+// ---------------------------------------------------------------- Attachment
+
+namespace {
+
+IXpbBuilder* NovoDpb(Status& st, const ParametrosConexao& p)
+{
+    IXpbBuilder* dpb = fbinterno::Util()->getXpbBuilder(st.Ptr(), IXpbBuilder::DPB, nullptr, 0);
+    st.Verifica();
+    if (!p.usuario.empty())
+        dpb->insertString(st.Ptr(), isc_dpb_user_name, p.usuario.c_str());
+    if (!p.senha.empty())
+        dpb->insertString(st.Ptr(), isc_dpb_password, p.senha.c_str());
+    dpb->insertString(st.Ptr(), isc_dpb_lc_ctype, "UTF8");
+    dpb->insertInt(st.Ptr(), isc_dpb_sql_dialect, 3);
+    st.Verifica();
+    return dpb;
+}
+
+struct XpbLiberador {
+    IXpbBuilder* x;
+    ~XpbLiberador() { x->dispose(); }
+};
+
+} // namespace
+
+Attachment Attachment::Conecta(const ParametrosConexao& p)
+{
+    Status st;
+    IXpbBuilder* dpb = NovoDpb(st, p);
+    XpbLiberador lib{dpb};
+    IAttachment* att = fbinterno::Provedor()->attachDatabase(st.Ptr(), p.banco.c_str(), dpb->getBufferLength(st.Ptr()),
+                                                             dpb->getBuffer(st.Ptr()));
+    st.Verifica();
+    return Attachment(att);
+}
+
+Attachment Attachment::Cria(const ParametrosConexao& p, std::string_view charsetPadrao, int tamanhoPagina)
+{
+    Status st;
+    IXpbBuilder* dpb = NovoDpb(st, p);
+    XpbLiberador lib{dpb};
+    dpb->insertInt(st.Ptr(), isc_dpb_page_size, tamanhoPagina);
+    dpb->insertString(st.Ptr(), isc_dpb_set_db_charset, std::string(charsetPadrao).c_str());
+    st.Verifica();
+    IAttachment* att = fbinterno::Provedor()->createDatabase(st.Ptr(), p.banco.c_str(), dpb->getBufferLength(st.Ptr()),
+                                                             dpb->getBuffer(st.Ptr()));
+    st.Verifica();
+    return Attachment(att);
+}
+
+Attachment::Attachment(Attachment&& o) noexcept : att_(o.att_)
+{
+    o.att_ = nullptr;
+}
+
+Attachment& Attachment::operator=(Attachment&& o) noexcept
+{
+    if (this != &o) {
+        try {
+            Desconecta();
+        } catch (const FirebirdError&) {
+        }
+        att_ = o.att_;
+        o.att_ = nullptr;
+    }
+    return *this;
+}
+
+Attachment::~Attachment()
+{
+    try {
+        Desconecta();
+    } catch (const FirebirdError&) {
+    }
+}
+
+void Attachment::Desconecta()
+{
+    if (!att_)
+        return;
+    IAttachment* att = att_;
+    att_ = nullptr;
+    Status st;
+    att->detach(st.Ptr());
+    if (st.Falhou()) {
+        // A lost connection cannot detach; the handle is released all the same.
+        att->release();
+        st.Verifica();
+    }
+}
+
+void Attachment::ApagaBanco()
+{
+    if (!att_)
+        throw ErroUso("ApagaBanco: not attached");
+    Status st;
+    att_->dropDatabase(st.Ptr());
+    st.Verifica();
+    att_ = nullptr;
+}
+
+std::uint64_t Attachment::Executa(std::string_view sql)
+{
+    Transaction tr(*this);
+    std::uint64_t n = tr.Executa(sql);
+    tr.Commit();
+    return n;
+}
+
+std::string Attachment::NomeArquivoServidor()
+{
+    Transaction tr(*this, true);
+    Statement st(tr, "SELECT MON$DATABASE_NAME FROM MON$DATABASE");
+    Cursor c = st.Abre();
+    if (!c.Proxima())
+        throw ErroUso("MON$DATABASE returned no row");
+    std::string nome = c.GetText(0);
+    while (!nome.empty() && nome.back() == ' ')
+        nome.pop_back();
+    return nome;
+}
+
+int Attachment::ContaConexoesUsuarios()
+{
+    // A new transaction takes a new snapshot of the monitoring tables.
+    Transaction tr(*this, true);
+    Statement st(tr, "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$SYSTEM_FLAG = 0");
+    Cursor c = st.Abre();
+    c.Proxima();
+    return int(c.GetBigInt(0));
+}
+
+// --------------------------------------------------------------- Transaction
+
+Transaction::Transaction(Attachment& att, bool somenteLeitura) : att_(att)
+{
+    if (!att.Interface())
+        throw ErroUso("Transaction: not attached");
+    const unsigned char tpb[] = {
+        isc_tpb_version3,
+        static_cast<unsigned char>(somenteLeitura ? isc_tpb_read : isc_tpb_write),
+        isc_tpb_read_committed,
+        isc_tpb_rec_version,
+        isc_tpb_wait,
+    };
+    Status st;
+    tr_ = att.Interface()->startTransaction(st.Ptr(), sizeof tpb, tpb);
+    st.Verifica();
+}
+
+Transaction::~Transaction()
+{
+    if (tr_) {
+        try {
+            Rollback();
+        } catch (const FirebirdError&) {
+        }
+    }
+}
+
+Firebird::ITransaction* Transaction::Interface() const
+{
+    if (!tr_)
+        throw ErroUso("transaction already ended");
+    return tr_;
+}
+
+void Transaction::Commit()
+{
+    Status st;
+    Interface()->commit(st.Ptr());
+    st.Verifica();
+    tr_ = nullptr;
+}
+
+void Transaction::CommitRetaining()
+{
+    Status st;
+    Interface()->commitRetaining(st.Ptr());
+    st.Verifica();
+}
+
+void Transaction::Rollback()
+{
+    if (!tr_)
+        return;
+    ITransaction* tr = tr_;
+    tr_ = nullptr;
+    Status st;
+    tr->rollback(st.Ptr());
+    if (st.Falhou()) {
+        tr->release();
+        st.Verifica();
+    }
+}
+
+std::uint64_t Transaction::Executa(std::string_view sql)
+{
+    Statement st(*this, sql);
+    return st.Executa();
+}
+
+// ---------------------------------------------------------------------- BLOBs
+
+BlobWriter::BlobWriter(Transaction& tr)
+{
+    Status st;
+    ISC_QUAD id{};
+    blob_ = tr.Conexao().Interface()->createBlob(st.Ptr(), tr.Interface(), &id, 0, nullptr);
+    st.Verifica();
+    id_ = ParaBlobId(id);
+}
+
+BlobWriter::~BlobWriter()
+{
+    if (blob_) {
+        Status st;
+        blob_->cancel(st.Ptr());
+        if (st.Falhou())
+            blob_->release();
+    }
+}
+
+void BlobWriter::Escreve(const void* dados, std::size_t tamanho)
+{
+    if (!blob_)
+        throw ErroUso("BLOB already closed");
+    Status st;
+    auto p = static_cast<const unsigned char*>(dados);
+    while (tamanho > 0) {
+        const unsigned n = unsigned(std::min(tamanho, TamanhoSegmentoBlob));
+        blob_->putSegment(st.Ptr(), n, p);
+        st.Verifica();
+        p += n;
+        tamanho -= n;
+    }
+}
+
+BlobId BlobWriter::Fecha()
+{
+    if (!blob_)
+        throw ErroUso("BLOB already closed");
+    Status st;
+    blob_->close(st.Ptr());
+    st.Verifica();
+    blob_ = nullptr;
+    return id_;
+}
+
+BlobReader::BlobReader(Transaction& tr, BlobId id)
+{
+    Status st;
+    ISC_QUAD q = ParaQuad(id);
+    blob_ = tr.Conexao().Interface()->openBlob(st.Ptr(), tr.Interface(), &q, 0, nullptr);
+    st.Verifica();
+}
+
+BlobReader::~BlobReader()
+{
+    if (blob_) {
+        Status st;
+        blob_->close(st.Ptr());
+        if (st.Falhou())
+            blob_->release();
+    }
+}
+
+std::uint64_t BlobReader::Tamanho()
+{
+    const unsigned char pedido[] = {isc_info_blob_total_length};
+    unsigned char resposta[32] = {};
+    Status st;
+    blob_->getInfo(st.Ptr(), sizeof pedido, pedido, sizeof resposta, resposta);
+    st.Verifica();
+    if (resposta[0] != isc_info_blob_total_length)
+        return 0;
+    const short tamanho = short(isc_vax_integer(reinterpret_cast<const char*>(resposta + 1), 2));
+    return std::uint64_t(isc_portable_integer(resposta + 3, tamanho));
+}
+
+std::size_t BlobReader::Le(void* destino, std::size_t capacidade)
+{
+    auto p = static_cast<unsigned char*>(destino);
+    std::size_t total = 0;
+    Status st;
+    while (total < capacidade && blob_) {
+        unsigned lidos = 0;
+        const unsigned pedir = unsigned(std::min(capacidade - total, TamanhoSegmentoBlob));
+        const int r = blob_->getSegment(st.Ptr(), pedir, p + total, &lidos);
+        st.Verifica();
+        total += lidos;
+        if (r == IStatus::RESULT_NO_DATA)
+            break;
+        if (r == IStatus::RESULT_OK && lidos == 0)
+            break;
+    }
+    return total;
+}
+
+// ---------------------------------------------------------------------- Linha
+
+void Linha::Descreve(IMessageMetadata* meta)
+{
+    meta_ = meta;
+    buffer_.clear();
+    if (meta_) {
+        Status st;
+        const unsigned tamanho = meta_->getMessageLength(st.Ptr());
+        st.Verifica();
+        buffer_.assign(tamanho, 0);
+    }
+}
+
+unsigned Linha::NumeroColunas() const
+{
+    if (!meta_)
+        return 0;
+    Status st;
+    const unsigned n = meta_->getCount(st.Ptr());
+    st.Verifica();
+    return n;
+}
+
+std::string Linha::NomeColuna(unsigned i) const
+{
+    Status st;
+    const char* nome = meta_ ? meta_->getAlias(st.Ptr(), i) : nullptr;
+    st.Verifica();
+    return nome ? nome : "";
+}
+
+int Linha::IndiceColuna(std::string_view nome) const
+{
+    const std::string procurado = Maiusculas(nome);
+    const unsigned n = NumeroColunas();
+    for (unsigned i = 0; i < n; ++i)
+        if (Maiusculas(NomeColuna(i)) == procurado)
+            return int(i);
+    return -1;
+}
+
+const unsigned char* Linha::Campo(unsigned i, unsigned& tipo) const
+{
+    if (!meta_ || i >= NumeroColunas())
+        throw ErroUso("column " + std::to_string(i) + " does not exist");
+    Status st;
+    const unsigned nulo = meta_->getNullOffset(st.Ptr(), i);
+    const unsigned deslocamento = meta_->getOffset(st.Ptr(), i);
+    tipo = meta_->getType(st.Ptr(), i) & ~1u;
+    st.Verifica();
+    if (Le<short>(&buffer_[nulo]) != 0)
+        return nullptr;
+    return &buffer_[deslocamento];
+}
+
+bool Linha::IsNull(unsigned i) const
+{
+    unsigned tipo;
+    return Campo(i, tipo) == nullptr;
+}
+
+std::int64_t Linha::GetBigInt(unsigned i) const
+{
+    unsigned tipo;
+    const unsigned char* p = Campo(i, tipo);
+    if (!p)
+        return 0;
+    Status st;
+    const int escala = meta_->getScale(st.Ptr(), i);
+    std::int64_t v;
+    switch (tipo) {
+    case SQL_SHORT: v = Le<std::int16_t>(p); break;
+    case SQL_LONG: v = Le<std::int32_t>(p); break;
+    case SQL_INT64: v = Le<std::int64_t>(p); break;
+    case SQL_BOOLEAN: v = *p ? 1 : 0; break;
+    case SQL_FLOAT: return std::llround(Le<float>(p));
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT: return std::llround(Le<double>(p));
+    case SQL_TEXT:
+    case SQL_VARYING: {
+        const std::string s = GetText(i);
+        try {
+            return std::stoll(s);
+        } catch (const std::exception&) {
+            throw ErroUso("column " + std::to_string(i) + " is not a number: \"" + s + "\"");
+        }
+    }
+    default: throw ErroUso("column " + std::to_string(i) + " is not an integer");
+    }
+    if (escala < 0)
+        v /= Potencia10(-escala);
+    return v;
+}
+
+std::int32_t Linha::GetInt(unsigned i) const
+{
+    return std::int32_t(GetBigInt(i));
+}
+
+std::int16_t Linha::GetSmallInt(unsigned i) const
+{
+    return std::int16_t(GetBigInt(i));
+}
+
+double Linha::GetDouble(unsigned i) const
+{
+    unsigned tipo;
+    const unsigned char* p = Campo(i, tipo);
+    if (!p)
+        return 0;
+    switch (tipo) {
+    case SQL_FLOAT: return Le<float>(p);
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT: return Le<double>(p);
+    default: break;
+    }
+    Status st;
+    const int escala = meta_->getScale(st.Ptr(), i);
+    std::int64_t bruto;
+    switch (tipo) {
+    case SQL_SHORT: bruto = Le<std::int16_t>(p); break;
+    case SQL_LONG: bruto = Le<std::int32_t>(p); break;
+    case SQL_INT64: bruto = Le<std::int64_t>(p); break;
+    default: return std::stod(GetText(i));
+    }
+    return double(bruto) * std::pow(10.0, escala);
+}
+
+DataHora Linha::GetTimestamp(unsigned i) const
+{
+    unsigned tipo;
+    const unsigned char* p = Campo(i, tipo);
+    if (!p)
+        return {};
+    switch (tipo) {
+    case SQL_TIMESTAMP: {
+        const auto ts = Le<ISC_TIMESTAMP>(p);
+        DataHora d = DeData(ts.timestamp_date);
+        DeHora(ts.timestamp_time, d);
+        return d;
+    }
+    case SQL_TYPE_DATE: return DeData(Le<ISC_DATE>(p));
+    case SQL_TYPE_TIME: {
+        DataHora d;
+        DeHora(Le<ISC_TIME>(p), d);
+        return d;
+    }
+    default: throw ErroUso("column " + std::to_string(i) + " is not a date or time");
+    }
+}
+
+BlobId Linha::GetBlobId(unsigned i) const
+{
+    unsigned tipo;
+    const unsigned char* p = Campo(i, tipo);
+    if (!p)
+        return {};
+    if (tipo != SQL_BLOB && tipo != SQL_QUAD)
+        throw ErroUso("column " + std::to_string(i) + " is not a BLOB");
+    return ParaBlobId(Le<ISC_QUAD>(p));
+}
+
+std::string Linha::GetText(unsigned i) const
+{
+    unsigned tipo;
+    const unsigned char* p = Campo(i, tipo);
+    if (!p)
+        return {};
+    Status st;
+    switch (tipo) {
+    case SQL_VARYING: {
+        const auto n = Le<std::uint16_t>(p);
+        return std::string(reinterpret_cast<const char*>(p + 2), n);
+    }
+    case SQL_TEXT: {
+        const unsigned n = meta_->getLength(st.Ptr(), i);
+        std::string s(reinterpret_cast<const char*>(p), n);
+        // CHAR columns come padded to their byte width.
+        while (!s.empty() && s.back() == ' ')
+            s.pop_back();
+        return s;
+    }
+    case SQL_SHORT:
+    case SQL_LONG:
+    case SQL_INT64: {
+        const int escala = meta_->getScale(st.Ptr(), i);
+        std::int64_t v = tipo == SQL_SHORT ? Le<std::int16_t>(p) : tipo == SQL_LONG ? Le<std::int32_t>(p) : Le<std::int64_t>(p);
+        if (escala >= 0)
+            return std::to_string(v);
+        const std::int64_t divisor = Potencia10(-escala);
+        std::string inteiro = std::to_string(v / divisor);
+        if (v < 0 && v / divisor == 0)
+            inteiro = "-0";
+        std::string frac = std::to_string(std::llabs(v % divisor));
+        frac.insert(0, std::size_t(-escala) - frac.size(), '0');
+        return inteiro + "." + frac;
+    }
+    case SQL_FLOAT:
+    case SQL_DOUBLE:
+    case SQL_D_FLOAT: {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.15g", GetDouble(i));
+        return buf;
+    }
+    case SQL_BOOLEAN: return *p ? "true" : "false";
+    case SQL_TIMESTAMP: return FormataDataHora(GetTimestamp(i), "yyyy-mm-dd hh:nn:ss");
+    case SQL_TYPE_DATE: return FormataDataHora(GetTimestamp(i), "yyyy-mm-dd");
+    case SQL_TYPE_TIME: return FormataDataHora(GetTimestamp(i), "hh:nn:ss");
+    case SQL_BLOB: return ReadBlob(i);
+    default: throw ErroUso("column " + std::to_string(i) + " has a type without a text form");
+    }
+}
+
+std::uint64_t Linha::ReadBlob(unsigned i, const std::function<void(const char*, std::size_t)>& destino) const
+{
+    if (IsNull(i))
+        return 0;
+    BlobReader leitor(tr_, GetBlobId(i));
+    std::vector<char> pedaco(TamanhoSegmentoBlob);
+    std::uint64_t total = 0;
+    for (;;) {
+        const std::size_t n = leitor.Le(pedaco.data(), pedaco.size());
+        if (n == 0)
+            break;
+        destino(pedaco.data(), n);
+        total += n;
+    }
+    return total;
+}
+
+std::string Linha::ReadBlob(unsigned i) const
+{
+    std::string r;
+    if (IsNull(i))
+        return r;
+    BlobReader leitor(tr_, GetBlobId(i));
+    r.resize(leitor.Tamanho());
+    std::size_t usado = 0;
+    for (;;) {
+        if (usado == r.size())
+            r.resize(std::max<std::size_t>(r.size() * 2, TamanhoSegmentoBlob));
+        const std::size_t n = leitor.Le(r.data() + usado, r.size() - usado);
+        if (n == 0)
+            break;
+        usado += n;
+    }
+    r.resize(usado);
+    return r;
+}
+
+std::uint64_t Linha::ReadBlob(unsigned i, std::ostream& destino) const
+{
+    return ReadBlob(i, [&destino](const char* p, std::size_t n) { destino.write(p, std::streamsize(n)); });
+}
+
+// ------------------------------------------------------------------ Statement
+
+struct Statement::Parametro {
+    enum Tipo { Nulo, Texto, Int, BigInt, SmallInt, Timestamp, Blob };
+    Tipo tipo = Nulo;
+    std::string texto;
+    std::int64_t numero = 0;
+    ISC_TIMESTAMP ts{};
+    ISC_QUAD blob{};
+};
+
+Statement::Statement(Transaction& tr, std::string_view sql) : Linha(tr), sql_(sql)
+{
+    Status st;
+    st_ = tr.Conexao().Interface()->prepare(st.Ptr(), tr.Interface(), unsigned(sql_.size()), sql_.c_str(), 3,
+                                            IStatement::PREPARE_PREFETCH_METADATA);
+    if (st.Falhou()) {
+        try {
+            st.Verifica();
+        } catch (const FirebirdError& e) {
+            throw ComSql(e);
+        }
+    }
+    metaEntradaOriginal_ = st_->getInputMetadata(st.Ptr());
+    st.Verifica();
+    metaSaida_ = st_->getOutputMetadata(st.Ptr());
+    st.Verifica();
+    temCursor_ = (st_->getFlags(st.Ptr()) & IStatement::FLAG_HAS_CURSOR) != 0;
+    st.Verifica();
+    parametros_.resize(metaEntradaOriginal_->getCount(st.Ptr()));
+    if (metaSaida_->getCount(st.Ptr()) > 0)
+        Descreve(metaSaida_);
+}
+
+Statement::~Statement()
+{
+    if (metaEntrada_)
+        metaEntrada_->release();
+    if (metaEntradaOriginal_)
+        metaEntradaOriginal_->release();
+    if (metaSaida_)
+        metaSaida_->release();
+    if (st_) {
+        Status st;
+        st_->free(st.Ptr());
+        if (st.Falhou())
+            st_->release();
+    }
+}
+
+FirebirdError Statement::ComSql(const FirebirdError& e) const
+{
+    return FirebirdError(e.Codigos(), std::string(e.what()) + " (" + sql_ + ")");
+}
+
+unsigned Statement::NumeroParametros() const
+{
+    return unsigned(parametros_.size());
+}
+
+namespace {
+void VerificaIndice(std::size_t n, unsigned i)
+{
+    if (i >= n)
+        throw ErroUso("parameter " + std::to_string(i) + " does not exist");
+}
+} // namespace
+
+Statement& Statement::SetNull(unsigned i)
+{
+    VerificaIndice(parametros_.size(), i);
+    parametros_[i] = Parametro{};
+    return *this;
+}
+
+Statement& Statement::SetText(unsigned i, std::string_view valor)
+{
+    VerificaIndice(parametros_.size(), i);
+    if (valor.size() > 32765)
+        throw ErroUso("text parameter longer than 32765 bytes");
+    parametros_[i].tipo = Parametro::Texto;
+    parametros_[i].texto.assign(valor);
+    return *this;
+}
+
+Statement& Statement::SetInt(unsigned i, std::int32_t valor)
+{
+    VerificaIndice(parametros_.size(), i);
+    parametros_[i].tipo = Parametro::Int;
+    parametros_[i].numero = valor;
+    return *this;
+}
+
+Statement& Statement::SetBigInt(unsigned i, std::int64_t valor)
+{
+    VerificaIndice(parametros_.size(), i);
+    parametros_[i].tipo = Parametro::BigInt;
+    parametros_[i].numero = valor;
+    return *this;
+}
+
+Statement& Statement::SetSmallInt(unsigned i, std::int16_t valor)
+{
+    VerificaIndice(parametros_.size(), i);
+    parametros_[i].tipo = Parametro::SmallInt;
+    parametros_[i].numero = valor;
+    return *this;
+}
+
+Statement& Statement::SetTimestamp(unsigned i, const DataHora& valor)
+{
+    VerificaIndice(parametros_.size(), i);
+    if (!DataValida(valor))
+        throw ErroUso("invalid date for parameter " + std::to_string(i));
+    parametros_[i].tipo = Parametro::Timestamp;
+    parametros_[i].ts = ParaTimestamp(valor);
+    return *this;
+}
+
+Statement& Statement::SetBlobId(unsigned i, BlobId valor)
+{
+    VerificaIndice(parametros_.size(), i);
+    parametros_[i].tipo = Parametro::Blob;
+    parametros_[i].blob = ParaQuad(valor);
+    return *this;
+}
+
+Statement& Statement::SetBlob(unsigned i, std::string_view dados)
+{
+    VerificaIndice(parametros_.size(), i);
+    BlobWriter w(tr_);
+    w.Escreve(dados);
+    return SetBlobId(i, w.Fecha());
+}
+
+Statement& Statement::SetBlob(unsigned i, std::istream& origem)
+{
+    VerificaIndice(parametros_.size(), i);
+    BlobWriter w(tr_);
+    std::vector<char> pedaco(TamanhoSegmentoBlob);
+    while (origem) {
+        origem.read(pedaco.data(), std::streamsize(pedaco.size()));
+        const auto n = origem.gcount();
+        if (n > 0)
+            w.Escreve(pedaco.data(), std::size_t(n));
+    }
+    if (origem.bad())
+        throw ErroUso("reading the BLOB's source failed");
+    return SetBlobId(i, w.Fecha());
+}
+
+// The input message is laid out for the values actually bound, so that the
+// server converts (an integer into a BIGINT column, a text into a timestamp).
+// The layout is rebuilt only when a parameter's kind changes or a text grows
+// past the width reserved so far.
+void Statement::MontaEntrada()
+{
+    Status st;
+    std::vector<std::pair<int, unsigned>> assinatura(parametros_.size());
+    for (std::size_t i = 0; i < parametros_.size(); ++i) {
+        const Parametro& p = parametros_[i];
+        unsigned largura = 0;
+        if (p.tipo == Parametro::Texto) {
+            largura = unsigned(p.texto.size());
+            if (i < assinatura_.size() && assinatura_[i].first == Parametro::Texto)
+                largura = std::max(largura, assinatura_[i].second);
+        }
+        assinatura[i] = {p.tipo, largura};
+    }
+    if (!metaEntrada_ || assinatura != assinatura_) {
+        IMetadataBuilder* b = metaEntradaOriginal_->getBuilder(st.Ptr());
+        st.Verifica();
+        for (unsigned i = 0; i < parametros_.size(); ++i) {
+            switch (parametros_[i].tipo) {
+            case Parametro::Nulo: {
+                unsigned tipo = metaEntradaOriginal_->getType(st.Ptr(), i) & ~1u;
+                b->setType(st.Ptr(), i, tipo | 1);
+                break;
+            }
+            case Parametro::Texto:
+                b->setType(st.Ptr(), i, SQL_VARYING | 1);
+                b->setLength(st.Ptr(), i, std::max(assinatura[i].second, 1u));
+                b->setCharSet(st.Ptr(), i, CharsetUtf8);
+                break;
+            case Parametro::Int:
+                b->setType(st.Ptr(), i, SQL_LONG | 1);
+                b->setLength(st.Ptr(), i, 4);
+                b->setScale(st.Ptr(), i, 0);
+                break;
+            case Parametro::BigInt:
+                b->setType(st.Ptr(), i, SQL_INT64 | 1);
+                b->setLength(st.Ptr(), i, 8);
+                b->setScale(st.Ptr(), i, 0);
+                break;
+            case Parametro::SmallInt:
+                b->setType(st.Ptr(), i, SQL_SHORT | 1);
+                b->setLength(st.Ptr(), i, 2);
+                b->setScale(st.Ptr(), i, 0);
+                break;
+            case Parametro::Timestamp:
+                b->setType(st.Ptr(), i, SQL_TIMESTAMP | 1);
+                b->setLength(st.Ptr(), i, sizeof(ISC_TIMESTAMP));
+                break;
+            case Parametro::Blob: {
+                const unsigned original = metaEntradaOriginal_->getType(st.Ptr(), i) & ~1u;
+                b->setType(st.Ptr(), i, SQL_BLOB | 1);
+                b->setLength(st.Ptr(), i, sizeof(ISC_QUAD));
+                if (original != SQL_BLOB)
+                    b->setSubType(st.Ptr(), i, 0);
+                break;
+            }
+            }
+            if (st.Falhou()) {
+                b->release();
+                st.Verifica();
+            }
+        }
+        IMessageMetadata* novo = b->getMetadata(st.Ptr());
+        b->release();
+        st.Verifica();
+        if (metaEntrada_)
+            metaEntrada_->release();
+        metaEntrada_ = novo;
+        assinatura_ = std::move(assinatura);
+        entrada_.assign(metaEntrada_->getMessageLength(st.Ptr()), 0);
+        st.Verifica();
+    }
+    for (unsigned i = 0; i < parametros_.size(); ++i) {
+        const Parametro& p = parametros_[i];
+        unsigned char* nulo = &entrada_[metaEntrada_->getNullOffset(st.Ptr(), i)];
+        unsigned char* v = &entrada_[metaEntrada_->getOffset(st.Ptr(), i)];
+        Grava<short>(nulo, p.tipo == Parametro::Nulo ? -1 : 0);
+        switch (p.tipo) {
+        case Parametro::Nulo: break;
+        case Parametro::Texto:
+            Grava<std::uint16_t>(v, std::uint16_t(p.texto.size()));
+            std::memcpy(v + 2, p.texto.data(), p.texto.size());
+            break;
+        case Parametro::Int: Grava<std::int32_t>(v, std::int32_t(p.numero)); break;
+        case Parametro::BigInt: Grava<std::int64_t>(v, p.numero); break;
+        case Parametro::SmallInt: Grava<std::int16_t>(v, std::int16_t(p.numero)); break;
+        case Parametro::Timestamp: Grava(v, p.ts); break;
+        case Parametro::Blob: Grava(v, p.blob); break;
+        }
+    }
+    st.Verifica();
+}
+
+std::uint64_t Statement::Executa()
+{
+    if (temCursor_)
+        throw ErroUso("Executa on a statement with a result set; use Abre (" + sql_ + ")");
+    try {
+        MontaEntrada();
+        Status st;
+        const bool temSaida = meta_ != nullptr;
+        st_->execute(st.Ptr(), tr_.Interface(), metaEntrada_, entrada_.empty() ? nullptr : entrada_.data(),
+                     temSaida ? metaSaida_ : nullptr, temSaida ? buffer_.data() : nullptr);
+        st.Verifica();
+        const std::uint64_t n = st_->getAffectedRecords(st.Ptr());
+        st.Verifica();
+        return n;
+    } catch (const FirebirdError& e) {
+        throw ComSql(e);
+    }
+}
+
+Cursor Statement::Abre()
+{
+    if (!temCursor_)
+        throw ErroUso("Abre on a statement without a result set (" + sql_ + ")");
+    try {
+        MontaEntrada();
+        Status st;
+        IResultSet* rs = st_->openCursor(st.Ptr(), tr_.Interface(), metaEntrada_,
+                                         entrada_.empty() ? nullptr : entrada_.data(), metaSaida_, 0);
+        st.Verifica();
+        return Cursor(*this, rs);
+    } catch (const FirebirdError& e) {
+        throw ComSql(e);
+    }
+}
+
+// --------------------------------------------------------------------- Cursor
+
+Cursor::Cursor(Statement& st, IResultSet* rs) : Linha(st.tr_), st_(&st), rs_(rs)
+{
+    Descreve(st.metaSaida_);
+}
+
+Cursor::Cursor(Cursor&& o) noexcept : Linha(o.tr_), st_(o.st_), rs_(o.rs_)
+{
+    meta_ = o.meta_;
+    buffer_ = std::move(o.buffer_);
+    o.rs_ = nullptr;
+}
+
+Cursor::~Cursor()
+{
+    try {
+        Fecha();
+    } catch (const FirebirdError&) {
+    }
+}
+
+bool Cursor::Proxima()
+{
+    if (!rs_)
+        return false;
+    Status st;
+    const int r = rs_->fetchNext(st.Ptr(), buffer_.data());
+    if (st.Falhou()) {
+        try {
+            st.Verifica();
+        } catch (const FirebirdError& e) {
+            throw st_->ComSql(e);
+        }
+    }
+    return r == IStatus::RESULT_OK;
+}
+
+void Cursor::Fecha()
+{
+    if (!rs_)
+        return;
+    IResultSet* rs = rs_;
+    rs_ = nullptr;
+    Status st;
+    rs->close(st.Ptr());
+    if (st.Falhou()) {
+        rs->release();
+        st.Verifica();
+    }
+}

@@ -1,0 +1,46 @@
+#pragma once
+// Installation of the databases on a running Firebird server: the program's
+// database user, the alias of the main database, the main database, the
+// per-unit template and, on request, unit databases, all owned by the
+// program's user (so its structure upgrades work). Idempotent: what is in
+// place is left alone, and a second run changes nothing.
+//
+// It runs on the server's machine: it writes the server's alias file and looks
+// for the database files in the server's data folder.
+
+#include "common/db/Firebird.h"
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct OpcoesInstalacao {
+    std::string servidor = "localhost";
+    int porta = 0; // 0: the default port
+    // The server's administrator (SYSDBA or a user with the admin role).
+    std::string adminUsuario = "SYSDBA";
+    std::string adminSenha;
+    // The program's own database user.
+    std::string usuario = "HMCXJXTFHJ";
+    std::string senha = "lomfadrix";
+    // Folder of the database files, writable by the server's user.
+    std::filesystem::path pastaDados = "/var/lib/firebird/3.0/data";
+    std::filesystem::path arquivoAliases = "/etc/firebird/3.0/databases.conf";
+    std::string alias = "VERUZADU";
+    // Unit databases to create besides the template (codes 1-999).
+    std::vector<int> unidades;
+};
+
+// Installs what is missing and returns one line per change (empty when
+// everything was in place). Throws FirebirdError for the server's refusals
+// and std::runtime_error for the rest (an alias that names another file, the
+// program's user existing with another password, ...).
+std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o);
+
+// Removes the alias line (if any) from the alias file; true when one was
+// there. Same locking as the installation.
+bool RemoveAlias(const std::filesystem::path& arquivoAliases, std::string_view alias);
+
+// The path an alias names in the alias file, empty when absent.
+std::string CaminhoDoAlias(const std::filesystem::path& arquivoAliases, std::string_view alias);

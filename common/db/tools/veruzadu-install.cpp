@@ -1,0 +1,91 @@
+// veruzadu-install: prepares a running Firebird server for Veruzadu and
+// Pelmoran. Creates the program's database user, the alias of the main
+// database, the main database and the template of the unit databases (and
+// unit databases on request), owned by the program's user. Run it again and
+// it changes nothing.
+//
+// The administrator's password is read from the environment variable named by
+// --admin-password-env (default VERUZADU_FB_PASSWORD) or from the first line of
+// --admin-password-file; never from the command line, which every user of the
+// machine can read.
+
+#include "common/db/FirebirdError.h"
+#include "common/db/Instalacao.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <string_view>
+
+namespace {
+
+void Uso() {
+    std::cerr << "uso: veruzadu-install [--server HOST] [--port N] [--admin-user USER]\n"
+                 "         [--admin-password-env VAR | --admin-password-file FILE]\n"
+                 "         [--data DIR] [--aliases FILE] [--alias NAME] [--unit N]...\n"
+                 "       veruzadu-install --remove-alias NAME [--aliases FILE]\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    OpcoesInstalacao o;
+    std::string varSenha = "VERUZADU_FB_PASSWORD";
+    std::string arquivoSenha;
+    std::string removeAlias;
+    for (int i = 1; i < argc; ++i) {
+        std::string_view a = argv[i];
+        auto valor = [&]() -> std::string {
+            if (i + 1 >= argc) {
+                Uso();
+                std::exit(2);
+            }
+            return argv[++i];
+        };
+        try {
+            if (a == "--server") o.servidor = valor();
+            else if (a == "--port") o.porta = std::stoi(valor());
+            else if (a == "--admin-user") o.adminUsuario = valor();
+            else if (a == "--admin-password-env") varSenha = valor();
+            else if (a == "--admin-password-file") arquivoSenha = valor();
+            else if (a == "--data") o.pastaDados = valor();
+            else if (a == "--aliases") o.arquivoAliases = valor();
+            else if (a == "--alias") o.alias = valor();
+            else if (a == "--unit") o.unidades.push_back(std::stoi(valor()));
+            else if (a == "--remove-alias") removeAlias = valor();
+            else {
+                Uso();
+                return 2;
+            }
+        } catch (const std::logic_error&) {
+            Uso();
+            return 2;
+        }
+    }
+    try {
+        if (!removeAlias.empty()) {
+            if (RemoveAlias(o.arquivoAliases, removeAlias))
+                std::cout << "alias " << removeAlias << " removido de " << o.arquivoAliases.string() << "\n";
+            return 0;
+        }
+        if (!arquivoSenha.empty()) {
+            std::ifstream in(arquivoSenha);
+            if (!in || !std::getline(in, o.adminSenha)) {
+                std::cerr << "veruzadu-install: não foi possível ler " << arquivoSenha << "\n";
+                return 1;
+            }
+        } else if (const char* s = std::getenv(varSenha.c_str())) {
+            o.adminSenha = s;
+        }
+        const auto feito = InstalaBancos(o);
+        for (const auto& l : feito)
+            std::cout << l << "\n";
+        if (feito.empty())
+            std::cout << "nada a fazer: tudo instalado\n";
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << "veruzadu-install: " << e.what() << "\n";
+        return 1;
+    }
+}

@@ -1,0 +1,377 @@
+// The schema on the real server: installation, the search procedure, the
+// unique keys, the structure checks and the "highest plus one" insert.
+
+#include "InstalacaoTeste.h"
+
+#include "common/db/Esquema.h"
+#include "common/db/FirebirdError.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <optional>
+#include <thread>
+
+namespace {
+
+DataHora Dh(int a, int m, int d, int h, int n, int s) { return DataHora{a, m, d, h, n, s, 0}; }
+
+void InsereGravacao(Transaction& tr, int pabx, const std::string& ramal, const DataHora& quando,
+                    const std::string& idFile, int cliente = 0) {
+    Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO,PAB_CODIGO,GRV_ESTADO,GRV_COMANDA,GRV_RAMGRAVADO,GRV_DESTINO,"
+                     "GRV_CODCONTA,GRV_DATARG,GRV_DATAGRV,GRV_CONTROLE,GRV_IDFILE,GRV_TPFILE,GRV_TPLIGA,CLI_CODIGO,"
+                     "GRV_DURACAO,GRV_TEMAUDIO) VALUES (GEN_ID(GEN_GRV_ID,1),?,0,'DEVICE',?,'4833334444','',"
+                     "'NOW',?,'',?,1,2,?,10,0)");
+    st.SetInt(0, pabx).SetText(1, ramal).SetTimestamp(2, quando).SetText(3, idFile).SetInt(4, cliente);
+    st.Executa();
+}
+
+struct LinhaLista {
+    int codigo;
+    std::string ramal;
+    std::optional<std::string> grupo;
+    std::optional<std::string> cliente;
+};
+
+std::vector<LinhaLista> ListaGrv(Attachment& att, const DataHora& ini, const DataHora& fim) {
+    Transaction tr(att, true);
+    Statement st(tr, "SELECT * FROM LISTAGRV(?, ?)");
+    st.SetTimestamp(0, ini).SetTimestamp(1, fim);
+    std::vector<LinhaLista> r;
+    auto c = st.Abre();
+    while (c.Proxima()) {
+        LinhaLista l{c.GetInt(0), c.GetText(1), std::nullopt, std::nullopt};
+        if (!c.IsNull(11))
+            l.grupo = c.GetText(11);
+        if (!c.IsNull(9))
+            l.cliente = c.GetText(9);
+        r.push_back(l);
+    }
+    return r;
+}
+
+} // namespace
+
+TEST(Instalacao, CriaBancosDoUsuarioDoProgramaESegundaExecucaoNaoMudaNada) {
+    InstalacaoTeste inst("instala");
+    EXIGE_SERVIDOR(inst);
+    ASSERT_EQ(inst.primeira.size(), 3u); // alias, main database, template
+    EXPECT_EQ(CaminhoDoAlias(inst.opcoes.arquivoAliases, inst.opcoes.alias),
+              (inst.opcoes.pastaDados / "QUVVERUZADU.FDB").string());
+
+    auto alteracao = std::filesystem::last_write_time(inst.opcoes.pastaDados / "GRVPAB000.FDB");
+    EXPECT_TRUE(InstalaBancos(inst.opcoes).empty());
+    EXPECT_EQ(std::filesystem::last_write_time(inst.opcoes.pastaDados / "GRVPAB000.FDB"), alteracao);
+
+    // Owned by the program's user, so its own upgrades may alter them.
+    for (const auto& p : {inst.Principal(), inst.Unidade(0)}) {
+        Attachment att = Attachment::Conecta(p);
+        Transaction tr(att, true);
+        Statement st(tr, "SELECT MON$OWNER FROM MON$DATABASE");
+        auto c = st.Abre();
+        ASSERT_TRUE(c.Proxima());
+        EXPECT_EQ(c.GetText(0), inst.opcoes.usuario);
+    }
+
+    // A unit asked for later is added; an alias that names another file is refused.
+    inst.opcoes.unidades = {7};
+    auto feito = InstalaBancos(inst.opcoes);
+    ASSERT_EQ(feito.size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(inst.opcoes.pastaDados / "GRVPAB007.FDB"));
+    auto outra = inst.opcoes;
+    outra.pastaDados = inst.opcoes.pastaDados / "outra";
+    EXPECT_THROW(InstalaBancos(outra), std::runtime_error);
+}
+
+TEST(Instalacao, LinhasUnicasEChaves) {
+    InstalacaoTeste inst("chaves", {1});
+    EXIGE_SERVIDOR(inst);
+    Attachment att = Attachment::Conecta(inst.Principal());
+    // CONFIG and CONTROLE have their row, and no second one.
+    for (const char* tabela : {"CONFIG", "CONTROLE"}) {
+        Transaction tr(att);
+        Statement st(tr, std::string("SELECT COUNT(*) FROM ") + tabela);
+        auto c = st.Abre();
+        ASSERT_TRUE(c.Proxima());
+        EXPECT_EQ(c.GetBigInt(0), 1) << tabela;
+        EXPECT_THROW(tr.Executa(std::string("INSERT INTO ") + tabela + " DEFAULT VALUES"), FirebirdError) << tabela;
+        EXPECT_THROW(tr.Executa(std::string("DELETE FROM ") + tabela), FirebirdError) << tabela;
+    }
+    // Logins are unique whatever their case.
+    {
+        Transaction tr(att);
+        tr.Executa("INSERT INTO USUARIO (USR_CODIGO, USR_LOGIN) VALUES (1, 'Maria')");
+        try {
+            tr.Executa("INSERT INTO USUARIO (USR_CODIGO, USR_LOGIN) VALUES (2, 'MARIA')");
+            ADD_FAILURE() << "second login accepted";
+        } catch (const FirebirdError& e) {
+            EXPECT_TRUE(e.ChaveDuplicada()) << e.what();
+        }
+    }
+    // Filing one recording twice is refused with a unique-key code; another
+    // file at the same time, or the same path at another time, is not.
+    Attachment unidade = Attachment::Conecta(inst.Unidade(1));
+    Transaction tr(unidade);
+    InsereGravacao(tr, 1, "201", Dh(2024, 5, 2, 10, 0, 0), "GR240502\\X0001010\\R0001.WAV");
+    InsereGravacao(tr, 1, "202", Dh(2024, 5, 2, 10, 0, 0), "GR240502\\X0001011\\R0001.WAV");
+    InsereGravacao(tr, 1, "201", Dh(2024, 5, 2, 11, 0, 0), "GR240502\\X0001010\\R0001.WAV");
+    tr.Commit();
+    Transaction tr2(unidade);
+    try {
+        InsereGravacao(tr2, 1, "201", Dh(2024, 5, 2, 10, 0, 0), "GR240502\\X0001010\\R0001.WAV");
+        ADD_FAILURE() << "second filing accepted";
+    } catch (const FirebirdError& e) {
+        EXPECT_TRUE(e.Tem(fbcodigo::UniqueKey) || e.Tem(fbcodigo::NoDup)) << e.what();
+    }
+}
+
+TEST(ListaGrv, ColunasPeriodoGruposEContatos) {
+    InstalacaoTeste inst("listagrv", {3});
+    EXIGE_SERVIDOR(inst);
+    const std::string trinta = "Ramal de nome bem comprido 30c";
+    ASSERT_EQ(trinta.size(), 30u);
+    {
+        Attachment att = Attachment::Conecta(inst.Principal());
+        Transaction tr(att);
+        tr.Executa("INSERT INTO GRUPO VALUES (1, 'Vendas')");
+        tr.Executa("INSERT INTO GRUPO VALUES (2, 'Suporte')");
+        tr.Executa("INSERT INTO GRPRAMAL VALUES (1, '201', 'Ana', 3)");
+        tr.Executa("INSERT INTO GRPRAMAL VALUES (2, '201', 'Ana', 3)");
+        tr.Executa("INSERT INTO GRPRAMAL VALUES (9, '204', 'Sem grupo', 3)"); // group 9 is gone
+        tr.Executa("INSERT INTO GRPRAMAL VALUES (1, '205', 'Outra unidade', 4)");
+        Statement st(tr, "INSERT INTO GRPRAMAL VALUES (2, '3000', ?, 3)");
+        st.SetText(0, trinta).Executa();
+        tr.Executa("INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR) VALUES (5, 'Cliente Cinco', '123')");
+        tr.Commit();
+    }
+    Attachment att = Attachment::Conecta(inst.Unidade(3));
+    {
+        Transaction tr(att);
+        InsereGravacao(tr, 3, "201", Dh(2024, 3, 10, 9, 0, 0), "a", 5);     // two groups
+        InsereGravacao(tr, 3, "202", Dh(2024, 3, 10, 10, 0, 0), "b");       // no group
+        InsereGravacao(tr, 3, trinta.substr(0, 20), Dh(2024, 3, 10, 11, 0, 0), "c");
+        tr.Executa("UPDATE GRAVACAO SET GRV_RAMGRAVADO = '3000' WHERE GRV_IDFILE = 'c'");
+        InsereGravacao(tr, 3, "Ana", Dh(2024, 3, 10, 12, 0, 0), "d");       // by the extension's name
+        InsereGravacao(tr, 3, "204", Dh(2024, 3, 10, 13, 0, 0), "e");       // group row without group
+        InsereGravacao(tr, 3, "205", Dh(2024, 3, 10, 14, 0, 0), "f");       // grouped on another unit only
+        InsereGravacao(tr, 3, "201", Dh(2024, 3, 10, 23, 59, 59), "g");     // exactly at the end
+        InsereGravacao(tr, 3, "201", Dh(2024, 3, 11, 0, 0, 0), "h");        // after it
+        tr.Commit();
+    }
+
+    // Columns and their order.
+    {
+        Transaction tr(att, true);
+        Statement st(tr, "SELECT * FROM LISTAGRV(?, ?)");
+        const std::vector<std::string> esperadas{"GRV_CODIGO",     "GRV_RAMGRAVADO", "GRV_DESTINO",      "GRV_CONTROLE",
+                                                 "GRV_DATAGRV",    "GRV_TPLIGA",     "GRV_IDENTIFICA",   "GRV_DURACAO",
+                                                 "CLI_CODIGO",     "CLI_DESCRICAO",  "CLI_IDENTIFICADOR", "GRP_DESCRICAO",
+                                                 "GRV_TEMAUDIO"};
+        ASSERT_EQ(st.NumeroColunas(), esperadas.size());
+        for (unsigned i = 0; i < esperadas.size(); ++i)
+            EXPECT_EQ(st.NomeColuna(i), esperadas[i]);
+    }
+
+    auto linhas = ListaGrv(att, Dh(2024, 3, 10, 0, 0, 0), Dh(2024, 3, 10, 23, 59, 59));
+    std::vector<std::pair<std::string, std::string>> vistos;
+    for (const auto& l : linhas)
+        vistos.emplace_back(l.ramal, l.grupo.value_or("<null>"));
+    // Ordered by time; an extension in two groups comes twice (in either
+    // order), one without a group once with a NULL group.
+    ASSERT_EQ(linhas.size(), 10u);
+    auto par = [&](std::size_t i) {
+        std::vector<std::string> g{vistos[i].second, vistos[i + 1].second};
+        std::sort(g.begin(), g.end());
+        return std::make_pair(vistos[i].first, g);
+    };
+    const std::vector<std::string> ambos{"Suporte", "Vendas"};
+    EXPECT_EQ(par(0), std::make_pair(std::string("201"), ambos));
+    EXPECT_EQ(linhas[0].cliente, std::optional<std::string>("Cliente Cinco"));
+    EXPECT_FALSE(linhas[2].cliente.has_value());
+    EXPECT_EQ(vistos[2], std::make_pair(std::string("202"), std::string("<null>")));
+    // A group row with a 30-character name does not abort the search.
+    EXPECT_EQ(vistos[3], std::make_pair(std::string("3000"), std::string("Suporte")));
+    EXPECT_EQ(par(4), std::make_pair(std::string("Ana"), ambos));       // matched by the name
+    EXPECT_EQ(vistos[6], std::make_pair(std::string("204"), std::string("<null>")));
+    EXPECT_EQ(vistos[7], std::make_pair(std::string("205"), std::string("<null>")));
+    EXPECT_EQ(par(8), std::make_pair(std::string("201"), ambos)); // exactly at DTFIM: included
+
+    // ... and LISTARAMGRUPO gives that name whole.
+    {
+        Transaction tr(att, true);
+        Statement st(tr, "SELECT RML_NOME FROM LISTARAMGRUPO(3) WHERE RML_RAMAL = '3000'");
+        auto c = st.Abre();
+        ASSERT_TRUE(c.Proxima());
+        EXPECT_EQ(c.GetText(0), trinta);
+    }
+
+    // DTINI after DTFIM gives nothing; one second wide gives just that second.
+    EXPECT_TRUE(ListaGrv(att, Dh(2024, 3, 11, 0, 0, 0), Dh(2024, 3, 10, 0, 0, 0)).empty());
+    EXPECT_EQ(ListaGrv(att, Dh(2024, 3, 10, 10, 0, 0), Dh(2024, 3, 10, 10, 0, 0)).size(), 1u);
+
+    // Two searches open at once in one transaction do not disturb each other.
+    {
+        Transaction tr(att, true);
+        Statement a(tr, "SELECT GRV_CODIGO FROM LISTAGRV('2024-03-10 00:00:00', '2024-03-10 23:59:59')");
+        Statement b(tr, "SELECT GRV_CODIGO FROM LISTAGRV('2024-03-10 00:00:00', '2024-03-11 00:00:00')");
+        auto ca = a.Abre();
+        ASSERT_TRUE(ca.Proxima());
+        auto cb = b.Abre();
+        int nb = 0;
+        while (cb.Proxima())
+            ++nb;
+        int na = 1;
+        while (ca.Proxima())
+            ++na;
+        EXPECT_EQ(na, 10);
+        EXPECT_EQ(nb, 12);
+    }
+
+    // The deletion window's filters name CLIENTE and GRPRAMAL here.
+    {
+        Transaction tr(att);
+        EXPECT_EQ(tr.Executa("DELETE FROM GRAVACAO g WHERE g.CLI_CODIGO IN (SELECT c.CLI_CODIGO FROM CLIENTE c "
+                             "WHERE c.CLI_DESCRICAO='Cliente Cinco')"),
+                  1u);
+        EXPECT_EQ(tr.Executa("DELETE FROM GRAVACAO g WHERE g.GRV_RAMGRAVADO IN (SELECT r.rml_ramal FROM grpramal r "
+                             "WHERE r.grp_codigo=2)"),
+                  3u); // 201 twice (g, h) and 3000
+        tr.Rollback();
+    }
+}
+
+TEST(ListaGrv, UpdatePabxTrazALinhaDaUnidade) {
+    InstalacaoTeste inst("updatepabx", {2});
+    EXIGE_SERVIDOR(inst);
+    {
+        Attachment att = Attachment::Conecta(inst.Principal());
+        Transaction tr(att);
+        tr.Executa("INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVPORTA) VALUES (2, 'Matriz', 60000)");
+        tr.Commit();
+    }
+    Attachment att = Attachment::Conecta(inst.Unidade(2));
+    for (const char* nome : {"Matriz", "Filial"}) {
+        if (std::string(nome) == "Filial") {
+            Attachment p = Attachment::Conecta(inst.Principal());
+            p.Executa("UPDATE PABX SET PAB_DESCRICAO = 'Filial' WHERE PAB_CODIGO = 2");
+        }
+        att.Executa("EXECUTE PROCEDURE UPDATEPABX (2)");
+        Transaction tr(att, true);
+        Statement st(tr, "SELECT PAB_DESCRICAO, PAB_KELVPORTA, (SELECT COUNT(*) FROM PABX) FROM PABX WHERE PAB_CODIGO = 2");
+        auto c = st.Abre();
+        ASSERT_TRUE(c.Proxima());
+        EXPECT_EQ(c.GetText(0), nome);
+        EXPECT_EQ(c.GetInt(1), 60000);
+        EXPECT_EQ(c.GetBigInt(2), 1);
+    }
+}
+
+TEST(Estrutura, VerificacoesEAlteracoes) {
+    InstalacaoTeste inst("estrutura");
+    EXIGE_SERVIDOR(inst);
+    Attachment att = Attachment::Conecta(inst.Principal());
+    {
+        Transaction tr(att, true);
+        EXPECT_TRUE(TabelaExiste(tr, "DWNHISTORY"));
+        EXPECT_FALSE(TabelaExiste(tr, "NAOEXISTE"));
+        EXPECT_TRUE(CampoExiste(tr, "PABX", "PAB_SDCARDUSED"));
+        EXPECT_FALSE(CampoExiste(tr, "PABX", "PAB_UPDSCRIPT"));
+        EXPECT_FALSE(CampoExiste(tr, "pabx", "PAB_SDCARDUSED")); // catalogue names are upper case
+        EXPECT_EQ(TamanhoCampo(tr, "GRPRAMAL", "RML_RAMAL"), 30);
+        EXPECT_EQ(TamanhoCampo(tr, "LOGHISTORY", "LOG_DETALHES"), 120);
+        EXPECT_EQ(TamanhoCampo(tr, "GRPRAMAL", "NAOEXISTE"), 0);
+        EXPECT_EQ(CodigoTipoCampo(tr, "DWNHISTORY", "DWN_ARQBAIXAR"), 8);
+        EXPECT_EQ(CodigoTipoCampo(tr, "DWNHISTORY", "DWN_BYTESBAIXAR"), 16);
+        EXPECT_EQ(CodigoTipoCampo(tr, "CONTROLE", "CRL_COMPBD"), 7);
+        EXPECT_EQ(CodigoTipoCampo(tr, "GRAVACAO", "GRV_BINDADOS"), 261);
+        EXPECT_EQ(CodigoTipoCampo(tr, "CONTROLE", "NAOEXISTE"), -1);
+        EXPECT_TRUE(TipoCampoIgual(tr, "DWNHISTORY", "DWN_ARQBAIXAR", "integer"));
+        EXPECT_FALSE(TipoCampoIgual(tr, "DWNHISTORY", "DWN_ARQBAIXAR", "SMALLINT"));
+    }
+
+    // An older layout: counters SMALLINT, no SD-card columns, short extension columns.
+    att.Executa("CREATE TABLE VELHA (RML_RAMAL VARCHAR(20), DWN_ARQBAIXAR SMALLINT)");
+    for (const auto& sql : {SqlAlteraTamanhoCampo("VELHA", "RML_RAMAL", 30), SqlAlteraTipoCampo("VELHA", "DWN_ARQBAIXAR", "INTEGER"),
+                            SqlAdicionaCampo("VELHA", "PAB_DNSUPDATE", "SMALLINT")})
+        att.Executa(sql);
+    {
+        Transaction tr(att, true);
+        EXPECT_EQ(TamanhoCampo(tr, "VELHA", "RML_RAMAL"), 30);
+        EXPECT_TRUE(TipoCampoIgual(tr, "VELHA", "DWN_ARQBAIXAR", "INTEGER"));
+        EXPECT_TRUE(CampoExiste(tr, "VELHA", "PAB_DNSUPDATE"));
+    }
+    // The service's series on an installed database: widening to the same types works.
+    for (const auto& sql : AlteracoesDWNHISTORY())
+        att.Executa(sql);
+    ASSERT_EQ(AlteracoesDWNHISTORY().size(), 12u);
+    EXPECT_EQ(AlteracoesDWNHISTORY().front(), "ALTER TABLE DWNHISTORY ALTER DWN_ARQBAIXAR TYPE INTEGER");
+    EXPECT_EQ(AlteracoesPABX().back(), "ALTER TABLE PABX ADD PAB_ULTALERTSDC TIMESTAMP");
+
+    // Names cannot be parameters: anything but a plain identifier is refused.
+    EXPECT_THROW(SqlAlteraTamanhoCampo("PABX; DROP TABLE PABX", "X", 30), std::invalid_argument);
+    EXPECT_THROW(SqlAdicionaCampo("PABX", "X", "INTEGER; DROP TABLE PABX"), std::invalid_argument);
+    EXPECT_EQ(NomeArquivoBancoPABX(7), "GRVPAB007.FDB");
+    EXPECT_EQ(NomeArquivoBancoPABX(123), "GRVPAB123.FDB");
+}
+
+TEST(ProximoCodigo, EscritoresSimultaneosGuardamTodasAsLinhas) {
+    InstalacaoTeste inst("proximo");
+    EXIGE_SERVIDOR(inst);
+    constexpr int porEscritor = 40;
+    std::atomic<int> falhas{0};
+    auto escritor = [&](int id) {
+        try {
+            Attachment att = Attachment::Conecta(inst.Principal());
+            for (int i = 0; i < porEscritor; ++i) {
+                Transaction tr(att);
+                InsereComProximoCodigo(tr, "GRUPO", "GRP_CODIGO", [&](Transaction& t, std::int32_t codigo) {
+                    Statement st(t, "INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (?, ?)");
+                    st.SetInt(0, codigo).SetText(1, "g" + std::to_string(id) + "-" + std::to_string(i)).Executa();
+                });
+                tr.Commit();
+            }
+        } catch (const std::exception& e) {
+            ++falhas;
+            ADD_FAILURE() << e.what();
+        }
+    };
+    std::thread a(escritor, 1), b(escritor, 2);
+    a.join();
+    b.join();
+    EXPECT_EQ(falhas.load(), 0);
+    Attachment att = Attachment::Conecta(inst.Principal());
+    {
+        Transaction tr(att, true);
+        Statement st(tr, "SELECT COUNT(*), MIN(GRP_CODIGO), MAX(GRP_CODIGO) FROM GRUPO");
+        auto c = st.Abre();
+        ASSERT_TRUE(c.Proxima());
+        EXPECT_EQ(c.GetBigInt(0), 2 * porEscritor);
+        EXPECT_EQ(c.GetInt(1), 1);
+        EXPECT_EQ(c.GetInt(2), 2 * porEscritor);
+    }
+    // A violation of another key is thrown at once, not retried away.
+    Transaction tr(att);
+    tr.Executa("INSERT INTO USUARIO (USR_CODIGO, USR_LOGIN) VALUES (1, 'ana')");
+    int chamadas = 0;
+    try {
+        InsereComProximoCodigo(tr, "USUARIO", "USR_CODIGO", [&](Transaction& t, std::int32_t codigo) {
+            ++chamadas;
+            Statement st(t, "INSERT INTO USUARIO (USR_CODIGO, USR_LOGIN) VALUES (?, 'ANA')");
+            st.SetInt(0, codigo).Executa();
+        });
+        ADD_FAILURE() << "duplicate login accepted";
+    } catch (const FirebirdError& e) {
+        EXPECT_TRUE(e.ChaveDuplicada());
+    }
+    EXPECT_EQ(chamadas, 2);
+    // The transaction is still usable after the undone attempts.
+    EXPECT_EQ(InsereComProximoCodigo(tr, "USUARIO", "USR_CODIGO",
+                                     [](Transaction& t, std::int32_t codigo) {
+                                         Statement st(t, "INSERT INTO USUARIO (USR_CODIGO, USR_LOGIN) VALUES (?, 'bia')");
+                                         st.SetInt(0, codigo).Executa();
+                                     }),
+              2);
+    tr.Commit();
+}
