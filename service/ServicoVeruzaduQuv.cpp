@@ -12,18 +12,19 @@ constexpr long kErroRedeIndisponivel = 335544721;
 
 }  // namespace
 
-std::string VerificaEstadoFirebird(long codigoErro) {
+std::string VerificaEstadoFirebird(const std::vector<std::intptr_t>& codigosErro) {
     if (!FirebirdInstalado()) return "";
-    if (codigoErro == kErroRedeIndisponivel) return "Firebird não está em execução";
+    for (auto c : codigosErro)
+        if (c == kErroRedeIndisponivel) return "Firebird não está em execução";
     return "";
 }
 
-TServicoVeruzaduQuv::TServicoVeruzaduQuv(std::string pastaPrograma, BaseDadosServico& base,
-                                         const Relogio& relogio)
+TServicoVeruzaduQuv::TServicoVeruzaduQuv(std::string pastaPrograma, const Relogio& relogio)
     : pasta_(std::move(pastaPrograma)),
-      base_(base),
       relogio_(relogio),
       log_(pasta_, [&relogio] { return relogio.Agora(); }),
+      banco_(log_, ParametrosBDServico{}),
+      historico_(banco_),
       config_(std::make_shared<const ConfiguracaoServico>()) {}
 
 TServicoVeruzaduQuv::~TServicoVeruzaduQuv() {
@@ -59,17 +60,22 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     log_.DefineUltimaLimpezaLog(DataHora{});
     log_.Log(LogSempre, true, Traduz("Iniciando"));
 
-    long codigoErro = 0;
-    if (!base_.BDCarregaControle(cfg, codigoErro)) {
+    banco_.DefineParametros(
+        ParametrosBDServico{cfg.ServidorBD, cfg.CaminhoBD, cfg.UsuarioBD, cfg.SenhaBD});
+    banco_.DefineDDD(cfg.DDD);
+    std::string erroBD;
+    if (!banco_.BDCarregaControle(cfg.Porta, erroBD)) {
         log_.Log(LogSempre, true, Traduz("Serviço de gravação não iniciado"));
-        const std::string motivo = VerificaEstadoFirebird(codigoErro);
+        const std::string motivo = VerificaEstadoFirebird(banco_.CodigosUltimaFalhaConexao());
         if (!motivo.empty()) log_.Log(LogSempre, true, Traduz(motivo));
         log_.DefineFilaConsole(nullptr);
         filaConsole_.reset();
         return false;
     }
-    base_.BDCarregaConfiguracaoGeral(cfg);
-    base_.UsuariosConectados(cfg);
+    banco_.BDCarregaConfiguracaoGeral();
+    std::string pastaServidor = banco_.PastaBaseDadosServidor();
+    if (banco_.UsuariosConectados("QUVVERUZADU.FDB", pastaServidor) > 0)
+        banco_.DefinePastaBaseDadosServidor(pastaServidor);
     log_.Log(LogInfo, true, Traduz("Configuração") + " Ok");
 
     // The status server joins here; until it does, consoles cannot reach the
@@ -91,7 +97,7 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     log_.DefineFilaLogBD(filaLogBD_);
 
     log_.Log(LogSempre, true, Traduz("Serviço de gravação iniciado"));
-    base_.GravaMensagemLogBD(cfg, OperacaoServicoIniciado, "");
+    GravaHistorico(OperacaoServicoIniciado);
     log_.RealizaLimpezaLog();
     log_.DefineUltimaLimpezaLog(relogio_.Agora());
     return true;
@@ -135,10 +141,15 @@ void TServicoVeruzaduQuv::EncerraServico() {
         downloads_.reset();
         sdcards_.reset();
     }
-    base_.GravaMensagemLogBD(*config_, OperacaoServicoParado, "");
+    GravaHistorico(OperacaoServicoParado);
     log_.DefineFilaConsole(nullptr);
     filaConsole_.reset();
     encerrado_ = true;
+}
+
+void TServicoVeruzaduQuv::GravaHistorico(int operacao) {
+    // Start and stop rows are written at once; a failure has been logged.
+    historico_.GravaMensagemLogBD(operacao, "");
 }
 
 // ---- steps of a pass ----
@@ -155,7 +166,7 @@ bool TServicoVeruzaduQuv::HoraRealizarBackup(bool& compactar, bool& restaurar,
         log_.DefineUltimaLimpezaLog(agora);
     }
     ultimaVerificacaoBackup = agora;
-    base_.BDCarregaConfiguracaoGeral(*config_);
+    banco_.BDCarregaConfiguracaoGeral();
     // Backups, restores and compaction of the databases are decided here once
     // they are part of the service.
     return false;
@@ -169,7 +180,8 @@ bool TServicoVeruzaduQuv::RestauraBackupBaseDados(bool, bool& arquivoAusente) {
 }
 
 void TServicoVeruzaduQuv::BDRegistraControle(ModoRegistroControle modo) {
-    base_.BDRegistraControle(*config_, modo);
+    banco_.BDRegistraControle(modo == ModoRegistroControle::Backup,
+                              modo == ModoRegistroControle::Compactacao);
 }
 
 void TServicoVeruzaduQuv::LiberaThreadsConcluidas() {
@@ -182,7 +194,7 @@ void TServicoVeruzaduQuv::LiberaThreadsConcluidas() {
 }
 
 void TServicoVeruzaduQuv::BDVerificaDownloadPeriodo() {
-    base_.BDCarregaConfiguracaoGeral(*config_);
+    banco_.BDCarregaConfiguracaoGeral();
     // The download windows of each unit are compared here, after the finished
     // workers were freed, once downloads are part of the service.
     LiberaThreadsConcluidas();
@@ -195,7 +207,7 @@ std::size_t TServicoVeruzaduQuv::ContagemFilaLogBD() {
 }
 
 void TServicoVeruzaduQuv::GravaLogEmBancoDados() {
-    if (filaLogBD_) base_.GravaLogEmBancoDados(*config_, *filaLogBD_);
+    if (filaLogBD_) historico_.GravaLogEmBancoDados(*filaLogBD_);
 }
 
 std::size_t TServicoVeruzaduQuv::ContagemFilaEmails() {

@@ -16,9 +16,10 @@
 
 #include "common/Configuracao.h"
 #include "common/DataHora.h"
-#include "service/BaseDadosServico.h"
+#include "service/BancoServico.h"
 #include "service/Evento.h"
 #include "service/LacoPrincipal.h"
+#include "service/HistoricoServico.h"
 #include "service/ListaThreads.h"
 #include "service/LogServico.h"
 #include "service/MsgVeruzadu.h"
@@ -28,10 +29,9 @@ inline constexpr std::chrono::seconds kLimiteEncerramentoThreads{60};
 
 class TServicoVeruzaduQuv final : public PassosLaco {
 public:
-    // pastaPrograma: the program folder (PastaPrograma()). The database and the
-    // clock are handed in; the service keeps references, both must outlive it.
-    TServicoVeruzaduQuv(std::string pastaPrograma, BaseDadosServico& base,
-                        const Relogio& relogio);
+    // pastaPrograma: the program folder (PastaPrograma()). The clock is handed
+    // in (tests move it) and must outlive the service.
+    TServicoVeruzaduQuv(std::string pastaPrograma, const Relogio& relogio);
     ~TServicoVeruzaduQuv() override;
     TServicoVeruzaduQuv(const TServicoVeruzaduQuv&) = delete;
     TServicoVeruzaduQuv& operator=(const TServicoVeruzaduQuv&) = delete;
@@ -55,6 +55,7 @@ public:
     ListaThreads* ListaThreadsDownload() { return downloads_.get(); }
     ListaThreads* ListaThreadsSDCard() { return sdcards_.get(); }
     LogServico& Log() { return log_; }
+    BancoServico& Banco() { return banco_; }
     std::shared_ptr<const ConfiguracaoServico> Configuracao() const { return config_; }
     bool Executando() const { return executando_; }
     DataHora InicioServico() const { return inicio_; }
@@ -80,11 +81,13 @@ public:
 private:
     std::string Traduz(std::string_view texto) const;
     void LiberaThreadsConcluidas();
+    void GravaHistorico(int operacao);
 
     const std::string pasta_;
-    BaseDadosServico& base_;
     const Relogio& relogio_;
     LogServico log_;
+    BancoServico banco_;
+    HistoricoServico historico_;
 
     std::shared_ptr<const ConfiguracaoServico> config_;
     std::atomic<bool> executando_{false};
@@ -102,3 +105,7 @@ private:
     Evento atividade_;
     std::unique_ptr<LacoPrincipal> laco_;
 };
+
+// Why the database server is not there, from the error codes of the failed
+// connection: empty when it runs, or when it is not installed on this computer.
+std::string VerificaEstadoFirebird(const std::vector<std::intptr_t>& codigosErro);

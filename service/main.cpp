@@ -2,11 +2,10 @@
 // SIGINT (stop and shutdown alike); `--install` and `--uninstall` write and
 // remove its systemd unit.
 
-#include <pthread.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <cstring>
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -14,7 +13,7 @@
 
 #include "Versao.h"
 #include "common/Configuracao.h"
-#include "service/BaseDadosFirebird.h"
+#include "common/db/Sinais.h"
 #include "service/InstalacaoServico.h"
 #include "service/ServiceControl.h"
 #include "service/ServicoVeruzaduQuv.h"
@@ -40,10 +39,7 @@ std::filesystem::path Executavel() {
 int main(int argc, char** argv) {
     // Before any thread or database call: the signals are taken by our own
     // thread, never by handlers the database client would install.
-    sigset_t sinais;
-    sigemptyset(&sinais);
-    for (int s : {SIGTERM, SIGINT, SIGHUP, SIGUSR1}) sigaddset(&sinais, s);
-    pthread_sigmask(SIG_BLOCK, &sinais, nullptr);
+    BloqueiaSinaisParada();
 
     DefinePrograma(Programa::Servico);
 
@@ -80,17 +76,15 @@ int main(int argc, char** argv) {
     int codigo = 0;
     {
         RelogioSistema relogio;
-        BaseDadosFirebird base;
-        TServicoVeruzaduQuv servico(pasta, base, relogio);
-        base.DefineLog(&servico.Log());
-
+        TServicoVeruzaduQuv servico(pasta, relogio);
+        std::atomic<bool> fim{false};
         std::thread atendeSinais([&] {
-            int sinal = 0;
-            while (sigwait(&sinais, &sinal) == 0) {
-                if (sinal == SIGUSR1) return;  // the service ended by itself
-                if (sinal == SIGHUP) continue;
-                servico.SolicitaParada();
-                return;
+            while (!fim) {
+                const int sinal = AguardaSinalParada(std::chrono::milliseconds(200));
+                if (sinal == SIGTERM || sinal == SIGINT) {
+                    servico.SolicitaParada();
+                    return;
+                }
             }
         });
 
@@ -104,7 +98,7 @@ int main(int argc, char** argv) {
             // file is missing) must not be restarted into the same failure.
             codigo = servico.Encerrado() ? 0 : 3;
         }
-        if (!servico.ParadaSolicitada()) pthread_kill(atendeSinais.native_handle(), SIGUSR1);
+        fim = true;
         atendeSinais.join();
     }
     RemoveArquivoPid(pasta);
