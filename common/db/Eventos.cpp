@@ -27,16 +27,13 @@ public:
 
     void eventCallbackFunction(unsigned length, const ISC_UCHAR* events)
     {
+        // A request that is cancelled, or released after it fired, is
+        // answered with an empty callback: nothing to count.
+        if (length == 0 || events == nullptr)
+            return;
         {
             std::lock_guard<std::mutex> lock(mtx);
-            if (length == 0 || events == nullptr) {
-                // Called without data when the events are cancelled or the
-                // connection breaks.
-                vazio = true;
-            } else {
-                std::memcpy(resultado.data(), events, std::min<std::size_t>(length, resultado.size()));
-                vazio = false;
-            }
+            std::memcpy(resultado.data(), events, std::min<std::size_t>(length, resultado.size()));
             chegou = true;
         }
         cv.notify_one();
@@ -46,7 +43,6 @@ public:
     std::condition_variable cv;
     std::vector<unsigned char> resultado;
     bool chegou = false;
-    bool vazio = false;
     bool parar = false;
 
 private:
@@ -57,14 +53,19 @@ EventListener::EventListener(Attachment& att, std::vector<std::string> nomes) : 
 {
     if (nomes_.empty() || nomes_.size() > 15)
         throw FirebirdError({}, "EventListener: between 1 and 15 event names");
-    std::vector<ISC_SCHAR*> ponteiros;
-    for (std::string& n : nomes_)
-        ponteiros.push_back(n.data());
-    ISC_SCHAR* ev = nullptr;
-    ISC_SCHAR* res = nullptr;
-    tamanho_ = isc_event_block_a(&ev, &res, static_cast<ISC_USHORT>(ponteiros.size()), ponteiros.data());
-    bufferEventos_ = reinterpret_cast<unsigned char*>(ev);
-    bufferResultado_ = reinterpret_cast<unsigned char*>(res);
+    // The event parameter block: a version byte, then per name its length,
+    // the name and a 32-bit count (little-endian) that the server compares
+    // with its own. isc_event_counts reads the same layout.
+    bufferEventos_.push_back(1); // EPB_version1
+    for (const std::string& n : nomes_) {
+        if (n.empty() || n.size() > 255)
+            throw FirebirdError({}, "EventListener: invalid event name");
+        bufferEventos_.push_back(static_cast<unsigned char>(n.size()));
+        bufferEventos_.insert(bufferEventos_.end(), n.begin(), n.end());
+        bufferEventos_.insert(bufferEventos_.end(), 4, 0);
+    }
+    bufferResultado_ = bufferEventos_;
+    tamanho_ = static_cast<unsigned short>(bufferEventos_.size());
     fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     retorno_ = new Retorno(tamanho_);
     try {
@@ -72,8 +73,6 @@ EventListener::EventListener(Attachment& att, std::vector<std::string> nomes) : 
     } catch (...) {
         retorno_->release();
         ::close(fd_);
-        isc_free(reinterpret_cast<ISC_SCHAR*>(bufferEventos_));
-        isc_free(reinterpret_cast<ISC_SCHAR*>(bufferResultado_));
         throw;
     }
     trabalhador_ = std::thread([this] { Trabalha(); });
@@ -97,8 +96,6 @@ EventListener::~EventListener()
     }
     retorno_->release();
     ::close(fd_);
-    isc_free(reinterpret_cast<ISC_SCHAR*>(bufferEventos_));
-    isc_free(reinterpret_cast<ISC_SCHAR*>(bufferResultado_));
 }
 
 void EventListener::Enfileira()
@@ -109,7 +106,7 @@ void EventListener::Enfileira()
         eventos_->release();
         eventos_ = nullptr;
     }
-    eventos_ = att_.Interface()->queEvents(st.Ptr(), retorno_, tamanho_, bufferEventos_);
+    eventos_ = att_.Interface()->queEvents(st.Ptr(), retorno_, tamanho_, bufferEventos_.data());
     st.Verifica();
 }
 
@@ -117,23 +114,16 @@ void EventListener::Trabalha()
 {
     bool primeiro = true;
     for (;;) {
-        bool vazio = false;
         {
             std::unique_lock<std::mutex> lock(retorno_->mtx);
             retorno_->cv.wait(lock, [this] { return retorno_->chegou || retorno_->parar; });
             if (retorno_->parar)
                 return;
             retorno_->chegou = false;
-            vazio = retorno_->vazio;
-            if (!vazio)
-                std::memcpy(bufferResultado_, retorno_->resultado.data(), tamanho_);
-        }
-        if (vazio) {
-            interrompido_ = true;
-            return;
+            std::memcpy(bufferResultado_.data(), retorno_->resultado.data(), tamanho_);
         }
         ISC_ULONG contagens[ISC_STATUS_LENGTH] = {};
-        isc_event_counts(contagens, static_cast<short>(tamanho_), bufferEventos_, bufferResultado_);
+        isc_event_counts(contagens, static_cast<short>(tamanho_), bufferEventos_.data(), bufferResultado_.data());
         if (!primeiro) {
             bool algum = false;
             {

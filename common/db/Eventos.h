@@ -54,8 +54,8 @@ private:
 
     Attachment& att_;
     std::vector<std::string> nomes_;
-    unsigned char* bufferEventos_ = nullptr;  // isc_event_block's buffers, freed with isc_free
-    unsigned char* bufferResultado_ = nullptr;
+    std::vector<unsigned char> bufferEventos_;   // counts as last seen; worker only
+    std::vector<unsigned char> bufferResultado_; // counts of the latest callback; worker only
     unsigned short tamanho_ = 0;
     Retorno* retorno_ = nullptr;              // reference counted; shared with the client library
     Firebird::IEvents* eventos_ = nullptr;    // touched by the worker only, then by the destructor after join

@@ -92,13 +92,25 @@ void GravaLinhas(const fs::path& arquivo, const std::vector<std::string>& linhas
             throw std::runtime_error("não foi possível gravar " + temp.string());
     }
     struct stat st {};
-    if (::stat(arquivo.c_str(), &st) == 0) {
+    const bool existia = ::stat(arquivo.c_str(), &st) == 0;
+    if (existia) {
         ::chmod(temp.c_str(), st.st_mode & 07777);
         if (::chown(temp.c_str(), st.st_uid, st.st_gid) != 0) {
             // Not root: the file stays ours, readable as before.
         }
     } else {
         ::chmod(temp.c_str(), 0644);
+    }
+    // The server reloads the file when its modification time, in whole
+    // seconds, changes: a second change within the same second would go
+    // unseen. Each write moves the time at least one second forward.
+    if (existia) {
+        struct timespec tempos[2];
+        tempos[0].tv_sec = 0;
+        tempos[0].tv_nsec = UTIME_OMIT;
+        tempos[1].tv_sec = std::max<time_t>(::time(nullptr), st.st_mtim.tv_sec + 1);
+        tempos[1].tv_nsec = 0;
+        ::utimensat(AT_FDCWD, temp.c_str(), tempos, 0);
     }
     fs::rename(temp, arquivo);
 }

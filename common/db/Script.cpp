@@ -111,8 +111,9 @@ std::vector<std::string> DivideScript(std::string_view script)
             const auto fim = script.find("*/", i + 2);
             i = fim == std::string_view::npos ? script.size() : fim + 2;
         } else if (script.substr(i, terminador.size()) == terminador) {
+            const std::size_t largura = terminador.size(); // SET TERM changes it
             fecha(i);
-            i += terminador.size();
+            i += largura;
             inicio = i;
         } else {
             ++i;

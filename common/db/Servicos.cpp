@@ -35,6 +35,10 @@ void AdicionaUsuario(const std::string& servidor, const std::string& usuarioAdmi
     st.Verifica();
     anexo.x->insertString(st.Ptr(), isc_spb_user_name, usuarioAdmin.c_str());
     anexo.x->insertString(st.Ptr(), isc_spb_password, senhaAdmin.c_str());
+    // An administrator other than SYSDBA holds its rights over users only
+    // under this role (measured: without it, "no permission for INSERT access
+    // to TABLE PLG$SRP_VIEW"); for SYSDBA it changes nothing.
+    anexo.x->insertString(st.Ptr(), isc_spb_sql_role_name, "RDB$ADMIN");
     st.Verifica();
 
     Servico servico;

@@ -5,9 +5,11 @@
 // it changes nothing.
 //
 // The administrator's password is read from the environment variable named by
-// --admin-password-env (default VERUZADU_FB_PASSWORD) or from the first line of
-// --admin-password-file; never from the command line, which every user of the
-// machine can read.
+// --admin-password-env (default VERUZADU_FB_PASSWORD) or from
+// --admin-password-file (its first line, or its ISC_PASSWORD= line as in
+// Debian's /etc/firebird/3.0/SYSDBA.password, which is also read when neither
+// is given); never from the command line, which every user of the machine can
+// read.
 
 #include "common/db/FirebirdError.h"
 #include "common/db/Instalacao.h"
@@ -19,6 +21,31 @@
 #include <string_view>
 
 namespace {
+
+const char* const ArquivoSenhaDebian = "/etc/firebird/3.0/SYSDBA.password";
+
+// The first line, or the value of an ISC_PASSWORD= line (quotes removed).
+bool LeSenha(const std::string& arquivo, std::string& senha) {
+    std::ifstream in(arquivo);
+    if (!in)
+        return false;
+    std::string linha, primeira;
+    bool temPrimeira = false;
+    while (std::getline(in, linha)) {
+        if (!temPrimeira) {
+            primeira = linha;
+            temPrimeira = true;
+        }
+        if (linha.rfind("ISC_PASSWORD=", 0) == 0) {
+            senha = linha.substr(13);
+            if (senha.size() >= 2 && (senha.front() == '"' || senha.front() == '\'') && senha.back() == senha.front())
+                senha = senha.substr(1, senha.size() - 2);
+            return true;
+        }
+    }
+    senha = primeira;
+    return temPrimeira;
+}
 
 void Uso() {
     std::cerr << "uso: veruzadu-install [--server HOST] [--port N] [--admin-user USER]\n"
@@ -70,13 +97,14 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (!arquivoSenha.empty()) {
-            std::ifstream in(arquivoSenha);
-            if (!in || !std::getline(in, o.adminSenha)) {
+            if (!LeSenha(arquivoSenha, o.adminSenha)) {
                 std::cerr << "veruzadu-install: não foi possível ler " << arquivoSenha << "\n";
                 return 1;
             }
         } else if (const char* s = std::getenv(varSenha.c_str())) {
             o.adminSenha = s;
+        } else {
+            LeSenha(ArquivoSenhaDebian, o.adminSenha);
         }
         const auto feito = InstalaBancos(o);
         for (const auto& l : feito)

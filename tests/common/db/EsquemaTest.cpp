@@ -5,6 +5,7 @@
 
 #include "common/db/Esquema.h"
 #include "common/db/FirebirdError.h"
+#include "common/db/Script.h"
 
 #include <gtest/gtest.h>
 
@@ -207,6 +208,24 @@ TEST(ListaGrv, ColunasPeriodoGruposEContatos) {
         EXPECT_EQ(c.GetText(0), trinta);
     }
 
+    // The period is found through its index: no recording is read in sequence.
+    {
+        auto sequenciais = [&] {
+            Transaction tr(att, true);
+            Statement st(tr, "SELECT COALESCE(SUM(s.MON$RECORD_SEQ_READS), 0) FROM MON$TABLE_STATS t "
+                             "JOIN MON$RECORD_STATS s ON s.MON$STAT_ID = t.MON$RECORD_STAT_ID "
+                             "JOIN MON$ATTACHMENTS a ON a.MON$STAT_ID = t.MON$STAT_ID "
+                             "WHERE t.MON$STAT_GROUP = 1 AND t.MON$TABLE_NAME = 'GRAVACAO' "
+                             "AND a.MON$ATTACHMENT_ID = CURRENT_CONNECTION");
+            auto c = st.Abre();
+            c.Proxima();
+            return c.GetBigInt(0);
+        };
+        const auto antes = sequenciais();
+        ListaGrv(att, Dh(2024, 3, 10, 0, 0, 0), Dh(2024, 3, 10, 23, 59, 59));
+        EXPECT_EQ(sequenciais(), antes);
+    }
+
     // DTINI after DTFIM gives nothing; one second wide gives just that second.
     EXPECT_TRUE(ListaGrv(att, Dh(2024, 3, 11, 0, 0, 0), Dh(2024, 3, 10, 0, 0, 0)).empty());
     EXPECT_EQ(ListaGrv(att, Dh(2024, 3, 10, 10, 0, 0), Dh(2024, 3, 10, 10, 0, 0)).size(), 1u);
@@ -269,8 +288,20 @@ TEST(ListaGrv, UpdatePabxTrazALinhaDaUnidade) {
 }
 
 TEST(Estrutura, VerificacoesEAlteracoes) {
-    InstalacaoTeste inst("estrutura");
+    InstalacaoTeste inst("estrutura", {1});
     EXIGE_SERVIDOR(inst);
+    // A unit's upgrade re-creates both search procedures over what is there.
+    {
+        Attachment unidade = Attachment::Conecta(inst.Unidade(1));
+        const std::string conexao = "localhost:" + inst.opcoes.alias;
+        ExecutaScript(unidade, "SET TERM ^ ;\n" + ScriptLISTARAMGRUPO(conexao) + ScriptLISTAGRV() + "SET TERM ; ^\n");
+        Transaction tr(unidade, true);
+        Statement st(tr, "SELECT COUNT(*) FROM LISTAGRV('2024-01-01 00:00:00', '2024-12-31 23:59:59')");
+        auto c = st.Abre();
+        ASSERT_TRUE(c.Proxima());
+        EXPECT_EQ(c.GetBigInt(0), 0);
+        EXPECT_THROW(ScriptLISTARAMGRUPO("x'; DROP"), std::invalid_argument);
+    }
     Attachment att = Attachment::Conecta(inst.Principal());
     {
         Transaction tr(att, true);

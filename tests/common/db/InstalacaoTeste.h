@@ -13,13 +13,13 @@
 #include <string>
 #include <unistd.h>
 
-struct ServidorTeste {
+struct ServidorEsquemaTeste {
     std::string host, usuario, senha;
     int porta = 0;
     std::filesystem::path dados;
 
     // False when the test server's variables are missing (run without scripts/test).
-    static bool Le(ServidorTeste& s) {
+    static bool Le(ServidorEsquemaTeste& s) {
         auto env = [](const char* n) {
             const char* v = std::getenv(n);
             return std::string(v ? v : "");
@@ -38,7 +38,7 @@ class InstalacaoTeste {
 public:
     // `nome` keeps the folders and aliases of tests apart; units on request.
     explicit InstalacaoTeste(const std::string& nome, std::vector<int> unidades = {}) {
-        if (!ServidorTeste::Le(srv))
+        if (!ServidorEsquemaTeste::Le(srv))
             return;
         opcoes.servidor = srv.host;
         opcoes.porta = srv.porta;
@@ -74,7 +74,7 @@ public:
                 opcoes.usuario, opcoes.senha};
     }
 
-    ServidorTeste srv;
+    ServidorEsquemaTeste srv;
     OpcoesInstalacao opcoes;
     std::vector<std::string> primeira;
     bool pronta = false;
