@@ -29,7 +29,7 @@ int Systemctl(const char* a, const char* b = nullptr) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::filesystem::path ArquivoUnidade(const OpcoesInstalacao& o) {
+std::filesystem::path ArquivoUnidade(const OpcoesUnidadeServico& o) {
     return o.pastaUnidades / (std::string(kNomeServico) + ".service");
 }
 
@@ -54,7 +54,7 @@ bool FirebirdInstalado() {
     return false;
 }
 
-std::string TextoUnidade(const OpcoesInstalacao& o) {
+std::string TextoUnidade(const OpcoesUnidadeServico& o) {
     std::ostringstream u;
     u << "[Unit]\n"
       << "Description=" << kNomeExibicaoServico << "\n";
@@ -81,7 +81,7 @@ std::string TextoUnidade(const OpcoesInstalacao& o) {
     return u.str();
 }
 
-int InstalaServico(OpcoesInstalacao o, std::istream& entrada, std::ostream& saida) {
+int InstalaServico(OpcoesUnidadeServico o, std::istream& entrada, std::ostream& saida) {
     if (o.dependeFirebird && !FirebirdInstalado()) {
         saida << "O Serviço de Gravação depende do Firebird, o qual não foi detectado.\n\n"
               << "Deseja remover esta verificação de dependência ? [s/N] " << std::flush;
@@ -124,7 +124,7 @@ int InstalaServico(OpcoesInstalacao o, std::istream& entrada, std::ostream& said
     return 0;
 }
 
-int DesinstalaServico(const OpcoesInstalacao& o, std::ostream& saida) {
+int DesinstalaServico(const OpcoesUnidadeServico& o, std::ostream& saida) {
     const auto destino = ArquivoUnidade(o);
     const bool comSystemd = SystemdAtivo() && o.pastaUnidades == "/etc/systemd/system";
     if (comSystemd) Systemctl("disable", (std::string(kNomeServico) + ".service").c_str());

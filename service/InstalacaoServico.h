@@ -7,7 +7,7 @@
 #include <iosfwd>
 #include <string>
 
-struct OpcoesInstalacao {
+struct OpcoesUnidadeServico {
     std::filesystem::path pastaUnidades = "/etc/systemd/system";
     std::filesystem::path executavel;
     // Program folder handed to the service through VERUZADU_HOME; empty: the
@@ -20,9 +20,9 @@ struct OpcoesInstalacao {
 bool FirebirdInstalado();
 
 // The unit's text for these options.
-std::string TextoUnidade(const OpcoesInstalacao& opcoes);
+std::string TextoUnidade(const OpcoesUnidadeServico& opcoes);
 
 // Writes the unit. When no database server is found, asks on `entrada` whether
 // to drop the dependency (no answer keeps it). Returns the process exit code.
-int InstalaServico(OpcoesInstalacao opcoes, std::istream& entrada, std::ostream& saida);
-int DesinstalaServico(const OpcoesInstalacao& opcoes, std::ostream& saida);
+int InstalaServico(OpcoesUnidadeServico opcoes, std::istream& entrada, std::ostream& saida);
+int DesinstalaServico(const OpcoesUnidadeServico& opcoes, std::ostream& saida);

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     DefinePrograma(Programa::Servico);
 
     std::string acao;
-    OpcoesInstalacao instalacao;
+    OpcoesUnidadeServico instalacao;
     instalacao.executavel = Executavel();
     if (const char* home = std::getenv("VERUZADU_HOME"); home && *home)
         instalacao.pastaPrograma = PastaPrograma();
@@ -68,8 +68,10 @@ int main(int argc, char** argv) {
 
     const std::string pasta = PastaPrograma();
     std::string erro;
-    if (!GravaArquivoPid(pasta, erro)) {
-        std::cerr << "pelmoran: " << erro << "\n";
+    // One service per program folder. The pid file itself is written once the
+    // start succeeded, so whoever waits for it knows the service runs.
+    if (const int outro = LeArquivoPid(pasta); outro != 0 && kill(outro, 0) == 0) {
+        std::cerr << "pelmoran: o serviço já está em execução (pid " << outro << ")\n";
         return 1;
     }
 
@@ -91,6 +93,11 @@ int main(int argc, char** argv) {
         if (!servico.ServiceStart()) {
             std::cerr << "pelmoran: serviço de gravação não iniciado (veja o log em " << pasta
                       << ")\n";
+            codigo = 1;
+        } else if (!GravaArquivoPid(pasta, erro)) {
+            std::cerr << "pelmoran: " << erro << "\n";
+            servico.SolicitaParada();
+            servico.ServiceExecute();
             codigo = 1;
         } else {
             servico.ServiceExecute();

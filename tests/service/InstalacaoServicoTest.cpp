@@ -24,7 +24,7 @@ std::string Le(const std::filesystem::path& p) {
 
 TEST(InstalacaoServico, WritesAndRemovesTheUnit) {
     const auto pasta = PastaTemporaria();
-    OpcoesInstalacao o;
+    OpcoesUnidadeServico o;
     o.pastaUnidades = pasta;
     o.executavel = "/opt/veruzadu/pelmoran";
     o.pastaPrograma = "/var/lib/veruzadu dados/";
@@ -56,7 +56,7 @@ TEST(InstalacaoServico, WritesAndRemovesTheUnit) {
 }
 
 TEST(InstalacaoServico, UnitWithoutDatabaseDependency) {
-    OpcoesInstalacao o;
+    OpcoesUnidadeServico o;
     o.executavel = "/usr/bin/pelmoran";
     o.dependeFirebird = false;
     const std::string unidade = TextoUnidade(o);
