@@ -4,12 +4,15 @@
 #include <cctype>
 
 #include "common/CifraTexto.h"
+#include "common/Configuracao.h"
+#include "common/IniFile.h"
 #include "common/Sistema.h"
 #include "common/Texto.h"
 #include "common/db/FirebirdError.h"
+#include "common/db/Esquema.h"
 #include "service/PlacasRede.h"
 
-const AlteracaoColuna AlteracoesDWNHISTORY[12] = {
+const AlteracaoColuna ColunasDWNHISTORY[12] = {
     {"DWN_ARQBAIXAR", "INTEGER"},   {"DWN_ARQBAIXADO", "INTEGER"},
     {"DWN_BYTESBAIXAR", "BIGINT"},  {"DWN_BYTESBAIXADO", "BIGINT"},
     {"DWN_ARQCONVOGG", "INTEGER"},  {"DWN_ARQIMPORTADO", "INTEGER"},
@@ -18,29 +21,13 @@ const AlteracaoColuna AlteracoesDWNHISTORY[12] = {
     {"DWN_AVDUPIMP", "INTEGER"},    {"DWN_BYTESTIMEOUT", "BIGINT"},
 };
 
-const AlteracaoColuna AlteracoesPABX[5] = {
+const AlteracaoColuna ColunasPABX[5] = {
     {"PAB_SDCARDTOTAL", "BIGINT"},   {"PAB_SDCARDFREE", "BIGINT"},
     {"PAB_SDCARDUSED", "BIGINT"},    {"PAB_ULTVERIFSDC", "TIMESTAMP"},
     {"PAB_ULTALERTSDC", "TIMESTAMP"},
 };
 
 namespace {
-
-constexpr std::string_view SqlTipoCampo =
-    "SELECT CASE F.RDB$FIELD_TYPE"
-    " WHEN 7 THEN 'SMALLINT' WHEN 8 THEN 'INTEGER' WHEN 9 THEN 'QUAD'"
-    " WHEN 10 THEN 'FLOAT' WHEN 11 THEN 'D_FLOAT' WHEN 12 THEN 'DATE'"
-    " WHEN 13 THEN 'TIME' WHEN 14 THEN 'CHAR' WHEN 16 THEN 'INT64'"
-    " WHEN 27 THEN 'DOUBLE' WHEN 35 THEN 'TIMESTAMP' WHEN 37 THEN 'VARCHAR'"
-    " WHEN 40 THEN 'CSTRING' WHEN 261 THEN 'BLOB' ELSE 'UNKNOWN' END AS FIELD_TYPE"
-    " FROM RDB$RELATION_FIELDS R"
-    " LEFT JOIN RDB$FIELDS F ON R.RDB$FIELD_SOURCE = F.RDB$FIELD_NAME"
-    " WHERE R.RDB$RELATION_NAME = ? AND R.RDB$FIELD_NAME = ?"
-    " ORDER BY R.RDB$FIELD_POSITION";
-
-constexpr std::string_view SqlCampoExiste =
-    "SELECT 1 FROM RDB$RELATION_FIELDS RF"
-    " WHERE RF.RDB$RELATION_NAME = ? AND RF.RDB$FIELD_NAME = ?";
 
 std::string Apara(std::string_view s) {
     std::size_t a = 0, b = s.size();
@@ -78,9 +65,15 @@ std::string TextoComando(std::string_view sql) {
 }
 
 std::string LinhaErroBD(std::string_view tag, const std::exception& erro, std::string_view sql) {
+    // The layer may already have appended the statement to its message.
+    std::string_view mensagem = erro.what();
+    const std::string sufixo = " (" + std::string(sql) + ")";
+    if (!sql.empty() && mensagem.size() >= sufixo.size() &&
+        mensagem.substr(mensagem.size() - sufixo.size()) == sufixo)
+        mensagem.remove_suffix(sufixo.size());
     std::string linha(tag);
     linha += ": ";
-    linha += erro.what();
+    linha += mensagem;
     linha += " (";
     linha += TextoComando(sql);
     linha += ")";
@@ -112,7 +105,7 @@ ParametrosConexao BancoServico::ConexaoPrincipal() const {
     return {parametros_.CaminhoBD, parametros_.UsuarioBD, parametros_.SenhaBD};
 }
 
-void BancoServico::DefineCredenciaisAdministrador(CredenciaisAdministrador c) {
+void BancoServico::DefineCredenciaisAdmin(CredenciaisAdmin c) {
     std::lock_guard lock(estado_);
     administrador_ = std::move(c);
 }
@@ -268,25 +261,20 @@ bool BancoServico::BDCarregaControle(int porta, std::string& erro) {
 std::string BancoServico::TipoCampo(ConexaoServico& con, const char* tabela, const char* coluna) {
     try {
         Transaction tr(con.Conexao(), true);
-        Statement st(tr, con.Comando(SqlTipoCampo));
-        st.SetText(0, tabela).SetText(1, coluna);
-        Cursor c = st.Abre();
-        std::string tipo = c.Proxima() ? Apara(c.GetText(0)) : std::string();
-        c.Fecha();
+        con.Comando("SELECT RDB$FIELD_TYPE OF " + std::string(tabela) + "." + coluna);
+        const int codigo = CodigoTipoCampo(tr, tabela, coluna);
         tr.Commit();
-        return tipo;
+        return codigo < 0 ? std::string() : NomeTipoCampo(codigo);
     } catch (const FirebirdError&) {
         return {};
     }
 }
 
-bool BancoServico::CampoExiste(ConexaoServico& con, const char* tabela, const char* coluna) {
+bool BancoServico::CampoPresente(ConexaoServico& con, const char* tabela, const char* coluna) {
     Transaction tr(con.Conexao(), true);
-    Statement st(tr, con.Comando(SqlCampoExiste));
-    st.SetText(0, tabela).SetText(1, coluna);
-    Cursor c = st.Abre();
-    const bool existe = c.Proxima();
-    c.Fecha();
+    con.Comando("SELECT * FROM RDB$RELATION_FIELDS rf WHERE rf.RDB$RELATION_NAME = '" +
+                std::string(tabela) + "' AND rf.RDB$FIELD_NAME = '" + coluna + "'");
+    const bool existe = CampoExiste(tr, tabela, coluna);
     tr.Commit();
     return existe;
 }
@@ -307,22 +295,55 @@ void BancoServico::AtualizaEstrutura(ConexaoServico& con) {
         }
     };
 
-    for (const auto& a : AlteracoesDWNHISTORY) {
+    for (const auto& a : ColunasDWNHISTORY) {
         const std::string atual = TipoCampo(con, "DWNHISTORY", a.coluna);
         const int largura = Largura(atual);
         if (largura == 0 || largura >= Largura(a.tipo)) continue;
-        executa("AlterField",
-                std::string("ALTER TABLE DWNHISTORY ALTER ") + a.coluna + " TYPE " + a.tipo);
+        executa("AlterField", SqlAlteraTipoCampo("DWNHISTORY", a.coluna, a.tipo));
     }
-    for (const auto& a : AlteracoesPABX) {
-        if (CampoExiste(con, "PABX", a.coluna)) continue;
-        executa("AlteraPABX", std::string("ALTER TABLE PABX ADD ") + a.coluna + " " + a.tipo);
+    for (const auto& a : ColunasPABX) {
+        if (CampoPresente(con, "PABX", a.coluna)) continue;
+        executa("AlteraPABX", SqlAdicionaCampo("PABX", a.coluna, a.tipo));
     }
 }
 
 bool BancoServico::RegistraUserGRV() {
-    // Filled in with the services-manager registration.
+    std::filesystem::path arquivoIni;
+    CredenciaisAdmin admin;
+    ParametrosBDServico p;
+    std::function<std::string()> nomeComputador;
+    {
+        std::lock_guard lock(estado_);
+        arquivoIni = arquivoIni_;
+        admin = administrador_;
+        p = parametros_;
+        nomeComputador = nomeComputador_;
+    }
+    if (arquivoIni.empty()) arquivoIni = ArquivoVeruzaduIni();
+    const std::string padrao = "\\\\" + nomeComputador();
+    IniFile ini(arquivoIni);
+    if (Apara(ini.ReadString("BD", "Server", "")).empty()) ini.WriteString("BD", "Server", padrao);
+    const std::string servidor = RemoveBarrasIniciais(ini.ReadString("BD", "Server", padrao));
+
+    const RegistroUsuarioBD r = RegistraUsuarioBD(servidor, p.UsuarioBD, p.SenhaBD, admin);
+    switch (r.resultado) {
+    case ResultadoRegistro::Registrado:
+        return true;
+    case ResultadoRegistro::AdminRecusado:
+        log_.Log(LogSempre, false,
+                 log_.Traduz("Execute o aplicativo Veruzadu para registrar usuário no "
+                             "gerenciador de banco de dados"));
+        return false;
+    case ResultadoRegistro::Falhou:
+        break;
+    }
+    log_.Log(LogErro, false, "REGUSR: " + r.mensagem);
     return false;
+}
+
+void BancoServico::DefineArquivoIni(std::filesystem::path arquivo) {
+    std::lock_guard lock(estado_);
+    arquivoIni_ = std::move(arquivo);
 }
 
 bool BancoServico::BDRegistraControle(bool backup, bool compactacao) {

@@ -16,6 +16,7 @@
 // PastaBaseDadosServidor, the configuration snapshot) sits under estado_.
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -26,6 +27,7 @@
 
 #include "common/DataHora.h"
 #include "common/db/Firebird.h"
+#include "common/db/RegistroUsuario.h"
 #include "service/ConfiguracaoGeral.h"
 #include "service/LogServico.h"
 
@@ -36,11 +38,6 @@ struct ParametrosBDServico {
     std::string SenhaBD;
 };
 
-// The administrator account the service tries when it registers its user.
-struct CredenciaisAdministrador {
-    std::string usuario = "VBXTME";
-    std::string senha = "pulvenard";
-};
 
 // The statement list of an error line: a statement holding a blank, a comma
 // or a double quote is enclosed in double quotes, inner quotes doubled.
@@ -70,13 +67,14 @@ private:
     std::string comando_;
 };
 
-// Schema statements that bring an old main database to the current form.
+// Columns that an old main database lacks or keeps narrower, with the type
+// each gets; every column is tested and changed on its own.
 struct AlteracaoColuna {
     const char* coluna;
     const char* tipo;   // SQL type to alter or add to
 };
-extern const AlteracaoColuna AlteracoesDWNHISTORY[12];
-extern const AlteracaoColuna AlteracoesPABX[5];
+extern const AlteracaoColuna ColunasDWNHISTORY[12];
+extern const AlteracaoColuna ColunasPABX[5];
 
 class BancoServico final {
 public:
@@ -89,9 +87,12 @@ public:
     ParametrosConexao ConexaoPrincipal() const;
 
     // Hooks for the host and for tests; each has a sound default.
-    void DefineCredenciaisAdministrador(CredenciaisAdministrador c);
+    void DefineCredenciaisAdmin(CredenciaisAdmin c);
     void DefineFonteIP(std::function<std::string(std::string*)> fonte);
     void DefineNomeComputador(std::function<std::string()> nome);
+    // VERUZADU.INI read and written by the registration (default: the
+    // program folder's).
+    void DefineArquivoIni(std::filesystem::path arquivo);
 
     // First connection at start (error tag "LOADCFG"): IPConectado, the user
     // registration when the login is refused, UltimoBackupBD, the service's
@@ -137,15 +138,16 @@ private:
     bool Conecta(std::optional<ConexaoServico>& con, std::string& erro);
     void AtualizaEstrutura(ConexaoServico& con);
     std::string TipoCampo(ConexaoServico& con, const char* tabela, const char* coluna);
-    bool CampoExiste(ConexaoServico& con, const char* tabela, const char* coluna);
+    bool CampoPresente(ConexaoServico& con, const char* tabela, const char* coluna);
 
     LogServico& log_;
 
     mutable std::mutex estado_;  // guards every member below
     ParametrosBDServico parametros_;
-    CredenciaisAdministrador administrador_;
+    CredenciaisAdmin administrador_;
     std::function<std::string(std::string*)> fonteIP_;
     std::function<std::string()> nomeComputador_;
+    std::filesystem::path arquivoIni_;
     std::shared_ptr<const ConfiguracaoGeral> configuracao_;
     DataHora ultimoBackupBD_;
     std::string ipConectado_;

@@ -4,13 +4,13 @@
 #include <optional>
 
 #include "common/Texto.h"
+#include "common/db/Esquema.h"
 #include "common/db/FirebirdError.h"
 
 namespace {
 
 constexpr std::chrono::milliseconds EsperaInicial{1000};
 constexpr std::chrono::milliseconds EsperaMaxima{60000};
-constexpr int TentativasChave = 50;
 
 constexpr std::string_view SqlMaximo = "SELECT MAX (LOG_CODIGO) FROM LOGHISTORY";
 constexpr std::string_view SqlInsere =
@@ -35,27 +35,15 @@ ResultadoHistorico HistoricoServico::GravaMensagemLogBD(int operacao, std::strin
     std::optional<ConexaoServico> con;
     try {
         con.emplace(banco_.ConexaoPrincipal());
-        for (int tentativa = 1;; ++tentativa) {
-            try {
-                Transaction tr(con->Conexao());
-                int codigo = 1;
-                {
-                    Statement st(tr, con->Comando(SqlMaximo));
-                    Cursor c = st.Abre();
-                    if (c.Proxima() && !c.IsNull(0)) codigo = c.GetInt(0) + 1;
-                    c.Fecha();
-                }
-                Statement st(tr, con->Comando(SqlInsere));
-                st.SetInt(0, codigo).SetInt(1, operacao).SetText(2, detalhe);
-                st.Executa();
-                tr.Commit();
-                break;
-            } catch (const FirebirdError& e) {
-                // Another writer (a console or a second service thread) took
-                // the same code between our read and our insert.
-                if (!e.ChaveDuplicada() || tentativa >= TentativasChave) throw;
-            }
-        }
+        Transaction tr(con->Conexao());
+        // Another writer (a console or a second service thread) may take the
+        // same code between our read and our insert: the helper reads again.
+        InsereComProximoCodigo(tr, "LOGHISTORY", "LOG_CODIGO", [&](Transaction& t, std::int32_t codigo) {
+            Statement st(t, con->Comando(SqlInsere));
+            st.SetInt(0, codigo).SetInt(1, operacao).SetText(2, detalhe);
+            st.Executa();
+        });
+        tr.Commit();
         con->Conexao().Desconecta();
         return ResultadoHistorico::Gravado;
     } catch (const FirebirdError& e) {

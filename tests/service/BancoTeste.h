@@ -1,0 +1,85 @@
+#pragma once
+// A main database of its own for one test, created on the test server from the
+// installation's schema script and dropped at the end. Tests connect as the
+// server's administrator.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+
+#include "common/db/Firebird.h"
+#include "common/db/Script.h"
+#include "service/BancoServico.h"
+#include "tests/service/TestePasta.h"
+
+struct ServidorBDTeste {
+    std::string host, usuario, senha, dados;
+    int porta = 0;
+    static bool Le(ServidorBDTeste& s) {
+        auto env = [](const char* n) {
+            const char* v = std::getenv(n);
+            return std::string(v ? v : "");
+        };
+        s.host = env("VERUZADU_FB_HOST");
+        s.usuario = env("VERUZADU_FB_USER");
+        s.senha = env("VERUZADU_FB_PASSWORD");
+        s.dados = env("VERUZADU_FB_DATA");
+        const std::string porta = env("VERUZADU_FB_PORT");
+        s.porta = porta.empty() ? 0 : std::stoi(porta);
+        return !s.host.empty() && !s.dados.empty() && !s.usuario.empty();
+    }
+};
+
+class BancoTeste {
+public:
+    explicit BancoTeste(const std::string& nome) {
+        if (!ServidorBDTeste::Le(srv)) return;
+        static std::atomic<int> contador{0};
+        arquivo = srv.dados + "/svc-" + nome + "-" + std::to_string(::getpid()) + "-" +
+                  std::to_string(++contador) + ".fdb";
+        conexao = {MontaStringConexao(srv.host, srv.porta, arquivo), srv.usuario, srv.senha};
+        Attachment att = Attachment::Cria(conexao, "WIN1252");
+        ExecutaScript(att, LeArquivo(std::string(VERUZADU_SOURCE_DIR) + "/common/db/sql/veruzadu.sql"));
+        att.Desconecta();
+        pronto = true;
+    }
+    ~BancoTeste() {
+        if (!pronto) return;
+        try {
+            Attachment att = Attachment::Conecta(conexao);
+            att.ApagaBanco();
+        } catch (...) {
+        }
+    }
+    bool Pronto() const { return pronto; }
+
+    ParametrosBDServico Parametros() const {
+        return {srv.host, conexao.banco, srv.usuario, srv.senha};
+    }
+    Attachment Conecta() const { return Attachment::Conecta(conexao); }
+    // Runs statements, each committed on its own.
+    void Executa(std::initializer_list<std::string> sqls) const {
+        Attachment att = Conecta();
+        for (const auto& s : sqls) att.Executa(s);
+        att.Desconecta();
+    }
+
+    ServidorBDTeste srv;
+    std::string arquivo;
+    ParametrosConexao conexao;
+    bool pronto = false;
+};
+
+#define EXIGE_BANCO(b) \
+    if (!(b).Pronto()) GTEST_SKIP() << "no test server (run through scripts/test)"
+
+// A place where no Firebird server answers: connections fail at once.
+inline ParametrosBDServico ParametrosInalcancaveis(const ParametrosBDServico& p, const std::string& arquivo) {
+    ParametrosBDServico r = p;
+    r.CaminhoBD = MontaStringConexao("127.0.0.1", 1, arquivo);
+    r.ServidorBD = "127.0.0.1/1";
+    return r;
+}
