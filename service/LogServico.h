@@ -52,11 +52,14 @@ public:
     // handing in null releases them. Each is swapped under TravaLog.
     void DefineFilaConsole(std::shared_ptr<FilaMensagens> fila);
     void DefineFilaLogBD(std::shared_ptr<FilaMensagens> fila);
+    // The hooks below run under TravaLog: they must not log.
     // Wakes the main loop (EventoAtividade) after every handled line.
     void DefineDespertador(std::function<void()> despertador);
     // Called after a console line was queued (enables the send timer).
     void DefineAoEnfileirarConsole(std::function<void()> aviso);
-    // Translator of the fixed texts this object logs itself.
+    // Translator of the fixed texts this object and BancoServico log
+    // themselves; the service hands in Traduz (tests keep the identity, so
+    // they write no language file).
     void DefineTradutor(Tradutor tradutor);
 
     // ConsoleConectado: set by the status server while a console is connected.
