@@ -13,6 +13,7 @@
 
 #include "Versao.h"
 #include "common/Configuracao.h"
+#include "common/Traducao.h"
 #include "common/db/Sinais.h"
 #include "service/InstalacaoServico.h"
 #include "service/ServiceControl.h"
@@ -79,6 +80,7 @@ int main(int argc, char** argv) {
     {
         RelogioSistema relogio;
         TServicoVeruzaduQuv servico(pasta, relogio);
+        servico.Log().DefineTradutor([](std::string_view t) { return Traduz(t); });
         std::atomic<bool> fim{false};
         std::thread atendeSinais([&] {
             while (!fim) {
