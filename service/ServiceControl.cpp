@@ -1,0 +1,260 @@
+#include "service/ServiceControl.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+// Runs a program with an argument vector and returns its exit code, with its
+// standard output in `saida`; -1 when it could not be started.
+int ExecutaComSaida(const std::vector<std::string>& args, std::string& saida) {
+    int canal[2];
+    if (pipe2(canal, O_CLOEXEC) != 0) return -1;
+    posix_spawn_file_actions_t acoes;
+    posix_spawn_file_actions_init(&acoes);
+    posix_spawn_file_actions_adddup2(&acoes, canal[1], 1);
+    posix_spawn_file_actions_addopen(&acoes, 2, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const int r = posix_spawnp(&pid, argv[0], &acoes, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&acoes);
+    close(canal[1]);
+    if (r != 0) {
+        close(canal[0]);
+        return -1;
+    }
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(canal[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0) saida.append(buf, static_cast<size_t>(n));
+    close(canal[0]);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool ProcessoVivo(int pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+
+std::filesystem::path CaminhoPid(const std::filesystem::path& pasta) { return pasta / kArquivoPid; }
+
+}  // namespace
+
+const char* NomeEstadoServico(EstadoServico e) {
+    switch (e) {
+        case EstadoServico::NaoInstalado: return "não instalado";
+        case EstadoServico::Parado: return "parado";
+        case EstadoServico::Iniciando: return "iniciando";
+        case EstadoServico::Executando: return "em execução";
+        case EstadoServico::Parando: return "parando";
+    }
+    return "";
+}
+
+// ---- pid file kept by the service ----
+
+int LeArquivoPid(const std::filesystem::path& pasta) {
+    std::ifstream f(CaminhoPid(pasta));
+    long pid = 0;
+    if (!(f >> pid) || pid <= 0 || pid > 0x7fffffff) return 0;
+    return static_cast<int>(pid);
+}
+
+bool GravaArquivoPid(const std::filesystem::path& pasta, std::string& erro) {
+    const int existente = LeArquivoPid(pasta);
+    if (existente != 0 && existente != getpid() && ProcessoVivo(existente)) {
+        erro = "O serviço já está em execução (pid " + std::to_string(existente) + ")";
+        return false;
+    }
+    const auto destino = CaminhoPid(pasta);
+    const auto temp = destino.string() + ".tmp" + std::to_string(getpid());
+    {
+        std::ofstream f(temp, std::ios::trunc);
+        f << getpid() << "\n";
+        if (!f) {
+            erro = "Não foi possível gravar " + destino.string();
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, destino, ec);
+    if (ec) {
+        std::filesystem::remove(temp, ec);
+        erro = "Não foi possível gravar " + destino.string();
+        return false;
+    }
+    return true;
+}
+
+void RemoveArquivoPid(const std::filesystem::path& pasta) {
+    if (LeArquivoPid(pasta) == getpid()) {
+        std::error_code ec;
+        std::filesystem::remove(CaminhoPid(pasta), ec);
+    }
+}
+
+// ---- systemd ----
+
+ServiceControlSystemd::ServiceControlSystemd(std::string unidade) : unidade_(std::move(unidade)) {}
+
+EstadoServico ServiceControlSystemd::Consulta() {
+    std::string saida;
+    if (ExecutaComSaida({"systemctl", "show", unidade_ + ".service", "-p", "LoadState", "-p",
+                         "ActiveState"},
+                        saida) != 0)
+        return EstadoServico::Parado;
+    if (saida.find("LoadState=not-found") != std::string::npos) return EstadoServico::NaoInstalado;
+    if (saida.find("ActiveState=active") != std::string::npos ||
+        saida.find("ActiveState=reloading") != std::string::npos)
+        return EstadoServico::Executando;
+    if (saida.find("ActiveState=activating") != std::string::npos) return EstadoServico::Iniciando;
+    if (saida.find("ActiveState=deactivating") != std::string::npos) return EstadoServico::Parando;
+    return EstadoServico::Parado;
+}
+
+bool ServiceControlSystemd::Inicia(std::string& erro) {
+    std::string saida;
+    if (ExecutaComSaida({"systemctl", "start", unidade_ + ".service"}, saida) == 0) return true;
+    erro = "Não foi possível iniciar o serviço " + unidade_;
+    return false;
+}
+
+bool ServiceControlSystemd::Para(std::string& erro) {
+    std::string saida;
+    if (ExecutaComSaida({"systemctl", "stop", unidade_ + ".service"}, saida) == 0) return true;
+    erro = "Não foi possível parar o serviço " + unidade_;
+    return false;
+}
+
+// ---- pid file ----
+
+ServiceControlPidFile::ServiceControlPidFile(std::filesystem::path executavel,
+                                             std::filesystem::path pastaPrograma,
+                                             std::chrono::milliseconds limiteInicio,
+                                             std::chrono::milliseconds limiteParada)
+    : executavel_(std::move(executavel)),
+      pasta_(std::move(pastaPrograma)),
+      limiteInicio_(limiteInicio),
+      limiteParada_(limiteParada) {}
+
+ServiceControlPidFile::~ServiceControlPidFile() { ColheFilho(); }
+
+void ServiceControlPidFile::ColheFilho() {
+    if (filho_ > 0 && waitpid(filho_, nullptr, WNOHANG) == filho_) filho_ = 0;
+}
+
+int ServiceControlPidFile::PidAtivo() {
+    ColheFilho();
+    const int pid = LeArquivoPid(pasta_);
+    if (pid == 0) return 0;
+    // Our own child that has exited stays a zombie (and "alive") until reaped.
+    if (pid == filho_) {
+        ColheFilho();
+        if (filho_ == 0) return 0;
+    }
+    return ProcessoVivo(pid) ? pid : 0;
+}
+
+EstadoServico ServiceControlPidFile::Consulta() {
+    if (access(executavel_.c_str(), X_OK) != 0) return EstadoServico::NaoInstalado;
+    if (PidAtivo() != 0) return EstadoServico::Executando;
+    if (filho_ > 0 && ProcessoVivo(filho_)) return EstadoServico::Iniciando;
+    return EstadoServico::Parado;
+}
+
+bool ServiceControlPidFile::Inicia(std::string& erro) {
+    if (access(executavel_.c_str(), X_OK) != 0) {
+        erro = "Serviço não instalado: " + executavel_.string();
+        return false;
+    }
+    if (PidAtivo() != 0) return true;
+
+    std::vector<std::string> ambiente;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "VERUZADU_HOME=", 14) != 0) ambiente.emplace_back(*e);
+    ambiente.push_back("VERUZADU_HOME=" + pasta_.string());
+    std::vector<char*> envp;
+    for (auto& e : ambiente) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string exe = executavel_.string();
+    char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
+    sigset_t vazio;
+    sigemptyset(&vazio);
+    posix_spawnattr_setsigmask(&attr, &vazio);
+    posix_spawn_file_actions_t acoes;
+    posix_spawn_file_actions_init(&acoes);
+    posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&acoes, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&acoes, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int r = posix_spawn(&pid, exe.c_str(), &acoes, &attr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&acoes);
+    posix_spawnattr_destroy(&attr);
+    if (r != 0) {
+        erro = "Não foi possível iniciar " + exe + ": " + std::strerror(r);
+        return false;
+    }
+    filho_ = pid;
+
+    const auto prazo = std::chrono::steady_clock::now() + limiteInicio_;
+    while (std::chrono::steady_clock::now() < prazo) {
+        if (LeArquivoPid(pasta_) == pid) return true;
+        int status = 0;
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            filho_ = 0;
+            erro = "O serviço terminou ao iniciar (código " +
+                   std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    erro = "O serviço não respondeu ao iniciar";
+    return false;
+}
+
+bool ServiceControlPidFile::Para(std::string& erro) {
+    const int pid = PidAtivo();
+    if (pid == 0) return true;
+    if (kill(pid, SIGTERM) != 0) {
+        erro = "Não foi possível parar o serviço: " + std::string(std::strerror(errno));
+        return false;
+    }
+    const auto prazo = std::chrono::steady_clock::now() + limiteParada_;
+    while (std::chrono::steady_clock::now() < prazo) {
+        if (pid == filho_) {
+            if (waitpid(pid, nullptr, WNOHANG) == pid) {
+                filho_ = 0;
+                return true;
+            }
+        } else if (!ProcessoVivo(pid)) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    erro = "O serviço não parou no tempo limite";
+    return false;
+}
+
+std::unique_ptr<ServiceControl> CriaServiceControl(const std::filesystem::path& executavel,
+                                                   const std::filesystem::path& pastaPrograma) {
+    std::error_code ec;
+    if (std::filesystem::is_directory("/run/systemd/system", ec))
+        return std::make_unique<ServiceControlSystemd>();
+    return std::make_unique<ServiceControlPidFile>(executavel, pastaPrograma);
+}

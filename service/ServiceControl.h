@@ -1,0 +1,74 @@
+#pragma once
+// Control of the recording service from the console and from scripts: query,
+// start and stop. Two backends: systemd (unit ServicoVeruzaduQuv) where systemd
+// runs, and a pid file in the program folder elsewhere (and in tests).
+// Not thread-safe: one caller at a time.
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum class EstadoServico { NaoInstalado, Parado, Iniciando, Executando, Parando };
+
+const char* NomeEstadoServico(EstadoServico e);
+
+inline constexpr const char* kNomeServico = "ServicoVeruzaduQuv";
+inline constexpr const char* kNomeExibicaoServico = "Serviço de Gravação Quv";
+// The service writes its pid here (in its program folder) while it runs.
+inline constexpr const char* kArquivoPid = "pelmoran.pid";
+
+class ServiceControl {
+public:
+    virtual ~ServiceControl() = default;
+    virtual EstadoServico Consulta() = 0;
+    // Both return false with the reason in `erro`.
+    virtual bool Inicia(std::string& erro) = 0;
+    virtual bool Para(std::string& erro) = 0;
+};
+
+class ServiceControlSystemd final : public ServiceControl {
+public:
+    explicit ServiceControlSystemd(std::string unidade = kNomeServico);
+    EstadoServico Consulta() override;
+    bool Inicia(std::string& erro) override;
+    bool Para(std::string& erro) override;
+
+private:
+    std::string unidade_;
+};
+
+// Starts `executavel` detached with VERUZADU_HOME = pastaPrograma and finds it
+// again through the pid file the service keeps in that folder.
+class ServiceControlPidFile final : public ServiceControl {
+public:
+    ServiceControlPidFile(std::filesystem::path executavel, std::filesystem::path pastaPrograma,
+                          std::chrono::milliseconds limiteInicio = std::chrono::seconds(30),
+                          std::chrono::milliseconds limiteParada = std::chrono::minutes(10));
+    ~ServiceControlPidFile() override;
+    EstadoServico Consulta() override;
+    bool Inicia(std::string& erro) override;
+    bool Para(std::string& erro) override;
+
+private:
+    int PidAtivo();
+    void ColheFilho();
+
+    std::filesystem::path executavel_;
+    std::filesystem::path pasta_;
+    std::chrono::milliseconds limiteInicio_;
+    std::chrono::milliseconds limiteParada_;
+    int filho_ = 0;  // a service this object started and has not reaped yet
+};
+
+// systemd where it runs (/run/systemd/system), else the pid file.
+std::unique_ptr<ServiceControl> CriaServiceControl(const std::filesystem::path& executavel,
+                                                   const std::filesystem::path& pastaPrograma);
+
+// Pid file kept by the running service: Grava refuses when a live process
+// already holds it (a second instance); Remove deletes it only if it is ours.
+bool GravaArquivoPid(const std::filesystem::path& pasta, std::string& erro);
+void RemoveArquivoPid(const std::filesystem::path& pasta);
+// The pid written in the file, 0 when there is none or it is unreadable.
+int LeArquivoPid(const std::filesystem::path& pasta);
