@@ -1,13 +1,11 @@
 #include "service/InstalacaoServico.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <fstream>
 #include <istream>
 #include <ostream>
 #include <sstream>
 
+#include "common/Sistema.h"
 #include "service/ServiceControl.h"
 
 namespace {
@@ -17,16 +15,10 @@ bool SystemdAtivo() {
     return std::filesystem::is_directory("/run/systemd/system", ec);
 }
 
-int Systemctl(const char* a, const char* b = nullptr) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        execlp("systemctl", "systemctl", a, b, static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    if (pid < 0) return -1;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int Systemctl(const std::string& acao, const std::string& unidade = "") {
+    std::vector<std::string> args{"systemctl", acao};
+    if (!unidade.empty()) args.push_back(unidade);
+    return ExecutaEAguarda(args);
 }
 
 std::filesystem::path ArquivoUnidade(const OpcoesUnidadeServico& o) {
@@ -113,7 +105,7 @@ int InstalaServico(OpcoesUnidadeServico o, std::istream& entrada, std::ostream& 
     saida << "Unidade gravada: " << destino.string() << "\n";
     if (SystemdAtivo() && o.pastaUnidades == "/etc/systemd/system") {
         Systemctl("daemon-reload");
-        if (Systemctl("enable", (std::string(kNomeServico) + ".service").c_str()) != 0) {
+        if (Systemctl("enable", std::string(kNomeServico) + ".service") != 0) {
             saida << "systemctl enable falhou\n";
             return 1;
         }
@@ -127,7 +119,7 @@ int InstalaServico(OpcoesUnidadeServico o, std::istream& entrada, std::ostream& 
 int DesinstalaServico(const OpcoesUnidadeServico& o, std::ostream& saida) {
     const auto destino = ArquivoUnidade(o);
     const bool comSystemd = SystemdAtivo() && o.pastaUnidades == "/etc/systemd/system";
-    if (comSystemd) Systemctl("disable", (std::string(kNomeServico) + ".service").c_str());
+    if (comSystemd) Systemctl("disable", std::string(kNomeServico) + ".service");
     std::error_code ec;
     if (!std::filesystem::remove(destino, ec)) {
         saida << (ec ? "Não foi possível remover " : "Unidade não instalada: ")

@@ -9,41 +9,31 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <thread>
+
+#include "common/Sistema.h"
 
 extern char** environ;
 
 namespace {
 
-// Runs a program with an argument vector and returns its exit code, with its
-// standard output in `saida`; -1 when it could not be started.
+// Runs a program and returns its exit code, with what it printed in `saida`;
+// -1 when it could not be started or did not exit by itself.
 int ExecutaComSaida(const std::vector<std::string>& args, std::string& saida) {
-    int canal[2];
-    if (pipe2(canal, O_CLOEXEC) != 0) return -1;
-    posix_spawn_file_actions_t acoes;
-    posix_spawn_file_actions_init(&acoes);
-    posix_spawn_file_actions_adddup2(&acoes, canal[1], 1);
-    posix_spawn_file_actions_addopen(&acoes, 2, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const int r = posix_spawnp(&pid, argv[0], &acoes, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&acoes);
-    close(canal[1]);
-    if (r != 0) {
-        close(canal[0]);
-        return -1;
+    char modelo[] = "/tmp/veruzadu-saida.XXXXXX";
+    const int fd = mkstemp(modelo);
+    if (fd < 0) return -1;
+    close(fd);
+    OpcoesProcesso opcoes;
+    opcoes.saida = modelo;
+    const ResultadoProcesso r = ExecutaProcesso(args, opcoes);
+    {
+        std::ifstream f(modelo);
+        saida.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
     }
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(canal[0], buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
-        if (n > 0) saida.append(buf, static_cast<size_t>(n));
-    close(canal[0]);
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    unlink(modelo);
+    return r.iniciado && r.sinal == 0 && !r.tempoEsgotado ? r.codigoSaida : -1;
 }
 
 bool ProcessoVivo(int pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
