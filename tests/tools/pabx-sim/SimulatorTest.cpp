@@ -276,6 +276,7 @@ TEST_F(SimulatorTest, FramesLogHoldsEveryReceivedFrameInHex) {
   auto log = dir_.path() / "frames.log";
   SimulatorOptions opt;
   opt.framesLog = log;
+  opt.keepFrames = true;
   Start(TestScenario(store_), opt);
   std::vector<Bytes> sent = {test::ProgRead(19, 1), test::LoginRequest("4321"), test::ProgRead(19, 1),
                              test::CtrlRequest(kCtrlSdCard, 0x8C)};
@@ -291,6 +292,7 @@ TEST_F(SimulatorTest, FramesLogHoldsEveryReceivedFrameInHex) {
     c.Drain();
   }
   sim_->Stop();
+  EXPECT_EQ(sim_->ReceivedFrames(), sent);
   std::ifstream in(log);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);
