@@ -65,7 +65,7 @@ TEST_F(FaultTest, EachActionSpoilsTheReplyItsWay) {
     std::function<void(RawClient&)> check;
   };
   const Case cases[] = {
-      {"params noreply", [](RawClient& c) { EXPECT_TRUE(c.Drain(300).empty()); }},
+      {"params noreply", [](RawClient& c) { EXPECT_TRUE(c.Drain(300, 300).empty()); }},
       {"params delay=400",
        [&](RawClient& c) {
          EXPECT_TRUE(c.Frame(150).empty());
