@@ -1,0 +1,188 @@
+#include "common/Configuracao.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <system_error>
+
+#include "common/IniFile.h"
+#include "common/Sistema.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::atomic<Programa> programaAtual{Programa::Servico};
+
+// Guards `valores`; nothing else is locked while it is held.
+std::mutex mutexValores;
+std::shared_ptr<const ConfiguracaoServico> valores;
+
+std::string ComBarra(std::string s) {
+    if (!s.empty() && s.back() != '/') s += '/';
+    return s;
+}
+
+bool Branco(std::string_view s) {
+    return s.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// The first `n` characters of UTF-8 text (continuation bytes do not count).
+std::string Corta(std::string s, size_t n) {
+    size_t chars = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if ((static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) continue;
+        if (chars++ == n) {
+            s.resize(i);
+            break;
+        }
+    }
+    return s;
+}
+
+}  // namespace
+
+void DefinePrograma(Programa programa) { programaAtual = programa; }
+Programa ProgramaAtual() { return programaAtual; }
+
+std::string PastaPrograma() {
+    std::error_code ec;
+    if (const char* home = std::getenv("VERUZADU_HOME"); home && *home)
+        return ComBarra(fs::absolute(home, ec).lexically_normal().string());
+    const auto exe = fs::read_symlink("/proc/self/exe", ec);
+    if (ec) return ComBarra(fs::current_path(ec).string());
+    return ComBarra(exe.parent_path().string());
+}
+
+fs::path ArquivoVeruzaduIni() { return ArquivoSemCaixa(PastaPrograma(), "VERUZADU.INI"); }
+
+std::string CodigoTresDigitos(int codigo) {
+    char texto[16];
+    std::snprintf(texto, sizeof texto, "%03d", codigo);
+    return texto;
+}
+
+std::string PastaPABX(int codigo) { return PastaPrograma() + "PABX" + CodigoTresDigitos(codigo) + "/"; }
+
+fs::path ArquivoPabxIni(int codigo) { return ArquivoSemCaixa(PastaPABX(codigo), "PABX.INI"); }
+
+int PABXTimeOutPadrao(Programa programa) { return programa == Programa::Servico ? 90 : 30; }
+
+LocalBaseDados CaminhoBaseDados(const IniFile& ini) {
+    LocalBaseDados r;
+    r.servidor = RemoveBarrasIniciais(ini.ReadString("BD", "Server", "\\\\" + NomeComputador()));
+    if (ini.ReadBool("BD", "Adv", false)) {
+        r.servidor = RemoveBarrasIniciais(ini.ReadString("BD", "AdvServer", ""));
+        const std::string advPath = ini.ReadString("BD", "AdvPath", "");
+        r.caminho = Branco(r.servidor) ? advPath : r.servidor + ":" + advPath;
+    }
+    if (Branco(r.servidor)) r.servidor = "127.0.0.1";
+    if (r.caminho.empty()) r.caminho = r.servidor + ":" + ini.ReadString("BD", "Alias", AliasPadrao);
+    return r;
+}
+
+LocalBaseDados CaminhoBaseDados() { return CaminhoBaseDados(IniFile(ArquivoVeruzaduIni())); }
+
+ConfiguracaoServico LeConfiguracaoServico(const IniFile& ini, const ConfiguracaoServico& anterior) {
+    ConfiguracaoServico c;
+    c.PastaPrograma = PastaPrograma();
+    const auto inteiro = [&](const char* secao, const char* chave, int& v) {
+        v = ini.ReadInteger(secao, chave, v);
+    };
+    const auto booleano = [&](const char* secao, const char* chave, bool& v) {
+        v = ini.ReadBool(secao, chave, v);
+    };
+    inteiro("Veruzadu", "MaxPABX", c.MaxPABX);
+    inteiro("Veruzadu", "TempoVerDownload", c.TempoVerDownload);
+    inteiro("Veruzadu", "PABXTimeOut", c.PABXTimeOut);
+    inteiro("Veruzadu", "PABXTentaDel", c.PABXTentaDel);
+    inteiro("Veruzadu", "TentaCopiaArquivo", c.TentaCopiaArquivo);
+    inteiro("Veruzadu", "TempoVerSDCard", c.TempoVerSDCard);
+    inteiro("Veruzadu", "TempoAlertaSDCard", c.TempoAlertaSDCard);
+    inteiro("Veruzadu", "FTPTimeOut", c.FTPTimeOut);
+    inteiro("Veruzadu", "FTPTentaConexao", c.FTPTentaConexao);
+    inteiro("Veruzadu", "FTPTentaDownload", c.FTPTentaDownload);
+    booleano("Veruzadu", "IgnoraCTRLDesconhecido", c.IgnoraCTRLDesconhecido);
+    booleano("Veruzadu", "DelDir", c.DelDir);
+    booleano("Veruzadu", "DelXML", c.DelXML);
+    booleano("Veruzadu", "ErroXML", c.ErroXML);
+    // A port outside 1-65535 would be cut to some other port (or 0, any
+    // port), which consoles could not find: keep the default instead.
+    const int porta = ini.ReadInteger("Veruzadu", "Porta", PortaStatusPadrao);
+    c.Porta = (porta >= 1 && porta <= 65535) ? porta : PortaStatusPadrao;
+
+    inteiro("AmpliacaoSinal", "Padrao", c.GanhoPadrao);
+    inteiro("AmpliacaoSinal", "Brelvo", c.GanhoBrelvo);
+    inteiro("AmpliacaoSinal", "ORVAL500", c.GanhoORVAL500);
+
+    c.DDD = anterior.DDD.empty() ? Corta(ini.ReadString("Norvika", "DDD", ""), 4) : anterior.DDD;
+    inteiro("Norvika", "Cifras", c.CifrasNumeroLocal);
+    if (auto v = ini.ReadString("Norvika", "VersaoMinima", ""); !v.empty())
+        c.VersaoMinimaPABX = Corta(std::move(v), 20);
+
+    booleano("BD", "Trusted", c.Trusted);
+    if (c.Trusted) {
+        c.UsuarioBD.clear();
+        c.SenhaBD.clear();
+    }
+
+    if (ini.ReadBool("Log", "Info", false)) c.MascaraLog |= LogInfo;
+    if (ini.ReadBool("Log", "Erro", false)) c.MascaraLog |= LogErro;
+    if (ini.ReadBool("Log", "PABX", false)) c.MascaraLog |= LogPABX;
+    if (ini.ReadBool("Log", "SDCard", false)) c.MascaraLog |= LogSDCard;
+
+    const auto local = CaminhoBaseDados(ini);
+    c.ServidorBD = local.servidor;
+    c.CaminhoBD = local.caminho;
+    return c;
+}
+
+std::shared_ptr<const ConfiguracaoServico> ValoresAtuais() {
+    std::lock_guard<std::mutex> trava(mutexValores);
+    if (!valores) valores = std::make_shared<const ConfiguracaoServico>();
+    return valores;
+}
+
+void PublicaValores(ConfiguracaoServico novos) {
+    auto p = std::make_shared<const ConfiguracaoServico>(std::move(novos));
+    std::lock_guard<std::mutex> trava(mutexValores);
+    valores = std::move(p);
+}
+
+std::shared_ptr<const ConfiguracaoServico> CarregaConfiguracaoServico() {
+    const auto anterior = ValoresAtuais();
+    PublicaValores(LeConfiguracaoServico(IniFile(ArquivoVeruzaduIni()), *anterior));
+    return ValoresAtuais();
+}
+
+ConfiguracaoConsole LeConfiguracaoConsole(const IniFile& ini) {
+    ConfiguracaoConsole c;
+    c.Server = ini.ReadString("BD", "Server", "");
+    c.Alias = ini.ReadString("BD", "Alias", AliasPadrao);
+    c.AliasGRVPABX = ini.ReadBool("BD", "AliasGRVPABX", false);
+    c.UPD = ini.ReadBool("BD", "UPD", false);
+    c.DDD = ini.ReadString("Veruzadu", "DDD", "");
+    c.PABXTimeOut = ini.ReadInteger("Veruzadu", "PABXTimeOut", PABXTimeOutPadrao(Programa::Console));
+    c.LogPABX = ini.ReadBool("Log", "PABX", false);
+    c.LogServico = ini.ReadBool("Log", "Servico", false);
+    c.LatenciaAudio = ini.ReadInteger("AudioOutput", "Latency", 100);
+    return c;
+}
+
+std::string ServidorInicialConsole(const IniFile& ini) {
+    return ini.ReadString("BD", "Server", "\\\\" + NomeComputador());
+}
+
+std::string CaminhoBaseConsole(const IniFile& ini, std::string_view pastaDados,
+                               std::string_view nomeBase) {
+    return ini.ReadString("BD", "AdvPath",
+                          std::string(pastaDados) + std::string(nomeBase) + ".FDB");
+}
+
+std::string SecaoBackup() { return "Backup"; }
+std::string SecaoBackup(int codigoPABX) { return "Backup" + CodigoTresDigitos(codigoPABX); }
+
+bool LeAgendaPABX(const IniFile& pabxIni) { return pabxIni.ReadBool("Dados", "Agenda", true); }

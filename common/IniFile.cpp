@@ -1,0 +1,376 @@
+#include "common/IniFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <climits>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+char Minuscula(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string_view Apara(std::string_view s) {
+    const auto branco = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!s.empty() && branco(s.front())) s.remove_prefix(1);
+    while (!s.empty() && branco(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// One line of the file, classified once so a write can keep everything it does
+// not touch (comments, blank lines, foreign lines) byte for byte.
+struct Linha {
+    enum Tipo { Outra, Secao, Chave } tipo = Outra;
+    std::string texto;  // the line as read, without its line end
+    std::string nome;   // section or key name, trimmed
+    std::string valor;  // key value, trimmed and unquoted
+};
+
+struct Conteudo {
+    std::vector<Linha> linhas;
+    bool crlf = false;  // keep the line ends the file already has
+};
+
+Linha Classifica(std::string texto) {
+    Linha l;
+    const std::string_view t = Apara(texto);
+    if (!t.empty() && t.front() == '[') {
+        const auto fim = t.find(']');
+        if (fim != std::string_view::npos) {
+            l.tipo = Linha::Secao;
+            l.nome = std::string(Apara(t.substr(1, fim - 1)));
+        }
+    } else if (!t.empty() && t.front() != ';' && t.front() != '#') {
+        const auto igual = t.find('=');
+        if (igual != std::string_view::npos) {
+            const auto nome = Apara(t.substr(0, igual));
+            if (!nome.empty()) {
+                l.tipo = Linha::Chave;
+                l.nome = std::string(nome);
+                auto v = Apara(t.substr(igual + 1));
+                if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') &&
+                    v.back() == v.front())
+                    v = v.substr(1, v.size() - 2);
+                l.valor = std::string(v);
+            }
+        }
+    }
+    l.texto = std::move(texto);
+    return l;
+}
+
+Conteudo Analisa(const std::string& bytes) {
+    Conteudo c;
+    std::string_view resto(bytes);
+    if (resto.substr(0, 3) == "\xEF\xBB\xBF") resto.remove_prefix(3);
+    while (!resto.empty()) {
+        auto fim = resto.find('\n');
+        std::string_view linha = resto.substr(0, fim);
+        resto = fim == std::string_view::npos ? std::string_view{} : resto.substr(fim + 1);
+        if (!linha.empty() && linha.back() == '\r') {
+            linha.remove_suffix(1);
+            c.crlf = true;
+        }
+        c.linhas.push_back(Classifica(std::string(linha)));
+    }
+    return c;
+}
+
+std::string Serializa(const Conteudo& c) {
+    std::string s;
+    const char* fim = c.crlf ? "\r\n" : "\n";
+    for (const auto& l : c.linhas) {
+        s += l.texto;
+        s += fim;
+    }
+    return s;
+}
+
+// The file under its on-disk spelling, or the given path when none exists.
+fs::path Resolve(const fs::path& caminho) {
+    std::error_code ec;
+    if (fs::exists(caminho, ec)) return caminho;
+    const auto pasta = caminho.has_parent_path() ? caminho.parent_path() : fs::path(".");
+    if (auto achado = ProcuraArquivoSemCaixa(pasta, caminho.filename().string())) return *achado;
+    return caminho;
+}
+
+// Missing file: empty content (the profile rules give defaults).
+bool LeBytes(const fs::path& caminho, std::string& bytes) {
+    std::ifstream f(caminho, std::ios::binary);
+    if (!f) return false;
+    std::ostringstream ss;
+    ss << f.rdbuf();
+    bytes = ss.str();
+    return true;
+}
+
+Conteudo Le(const fs::path& caminho) {
+    std::string bytes;
+    if (!LeBytes(Resolve(caminho), bytes)) return {};
+    return Analisa(bytes);
+}
+
+// Index range [inicio, fim) of the lines inside each section named `secao`:
+// inicio is the line after the header.
+std::vector<std::pair<size_t, size_t>> Secoes(const Conteudo& c, std::string_view secao) {
+    std::vector<std::pair<size_t, size_t>> r;
+    for (size_t i = 0; i < c.linhas.size(); ++i) {
+        if (c.linhas[i].tipo != Linha::Secao || !IguaisSemCaixa(c.linhas[i].nome, secao)) continue;
+        size_t j = i + 1;
+        while (j < c.linhas.size() && c.linhas[j].tipo != Linha::Secao) ++j;
+        r.emplace_back(i + 1, j);
+        i = j - 1;
+    }
+    return r;
+}
+
+const Linha* ProcuraChave(const Conteudo& c, std::string_view secao, std::string_view chave) {
+    for (auto [ini, fim] : Secoes(c, secao))
+        for (size_t i = ini; i < fim; ++i)
+            if (c.linhas[i].tipo == Linha::Chave && IguaisSemCaixa(c.linhas[i].nome, chave))
+                return &c.linhas[i];
+    return nullptr;
+}
+
+std::optional<int> Inteiro(std::string_view s) {
+    s = Apara(s);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    if (s.empty()) return std::nullopt;
+    int v = 0;
+    const auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (ec != std::errc{} || p != s.data() + s.size()) return std::nullopt;
+    return v;
+}
+
+// Writers of one process queue on this mutex, so at most one descriptor of the
+// process waits on the lock file at a time; the flock then orders them against
+// other processes. Lock order: this mutex, then the flock.
+std::mutex& MutexEscrita() {
+    static std::mutex m;
+    return m;
+}
+
+class TravaArquivo final {
+public:
+    explicit TravaArquivo(const fs::path& arquivo) {
+        const auto nome = "." + arquivo.filename().string() + ".lock";
+        const auto pasta = arquivo.has_parent_path() ? arquivo.parent_path() : fs::path(".");
+        fd_ = ::open((pasta / nome).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) return;
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                ::close(fd_);
+                fd_ = -1;
+                return;
+            }
+        }
+    }
+    ~TravaArquivo() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    TravaArquivo(const TravaArquivo&) = delete;
+    TravaArquivo& operator=(const TravaArquivo&) = delete;
+    bool Ok() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+bool EscreveTudo(int fd, std::string_view s) {
+    while (!s.empty()) {
+        const auto n = ::write(fd, s.data(), s.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        s.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Writes the whole file to a temporary name beside it and renames it over the
+// old one, keeping the old file's permissions.
+bool Substitui(const fs::path& destino, const std::string& bytes) {
+    const auto pasta = destino.has_parent_path() ? destino.parent_path() : fs::path(".");
+    std::string modelo = (pasta / ("." + destino.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkostemp(modelo.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st{};
+    mode_t modo = 0644;
+    if (::stat(destino.c_str(), &st) == 0) modo = st.st_mode & 07777;
+    bool ok = ::fchmod(fd, modo) == 0 && EscreveTudo(fd, bytes) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok) ok = ::rename(modelo.c_str(), destino.c_str()) == 0;
+    if (!ok) {
+        ::unlink(modelo.c_str());
+        return false;
+    }
+    const int dfd = ::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);
+        ::close(dfd);
+    }
+    return true;
+}
+
+// Read-modify-write of the whole file. `muda` returns false when nothing
+// changed, so the file is left alone.
+template <typename F>
+bool Modifica(const fs::path& caminho, F&& muda) {
+    std::lock_guard<std::mutex> trava(MutexEscrita());
+    TravaArquivo arquivo(caminho);
+    if (!arquivo.Ok()) return false;
+    const fs::path real = Resolve(caminho);
+    std::string bytes;
+    Conteudo c;
+    if (LeBytes(real, bytes)) c = Analisa(bytes);
+    if (!muda(c)) return true;
+    return Substitui(real, Serializa(c));
+}
+
+}  // namespace
+
+bool IguaisSemCaixa(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Minuscula(a[i]) != Minuscula(b[i])) return false;
+    return true;
+}
+
+std::optional<fs::path> ProcuraArquivoSemCaixa(const fs::path& pasta, std::string_view nome) {
+    std::error_code ec;
+    if (nome.empty()) return std::nullopt;
+    const fs::path exato = pasta / std::string(nome);
+    if (fs::exists(exato, ec)) return exato;
+    std::optional<fs::path> achado;
+    for (fs::directory_iterator it(pasta, ec), fim; !ec && it != fim; it.increment(ec)) {
+        const auto n = it->path().filename().string();
+        if (IguaisSemCaixa(n, nome)) {
+            // Several spellings: take the smallest name so the choice is stable.
+            if (!achado || n < achado->filename().string()) achado = it->path();
+        }
+    }
+    return achado;
+}
+
+fs::path ArquivoSemCaixa(const fs::path& pasta, std::string_view nome) {
+    if (auto achado = ProcuraArquivoSemCaixa(pasta, nome)) return *achado;
+    return pasta / std::string(nome);
+}
+
+IniFile::IniFile(fs::path arquivo) : caminho_(std::move(arquivo)) {}
+
+std::string IniFile::ReadString(std::string_view secao, std::string_view chave,
+                                std::string_view padrao) const {
+    const Conteudo c = Le(caminho_);
+    if (const Linha* l = ProcuraChave(c, secao, chave)) return l->valor;
+    return std::string(padrao);
+}
+
+int IniFile::ReadInteger(std::string_view secao, std::string_view chave, int padrao) const {
+    const Conteudo c = Le(caminho_);
+    if (const Linha* l = ProcuraChave(c, secao, chave)) return Inteiro(l->valor).value_or(padrao);
+    return padrao;
+}
+
+bool IniFile::ReadBool(std::string_view secao, std::string_view chave, bool padrao) const {
+    return ReadInteger(secao, chave, padrao ? 1 : 0) != 0;
+}
+
+bool IniFile::WriteString(std::string_view secao, std::string_view chave, std::string_view valor) {
+    std::string v(valor);
+    for (char& ch : v)
+        if (ch == '\r' || ch == '\n') ch = ' ';
+    const std::string s(Apara(secao)), k(Apara(chave));
+    if (s.empty() || k.empty()) return false;
+    return Modifica(caminho_, [&](Conteudo& c) {
+        const std::string texto = k + "=" + v;
+        const auto secoes = Secoes(c, s);
+        if (secoes.empty()) {
+            // A new section goes at the end, after a blank line when the file
+            // has content.
+            if (!c.linhas.empty() && !Apara(c.linhas.back().texto).empty())
+                c.linhas.push_back(Classifica(""));
+            c.linhas.push_back(Classifica("[" + s + "]"));
+            c.linhas.push_back(Classifica(texto));
+            return true;
+        }
+        for (auto [ini, fim] : secoes)
+            for (size_t i = ini; i < fim; ++i)
+                if (c.linhas[i].tipo == Linha::Chave && IguaisSemCaixa(c.linhas[i].nome, k)) {
+                    if (c.linhas[i].texto == texto) return false;
+                    c.linhas[i] = Classifica(texto);
+                    return true;
+                }
+        // A new key goes after the last non-blank line of the first section.
+        auto [ini, fim] = secoes.front();
+        size_t pos = fim;
+        while (pos > ini && Apara(c.linhas[pos - 1].texto).empty()) --pos;
+        c.linhas.insert(c.linhas.begin() + static_cast<std::ptrdiff_t>(pos), Classifica(texto));
+        return true;
+    });
+}
+
+bool IniFile::WriteInteger(std::string_view secao, std::string_view chave, int valor) {
+    return WriteString(secao, chave, std::to_string(valor));
+}
+
+bool IniFile::WriteBool(std::string_view secao, std::string_view chave, bool valor) {
+    return WriteString(secao, chave, valor ? "1" : "0");
+}
+
+bool IniFile::SectionExists(std::string_view secao) const {
+    return !Secoes(Le(caminho_), secao).empty();
+}
+
+bool IniFile::ValueExists(std::string_view secao, std::string_view chave) const {
+    return ProcuraChave(Le(caminho_), secao, chave) != nullptr;
+}
+
+std::vector<std::string> IniFile::ReadSection(std::string_view secao) const {
+    const Conteudo c = Le(caminho_);
+    std::vector<std::string> chaves;
+    for (auto [ini, fim] : Secoes(c, secao))
+        for (size_t i = ini; i < fim; ++i) {
+            if (c.linhas[i].tipo != Linha::Chave) continue;
+            bool repetida = false;
+            for (const auto& k : chaves) repetida = repetida || IguaisSemCaixa(k, c.linhas[i].nome);
+            if (!repetida) chaves.push_back(c.linhas[i].nome);
+        }
+    return chaves;
+}
+
+bool IniFile::EraseSection(std::string_view secao) {
+    return Modifica(caminho_, [&](Conteudo& c) {
+        const auto secoes = Secoes(c, secao);
+        if (secoes.empty()) return false;
+        for (auto it = secoes.rbegin(); it != secoes.rend(); ++it)
+            c.linhas.erase(c.linhas.begin() + static_cast<std::ptrdiff_t>(it->first - 1),
+                           c.linhas.begin() + static_cast<std::ptrdiff_t>(it->second));
+        return true;
+    });
+}
+
+bool IniFile::DeleteKey(std::string_view secao, std::string_view chave) {
+    return Modifica(caminho_, [&](Conteudo& c) {
+        bool mudou = false;
+        const auto secoes = Secoes(c, secao);
+        for (auto it = secoes.rbegin(); it != secoes.rend(); ++it)
+            for (size_t i = it->second; i-- > it->first;)
+                if (c.linhas[i].tipo == Linha::Chave && IguaisSemCaixa(c.linhas[i].nome, chave)) {
+                    c.linhas.erase(c.linhas.begin() + static_cast<std::ptrdiff_t>(i));
+                    mudou = true;
+                }
+        return mudou;
+    });
+}

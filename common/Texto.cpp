@@ -1,0 +1,128 @@
+#include "common/Texto.h"
+
+#include <array>
+#include <cstdint>
+
+namespace {
+
+constexpr char32_t kInvalido = 0xFFFFFFFF;
+
+struct Decodificado {
+    char32_t codigo;  // kInvalido for a malformed byte
+    std::size_t tamanho;
+};
+
+// Strict UTF-8 (RFC 3629): rejects over-long forms, surrogates and code points
+// above U+10FFFF. A malformed sequence consumes one byte, so the caller
+// resynchronises on the next byte.
+Decodificado DecodificaUtf8(std::string_view s, std::size_t i) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    if (b0 < 0x80) return {b0, 1};
+    std::size_t n;
+    char32_t cp;
+    char32_t minimo;
+    if ((b0 & 0xE0) == 0xC0) {
+        n = 2, cp = b0 & 0x1F, minimo = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        n = 3, cp = b0 & 0x0F, minimo = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        n = 4, cp = b0 & 0x07, minimo = 0x10000;
+    } else {
+        return {kInvalido, 1};
+    }
+    if (i + n > s.size()) return {kInvalido, 1};
+    for (std::size_t k = 1; k < n; ++k) {
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        if ((b & 0xC0) != 0x80) return {kInvalido, 1};
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    if (cp < minimo || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return {kInvalido, 1};
+    return {cp, n};
+}
+
+void AcrescentaUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Windows-1252 bytes 0x80-0x9F. The unassigned codes keep their C1 value.
+constexpr std::array<char16_t, 32> kWin1252Alto = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  // 80-87
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  // 88-8F
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90-97
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,  // 98-9F
+};
+
+int CodigoWin1252(char32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<int>(cp);
+    for (std::size_t k = 0; k < kWin1252Alto.size(); ++k)
+        if (kWin1252Alto[k] == cp) return static_cast<int>(0x80 + k);
+    return -1;
+}
+
+}  // namespace
+
+std::string Latin1ParaUtf8(std::string_view latin1) {
+    std::string out;
+    out.reserve(latin1.size() + latin1.size() / 4);
+    for (char c : latin1) AcrescentaUtf8(out, static_cast<unsigned char>(c));
+    return out;
+}
+
+std::string Utf8ParaLatin1(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto d = DecodificaUtf8(utf8, i);
+        out += d.codigo <= 0xFF ? static_cast<char>(d.codigo) : '?';
+        i += d.tamanho;
+    }
+    return out;
+}
+
+std::string Win1252ParaUtf8(std::string_view win1252) {
+    std::string out;
+    out.reserve(win1252.size() + win1252.size() / 4);
+    for (char c : win1252) {
+        const auto b = static_cast<unsigned char>(c);
+        AcrescentaUtf8(out, b >= 0x80 && b < 0xA0 ? kWin1252Alto[b - 0x80] : char32_t{b});
+    }
+    return out;
+}
+
+std::string Utf8ParaWin1252(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto d = DecodificaUtf8(utf8, i);
+        const int b = d.codigo == kInvalido ? -1 : CodigoWin1252(d.codigo);
+        out += b < 0 ? '?' : static_cast<char>(b);
+        i += d.tamanho;
+    }
+    return out;
+}
+
+std::size_t ContaCaracteresUtf8(std::string_view utf8) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < utf8.size(); i += DecodificaUtf8(utf8, i).tamanho) ++n;
+    return n;
+}
+
+std::string CortaUtf8(std::string_view utf8, std::size_t maximo) {
+    std::size_t i = 0;
+    for (std::size_t n = 0; n < maximo && i < utf8.size(); ++n) i += DecodificaUtf8(utf8, i).tamanho;
+    return std::string(utf8.substr(0, i));
+}

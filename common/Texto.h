@@ -1,0 +1,38 @@
+#pragma once
+// Conversions between the programs' strings (UTF-8) and the single-byte
+// character sets found on disk and on the wire: Latin-1 (ISO-8859-1) for the
+// language file, the string cipher's plain text and the contact files, and
+// Windows-1252 where a peer writes it (the databases' character set, files made
+// by Windows tools).
+//
+// All functions are pure and thread-safe.
+//
+// Lossy directions are never silent: a character that has no form in the target
+// set becomes a single '?', and so does each byte of a malformed UTF-8
+// sequence (a stray continuation byte, a truncated or over-long sequence, a
+// surrogate, a code point above U+10FFFF). The output never carries fewer
+// characters than the input, so column widths computed on one side hold on
+// the other.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Every byte is a character (0x00-0xFF = U+0000-U+00FF); never fails.
+std::string Latin1ParaUtf8(std::string_view latin1);
+// U+0000-U+00FF become one byte each; anything else becomes '?'.
+std::string Utf8ParaLatin1(std::string_view utf8);
+
+// Windows-1252: 0x80-0x9F carry the typographic characters (euro sign, quotes,
+// dashes, ...). Its five unassigned codes (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to
+// the C1 controls of the same value, so every byte string survives a round trip.
+std::string Win1252ParaUtf8(std::string_view win1252);
+// Characters outside Windows-1252 (including the C1 controls other than the
+// five above) become '?'.
+std::string Utf8ParaWin1252(std::string_view utf8);
+
+// Width helpers for UTF-8 text ("up to 30" counts characters, not bytes).
+// A malformed byte counts as one character, as in the conversions above.
+std::size_t ContaCaracteresUtf8(std::string_view utf8);
+// The first `maximo` characters of the text, never splitting a sequence.
+std::string CortaUtf8(std::string_view utf8, std::size_t maximo);

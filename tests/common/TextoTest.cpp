@@ -1,0 +1,59 @@
+#include "common/Texto.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string TodosOsBytes() {
+    std::string s;
+    for (int b = 0; b < 256; ++b) s += static_cast<char>(b);
+    return s;
+}
+
+}  // namespace
+
+TEST(Texto, Latin1RoundTripsEveryByte) {
+    const std::string bytes = TodosOsBytes();
+    const std::string utf8 = Latin1ParaUtf8(bytes);
+    EXPECT_EQ(ContaCaracteresUtf8(utf8), 256u);
+    EXPECT_EQ(Utf8ParaLatin1(utf8), bytes);
+    EXPECT_EQ(Latin1ParaUtf8("Conex\xE3o"), "Conexão");
+    EXPECT_EQ(Utf8ParaLatin1("Informação"), "Informa\xE7\xE3o");
+}
+
+TEST(Texto, Win1252RoundTripsEveryByteAndMapsTypography) {
+    const std::string bytes = TodosOsBytes();
+    EXPECT_EQ(Utf8ParaWin1252(Win1252ParaUtf8(bytes)), bytes);
+    EXPECT_EQ(Win1252ParaUtf8("\x80 \x93x\x94 \x96 \xE9"), "€ “x” – é");
+    EXPECT_EQ(Utf8ParaWin1252("€ “x” – é"), "\x80 \x93x\x94 \x96 \xE9");
+}
+
+TEST(Texto, CharactersWithoutASingleByteFormBecomeOneQuestionMarkEach) {
+    struct Caso {
+        std::string utf8, latin1, win1252;
+    } casos[] = {
+        {"€5", "?5", "\x80" "5"},
+        {"a→b", "a?b", "a?b"},
+        {"😀!", "?!", "?!"},                  // four-byte sequence
+        {"\xC2\x85", "\x85", "?"},           // C1 control: Latin-1 only
+        {"x\x80y", "x?y", "x?y"},            // stray continuation byte
+        {"\xC3", "?", "?"},                  // truncated sequence
+        {"\xC0\xAF", "??", "??"},            // over-long '/'
+        {"\xED\xA0\x80", "???", "???"},      // surrogate
+        {"\xF4\x90\x80\x80", "????", "????"},  // above U+10FFFF
+    };
+    for (const auto& c : casos) {
+        EXPECT_EQ(Utf8ParaLatin1(c.utf8), c.latin1) << c.utf8;
+        EXPECT_EQ(Utf8ParaWin1252(c.utf8), c.win1252) << c.utf8;
+    }
+}
+
+TEST(Texto, WidthsCountCharactersNotBytes) {
+    EXPECT_EQ(ContaCaracteresUtf8("Conexão"), 7u);
+    EXPECT_EQ(CortaUtf8("Conexão OK", 7), "Conexão");
+    EXPECT_EQ(CortaUtf8("ãããã", 2), "ãã");
+    EXPECT_EQ(CortaUtf8("abc", 10), "abc");
+    EXPECT_EQ(CortaUtf8("", 3), "");
+}
