@@ -8,7 +8,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,7 +82,8 @@ std::string RemoveBarrasIniciais(std::string_view texto) {
 
 bool ApagaPasta(const fs::path& pasta) {
     std::error_code ec;
-    if (!fs::exists(fs::symlink_status(pasta, ec))) return !ec;
+    const auto st = fs::symlink_status(pasta, ec);
+    if (st.type() == fs::file_type::not_found) return true;
     return ApagaPastaShell(pasta);
 }
 
@@ -358,7 +359,8 @@ bool Espera(pid_t pid, int opcoes, int& status) {
 // Waits until the child ends or `limite` passes; false on time-out.
 bool EsperaComLimite(pid_t pid, std::chrono::milliseconds limite, int& status) {
     const auto fim = std::chrono::steady_clock::now() + limite;
-    const int pfd = ::pidfd_open(pid, 0);
+    // A pidfd turns the wait into a poll with a deadline.
+    const int pfd = static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
     for (;;) {
         if (Espera(pid, WNOHANG, status)) {
             if (pfd >= 0) ::close(pfd);
