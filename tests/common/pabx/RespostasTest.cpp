@@ -138,9 +138,9 @@ TEST(Respostas, ParametrosCurtosOuCortados) {
     // A frame ending inside the model field: the model is what the frame holds.
     ASSERT_TRUE(link.pabx.PedeParametros());
     Bytes dados = Parametros("ORVAL500XYZ");
-    dados.resize(82 + 6);
+    dados.resize(82 + 7);  // a 104-byte frame
     link.Recebe(RespostaPROG(19, 1, dados));
-    EXPECT_EQ(link.pabx.FModelo, "ORVAL5");
+    EXPECT_EQ(link.pabx.FModelo, "ORVAL50");
     EXPECT_FALSE(link.pabx.FAgendaLonga);
 }
 
