@@ -148,8 +148,10 @@ bool TPABX::AguardaStatus(const TextoStatus& status) {
         if (!status.Vazio()) return true;
         const auto resta = duration_cast<milliseconds>(prazo - steady_clock::now());
         if (resta.count() <= 0) return false;
+        // Short slices: CTRL results and XML replies change the status
+        // without setting the event.
         if (FEvento != nullptr)
-            FEvento->WaitFor(std::min<milliseconds>(resta, seconds(1)));
+            FEvento->WaitFor(std::min<milliseconds>(resta, milliseconds(50)));
         else
             std::this_thread::sleep_for(std::min<milliseconds>(resta, milliseconds(20)));
     }

@@ -240,7 +240,9 @@ TEST(Simulador, RespostasEstragadas) {
         ASSERT_TRUE(s.Conecta());
         ASSERT_TRUE(s.Login());
         EXPECT_EQ(s.Le(s.pabx.PedeVersao()), c.responde);
-        if (c.responde) EXPECT_EQ(s.pabx.FVersao, "3.16");
+        if (c.responde) {
+            EXPECT_EQ(s.pabx.FVersao, "3.16");
+        }
         // The link recovers: the next request is answered.
         EXPECT_TRUE(s.Le(s.pabx.PedeRelease()));
     }
