@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -58,4 +59,15 @@ TEST(Link, DesconectaEmQualquerEstado) {
     pabx.Conecta();
     pabx.Desconecta();
     pabx.Desconecta();
+    // A connect still pending (an address that never answers, where the
+    // network routes it) is abandoned at once, not after PABXTimeOut.
+    PABXTimeOut = 60;
+    pabx.FEnderecoIP = "10.255.255.1";
+    pabx.FPorta = 9;
+    pabx.Conecta();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto inicio = std::chrono::steady_clock::now();
+    pabx.Desconecta();
+    EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(5));
+    PABXTimeOut = 90;
 }
