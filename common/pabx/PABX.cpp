@@ -174,18 +174,25 @@ void TPABX::GravaTrace(const std::uint8_t* quadro, std::size_t contagem, std::st
 // ------------------------------------------------------------ Frame senders
 
 bool TPABX::EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_t n) {
+    return EnviaCTRL(comando, subcodigo, n, false);
+}
+
+bool TPABX::EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_t n, bool esvaziaPROG) {
     const std::size_t tamanho = MontaQuadroCTRL(FQuadroTX.data(), comando, subcodigo, n);
     if (tamanho == 0) {
         GravaTrace(nullptr, 0, "Erro quadro maior que o buffer de transmissão");
         return false;
     }
-    FStatusCTRL.Esvazia();
     GravaTrace(FQuadroTX.data(), tamanho, "TX CTRL");
     // The awaited values must be in place before the frame leaves: a unit
-    // answers faster than this thread returns from the send.
+    // answers faster than this thread returns from the send. The status is
+    // emptied under the same lock, so a late reply to the previous request
+    // cannot slip in between and answer this one.
     std::uint16_t blocoAnterior, indiceAnterior, subAnterior;
     {
         std::lock_guard trava(FTravaRX);
+        FStatusCTRL.Esvazia();
+        if (esvaziaPROG) FStatusPROG.Esvazia();
         blocoAnterior = FBlocoEsperado;
         indiceAnterior = FIndiceEsperado;
         subAnterior = FSubCodigoCTRL;
@@ -210,11 +217,11 @@ bool TPABX::EnviaPROG(FormaPROG forma, std::uint16_t comando, std::uint16_t bloc
                       std::uint16_t indice, std::size_t n) {
     const std::size_t tamanho = MontaQuadroPROG(FQuadroTX.data(), forma, comando, bloco, indice, n);
     if (tamanho == 0) return false;
-    FStatusPROG.Esvazia();
     GravaTrace(FQuadroTX.data(), tamanho, "TX PROG");
     std::uint16_t blocoAnterior, indiceAnterior;
     {
         std::lock_guard trava(FTravaRX);
+        FStatusPROG.Esvazia();
         blocoAnterior = FBlocoEsperado;
         indiceAnterior = FIndiceEsperado;
         FReceptor.Reinicia();
@@ -248,9 +255,8 @@ bool TPABX::PedeLeituraPROG(std::uint16_t bloco, std::uint16_t indice) {
 }
 
 bool TPABX::PedeCTRL(std::uint16_t codigo) {
-    FStatusPROG.Esvazia();
     FQuadroTX[0] = FQuadroTX[1] = 0;
-    return EnviaCTRL(cmdPedeXML, codigo, 0);
+    return EnviaCTRL(cmdPedeXML, codigo, 0, true);
 }
 
 bool TPABX::PedeAgenda() {

@@ -209,6 +209,8 @@ public:
     void DefineEnvio(FuncaoEnvio envio) { FEnvio = std::move(envio); }
 
 private:
+    // The request also empties FStatusPROG (the XML request) when asked.
+    bool EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_t n, bool esvaziaPROG);
     void Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint32_t n);
     void TrataVersao(const std::uint8_t* q, std::uint32_t n);
     void TrataRelease(const std::uint8_t* q, std::uint32_t n);
