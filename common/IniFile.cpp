@@ -207,7 +207,13 @@ bool Substitui(const fs::path& destino, const std::string& bytes) {
     if (fd < 0) return false;
     struct stat st{};
     mode_t modo = 0644;
-    if (::stat(destino.c_str(), &st) == 0) modo = st.st_mode & 07777;
+    if (::stat(destino.c_str(), &st) == 0) {
+        modo = st.st_mode & 07777;
+        // Only root can give the file back to its owner; others keep theirs.
+        if (::geteuid() == 0 && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            // Not fatal: the content is right, only the owner differs.
+        }
+    }
     bool ok = ::fchmod(fd, modo) == 0 && EscreveTudo(fd, bytes) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(modelo.c_str(), destino.c_str()) == 0;
@@ -227,10 +233,19 @@ bool Substitui(const fs::path& destino, const std::string& bytes) {
 // changed, so the file is left alone.
 template <typename F>
 bool Modifica(const fs::path& caminho, F&& muda) {
+    // An installer may keep the file elsewhere behind a link: write the
+    // target, never replace the link, and lock beside the target so every
+    // path to the file shares one lock.
+    fs::path real = Resolve(caminho);
+    std::error_code ec;
+    if (fs::is_symlink(real, ec)) {
+        const auto alvo = fs::weakly_canonical(real, ec);
+        if (ec) return false;
+        real = alvo;
+    }
     std::lock_guard<std::mutex> trava(MutexEscrita());
-    TravaArquivo arquivo(caminho);
+    TravaArquivo arquivo(real);
     if (!arquivo.Ok()) return false;
-    const fs::path real = Resolve(caminho);
     std::string bytes;
     Conteudo c;
     if (LeBytes(real, bytes)) c = Analisa(bytes);

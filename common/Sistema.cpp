@@ -335,8 +335,14 @@ std::vector<std::string> Ambiente(const std::vector<std::string>& extra) {
     return r;
 }
 
+// The child's end could not be collected (SIGCHLD ignored, someone else
+// reaped it): its result is unknown, which must never read as success.
+constexpr int kStatusPerdido = -1;
+
 void Interpreta(int status, ResultadoProcesso& r) {
-    if (WIFEXITED(status)) {
+    if (status == kStatusPerdido) {
+        r.codigoSaida = -1;
+    } else if (WIFEXITED(status)) {
         r.codigoSaida = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
         r.sinal = WTERMSIG(status);
@@ -350,7 +356,7 @@ bool Espera(pid_t pid, int opcoes, int& status) {
         if (p == pid) return true;
         if (p == 0) return false;
         if (errno != EINTR) {
-            status = 0;
+            status = kStatusPerdido;
             return true;  // nothing left to wait for
         }
     }

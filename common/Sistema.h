@@ -78,7 +78,8 @@ DataHora UnixParaData(std::int32_t segundos);
 // Runs a program with an argument vector (argumentos[0] is the program: a path,
 // or a name looked up in PATH) and waits for it without a time limit. No shell
 // is involved, so every argument reaches the program byte for byte. Returns the
-// exit code; -1 when the program cannot be started; 128 + the signal number
+// exit code; -1 when the program cannot be started or its end cannot be
+// collected (SIGCHLD ignored by someone); 128 + the signal number
 // when a signal ended it (never 0, so a killed program is never taken for a
 // success).
 int ExecutaEAguarda(const std::vector<std::string>& argumentos);

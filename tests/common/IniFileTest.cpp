@@ -131,6 +131,16 @@ TEST(IniFile, FindsTheFileWithoutRegardToCase) {
     EXPECT_EQ(ini.ReadString("BD", "Server", ""), "EXATO");
 }
 
+TEST(IniFile, WritesThroughALinkToTheTarget) {
+    PastaTemporaria pasta;
+    Grava(pasta / "etc/veruzadu.ini", "[BD]\nServer=A\n");
+    std::filesystem::create_symlink(pasta / "etc/veruzadu.ini", pasta / "VERUZADU.INI");
+    IniFile ini(pasta / "VERUZADU.INI");
+    ASSERT_TRUE(ini.WriteString("BD", "Server", "B"));
+    EXPECT_TRUE(std::filesystem::is_symlink(pasta / "VERUZADU.INI"));
+    EXPECT_EQ(LeTudo(pasta / "etc/veruzadu.ini"), "[BD]\nServer=B\n");
+}
+
 TEST(IniFile, ConcurrentWritersInThreadsAndAnotherProcessLoseNoKey) {
     PastaTemporaria pasta;
     const auto arquivo = pasta / "VERUZADU.INI";

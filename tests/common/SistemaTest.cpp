@@ -54,6 +54,16 @@ TEST(ExecutaEAguarda, ExitCodesAndFailures) {
     }
 }
 
+TEST(ExecutaEAguarda, AChildReapedElsewhereIsNoSuccess) {
+    // With SIGCHLD ignored the kernel reaps children itself: the outcome is unknown.
+    struct sigaction ignora {}, antes {};
+    ignora.sa_handler = SIG_IGN;
+    ASSERT_EQ(::sigaction(SIGCHLD, &ignora, &antes), 0);
+    const int codigo = ExecutaEAguarda({"true"});
+    ::sigaction(SIGCHLD, &antes, nullptr);
+    EXPECT_EQ(codigo, -1);
+}
+
 TEST(ExecutaEAguarda, ChildGetsFolderEnvironmentAndNoneOfOurDescriptors) {
     PastaTemporaria pasta;
     OpcoesProcesso op;

@@ -75,7 +75,11 @@ void PabxKey(Scenario& s, const std::string& key, const std::string& value, cons
   } else if (key == "model") {
     s.model = value;
   } else if (key == "parameters") {
-    s.parameters = FromHex(value);
+    try {
+      s.parameters = FromHex(value);
+    } catch (const std::invalid_argument& e) {
+      throw ScenarioError(where + ": " + e.what());
+    }
   } else if (key == "store") {
     s.store = Resolve(baseDir, value);
   } else if (key == "agenda") {

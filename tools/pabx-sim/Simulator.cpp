@@ -80,6 +80,7 @@ void Simulator::ClearFaults() { faults_.Clear(); }
 
 void Simulator::Start() {
   if (started_) return;
+  stopping_ = false;
   for (const auto& rule : scenarioFaults_) AddFault(rule);
   if (!options_.framesLog.empty()) {
     log_.open(options_.framesLog, std::ios::app);

@@ -3,7 +3,7 @@
 #include <system_error>
 #include <vector>
 
-#include "tools/pabx-sim/Latin1.h"
+#include "common/Texto.h"
 
 namespace fs = std::filesystem;
 
@@ -46,7 +46,7 @@ fs::path FindEntry(const fs::path& dir, const std::string& name) {
 int RecordingStore::Remove(std::string_view unitPath) {
   // Text up to the first NUL is all the unit reads.
   unitPath = unitPath.substr(0, unitPath.find('\0'));
-  std::string path = FromLatin1(unitPath);
+  std::string path = Latin1ParaUtf8(unitPath);
   if (path.rfind("0:/", 0) != 0) return kRefused;
   std::string rest = path.substr(3);
   if (!rest.empty() && rest.back() == '/') rest.pop_back();  // a folder may be named with its slash

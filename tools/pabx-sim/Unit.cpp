@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "tools/pabx-sim/Latin1.h"
+#include "common/Texto.h"
 
 namespace pabxsim {
 namespace {
@@ -16,7 +16,7 @@ std::string Upper(std::string s) {
 
 // A NUL-padded text field of `width` bytes, the text cut to fit.
 void AppendField(Bytes& b, const std::string& utf8, size_t width) {
-  std::string t = ToLatin1(utf8);
+  std::string t = Utf8ParaLatin1(utf8);
   t.resize(std::min(t.size(), width));
   b.insert(b.end(), t.begin(), t.end());
   b.resize(b.size() + (width - t.size()), 0);
@@ -48,7 +48,7 @@ std::string AgendaDocument(const std::vector<AgendaEntry>& agenda) {
          "</nomecurto><nome>" + XmlEscape(a.longName) + "</nome></ramal>\r\n";
   }
   x += "</idramais>\r\n</zirurezuverizizir>\r\n";
-  return ToLatin1(x);
+  return Utf8ParaLatin1(x);
 }
 
 bool ExtensionBlock(uint16_t block) { return (block >= 1000 && block <= 1999) || (block >= 3000 && block <= 3999); }
@@ -63,7 +63,7 @@ AgendaKind AgendaKindForModel(const std::string& model) {
 }
 
 Unit::Unit(const Scenario& s)
-    : passwordLatin1_(ToLatin1(s.password)),
+    : passwordLatin1_(Utf8ParaLatin1(s.password)),
       store_(s.store),
       sdTotal_(s.sdTotal),
       sdFree_(s.sdFree),
@@ -123,7 +123,7 @@ Unit::Unit(const Scenario& s)
   for (const auto& [ext, value] : s.extensionParams) blocks_[{ext, 9}] = Words({value, 0});
   for (const auto& [ext, list] : s.extensionLists) blocks_[{ext, 10}] = Words(list);
   for (const auto& [key, data] : s.blocks) blocks_[key] = data;
-  for (const auto& [code, text] : s.documents) documents_[code] = ToLatin1(text);
+  for (const auto& [code, text] : s.documents) documents_[code] = Utf8ParaLatin1(text);
 }
 
 bool Unit::Writable(uint16_t block, uint16_t index) {
