@@ -9,6 +9,7 @@
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
 #include "common/Texto.h"
+#include "common/Traducao.h"
 #include "common/pabx/ConexaoTCP.h"
 #include "common/pabx/TracePABX.h"
 
@@ -28,8 +29,6 @@ bool NomeSimples(std::string_view nome) {
     if (nome.empty() || nome == "." || nome == "..") return false;
     return nome.find_first_of(std::string_view("/\\:\0", 4)) == std::string_view::npos;
 }
-
-std::string MensagemTraduzida(std::string_view texto) { return std::string(texto); }
 }  // namespace
 
 // ---------------------------------------------------------------- EventoPABX
@@ -330,18 +329,18 @@ bool TPABX::VerificaSDCard(std::string& mensagem) {
     AguardaResposta();
     bool resultado = false;
     if (FEstadoLink != elConectado) {
-        mensagem = MensagemTraduzida("Falha ao conectar PABX");
+        mensagem = Traduz("Falha ao conectar PABX");
     } else if (!EnviaLogin()) {
-        mensagem = MensagemTraduzida("Falha ao enviar login");
+        mensagem = Traduz("Falha ao enviar login");
     } else if (!AguardaResposta() || !(FStatusPROG == "OK")) {
-        mensagem = MensagemTraduzida("Resposta ao login falhou");
+        mensagem = Traduz("Resposta ao login falhou");
     } else if (!PedeVolumeSDCard()) {
-        mensagem = MensagemTraduzida("Resposta solicitação SDCard falhou");
+        mensagem = Traduz("Resposta solicitação SDCard falhou");
     } else if (AguardaStatus(FStatusCTRL) && FStatusCTRL == "OK") {
-        mensagem = MensagemTraduzida("Tratando volume SDCard");
+        mensagem = Traduz("Tratando volume SDCard");
         resultado = true;
     } else {
-        mensagem = MensagemTraduzida("Volume SDCard não suportado");
+        mensagem = Traduz("Volume SDCard não suportado");
     }
     Desconecta();
     return resultado;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "common/pabx/PABX.h"
+#include "tests/common/pabx/PABXSemRede.h"
 
 namespace {
 // A loopback port nobody listens on: bound once, then released.

@@ -30,6 +30,25 @@ struct PABXSemRede {
     void Recebe(const Bytes& b) { pabx.TCPRecebeu(b); }
 };
 
+// The messages of the SD-card check pass through the language file of the
+// program folder: point it at a scratch folder, made before any test runs and
+// removed at exit.
+struct PastaProgramaDeTeste {
+    std::string pasta;
+    PastaProgramaDeTeste() {
+        const char* base = std::getenv("VERUZADU_TEST_TMP");
+        std::string modelo = std::string(base ? base : "/tmp") + "/pabx-home-XXXXXX";
+        if (mkdtemp(modelo.data()) == nullptr) return;
+        pasta = modelo;
+        setenv("VERUZADU_HOME", pasta.c_str(), 1);
+    }
+    ~PastaProgramaDeTeste() {
+        std::error_code e;
+        if (!pasta.empty()) std::filesystem::remove_all(pasta, e);
+    }
+};
+inline PastaProgramaDeTeste pastaProgramaDeTeste;
+
 // A private scratch folder (with trailing "/"), removed at the end.
 struct PastaTemporaria {
     std::filesystem::path caminho;
