@@ -29,6 +29,11 @@ ConexaoTCP::~ConexaoTCP() { Encerra(); }
 void ConexaoTCP::Ativa() {
     if (thread_.joinable()) return;
     despertar_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (despertar_ < 0) {
+        // Without a way to wake it, the thread could never be stopped.
+        if (eventos_.falhou) eventos_.falhou(TextoErro(errno));
+        return;
+    }
     parar_ = false;
     thread_ = std::thread([this] { Executa(); });
 }

@@ -33,7 +33,8 @@ public:
     ConexaoTCP(const ConexaoTCP&) = delete;
     ConexaoTCP& operator=(const ConexaoTCP&) = delete;
 
-    // Starts the thread; returns at once.
+    // Starts the thread; returns at once. (Should the thread's wake-up handle
+    // fail, `falhou` runs on the caller's thread instead.)
     void Ativa();
     // Stops a pending connect or the read loop, joins the thread and closes the
     // socket. No callback runs after it returns. Idempotent.
