@@ -118,6 +118,10 @@ void Simulator::Stop() {
   if (controlFd_ >= 0) close(controlFd_);
   close(wakeFd_);
   listenFd_ = controlFd_ = wakeFd_ = -1;
+  {
+    std::lock_guard lock(logMutex_);
+    if (log_.is_open()) log_.close();
+  }
   started_ = false;
 }
 
@@ -191,9 +195,15 @@ bool Simulator::SendAll(int fd, const uint8_t* p, size_t n) {
 void Simulator::LogFrame(const Bytes& frame) {
   ++framesReceived_;
   std::lock_guard lock(logMutex_);
+  if (options_.keepFrames) frames_.push_back(frame);
   if (!log_.is_open()) return;
   log_ << Hex(frame) << '\n';
   log_.flush();
+}
+
+std::vector<Bytes> Simulator::ReceivedFrames() const {
+  std::lock_guard lock(logMutex_);
+  return frames_;
 }
 
 void Simulator::Serve(Connection& c) {

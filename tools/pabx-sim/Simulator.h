@@ -34,6 +34,7 @@ struct SimulatorOptions {
   std::filesystem::path framesLog;        // empty: no log
   bool controlPort = false;               // open a text control port (README.md)
   uint16_t controlPortNumber = 0;
+  bool keepFrames = false;                // keep received frames for ReceivedFrames()
 };
 
 class Simulator final {
@@ -58,6 +59,8 @@ class Simulator final {
 
   Unit& unit() { return unit_; }
   int SessionsAccepted() const { return sessionsAccepted_.load(); }
+  // Every frame received so far, in arrival order (only with keepFrames).
+  std::vector<Bytes> ReceivedFrames() const;
   int FramesReceived() const { return framesReceived_.load(); }
 
  private:
@@ -98,8 +101,9 @@ class Simulator final {
   std::mutex connectionsMutex_;  // guards connections_
   std::list<std::unique_ptr<Connection>> connections_;
 
-  std::mutex logMutex_;  // guards log_
+  mutable std::mutex logMutex_;  // guards log_ and frames_
   std::ofstream log_;
+  std::vector<Bytes> frames_;
 
   std::atomic<int> sessionsAccepted_{0};
   std::atomic<int> framesReceived_{0};

@@ -176,5 +176,15 @@ a = remove refuse nth=2
   }
 }
 
+TEST(ScenarioFile, TheShippedExampleLoads) {
+  fs::path example = fs::path(PABXSIM_SOURCE_DIR) / "example.ini";
+  Scenario s = LoadScenario(example);
+  EXPECT_EQ(s.store, example.parent_path() / "store");
+  EXPECT_EQ(AgendaKindForModel(s.model), AgendaKind::Long);
+  EXPECT_FALSE(s.dnsIndexes.empty());
+  Unit unit(s);
+  EXPECT_TRUE(unit.ReadBlock(9, 15).has_value());
+}
+
 }  // namespace
 }  // namespace pabxsim

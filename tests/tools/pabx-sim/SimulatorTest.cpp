@@ -73,13 +73,13 @@ class SimulatorTest : public ::testing::Test {
 TEST_F(SimulatorTest, LoginAnswersAckThenResultOneAndNothingBeforeIt) {
   RawClient c(sim_->Port());
   c.Send(test::ProgRead(102, 0));
-  EXPECT_TRUE(c.Drain().empty()) << "a unit answers nothing before a login";
+  EXPECT_TRUE(c.Drain(300, 300).empty()) << "a unit answers nothing before a login";
 
   c.Send(test::LoginRequest("wrong"));
   Bytes refused = c.Frame();
   EXPECT_EQ(Hex(refused), "55 0A 00 06 00 83 00 04 00 15 27 00 00");
   c.Send(test::ProgRead(102, 0));
-  EXPECT_TRUE(c.Drain().empty()) << "a refused login leaves the session locked";
+  EXPECT_TRUE(c.Drain(300, 300).empty()) << "a refused login leaves the session locked";
 
   c.Send(test::LoginRequest("4321"));
   EXPECT_EQ(Hex(c.Frame()), "55 0C 00 03 00 05 80 01 00 15 27 00 00 00 00");
@@ -276,6 +276,7 @@ TEST_F(SimulatorTest, FramesLogHoldsEveryReceivedFrameInHex) {
   auto log = dir_.path() / "frames.log";
   SimulatorOptions opt;
   opt.framesLog = log;
+  opt.keepFrames = true;
   Start(TestScenario(store_), opt);
   std::vector<Bytes> sent = {test::ProgRead(19, 1), test::LoginRequest("4321"), test::ProgRead(19, 1),
                              test::CtrlRequest(kCtrlSdCard, 0x8C)};
@@ -291,6 +292,7 @@ TEST_F(SimulatorTest, FramesLogHoldsEveryReceivedFrameInHex) {
     c.Drain();
   }
   sim_->Stop();
+  EXPECT_EQ(sim_->ReceivedFrames(), sent);
   std::ifstream in(log);
   std::vector<std::string> lines;
   for (std::string line; std::getline(in, line);) lines.push_back(line);

@@ -76,7 +76,8 @@ Bytes RawClient::Frame(int timeoutMs) {
   }
 }
 
-Bytes RawClient::Drain(int idleMs) {
+Bytes RawClient::Drain(int idleMs, int firstMs) {
+  if (pending_.empty() && !ReadSome(firstMs)) return {};
   while (ReadSome(idleMs)) {
   }
   Bytes all = std::move(pending_);

@@ -31,8 +31,9 @@ class RawClient final {
   void Send(const Bytes& b);
   // The next whole frame (leading junk skipped), or empty after `timeoutMs`.
   Bytes Frame(int timeoutMs = 2000);
-  // Every byte that arrives until nothing came for `idleMs`.
-  Bytes Drain(int idleMs = 200);
+  // Every byte that arrives until nothing came for `idleMs`, waiting up to
+  // `firstMs` for the first bytes.
+  Bytes Drain(int idleMs = 200, int firstMs = 3000);
   // Whether the peer closed the connection within `timeoutMs`.
   bool Closed(int timeoutMs = 2000);
   // Bytes skipped before frames by Frame(), and the number of reads that
