@@ -1,0 +1,347 @@
+// TPABX: link, frame senders, requests and the one-shot SD-card check.
+// The reply handlers and the table queries are in RespostasPABX.cpp.
+#include "common/pabx/PABX.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "common/Configuracao.h"
+#include "common/IniFile.h"
+#include "common/Texto.h"
+#include "common/Traducao.h"
+#include "common/pabx/ConexaoTCP.h"
+#include "common/pabx/TracePABX.h"
+
+std::atomic<int> PABXTimeOut{90};
+std::atomic<bool> IgnoraCTRLDesconhecido{true};
+
+namespace {
+std::string Maiusculas(std::string_view texto) {
+    std::string r(texto);
+    for (char& c : r)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return r;
+}
+
+// A part of a path on the unit's store: a plain name, never a way out of it.
+bool NomeSimples(std::string_view nome) {
+    if (nome.empty() || nome == "." || nome == "..") return false;
+    return nome.find_first_of(std::string_view("/\\:\0", 4)) == std::string_view::npos;
+}
+}  // namespace
+
+// ---------------------------------------------------------------- EventoPABX
+
+void EventoPABX::SetEvent() {
+    {
+        std::lock_guard trava(trava_);
+        sinalizado_ = true;
+    }
+    cv_.notify_all();
+}
+
+void EventoPABX::ResetEvent() {
+    std::lock_guard trava(trava_);
+    sinalizado_ = false;
+}
+
+bool EventoPABX::WaitFor(std::chrono::milliseconds limite) {
+    std::unique_lock trava(trava_);
+    if (!cv_.wait_for(trava, limite, [this] { return sinalizado_; })) return false;
+    sinalizado_ = false;
+    return true;
+}
+
+// --------------------------------------------------------------- TextoStatus
+
+std::string TextoStatus::Le() const {
+    std::lock_guard trava(trava_);
+    return texto_;
+}
+
+void TextoStatus::Grava(std::string_view texto) {
+    std::lock_guard trava(trava_);
+    texto_.assign(texto);
+}
+
+bool TextoStatus::Vazio() const {
+    std::lock_guard trava(trava_);
+    return texto_.empty();
+}
+
+bool TextoStatus::operator==(std::string_view texto) const {
+    std::lock_guard trava(trava_);
+    return texto_ == texto;
+}
+
+// --------------------------------------------------------------------- Link
+
+TPABX::TPABX() = default;
+
+TPABX::~TPABX() { Desconecta(); }
+
+void TPABX::SinalizaEvento() {
+    if (FEvento != nullptr) FEvento->SetEvent();
+}
+
+void TPABX::Conecta() {
+    Desconecta();
+    FVersaoMaior = FVersaoMenor = FRelease = 0;
+    FVersao = "0.0.0";
+    if (FUsaSocks) {
+        // Neither program routes the link through a proxy; one that asks for
+        // it fails like an unreachable unit instead of going out directly.
+        FEstadoLink = elFalhaConexao;
+        FStatusPROG.Grava("NOK");
+        SinalizaEvento();
+        return;
+    }
+    FEstadoLink = elInativo;
+    {
+        std::lock_guard trava(FTravaRX);
+        FReceptor.Reinicia();
+    }
+    ConexaoTCP::Eventos eventos;
+    eventos.conectou = [this] { TCPConectou(); };
+    eventos.falhou = [this](const std::string&) { TCPFalhouConexao(); };
+    eventos.recebeu = [this](std::span<const std::uint8_t> bytes) { TCPRecebeu(bytes); };
+    eventos.fechou = [this] { TCPDesconectou(); };
+    const auto limite = std::chrono::seconds(std::max(1, PABXTimeOut.load()));
+    FClienteTCP = std::make_unique<ConexaoTCP>(FEnderecoIP, FPorta, limite, std::move(eventos));
+    FEstadoLink = elConectando;
+    FClienteTCP->Ativa();
+}
+
+void TPABX::Desconecta() {
+    if (!FClienteTCP) return;
+    FClienteTCP->Encerra();
+    FClienteTCP.reset();
+}
+
+void TPABX::TCPConectou() {
+    FEstadoLink = elConectado;
+    FStatusPROG.Grava("OK");
+    SinalizaEvento();
+}
+
+void TPABX::TCPFalhouConexao() {
+    FEstadoLink = elFalhaConexao;
+    FStatusPROG.Grava("NOK");
+    SinalizaEvento();
+}
+
+void TPABX::TCPDesconectou() {
+    GravaTrace(nullptr, 0, "Desconectou");
+    FEstadoLink = elDesconectado;
+    FStatusPROG.Grava("NOK");
+    SinalizaEvento();
+}
+
+bool TPABX::AguardaResposta() { return AguardaStatus(FStatusPROG); }
+
+bool TPABX::AguardaStatus(const TextoStatus& status) {
+    using namespace std::chrono;
+    const auto prazo = steady_clock::now() + seconds(PABXTimeOut.load());
+    for (;;) {
+        if (!status.Vazio()) return true;
+        const auto resta = duration_cast<milliseconds>(prazo - steady_clock::now());
+        if (resta.count() <= 0) return false;
+        // Short slices: CTRL results and XML replies change the status
+        // without setting the event.
+        if (FEvento != nullptr)
+            FEvento->WaitFor(std::min<milliseconds>(resta, milliseconds(50)));
+        else
+            std::this_thread::sleep_for(std::min<milliseconds>(resta, milliseconds(20)));
+    }
+}
+
+bool TPABX::Envia(const std::uint8_t* bytes, std::size_t n, std::string& erro) {
+    if (FEnvio) return FEnvio(bytes, n, erro);
+    if (!FClienteTCP) {
+        erro = "Não conectado";
+        return false;
+    }
+    return FClienteTCP->Envia(bytes, n, erro);
+}
+
+void TPABX::GravaTrace(const std::uint8_t* quadro, std::size_t contagem, std::string_view rotulo) {
+    if (!FTrace) return;
+    GravaRegistroTrace(FPastaPABX, quadro != nullptr ? contagem : 0, rotulo, quadro);
+}
+
+// ------------------------------------------------------------ Frame senders
+
+bool TPABX::EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_t n) {
+    return EnviaCTRL(comando, subcodigo, n, false);
+}
+
+bool TPABX::EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_t n, bool esvaziaPROG) {
+    const std::size_t tamanho = MontaQuadroCTRL(FQuadroTX.data(), comando, subcodigo, n);
+    if (tamanho == 0) {
+        GravaTrace(nullptr, 0, "Erro quadro maior que o buffer de transmissão");
+        return false;
+    }
+    GravaTrace(FQuadroTX.data(), tamanho, "TX CTRL");
+    // The awaited values must be in place before the frame leaves: a unit
+    // answers faster than this thread returns from the send. The status is
+    // emptied under the same lock, so a late reply to the previous request
+    // cannot slip in between and answer this one.
+    std::uint16_t blocoAnterior, indiceAnterior, subAnterior;
+    {
+        std::lock_guard trava(FTravaRX);
+        FStatusCTRL.Esvazia();
+        if (esvaziaPROG) FStatusPROG.Esvazia();
+        blocoAnterior = FBlocoEsperado;
+        indiceAnterior = FIndiceEsperado;
+        subAnterior = FSubCodigoCTRL;
+        FReceptor.Reinicia();
+        FBlocoEsperado = subcodigo;
+        FIndiceEsperado = 0;
+        FSubCodigoCTRL = subcodigo;
+    }
+    std::string erro;
+    if (Envia(FQuadroTX.data(), tamanho, erro)) return true;
+    {
+        std::lock_guard trava(FTravaRX);
+        FBlocoEsperado = blocoAnterior;
+        FIndiceEsperado = indiceAnterior;
+        FSubCodigoCTRL = subAnterior;
+    }
+    GravaTrace(nullptr, 0, "Erro " + erro);
+    return false;
+}
+
+bool TPABX::EnviaPROG(FormaPROG forma, std::uint16_t comando, std::uint16_t bloco,
+                      std::uint16_t indice, std::size_t n) {
+    const std::size_t tamanho = MontaQuadroPROG(FQuadroTX.data(), forma, comando, bloco, indice, n);
+    if (tamanho == 0) return false;
+    GravaTrace(FQuadroTX.data(), tamanho, "TX PROG");
+    std::uint16_t blocoAnterior, indiceAnterior;
+    {
+        std::lock_guard trava(FTravaRX);
+        FStatusPROG.Esvazia();
+        blocoAnterior = FBlocoEsperado;
+        indiceAnterior = FIndiceEsperado;
+        FReceptor.Reinicia();
+        FBlocoEsperado = bloco;
+        FIndiceEsperado = indice;
+    }
+    std::string erro;
+    if (Envia(FQuadroTX.data(), tamanho, erro)) return true;
+    std::lock_guard trava(FTravaRX);
+    FBlocoEsperado = blocoAnterior;
+    FIndiceEsperado = indiceAnterior;
+    return false;
+}
+
+// ----------------------------------------------------------------- Requests
+
+bool TPABX::EnviaLogin() {
+    FModelo = "NORVIKA";
+    const std::string texto = "KelvMonitor," + Utf8ParaLatin1(CortaUtf8(FSenha, 10));
+    FQuadroTX.fill(0);
+    std::size_t n = 0;
+    for (const char c : texto) {
+        FQuadroTX[n++] = static_cast<std::uint8_t>(c);
+        FQuadroTX[n++] = 0;
+    }
+    return EnviaCTRL(cmdLogin, SubCodigoLogin, n);
+}
+
+bool TPABX::PedeLeituraPROG(std::uint16_t bloco, std::uint16_t indice) {
+    return EnviaPROG(FormaPROG::Leitura, ComandoLeituraPROG, bloco, indice, 0);
+}
+
+bool TPABX::PedeCTRL(std::uint16_t codigo) {
+    FQuadroTX[0] = FQuadroTX[1] = 0;
+    return EnviaCTRL(cmdPedeXML, codigo, 0, true);
+}
+
+bool TPABX::PedeAgenda() {
+    if (FAgendaViaCTRL) return PedeCTRL(CodigoXMLAgenda);
+    if (FAgendaLonga) return PedeLeituraPROG(BlocoAgendaLonga, IndiceAgendaLonga);
+    return PedeLeituraPROG(BlocoAgenda, IndiceAgenda);
+}
+
+bool TPABX::AgendaHabilitada() const {
+    return LeAgendaPABX(IniFile(std::filesystem::path(FPastaPABX) / "PABX.INI"));
+}
+
+bool TPABX::PedeAcessoGravacoes(bool abre) {
+    FQuadroTX.fill(0);
+    GravaPalavra(&FQuadroTX[0], ctlAcessoGravacoes);
+    GravaPalavra(&FQuadroTX[2], 0xFFFF);
+    FQuadroTX[4] = abre ? 1 : 0;
+    FQuadroTX[5] = 0;
+    return EnviaCTRL(cmdControleGravacoes, SubCodigoGravacoes, 6);
+}
+
+bool TPABX::PedeReconexaoUSB() {
+    FQuadroTX.fill(0);
+    GravaPalavra(&FQuadroTX[0], ctlReconectaUSB);
+    GravaPalavra(&FQuadroTX[2], 0xFFFF);
+    return EnviaCTRL(cmdControleGravacoes, SubCodigoGravacoes, 4);
+}
+
+bool TPABX::PedeRemocaoArquivo(std::string_view pasta1, std::string_view pasta2,
+                               std::string_view nome) {
+    if (!NomeSimples(pasta1) || !NomeSimples(pasta2) || !NomeSimples(nome)) {
+        GravaTrace(nullptr, 0, "Erro nome de arquivo recusado");
+        return false;
+    }
+    const std::string caminho = Utf8ParaLatin1("0:/NORVIKA/AUDIOREC/" + Maiusculas(pasta1) + "/" +
+                                               Maiusculas(pasta2) + "/" + Maiusculas(nome));
+    const std::size_t n = caminho.size() + 5;
+    if (n + 11 > TamanhoQuadroTX) {
+        GravaTrace(nullptr, 0, "Erro quadro maior que o buffer de transmissão");
+        return false;
+    }
+    FQuadroTX.fill(0);
+    GravaPalavra(&FQuadroTX[0], ctlRemoveArquivo);
+    GravaPalavra(&FQuadroTX[2], 0xFFFF);
+    std::memcpy(&FQuadroTX[4], caminho.data(), caminho.size());
+    FQuadroTX[4 + caminho.size()] = 0;
+    return EnviaCTRL(cmdControleGravacoes, SubCodigoGravacoes, n);
+}
+
+bool TPABX::PedeRemocaoArquivo(const std::filesystem::path& arquivoLocal) {
+    const auto nome = arquivoLocal.filename();
+    const auto pasta2 = arquivoLocal.parent_path().filename();
+    const auto pasta1 = arquivoLocal.parent_path().parent_path().filename();
+    return PedeRemocaoArquivo(pasta1.string(), pasta2.string(), nome.string());
+}
+
+bool TPABX::PedeVolumeSDCard() {
+    FQuadroTX.fill(0);
+    return EnviaCTRL(cmdVolumeSDCard, SubCodigoGravacoes, 0);
+}
+
+// ------------------------------------------------------ One-shot SD check
+
+bool TPABX::VerificaSDCard(std::string& mensagem) {
+    mensagem.clear();
+    {
+        std::lock_guard trava(FTravaRX);
+        FVolumeSDCard = {};
+    }
+    Conecta();
+    AguardaResposta();
+    bool resultado = false;
+    if (FEstadoLink != elConectado) {
+        mensagem = Traduz("Falha ao conectar PABX");
+    } else if (!EnviaLogin()) {
+        mensagem = Traduz("Falha ao enviar login");
+    } else if (!AguardaResposta() || !(FStatusPROG == "OK")) {
+        mensagem = Traduz("Resposta ao login falhou");
+    } else if (!PedeVolumeSDCard()) {
+        mensagem = Traduz("Resposta solicitação SDCard falhou");
+    } else if (AguardaStatus(FStatusCTRL) && FStatusCTRL == "OK") {
+        mensagem = Traduz("Tratando volume SDCard");
+        resultado = true;
+    } else {
+        mensagem = Traduz("Volume SDCard não suportado");
+    }
+    Desconecta();
+    return resultado;
+}

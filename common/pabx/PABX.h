@@ -1,0 +1,238 @@
+#pragma once
+// TPABX: the client of a PABX's control interface. One object serves one
+// session (connect, log in, requests, disconnect) and is created, used and
+// freed by one owner thread (a download run, an SD-card check, a tool).
+//
+// Threads. Conecta starts the link's own thread, which opens the connection
+// and then runs the receiver: it cuts the byte stream into frames, runs the
+// reply handlers (which fill the tables below) and writes the status texts.
+// The owner sends requests from its thread and polls FStatusPROG/FStatusCTRL
+// (or waits on FEvento); a non-empty text ends a wait. The owner reads a table
+// only after the status of the request that fills it has become non-empty:
+// the status texts are the hand-over between the two threads. Desconecta (and
+// the destructor) stop and join the link's thread before anything is freed.
+//
+// Lock order: FTravaRX (receiver state, awaited block and index, tables while
+// a handler runs) before the status texts' own locks; the trace has a lock of
+// its own below both.
+//
+// Errors are never thrown to the caller: a request that cannot be sent returns
+// false, a reply that does not come ends the caller's wait after PABXTimeOut.
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/pabx/QuadroPABX.h"
+
+class ConexaoTCP;
+
+// Seconds without progress after which a wait of the link gives up (the
+// service sets it from [Veruzadu] PABXTimeOut at start).
+extern std::atomic<int> PABXTimeOut;
+// Whether an unknown CTRL result word counts as "OK" ([Veruzadu]
+// IgnoraCTRLDesconhecido).
+extern std::atomic<bool> IgnoraCTRLDesconhecido;
+
+enum TEstadoLink : int { elInativo, elConectando, elConectado, elFalhaConexao, elDesconectado };
+
+struct TRamalPABX {
+    std::string NomeDNS;  // up to 20 characters
+    std::string Nome;     // up to 30 characters
+};
+
+struct TVolumeSDCard {
+    std::int64_t Total = 0;
+    std::int64_t Livre = 0;
+    std::int64_t Usado = 0;
+    std::uint8_t Reservado[8] = {};
+};
+
+// Blocks (block, index) of the PROG requests.
+inline constexpr std::uint16_t BlocoVersao = 102, IndiceVersao = 0;
+inline constexpr std::uint16_t BlocoRelease = 102, IndiceRelease = 2;
+inline constexpr std::uint16_t BlocoParametros = 19, IndiceParametros = 1;
+inline constexpr std::uint16_t BlocoNomesDNS = 2, IndiceNomesDNS = 0;
+inline constexpr std::uint16_t BlocoIndicesDNS = 2, IndiceIndicesDNS = 3;
+inline constexpr std::uint16_t BlocoAgenda = 9, IndiceAgenda = 5;
+inline constexpr std::uint16_t BlocoAgendaLonga = 9, IndiceAgendaLonga = 15;
+// CTRL commands and sub-codes.
+inline constexpr std::uint16_t cmdLogin = 3, SubCodigoLogin = 10005;
+inline constexpr std::uint16_t cmdPedeXML = 9, CodigoXMLAgenda = 26;
+inline constexpr std::uint16_t cmdControleGravacoes = 2, SubCodigoGravacoes = 0x8C;
+inline constexpr std::uint16_t cmdVolumeSDCard = 0x190;
+enum : std::uint16_t { ctlAcessoGravacoes = 0, ctlReconectaUSB = 1, ctlRemoveArquivo = 2 };
+
+// The caller's event: set by the link on link changes and handled data
+// replies; a successful wait consumes it (auto-reset).
+class EventoPABX final {
+public:
+    void SetEvent();
+    void ResetEvent();
+    // True when the event was set within `limite`.
+    bool WaitFor(std::chrono::milliseconds limite);
+
+private:
+    std::mutex trava_;  // guards sinalizado_
+    std::condition_variable cv_;
+    bool sinalizado_ = false;
+};
+
+// A status text handed between the link's thread and the owner: every read
+// and write is whole, under a short lock.
+class TextoStatus final {
+public:
+    std::string Le() const;
+    void Grava(std::string_view texto);
+    void Esvazia() { Grava({}); }
+    bool Vazio() const;
+    bool operator==(std::string_view texto) const;
+
+private:
+    mutable std::mutex trava_;  // guards texto_
+    std::string texto_;
+};
+
+class TPABX final {
+public:
+    // Sends a frame on the link; false with the error text on failure.
+    using FuncaoEnvio = std::function<bool(const std::uint8_t*, std::size_t, std::string& erro)>;
+
+    TPABX();
+    ~TPABX();
+    TPABX(const TPABX&) = delete;
+    TPABX& operator=(const TPABX&) = delete;
+
+    // --- Set by the owner before Conecta. --------------------------------
+    std::string FPastaPABX;  // working folder with trailing "/": trace, dumps, XML, PABX.INI
+    bool FTrace = false;     // write the trace, the PROG dumps and the received XML
+    std::string FEnderecoIP;
+    std::uint16_t FPorta = 0;
+    std::string FSenha;      // plain, up to 10 characters
+    bool FUsaSocks = false;  // never switched on: a link that asks for it is refused
+    std::string FSocksServidor;
+    std::uint16_t FSocksPorta = 0;
+    std::string FSocksUsuario, FSocksSenha;
+    int FModoUSB = 0;  // the download run's USB settings; the link does not use them
+    std::string FPastaUSB;
+    int FEsperaUSB = 0;
+    std::string FRaizUSB;
+    EventoPABX* FEvento = nullptr;  // not owned; may stay null (callers then poll)
+
+    // --- Filled by the reply handlers. -----------------------------------
+    std::uint16_t FVersaoMaior = 0, FVersaoMenor = 0, FRelease = 0;
+    std::string FVersao;  // "3.16.50"
+    std::string FModelo;  // upper case
+    std::vector<std::string> FNomesDNS;      // flag digit + name, by DNS-name index
+    std::vector<std::string> FAgendaRamais;  // "3001;name" for the short agenda's 3000-3999
+    std::array<TRamalPABX, 1900> FRamais;    // 1000-1899 -> 0-899, 3000-3999 -> 900-1899
+    TVolumeSDCard FVolumeSDCard;
+    bool FAgendaViaCTRL = false, FAgendaLonga = false;
+
+    std::atomic<TEstadoLink> FEstadoLink{elInativo};
+    TextoStatus FStatusPROG;  // result of the pending PROG (or XML) request
+    TextoStatus FStatusCTRL;  // result of the pending CTRL request
+
+    // Transmit frame (owner's thread only): request builders put the payload
+    // at its start.
+    std::array<std::uint8_t, TamanhoQuadroTX> FQuadroTX{};
+
+    // --- Link. -----------------------------------------------------------
+    // Returns at once; the link opens on its own thread (bounded by
+    // PABXTimeOut) and reports through FEstadoLink, FStatusPROG and FEvento.
+    void Conecta();
+    // Stops a pending connect or the receiver, joins the link's thread and
+    // closes the connection. Safe in any state and more than once.
+    void Desconecta();
+    // Waits until FStatusPROG is not empty or PABXTimeOut seconds have passed.
+    bool AguardaResposta();
+    // The same wait on either status text.
+    bool AguardaStatus(const TextoStatus& status);
+
+    // Frame senders; false when the frame would not fit the transmit buffer
+    // or the send fails.
+    bool EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_t n);
+    bool EnviaPROG(FormaPROG forma, std::uint16_t comando, std::uint16_t bloco,
+                   std::uint16_t indice, std::size_t n);
+
+    // The receiver: bytes as they came from the connection.
+    void TCPRecebeu(std::span<const std::uint8_t> bytes);
+    // One trace record (only with FTrace).
+    void GravaTrace(const std::uint8_t* quadro, std::size_t contagem, std::string_view rotulo);
+
+    // --- Requests (each returns whether it was sent). --------------------
+    bool EnviaLogin();
+    bool PedeLeituraPROG(std::uint16_t bloco, std::uint16_t indice);
+    bool PedeVersao() { return PedeLeituraPROG(BlocoVersao, IndiceVersao); }
+    bool PedeRelease() { return PedeLeituraPROG(BlocoRelease, IndiceRelease); }
+    bool PedeParametros() { return PedeLeituraPROG(BlocoParametros, IndiceParametros); }
+    bool PedeNomesDNS() { return PedeLeituraPROG(BlocoNomesDNS, IndiceNomesDNS); }
+    bool PedeIndicesDNS() { return PedeLeituraPROG(BlocoIndicesDNS, IndiceIndicesDNS); }
+    bool PedeCTRL(std::uint16_t codigo);
+    bool PedeAgenda();
+    // Whether the session reads the agenda: PABX.INI [Dados] Agenda.
+    bool AgendaHabilitada() const;
+    bool PedeAcessoGravacoes(bool abre);
+    bool PedeReconexaoUSB();
+    // Removal of NORVIKA/AUDIOREC/<pasta1>/<pasta2>/<nome> on the unit's
+    // store. Each part must be a plain name (no separators, "." or "..").
+    bool PedeRemocaoArquivo(std::string_view pasta1, std::string_view pasta2, std::string_view nome);
+    // The same for a local copy of the store: its last three path components.
+    bool PedeRemocaoArquivo(const std::filesystem::path& arquivoLocal);
+    bool PedeVolumeSDCard();
+
+    // --- Queries on the tables. ------------------------------------------
+    bool NomeDNSHabilitado(int indice) const;
+    std::string NomeDNS(int indice) const;
+    // First extension (1000-1899, then 3000-3999) whose NomeDNS equals the
+    // text exactly; 0 when none, and for an empty or blank text.
+    int BuscaRamalPorNome(std::string_view nome) const;
+    // Entry of an extension number, or -1 when the number has none.
+    static int IndiceRamal(int numero);
+
+    // The one-shot SD-card check on a fresh object (connects, logs in, asks
+    // the volume, disconnects). FVolumeSDCard holds the result when true.
+    bool VerificaSDCard(std::string& mensagem);
+
+    // Replaces the socket as the frame's way out (tests).
+    void DefineEnvio(FuncaoEnvio envio) { FEnvio = std::move(envio); }
+
+private:
+    // The request also empties FStatusPROG (the XML request) when asked.
+    bool EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_t n, bool esvaziaPROG);
+    void Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint32_t n);
+    void TrataVersao(const std::uint8_t* q, std::uint32_t n);
+    void TrataRelease(const std::uint8_t* q, std::uint32_t n);
+    void TrataParametros(const std::uint8_t* q, std::uint32_t n);
+    void TrataNomesDNS(const std::uint8_t* q, std::uint32_t n);
+    void TrataIndicesDNS(const std::uint8_t* q, std::uint32_t n);
+    void TrataAgenda(const std::uint8_t* q, std::uint32_t n, bool longa);
+    void TrataXML(const std::uint8_t* q, std::uint32_t n, std::uint16_t codigo);
+    void AnalisaCTRL(const std::uint8_t* q, std::uint32_t n);
+    void TrataVolumeSDCard(const std::uint8_t* q, std::uint32_t n);
+    void TCPConectou();
+    void TCPFalhouConexao();
+    void TCPDesconectou();
+    void SinalizaEvento();
+    bool Envia(const std::uint8_t* bytes, std::size_t n, std::string& erro);
+    bool NomeDNSHabilitadoSemTrava(int indice) const;
+    std::string NomeDNSSemTrava(int indice) const;
+
+    mutable std::mutex FTravaRX;  // guards FReceptor, the awaited values, the tables in handlers
+    ReceptorQuadros FReceptor;
+    std::uint16_t FBlocoEsperado = 0, FIndiceEsperado = 0;
+    std::uint16_t FSubCodigoCTRL = 0;  // sub-code of the pending CTRL request
+    std::unique_ptr<ConexaoTCP> FClienteTCP;
+    FuncaoEnvio FEnvio;
+};
