@@ -1,8 +1,6 @@
 #include "service/ServiceControl.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,8 +11,6 @@
 #include <thread>
 
 #include "common/Sistema.h"
-
-extern char** environ;
 
 namespace {
 
@@ -139,10 +135,12 @@ ServiceControlPidFile::ServiceControlPidFile(std::filesystem::path executavel,
       limiteInicio_(limiteInicio),
       limiteParada_(limiteParada) {}
 
-ServiceControlPidFile::~ServiceControlPidFile() { ColheFilho(); }
+// The service outlives the object that started it.
+ServiceControlPidFile::~ServiceControlPidFile() { filho_.Solta(); }
 
 void ServiceControlPidFile::ColheFilho() {
-    if (filho_ > 0 && waitpid(filho_, nullptr, WNOHANG) == filho_) filho_ = 0;
+    int status = 0;
+    filho_.Terminou(status);
 }
 
 int ServiceControlPidFile::PidAtivo() {
@@ -150,9 +148,9 @@ int ServiceControlPidFile::PidAtivo() {
     const int pid = LeArquivoPid(pasta_);
     if (pid == 0) return 0;
     // Our own child that has exited stays a zombie (and "alive") until reaped.
-    if (pid == filho_) {
+    if (pid == filho_.Pid()) {
         ColheFilho();
-        if (filho_ == 0) return 0;
+        if (filho_.Pid() <= 0) return 0;
     }
     return ProcessoVivo(pid) ? pid : 0;
 }
@@ -160,7 +158,7 @@ int ServiceControlPidFile::PidAtivo() {
 EstadoServico ServiceControlPidFile::Consulta() {
     if (access(executavel_.c_str(), X_OK) != 0) return EstadoServico::NaoInstalado;
     if (PidAtivo() != 0) return EstadoServico::Executando;
-    if (filho_ > 0 && ProcessoVivo(filho_)) return EstadoServico::Iniciando;
+    if (filho_.Pid() > 0 && ProcessoVivo(filho_.Pid())) return EstadoServico::Iniciando;
     return EstadoServico::Parado;
 }
 
@@ -171,45 +169,31 @@ bool ServiceControlPidFile::Inicia(std::string& erro) {
     }
     if (PidAtivo() != 0) return true;
 
-    std::vector<std::string> ambiente;
-    for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, "VERUZADU_HOME=", 14) != 0) ambiente.emplace_back(*e);
-    ambiente.push_back("VERUZADU_HOME=" + pasta_.string());
-    std::vector<char*> envp;
-    for (auto& e : ambiente) envp.push_back(e.data());
-    envp.push_back(nullptr);
     const std::string exe = executavel_.string();
-    char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
-    sigset_t vazio;
-    sigemptyset(&vazio);
-    posix_spawnattr_setsigmask(&attr, &vazio);
-    posix_spawn_file_actions_t acoes;
-    posix_spawn_file_actions_init(&acoes);
-    posix_spawn_file_actions_addopen(&acoes, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&acoes, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&acoes, 2, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int r = posix_spawn(&pid, exe.c_str(), &acoes, &attr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&acoes);
-    posix_spawnattr_destroy(&attr);
-    if (r != 0) {
-        erro = "Não foi possível iniciar " + exe + ": " + std::strerror(r);
+    OpcoesProcesso opcoes;
+    opcoes.ambiente = {"VERUZADU_HOME=" + pasta_.string()};
+    opcoes.saida = "/dev/null";
+    opcoes.novaSessao = true;
+    // One started earlier that never wrote its pid file keeps running.
+    filho_.Solta();
+    // A bare name means the file in the current folder, never one in PATH.
+    filho_ = ProcessoFilho({exe.find('/') == std::string::npos ? "./" + exe : exe}, opcoes);
+    if (!filho_.Iniciado()) {
+        erro = "Não foi possível iniciar " + exe + ": " + std::strerror(filho_.Erro());
         return false;
     }
-    filho_ = pid;
+    const int pid = filho_.Pid();
 
     const auto prazo = std::chrono::steady_clock::now() + limiteInicio_;
     while (std::chrono::steady_clock::now() < prazo) {
         if (LeArquivoPid(pasta_) == pid) return true;
         int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            filho_ = 0;
+        if (filho_.Terminou(status)) {
             erro = "O serviço terminou ao iniciar (código " +
-                   std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1) + ")";
+                   std::to_string(status != ProcessoFilho::StatusPerdido && WIFEXITED(status)
+                                      ? WEXITSTATUS(status)
+                                      : -1) +
+                   ")";
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -227,11 +211,9 @@ bool ServiceControlPidFile::Para(std::string& erro) {
     }
     const auto prazo = std::chrono::steady_clock::now() + limiteParada_;
     while (std::chrono::steady_clock::now() < prazo) {
-        if (pid == filho_) {
-            if (waitpid(pid, nullptr, WNOHANG) == pid) {
-                filho_ = 0;
-                return true;
-            }
+        int status = 0;
+        if (pid == filho_.Pid()) {
+            if (filho_.Terminou(status)) return true;
         } else if (!ProcessoVivo(pid)) {
             return true;
         }

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Sistema.h"
+
 enum class EstadoServico { NaoInstalado, Parado, Iniciando, Executando, Parando };
 
 const char* NomeEstadoServico(EstadoServico e);
@@ -59,7 +61,7 @@ private:
     std::filesystem::path pasta_;
     std::chrono::milliseconds limiteInicio_;
     std::chrono::milliseconds limiteParada_;
-    int filho_ = 0;  // a service this object started and has not reaped yet
+    ProcessoFilho filho_;  // a service this object started and has not reaped yet
 };
 
 // systemd where it runs (/run/systemd/system), else the pid file.

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "common/Sistema.h"
+
 // Window show modes of the started program. On Linux they carry no meaning
 // for the program (it gets no window); the code is kept for callers that
 // log or compare it.
@@ -71,7 +73,7 @@ public:
     int Error() const { return error_; }
     // errno of a failed start, 0 otherwise.
     int ErroSistema() const { return erroSistema_; }
-    pid_t ProcessId() const { return pid_; }
+    pid_t ProcessId() const { return filho_.Pid(); }
 
     // Starts the program; with Wait also waits for it. False when a program
     // started before still runs, when ApplicationName is empty (Error 9) or
@@ -86,12 +88,12 @@ public:
     bool EmExecucao();
 
 private:
-    // Reaps the child without blocking; true when it has ended.
-    bool Colhe(bool bloqueia);
+    // Takes the status of an ended program into ExitCode.
+    void Registra(int status);
 
     TShow show_ = TShow::SHOW;
     int exitCode_ = SemCodigo;
     int error_ = ErroNenhum;
     int erroSistema_ = 0;
-    pid_t pid_ = -1;       // the started program, -1 once reaped or never started
+    ProcessoFilho filho_;
 };

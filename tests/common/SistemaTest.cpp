@@ -3,10 +3,13 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <thread>
 
 #include "common/IniFile.h"
 #include "tests/common/PastaTemporaria.h"
@@ -101,6 +104,65 @@ TEST(ExecutaEAguarda, TimeLimitEndsChildEvenWhenWeBlockStopSignals) {
     EXPECT_EQ(r.sinal, SIGTERM);  // ended by the polite signal, not SIGKILL 2 s later
     EXPECT_FALSE(r.Sucesso());
     EXPECT_LT(duracao, std::chrono::seconds(10));
+}
+
+// Gone for good: not running and not left behind as a zombie.
+bool Colhido(int pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+TEST(ProcessoFilho, WaitsEndsAndNeverLeavesAZombie) {
+    ProcessoFilho falha({"/nao/existe/programa"});
+    EXPECT_FALSE(falha.Iniciado());
+    EXPECT_EQ(falha.Erro(), ENOENT);
+
+    int status = 0;
+    ProcessoFilho saida({"sh", "-c", "exit 4"});
+    ASSERT_TRUE(saida.Iniciado());
+    EXPECT_EQ(::getpgid(saida.Pid()), saida.Pid());  // a group of its own by default
+    ASSERT_TRUE(saida.Aguarda(status));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 4);
+    EXPECT_EQ(saida.Pid(), -1);
+
+    OpcoesProcesso op;
+    op.grupoProprio = false;
+    ProcessoFilho longo({"sleep", "30"}, op);
+    ASSERT_TRUE(longo.Iniciado());
+    const int pid = longo.Pid();
+    EXPECT_EQ(::getpgid(pid), ::getpgrp());
+    EXPECT_FALSE(longo.Terminou(status));
+    EXPECT_FALSE(longo.Aguarda(std::chrono::milliseconds(100), status));
+    longo.Termina();
+    ASSERT_TRUE(longo.Terminou(status));
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGKILL);
+    EXPECT_TRUE(Colhido(pid));
+
+    int esquecido = -1;
+    {
+        ProcessoFilho destruido({"sleep", "30"});
+        esquecido = destruido.Pid();
+        ASSERT_GT(esquecido, 0);
+    }
+    EXPECT_TRUE(Colhido(esquecido));
+}
+
+TEST(ProcessoFilho, ADetachedChildKeepsRunningAndIsStillCollected) {
+    OpcoesProcesso op;
+    op.novaSessao = true;
+    int pid = -1;
+    {
+        ProcessoFilho filho({"sleep", "30"}, op);
+        ASSERT_TRUE(filho.Iniciado());
+        pid = filho.Pid();
+        EXPECT_EQ(::getsid(pid), pid);
+        filho.Solta();
+        EXPECT_EQ(filho.Pid(), -1);
+    }
+    EXPECT_FALSE(Colhido(pid));  // still running after the object is gone
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    for (int i = 0; i < 500 && !Colhido(pid); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(Colhido(pid));
 }
 
 TEST(Sistema, RemoveBarrasIniciais) {
