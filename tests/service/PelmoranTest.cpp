@@ -81,6 +81,9 @@ protected:
 
 TEST_F(Pelmoran, StartsPublishesControlRowAndStopsOnSigtermThroughThePidFileBackend) {
     EscreveIni(home.Caminho(), Servidor(inst), inst.opcoes.alias, 51777);
+    // The fixture's database is shared by the tests of one process: count rows
+    // relative to what was there.
+    const int iniciados = ContaHistorico(inst, 101), parados = ContaHistorico(inst, 102);
     ServiceControlPidFile controle(PELMORAN_EXE, home.Caminho());
     EXPECT_EQ(controle.Consulta(), EstadoServico::Parado);
     std::string erro;
@@ -89,7 +92,7 @@ TEST_F(Pelmoran, StartsPublishesControlRowAndStopsOnSigtermThroughThePidFileBack
 
     EsperaEmOrdem(LogDoMes(home.Caminho()),
                   {"Iniciando", "Configuração Ok", "Serviço de gravação iniciado"});
-    EXPECT_EQ(ContaHistorico(inst, 101), 1);
+    EXPECT_EQ(ContaHistorico(inst, 101), iniciados + 1);
     {
         auto att = Attachment::Conecta(inst.Principal());
         Transaction tr(att, true);
@@ -109,7 +112,7 @@ TEST_F(Pelmoran, StartsPublishesControlRowAndStopsOnSigtermThroughThePidFileBack
     ASSERT_TRUE(controle.Para(erro)) << erro;
     EXPECT_EQ(controle.Consulta(), EstadoServico::Parado);
     EXPECT_FALSE(std::filesystem::exists(home.Caminho() / kArquivoPid));
-    EXPECT_EQ(ContaHistorico(inst, 102), 1);
+    EXPECT_EQ(ContaHistorico(inst, 102), parados + 1);
     EsperaEmOrdem(LogDoMes(home.Caminho()),
                   {"Serviço de gravação iniciado", "Serviço de gravação parado"});
 }
@@ -153,6 +156,7 @@ TEST_F(Pelmoran, StopJoinsRunningWorkersBeforeReleasingAndWritesTheStopRow) {
     setenv("VERUZADU_HOME", home.Caminho().c_str(), 1);
     RelogioSistema relogio;
     std::atomic<int> vivos{0};
+    const int parados = ContaHistorico(inst, 102);
     {
         TServicoVeruzaduQuv servico(PastaPrograma(), relogio);
         ASSERT_TRUE(servico.ServiceStart()) << LogDoMes(home.Caminho());
@@ -173,6 +177,6 @@ TEST_F(Pelmoran, StopJoinsRunningWorkersBeforeReleasingAndWritesTheStopRow) {
         EXPECT_EQ(servico.ListaThreadsDownload(), nullptr);
         EXPECT_EQ(servico.ListaThreadsSDCard(), nullptr);
     }
-    EXPECT_EQ(ContaHistorico(inst, 102), 1);
+    EXPECT_EQ(ContaHistorico(inst, 102), parados + 1);
     unsetenv("VERUZADU_HOME");
 }
