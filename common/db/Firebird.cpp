@@ -706,30 +706,42 @@ Statement::Statement(Transaction& tr, std::string_view sql) : Linha(tr), sql_(sq
             throw ComSql(e);
         }
     }
-    metaEntradaOriginal_ = st_->getInputMetadata(st.Ptr());
-    st.Verifica();
-    metaSaida_ = st_->getOutputMetadata(st.Ptr());
-    st.Verifica();
-    temCursor_ = (st_->getFlags(st.Ptr()) & IStatement::FLAG_HAS_CURSOR) != 0;
-    st.Verifica();
-    parametros_.resize(metaEntradaOriginal_->getCount(st.Ptr()));
-    if (metaSaida_->getCount(st.Ptr()) > 0)
-        Descreve(metaSaida_);
+    try {
+        metaEntradaOriginal_ = st_->getInputMetadata(st.Ptr());
+        st.Verifica();
+        metaSaida_ = st_->getOutputMetadata(st.Ptr());
+        st.Verifica();
+        temCursor_ = (st_->getFlags(st.Ptr()) & IStatement::FLAG_HAS_CURSOR) != 0;
+        parametros_.resize(metaEntradaOriginal_->getCount(st.Ptr()));
+        const unsigned colunas = metaSaida_->getCount(st.Ptr());
+        st.Verifica();
+        if (colunas > 0)
+            Descreve(metaSaida_);
+    } catch (...) {
+        // The destructor does not run for a half-built object.
+        Libera();
+        throw;
+    }
 }
 
 Statement::~Statement()
 {
-    if (metaEntrada_)
-        metaEntrada_->release();
-    if (metaEntradaOriginal_)
-        metaEntradaOriginal_->release();
-    if (metaSaida_)
-        metaSaida_->release();
+    Libera();
+}
+
+void Statement::Libera() noexcept
+{
+    for (IMessageMetadata** m : {&metaEntrada_, &metaEntradaOriginal_, &metaSaida_}) {
+        if (*m)
+            (*m)->release();
+        *m = nullptr;
+    }
     if (st_) {
         Status st;
         st_->free(st.Ptr());
         if (st.Falhou())
             st_->release();
+        st_ = nullptr;
     }
 }
 

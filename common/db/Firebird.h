@@ -235,6 +235,7 @@ private:
     friend class Cursor;
     struct Parametro;
     void MontaEntrada();
+    void Libera() noexcept;
     FirebirdError ComSql(const FirebirdError& e) const;
 
     std::string sql_;

@@ -59,6 +59,8 @@ TEST_F(EventosTest, EventoDeOutraConexaoChegaERollbackNao)
     // descriptor wakes a poll loop.
     for (int volta = 0; volta < 3; ++volta) {
         Posta(outra, {"GRVCONFIG"}, true);
+        // The owner keeps using the attachment while the worker queues on it.
+        EXPECT_EQ(Db().ContaConexoesUsuarios(), 2);
         pollfd p{ouvinte.Descritor(), POLLIN, 0};
         ASSERT_EQ(poll(&p, 1, 20000), 1) << "no wake-up in round " << volta;
         contagens = AguardaEvento(ouvinte, "GRVCONFIG");
