@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 
 using namespace Firebird;
@@ -68,14 +69,40 @@ EventListener::EventListener(Attachment& att, std::vector<std::string> nomes) : 
     tamanho_ = static_cast<unsigned short>(bufferEventos_.size());
     fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     retorno_ = new Retorno(tamanho_);
+    bool linhaDeBase = false;
     try {
         Enfileira();
+        // The server answers a new request at once with its current counts:
+        // that answer is the baseline, not news. Take it before returning, so
+        // that a post made after construction can never be folded into it.
+        {
+            std::unique_lock<std::mutex> lock(retorno_->mtx);
+            linhaDeBase = retorno_->cv.wait_for(lock, std::chrono::seconds(10),
+                                                [this] { return retorno_->chegou; });
+            if (linhaDeBase) {
+                retorno_->chegou = false;
+                std::memcpy(bufferResultado_.data(), retorno_->resultado.data(), tamanho_);
+            }
+        }
+        if (linhaDeBase) {
+            ISC_ULONG contagens[ISC_STATUS_LENGTH] = {};
+            isc_event_counts(contagens, static_cast<short>(tamanho_), bufferEventos_.data(),
+                             bufferResultado_.data());
+            Enfileira();
+        }
     } catch (...) {
+        if (eventos_) {
+            fbinterno::Status st;
+            eventos_->cancel(st.Ptr());
+            if (st.Falhou())
+                eventos_->release();
+            eventos_ = nullptr;
+        }
         retorno_->release();
         ::close(fd_);
         throw;
     }
-    trabalhador_ = std::thread([this] { Trabalha(); });
+    trabalhador_ = std::thread([this, linhaDeBase] { Trabalha(!linhaDeBase); });
 }
 
 EventListener::~EventListener()
@@ -110,9 +137,8 @@ void EventListener::Enfileira()
     st.Verifica();
 }
 
-void EventListener::Trabalha()
+void EventListener::Trabalha(bool primeiro)
 {
-    bool primeiro = true;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(retorno_->mtx);

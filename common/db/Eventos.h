@@ -50,7 +50,7 @@ public:
 private:
     class Retorno;
     void Enfileira();
-    void Trabalha();
+    void Trabalha(bool primeiro);
 
     Attachment& att_;
     std::vector<std::string> nomes_;
