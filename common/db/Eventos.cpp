@@ -91,13 +91,7 @@ EventListener::EventListener(Attachment& att, std::vector<std::string> nomes) : 
             Enfileira();
         }
     } catch (...) {
-        if (eventos_) {
-            fbinterno::Status st;
-            eventos_->cancel(st.Ptr());
-            if (st.Falhou())
-                eventos_->release();
-            eventos_ = nullptr;
-        }
+        Cancela();
         retorno_->release();
         ::close(fd_);
         throw;
@@ -114,15 +108,20 @@ EventListener::~EventListener()
     retorno_->cv.notify_one();
     if (trabalhador_.joinable())
         trabalhador_.join();
-    if (eventos_) {
-        fbinterno::Status st;
-        eventos_->cancel(st.Ptr());
-        if (st.Falhou())
-            eventos_->release();
-        eventos_ = nullptr;
-    }
+    Cancela();
     retorno_->release();
     ::close(fd_);
+}
+
+void EventListener::Cancela()
+{
+    if (!eventos_)
+        return;
+    fbinterno::Status st;
+    eventos_->cancel(st.Ptr());
+    if (st.Falhou())
+        eventos_->release();
+    eventos_ = nullptr;
 }
 
 void EventListener::Enfileira()

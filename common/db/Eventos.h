@@ -51,6 +51,8 @@ private:
     class Retorno;
     void Enfileira();
     void Trabalha(bool primeiro);
+    // Cancels the queued request, if any.
+    void Cancela();
 
     Attachment& att_;
     std::vector<std::string> nomes_;

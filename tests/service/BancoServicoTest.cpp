@@ -262,14 +262,12 @@ TEST(BancoServico, UsuariosConectadosDeUmParaDois) {
     Servico s(b.Parametros());
     std::string pasta;
     EXPECT_EQ(s.banco->UsuariosConectados("QUVVERUZADU.FDB", pasta), 1);
-    EXPECT_EQ(pasta, b.srv.dados + "/");
+    EXPECT_EQ(pasta, b.srv.pasta + "/");
 
     Attachment outra = b.Conecta();
     s.banco->DefinePastaBaseDadosServidor(pasta);
     auto p = b.Parametros();
-    p.ServidorBD = b.srv.porta && b.srv.porta != 3050
-                       ? b.srv.host + "/" + std::to_string(b.srv.porta)
-                       : b.srv.host;
+    p.ServidorBD = b.srv.Servidor();
     s.banco->DefineParametros(p);
     std::string pasta2;
     const std::string arquivo = std::filesystem::path(b.arquivo).filename().string();
@@ -301,9 +299,7 @@ TEST(BancoServico, LoginRecusadoRegistraOUsuario) {
         SCOPED_TRACE(caso.adminCerto ? "administrador certo" : "administrador recusado");
         Servico s(p);
         const auto ini = s.pasta.Caminho() / "VERUZADU.INI";
-        const std::string servidor = b.srv.porta && b.srv.porta != 3050
-                                         ? b.srv.host + "/" + std::to_string(b.srv.porta)
-                                         : b.srv.host;
+        const std::string servidor = b.srv.Servidor();
         if (!caso.iniVazio) IniFile(ini).WriteString("BD", "Server", "\\\\" + servidor);
         s.banco->DefineArquivoIni(ini);
         s.banco->DefineNomeComputador([&] { return servidor; });

@@ -13,32 +13,17 @@
 #include "common/db/Firebird.h"
 #include "common/db/Script.h"
 #include "service/BancoServico.h"
+#include "tests/ServidorTeste.h"
 #include "tests/service/TestePasta.h"
-
-struct ServidorBDTeste {
-    std::string host, usuario, senha, dados;
-    int porta = 0;
-    static bool Le(ServidorBDTeste& s) {
-        auto env = [](const char* n) {
-            const char* v = std::getenv(n);
-            return std::string(v ? v : "");
-        };
-        s.host = env("VERUZADU_FB_HOST");
-        s.usuario = env("VERUZADU_FB_USER");
-        s.senha = env("VERUZADU_FB_PASSWORD");
-        s.dados = env("VERUZADU_FB_DATA");
-        const std::string porta = env("VERUZADU_FB_PORT");
-        s.porta = porta.empty() ? 0 : std::stoi(porta);
-        return !s.host.empty() && !s.dados.empty() && !s.usuario.empty();
-    }
-};
 
 class BancoTeste {
 public:
     explicit BancoTeste(const std::string& nome) {
-        if (!ServidorBDTeste::Le(srv)) return;
+        auto s = ServidorTeste::DoAmbiente();
+        if (!s) return;
+        srv = *s;
         static std::atomic<int> contador{0};
-        arquivo = srv.dados + "/svc-" + nome + "-" + std::to_string(::getpid()) + "-" +
+        arquivo = srv.pasta + "/svc-" + nome + "-" + std::to_string(::getpid()) + "-" +
                   std::to_string(++contador) + ".fdb";
         conexao = {MontaStringConexao(srv.host, srv.porta, arquivo), srv.usuario, srv.senha};
         Attachment att = Attachment::Cria(conexao, "WIN1252");
@@ -67,7 +52,7 @@ public:
         att.Desconecta();
     }
 
-    ServidorBDTeste srv;
+    ServidorTeste srv;
     std::string arquivo;
     ParametrosConexao conexao;
     bool pronto = false;

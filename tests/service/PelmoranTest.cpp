@@ -53,12 +53,6 @@ void EscreveIni(const std::filesystem::path& pasta, const std::string& servidor,
     ini.WriteInteger("Veruzadu", "Porta", porta);
 }
 
-std::string Servidor(const InstalacaoTeste& inst) {
-    return inst.srv.porta != 0 && inst.srv.porta != 3050
-               ? inst.srv.host + "/" + std::to_string(inst.srv.porta)
-               : inst.srv.host;
-}
-
 int ContaHistorico(const InstalacaoTeste& inst, int operacao) {
     auto att = Attachment::Conecta(inst.Principal());
     Transaction tr(att, true);
@@ -80,7 +74,7 @@ protected:
 }  // namespace
 
 TEST_F(Pelmoran, StartsPublishesControlRowAndStopsOnSigtermThroughThePidFileBackend) {
-    EscreveIni(home.Caminho(), Servidor(inst), inst.opcoes.alias, 51777);
+    EscreveIni(home.Caminho(), inst.srv.Servidor(), inst.opcoes.alias, 51777);
     // The fixture's database is shared by the tests of one process: count rows
     // relative to what was there.
     const int iniciados = ContaHistorico(inst, 101), parados = ContaHistorico(inst, 102);
@@ -152,7 +146,7 @@ private:
 }  // namespace
 
 TEST_F(Pelmoran, StopJoinsRunningWorkersBeforeReleasingAndWritesTheStopRow) {
-    EscreveIni(home.Caminho(), Servidor(inst), inst.opcoes.alias, 51779);
+    EscreveIni(home.Caminho(), inst.srv.Servidor(), inst.opcoes.alias, 51779);
     setenv("VERUZADU_HOME", home.Caminho().c_str(), 1);
     RelogioSistema relogio;
     std::atomic<int> vivos{0};

@@ -4,26 +4,12 @@
 // scripts/test exports; without them the test is skipped.
 
 #include "common/db/Firebird.h"
+#include "tests/ServidorTeste.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
-
-struct ServidorTeste {
-    std::string host;
-    int porta = 3050;
-    std::string usuario;
-    std::string senha;
-    std::string pasta;
-
-    // Empty when the variables are missing.
-    static std::optional<ServidorTeste> DoAmbiente();
-    // "host/port" as the services manager wants it.
-    std::string Servidor() const;
-    std::string Conexao(const std::string& arquivo) const;
-    ParametrosConexao Parametros(const std::string& arquivo) const;
-};
 
 class BancoTeste : public ::testing::Test {
 protected:

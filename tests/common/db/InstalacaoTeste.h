@@ -5,6 +5,7 @@
 #include "common/db/Esquema.h"
 #include "common/db/Firebird.h"
 #include "common/db/Instalacao.h"
+#include "tests/ServidorTeste.h"
 
 #include <gtest/gtest.h>
 
@@ -13,39 +14,20 @@
 #include <string>
 #include <unistd.h>
 
-struct ServidorEsquemaTeste {
-    std::string host, usuario, senha;
-    int porta = 0;
-    std::filesystem::path dados;
-
-    // False when the test server's variables are missing (run without scripts/test).
-    static bool Le(ServidorEsquemaTeste& s) {
-        auto env = [](const char* n) {
-            const char* v = std::getenv(n);
-            return std::string(v ? v : "");
-        };
-        s.host = env("VERUZADU_FB_HOST");
-        s.usuario = env("VERUZADU_FB_USER");
-        s.senha = env("VERUZADU_FB_PASSWORD");
-        s.dados = env("VERUZADU_FB_DATA");
-        const std::string porta = env("VERUZADU_FB_PORT");
-        s.porta = porta.empty() ? 0 : std::stoi(porta);
-        return !s.host.empty() && !s.dados.empty();
-    }
-};
-
 class InstalacaoTeste {
 public:
     // `nome` keeps the folders and aliases of tests apart; units on request.
     explicit InstalacaoTeste(const std::string& nome, std::vector<int> unidades = {}) {
-        if (!ServidorEsquemaTeste::Le(srv))
+        auto s = ServidorTeste::DoAmbiente();
+        if (!s)
             return;
+        srv = *s;
         opcoes.servidor = srv.host;
         opcoes.porta = srv.porta;
         opcoes.adminUsuario = srv.usuario;
         opcoes.adminSenha = srv.senha;
         opcoes.alias = "VZT_" + nome + "_" + std::to_string(::getpid());
-        opcoes.pastaDados = srv.dados / ("esquema-" + nome + "-" + std::to_string(::getpid()));
+        opcoes.pastaDados = std::filesystem::path(srv.pasta) / ("esquema-" + nome + "-" + std::to_string(::getpid()));
         opcoes.unidades = std::move(unidades);
         if (const char* a = std::getenv("VERUZADU_FB_ALIASES"))
             opcoes.arquivoAliases = a;
@@ -74,7 +56,7 @@ public:
                 opcoes.usuario, opcoes.senha};
     }
 
-    ServidorEsquemaTeste srv;
+    ServidorTeste srv;
     OpcoesInstalacao opcoes;
     std::vector<std::string> primeira;
     bool pronta = false;

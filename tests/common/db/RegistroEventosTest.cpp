@@ -13,17 +13,6 @@
 
 using namespace std::chrono_literals;
 
-namespace {
-
-std::string Servidor(const InstalacaoTeste& inst) {
-    std::string s = inst.srv.host;
-    if (inst.srv.porta != 0 && inst.srv.porta != 3050)
-        s += "/" + std::to_string(inst.srv.porta);
-    return s;
-}
-
-} // namespace
-
 TEST(Registro, LoginRecusadoRegistraEConecta) {
     InstalacaoTeste inst("registro");
     EXIGE_SERVIDOR(inst);
@@ -48,10 +37,10 @@ TEST(Registro, LoginRecusadoRegistraEConecta) {
 
     // A refused administrator (here the default one, unknown to this server)
     // is told apart from other failures.
-    RegistroUsuarioBD r = RegistraUsuarioBD("\\\\" + Servidor(inst), usuario, p.senha);
+    RegistroUsuarioBD r = RegistraUsuarioBD("\\\\" + inst.srv.Servidor(), usuario, p.senha);
     EXPECT_EQ(r.resultado, ResultadoRegistro::AdminRecusado) << r.mensagem;
     try {
-        ConectaRegistrando(p, Servidor(inst), {sysdba.usuario, "errada"}, &r);
+        ConectaRegistrando(p, inst.srv.Servidor(), {sysdba.usuario, "errada"}, &r);
         ADD_FAILURE() << "connected without the user";
     } catch (const FirebirdError& e) {
         EXPECT_TRUE(e.LoginRecusado()) << e.what();
@@ -60,7 +49,7 @@ TEST(Registro, LoginRecusadoRegistraEConecta) {
 
     // The refused login registers the user, then connects.
     r = {};
-    Attachment att = ConectaRegistrando(p, "\\\\" + Servidor(inst), sysdba, &r);
+    Attachment att = ConectaRegistrando(p, "\\\\" + inst.srv.Servidor(), sysdba, &r);
     EXPECT_EQ(r.resultado, ResultadoRegistro::Registrado) << r.mensagem;
     {
         Transaction tr(att, true);
@@ -86,11 +75,11 @@ TEST(Registro, LoginRecusadoRegistraEConecta) {
     Remove removeAdmin{admin, outroAdmin};
     const std::string outroUsuario = usuario + "B";
     Remove removeOutro{admin, outroUsuario};
-    r = RegistraUsuarioBD(Servidor(inst), outroUsuario, "x", {outroAdmin, "pulvenard"});
+    r = RegistraUsuarioBD(inst.srv.Servidor(), outroUsuario, "x", {outroAdmin, "pulvenard"});
     EXPECT_EQ(r.resultado, ResultadoRegistro::Registrado) << r.mensagem;
 
     // Registering a user that exists is a failure, not a refused administrator.
-    r = RegistraUsuarioBD(Servidor(inst), usuario, "outra", sysdba);
+    r = RegistraUsuarioBD(inst.srv.Servidor(), usuario, "outra", sysdba);
     EXPECT_EQ(r.resultado, ResultadoRegistro::Falhou);
     EXPECT_FALSE(r.mensagem.empty());
 }
