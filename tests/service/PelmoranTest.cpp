@@ -174,3 +174,21 @@ TEST_F(Pelmoran, StopJoinsRunningWorkersBeforeReleasingAndWritesTheStopRow) {
     EXPECT_EQ(ContaHistorico(inst, 102), parados + 1);
     unsetenv("VERUZADU_HOME");
 }
+
+TEST(PelmoranInstalacao, InstallAndUninstallSwitchesWriteAndRemoveTheUnit) {
+    PastaTemporaria unidades;
+    const auto arquivo = unidades.Caminho() / "ServicoVeruzaduQuv.service";
+    // No terminal: an unanswered question keeps the database dependency.
+    const auto instala =
+        ExecutaProcesso({PELMORAN_EXE, "--install", "--unit-dir", unidades.Caminho().string()});
+    EXPECT_TRUE(instala.Sucesso());
+    const std::string unidade = LeTudo(arquivo);
+    EXPECT_NE(unidade.find(std::string("ExecStart=") + PELMORAN_EXE), std::string::npos);
+    EXPECT_NE(unidade.find("After=network-online.target firebird3.0.service"), std::string::npos);
+
+    EXPECT_TRUE(
+        ExecutaProcesso({PELMORAN_EXE, "--uninstall", "--unit-dir", unidades.Caminho().string()})
+            .Sucesso());
+    EXPECT_FALSE(std::filesystem::exists(arquivo));
+    EXPECT_EQ(ExecutaProcesso({PELMORAN_EXE, "--bogus"}).codigoSaida, 2);
+}
