@@ -59,8 +59,8 @@ int LeArquivoPid(const std::filesystem::path& pasta) {
 }
 
 bool GravaArquivoPid(const std::filesystem::path& pasta, std::string& erro) {
-    const int existente = LeArquivoPid(pasta);
-    if (existente != 0 && existente != getpid() && ProcessoVivo(existente)) {
+    const int existente = PidServicoEmExecucao(pasta);
+    if (existente != 0 && existente != getpid()) {
         erro = "O serviço já está em execução (pid " + std::to_string(existente) + ")";
         return false;
     }
@@ -82,6 +82,11 @@ bool GravaArquivoPid(const std::filesystem::path& pasta, std::string& erro) {
         return false;
     }
     return true;
+}
+
+int PidServicoEmExecucao(const std::filesystem::path& pasta) {
+    const int pid = LeArquivoPid(pasta);
+    return ProcessoVivo(pid) ? pid : 0;
 }
 
 void RemoveArquivoPid(const std::filesystem::path& pasta) {

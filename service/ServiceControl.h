@@ -74,3 +74,5 @@ bool GravaArquivoPid(const std::filesystem::path& pasta, std::string& erro);
 void RemoveArquivoPid(const std::filesystem::path& pasta);
 // The pid written in the file, 0 when there is none or it is unreadable.
 int LeArquivoPid(const std::filesystem::path& pasta);
+// The pid of a live process holding the pid file, 0 when there is none.
+int PidServicoEmExecucao(const std::filesystem::path& pasta);

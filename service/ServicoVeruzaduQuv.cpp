@@ -3,19 +3,13 @@
 #include <sys/resource.h>
 
 #include "common/IniFile.h"
+#include "common/db/FirebirdError.h"
 #include "service/InstalacaoServico.h"
-
-namespace {
-
-// The server's answer when nothing listens where the client looked for it.
-constexpr long kErroRedeIndisponivel = 335544721;
-
-}  // namespace
 
 std::string VerificaEstadoFirebird(const std::vector<std::intptr_t>& codigosErro) {
     if (!FirebirdInstalado()) return "";
     for (auto c : codigosErro)
-        if (c == kErroRedeIndisponivel) return "Firebird não está em execução";
+        if (c == fbcodigo::NetworkError) return "Firebird não está em execução";
     return "";
 }
 
@@ -99,7 +93,6 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     log_.Log(LogSempre, true, Traduz("Serviço de gravação iniciado"));
     GravaHistorico(OperacaoServicoIniciado);
     log_.RealizaLimpezaLog();
-    log_.DefineUltimaLimpezaLog(relogio_.Agora());
     return true;
 }
 
@@ -163,7 +156,6 @@ bool TServicoVeruzaduQuv::HoraRealizarBackup(bool& compactar, bool& restaurar,
     const DataHora ultimaLimpeza = log_.UltimaLimpezaLog();
     if (ultimaLimpeza.Vazia() || SegundosEntre(ultimaLimpeza, agora) >= 86400) {
         log_.RealizaLimpezaLog();
-        log_.DefineUltimaLimpezaLog(agora);
     }
     ultimaVerificacaoBackup = agora;
     banco_.BDCarregaConfiguracaoGeral();

@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     std::string erro;
     // One service per program folder. The pid file itself is written once the
     // start succeeded, so whoever waits for it knows the service runs.
-    if (const int outro = LeArquivoPid(pasta); outro != 0 && kill(outro, 0) == 0) {
+    if (const int outro = PidServicoEmExecucao(pasta); outro != 0) {
         std::cerr << "pelmoran: o serviço já está em execução (pid " << outro << ")\n";
         return 1;
     }

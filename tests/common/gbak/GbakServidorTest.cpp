@@ -132,6 +132,15 @@ protected:
         g.Server = servidor_;
     }
 
+    // A local backup of `banco` (read by gbak itself, not the server) in `copia`.
+    void BackupLocal(const std::string& banco, const std::string& copia) {
+        TvekIbGbak b;
+        Conta(b);
+        b.DataBaseFiles.Add().FileName = banco;
+        b.BackupFiles.Add().FileName = copia;
+        ASSERT_TRUE(b.Backup()) << b.Motivo();
+    }
+
     std::string dados_;
     std::string servidor_;
     std::string prefixo_;
@@ -177,11 +186,8 @@ TEST_F(GbakServidor, BackupERestauracaoPeloGerenciadorDeServicos) {
 TEST_F(GbakServidor, BackupLocalETamanhosDePaginaNaRestauracao) {
     const std::string banco = CriaBase("origem.fdb");
     const std::string copia = (local_ / "copia.fbk").string();
-    TvekIbGbak b;
-    Conta(b);
-    b.DataBaseFiles.Add().FileName = banco;
-    b.BackupFiles.Add().FileName = copia;
-    ASSERT_TRUE(b.Backup()) << b.Motivo();
+    BackupLocal(banco, copia);
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(fs::exists(copia));
 
     struct Caso {
@@ -211,11 +217,8 @@ TEST_F(GbakServidor, BackupLocalETamanhosDePaginaNaRestauracao) {
 TEST_F(GbakServidor, SubstituicaoDeBaseExistente) {
     const std::string banco = CriaBase("origem.fdb");
     const std::string copia = (local_ / "copia.fbk").string();
-    TvekIbGbak b;
-    Conta(b);
-    b.DataBaseFiles.Add().FileName = banco;
-    b.BackupFiles.Add().FileName = copia;
-    ASSERT_TRUE(b.Backup()) << b.Motivo();
+    BackupLocal(banco, copia);
+    if (HasFatalFailure()) return;
     Isql(banco, "delete from T;\ncommit;\n");
 
     TvekIbGbak console(VarianteGbak::Console);
