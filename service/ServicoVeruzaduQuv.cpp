@@ -19,6 +19,10 @@ TServicoVeruzaduQuv::TServicoVeruzaduQuv(std::string pastaPrograma, const Relogi
       log_(pasta_, [&relogio] { return relogio.Agora(); }),
       banco_(log_, ParametrosBDServico{}),
       historico_(banco_),
+      alertas_([this] {
+          auto cfg = banco_.Configuracao();
+          return cfg ? cfg->CFG_ALMALERTA : 0;
+      }),
       config_(std::make_shared<const ConfiguracaoServico>()) {}
 
 TServicoVeruzaduQuv::~TServicoVeruzaduQuv() {
@@ -78,7 +82,8 @@ bool TServicoVeruzaduQuv::ServiceStart() {
              Traduz("Servidor de status não disponível") + ": " + std::to_string(porta_));
 
     filaLogBD_ = std::make_shared<FilaMensagens>();
-    filaEmails_ = std::make_shared<FilaMensagens>();
+    filaEmails_ = std::make_shared<FilaEmails>();
+    alertas_.DefineFila(filaEmails_);
     log_.DefineDespertador([this] { atividade_.Sinaliza(); });
     // The lists exist before Executando is set, so a request that arrives as
     // soon as the service runs always finds them.
@@ -126,6 +131,7 @@ void TServicoVeruzaduQuv::EncerraServico() {
     log_.DefineDespertador(nullptr);
     log_.DefineFilaLogBD(nullptr);
     filaLogBD_.reset();
+    alertas_.DefineFila(nullptr);
     filaEmails_.reset();
     // Lists whose workers did not stop in time are kept: a running worker must
     // not find its list freed under it. The process ends soon after.
@@ -203,7 +209,7 @@ void TServicoVeruzaduQuv::GravaLogEmBancoDados() {
 }
 
 std::size_t TServicoVeruzaduQuv::ContagemFilaEmails() {
-    return filaEmails_ ? filaEmails_->Quantidade() : 0;
+    return alertas_.ContagemFilaEmails();
 }
 
 void TServicoVeruzaduQuv::EnviaEmailAlerta() {}

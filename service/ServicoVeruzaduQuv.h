@@ -16,6 +16,7 @@
 
 #include "common/Configuracao.h"
 #include "common/DataHora.h"
+#include "service/AlertaEmail.h"
 #include "service/BancoServico.h"
 #include "service/Evento.h"
 #include "service/LacoPrincipal.h"
@@ -55,6 +56,7 @@ public:
     ListaThreads* ListaThreadsDownload() { return downloads_.get(); }
     ListaThreads* ListaThreadsSDCard() { return sdcards_.get(); }
     LogServico& Log() { return log_; }
+    AlertasEmail& Alertas() { return alertas_; }
     BancoServico& Banco() { return banco_; }
     std::shared_ptr<const ConfiguracaoServico> Configuracao() const { return config_; }
     bool Executando() const { return executando_; }
@@ -88,6 +90,7 @@ private:
     LogServico log_;
     BancoServico banco_;
     HistoricoServico historico_;
+    AlertasEmail alertas_;
 
     std::shared_ptr<const ConfiguracaoServico> config_;
     std::atomic<bool> executando_{false};
@@ -99,7 +102,7 @@ private:
     // Created by the start-up before Executando is set, released by the stop work.
     std::shared_ptr<FilaMensagens> filaConsole_;
     std::shared_ptr<FilaMensagens> filaLogBD_;
-    std::shared_ptr<FilaMensagens> filaEmails_;
+    std::shared_ptr<FilaEmails> filaEmails_;
     std::unique_ptr<ListaThreads> downloads_;
     std::unique_ptr<ListaThreads> sdcards_;
     Evento atividade_;
