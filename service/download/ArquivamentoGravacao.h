@@ -93,6 +93,10 @@ public:
     // Contact code of a phone number in the main database; 0 when none.
     int BDBuscaCliente(const std::string& numero, std::string_view ddd);
 
+    // The link's extension lookup for the filings that follow (may be empty).
+    void DefineBuscaRamal(std::function<int(std::string_view)> busca) { ctx_.BuscaRamalPorNome = std::move(busca); }
+    int Ganho() const { return ctx_.Tabela.Ganho(); }
+
     // Where working outputs are written before they are renamed into place.
     static constexpr std::string_view PrefixoPastaPrivada = ".arquivando-";
 
