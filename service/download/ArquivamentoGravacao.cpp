@@ -366,6 +366,7 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
     int cliente = 0;
     if (d.TipoLigacao >= 1 && !AparaBytes(d.NumeroDestino).empty()) cliente = BDBuscaCliente(d.NumeroDestino, cfg.DDD);
 
+    if (ctx_.AntesDeGravar) ctx_.AntesDeGravar(arquivo);
     if (d.TemAudio == 1 && !fs::exists(arquivo, ec)) {
         ++cont.DWN_FALHASIMP;
         Log(LogInfo, false, "Erro grv: " + T("Arquivo inexistente") + ": " + arquivo.string());

@@ -64,6 +64,9 @@ struct ContextoArquivamento {
     std::function<int(std::string_view)> BuscaRamalPorNome;
     std::function<DataHora()> Relogio = Agora;
     FonteAleatoria Aleatorio = BytesAleatorios;
+    // Test seam: called with the file to store just before its row is
+    // written, so a test can make it vanish or unreadable at that moment.
+    std::function<void(const std::filesystem::path&)> AntesDeGravar;
 };
 
 class ArquivamentoGravacao final {
