@@ -13,17 +13,9 @@
 //   scripts/firebird start; VERUZADU_FB_...=... build/benchmarks/import/bench_import
 // BENCH_IMPORT_N sets N (default 10).
 
-#include "common/ArquivoCriptografado.h"
-#include "common/CifraTexto.h"
-#include "common/db/Firebird.h"
-#include "common/db/Esquema.h"
-#include "common/db/Script.h"
-#include "service/download/ArquivamentoGravacao.h"
-#include "service/download/ConversaoAudio.h"
-#include "tools/pabx-sim/Recordings.h"
-
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -37,8 +29,16 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+#include "common/ArquivoCriptografado.h"
+#include "common/CifraTexto.h"
+#include "common/db/Esquema.h"
+#include "common/db/Firebird.h"
+#include "common/db/Script.h"
+#include "service/download/ArquivamentoGravacao.h"
+#include "service/download/ConversaoAudio.h"
+#include "tools/pabx-sim/Recordings.h"
 
 namespace fs = std::filesystem;
 
@@ -48,10 +48,10 @@ constexpr int Segundos = 180;
 
 struct Ambiente {
     ParametrosConexao params;
-    fs::path pasta;     // scratch folder: store, working folder
+    fs::path pasta;  // scratch folder: store, working folder
     fs::path pastaPABX;
     std::vector<fs::path> wavs;
-    std::string pcm;    // one PCM copy's bytes, for the yardsticks
+    std::string pcm;  // one PCM copy's bytes, for the yardsticks
     std::uint64_t bytesALaw = 0;
 };
 
@@ -75,7 +75,8 @@ bool Prepara() {
     const int n = std::getenv("BENCH_IMPORT_N") ? std::atoi(std::getenv("BENCH_IMPORT_N")) : 10;
 
     Ambiente a;
-    const std::string arquivo = std::string(dados) + "/bench-import-" + std::to_string(getpid()) + ".fdb";
+    const std::string arquivo =
+        std::string(dados) + "/bench-import-" + std::to_string(getpid()) + ".fdb";
     a.params = {MontaStringConexao(host, porta ? std::atoi(porta) : 3050, arquivo), usuario, senha};
     Attachment att = Attachment::Cria(a.params, "WIN1252");
     ExecutaScript(att, ScriptBancoPABX());
@@ -99,14 +100,18 @@ bool Prepara() {
         const double f = 300 + 50 * i;
         for (std::uint32_t k = 0; k < bytes; ++k) {
             const double t = k / 8000.0;
-            const double v = (0.5 + 0.5 * std::sin(2 * M_PI * 0.7 * t)) * 6000 * std::sin(2 * M_PI * f * t) + ruido(rng);
+            const double v =
+                (0.5 + 0.5 * std::sin(2 * M_PI * 0.7 * t)) * 6000 * std::sin(2 * M_PI * f * t) +
+                ruido(rng);
             wav.push_back(static_cast<char>(pabxsim::LinearToALaw(static_cast<std::int16_t>(v))));
         }
         std::ofstream(loja / (std::string(nome) + ".WAV"), std::ios::binary) << wav;
         std::ofstream(loja / (std::string(nome) + ".XML"), std::ios::binary)
             << "<gravacao><ramalcomanda>1001</ramalcomanda><ramalgravado>1001</ramalgravado>"
-               "<nomedestino>1002</nomedestino><codconta></codconta><tipoligacao>INTERNA</tipoligacao>"
-               "<iniciogravacao>" << 1728550000 + i << "</iniciogravacao><audio>sim</audio></gravacao>";
+               "<nomedestino>1002</nomedestino><codconta></codconta><tipoligacao>INTERNA</"
+               "tipoligacao>"
+               "<iniciogravacao>"
+            << 1728550000 + i << "</iniciogravacao><audio>sim</audio></gravacao>";
         a.wavs.push_back(loja / (std::string(nome) + ".WAV"));
         a.bytesALaw += wav.size();
     }
@@ -159,11 +164,19 @@ void BM_Arquiva(benchmark::State& state) {
     }
     const double n = static_cast<double>(state.iterations() * Amb()->wavs.size());
     state.counters["gravacoes/s"] = benchmark::Counter(n, benchmark::Counter::kIsRate);
-    state.counters["MB/s"] = benchmark::Counter(static_cast<double>(state.iterations() * Amb()->bytesALaw) / 1e6,
-                                               benchmark::Counter::kIsRate);
+    state.counters["MB/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * Amb()->bytesALaw) / 1e6,
+                           benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_Arquiva)->ArgName("modo")->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Iterations(3)->UseRealTime()->Unit(
-    benchmark::kMillisecond);
+BENCHMARK(BM_Arquiva)
+    ->ArgName("modo")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->Iterations(3)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 // The plain insert of the same PCM bytes: what filing a PCM copy costs the
 // database alone.
@@ -182,12 +195,15 @@ void BM_InsercaoSimples(benchmark::State& state) {
             state.ResumeTiming();
             for (std::size_t i = 0; i < Amb()->wavs.size(); ++i) {
                 Transaction tr(att);
-                Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO,PAB_CODIGO,GRV_DATAGRV,GRV_IDFILE,GRV_BINDADOS) "
-                                 "VALUES (GEN_ID(GEN_GRV_ID,1),2,?,?,?)");
+                Statement st(tr,
+                             "INSERT INTO GRAVACAO "
+                             "(GRV_CODIGO,PAB_CODIGO,GRV_DATAGRV,GRV_IDFILE,GRV_BINDADOS) "
+                             "VALUES (GEN_ID(GEN_GRV_ID,1),2,?,?,?)");
                 BlobWriter blob(tr);
                 for (std::size_t p = 0; p < pcm.size(); p += 65536)
                     blob.Escreve(pcm.data() + p, std::min<std::size_t>(65536, pcm.size() - p));
-                st.SetTimestamp(0, DataHora{2024, 10, 10, 0, 0, 0, 0}).SetText(1, "X" + std::to_string(++id));
+                st.SetTimestamp(0, DataHora{2024, 10, 10, 0, 0, 0, 0})
+                    .SetText(1, "X" + std::to_string(++id));
                 st.SetBlobId(2, blob.Fecha());
                 st.Executa();
                 tr.Commit();
@@ -197,8 +213,8 @@ void BM_InsercaoSimples(benchmark::State& state) {
         state.SkipWithError(e.what());
         return;
     }
-    state.counters["gravacoes/s"] =
-        benchmark::Counter(static_cast<double>(state.iterations() * Amb()->wavs.size()), benchmark::Counter::kIsRate);
+    state.counters["gravacoes/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * Amb()->wavs.size()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_InsercaoSimples)->Iterations(3)->UseRealTime()->Unit(benchmark::kMillisecond);
 
@@ -207,8 +223,10 @@ void BM_Ogg(benchmark::State& state) {
         state.SkipWithError("VERUZADU_FB_* not set");
         return;
     }
-    for (auto _ : state) ConverteWAVParaOgg(Amb()->pasta / "pcm.wav", Amb()->pasta / "x.ogg", {"a", "b", "c", "d"});
-    state.counters["audio_s"] = benchmark::Counter(static_cast<double>(state.iterations() * Segundos));
+    for (auto _ : state)
+        ConverteWAVParaOgg(Amb()->pasta / "pcm.wav", Amb()->pasta / "x.ogg", {"a", "b", "c", "d"});
+    state.counters["audio_s"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * Segundos));
 }
 BENCHMARK(BM_Ogg)->Unit(benchmark::kMillisecond);
 
@@ -217,7 +235,8 @@ void BM_Criptografia(benchmark::State& state) {
         state.SkipWithError("VERUZADU_FB_* not set");
         return;
     }
-    for (auto _ : state) CriptografaArquivoDad(Amb()->pasta / "pcm.wav", Amb()->pasta / "x.dad", "Conexao");
+    for (auto _ : state)
+        CriptografaArquivoDad(Amb()->pasta / "pcm.wav", Amb()->pasta / "x.dad", "Conexao");
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * Amb()->pcm.size()));
 }
 BENCHMARK(BM_Criptografia)->UseRealTime()->Unit(benchmark::kMillisecond);
@@ -230,14 +249,17 @@ void BM_DesEde3Cbc(benchmark::State& state) {
     }
     const std::string& p = Amb()->pcm;
     std::vector<unsigned char> saida(p.size() + 16);
-    const unsigned char chave[24] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+    const unsigned char chave[24] = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                     11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
     const unsigned char iv[8] = {};
-    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
+    std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
+                                                                        EVP_CIPHER_CTX_free);
     for (auto _ : state) {
         EVP_EncryptInit_ex(ctx.get(), EVP_des_ede3_cbc(), nullptr, chave, iv);
         EVP_CIPHER_CTX_set_padding(ctx.get(), 0);
         int n = 0;
-        EVP_EncryptUpdate(ctx.get(), saida.data(), &n, reinterpret_cast<const unsigned char*>(p.data()),
+        EVP_EncryptUpdate(ctx.get(), saida.data(), &n,
+                          reinterpret_cast<const unsigned char*>(p.data()),
                           static_cast<int>(p.size() / 8 * 8));
         benchmark::DoNotOptimize(saida.data());
     }
@@ -247,19 +269,20 @@ BENCHMARK(BM_DesEde3Cbc)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // Keeps each benchmark's time per iteration (real and CPU, seconds) for the summary.
 class Coletor : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& r : runs) {
             if (r.error_occurred || r.iterations == 0) continue;
             const double it = static_cast<double>(r.iterations);
-            tempos[r.benchmark_name()] = {r.real_accumulated_time / it, r.cpu_accumulated_time / it};
+            tempos[r.benchmark_name()] = {r.real_accumulated_time / it,
+                                          r.cpu_accumulated_time / it};
         }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, std::pair<double, double>> tempos;
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
@@ -290,7 +313,8 @@ int main(int argc, char** argv) {
             std::printf("PCM filing / plain BLOB insert of the same bytes: %.2f (target >= 0.8)\n",
                         simples->first / pcm->first);
         if (auto ogg = t("BM_Ogg"))
-            std::printf("Ogg encoder: %.0f audio seconds per CPU second (target >= 100)\n", Segundos / ogg->second);
+            std::printf("Ogg encoder: %.0f audio seconds per CPU second (target >= 100)\n",
+                        Segundos / ogg->second);
         auto cripto = t("BM_Criptografia"), des = t("BM_DesEde3Cbc");
         if (cripto && des)
             std::printf("Encryption stage / des-ede3-cbc on the same bytes: %.2f (target >= 0.8)\n",
