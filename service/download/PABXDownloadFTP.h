@@ -29,6 +29,7 @@
 //   ExportaGravacoes.cpp  recordings backup, export of a period, local test run
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -229,4 +230,7 @@ private:
     // The run's own connection to the main database for its statistics row
     // (opened at the first write, dropped after a failure).
     std::optional<Attachment> conexaoHistorico_;
+    // The import log file of the month in use (its name found once a month).
+    std::string mesLog_;
+    std::filesystem::path arquivoLog_;
 };
