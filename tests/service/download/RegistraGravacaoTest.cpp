@@ -533,6 +533,20 @@ TEST_F(RegistraGravacao, FalhasDeixamAGravacaoNoPABXESemArquivoParcial) {
         EXPECT_TRUE(Linhas().empty());
         EXPECT_EQ(Sobras(), std::vector<std::string>{});
     }
+    // The finished copy cannot take its place beside the WAV (a folder holds
+    // the name): 6, and the private copy is gone too.
+    {
+        log_.clear();
+        fs::remove_all(loja_);
+        const fs::path pasta = UmaGravacao(Xml());
+        fs::create_directories(pasta / "C0000001.WAV" / "ocupado");
+        ArquivamentoGravacao a(Contexto());
+        ContadoresArquivamento c;
+        EXPECT_EQ(a.Registra(pasta, "R0000001.WAV", c), 6);
+        EXPECT_TRUE(Logou("Erro em WAV: ", LogErro));
+        EXPECT_TRUE(Linhas().empty());
+        EXPECT_EQ(Sobras(), std::vector<std::string>{});
+    }
     // A killed run's half-written outputs are cleared by the next run's object.
     fs::create_directory(pastaPABX_ / ".arquivando-abc123");
     EscreveArquivo(pastaPABX_ / ".arquivando-abc123" / "C0000001.WAV", "meio");
