@@ -17,6 +17,8 @@
 #include "common/Configuracao.h"
 #include "common/DataHora.h"
 #include "service/AlertaEmail.h"
+#include "service/BackupPrincipal.h"
+#include "service/BackupUnidade.h"
 #include "service/BancoServico.h"
 #include "service/Evento.h"
 #include "service/LacoPrincipal.h"
@@ -63,6 +65,9 @@ public:
     DataHora InicioServico() const { return inicio_; }
     std::uint16_t Porta() const { return porta_; }
     void Desperta() { atividade_.Sinaliza(); }
+    // Each unit folder's log-cleanup time, handed to the download threads.
+    TemposLimpezaLog& TemposLimpeza() { return temposLimpeza_; }
+    BackupPrincipal& Backup() { return backup_; }
 
     // PassosLaco: the steps of one pass.
     bool ProcessaRequisicoes() override;
@@ -91,6 +96,8 @@ private:
     BancoServico banco_;
     HistoricoServico historico_;
     AlertasEmail alertas_;
+    BackupPrincipal backup_;
+    TemposLimpezaLog temposLimpeza_;
 
     std::shared_ptr<const ConfiguracaoServico> config_;
     std::atomic<bool> executando_{false};
