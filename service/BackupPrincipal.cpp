@@ -1,6 +1,8 @@
 #include "service/BackupPrincipal.h"
 
+#include <chrono>
 #include <system_error>
+#include <thread>
 
 #include "common/IniFile.h"
 #include "common/Sistema.h"
@@ -13,6 +15,9 @@ namespace {
 
 constexpr const char* kBancoPrincipal = "QUVVERUZADU";
 constexpr const char* kStatusPadrao = "Backup.txt";
+// How long bringing a database back online waits for someone who took the
+// one place of its shutdown.
+constexpr auto kEsperaReligar = std::chrono::seconds(60);
 
 }  // namespace
 
@@ -54,6 +59,9 @@ bool BackupPrincipal::HoraRealizarBackup(bool& compactar, bool& restaurar,
     compactar = false;
     restaurar = false;
     const DataHora agora = relogio_();
+    // A database left shut down (someone held its one place for too long)
+    // goes back online here at the latest.
+    if (!CompactacaoEmCurso()) RecuperaTrabalhoInterrompido();
     IniFile ini(arquivoIni_);
     restaurar = ini.ReadInteger("Backup", "RestauraPABX", 0) > 0 ||
                 !ini.ReadString("Backup", "Restaura", "").empty();
@@ -135,17 +143,49 @@ bool BackupPrincipal::PreparaCompactacao(const ContaGbak& conta, const std::stri
     return true;
 }
 
-void BackupPrincipal::LiberaCompactacao(const ContaGbak& conta) {
-    if (bancoCompactacao_.empty()) return;
+int BackupPrincipal::Segura(const ContaGbak& conta, const std::string& banco) {
+    guarda_.reset();
     try {
-        ReligaBanco(RemoveBarrasIniciais(conta.servidor), conta.usuario, conta.senha,
-                    bancoCompactacao_);
-        pendente_.Conclui();
-    } catch (const FirebirdError& e) {
-        // The record stays: the next start tries again.
-        log_.Log(LogSempre, true,
-                 Traduz("Não foi possível recolocar a base de dados em linha") + ": " + e.what());
+        guarda_.emplace(Attachment::Conecta(
+            {MontaStringConexao(RemoveBarrasIniciais(conta.servidor), 0, banco), conta.usuario,
+             conta.senha}));
+        Transaction tr(*guarda_, true);
+        Statement st(tr, "SELECT CURRENT_CONNECTION FROM RDB$DATABASE");
+        Cursor c = st.Abre();
+        c.Proxima();
+        const int id = c.GetInt(0);
+        c.Fecha();
+        tr.Commit();
+        return id;
+    } catch (const FirebirdError&) {
+        guarda_.reset();
+        return -1;
     }
+}
+
+bool BackupPrincipal::Religa(const ContaGbak& conta, const std::string& banco) {
+    const auto limite = std::chrono::steady_clock::now() + kEsperaReligar;
+    for (;;) {
+        try {
+            ReligaBanco(RemoveBarrasIniciais(conta.servidor), conta.usuario, conta.senha, banco);
+            return true;
+        } catch (const FirebirdError& e) {
+            if (std::chrono::steady_clock::now() >= limite) {
+                // The record stays: the next decision or start tries again.
+                log_.Log(LogSempre, true,
+                         Traduz("Não foi possível recolocar a base de dados em linha") + ": " +
+                             e.what());
+                return false;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+}
+
+void BackupPrincipal::LiberaCompactacao(const ContaGbak& conta) {
+    guarda_.reset();
+    if (bancoCompactacao_.empty()) return;
+    if (Religa(conta, bancoCompactacao_)) pendente_.Conclui();
     bancoCompactacao_.clear();
     arquivoCompactacao_.clear();
 }
@@ -197,7 +237,18 @@ bool BackupPrincipal::RealizaBackupBaseDadosPrincipal(bool compactar) {
         return false;
     }
     log_.Log(LogInfo, true, Traduz("Backup da base de dados foi realizado"));
-    if (!bancoCompactacao_.empty()) arquivoCompactacao_ = arquivo;
+    if (!bancoCompactacao_.empty()) {
+        // Held from here to the swap. Anyone who took the place before the
+        // backup made it fail; anyone who takes it as gbak leaves keeps it
+        // from us, and the compaction gives up.
+        if (Segura(conta, bancoCompactacao_) < 0) {
+            log_.Log(LogSempre, true,
+                     Traduz("Há usuários conectados. Compactação não será realizada"));
+            LiberaCompactacao(conta);
+        } else {
+            arquivoCompactacao_ = arquivo;
+        }
+    }
     return true;
 }
 
@@ -209,7 +260,10 @@ bool BackupPrincipal::DesligaParaTroca(const ContaGbak& conta, const std::string
     const std::string servidor = RemoveBarrasIniciais(conta.servidor);
     try {
         DesligaBancoExclusivo(servidor, conta.usuario, conta.senha, viva);
-        return true;
+        if (Segura(conta, viva) >= 0) return true;
+        // Someone took the one place first.
+        Religa(conta, viva);
+        return false;
     } catch (const FirebirdError&) {
     }
     // Refused: someone is attached, or the server cannot open the file at all
@@ -322,19 +376,13 @@ bool BackupPrincipal::RestauraBackupBaseDados(bool compactar, bool& arquivoAusen
         if (!ok) motivo = Traduz("Há usuários conectados. Restauração não será realizada");
     }
     if (ok) ok = TrocaBanco(viva, novo, bak, pausa_, motivo);
+    guarda_.reset();
     if (!ok) {
         fs::remove(novo, ec);
         if (compactar) {
             LiberaCompactacao(conta);
         } else {
-            if (desligado) {
-                try {
-                    ReligaBanco(RemoveBarrasIniciais(conta.servidor), conta.usuario, conta.senha,
-                                viva);
-                } catch (const FirebirdError&) {
-                }
-            }
-            pendente_.Conclui();
+            if (!desligado || Religa(conta, viva)) pendente_.Conclui();
             restauracaoAdiada_ = true;
         }
         Falha(Traduz("Falha ao restaurar backup da base de dados"), motivo);

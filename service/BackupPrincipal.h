@@ -19,6 +19,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "common/DataHora.h"
@@ -53,6 +54,10 @@ public:
     // At start: a database left shut down by a killed run goes back online
     // and the leftovers go.
     void RecuperaTrabalhoInterrompido();
+    // Between a compaction's backup and its swap the database admits no one
+    // else, the service's own control-row writes included: the backup time
+    // is then recorded after the swap.
+    bool CompactacaoEmCurso() const { return guarda_.has_value(); }
 
 private:
     ContaGbak Conta() const;
@@ -61,6 +66,11 @@ private:
     bool PreparaCompactacao(const ContaGbak& conta, const std::string& banco);
     void LiberaCompactacao(const ContaGbak& conta);
     bool DesligaParaTroca(const ContaGbak& conta, const std::string& viva);
+    // Takes the one place a single-user shutdown leaves; the attachment's
+    // number, or -1 when someone else holds it.
+    int Segura(const ContaGbak& conta, const std::string& banco);
+    // Online again, waiting for a while for whoever holds the one place.
+    bool Religa(const ContaGbak& conta, const std::string& banco);
 
     const std::string pasta_;
     const std::filesystem::path arquivoIni_;
@@ -77,4 +87,8 @@ private:
     // down, and the file the backup wrote.
     std::string bancoCompactacao_;
     std::string arquivoCompactacao_;
+    // The one attachment a shut-down database admits, held by us from the
+    // end of a compaction's backup (or the start of a restore's swap) to the
+    // swap, so no one can write what the swap would lose.
+    std::optional<Attachment> guarda_;
 };

@@ -170,6 +170,9 @@ bool TServicoVeruzaduQuv::RestauraBackupBaseDados(bool compactar, bool& arquivoA
 }
 
 void TServicoVeruzaduQuv::BDRegistraControle(ModoRegistroControle modo) {
+    // The compaction holds the database's one place and records the backup
+    // time itself, after the swap.
+    if (modo == ModoRegistroControle::Backup && backup_.CompactacaoEmCurso()) return;
     banco_.BDRegistraControle(modo == ModoRegistroControle::Backup,
                               modo == ModoRegistroControle::Compactacao);
 }
