@@ -12,20 +12,6 @@
 
 namespace fs = std::filesystem;
 
-bool TemposLimpezaLog::Vence(int chave, const DataHora& agora) {
-    std::lock_guard lock(trava_);
-    DataHora& ultima = ultimas_[chave];
-    if (!ultima.Vazia() && DiasEntre(ultima, agora) < 1) return false;
-    ultima = agora;
-    return true;
-}
-
-DataHora TemposLimpezaLog::Ultima(int chave) const {
-    std::lock_guard lock(trava_);
-    const auto it = ultimas_.find(chave);
-    return it == ultimas_.end() ? DataHora{} : it->second;
-}
-
 bool LogUnidadeRemovivel(std::string_view nome, std::string_view limite) {
     if (nome.size() != 13 || limite.size() != 6) return false;
     for (int i = 0; i < 3; ++i)
@@ -49,9 +35,9 @@ std::string BackupUnidade::Traduz(std::string_view texto) const {
 }
 
 std::shared_ptr<const ConfiguracaoGeral> BackupUnidade::Configuracao() {
-    if (!config_) config_ = c_.banco->Configuracao();
-    if (!config_) config_ = std::make_shared<const ConfiguracaoGeral>();
-    return config_;
+    if (!c_.configuracao) c_.configuracao = c_.banco->Configuracao();
+    if (!c_.configuracao) c_.configuracao = std::make_shared<const ConfiguracaoGeral>();
+    return c_.configuracao;
 }
 
 bool BackupUnidade::HoraBackup(const DataHora& ultimoBackupBD) {

@@ -9,13 +9,12 @@
 // one configuration snapshot taken by HoraBackup (or the first call that
 // needs it) and kept for the rest of the run, so a reload on the service
 // thread never changes them half-way. The BancoServico, the alert object
-// and TemposLimpezaLog belong to the service and outlive every run.
+// and the cleanup times (LogServico's) belong to the service and outlive
+// every run.
 
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -24,21 +23,7 @@
 #include "service/AlertaEmail.h"
 #include "service/BackupBanco.h"
 #include "service/BancoServico.h"
-
-// When each folder's logs were last cleaned: the service's own folder and
-// every unit's keep separate times, so one cleanup never postpones another.
-// Shared by the service and every download thread; every call is atomic.
-class TemposLimpezaLog final {
-public:
-    // True (and the time set to `agora`) when the folder of `chave` was never
-    // cleaned or was cleaned a whole day or more before `agora`.
-    bool Vence(int chave, const DataHora& agora);
-    DataHora Ultima(int chave) const;
-
-private:
-    mutable std::mutex trava_;  // guards ultimas_
-    std::map<int, DataHora> ultimas_;
-};
+#include "service/TemposLimpezaLog.h"
 
 // True for "<three letters><yyyymm>.LOG" (any case) with yyyymm below `limite`;
 // other names (SDCard, MAIL, anything else) are never removable.
@@ -50,6 +35,8 @@ struct ContextoBackupUnidade {
     std::filesystem::path arquivoIni;      // VERUZADU.INI
     ParametrosConexao baseDadosPABX;       // the unit's database (BaseDadosPABX)
     BancoServico* banco = nullptr;         // main database, clock, configuration
+    // The snapshot to use; empty: the first call that needs one takes it.
+    std::shared_ptr<const ConfiguracaoGeral> configuracao;
     AlertasEmail* alertas = nullptr;
     TemposLimpezaLog* limpeza = nullptr;
     // The thread log: level, text (lines for the consoles too).
@@ -73,12 +60,12 @@ public:
     // `pasta` unchanged on an error (tag "LOADUSR").
     int BDUsuariosConectados(std::string& pasta);
     void LimpaLogs();
+    // The snapshot in use (taken now when none was given).
+    std::shared_ptr<const ConfiguracaoGeral> Configuracao();
 
 private:
-    std::shared_ptr<const ConfiguracaoGeral> Configuracao();
     void Log(int nivel, const std::string& texto) const;
     std::string Traduz(std::string_view texto) const;
 
     ContextoBackupUnidade c_;
-    std::shared_ptr<const ConfiguracaoGeral> config_;
 };

@@ -23,6 +23,7 @@
 #include "common/Configuracao.h"
 #include "common/DataHora.h"
 #include "service/MsgVeruzadu.h"
+#include "service/TemposLimpezaLog.h"
 
 // Levels of a log line (LogSempre, LogInfo, LogErro, LogPABX, LogSDCard) come
 // from common/Configuracao.h; a line of level L is handled when (L & mask) == L.
@@ -72,6 +73,10 @@ public:
     // The same, but the line never becomes a history row: used by the history
     // writer for its own failures, which would otherwise feed themselves.
     void LogSemHistorico(std::uint16_t nivel, bool console, std::string_view texto);
+    // Queues a whole console line that a worker built itself (its own
+    // "LOG;PABX<nnn>;" prefix) when a console is connected; CR and LF become
+    // blanks. Nothing is written to the service's file.
+    void EnfileiraConsole(std::string_view linha);
 
     // RealizaLimpezaLog: deletes the program folder's monthly logs
     // (GRV<yyyymm>.LOG, GRE<yyyymm>.LOG, any case) older than the previous
@@ -79,6 +84,10 @@ public:
     int RealizaLimpezaLog();
     DataHora UltimaLimpezaLog() const;
     void DefineUltimaLimpezaLog(const DataHora& quando);
+
+    // The unit folders' own cleanup times (key: unit code), for the download
+    // threads' daily cleanup.
+    TemposLimpezaLog& TemposLimpeza() { return temposLimpeza_; }
 
     const std::filesystem::path& Pasta() const { return pasta_; }
     DataHora AgoraLocal() const { return relogio_(); }
@@ -107,6 +116,7 @@ private:
 
     mutable std::mutex travaLimpeza_;   // guards ultimaLimpeza_
     DataHora ultimaLimpeza_;
+    TemposLimpezaLog temposLimpeza_;
 };
 
 // Pure rules of the log, exposed for tests and for the threads' own logs.

@@ -40,6 +40,7 @@ TServicoVeruzaduQuv::~TServicoVeruzaduQuv() {
 std::string TServicoVeruzaduQuv::Traduz(std::string_view texto) const { return log_.Traduz(texto); }
 
 bool TServicoVeruzaduQuv::ServiceStart() {
+    agenda_.reset();
     downloads_.reset();
     sdcards_.reset();
     filaConsole_ = std::make_shared<FilaMensagens>();
@@ -92,6 +93,10 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     // soon as the service runs always finds them.
     downloads_ = std::make_unique<ListaThreads>();
     sdcards_ = std::make_unique<ListaThreads>();
+    agenda_ = std::make_unique<AgendaDownload>(log_, banco_, alertas_, relogio_, *downloads_, *sdcards_,
+                                               [] { return ValoresAtuais(); });
+    // Runs a killed service left open are closed before any new one starts.
+    agenda_->FechaHistoricosInterrompidos();
     laco_ = std::make_unique<LacoPrincipal>(*this, relogio_, executando_, *downloads_, *sdcards_,
                                             atividade_);
     executando_ = true;
@@ -140,6 +145,7 @@ void TServicoVeruzaduQuv::EncerraServico() {
     // not find its list freed under it. The process ends soon after.
     if (todos) {
         laco_.reset();
+        agenda_.reset();
         downloads_.reset();
         sdcards_.reset();
     }
@@ -188,12 +194,14 @@ void TServicoVeruzaduQuv::LiberaThreadsConcluidas() {
 
 void TServicoVeruzaduQuv::BDVerificaDownloadPeriodo() {
     banco_.BDCarregaConfiguracaoGeral();
-    // The download windows of each unit are compared here, after the finished
-    // workers were freed, once downloads are part of the service.
+    LiberaThreadsConcluidas();
+    if (agenda_) agenda_->BDVerificaDownloadPeriodo();
     LiberaThreadsConcluidas();
 }
 
-void TServicoVeruzaduQuv::VerificaEspacoLivreEmDisco() {}
+void TServicoVeruzaduQuv::VerificaEspacoLivreEmDisco() {
+    disco_.VerificaEspacoLivreEmDisco(banco_.PastaBaseDadosServidor());
+}
 
 std::size_t TServicoVeruzaduQuv::ContagemFilaLogBD() {
     return filaLogBD_ ? filaLogBD_->Quantidade() : 0;

@@ -16,10 +16,11 @@
 
 #include "common/Configuracao.h"
 #include "common/DataHora.h"
+#include "service/AgendaDownload.h"
 #include "service/AlertaEmail.h"
 #include "service/BackupPrincipal.h"
-#include "service/BackupUnidade.h"
 #include "service/BancoServico.h"
+#include "service/EspacoDisco.h"
 #include "service/Evento.h"
 #include "service/LacoPrincipal.h"
 #include "service/HistoricoServico.h"
@@ -57,6 +58,9 @@ public:
     // Lists and settings the scheduler and the status server use.
     ListaThreads* ListaThreadsDownload() { return downloads_.get(); }
     ListaThreads* ListaThreadsSDCard() { return sdcards_.get(); }
+    // The download scheduler (console requests, EstaNaListaPABXDownFTP);
+    // exists from the start-up until the stop work.
+    AgendaDownload* Agenda() { return agenda_.get(); }
     LogServico& Log() { return log_; }
     AlertasEmail& Alertas() { return alertas_; }
     BancoServico& Banco() { return banco_; }
@@ -65,8 +69,6 @@ public:
     DataHora InicioServico() const { return inicio_; }
     std::uint16_t Porta() const { return porta_; }
     void Desperta() { atividade_.Sinaliza(); }
-    // Each unit folder's log-cleanup time, handed to the download threads.
-    TemposLimpezaLog& TemposLimpeza() { return temposLimpeza_; }
     BackupPrincipal& Backup() { return backup_; }
 
     // PassosLaco: the steps of one pass.
@@ -96,8 +98,9 @@ private:
     BancoServico banco_;
     HistoricoServico historico_;
     AlertasEmail alertas_;
+    ConsultaDiscoLocal consultaDisco_;
+    VerificacaoDisco disco_{log_, alertas_, consultaDisco_};
     BackupPrincipal backup_;
-    TemposLimpezaLog temposLimpeza_;
 
     std::shared_ptr<const ConfiguracaoServico> config_;
     std::atomic<bool> executando_{false};
@@ -112,6 +115,7 @@ private:
     std::shared_ptr<FilaEmails> filaEmails_;
     std::unique_ptr<ListaThreads> downloads_;
     std::unique_ptr<ListaThreads> sdcards_;
+    std::unique_ptr<AgendaDownload> agenda_;
     Evento atividade_;
     std::unique_ptr<LacoPrincipal> laco_;
 };
