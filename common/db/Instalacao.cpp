@@ -279,20 +279,10 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
         throw std::runtime_error("o usuário " + usuario + " existe no servidor com outra senha");
     }
 
+    // Kept after the installation: the service's restores and compaction
+    // build the new database file with gbak as this user.
     if (!podiaCriar)
         admin.Executa("GRANT CREATE DATABASE TO USER " + usuario);
-    struct Revoga {
-        Attachment& a;
-        std::string sql;
-        ~Revoga() {
-            if (sql.empty())
-                return;
-            try {
-                a.Executa(sql);
-            } catch (const FirebirdError&) {
-            }
-        }
-    } revoga{admin, podiaCriar ? std::string() : "REVOKE CREATE DATABASE FROM USER " + usuario};
 
     for (const auto& b : bancos) {
         Attachment att = [&] {
