@@ -230,6 +230,21 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
     if (bancos.empty()) {
         try {
             Attachment::Conecta({conexao(o.alias), o.usuario, o.senha}).Desconecta();
+            // An installation made before the user kept the right gets it now.
+            Attachment admin = Attachment::Conecta({conexao(o.alias), o.adminUsuario, o.adminSenha});
+            bool podeCriar = false;
+            {
+                Transaction tr(admin, true);
+                Statement st(tr, "SELECT 1 FROM SEC$DB_CREATORS WHERE SEC$USER = ? AND SEC$USER_TYPE = 8");
+                st.SetText(0, usuario);
+                auto c = st.Abre();
+                podeCriar = c.Proxima();
+            }
+            if (!podeCriar) {
+                admin.Executa("GRANT CREATE DATABASE TO USER " + usuario);
+                feito.push_back("usuário " + usuario + " pode criar bancos");
+            }
+            admin.Desconecta();
             return feito;
         } catch (const FirebirdError& e) {
             if (!e.LoginRecusado())
