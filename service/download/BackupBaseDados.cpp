@@ -1,6 +1,7 @@
 // Backup of the unit's database at the end of a run: the members hand the
 // run's context to BackupUnidade, which does the work.
 
+#include "common/IniFile.h"
 #include "service/BackupUnidade.h"
 #include "service/download/PABXDownloadFTP.h"
 
@@ -11,7 +12,7 @@ BackupUnidade Backup(TPABXDownloadFTP& t, std::shared_ptr<const ConfiguracaoGera
     ContextoBackupUnidade c;
     c.codigo = t.CodigoPABX;
     c.pastaPABX = t.PastaPABX;
-    c.arquivoIni = ArquivoVeruzaduIni();
+    c.arquivoIni = ArquivoSemCaixa(t.Config().PastaPrograma, "VERUZADU.INI");
     c.baseDadosPABX = t.ConexaoPABX();
     c.banco = &a.Banco;
     c.configuracao = std::move(configuracao);
