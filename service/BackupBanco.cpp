@@ -51,11 +51,15 @@ void Remove(const fs::path& arquivo) {
     fs::remove(arquivo, ec);
 }
 
-std::string MensagemErro(const std::error_code& ec) { return ec.message(); }
+std::string MensagemErro(const std::error_code& ec) {
+    return ec.message();
+}
 
 }  // namespace
 
-long long DiasEntre(const DataHora& a, const DataHora& b) { return SegundosAbsolutos(a, b) / 86400; }
+long long DiasEntre(const DataHora& a, const DataHora& b) {
+    return SegundosAbsolutos(a, b) / 86400;
+}
 
 long long SemanasEntre(const DataHora& a, const DataHora& b) {
     return SegundosAbsolutos(a, b) / (7 * 86400);
@@ -67,12 +71,16 @@ long long MesesEntre(const DataHora& a, const DataHora& b) {
 }
 
 bool BackupVencido(int periodo, const DataHora& ultimo, const DataHora& agoraServidor) {
-    if (periodo != BackupDiario && periodo != BackupSemanal && periodo != BackupMensal) return false;
+    if (periodo != BackupDiario && periodo != BackupSemanal && periodo != BackupMensal)
+        return false;
     if (ultimo.Vazia()) return true;
     switch (periodo) {
-        case BackupDiario: return DiasEntre(ultimo, agoraServidor) >= 1;
-        case BackupSemanal: return SemanasEntre(ultimo, agoraServidor) >= 1;
-        default: return MesesEntre(ultimo, agoraServidor) >= 1;
+        case BackupDiario:
+            return DiasEntre(ultimo, agoraServidor) >= 1;
+        case BackupSemanal:
+            return SemanasEntre(ultimo, agoraServidor) >= 1;
+        default:
+            return MesesEntre(ultimo, agoraServidor) >= 1;
     }
 }
 
@@ -140,7 +148,10 @@ PontoPausa PausaDoAmbiente() {
         const char* pasta = std::getenv("VERUZADU_PAUSA_BACKUP");
         if (!pasta || !*pasta) return;
         const fs::path marca = fs::path(pasta) / std::string(ponto);
-        { std::FILE* f = std::fopen(marca.c_str(), "w"); if (f) std::fclose(f); }
+        {
+            std::FILE* f = std::fopen(marca.c_str(), "w");
+            if (f) std::fclose(f);
+        }
         const fs::path segue = fs::path(marca.string() + ".segue");
         for (int i = 0; i < 3000 && !fs::exists(segue); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -176,7 +187,9 @@ bool PreparaDestino(const std::string& pasta, std::string& motivo) {
     return true;
 }
 
-fs::path ArquivoTemporarioBackup(const fs::path& final) { return fs::path(final.string() + ".tmp"); }
+fs::path ArquivoTemporarioBackup(const fs::path& final) {
+    return fs::path(final.string() + ".tmp");
+}
 
 bool GravaBackup(const ContaGbak& conta, const std::string& arquivoStatus,
                  const std::string& bancoServidor, const fs::path& final, const PontoPausa& pausa,
@@ -213,7 +226,9 @@ bool GravaBackup(const ContaGbak& conta, const std::string& arquivoStatus,
     return ok;
 }
 
-fs::path ArquivoNovoBanco(const fs::path& viva) { return fs::path(viva.string() + ".novo"); }
+fs::path ArquivoNovoBanco(const fs::path& viva) {
+    return fs::path(viva.string() + ".novo");
+}
 
 bool RestauraEmNovo(const ContaGbak& conta, const std::string& arquivoStatus,
                     const std::string& origem, const std::string& novo, std::string& motivo) {
@@ -275,7 +290,9 @@ bool TrabalhoPendente::Registra(const std::string& bancoServidor, const fs::path
            ini.WriteString("Pendente", "Temporario", temporario.string());
 }
 
-void TrabalhoPendente::Conclui() { Remove(arquivo_); }
+void TrabalhoPendente::Conclui() {
+    Remove(arquivo_);
+}
 
 bool TrabalhoPendente::Existe() const {
     std::error_code ec;

@@ -61,10 +61,10 @@ std::string ArquivoStatusGbak(const std::string& pasta, const std::string& nome,
 
 // Who and where for gbak and for the services manager.
 struct ContaGbak {
-    std::string servidor;     // as [BD] Server gives it
+    std::string servidor;  // as [BD] Server gives it
     std::string usuario;
     std::string senha;
-    std::string pastaGbak;    // empty: the wrapper's lookup ([Firebird] Bin, PATH)
+    std::string pastaGbak;  // empty: the wrapper's lookup ([Firebird] Bin, PATH)
 };
 
 // The settings every backup and restore uses: TCP/IP, the server without
@@ -106,7 +106,7 @@ bool TrocaBanco(const std::filesystem::path& viva, const std::filesystem::path& 
 
 // The record of work that must not be left half done.
 class TrabalhoPendente final {
-public:
+  public:
     explicit TrabalhoPendente(std::filesystem::path pastaPrograma);
 
     // Records the database that may be left shut down and the files that
@@ -121,6 +121,6 @@ public:
     // was done, for the log.
     bool Recupera(const ContaGbak& conta, std::string& relato);
 
-private:
+  private:
     std::filesystem::path arquivo_;
 };

@@ -21,8 +21,9 @@ constexpr auto kEsperaReligar = std::chrono::seconds(60);
 
 }  // namespace
 
-BackupPrincipal::BackupPrincipal(std::string pastaPrograma, fs::path arquivoIni, BancoServico& banco,
-                                 LogServico& log, AlertasEmail& alertas, Relogio relogio)
+BackupPrincipal::BackupPrincipal(std::string pastaPrograma, fs::path arquivoIni,
+                                 BancoServico& banco, LogServico& log, AlertasEmail& alertas,
+                                 Relogio relogio)
     : pasta_(ComBarraFinal(std::move(pastaPrograma))),
       arquivoIni_(std::move(arquivoIni)),
       banco_(banco),
@@ -48,7 +49,7 @@ ContaGbak BackupPrincipal::Conta() const {
 
 void BackupPrincipal::Falha(const std::string& linha, const std::string& motivo) {
     log_.Log(LogSempre, true, linha);
-    if (!motivo.empty()) log_.Log(LogErro, false, "gbak: " + motivo);
+    if (!motivo.empty()) log_.Log(LogErro, false, motivo);
     alertas_.EnfileiraAlertaEmail(AlertaFalha, nullptr, linha);
 }
 
@@ -132,7 +133,8 @@ bool BackupPrincipal::PreparaCompactacao(const ContaGbak& conta, const std::stri
         return false;
     }
     try {
-        DesligaBancoExclusivo(RemoveBarrasIniciais(conta.servidor), conta.usuario, conta.senha, banco);
+        DesligaBancoExclusivo(RemoveBarrasIniciais(conta.servidor), conta.usuario, conta.senha,
+                              banco);
     } catch (const FirebirdError& e) {
         pendente_.Conclui();
         log_.Log(LogSempre, true, Traduz("Há usuários conectados. Compactação não será realizada"));
@@ -146,9 +148,9 @@ bool BackupPrincipal::PreparaCompactacao(const ContaGbak& conta, const std::stri
 int BackupPrincipal::Segura(const ContaGbak& conta, const std::string& banco) {
     guarda_.reset();
     try {
-        guarda_.emplace(Attachment::Conecta(
-            {MontaStringConexao(RemoveBarrasIniciais(conta.servidor), 0, banco), conta.usuario,
-             conta.senha}));
+        guarda_.emplace(
+            Attachment::Conecta({MontaStringConexao(RemoveBarrasIniciais(conta.servidor), 0, banco),
+                                 conta.usuario, conta.senha}));
         Transaction tr(*guarda_, true);
         Statement st(tr, "SELECT CURRENT_CONNECTION FROM RDB$DATABASE");
         Cursor c = st.Abre();
@@ -205,8 +207,7 @@ bool BackupPrincipal::RealizaBackupBaseDadosPrincipal(bool compactar) {
     std::string pasta = banco_.PastaBaseDadosServidor();
     banco_.UsuariosConectados(std::string(kBancoPrincipal) + ".FDB", pasta);
 
-    const std::string destino =
-        destinoCfg.empty() ? pasta_ + "backup/" : ComBarraFinal(destinoCfg);
+    const std::string destino = destinoCfg.empty() ? pasta_ + "backup/" : ComBarraFinal(destinoCfg);
     log_.Log(LogInfo, true, "Destino backup: " + destino);
     const std::string falha = Traduz("Falha ao realizar backup da base de dados QuvVeruzadu");
     std::string motivo;
@@ -330,8 +331,9 @@ bool BackupPrincipal::RestauraBackupBaseDados(bool compactar, bool& arquivoAusen
     }
     if (!compactar) {
         if (!ServidorNesteComputador(conta.servidor, banco_.IPConectado()))
-            return adia(Traduz("Restauração não realizada: o servidor de banco de dados não está "
-                               "neste computador"));
+            return adia(
+                Traduz("Restauração não realizada: o servidor de banco de dados não está "
+                       "neste computador"));
         if (banco_.UsuariosConectados(banco + ".FDB", pasta) >= 2) {
             log_.Log(LogSempre, true,
                      Traduz("Há usuários conectados. Restauração não será realizada"));

@@ -29,7 +29,7 @@
 #include "service/LogServico.h"
 
 class BackupPrincipal final {
-public:
+  public:
     using Relogio = std::function<DataHora()>;
 
     // pastaPrograma: PastaPrograma (status files, the default backup folder,
@@ -59,7 +59,7 @@ public:
     // is then recorded after the swap.
     bool CompactacaoEmCurso() const { return guarda_.has_value(); }
 
-private:
+  private:
     ContaGbak Conta() const;
     std::string Traduz(std::string_view texto) const { return log_.Traduz(texto); }
     void Falha(const std::string& linha, const std::string& motivo);

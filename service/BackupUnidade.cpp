@@ -85,7 +85,7 @@ bool BackupUnidade::BackupBaseDados() {
                               Traduz("Falha ao realizar backup da base de dados");
     const auto falhou = [&](const std::string& motivo) {
         Log(LogSempre, falha);
-        if (!motivo.empty()) Log(LogErro, "gbak: " + motivo);
+        if (!motivo.empty()) Log(LogErro, motivo);
         if (c_.alertas) c_.alertas->EnfileiraAlertaEmail(AlertaFalha, nullptr, falha);
         return false;
     };

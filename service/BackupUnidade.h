@@ -31,10 +31,10 @@ bool LogUnidadeRemovivel(std::string_view nome, std::string_view limite);
 
 struct ContextoBackupUnidade {
     int codigo = 0;
-    std::string pastaPABX;                 // the unit's working folder, "/" at the end
-    std::filesystem::path arquivoIni;      // VERUZADU.INI
-    ParametrosConexao baseDadosPABX;       // the unit's database (BaseDadosPABX)
-    BancoServico* banco = nullptr;         // main database, clock, configuration
+    std::string pastaPABX;             // the unit's working folder, "/" at the end
+    std::filesystem::path arquivoIni;  // VERUZADU.INI
+    ParametrosConexao baseDadosPABX;   // the unit's database (BaseDadosPABX)
+    BancoServico* banco = nullptr;     // main database, clock, configuration
     // The snapshot to use; empty: the first call that needs one takes it.
     std::shared_ptr<const ConfiguracaoGeral> configuracao;
     AlertasEmail* alertas = nullptr;
@@ -43,11 +43,11 @@ struct ContextoBackupUnidade {
     std::function<void(int, const std::string&)> log;
     std::function<std::string(std::string_view)> traduz;
     std::function<DataHora()> relogio = Agora;
-    PontoPausa pausa;                      // empty: none
+    PontoPausa pausa;  // empty: none
 };
 
 class BackupUnidade final {
-public:
+  public:
     explicit BackupUnidade(ContextoBackupUnidade contexto);
 
     // Log cleanup once a day for this folder, then whether the unit's backup
@@ -63,7 +63,7 @@ public:
     // The snapshot in use (taken now when none was given).
     std::shared_ptr<const ConfiguracaoGeral> Configuracao();
 
-private:
+  private:
     void Log(int nivel, const std::string& texto) const;
     std::string Traduz(std::string_view texto) const;
 

@@ -10,13 +10,13 @@
 #include "common/DataHora.h"
 
 class TemposLimpezaLog final {
-public:
+  public:
     // True (and the time set to `agora`) when the folder of `chave` was never
     // cleaned or was cleaned a whole day or more before `agora`.
     bool Vence(int chave, const DataHora& agora);
     DataHora Ultima(int chave) const;
 
-private:
+  private:
     mutable std::mutex trava_;  // guards ultimas_
     std::map<int, DataHora> ultimas_;
 };

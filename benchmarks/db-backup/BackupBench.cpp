@@ -103,9 +103,10 @@ Ambiente* Amb() {
         IniFile ini(r->trabalho / "VERUZADU.INI");
         ini.WriteString("BD", "Server", r->servidor);
         r->log.emplace(r->trabalho);
-        r->banco.emplace(*r->log, ParametrosBDServico{r->servidor,
-                                                      MontaStringConexao(host, p, r->pastaBanco + "GRVPAB001.FDB"),
-                                                      usuario, senha});
+        r->banco.emplace(
+            *r->log, ParametrosBDServico{
+                         r->servidor, MontaStringConexao(host, p, r->pastaBanco + "GRVPAB001.FDB"),
+                         usuario, senha});
         return r;
     }();
     return a.get();
@@ -150,18 +151,27 @@ void BM_GbakPuro(benchmark::State& state) {
     const fs::path saida = a->trabalho / "destino" / "puro.gbk";
     for (auto _ : state) {
         fs::remove(status);
-        const auto r = ExecutaProcesso({PastaBinFirebird(IniFile("/nonexistent")) + "gbak", "-b", "-user",
-                                        a->usuario, "-fetch_password", senha.string(), "-tra", "-y",
-                                        status.string(), "-ver",
-                                        a->servidor + ":" + a->pastaBanco + "GRVPAB001.FDB",
-                                        saida.string()});
+        const auto r = ExecutaProcesso(
+            {PastaBinFirebird(IniFile("/nonexistent")) + "gbak", "-b", "-user", a->usuario,
+             "-fetch_password", senha.string(), "-tra", "-y", status.string(), "-ver",
+             a->servidor + ":" + a->pastaBanco + "GRVPAB001.FDB", saida.string()});
         if (!r.Sucesso()) state.SkipWithError("gbak failed");
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * a->bytes));
 }
 
-BENCHMARK(BM_GbakPuro)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_BackupBaseDados)->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GbakPuro)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BackupBaseDados)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -19,7 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-DataHora Menos(const DataHora& d, long long segundos) { return SomaSegundos(d, -segundos); }
+DataHora Menos(const DataHora& d, long long segundos) {
+    return SomaSegundos(d, -segundos);
+}
 
 struct Ambiente {
     Ambiente() {
@@ -77,7 +79,8 @@ struct Ambiente {
     std::shared_ptr<FilaEmails> fila = std::make_shared<FilaEmails>();
     AlertasEmail alertas{[] { return 3; }};
     TemposLimpezaLog limpeza;
-    BackupPrincipal backup{home.Caminho().string(), ini, banco, log, alertas, [] { return Agora(); }};
+    BackupPrincipal backup{home.Caminho().string(), ini, banco, log, alertas,
+                           [] { return Agora(); }};
 };
 
 // A gbak stand-in in a folder of its own that writes a part of its output
@@ -285,14 +288,16 @@ TEST(BackupPrincipal, PrincipalIdaEVoltaEArquivoQuebrado) {
     Ambiente a;
     EXIGE_BANCOS(a.bancos);
     a.Configura(1, a.destino.Caminho().string());
-    a.bancos.Executa(a.bancos.Principal(),
-                     {"INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_OPERACAO, LOG_DETALHES) VALUES (1, 101, 'a')"});
+    a.bancos.Executa(
+        a.bancos.Principal(),
+        {"INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_OPERACAO, LOG_DETALHES) VALUES (1, 101, 'a')"});
     ASSERT_TRUE(a.backup.RealizaBackupBaseDadosPrincipal(false)) << a.Log();
     const fs::path arquivo = a.destino.Caminho() / NomeBackupPrincipal(Agora());
     ASSERT_TRUE(fs::exists(arquivo));
     const Retrato antes = TiraRetrato(a.bancos.Principal());
-    a.bancos.Executa(a.bancos.Principal(),
-                     {"INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_OPERACAO, LOG_DETALHES) VALUES (2, 101, 'b')"});
+    a.bancos.Executa(
+        a.bancos.Principal(),
+        {"INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_OPERACAO, LOG_DETALHES) VALUES (2, 101, 'b')"});
     const Retrato depois = TiraRetrato(a.bancos.Principal());
 
     // A truncated backup and a file that is no backup at all: the live
@@ -320,10 +325,29 @@ TEST(BackupPrincipal, PrincipalIdaEVoltaEArquivoQuebrado) {
     }
     EXPECT_NE(a.Log().find("Falha ao restaurar backup da base de dados"), std::string::npos);
     const auto alertas = a.Alertas();
-    EXPECT_NE(std::find(alertas.begin(), alertas.end(), "Falha ao restaurar backup da base de dados"),
-              alertas.end());
+    EXPECT_NE(
+        std::find(alertas.begin(), alertas.end(), "Falha ao restaurar backup da base de dados"),
+        alertas.end());
 
-    // A missing file stops the service's work; no file named waits an hour.
+    // A unit outside 1-999 and a unit request without a file: a line, an
+    // alert, and the next try at the next hourly decision.
+    ini.WriteString("Backup", "Restaura", "");
+    for (int unidade : {1000, 7}) {
+        ini.WriteInteger("Backup", "RestauraPABX", unidade);
+        bool ausente = true;
+        EXPECT_FALSE(a.backup.RestauraBackupBaseDados(false, ausente));
+        EXPECT_FALSE(ausente);
+        DataHora decisao;
+        bool compactar = false, restaurar = false;
+        EXPECT_FALSE(a.backup.HoraRealizarBackup(compactar, restaurar, decisao)) << unidade;
+        EXPECT_FALSE(decisao.Vazia());
+    }
+    EXPECT_NE(a.Log().find("Código de PABX inválido para restauração: 1000"), std::string::npos);
+    EXPECT_NE(a.Log().find("Arquivo para restauração não informado"), std::string::npos);
+    EXPECT_EQ(a.Alertas().size(), 2u);
+    ini.WriteInteger("Backup", "RestauraPABX", 0);
+
+    // A missing file stops the service's work.
     ini.WriteString("Backup", "Restaura", (a.destino.Caminho() / "nao-existe.gbk").string());
     bool ausente = false;
     EXPECT_FALSE(a.backup.RestauraBackupBaseDados(false, ausente));
@@ -348,8 +372,9 @@ TEST(BackupPrincipal, CompactacaoDiminuiOArquivoEMantemOsDados) {
     {
         Attachment att = Attachment::Conecta(a.bancos.Principal());
         Transaction tr(att);
-        Statement st(tr,
-                     "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_OPERACAO, LOG_DETALHES) VALUES (?, 104, ?)");
+        Statement st(
+            tr,
+            "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_OPERACAO, LOG_DETALHES) VALUES (?, 104, ?)");
         for (int i = 1; i <= 30000; ++i) {
             st.SetInt(0, i).SetText(1, std::string(100, static_cast<char>('a' + i % 26)));
             st.Executa();
@@ -503,7 +528,8 @@ TEST(BackupPrincipal, DestinoCheioNaoDeixaNadaPelaMetade) {
     a.Configura(1, a.destino.Caminho().string());
     EscreveArquivo(a.destino.Caminho() / NomeBackupUnidade(3, Agora()), "anterior");
     PastaTemporaria pastaPABX;
-    BackupUnidade u = a.Unidade(3, a.bancos.Parametros("GRVPAB003.FDB"), pastaPABX.Caminho().string());
+    BackupUnidade u =
+        a.Unidade(3, a.bancos.Parametros("GRVPAB003.FDB"), pastaPABX.Caminho().string());
     u.HoraBackup(DataHora{});
     EXPECT_FALSE(u.BackupBaseDados());
     EXPECT_EQ(LeArquivo(a.destino.Caminho() / NomeBackupUnidade(3, Agora())), "anterior");

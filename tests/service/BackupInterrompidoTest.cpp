@@ -54,8 +54,8 @@ Retrato Dados(const InstalacaoTeste& inst) {
     r.erase("CONTROLE");
     Attachment att = Attachment::Conecta(inst.Principal(true));
     Transaction tr(att, true);
-    Statement st(tr,
-                 "SELECT LOG_CODIGO, LOG_DETALHES FROM LOGHISTORY WHERE LOG_OPERACAO = 103 ORDER BY 1");
+    Statement st(
+        tr, "SELECT LOG_CODIGO, LOG_DETALHES FROM LOGHISTORY WHERE LOG_OPERACAO = 103 ORDER BY 1");
     Cursor c = st.Abre();
     long long n = 0;
     std::string tudo;
@@ -75,8 +75,9 @@ TEST(BackupInterrompido, ServicoMortoEmCadaPontoVoltaComOBancoInteiro) {
     {
         Attachment att = Attachment::Conecta(inst.Principal(true));
         Transaction tr(att);
-        Statement st(tr,
-                     "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_OPERACAO, LOG_DETALHES) VALUES (?, 103, ?)");
+        Statement st(
+            tr,
+            "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_OPERACAO, LOG_DETALHES) VALUES (?, 103, ?)");
         for (int i = 1; i <= 2000; ++i) {
             st.SetInt(0, 100000 + i).SetText(1, "linha " + std::to_string(i));
             st.Executa();
@@ -109,12 +110,14 @@ TEST(BackupInterrompido, ServicoMortoEmCadaPontoVoltaComOBancoInteiro) {
         // it runs.
         EscreveArquivo(bin / "gbak",
                        "#!/bin/sh\ncase \" $* \" in *\" -b \"*) m=gbak-b;; *) m=gbak-c;; esac\n"
-                       "echo $$ > '" + pausa.string() + "/'$m.pid\nsleep 2\nexec " +
+                       "echo $$ > '" +
+                           pausa.string() + "/'$m.pid\nsleep 5\nexec " +
                            PastaBinFirebird(IniFile("/nonexistent")) + "gbak \"$@\"\n");
         fs::permissions(bin / "gbak", fs::perms(0755));
         // Only the chosen point stops the service.
         for (const char* p : {"backup", "restauracao", "troca"})
-            if (std::string(p) != ponto.marca) EscreveArquivo(pausa / (std::string(p) + ".segue"), "");
+            if (std::string(p) != ponto.marca)
+                EscreveArquivo(pausa / (std::string(p) + ".segue"), "");
 
         IniFile ini(home.Caminho() / "VERUZADU.INI");
         ini.WriteString("BD", "Server", inst.srv.Servidor());
@@ -136,9 +139,13 @@ TEST(BackupInterrompido, ServicoMortoEmCadaPontoVoltaComOBancoInteiro) {
         const fs::path marca = std::string(ponto.marca) == "troca"
                                    ? pausa / "troca"
                                    : pausa / (std::string(ponto.marca) + ".pid");
-        const bool chegou = Espera([&] { std::error_code e;
-            return fs::exists(marca) && (marca.extension() != ".pid" || fs::file_size(marca, e) > 1); },
-                                   std::chrono::seconds(120));
+        const bool chegou = Espera(
+            [&] {
+                std::error_code e;
+                return fs::exists(marca) &&
+                       (marca.extension() != ".pid" || fs::file_size(marca, e) > 1);
+            },
+            std::chrono::seconds(120));
         const int pid = LePid(home.Caminho() / kArquivoPid);
         ASSERT_GT(pid, 0);
         ASSERT_EQ(::kill(pid, SIGKILL), 0);
@@ -158,11 +165,14 @@ TEST(BackupInterrompido, ServicoMortoEmCadaPontoVoltaComOBancoInteiro) {
         // Watched through the log: an attachment of ours would take the one
         // place the compaction needs, and it would rightly give up.
         const auto log = [&] {
-            return LeArquivo(home.Caminho() / ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
+            return LeArquivo(home.Caminho() /
+                             ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
         };
-        EXPECT_TRUE(Espera([&] { return log().find("Restauração da base de dados realizada") !=
-                                        std::string::npos; },
-                           std::chrono::seconds(120)))
+        EXPECT_TRUE(Espera(
+            [&] {
+                return log().find("Restauração da base de dados realizada") != std::string::npos;
+            },
+            std::chrono::seconds(120)))
             << log();
         ASSERT_TRUE(controle.Para(erro)) << erro;
         unsetenv("VERUZADU_PAUSA_BACKUP");

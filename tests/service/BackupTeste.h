@@ -1,9 +1,9 @@
 #pragma once
 // A database folder of its own on the test server for one backup test: the
-// main database QUVVERUZADU.FDB (the installation's schema) and unit databases GRVPAB<nnn>.FDB on demand, all dropped with the
-// folder at the end. Plus a content picture of a database (row count and a
-// SHA-256 over every row, BLOBs included, of every table) to compare a
-// database before and after a backup and restore.
+// main database QUVVERUZADU.FDB (the installation's schema) and unit databases GRVPAB<nnn>.FDB on
+// demand, all dropped with the folder at the end. Plus a content picture of a database (row count
+// and a SHA-256 over every row, BLOBs included, of every table) to compare a database before and
+// after a backup and restore.
 
 #include <grp.h>
 #include <gtest/gtest.h>
@@ -57,10 +57,11 @@ inline Retrato TiraRetrato(const ParametrosConexao& p) {
     for (const auto& t : tabelas) {
         std::vector<std::pair<std::string, bool>> colunas;
         {
-            Statement st(tr,
-                         "SELECT TRIM(RF.RDB$FIELD_NAME), F.RDB$FIELD_TYPE FROM RDB$RELATION_FIELDS RF "
-                         "JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
-                         "WHERE RF.RDB$RELATION_NAME = ? ORDER BY RF.RDB$FIELD_POSITION");
+            Statement st(
+                tr,
+                "SELECT TRIM(RF.RDB$FIELD_NAME), F.RDB$FIELD_TYPE FROM RDB$RELATION_FIELDS RF "
+                "JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+                "WHERE RF.RDB$RELATION_NAME = ? ORDER BY RF.RDB$FIELD_POSITION");
             st.SetText(0, t);
             Cursor c = st.Abre();
             while (c.Proxima()) colunas.emplace_back(c.GetText(0), c.GetInt(1) == 261);
@@ -75,9 +76,12 @@ inline Retrato TiraRetrato(const ParametrosConexao& p) {
         while (c.Proxima()) {
             std::string linha;
             for (unsigned i = 0; i < colunas.size(); ++i) {
-                if (c.IsNull(i)) linha += "\x01";
-                else if (colunas[i].second) linha += Sha256Hex(c.ReadBlob(i));
-                else linha += c.GetText(i);
+                if (c.IsNull(i))
+                    linha += "\x01";
+                else if (colunas[i].second)
+                    linha += Sha256Hex(c.ReadBlob(i));
+                else
+                    linha += c.GetText(i);
                 linha += '\x1f';
             }
             linhas.push_back(Sha256Hex(linha));
@@ -93,13 +97,14 @@ inline Retrato TiraRetrato(const ParametrosConexao& p) {
 }
 
 class BancosBackup {
-public:
+  public:
     BancosBackup() {
         auto s = ServidorTeste::DoAmbiente();
         if (!s) return;
         srv = *s;
         static std::atomic<int> contador{0};
-        pasta = srv.pasta + "/bk-" + std::to_string(::getpid()) + "-" + std::to_string(++contador) + "/";
+        pasta = srv.pasta + "/bk-" + std::to_string(::getpid()) + "-" + std::to_string(++contador) +
+                "/";
         std::filesystem::create_directories(pasta);
         // The server creates and opens its files here as its own user.
         if (const passwd* pw = ::getpwnam("firebird")) {
@@ -166,11 +171,11 @@ public:
             }
             tr.Commit();
         }
-        att.Executa("INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (" + std::to_string(codigo) +
-                    ", 'unidade')");
+        att.Executa("INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (" +
+                    std::to_string(codigo) + ", 'unidade')");
         att.Desconecta();
         Executa(Principal(), {"INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (" +
-                                  std::to_string(codigo) + ", 'unidade')"});
+                              std::to_string(codigo) + ", 'unidade')"});
         return p;
     }
 

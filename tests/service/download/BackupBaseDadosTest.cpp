@@ -20,7 +20,7 @@ TEST(BackupBaseDadosPABX, MembrosDaExecucaoFazemERegistramOBackup) {
     PastaTemporaria destino;
     IniFile(home.Caminho() / "VERUZADU.INI").WriteString("BD", "Server", b.srv.Servidor());
     b.Executa(b.Principal(), {"UPDATE CONFIG SET CFG_DBBACKUP = 1, CFG_DBDSTPATH = '" +
-                                  destino.Caminho().string() + "'"});
+                              destino.Caminho().string() + "'"});
 
     LogServico log(home.Caminho());
     log.DefineMascara(LogSempre | LogInfo | LogErro);
