@@ -11,6 +11,7 @@
 #include "common/IniFile.h"
 #include "common/Sistema.h"
 #include "common/Texto.h"
+#include "common/db/Esquema.h"
 #include "service/download/RegrasDownload.h"
 
 namespace fs = std::filesystem;
@@ -635,19 +636,13 @@ void TPABXDownloadFTP::BDAtualizaDNS(TPABX& pabx) {
         Attachment att = Attachment::Conecta(ConexaoPABX());
         {
             // Old unit databases keep both columns narrower than the names.
+            sql = "TamanhoCampo DNSPABX.DNS_NUMERO";
             Transaction tr(att, true);
-            sql = "SELECT F.RDB$CHARACTER_LENGTH FROM RDB$RELATION_FIELDS R "
-                  "JOIN RDB$FIELDS F ON R.RDB$FIELD_SOURCE = F.RDB$FIELD_NAME "
-                  "WHERE R.RDB$RELATION_NAME = ? AND R.RDB$FIELD_NAME = ?";
-            Statement st(tr, sql);
-            st.SetText(0, "DNSPABX").SetText(1, "DNS_NUMERO");
-            Cursor c = st.Abre();
-            const int largura = c.Proxima() ? c.GetInt(0) : 0;
-            c.Fecha();
+            const int largura = TamanhoCampo(tr, "DNSPABX", "DNS_NUMERO");
             tr.Commit();
             if (largura < 30) {
                 for (const char* coluna : {"DNS_NOME", "DNS_NUMERO"}) {
-                    sql = std::string("ALTER TABLE DNSPABX ALTER COLUMN ") + coluna + " TYPE VARCHAR(30)";
+                    sql = SqlAlteraTamanhoCampo("DNSPABX", coluna, 30);
                     att.Executa(sql);
                 }
             }
