@@ -221,6 +221,9 @@ private:
     void RegistraEstado(int operacao);
     void RegistraResultado(int resultado);
     bool AguardaUSB();
+    // One write of the statistics row; with `duplicada`, a key violation is
+    // reported there instead of being logged.
+    bool GravaHistorico(int tipo, bool* duplicada);
     void LogEstado(std::string_view texto) { Log(LogInfo, true, Traduz(texto)); }
 
     AmbienteDownload ambiente_;
