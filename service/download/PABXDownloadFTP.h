@@ -228,12 +228,13 @@ private:
 
     AmbienteDownload ambiente_;
     std::shared_ptr<const ConfiguracaoServico> config_;
+    // The import log file of the month in use (its name found once a month).
+    std::string mesLog_;
+    std::filesystem::path arquivoLog_;
+
     TFimSessao fimSessao_ = efNenhum;
     int passoFim_ = 0;
     // The run's own connection to the main database for its statistics row
     // (opened at the first write, dropped after a failure).
     std::optional<Attachment> conexaoHistorico_;
-    // The import log file of the month in use (its name found once a month).
-    std::string mesLog_;
-    std::filesystem::path arquivoLog_;
 };
