@@ -10,15 +10,37 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 
 #include "common/db/Firebird.h"
 #include "common/db/Script.h"
 #include "service/download/PABXDownloadFTP.h"
-#include "tests/service/TestePasta.h"
 
 namespace {
+
+std::string LeArquivo(const std::string& caminho) {
+    std::ifstream f(caminho, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// A scratch folder for the run's import log, removed at the end.
+struct PastaTemporaria {
+    std::filesystem::path caminho;
+    PastaTemporaria() {
+        std::string modelo = "/tmp/bench-historico-XXXXXX";
+        if (::mkdtemp(modelo.data()) == nullptr) std::abort();
+        caminho = modelo;
+    }
+    ~PastaTemporaria() {
+        std::error_code ec;
+        std::filesystem::remove_all(caminho, ec);
+    }
+    const std::filesystem::path& Caminho() const { return caminho; }
+};
 
 struct Ambiente {
     ParametrosConexao params;
