@@ -54,6 +54,9 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     config_ = std::make_shared<const ConfiguracaoServico>(cfg);
     porta_ = static_cast<std::uint16_t>(cfg.Porta);
     log_.DefineMascara(static_cast<std::uint16_t>(cfg.MascaraLog));
+    // The control link's own limits follow the configuration.
+    PABXTimeOut = cfg.PABXTimeOut;
+    IgnoraCTRLDesconhecido = cfg.IgnoraCTRLDesconhecido;
 
     // High priority where the process may raise it; elsewhere it runs as it is.
     setpriority(PRIO_PROCESS, 0, -10);
