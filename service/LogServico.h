@@ -23,6 +23,7 @@
 #include "common/Configuracao.h"
 #include "common/DataHora.h"
 #include "service/MsgVeruzadu.h"
+#include "service/TemposLimpezaLog.h"
 
 // Levels of a log line (LogSempre, LogInfo, LogErro, LogPABX, LogSDCard) come
 // from common/Configuracao.h; a line of level L is handled when (L & mask) == L.
@@ -84,6 +85,10 @@ public:
     DataHora UltimaLimpezaLog() const;
     void DefineUltimaLimpezaLog(const DataHora& quando);
 
+    // The unit folders' own cleanup times (key: unit code), for the download
+    // threads' daily cleanup.
+    TemposLimpezaLog& TemposLimpeza() { return temposLimpeza_; }
+
     const std::filesystem::path& Pasta() const { return pasta_; }
     DataHora AgoraLocal() const { return relogio_(); }
     std::string Traduz(std::string_view texto) const;
@@ -111,6 +116,7 @@ private:
 
     mutable std::mutex travaLimpeza_;   // guards ultimaLimpeza_
     DataHora ultimaLimpeza_;
+    TemposLimpezaLog temposLimpeza_;
 };
 
 // Pure rules of the log, exposed for tests and for the threads' own logs.

@@ -23,6 +23,8 @@ TServicoVeruzaduQuv::TServicoVeruzaduQuv(std::string pastaPrograma, const Relogi
           auto cfg = banco_.Configuracao();
           return cfg ? cfg->CFG_ALMALERTA : 0;
       }),
+      backup_(pasta_, ArquivoVeruzaduIni(), banco_, log_, alertas_,
+              [&relogio] { return relogio.Agora(); }),
       config_(std::make_shared<const ConfiguracaoServico>()) {}
 
 TServicoVeruzaduQuv::~TServicoVeruzaduQuv() {
@@ -52,6 +54,9 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     config_ = std::make_shared<const ConfiguracaoServico>(cfg);
     porta_ = static_cast<std::uint16_t>(cfg.Porta);
     log_.DefineMascara(static_cast<std::uint16_t>(cfg.MascaraLog));
+    // The control link's own limits follow the configuration.
+    PABXTimeOut = cfg.PABXTimeOut;
+    IgnoraCTRLDesconhecido = cfg.IgnoraCTRLDesconhecido;
 
     // High priority where the process may raise it; elsewhere it runs as it is.
     setpriority(PRIO_PROCESS, 0, -10);
@@ -62,6 +67,7 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     banco_.DefineParametros(
         ParametrosBDServico{cfg.ServidorBD, cfg.CaminhoBD, cfg.UsuarioBD, cfg.SenhaBD});
     banco_.DefineDDD(cfg.DDD);
+    backup_.RecuperaTrabalhoInterrompido();
     std::string erroBD;
     if (!banco_.BDCarregaControle(cfg.Porta, erroBD)) {
         log_.Log(LogSempre, true, Traduz("Serviço de gravação não iniciado"));
@@ -161,29 +167,21 @@ void TServicoVeruzaduQuv::GravaHistorico(int operacao) {
 
 bool TServicoVeruzaduQuv::HoraRealizarBackup(bool& compactar, bool& restaurar,
                                              DataHora& ultimaVerificacaoBackup) {
-    compactar = false;
-    restaurar = false;
-    const DataHora agora = relogio_.Agora();
-    // Daily housekeeping rides on the hourly decision.
-    const DataHora ultimaLimpeza = log_.UltimaLimpezaLog();
-    if (ultimaLimpeza.Vazia() || SegundosEntre(ultimaLimpeza, agora) >= 86400) {
-        log_.RealizaLimpezaLog();
-    }
-    ultimaVerificacaoBackup = agora;
-    banco_.BDCarregaConfiguracaoGeral();
-    // Backups, restores and compaction of the databases are decided here once
-    // they are part of the service.
-    return false;
+    return backup_.HoraRealizarBackup(compactar, restaurar, ultimaVerificacaoBackup);
 }
 
-bool TServicoVeruzaduQuv::RealizaBackupBaseDadosPrincipal(bool) { return false; }
+bool TServicoVeruzaduQuv::RealizaBackupBaseDadosPrincipal(bool compactar) {
+    return backup_.RealizaBackupBaseDadosPrincipal(compactar);
+}
 
-bool TServicoVeruzaduQuv::RestauraBackupBaseDados(bool, bool& arquivoAusente) {
-    arquivoAusente = false;
-    return false;
+bool TServicoVeruzaduQuv::RestauraBackupBaseDados(bool compactar, bool& arquivoAusente) {
+    return backup_.RestauraBackupBaseDados(compactar, arquivoAusente);
 }
 
 void TServicoVeruzaduQuv::BDRegistraControle(ModoRegistroControle modo) {
+    // The compaction holds the database's one place and records the backup
+    // time itself, after the swap.
+    if (modo == ModoRegistroControle::Backup && backup_.CompactacaoEmCurso()) return;
     banco_.BDRegistraControle(modo == ModoRegistroControle::Backup,
                               modo == ModoRegistroControle::Compactacao);
 }

@@ -18,6 +18,7 @@
 #include "common/DataHora.h"
 #include "service/AgendaDownload.h"
 #include "service/AlertaEmail.h"
+#include "service/BackupPrincipal.h"
 #include "service/BancoServico.h"
 #include "service/EspacoDisco.h"
 #include "service/Evento.h"
@@ -68,6 +69,7 @@ public:
     DataHora InicioServico() const { return inicio_; }
     std::uint16_t Porta() const { return porta_; }
     void Desperta() { atividade_.Sinaliza(); }
+    BackupPrincipal& Backup() { return backup_; }
 
     // PassosLaco: the steps of one pass.
     bool ProcessaRequisicoes() override;
@@ -98,6 +100,7 @@ private:
     AlertasEmail alertas_;
     ConsultaDiscoLocal consultaDisco_;
     VerificacaoDisco disco_{log_, alertas_, consultaDisco_};
+    BackupPrincipal backup_;
 
     std::shared_ptr<const ConfiguracaoServico> config_;
     std::atomic<bool> executando_{false};

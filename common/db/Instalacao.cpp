@@ -230,6 +230,21 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
     if (bancos.empty()) {
         try {
             Attachment::Conecta({conexao(o.alias), o.usuario, o.senha}).Desconecta();
+            // An installation made before the user kept the right gets it now.
+            Attachment admin = Attachment::Conecta({conexao(o.alias), o.adminUsuario, o.adminSenha});
+            bool podeCriar = false;
+            {
+                Transaction tr(admin, true);
+                Statement st(tr, "SELECT 1 FROM SEC$DB_CREATORS WHERE SEC$USER = ? AND SEC$USER_TYPE = 8");
+                st.SetText(0, usuario);
+                auto c = st.Abre();
+                podeCriar = c.Proxima();
+            }
+            if (!podeCriar) {
+                admin.Executa("GRANT CREATE DATABASE TO USER " + usuario);
+                feito.push_back("usuário " + usuario + " pode criar bancos");
+            }
+            admin.Desconecta();
             return feito;
         } catch (const FirebirdError& e) {
             if (!e.LoginRecusado())
@@ -279,20 +294,10 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
         throw std::runtime_error("o usuário " + usuario + " existe no servidor com outra senha");
     }
 
+    // Kept after the installation: the service's restores and compaction
+    // build the new database file with gbak as this user.
     if (!podiaCriar)
         admin.Executa("GRANT CREATE DATABASE TO USER " + usuario);
-    struct Revoga {
-        Attachment& a;
-        std::string sql;
-        ~Revoga() {
-            if (sql.empty())
-                return;
-            try {
-                a.Executa(sql);
-            } catch (const FirebirdError&) {
-            }
-        }
-    } revoga{admin, podiaCriar ? std::string() : "REVOKE CREATE DATABASE FROM USER " + usuario};
 
     for (const auto& b : bancos) {
         Attachment att = [&] {

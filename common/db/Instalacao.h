@@ -2,7 +2,9 @@
 // Installation of the databases on a running Firebird server: the program's
 // database user, the alias of the main database, the main database, the
 // per-unit template and, on request, unit databases, all owned by the
-// program's user (so its structure upgrades work). Idempotent: what is in
+// program's user (so its structure upgrades work), who also keeps the right
+// to create databases (the service's restores and compaction build a new
+// database file as that user). Idempotent: what is in
 // place is left alone, and a second run changes nothing.
 //
 // It runs on the server's machine: it writes the server's alias file and looks

@@ -19,3 +19,15 @@ struct NovoUsuario {
 // exists already.
 void AdicionaUsuario(const std::string& servidor, const std::string& usuarioAdmin, const std::string& senhaAdmin,
                      const NovoUsuario& novo);
+
+// Single-user shutdown of a database (`caminho` is its path on the server)
+// through the services manager: refused (FirebirdError) while any other
+// attachment exists; afterwards the server lets in one attachment at a time,
+// and only of the owner or SYSDBA. Used to keep everyone out while a database
+// file is replaced.
+void DesligaBancoExclusivo(const std::string& servidor, const std::string& usuario,
+                           const std::string& senha, const std::string& caminho);
+// Brings a shut-down database back online. A database that is online already
+// is left as it is (no error); other failures throw FirebirdError.
+void ReligaBanco(const std::string& servidor, const std::string& usuario, const std::string& senha,
+                 const std::string& caminho);

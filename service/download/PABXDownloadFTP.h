@@ -222,10 +222,17 @@ private:
     void RegistraEstado(int operacao);
     void RegistraResultado(int resultado);
     bool AguardaUSB();
+    // One write of the statistics row; with `duplicada`, a key violation is
+    // reported there instead of being logged.
+    bool GravaHistorico(int tipo, bool* duplicada);
     void LogEstado(std::string_view texto) { Log(LogInfo, true, Traduz(texto)); }
 
     AmbienteDownload ambiente_;
     std::shared_ptr<const ConfiguracaoServico> config_;
+    // The import log file of the month in use (its name found once a month).
+    std::string mesLog_;
+    std::filesystem::path arquivoLog_;
+
     TFimSessao fimSessao_ = efNenhum;
     int passoFim_ = 0;
     // The run's own connection to the main database for its statistics row
@@ -240,4 +247,8 @@ private:
     // filing and again when GanhoALaw changes (shared_ptr: complete only there).
     std::shared_ptr<ArquivamentoGravacao> arquivamento_;
     ArquivamentoGravacao& Arquivamento();
+
+    // ---- Unit database backup's own state (BackupBaseDados.cpp). ---------
+    // The configuration snapshot HoraBackup decided on, kept for the backup.
+    std::shared_ptr<const ConfiguracaoGeral> configBackup_;
 };

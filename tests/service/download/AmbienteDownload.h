@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "common/db/Esquema.h"
 #include "common/db/Script.h"
 #include "service/AlertaEmail.h"
 #include "service/BancoServico.h"
@@ -98,7 +99,7 @@ struct AmbienteDownloadTeste {
         ParametrosConexao p{MontaStringConexao(db.srv.host, db.srv.porta, arquivo), db.srv.usuario,
                             db.srv.senha};
         Attachment att = Attachment::Cria(p, "WIN1252");
-        ExecutaScript(att, LeArquivo(std::string(VERUZADU_SOURCE_DIR) + "/common/db/sql/grvpab.sql"));
+        ExecutaScript(att, ScriptBancoPABX(db.conexao.banco));
         att.Desconecta();
         unidade = p.banco;
         unidadeParametros = p;

@@ -158,6 +158,23 @@ TEST(HistoricoDownload, CadaTipoGravaSuasColunas) {
     }
 }
 
+TEST(HistoricoDownload, DuasExecucoesNoMesmoSegundoTemCadaUmaSuaLinha) {
+    Historico h;
+    EXIGE_BANCO(h.db);
+    auto a = h.RunCheia();
+    auto b = h.RunCheia();
+    ASSERT_TRUE(a->BDRegistraHistoricoDownload(HistoricoInsere));
+    ASSERT_TRUE(b->BDRegistraHistoricoDownload(HistoricoInsere));
+    EXPECT_EQ(b->Historico.DWN_DTINIDOWN, Data(2026, 12, 10, 8, 0, 6));
+    b->Historico.DWN_OPERATUAL = 17;
+    ASSERT_TRUE(b->BDRegistraHistoricoDownload(HistoricoEstado));
+    const auto l = h.Linhas();
+    ASSERT_EQ(l.size(), 2u);
+    EXPECT_EQ(l[0].operacao, 2);
+    EXPECT_EQ(l[1].operacao, 17);
+    EXPECT_FALSE(Contem(h.LinhasIMP(7), "DWNUPD: "));
+}
+
 TEST(HistoricoDownload, SemLinhaNadaMudaEDaCerto) {
     Historico h;
     EXIGE_BANCO(h.db);
@@ -173,8 +190,10 @@ TEST(HistoricoDownload, RecusaDoBancoVaiParaOLogDaUnidade) {
     EXIGE_BANCO(h.db);
     auto t = h.RunCheia();
     ASSERT_TRUE(t->BDRegistraHistoricoDownload(HistoricoInsere));
-    // The same key again: the row exists already.
-    EXPECT_FALSE(t->BDRegistraHistoricoDownload(HistoricoInsere));
+    // A value the table's constraint refuses.
+    h.db.Executa({"ALTER TABLE DWNHISTORY ADD CONSTRAINT CK_OPERACAO CHECK (DWN_OPERATUAL < 1000)"});
+    t->Historico.DWN_OPERATUAL = 5000;
+    EXPECT_FALSE(t->BDRegistraHistoricoDownload(HistoricoEstado));
     EXPECT_TRUE(Contem(h.LinhasIMP(7), "DWNUPD: "));
     // The connection dropped after the failure is opened afresh.
     t->Historico.DWN_OPERATUAL = 17;
