@@ -164,6 +164,7 @@ bool ServidorStatus::Abre(std::uint16_t porta, std::shared_ptr<FilaMensagens> fi
 }
 
 void ServidorStatus::Para() {
+    ativo_ = false;
     if (thread_.joinable()) {
         parar_ = true;
         const std::uint64_t um = 1;

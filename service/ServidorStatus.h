@@ -79,7 +79,8 @@ public:
     bool Ativo() const { return ativo_.load(); }
     std::uint16_t PortaLocal() const { return portaLocal_.load(); }
     std::size_t Consoles() const { return consoles_.load(); }
-    // Runs the push tick now instead of at its next 500 ms mark.
+    // Runs the push tick now instead of at its next 500 ms mark. Must not
+    // race with Para.
     void EnviaFilaAgora();
 
 private:
@@ -117,5 +118,6 @@ private:
     std::deque<Resposta> respostas_;
     bool pararTrabalhador_ = false;
     std::thread trabalhador_;
-    int acorda_ = -1;  // the eventfd, owned by nucleo_; written by the worker
+    // The eventfd, owned by nucleo_; written by the worker and EnviaFilaAgora.
+    std::atomic<int> acorda_{-1};
 };
