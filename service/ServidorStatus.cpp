@@ -23,7 +23,7 @@ using Instante = std::chrono::steady_clock::time_point;
 
 // A file descriptor closed with its owner.
 class Descritor final {
-public:
+  public:
     Descritor() = default;
     explicit Descritor(int fd) : fd_(fd) {}
     ~Descritor() { Fecha(); }
@@ -42,7 +42,7 @@ public:
         fd_ = -1;
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -67,7 +67,9 @@ std::string Endereco(const sockaddr_in& a) {
     return std::string(ip) + ":" + std::to_string(ntohs(a.sin_port));
 }
 
-std::string ErroSistema(int erro) { return std::strerror(erro); }
+std::string ErroSistema(int erro) {
+    return std::strerror(erro);
+}
 
 }  // namespace
 
@@ -103,7 +105,9 @@ struct ServidorStatus::Nucleo {
 ServidorStatus::ServidorStatus(LogServico& log, AcessoServidorStatus acesso)
     : log_(log), acesso_(std::move(acesso)) {}
 
-ServidorStatus::~ServidorStatus() { Para(); }
+ServidorStatus::~ServidorStatus() {
+    Para();
+}
 
 bool ServidorStatus::Abre(std::uint16_t porta, std::shared_ptr<FilaMensagens> fila,
                           std::string& erro) {
@@ -209,9 +213,14 @@ void ServidorStatus::CorpoTrabalhador() {
                 r = status::RespostaDownload::ON;
             } else if (acesso_.pedeDownload) {
                 switch (acesso_.pedeDownload(t.codigo)) {
-                    case ResultadoPedidoDownload::Listado: r = status::RespostaDownload::OK; break;
-                    case ResultadoPedidoDownload::JaListado: r = status::RespostaDownload::ON; break;
-                    default: break;
+                    case ResultadoPedidoDownload::Listado:
+                        r = status::RespostaDownload::OK;
+                        break;
+                    case ResultadoPedidoDownload::JaListado:
+                        r = status::RespostaDownload::ON;
+                        break;
+                    default:
+                        break;
                 }
             }
             bytes = status::LinhaDownload(r);
@@ -475,8 +484,8 @@ void ServidorStatus::Corpo() {
             tique();
             distribui();
         }
-        auto espera = std::chrono::duration_cast<std::chrono::milliseconds>(n.proximoTique -
-                                                                           Relogio::now());
+        auto espera =
+            std::chrono::duration_cast<std::chrono::milliseconds>(n.proximoTique - Relogio::now());
         const int limite = static_cast<int>(std::max<long long>(0, espera.count()) + 1);
         const int k = ::epoll_wait(n.epoll.get(), eventos, 64, limite);
         if (k < 0) {

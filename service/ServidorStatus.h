@@ -58,7 +58,7 @@ struct AcessoServidorStatus {
 };
 
 class ServidorStatus final {
-public:
+  public:
     static constexpr std::size_t kMaxConsoles = 256;
     static constexpr std::size_t kLimiteSaida = 1024 * 1024;
     static constexpr std::chrono::milliseconds kIntervaloEnvio{500};
@@ -83,7 +83,7 @@ public:
     // race with Para.
     void EnviaFilaAgora();
 
-private:
+  private:
     struct Nucleo;
     void Corpo();
     void CorpoTrabalhador();

@@ -59,7 +59,8 @@ std::vector<std::thread> Leitores(const std::vector<int>& fds, std::size_t total
 }
 
 std::filesystem::path PastaLog() {
-    auto p = std::filesystem::temp_directory_path() / ("bench-status-" + std::to_string(::getpid()));
+    auto p =
+        std::filesystem::temp_directory_path() / ("bench-status-" + std::to_string(::getpid()));
     std::filesystem::create_directories(p);
     return p;
 }
@@ -78,7 +79,8 @@ void BM_PushFilaParaConsoles(benchmark::State& state) {
     }
     std::vector<int> fds;
     for (int i = 0; i < kConsoles; ++i) fds.push_back(Conecta(servidor.PortaLocal()));
-    while (servidor.Consoles() < kConsoles) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (servidor.Consoles() < kConsoles)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
     std::vector<std::string> textos;
     std::size_t porConsole = 0;
@@ -92,7 +94,8 @@ void BM_PushFilaParaConsoles(benchmark::State& state) {
         const auto t0 = std::chrono::steady_clock::now();
         servidor.EnviaFilaAgora();
         for (auto& t : leitores) t.join();
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * porConsole * kConsoles));
     servidor.Para();
@@ -130,13 +133,15 @@ void BM_SendBloqueanteSimples(benchmark::State& state) {
             for (int fd : escrita) {
                 std::size_t feito = 0;
                 while (feito < lote.size()) {
-                    const ssize_t k = ::send(fd, lote.data() + feito, lote.size() - feito, MSG_NOSIGNAL);
+                    const ssize_t k =
+                        ::send(fd, lote.data() + feito, lote.size() - feito, MSG_NOSIGNAL);
                     if (k <= 0) std::abort();
                     feito += static_cast<std::size_t>(k);
                 }
             }
         for (auto& th : leitores) th.join();
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * porConsole * kConsoles));
     for (int fd : leitura) ::close(fd);
@@ -146,7 +151,7 @@ void BM_SendBloqueanteSimples(benchmark::State& state) {
 
 // Keeps the rate each benchmark measured, to print the share at the end.
 class Relator final : public benchmark::ConsoleReporter {
-public:
+  public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& r : runs) {
             if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;

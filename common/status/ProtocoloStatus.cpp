@@ -65,7 +65,8 @@ long long CodigoDecimal(std::string_view s) {
     long long v = 0;
     const auto [fim, erro] = std::from_chars(s.data(), s.data() + s.size(), v);
     if (s.empty() || erro != std::errc{} || fim != s.data() + s.size()) return 0;
-    if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
+    if (v < std::numeric_limits<std::int32_t>::min() ||
+        v > std::numeric_limits<std::int32_t>::max())
         return 0;
     return v;
 }
@@ -108,9 +109,12 @@ std::string LinhaResposta(std::string_view textoUtf8) {
 
 std::string LinhaDownload(RespostaDownload r) {
     switch (r) {
-        case RespostaDownload::OK: return "GRV_DOWNLOAD;OK\r\n";
-        case RespostaDownload::ON: return "GRV_DOWNLOAD;ON\r\n";
-        case RespostaDownload::NOK: break;
+        case RespostaDownload::OK:
+            return "GRV_DOWNLOAD;OK\r\n";
+        case RespostaDownload::ON:
+            return "GRV_DOWNLOAD;ON\r\n";
+        case RespostaDownload::NOK:
+            break;
     }
     return "GRV_DOWNLOAD;NOK\r\n";
 }
@@ -127,7 +131,9 @@ std::string TextoLog(int codigoPABX, std::string_view texto) {
     return s;
 }
 
-std::string PedidoStatus() { return std::string(kGrvStatus) + ";\r"; }
+std::string PedidoStatus() {
+    return std::string(kGrvStatus) + ";\r";
+}
 
 std::string PedidoDownload(std::string_view codigo) {
     return std::string(kGrvDownload) + ";" + std::string(codigo) + "\r";

@@ -30,7 +30,7 @@ inline constexpr std::string_view kLog = "LOG";
 // than `limite` bytes is dropped up to its end, so the buffer never holds more
 // than `limite` bytes.
 class LeitorLinhas final {
-public:
+  public:
     explicit LeitorLinhas(std::size_t limite) : limite_(limite) {}
 
     // Appends the complete lines found in `bytes` to `linhas` (without their
@@ -42,7 +42,7 @@ public:
     // Whether the line being received is over the limit and being skipped.
     bool Descartando() const { return descartando_; }
 
-private:
+  private:
     const std::size_t limite_;
     std::string parcial_;
     bool descartando_ = false;
@@ -69,12 +69,12 @@ Pedido InterpretaPedido(std::string_view linha);
 // kLimiteLinhaPedido, then InterpretaPedido. Lines that ask for nothing known
 // still come out (as TipoPedido::Nenhum) so the caller can count them.
 class LeitorPedidos final {
-public:
+  public:
     LeitorPedidos() : linhas_(kLimiteLinhaPedido) {}
     void Recebe(std::string_view bytes, std::vector<Pedido>& pedidos);
     std::size_t Pendentes() const { return linhas_.Pendentes(); }
 
-private:
+  private:
     LeitorLinhas linhas_;
     std::vector<std::string> lidas_;
 };
@@ -96,7 +96,7 @@ std::string LinhaPush(std::string_view textoUtf8);
 std::string TextoLog(int codigoPABX, std::string_view texto);
 
 // Requests as a console writes them.
-std::string PedidoStatus();                          // "GRV_STATUS;" CR
+std::string PedidoStatus();                           // "GRV_STATUS;" CR
 std::string PedidoDownload(std::string_view codigo);  // "GRV_DOWNLOAD;" + code + CR
 
 }  // namespace status

@@ -24,17 +24,17 @@ namespace {
 
 // Stands still unless the test moves it.
 class RelogioAjustavel final : public Relogio {
-public:
+  public:
     DataHora Agora() const override { return SomaSegundos(base_, deslocamento_.load()); }
     void Avanca(long long segundos) { deslocamento_ += segundos; }
 
-private:
+  private:
     const DataHora base_ = ::Agora();
     std::atomic<long long> deslocamento_{0};
 };
 
 class ServicoStatus : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!inst.Pronta()) GTEST_SKIP() << "no test database server (run scripts/test)";
         IniFile ini(home.Caminho() / "VERUZADU.INI");
@@ -48,7 +48,8 @@ protected:
     void TearDown() override { unsetenv("VERUZADU_HOME"); }
 
     std::string Log() const {
-        return LeArquivo(home.Caminho() / ("GRV" + FormataDataHora(relogio.Agora(), "yyyymm") + ".LOG"));
+        return LeArquivo(home.Caminho() /
+                         ("GRV" + FormataDataHora(relogio.Agora(), "yyyymm") + ".LOG"));
     }
 
     InstalacaoTeste inst{"status"};

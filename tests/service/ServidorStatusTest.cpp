@@ -2,8 +2,6 @@
 // real worker list, reply order, silence while the service is not working,
 // the console push with its bounds, ConsoleConectado and the console limit.
 
-#include "service/ServidorStatus.h"
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -16,6 +14,7 @@
 
 #include "common/status/ProtocoloStatus.h"
 #include "service/ListaThreads.h"
+#include "service/ServidorStatus.h"
 #include "tests/common/status/ClienteTeste.h"
 #include "tests/service/TestePasta.h"
 
@@ -25,10 +24,10 @@ namespace {
 
 // A download run that finishes when told to.
 class RunTeste final : public ThreadServico {
-public:
+  public:
     explicit RunTeste(int codigo) : ThreadServico(codigo) {}
 
-protected:
+  protected:
     void Execute() override {}
 };
 
@@ -82,7 +81,7 @@ struct Servico {
 };
 
 class ServidorStatusTeste : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string erro;
         ASSERT_TRUE(servidor.Abre(0, svc.fila, erro)) << erro;
@@ -116,8 +115,9 @@ TEST_F(ServidorStatusTeste, DownloadRequestsListTheUnitOnce) {
         std::string pedido;
         std::string resposta;
     } casos[] = {
-        {"GRV_DOWNLOAD;001\r", kOK},  {"GRV_DOWNLOAD;001\r", kON},   {"GRV_DOWNLOAD;1\r", kON},
-        {"GRV_DOWNLOAD\r", kNOK},     {"GRV_DOWNLOAD;abc\r", kNOK},  {"GRV_DOWNLOAD;0\r", kNOK},
+        {"GRV_DOWNLOAD;001\r", kOK},  {"GRV_DOWNLOAD;001\r", kON},
+        {"GRV_DOWNLOAD;1\r", kON},    {"GRV_DOWNLOAD\r", kNOK},
+        {"GRV_DOWNLOAD;abc\r", kNOK}, {"GRV_DOWNLOAD;0\r", kNOK},
         {"GRV_DOWNLOAD;-3\r", kNOK},  {"GRV_DOWNLOAD;99999999999\r", kNOK},
         {"GRV_DOWNLOAD;999\r", kNOK},  // no PABX row
     };
@@ -188,8 +188,7 @@ TEST_F(ServidorStatusTeste, RepliesKeepRequestOrderAndASlowLookupHoldsNoPush) {
         svc.liberado = true;
         svc.cond.notify_all();
     }
-    EXPECT_EQ(pede.LeAteTexto(kNOK),
-              kOK + "GRV_STATUS;01/02/2026 03:04:05;9\r\n" + kNOK);
+    EXPECT_EQ(pede.LeAteTexto(kNOK), kOK + "GRV_STATUS;01/02/2026 03:04:05;9\r\n" + kNOK);
 }
 
 TEST_F(ServidorStatusTeste, NothingIsAnsweredWhileTheServiceIsNotWorking) {
@@ -204,7 +203,8 @@ TEST_F(ServidorStatusTeste, NothingIsAnsweredWhileTheServiceIsNotWorking) {
     EXPECT_EQ(c.LeAteTexto("\r\n"), "GRV_STATUS;01/02/2026 03:04:05;9\r\n");
 }
 
-TEST_F(ServidorStatusTeste, PushedLinesAreLatin1WithCrCrLfAndConsoleConectadoFollowsTheLastConsole) {
+TEST_F(ServidorStatusTeste,
+       PushedLinesAreLatin1WithCrCrLfAndConsoleConectadoFollowsTheLastConsole) {
     EXPECT_FALSE(svc.log.ConsoleConectado());
     auto a = std::make_unique<ClienteTeste>(porta);
     auto b = std::make_unique<ClienteTeste>(porta);
@@ -248,8 +248,8 @@ struct Leitor {
                 // "LOG;PABX000;w <escritor> <n> ..."
                 unsigned w = 0;
                 long n = 0;
-                if (std::sscanf(l.c_str(), "LOG;PABX000;w %u %ld", &w, &n) != 2 || w >= escritores ||
-                    n != ultimo[w] + 1)
+                if (std::sscanf(l.c_str(), "LOG;PABX000;w %u %ld", &w, &n) != 2 ||
+                    w >= escritores || n != ultimo[w] + 1)
                     emOrdem = false;
                 else
                     ultimo[w] = n;

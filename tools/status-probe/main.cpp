@@ -39,7 +39,7 @@ bool Numero(std::string_view texto, unsigned& valor) {
 }
 
 class Conexao final {
-public:
+  public:
     ~Conexao() {
         if (fd_ >= 0) ::close(fd_);
     }
@@ -61,7 +61,8 @@ public:
             int r = ::connect(fd, a->ai_addr, a->ai_addrlen);
             if (r != 0 && errno == EINPROGRESS) {
                 pollfd p{fd, POLLOUT, 0};
-                r = ::poll(&p, 1, static_cast<int>(std::chrono::milliseconds(kEsperaResposta).count()));
+                r = ::poll(&p, 1,
+                           static_cast<int>(std::chrono::milliseconds(kEsperaResposta).count()));
                 if (r == 1) {
                     int e = 0;
                     socklen_t t = sizeof e;
@@ -104,8 +105,8 @@ public:
     // optional at the limit; `fechou` when the service closed the connection.
     std::optional<std::string> Linha(Relogio::time_point limite, bool& fechou) {
         while (prontas_.empty()) {
-            const auto falta = std::chrono::duration_cast<std::chrono::milliseconds>(
-                limite - Relogio::now());
+            const auto falta =
+                std::chrono::duration_cast<std::chrono::milliseconds>(limite - Relogio::now());
             if (falta.count() <= 0) return std::nullopt;
             pollfd p{fd_, POLLIN, 0};
             const int r = ::poll(&p, 1, static_cast<int>(falta.count()));
@@ -125,13 +126,15 @@ public:
         return l;
     }
 
-private:
+  private:
     int fd_ = -1;
     status::LeitorLinhas leitor_{64 * 1024};
     std::vector<std::string> prontas_;
 };
 
-bool ComecaCom(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+bool ComecaCom(std::string_view s, std::string_view p) {
+    return s.substr(0, p.size()) == p;
+}
 
 // Waits for the reply beginning with `prefixo`, printing pushed log lines
 // when `mostraLog`. 0 when it came; 1 with the reason otherwise.
@@ -142,7 +145,8 @@ int AguardaResposta(Conexao& c, std::string_view prefixo, bool mostraLog) {
         auto linha = c.Linha(limite, fechou);
         if (!linha) {
             std::cerr << "status-probe: "
-                      << (fechou ? "conexão encerrada pelo serviço" : "sem resposta em 5 s") << "\n";
+                      << (fechou ? "conexão encerrada pelo serviço" : "sem resposta em 5 s")
+                      << "\n";
             return 1;
         }
         const std::string texto = Latin1ParaUtf8(*linha);

@@ -16,7 +16,7 @@
 #include <string>
 
 class ClienteTeste final {
-public:
+  public:
     static constexpr std::chrono::milliseconds kEspera{20000};
 
     // rcvbuf > 0 shrinks the receive buffer before connecting.
@@ -109,7 +109,7 @@ public:
         return fechou_;
     }
 
-private:
+  private:
     bool LeUmaVez(int ms) {
         pollfd p{fd_, POLLIN, 0};
         const int r = ::poll(&p, 1, ms);

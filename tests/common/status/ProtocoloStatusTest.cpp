@@ -1,12 +1,12 @@
 // The status protocol's pure parts: request framing and items, the request
 // table, and the golden bytes of replies and pushed lines.
 
-#include "common/status/ProtocoloStatus.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "common/status/ProtocoloStatus.h"
 
 using namespace status;
 
@@ -89,12 +89,18 @@ TEST(ProtocoloStatus, DownloadCodes) {
         const char* linha;
         long long codigo;
     } casos[] = {
-        {"GRV_DOWNLOAD;001", 1},       {"GRV_DOWNLOAD;7", 7},
-        {"GRV_DOWNLOAD;999", 999},     {"GRV_DOWNLOAD", 0},
-        {"GRV_DOWNLOAD;", 0},          {"GRV_DOWNLOAD;abc", 0},
-        {"GRV_DOWNLOAD;0", 0},         {"GRV_DOWNLOAD;-3", -3},
-        {"GRV_DOWNLOAD;99999999999", 0}, {"GRV_DOWNLOAD;12x", 0},
-        {"GRV_DOWNLOAD; 12;zz", 12},   {"GRV_DOWNLOAD;2147483647", 2147483647},
+        {"GRV_DOWNLOAD;001", 1},
+        {"GRV_DOWNLOAD;7", 7},
+        {"GRV_DOWNLOAD;999", 999},
+        {"GRV_DOWNLOAD", 0},
+        {"GRV_DOWNLOAD;", 0},
+        {"GRV_DOWNLOAD;abc", 0},
+        {"GRV_DOWNLOAD;0", 0},
+        {"GRV_DOWNLOAD;-3", -3},
+        {"GRV_DOWNLOAD;99999999999", 0},
+        {"GRV_DOWNLOAD;12x", 0},
+        {"GRV_DOWNLOAD; 12;zz", 12},
+        {"GRV_DOWNLOAD;2147483647", 2147483647},
     };
     for (const auto& c : casos) {
         const Pedido p = InterpretaPedido(c.linha);

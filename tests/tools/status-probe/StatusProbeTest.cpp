@@ -40,7 +40,7 @@ Saida Sonda(const PastaTemporaria& pasta, const std::vector<std::string>& args) 
 }
 
 class StatusProbe : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!inst.Pronta()) GTEST_SKIP() << "no test database server (run scripts/test)";
         IniFile ini(home.Caminho() / "VERUZADU.INI");
