@@ -55,7 +55,7 @@ constexpr std::uint64_t kIdAcorda = 1;
 constexpr std::size_t kSaidaSuave = 256 * 1024;
 constexpr std::chrono::milliseconds kToleranciaAtraso{1000};
 // Bytes of queued lines appended to the consoles between two write rounds.
-constexpr std::size_t kLote = 64 * 1024;
+constexpr std::size_t kLote = 128 * 1024;
 // Requests a console may have waiting before its input is no longer read.
 constexpr std::size_t kMaxPedidosEspera = 64;
 // Send buffer of a console's socket: bounds what the kernel holds for it.
@@ -285,7 +285,7 @@ void ServidorStatus::Corpo() {
         if (c.enviado == c.saida.size()) {
             c.saida.clear();
             c.enviado = 0;
-        } else if (c.enviado > (1u << 20) && c.enviado * 2 > c.saida.size()) {
+        } else if (c.enviado >= kLote && c.enviado * 2 > c.saida.size()) {
             c.saida.erase(0, c.enviado);
             c.enviado = 0;
         }

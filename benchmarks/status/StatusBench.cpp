@@ -123,7 +123,7 @@ void BM_SendBloqueanteSimples(benchmark::State& state) {
     for (std::size_t i = 0; i < kLinhas; ++i) {
         const std::string l = status::LinhaPush(TextoLinha(i));
         porConsole += l.size();
-        if (lotes.back().size() >= 64 * 1024) lotes.emplace_back();
+        if (lotes.back().size() >= 128 * 1024) lotes.emplace_back();
         lotes.back() += l;
     }
     for (auto _ : state) {
