@@ -28,6 +28,7 @@ TServicoVeruzaduQuv::TServicoVeruzaduQuv(std::string pastaPrograma, const Relogi
       config_(std::make_shared<const ConfiguracaoServico>()) {}
 
 TServicoVeruzaduQuv::~TServicoVeruzaduQuv() {
+    FechaServidorStatus();
     // A loop that ended by itself (failed restore) skipped the stop work: the
     // workers must still be gone before their lists are.
     if (downloads_) downloads_->EncerraTodas(kLimiteEncerramentoThreads);
@@ -83,10 +84,7 @@ bool TServicoVeruzaduQuv::ServiceStart() {
         banco_.DefinePastaBaseDadosServidor(pastaServidor);
     log_.Log(LogInfo, true, Traduz("Configuração") + " Ok");
 
-    // The status server joins here; until it does, consoles cannot reach the
-    // service and the port stays closed.
-    log_.Log(LogInfo, false,
-             Traduz("Servidor de status não disponível") + ": " + std::to_string(porta_));
+    AbreServidorStatus();
 
     filaLogBD_ = std::make_shared<FilaMensagens>();
     filaEmails_ = std::make_shared<FilaEmails>();
@@ -102,8 +100,9 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     agenda_->FechaHistoricosInterrompidos();
     laco_ = std::make_unique<LacoPrincipal>(*this, relogio_, executando_, *downloads_, *sdcards_,
                                             atividade_);
-    executando_ = true;
+    // The start time is in place before the status server may read it.
     inicio_ = relogio_.Agora();
+    executando_ = true;
     log_.DefineFilaLogBD(filaLogBD_);
 
     log_.Log(LogSempre, true, Traduz("Serviço de gravação iniciado"));
@@ -131,6 +130,8 @@ bool TServicoVeruzaduQuv::ProcessaRequisicoes() {
 }
 
 void TServicoVeruzaduQuv::EncerraServico() {
+    // The status server goes first: its threads use the lists and queues below.
+    FechaServidorStatus();
     executando_ = false;
     // Every worker is asked to stop and joined before anything it uses goes.
     bool todos = true;

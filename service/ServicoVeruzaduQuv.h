@@ -27,6 +27,7 @@
 #include "service/ListaThreads.h"
 #include "service/LogServico.h"
 #include "service/MsgVeruzadu.h"
+#include "service/ServidorStatus.h"
 
 // How long the stop work waits for running workers before it gives up on them.
 inline constexpr std::chrono::seconds kLimiteEncerramentoThreads{60};
@@ -70,6 +71,10 @@ public:
     std::uint16_t Porta() const { return porta_; }
     void Desperta() { atividade_.Sinaliza(); }
     BackupPrincipal& Backup() { return backup_; }
+    // The status reply without its line end (status server).
+    std::string GetStatusVeruzadu() const;
+    // TCPServerGRV; null before the start and after the stop work.
+    ServidorStatus* ServidorStatusGRV() { return servidorStatus_.get(); }
 
     // PassosLaco: the steps of one pass.
     bool ProcessaRequisicoes() override;
@@ -91,6 +96,8 @@ private:
     std::string Traduz(std::string_view texto) const;
     void LiberaThreadsConcluidas();
     void GravaHistorico(int operacao);
+    void AbreServidorStatus();
+    void FechaServidorStatus();
 
     const std::string pasta_;
     const Relogio& relogio_;
@@ -118,6 +125,7 @@ private:
     std::unique_ptr<AgendaDownload> agenda_;
     Evento atividade_;
     std::unique_ptr<LacoPrincipal> laco_;
+    std::unique_ptr<ServidorStatus> servidorStatus_;
 };
 
 // Why the database server is not there, from the error codes of the failed

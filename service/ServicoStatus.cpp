@@ -1,0 +1,38 @@
+// The service's side of the status server: what its requests reach in the
+// service, and where the server is opened and closed.
+
+#include "common/status/ProtocoloStatus.h"
+#include "service/ServicoVeruzaduQuv.h"
+
+std::string TServicoVeruzaduQuv::GetStatusVeruzadu() const {
+    const DataHora inicio = inicio_;
+    return status::TextoStatus(inicio, status::SegundosDecorridos(inicio, relogio_.Agora()));
+}
+
+void TServicoVeruzaduQuv::AbreServidorStatus() {
+    AcessoServidorStatus acesso;
+    acesso.executando = [this] { return executando_.load(); };
+    acesso.status = [this] { return GetStatusVeruzadu(); };
+    // Finished runs are freed first, so a unit whose run has ended is listed
+    // again (OK) instead of being reported as running (ON).
+    acesso.estaNaLista = [this](int codigo) {
+        LiberaThreadsConcluidas();
+        return downloads_ && downloads_->EstaNaLista(codigo);
+    };
+    // Requested downloads need the unit lookup and the download run; until
+    // they are part of the service every request is refused.
+    acesso.pedeDownload = [](int) { return ResultadoPedidoDownload::UnidadeInexistente; };
+    acesso.desperta = [this] { atividade_.Sinaliza(); };
+    servidorStatus_ = std::make_unique<ServidorStatus>(log_, std::move(acesso));
+    std::string erro;
+    if (!servidorStatus_->Abre(porta_, filaConsole_, erro)) {
+        // The service runs on without a status server.
+        log_.Log(LogErro, true,
+                 Traduz("Erro ao abrir porta") + ": " + std::to_string(porta_) + " " + erro);
+    }
+}
+
+void TServicoVeruzaduQuv::FechaServidorStatus() {
+    if (servidorStatus_) servidorStatus_->Para();
+    servidorStatus_.reset();
+}
