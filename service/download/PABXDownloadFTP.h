@@ -238,9 +238,6 @@ private:
     // The run's own connection to the main database for its statistics row
     // (opened at the first write, dropped after a failure).
     std::optional<Attachment> conexaoHistorico_;
-    // The import log file of the month in use (its name found once a month).
-    std::string mesLog_;
-    std::filesystem::path arquivoLog_;
 
     // ---- Filing state of the run (RegistraGravacao.cpp). ----------------
     // Its database connections and private working folder, made at the first
