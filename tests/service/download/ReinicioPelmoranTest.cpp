@@ -58,6 +58,8 @@ TEST(ReinicioPelmoran, MortoDuranteUmaExecucaoFechaALinhaEBaixaDeNovo) {
     EXIGE_SERVIDOR(inst);
     PastaTemporaria home, store;
 
+    // A USB-attached unit without a drive: the second run goes through the
+    // whole dialogue and transfers nothing.
     pabxsim::Scenario cenario;
     cenario.store = store.Caminho();
     pabxsim::Simulator sim(cenario);
@@ -78,8 +80,8 @@ TEST(ReinicioPelmoran, MortoDuranteUmaExecucaoFechaALinhaEBaixaDeNovo) {
         Attachment att = Attachment::Conecta(inst.Principal());
         Transaction tr(att);
         Statement st(tr, "INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, PAB_KELVPORTA, "
-                         "PAB_KELVSENHA, PAB_USBWAIT, PAB_ULTVERIFSDC) "
-                         "VALUES (7, 'Reinicio', '127.0.0.1', ?, ?, 0, CURRENT_TIMESTAMP)");
+                         "PAB_KELVSENHA, PAB_USB_ZIMB, PAB_USBWAIT, PAB_ULTVERIFSDC) "
+                         "VALUES (7, 'Reinicio', '127.0.0.1', ?, ?, 1, 0, CURRENT_TIMESTAMP)");
         st.SetInt(0, sim.Port()).SetText(1, CriptografaTexto(cenario.password)).Executa();
         Statement janela(tr, "INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) VALUES (7, '00:00', '')");
         janela.Executa();
