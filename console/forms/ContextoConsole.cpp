@@ -1,0 +1,26 @@
+#include "console/forms/ContextoConsole.h"
+
+#include "console/forms/FormMain.h"
+#include "console/forms/FormSobre.h"
+#include "console/forms/FormSysAcc.h"
+
+ContextoConsole::ContextoConsole(std::function<DataHora()> relogioDado)
+    : relogio(std::move(relogioDado)), dados(mensagens, [this] { return relogio(); }) {
+    ExecutaLogin = [](QWidget*) { return ResultadoLogin::Entrou; };
+    VerificaPermissao = [](int) { return false; };
+    dados.PedeCredenciaisAdmin = [this](CredenciaisAdmin& c) { return FormSysAcc::Pede(formMain, c); };
+}
+
+ContextoConsole::~ContextoConsole() = default;
+
+void ContextoConsole::CriaJanelas(FormMain& principal) {
+    formMain = &principal;
+    mensagens.pai = &principal;
+    formSobre = std::make_unique<FormSobre>(&principal);
+}
+
+void ContextoConsole::DestroiJanelas() {
+    formSobre.reset();
+    mensagens.pai = nullptr;
+    formMain = nullptr;
+}
