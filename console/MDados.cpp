@@ -75,13 +75,7 @@ void MDados::FechaPrincipal() noexcept {
 void MDados::Desconecta() {
     querEventos_ = false;
     FechaPrincipal();
-    if (pabx_) {
-        try {
-            pabx_->Desconecta();
-        } catch (...) {
-        }
-        pabx_.reset();
-    }
+    FechaBasePABX();
     estado_ = NaoConectado;
 }
 
@@ -352,9 +346,7 @@ bool MDados::PABX_AlteraTabelaProcedures_UPDSCRIPT() {
     return true;
 }
 
-void MDados::ConectaBasePABX(int codigo) {
-    const std::string nome = "GRVPAB" + CodigoTresDigitos(codigo);
-    const std::string texto = Traduz("Não foi possível conectar base de dados " + nome);
+void MDados::FechaBasePABX() noexcept {
     if (pabx_) {
         try {
             pabx_->Desconecta();
@@ -362,6 +354,12 @@ void MDados::ConectaBasePABX(int codigo) {
         }
         pabx_.reset();
     }
+}
+
+void MDados::ConectaBasePABX(int codigo) {
+    const std::string nome = "GRVPAB" + CodigoTresDigitos(codigo);
+    const std::string texto = Traduz("Não foi possível conectar base de dados " + nome);
+    FechaBasePABX();
     codigoPABX_ = codigo;
     const IniFile ini(ArquivoVeruzaduIni());
     const CaminhoBD caminho = MontaCaminhoBD(ini, nome, pastaDadosBD_, NomeComputador());

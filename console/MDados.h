@@ -135,6 +135,7 @@ public:
     // structure up to date. Throws ErroBasePABX.
     void ConectaBasePABX(int codigo);
     bool BasePABXConectada() const { return pabx_.has_value(); }
+    void FechaBasePABX() noexcept;
     int CodigoPABX() const { return codigoPABX_; }
     // Closes the main connection without a loss (the upgrade); state stays and
     // the next work reconnects with the same parameters, events included.
