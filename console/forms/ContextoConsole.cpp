@@ -24,3 +24,15 @@ void ContextoConsole::DestroiJanelas() {
     mensagens.pai = nullptr;
     formMain = nullptr;
 }
+
+bool ContextoConsole::ExecutaBD(const std::function<void(Transaction&)>& trabalho) {
+    try {
+        dados.Executa(trabalho);
+        return true;
+    } catch (const SemConexaoBD&) {
+        if (!dados.AvisoConexaoPendente()) dados.BaseConectada();
+    } catch (const FirebirdError& e) {
+        if (!e.ConexaoPerdida()) mensagens.Mostra(TipoMensagem::Erro, e.what());
+    }
+    return false;
+}

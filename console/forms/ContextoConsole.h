@@ -68,6 +68,12 @@ struct ContextoConsole {
     // Actions of the main window's entries, by component name.
     std::map<std::string, std::function<void()>> acoes;
 
+    // Runs main-database work by the console's error rule: true when it
+    // succeeded. A lost connection shows nothing here (the main window's
+    // timer gives the notice); any other error shows "Erro" with the
+    // server's message. Nothing is ever reported as saved that was not.
+    bool ExecutaBD(const std::function<void(Transaction&)>& trabalho);
+
     FormMain* formMain = nullptr;
     std::unique_ptr<FormSobre> formSobre;
 };

@@ -22,6 +22,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
+#include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
@@ -131,3 +132,33 @@ public:
     PastaTemporaria pasta;
     InstalacaoTeste inst;
 };
+
+// The visible message box whose text starts with `prefixo`, or nullptr.
+inline QWidget* CaixaVisivel(const QString& prefixo) {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible() && b->text().startsWith(prefixo)) return w;
+    return nullptr;
+}
+
+// AoAbrir for a message box by the start of its text.
+inline std::shared_ptr<bool> AoAbrirCaixa(const QString& prefixo, std::function<void(QWidget*)> acao,
+                                          int limiteMs = EsperaPadraoMs) {
+    auto feito = std::make_shared<bool>(false);
+    auto* timer = new QTimer;
+    auto relogio = std::make_shared<QElapsedTimer>();
+    relogio->start();
+    QObject::connect(timer, &QTimer::timeout, [=] {
+        if (QWidget* w = CaixaVisivel(prefixo)) {
+            timer->stop();
+            timer->deleteLater();
+            *feito = true;
+            acao(w);
+        } else if (relogio->elapsed() > limiteMs) {
+            timer->stop();
+            timer->deleteLater();
+            ADD_FAILURE() << "message box " << prefixo.toStdString() << " never showed";
+        }
+    });
+    timer->start(20);
+    return feito;
+}
