@@ -4,6 +4,7 @@
 #include "common/Configuracao.h"
 #include "common/db/Sinais.h"
 #include "console/InstanciaUnica.h"
+#include "console/UtilConsole.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/Qt.h"
@@ -27,7 +28,10 @@ int main(int argc, char** argv) {
 
     ContextoConsole ctx;
     FormMain principal(ctx);
-    instancia.AoPedirAtivacao = [&principal] { principal.Ativa(); };
+    instancia.AoPedirAtivacao = [&principal] {
+        GravaLogConsole("Janela ativada por uma nova execução do programa");
+        principal.Ativa();
+    };
 
     // SIGTERM, SIGINT and SIGHUP close the window as the user would.
     DescritorSinais sinais;
