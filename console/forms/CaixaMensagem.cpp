@@ -17,31 +17,43 @@ QString CaixaMensagem::Caption(TipoMensagem tipo) {
     return {};
 }
 
-RespostaMensagem CaixaMensagem::Mostra(TipoMensagem tipo, const std::string& texto) {
-    QMessageBox::Icon icone = QMessageBox::Critical;
+namespace {
+
+QMessageBox::Icon Icone(TipoMensagem tipo) {
     switch (tipo) {
-    case TipoMensagem::Erro: icone = QMessageBox::Critical; break;
-    case TipoMensagem::Aviso: icone = QMessageBox::Warning; break;
-    case TipoMensagem::Informacao: icone = QMessageBox::Information; break;
-    case TipoMensagem::Confirmacao: icone = QMessageBox::Question; break;
+    case TipoMensagem::Erro: return QMessageBox::Critical;
+    case TipoMensagem::Aviso: return QMessageBox::Warning;
+    case TipoMensagem::Informacao: return QMessageBox::Information;
+    case TipoMensagem::Confirmacao: return QMessageBox::Question;
     }
-    mostradas_.push_back({Caption(tipo), icone, QString::fromStdString(texto)});
+    return QMessageBox::Critical;
+}
+
+} // namespace
+
+std::unique_ptr<QMessageBox> CaixaMensagem::Monta(TipoMensagem tipo, const QString& texto, QWidget* pai) {
+    auto caixa = std::make_unique<QMessageBox>(Icone(tipo), Caption(tipo), texto, QMessageBox::NoButton, pai);
+    caixa->setObjectName("CaixaMensagem");
+    if (tipo == TipoMensagem::Confirmacao) {
+        caixa->addButton(QMessageBox::Yes)->setText(QString::fromStdString(TraduzLNG("&Sim")));
+        caixa->addButton(QMessageBox::No)->setText(QString::fromStdString(TraduzLNG("&Não")));
+        caixa->setDefaultButton(QMessageBox::No);
+        caixa->setEscapeButton(QMessageBox::No);
+    } else {
+        caixa->addButton(QMessageBox::Ok)->setText(QString::fromStdString(TraduzLNG("&Ok")));
+    }
+    return caixa;
+}
+
+RespostaMensagem CaixaMensagem::Mostra(TipoMensagem tipo, const std::string& texto) {
+    mostradas_.push_back({Caption(tipo), Icone(tipo), QString::fromStdString(texto)});
     if (!proximas_.empty()) {
         const RespostaMensagem r = proximas_.front();
         proximas_.pop_front();
         return r;
     }
-    QMessageBox caixa(icone, Caption(tipo), QString::fromStdString(texto), QMessageBox::NoButton, pai);
-    caixa.setObjectName("CaixaMensagem");
-    if (tipo == TipoMensagem::Confirmacao) {
-        caixa.addButton(QMessageBox::Yes)->setText(QString::fromStdString(TraduzLNG("&Sim")));
-        caixa.addButton(QMessageBox::No)->setText(QString::fromStdString(TraduzLNG("&Não")));
-        caixa.setDefaultButton(QMessageBox::No);
-        caixa.setEscapeButton(QMessageBox::No);
-    } else {
-        caixa.addButton(QMessageBox::Ok)->setText(QString::fromStdString(TraduzLNG("&Ok")));
-    }
-    const int r = caixa.exec();
+    const auto caixa = Monta(tipo, QString::fromStdString(texto), pai);
+    const int r = caixa->exec();
     if (tipo != TipoMensagem::Confirmacao) return RespostaMensagem::Ok;
     return r == QMessageBox::Yes ? RespostaMensagem::Sim : RespostaMensagem::Nao;
 }

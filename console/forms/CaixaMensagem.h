@@ -16,6 +16,7 @@
 #include <QString>
 
 #include <deque>
+#include <memory>
 #include <vector>
 
 class QWidget;
@@ -38,6 +39,8 @@ public:
     QWidget* pai = nullptr;
 
     static QString Caption(TipoMensagem tipo);
+    // The box as Mostra shows it (caption, icon, translated buttons).
+    static std::unique_ptr<QMessageBox> Monta(TipoMensagem tipo, const QString& texto, QWidget* pai);
 
 private:
     std::deque<RespostaMensagem> proximas_;

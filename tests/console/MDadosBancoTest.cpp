@@ -275,3 +275,38 @@ TEST(MDadosBanco, ConexaoDerrubadaEPerdaUmaVez) {
     EXPECT_FALSE(dados.ConexaoPerdida());
     EXPECT_EQ(dados.EstadoConexao(), Conectado);
 }
+
+TEST(MDadosBanco, RamaisDosGruposSeguemADiretoriaDaCentral) {
+    ProgramaTeste p("ramais", {1});
+    EXIGE_SERVIDOR(p.inst);
+    {
+        Attachment att = p.Principal();
+        att.Executa("INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DNSUPDATE) VALUES (1, 'Central', 1)");
+        // By number, by name, and one the PABX no longer lists.
+        att.Executa("INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, '1001', 'velho', 1)");
+        att.Executa("INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, 'Caixa', '', 1)");
+        att.Executa("INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, '1999', 'Sumiu', 1)");
+        Attachment u = p.Unidade(1);
+        u.Executa("INSERT INTO DNSPABX (PAB_CODIGO, DNS_INDICE, DNS_NUMERO, DNS_NOME) VALUES (1, 1, '1001', 'Recepção')");
+        u.Executa("INSERT INTO DNSPABX (PAB_CODIGO, DNS_INDICE, DNS_NUMERO, DNS_NOME) VALUES (1, 2, '1002', 'Caixa')");
+    }
+    MensageiroTeste msg;
+    MDados dados(msg);
+    std::string erro;
+    ASSERT_TRUE(dados.ConectaBancoDados(erro)) << erro;
+    ASSERT_NO_THROW(dados.ConectaBasePABX(1));
+    dados.AtualizaRamaisGrupos(1);
+    dados.LimpaDNSUpdate(1);
+
+    Attachment att = p.Principal();
+    Transaction tr(att);
+    Statement st(tr, "SELECT RML_RAMAL, RML_NOME FROM GRPRAMAL WHERE PAB_CODIGO = 1 ORDER BY RML_RAMAL");
+    auto c = st.Abre();
+    std::vector<std::string> linhas;
+    while (c.Proxima()) linhas.push_back(c.GetText(0) + "=" + c.GetText(1));
+    EXPECT_EQ(linhas, (std::vector<std::string>{"1001=Recepção", "1002=Caixa", "1999=Sumiu"}));
+    Statement dns(tr, "SELECT PAB_DNSUPDATE FROM PABX WHERE PAB_CODIGO = 1");
+    auto d = dns.Abre();
+    ASSERT_TRUE(d.Proxima());
+    EXPECT_EQ(d.GetInt(0), 0);
+}
