@@ -2,11 +2,11 @@
 // The one line form of every log file of both programs, and the append that
 // writes it. Pure and thread-safe.
 
-#include "common/DataHora.h"
-
 #include <filesystem>
 #include <string>
 #include <string_view>
+
+#include "common/DataHora.h"
 
 // "dd/mm/yy hh:nn:ss zzz", two blanks, the text (CR/LF replaced), CR LF.
 std::string LinhaLog(const DataHora& quando, std::string_view texto);

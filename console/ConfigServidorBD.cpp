@@ -1,22 +1,26 @@
 #include "console/ConfigServidorBD.h"
 
+#include <QString>
+
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
 #include "common/Sistema.h"
 #include "common/Traducao.h"
 #include "console/MDados.h"
 
-#include <QString>
-
 std::string ServidorInicialDialogo() {
-    return RemoveBarrasServidor(IniFile(ArquivoVeruzaduIni()).ReadString("BD", "Server", NomeComputador()));
+    return RemoveBarrasServidor(
+        IniFile(ArquivoVeruzaduIni()).ReadString("BD", "Server", NomeComputador()));
 }
 
 bool AplicaServidorBD(const std::string& digitado, MDados& dados, Mensageiro& mensagens) {
     const std::string nome = QString::fromStdString(digitado).trimmed().toUpper().toStdString();
     if (nome.empty()) {
-        mensagens.Mostra(TipoMensagem::Erro,
-                         Traduz("Informe o nome do computador em que o servidor de base de dados está instalado.") + "\n");
+        mensagens.Mostra(
+            TipoMensagem::Erro,
+            Traduz(
+                "Informe o nome do computador em que o servidor de base de dados está instalado.") +
+                "\n");
         return false;
     }
     IniFile ini(ArquivoVeruzaduIni());
@@ -27,7 +31,8 @@ bool AplicaServidorBD(const std::string& digitado, MDados& dados, Mensageiro& me
         dados.Desconecta();
         return true;
     }
-    mensagens.Mostra(TipoMensagem::Erro,
-                     Traduz("Não foi possível conectar com o servidor de base de dados.") + "\n" + erro);
+    mensagens.Mostra(
+        TipoMensagem::Erro,
+        Traduz("Não foi possível conectar com o servidor de base de dados.") + "\n" + erro);
     return false;
 }

@@ -1,10 +1,10 @@
 #include "console/ControleMain.h"
 
-#include "common/Traducao.h"
-#include "console/MDados.h"
-
 #include <cmath>
 #include <cstdio>
+
+#include "common/Traducao.h"
+#include "console/MDados.h"
 
 std::string TextoContagem(long long segundos) {
     const long long resta = segundos > 60 ? 0 : (segundos < 0 ? 60 : 60 - segundos);
@@ -26,8 +26,9 @@ AcoesTick TickConexao(MDados& dados, const DataHora& agora, const EstadoJanelaMa
             a.mostraAviso = true;
         }
     }
-    a.reinicia = !janela.inicializando && !janela.sequenciaPendente && !janela.avisoAberto && !a.mostraAviso &&
-                 !dados.AvisoConexaoPendente() && s > 60 && dados.EstadoConexao() == ConexaoPerdidaBD;
+    a.reinicia = !janela.inicializando && !janela.sequenciaPendente && !janela.avisoAberto &&
+                 !a.mostraAviso && !dados.AvisoConexaoPendente() && s > 60 &&
+                 dados.EstadoConexao() == ConexaoPerdidaBD;
     return a;
 }
 
@@ -57,7 +58,8 @@ const RegraAcao* RegraDe(const std::string& componente) {
     return nullptr;
 }
 
-bool AutorizaAcao(const RegraAcao& regra, MDados& dados, const std::function<bool(int)>& verificaPermissao) {
+bool AutorizaAcao(const RegraAcao& regra, MDados& dados,
+                  const std::function<bool(int)>& verificaPermissao) {
     if (regra.guarda && !dados.BaseConectada()) return false;
     if (regra.nivel != 0 && !(verificaPermissao && verificaPermissao(regra.nivel))) return false;
     return true;
@@ -65,7 +67,8 @@ bool AutorizaAcao(const RegraAcao& regra, MDados& dados, const std::function<boo
 
 std::string FormataInteiro(long long valor) {
     const bool negativo = valor < 0;
-    std::string digitos = std::to_string(negativo ? -(valor + 1) + 1ULL : static_cast<unsigned long long>(valor));
+    std::string digitos =
+        std::to_string(negativo ? -(valor + 1) + 1ULL : static_cast<unsigned long long>(valor));
     std::string r;
     for (std::size_t i = 0; i < digitos.size(); ++i) {
         if (i > 0 && (digitos.size() - i) % 3 == 0) r += '.';
@@ -90,4 +93,6 @@ std::string FormataDecimal(double valor, int casas) {
     return r;
 }
 
-std::string FormataData(const DataHora& d) { return FormataDataHora(d, "dd/mm/yy"); }
+std::string FormataData(const DataHora& d) {
+    return FormataDataHora(d, "dd/mm/yy");
+}

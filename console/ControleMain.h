@@ -6,29 +6,29 @@
 //
 // Main thread only; nothing here throws.
 
-#include "common/DataHora.h"
-
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "common/DataHora.h"
+
 class MDados;
 
 // What one tick of the service timer must do, in this order.
 struct AcoesTick {
-    bool desliga = false;                   // the window is closing: stop the timer
-    std::optional<std::string> textoPainel; // countdown for PainelMensagem
-    bool mostraAviso = false;               // close the other windows, then show the notice
-    bool reinicia = false;                  // run the start-up sequence again
+    bool desliga = false;                    // the window is closing: stop the timer
+    std::optional<std::string> textoPainel;  // countdown for PainelMensagem
+    bool mostraAviso = false;                // close the other windows, then show the notice
+    bool reinicia = false;                   // run the start-up sequence again
 };
 
 // What the window tells the tick about itself.
 struct EstadoJanelaMain {
-    bool monitorAtivo = true;      // MonitorServicoAtivo
-    bool inicializando = false;    // the start-up sequence is running
-    bool sequenciaPendente = false; // a start-up sequence is queued
-    bool avisoAberto = false;      // the loss notice is still on screen
+    bool monitorAtivo = true;        // MonitorServicoAtivo
+    bool inicializando = false;      // the start-up sequence is running
+    bool sequenciaPendente = false;  // a start-up sequence is queued
+    bool avisoAberto = false;        // the loss notice is still on screen
 };
 
 // "Conexão com o banco de dados foi perdida. Reconexão será tentada em N segundos"
@@ -47,12 +47,13 @@ struct RegraAcao {
     std::string componente;
     bool guarda = false;
     int nivel = 0;
-    std::string figura; // picture name of the button that shows the action
+    std::string figura;  // picture name of the button that shows the action
 };
 const std::vector<RegraAcao>& RegrasMain();
 const RegraAcao* RegraDe(const std::string& componente);
 // The guard first (it shows its own warning), then the level.
-bool AutorizaAcao(const RegraAcao& regra, MDados& dados, const std::function<bool(int)>& verificaPermissao);
+bool AutorizaAcao(const RegraAcao& regra, MDados& dados,
+                  const std::function<bool(int)>& verificaPermissao);
 
 // The console's fixed formats, whatever the machine's locale: thousands ".",
 // decimal ",", dates "dd/mm/yy".

@@ -1,19 +1,18 @@
 #include "console/InstanciaUnica.h"
 
-#include "common/Configuracao.h"
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
+
+#include "common/Configuracao.h"
 
 namespace {
 
@@ -23,7 +22,7 @@ std::string PastaRuntime(const std::string& dada) {
     return "/tmp";
 }
 
-} // namespace
+}  // namespace
 
 std::string InstanciaUnica::ChavePadrao() {
     std::error_code ec;
@@ -35,7 +34,8 @@ std::string InstanciaUnica::ChavePadrao() {
         .toStdString();
 }
 
-InstanciaUnica::InstanciaUnica(const std::string& chave, const std::string& pastaRuntime, QObject* pai)
+InstanciaUnica::InstanciaUnica(const std::string& chave, const std::string& pastaRuntime,
+                               QObject* pai)
     : QObject(pai) {
     const std::string pasta = PastaRuntime(pastaRuntime);
     nome_ = pasta + "/veruzadu-" + std::to_string(::getuid()) + "-" + chave + ".sock";
@@ -75,7 +75,8 @@ bool InstanciaUnica::AtivaPrimeira(int limiteMs) {
     while (relogio.elapsed() < limiteMs) {
         QLocalSocket s;
         s.connectToServer(QString::fromStdString(nome_));
-        if (s.waitForConnected(std::max<int>(100, limiteMs - static_cast<int>(relogio.elapsed())))) {
+        if (s.waitForConnected(
+                std::max<int>(100, limiteMs - static_cast<int>(relogio.elapsed())))) {
             s.write("ativa\n");
             s.waitForBytesWritten(500);
             s.disconnectFromServer();

@@ -11,7 +11,6 @@
 // thread that owns this object). Throws nothing.
 
 #include <QObject>
-
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,7 +18,7 @@
 class QLocalServer;
 
 class InstanciaUnica final : public QObject {
-public:
+  public:
     // `chave` names the instance: ChavePadrao() in the program, anything in
     // tests. `pastaRuntime` empty: $XDG_RUNTIME_DIR, else /tmp.
     explicit InstanciaUnica(const std::string& chave, const std::string& pastaRuntime = {},
@@ -41,7 +40,7 @@ public:
     // Called when a later start asked this one to show its window.
     std::function<void()> AoPedirAtivacao;
 
-private:
+  private:
     std::string nome_;
     std::string arquivoTrava_;
     int fd_ = -1;

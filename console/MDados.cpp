@@ -1,5 +1,10 @@
 #include "console/MDados.h"
 
+#include <QSocketNotifier>
+#include <filesystem>
+#include <iostream>
+#include <vector>
+
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
 #include "common/Sistema.h"
@@ -9,17 +14,14 @@
 #include "common/db/Script.h"
 #include "console/UtilConsole.h"
 
-#include <QSocketNotifier>
-
-#include <filesystem>
-#include <iostream>
-#include <vector>
-
 namespace {
 
-const std::vector<std::string> NomesEventos{"GRVGRAVACAO", "GRVHISTORY", "GRVCONFIG", "GRVCADASTRO"};
+const std::vector<std::string> NomesEventos{"GRVGRAVACAO", "GRVHISTORY", "GRVCONFIG",
+                                            "GRVCADASTRO"};
 
-bool Branco(std::string_view s) { return s.find_first_not_of(" \t") == std::string_view::npos; }
+bool Branco(std::string_view s) {
+    return s.find_first_not_of(" \t") == std::string_view::npos;
+}
 
 std::string Aparado(std::string_view s) {
     const auto i = s.find_first_not_of(" \t");
@@ -28,32 +30,42 @@ std::string Aparado(std::string_view s) {
     return std::string(s.substr(i, f - i + 1));
 }
 
-} // namespace
+}  // namespace
 
-std::string RemoveBarrasServidor(std::string_view servidor) { return RemoveBarrasIniciais(servidor); }
+std::string RemoveBarrasServidor(std::string_view servidor) {
+    return RemoveBarrasIniciais(servidor);
+}
 
 CaminhoBD MontaCaminhoBD(const IniFile& ini, std::string_view nome, std::string_view pastaDadosBD,
                          std::string_view computador) {
     CaminhoBD r;
     const bool usaAlias = ini.ReadBool("BD", "AliasGRVPABX", false);
-    r.servidor = RemoveBarrasServidor(ini.ReadString("BD", "Server", "\\\\" + std::string(computador)));
+    r.servidor =
+        RemoveBarrasServidor(ini.ReadString("BD", "Server", "\\\\" + std::string(computador)));
     // A blank server (a per-PABX one included) means this computer's server.
-    const std::string servidor = Branco(r.servidor) ? std::string("127.0.0.1") : Aparado(r.servidor);
+    const std::string servidor =
+        Branco(r.servidor) ? std::string("127.0.0.1") : Aparado(r.servidor);
     if (nome == "VERUZADU" || usaAlias)
         r.conexao = servidor + ":" + ini.ReadString("BD", "Alias", nome);
     else
-        r.conexao = servidor + ":" +
-                    ini.ReadString("BD", "AdvPath", std::string(pastaDadosBD) + std::string(nome) + ".FDB");
+        r.conexao =
+            servidor + ":" +
+            ini.ReadString("BD", "AdvPath", std::string(pastaDadosBD) + std::string(nome) + ".FDB");
     return r;
 }
 
 MDados::MDados(Mensageiro& mensagens, Relogio relogio, QObject* pai)
-    : QObject(pai), UsuarioBD(UsuarioBDPadrao), SenhaBD(SenhaBDPadrao), mensagens_(mensagens),
+    : QObject(pai),
+      UsuarioBD(UsuarioBDPadrao),
+      SenhaBD(SenhaBDPadrao),
+      mensagens_(mensagens),
       relogio_(std::move(relogio)) {
     horaPerdida_ = relogio_();
 }
 
-MDados::~MDados() { Desconecta(); }
+MDados::~MDados() {
+    Desconecta();
+}
 
 void MDados::Registra(const std::string& linha) {
     std::cerr << "veruzadu: " << linha << '\n';
@@ -79,7 +91,9 @@ void MDados::Desconecta() {
     estado_ = NaoConectado;
 }
 
-void MDados::FechaConexaoPrincipal() { FechaPrincipal(); }
+void MDados::FechaConexaoPrincipal() {
+    FechaPrincipal();
+}
 
 void MDados::MarcaPerda() {
     if (!conexaoPerdida_) {
@@ -114,7 +128,10 @@ void MDados::Executa(const std::function<void(Transaction&)>& trabalho) {
 }
 
 void MDados::ExecutaPABX(const std::function<void(Transaction&)>& trabalho) {
-    if (!pabx_) throw ErroBasePABX(Traduz("Não foi possível conectar base de dados GRVPAB" + CodigoTresDigitos(codigoPABX_)), "");
+    if (!pabx_)
+        throw ErroBasePABX(Traduz("Não foi possível conectar base de dados GRVPAB" +
+                                  CodigoTresDigitos(codigoPABX_)),
+                           "");
     Transaction tr(*pabx_);
     trabalho(tr);
     tr.Commit();
@@ -122,7 +139,8 @@ void MDados::ExecutaPABX(const std::function<void(Transaction&)>& trabalho) {
 
 bool MDados::BaseConectada() {
     if (estado_ == Conectado) return true;
-    if (!avisoPendente_) mensagens_.Mostra(TipoMensagem::Aviso, Traduz("Base de dados não está conectada"));
+    if (!avisoPendente_)
+        mensagens_.Mostra(TipoMensagem::Aviso, Traduz("Base de dados não está conectada"));
     return false;
 }
 
@@ -147,11 +165,16 @@ void MDados::TomaEventos() {
     bool algum = false;
     for (const auto& [nome, contagem] : eventos_->Toma()) {
         if (contagem == 0) continue;
-        if (nome == "GRVGRAVACAO") EventoGravacao = true;
-        else if (nome == "GRVHISTORY") EventoHistorico = true;
-        else if (nome == "GRVCONFIG") EventoConfiguracao = true;
-        else if (nome == "GRVCADASTRO") EventoCadastro = true;
-        else continue;
+        if (nome == "GRVGRAVACAO")
+            EventoGravacao = true;
+        else if (nome == "GRVHISTORY")
+            EventoHistorico = true;
+        else if (nome == "GRVCONFIG")
+            EventoConfiguracao = true;
+        else if (nome == "GRVCADASTRO")
+            EventoCadastro = true;
+        else
+            continue;
         algum = true;
     }
     if (algum && AoEvento) AoEvento();
@@ -170,7 +193,8 @@ bool MDados::ExecutaEstrutura(const std::string& sql) {
 
 bool MDados::ExisteTabela(const std::string& tabela) {
     bool r = false;
-    Executa([&](Transaction& tr) { r = TabelaExiste(tr, tabela); });
+    auto f = [&](Transaction& tr) { r = TabelaExiste(tr, tabela); };
+    estado_ == Conectando ? NaPrincipal(f) : Executa(f);
     return r;
 }
 
@@ -219,7 +243,9 @@ void MDados::CriaCamposSDCard() {
     for (const std::string& sql : AlteracoesPABX()) ExecutaEstrutura(sql);
 }
 
-void MDados::CriaCampoNomeRamal() { ExecutaEstrutura("ALTER TABLE GRPRAMAL ADD RML_NOME VARCHAR (20)"); }
+void MDados::CriaCampoNomeRamal() {
+    ExecutaEstrutura("ALTER TABLE GRPRAMAL ADD RML_NOME VARCHAR (20)");
+}
 
 void MDados::CriaCampoDNSUpdate() {
     if (ExecutaEstrutura("ALTER TABLE PABX ADD PAB_DNSUPDATE SMALLINT"))
@@ -234,11 +260,13 @@ bool MDados::RegistraUsuarioBD(const std::string& servidor) {
             Registra("Registro do usuario: " + r.mensagem);
             return false;
         }
-        mensagens_.Mostra(TipoMensagem::Informacao,
-                          Traduz("O Veruzadu necessita registrar-se como usuário no gerenciador de banco de dados.") +
-                              "\n" +
-                              Traduz("Para isto será necessário que o administrador do banco de dados forneça as "
-                                     "informações a seguir."));
+        mensagens_.Mostra(
+            TipoMensagem::Informacao,
+            Traduz("O Veruzadu necessita registrar-se como usuário no gerenciador de banco de "
+                   "dados.") +
+                "\n" +
+                Traduz("Para isto será necessário que o administrador do banco de dados forneça as "
+                       "informações a seguir."));
         CredenciaisAdmin novas;
         if (!PedeCredenciaisAdmin(novas)) return false;
         Admin = std::move(novas);
@@ -259,7 +287,8 @@ bool MDados::ConectaBancoDados(std::string& erro) {
         const CaminhoBD caminho = MontaCaminhoBD(ini, "VERUZADU", pastaDadosBD_, NomeComputador());
         usaAliasGRVPABX_ = ini.ReadBool("BD", "AliasGRVPABX", false);
         servidorBD_ = caminho.servidor;
-        parametrosPrincipal_ = ParametrosConexao{caminho.conexao, UsuarioBD, SenhaBD, TempoLimiteConexao};
+        parametrosPrincipal_ =
+            ParametrosConexao{caminho.conexao, UsuarioBD, SenhaBD, TempoLimiteConexao};
         try {
             principal_.emplace(Attachment::Conecta(parametrosPrincipal_));
         } catch (const FirebirdError& e) {
@@ -270,14 +299,18 @@ bool MDados::ConectaBancoDados(std::string& erro) {
         }
         try {
             NaPrincipal([&](Transaction& tr) {
-                Statement st(tr, "SELECT RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION') FROM RDB$DATABASE");
+                Statement st(
+                    tr, "SELECT RDB$GET_CONTEXT('SYSTEM', 'ENGINE_VERSION') FROM RDB$DATABASE");
                 auto c = st.Abre();
                 if (c.Proxima()) versaoServidorBD_ = c.GetText(0);
             });
-            pastaDadosBD_ = std::filesystem::path(principal_->NomeArquivoServidor()).parent_path().string() + "/";
+            pastaDadosBD_ =
+                std::filesystem::path(principal_->NomeArquivoServidor()).parent_path().string() +
+                "/";
             IniFile(ArquivoVeruzaduIni()).WriteString("BD", "Path", pastaDadosBD_);
 
-            if (!ExisteCampo("CRL_COMPBD", "CONTROLE")) ExecutaEstrutura("ALTER TABLE CONTROLE ADD CRL_COMPBD SMALLINT");
+            if (!ExisteCampo("CRL_COMPBD", "CONTROLE"))
+                ExecutaEstrutura("ALTER TABLE CONTROLE ADD CRL_COMPBD SMALLINT");
             if (!ExisteCampo("PAB_SDCARDUSED", "PABX")) CriaCamposSDCard();
             if (!ExisteCampo("RML_NOME", "GRPRAMAL")) CriaCampoNomeRamal();
             if (!ExisteCampo("PAB_DNSUPDATE", "PABX")) CriaCampoDNSUpdate();
@@ -308,13 +341,15 @@ bool MDados::ConectaBaseVeruzadu() {
     const CaminhoBD caminho = MontaCaminhoBD(ini, "VERUZADU", pastaDadosBD_, NomeComputador());
     servidorBD_ = caminho.servidor;
     FechaPrincipal();
-    parametrosPrincipal_ = ParametrosConexao{caminho.conexao, UsuarioBD, SenhaBD, TempoLimiteConexao};
+    parametrosPrincipal_ =
+        ParametrosConexao{caminho.conexao, UsuarioBD, SenhaBD, TempoLimiteConexao};
     try {
         principal_.emplace(Attachment::Conecta(parametrosPrincipal_));
         return true;
     } catch (const FirebirdError& e) {
         Registra(e.what());
-        mensagens_.Mostra(TipoMensagem::Aviso, Traduz("Não foi possível conectar base de dados VERUZADU"));
+        mensagens_.Mostra(TipoMensagem::Aviso,
+                          Traduz("Não foi possível conectar base de dados VERUZADU"));
         return false;
     }
 }
@@ -338,7 +373,8 @@ bool MDados::PABX_AlteraTabelaProcedures_UPDSCRIPT() {
     }
     if (!ok) return false;
     try {
-        ExecutaPABX([](Transaction& tr) { tr.Executa("ALTER TABLE PABX ADD PAB_UPDSCRIPT SMALLINT"); });
+        ExecutaPABX(
+            [](Transaction& tr) { tr.Executa("ALTER TABLE PABX ADD PAB_UPDSCRIPT SMALLINT"); });
     } catch (const FirebirdError& e) {
         Registra("GRVPAB" + CodigoTresDigitos(codigoPABX_) + ": " + e.what());
         return false;
@@ -364,7 +400,8 @@ void MDados::ConectaBasePABX(int codigo) {
     const IniFile ini(ArquivoVeruzaduIni());
     const CaminhoBD caminho = MontaCaminhoBD(ini, nome, pastaDadosBD_, NomeComputador());
     try {
-        pabx_.emplace(Attachment::Conecta({caminho.conexao, UsuarioBD, SenhaBD, TempoLimiteConexao}));
+        pabx_.emplace(
+            Attachment::Conecta({caminho.conexao, UsuarioBD, SenhaBD, TempoLimiteConexao}));
         if (!ExisteCampoPABX("PAB_UPDSCRIPT", "PABX")) PABX_AlteraTabelaProcedures_UPDSCRIPT();
         if (TamanhoCampoPABX("DNS_NUMERO", "DNSPABX") < 30) {
             AlteraTamanhoCampoPABX("DNSPABX", "DNS_NOME", 30);
@@ -385,7 +422,8 @@ void MDados::AtualizaRamaisGrupos(int codigo) {
     try {
         std::vector<std::string> ramais;
         Executa([&](Transaction& tr) {
-            Statement st(tr, "SELECT RML_RAMAL FROM GRPRAMAL WHERE PAB_CODIGO = ? ORDER BY RML_RAMAL");
+            Statement st(tr,
+                         "SELECT RML_RAMAL FROM GRPRAMAL WHERE PAB_CODIGO = ? ORDER BY RML_RAMAL");
             st.SetInt(0, codigo);
             auto c = st.Abre();
             while (c.Proxima()) ramais.push_back(c.GetText(0));
@@ -393,16 +431,22 @@ void MDados::AtualizaRamaisGrupos(int codigo) {
         for (const std::string& ramal : ramais) {
             std::optional<std::pair<std::string, std::string>> achado;
             ExecutaPABX([&](Transaction& tr) {
-                Statement st(tr, "SELECT DNS_NUMERO, DNS_NOME FROM DNSPABX WHERE PAB_CODIGO = ? AND "
-                                 "(DNS_NUMERO = ? OR DNS_NOME = ?)");
+                Statement st(tr,
+                             "SELECT DNS_NUMERO, DNS_NOME FROM DNSPABX WHERE PAB_CODIGO = ? AND "
+                             "(DNS_NUMERO = ? OR DNS_NOME = ?)");
                 st.SetInt(0, codigo).SetText(1, ramal).SetText(2, ramal);
                 auto c = st.Abre();
                 if (c.Proxima()) achado.emplace(c.GetText(0), c.GetText(1));
             });
             if (!achado) continue;
             Executa([&](Transaction& tr) {
-                Statement st(tr, "UPDATE GRPRAMAL SET RML_RAMAL = ?, RML_NOME = ? WHERE PAB_CODIGO = ? AND RML_RAMAL = ?");
-                st.SetText(0, achado->first).SetText(1, achado->second).SetInt(2, codigo).SetText(3, ramal);
+                Statement st(tr,
+                             "UPDATE GRPRAMAL SET RML_RAMAL = ?, RML_NOME = ? WHERE PAB_CODIGO = ? "
+                             "AND RML_RAMAL = ?");
+                st.SetText(0, achado->first)
+                    .SetText(1, achado->second)
+                    .SetInt(2, codigo)
+                    .SetText(3, ramal);
                 st.Executa();
             });
         }

@@ -18,19 +18,18 @@
 // Threads: main thread only. Database events are delivered through a socket
 // notifier on the main thread and only set flags.
 
-#include "common/DataHora.h"
-#include "common/db/Firebird.h"
-#include "common/db/RegistroUsuario.h"
-#include "console/Mensageiro.h"
-
 #include <QObject>
-
 #include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "common/DataHora.h"
+#include "common/db/Firebird.h"
+#include "common/db/RegistroUsuario.h"
+#include "console/Mensageiro.h"
 
 class IniFile;
 class EventListener;
@@ -40,8 +39,8 @@ class QSocketNotifier;
 std::string RemoveBarrasServidor(std::string_view servidor);
 
 struct CaminhoBD {
-    std::string servidor; // database server computer ([BD] Server without its "\\")
-    std::string conexao;  // connection string
+    std::string servidor;  // database server computer ([BD] Server without its "\\")
+    std::string conexao;   // connection string
 };
 
 // The server and connection string of a database (VERUZADU, or GRVPAB<nnn>)
@@ -56,7 +55,7 @@ CaminhoBD MontaCaminhoBD(const IniFile& ini, std::string_view nome, std::string_
 // Main-connection work asked for while it is not connected (lost, or never
 // made). The loss is shown by the main window's timer, not by the caller.
 class SemConexaoBD : public std::runtime_error {
-public:
+  public:
     SemConexaoBD() : std::runtime_error("Base de dados não está conectada") {}
 };
 
@@ -64,7 +63,7 @@ public:
 // what() is the translated "Não foi possível conectar base de dados GRVPAB<nnn>",
 // `detalhe` the server's message.
 class ErroBasePABX : public std::runtime_error {
-public:
+  public:
     ErroBasePABX(const std::string& texto, std::string detalhe)
         : std::runtime_error(texto), detalhe(std::move(detalhe)) {}
     std::string detalhe;
@@ -73,7 +72,7 @@ public:
 enum : int { NaoConectado = 0, Conectando = 1, Conectado = 2, ConexaoPerdidaBD = 3 };
 
 class MDados final : public QObject {
-public:
+  public:
     using Relogio = std::function<DataHora()>;
 
     // `mensagens` shows the module's own boxes; `relogio` gives the time of
@@ -183,7 +182,7 @@ public:
     // administrator's dialog after each refused administrator login.
     bool RegistraUsuarioBD(const std::string& servidor);
 
-private:
+  private:
     void NaPrincipal(const std::function<void(Transaction&)>& trabalho);
     // Runs a structure statement while connecting; logs and returns false
     // when the server refuses it (a lost connection is thrown).

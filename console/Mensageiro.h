@@ -9,16 +9,16 @@
 #include <string>
 
 enum class TipoMensagem {
-    Erro,        // caption "Erro", error icon, Ok
-    Aviso,       // caption "Aviso", warning icon, Ok
-    Informacao,  // caption "Informação", information icon, Ok
-    Confirmacao, // caption "Confirmação", question icon, Yes and No
+    Erro,         // caption "Erro", error icon, Ok
+    Aviso,        // caption "Aviso", warning icon, Ok
+    Informacao,   // caption "Informação", information icon, Ok
+    Confirmacao,  // caption "Confirmação", question icon, Yes and No
 };
 
 enum class RespostaMensagem { Ok, Sim, Nao };
 
 class Mensageiro {
-public:
+  public:
     virtual ~Mensageiro() = default;
     // Shows the message and waits for the answer (Ok for the first three kinds).
     virtual RespostaMensagem Mostra(TipoMensagem tipo, const std::string& texto) = 0;

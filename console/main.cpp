@@ -1,6 +1,9 @@
 // veruzadu: the desktop console. One instance per executable and program
 // folder; the main window runs the start-up sequence once shown.
 
+#include <QApplication>
+#include <QSocketNotifier>
+
 #include "common/Configuracao.h"
 #include "common/db/Sinais.h"
 #include "console/InstanciaUnica.h"
@@ -8,9 +11,6 @@
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/Qt.h"
-
-#include <QApplication>
-#include <QSocketNotifier>
 
 int main(int argc, char** argv) {
     BloqueiaSinaisParada();

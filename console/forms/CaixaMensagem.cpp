@@ -1,18 +1,22 @@
 #include "console/forms/CaixaMensagem.h"
 
-#include "common/Traducao.h"
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QPushButton>
 
+#include "common/Traducao.h"
+
 QString CaixaMensagem::Caption(TipoMensagem tipo) {
     switch (tipo) {
-    case TipoMensagem::Erro: return QString::fromStdString(Traduz("Erro"));
-    case TipoMensagem::Aviso: return QString::fromStdString(Traduz("Aviso"));
-    case TipoMensagem::Informacao: return QString::fromStdString(Traduz("Informação"));
-    case TipoMensagem::Confirmacao: return QString::fromStdString(Traduz("Confirmação"));
+        case TipoMensagem::Erro:
+            return QString::fromStdString(Traduz("Erro"));
+        case TipoMensagem::Aviso:
+            return QString::fromStdString(Traduz("Aviso"));
+        case TipoMensagem::Informacao:
+            return QString::fromStdString(Traduz("Informação"));
+        case TipoMensagem::Confirmacao:
+            return QString::fromStdString(Traduz("Confirmação"));
     }
     return {};
 }
@@ -21,18 +25,24 @@ namespace {
 
 QMessageBox::Icon Icone(TipoMensagem tipo) {
     switch (tipo) {
-    case TipoMensagem::Erro: return QMessageBox::Critical;
-    case TipoMensagem::Aviso: return QMessageBox::Warning;
-    case TipoMensagem::Informacao: return QMessageBox::Information;
-    case TipoMensagem::Confirmacao: return QMessageBox::Question;
+        case TipoMensagem::Erro:
+            return QMessageBox::Critical;
+        case TipoMensagem::Aviso:
+            return QMessageBox::Warning;
+        case TipoMensagem::Informacao:
+            return QMessageBox::Information;
+        case TipoMensagem::Confirmacao:
+            return QMessageBox::Question;
     }
     return QMessageBox::Critical;
 }
 
-} // namespace
+}  // namespace
 
-std::unique_ptr<QMessageBox> CaixaMensagem::Monta(TipoMensagem tipo, const QString& texto, QWidget* pai) {
-    auto caixa = std::make_unique<QMessageBox>(Icone(tipo), Caption(tipo), texto, QMessageBox::NoButton, pai);
+std::unique_ptr<QMessageBox> CaixaMensagem::Monta(TipoMensagem tipo, const QString& texto,
+                                                  QWidget* pai) {
+    auto caixa = std::make_unique<QMessageBox>(Icone(tipo), Caption(tipo), texto,
+                                               QMessageBox::NoButton, pai);
     caixa->setObjectName("CaixaMensagem");
     if (tipo == TipoMensagem::Confirmacao) {
         caixa->addButton(QMessageBox::Yes)->setText(QString::fromStdString(TraduzLNG("&Sim")));

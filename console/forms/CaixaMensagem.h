@@ -10,14 +10,13 @@
 //
 // Main thread only.
 
-#include "console/Mensageiro.h"
-
 #include <QMessageBox>
 #include <QString>
-
 #include <deque>
 #include <memory>
 #include <vector>
+
+#include "console/Mensageiro.h"
 
 class QWidget;
 
@@ -28,7 +27,7 @@ struct MensagemMostrada {
 };
 
 class CaixaMensagem final : public Mensageiro {
-public:
+  public:
     RespostaMensagem Mostra(TipoMensagem tipo, const std::string& texto) override;
 
     // The next Mostra returns `resposta` at once (recorded, not shown).
@@ -40,9 +39,10 @@ public:
 
     static QString Caption(TipoMensagem tipo);
     // The box as Mostra shows it (caption, icon, translated buttons).
-    static std::unique_ptr<QMessageBox> Monta(TipoMensagem tipo, const QString& texto, QWidget* pai);
+    static std::unique_ptr<QMessageBox> Monta(TipoMensagem tipo, const QString& texto,
+                                              QWidget* pai);
 
-private:
+  private:
     std::deque<RespostaMensagem> proximas_;
     std::vector<MensagemMostrada> mostradas_;
 };

@@ -8,7 +8,9 @@ ContextoConsole::ContextoConsole(std::function<DataHora()> relogioDado)
     : relogio(std::move(relogioDado)), dados(mensagens, [this] { return relogio(); }) {
     ExecutaLogin = [](QWidget*) { return ResultadoLogin::Entrou; };
     VerificaPermissao = [](int) { return false; };
-    dados.PedeCredenciaisAdmin = [this](CredenciaisAdmin& c) { return FormSysAcc::Pede(formMain, c); };
+    dados.PedeCredenciaisAdmin = [this](CredenciaisAdmin& c) {
+        return FormSysAcc::Pede(formMain, c);
+    };
 }
 
 ContextoConsole::~ContextoConsole() = default;

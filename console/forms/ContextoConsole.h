@@ -16,14 +16,14 @@
 //
 // Owned by main() (or a test); lives longer than every window. Main thread only.
 
-#include "common/DataHora.h"
-#include "console/MDados.h"
-#include "console/forms/CaixaMensagem.h"
-
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+
+#include "common/DataHora.h"
+#include "console/MDados.h"
+#include "console/forms/CaixaMensagem.h"
 
 class QWidget;
 class FormMain;

@@ -1,9 +1,5 @@
 #include "console/forms/FormConfigBD.h"
 
-#include "common/Traducao.h"
-#include "console/ConfigServidorBD.h"
-#include "console/forms/Qt.h"
-
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,12 +7,17 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "common/Traducao.h"
+#include "console/ConfigServidorBD.h"
+#include "console/forms/Qt.h"
+
 FormConfigBD::FormConfigBD(MDados& dados, Mensageiro& mensagens, QWidget* pai)
     : QDialog(pai), dados_(dados), mensagens_(mensagens) {
     setObjectName("FormConfigBD");
     setWindowTitle(Tr("Configuração da conexão com o servidor de base de dados"));
     auto* grupo = new QGroupBox(" " + Tr("Conexão com servidor de base de dados"), this);
-    auto* rotulo = new QLabel(Tr("Computador em que está instalado o gerenciador de base de dados"), grupo);
+    auto* rotulo =
+        new QLabel(Tr("Computador em que está instalado o gerenciador de base de dados"), grupo);
     EditServer = new QLineEdit(grupo);
     EditServer->setObjectName("EditServer");
     auto* lg = new QVBoxLayout(grupo);

@@ -13,17 +13,17 @@ class QLineEdit;
 class QPushButton;
 
 class FormConfigBD final : public QDialog {
-public:
+  public:
     FormConfigBD(MDados& dados, Mensageiro& mensagens, QWidget* pai = nullptr);
 
     QLineEdit* EditServer = nullptr;
     QPushButton* btnOk = nullptr;
     QPushButton* btnCancelar = nullptr;
 
-protected:
+  protected:
     void showEvent(QShowEvent* e) override;
 
-private:
+  private:
     void btnOkClick();
     MDados& dados_;
     Mensageiro& mensagens_;

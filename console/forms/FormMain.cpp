@@ -1,13 +1,5 @@
 #include "console/forms/FormMain.h"
 
-#include "common/Configuracao.h"
-#include "common/IniFile.h"
-#include "console/UtilConsole.h"
-#include "console/forms/ContextoConsole.h"
-#include "console/forms/FormConfigBD.h"
-#include "console/forms/FormSobre.h"
-#include "console/forms/Qt.h"
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
@@ -21,6 +13,14 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include "common/Configuracao.h"
+#include "common/IniFile.h"
+#include "console/UtilConsole.h"
+#include "console/forms/ContextoConsole.h"
+#include "console/forms/FormConfigBD.h"
+#include "console/forms/FormSobre.h"
+#include "console/forms/Qt.h"
 
 namespace {
 
@@ -40,7 +40,8 @@ QPixmap Figura(const QString& nome) {
         g.setPen(Qt::white);
         QFont f("DejaVu Sans", 20, QFont::Bold);
         g.setFont(f);
-        g.drawText(p.rect().adjusted(16, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, "Quv Veruzadu");
+        g.drawText(p.rect().adjusted(16, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
+                   "Quv Veruzadu");
     } else {
         p = QPixmap(40, 40);
         p.fill(Qt::transparent);
@@ -57,7 +58,7 @@ QPixmap Figura(const QString& nome) {
     return p;
 }
 
-} // namespace
+}  // namespace
 
 FormMain::FormMain(ContextoConsole& ctx, QWidget* pai) : QMainWindow(pai), ctx_(ctx) {
     setObjectName("FormMain");
@@ -97,8 +98,8 @@ FormMain::FormMain(ContextoConsole& ctx, QWidget* pai) : QMainWindow(pai), ctx_(
     btnConfiguracao = Botao("btnConfiguracao", "Con&figuração", "configuracao");
     btnAjuda = Botao("btnAjuda", "&Ajuda", "ajuda");
     btnEncerrar = Botao("btnEncerrar", "&Encerrar", "sair");
-    for (QToolButton* b : {btnGravacoes, btnUsuarios, btnContatos, btnManutencao, btnConfiguracao, btnAjuda,
-                           btnEncerrar})
+    for (QToolButton* b : {btnGravacoes, btnUsuarios, btnContatos, btnManutencao, btnConfiguracao,
+                           btnAjuda, btnEncerrar})
         menu->addWidget(b);
     menu->addStretch();
     auto* estado = new QVBoxLayout;
@@ -146,13 +147,17 @@ FormMain::FormMain(ContextoConsole& ctx, QWidget* pai) : QMainWindow(pai), ctx_(
     ItemMenu(pmAjuda, "Ajuda1", "&Ajuda");
     ItemMenu(pmAjuda, "Sobre1", "&Sobre");
 
-    connect(btnManutencao, &QToolButton::clicked, this, [this] { AbreMenu(btnManutencao, pmManutencao); });
-    connect(btnConfiguracao, &QToolButton::clicked, this, [this] { AbreMenu(btnConfiguracao, pmConfiguracao); });
+    connect(btnManutencao, &QToolButton::clicked, this,
+            [this] { AbreMenu(btnManutencao, pmManutencao); });
+    connect(btnConfiguracao, &QToolButton::clicked, this,
+            [this] { AbreMenu(btnConfiguracao, pmConfiguracao); });
     connect(btnAjuda, &QToolButton::clicked, this, [this] { AbreMenu(btnAjuda, pmAjuda); });
     connect(btnEncerrar, &QToolButton::clicked, this, &FormMain::BtnEncerrarClick);
     for (QToolButton* b : {btnGravacoes, btnUsuarios, btnContatos})
-        connect(b, &QToolButton::clicked, this, [this, b] { Executa(b->objectName().toStdString(), b); });
-    connect(btnEstadoVeruzadu, &QToolButton::clicked, this, [this] { Executa("btnEstadoVeruzadu", nullptr); });
+        connect(b, &QToolButton::clicked, this,
+                [this, b] { Executa(b->objectName().toStdString(), b); });
+    connect(btnEstadoVeruzadu, &QToolButton::clicked, this,
+            [this] { Executa("btnEstadoVeruzadu", nullptr); });
 
     TimerServico = new QTimer(this);
     TimerServico->setObjectName("TimerServico");
@@ -165,7 +170,9 @@ FormMain::FormMain(ContextoConsole& ctx, QWidget* pai) : QMainWindow(pai), ctx_(
     primeiraExibicao_ = true;
 }
 
-FormMain::~FormMain() { ctx_.DestroiJanelas(); }
+FormMain::~FormMain() {
+    ctx_.DestroiJanelas();
+}
 
 QToolButton* FormMain::Botao(const char* nome, const char* texto, const char* figura) {
     auto* b = new QToolButton(this);
@@ -186,9 +193,12 @@ QAction* FormMain::ItemMenu(QMenu* menu, const char* nome, const char* texto) {
     connect(a, &QAction::triggered, this, [this, nome] {
         const RegraAcao* r = RegraDe(nome);
         QToolButton* botao = nullptr;
-        if (r && r->figura == "manutencao") botao = btnManutencao;
-        else if (r && r->figura == "configuracao") botao = btnConfiguracao;
-        else if (r && r->figura == "ajuda") botao = btnAjuda;
+        if (r && r->figura == "manutencao")
+            botao = btnManutencao;
+        else if (r && r->figura == "configuracao")
+            botao = btnConfiguracao;
+        else if (r && r->figura == "ajuda")
+            botao = btnAjuda;
         Executa(nome, botao);
     });
     return a;
@@ -204,7 +214,8 @@ void FormMain::AtualizaHabilitados() {
         b->setEnabled(ctx_.acoes.count(b->objectName().toStdString()) != 0);
     LabelStatus->setEnabled(btnEstadoVeruzadu->isEnabled());
     for (QMenu* m : {pmManutencao, pmConfiguracao, pmAjuda})
-        for (QAction* a : m->actions()) a->setEnabled(ctx_.acoes.count(a->objectName().toStdString()) != 0);
+        for (QAction* a : m->actions())
+            a->setEnabled(ctx_.acoes.count(a->objectName().toStdString()) != 0);
 }
 
 void FormMain::Executa(const std::string& componente, QToolButton* botao) {
@@ -241,10 +252,13 @@ void FormMain::Ativa() {
 
 void FormMain::IniciaSequencia() {
     sequenciaPendente_ = true;
-    QMetaObject::invokeMethod(this, [this] {
-        sequenciaPendente_ = false;
-        SynchroInicializa();
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            sequenciaPendente_ = false;
+            SynchroInicializa();
+        },
+        Qt::QueuedConnection);
 }
 
 bool FormMain::MostraConfigBD() {
@@ -275,20 +289,23 @@ void FormMain::SynchroInicializa() {
             std::string erro;
             if (ctx_.dados.ConectaBancoDados(erro)) {
                 PainelMensagem->clear();
-                const ResultadoLogin login = ctx_.ExecutaLogin ? ctx_.ExecutaLogin(this) : ResultadoLogin::Cancelado;
+                const ResultadoLogin login =
+                    ctx_.ExecutaLogin ? ctx_.ExecutaLogin(this) : ResultadoLogin::Cancelado;
                 if (login == ResultadoLogin::Cancelado) {
                     // A login dialog closed by a connection loss is no cancel:
                     // the timer's reconnection takes over.
                     if (!ctx_.dados.ConexaoPerdida()) sai = true;
                 } else {
-                    PainelUsuario->setText(Tr("Usuário") + ": " + QString::fromStdString(ctx_.UsuarioNome));
+                    PainelUsuario->setText(Tr("Usuário") + ": " +
+                                           QString::fromStdString(ctx_.UsuarioNome));
                     if (ctx_.CarregaConfiguracao) ctx_.CarregaConfiguracao();
                     if (ctx_.ReconectaPlayer) ctx_.ReconectaPlayer();
                     TimerServico->start();
                 }
             } else {
                 PainelMensagem->setText(Tr("Falha ao conectar base de dados"));
-                ctx_.mensagens.Mostra(TipoMensagem::Erro, Traduz("Falha ao conectar base de dados") + "\n" + erro);
+                ctx_.mensagens.Mostra(TipoMensagem::Erro,
+                                      Traduz("Falha ao conectar base de dados") + "\n" + erro);
                 if (!MostraConfigBD()) sai = true;
             }
         }
@@ -324,7 +341,8 @@ void FormMain::TimerServicoTimer() {
         FechaTodasJanelas(this);
         avisoAberto_ = true;
         emTick_ = false;  // the countdown keeps moving while the notice is up
-        ctx_.mensagens.Mostra(TipoMensagem::Aviso, Traduz("Conexão com o banco de dados foi perdida"));
+        ctx_.mensagens.Mostra(TipoMensagem::Aviso,
+                              Traduz("Conexão com o banco de dados foi perdida"));
         avisoAberto_ = false;
         return;
     }
@@ -340,7 +358,8 @@ void FormMain::BtnEncerrarClick() {
 }
 
 void FormMain::Ajuda1Click() {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(PastaPrograma() + "ajuda/index.html")));
+    QDesktopServices::openUrl(
+        QUrl::fromLocalFile(QString::fromStdString(PastaPrograma() + "ajuda/index.html")));
 }
 
 void FormMain::closeEvent(QCloseEvent* e) {

@@ -9,9 +9,9 @@
 //
 // Main thread only. Owns its widgets; the context outlives it.
 
-#include "console/ControleMain.h"
-
 #include <QMainWindow>
+
+#include "console/ControleMain.h"
 
 class ContextoConsole;
 class QLabel;
@@ -21,7 +21,7 @@ class QToolButton;
 class QAction;
 
 class FormMain final : public QMainWindow {
-public:
+  public:
     explicit FormMain(ContextoConsole& ctx, QWidget* pai = nullptr);
     ~FormMain() override;
 
@@ -55,11 +55,11 @@ public:
     // Raises the window (a second start of the program asked for it).
     void Ativa();
 
-protected:
+  protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 
-private:
+  private:
     QToolButton* Botao(const char* nome, const char* texto, const char* figura);
     QAction* ItemMenu(QMenu* menu, const char* nome, const char* texto);
     void AbreMenu(QToolButton* botao, QMenu* menu);

@@ -1,12 +1,12 @@
 #include "console/forms/FormSobre.h"
 
-#include "console/UtilConsole.h"
-#include "console/forms/Qt.h"
-
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+
+#include "console/UtilConsole.h"
+#include "console/forms/Qt.h"
 
 FormSobre::FormSobre(QWidget* pai) : QDialog(pai) {
     setObjectName("FormSobre");
@@ -20,7 +20,8 @@ FormSobre::FormSobre(QWidget* pai) : QDialog(pai) {
     LabelVerModulo->setObjectName("LabelVerModulo");
     LabelFabricante = new QLabel("Quorvanta Sistemas", this);
     LabelFabricante->setObjectName("LabelFabricante");
-    LabelSite = new QLabel("<a href=\"https://www.quorvanta.com.br/\">www.quorvanta.com.br</a>", this);
+    LabelSite =
+        new QLabel("<a href=\"https://www.quorvanta.com.br/\">www.quorvanta.com.br</a>", this);
     LabelSite->setObjectName("LabelSite");
     LabelSite->setOpenExternalLinks(true);
     btnOk = new QPushButton(this);

@@ -8,7 +8,7 @@ class QLabel;
 class QPushButton;
 
 class FormSobre final : public QDialog {
-public:
+  public:
     explicit FormSobre(QWidget* pai = nullptr);
 
     QLabel* LabelModulo = nullptr;
@@ -17,6 +17,6 @@ public:
     QLabel* LabelSite = nullptr;
     QPushButton* btnOk = nullptr;
 
-protected:
+  protected:
     void showEvent(QShowEvent* e) override;
 };

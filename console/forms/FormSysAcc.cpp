@@ -1,7 +1,5 @@
 #include "console/forms/FormSysAcc.h"
 
-#include "console/forms/Qt.h"
-
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -10,6 +8,8 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
+
+#include "console/forms/Qt.h"
 
 FormSysAcc::FormSysAcc(QWidget* pai) : QDialog(pai) {
     setObjectName("FormSysAcc");

@@ -5,15 +5,15 @@
 // Escape cancels. What is typed is never stored. Made on demand and destroyed
 // after use. Main thread only.
 
-#include "common/db/RegistroUsuario.h"
-
 #include <QDialog>
+
+#include "common/db/RegistroUsuario.h"
 
 class QLineEdit;
 class QPushButton;
 
 class FormSysAcc final : public QDialog {
-public:
+  public:
     explicit FormSysAcc(QWidget* pai = nullptr);
 
     // Shows the dialog modally; true with the typed values (trimmed, cut to

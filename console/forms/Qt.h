@@ -2,12 +2,15 @@
 // Translation of a visible text into a QString for the windows: every text
 // goes through the language file, never through Qt's tr().
 
-#include "common/Traducao.h"
-
 #include <QString>
-
 #include <string_view>
 
-inline QString Tr(std::string_view texto) { return QString::fromStdString(Traduz(texto)); }
+#include "common/Traducao.h"
+
+inline QString Tr(std::string_view texto) {
+    return QString::fromStdString(Traduz(texto));
+}
 // Captions whose "&" marks the accelerator.
-inline QString TrLNG(std::string_view texto) { return QString::fromStdString(TraduzLNG(texto)); }
+inline QString TrLNG(std::string_view texto) {
+    return QString::fromStdString(TraduzLNG(texto));
+}

@@ -5,24 +5,23 @@
 // A window added to the console adds one entry to `janelas` below: its file
 // name and how to show it filled (non-modally: show(), never exec()).
 
-#include "common/Configuracao.h"
-#include "console/forms/ContextoConsole.h"
-#include "console/forms/FormConfigBD.h"
-#include "console/forms/FormMain.h"
-#include "console/forms/FormSobre.h"
-#include "console/forms/FormSysAcc.h"
-
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPixmap>
-
 #include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "common/Configuracao.h"
+#include "console/forms/ContextoConsole.h"
+#include "console/forms/FormConfigBD.h"
+#include "console/forms/FormMain.h"
+#include "console/forms/FormSobre.h"
+#include "console/forms/FormSysAcc.h"
 
 namespace {
 
@@ -41,7 +40,7 @@ bool Grava(QWidget* w, const std::filesystem::path& arquivo) {
     return ok;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -62,7 +61,8 @@ int main(int argc, char** argv) {
     principal.show();
     QElapsedTimer t;
     t.start();
-    while ((ctx.dados.EstadoConexao() != Conectado || principal.Inicializando() || principal.SequenciaPendente()) &&
+    while ((ctx.dados.EstadoConexao() != Conectado || principal.Inicializando() ||
+            principal.SequenciaPendente()) &&
            t.elapsed() < 60000)
         QApplication::processEvents(QEventLoop::AllEvents, 50);
     if (ctx.dados.EstadoConexao() != Conectado) {
@@ -71,30 +71,32 @@ int main(int argc, char** argv) {
     }
 
     bool ok = true;
-    const std::vector<std::pair<std::string, std::function<void(const std::filesystem::path&)>>> janelas{
-        {"FormMain.png", [&](const auto& a) { ok &= Grava(&principal, a); }},
-        {"FormSobre.png",
-         [&](const auto& a) {
-             ok &= Grava(ctx.formSobre.get(), a);
-             ctx.formSobre->hide();
-         }},
-        {"FormConfigBD.png",
-         [&](const auto& a) {
-             FormConfigBD f(ctx.dados, ctx.mensagens, &principal);
-             ok &= Grava(&f, a);
-         }},
-        {"FormSysAcc.png",
-         [&](const auto& a) {
-             FormSysAcc f(&principal);
-             ok &= Grava(&f, a);
-         }},
-        {"CaixaMensagem-Confirmacao.png",
-         [&](const auto& a) {
-             const auto caixa = CaixaMensagem::Monta(TipoMensagem::Confirmacao,
-                                                     "Confirma a exclusão dos registros do período?", &principal);
-             ok &= Grava(caixa.get(), a);
-         }},
-    };
+    const std::vector<std::pair<std::string, std::function<void(const std::filesystem::path&)>>>
+        janelas{
+            {"FormMain.png", [&](const auto& a) { ok &= Grava(&principal, a); }},
+            {"FormSobre.png",
+             [&](const auto& a) {
+                 ok &= Grava(ctx.formSobre.get(), a);
+                 ctx.formSobre->hide();
+             }},
+            {"FormConfigBD.png",
+             [&](const auto& a) {
+                 FormConfigBD f(ctx.dados, ctx.mensagens, &principal);
+                 ok &= Grava(&f, a);
+             }},
+            {"FormSysAcc.png",
+             [&](const auto& a) {
+                 FormSysAcc f(&principal);
+                 ok &= Grava(&f, a);
+             }},
+            {"CaixaMensagem-Confirmacao.png",
+             [&](const auto& a) {
+                 const auto caixa = CaixaMensagem::Monta(
+                     TipoMensagem::Confirmacao, "Confirma a exclusão dos registros do período?",
+                     &principal);
+                 ok &= Grava(caixa.get(), a);
+             }},
+        };
     for (const auto& [nome, grava] : janelas) grava(pasta / nome);
     principal.close();
     return ok ? 0 : 1;

@@ -3,12 +3,11 @@
 // login seam that counts its calls (and can open a dialog of its own), the
 // main window, and helpers to kill the console's main connection.
 
-#include "TesteConsole.h"
+#include <QDialog>
 
+#include "TesteConsole.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormMain.h"
-
-#include <QDialog>
 
 // The console as main() builds it, with a login seam that counts its calls.
 struct Console {
@@ -28,7 +27,8 @@ struct Console {
         return ResultadoLogin::Entrou;
     }
     bool Conectado() const {
-        return ctx.dados.EstadoConexao() == ::Conectado && !main->Inicializando() && !main->SequenciaPendente();
+        return ctx.dados.EstadoConexao() == ::Conectado && !main->Inicializando() &&
+               !main->SequenciaPendente();
     }
     void Mostra() {
         main = std::make_unique<FormMain>(ctx);

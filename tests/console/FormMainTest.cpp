@@ -1,16 +1,7 @@
 // The main window's start-up sequence and connection-loss handling, driven as
 // a user would (real dialogs on the offscreen platform) against the server.
 
-#include "ConsoleTeste.h"
-#include "TesteConsole.h"
-
-#include "Versao.h"
-
-#include "console/forms/ContextoConsole.h"
-#include "console/forms/FormConfigBD.h"
-#include "console/forms/FormMain.h"
-#include "console/forms/FormSobre.h"
-#include "console/forms/FormSysAcc.h"
+#include <unistd.h>
 
 #include <QAction>
 #include <QDialog>
@@ -21,13 +12,20 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include <unistd.h>
+#include "ConsoleTeste.h"
+#include "TesteConsole.h"
+#include "Versao.h"
+#include "console/forms/ContextoConsole.h"
+#include "console/forms/FormConfigBD.h"
+#include "console/forms/FormMain.h"
+#include "console/forms/FormSobre.h"
+#include "console/forms/FormSysAcc.h"
 
 namespace {
 
 const QString Aviso = "Conexão com o banco de dados foi perdida";
 
-} // namespace
+}  // namespace
 
 TEST(FormMain, ServidorNoArConectaSemDialogo) {
     ProgramaTeste p("main");
@@ -107,7 +105,8 @@ TEST(FormMain, SemServidorConfiguradoPedeOServidor) {
     ASSERT_TRUE(EsperaAte([&] { return c.Conectado() && c.logins == 1; }));
     EXPECT_TRUE(*feito);
     EXPECT_FALSE(inicial.isEmpty());
-    EXPECT_EQ(p.Ini().ReadString("BD", "Server", ""), "\\\\" + QString::fromStdString(p.inst.srv.Servidor()).toUpper().toStdString());
+    EXPECT_EQ(p.Ini().ReadString("BD", "Server", ""),
+              "\\\\" + QString::fromStdString(p.inst.srv.Servidor()).toUpper().toStdString());
     EXPECT_EQ(p.Ini().ReadString("BD", "Adv", ""), "0");
     // Once inside the dialog to prove the name, once by the sequence.
     EXPECT_EQ(c.conexoes, 2);
@@ -118,8 +117,10 @@ TEST(FormMain, SemServidorECanceladoEncerra) {
     ProgramaTeste p("cancela");
     EXIGE_SERVIDOR(p.inst);
     p.Ini().DeleteKey("BD", "Server");
-    AoAbrir("FormConfigBD", [](QWidget* w) { static_cast<FormConfigBD*>(w)->btnCancelar->click(); });
-    auto fim = AoAbrirCaixa("Base de dados não localizada", [](QWidget* w) { Responde(w, QMessageBox::Ok); });
+    AoAbrir("FormConfigBD",
+            [](QWidget* w) { static_cast<FormConfigBD*>(w)->btnCancelar->click(); });
+    auto fim = AoAbrirCaixa("Base de dados não localizada",
+                            [](QWidget* w) { Responde(w, QMessageBox::Ok); });
     Console c;
     c.Mostra();
     ASSERT_TRUE(EsperaAte([&] { return *fim && !c.main->isVisible(); }));
@@ -228,9 +229,11 @@ TEST(FormMain, UsuarioNaoRegistradoECanceladoEncerra) {
     AoAbrirCaixa("Falha ao conectar base de dados", [&](QWidget* w) {
         erro = TextoCaixa(w);
         Responde(w, QMessageBox::Ok);
-        AoAbrir("FormConfigBD", [](QWidget* w) { static_cast<FormConfigBD*>(w)->btnCancelar->click(); });
+        AoAbrir("FormConfigBD",
+                [](QWidget* w) { static_cast<FormConfigBD*>(w)->btnCancelar->click(); });
     });
-    auto fim = AoAbrirCaixa("Base de dados não localizada", [](QWidget* w) { Responde(w, QMessageBox::Ok); });
+    auto fim = AoAbrirCaixa("Base de dados não localizada",
+                            [](QWidget* w) { Responde(w, QMessageBox::Ok); });
     c.Mostra();
     ASSERT_TRUE(EsperaAte([&] { return *fim && !c.main->isVisible(); }));
     EXPECT_EQ(c.logins, 0);
@@ -254,7 +257,9 @@ TEST(FormMain, PerdaFechaJanelasAvisaUmaVezEReconecta) {
         bool outrasFechadas = false;
         QString contagem;
         AoAbrir("FormSobre", [&](QWidget*) {
-            QTimer::singleShot(0, [&] { resposta = c.ctx.mensagens.Mostra(TipoMensagem::Confirmacao, "Continuar?"); });
+            QTimer::singleShot(0, [&] {
+                resposta = c.ctx.mensagens.Mostra(TipoMensagem::Confirmacao, "Continuar?");
+            });
         });
         AoAbrirCaixa("Continuar?", [&](QWidget*) { PerdeConexao(p, c); });
         auto avisado = AoAbrirCaixa(Aviso, [&](QWidget* w) {
@@ -263,7 +268,8 @@ TEST(FormMain, PerdaFechaJanelasAvisaUmaVezEReconecta) {
             Responde(w, QMessageBox::Ok);
         });
         QTimer::singleShot(0, [&] { sobre = c.ctx.formSobre->exec(); });
-        ASSERT_TRUE(EsperaAte([&] { return *avisado && sobre != -1 && resposta != RespostaMensagem::Sim; }));
+        ASSERT_TRUE(EsperaAte(
+            [&] { return *avisado && sobre != -1 && resposta != RespostaMensagem::Sim; }));
         EXPECT_TRUE(outrasFechadas);
         EXPECT_EQ(resposta, RespostaMensagem::Nao);
         EXPECT_EQ(sobre, QDialog::Rejected);

@@ -1,14 +1,13 @@
 // One console per executable and program folder: in process, and with the
 // real program started twice.
 
-#include "TesteConsole.h"
+#include <csignal>
+#include <thread>
 
+#include "TesteConsole.h"
 #include "common/Sistema.h"
 #include "console/InstanciaUnica.h"
 #include "console/UtilConsole.h"
-
-#include <csignal>
-#include <thread>
 
 TEST(InstanciaUnica, SegundaPedeAtivacaoDaPrimeira) {
     PastaTemporaria runtime;
@@ -21,7 +20,8 @@ TEST(InstanciaUnica, SegundaPedeAtivacaoDaPrimeira) {
     EXPECT_FALSE(segunda.Primeira());
     // The request is answered from the first one's event loop: run it aside.
     bool pedido = false;
-    std::thread t([&] { pedido = InstanciaUnica("chave", runtime.Caminho().string()).AtivaPrimeira(5000); });
+    std::thread t(
+        [&] { pedido = InstanciaUnica("chave", runtime.Caminho().string()).AtivaPrimeira(5000); });
     EXPECT_TRUE(EsperaAte([&] { return ativacoes == 1; }));
     t.join();
     EXPECT_TRUE(pedido);
@@ -53,8 +53,8 @@ namespace {
 
 OpcoesProcesso Ambiente(const PastaTemporaria& home, const PastaTemporaria& runtime) {
     OpcoesProcesso o;
-    o.ambiente = {"VERUZADU_HOME=" + home.Caminho().string(), "XDG_RUNTIME_DIR=" + runtime.Caminho().string(),
-                  "QT_QPA_PLATFORM=offscreen"};
+    o.ambiente = {"VERUZADU_HOME=" + home.Caminho().string(),
+                  "XDG_RUNTIME_DIR=" + runtime.Caminho().string(), "QT_QPA_PLATFORM=offscreen"};
     o.saida = home / "saida.txt";
     return o;
 }
@@ -70,7 +70,7 @@ std::string LogDe(const PastaTemporaria& home) {
     return LeTudo(home / NomeLogConsole(agora.ano, agora.mes));
 }
 
-} // namespace
+}  // namespace
 
 TEST(InstanciaUnica, ProgramaIniciadoDuasVezes) {
     PastaTemporaria runtime, home, outraHome;
@@ -81,7 +81,9 @@ TEST(InstanciaUnica, ProgramaIniciadoDuasVezes) {
     ASSERT_TRUE(Roda(primeira));
     // Its start-up sequence has run up to the server dialog (whose caption
     // goes through the language file) and so has read the log switch.
-    ASSERT_TRUE(EsperaAte([&] { return LeTudo(home / "Veruzadu.LNG").find("Configuracaodaconexao") != std::string::npos; }));
+    ASSERT_TRUE(EsperaAte([&] {
+        return LeTudo(home / "Veruzadu.LNG").find("Configuracaodaconexao") != std::string::npos;
+    }));
 
     const auto inicio = std::chrono::steady_clock::now();
     OpcoesProcesso o = Ambiente(home, runtime);

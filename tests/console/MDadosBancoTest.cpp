@@ -2,9 +2,8 @@
 // databases, the per-PABX procedures, events, and which errors mean a lost
 // connection.
 
-#include "TesteConsole.h"
 #include "MensageiroTeste.h"
-
+#include "TesteConsole.h"
 #include "common/db/Esquema.h"
 #include "console/MDados.h"
 #include "console/UtilConsole.h"
@@ -37,10 +36,11 @@ std::string LogDoMes() {
 // GRPRAMAL as an older version made it.
 void RecriaGrpRamal(Attachment& att, const std::string& colunas) {
     att.Executa("DROP TABLE GRPRAMAL");
-    att.Executa("CREATE TABLE GRPRAMAL (GRP_CODIGO INTEGER NOT NULL, " + colunas + ", PAB_CODIGO INTEGER NOT NULL)");
+    att.Executa("CREATE TABLE GRPRAMAL (GRP_CODIGO INTEGER NOT NULL, " + colunas +
+                ", PAB_CODIGO INTEGER NOT NULL)");
 }
 
-} // namespace
+}  // namespace
 
 TEST(MDadosBanco, BancoAntigoGanhaCamposUmaVez) {
     ProgramaTeste p("antigo");
@@ -48,8 +48,8 @@ TEST(MDadosBanco, BancoAntigoGanhaCamposUmaVez) {
     {
         Attachment att = p.Principal();
         att.Executa("ALTER TABLE CONTROLE DROP CRL_COMPBD");
-        for (const char* c : {"PAB_SDCARDTOTAL", "PAB_SDCARDFREE", "PAB_SDCARDUSED", "PAB_ULTVERIFSDC", "PAB_ULTALERTSDC",
-                              "PAB_DNSUPDATE"})
+        for (const char* c : {"PAB_SDCARDTOTAL", "PAB_SDCARDFREE", "PAB_SDCARDUSED",
+                              "PAB_ULTVERIFSDC", "PAB_ULTALERTSDC", "PAB_DNSUPDATE"})
             att.Executa(std::string("ALTER TABLE PABX DROP ") + c);
         RecriaGrpRamal(att, "RML_RAMAL VARCHAR(20) NOT NULL");
         att.Executa("INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (21, 'A')");
@@ -70,7 +70,8 @@ TEST(MDadosBanco, BancoAntigoGanhaCamposUmaVez) {
 
     Attachment att = p.Principal();
     EXPECT_TRUE(Campo(att, "CONTROLE", "CRL_COMPBD"));
-    for (const char* c : {"PAB_SDCARDTOTAL", "PAB_SDCARDFREE", "PAB_SDCARDUSED", "PAB_ULTVERIFSDC", "PAB_ULTALERTSDC"})
+    for (const char* c : {"PAB_SDCARDTOTAL", "PAB_SDCARDFREE", "PAB_SDCARDUSED", "PAB_ULTVERIFSDC",
+                          "PAB_ULTALERTSDC"})
         EXPECT_TRUE(Campo(att, "PABX", c)) << c;
     EXPECT_EQ(Tamanho(att, "GRPRAMAL", "RML_RAMAL"), 30);
     EXPECT_EQ(Tamanho(att, "GRPRAMAL", "RML_NOME"), 30);
@@ -83,9 +84,11 @@ TEST(MDadosBanco, BancoAntigoGanhaCamposUmaVez) {
     }
 
     // A second connection finds everything in place and alters nothing.
-    const int antes[] = {FormatoTabela(att, "PABX"), FormatoTabela(att, "GRPRAMAL"), FormatoTabela(att, "CONTROLE")};
+    const int antes[] = {FormatoTabela(att, "PABX"), FormatoTabela(att, "GRPRAMAL"),
+                         FormatoTabela(att, "CONTROLE")};
     ASSERT_TRUE(dados.ConectaBancoDados(erro)) << erro;
-    const int depois[] = {FormatoTabela(att, "PABX"), FormatoTabela(att, "GRPRAMAL"), FormatoTabela(att, "CONTROLE")};
+    const int depois[] = {FormatoTabela(att, "PABX"), FormatoTabela(att, "GRPRAMAL"),
+                          FormatoTabela(att, "CONTROLE")};
     EXPECT_EQ(std::vector<int>(antes, antes + 3), std::vector<int>(depois, depois + 3));
     EXPECT_EQ(atualizacoes, 2);
 }
@@ -110,9 +113,12 @@ TEST(MDadosBanco, ComandoDeEstruturaRecusadoSoVaiAoLog) {
     EXPECT_FALSE(dados.AvisoConexaoPendente());
     EXPECT_TRUE(msg.mostradas.empty());
     const std::string log = LogDoMes();
-    EXPECT_NE(log.find("ALTER TABLE GRPRAMAL ALTER COLUMN RML_NOME TYPE VARCHAR(30): "), std::string::npos) << log;
+    EXPECT_NE(log.find("ALTER TABLE GRPRAMAL ALTER COLUMN RML_NOME TYPE VARCHAR(30): "),
+              std::string::npos)
+        << log;
     // The connection is still usable.
-    EXPECT_NO_THROW(dados.Executa([](Transaction& tr) { tr.Executa("UPDATE CONTROLE SET CRL_COMPBD = 0"); }));
+    EXPECT_NO_THROW(
+        dados.Executa([](Transaction& tr) { tr.Executa("UPDATE CONTROLE SET CRL_COMPBD = 0"); }));
 }
 
 TEST(MDadosBanco, ProcedimentosDaCentralEMarcador) {
@@ -152,7 +158,9 @@ TEST(MDadosBanco, ProcedimentosDaCentralEMarcador) {
         Attachment u = p.Unidade(1);
         EXPECT_TRUE(Campo(u, "PABX", "PAB_UPDSCRIPT"));
         Transaction tr(u);
-        Statement st(tr, "SELECT COUNT(*) FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME IN ('LISTAGRV', 'LISTARAMGRUPO')");
+        Statement st(tr,
+                     "SELECT COUNT(*) FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME IN ('LISTAGRV', "
+                     "'LISTARAMGRUPO')");
         auto c = st.Abre();
         ASSERT_TRUE(c.Proxima());
         EXPECT_EQ(c.GetInt(0), 2);
@@ -193,7 +201,8 @@ TEST(MDadosBanco, ChaveDuplicadaChegaAoChamadorEConexaoFica) {
     EXPECT_EQ(dados.EstadoConexao(), Conectado);
     EXPECT_FALSE(dados.ConexaoPerdida());
     EXPECT_TRUE(dados.BaseConectada());
-    EXPECT_NO_THROW(dados.Executa([](Transaction& tr) { tr.Executa("UPDATE CONTROLE SET CRL_COMPBD = 1"); }));
+    EXPECT_NO_THROW(
+        dados.Executa([](Transaction& tr) { tr.Executa("UPDATE CONTROLE SET CRL_COMPBD = 1"); }));
 }
 
 TEST(MDadosBanco, EventosMarcamFlagsTambemDepoisDeReabrir) {
@@ -281,14 +290,25 @@ TEST(MDadosBanco, RamaisDosGruposSeguemADiretoriaDaCentral) {
     EXIGE_SERVIDOR(p.inst);
     {
         Attachment att = p.Principal();
-        att.Executa("INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DNSUPDATE) VALUES (1, 'Central', 1)");
+        att.Executa(
+            "INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DNSUPDATE) VALUES (1, 'Central', 1)");
         // By number, by name, and one the PABX no longer lists.
-        att.Executa("INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, '1001', 'velho', 1)");
-        att.Executa("INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, 'Caixa', '', 1)");
-        att.Executa("INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, '1999', 'Sumiu', 1)");
+        att.Executa(
+            "INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, '1001', "
+            "'velho', 1)");
+        att.Executa(
+            "INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, "
+            "'Caixa', '', 1)");
+        att.Executa(
+            "INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, '1999', "
+            "'Sumiu', 1)");
         Attachment u = p.Unidade(1);
-        u.Executa("INSERT INTO DNSPABX (PAB_CODIGO, DNS_INDICE, DNS_NUMERO, DNS_NOME) VALUES (1, 1, '1001', 'Recepção')");
-        u.Executa("INSERT INTO DNSPABX (PAB_CODIGO, DNS_INDICE, DNS_NUMERO, DNS_NOME) VALUES (1, 2, '1002', 'Caixa')");
+        u.Executa(
+            "INSERT INTO DNSPABX (PAB_CODIGO, DNS_INDICE, DNS_NUMERO, DNS_NOME) VALUES (1, 1, "
+            "'1001', 'Recepção')");
+        u.Executa(
+            "INSERT INTO DNSPABX (PAB_CODIGO, DNS_INDICE, DNS_NUMERO, DNS_NOME) VALUES (1, 2, "
+            "'1002', 'Caixa')");
     }
     MensageiroTeste msg;
     MDados dados(msg);
@@ -300,7 +320,8 @@ TEST(MDadosBanco, RamaisDosGruposSeguemADiretoriaDaCentral) {
 
     Attachment att = p.Principal();
     Transaction tr(att);
-    Statement st(tr, "SELECT RML_RAMAL, RML_NOME FROM GRPRAMAL WHERE PAB_CODIGO = 1 ORDER BY RML_RAMAL");
+    Statement st(
+        tr, "SELECT RML_RAMAL, RML_NOME FROM GRPRAMAL WHERE PAB_CODIGO = 1 ORDER BY RML_RAMAL");
     auto c = st.Abre();
     std::vector<std::string> linhas;
     while (c.Proxima()) linhas.push_back(c.GetText(0) + "=" + c.GetText(1));

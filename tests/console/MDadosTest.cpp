@@ -1,15 +1,15 @@
 // The data module's rules that need no server: connection strings, the
 // classification of server errors, the countdown and the entries' guards.
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
 #include "common/IniFile.h"
 #include "common/db/FirebirdError.h"
 #include "console/ControleMain.h"
 #include "console/MDados.h"
 #include "tests/common/PastaTemporaria.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdlib>
 
 TEST(MontaCaminhoBD, Casos) {
     struct Caso {
@@ -38,7 +38,8 @@ TEST(MontaCaminhoBD, Casos) {
     PastaTemporaria pasta;
     for (const Caso& c : casos) {
         Grava(pasta / "VERUZADU.INI", c.ini);
-        const CaminhoBD r = MontaCaminhoBD(IniFile(pasta / "VERUZADU.INI"), c.nome, "/dados/", "MAQUINA");
+        const CaminhoBD r =
+            MontaCaminhoBD(IniFile(pasta / "VERUZADU.INI"), c.nome, "/dados/", "MAQUINA");
         EXPECT_EQ(r.servidor, c.servidor) << c.ini;
         EXPECT_EQ(r.conexao, c.conexao) << c.ini;
     }
@@ -50,31 +51,33 @@ TEST(ClassificacaoErros, SoErrosDeConexaoSaoPerda) {
         std::intptr_t codigo;
         bool perdida;
     } casos[] = {
-        {335544721, true},  // network error
-        {335544726, true},  // read error
-        {335544727, true},  // write error
-        {335544741, true},  // lost database connection
-        {335544648, true},  // connection lost
-        {335544528, true},  // database shut down
-        {335544856, true},  // attachment shut down (killed)
-        {335544665, false}, // duplicate key
-        {335544349, false}, // duplicate in unique index
-        {335544472, false}, // login refused
-        {335544321, false}, // over-long text
-        {335544351, false}, // refused structure change
-        {335544569, false}, // syntax error
+        {335544721, true},   // network error
+        {335544726, true},   // read error
+        {335544727, true},   // write error
+        {335544741, true},   // lost database connection
+        {335544648, true},   // connection lost
+        {335544528, true},   // database shut down
+        {335544856, true},   // attachment shut down (killed)
+        {335544665, false},  // duplicate key
+        {335544349, false},  // duplicate in unique index
+        {335544472, false},  // login refused
+        {335544321, false},  // over-long text
+        {335544351, false},  // refused structure change
+        {335544569, false},  // syntax error
     };
     for (const Caso& c : casos) {
         EXPECT_EQ(FirebirdError({c.codigo}, "x").ConexaoPerdida(), c.perdida) << c.codigo;
         // Anywhere in the status vector, not only first.
-        EXPECT_EQ(FirebirdError({335544569, c.codigo}, "x").ConexaoPerdida(), c.perdida) << c.codigo;
+        EXPECT_EQ(FirebirdError({335544569, c.codigo}, "x").ConexaoPerdida(), c.perdida)
+            << c.codigo;
     }
 }
 
 TEST(ControleMain, ContagemRegressiva) {
     PastaTemporaria pasta;
     ::setenv("VERUZADU_HOME", pasta.Caminho().c_str(), 1);
-    const std::string prefixo = "Conexão com o banco de dados foi perdida. Reconexão será tentada em ";
+    const std::string prefixo =
+        "Conexão com o banco de dados foi perdida. Reconexão será tentada em ";
     EXPECT_EQ(TextoContagem(0), prefixo + "60 segundos");
     EXPECT_EQ(TextoContagem(1), prefixo + "59 segundos");
     EXPECT_EQ(TextoContagem(59), prefixo + "1 segundos");
@@ -90,10 +93,18 @@ TEST(ControleMain, GuardasENiveis) {
         bool guarda;
         int nivel;
     } casos[] = {
-        {"btnGravacoes", false, 2},       {"btnUsuarios", true, 1},     {"btnContatos", true, 2},
-        {"Centrais1", true, 1},           {"Armazenamento1", true, 1},  {"Emaildealertas1", true, 1},
-        {"Histricoatividades1", true, 1}, {"Apagarregistros1", false, 1}, {"btnEstadoVeruzadu", true, 0},
-        {"Estadoveruzadu1", true, 0},     {"Sobre1", false, 0},         {"Ajuda1", false, 0},
+        {"btnGravacoes", false, 2},
+        {"btnUsuarios", true, 1},
+        {"btnContatos", true, 2},
+        {"Centrais1", true, 1},
+        {"Armazenamento1", true, 1},
+        {"Emaildealertas1", true, 1},
+        {"Histricoatividades1", true, 1},
+        {"Apagarregistros1", false, 1},
+        {"btnEstadoVeruzadu", true, 0},
+        {"Estadoveruzadu1", true, 0},
+        {"Sobre1", false, 0},
+        {"Ajuda1", false, 0},
     };
     for (const Caso& c : casos) {
         const RegraAcao* r = RegraDe(c.componente);

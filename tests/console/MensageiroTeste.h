@@ -2,15 +2,15 @@
 // A Mensageiro for logic tests without windows: records every message and
 // answers with the queued answers (Ok, or No for questions, when none is left).
 
-#include "console/Mensageiro.h"
-
 #include <deque>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "console/Mensageiro.h"
+
 class MensageiroTeste final : public Mensageiro {
-public:
+  public:
     RespostaMensagem Mostra(TipoMensagem tipo, const std::string& texto) override {
         mostradas.emplace_back(tipo, texto);
         if (!respostas.empty()) {

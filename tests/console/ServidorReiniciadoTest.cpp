@@ -3,14 +3,12 @@
 // only when the server is this test run's own: started by scripts/firebird,
 // with no lease but the one scripts/test holds (VERUZADU_FB_LEASE).
 
-#include "ConsoleTeste.h"
-
-#include "common/Sistema.h"
-
 #include <QLabel>
 #include <QTcpSocket>
-
 #include <filesystem>
+
+#include "ConsoleTeste.h"
+#include "common/Sistema.h"
 
 namespace {
 
@@ -19,7 +17,9 @@ const std::filesystem::path PastaLeases = "/run/veruzadu-firebird/leases";
 bool ScriptFirebird(const std::string& acao, const std::string& dono) {
     OpcoesProcesso o;
     o.limite = std::chrono::seconds(60);
-    return ExecutaProcesso({"bash", std::string(VERUZADU_SOURCE_DIR) + "/scripts/firebird", acao, dono}, o).Sucesso();
+    return ExecutaProcesso(
+               {"bash", std::string(VERUZADU_SOURCE_DIR) + "/scripts/firebird", acao, dono}, o)
+        .Sucesso();
 }
 
 bool Escuta(const ServidorTeste& s) {
@@ -28,7 +28,7 @@ bool Escuta(const ServidorTeste& s) {
     return socket.waitForConnected(1000);
 }
 
-} // namespace
+}  // namespace
 
 TEST(ServidorReiniciado, ConsoleAvisaEReconectaDepois) {
     const char* dono = std::getenv("VERUZADU_FB_LEASE");
@@ -36,7 +36,8 @@ TEST(ServidorReiniciado, ConsoleAvisaEReconectaDepois) {
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(PastaLeases, ec))
         if (e.path().filename() != dono)
-            GTEST_SKIP() << "another run (pid " << e.path().filename().string() << ") keeps the server up";
+            GTEST_SKIP() << "another run (pid " << e.path().filename().string()
+                         << ") keeps the server up";
     if (!std::filesystem::exists(PastaLeases.parent_path() / "server.pid"))
         GTEST_SKIP() << "the server was not started by scripts/firebird";
 
@@ -53,10 +54,12 @@ TEST(ServidorReiniciado, ConsoleAvisaEReconectaDepois) {
         std::string dono;
         ~Religa() { ScriptFirebird("start", dono); }
     } religa{dono};
-    if (Escuta(p.inst.srv)) GTEST_SKIP() << "another run took a lease meanwhile: the server stayed up";
+    if (Escuta(p.inst.srv))
+        GTEST_SKIP() << "another run took a lease meanwhile: the server stayed up";
 
     auto avisado = AoAbrirCaixa(AvisoPerda, [](QWidget* w) { Responde(w, QMessageBox::Ok); });
-    EXPECT_FALSE(c.ctx.ExecutaBD([](Transaction& tr) { tr.Executa("UPDATE CONTROLE SET CRL_COMPBD = 0"); }));
+    EXPECT_FALSE(
+        c.ctx.ExecutaBD([](Transaction& tr) { tr.Executa("UPDATE CONTROLE SET CRL_COMPBD = 0"); }));
     EXPECT_EQ(c.ctx.dados.EstadoConexao(), ConexaoPerdidaBD);
     c.main->TimerServicoTimer();
     ASSERT_TRUE(EsperaAte([&] { return *avisado; }));

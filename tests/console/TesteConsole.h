@@ -11,10 +11,7 @@
 // Waits are generous (the machine is shared); a wait that runs out fails the
 // test with the window's name instead of hanging.
 
-#include "common/Configuracao.h"
-#include "common/IniFile.h"
-#include "tests/common/PastaTemporaria.h"
-#include "tests/common/db/InstalacaoTeste.h"
+#include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -23,14 +20,16 @@
 #include <QTimer>
 #include <QWidget>
 #include <QtTest/QTest>
-
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
+
+#include "common/Configuracao.h"
+#include "common/IniFile.h"
+#include "tests/common/PastaTemporaria.h"
+#include "tests/common/db/InstalacaoTeste.h"
 
 inline constexpr int EsperaPadraoMs = 30000;
 
@@ -107,7 +106,7 @@ struct RelogioTeste {
 
 // A scratch installation with its own program folder.
 class ProgramaTeste {
-public:
+  public:
     explicit ProgramaTeste(const std::string& nome, std::vector<int> unidades = {})
         : inst(nome, std::move(unidades)) {
         ::setenv("VERUZADU_HOME", pasta.Caminho().c_str(), 1);
@@ -136,12 +135,15 @@ public:
 // The visible message box whose text starts with `prefixo`, or nullptr.
 inline QWidget* CaixaVisivel(const QString& prefixo) {
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible() && b->text().startsWith(prefixo)) return w;
+        if (auto* b = qobject_cast<QMessageBox*>(w);
+            b && b->isVisible() && b->text().startsWith(prefixo))
+            return w;
     return nullptr;
 }
 
 // AoAbrir for a message box by the start of its text.
-inline std::shared_ptr<bool> AoAbrirCaixa(const QString& prefixo, std::function<void(QWidget*)> acao,
+inline std::shared_ptr<bool> AoAbrirCaixa(const QString& prefixo,
+                                          std::function<void(QWidget*)> acao,
                                           int limiteMs = EsperaPadraoMs) {
     auto feito = std::make_shared<bool>(false);
     auto* timer = new QTimer;

@@ -1,15 +1,15 @@
 // The console's helpers, its log switch and its fixed formats.
 
-#include "console/ControleMain.h"
-#include "Versao.h"
-#include "console/UtilConsole.h"
-#include "tests/common/PastaTemporaria.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+
+#include "Versao.h"
+#include "console/ControleMain.h"
+#include "console/UtilConsole.h"
+#include "tests/common/PastaTemporaria.h"
 
 TEST(UtilConsole, RetiraFinalCaminho) {
     struct Caso {
@@ -114,7 +114,8 @@ TEST(UtilConsole, FormatosFixos) {
     struct Caso {
         long long valor;
         const char* texto;
-    } inteiros[] = {{0, "0"}, {999, "999"}, {1000, "1.000"}, {1234567, "1.234.567"}, {-1000, "-1.000"}};
+    } inteiros[] = {
+        {0, "0"}, {999, "999"}, {1000, "1.000"}, {1234567, "1.234.567"}, {-1000, "-1.000"}};
     for (const Caso& c : inteiros) EXPECT_EQ(FormataInteiro(c.valor), c.texto);
     EXPECT_EQ(FormataDecimal(1234.5, 2), "1.234,50");
     EXPECT_EQ(FormataDecimal(-0.004, 2), "0,00");

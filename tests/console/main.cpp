@@ -1,12 +1,12 @@
 // The console tests' main: the offscreen QApplication every window test
 // needs, made before any test runs (no display is ever used).
 
-#include "common/Configuracao.h"
-
-#include <QApplication>
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <cstdlib>
+
+#include "common/Configuracao.h"
 
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
