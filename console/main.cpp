@@ -10,7 +10,7 @@
 #include "console/UtilConsole.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormMain.h"
-#include "console/forms/Qt.h"
+#include "console/forms/TextoTela.h"
 
 int main(int argc, char** argv) {
     BloqueiaSinaisParada();

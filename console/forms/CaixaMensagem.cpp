@@ -69,7 +69,7 @@ RespostaMensagem CaixaMensagem::Mostra(TipoMensagem tipo, const std::string& tex
 }
 
 void FechaTodasJanelas(QWidget* principal) {
-    // Innermost first, so each modal loop unwinds in order.
+    // Newest first: a box opened over a dialog usually comes after it.
     const auto janelas = QApplication::topLevelWidgets();
     for (auto it = janelas.rbegin(); it != janelas.rend(); ++it) {
         QWidget* w = *it;

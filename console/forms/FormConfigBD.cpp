@@ -9,7 +9,7 @@
 
 #include "common/Traducao.h"
 #include "console/ConfigServidorBD.h"
-#include "console/forms/Qt.h"
+#include "console/forms/TextoTela.h"
 
 FormConfigBD::FormConfigBD(MDados& dados, Mensageiro& mensagens, QWidget* pai)
     : QDialog(pai), dados_(dados), mensagens_(mensagens) {

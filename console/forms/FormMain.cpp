@@ -20,7 +20,7 @@
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormConfigBD.h"
 #include "console/forms/FormSobre.h"
-#include "console/forms/Qt.h"
+#include "console/forms/TextoTela.h"
 
 namespace {
 
@@ -313,7 +313,6 @@ void FormMain::SynchroInicializa() {
     }
     inicializando_ = false;
     if (sai) {
-        encerrando_ = true;
         close();
     }
 }

@@ -79,5 +79,4 @@ class FormMain final : public QMainWindow {
     bool monitorServicoAtivo_ = true;
     bool avisoAberto_ = false;
     bool emTick_ = false;
-    bool encerrando_ = false;
 };

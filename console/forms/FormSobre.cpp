@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "console/UtilConsole.h"
-#include "console/forms/Qt.h"
+#include "console/forms/TextoTela.h"
 
 FormSobre::FormSobre(QWidget* pai) : QDialog(pai) {
     setObjectName("FormSobre");

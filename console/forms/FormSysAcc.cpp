@@ -9,7 +9,7 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
-#include "console/forms/Qt.h"
+#include "console/forms/TextoTela.h"
 
 FormSysAcc::FormSysAcc(QWidget* pai) : QDialog(pai) {
     setObjectName("FormSysAcc");
