@@ -361,6 +361,15 @@ void FormMain::Ajuda1Click() {
         QUrl::fromLocalFile(QString::fromStdString(PastaPrograma() + "ajuda/index.html")));
 }
 
+bool FormMain::eventFilter(QObject* alvo, QEvent* e) {
+    if (alvo == LabelStatus && e->type() == QEvent::MouseButtonRelease &&
+        LabelStatus->isEnabled()) {
+        Executa("btnEstadoVeruzadu", nullptr);
+        return true;
+    }
+    return QMainWindow::eventFilter(alvo, e);
+}
+
 void FormMain::closeEvent(QCloseEvent* e) {
     monitorServicoAtivo_ = false;
     TimerServico->stop();

@@ -58,6 +58,8 @@ class FormMain final : public QMainWindow {
   protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    // LabelStatus is clickable like the service picture above it.
+    bool eventFilter(QObject* alvo, QEvent* e) override;
 
   private:
     QToolButton* Botao(const char* nome, const char* texto, const char* figura);
