@@ -292,9 +292,13 @@ void FormMain::SynchroInicializa() {
                 const ResultadoLogin login =
                     ctx_.ExecutaLogin ? ctx_.ExecutaLogin(this) : ResultadoLogin::Cancelado;
                 if (login == ResultadoLogin::Cancelado) {
-                    // A login dialog closed by a connection loss is no cancel:
-                    // the timer's reconnection takes over.
-                    if (!ctx_.dados.ConexaoPerdida()) sai = true;
+                    // A login ended by a connection loss is no cancel: the
+                    // timer's reconnection takes over (started here too, as
+                    // a loss during the first login finds it still stopped).
+                    if (ctx_.dados.ConexaoPerdida())
+                        TimerServico->start();
+                    else
+                        sai = true;
                 } else {
                     PainelUsuario->setText(Tr("Usuário") + ": " +
                                            QString::fromStdString(ctx_.UsuarioNome));

@@ -317,6 +317,7 @@ TEST(FormMain, PerdaComDialogoDoLoginAbertoNaoEncerra) {
     EXPECT_TRUE(c.main->isVisible()) << "the program ended on a dialog closed by the loss";
     EXPECT_EQ(c.logins, 1);
     EXPECT_EQ(c.ctx.dados.EstadoConexao(), ConexaoPerdidaBD);
+    EXPECT_TRUE(c.main->TimerServico->isActive()) << "nothing would ever reconnect";
 
     c.loginComDialogo = false;
     relogio.Avanca(61);
