@@ -331,3 +331,21 @@ TEST(MDadosBanco, RamaisDosGruposSeguemADiretoriaDaCentral) {
     ASSERT_TRUE(d.Proxima());
     EXPECT_EQ(d.GetInt(0), 0);
 }
+
+TEST(MDadosBanco, ConexaoSimplesParaAMigracao) {
+    ProgramaTeste p("simples");
+    EXIGE_SERVIDOR(p.inst);
+    MensageiroTeste msg;
+    MDados dados(msg);
+    EXPECT_TRUE(dados.ConectaBaseVeruzadu());
+    EXPECT_TRUE(msg.mostradas.empty());
+    // No checks, no events, no change of state.
+    EXPECT_EQ(dados.EstadoConexao(), NaoConectado);
+    EXPECT_FALSE(dados.EventosHabilitados());
+
+    p.Ini().WriteString("BD", "Server", "\\\\127.0.0.1/1");
+    EXPECT_FALSE(dados.ConectaBaseVeruzadu());
+    ASSERT_EQ(msg.mostradas.size(), 1u);
+    EXPECT_EQ(msg.mostradas[0].first, TipoMensagem::Aviso);
+    EXPECT_EQ(msg.mostradas[0].second, "Não foi possível conectar base de dados VERUZADU");
+}
