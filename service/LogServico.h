@@ -22,6 +22,7 @@
 
 #include "common/Configuracao.h"
 #include "common/DataHora.h"
+#include "common/LinhaLog.h"
 #include "service/MsgVeruzadu.h"
 #include "service/TemposLimpezaLog.h"
 
@@ -120,8 +121,7 @@ private:
 };
 
 // Pure rules of the log, exposed for tests and for the threads' own logs.
-// "dd/mm/yy hh:nn:ss zzz", two blanks, the text (CR/LF replaced), CR LF.
-std::string LinhaLog(const DataHora& quando, std::string_view texto);
+// LinhaLog (common/LinhaLog.h) gives the line form.
 // The month one month back from `hoje` (day clamped), as "yyyymm".
 std::string LimiteLimpezaLog(const DataHora& hoje);
 // True when `nome` is GRV<yyyymm>.LOG or GRE<yyyymm>.LOG (any case) with

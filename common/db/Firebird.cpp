@@ -142,6 +142,8 @@ IXpbBuilder* NovoDpb(Status& st, const ParametrosConexao& p)
         dpb->insertString(st.Ptr(), isc_dpb_password, p.senha.c_str());
     dpb->insertString(st.Ptr(), isc_dpb_lc_ctype, "UTF8");
     dpb->insertInt(st.Ptr(), isc_dpb_sql_dialect, 3);
+    if (p.tempoLimiteSegundos > 0)
+        dpb->insertInt(st.Ptr(), isc_dpb_connect_timeout, p.tempoLimiteSegundos);
     st.Verifica();
     return dpb;
 }

@@ -54,6 +54,9 @@ struct ParametrosConexao {
     std::string banco;   // connection string: "server:alias" or "server:/path/file.fdb"
     std::string usuario; // empty user and password: trusted authentication
     std::string senha;
+    // Seconds the client waits for the server to answer the connection (a
+    // host that drops packets); 0 keeps the client library's default.
+    int tempoLimiteSegundos = 0;
 };
 
 class Transaction;

@@ -10,6 +10,8 @@ chmod 0770 "$VERUZADU_FB_DATA"
 stops+=("rm -rf '$VERUZADU_FB_DATA'")
 
 "$top/scripts/firebird" start $$
+# The lease's owner, for tests that stop and start the server themselves.
+export VERUZADU_FB_LEASE=$$
 stops+=("'$top/scripts/firebird' stop $$")
 
 export VERUZADU_FB_HOST=$FB_HOST

@@ -1,0 +1,79 @@
+#pragma once
+// The one object through which the console's windows reach each other and the
+// data module: the message boxes, the clock, MDados, the logged-in user, the
+// windows made once after the main window, and the seams that later parts of
+// the console fill (login, permissions, configuration load, service state,
+// the player's reconnection step).
+//
+// Rules for a window added later:
+//  - made once in CriaJanelas, after the main window, in the program's order,
+//    kept here as a std::unique_ptr and opened with exec();
+//  - small dialogs are made on demand (on the stack) and destroyed;
+//  - its main-window entry is enabled by registering the action under the
+//    component's name in `acoes` (e.g. acoes["btnUsuarios"]); entries without
+//    an action stay disabled. The main window applies the entry's guard and
+//    level (RegrasMain) before it calls the action.
+//
+// Owned by main() (or a test); lives longer than every window. Main thread only.
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "common/DataHora.h"
+#include "console/MDados.h"
+#include "console/forms/CaixaMensagem.h"
+
+class QWidget;
+class FormMain;
+class FormSobre;
+
+enum class ResultadoLogin { Entrou, Cancelado };
+
+struct ContextoConsole {
+    explicit ContextoConsole(std::function<DataHora()> relogioDado = Agora);
+    ~ContextoConsole();
+    ContextoConsole(const ContextoConsole&) = delete;
+    ContextoConsole& operator=(const ContextoConsole&) = delete;
+
+    // Made once, after the main window, in the program's order. The main
+    // window must outlive them (they are its children).
+    void CriaJanelas(FormMain& principal);
+    // Destroys them again (the main window's destructor calls it).
+    void DestroiJanelas();
+
+    CaixaMensagem mensagens;
+    std::function<DataHora()> relogio;
+    MDados dados;
+
+    // Logged-in user; the defaults hold until the first login.
+    std::string UsuarioNome;
+    int UsuarioCodigo = 1;
+    int UsuarioPerfil = 1;
+
+    // --- Seams -------------------------------------------------------------
+    // The login step of the start-up sequence. Until the login window exists
+    // the program logs nobody in: the default answers Entrou leaving the user
+    // name empty, and VerificaPermissao refuses every level.
+    std::function<ResultadoLogin(QWidget* pai)> ExecutaLogin;
+    std::function<bool(int nivel)> VerificaPermissao;
+    // Loads the console's configuration record after each login.
+    std::function<void()> CarregaConfiguracao;
+    // The player's step after a reconnection while the recordings window is open.
+    std::function<void()> ReconectaPlayer;
+    // The service state display of each timer tick.
+    std::function<void()> AtualizaEstadoServico;
+
+    // Actions of the main window's entries, by component name.
+    std::map<std::string, std::function<void()>> acoes;
+
+    // Runs main-database work by the console's error rule: true when it
+    // succeeded. A lost connection shows nothing here (the main window's
+    // timer gives the notice); any other error shows "Erro" with the
+    // server's message. Nothing is ever reported as saved that was not.
+    bool ExecutaBD(const std::function<void(Transaction&)>& trabalho);
+
+    FormMain* formMain = nullptr;
+    std::unique_ptr<FormSobre> formSobre;
+};

@@ -1,0 +1,46 @@
+// veruzadu: the desktop console. One instance per executable and program
+// folder; the main window runs the start-up sequence once shown.
+
+#include <QApplication>
+#include <QSocketNotifier>
+
+#include "common/Configuracao.h"
+#include "common/db/Sinais.h"
+#include "console/InstanciaUnica.h"
+#include "console/UtilConsole.h"
+#include "console/forms/ContextoConsole.h"
+#include "console/forms/FormMain.h"
+#include "console/forms/TextoTela.h"
+
+int main(int argc, char** argv) {
+    BloqueiaSinaisParada();
+    DefinePrograma(Programa::Console);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("veruzadu");
+
+    InstanciaUnica instancia(InstanciaUnica::ChavePadrao());
+    if (!instancia.Primeira()) {
+        // The running one shows itself; this start ends without a window.
+        instancia.AtivaPrimeira();
+        return 0;
+    }
+    QApplication::setApplicationDisplayName(Tr("Quv Veruzadu de Chamadas"));
+
+    ContextoConsole ctx;
+    FormMain principal(ctx);
+    instancia.AoPedirAtivacao = [&principal] {
+        GravaLogConsole("Janela ativada por uma nova execução do programa");
+        principal.Ativa();
+    };
+
+    // SIGTERM, SIGINT and SIGHUP close the window as the user would.
+    DescritorSinais sinais;
+    QSocketNotifier notificador(sinais.Descritor(), QSocketNotifier::Read);
+    QObject::connect(&notificador, &QSocketNotifier::activated, &principal, [&] {
+        sinais.Le();
+        principal.close();
+    });
+
+    principal.show();
+    return app.exec();
+}

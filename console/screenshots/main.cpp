@@ -1,0 +1,103 @@
+// veruzadu-screenshots DIR: a PNG of every console window, for readers
+// without a desktop. scripts/screenshots runs it on the offscreen platform
+// against a scratch installation (VERUZADU_HOME with its VERUZADU.INI).
+//
+// A window added to the console adds one entry to `janelas` below: its file
+// name and how to show it filled (non-modally: show(), never exec()).
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QPixmap>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/Configuracao.h"
+#include "console/forms/ContextoConsole.h"
+#include "console/forms/FormConfigBD.h"
+#include "console/forms/FormMain.h"
+#include "console/forms/FormSobre.h"
+#include "console/forms/FormSysAcc.h"
+
+namespace {
+
+void Processa(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool Grava(QWidget* w, const std::filesystem::path& arquivo) {
+    w->show();
+    w->raise();
+    Processa(150);
+    const bool ok = w->grab().save(QString::fromStdString(arquivo.string()), "PNG");
+    std::cout << (ok ? "wrote " : "FAILED ") << arquivo.string() << '\n';
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::cerr << "usage: veruzadu-screenshots DIR\n";
+        return 2;
+    }
+    DefinePrograma(Programa::Console);
+    QApplication app(argc, argv);
+    const std::filesystem::path pasta = argv[1];
+    std::filesystem::create_directories(pasta);
+
+    ContextoConsole ctx;
+    ctx.ExecutaLogin = [&](QWidget*) {
+        ctx.UsuarioNome = "ADMIN";
+        return ResultadoLogin::Entrou;
+    };
+    FormMain principal(ctx);
+    principal.show();
+    QElapsedTimer t;
+    t.start();
+    while ((ctx.dados.EstadoConexao() != Conectado || principal.Inicializando() ||
+            principal.SequenciaPendente()) &&
+           t.elapsed() < 60000)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    if (ctx.dados.EstadoConexao() != Conectado) {
+        std::cerr << "veruzadu-screenshots: the console did not connect (see VERUZADU.INI)\n";
+        return 1;
+    }
+
+    bool ok = true;
+    const std::vector<std::pair<std::string, std::function<void(const std::filesystem::path&)>>>
+        janelas{
+            {"FormMain.png", [&](const auto& a) { ok &= Grava(&principal, a); }},
+            {"FormSobre.png",
+             [&](const auto& a) {
+                 ok &= Grava(ctx.formSobre.get(), a);
+                 ctx.formSobre->hide();
+             }},
+            {"FormConfigBD.png",
+             [&](const auto& a) {
+                 FormConfigBD f(ctx.dados, ctx.mensagens, &principal);
+                 ok &= Grava(&f, a);
+             }},
+            {"FormSysAcc.png",
+             [&](const auto& a) {
+                 FormSysAcc f(&principal);
+                 ok &= Grava(&f, a);
+             }},
+            {"CaixaMensagem-Confirmacao.png",
+             [&](const auto& a) {
+                 const auto caixa = CaixaMensagem::Monta(
+                     TipoMensagem::Confirmacao, "Confirma a exclusão dos registros do período?",
+                     &principal);
+                 ok &= Grava(caixa.get(), a);
+             }},
+        };
+    for (const auto& [nome, grava] : janelas) grava(pasta / nome);
+    principal.close();
+    return ok ? 0 : 1;
+}
