@@ -58,18 +58,20 @@ TEST(AlertaEmail, TrabalhadoresEnfileiramEnquantoOLacoEnviaEAParadaLibera) {
 
     constexpr int kTrabalhadores = 8;
     std::atomic<bool> liberada{false};
-    std::atomic<int> depois{0};
     // First sequence number each worker queued after it saw the release.
     std::vector<int> primeiroDepois(kTrabalhadores, -1);
     std::vector<std::thread> trabalhadores;
     for (int t = 0; t < kTrabalhadores; ++t) {
         trabalhadores.emplace_back([&, t] {
-            for (int seq = 0; depois.load() < 1000; ++seq) {
+            for (int seq = 0, depois = 0; depois < 100; ++seq) {
+                // Keeps the queue bounded while the loop is slow to take.
+                while (alertas.ContagemFilaEmails() > 2000 && !liberada.load())
+                    std::this_thread::yield();
                 const bool jaLiberada = liberada.load();
                 if (jaLiberada && primeiroDepois[t] < 0) primeiroDepois[t] = seq;
                 alertas.EnfileiraAlertaEmail(t % 2 ? AlertaFalha : AlertaCapacidade, nullptr,
                                              std::to_string(t) + ":" + std::to_string(seq));
-                if (jaLiberada) depois.fetch_add(1);
+                if (jaLiberada) ++depois;
             }
         });
     }
