@@ -200,7 +200,10 @@ void TServicoVeruzaduQuv::BDVerificaDownloadPeriodo() {
 }
 
 void TServicoVeruzaduQuv::VerificaEspacoLivreEmDisco() {
-    disco_.VerificaEspacoLivreEmDisco(banco_.PastaBaseDadosServidor());
+    // A server on another computer keeps its folder on a disk this one cannot see.
+    disco_.VerificaEspacoLivreEmDisco(ServidorNesteComputador(banco_.Parametros().ServidorBD)
+                                          ? banco_.PastaBaseDadosServidor()
+                                          : std::string());
 }
 
 std::size_t TServicoVeruzaduQuv::ContagemFilaLogBD() {
