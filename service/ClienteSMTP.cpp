@@ -90,8 +90,13 @@ bool ServidorValido(const std::string& s) {
     });
 }
 
+// The envelope form of an address item: "a@x", "<a@x>" and "Name <a@x>"
+// all give "<a@x>".
 std::string Envelope(const std::string& endereco) {
-    if (!endereco.empty() && endereco.front() == '<') return endereco;
+    const auto abre = endereco.rfind('<');
+    const auto fecha = endereco.rfind('>');
+    if (abre != std::string::npos && fecha != std::string::npos && fecha > abre)
+        return endereco.substr(abre, fecha - abre + 1);
     return "<" + endereco + ">";
 }
 

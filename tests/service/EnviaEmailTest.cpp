@@ -134,6 +134,7 @@ TEST(EnviaEmail, MensagemCompletaNoSorvedouro) {
     Envio::Smtp cfg;
     cfg.porta = s.Porta();
     cfg.usuario = "Central\r\nBcc: intruso@x.test";
+    cfg.copia = " Chefe <c@x.test> ";
     e.Configura(cfg);
     const std::string longa(2000, 'L');
     e.Alerta({"PABX 007: falha no download", "Cora\xe7\xe3o (Latin-1)", longa, ".", "fim"});
@@ -151,7 +152,7 @@ TEST(EnviaEmail, MensagemCompletaNoSorvedouro) {
     EXPECT_EQ(Campo(m, "Envelope-From"), "gravacao@x.test");
     EXPECT_EQ(Campo(m, "Envelope-To"), "a@x.test,b@x.test,c@x.test");
     EXPECT_EQ(Campo(m, "To"), "a@x.test, b@x.test");
-    EXPECT_EQ(Campo(m, "Cc"), "c@x.test");
+    EXPECT_EQ(Campo(m, "Cc"), "Chefe <c@x.test>");
     EXPECT_EQ(Campo(m, "Subject"), "Alerta Serviço de Gravação");
     // The reader quotes the name, whose CR LF never reached the header.
     EXPECT_EQ(Campo(m, "From"), "\"CentralBcc: intruso@x.test\" <gravacao@x.test>");
