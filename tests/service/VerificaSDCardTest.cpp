@@ -205,20 +205,21 @@ TEST(VerificaSDCard, UnidadeSemVolumeMoveSoAHoraDaVerificacao) {
         const char* falha;    // fault rule of the unit, or null
         bool senhaErrada;
         bool semUnidade;      // nothing listens on the port
+        int timeOut;          // PABXTimeOut, seconds
         std::vector<std::string> textos;  // the link's result in the unit's log
     } casos[] = {
-        {"cartão ausente", "sdcard refuse=5", false, false, {"Volume SDCard não suportado"}},
-        {"sem resposta ao volume", "sdcard noreply", false, false, {"Volume SDCard não suportado"}},
+        {"cartão ausente", "sdcard refuse=5", false, false, 30, {"Volume SDCard não suportado"}},
+        {"sem resposta ao volume", "sdcard noreply", false, false, 2, {"Volume SDCard não suportado"}},
         // Which step of the link notices the refused login is the link's own
         // business; the check only records what it says.
-        {"senha errada", nullptr, true, false,
+        {"senha errada", nullptr, true, false, 2,
          {"Resposta ao login falhou", "Volume SDCard não suportado"}},
-        {"ninguém escuta", nullptr, false, true, {"Falha ao conectar PABX"}},
+        {"ninguém escuta", nullptr, false, true, 30, {"Falha ao conectar PABX"}},
     };
     const int timeOutAntes = PABXTimeOut;
-    PABXTimeOut = 1;
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nome);
+        PABXTimeOut = c.timeOut;
         Ambiente a;
         EXIGE_BANCO(a.db);
         a.IniciaUnidade(1000, 0, 1000);
