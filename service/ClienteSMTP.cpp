@@ -143,8 +143,9 @@ ResultadoSMTP EnviaSMTP(const ContaSMTP& conta, const OpcoesSMTP& opcoes,
     const bool implicita = conta.Seguranca == SegurancaSMTP::Implicita;
     const std::string host =
         conta.Servidor.find(':') != std::string::npos ? "[" + conta.Servidor + "]" : conta.Servidor;
-    const std::string url =
-        std::string(implicita ? "smtps://" : "smtp://") + host + ":" + std::to_string(conta.Porta);
+    // Port 0 (never set) takes the scheme's own: 25, or 465 for implicit TLS.
+    const std::string url = std::string(implicita ? "smtps://" : "smtp://") + host +
+                            (conta.Porta != 0 ? ":" + std::to_string(conta.Porta) : std::string());
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, erro);
