@@ -268,7 +268,7 @@ TEST(EnviaEmail, SegurancaComESemAutenticacao) {
     }
 }
 
-TEST(EnviaEmail, CertificadoNaoConfiavelSenhaErradaEServidorMudo) {
+TEST(EnviaEmail, CertificadoNaoConfiavelESenhaErrada) {
     Envio e;
     EXIGE_BANCO(e.db);
     Sorvedouro s("starttls", true);
