@@ -4,6 +4,7 @@
 
 #include "common/IniFile.h"
 #include "common/db/FirebirdError.h"
+#include "service/ClienteSMTP.h"
 #include "service/InstalacaoServico.h"
 
 std::string VerificaEstadoFirebird(const std::vector<std::intptr_t>& codigosErro) {
@@ -204,7 +205,10 @@ void TServicoVeruzaduQuv::BDVerificaDownloadPeriodo() {
 }
 
 void TServicoVeruzaduQuv::VerificaEspacoLivreEmDisco() {
-    disco_.VerificaEspacoLivreEmDisco(banco_.PastaBaseDadosServidor());
+    // A server on another computer keeps its folder on a disk this one cannot see.
+    disco_.VerificaEspacoLivreEmDisco(ServidorNesteComputador(banco_.Parametros().ServidorBD)
+                                          ? banco_.PastaBaseDadosServidor()
+                                          : std::string());
 }
 
 std::size_t TServicoVeruzaduQuv::ContagemFilaLogBD() {
@@ -219,7 +223,12 @@ std::size_t TServicoVeruzaduQuv::ContagemFilaEmails() {
     return alertas_.ContagemFilaEmails();
 }
 
-void TServicoVeruzaduQuv::EnviaEmailAlerta() {}
+void TServicoVeruzaduQuv::EnviaEmailAlerta() {
+    // The SMTP switches are read at every send, like the SMTP columns; a stop
+    // request ends a wait on the server.
+    ::EnviaEmailAlerta(alertas_, banco_, LeOpcoesSMTP(IniFile(ArquivoVeruzaduIni())),
+                       [this] { return pararSolicitado_.load(); });
+}
 
 void TServicoVeruzaduQuv::LogRestauracaoImpossivel() {
     log_.Log(LogSempre, false, Traduz("Não foi possível restaurar base de dados."));
