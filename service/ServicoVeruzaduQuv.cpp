@@ -28,8 +28,12 @@ TServicoVeruzaduQuv::TServicoVeruzaduQuv(std::string pastaPrograma, const Relogi
 TServicoVeruzaduQuv::~TServicoVeruzaduQuv() {
     // A loop that ended by itself (failed restore) skipped the stop work: the
     // workers must still be gone before their lists are.
-    if (downloads_) downloads_->EncerraTodas(kLimiteEncerramentoThreads);
-    if (sdcards_) sdcards_->EncerraTodas(kLimiteEncerramentoThreads);
+    const auto prazo = std::chrono::steady_clock::now() + limiteEncerramento_;
+    for (const auto& lista : {ListaThreadsDownload(), ListaThreadsSDCard()}) {
+        if (!lista) continue;
+        lista->Fecha();
+        lista->EncerraTodas(prazo);
+    }
     log_.DefineFilaConsole(nullptr);
     log_.DefineFilaLogBD(nullptr);
     log_.DefineDespertador(nullptr);
@@ -37,9 +41,22 @@ TServicoVeruzaduQuv::~TServicoVeruzaduQuv() {
 
 std::string TServicoVeruzaduQuv::Traduz(std::string_view texto) const { return log_.Traduz(texto); }
 
+std::shared_ptr<ListaThreads> TServicoVeruzaduQuv::ListaThreadsDownload() const {
+    std::lock_guard<std::mutex> l(travaListas_);
+    return downloads_;
+}
+
+std::shared_ptr<ListaThreads> TServicoVeruzaduQuv::ListaThreadsSDCard() const {
+    std::lock_guard<std::mutex> l(travaListas_);
+    return sdcards_;
+}
+
 bool TServicoVeruzaduQuv::ServiceStart() {
-    downloads_.reset();
-    sdcards_.reset();
+    {
+        std::lock_guard<std::mutex> l(travaListas_);
+        downloads_.reset();
+        sdcards_.reset();
+    }
     filaConsole_ = std::make_shared<FilaMensagens>();
     log_.DefineFilaConsole(filaConsole_);
 
@@ -87,12 +104,15 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     log_.DefineDespertador([this] { atividade_.Sinaliza(); });
     // The lists exist before Executando is set, so a request that arrives as
     // soon as the service runs always finds them.
-    downloads_ = std::make_unique<ListaThreads>();
-    sdcards_ = std::make_unique<ListaThreads>();
-    laco_ = std::make_unique<LacoPrincipal>(*this, relogio_, executando_, *downloads_, *sdcards_,
-                                            atividade_);
-    executando_ = true;
+    {
+        std::lock_guard<std::mutex> l(travaListas_);
+        downloads_ = std::make_shared<ListaThreads>();
+        sdcards_ = std::make_shared<ListaThreads>();
+    }
+    // The start time is published before Executando: whoever sees the service
+    // running reads a set time.
     inicio_ = relogio_.Agora();
+    executando_ = true;
     log_.DefineFilaLogBD(filaLogBD_);
 
     log_.Log(LogSempre, true, Traduz("Serviço de gravação iniciado"));
@@ -102,7 +122,14 @@ bool TServicoVeruzaduQuv::ServiceStart() {
 }
 
 void TServicoVeruzaduQuv::ServiceExecute() {
-    if (laco_) laco_->Executa();
+    // The loop and its own handles on the lists live exactly as long as the
+    // loop runs; the stop work (run from inside a pass) releases only the
+    // service's handles.
+    const auto downloads = ListaThreadsDownload();
+    const auto sdcards = ListaThreadsSDCard();
+    if (!downloads || !sdcards || !executando_) return;
+    LacoPrincipal laco(*this, relogio_, executando_, *downloads, *sdcards, atividade_);
+    laco.Executa();
 }
 
 void TServicoVeruzaduQuv::SolicitaParada() {
@@ -119,14 +146,33 @@ bool TServicoVeruzaduQuv::ProcessaRequisicoes() {
     return false;
 }
 
+void TServicoVeruzaduQuv::ParaStatusEConsole() {
+    // Nothing yet: the status server and its console timer stop here.
+}
+
 void TServicoVeruzaduQuv::EncerraServico() {
+    // One deadline for the whole stop, so the waits never stack up.
+    const auto prazo = std::chrono::steady_clock::now() + limiteEncerramento_;
+    ParaStatusEConsole();
     executando_ = false;
+
     // Every worker is asked to stop and joined before anything it uses goes.
-    bool todos = true;
-    if (downloads_) todos = downloads_->EncerraTodas(kLimiteEncerramentoThreads) && todos;
-    if (sdcards_) todos = sdcards_->EncerraTodas(kLimiteEncerramentoThreads) && todos;
-    if (!todos)
-        log_.Log(LogErro, false, Traduz("Threads não encerradas no tempo limite"));
+    // The lists are closed first, so a late request adds nothing behind the wait.
+    const auto downloads = ListaThreadsDownload();
+    const auto sdcards = ListaThreadsSDCard();
+    std::size_t restantes = 0;
+    for (const auto& lista : {downloads, sdcards}) {
+        if (!lista) continue;
+        lista->Fecha();
+        lista->TerminaTodas();
+    }
+    for (const auto& lista : {downloads, sdcards})
+        if (lista) restantes += lista->EncerraTodas(prazo);
+    restantes_ = restantes;
+    if (restantes > 0)
+        log_.Log(LogErro, false,
+                 Traduz("Threads não encerradas no tempo limite") + ": " +
+                     std::to_string(restantes));
 
     log_.DefineDespertador(nullptr);
     log_.DefineFilaLogBD(nullptr);
@@ -134,9 +180,10 @@ void TServicoVeruzaduQuv::EncerraServico() {
     alertas_.DefineFila(nullptr);
     filaEmails_.reset();
     // Lists whose workers did not stop in time are kept: a running worker must
-    // not find its list freed under it. The process ends soon after.
-    if (todos) {
-        laco_.reset();
+    // not find its list freed under it. The process then ends without
+    // destroying the service.
+    if (restantes == 0) {
+        std::lock_guard<std::mutex> l(travaListas_);
         downloads_.reset();
         sdcards_.reset();
     }
@@ -183,11 +230,11 @@ void TServicoVeruzaduQuv::BDRegistraControle(ModoRegistroControle modo) {
 }
 
 void TServicoVeruzaduQuv::LiberaThreadsConcluidas() {
-    if (downloads_)
-        for (int codigo : downloads_->LiberaConcluidas())
+    if (const auto downloads = ListaThreadsDownload())
+        for (int codigo : downloads->LiberaConcluidas())
             log_.Log(LogInfo, false, "Importação concluída. PABX: " + std::to_string(codigo));
-    if (sdcards_)
-        for (int codigo : sdcards_->LiberaConcluidas())
+    if (const auto sdcards = ListaThreadsSDCard())
+        for (int codigo : sdcards->LiberaConcluidas())
             log_.Log(LogInfo, false, "Fim verificação SDCard: " + std::to_string(codigo));
 }
 

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "common/Configuracao.h"
@@ -25,7 +26,8 @@
 #include "service/LogServico.h"
 #include "service/MsgVeruzadu.h"
 
-// How long the stop work waits for running workers before it gives up on them.
+// The whole stop work's time: workers are waited for until this much has
+// passed since the stop began, then the stop row is written all the same.
 inline constexpr std::chrono::seconds kLimiteEncerramentoThreads{60};
 
 class TServicoVeruzaduQuv final : public PassosLaco {
@@ -48,13 +50,21 @@ public:
     // Whether the stop work ran (false when the loop ended by itself).
     bool Encerrado() const { return encerrado_; }
 
-    // The common stop work: workers asked to stop and joined, queues released,
+    // The common stop work: status server and console push stopped, workers
+    // asked to stop and joined (one deadline for all), queues released,
     // history row 102 written.
     void EncerraServico();
+    // Workers that did not stop within the stop's deadline. They may still use
+    // this object, so the process must end without destroying it.
+    std::size_t ThreadsRestantes() const { return restantes_; }
+    // The stop's deadline (tests shorten it).
+    void DefineLimiteEncerramento(std::chrono::milliseconds limite) { limiteEncerramento_ = limite; }
 
-    // Lists and settings the scheduler and the status server use.
-    ListaThreads* ListaThreadsDownload() { return downloads_.get(); }
-    ListaThreads* ListaThreadsSDCard() { return sdcards_.get(); }
+    // Lists the scheduler and the status server use; empty before the start and
+    // after the stop work. A handle keeps its list alive; a list closed by the
+    // stop work takes no new worker.
+    std::shared_ptr<ListaThreads> ListaThreadsDownload() const;
+    std::shared_ptr<ListaThreads> ListaThreadsSDCard() const;
     LogServico& Log() { return log_; }
     AlertasEmail& Alertas() { return alertas_; }
     BancoServico& Banco() { return banco_; }
@@ -82,6 +92,9 @@ public:
 
 private:
     std::string Traduz(std::string_view texto) const;
+    // First step of the stop: the status server and the console push stop, so
+    // no request reaches what the rest of the stop releases.
+    void ParaStatusEConsole();
     void LiberaThreadsConcluidas();
     void GravaHistorico(int operacao);
 
@@ -96,17 +109,19 @@ private:
     std::atomic<bool> executando_{false};
     std::atomic<bool> pararSolicitado_{false};
     std::atomic<bool> encerrado_{false};
-    DataHora inicio_;
+    DataHora inicio_;  // written before executando_ is set
     std::uint16_t porta_ = 0;
+    std::chrono::milliseconds limiteEncerramento_{kLimiteEncerramentoThreads};
+    std::atomic<std::size_t> restantes_{0};
 
     // Created by the start-up before Executando is set, released by the stop work.
     std::shared_ptr<FilaMensagens> filaConsole_;
     std::shared_ptr<FilaMensagens> filaLogBD_;
     std::shared_ptr<FilaEmails> filaEmails_;
-    std::unique_ptr<ListaThreads> downloads_;
-    std::unique_ptr<ListaThreads> sdcards_;
+    mutable std::mutex travaListas_;  // guards downloads_, sdcards_ (the handles only)
+    std::shared_ptr<ListaThreads> downloads_;
+    std::shared_ptr<ListaThreads> sdcards_;
     Evento atividade_;
-    std::unique_ptr<LacoPrincipal> laco_;
 };
 
 // Why the database server is not there, from the error codes of the failed
