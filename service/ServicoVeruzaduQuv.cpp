@@ -2,6 +2,11 @@
 
 #include <sys/resource.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
 #include "common/IniFile.h"
 #include "common/db/FirebirdError.h"
 #include "service/InstalacaoServico.h"
@@ -60,9 +65,25 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     filaConsole_ = std::make_shared<FilaMensagens>();
     log_.DefineFilaConsole(filaConsole_);
 
-    // VERUZADU.INI of the program folder, read in one pass.
+    // VERUZADU.INI of this service's own program folder, read in one pass. A
+    // file that is there but cannot be read must not turn into the defaults
+    // (another database server) without a word; a missing one is named.
+    const std::filesystem::path arquivoIni = ArquivoSemCaixa(pasta_, "VERUZADU.INI");
+    std::error_code ec;
+    const bool iniAusente = !std::filesystem::exists(arquivoIni, ec);
+    if (!iniAusente && !std::ifstream(arquivoIni)) {
+        const int e = errno;
+        log_.DefineMascara(LogSempre);
+        log_.Log(LogSempre, true,
+                 Traduz("Não foi possível ler") + " " + arquivoIni.string() + ": " +
+                     std::strerror(e));
+        log_.Log(LogSempre, true, Traduz("Serviço de gravação não iniciado"));
+        log_.DefineFilaConsole(nullptr);
+        filaConsole_.reset();
+        return false;
+    }
     const ConfiguracaoServico anterior = *config_;
-    ConfiguracaoServico cfg = LeConfiguracaoServico(IniFile(ArquivoVeruzaduIni()), anterior);
+    ConfiguracaoServico cfg = LeConfiguracaoServico(IniFile(arquivoIni), anterior);
     cfg.PastaPrograma = pasta_;
     PublicaValores(cfg);
     config_ = std::make_shared<const ConfiguracaoServico>(cfg);
@@ -74,6 +95,10 @@ bool TServicoVeruzaduQuv::ServiceStart() {
 
     log_.DefineUltimaLimpezaLog(DataHora{});
     log_.Log(LogSempre, true, Traduz("Iniciando"));
+    if (iniAusente)
+        log_.Log(LogSempre, false,
+                 Traduz("Arquivo de configuração não encontrado") + ": " + arquivoIni.string() +
+                     " (" + Traduz("servidor") + " " + cfg.ServidorBD + ")");
 
     banco_.DefineParametros(
         ParametrosBDServico{cfg.ServidorBD, cfg.CaminhoBD, cfg.UsuarioBD, cfg.SenhaBD});

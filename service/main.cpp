@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -17,7 +18,7 @@
 #include "common/db/Sinais.h"
 #include "service/InstalacaoServico.h"
 #include "service/ServiceControl.h"
-#include "service/ServicoVeruzaduQuv.h"
+#include "service/ExecucaoServico.h"
 
 namespace {
 
@@ -67,49 +68,5 @@ int main(int argc, char** argv) {
     if (acao == "--install") return InstalaServico(instalacao, std::cin, std::cout);
     if (acao == "--uninstall") return DesinstalaServico(instalacao, std::cout);
 
-    const std::string pasta = PastaPrograma();
-    std::string erro;
-    // One service per program folder. The pid file itself is written once the
-    // start succeeded, so whoever waits for it knows the service runs.
-    if (const int outro = PidServicoEmExecucao(pasta); outro != 0) {
-        std::cerr << "pelmoran: o serviço já está em execução (pid " << outro << ")\n";
-        return 1;
-    }
-
-    int codigo = 0;
-    {
-        RelogioSistema relogio;
-        TServicoVeruzaduQuv servico(pasta, relogio);
-        servico.Log().DefineTradutor([](std::string_view t) { return Traduz(t); });
-        std::atomic<bool> fim{false};
-        std::thread atendeSinais([&] {
-            while (!fim) {
-                const int sinal = AguardaSinalParada(std::chrono::milliseconds(200));
-                if (sinal == SIGTERM || sinal == SIGINT) {
-                    servico.SolicitaParada();
-                    return;
-                }
-            }
-        });
-
-        if (!servico.ServiceStart()) {
-            std::cerr << "pelmoran: serviço de gravação não iniciado (veja o log em " << pasta
-                      << ")\n";
-            codigo = 1;
-        } else if (!GravaArquivoPid(pasta, erro)) {
-            std::cerr << "pelmoran: " << erro << "\n";
-            servico.SolicitaParada();
-            servico.ServiceExecute();
-            codigo = 1;
-        } else {
-            servico.ServiceExecute();
-            // A loop that ended without a stop request (a restore whose backup
-            // file is missing) must not be restarted into the same failure.
-            codigo = servico.Encerrado() ? 0 : 3;
-        }
-        fim = true;
-        atendeSinais.join();
-    }
-    RemoveArquivoPid(pasta);
-    return codigo;
+    return ExecutaServico(PastaPrograma());
 }

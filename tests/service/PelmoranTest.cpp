@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -104,11 +105,107 @@ TEST_F(Pelmoran, StartsPublishesControlRowAndStopsOnSigtermThroughThePidFileBack
     EXPECT_EQ(segundo.codigoSaida, 1);
 
     ASSERT_TRUE(controle.Para(erro)) << erro;
+    EXPECT_EQ(controle.CodigoSaida(), 0);  // a stop on SIGTERM is a clean end
     EXPECT_EQ(controle.Consulta(), EstadoServico::Parado);
     EXPECT_FALSE(std::filesystem::exists(home.Caminho() / kArquivoPid));
     EXPECT_EQ(ContaHistorico(inst, 102), parados + 1);
     EsperaEmOrdem(LogDoMes(home.Caminho()),
                   {"Serviço de gravação iniciado", "Serviço de gravação parado"});
+}
+
+TEST_F(Pelmoran, AStalePidFileNeverBlocksTheStartAndIsNeverSignalled) {
+    EscreveIni(home.Caminho(), inst.srv.Servidor(), inst.opcoes.alias, 51781);
+    // A live process of someone else's: its pid must never be signalled.
+    ProcessoFilho estranho({"sleep", "300"}, OpcoesProcesso{});
+    ASSERT_TRUE(estranho.Iniciado());
+    int morto = 0;
+    {
+        ProcessoFilho curto({"true"}, OpcoesProcesso{});
+        morto = curto.Pid();
+        int status = 0;
+        curto.Aguarda(status);  // reaped: a dead pid
+    }
+    for (const int pid : {1, morto, estranho.Pid()}) {
+        SCOPED_TRACE("pid file names " + std::to_string(pid));
+        std::ofstream(home.Caminho() / kArquivoPid) << pid << "\n";
+        ServiceControlPidFile controle(PELMORAN_EXE, home.Caminho());
+        EXPECT_EQ(controle.Consulta(), EstadoServico::Parado);
+        std::string erro;
+        EXPECT_TRUE(controle.Para(erro)) << erro;  // nothing of ours to stop
+        EXPECT_EQ(kill(estranho.Pid(), 0), 0) << "the foreign process was signalled";
+        ASSERT_TRUE(controle.Inicia(erro)) << erro << "\n" << LogDoMes(home.Caminho());
+        EXPECT_EQ(controle.Consulta(), EstadoServico::Executando);
+        ASSERT_TRUE(controle.Para(erro)) << erro;
+        EXPECT_EQ(controle.CodigoSaida(), 0);
+    }
+    int status = 0;
+    EXPECT_FALSE(estranho.Terminou(status));
+    kill(estranho.Pid(), SIGKILL);
+}
+
+TEST_F(Pelmoran, TwoStartedAtOnceOnOneFolderOneRunsAndTheOtherWritesNothing) {
+    EscreveIni(home.Caminho(), inst.srv.Servidor(), inst.opcoes.alias, 51782);
+    const int iniciados = ContaHistorico(inst, 101), parados = ContaHistorico(inst, 102);
+    OpcoesProcesso opcoes;
+    opcoes.ambiente = {"VERUZADU_HOME=" + home.Caminho().string()};
+    std::vector<std::unique_ptr<ProcessoFilho>> servicos;
+    for (int i = 0; i < 2; ++i) {
+        opcoes.saida = home.Caminho() / ("saida" + std::to_string(i));
+        servicos.push_back(std::make_unique<ProcessoFilho>(
+            std::vector<std::string>{PELMORAN_EXE}, opcoes));
+        ASSERT_TRUE(servicos.back()->Iniciado());
+    }
+    // The loser ends by itself; the winner keeps running until told.
+    int perdedor = -1, status = 0;
+    for (int i = 0; i < 6000 && perdedor < 0; ++i) {
+        for (int j = 0; j < 2 && perdedor < 0; ++j)
+            if (servicos[j]->Terminou(status)) perdedor = j;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_GE(perdedor, 0) << "neither instance gave way";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string saida =
+        LeTudo(home.Caminho() / ("saida" + std::to_string(perdedor)));
+    EXPECT_NE(saida.find("já está em execução (pid " +
+                         std::to_string(servicos[1 - perdedor]->Pid()) + ")"),
+              std::string::npos)
+        << saida;
+
+    auto& vencedor = *servicos[1 - perdedor];
+    for (int i = 0; i < 3000 && LeArquivoPid(home.Caminho()) != vencedor.Pid(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(LeArquivoPid(home.Caminho()), vencedor.Pid()) << LogDoMes(home.Caminho());
+    EXPECT_EQ(ContaHistorico(inst, 101), iniciados + 1);
+    kill(vencedor.Pid(), SIGTERM);
+    ASSERT_TRUE(vencedor.Aguarda(std::chrono::seconds(120), status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(ContaHistorico(inst, 101), iniciados + 1);
+    EXPECT_EQ(ContaHistorico(inst, 102), parados + 1);
+    const std::string log = LogDoMes(home.Caminho());
+    std::size_t iniciadoLinhas = 0;
+    for (auto p = log.find("Serviço de gravação iniciado"); p != std::string::npos;
+         p = log.find("Serviço de gravação iniciado", p + 1))
+        ++iniciadoLinhas;
+    EXPECT_EQ(iniciadoLinhas, 1u) << log;
+}
+
+TEST_F(Pelmoran, AWorkerThatIgnoresTheStopDoesNotKeepTheProcessAlive) {
+    EscreveIni(home.Caminho(), inst.srv.Servidor(), inst.opcoes.alias, 51783);
+    const int parados = ContaHistorico(inst, 102);
+    const auto r = ExecutaProcesso(
+        {PELMORAN_TEIMOSO_EXE, "1000"},
+        OpcoesProcesso{{}, {"VERUZADU_HOME=" + home.Caminho().string()}, {},
+                       std::chrono::seconds(120)});
+    ASSERT_TRUE(r.iniciado);
+    EXPECT_FALSE(r.tempoEsgotado);
+    EXPECT_EQ(r.sinal, 0);
+    EXPECT_EQ(r.codigoSaida, 0);
+    EXPECT_EQ(ContaHistorico(inst, 102), parados + 1);
+    EsperaEmOrdem(LogDoMes(home.Caminho()),
+                  {"Serviço de gravação iniciado", "Threads não encerradas no tempo limite: 1",
+                   "Serviço de gravação parado"});
+    EXPECT_FALSE(std::filesystem::exists(home.Caminho() / kArquivoPid));
 }
 
 TEST_F(Pelmoran, WithoutTheDatabaseServerTheStartFailsAndSaysWhy) {
