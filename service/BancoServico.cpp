@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <thread>
 
 #include "common/CifraTexto.h"
 #include "common/Configuracao.h"
@@ -28,6 +30,13 @@ const AlteracaoColuna ColunasPABX[5] = {
 };
 
 namespace {
+
+// A row another program updated at the same moment (the console writes the
+// control row too): isc_update_conflict and the deadlock code it comes with.
+constexpr int kTentativasConflito = 5;
+bool ConflitoAtualizacao(const FirebirdError& e) {
+    return e.Tem(335544451) || e.Tem(335544336) || e.Tem(335545096);
+}
 
 std::string Apara(std::string_view s) {
     std::size_t a = 0, b = s.size();
@@ -238,15 +247,23 @@ bool BancoServico::BDCarregaControle(int porta, std::string& erro) {
             std::lock_guard lock(estado_);
             ultimoBackupBD_ = ultimo;
         }
-        {
-            Transaction tr(con->Conexao());
-            Statement st(tr, con->Comando("UPDATE CONTROLE SET CRL_GRVSERVER=?, CRL_GRVIP=?, "
-                                          "CRL_GRVPORTA=?"));
-            st.SetText(0, CortaUtf8(nomeComputador(), 30));
-            st.SetText(1, CortaUtf8(ip, 20));
-            st.SetInt(2, porta);
-            st.Executa();
-            tr.Commit();
+        // The console writes this row too: an update conflict with it is
+        // tried again after a short pause rather than failing the start.
+        for (int tentativa = 1;; ++tentativa) {
+            try {
+                Transaction tr(con->Conexao());
+                Statement st(tr, con->Comando("UPDATE CONTROLE SET CRL_GRVSERVER=?, CRL_GRVIP=?, "
+                                              "CRL_GRVPORTA=?"));
+                st.SetText(0, CortaUtf8(nomeComputador(), 30));
+                st.SetText(1, CortaUtf8(ip, 20));
+                st.SetInt(2, porta);
+                st.Executa();
+                tr.Commit();
+                break;
+            } catch (const FirebirdError& e) {
+                if (tentativa >= kTentativasConflito || !ConflitoAtualizacao(e)) throw;
+                std::this_thread::sleep_for(std::chrono::milliseconds(200 * tentativa));
+            }
         }
         AtualizaEstrutura(*con);
         con->Conexao().Desconecta();

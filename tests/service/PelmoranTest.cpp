@@ -272,6 +272,44 @@ TEST_F(Pelmoran, StopJoinsRunningWorkersBeforeReleasingAndWritesTheStopRow) {
     unsetenv("VERUZADU_HOME");
 }
 
+TEST_F(Pelmoran, AControlRowUpdateThatMeetsTheConsolesIsTriedAgain) {
+    EscreveIni(home.Caminho(), inst.srv.Servidor(), inst.opcoes.alias, 51784);
+    setenv("VERUZADU_HOME", home.Caminho().c_str(), 1);
+    RelogioSistema relogio;
+    // The console holds an update of the control row while the service starts;
+    // the service's update waits for it and then meets a committed change.
+    auto console = Attachment::Conecta(inst.Principal());
+    auto tr = std::make_unique<Transaction>(console);
+    {
+        Statement st(*tr, "UPDATE CONTROLE SET CRL_GRVPORTA = ?");
+        st.SetInt(0, 1);
+        st.Executa();
+    }
+    TServicoVeruzaduQuv servico(PastaPrograma(), relogio);
+    std::atomic<bool> pronto{false};
+    bool iniciado = false;
+    std::thread inicio([&] {
+        iniciado = servico.ServiceStart();
+        pronto = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    tr->Commit();
+    inicio.join();
+    EXPECT_TRUE(iniciado) << LogDoMes(home.Caminho());
+    {
+        Transaction leitura(console, true);
+        Statement st(leitura, "SELECT CRL_GRVPORTA FROM CONTROLE");
+        auto c = st.Abre();
+        ASSERT_TRUE(c.Proxima());
+        EXPECT_EQ(c.GetInt(0), 51784);
+    }
+    if (iniciado) {
+        servico.SolicitaParada();
+        servico.ServiceExecute();
+    }
+    unsetenv("VERUZADU_HOME");
+}
+
 TEST(PelmoranInstalacao, InstallAndUninstallSwitchesWriteAndRemoveTheUnit) {
     PastaTemporaria unidades;
     const auto arquivo = unidades.Caminho() / "ServicoVeruzaduQuv.service";
