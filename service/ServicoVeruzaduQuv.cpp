@@ -9,6 +9,7 @@
 
 #include "common/IniFile.h"
 #include "common/db/FirebirdError.h"
+#include "common/pabx/PABX.h"
 #include "service/InstalacaoServico.h"
 
 std::string VerificaEstadoFirebird(const std::vector<std::intptr_t>& codigosErro) {
@@ -88,6 +89,9 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     PublicaValores(cfg);
     config_ = std::make_shared<const ConfiguracaoServico>(cfg);
     porta_ = static_cast<std::uint16_t>(cfg.Porta);
+    // Every control link made from now on takes these as its own settings.
+    PABXTimeOut = cfg.PABXTimeOut;
+    IgnoraCTRLDesconhecido = cfg.IgnoraCTRLDesconhecido;
     log_.DefineMascara(static_cast<std::uint16_t>(cfg.MascaraLog));
 
     // High priority where the process may raise it; elsewhere it runs as it is.

@@ -74,6 +74,8 @@ void TPABX::Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint
         const std::uint16_t bloco = LePalavra(q + 9);
         const std::uint16_t indice = LePalavra(q + 11);
         if (FTrace) GravaArquivoDiagnostico(FPastaPABX, NomeDumpPROG(bloco, indice), q, n);
+        // Only the awaited read's reply fills the tables, once.
+        if (!FDadosPendentes || bloco != FBlocoEsperado || indice != FIndiceEsperado) return;
         if (bloco == BlocoNomesDNS && indice == IndiceNomesDNS) TrataNomesDNS(q, n);
         else if (bloco == BlocoIndicesDNS && indice == IndiceIndicesDNS) TrataIndicesDNS(q, n);
         else if (bloco == BlocoAgenda && indice == IndiceAgenda) TrataAgenda(q, n, false);
@@ -81,6 +83,7 @@ void TPABX::Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint
         else if (bloco == BlocoParametros && indice == IndiceParametros) TrataParametros(q, n);
         else if (bloco == BlocoVersao && indice == IndiceVersao) TrataVersao(q, n);
         else if (bloco == BlocoRelease && indice == IndiceRelease) TrataRelease(q, n);
+        if (!FStatusPROG.Vazio()) FDadosPendentes = false;
     } else if (tipo == TipoPROG && comando == ConfirmacaoPROG) {
         if (n < 13) return;
         if (LePalavra(q + 9) == FBlocoEsperado && LePalavra(q + 11) == FIndiceEsperado) {
@@ -95,9 +98,11 @@ void TPABX::Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint
         // out) must not answer the pending one.
         const std::uint16_t subcodigo = LePalavra(q + 9);
         if (subcodigo != FSubCodigoCTRL) return;
-        if (FAgendaViaCTRL && (comando & 0xFF) == cmdPedeXML)
+        if (FAgendaViaCTRL && (comando & 0xFF) == cmdPedeXML) {
+            if (!FXMLPendente) return;
             TrataXML(q, n, subcodigo);
-        else
+            if (!FStatusPROG.Vazio()) FXMLPendente = false;
+        } else
             AnalisaCTRL(q, n);
     }
 }
@@ -255,7 +260,7 @@ void TPABX::AnalisaCTRL(const std::uint8_t* q, std::uint32_t n) {
                 FStatusCTRL.Grava("IOCTRL Error");
             }
             break;
-        default: FStatusCTRL.Grava(IgnoraCTRLDesconhecido ? "OK" : "Desconhecido"); break;
+        default: FStatusCTRL.Grava(FIgnoraCTRLDesconhecido ? "OK" : "Desconhecido"); break;
     }
     GravaTrace(nullptr, 0, "Analise CTRL-> " + FStatusCTRL.Le());
 }

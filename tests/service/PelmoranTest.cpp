@@ -14,6 +14,7 @@
 
 #include "common/IniFile.h"
 #include "common/Sistema.h"
+#include "common/pabx/PABX.h"
 #include "service/ServiceControl.h"
 #include "service/ServicoVeruzaduQuv.h"
 #include "tests/common/db/InstalacaoTeste.h"
@@ -244,6 +245,11 @@ private:
 
 TEST_F(Pelmoran, StopJoinsRunningWorkersBeforeReleasingAndWritesTheStopRow) {
     EscreveIni(home.Caminho(), inst.srv.Servidor(), inst.opcoes.alias, 51779);
+    {
+        IniFile ini(home.Caminho() / "VERUZADU.INI");
+        ini.WriteInteger("Veruzadu", "PABXTimeOut", 7);
+        ini.WriteBool("Veruzadu", "IgnoraCTRLDesconhecido", false);
+    }
     setenv("VERUZADU_HOME", home.Caminho().c_str(), 1);
     RelogioSistema relogio;
     std::atomic<int> vivos{0};
@@ -251,6 +257,14 @@ TEST_F(Pelmoran, StopJoinsRunningWorkersBeforeReleasingAndWritesTheStopRow) {
     {
         TServicoVeruzaduQuv servico(PastaPrograma(), relogio);
         ASSERT_TRUE(servico.ServiceStart()) << LogDoMes(home.Caminho());
+        {
+            // The control links made from now on take the INI's settings.
+            TPABX link;
+            EXPECT_EQ(link.FTempoLimite, 7);
+            EXPECT_FALSE(link.FIgnoraCTRLDesconhecido);
+            PABXTimeOut = 90;
+            IgnoraCTRLDesconhecido = true;
+        }
         for (int i = 1; i <= 3; ++i) {
             servico.ListaThreadsDownload()->AdicionaSeAusente(
                 std::make_unique<TrabalhadorLento>(i, vivos));
