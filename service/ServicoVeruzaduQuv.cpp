@@ -1,6 +1,11 @@
 #include "service/ServicoVeruzaduQuv.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -12,11 +17,34 @@
 #include "common/pabx/PABX.h"
 #include "service/InstalacaoServico.h"
 
+bool ServidorLocalAtende(std::uint16_t porta) {
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (s < 0) return false;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(porta);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool atende = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    if (!atende && errno == EINPROGRESS) {
+        pollfd p{s, POLLOUT, 0};
+        int erro = 0;
+        socklen_t tamanho = sizeof erro;
+        atende = poll(&p, 1, 2000) == 1 &&
+                 getsockopt(s, SOL_SOCKET, SO_ERROR, &erro, &tamanho) == 0 && erro == 0;
+    }
+    close(s);
+    return atende;
+}
+
 std::string VerificaEstadoFirebird(const std::vector<std::intptr_t>& codigosErro) {
+    // Only a network failure can mean the server is down, and only the local
+    // server's state is known here: a wrong host or port in the INI leaves
+    // the server's own error text (logged by the caller) to say what failed.
     if (!FirebirdInstalado()) return "";
-    for (auto c : codigosErro)
-        if (c == fbcodigo::NetworkError) return "Firebird não está em execução";
-    return "";
+    bool rede = false;
+    for (auto c : codigosErro) rede = rede || c == fbcodigo::NetworkError;
+    if (!rede || ServidorLocalAtende(kPortaFirebirdLocal)) return "";
+    return "Firebird não está em execução";
 }
 
 TServicoVeruzaduQuv::TServicoVeruzaduQuv(std::string pastaPrograma, const Relogio& relogio)
@@ -104,11 +132,16 @@ bool TServicoVeruzaduQuv::ServiceStart() {
                  Traduz("Arquivo de configuração não encontrado") + ": " + arquivoIni.string() +
                      " (" + Traduz("servidor") + " " + cfg.ServidorBD + ")");
 
+    // A hung server or network must not hold the start (or the stop's
+    // history row) for minutes.
+    DefineTempoLimiteConexaoPadrao(
+        IniFile(arquivoIni).ReadInteger("BD", "TempoConexao", kTempoConexaoPadrao));
     banco_.DefineParametros(
         ParametrosBDServico{cfg.ServidorBD, cfg.CaminhoBD, cfg.UsuarioBD, cfg.SenhaBD});
     banco_.DefineDDD(cfg.DDD);
     std::string erroBD;
     if (!banco_.BDCarregaControle(cfg.Porta, erroBD)) {
+        if (!erroBD.empty()) log_.Log(LogSempre, true, erroBD);
         log_.Log(LogSempre, true, Traduz("Serviço de gravação não iniciado"));
         const std::string motivo = VerificaEstadoFirebird(banco_.CodigosUltimaFalhaConexao());
         if (!motivo.empty()) log_.Log(LogSempre, true, Traduz(motivo));

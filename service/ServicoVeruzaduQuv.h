@@ -124,6 +124,14 @@ private:
     Evento atividade_;
 };
 
+// Port of the database server installed on this computer.
+inline constexpr std::uint16_t kPortaFirebirdLocal = 3050;
+// [BD] TempoConexao: seconds a database connection waits for its server.
+inline constexpr int kTempoConexaoPadrao = 30;
+
 // Why the database server is not there, from the error codes of the failed
-// connection: empty when it runs, or when it is not installed on this computer.
+// connection: "Firebird não está em execução" only when the connection failed
+// on the network and the server installed on this computer does not answer on
+// its port; empty otherwise (then the server's own text says what failed).
 std::string VerificaEstadoFirebird(const std::vector<std::intptr_t>& codigosErro);
+bool ServidorLocalAtende(std::uint16_t porta);

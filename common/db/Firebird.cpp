@@ -1,5 +1,7 @@
 #include "common/db/Firebird.h"
 
+#include <atomic>
+
 #include "common/db/FirebirdInterno.h"
 
 #include <algorithm>
@@ -131,6 +133,13 @@ std::string MontaStringConexao(std::string_view servidor, int porta, std::string
 // ---------------------------------------------------------------- Attachment
 
 namespace {
+std::atomic<int> tempoLimiteConexaoPadrao{30};
+} // namespace
+
+int TempoLimiteConexaoPadrao() { return tempoLimiteConexaoPadrao; }
+void DefineTempoLimiteConexaoPadrao(int segundos) { tempoLimiteConexaoPadrao = segundos > 0 ? segundos : 30; }
+
+namespace {
 
 IXpbBuilder* NovoDpb(Status& st, const ParametrosConexao& p)
 {
@@ -142,6 +151,8 @@ IXpbBuilder* NovoDpb(Status& st, const ParametrosConexao& p)
         dpb->insertString(st.Ptr(), isc_dpb_password, p.senha.c_str());
     dpb->insertString(st.Ptr(), isc_dpb_lc_ctype, "UTF8");
     dpb->insertInt(st.Ptr(), isc_dpb_sql_dialect, 3);
+    dpb->insertInt(st.Ptr(), isc_dpb_connect_timeout,
+                   p.tempoLimiteConexao > 0 ? p.tempoLimiteConexao : TempoLimiteConexaoPadrao());
     st.Verifica();
     return dpb;
 }

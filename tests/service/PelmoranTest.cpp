@@ -4,7 +4,11 @@
 // a stop while workers run.
 
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <sys/wait.h>
 
 #include <fstream>
@@ -15,6 +19,7 @@
 #include "common/IniFile.h"
 #include "common/Sistema.h"
 #include "common/pabx/PABX.h"
+#include "service/InstalacaoServico.h"
 #include "service/ServiceControl.h"
 #include "service/ServicoVeruzaduQuv.h"
 #include "tests/common/db/InstalacaoTeste.h"
@@ -218,9 +223,39 @@ TEST_F(Pelmoran, WithoutTheDatabaseServerTheStartFailsAndSaysWhy) {
     ASSERT_TRUE(r.iniciado);
     EXPECT_NE(r.codigoSaida, 0);
     EXPECT_EQ(r.sinal, 0);
-    EsperaEmOrdem(LogDoMes(home.Caminho()),
-                  {"Iniciando", "Serviço de gravação não iniciado", "Firebird não está em execução"});
+    const std::string log = LogDoMes(home.Caminho());
+    // The server's own text says what failed; "not running" only when the
+    // local server really does not answer.
+    EsperaEmOrdem(log, {"Iniciando", "Unable to complete network request",
+                        "Serviço de gravação não iniciado"});
+    const bool localParado = FirebirdInstalado() && !ServidorLocalAtende(kPortaFirebirdLocal);
+    EXPECT_EQ(log.find("Firebird não está em execução") != std::string::npos, localParado) << log;
     EXPECT_FALSE(std::filesystem::exists(home.Caminho() / kArquivoPid));
+}
+
+TEST_F(Pelmoran, AHungDatabaseServerFailsTheStartWithinTheConnectTimeLimit) {
+    // A listener that takes connections and never answers: the server hangs.
+    const int ouvinte = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(ouvinte, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(ouvinte, 16), 0);
+    socklen_t t = sizeof a;
+    getsockname(ouvinte, reinterpret_cast<sockaddr*>(&a), &t);
+    EscreveIni(home.Caminho(), "127.0.0.1/" + std::to_string(ntohs(a.sin_port)), "X", 51785);
+    IniFile(home.Caminho() / "VERUZADU.INI").WriteInteger("BD", "TempoConexao", 2);
+    const auto inicio = std::chrono::steady_clock::now();
+    const auto r = ExecutaProcesso(
+        {PELMORAN_EXE}, OpcoesProcesso{{}, {"VERUZADU_HOME=" + home.Caminho().string()}, {},
+                                       std::chrono::seconds(150)});
+    close(ouvinte);
+    EXPECT_FALSE(r.tempoEsgotado);
+    EXPECT_EQ(r.codigoSaida, 1);
+    // Two attempts at most (the user registration's retry is not reached):
+    // far below the client's own three minutes.
+    EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(100));
+    EsperaEmOrdem(LogDoMes(home.Caminho()), {"Iniciando", "Serviço de gravação não iniciado"});
 }
 
 namespace {
