@@ -1,5 +1,8 @@
 #include "service/LogServico.h"
 
+#include <cstdio>
+#include <cstring>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -149,7 +152,15 @@ bool LogServico::EscreveLinha(const DataHora& quando, std::string_view texto) {
         mesArquivo_ = mes;
         arquivo_ = escolhido;
     }
-    return AcrescentaAoArquivo(arquivo_, LinhaLog(quando, texto));
+    errno = 0;
+    const bool ok = AcrescentaAoArquivo(arquivo_, LinhaLog(quando, texto));
+    if (!ok && !falhaAvisada_) {
+        // Said once, so an unwritable log is not silent and not a flood.
+        falhaAvisada_ = true;
+        std::fprintf(stderr, "pelmoran: não foi possível gravar o log %s: %s\n",
+                     arquivo_.c_str(), std::strerror(errno ? errno : EIO));
+    }
+    return ok;
 }
 
 void LogServico::Registra(std::uint16_t nivel, bool console, std::string_view texto,
