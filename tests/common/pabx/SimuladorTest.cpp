@@ -319,5 +319,16 @@ TEST(Simulador, SondaImprimeOsValoresDoCenario) {
     std::ostringstream saida2, erros2;
     EXPECT_EQ(ExecutaSonda({"127.0.0.1", sim.Port(), "errada", ""}, saida2, erros2), 2);
     EXPECT_EQ(erros2.str(), "Login recusado: Negado\n");
+    // A unit that cannot be reached is named, with the reason.
+    sim.Stop();
+    std::ostringstream saida3, erros3;
+    OpcoesSonda fechada{"127.0.0.1", sim.Port(), "4321", ""};
+    fechada.tempoLimite = 5;
+    EXPECT_EQ(ExecutaSonda(fechada, saida3, erros3), 2);
+    EXPECT_EQ(erros3.str().rfind("Falha ao conectar PABX 127.0.0.1:" + std::to_string(sim.Port()) +
+                                     " (127.0.0.1:",
+                                 0),
+              0u)
+        << erros3.str();
     PABXTimeOut = 90;
 }
