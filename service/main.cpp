@@ -48,8 +48,9 @@ int main(int argc, char** argv) {
     std::string acao;
     OpcoesUnidadeServico instalacao;
     instalacao.executavel = Executavel();
-    if (const char* home = std::getenv("VERUZADU_HOME"); home && *home)
-        instalacao.pastaPrograma = PastaPrograma();
+    // The unit names the program folder itself: VERUZADU_HOME when set, else
+    // the executable's folder, as a run from here would use.
+    instalacao.pastaPrograma = PastaPrograma();
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--install" || a == "--uninstall") {

@@ -367,7 +367,10 @@ TEST(PelmoranInstalacao, InstallAndUninstallSwitchesWriteAndRemoveTheUnit) {
         ExecutaProcesso({PELMORAN_EXE, "--install", "--unit-dir", unidades.Caminho().string()});
     EXPECT_TRUE(instala.Sucesso());
     const std::string unidade = LeTudo(arquivo);
-    EXPECT_NE(unidade.find(std::string("ExecStart=") + PELMORAN_EXE), std::string::npos);
+    EXPECT_NE(unidade.find(std::string("ExecStart=\"") + PELMORAN_EXE + "\""), std::string::npos);
+    // The program folder is always named: logs never land beside the binary
+    // by accident.
+    EXPECT_NE(unidade.find("Environment=\"VERUZADU_HOME="), std::string::npos);
     EXPECT_NE(unidade.find("After=network-online.target firebird3.0.service"), std::string::npos);
 
     EXPECT_TRUE(
