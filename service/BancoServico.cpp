@@ -38,13 +38,6 @@ bool ConflitoAtualizacao(const FirebirdError& e) {
     return e.Tem(335544451) || e.Tem(335544336) || e.Tem(335545096);
 }
 
-std::string Apara(std::string_view s) {
-    std::size_t a = 0, b = s.size();
-    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
-    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
-    return std::string(s.substr(a, b - a));
-}
-
 std::string TextoCampo(const Linha& l, unsigned i, std::size_t largura) {
     return CortaUtf8(Apara(l.GetText(i)), largura);
 }

@@ -1,4 +1,5 @@
 #include "service/LogServico.h"
+#include "common/Texto.h"
 
 #include <cstdio>
 #include <cstring>
@@ -17,15 +18,6 @@ std::string SemQuebras(std::string_view texto) {
     for (char& c : s)
         if (c == '\r' || c == '\n') c = ' ';
     return s;
-}
-
-bool IgualSemCaixa(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 // Writes the whole buffer with one append; the file is opened and closed for

@@ -1,4 +1,5 @@
 #include "service/PlacasRede.h"
+#include "common/Texto.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -20,14 +21,6 @@ std::string LePrimeiraLinha(const std::filesystem::path& arquivo) {
     while (!linha.empty() && std::isspace(static_cast<unsigned char>(linha.back())))
         linha.pop_back();
     return linha;
-}
-
-bool IgualSemCaixa(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
 }
 
 }  // namespace

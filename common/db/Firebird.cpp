@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "common/db/FirebirdInterno.h"
+#include "common/Texto.h"
 
 #include <algorithm>
 #include <cmath>
@@ -80,15 +81,6 @@ void DeHora(ISC_TIME hora, DataHora& d)
     d.minuto = int(m);
     d.segundo = int(s);
     d.milissegundo = int(fracoes / 10);
-}
-
-std::string Maiusculas(std::string_view s)
-{
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return r;
 }
 
 template <typename T>

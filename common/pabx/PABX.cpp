@@ -17,13 +17,6 @@ std::atomic<int> PABXTimeOut{90};
 std::atomic<bool> IgnoraCTRLDesconhecido{true};
 
 namespace {
-std::string Maiusculas(std::string_view texto) {
-    std::string r(texto);
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return r;
-}
-
 // A part of a path on the unit's store: a plain name, never a way out of it.
 bool NomeSimples(std::string_view nome) {
     if (nome.empty() || nome == "." || nome == "..") return false;

@@ -15,24 +15,11 @@
 #include "common/pabx/TracePABX.h"
 
 namespace {
-std::string MaiusculasASCII(std::string texto) {
-    for (char& c : texto)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return texto;
-}
-
 // A fixed-width Latin-1 field up to its first NUL, as UTF-8.
 std::string Campo(const std::uint8_t* p, std::size_t largura) {
     const auto* fim = static_cast<const std::uint8_t*>(std::memchr(p, 0, largura));
     const std::size_t n = fim != nullptr ? static_cast<std::size_t>(fim - p) : largura;
     return Latin1ParaUtf8(std::string_view(reinterpret_cast<const char*>(p), n));
-}
-
-std::string Apara(std::string_view texto) {
-    std::size_t i = 0, f = texto.size();
-    while (i < f && static_cast<unsigned char>(texto[i]) <= ' ') ++i;
-    while (f > i && static_cast<unsigned char>(texto[f - 1]) <= ' ') --f;
-    return std::string(texto.substr(i, f - i));
 }
 
 int NumeroOuZero(std::string_view texto) {
@@ -128,7 +115,7 @@ void TPABX::TrataParametros(const std::uint8_t* q, std::uint32_t n) {
     if (n >= 104) {
         // The model field may be cut by the frame's end: take what is there.
         const std::size_t largura = std::min<std::size_t>(20, n - 97);
-        FModelo = MaiusculasASCII(Campo(q + 97, largura));
+        FModelo = Maiusculas(Campo(q + 97, largura));
         FAgendaLonga = false;
         FAgendaViaCTRL = false;
         if (FModelo.find("ORVAL500") != std::string::npos)
@@ -185,7 +172,7 @@ void TPABX::TrataAgenda(const std::uint8_t* q, std::uint32_t n, bool longa) {
         const int i = IndiceRamal(numero);
         if (i < 0) continue;
         TRamalPABX& ramal = FRamais[static_cast<std::size_t>(i)];
-        if (MaiusculasASCII(nome) == "BRIDGE") {
+        if (Maiusculas(nome) == "BRIDGE") {
             ramal.NomeDNS.clear();
             ramal.Nome.clear();
         } else {
