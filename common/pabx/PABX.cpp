@@ -24,28 +24,6 @@ bool NomeSimples(std::string_view nome) {
 }
 }  // namespace
 
-// ---------------------------------------------------------------- EventoPABX
-
-void EventoPABX::SetEvent() {
-    {
-        std::lock_guard trava(trava_);
-        sinalizado_ = true;
-    }
-    cv_.notify_all();
-}
-
-void EventoPABX::ResetEvent() {
-    std::lock_guard trava(trava_);
-    sinalizado_ = false;
-}
-
-bool EventoPABX::WaitFor(std::chrono::milliseconds limite) {
-    std::unique_lock trava(trava_);
-    if (!cv_.wait_for(trava, limite, [this] { return sinalizado_; })) return false;
-    sinalizado_ = false;
-    return true;
-}
-
 // --------------------------------------------------------------- TextoStatus
 
 std::string TextoStatus::Le() const {
@@ -76,7 +54,7 @@ TPABX::TPABX()
 TPABX::~TPABX() { Desconecta(); }
 
 void TPABX::SinalizaEvento() {
-    if (FEvento != nullptr) FEvento->SetEvent();
+    if (FEvento != nullptr) FEvento->Sinaliza();
 }
 
 void TPABX::Conecta() {
@@ -171,7 +149,7 @@ bool TPABX::AguardaAlgum(const TextoStatus& a, const TextoStatus& b) {
         // Short slices: CTRL results and XML replies change the status
         // without setting the event.
         if (FEvento != nullptr)
-            FEvento->WaitFor(std::min<milliseconds>(resta, milliseconds(50)));
+            FEvento->Aguarda(std::min<milliseconds>(resta, milliseconds(50)));
         else
             std::this_thread::sleep_for(std::min<milliseconds>(resta, milliseconds(20)));
     }

@@ -34,6 +34,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Evento.h"
 #include "common/pabx/QuadroPABX.h"
 
 class ConexaoTCP;
@@ -77,18 +78,7 @@ enum : std::uint16_t { ctlAcessoGravacoes = 0, ctlReconectaUSB = 1, ctlRemoveArq
 
 // The caller's event: set by the link on link changes and handled data
 // replies; a successful wait consumes it (auto-reset).
-class EventoPABX final {
-public:
-    void SetEvent();
-    void ResetEvent();
-    // True when the event was set within `limite`.
-    bool WaitFor(std::chrono::milliseconds limite);
-
-private:
-    std::mutex trava_;  // guards sinalizado_
-    std::condition_variable cv_;
-    bool sinalizado_ = false;
-};
+using EventoPABX = Evento;
 
 // A status text handed between the link's thread and the owner: every read
 // and write is whole, under a short lock.

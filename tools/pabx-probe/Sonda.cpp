@@ -11,7 +11,7 @@ bool AguardaUm(TPABX& pabx, EventoPABX& evento, const TextoStatus& a, const Text
     const auto prazo = std::chrono::steady_clock::now() + std::chrono::seconds(pabx.FTempoLimite);
     while (a.Vazio() && b.Vazio()) {
         if (std::chrono::steady_clock::now() >= prazo) return false;
-        evento.WaitFor(std::chrono::milliseconds(50));
+        evento.Aguarda(std::chrono::milliseconds(50));
     }
     return true;
 }
