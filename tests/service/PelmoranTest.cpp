@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -262,18 +263,23 @@ namespace {
 
 class TrabalhadorLento final : public ThreadServico {
 public:
-    TrabalhadorLento(int codigo, std::atomic<int>& vivos) : ThreadServico(codigo), vivos_(vivos) {}
+    // `antesDoFim` runs as the body's last step (it checks what the stop
+    // has done so far).
+    TrabalhadorLento(int codigo, std::atomic<int>& vivos, std::function<void()> antesDoFim = {})
+        : ThreadServico(codigo), vivos_(vivos), antesDoFim_(std::move(antesDoFim)) {}
 
 protected:
     void Execute() override {
         ++vivos_;
         while (!Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(100));  // cleans up
+        if (antesDoFim_) antesDoFim_();
         --vivos_;
     }
 
 private:
     std::atomic<int>& vivos_;
+    std::function<void()> antesDoFim_;
 };
 
 }  // namespace
@@ -300,6 +306,10 @@ TEST_F(Pelmoran, StopJoinsRunningWorkersBeforeReleasingAndWritesTheStopRow) {
             PABXTimeOut = 90;
             IgnoraCTRLDesconhecido = true;
         }
+        // The stop row must come only after every worker has left.
+        std::atomic<int> paradaAntesDoFim{0};
+        servico.ListaThreadsDownload()->AdicionaSeAusente(std::make_unique<TrabalhadorLento>(
+            9, vivos, [&] { paradaAntesDoFim = ContaHistorico(inst, 102) - parados; }));
         for (int i = 1; i <= 3; ++i) {
             servico.ListaThreadsDownload()->AdicionaSeAusente(
                 std::make_unique<TrabalhadorLento>(i, vivos));
@@ -307,11 +317,12 @@ TEST_F(Pelmoran, StopJoinsRunningWorkersBeforeReleasingAndWritesTheStopRow) {
                 std::make_unique<TrabalhadorLento>(i, vivos));
         }
         std::thread laco([&] { servico.ServiceExecute(); });
-        for (int i = 0; i < 500 && vivos < 6; ++i)
+        for (int i = 0; i < 3000 && vivos < 7; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        ASSERT_EQ(vivos.load(), 6);
+        ASSERT_EQ(vivos.load(), 7);
         servico.SolicitaParada();
         laco.join();
+        EXPECT_EQ(paradaAntesDoFim.load(), 0);
         EXPECT_TRUE(servico.Encerrado());
         EXPECT_EQ(vivos.load(), 0);
         EXPECT_EQ(servico.ListaThreadsDownload(), nullptr);
