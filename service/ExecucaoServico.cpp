@@ -78,6 +78,8 @@ int ExecutaServico(const std::string& pasta,
                 // A loop that ended without a stop request (a restore whose backup
                 // file is missing) must not be restarted into the same failure.
                 codigo = servico->Encerrado() ? 0 : 3;
+                // Without the stop work the workers are still to be stopped.
+                if (!servico->Encerrado()) servico->EncerraThreads();
             }
         } catch (const std::exception& e) {
             falhou("execute", e.what());

@@ -61,13 +61,9 @@ TServicoVeruzaduQuv::TServicoVeruzaduQuv(std::string pastaPrograma, const Relogi
 
 TServicoVeruzaduQuv::~TServicoVeruzaduQuv() {
     // A loop that ended by itself (failed restore) skipped the stop work: the
-    // workers must still be gone before their lists are.
-    const auto prazo = std::chrono::steady_clock::now() + limiteEncerramento_;
-    for (const auto& lista : {ListaThreadsDownload(), ListaThreadsSDCard()}) {
-        if (!lista) continue;
-        lista->Fecha();
-        lista->EncerraTodas(prazo);
-    }
+    // workers must still be gone before their lists are (pelmoran's main
+    // calls EncerraThreads first and does not get here with one left).
+    EncerraThreads();
     log_.DefineFilaConsole(nullptr);
     log_.DefineFilaLogBD(nullptr);
     log_.DefineDespertador(nullptr);
@@ -208,18 +204,13 @@ bool TServicoVeruzaduQuv::ProcessaRequisicoes() {
     return false;
 }
 
-void TServicoVeruzaduQuv::ParaStatusEConsole() {
-    // Nothing yet: the status server and its console timer stop here.
+std::size_t TServicoVeruzaduQuv::EncerraThreads() {
+    return EncerraThreads(std::chrono::steady_clock::now() + limiteEncerramento_);
 }
 
-void TServicoVeruzaduQuv::EncerraServico() {
-    // One deadline for the whole stop, so the waits never stack up.
-    const auto prazo = std::chrono::steady_clock::now() + limiteEncerramento_;
-    ParaStatusEConsole();
-    executando_ = false;
-
-    // Every worker is asked to stop and joined before anything it uses goes.
-    // The lists are closed first, so a late request adds nothing behind the wait.
+std::size_t TServicoVeruzaduQuv::EncerraThreads(std::chrono::steady_clock::time_point prazo) {
+    // The lists are closed first, so a late request adds nothing behind the
+    // wait; both lists' workers are told before either is waited for.
     const auto downloads = ListaThreadsDownload();
     const auto sdcards = ListaThreadsSDCard();
     std::size_t restantes = 0;
@@ -231,6 +222,21 @@ void TServicoVeruzaduQuv::EncerraServico() {
     for (const auto& lista : {downloads, sdcards})
         if (lista) restantes += lista->EncerraTodas(prazo);
     restantes_ = restantes;
+    return restantes;
+}
+
+void TServicoVeruzaduQuv::ParaStatusEConsole() {
+    // Nothing yet: the status server and its console timer stop here.
+}
+
+void TServicoVeruzaduQuv::EncerraServico() {
+    // One deadline for the whole stop, so the waits never stack up.
+    const auto prazo = std::chrono::steady_clock::now() + limiteEncerramento_;
+    ParaStatusEConsole();
+    executando_ = false;
+
+    // Every worker is asked to stop and joined before anything it uses goes.
+    const std::size_t restantes = EncerraThreads(prazo);
     if (restantes > 0)
         log_.Log(LogErro, false,
                  Traduz("Threads não encerradas no tempo limite") + ": " +

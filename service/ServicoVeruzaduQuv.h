@@ -54,6 +54,10 @@ public:
     // asked to stop and joined (one deadline for all), queues released,
     // history row 102 written.
     void EncerraServico();
+    // Asks every worker to stop and waits for them until the stop's deadline
+    // (lists closed first); gives how many are left running. Part of the stop
+    // work; on its own after a loop that ended by itself.
+    std::size_t EncerraThreads();
     // Workers that did not stop within the stop's deadline. They may still use
     // this object, so the process must end without destroying it.
     std::size_t ThreadsRestantes() const { return restantes_; }
@@ -95,6 +99,7 @@ private:
     // First step of the stop: the status server and the console push stop, so
     // no request reaches what the rest of the stop releases.
     void ParaStatusEConsole();
+    std::size_t EncerraThreads(std::chrono::steady_clock::time_point prazo);
     void LiberaThreadsConcluidas();
     void GravaHistorico(int operacao);
 
