@@ -2,23 +2,17 @@
 // SIGINT (stop and shutdown alike); `--install` and `--uninstall` write and
 // remove its systemd unit.
 
-#include <signal.h>
-
-#include <atomic>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <iostream>
-#include <memory>
 #include <string>
-#include <thread>
 
 #include "Versao.h"
 #include "common/Configuracao.h"
-#include "common/Traducao.h"
 #include "common/db/Sinais.h"
-#include "service/InstalacaoServico.h"
-#include "service/ServiceControl.h"
 #include "service/ExecucaoServico.h"
+#include "service/InstalacaoServico.h"
 
 namespace {
 
@@ -69,5 +63,11 @@ int main(int argc, char** argv) {
     if (acao == "--install") return InstalaServico(instalacao, std::cin, std::cout);
     if (acao == "--uninstall") return DesinstalaServico(instalacao, std::cout);
 
-    return ExecutaServico(PastaPrograma());
+    try {
+        return ExecutaServico(PastaPrograma());
+    } catch (const std::exception& e) {
+        // Before the service object could run (it catches its own failures).
+        std::cerr << "Service failed on start: " << e.what() << std::endl;
+        return 1;
+    }
 }
