@@ -1,6 +1,7 @@
 #include "service/ServicoVeruzaduQuv.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -16,6 +17,19 @@
 #include "common/db/FirebirdError.h"
 #include "common/pabx/PABX.h"
 #include "service/InstalacaoServico.h"
+
+namespace {
+// 0 when the file can be read, else the system's error (a folder, no
+// permission, an I/O error).
+int ErroLeitura(const std::filesystem::path& arquivo) {
+    const int fd = ::open(arquivo.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno;
+    char c;
+    const int erro = ::read(fd, &c, 1) < 0 ? errno : 0;
+    ::close(fd);
+    return erro;
+}
+}  // namespace
 
 bool ServidorLocalAtende(std::uint16_t porta) {
     const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -96,8 +110,7 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     const std::filesystem::path arquivoIni = ArquivoSemCaixa(pasta_, "VERUZADU.INI");
     std::error_code ec;
     const bool iniAusente = !std::filesystem::exists(arquivoIni, ec);
-    if (!iniAusente && !std::ifstream(arquivoIni)) {
-        const int e = errno;
+    if (const int e = iniAusente ? 0 : ErroLeitura(arquivoIni); e != 0) {
         log_.DefineMascara(LogSempre);
         log_.Log(LogSempre, true,
                  Traduz("Não foi possível ler") + " " + arquivoIni.string() + ": " +

@@ -234,6 +234,19 @@ TEST_F(Pelmoran, WithoutTheDatabaseServerTheStartFailsAndSaysWhy) {
     EXPECT_FALSE(std::filesystem::exists(home.Caminho() / kArquivoPid));
 }
 
+TEST_F(Pelmoran, AnUnreadableIniFailsTheStartWithAClearLine) {
+    // A folder in the file's place: there, but it cannot be read.
+    std::filesystem::create_directory(home.Caminho() / "VERUZADU.INI");
+    const auto r = ExecutaProcesso(
+        {PELMORAN_EXE}, OpcoesProcesso{{}, {"VERUZADU_HOME=" + home.Caminho().string()}, {},
+                                       std::chrono::seconds(60)});
+    EXPECT_EQ(r.codigoSaida, 1);
+    EsperaEmOrdem(LogDoMes(home.Caminho()),
+                  {"Não foi possível ler " + (home.Caminho() / "VERUZADU.INI").string() + ": ",
+                   "Serviço de gravação não iniciado"});
+    EXPECT_EQ(LogDoMes(home.Caminho()).find("Iniciando"), std::string::npos);
+}
+
 TEST_F(Pelmoran, AHungDatabaseServerFailsTheStartWithinTheConnectTimeLimit) {
     // A listener that takes connections and never answers: the server hangs.
     const int ouvinte = socket(AF_INET, SOCK_STREAM, 0);
