@@ -110,13 +110,6 @@ bool NomeSimples(std::string_view s) {
     return true;
 }
 
-std::string Apara(std::string_view s) {
-    const auto inicio = s.find_first_not_of(" \t");
-    if (inicio == std::string_view::npos) return {};
-    const auto fim = s.find_last_not_of(" \t");
-    return std::string(s.substr(inicio, fim - inicio + 1));
-}
-
 }  // namespace
 
 std::string SemControles(std::string_view texto) {

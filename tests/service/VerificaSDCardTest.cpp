@@ -68,8 +68,8 @@ struct Ambiente {
         TPABXVerificaSDCard t(dados, Contexto());
         t.Resume();
         ASSERT_TRUE(t.AguardaFim(std::chrono::seconds(120)));
-        t.Junta();
-        EXPECT_EQ(t.EstadoThread, 2);
+        ASSERT_TRUE(t.Encerra(std::chrono::seconds(10)));
+        EXPECT_EQ(t.EstadoThread(), 2);
     }
 
     struct Linha {
