@@ -8,9 +8,7 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -104,19 +102,38 @@ fs::path Resolve(const fs::path& caminho) {
     return caminho;
 }
 
-// Missing file: empty content (the profile rules give defaults).
-bool LeBytes(const fs::path& caminho, std::string& bytes) {
-    std::ifstream f(caminho, std::ios::binary);
-    if (!f) return false;
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    bytes = ss.str();
-    return true;
+enum class Leitura { Lido, Ausente, Falhou };
+
+// The whole file. Only a missing file counts as empty content (the profile
+// rules give defaults); a file that is there but cannot be opened or read
+// (EACCES, EIO, a folder in its place) is a failure, so that a write never
+// replaces a file it could not read with one holding only the new key.
+// errno tells the cause of a failure.
+Leitura LeBytes(const fs::path& caminho, std::string& bytes) {
+    bytes.clear();
+    const int fd = ::open(caminho.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? Leitura::Ausente : Leitura::Falhou;
+    char bloco[8192];
+    for (;;) {
+        const auto n = ::read(fd, bloco, sizeof bloco);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int erro = errno;
+            ::close(fd);
+            errno = erro;
+            return Leitura::Falhou;
+        }
+        if (n == 0) break;
+        bytes.append(bloco, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return Leitura::Lido;
 }
 
+// For reads a failure gives the defaults, as the profile functions do.
 Conteudo Le(const fs::path& caminho) {
     std::string bytes;
-    if (!LeBytes(Resolve(caminho), bytes)) return {};
+    if (LeBytes(Resolve(caminho), bytes) != Leitura::Lido) return {};
     return Analisa(bytes);
 }
 
@@ -248,7 +265,11 @@ bool Modifica(const fs::path& caminho, F&& muda) {
     if (!arquivo.Ok()) return false;
     std::string bytes;
     Conteudo c;
-    if (LeBytes(real, bytes)) c = Analisa(bytes);
+    switch (LeBytes(real, bytes)) {
+    case Leitura::Lido: c = Analisa(bytes); break;
+    case Leitura::Ausente: break;
+    case Leitura::Falhou: return false;  // errno says why; the file stays as it was
+    }
     if (!muda(c)) return true;
     return Substitui(real, Serializa(c));
 }
