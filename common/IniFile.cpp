@@ -1,5 +1,7 @@
 #include "common/IniFile.h"
 
+#include "common/Arquivos.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -177,75 +179,6 @@ std::mutex& MutexEscrita() {
     return m;
 }
 
-class TravaArquivo final {
-public:
-    explicit TravaArquivo(const fs::path& arquivo) {
-        const auto nome = "." + arquivo.filename().string() + ".lock";
-        const auto pasta = arquivo.has_parent_path() ? arquivo.parent_path() : fs::path(".");
-        fd_ = ::open((pasta / nome).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) return;
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                ::close(fd_);
-                fd_ = -1;
-                return;
-            }
-        }
-    }
-    ~TravaArquivo() {
-        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-    }
-    TravaArquivo(const TravaArquivo&) = delete;
-    TravaArquivo& operator=(const TravaArquivo&) = delete;
-    bool Ok() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
-
-bool EscreveTudo(int fd, std::string_view s) {
-    while (!s.empty()) {
-        const auto n = ::write(fd, s.data(), s.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        s.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-// Writes the whole file to a temporary name beside it and renames it over the
-// old one, keeping the old file's permissions.
-bool Substitui(const fs::path& destino, const std::string& bytes) {
-    const auto pasta = destino.has_parent_path() ? destino.parent_path() : fs::path(".");
-    std::string modelo = (pasta / ("." + destino.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkostemp(modelo.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st{};
-    mode_t modo = 0644;
-    if (::stat(destino.c_str(), &st) == 0) {
-        modo = st.st_mode & 07777;
-        // Only root can give the file back to its owner; others keep theirs.
-        if (::geteuid() == 0 && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
-            // Not fatal: the content is right, only the owner differs.
-        }
-    }
-    bool ok = ::fchmod(fd, modo) == 0 && EscreveTudo(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(modelo.c_str(), destino.c_str()) == 0;
-    if (!ok) {
-        ::unlink(modelo.c_str());
-        return false;
-    }
-    const int dfd = ::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
-}
-
 // Read-modify-write of the whole file. `muda` returns false when nothing
 // changed, so the file is left alone.
 template <typename F>
@@ -261,8 +194,12 @@ bool Modifica(const fs::path& caminho, F&& muda) {
         real = alvo;
     }
     std::lock_guard<std::mutex> trava(MutexEscrita());
-    TravaArquivo arquivo(real);
-    if (!arquivo.Ok()) return false;
+    const auto pasta = real.has_parent_path() ? real.parent_path() : fs::path(".");
+    TravaArquivo arquivo(pasta / ("." + real.filename().string() + ".lock"));
+    if (!arquivo.Ok()) {
+        errno = arquivo.Erro();
+        return false;
+    }
     std::string bytes;
     Conteudo c;
     switch (LeBytes(real, bytes)) {
@@ -271,7 +208,7 @@ bool Modifica(const fs::path& caminho, F&& muda) {
     case Leitura::Falhou: return false;  // errno says why; the file stays as it was
     }
     if (!muda(c)) return true;
-    return Substitui(real, Serializa(c));
+    return SubstituiArquivo(real, Serializa(c));
 }
 
 }  // namespace

@@ -25,12 +25,16 @@ std::string NomeArquivoBancoPABX(int codigoPABX);
 // alias (or "host/port:alias") to point it elsewhere.
 
 std::string ScriptBancoPrincipal();
-std::string ScriptBancoPABX(std::string_view conexaoPrincipal = "localhost:VERUZADU");
+// The unit database reads the main one as the program's database user: its
+// name and password (quoted into the script) are the installation's own.
+std::string ScriptBancoPABX(std::string_view conexaoPrincipal = "localhost:VERUZADU",
+                            std::string_view usuario = "HMCXJXTFHJ", std::string_view senha = "lomfadrix");
 // The two search procedures alone, ending with the "^" terminator, for a
 // runner that is already in "SET TERM ^": what a per-unit upgrade re-creates.
 // LISTAGRV's text also creates the per-transaction tables it uses, so run it
 // once per database; LISTARAMGRUPO's is CREATE OR ALTER.
-std::string ScriptLISTARAMGRUPO(std::string_view conexaoPrincipal = "localhost:VERUZADU");
+std::string ScriptLISTARAMGRUPO(std::string_view conexaoPrincipal = "localhost:VERUZADU",
+                                std::string_view usuario = "HMCXJXTFHJ", std::string_view senha = "lomfadrix");
 std::string ScriptLISTAGRV();
 
 // --- Structure checks ----------------------------------------------------------
@@ -77,7 +81,10 @@ std::vector<std::string> AlteracoesPABX();
 // concurrent writers all keep their rows. Returns the code used; the caller
 // commits. Other errors, and the last violation after `tentativas`
 // attempts, are thrown; so is a violation that a fresh maximum does not
-// change (another unique key of the row, such as a duplicate login).
+// change (another unique key of the row, such as a duplicate login). Whatever
+// `insere` throws, its attempt is undone to the savepoint first, and what the
+// transaction held before the call stays. A table whose highest code is
+// INT32_MAX has none left: std::overflow_error.
 std::int32_t InsereComProximoCodigo(Transaction& tr, std::string_view tabela, std::string_view coluna,
                                     const std::function<void(Transaction&, std::int32_t)>& insere,
                                     int tentativas = 50);

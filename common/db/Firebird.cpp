@@ -132,10 +132,10 @@ std::string MontaStringConexao(std::string_view servidor, int porta, std::string
 
 namespace {
 
-IXpbBuilder* NovoDpb(Status& st, const ParametrosConexao& p)
+// The builder is owned from its creation on, so a failed insert leaks nothing.
+fbinterno::Xpb NovoDpb(Status& st, const ParametrosConexao& p)
 {
-    IXpbBuilder* dpb = fbinterno::Util()->getXpbBuilder(st.Ptr(), IXpbBuilder::DPB, nullptr, 0);
-    st.Verifica();
+    fbinterno::Xpb dpb(st, IXpbBuilder::DPB);
     if (!p.usuario.empty())
         dpb->insertString(st.Ptr(), isc_dpb_user_name, p.usuario.c_str());
     if (!p.senha.empty())
@@ -146,18 +146,12 @@ IXpbBuilder* NovoDpb(Status& st, const ParametrosConexao& p)
     return dpb;
 }
 
-struct XpbLiberador {
-    IXpbBuilder* x;
-    ~XpbLiberador() { x->dispose(); }
-};
-
 } // namespace
 
 Attachment Attachment::Conecta(const ParametrosConexao& p)
 {
     Status st;
-    IXpbBuilder* dpb = NovoDpb(st, p);
-    XpbLiberador lib{dpb};
+    fbinterno::Xpb dpb = NovoDpb(st, p);
     IAttachment* att = fbinterno::Provedor()->attachDatabase(st.Ptr(), p.banco.c_str(), dpb->getBufferLength(st.Ptr()),
                                                              dpb->getBuffer(st.Ptr()));
     st.Verifica();
@@ -167,8 +161,7 @@ Attachment Attachment::Conecta(const ParametrosConexao& p)
 Attachment Attachment::Cria(const ParametrosConexao& p, std::string_view charsetPadrao, int tamanhoPagina)
 {
     Status st;
-    IXpbBuilder* dpb = NovoDpb(st, p);
-    XpbLiberador lib{dpb};
+    fbinterno::Xpb dpb = NovoDpb(st, p);
     dpb->insertInt(st.Ptr(), isc_dpb_page_size, tamanhoPagina);
     dpb->insertString(st.Ptr(), isc_dpb_set_db_charset, std::string(charsetPadrao).c_str());
     st.Verifica();
@@ -229,10 +222,10 @@ void Attachment::ApagaBanco()
     att_ = nullptr;
 }
 
-std::uint64_t Attachment::Executa(std::string_view sql)
+std::uint64_t Attachment::Executa(std::string_view sql, const TextoSecreto& segredo)
 {
     Transaction tr(*this);
-    std::uint64_t n = tr.Executa(sql);
+    std::uint64_t n = tr.Executa(sql, segredo);
     tr.Commit();
     return n;
 }
@@ -262,9 +255,9 @@ int Attachment::ContaConexoesUsuarios()
 
 // --------------------------------------------------------------- Transaction
 
-Transaction::Transaction(Attachment& att, bool somenteLeitura) : att_(att)
+Transaction::Transaction(Attachment& att, bool somenteLeitura) : att_(att.Interface())
 {
-    if (!att.Interface())
+    if (!att_)
         throw ErroUso("Transaction: not attached");
     const unsigned char tpb[] = {
         isc_tpb_version3,
@@ -274,7 +267,7 @@ Transaction::Transaction(Attachment& att, bool somenteLeitura) : att_(att)
         isc_tpb_wait,
     };
     Status st;
-    tr_ = att.Interface()->startTransaction(st.Ptr(), sizeof tpb, tpb);
+    tr_ = att_->startTransaction(st.Ptr(), sizeof tpb, tpb);
     st.Verifica();
 }
 
@@ -324,9 +317,9 @@ void Transaction::Rollback()
     }
 }
 
-std::uint64_t Transaction::Executa(std::string_view sql)
+std::uint64_t Transaction::Executa(std::string_view sql, const TextoSecreto& segredo)
 {
-    Statement st(*this, sql);
+    Statement st(*this, sql, segredo);
     return st.Executa();
 }
 
@@ -336,7 +329,7 @@ BlobWriter::BlobWriter(Transaction& tr)
 {
     Status st;
     ISC_QUAD id{};
-    blob_ = tr.Conexao().Interface()->createBlob(st.Ptr(), tr.Interface(), &id, 0, nullptr);
+    blob_ = tr.InterfaceConexao()->createBlob(st.Ptr(), tr.Interface(), &id, 0, nullptr);
     st.Verifica();
     id_ = ParaBlobId(id);
 }
@@ -381,7 +374,7 @@ BlobReader::BlobReader(Transaction& tr, BlobId id)
 {
     Status st;
     ISC_QUAD q = ParaQuad(id);
-    blob_ = tr.Conexao().Interface()->openBlob(st.Ptr(), tr.Interface(), &q, 0, nullptr);
+    blob_ = tr.InterfaceConexao()->openBlob(st.Ptr(), tr.Interface(), &q, 0, nullptr);
     st.Verifica();
 }
 
@@ -694,10 +687,11 @@ struct Statement::Parametro {
     ISC_QUAD blob{};
 };
 
-Statement::Statement(Transaction& tr, std::string_view sql) : Linha(tr), sql_(sql)
+Statement::Statement(Transaction& tr, std::string_view sql, const TextoSecreto& segredo)
+    : Linha(tr), sql_(sql), segredo_(segredo.valor)
 {
     Status st;
-    st_ = tr.Conexao().Interface()->prepare(st.Ptr(), tr.Interface(), unsigned(sql_.size()), sql_.c_str(), 3,
+    st_ = tr.InterfaceConexao()->prepare(st.Ptr(), tr.Interface(), unsigned(sql_.size()), sql_.c_str(), 3,
                                             IStatement::PREPARE_PREFETCH_METADATA);
     if (st.Falhou()) {
         try {
@@ -747,7 +741,13 @@ void Statement::Libera() noexcept
 
 FirebirdError Statement::ComSql(const FirebirdError& e) const
 {
-    return FirebirdError(e.Codigos(), std::string(e.what()) + " (" + sql_ + ")");
+    if (segredo_.empty())
+        return FirebirdError(e.Codigos(), std::string(e.what()) + " (" + sql_ + ")");
+    // The server may quote a piece of the text back: mask the secret there too.
+    std::string msg = e.what();
+    for (std::size_t pos = 0; (pos = msg.find(segredo_, pos)) != std::string::npos; pos += 6)
+        msg.replace(pos, segredo_.size(), "******");
+    return FirebirdError(e.Codigos(), msg + " (statement text withheld: it carries a secret)");
 }
 
 unsigned Statement::NumeroParametros() const
@@ -965,7 +965,8 @@ std::uint64_t Statement::Executa()
 Cursor Statement::Abre()
 {
     if (!temCursor_)
-        throw ErroUso("Abre on a statement without a result set (" + sql_ + ")");
+        throw ErroUso(segredo_.empty() ? "Abre on a statement without a result set (" + sql_ + ")"
+                                        : "Abre on a statement without a result set");
     try {
         MontaEntrada();
         Status st;

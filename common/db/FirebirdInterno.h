@@ -38,4 +38,33 @@ private:
     Firebird::CheckStatusWrapper wrapper_;
 };
 
+// Owns one parameter-block builder (DPB, SPB, ...) and disposes it once. A
+// failed creation throws and leaves nothing to dispose. Movable, not copyable.
+class Xpb final {
+public:
+    Xpb(Status& st, unsigned tipo) : x_(Util()->getXpbBuilder(st.Ptr(), tipo, nullptr, 0))
+    {
+        if (st.Falhou()) {
+            if (x_)
+                x_->dispose();
+            x_ = nullptr;
+            st.Verifica();
+        }
+    }
+    Xpb(Xpb&& o) noexcept : x_(o.x_) { o.x_ = nullptr; }
+    Xpb& operator=(Xpb&&) = delete;
+    Xpb(const Xpb&) = delete;
+    Xpb& operator=(const Xpb&) = delete;
+    ~Xpb()
+    {
+        if (x_)
+            x_->dispose();
+    }
+
+    Firebird::IXpbBuilder* operator->() const { return x_; }
+
+private:
+    Firebird::IXpbBuilder* x_;
+};
+
 } // namespace fbinterno

@@ -3,6 +3,7 @@
 #include "common/db/Esquema.h"
 #include "common/db/FirebirdError.h"
 #include "common/db/Script.h"
+#include "common/Arquivos.h"
 
 #include <algorithm>
 #include <cctype>
@@ -34,18 +35,17 @@ std::string_view Apara(std::string_view s) {
 
 namespace {
 
-struct Trava {
-    int fd = -1;
-    explicit Trava(const fs::path& arquivo) {
-        const fs::path nome = arquivo.string() + ".veruzadu.lock";
-        fd = ::open(nome.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
-            throw std::runtime_error("não foi possível travar " + nome.string() + ": " + std::strerror(errno));
+// The alias file's lock, shared by every run of the installer on the machine.
+class Trava final {
+public:
+    explicit Trava(const fs::path& arquivo) : trava_(arquivo.string() + ".veruzadu.lock", 0600) {
+        if (!trava_.Ok())
+            throw std::runtime_error("não foi possível travar " + arquivo.string() + ".veruzadu.lock: " +
+                                     std::strerror(trava_.Erro()));
     }
-    ~Trava() {
-        if (fd >= 0)
-            ::close(fd);
-    }
+
+private:
+    TravaArquivo trava_;
 };
 
 std::vector<std::string> LeLinhas(const fs::path& arquivo) {
@@ -80,39 +80,17 @@ bool LinhaDeAlias(const std::string& linha, std::string_view alias, std::string*
     return true;
 }
 
-// Writes beside the file and renames over it, keeping its mode and owner.
+// Writes beside the file, flushed to disk, and renames over it keeping its
+// mode and owner: a crash leaves the old file or the new one, never a torn one.
 void GravaLinhas(const fs::path& arquivo, const std::vector<std::string>& linhas) {
-    const fs::path temp = arquivo.string() + ".veruzadu.tmp";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        for (const auto& l : linhas)
-            out << l << '\n';
-        out.flush();
-        if (!out)
-            throw std::runtime_error("não foi possível gravar " + temp.string());
-    }
-    struct stat st {};
-    const bool existia = ::stat(arquivo.c_str(), &st) == 0;
-    if (existia) {
-        ::chmod(temp.c_str(), st.st_mode & 07777);
-        if (::chown(temp.c_str(), st.st_uid, st.st_gid) != 0) {
-            // Not root: the file stays ours, readable as before.
-        }
-    } else {
-        ::chmod(temp.c_str(), 0644);
-    }
+    std::string texto;
+    for (const auto& l : linhas)
+        texto += l + '\n';
     // The server reloads the file when its modification time, in whole
     // seconds, changes: a second change within the same second would go
     // unseen. Each write moves the time at least one second forward.
-    if (existia) {
-        struct timespec tempos[2];
-        tempos[0].tv_sec = 0;
-        tempos[0].tv_nsec = UTIME_OMIT;
-        tempos[1].tv_sec = std::max<time_t>(::time(nullptr), st.st_mtim.tv_sec + 1);
-        tempos[1].tv_nsec = 0;
-        ::utimensat(AT_FDCWD, temp.c_str(), tempos, 0);
-    }
-    fs::rename(temp, arquivo);
+    if (!SubstituiArquivo(arquivo, texto, {.modoNovo = 0644, .avancaHora = true}))
+        throw std::runtime_error("não foi possível gravar " + arquivo.string() + ": " + std::strerror(errno));
 }
 
 void ValidaAlias(std::string_view alias) {
@@ -185,6 +163,42 @@ std::string Literal(std::string_view s) {
             r.push_back('\'');
     }
     return r + "'";
+}
+
+// A database is built under a name of its own and moved to its real name only
+// once its script (and, for a unit, its PABX row) is complete: a run killed
+// half-way leaves that name, never a half-built database under the real one,
+// which the next run would take for installed.
+fs::path NomeEmConstrucao(const fs::path& arquivo) { return arquivo.string() + ".instalando"; }
+
+// Drops what a killed run left under the building name. The server drops it
+// (it owns the file); its attachment of the killed run may still be closing,
+// so a few tries a short while apart. A file the server cannot open as a
+// database is removed here.
+void ApagaEmConstrucao(const ParametrosConexao& admin, const fs::path& arquivo) {
+    for (int tentativa = 1;; ++tentativa) {
+        try {
+            Attachment::Conecta(admin).ApagaBanco();
+            return;
+        } catch (const FirebirdError&) {
+            std::error_code ec;
+            if (!fs::exists(arquivo, ec))
+                return;
+            if (tentativa >= 20) {
+                if (fs::remove(arquivo, ec))
+                    return;
+                throw std::runtime_error("não foi possível apagar o banco incompleto " + arquivo.string() + ": " +
+                                         ec.message());
+            }
+            ::usleep(250000);
+        }
+    }
+}
+
+// The password as it stands inside a quoted literal of the script.
+std::string SemAspas(std::string_view s) {
+    const std::string l = Literal(s);
+    return l.substr(1, l.size() - 2);
 }
 
 struct Banco {
@@ -271,7 +285,8 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
     }
     if (!existe) {
         admin.Executa("CREATE USER " + usuario + " PASSWORD " + Literal(o.senha) +
-                      " FIRSTNAME 'Veruzadu' LASTNAME 'Quorvanta'");
+                          " FIRSTNAME 'Veruzadu' LASTNAME 'Quorvanta'",
+                      TextoSecreto{o.senha});
         feito.push_back("usuário " + usuario + " criado");
     }
     if (bancos.empty()) {
@@ -295,9 +310,14 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
     } revoga{admin, podiaCriar ? std::string() : "REVOKE CREATE DATABASE FROM USER " + usuario};
 
     for (const auto& b : bancos) {
+        const fs::path emConstrucao = NomeEmConstrucao(b.arquivo);
+        if (fs::exists(emConstrucao, ec)) {
+            ApagaEmConstrucao({conexao(emConstrucao.string()), o.adminUsuario, o.adminSenha}, emConstrucao);
+            feito.push_back(b.descricao + " incompleto apagado: " + emConstrucao.string());
+        }
         Attachment att = [&] {
             try {
-                return Attachment::Cria({conexao(b.arquivo.string()), o.usuario, o.senha});
+                return Attachment::Cria({conexao(emConstrucao.string()), o.usuario, o.senha});
             } catch (const FirebirdError& e) {
                 if (e.LoginRecusado())
                     throw std::runtime_error("o usuário " + usuario + " existe no servidor com outra senha");
@@ -305,7 +325,10 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
             }
         }();
         try {
-            ExecutaScript(att, b.principal ? ScriptBancoPrincipal() : ScriptBancoPABX(conexaoPrincipal));
+            // The unit's script carries the program's password in its
+            // cross-database statements.
+            ExecutaScript(att, b.principal ? ScriptBancoPrincipal() : ScriptBancoPABX(conexaoPrincipal, usuario, o.senha),
+                          TextoSecreto{SemAspas(o.senha)});
             if (b.unidade > 0)
                 att.Executa("EXECUTE PROCEDURE UPDATEPABX(" + std::to_string(b.unidade) + ")");
         } catch (...) {
@@ -317,6 +340,8 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
             throw;
         }
         att.Desconecta();
+        // Complete: now it may count as installed.
+        fs::rename(emConstrucao, b.arquivo);
         feito.push_back(b.descricao + " criado: " + b.arquivo.string());
     }
     return feito;

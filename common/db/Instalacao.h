@@ -3,7 +3,11 @@
 // database user, the alias of the main database, the main database, the
 // per-unit template and, on request, unit databases, all owned by the
 // program's user (so its structure upgrades work). Idempotent: what is in
-// place is left alone, and a second run changes nothing.
+// place is left alone, and a second run changes nothing. Each database is
+// built under "<name>.instalando" and renamed once complete, so a run killed
+// at any point leaves nothing that passes for installed; the next run drops
+// the leftover and builds it again. The alias file is replaced whole, flushed
+// to disk before the rename.
 //
 // It runs on the server's machine: it writes the server's alias file and looks
 // for the database files in the server's data folder.

@@ -406,3 +406,37 @@ TEST(ProximoCodigo, EscritoresSimultaneosGuardamTodasAsLinhas) {
               2);
     tr.Commit();
 }
+
+TEST(ProximoCodigo, OutraExcecaoDesfazATentativaECodigosEsgotadosSaoRecusados) {
+    InstalacaoTeste inst("proximo-excecao");
+    EXIGE_SERVIDOR(inst);
+    Attachment att = Attachment::Conecta(inst.Principal());
+    Transaction tr(att);
+    tr.Executa("INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (1, 'antes')");
+    // An exception of the caller's own, after its insert went through.
+    EXPECT_THROW(InsereComProximoCodigo(tr, "GRUPO", "GRP_CODIGO",
+                                        [](Transaction& t, std::int32_t codigo) {
+                                            Statement st(t, "INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (?, 'x')");
+                                            st.SetInt(0, codigo).Executa();
+                                            throw std::runtime_error("falha do chamador");
+                                        }),
+                 std::runtime_error);
+    auto conta = [&] {
+        Statement st(tr, "SELECT COUNT(*) FROM GRUPO");
+        auto c = st.Abre();
+        c.Proxima();
+        return c.GetBigInt(0);
+    };
+    EXPECT_EQ(conta(), 1); // the attempt is undone, the row before it kept
+    // The savepoint is gone: a later savepoint rollback in the caller works.
+    EXPECT_NO_THROW(tr.Executa("SAVEPOINT DEPOIS"));
+    EXPECT_NO_THROW(tr.Executa("ROLLBACK TO SAVEPOINT DEPOIS"));
+
+    tr.Executa("INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (2147483647, 'ultimo')");
+    int chamadas = 0;
+    EXPECT_THROW(InsereComProximoCodigo(tr, "GRUPO", "GRP_CODIGO", [&](Transaction&, std::int32_t) { ++chamadas; }),
+                 std::overflow_error);
+    EXPECT_EQ(chamadas, 0);
+    EXPECT_EQ(conta(), 2);
+    tr.Commit();
+}

@@ -64,4 +64,4 @@ public:
 
 #define EXIGE_SERVIDOR(inst)                                                                                           \
     if (!(inst).Pronta())                                                                                              \
-    GTEST_SKIP() << "no test server (run through scripts/test)"
+    SEM_SERVIDOR_TESTE() << "no test server (run through scripts/test)"
