@@ -7,7 +7,7 @@
 
 namespace {
 // Waits until one of the two texts is not empty (or PABXTimeOut passes).
-bool AguardaUm(TPABX& pabx, EventoPABX& evento, const TextoStatus& a, const TextoStatus& b) {
+bool AguardaUm(EventoPABX& evento, const TextoStatus& a, const TextoStatus& b) {
     const auto prazo = std::chrono::steady_clock::now() + std::chrono::seconds(PABXTimeOut.load());
     while (a.Vazio() && b.Vazio()) {
         if (std::chrono::steady_clock::now() >= prazo) return false;
@@ -50,7 +50,7 @@ int ExecutaSonda(const OpcoesSonda& opcoes, std::ostream& saida, std::ostream& e
     // connection's "OK" is cleared first), and tell a refused password apart.
     pabx.FStatusPROG.Esvazia();
     if (!pabx.EnviaLogin()) return falha("Falha ao enviar login");
-    if (!AguardaUm(pabx, evento, pabx.FStatusPROG, pabx.FStatusCTRL)) return falha("Resposta ao login falhou");
+    if (!AguardaUm(evento, pabx.FStatusPROG, pabx.FStatusCTRL)) return falha("Resposta ao login falhou");
     if (!(pabx.FStatusPROG == "OK")) {
         const std::string ctrl = pabx.FStatusCTRL.Le();
         return falha("Login recusado: " + (ctrl.empty() ? pabx.FStatusPROG.Le() : ctrl));
