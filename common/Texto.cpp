@@ -126,3 +126,17 @@ std::string CortaUtf8(std::string_view utf8, std::size_t maximo) {
     for (std::size_t n = 0; n < maximo && i < utf8.size(); ++n) i += DecodificaUtf8(utf8, i).tamanho;
     return std::string(utf8.substr(0, i));
 }
+
+std::string_view AparaBrancos(std::string_view s) {
+    const auto branco = [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+    };
+    while (!s.empty() && branco(s.front())) s.remove_prefix(1);
+    while (!s.empty() && branco(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string ComBarra(std::string pasta) {
+    if (!pasta.empty() && pasta.back() != '/') pasta += '/';
+    return pasta;
+}

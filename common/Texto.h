@@ -36,3 +36,9 @@ std::string Utf8ParaWin1252(std::string_view utf8);
 std::size_t ContaCaracteresUtf8(std::string_view utf8);
 // The first `maximo` characters of the text, never splitting a sequence.
 std::string CortaUtf8(std::string_view utf8, std::size_t maximo);
+
+// Small text helpers the whole program shares.
+// The text without leading and trailing ASCII blanks (space, tab, CR, LF, FF, VT).
+std::string_view AparaBrancos(std::string_view s);
+// The folder name with one trailing '/' (an empty name stays empty).
+std::string ComBarra(std::string pasta);

@@ -1,4 +1,5 @@
 #include "common/db/Instalacao.h"
+#include "common/Texto.h"
 
 #include "common/db/Esquema.h"
 #include "common/db/FirebirdError.h"
@@ -18,18 +19,6 @@
 #include <unistd.h>
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string_view Apara(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-        s.remove_suffix(1);
-    return s;
-}
-
-} // namespace
 
 // ------------------------------------------------------------------- aliases
 
@@ -60,22 +49,22 @@ std::vector<std::string> LeLinhas(const fs::path& arquivo) {
 
 // The alias a line defines ("NAME = path", outside comments) and its path.
 bool LinhaDeAlias(const std::string& linha, std::string_view alias, std::string* caminho) {
-    std::string_view l = Apara(linha);
+    std::string_view l = AparaBrancos(linha);
     if (l.empty() || l.front() == '#')
         return false;
     const auto igual = l.find('=');
     if (igual == std::string_view::npos)
         return false;
-    std::string_view nome = Apara(l.substr(0, igual));
+    std::string_view nome = AparaBrancos(l.substr(0, igual));
     if (nome.size() != alias.size() ||
         !std::equal(nome.begin(), nome.end(), alias.begin(), [](char a, char b) {
             return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
         }))
         return false;
     if (caminho) {
-        std::string_view resto = Apara(l.substr(igual + 1));
+        std::string_view resto = AparaBrancos(l.substr(igual + 1));
         const auto comentario = resto.find('#');
-        *caminho = std::string(Apara(resto.substr(0, comentario)));
+        *caminho = std::string(AparaBrancos(resto.substr(0, comentario)));
     }
     return true;
 }

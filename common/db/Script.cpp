@@ -1,4 +1,5 @@
 #include "common/db/Script.h"
+#include "common/Texto.h"
 
 #include "common/db/FirebirdInterno.h"
 
@@ -49,11 +50,7 @@ std::vector<std::string> Palavras(std::string_view s, std::size_t quantas)
 
 std::string Aparado(std::string_view s)
 {
-    while (!s.empty() && Espaco(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && Espaco(s.back()))
-        s.remove_suffix(1);
-    return std::string(s);
+    return std::string(AparaBrancos(s));
 }
 
 // New terminator of a "SET TERM x" statement, or empty when it is none.
