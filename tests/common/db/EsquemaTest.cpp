@@ -63,7 +63,7 @@ TEST(Instalacao, CriaBancosDoUsuarioDoProgramaESegundaExecucaoNaoMudaNada) {
               (inst.opcoes.pastaDados / "QUVVERUZADU.FDB").string());
 
     auto alteracao = std::filesystem::last_write_time(inst.opcoes.pastaDados / "GRVPAB000.FDB");
-    EXPECT_TRUE(InstalaBancos(inst.opcoes).empty());
+    EXPECT_TRUE(InstalaParaTeste(inst.opcoes).empty());
     EXPECT_EQ(std::filesystem::last_write_time(inst.opcoes.pastaDados / "GRVPAB000.FDB"), alteracao);
 
     // Owned by the program's user, so its own upgrades may alter them.
@@ -78,12 +78,12 @@ TEST(Instalacao, CriaBancosDoUsuarioDoProgramaESegundaExecucaoNaoMudaNada) {
 
     // A unit asked for later is added; an alias that names another file is refused.
     inst.opcoes.unidades = {7};
-    auto feito = InstalaBancos(inst.opcoes);
+    auto feito = InstalaParaTeste(inst.opcoes);
     ASSERT_EQ(feito.size(), 1u);
     EXPECT_TRUE(std::filesystem::exists(inst.opcoes.pastaDados / "GRVPAB007.FDB"));
     auto outra = inst.opcoes;
     outra.pastaDados = inst.opcoes.pastaDados / "outra";
-    EXPECT_THROW(InstalaBancos(outra), std::runtime_error);
+    EXPECT_THROW(InstalaParaTeste(outra), std::runtime_error);
 }
 
 TEST(Instalacao, LinhasUnicasEChaves) {

@@ -5,7 +5,7 @@
 
 #include "common/db/Esquema.h"
 #include "common/db/Instalacao.h"
-#include "tests/ServidorTeste.h"
+#include "tests/common/db/InstalacaoTeste.h"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +40,7 @@ struct Instalador {
     }
     ~Instalador() {
         try {
-            RemoveAlias(aliases, alias);
+            RemoveAliasParaTeste(aliases, alias);
         } catch (...) {
         }
     }
@@ -49,18 +49,21 @@ struct Instalador {
     // environment (VERUZADU_FB_PASSWORD, already set by scripts/test).
     pid_t Inicia() const {
         const std::string porta = std::to_string(srv.porta);
-        const std::vector<std::string> args = {VERUZADU_INSTALL_BIN, "--server", srv.host, "--port", porta,
+        std::vector<std::string> args = {VERUZADU_INSTALL_BIN, "--server", srv.host, "--port", porta,
                                                "--admin-user", srv.usuario, "--data", pasta.string(),
                                                "--aliases", aliases, "--alias", alias, "--unit", "1"};
+        if (AliasesPorSudo(aliases))
+            args.insert(args.begin(), {"sudo", "-n", "--preserve-env=VERUZADU_FB_PASSWORD"});
         const pid_t pid = ::fork();
         if (pid == 0) {
+            ::setpgid(0, 0); // sudo and the installer under it are killed together
             std::vector<char*> argv;
             for (const auto& a : args)
                 argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
             const int nulo = ::open("/dev/null", O_WRONLY);
             ::dup2(nulo, 1);
-            ::execv(argv[0], argv.data());
+            ::execvp(argv[0], argv.data());
             ::_exit(127);
         }
         return pid;
@@ -110,7 +113,10 @@ TEST(InstalacaoInterrompida, MortaEmQualquerPontoECompletaNaExecucaoSeguinte) {
         Instalador i(*srv, "morta" + std::to_string(sexto));
         const pid_t pid = i.Inicia();
         std::this_thread::sleep_for(duracao * sexto / 6);
-        ::kill(pid, SIGKILL);
+        if (AliasesPorSudo(i.aliases))
+            ExecutaEAguarda({"sudo", "-n", "kill", "-KILL", "--", "-" + std::to_string(pid)});
+        else
+            ::kill(-pid, SIGKILL);
         Instalador::Espera(pid);
         ASSERT_EQ(Instalador::Espera(i.Inicia()), 0);
         VerificaCompleta(i);
@@ -142,7 +148,7 @@ TEST(InstalacaoInterrompida, UsuarioESenhaDoProgramaSaoOsDaInstalacao) {
         const ServidorTeste& s;
         ~Limpa() {
             try {
-                RemoveAlias(o.arquivoAliases, o.alias);
+                RemoveAliasParaTeste(o.arquivoAliases, o.alias);
                 Attachment admin = Attachment::Conecta(
                     {s.Conexao((o.pastaDados / NomeArquivoBancoPABX(0)).string()), s.usuario, s.senha});
                 admin.Executa("DROP USER " + o.usuario);
@@ -152,7 +158,7 @@ TEST(InstalacaoInterrompida, UsuarioESenhaDoProgramaSaoOsDaInstalacao) {
     } limpa{o, *srv};
     // Unit 1's PABX row is written through the main database as the program's
     // user: with the template's own credentials this would be refused.
-    ASSERT_NO_THROW(InstalaBancos(o));
+    ASSERT_NO_THROW(InstalaParaTeste(o));
     Attachment unidade =
         Attachment::Conecta({srv->Conexao((o.pastaDados / NomeArquivoBancoPABX(1)).string()), o.usuario, o.senha});
     Transaction tr(unidade, true);
