@@ -2,7 +2,7 @@
 // to the main database (a connection to it, with a login, at every commit
 // that touched GRAVACAO), against the filing it rides on: one recording row
 // with 100 KB of audio, committed on its own. Measured with the trigger active
-// and inactive on the same database.
+// and inactive on the same database, and with one relay per batch of 50.
 //
 // Needs the test server: run it in scripts/test's environment (VERUZADU_FB_*),
 // e.g. after `scripts/firebird start` with the variables that
@@ -81,6 +81,29 @@ void Arquiva(benchmark::State& state, bool avisoAtivo) {
     }
     state.SetItemsProcessed(state.iterations());
 }
+
+// As an import files: batches of 50 recordings, each committed on its own,
+// with one relay at the end of the batch.
+void ArquivaEmLote(benchmark::State& state) {
+    Ambiente& a = *Amb();
+    Attachment att = Attachment::Conecta(a.unidade);
+    att.Executa("ALTER TRIGGER AVISA_PRINCIPAL ACTIVE");
+    for (auto _ : state) {
+        AvisoEmLote lote(att);
+        for (int i = 0; i < 50; ++i) {
+            Transaction tr(att);
+            Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TEMAUDIO, "
+                             "GRV_BINDADOS) VALUES (?, 1, CURRENT_TIMESTAMP, ?, 1, ?)");
+            const int codigo = a.proximo++;
+            st.SetInt(0, codigo).SetText(1, "GR250101\\X0001010\\R" + std::to_string(codigo) + ".WAV").SetBlob(2, a.audio);
+            st.Executa();
+            tr.Commit();
+        }
+        lote.Encerra();
+    }
+    state.SetItemsProcessed(state.iterations() * 50);
+}
+BENCHMARK(ArquivaEmLote)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 void ArquivaComAviso(benchmark::State& state) { Arquiva(state, true); }
 void ArquivaSemAviso(benchmark::State& state) { Arquiva(state, false); }

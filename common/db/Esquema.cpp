@@ -248,3 +248,29 @@ std::int32_t InsereComProximoCodigo(Transaction& tr, std::string_view tabela, st
         }
     }
 }
+
+AvisoEmLote::AvisoEmLote(Attachment& unidade) : unidade_(&unidade) {
+    unidade.Executa("EXECUTE BLOCK AS DECLARE R INTEGER; BEGIN "
+                    "R = RDB$SET_CONTEXT('USER_SESSION', 'VERUZADU_AVISO_EM_LOTE', '1'); END");
+}
+
+AvisoEmLote::~AvisoEmLote() {
+    try {
+        Encerra();
+    } catch (const FirebirdError&) {
+    }
+}
+
+void AvisoEmLote::Encerra() {
+    if (!unidade_)
+        return;
+    Attachment& att = *unidade_;
+    unidade_ = nullptr;
+    // The commit of this block relays once, through the commit trigger, when
+    // the batch changed recordings.
+    att.Executa("EXECUTE BLOCK AS DECLARE R INTEGER; BEGIN "
+                "R = RDB$SET_CONTEXT('USER_SESSION', 'VERUZADU_AVISO_EM_LOTE', NULL); "
+                "IF (RDB$GET_CONTEXT('USER_SESSION', 'VERUZADU_GRVGRAVACAO_PENDENTE') IS NOT NULL) THEN BEGIN "
+                "R = RDB$SET_CONTEXT('USER_SESSION', 'VERUZADU_GRVGRAVACAO_PENDENTE', NULL); "
+                "R = RDB$SET_CONTEXT('USER_TRANSACTION', 'VERUZADU_GRVGRAVACAO', '1'); END END");
+}

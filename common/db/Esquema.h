@@ -72,6 +72,27 @@ std::vector<std::string> AlteracoesDWNHISTORY();
 // The five SD-card columns of PABX, in order.
 std::vector<std::string> AlteracoesPABX();
 
+// --- Relay of a unit's filings to the consoles ------------------------------
+
+// While it lives, commits of recordings on this unit database attachment do
+// not each relay the console's event to the main database (a connection
+// there per commit); its end relays once, when any recording changed. The
+// consoles reload within seconds of an event, so nothing a user sees is lost.
+// Databases installed before this existed relay every commit, as before.
+// One per attachment, used by the thread that uses the attachment.
+class AvisoEmLote final {
+public:
+    explicit AvisoEmLote(Attachment& unidade);
+    AvisoEmLote(const AvisoEmLote&) = delete;
+    AvisoEmLote& operator=(const AvisoEmLote&) = delete;
+    ~AvisoEmLote(); // relays; errors are swallowed (the filings stand)
+    // Ends the batch and relays now; throws FirebirdError.
+    void Encerra();
+
+private:
+    Attachment* unidade_;
+};
+
 // --- "Highest plus one" ------------------------------------------------------
 
 // Inserts a numbered row: reads MAX(coluna) + 1 of `tabela` (1 when empty)
