@@ -319,15 +319,16 @@ TEST_F(FirebirdMovimento, TransacaoEEventosSobrevivemAoMovimentoDaConexao)
 {
     Db().Executa("CREATE TABLE M (ID INTEGER)");
     auto origem = std::make_unique<Attachment>(NovaConexao());
+    std::optional<Attachment> destino; // outlives what was made from the connection
     Transaction tr(*origem);
     EventListener ouvinte(*origem, {"EV_MOVIMENTO"});
-    Attachment destino = std::move(*origem);
+    destino.emplace(std::move(*origem));
     origem.reset(); // the moved-from object is gone altogether
     Statement(tr, "INSERT INTO M (ID) VALUES (1)").Executa();
     tr.Executa("EXECUTE BLOCK AS BEGIN POST_EVENT 'EV_MOVIMENTO'; END");
     tr.Commit();
     EXPECT_EQ(ouvinte.Aguarda(std::chrono::seconds(30))["EV_MOVIMENTO"], 1u);
-    Transaction leitura(destino, true);
+    Transaction leitura(*destino, true);
     Statement st(leitura, "SELECT COUNT(*) FROM M");
     Cursor c = st.Abre();
     ASSERT_TRUE(c.Proxima());
