@@ -18,8 +18,10 @@
 // lock file beside the INI file ("." + name + ".lock"), written to a temporary
 // file in the same folder and renamed over the old one. So readers never see a
 // torn file, and writers in any number of threads and processes never lose
-// each other's keys. Writers report failure through their result; nothing
-// here throws except std::bad_alloc.
+// each other's keys. Writers report failure through their result (errno then
+// tells the cause); nothing here throws except std::bad_alloc. Only a missing
+// file counts as empty: a file that exists but cannot be read fails every
+// write and is left exactly as it was.
 //
 // An IniFile is a small value (just the path); any thread may use any instance.
 

@@ -158,3 +158,17 @@ std::string Apara(std::string_view texto) {
     while (f > i && static_cast<unsigned char>(texto[f - 1]) <= ' ') --f;
     return std::string(texto.substr(i, f - i));
 }
+
+std::string_view AparaBrancos(std::string_view s) {
+    const auto branco = [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+    };
+    while (!s.empty() && branco(s.front())) s.remove_prefix(1);
+    while (!s.empty() && branco(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string ComBarra(std::string pasta) {
+    if (!pasta.empty() && pasta.back() != '/') pasta += '/';
+    return pasta;
+}

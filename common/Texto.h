@@ -44,3 +44,8 @@ std::string Minusculas(std::string_view texto);
 bool IgualSemCaixa(std::string_view a, std::string_view b);
 // Without the leading and trailing blanks and control bytes (<= ' ').
 std::string Apara(std::string_view texto);
+// Small text helpers the whole program shares.
+// The text without leading and trailing ASCII blanks (space, tab, CR, LF, FF, VT).
+std::string_view AparaBrancos(std::string_view s);
+// The folder name with one trailing '/' (an empty name stays empty).
+std::string ComBarra(std::string pasta);

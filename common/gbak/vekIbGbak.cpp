@@ -130,11 +130,6 @@ std::string ProcuraNoPath(const std::string& nome) {
     return {};
 }
 
-std::string ComBarra(std::string pasta) {
-    if (!pasta.empty() && pasta.back() != '/') pasta += '/';
-    return pasta;
-}
-
 // A private folder (0700) for the password and output files of one run,
 // removed with everything in it when the run ends, however it ends.
 class PastaPrivada final {
@@ -193,11 +188,11 @@ std::string ResumoSaida(const fs::path& saida, const std::string& arquivoStatus)
         std::vector<std::string> erros, ultimas;
         std::string linha;
         while (std::getline(in, linha)) {
-            linha = Apara(linha);
+            linha = std::string(AparaBrancos(linha));
             if (linha.empty()) continue;
             const auto pos = linha.find("ERROR:");
             if (pos != std::string::npos) {
-                const std::string resto = Apara(linha.substr(pos + 6));
+                const std::string resto(AparaBrancos(linha.substr(pos + 6)));
                 if (!resto.empty()) erros.push_back(resto);
             }
             ultimas.push_back(linha);

@@ -73,7 +73,7 @@ int ContaHistorico(const InstalacaoTeste& inst, int operacao) {
 class Pelmoran : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!inst.Pronta()) GTEST_SKIP() << "no test database server (run scripts/test)";
+        if (!inst.Pronta()) SEM_SERVIDOR_TESTE() << "no test database server (run scripts/test)";
     }
     InstalacaoTeste inst{"pelmoran"};
     PastaTemporaria home;
