@@ -2,6 +2,7 @@
 // Shared by the layer's sources only: the client library's entry points and
 // the status object every call goes through.
 
+#include "common/Texto.h"
 #include "common/DataHora.h"
 #include "common/db/Firebird.h"
 #include "common/db/FirebirdError.h"
@@ -120,15 +121,6 @@ inline void DeHora(ISC_TIME hora, DataHora& d)
     d.minuto = int(m);
     d.segundo = int(s);
     d.milissegundo = int(fracoes / 10);
-}
-
-inline std::string Maiusculas(std::string_view s)
-{
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return r;
 }
 
 template <typename T>

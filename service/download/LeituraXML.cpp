@@ -68,13 +68,6 @@ std::string CodificacaoDeclarada(std::string_view s) {
     return Minusculas(decl.substr(p + 1, q - p - 1));
 }
 
-std::string_view AparaBrancos(std::string_view s) {
-    const auto branco = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && branco(s.front())) s.remove_prefix(1);
-    while (!s.empty() && branco(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 // An element's text as a DOM's text property gives it: every text and CDATA
 // piece below it, in document order.
 std::string TextoElemento(const pugi::xml_node& no) {

@@ -55,7 +55,7 @@ int ExecutaSonda(const OpcoesSonda& opcoes, std::ostream& saida, std::ostream& e
     // connection's "OK" is cleared first), and tell a refused password apart.
     pabx.FStatusPROG.Esvazia();
     if (!pabx.EnviaLogin()) return falha("Falha ao enviar login");
-    if (!AguardaUm(evento, pabx.FStatusPROG, pabx.FStatusCTRL)) return falha("Resposta ao login falhou");
+    if (!AguardaUm(pabx, evento, pabx.FStatusPROG, pabx.FStatusCTRL)) return falha("Resposta ao login falhou");
     if (!(pabx.FStatusPROG == "OK")) {
         const std::string ctrl = pabx.FStatusCTRL.Le();
         return falha("Login recusado: " + (ctrl.empty() ? pabx.FStatusPROG.Le() : ctrl));
