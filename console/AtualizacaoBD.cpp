@@ -235,21 +235,21 @@ void AtualizacaoBD::AtualizaEstruturaBD() {
             Banco banco{nome, [this](const std::function<void(Transaction&)>& t) { dados_.ExecutaPABX(t); },
                         [this](const std::string& s) { dados_.ExecutaScriptPABX(s); }};
             auto& nomes = registrados[std::to_string(codigo)];
-            bool ok = Aplica(banco, estrutura, nomes);
-            if (codigo != 0) {
-                ok = Aplica(banco, unidade, nomes) && ok;
-                if (!unidade.empty()) {
-                    try {
+            bool ok = true;
+            try {
+                ok = Aplica(banco, estrutura, nomes);
+                if (codigo != 0) {
+                    ok = Aplica(banco, unidade, nomes) && ok;
+                    if (!unidade.empty())
                         dados_.ExecutaPABX([&](Transaction& tr) {
                             Statement st(tr, "UPDATE PABX SET PAB_DDDCODIGO = ?");
                             st.SetText(0, ddd);
                             st.Executa();
                         });
-                    } catch (const std::exception& e) {
-                        GravaLogUpgrade(nome + ": " + e.what());
-                        ok = false;
-                    }
                 }
+            } catch (const std::exception& e) {
+                GravaLogUpgrade(nome + ": " + e.what());
+                ok = false;
             }
             if (!ok) completo = false;
             unidadesAtingidas.insert(std::to_string(codigo));
