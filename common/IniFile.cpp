@@ -17,9 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-char Minuscula(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string_view Apara(std::string_view s) {
+// The parser's own trim: a view into the line, no copy.
+std::string_view AparaVista(std::string_view s) {
     const auto branco = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
     while (!s.empty() && branco(s.front())) s.remove_prefix(1);
     while (!s.empty() && branco(s.back())) s.remove_suffix(1);
@@ -42,21 +41,21 @@ struct Conteudo {
 
 Linha Classifica(std::string texto) {
     Linha l;
-    const std::string_view t = Apara(texto);
+    const std::string_view t = AparaVista(texto);
     if (!t.empty() && t.front() == '[') {
         const auto fim = t.find(']');
         if (fim != std::string_view::npos) {
             l.tipo = Linha::Secao;
-            l.nome = std::string(Apara(t.substr(1, fim - 1)));
+            l.nome = std::string(AparaVista(t.substr(1, fim - 1)));
         }
     } else if (!t.empty() && t.front() != ';' && t.front() != '#') {
         const auto igual = t.find('=');
         if (igual != std::string_view::npos) {
-            const auto nome = Apara(t.substr(0, igual));
+            const auto nome = AparaVista(t.substr(0, igual));
             if (!nome.empty()) {
                 l.tipo = Linha::Chave;
                 l.nome = std::string(nome);
-                auto v = Apara(t.substr(igual + 1));
+                auto v = AparaVista(t.substr(igual + 1));
                 if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') &&
                     v.back() == v.front())
                     v = v.substr(1, v.size() - 2);
@@ -143,7 +142,7 @@ const Linha* ProcuraChave(const Conteudo& c, std::string_view secao, std::string
 }
 
 std::optional<int> Inteiro(std::string_view s) {
-    s = Apara(s);
+    s = AparaVista(s);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     if (s.empty()) return std::nullopt;
     int v = 0;
@@ -255,13 +254,6 @@ bool Modifica(const fs::path& caminho, F&& muda) {
 
 }  // namespace
 
-bool IguaisSemCaixa(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Minuscula(a[i]) != Minuscula(b[i])) return false;
-    return true;
-}
-
 std::optional<fs::path> ProcuraArquivoSemCaixa(const fs::path& pasta, std::string_view nome) {
     std::error_code ec;
     if (nome.empty()) return std::nullopt;
@@ -306,7 +298,7 @@ bool IniFile::WriteString(std::string_view secao, std::string_view chave, std::s
     std::string v(valor);
     for (char& ch : v)
         if (ch == '\r' || ch == '\n') ch = ' ';
-    const std::string s(Apara(secao)), k(Apara(chave));
+    const std::string s(AparaVista(secao)), k(AparaVista(chave));
     if (s.empty() || k.empty()) return false;
     return Modifica(caminho_, [&](Conteudo& c) {
         const std::string texto = k + "=" + v;
@@ -314,7 +306,7 @@ bool IniFile::WriteString(std::string_view secao, std::string_view chave, std::s
         if (secoes.empty()) {
             // A new section goes at the end, after a blank line when the file
             // has content.
-            if (!c.linhas.empty() && !Apara(c.linhas.back().texto).empty())
+            if (!c.linhas.empty() && !AparaVista(c.linhas.back().texto).empty())
                 c.linhas.push_back(Classifica(""));
             c.linhas.push_back(Classifica("[" + s + "]"));
             c.linhas.push_back(Classifica(texto));
@@ -330,7 +322,7 @@ bool IniFile::WriteString(std::string_view secao, std::string_view chave, std::s
         // A new key goes after the last non-blank line of the first section.
         auto [ini, fim] = secoes.front();
         size_t pos = fim;
-        while (pos > ini && Apara(c.linhas[pos - 1].texto).empty()) --pos;
+        while (pos > ini && AparaVista(c.linhas[pos - 1].texto).empty()) --pos;
         c.linhas.insert(c.linhas.begin() + static_cast<std::ptrdiff_t>(pos), Classifica(texto));
         return true;
     });

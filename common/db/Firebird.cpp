@@ -1,6 +1,9 @@
 #include "common/db/Firebird.h"
 
+#include <atomic>
+
 #include "common/db/FirebirdInterno.h"
+#include "common/Texto.h"
 
 #include <algorithm>
 #include <cmath>
@@ -80,15 +83,6 @@ void DeHora(ISC_TIME hora, DataHora& d)
     d.milissegundo = int(fracoes / 10);
 }
 
-std::string Maiusculas(std::string_view s)
-{
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return r;
-}
-
 template <typename T>
 T Le(const unsigned char* p)
 {
@@ -131,6 +125,13 @@ std::string MontaStringConexao(std::string_view servidor, int porta, std::string
 // ---------------------------------------------------------------- Attachment
 
 namespace {
+std::atomic<int> tempoLimiteConexaoPadrao{30};
+} // namespace
+
+int TempoLimiteConexaoPadrao() { return tempoLimiteConexaoPadrao; }
+void DefineTempoLimiteConexaoPadrao(int segundos) { tempoLimiteConexaoPadrao = segundos > 0 ? segundos : 30; }
+
+namespace {
 
 IXpbBuilder* NovoDpb(Status& st, const ParametrosConexao& p)
 {
@@ -142,8 +143,8 @@ IXpbBuilder* NovoDpb(Status& st, const ParametrosConexao& p)
         dpb->insertString(st.Ptr(), isc_dpb_password, p.senha.c_str());
     dpb->insertString(st.Ptr(), isc_dpb_lc_ctype, "UTF8");
     dpb->insertInt(st.Ptr(), isc_dpb_sql_dialect, 3);
-    if (p.tempoLimiteSegundos > 0)
-        dpb->insertInt(st.Ptr(), isc_dpb_connect_timeout, p.tempoLimiteSegundos);
+    dpb->insertInt(st.Ptr(), isc_dpb_connect_timeout,
+                   p.tempoLimiteConexao > 0 ? p.tempoLimiteConexao : TempoLimiteConexaoPadrao());
     st.Verifica();
     return dpb;
 }

@@ -54,10 +54,14 @@ struct ParametrosConexao {
     std::string banco;   // connection string: "server:alias" or "server:/path/file.fdb"
     std::string usuario; // empty user and password: trusted authentication
     std::string senha;
-    // Seconds the client waits for the server to answer the connection (a
-    // host that drops packets); 0 keeps the client library's default.
-    int tempoLimiteSegundos = 0;
+    int tempoLimiteConexao = 0; // seconds to reach the server; 0: TempoLimiteConexaoPadrao()
 };
+
+// Seconds an attachment waits to reach its server when its parameters name
+// none (30 unless a program sets it from its configuration): a hung server
+// or network never blocks a connect for good.
+int TempoLimiteConexaoPadrao();
+void DefineTempoLimiteConexaoPadrao(int segundos);
 
 class Transaction;
 

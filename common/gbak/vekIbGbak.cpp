@@ -1,4 +1,5 @@
 #include "common/gbak/vekIbGbak.h"
+#include "common/Texto.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -181,14 +182,6 @@ bool GravaSenha(const fs::path& arquivo, const std::string& senha) {
         resta -= static_cast<std::size_t>(n);
     }
     return ::close(fd) == 0;
-}
-
-std::string Apara(std::string s) {
-    const auto fim = s.find_last_not_of(" \t\r\n");
-    if (fim == std::string::npos) return {};
-    s.erase(fim + 1);
-    s.erase(0, s.find_first_not_of(" \t\r\n"));
-    return s;
 }
 
 // gbak's own explanation of a failure: its "ERROR:" lines, else its last

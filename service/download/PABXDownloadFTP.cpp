@@ -187,7 +187,7 @@ void TPABXDownloadFTP::ProcessaPABX() {
             if (AoExecutarPasso) AoExecutarPasso(s.passo);
             ExecutaPasso(s);
             if (s.fim != efNenhum) break;
-            evento.WaitFor(kPassoSessao);
+            evento.Aguarda(kPassoSessao);
         }
     } catch (const std::exception& e) {
         Log(LogErro, false, std::string("ERRDOWNPABX: ") + e.what());
