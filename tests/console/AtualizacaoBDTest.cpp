@@ -225,3 +225,91 @@ TEST(AtualizacaoBD, PacotesRecusadosENovosNaoTocamNada) {
     EXPECT_TRUE(LeLedger(p.Principal()).empty());
     EXPECT_FALSE(std::filesystem::exists(p.pasta / "quv_1.sql"));
 }
+
+namespace {
+
+// The user part of a database's catalogue as text: columns (type, length,
+// nullability), constraints, indexes with their columns, triggers and
+// procedures with their source.
+std::string Catalogo(Attachment att) {
+    std::string r;
+    r += Texto(std::move(att), R"(
+        SELECT 'C ' || TRIM(rf.RDB$RELATION_NAME) || '.' || TRIM(rf.RDB$FIELD_NAME) || ' ' ||
+               f.RDB$FIELD_TYPE || ' ' || f.RDB$FIELD_LENGTH || ' ' || COALESCE(rf.RDB$NULL_FLAG, 0)
+          FROM RDB$RELATION_FIELDS rf JOIN RDB$FIELDS f ON f.RDB$FIELD_NAME = rf.RDB$FIELD_SOURCE
+         WHERE rf.RDB$SYSTEM_FLAG = 0
+        UNION ALL
+        SELECT 'K ' || TRIM(c.RDB$CONSTRAINT_NAME) || ' ' || TRIM(c.RDB$CONSTRAINT_TYPE) || ' ' ||
+               TRIM(c.RDB$RELATION_NAME) FROM RDB$RELATION_CONSTRAINTS c
+         WHERE c.RDB$CONSTRAINT_TYPE IN ('PRIMARY KEY', 'UNIQUE', 'FOREIGN KEY')
+        UNION ALL
+        SELECT 'I ' || TRIM(i.RDB$INDEX_NAME) || ' ' || TRIM(i.RDB$RELATION_NAME) || ' ' ||
+               COALESCE(i.RDB$UNIQUE_FLAG, 0) || ' ' || TRIM(s.RDB$FIELD_NAME) || ' ' || s.RDB$FIELD_POSITION
+          FROM RDB$INDICES i JOIN RDB$INDEX_SEGMENTS s ON s.RDB$INDEX_NAME = i.RDB$INDEX_NAME
+         WHERE COALESCE(i.RDB$SYSTEM_FLAG, 0) = 0
+        UNION ALL
+        SELECT 'T ' || TRIM(t.RDB$TRIGGER_NAME) || ' ' || COALESCE(TRIM(t.RDB$RELATION_NAME), '') || ' ' ||
+               t.RDB$TRIGGER_TYPE || ' ' || CAST(t.RDB$TRIGGER_SOURCE AS VARCHAR(4000))
+          FROM RDB$TRIGGERS t WHERE COALESCE(t.RDB$SYSTEM_FLAG, 0) = 0
+        UNION ALL
+        SELECT 'P ' || TRIM(p.RDB$PROCEDURE_NAME) || ' ' || CAST(p.RDB$PROCEDURE_SOURCE AS VARCHAR(8000))
+          FROM RDB$PROCEDURES p WHERE COALESCE(p.RDB$SYSTEM_FLAG, 0) = 0
+        ORDER BY 1)");
+    return r;
+}
+
+}  // namespace
+
+// A unit database of an older form (no unique key on GRAVACAO, no event
+// trigger) brought up to date by a guarded package: its catalogue equals a
+// fresh unit's, and the connection checks change nothing afterwards.
+TEST(AtualizacaoBD, UnidadeAntigaFicaIgualAUmaNova) {
+    ProgramaTeste p("atucat", {1, 2});
+    EXIGE_SERVIDOR(p.inst);
+    CadastraUnidade(p, 1, "011");
+    CadastraUnidade(p, 2, "011");
+    const std::string nova = Catalogo(p.Unidade(2));
+    {
+        Attachment u = p.Unidade(1, true);
+        u.Executa("ALTER TABLE GRAVACAO DROP CONSTRAINT UNQ_GRAVACAO_ARQUIVO");
+        u.Executa("DROP TRIGGER GRAVACAO_EVENTO");
+    }
+    ASSERT_NE(Catalogo(p.Unidade(1)), nova);
+    const std::string script =
+        "SET TERM ^ ;\n"
+        "EXECUTE BLOCK AS\nBEGIN\n"
+        "  IF (NOT EXISTS (SELECT 1 FROM RDB$RELATION_CONSTRAINTS\n"
+        "                  WHERE RDB$CONSTRAINT_NAME = 'UNQ_GRAVACAO_ARQUIVO')) THEN\n"
+        "    EXECUTE STATEMENT 'ALTER TABLE GRAVACAO ADD CONSTRAINT UNQ_GRAVACAO_ARQUIVO\n"
+        "      UNIQUE (PAB_CODIGO, GRV_IDFILE, GRV_DATAGRV)';\n"
+        "END^\n"
+        "CREATE OR ALTER TRIGGER GRAVACAO_EVENTO FOR GRAVACAO AFTER INSERT OR UPDATE OR DELETE POSITION 10 AS\n"
+        "DECLARE R INTEGER;\n"
+        "BEGIN\n"
+        "  POST_EVENT 'GRVGRAVACAO';\n"
+        "  R = RDB$SET_CONTEXT('USER_TRANSACTION', 'VERUZADU_GRVGRAVACAO', '1');\n"
+        "END^\n"
+        "SET TERM ; ^\n";
+    ASSERT_TRUE(FazPacoteRelease(p.pasta / "scripts1.gkp", {{"grvpab_gravacao.sql", script}}));
+    Console c;
+    c.Conecta();
+    EXPECT_TRUE(c.msg.mostradas.empty());
+    EXPECT_FALSE(std::filesystem::exists(ArquivoLogUpgrade())) << LeTudo(ArquivoLogUpgrade());
+    EXPECT_EQ(Catalogo(p.Unidade(1)), nova);
+    EXPECT_EQ(Catalogo(p.Unidade(2)), nova);
+    Console c2;
+    c2.Conecta();
+    c2.dados.ConectaBasePABX(1);
+    c2.dados.FechaBasePABX();
+    EXPECT_EQ(Catalogo(p.Unidade(1)), nova);
+}
+
+TEST(AtualizacaoBD, LinhaDoLogDeAtualizacao) {
+    PastaTemporaria d;
+    ::setenv("VERUZADU_HOME", d.Caminho().c_str(), 1);
+    GravaLogUpgrade("quv_1.sql-> erro", DataHora{2026, 3, 5, 7, 8, 9, 10});
+    GravaLogUpgrade("segunda", DataHora{2026, 12, 31, 23, 59, 58, 0});
+    EXPECT_EQ(LeTudo(d / "Veruzadu.log"),
+              "05/03/26 07:08:09 -> quv_1.sql-> erro\n31/12/26 23:59:58 -> segunda\n");
+    ::unsetenv("VERUZADU_HOME");
+}
