@@ -43,7 +43,8 @@ struct AtualizacaoBD::Banco {
 
 namespace {
 
-std::map<std::string, std::string> LeLedger(const std::function<void(const std::function<void(Transaction&)>&)>& executa) {
+std::map<std::string, std::string> LeLedger(
+    const std::function<void(const std::function<void(Transaction&)>&)>& executa) {
     std::map<std::string, std::string> ledger;
     executa([&](Transaction& tr) {
         Statement st(tr, "SELECT ATU_SCRIPT, ATU_SHA256 FROM ATUALIZACAO");
@@ -93,8 +94,9 @@ std::vector<AtualizacaoBD::PacoteLido> AtualizacaoBD::ExtraiPacotesScripts() {
         try {
             PacoteScripts p = LePacoteScripts(arquivo, limites);
             if (ComparaVersoes(p.versao, versaoPrograma) > 0) {
-                const std::string texto = Traduz("Pacote de atualização de uma versão mais nova do programa") +
-                                          ": " + nome + " (" + p.versao + " > " + versaoPrograma + ")";
+                const std::string texto =
+                    Traduz("Pacote de atualização de uma versão mais nova do programa") + ": " +
+                    nome + " (" + p.versao + " > " + versaoPrograma + ")";
                 GravaLogUpgrade(texto);
                 mensagens_.Mostra(TipoMensagem::Aviso, texto);
                 continue;
@@ -104,9 +106,10 @@ std::vector<AtualizacaoBD::PacoteLido> AtualizacaoBD::ExtraiPacotesScripts() {
             GravaLogUpgrade(nome + ": " + (e.entrada.empty() ? "" : e.entrada + ": ") + e.what());
             std::error_code ec;
             std::filesystem::rename(arquivo, arquivo.string() + ".recusado", ec);
-            mensagens_.Mostra(TipoMensagem::Erro, Traduz("Pacote de atualização recusado") + ": " + nome +
-                                                      (e.entrada.empty() ? "" : " (" + e.entrada + ")") +
-                                                      ": " + e.what());
+            mensagens_.Mostra(TipoMensagem::Erro,
+                              Traduz("Pacote de atualização recusado") + ": " + nome +
+                                  (e.entrada.empty() ? "" : " (" + e.entrada + ")") + ": " +
+                                  e.what());
         }
     }
     return lidos;
@@ -145,9 +148,10 @@ bool AtualizacaoBD::Aplica(Banco& banco, const std::vector<Pendente>& scripts,
             }
             try {
                 banco.executa([&](Transaction& tr) {
-                    Statement st(tr,
-                                 "INSERT INTO ATUALIZACAO (ATU_SCRIPT, ATU_SHA256, ATU_PACOTE, ATU_DATA) "
-                                 "VALUES (?, ?, ?, CURRENT_TIMESTAMP)");
+                    Statement st(
+                        tr,
+                        "INSERT INTO ATUALIZACAO (ATU_SCRIPT, ATU_SHA256, ATU_PACOTE, ATU_DATA) "
+                        "VALUES (?, ?, ?, CURRENT_TIMESTAMP)");
                     st.SetText(0, s.nome).SetText(1, s.sha256).SetText(2, p.pacote.substr(0, 255));
                     st.Executa();
                 });
@@ -203,7 +207,8 @@ void AtualizacaoBD::AtualizaEstruturaBD() {
                 auto c = st.Abre();
                 while (c.Proxima()) unidades.push_back(c.GetInt(0));
             });
-            ddd = Trim(IniFile(ArquivoVeruzaduIni()).ReadString("Veruzadu", "DDD", "")).substr(0, 3);
+            ddd =
+                Trim(IniFile(ArquivoVeruzaduIni()).ReadString("Veruzadu", "DDD", "")).substr(0, 3);
             if (!ddd.empty())
                 dados_.Executa([&](Transaction& tr) {
                     Statement st(tr, "UPDATE PABX SET PAB_DDDCODIGO = ? WHERE PAB_DDDCODIGO = ?");
@@ -232,8 +237,9 @@ void AtualizacaoBD::AtualizaEstruturaBD() {
                 completo = false;
                 continue;
             }
-            Banco banco{nome, [this](const std::function<void(Transaction&)>& t) { dados_.ExecutaPABX(t); },
-                        [this](const std::string& s) { dados_.ExecutaScriptPABX(s); }};
+            Banco banco{
+                nome, [this](const std::function<void(Transaction&)>& t) { dados_.ExecutaPABX(t); },
+                [this](const std::string& s) { dados_.ExecutaScriptPABX(s); }};
             auto& nomes = registrados[std::to_string(codigo)];
             bool ok = true;
             try {
@@ -265,7 +271,8 @@ void AtualizacaoBD::AtualizaEstruturaBD() {
             std::vector<std::string> alvos;
             if (s.tipo == TipoScript::Principal) alvos.push_back("");
             for (int codigo : unidades)
-                if (s.tipo == TipoScript::Estrutura || (s.tipo == TipoScript::Unidade && codigo != 0))
+                if (s.tipo == TipoScript::Estrutura ||
+                    (s.tipo == TipoScript::Unidade && codigo != 0))
                     alvos.push_back(std::to_string(codigo));
             if (unidades.empty() && s.tipo != TipoScript::Principal) feito = false;
             for (const auto& alvo : alvos)
@@ -278,6 +285,6 @@ void AtualizacaoBD::AtualizaEstruturaBD() {
     }
     if (!completo && !porNome.empty())
         mensagens_.Mostra(TipoMensagem::Aviso,
-                          Traduz("A atualização da estrutura da base de dados não foi concluída") + ". " +
-                              Traduz("Veja o arquivo") + " Veruzadu.log.");
+                          Traduz("A atualização da estrutura da base de dados não foi concluída") +
+                              ". " + Traduz("Veja o arquivo") + " Veruzadu.log.");
 }

@@ -76,7 +76,8 @@ class AtualizacaoBD {
     };
     // Runs the scripts not yet in the database's ledger; names recorded there
     // (before or now) are added to `registrados`. False when one failed.
-    bool Aplica(Banco& banco, const std::vector<Pendente>& scripts, std::set<std::string>& registrados);
+    bool Aplica(Banco& banco, const std::vector<Pendente>& scripts,
+                std::set<std::string>& registrados);
 
     MDados& dados_;
     Mensageiro& mensagens_;

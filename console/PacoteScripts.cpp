@@ -12,10 +12,11 @@
 #include <memory>
 #include <set>
 
-
 namespace {
 
-bool Comeca(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
+bool Comeca(std::string_view s, std::string_view p) {
+    return s.substr(0, p.size()) == p;
+}
 bool Termina(std::string_view s, std::string_view p) {
     return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
 }
@@ -64,8 +65,8 @@ void VerificaGzip(const std::filesystem::path& arquivo, std::size_t limite) {
             z.avail_out = static_cast<uInt>(saida.size());
             const int r = inflate(&z, Z_NO_FLUSH);
             if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR)
-                throw PacoteRecusado("", inicio ? "não é um arquivo tar.gz"
-                                                : "pacote danificado (gzip inválido)");
+                throw PacoteRecusado(
+                    "", inicio ? "não é um arquivo tar.gz" : "pacote danificado (gzip inválido)");
             inicio = false;
             total += saida.size() - z.avail_out;
             if (total > limite) throw PacoteRecusado("", "pacote maior que o limite");
@@ -118,7 +119,9 @@ TipoScript TipoDoScript(std::string_view nome) {
     return TipoScript::Nenhum;
 }
 
-bool NomePacoteScripts(std::string_view nome) { return Mascara(nome, "scripts", ".gkp"); }
+bool NomePacoteScripts(std::string_view nome) {
+    return Mascara(nome, "scripts", ".gkp");
+}
 
 bool TextoUtf8Valido(std::string_view s) {
     std::size_t i = 0;
@@ -180,8 +183,8 @@ PacoteScripts LePacoteScripts(const std::filesystem::path& arquivo, const Limite
     archive_read_support_filter_gzip(a.get());
     archive_read_support_format_tar(a.get());
     if (archive_read_open_filename(a.get(), arquivo.c_str(), 64 * 1024) != ARCHIVE_OK)
-        throw PacoteRecusado("", std::string("não é um arquivo tar.gz: ") +
-                                     archive_error_string(a.get()));
+        throw PacoteRecusado(
+            "", std::string("não é um arquivo tar.gz: ") + archive_error_string(a.get()));
 
     PacoteScripts pacote;
     std::set<std::string> vistos;
@@ -196,12 +199,13 @@ PacoteScripts LePacoteScripts(const std::filesystem::path& arquivo, const Limite
             const char* m = archive_error_string(a.get());
             throw PacoteRecusado("", std::string("tar inválido: ") + (m ? m : "?"));
         }
-        if (archive_filter_count(a.get()) < 2 || archive_filter_code(a.get(), 0) != ARCHIVE_FILTER_GZIP)
+        if (archive_filter_count(a.get()) < 2 ||
+            archive_filter_code(a.get(), 0) != ARCHIVE_FILTER_GZIP)
             throw PacoteRecusado("", "não é um arquivo tar.gz");
         const char* p = archive_entry_pathname(e);
         const std::string nome = p ? p : "";
-        if (nome.empty() || nome.find('/') != std::string::npos || nome.find("..") != std::string::npos ||
-            nome[0] == '.')
+        if (nome.empty() || nome.find('/') != std::string::npos ||
+            nome.find("..") != std::string::npos || nome[0] == '.')
             throw PacoteRecusado(nome, "nome de entrada não permitido");
         const bool ehManifesto = nome == Manifesto;
         const TipoScript tipo = TipoDoScript(nome);
@@ -252,7 +256,8 @@ std::vector<std::filesystem::path> ListaPacotes(const std::filesystem::path& pas
                                                 bool (*casa)(std::string_view)) {
     std::vector<std::filesystem::path> achados;
     std::error_code ec;
-    for (std::filesystem::directory_iterator it(pasta, ec), fim; !ec && it != fim; it.increment(ec)) {
+    for (std::filesystem::directory_iterator it(pasta, ec), fim; !ec && it != fim;
+         it.increment(ec)) {
         const std::string nome = it->path().filename().string();
         if (nome.empty() || nome[0] == '.' || !casa(nome)) continue;
         std::error_code ec2;

@@ -55,7 +55,8 @@ struct PacoteScripts {
     std::vector<ScriptPacote> scripts;  // in the package's order
 };
 
-PacoteScripts LePacoteScripts(const std::filesystem::path& arquivo, const LimitesPacote& limites = {});
+PacoteScripts LePacoteScripts(const std::filesystem::path& arquivo,
+                              const LimitesPacote& limites = {});
 
 // True for "scripts*.gkp" exactly (case counts).
 bool NomePacoteScripts(std::string_view nome);

@@ -23,8 +23,9 @@ bool Tabela(Attachment att, const std::string& nome) {
 
 bool Coluna(Attachment att, const std::string& tabela, const std::string& campo) {
     Transaction tr(att);
-    Statement st(tr, "SELECT 1 FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = ? AND "
-                     "RDB$FIELD_NAME = ?");
+    Statement st(tr,
+                 "SELECT 1 FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = ? AND "
+                 "RDB$FIELD_NAME = ?");
     st.SetText(0, tabela).SetText(1, campo);
     return st.Abre().Proxima();
 }
@@ -66,18 +67,21 @@ struct Console {
 };
 
 const std::vector<std::pair<std::string, std::string>> ScriptsBasicos = {
-    {"quv_1.sql", "CREATE TABLE NOVA_PRINCIPAL (NP_CODIGO INTEGER NOT NULL);\n"
-                  "INSERT INTO NOVA_PRINCIPAL VALUES (1);\n"},
+    {"quv_1.sql",
+     "CREATE TABLE NOVA_PRINCIPAL (NP_CODIGO INTEGER NOT NULL);\n"
+     "INSERT INTO NOVA_PRINCIPAL VALUES (1);\n"},
     {"grvest_1.sql", "ALTER TABLE PABX ADD PAB_EXTRA_TESTE INTEGER;\n"},
-    {"grvpab_1.sql", "SET TERM ^ ;\nCREATE OR ALTER PROCEDURE P_TESTE RETURNS (R INTEGER) AS\n"
-                     "BEGIN R = 1; SUSPEND; END^\nSET TERM ; ^\nCREATE TABLE NOVA_UNIDADE (NU INTEGER);\n"},
+    {"grvpab_1.sql",
+     "SET TERM ^ ;\nCREATE OR ALTER PROCEDURE P_TESTE RETURNS (R INTEGER) AS\n"
+     "BEGIN R = 1; SUSPEND; END^\nSET TERM ; ^\nCREATE TABLE NOVA_UNIDADE (NU INTEGER);\n"},
 };
 
 void CadastraUnidade(ProgramaTeste& p, int codigo, const std::string& ddd) {
     Attachment att = p.Admin();
     Transaction tr(att);
-    Statement st(tr, "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DDDCODIGO) "
-                     "VALUES (?, 'U', ?) MATCHING (PAB_CODIGO)");
+    Statement st(tr,
+                 "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DDDCODIGO) "
+                 "VALUES (?, 'U', ?) MATCHING (PAB_CODIGO)");
     st.SetInt(0, codigo).SetText(1, ddd);
     st.Executa();
     tr.Commit();
@@ -92,8 +96,9 @@ TEST(AtualizacaoBD, PacoteAplicadoUmaVezEmCadaBase) {
     CadastraUnidade(p, 2, "021");
     {
         Attachment u = p.Unidade(1, true);
-        u.Executa("UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DDDCODIGO) "
-                  "VALUES (1, 'U', '') MATCHING (PAB_CODIGO)");
+        u.Executa(
+            "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DDDCODIGO) "
+            "VALUES (1, 'U', '') MATCHING (PAB_CODIGO)");
     }
     p.Ini().WriteString("Veruzadu", "DDD", " 0119 ");
     ASSERT_TRUE(FazPacoteRelease(p.pasta / "scripts1.gkp", ScriptsBasicos));
@@ -118,8 +123,9 @@ TEST(AtualizacaoBD, PacoteAplicadoUmaVezEmCadaBase) {
     EXPECT_EQ(u1.size(), 2u);
     // Area codes: the main database's empty one gets the first 3 characters,
     // every row of a unit's copy gets them.
-    EXPECT_EQ(Texto(p.Principal(), "SELECT PAB_DDDCODIGO FROM PABX WHERE PAB_CODIGO IN (1, 2) "
-                                   "ORDER BY PAB_CODIGO"),
+    EXPECT_EQ(Texto(p.Principal(),
+                    "SELECT PAB_DDDCODIGO FROM PABX WHERE PAB_CODIGO IN (1, 2) "
+                    "ORDER BY PAB_CODIGO"),
               "011;021;");
     EXPECT_EQ(Texto(p.Unidade(1), "SELECT DISTINCT PAB_DDDCODIGO FROM PABX"), "011;");
 
@@ -142,8 +148,9 @@ TEST(AtualizacaoBD, ScriptQueFalhaNoMeioFicaParaAProximaConexao) {
     EXIGE_SERVIDOR(p.inst);
     CadastraUnidade(p, 1, "011");
     ASSERT_TRUE(FazPacoteRelease(p.pasta / "scripts1.gkp",
-                                 {{"quv_1.sql", "CREATE TABLE META (M INTEGER);\n"
-                                                "INSERT INTO NAO_EXISTE VALUES (1);\n"},
+                                 {{"quv_1.sql",
+                                   "CREATE TABLE META (M INTEGER);\n"
+                                   "INSERT INTO NAO_EXISTE VALUES (1);\n"},
                                   {"quv_2.sql", "CREATE TABLE OUTRA (O INTEGER);\n"}}));
     for (int vez = 0; vez < 2; ++vez) {
         SCOPED_TRACE(vez);
@@ -153,7 +160,7 @@ TEST(AtualizacaoBD, ScriptQueFalhaNoMeioFicaParaAProximaConexao) {
         EXPECT_EQ(c.msg.mostradas[0].first, TipoMensagem::Aviso);
         EXPECT_NE(c.msg.mostradas[0].second.find("não foi concluída"), std::string::npos);
         EXPECT_TRUE(std::filesystem::exists(p.pasta / "scripts1.gkp"));
-        EXPECT_TRUE(Tabela(p.Principal(), "META"));  // the first change is kept
+        EXPECT_TRUE(Tabela(p.Principal(), "META"));     // the first change is kept
         EXPECT_EQ(LeLedger(p.Principal()).size(), 1u);  // quv_2 only
         const std::string log = LeTudo(ArquivoLogUpgrade());
         EXPECT_NE(log.find(" -> quv_1.sql-> VERUZADU: "), std::string::npos) << log;
@@ -283,7 +290,8 @@ TEST(AtualizacaoBD, UnidadeAntigaFicaIgualAUmaNova) {
         "    EXECUTE STATEMENT 'ALTER TABLE GRAVACAO ADD CONSTRAINT UNQ_GRAVACAO_ARQUIVO\n"
         "      UNIQUE (PAB_CODIGO, GRV_IDFILE, GRV_DATAGRV)';\n"
         "END^\n"
-        "CREATE OR ALTER TRIGGER GRAVACAO_EVENTO FOR GRAVACAO AFTER INSERT OR UPDATE OR DELETE POSITION 10 AS\n"
+        "CREATE OR ALTER TRIGGER GRAVACAO_EVENTO FOR GRAVACAO AFTER INSERT OR UPDATE OR DELETE "
+        "POSITION 10 AS\n"
         "DECLARE R INTEGER;\n"
         "BEGIN\n"
         "  POST_EVENT 'GRVGRAVACAO';\n"

@@ -8,9 +8,10 @@
 
 TEST(PacoteScripts, PacoteDeReleaseLidoInteiro) {
     PastaTemporaria d;
-    ASSERT_TRUE(FazPacoteRelease(d / "scripts1.gkp", {{"quv_2.sql", "SELECT 1 FROM RDB$DATABASE;\n"},
-                                                      {"grvest_1.sql", "-- ação\n"},
-                                                      {"grvpab_1.sql", "\n"}}));
+    ASSERT_TRUE(
+        FazPacoteRelease(d / "scripts1.gkp", {{"quv_2.sql", "SELECT 1 FROM RDB$DATABASE;\n"},
+                                              {"grvest_1.sql", "-- ação\n"},
+                                              {"grvpab_1.sql", "\n"}}));
     const PacoteScripts p = LePacoteScripts(d / "scripts1.gkp");
     EXPECT_EQ(p.versao, "1.0.0");
     ASSERT_EQ(p.scripts.size(), 3u);
@@ -41,7 +42,9 @@ TEST(PacoteScripts, PacotesHostisRecusadosInteiros) {
         {"duplicate", {manifesto, script, script}, "quv_1.sql"},
         {"latin-1", {manifesto, {"quv_1.sql", 'f', "-- a\xe7\xe3o\n"}}, "quv_1.sql"},
         {"no manifest", {script}, "PACOTE.INI"},
-        {"format 2", {{"PACOTE.INI", 'f', "[Pacote]\nFormato=2\nVersao=1.0.0\n"}, script}, "PACOTE.INI"},
+        {"format 2",
+         {{"PACOTE.INI", 'f', "[Pacote]\nFormato=2\nVersao=1.0.0\n"}, script},
+         "PACOTE.INI"},
         {"1 GB of zeros", {manifesto, {"quv_1.sql", 'z', "1073741824"}}, ""},
         {"entry over its cap", {manifesto, {"quv_1.sql", 'z', "17000000"}}, "quv_1.sql"},
     };
@@ -73,7 +76,8 @@ TEST(PacoteScripts, ArquivosQueNaoSaoTarGzRecusados) {
         {"text", "quv_1.sql\nSELECT 1;\n"},
         {"zip", zip},
         {"cut gzip", bom.substr(0, bom.size() / 2)},
-        {"bad crc", bom.substr(0, bom.size() - 8) + std::string("\0\0\0\0", 4) + bom.substr(bom.size() - 4)},
+        {"bad crc",
+         bom.substr(0, bom.size() - 8) + std::string("\0\0\0\0", 4) + bom.substr(bom.size() - 4)},
         {"plain tar", LeTudo(d / "tar.gkp")},
         {"empty", ""},
     };
@@ -92,7 +96,8 @@ TEST(PacoteScripts, NomesEOrdemDosPacotes) {
     std::filesystem::create_directory(d / "scripts3.gkp");
     std::filesystem::create_symlink(d / "scripts1.gkp", d / "scripts4.gkp");
     std::vector<std::string> nomes;
-    for (const auto& p : ListaPacotes(d.Caminho(), NomePacoteScripts)) nomes.push_back(p.filename());
+    for (const auto& p : ListaPacotes(d.Caminho(), NomePacoteScripts))
+        nomes.push_back(p.filename());
     EXPECT_EQ(nomes, (std::vector<std::string>{"scripts1.gkp", "scripts10.gkp", "scripts2.gkp",
                                                "scriptsB.gkp"}));
 

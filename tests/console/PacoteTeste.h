@@ -42,7 +42,8 @@ inline bool FazPacote(const std::filesystem::path& saida, const std::vector<Entr
         "    elif tipo == 'z':\n"
         "        ti.size = int(dado); t.addfile(ti, io.BufferedReader(Z(ti.size)))\n"
         "    else:\n"
-        "        ti.type = {'l': tarfile.SYMTYPE, 'h': tarfile.LNKTYPE, 'd': tarfile.DIRTYPE}[tipo]\n"
+        "        ti.type = {'l': tarfile.SYMTYPE, 'h': tarfile.LNKTYPE, 'd': "
+        "tarfile.DIRTYPE}[tipo]\n"
         "        ti.linkname = dado.decode()\n"
         "        t.addfile(ti)\n"
         "t.close()\n";
