@@ -354,6 +354,17 @@ bool MDados::ConectaBaseVeruzadu() {
     }
 }
 
+void MDados::ExecutaScriptPrincipal(const std::string& script) {
+    if (estado_ != Conectado) throw SemConexaoBD();
+    try {
+        if (!principal_) ReabrePrincipal();
+        ExecutaScript(*principal_, script);
+    } catch (const FirebirdError& e) {
+        if (e.ConexaoPerdida()) MarcaPerda();
+        throw;
+    }
+}
+
 void MDados::ExecutaScriptPABX(const std::string& script) {
     if (!pabx_) throw FirebirdError({}, "per-PABX database not connected");
     ExecutaScript(*pabx_, script);

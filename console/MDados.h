@@ -168,6 +168,9 @@ class MDados final : public QObject {
     void CriaCamposSDCard();
     void CriaCampoNomeRamal();
     void CriaCampoDNSUpdate();
+    // Runs an isql-style script on the main database by the loss rule of
+    // Executa; throws SemConexaoBD and FirebirdError.
+    void ExecutaScriptPrincipal(const std::string& script);
     // Runs an isql-style script on the per-PABX database; throws FirebirdError.
     void ExecutaScriptPABX(const std::string& script);
     // Re-creates both search procedures; the marker PAB_UPDSCRIPT is added only

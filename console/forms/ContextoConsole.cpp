@@ -8,6 +8,7 @@ ContextoConsole::ContextoConsole(std::function<DataHora()> relogioDado)
     : relogio(std::move(relogioDado)), dados(mensagens, [this] { return relogio(); }) {
     ExecutaLogin = [](QWidget*) { return ResultadoLogin::Entrou; };
     VerificaPermissao = [](int) { return false; };
+    dados.VerificaAtualizacaoBD = [this] { atualizacao.VerificaAtualizacaoBD(); };
     dados.PedeCredenciaisAdmin = [this](CredenciaisAdmin& c) {
         return FormSysAcc::Pede(formMain, c);
     };

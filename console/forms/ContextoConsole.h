@@ -22,6 +22,7 @@
 #include <string>
 
 #include "common/DataHora.h"
+#include "console/AtualizacaoBD.h"
 #include "console/MDados.h"
 #include "console/forms/CaixaMensagem.h"
 
@@ -46,6 +47,8 @@ struct ContextoConsole {
     CaixaMensagem mensagens;
     std::function<DataHora()> relogio;
     MDados dados;
+    // The structure upgrade that ends every main connection.
+    AtualizacaoBD atualizacao{dados, mensagens};
 
     // Logged-in user; the defaults hold until the first login.
     std::string UsuarioNome;

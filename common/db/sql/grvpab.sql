@@ -6,6 +6,16 @@
 
 CREATE GENERATOR GEN_GRV_ID;
 
+/* Upgrade ledger: each upgrade script run on this database, by name, with its
+   SHA-256 and package, recorded after it ran clean, so it never runs twice. */
+CREATE TABLE ATUALIZACAO (
+  ATU_SCRIPT VARCHAR(100) NOT NULL,
+  ATU_SHA256 CHAR(64) NOT NULL,
+  ATU_PACOTE VARCHAR(255),
+  ATU_DATA TIMESTAMP,
+  CONSTRAINT PK_ATUALIZACAO PRIMARY KEY (ATU_SCRIPT)
+);
+
 CREATE TABLE GRAVACAO (
   GRV_CODIGO INTEGER NOT NULL,
   PAB_CODIGO INTEGER NOT NULL,
