@@ -198,7 +198,9 @@ void TServicoVeruzaduQuv::BDVerificaDownloadPeriodo() {
     LiberaThreadsConcluidas();
 }
 
-void TServicoVeruzaduQuv::VerificaEspacoLivreEmDisco() {}
+void TServicoVeruzaduQuv::VerificaEspacoLivreEmDisco() {
+    disco_.VerificaEspacoLivreEmDisco(banco_.PastaBaseDadosServidor());
+}
 
 std::size_t TServicoVeruzaduQuv::ContagemFilaLogBD() {
     return filaLogBD_ ? filaLogBD_->Quantidade() : 0;

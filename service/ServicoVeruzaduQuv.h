@@ -18,6 +18,7 @@
 #include "common/DataHora.h"
 #include "service/AlertaEmail.h"
 #include "service/BancoServico.h"
+#include "service/EspacoDisco.h"
 #include "service/Evento.h"
 #include "service/LacoPrincipal.h"
 #include "service/HistoricoServico.h"
@@ -91,6 +92,8 @@ private:
     BancoServico banco_;
     HistoricoServico historico_;
     AlertasEmail alertas_;
+    ConsultaDiscoLocal consultaDisco_;
+    VerificacaoDisco disco_{log_, alertas_, consultaDisco_};
 
     std::shared_ptr<const ConfiguracaoServico> config_;
     std::atomic<bool> executando_{false};

@@ -319,6 +319,23 @@ bool TPABX::PedeVolumeSDCard() {
 
 // ------------------------------------------------------ One-shot SD check
 
+bool TPABX::AguardaLogin() {
+    // A unit acknowledges a good login on the PROG side; a refusal comes only
+    // as a CTRL result, which ends the wait at once.
+    using namespace std::chrono;
+    const auto prazo = steady_clock::now() + seconds(PABXTimeOut.load());
+    for (;;) {
+        if (!FStatusPROG.Vazio()) return true;
+        if (!FStatusCTRL.Vazio() && !(FStatusCTRL == "OK")) return false;
+        const auto resta = duration_cast<milliseconds>(prazo - steady_clock::now());
+        if (resta.count() <= 0) return false;
+        if (FEvento != nullptr)
+            FEvento->WaitFor(std::min<milliseconds>(resta, milliseconds(50)));
+        else
+            std::this_thread::sleep_for(std::min<milliseconds>(resta, milliseconds(20)));
+    }
+}
+
 bool TPABX::VerificaSDCard(std::string& mensagem) {
     mensagem.clear();
     {
@@ -328,11 +345,14 @@ bool TPABX::VerificaSDCard(std::string& mensagem) {
     Conecta();
     AguardaResposta();
     bool resultado = false;
+    // The login's own acknowledgement is awaited, not the "OK" the connection
+    // left behind (no reply can come before the request leaves).
+    if (FEstadoLink == elConectado) FStatusPROG.Esvazia();
     if (FEstadoLink != elConectado) {
         mensagem = Traduz("Falha ao conectar PABX");
     } else if (!EnviaLogin()) {
         mensagem = Traduz("Falha ao enviar login");
-    } else if (!AguardaResposta() || !(FStatusPROG == "OK")) {
+    } else if (!AguardaLogin() || !(FStatusPROG == "OK")) {
         mensagem = Traduz("Resposta ao login falhou");
     } else if (!PedeVolumeSDCard()) {
         mensagem = Traduz("Resposta solicitação SDCard falhou");

@@ -211,6 +211,8 @@ public:
 private:
     // The request also empties FStatusPROG (the XML request) when asked.
     bool EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_t n, bool esvaziaPROG);
+    // Waits for the login's acknowledgement (true) or its refusal (false).
+    bool AguardaLogin();
     void Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint32_t n);
     void TrataVersao(const std::uint8_t* q, std::uint32_t n);
     void TrataRelease(const std::uint8_t* q, std::uint32_t n);

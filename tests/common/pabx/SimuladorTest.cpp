@@ -185,13 +185,19 @@ TEST(Simulador, VerificaSDCard) {
         EXPECT_EQ(mensagem, "Volume SDCard não suportado");
     }
     {
-        // A wrong password: the unit answers nothing but the refusal.
+        // A wrong password: the unit answers nothing but the refusal, which
+        // ends the check at once rather than after PABXTimeOut.
         pabxsim::Scenario cenario = Cenario("KVX");
         Sessao s(cenario);
         s.pabx.FSenha = "0000";
+        const int antes = PABXTimeOut;
+        PABXTimeOut = 60;
         std::string mensagem;
+        const auto inicio = std::chrono::steady_clock::now();
         EXPECT_FALSE(s.pabx.VerificaSDCard(mensagem));
-        EXPECT_EQ(mensagem, "Volume SDCard não suportado");
+        EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(30));
+        PABXTimeOut = antes;
+        EXPECT_EQ(mensagem, "Resposta ao login falhou");
     }
 }
 

@@ -1,0 +1,202 @@
+#include "service/VerificaSDCard.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <optional>
+
+#include "common/Configuracao.h"
+#include "common/db/Firebird.h"
+#include "service/AlertaEmail.h"
+#include "service/BancoServico.h"
+#include "service/LacoPrincipal.h"
+#include "service/LogServico.h"
+
+namespace {
+
+// Another transaction changed the row first: a fresh attempt reads its values.
+bool ConflitoAtualizacao(const FirebirdError& e) {
+    return e.Tem(335544336) /* deadlock */ || e.Tem(335544451) /* update_conflict */ ||
+           e.Tem(335544345) /* lock_conflict */;
+}
+
+// Attempts made when other writers keep changing the row in between.
+constexpr int kTentativasAtualizacao = 5;
+
+void AcrescentaLinha(const std::filesystem::path& arquivo, const std::string& linha) {
+    const int fd = ::open(arquivo.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    std::size_t feito = 0;
+    while (feito < linha.size()) {
+        const ssize_t n = ::write(fd, linha.data() + feito, linha.size() - feito);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        feito += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+}
+
+}  // namespace
+
+bool SDCardCheio(const TVolumeSDCard& volume) {
+    if (volume.Total <= 0) return false;
+    // 128-bit products: a unit may send any 64-bit values.
+    return static_cast<__int128>(volume.Usado) * 5 >= static_cast<__int128>(volume.Total) * 4;
+}
+
+bool BDAtualizaSDCard(const ContextoSDCard& contexto, bool alerta, int codigo,
+                      std::string_view descricao, const TVolumeSDCard& volume) {
+    LogServico& log = contexto.Banco.Log();
+    std::optional<ConexaoServico> con;
+    bool alertou = false;
+    try {
+        con.emplace(contexto.Banco.ConexaoPrincipal());
+        for (int tentativa = 1;; ++tentativa) {
+            try {
+                Transaction tr(con->Conexao());
+                alertou = false;
+                if (alerta && SDCardCheio(volume)) {
+                    DataHora servidor;
+                    {
+                        Statement st(tr, con->Comando("SELECT current_timestamp FROM rdb$database"));
+                        Cursor c = st.Abre();
+                        if (c.Proxima()) servidor = c.GetTimestamp(0);
+                    }
+                    DataHora ultimo;
+                    {
+                        Statement st(tr, con->Comando(
+                                             "SELECT PAB_ULTALERTSDC FROM PABX WHERE PAB_CODIGO=?"));
+                        st.SetInt(0, codigo);
+                        Cursor c = st.Abre();
+                        if (c.Proxima() && !c.IsNull(0)) ultimo = c.GetTimestamp(0);
+                    }
+                    alertou = !servidor.Vazia() &&
+                              (ultimo.Vazia() ||
+                               SegundosEntre(ultimo, servidor) / 86400 >= contexto.TempoAlertaSDCard);
+                }
+                Statement st(tr, con->Comando(
+                                     alertou ? "UPDATE PABX SET PAB_SDCARDTOTAL=?, PAB_SDCARDFREE=?, "
+                                               "PAB_SDCARDUSED=?, PAB_ULTALERTSDC='NOW', "
+                                               "PAB_ULTVERIFSDC='NOW' WHERE PAB_CODIGO=?"
+                                             : "UPDATE PABX SET PAB_SDCARDTOTAL=?, PAB_SDCARDFREE=?, "
+                                               "PAB_SDCARDUSED=?, PAB_ULTVERIFSDC='NOW' "
+                                               "WHERE PAB_CODIGO=?"));
+                st.SetBigInt(0, volume.Total).SetBigInt(1, volume.Livre).SetBigInt(2, volume.Usado);
+                st.SetInt(3, codigo);
+                st.Executa();
+                tr.Commit();
+                break;
+            } catch (const FirebirdError& e) {
+                if (!ConflitoAtualizacao(e) || tentativa >= kTentativasAtualizacao) throw;
+            }
+        }
+        con->Conexao().Desconecta();
+    } catch (const FirebirdError& e) {
+        log.Log(LogErro, false, LinhaErroBD("UPDSDCard", e, con ? con->ComandoAtual() : ""));
+        return false;
+    }
+    // Queued only once the row holds the alert time, so a failed or repeated
+    // update never mails twice.
+    if (alertou) {
+        const std::string texto =
+            log.Traduz("Alerta: ultrapassado 80% da capacidade do SDCard da central") + " " +
+            CodigoTresDigitos(codigo) + " - " + std::string(descricao);
+        contexto.Alertas.EnfileiraAlertaEmail(AlertaCapacidade, nullptr, texto);
+    }
+    return true;
+}
+
+bool BDRegistraVerificacaoSDCard(const ContextoSDCard& contexto, int codigo) {
+    std::optional<ConexaoServico> con;
+    try {
+        con.emplace(contexto.Banco.ConexaoPrincipal());
+        for (int tentativa = 1;; ++tentativa) {
+            try {
+                Transaction tr(con->Conexao());
+                Statement st(tr, con->Comando(
+                                     "UPDATE PABX SET PAB_ULTVERIFSDC='NOW' WHERE PAB_CODIGO=?"));
+                st.SetInt(0, codigo);
+                st.Executa();
+                tr.Commit();
+                break;
+            } catch (const FirebirdError& e) {
+                if (!ConflitoAtualizacao(e) || tentativa >= kTentativasAtualizacao) throw;
+            }
+        }
+        con->Conexao().Desconecta();
+        return true;
+    } catch (const FirebirdError& e) {
+        contexto.Banco.Log().Log(LogErro, false,
+                                 LinhaErroBD("UPDTentaSDCard", e, con ? con->ComandoAtual() : ""));
+        return false;
+    }
+}
+
+TPABXVerificaSDCard::TPABXVerificaSDCard(const DadosVerificaSDCard& dados,
+                                         const ContextoSDCard& contexto)
+    : ThreadServico(dados.CodigoPABX),
+      MascaraLog(dados.MascaraLog),
+      DescricaoPABX(dados.DescricaoPABX),
+      PastaPABX(dados.PastaPABX),
+      ModoUSB(dados.ModoUSB),
+      KELVEnderIP(dados.KELVEnderIP),
+      KELVPorta(dados.KELVPorta),
+      KELVSenha(dados.KELVSenha),
+      UltimaVerificacaoSDCard(dados.UltimaVerificacaoSDCard),
+      UltimoAlertaSDCard(dados.UltimoAlertaSDCard),
+      contexto_(contexto) {}
+
+void TPABXVerificaSDCard::Log(std::string_view texto) {
+    if ((MascaraLog & LogSDCard) == 0) return;
+    try {
+        const DataHora agora = contexto_.Banco.Log().AgoraLocal();
+        const std::filesystem::path pasta(PastaPABX);
+        std::error_code ec;
+        std::filesystem::create_directories(pasta, ec);
+        std::string linha = FormataDataHora(agora, "dd/mm/yy hh:nn:ss zzz") + "  ";
+        for (const char c : texto) linha += (c == '\r' || c == '\n') ? ' ' : c;
+        linha += "\r\n";
+        AcrescentaLinha(pasta / ("SDCard" + FormataDataHora(agora, "yyyymm") + ".LOG"), linha);
+    } catch (...) {
+        // The unit's own log is a diagnostic: losing a line must not stop the check.
+    }
+}
+
+void TPABXVerificaSDCard::Execute() {
+    LogServico& log = contexto_.Banco.Log();
+    try {
+        if (Terminated()) return;
+        EventoPABX evento;
+        TPABX pabx;
+        pabx.FEvento = &evento;
+        pabx.FPastaPABX = PastaPABX;
+        pabx.FTrace = (MascaraLog & LogPABX) != 0;
+        pabx.FEnderecoIP = KELVEnderIP;
+        pabx.FPorta = KELVPorta;
+        pabx.FSenha = KELVSenha;
+        pabx.FModoUSB = ModoUSB;
+
+        Log(log.Traduz("Verificando SDCard"));
+        Log(log.Traduz("Conectando") + ": " + KELVEnderIP + ":" + std::to_string(KELVPorta));
+        std::string mensagem;
+        if (pabx.VerificaSDCard(mensagem)) {
+            // The link's thread has been joined: the volume is ours to read.
+            const TVolumeSDCard volume = pabx.FVolumeSDCard;
+            Log("Volume SDCard");
+            Log("Total: " + std::to_string(volume.Total));
+            Log("Livre: " + std::to_string(volume.Livre));
+            Log("Usado: " + std::to_string(volume.Usado));
+            BDAtualizaSDCard(contexto_, true, CodigoPABX, DescricaoPABX, volume);
+        } else {
+            BDRegistraVerificacaoSDCard(contexto_, CodigoPABX);
+        }
+        Log(mensagem);
+    } catch (const std::exception& e) {
+        Log(e.what());
+    } catch (...) {
+    }
+}

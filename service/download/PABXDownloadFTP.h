@@ -1,0 +1,232 @@
+#pragma once
+// TPABXDownloadFTP: one download run for one PABX unit. The scheduler creates
+// it (not started), fills its public fields and lists it; the main loop starts
+// it; its body serves an operator's export request, runs the PABX session (or
+// the local test run), backs up the unit's database when due, and ends. The
+// base class marks it finished (state 2) and the main loop frees it.
+//
+// Ownership: the thread object owns its link object (ClientePABX, alive only
+// during the session), its statistics values (Historico), its A-law gain and
+// its own connection to the main database for the statistics row. The
+// service's log, database settings, alert queue and clock are handed in
+// (AmbienteDownload) and must outlive the thread: the service joins every
+// worker before it frees them.
+//
+// Threads: after Resume every member is used by the run's own thread only,
+// except Terminate()/Terminated() (any thread). Fields are written by the
+// creator before Resume and only read afterwards.
+//
+// Errors: the members report through their results, the unit's import log and
+// the statistics row; an exception that escapes a step is caught by the
+// session, which logs it and still runs its end actions.
+//
+// The members are built in several files, one per area:
+//   PABXDownloadFTP.cpp   thread body, session, DNS directory, statistics, log
+//   DownloadFTP.cpp       FTP download and USB copy, path and file helpers
+//   ImportaArquivos.cpp   import of a downloaded recordings folder
+//   RegistraGravacao.cpp  filing of one recording, encrypted files
+//   BackupBaseDados.cpp   backup of the unit's database
+//   ExportaGravacoes.cpp  recordings backup, export of a period, local test run
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/Configuracao.h"
+#include "common/DataHora.h"
+#include "common/db/Firebird.h"
+#include "common/pabx/PABX.h"
+#include "service/AlertaEmail.h"
+#include "service/BancoServico.h"
+#include "service/LacoPrincipal.h"
+#include "service/LogServico.h"
+#include "service/ThreadServico.h"
+#include "service/download/HistoricoDownload.h"
+
+class ClienteFTP;       // the FTP transfer's client (DownloadFTP.cpp's area)
+struct DadosGravacao;   // one recording's description (RegistraGravacao.cpp's area)
+
+// Stores the SD-card volume of a unit in its PABX row (the SD-card area's
+// BDAtualizaSDCard): alerta, unit code, description, volume. The download
+// run passes alerta = false. May be empty (nothing is stored).
+using AtualizaSDCardFn =
+    std::function<bool(bool alerta, int codigo, const std::string& descricao, const TVolumeSDCard& volume)>;
+
+// What the service hands to every download run. The referenced objects
+// belong to the service and outlive its workers.
+struct AmbienteDownload {
+    LogServico& LogSrv;       // service log: console queue, GRV file, translator
+    BancoServico& Banco;      // main database parameters, CONFIG snapshot
+    AlertasEmail& Alertas;    // alert e-mail queue
+    const Relogio& RelogioLocal;  // local clock (tests move it)
+    AtualizaSDCardFn AtualizaSDCard;
+};
+
+// Ends of a PABX session.
+enum TFimSessao : int { efNenhum, efTimeout, efFalhaEnvio, efRecusado, efVersaoAntiga, efConcluido };
+
+// Steps of a PABX session (the numbers index the end messages).
+enum TPassoSessao : int {
+    epAguardaConexao = 1,
+    epAguardaLogin = 2,
+    epPedeNomesDNS = 3,
+    epAguardaNomesDNS = 4,
+    epPedeIndicesDNS = 5,
+    epAguardaIndicesDNS = 6,
+    epPedeReconexaoUSB = 7,
+    epAguardaReconexaoUSB = 8,
+    epPedeAcesso = 9,
+    epTransfere = 10,
+    epPedeFimAcesso = 11,
+    epAguardaFimAcesso = 12,
+    epPedeAgenda = 17,
+    epAguardaAgenda = 18,
+    epPedeVersao = 21,
+    epAguardaVersao = 22,
+    epPedeRelease = 23,
+    epAguardaRelease = 24,
+    epPedeParametros = 27,
+    epAguardaParametros = 28,
+    epPedeVolumeSDCard = 29,
+    epAguardaVolumeSDCard = 30,
+    epPedeVolumeFinal = 31,
+    epAguardaVolumeFinal = 32,
+};
+
+class TPABXDownloadFTP : public ThreadServico {
+public:
+    // config: the service's configuration snapshot in force when the run was
+    // created; the run keeps it for its whole life.
+    TPABXDownloadFTP(int codigoPABX, AmbienteDownload ambiente,
+                     std::shared_ptr<const ConfiguracaoServico> config);
+    ~TPABXDownloadFTP() override;
+
+    // ---- Fields filled by the creator before the run starts. ------------
+    DataHora InicioPeriodo;      // start of the download window
+    DataHora FimPeriodo;         // end of the window; the FTP transfer stops there
+    std::string BaseDadosPABX;   // connection string of the unit's database
+    std::string DescricaoPABX;   // up to 40
+    std::uint16_t MascaraLog = LogSempre;  // copy of the service's log mask
+    std::string PastaPABX;       // the unit's working folder, with "/" at the end
+    DataHora UltimoBackupBD;     // PAB_ULTBACKUPBD
+    int ModoUSB = 0;             // 1: copy from a USB drive; else FTP
+    std::string CaminhoUSB;      // up to 80: PAB_USBPATH + "/norvika/audiorec"
+    int EsperaUSB = 0;           // seconds to wait for the USB drive
+    std::string RaizUSB;         // up to 80: the drive's mount folder, with "/"
+    std::string FTPHost;         // up to 80
+    std::uint16_t FTPPorta = 0;
+    std::string FTPUsuario;      // up to 30; empty: anonymous
+    std::string FTPSenha;        // up to 30, deciphered
+    int FTPSeguranca = 0;        // TLS mode of the FTP connection
+    std::string KELVEnderIP;     // up to 80
+    std::uint16_t KELVPorta = 0;
+    std::string KELVSenha;       // up to 10, deciphered
+    bool UsaSocks = false;       // always false: a link that asks for it is refused
+    std::string SocksServidor;
+    std::uint16_t SocksPorta = 0;
+    std::string SocksUsuario;
+    std::string SocksSenha;
+
+    // ---- The run's own state (run thread). ------------------------------
+    THistoricoDownload Historico;        // values of the run's DWNHISTORY row
+    std::unique_ptr<TPABX> ClientePABX;  // the session's link; null outside it
+    std::vector<std::string> ErrosFTP;   // error lines of an FTP transfer
+    int GanhoALaw = 0;                   // A-law gain of this run's imports
+
+    // Test seam: called with the step number before each pass of the session
+    // runs that step; an exception it throws is handled like any escaped error.
+    std::function<void(int passo)> AoExecutarPasso;
+
+    // ---- Thread body, PABX session, DNS directory (PABXDownloadFTP.cpp). -
+    void ProcessaPABX();
+    void BDAtualizaDNS(TPABX& pabx);
+    void BDAtualizaNomesAgenda(TPABX& pabx);
+    // The end the last session reached and its step (tests, reports).
+    TFimSessao FimSessao() const { return fimSessao_; }
+    int PassoFimSessao() const { return passoFim_; }
+
+    // ---- Statistics and thread log (PABXDownloadFTP.cpp). ----------------
+    // The unit's monthly import log IMP<yyyymm>.LOG in PastaPABX (when the
+    // level passes MascaraLog) and, with `console`, the console line.
+    void Log(std::uint16_t nivel, bool console, std::string_view texto);
+    // Writes the run's DWNHISTORY row (kinds in HistoricoDownload.h); false
+    // when the database refused it (logged "DWNUPD: ...").
+    bool BDRegistraHistoricoDownload(int tipo);
+    // PAB_DTULTDOWN := the server's now; false when refused ("UPDPBX: ...").
+    bool BDRegistraUltimoDownload();
+
+    // Helpers for every area of the run.
+    DataHora AgoraLocal() const;
+    std::string Traduz(std::string_view texto) const;
+    const ConfiguracaoServico& Config() const { return *config_; }
+    std::shared_ptr<const ConfiguracaoGeral> ConfigGeral() const;
+    ParametrosConexao ConexaoPrincipal() const;  // the main database
+    ParametrosConexao ConexaoPABX() const;       // BaseDadosPABX with the service's user
+    AmbienteDownload& Ambiente() { return ambiente_; }
+    // "PABX " + code + ": " + text at level 1 to the consoles, and the same
+    // text as an alert e-mail of the failure category.
+    void LogAlerta(std::string_view texto);
+
+    // ---- FTP download and USB copy (DownloadFTP.cpp). --------------------
+    bool DownloadFTP();
+    bool BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRemota, bool& parar,
+                       const std::string& pastaLocal);
+    std::int64_t CalculaTamanhoFTP(ClienteFTP& ftp, const std::string& pastaRemota);
+    bool DentroDoPeriodo() const;
+    void CopiaPasta(const std::string& origem, const std::string& destino);
+    std::int64_t TamanhoPasta(const std::string& pasta);
+    static std::string RetiraParteCaminho(const std::string& caminho, int n);
+    static void BuscaArquivos(std::vector<std::string>& lista, const std::string& pasta,
+                              const std::string& mascara, bool recursivo);
+    static int Minimo(int a, int b);
+
+    // ---- Import of the downloaded folder (ImportaArquivos.cpp). ----------
+    bool ImportaArquivos(TPABX& pabx);
+    bool RemoveGravacaoPABX(TPABX& pabx, const std::string& caminho);
+    bool AguardaRespostaRemocao(TPABX& pabx);
+
+    // ---- Filing of one recording, encrypted files (RegistraGravacao.cpp). -
+    // 0/1 filed, 5/6/7 failures (see its file).
+    int BDRegistraGravacao(TPABX& pabx, const std::string& pasta, const std::string& nome);
+    bool CriptografaArquivo(const std::string& pasta, const std::string& nome);
+    bool DescriptografaArquivo(int tipoArquivo, const std::string& chave, const std::string& caminho);
+    static std::string ExtensaoTipoArquivo(int tipo);
+
+    // ---- Backup of the unit's database (BackupBaseDados.cpp). ------------
+    bool HoraBackup();
+    bool BackupBaseDados();
+    bool BDRegistraBackup();
+
+    // ---- Recordings backup, export, local run (ExportaGravacoes.cpp). ----
+    void BackupArquivos(bool somenteFormatoProprio);
+    bool ExportaGravacoes(const DataHora& inicio, const DataHora& fim);
+    // The local test run in place of the PABX session.
+    void ProcessaLocal();
+
+protected:
+    void Execute() override;
+
+private:
+    // Session pieces (PABXDownloadFTP.cpp).
+    struct Sessao;
+    void ExecutaPasso(Sessao& s);
+    void RegraModelo(Sessao& s);
+    void TransfereImporta(Sessao& s);
+    void EncerraSessao(Sessao& s);
+    void RegistraEstado(int operacao);
+    void RegistraResultado(int resultado);
+    bool AguardaUSB();
+    void LogEstado(std::string_view texto) { Log(LogInfo, true, Traduz(texto)); }
+
+    AmbienteDownload ambiente_;
+    std::shared_ptr<const ConfiguracaoServico> config_;
+    TFimSessao fimSessao_ = efNenhum;
+    int passoFim_ = 0;
+    // The run's own connection to the main database for its statistics row
+    // (opened at the first write, dropped after a failure).
+    std::optional<Attachment> conexaoHistorico_;
+};
