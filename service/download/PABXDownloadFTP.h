@@ -50,6 +50,7 @@
 
 class ClienteFTP;       // the FTP transfer's client (DownloadFTP.cpp's area)
 struct DadosGravacao;   // one recording's description (RegistraGravacao.cpp's area)
+class ArquivamentoGravacao;  // the run's filing state (RegistraGravacao.cpp's area)
 
 // Stores the SD-card volume of a unit in its PABX row (the SD-card area's
 // BDAtualizaSDCard): alerta, unit code, description, volume. The download
@@ -236,4 +237,10 @@ private:
     // The run's own connection to the main database for its statistics row
     // (opened at the first write, dropped after a failure).
     std::optional<Attachment> conexaoHistorico_;
+
+    // ---- Filing state of the run (RegistraGravacao.cpp). ----------------
+    // Its database connections and private working folder, made at the first
+    // filing and again when GanhoALaw changes (shared_ptr: complete only there).
+    std::shared_ptr<ArquivamentoGravacao> arquivamento_;
+    ArquivamentoGravacao& Arquivamento();
 };
