@@ -209,6 +209,9 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
             removeDeArqnok(Gemeo(w, ".XML"));
             Log(LogInfo, true, Traduz("Apagar") + ": " + lugar.NaUnidade());
             if (!RemoveGravacaoPABX(pabx, w)) fica(lugar);
+            // Without DelXML the description stays at the unit, and so does
+            // its folder.
+            if (!Config().DelXML && xmls.count(MaiusculasASCII(Gemeo(w, ".XML")))) fica(lugar);
         } else {
             Log(LogInfo, true,
                 Traduz("Erro") + " (" + std::to_string(r) + ") " + Traduz("ao importar") + ": " + w);
