@@ -30,6 +30,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -226,6 +227,9 @@ private:
     void RegistraEstado(int operacao);
     void RegistraResultado(int resultado);
     bool AguardaUSB();
+    // One write of the statistics row; with `duplicada`, a key violation is
+    // reported there instead of being logged.
+    bool GravaHistorico(int tipo, bool* duplicada);
     void LogEstado(std::string_view texto) { Log(LogInfo, true, Traduz(texto)); }
 
     AmbienteDownload ambiente_;
@@ -237,6 +241,9 @@ private:
     // The run's own connection to the main database for its statistics row
     // (opened at the first write, dropped after a failure).
     std::optional<Attachment> conexaoHistorico_;
+    // The import log file of the month in use (its name found once a month).
+    std::string mesLog_;
+    std::filesystem::path arquivoLog_;
 
     // ---- Filing state of the run (RegistraGravacao.cpp). ----------------
     // Its database connections and private working folder, made at the first
