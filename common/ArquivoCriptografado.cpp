@@ -1,7 +1,5 @@
 #include "common/ArquivoCriptografado.h"
 
-#include "common/ArquivoSaida.h"
-
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -10,6 +8,8 @@
 #include <memory>
 #include <stdexcept>
 #include <vector>
+
+#include "common/ArquivoSaida.h"
 
 namespace {
 
@@ -25,12 +25,13 @@ CtxPtr NovoCtx() {
 }
 
 // Wipes a buffer on every way out of a scope.
-template <std::size_t N> struct Segredo {
+template <std::size_t N>
+struct Segredo {
     std::array<std::uint8_t, N> bytes{};
     ~Segredo() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
 };
 
-} // namespace
+}  // namespace
 
 void BytesAleatorios(std::uint8_t* destino, std::size_t tamanho) {
     if (RAND_bytes(destino, static_cast<int>(tamanho)) != 1)
@@ -48,9 +49,10 @@ struct CifraDad::Contextos {
 CifraDad::CifraDad(Sentido sentido, const std::array<std::uint8_t, 8>& salt, std::string_view senha,
                    const std::array<std::uint8_t, 8>& iv)
     : sentido_(sentido), cv_(iv) {
-    Segredo<24> chave; // digest (20 bytes) followed by four zero bytes
+    Segredo<24> chave;  // digest (20 bytes) followed by four zero bytes
     {
-        std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+        std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> sha(EVP_MD_CTX_new(),
+                                                                    EVP_MD_CTX_free);
         unsigned int n = 0;
         if (!sha || EVP_DigestInit_ex(sha.get(), EVP_sha1(), nullptr) != 1 ||
             EVP_DigestUpdate(sha.get(), salt.data(), salt.size()) != 1 ||
@@ -62,8 +64,10 @@ CifraDad::CifraDad(Sentido sentido, const std::array<std::uint8_t, 8>& salt, std
     ctx->cbc = NovoCtx();
     ctx->ecb = NovoCtx();
     const int cifra = sentido == Sentido::Cifra ? 1 : 0;
-    if (EVP_CipherInit_ex(ctx->cbc.get(), EVP_des_ede3_cbc(), nullptr, chave.bytes.data(), iv.data(), cifra) != 1 ||
-        EVP_CipherInit_ex(ctx->ecb.get(), EVP_des_ede3_ecb(), nullptr, chave.bytes.data(), nullptr, 1) != 1)
+    if (EVP_CipherInit_ex(ctx->cbc.get(), EVP_des_ede3_cbc(), nullptr, chave.bytes.data(),
+                          iv.data(), cifra) != 1 ||
+        EVP_CipherInit_ex(ctx->ecb.get(), EVP_des_ede3_ecb(), nullptr, chave.bytes.data(), nullptr,
+                          1) != 1)
         throw std::runtime_error("Falha ao preparar a cifra");
     EVP_CIPHER_CTX_set_padding(ctx->cbc.get(), 0);
     EVP_CIPHER_CTX_set_padding(ctx->ecb.get(), 0);
@@ -84,7 +88,8 @@ void CifraDad::Processa(const std::uint8_t* origem, std::size_t n, std::uint8_t*
         std::array<std::uint8_t, 8> ultimo{};
         if (sentido_ == Sentido::Decifra) std::copy_n(origem + inteiros - 8, 8, ultimo.begin());
         int saida = 0;
-        if (EVP_CipherUpdate(ctx_->cbc.get(), destino, &saida, origem, static_cast<int>(inteiros)) != 1 ||
+        if (EVP_CipherUpdate(ctx_->cbc.get(), destino, &saida, origem,
+                             static_cast<int>(inteiros)) != 1 ||
             static_cast<std::size_t>(saida) != inteiros)
             throw std::runtime_error("Falha da cifra");
         if (sentido_ == Sentido::Cifra) std::copy_n(destino + inteiros - 8, 8, ultimo.begin());
@@ -94,10 +99,12 @@ void CifraDad::Processa(const std::uint8_t* origem, std::size_t n, std::uint8_t*
     if (resto > 0) {
         Segredo<8> fluxo;
         int saida = 0;
-        if (EVP_CipherUpdate(ctx_->ecb.get(), fluxo.bytes.data(), &saida, cv_.data(), 8) != 1 || saida != 8)
+        if (EVP_CipherUpdate(ctx_->ecb.get(), fluxo.bytes.data(), &saida, cv_.data(), 8) != 1 ||
+            saida != 8)
             throw std::runtime_error("Falha da cifra");
         cv_ = fluxo.bytes;
-        for (std::size_t i = 0; i < resto; ++i) destino[inteiros + i] = origem[inteiros + i] ^ fluxo.bytes[i];
+        for (std::size_t i = 0; i < resto; ++i)
+            destino[inteiros + i] = origem[inteiros + i] ^ fluxo.bytes[i];
         terminado_ = true;
     }
 }
@@ -106,22 +113,25 @@ namespace {
 
 // Streams `tamanho` bytes from entrada through the cipher into saida, in
 // pieces of TamanhoPedacoDad (a multiple of 8, so only the last may be partial).
-void Transforma(ArquivoEntrada& entrada, std::uint64_t tamanho, CifraDad& cifra, ArquivoSaida& saida) {
-    std::vector<std::uint8_t> pedaco(TamanhoPedacoDad);
+void Transforma(ArquivoEntrada& entrada, std::uint64_t tamanho, CifraDad& cifra,
+                ArquivoSaida& saida) {
+    // The piece holds plain text; it is wiped however the loop ends.
+    Segredo<TamanhoPedacoDad> pedaco;
     while (tamanho > 0) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(tamanho, pedaco.size()));
-        entrada.LeTudo(pedaco.data(), n);
-        cifra.Processa(pedaco.data(), n, pedaco.data());
-        saida.Escreve(pedaco.data(), n);
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(tamanho, pedaco.bytes.size()));
+        entrada.LeTudo(pedaco.bytes.data(), n);
+        cifra.Processa(pedaco.bytes.data(), n, pedaco.bytes.data());
+        saida.Escreve(pedaco.bytes.data(), n);
         tamanho -= n;
     }
-    OPENSSL_cleanse(pedaco.data(), pedaco.size());
 }
 
-} // namespace
+}  // namespace
 
-void CriptografaArquivoDad(const std::filesystem::path& origem, const std::filesystem::path& destino,
-                           std::string_view senha, const FonteAleatoria& fonte) {
+void CriptografaArquivoDad(const std::filesystem::path& origem,
+                           const std::filesystem::path& destino, std::string_view senha,
+                           const FonteAleatoria& fonte) {
     ArquivoEntrada entrada(origem);
     const std::uint64_t tamanho = entrada.Tamanho();
     ArquivoSaida saida(destino);
@@ -135,8 +145,8 @@ void CriptografaArquivoDad(const std::filesystem::path& origem, const std::files
     saida.Conclui();
 }
 
-void DescriptografaArquivoDad(const std::filesystem::path& origem, const std::filesystem::path& destino,
-                              std::string_view senha) {
+void DescriptografaArquivoDad(const std::filesystem::path& origem,
+                              const std::filesystem::path& destino, std::string_view senha) {
     ArquivoEntrada entrada(origem);
     const std::uint64_t tamanho = entrada.Tamanho();
     if (tamanho < TamanhoCabecalhoDad)
@@ -150,7 +160,8 @@ void DescriptografaArquivoDad(const std::filesystem::path& origem, const std::fi
     saida.Conclui();
 }
 
-std::string CriptografaBytesDad(std::string_view plano, std::string_view senha, const FonteAleatoria& fonte) {
+std::string CriptografaBytesDad(std::string_view plano, std::string_view senha,
+                                const FonteAleatoria& fonte) {
     std::array<std::uint8_t, 8> salt{}, iv{};
     fonte(salt.data(), salt.size());
     fonte(iv.data(), iv.size());
@@ -159,12 +170,14 @@ std::string CriptografaBytesDad(std::string_view plano, std::string_view senha, 
     std::copy(salt.begin(), salt.end(), p);
     std::copy(iv.begin(), iv.end(), p + 8);
     CifraDad cifra(CifraDad::Sentido::Cifra, salt, senha, iv);
-    cifra.Processa(reinterpret_cast<const std::uint8_t*>(plano.data()), plano.size(), p + TamanhoCabecalhoDad);
+    cifra.Processa(reinterpret_cast<const std::uint8_t*>(plano.data()), plano.size(),
+                   p + TamanhoCabecalhoDad);
     return saida;
 }
 
 std::string DescriptografaBytesDad(std::string_view dad, std::string_view senha) {
-    if (dad.size() < TamanhoCabecalhoDad) throw std::runtime_error("Arquivo criptografado incompleto");
+    if (dad.size() < TamanhoCabecalhoDad)
+        throw std::runtime_error("Arquivo criptografado incompleto");
     std::array<std::uint8_t, 8> salt{}, iv{};
     std::copy_n(dad.data(), 8, salt.begin());
     std::copy_n(dad.data() + 8, 8, iv.begin());
@@ -178,11 +191,11 @@ std::string DescriptografaBytesDad(std::string_view dad, std::string_view senha)
 std::string ExtensaoTipoArquivo(int tipo) {
     if (tipo & 0x80) return ".DAD";
     switch (tipo) {
-    case 2:
-        return ".OGG";
-    case 4:
-        return ".MP3";
-    default:
-        return ".WAV";
+        case 2:
+            return ".OGG";
+        case 4:
+            return ".MP3";
+        default:
+            return ".WAV";
     }
 }

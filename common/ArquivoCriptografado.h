@@ -41,7 +41,7 @@ inline constexpr std::size_t TamanhoPedacoDad = 8192;   // pieces the files are 
 // every piece but the last must be a whole number of 8-byte blocks, because
 // the partial-block rule applies only at the very end of the file.
 class CifraDad final {
-public:
+  public:
     enum class Sentido { Cifra, Decifra };
     CifraDad(Sentido sentido, const std::array<std::uint8_t, 8>& salt, std::string_view senha,
              const std::array<std::uint8_t, 8>& iv);
@@ -54,7 +54,7 @@ public:
     // any later call throws std::logic_error.
     void Processa(const std::uint8_t* origem, std::size_t n, std::uint8_t* destino);
 
-private:
+  private:
     struct Contextos;
     Sentido sentido_;
     std::array<std::uint8_t, 8> cv_{};
@@ -63,12 +63,13 @@ private:
 };
 
 // Enciphers the file origem into destino (replaced when it exists).
-void CriptografaArquivoDad(const std::filesystem::path& origem, const std::filesystem::path& destino,
-                           std::string_view senha, const FonteAleatoria& fonte = BytesAleatorios);
+void CriptografaArquivoDad(const std::filesystem::path& origem,
+                           const std::filesystem::path& destino, std::string_view senha,
+                           const FonteAleatoria& fonte = BytesAleatorios);
 // Deciphers the ".dad" file origem into destino (replaced when it exists).
 // A file shorter than its 16-byte header fails and writes nothing.
-void DescriptografaArquivoDad(const std::filesystem::path& origem, const std::filesystem::path& destino,
-                              std::string_view senha);
+void DescriptografaArquivoDad(const std::filesystem::path& origem,
+                              const std::filesystem::path& destino, std::string_view senha);
 
 // The same on bytes in memory (the console deciphers into a buffer to play).
 std::string CriptografaBytesDad(std::string_view plano, std::string_view senha,

@@ -16,7 +16,7 @@ namespace {
 [[noreturn]] void Falha(const std::string& acao, const fs::path& arquivo, int erro) {
     throw std::runtime_error(acao + " " + arquivo.string() + ": " + std::strerror(erro));
 }
-} // namespace
+}  // namespace
 
 ArquivoSaida::ArquivoSaida(fs::path destino) : destino_(std::move(destino)) {
     const fs::path pasta = destino_.has_parent_path() ? destino_.parent_path() : fs::path(".");
@@ -51,7 +51,8 @@ void ArquivoSaida::Conclui() {
     const int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0) Falha("Erro ao gravar", destino_, errno);
-    if (::rename(temporario_.c_str(), destino_.c_str()) != 0) Falha("Não foi possível renomear", destino_, errno);
+    if (::rename(temporario_.c_str(), destino_.c_str()) != 0)
+        Falha("Não foi possível renomear", destino_, errno);
     concluido_ = true;
 }
 

@@ -11,7 +11,7 @@
 #include <filesystem>
 
 class ArquivoSaida final {
-public:
+  public:
     // Creates the temporary file (mode 0600) in the destination's folder.
     explicit ArquivoSaida(std::filesystem::path destino);
     ~ArquivoSaida();
@@ -25,7 +25,7 @@ public:
     const std::filesystem::path& Destino() const { return destino_; }
     const std::filesystem::path& Temporario() const { return temporario_; }
 
-private:
+  private:
     std::filesystem::path destino_;
     std::filesystem::path temporario_;
     int fd_ = -1;
@@ -34,7 +34,7 @@ private:
 
 // Opens a file for reading; closed by the destructor. Throws std::runtime_error.
 class ArquivoEntrada final {
-public:
+  public:
     explicit ArquivoEntrada(const std::filesystem::path& caminho);
     ~ArquivoEntrada();
     ArquivoEntrada(const ArquivoEntrada&) = delete;
@@ -47,7 +47,7 @@ public:
     // Reads exactly `tamanho` bytes or throws (a file that shrank).
     void LeTudo(void* destino, std::size_t tamanho);
 
-private:
+  private:
     std::filesystem::path caminho_;
     int fd_ = -1;
     std::uint64_t tamanho_ = 0;

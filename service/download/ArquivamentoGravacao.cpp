@@ -1,13 +1,5 @@
 #include "service/download/ArquivamentoGravacao.h"
 
-#include "common/CifraTexto.h"
-#include "common/Sistema.h"
-#include "common/Texto.h"
-#include "common/ArquivoSaida.h"
-#include "common/Configuracao.h"
-#include "service/BancoServico.h"
-#include "service/download/ConversaoAudio.h"
-
 #include <openssl/crypto.h>
 #include <sys/stat.h>
 
@@ -17,6 +9,14 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/ArquivoSaida.h"
+#include "common/CifraTexto.h"
+#include "common/Configuracao.h"
+#include "common/Sistema.h"
+#include "common/Texto.h"
+#include "service/BancoServico.h"
+#include "service/download/ConversaoAudio.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -24,7 +24,8 @@ namespace {
 constexpr const char* SqlInsereGravacao =
     "INSERT INTO GRAVACAO (GRV_CODIGO,PAB_CODIGO,GRV_ESTADO,GRV_COMANDA,GRV_RAMGRAVADO,GRV_DESTINO,"
     "GRV_CODCONTA,GRV_DATARG,GRV_DATAGRV,GRV_CONTROLE,GRV_IDFILE,GRV_TPFILE,GRV_TPLIGA,CLI_CODIGO,"
-    "GRV_DURACAO,GRV_TEMAUDIO,GRV_BINDADOS) values (GEN_ID(GEN_GRV_ID,1),?,0,?,?,?,?,'NOW',?,?,?,?,?,?,?,?,?)";
+    "GRV_DURACAO,GRV_TEMAUDIO,GRV_BINDADOS) values "
+    "(GEN_ID(GEN_GRV_ID,1),?,0,?,?,?,?,'NOW',?,?,?,?,?,?,?,?,?)";
 constexpr const char* SqlBuscaCliente = "SELECT CLI_CODIGO FROM TELEFONE WHERE TEL_NUMERO=?";
 
 // A file of the recording that could not be read for the BLOB: the recording
@@ -35,8 +36,9 @@ struct ErroArquivo : std::runtime_error {
 
 // A name part that stays inside the folder it is joined to.
 bool ParteSegura(const std::string& parte) {
-    return !parte.empty() && parte != "." && parte != ".." && parte.find('/') == std::string::npos &&
-           parte.find('\\') == std::string::npos && parte.find('\0') == std::string::npos;
+    return !parte.empty() && parte != "." && parte != ".." &&
+           parte.find('/') == std::string::npos && parte.find('\\') == std::string::npos &&
+           parte.find('\0') == std::string::npos;
 }
 
 std::string TrocaExtensao(const std::string& nome, std::string_view extensao) {
@@ -65,7 +67,7 @@ struct SenhaLimpa {
     }
 };
 
-} // namespace
+}  // namespace
 
 std::string TextoColuna(std::string_view texto, std::size_t largura) {
     return CortaUtf8(Win1252ParaUtf8(Utf8ParaWin1252(texto)), largura);
@@ -83,7 +85,8 @@ std::string IdArquivo(const fs::path& arquivo) {
     return CortaUtf8(id, 30);
 }
 
-ArquivamentoGravacao::ArquivamentoGravacao(ContextoArquivamento contexto) : ctx_(std::move(contexto)) {
+ArquivamentoGravacao::ArquivamentoGravacao(ContextoArquivamento contexto)
+    : ctx_(std::move(contexto)) {
     // Outputs a killed run left half-written: one run per unit at a time, so
     // nothing else writes there now.
     std::error_code ec;
@@ -113,18 +116,20 @@ const fs::path& ArquivamentoGravacao::PastaPrivada() {
     if (!privada_.empty() && fs::is_directory(privada_, ec)) return privada_;
     std::string modelo = (ctx_.PastaPABX / (std::string(PrefixoPastaPrivada) + "XXXXXX")).string();
     if (!::mkdtemp(modelo.data()))
-        throw std::runtime_error("Não foi possível criar a pasta de trabalho em " + ctx_.PastaPABX.string() + ": " +
-                                 std::strerror(errno));
+        throw std::runtime_error("Não foi possível criar a pasta de trabalho em " +
+                                 ctx_.PastaPABX.string() + ": " + std::strerror(errno));
     privada_ = modelo;
     return privada_;
 }
 
-void ArquivamentoGravacao::Produz(const fs::path& destino, const std::function<void(const fs::path&)>& gera) {
+void ArquivamentoGravacao::Produz(const fs::path& destino,
+                                  const std::function<void(const fs::path&)>& gera) {
     const fs::path temp = PastaPrivada() / destino.filename();
     try {
         gera(temp);
         if (::rename(temp.c_str(), destino.c_str()) != 0)
-            throw std::runtime_error("Não foi possível gravar " + destino.string() + ": " + std::strerror(errno));
+            throw std::runtime_error("Não foi possível gravar " + destino.string() + ": " +
+                                     std::strerror(errno));
     } catch (...) {
         std::error_code ec;
         fs::remove(temp, ec);
@@ -154,7 +159,8 @@ Attachment& ArquivamentoGravacao::ConexaoUnidade() {
     return *unidade_;
 }
 
-bool ArquivamentoGravacao::LeXMLGravacao(const fs::path& wav, DadosGravacao& d, ResultadoXML* resultado) {
+bool ArquivamentoGravacao::LeXMLGravacao(const fs::path& wav, DadosGravacao& d,
+                                         ResultadoXML* resultado) {
     fs::path xml = wav;
     xml.replace_extension(".XML");
     std::error_code ec;
@@ -166,13 +172,13 @@ bool ArquivamentoGravacao::LeXMLGravacao(const fs::path& wav, DadosGravacao& d, 
     const ResultadoXML r = LeDescricaoGravacao(xml, d);
     if (resultado) *resultado = r;
     switch (r.estado) {
-    case EstadoXML::Lido:
-        return true;
-    case EstadoXML::Inexistente:
-        Log(LogInfo, false, T("XML inexistente") + ": " + xml.string());
-        return false;
-    case EstadoXML::Ilegivel:
-        break;
+        case EstadoXML::Lido:
+            return true;
+        case EstadoXML::Inexistente:
+            Log(LogInfo, false, T("XML inexistente") + ": " + xml.string());
+            return false;
+        case EstadoXML::Ilegivel:
+            break;
     }
     CopiaNOK(xml, 3);
     Log(LogErro, false, T("Erro em XML") + ": " + r.erro);
@@ -185,7 +191,8 @@ bool ArquivamentoGravacao::ConverteALawPCM(const fs::path& origem, const fs::pat
         return false;
     }
     try {
-        Produz(destino, [&](const fs::path& temp) { ::ConverteALawParaPCM(origem, temp, ctx_.Tabela); });
+        Produz(destino,
+               [&](const fs::path& temp) { ::ConverteALawParaPCM(origem, temp, ctx_.Tabela); });
         return true;
     } catch (const std::exception& e) {
         CopiaNOK(origem, 1);
@@ -216,7 +223,8 @@ bool ArquivamentoGravacao::ConverteOGG(const fs::path& pasta, const std::string&
             resultado = "Erro " + std::string(e.what());
         }
     }
-    Log(LogInfo, false, T("Resultado conversão to OGG") + " (" + resultado + "): " + origem.string());
+    Log(LogInfo, false,
+        T("Resultado conversão to OGG") + " (" + resultado + "): " + origem.string());
     return resultado == "Sucesso";
 }
 
@@ -238,7 +246,8 @@ bool ArquivamentoGravacao::CriptografaArquivo(const fs::path& pasta, const std::
     return ok;
 }
 
-bool ArquivamentoGravacao::DescriptografaArquivo(int tipo, std::string_view chaveCifrada, const fs::path& dad) {
+bool ArquivamentoGravacao::DescriptografaArquivo(int tipo, std::string_view chaveCifrada,
+                                                 const fs::path& dad) {
     try {
         SenhaLimpa senha{DescriptografaBytes(CortaUtf8(chaveCifrada, 30))};
         fs::path destino = dad;
@@ -253,7 +262,8 @@ bool ArquivamentoGravacao::DescriptografaArquivo(int tipo, std::string_view chav
 
 int ArquivamentoGravacao::BDBuscaCliente(const std::string& numeroOriginal, std::string_view ddd) {
     std::string numero = numeroOriginal;
-    if (!ddd.empty() && numero.size() > static_cast<std::size_t>(std::max(ctx_.CifrasNumeroLocal, 0)) &&
+    if (!ddd.empty() &&
+        numero.size() > static_cast<std::size_t>(std::max(ctx_.CifrasNumeroLocal, 0)) &&
         numero.starts_with(ddd))
         numero.erase(0, ddd.size());
     try {
@@ -273,10 +283,16 @@ int ArquivamentoGravacao::BDBuscaCliente(const std::string& numeroOriginal, std:
     }
 }
 
-int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nome, ContadoresArquivamento& cont) {
+int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nome,
+                                   ContadoresArquivamento& cont) {
     const std::shared_ptr<const ConfiguracaoGeral> cfgPtr =
         ctx_.Configuracao ? ctx_.Configuracao() : std::make_shared<const ConfiguracaoGeral>();
     const ConfiguracaoGeral& cfg = *cfgPtr;
+    if (!ParteSegura(nome) || nome.size() < 2) {
+        ++cont.DWN_FALHASIMP;
+        Log(LogInfo, false, "Erro grv: " + T("Nome de arquivo inválido") + ": " + nome);
+        return 5;
+    }
     const fs::path wav = pasta / nome;
     fs::path xml = wav;
     xml.replace_extension(".XML");
@@ -301,7 +317,7 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
     if (lido.estado != EstadoXML::Lido || !lido.temElementoAudio) d.TemAudio = wavComAudio ? 1 : 0;
 
     std::string armazenado = "C" + nome.substr(1, 11);
-    std::vector<fs::path> colocados; // outputs placed beside the WAV by this filing
+    std::vector<fs::path> colocados;  // outputs placed beside the WAV by this filing
     int resultado = 0;
 
     auto falha = [&](int codigo) {
@@ -327,7 +343,8 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
     }
 
     std::error_code ec;
-    if (d.TemAudio == 1 && (cfg.CFG_CONVERTOGG == 1 || cfg.CFG_FTPBACKUP == 2 || cfg.CFG_NETBACKUP == 2) &&
+    if (d.TemAudio == 1 &&
+        (cfg.CFG_CONVERTOGG == 1 || cfg.CFG_FTPBACKUP == 2 || cfg.CFG_NETBACKUP == 2) &&
         fs::exists(pasta / armazenado, ec)) {
         if (ConverteOGG(pasta, armazenado)) {
             ++cont.DWN_ARQCONVOGG;
@@ -345,7 +362,8 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
         (cfg.CFG_CRIPTOGRAFIA == 1 || cfg.CFG_FTPBACKUP == 3 || cfg.CFG_NETBACKUP == 3) &&
         fs::exists(pasta / armazenado, ec)) {
         SenhaLimpa senha{DescriptografaBytes(cfg.CFG_CRIPTOKEY)};
-        if (!AparaBytes(senha.bytes).empty() && CriptografaArquivo(pasta, armazenado, cfg.CFG_CRIPTOKEY)) {
+        if (!AparaBytes(senha.bytes).empty() &&
+            CriptografaArquivo(pasta, armazenado, cfg.CFG_CRIPTOKEY)) {
             colocados.push_back(pasta / TrocaExtensao(armazenado, ".dad"));
             if (cfg.CFG_CRIPTOGRAFIA == 1) {
                 tipoArquivo |= 0x80;
@@ -362,9 +380,11 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
         d.Duracao = ::DuracaoWAV(wav);
     }
     if (d.TipoLigacao < 0)
-        d.TipoLigacao = ctx_.BuscaRamalPorNome && ctx_.BuscaRamalPorNome(d.NumeroDestino) != 0 ? 0 : 1;
+        d.TipoLigacao =
+            ctx_.BuscaRamalPorNome && ctx_.BuscaRamalPorNome(d.NumeroDestino) != 0 ? 0 : 1;
     int cliente = 0;
-    if (d.TipoLigacao >= 1 && !AparaBytes(d.NumeroDestino).empty()) cliente = BDBuscaCliente(d.NumeroDestino, cfg.DDD);
+    if (d.TipoLigacao >= 1 && !AparaBytes(d.NumeroDestino).empty())
+        cliente = BDBuscaCliente(d.NumeroDestino, cfg.DDD);
 
     if (ctx_.AntesDeGravar) ctx_.AntesDeGravar(arquivo);
     if (d.TemAudio == 1 && !fs::exists(arquivo, ec)) {
@@ -373,7 +393,9 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
         return falha(5);
     }
 
-    try {
+    // A connection kept from an earlier filing may have been lost meanwhile
+    // (a server restart): that one is replaced once before the row counts as failed.
+    auto insere = [&] {
         Attachment& att = ConexaoUnidade();
         Transaction tr(att);
         Statement st(tr, SqlInsereGravacao);
@@ -395,7 +417,8 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
             try {
                 ArquivoEntrada entrada(arquivo);
                 std::vector<char> pedaco(TamanhoSegmentoBlob);
-                for (std::size_t n; (n = entrada.Le(pedaco.data(), pedaco.size())) > 0;) blob.Escreve(pedaco.data(), n);
+                for (std::size_t n; (n = entrada.Le(pedaco.data(), pedaco.size())) > 0;)
+                    blob.Escreve(pedaco.data(), n);
             } catch (const FirebirdError&) {
                 throw;
             } catch (const std::exception& e) {
@@ -407,6 +430,16 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
         }
         st.Executa();
         tr.Commit();
+    };
+    try {
+        const bool reaproveitada = unidade_.has_value();
+        try {
+            insere();
+        } catch (const FirebirdError& e) {
+            if (!reaproveitada || !e.ConexaoPerdida()) throw;
+            unidade_.reset();
+            insere();
+        }
         ++cont.DWN_ARQIMPORTADO;
         resultado = 0;
         if (d.TemAudio == 1) Log(LogInfo, true, T("Registrou arquivo") + ": " + arquivo.string());

@@ -48,11 +48,11 @@ struct ContadoresArquivamento {
 
 struct ContextoArquivamento {
     int CodigoPABX = 0;
-    std::filesystem::path PastaPABX;      // the unit's working folder (NOK/ lives there)
-    ParametrosConexao BaseDadosPABX;      // the unit's database, as the program's user
-    ParametrosConexao BaseDadosPrincipal; // the main database, for the contact lookup
-    TabelaALaw Tabela;                    // the run's gain
-    bool ErroXML = false;                 // [Veruzadu] ErroXML
+    std::filesystem::path PastaPABX;       // the unit's working folder (NOK/ lives there)
+    ParametrosConexao BaseDadosPABX;       // the unit's database, as the program's user
+    ParametrosConexao BaseDadosPrincipal;  // the main database, for the contact lookup
+    TabelaALaw Tabela;                     // the run's gain
+    bool ErroXML = false;                  // [Veruzadu] ErroXML
     int CifrasNumeroLocal = 8;
     // The current configuration snapshot; read once per filing.
     std::function<std::shared_ptr<const ConfiguracaoGeral>()> Configuracao;
@@ -70,7 +70,7 @@ struct ContextoArquivamento {
 };
 
 class ArquivamentoGravacao final {
-public:
+  public:
     explicit ArquivamentoGravacao(ContextoArquivamento contexto);
     ~ArquivamentoGravacao();
     ArquivamentoGravacao(const ArquivamentoGravacao&) = delete;
@@ -78,12 +78,14 @@ public:
 
     // Files pasta/nome (the WAV file; it need not exist when only its
     // description came). Adds what it did to `contadores`.
-    int Registra(const std::filesystem::path& pasta, const std::string& nome, ContadoresArquivamento& contadores);
+    int Registra(const std::filesystem::path& pasta, const std::string& nome,
+                 ContadoresArquivamento& contadores);
 
     // The steps, also reachable on their own. Each logs as the filing does.
     // Reads wav's description (".XML" beside it) into d; answers false when it
     // should count as a failed description. `resultado` receives the detail.
-    bool LeXMLGravacao(const std::filesystem::path& wav, DadosGravacao& d, ResultadoXML* resultado = nullptr);
+    bool LeXMLGravacao(const std::filesystem::path& wav, DadosGravacao& d,
+                       ResultadoXML* resultado = nullptr);
     bool ConverteALawPCM(const std::filesystem::path& origem, const std::filesystem::path& destino);
     // pasta/nome (PCM WAV) to pasta/<nome with ".ogg">.
     bool ConverteOGG(const std::filesystem::path& pasta, const std::string& nome);
@@ -92,24 +94,28 @@ public:
                             std::string_view chaveCifrada);
     // A ".dad" file to the same path with the plain type's extension; the key
     // text is the row's GRV_CONTROLE (first 30 characters used).
-    bool DescriptografaArquivo(int tipo, std::string_view chaveCifrada, const std::filesystem::path& dad);
+    bool DescriptografaArquivo(int tipo, std::string_view chaveCifrada,
+                               const std::filesystem::path& dad);
     // Contact code of a phone number in the main database; 0 when none.
     int BDBuscaCliente(const std::string& numero, std::string_view ddd);
 
     // The link's extension lookup for the filings that follow (may be empty).
-    void DefineBuscaRamal(std::function<int(std::string_view)> busca) { ctx_.BuscaRamalPorNome = std::move(busca); }
+    void DefineBuscaRamal(std::function<int(std::string_view)> busca) {
+        ctx_.BuscaRamalPorNome = std::move(busca);
+    }
     int Ganho() const { return ctx_.Tabela.Ganho(); }
 
     // Where working outputs are written before they are renamed into place.
     static constexpr std::string_view PrefixoPastaPrivada = ".arquivando-";
 
-private:
+  private:
     std::string T(std::string_view texto) const;
     void Log(std::uint16_t nivel, bool console, const std::string& texto) const;
     const std::filesystem::path& PastaPrivada();
     // Writes `destino` through `gera` (which writes the path it is given) in the
     // private folder, then renames it into place. Throws on failure.
-    void Produz(const std::filesystem::path& destino, const std::function<void(const std::filesystem::path&)>& gera);
+    void Produz(const std::filesystem::path& destino,
+                const std::function<void(const std::filesystem::path&)>& gera);
     // A copy under PastaPABX/NOK keeping the file's last `partes` path parts.
     void CopiaNOK(const std::filesystem::path& arquivo, int partes);
     Attachment& ConexaoUnidade();

@@ -1,7 +1,5 @@
 #include "service/download/ConversaoAudio.h"
 
-#include "common/ArquivoSaida.h"
-
 #include <vorbis/vorbisenc.h>
 
 #include <algorithm>
@@ -10,11 +8,15 @@
 #include <stdexcept>
 #include <vector>
 
+#include "common/ArquivoSaida.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t U16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 std::uint32_t U32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -28,9 +30,11 @@ void Poe32(std::uint8_t* p, std::uint32_t v) {
     Poe16(p + 2, v >> 16);
 }
 
-CabecalhoWAV Interpreta(const std::array<std::uint8_t, TamanhoCabecalhoWAV>& h, std::uint64_t tamanhoArquivo,
-                        std::uint16_t formato) {
-    auto tag = [&](std::size_t pos, const char* t) { return std::memcmp(h.data() + pos, t, 4) == 0; };
+CabecalhoWAV Interpreta(const std::array<std::uint8_t, TamanhoCabecalhoWAV>& h,
+                        std::uint64_t tamanhoArquivo, std::uint16_t formato) {
+    auto tag = [&](std::size_t pos, const char* t) {
+        return std::memcmp(h.data() + pos, t, 4) == 0;
+    };
     CabecalhoWAV c;
     c.formato = U16(&h[20]);
     c.canais = U16(&h[22]);
@@ -40,7 +44,8 @@ CabecalhoWAV Interpreta(const std::array<std::uint8_t, TamanhoCabecalhoWAV>& h, 
     c.bits = U16(&h[34]);
     c.tamanhoDados = U32(&h[40]);
     const std::uint16_t bits = formato == 6 ? 8 : 16;
-    if (!tag(0, "RIFF") || !tag(8, "WAVE") || !tag(12, "fmt ") || U32(&h[16]) != 16 || !tag(36, "data"))
+    if (!tag(0, "RIFF") || !tag(8, "WAVE") || !tag(12, "fmt ") || U32(&h[16]) != 16 ||
+        !tag(36, "data"))
         throw std::runtime_error("Cabeçalho WAV não canônico");
     if (c.formato != formato || c.bits != bits)
         throw std::runtime_error("Formato WAV inesperado (" + std::to_string(c.formato) + ", " +
@@ -52,19 +57,22 @@ CabecalhoWAV Interpreta(const std::array<std::uint8_t, TamanhoCabecalhoWAV>& h, 
     return c;
 }
 
-} // namespace
+}  // namespace
 
 CabecalhoWAV LeCabecalhoWAV(const fs::path& arquivo, std::uint16_t formato) {
     ArquivoEntrada f(arquivo);
-    if (f.Tamanho() < TamanhoCabecalhoWAV) throw std::runtime_error("Arquivo WAV menor que o cabeçalho");
+    if (f.Tamanho() < TamanhoCabecalhoWAV)
+        throw std::runtime_error("Arquivo WAV menor que o cabeçalho");
     std::array<std::uint8_t, TamanhoCabecalhoWAV> h{};
     f.LeTudo(h.data(), h.size());
     return Interpreta(h, f.Tamanho(), formato);
 }
 
-void ConverteALawParaPCM(const fs::path& origem, const fs::path& destino, const TabelaALaw& tabela) {
+void ConverteALawParaPCM(const fs::path& origem, const fs::path& destino,
+                         const TabelaALaw& tabela) {
     ArquivoEntrada f(origem);
-    if (f.Tamanho() < TamanhoCabecalhoWAV) throw std::runtime_error("Arquivo WAV menor que o cabeçalho");
+    if (f.Tamanho() < TamanhoCabecalhoWAV)
+        throw std::runtime_error("Arquivo WAV menor que o cabeçalho");
     std::array<std::uint8_t, TamanhoCabecalhoWAV> h{};
     f.LeTudo(h.data(), h.size());
     const CabecalhoWAV c = Interpreta(h, f.Tamanho(), 6);
@@ -149,12 +157,13 @@ void Drena(EstadoVorbis& e, ArquivoSaida& saida) {
     }
 }
 
-} // namespace
+}  // namespace
 
-void ConverteWAVParaOgg(const fs::path& origem, const fs::path& destino, const ComentariosOgg& comentarios,
-                        float qualidade) {
+void ConverteWAVParaOgg(const fs::path& origem, const fs::path& destino,
+                        const ComentariosOgg& comentarios, float qualidade) {
     ArquivoEntrada f(origem);
-    if (f.Tamanho() < TamanhoCabecalhoWAV) throw std::runtime_error("Arquivo WAV menor que o cabeçalho");
+    if (f.Tamanho() < TamanhoCabecalhoWAV)
+        throw std::runtime_error("Arquivo WAV menor que o cabeçalho");
     std::array<std::uint8_t, TamanhoCabecalhoWAV> h{};
     f.LeTudo(h.data(), h.size());
     const CabecalhoWAV c = Interpreta(h, f.Tamanho(), 1);
@@ -166,7 +175,8 @@ void ConverteWAVParaOgg(const fs::path& origem, const fs::path& destino, const C
     vorbis_comment_add_tag(&e.vc, "ARTIST", comentarios.artista.c_str());
     vorbis_comment_add_tag(&e.vc, "TITLE", comentarios.titulo.c_str());
     vorbis_comment_add_tag(&e.vc, "DATE", comentarios.data.c_str());
-    if (vorbis_analysis_init(&e.vd, &e.vi) != 0) throw std::runtime_error("Falha ao iniciar o codificador Vorbis");
+    if (vorbis_analysis_init(&e.vd, &e.vi) != 0)
+        throw std::runtime_error("Falha ao iniciar o codificador Vorbis");
     e.dsp = true;
     vorbis_block_init(&e.vd, &e.vb);
     e.bloco = true;
@@ -188,7 +198,8 @@ void ConverteWAVParaOgg(const fs::path& origem, const fs::path& destino, const C
     std::vector<std::uint8_t> bytes(QuadrosPorVez * quadro);
     std::uint64_t resta = c.tamanhoDados / quadro;
     while (resta > 0) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(resta, QuadrosPorVez));
+        const std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(resta, QuadrosPorVez));
         f.LeTudo(bytes.data(), n * quadro);
         float** buf = vorbis_analysis_buffer(&e.vd, static_cast<int>(n));
         for (std::size_t i = 0; i < n; ++i)

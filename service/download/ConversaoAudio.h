@@ -23,8 +23,8 @@ inline constexpr std::size_t TamanhoCabecalhoWAV = 44;
 struct CabecalhoWAV {
     std::uint16_t formato = 0;
     std::uint16_t canais = 0;
-    std::uint32_t taxa = 0;        // samples per second
-    std::uint32_t taxaBytes = 0;   // bytes per second
+    std::uint32_t taxa = 0;       // samples per second
+    std::uint32_t taxaBytes = 0;  // bytes per second
     std::uint16_t alinhamento = 0;
     std::uint16_t bits = 0;
     std::uint32_t tamanhoDados = 0;
@@ -47,7 +47,7 @@ struct ComentariosOgg {
     std::string album;
     std::string artista;
     std::string titulo;
-    std::string data;   // "dd/mm/yyyy hh:nn:ss"
+    std::string data;  // "dd/mm/yyyy hh:nn:ss"
 };
 
 // PCM WAV (16 bits) to Ogg Vorbis, rate and channels from its header.

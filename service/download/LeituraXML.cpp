@@ -1,15 +1,14 @@
 #include "service/download/LeituraXML.h"
 
-#include "common/ArquivoSaida.h"
-#include "common/Texto.h"
-
-#include <pugixml.hpp>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <limits>
+#include <pugixml.hpp>
 #include <stdexcept>
+
+#include "common/ArquivoSaida.h"
+#include "common/Texto.h"
 
 namespace fs = std::filesystem;
 
@@ -101,16 +100,19 @@ std::int32_t InteiroOuZero(std::string_view texto) {
     long long v = 0;
     const auto [fim, ec] = std::from_chars(texto.data(), texto.data() + texto.size(), v);
     if (texto.empty() || ec != std::errc() || fim != texto.data() + texto.size()) return 0;
-    if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()) return 0;
+    if (v < std::numeric_limits<std::int32_t>::min() ||
+        v > std::numeric_limits<std::int32_t>::max())
+        return 0;
     return static_cast<std::int32_t>(v);
 }
 
-} // namespace
+}  // namespace
 
 std::string TextoXMLParaUtf8(std::string_view bytes) {
     if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
     const std::string cod = CodificacaoDeclarada(bytes);
-    if (cod == "iso-8859-1" || cod == "iso8859-1" || cod == "latin1" || cod == "latin-1" || cod == "l1")
+    if (cod == "iso-8859-1" || cod == "iso8859-1" || cod == "latin1" || cod == "latin-1" ||
+        cod == "l1")
         return Latin1ParaUtf8(bytes);
     if (cod == "windows-1252" || cod == "cp1252") return Win1252ParaUtf8(bytes);
     if (Utf8Valido(bytes)) return std::string(bytes);
@@ -119,7 +121,8 @@ std::string TextoXMLParaUtf8(std::string_view bytes) {
 
 DadosGravacao DadosIniciais(const fs::path& xml) {
     DadosGravacao d;
-    const std::string cauda = xml.parent_path().filename().string() + "\\" + xml.filename().string();
+    const std::string cauda =
+        xml.parent_path().filename().string() + "\\" + xml.filename().string();
     std::string ramal = cauda.size() > 1 ? cauda.substr(1, 7) : "";
     if (!ramal.empty() && ramal.front() == 'R') ramal.erase(0, 1);
     d.RamalGravado = CortaUtf8(Latin1ParaUtf8(Utf8ParaLatin1(ramal)), 10);
@@ -137,7 +140,8 @@ ResultadoXML LeDescricaoGravacao(std::string_view bytes, DadosGravacao& d) {
         const pugi::xml_parse_result ok =
             doc.load_buffer(texto.data(), texto.size(), pugi::parse_default, pugi::encoding_utf8);
         if (!ok)
-            throw std::runtime_error(std::string(ok.description()) + " (posição " + std::to_string(ok.offset) + ")");
+            throw std::runtime_error(std::string(ok.description()) + " (posição " +
+                                     std::to_string(ok.offset) + ")");
         const pugi::xml_node raiz = doc.document_element();
         if (!raiz) throw std::runtime_error("Documento sem elemento");
         d.Comanda = CortaUtf8(Requerido(raiz, "ramalcomanda"), 10);
@@ -192,7 +196,8 @@ std::uint64_t TamanhoArquivo(const fs::path& arquivo) {
 bool ArquivoContemTexto(const fs::path& arquivo, std::string_view texto) {
     try {
         ArquivoEntrada f(arquivo);
-        std::string bytes(static_cast<std::size_t>(std::min<std::uint64_t>(f.Tamanho(), TamanhoMaximoXML)), '\0');
+        std::string bytes(
+            static_cast<std::size_t>(std::min<std::uint64_t>(f.Tamanho(), TamanhoMaximoXML)), '\0');
         f.LeTudo(bytes.data(), bytes.size());
         return bytes.find(texto) != std::string::npos;
     } catch (const std::exception&) {

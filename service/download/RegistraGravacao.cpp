@@ -3,12 +3,11 @@
 // unit, folders, databases, gain, configuration, log and link, and move the
 // counters into Historico.
 
-#include "service/download/PABXDownloadFTP.h"
+#include <filesystem>
 
 #include "common/ArquivoCriptografado.h"
 #include "service/download/ArquivamentoGravacao.h"
-
-#include <filesystem>
+#include "service/download/PABXDownloadFTP.h"
 
 ArquivamentoGravacao& TPABXDownloadFTP::Arquivamento() {
     if (!arquivamento_ || arquivamento_->Ganho() != GanhoALaw) {
@@ -22,7 +21,9 @@ ArquivamentoGravacao& TPABXDownloadFTP::Arquivamento() {
         c.ErroXML = Config().ErroXML;
         c.CifrasNumeroLocal = Config().CifrasNumeroLocal;
         c.Configuracao = [this] { return ConfigGeral(); };
-        c.Log = [this](std::uint16_t nivel, bool console, const std::string& texto) { Log(nivel, console, texto); };
+        c.Log = [this](std::uint16_t nivel, bool console, const std::string& texto) {
+            Log(nivel, console, texto);
+        };
         c.Traduz = [this](std::string_view texto) { return Traduz(texto); };
         c.Relogio = [this] { return AgoraLocal(); };
         arquivamento_ = std::make_shared<ArquivamentoGravacao>(std::move(c));
@@ -30,9 +31,11 @@ ArquivamentoGravacao& TPABXDownloadFTP::Arquivamento() {
     return *arquivamento_;
 }
 
-int TPABXDownloadFTP::BDRegistraGravacao(TPABX& pabx, const std::string& pasta, const std::string& nome) {
+int TPABXDownloadFTP::BDRegistraGravacao(TPABX& pabx, const std::string& pasta,
+                                         const std::string& nome) {
     ArquivamentoGravacao& a = Arquivamento();
-    a.DefineBuscaRamal([&pabx](std::string_view nomeRamal) { return pabx.BuscaRamalPorNome(nomeRamal); });
+    a.DefineBuscaRamal(
+        [&pabx](std::string_view nomeRamal) { return pabx.BuscaRamalPorNome(nomeRamal); });
     ContadoresArquivamento c;
     const int resultado = a.Registra(pasta, nome, c);
     a.DefineBuscaRamal({});
@@ -50,8 +53,11 @@ bool TPABXDownloadFTP::CriptografaArquivo(const std::string& pasta, const std::s
     return Arquivamento().CriptografaArquivo(pasta, nome, ConfigGeral()->CFG_CRIPTOKEY);
 }
 
-bool TPABXDownloadFTP::DescriptografaArquivo(int tipoArquivo, const std::string& chave, const std::string& caminho) {
+bool TPABXDownloadFTP::DescriptografaArquivo(int tipoArquivo, const std::string& chave,
+                                             const std::string& caminho) {
     return Arquivamento().DescriptografaArquivo(tipoArquivo, chave, caminho);
 }
 
-std::string TPABXDownloadFTP::ExtensaoTipoArquivo(int tipo) { return ::ExtensaoTipoArquivo(tipo); }
+std::string TPABXDownloadFTP::ExtensaoTipoArquivo(int tipo) {
+    return ::ExtensaoTipoArquivo(tipo);
+}

@@ -2,16 +2,16 @@
 // openssl command-line tool as an independent implementation of the same
 // cipher (CBC for the whole blocks, one ECB block for the tail rule).
 
-#include "common/ArquivoCriptografado.h"
-#include "common/Sistema.h"
-#include "common/Texto.h"
-#include "tests/common/PastaTemporaria.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <random>
 #include <string>
+
+#include "common/ArquivoCriptografado.h"
+#include "common/Sistema.h"
+#include "common/Texto.h"
+#include "tests/common/PastaTemporaria.h"
 
 namespace fs = std::filesystem;
 
@@ -50,19 +50,21 @@ bool OpenSSL(std::vector<std::string> args) {
 }
 
 class Openssl {
-public:
+  public:
     explicit Openssl(const PastaTemporaria& p) : pasta(p) {}
 
     // Key of a file with this salt: SHA-1(salt || passphrase) by the tool, plus 4 zero bytes.
     std::string Chave(std::string_view salt, std::string_view senha) {
         Grava(pasta / "k.in", std::string(salt) + std::string(senha));
-        EXPECT_TRUE(OpenSSL({"dgst", "-sha1", "-binary", "-out", (pasta / "k.out").string(), (pasta / "k.in").string()}));
+        EXPECT_TRUE(OpenSSL({"dgst", "-sha1", "-binary", "-out", (pasta / "k.out").string(),
+                             (pasta / "k.in").string()}));
         return Hex(LeTudo(pasta / "k.out")) + "00000000";
     }
-    std::string Roda(const std::string& modo, bool cifra, const std::string& chave, std::string_view iv,
-                     std::string_view dados) {
+    std::string Roda(const std::string& modo, bool cifra, const std::string& chave,
+                     std::string_view iv, std::string_view dados) {
         Grava(pasta / "e.in", dados);
-        std::vector<std::string> a = {"enc", cifra ? "-e" : "-d", "-" + modo, "-nopad", "-K", chave};
+        std::vector<std::string> a = {"enc", cifra ? "-e" : "-d", "-" + modo, "-nopad", "-K",
+                                      chave};
         if (modo.ends_with("cbc")) a.insert(a.end(), {"-iv", Hex(iv)});
         a.insert(a.end(), {"-in", (pasta / "e.in").string(), "-out", (pasta / "e.out").string()});
         EXPECT_TRUE(OpenSSL(a));
@@ -73,23 +75,28 @@ public:
         const std::string salt = dad.substr(0, 8), iv = dad.substr(8, 8), c = dad.substr(16);
         const std::string chave = Chave(salt, senha);
         const std::size_t inteiros = c.size() / 8 * 8;
-        std::string p = inteiros ? Roda("des-ede3-cbc", false, chave, iv, c.substr(0, inteiros)) : "";
+        std::string p =
+            inteiros ? Roda("des-ede3-cbc", false, chave, iv, c.substr(0, inteiros)) : "";
         if (inteiros < c.size()) {
             const std::string cv = inteiros ? c.substr(inteiros - 8, 8) : iv;
             const std::string fluxo = Roda("des-ede3-ecb", true, chave, "", cv);
-            for (std::size_t i = inteiros; i < c.size(); ++i) p += static_cast<char>(c[i] ^ fluxo[i - inteiros]);
+            for (std::size_t i = inteiros; i < c.size(); ++i)
+                p += static_cast<char>(c[i] ^ fluxo[i - inteiros]);
         }
         return p;
     }
     // Builds a .dad file with the tool.
-    std::string Cifra(const std::string& p, std::string_view salt, std::string_view iv, std::string_view senha) {
+    std::string Cifra(const std::string& p, std::string_view salt, std::string_view iv,
+                      std::string_view senha) {
         const std::string chave = Chave(salt, senha);
         const std::size_t inteiros = p.size() / 8 * 8;
-        std::string c = inteiros ? Roda("des-ede3-cbc", true, chave, iv, p.substr(0, inteiros)) : "";
+        std::string c =
+            inteiros ? Roda("des-ede3-cbc", true, chave, iv, p.substr(0, inteiros)) : "";
         if (inteiros < p.size()) {
             const std::string cv = inteiros ? c.substr(inteiros - 8, 8) : std::string(iv);
             const std::string fluxo = Roda("des-ede3-ecb", true, chave, "", cv);
-            for (std::size_t i = inteiros; i < p.size(); ++i) c += static_cast<char>(p[i] ^ fluxo[i - inteiros]);
+            for (std::size_t i = inteiros; i < p.size(); ++i)
+                c += static_cast<char>(p[i] ^ fluxo[i - inteiros]);
         }
         return std::string(salt) + std::string(iv) + c;
     }
@@ -97,7 +104,7 @@ public:
     const PastaTemporaria& pasta;
 };
 
-} // namespace
+}  // namespace
 
 TEST(ArquivoCriptografado, RespostaConhecida) {
     const std::string dad = CriptografaBytesDad("Norvika 2024!", SenhaLatin1, FonteFixa());
@@ -148,7 +155,8 @@ TEST(ArquivoCriptografado, PedacosDaoOMesmoQueUmaPassagem) {
 
 TEST(ArquivoCriptografado, DuasCifragensDiferemEChaveErradaDaRuido) {
     const std::string plano(1000, 'x');
-    const std::string a = CriptografaBytesDad(plano, SenhaLatin1), b = CriptografaBytesDad(plano, SenhaLatin1);
+    const std::string a = CriptografaBytesDad(plano, SenhaLatin1),
+                      b = CriptografaBytesDad(plano, SenhaLatin1);
     EXPECT_NE(a.substr(0, 8), b.substr(0, 8));
     EXPECT_NE(a.substr(16), b.substr(16));
     const std::string errado = DescriptografaBytesDad(a, "outra");
@@ -160,11 +168,14 @@ TEST(ArquivoCriptografado, FalhasNaoDeixamArquivoParcial) {
     PastaTemporaria pasta;
     // Shorter than salt and IV: nothing is written.
     Grava(pasta / "curto.dad", std::string(15, 'a'));
-    EXPECT_THROW(DescriptografaArquivoDad(pasta / "curto.dad", pasta / "curto.wav", "k"), std::runtime_error);
+    EXPECT_THROW(DescriptografaArquivoDad(pasta / "curto.dad", pasta / "curto.wav", "k"),
+                 std::runtime_error);
     // A missing source and a destination folder that cannot be written.
-    EXPECT_THROW(CriptografaArquivoDad(pasta / "nao-existe.wav", pasta / "x.dad", "k"), std::runtime_error);
+    EXPECT_THROW(CriptografaArquivoDad(pasta / "nao-existe.wav", pasta / "x.dad", "k"),
+                 std::runtime_error);
     Grava(pasta / "p.wav", std::string(100, 'p'));
-    EXPECT_THROW(CriptografaArquivoDad(pasta / "p.wav", pasta / "sem-pasta" / "x.dad", "k"), std::runtime_error);
+    EXPECT_THROW(CriptografaArquivoDad(pasta / "p.wav", pasta / "sem-pasta" / "x.dad", "k"),
+                 std::runtime_error);
     // An empty file gives the 16-byte header alone, and back an empty file.
     Grava(pasta / "vazio.wav", "");
     CriptografaArquivoDad(pasta / "vazio.wav", pasta / "vazio.dad", "k");
@@ -173,18 +184,21 @@ TEST(ArquivoCriptografado, FalhasNaoDeixamArquivoParcial) {
     EXPECT_EQ(fs::file_size(pasta / "vazio2.wav"), 0u);
     // A random source that fails leaves no output either.
     auto falha = [](std::uint8_t*, std::size_t) { throw std::runtime_error("sem entropia"); };
-    EXPECT_THROW(CriptografaArquivoDad(pasta / "p.wav", pasta / "y.dad", "k", falha), std::runtime_error);
+    EXPECT_THROW(CriptografaArquivoDad(pasta / "p.wav", pasta / "y.dad", "k", falha),
+                 std::runtime_error);
 
     std::vector<std::string> nomes;
-    for (auto& e : fs::directory_iterator(pasta.Caminho())) nomes.push_back(e.path().filename().string());
+    for (auto& e : fs::directory_iterator(pasta.Caminho()))
+        nomes.push_back(e.path().filename().string());
     std::sort(nomes.begin(), nomes.end());
-    EXPECT_EQ(nomes, (std::vector<std::string>{"curto.dad", "p.wav", "vazio.dad", "vazio.wav", "vazio2.wav"}));
+    EXPECT_EQ(nomes, (std::vector<std::string>{"curto.dad", "p.wav", "vazio.dad", "vazio.wav",
+                                               "vazio2.wav"}));
 }
 
 TEST(ArquivoCriptografado, ExtensaoTipoArquivo) {
-    const std::pair<int, const char*> casos[] = {{0x80, ".DAD"}, {0x81, ".DAD"}, {0x82, ".DAD"}, {0x83, ".DAD"},
-                                                 {0x84, ".DAD"}, {1, ".WAV"},    {2, ".OGG"},    {3, ".WAV"},
-                                                 {4, ".MP3"},    {0, ".WAV"}};
+    const std::pair<int, const char*> casos[] = {
+        {0x80, ".DAD"}, {0x81, ".DAD"}, {0x82, ".DAD"}, {0x83, ".DAD"}, {0x84, ".DAD"},
+        {1, ".WAV"},    {2, ".OGG"},    {3, ".WAV"},    {4, ".MP3"},    {0, ".WAV"}};
     for (auto [tipo, ext] : casos) EXPECT_EQ(ExtensaoTipoArquivo(tipo), ext) << tipo;
     // The reader names its output from the type without the encryption bit.
     EXPECT_EQ(ExtensaoTipoArquivo(0x81 & 0x7F), ".WAV");

@@ -1,16 +1,16 @@
 // The audio conversions, read back by sox as the independent reader.
 
-#include "service/download/ConversaoAudio.h"
-#include "common/Sistema.h"
-#include "tests/service/TestePasta.h"
-#include "tools/pabx-sim/Recordings.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
+
+#include "common/Sistema.h"
+#include "service/download/ConversaoAudio.h"
+#include "tests/service/TestePasta.h"
+#include "tools/pabx-sim/Recordings.h"
 
 namespace fs = std::filesystem;
 
@@ -38,8 +38,11 @@ void GravaALaw(const fs::path& arquivo, double segundos) {
     std::normal_distribution<double> ruido(0, 300);
     for (std::uint32_t i = 0; i < n; ++i) {
         const double t = i / 8000.0;
-        double v = 9000 * std::sin(2 * M_PI * 440 * t) * (0.6 + 0.4 * std::sin(2 * M_PI * 0.5 * t)) + ruido(rng);
-        bytes.push_back(static_cast<char>(pabxsim::LinearToALaw(static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0)))));
+        double v =
+            9000 * std::sin(2 * M_PI * 440 * t) * (0.6 + 0.4 * std::sin(2 * M_PI * 0.5 * t)) +
+            ruido(rng);
+        bytes.push_back(static_cast<char>(
+            pabxsim::LinearToALaw(static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0)))));
     }
     EscreveArquivo(arquivo, bytes);
 }
@@ -61,7 +64,7 @@ std::uint16_t U16(const std::string& s, std::size_t pos) {
     return v;
 }
 
-} // namespace
+}  // namespace
 
 TEST(GravacaoAudio, CopiaPCMEhADecodificacaoDoSoxVezesOGanhoCortada) {
     PastaTemporaria pasta;
@@ -87,8 +90,10 @@ TEST(GravacaoAudio, CopiaPCMEhADecodificacaoDoSoxVezesOGanhoCortada) {
     EXPECT_EQ(Sox(pasta, {"soxi", "-c", pcm.string()}), "1");
     EXPECT_EQ(Sox(pasta, {"soxi", "-b", pcm.string()}), "16");
     const fs::path decodificado = pasta.Caminho() / "alaw.raw", lido = pasta.Caminho() / "pcm.raw";
-    Sox(pasta, {"sox", alaw.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L", decodificado.string()});
-    Sox(pasta, {"sox", pcm.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L", lido.string()});
+    Sox(pasta, {"sox", alaw.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L",
+                decodificado.string()});
+    Sox(pasta, {"sox", pcm.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L",
+                lido.string()});
     const auto ref = Amostras(LeArquivo(decodificado)), nosso = Amostras(LeArquivo(lido));
     ASSERT_EQ(ref.size(), 80000u);
     ASSERT_EQ(nosso.size(), ref.size());
@@ -107,17 +112,21 @@ TEST(GravacaoAudio, OggTemAsAmostrasOsComentariosEOSinal) {
                    ogg = pasta.Caminho() / "C0000001.ogg";
     GravaALaw(alaw, 12.3);
     ConverteALawParaPCM(alaw, pcm, TabelaALaw(1));
-    ConverteWAVParaOgg(pcm, ogg, {"Quorvanta", "Norvika", "Gravação chamada", "05/03/2024 07:08:09"});
+    ConverteWAVParaOgg(pcm, ogg,
+                       {"Quorvanta", "Norvika", "Gravação chamada", "05/03/2024 07:08:09"});
 
     EXPECT_EQ(Sox(pasta, {"soxi", "-t", ogg.string()}), "vorbis");
     EXPECT_EQ(Sox(pasta, {"soxi", "-s", ogg.string()}), Sox(pasta, {"soxi", "-s", pcm.string()}));
     const std::string comentarios = Sox(pasta, {"soxi", "-a", ogg.string()});
-    for (const char* c : {"ALBUM=Quorvanta", "ARTIST=Norvika", "TITLE=Gravação chamada", "DATE=05/03/2024 07:08:09"})
+    for (const char* c : {"ALBUM=Quorvanta", "ARTIST=Norvika", "TITLE=Gravação chamada",
+                          "DATE=05/03/2024 07:08:09"})
         EXPECT_NE(comentarios.find(c), std::string::npos) << comentarios;
 
     const fs::path a = pasta.Caminho() / "a.raw", b = pasta.Caminho() / "b.raw";
-    Sox(pasta, {"sox", pcm.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L", a.string()});
-    Sox(pasta, {"sox", ogg.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L", b.string()});
+    Sox(pasta,
+        {"sox", pcm.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L", a.string()});
+    Sox(pasta,
+        {"sox", ogg.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L", b.string()});
     const auto x = Amostras(LeArquivo(a)), y = Amostras(LeArquivo(b));
     ASSERT_EQ(x.size(), y.size());
     double sinal = 0, ruido = 0;
@@ -139,9 +148,14 @@ TEST(GravacaoAudio, CabecalhosQueNaoSaoALawCanonicoSaoRecusados) {
         std::string bytes;
     };
     const Caso casos[] = {
-        {"RIFF", 0, "RIFX"},          {"WAVE", 8, "AVI "},     {"fmt", 12, "junk"},
-        {"fmt size 18", 16, "\x12"},  {"formato PCM", 20, "\x01"}, {"16 bits", 34, "\x10"},
-        {"data", 36, "LIST"},         {"dados alem do fim", 40, "\xff\xff\x00\x00"},
+        {"RIFF", 0, "RIFX"},
+        {"WAVE", 8, "AVI "},
+        {"fmt", 12, "junk"},
+        {"fmt size 18", 16, "\x12"},
+        {"formato PCM", 20, "\x01"},
+        {"16 bits", 34, "\x10"},
+        {"data", 36, "LIST"},
+        {"dados alem do fim", 40, "\xff\xff\x00\x00"},
         {"sem canais", 22, std::string("\x00", 1)},
     };
     for (const auto& c : casos) {
@@ -149,12 +163,14 @@ TEST(GravacaoAudio, CabecalhosQueNaoSaoALawCanonicoSaoRecusados) {
         std::string s = original;
         s.replace(c.pos, c.bytes.size(), c.bytes);
         EscreveArquivo(pasta.Caminho() / "x.wav", s);
-        EXPECT_THROW(ConverteALawParaPCM(pasta.Caminho() / "x.wav", pasta.Caminho() / "y.wav", TabelaALaw(8)),
+        EXPECT_THROW(ConverteALawParaPCM(pasta.Caminho() / "x.wav", pasta.Caminho() / "y.wav",
+                                         TabelaALaw(8)),
                      std::runtime_error);
         EXPECT_FALSE(fs::exists(pasta.Caminho() / "y.wav"));
     }
     EscreveArquivo(pasta.Caminho() / "curto.wav", original.substr(0, 30));
-    EXPECT_THROW(ConverteALawParaPCM(pasta.Caminho() / "curto.wav", pasta.Caminho() / "y.wav", TabelaALaw(8)),
+    EXPECT_THROW(ConverteALawParaPCM(pasta.Caminho() / "curto.wav", pasta.Caminho() / "y.wav",
+                                     TabelaALaw(8)),
                  std::runtime_error);
     EXPECT_EQ(DuracaoWAV(pasta.Caminho() / "curto.wav"), 0);
     EXPECT_EQ(DuracaoWAV(pasta.Caminho() / "nenhum.wav"), 0);

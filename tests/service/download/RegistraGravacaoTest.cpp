@@ -1,20 +1,19 @@
 // Filing recordings into a unit database installed on the test server, from a
 // store the PABX simulator fills the way a unit does.
 
-#include "service/download/ArquivamentoGravacao.h"
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <mutex>
 
 #include "common/CifraTexto.h"
 #include "common/Configuracao.h"
 #include "common/Sistema.h"
+#include "service/download/ArquivamentoGravacao.h"
 #include "service/download/ConversaoAudio.h"
 #include "tests/common/db/InstalacaoTeste.h"
 #include "tests/service/TestePasta.h"
 #include "tools/pabx-sim/Recordings.h"
-
-#include <gtest/gtest.h>
-
-#include <mutex>
-#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -27,7 +26,7 @@ struct LinhaLog {
 };
 
 class RegistraGravacao : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { inst_ = new InstalacaoTeste("grv16", {1}); }
     static void TearDownTestSuite() {
         delete inst_;
@@ -52,7 +51,9 @@ protected:
         c.BaseDadosPrincipal = inst_->Principal();
         c.Tabela = TabelaALaw(8);
         c.Configuracao = [this] { return std::shared_ptr<const ConfiguracaoGeral>(cfg_); };
-        c.Log = [this](std::uint16_t n, bool console, const std::string& t) { log_.push_back({n, console, t}); };
+        c.Log = [this](std::uint16_t n, bool console, const std::string& t) {
+            log_.push_back({n, console, t});
+        };
         c.Relogio = [] { return DataHora{2024, 3, 5, 7, 8, 9, 0}; };
         return c;
     }
@@ -68,9 +69,12 @@ protected:
     std::vector<Linha> Linhas() {
         Attachment att = Attachment::Conecta(inst_->Unidade(1));
         Transaction tr(att, true);
-        Statement st(tr, "SELECT GRV_COMANDA, GRV_RAMGRAVADO, GRV_DESTINO, GRV_CODCONTA, GRV_CONTROLE, GRV_IDFILE, "
-                         "GRV_DATAGRV, GRV_TPFILE, GRV_TPLIGA, CLI_CODIGO, GRV_DURACAO, GRV_TEMAUDIO, GRV_BINDADOS, "
-                         "GRV_DATARG FROM GRAVACAO WHERE PAB_CODIGO=? ORDER BY GRV_CODIGO");
+        Statement st(tr,
+                     "SELECT GRV_COMANDA, GRV_RAMGRAVADO, GRV_DESTINO, GRV_CODCONTA, GRV_CONTROLE, "
+                     "GRV_IDFILE, "
+                     "GRV_DATAGRV, GRV_TPFILE, GRV_TPLIGA, CLI_CODIGO, GRV_DURACAO, GRV_TEMAUDIO, "
+                     "GRV_BINDADOS, "
+                     "GRV_DATARG FROM GRAVACAO WHERE PAB_CODIGO=? ORDER BY GRV_CODIGO");
         st.SetInt(0, codigo_);
         std::vector<Linha> r;
         for (Cursor c = st.Abre(); c.Proxima();) {
@@ -96,23 +100,27 @@ protected:
     }
 
     bool Logou(std::string_view inicio, std::uint16_t nivel) const {
-        return std::any_of(log_.begin(), log_.end(),
-                           [&](const LinhaLog& l) { return l.nivel == nivel && l.texto.starts_with(inicio); });
+        return std::any_of(log_.begin(), log_.end(), [&](const LinhaLog& l) {
+            return l.nivel == nivel && l.texto.starts_with(inicio);
+        });
     }
 
     // Files of the working folder other than the downloaded recordings and NOK/.
     std::vector<std::string> Sobras() const {
         std::vector<std::string> r;
-        for (auto it = fs::recursive_directory_iterator(pastaPABX_); it != fs::recursive_directory_iterator(); ++it) {
+        for (auto it = fs::recursive_directory_iterator(pastaPABX_);
+             it != fs::recursive_directory_iterator(); ++it) {
             const std::string nome = it->path().filename().string();
-            if (it->is_regular_file() && !nome.starts_with("R") && it->path().string().find("/NOK/") == std::string::npos)
+            if (it->is_regular_file() && !nome.starts_with("R") &&
+                it->path().string().find("/NOK/") == std::string::npos)
                 r.push_back(fs::relative(it->path(), pastaPABX_).string());
         }
         return r;
     }
 
     // One recording in a folder of the store, with its description.
-    fs::path UmaGravacao(const std::string& xml, double segundos = 2.0, const std::string& nome = "R0000001") {
+    fs::path UmaGravacao(const std::string& xml, double segundos = 2.0,
+                         const std::string& nome = "R0000001") {
         const fs::path pasta = loja_ / "GR101024" / "X0001001";
         fs::create_directories(pasta);
         const auto n = static_cast<std::uint32_t>(segundos * 8000);
@@ -124,13 +132,17 @@ protected:
         return pasta;
     }
 
-    static std::string Xml(const std::string& destino = "(48) 1234-5678", const std::string& tipo = "SAIDA",
-                           const std::string& inicio = "1728550000", const std::string& extra = "<audio>sim</audio>",
+    static std::string Xml(const std::string& destino = "(48) 1234-5678",
+                           const std::string& tipo = "SAIDA",
+                           const std::string& inicio = "1728550000",
+                           const std::string& extra = "<audio>sim</audio>",
                            const std::string& conta = "") {
-        return "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<gravacao><ramalcomanda>1001</ramalcomanda>"
-               "<ramalgravado>1001</ramalgravado><nomedestino>" + destino + "</nomedestino><codconta>" + conta +
-               "</codconta>" + (tipo == "-" ? "" : "<tipoligacao>" + tipo + "</tipoligacao>") +
-               "<iniciogravacao>" + inicio + "</iniciogravacao>" + extra + "</gravacao>\r\n";
+        return "<?xml version=\"1.0\" "
+               "encoding=\"ISO-8859-1\"?>\r\n<gravacao><ramalcomanda>1001</ramalcomanda>"
+               "<ramalgravado>1001</ramalgravado><nomedestino>" +
+               destino + "</nomedestino><codconta>" + conta + "</codconta>" +
+               (tipo == "-" ? "" : "<tipoligacao>" + tipo + "</tipoligacao>") + "<iniciogravacao>" +
+               inicio + "</iniciogravacao>" + extra + "</gravacao>\r\n";
     }
 
     static InstalacaoTeste* inst_;
@@ -159,7 +171,7 @@ std::string Sox(const fs::path& pasta, std::vector<std::string> args) {
     return s;
 }
 
-} // namespace
+}  // namespace
 
 TEST_F(RegistraGravacao, LojaDoSimuladorUmaLinhaPorItemESegundaPassagemDuplicada) {
     const pabxsim::RecordingsSummary loja = pabxsim::MakeRecordings(loja_, 20, 16);
@@ -175,13 +187,15 @@ TEST_F(RegistraGravacao, LojaDoSimuladorUmaLinhaPorItemESegundaPassagemDuplicada
 
     ArquivamentoGravacao a(Contexto());
     ContadoresArquivamento c;
-    for (const auto& w : itens) EXPECT_EQ(a.Registra(w.parent_path(), w.filename().string(), c), 0) << w;
+    for (const auto& w : itens)
+        EXPECT_EQ(a.Registra(w.parent_path(), w.filename().string(), c), 0) << w;
     EXPECT_EQ(c.DWN_ARQIMPORTADO, 20);
     EXPECT_EQ(c.DWN_FALHASXML, loja.wavOnly);
     EXPECT_EQ(c.DWN_FALHASIMP + c.DWN_AVDUPIMP + c.DWN_ARQCONVOGG + c.DWN_FALHASOGG, 0);
     EXPECT_TRUE(Logou("XML inexistente: ", LogInfo));
-    EXPECT_TRUE(std::any_of(log_.begin(), log_.end(),
-                            [](const LinhaLog& l) { return l.console && l.texto.starts_with("Registrou arquivo: "); }));
+    EXPECT_TRUE(std::any_of(log_.begin(), log_.end(), [](const LinhaLog& l) {
+        return l.console && l.texto.starts_with("Registrou arquivo: ");
+    }));
 
     const auto linhas = Linhas();
     ASSERT_EQ(linhas.size(), 20u);
@@ -228,19 +242,23 @@ TEST_F(RegistraGravacao, LojaDoSimuladorUmaLinhaPorItemESegundaPassagemDuplicada
     EXPECT_EQ(semAudio, loja.audioNotSim);
 
     // A stored BLOB is a WAV sox reads at 8 kHz.
-    const auto primeiro = std::find_if(linhas.begin(), linhas.end(), [](const Linha& l) { return !l.blobNulo; });
+    const auto primeiro =
+        std::find_if(linhas.begin(), linhas.end(), [](const Linha& l) { return !l.blobNulo; });
     ASSERT_NE(primeiro, linhas.end());
     EscreveArquivo(pasta_.Caminho() / "blob.wav", primeiro->blob);
-    EXPECT_EQ(Sox(pasta_.Caminho(), {"soxi", "-r", (pasta_.Caminho() / "blob.wav").string()}), "8000");
+    EXPECT_EQ(Sox(pasta_.Caminho(), {"soxi", "-r", (pasta_.Caminho() / "blob.wav").string()}),
+              "8000");
 
     // Filed again (a second download of the same store): all duplicates, no new row.
     ContadoresArquivamento c2;
-    for (const auto& w : itens) EXPECT_EQ(a.Registra(w.parent_path(), w.filename().string(), c2), 1) << w;
+    for (const auto& w : itens)
+        EXPECT_EQ(a.Registra(w.parent_path(), w.filename().string(), c2), 1) << w;
     EXPECT_EQ(c2.DWN_AVDUPIMP, 20);
     EXPECT_EQ(c2.DWN_ARQIMPORTADO, 0);
     EXPECT_EQ(Linhas().size(), 20u);
     EXPECT_TRUE(Logou("Arquivo duplicado: ", LogInfo));
-    EXPECT_TRUE(Sobras().empty() || std::all_of(Sobras().begin(), Sobras().end(), [](const std::string& s) {
+    EXPECT_TRUE(Sobras().empty() ||
+                std::all_of(Sobras().begin(), Sobras().end(), [](const std::string& s) {
                     return fs::path(s).filename().string().starts_with("C");
                 }));
 }
@@ -299,9 +317,25 @@ TEST_F(RegistraGravacao, FormatosDeBackupNaoMudamOArquivoGuardado) {
     };
     const Caso casos[] = {
         {"ogg so para backup", 0, 0, 2, 0, "", 1, {"C0000001.WAV", "C0000001.ogg"}, 1},
-        {"dad so para backup", 0, 0, 0, 3, CriptografaTexto("k"), 1, {"C0000001.WAV", "C0000001.dad"}, 0},
+        {"dad so para backup",
+         0,
+         0,
+         0,
+         3,
+         CriptografaTexto("k"),
+         1,
+         {"C0000001.WAV", "C0000001.dad"},
+         0},
         {"chave em branco", 0, 1, 0, 0, CriptografaTexto("   "), 1, {"C0000001.WAV"}, 0},
-        {"wav cifrado", 0, 1, 0, 0, CriptografaTexto("k"), 0x81, {"C0000001.WAV", "C0000001.dad"}, 0},
+        {"wav cifrado",
+         0,
+         1,
+         0,
+         0,
+         CriptografaTexto("k"),
+         0x81,
+         {"C0000001.WAV", "C0000001.dad"},
+         0},
     };
     int n = 0;
     for (const auto& caso : casos) {
@@ -322,10 +356,12 @@ TEST_F(RegistraGravacao, FormatosDeBackupNaoMudamOArquivoGuardado) {
         const Linha l = Linhas().back();
         EXPECT_EQ(l.tpfile, caso.tpfile);
         EXPECT_EQ(l.controle, caso.tpfile & 0x80 ? caso.chave : "");
-        EXPECT_EQ(l.blob, LeArquivo(pasta / (caso.tpfile & 0x80 ? "C0000001.dad" : "C0000001.WAV")));
+        EXPECT_EQ(l.blob,
+                  LeArquivo(pasta / (caso.tpfile & 0x80 ? "C0000001.dad" : "C0000001.WAV")));
         std::vector<std::string> achados;
         for (const auto& e : fs::directory_iterator(pasta))
-            if (e.path().filename().string().starts_with("C")) achados.push_back(e.path().filename().string());
+            if (e.path().filename().string().starts_with("C"))
+                achados.push_back(e.path().filename().string());
         std::sort(achados.begin(), achados.end());
         EXPECT_EQ(achados, caso.arquivos);
     }
@@ -343,16 +379,20 @@ TEST_F(RegistraGravacao, DescricoesDificeisGuardamOAudio) {
     };
     const Caso casos[] = {
         {"sem elemento audio", Xml("1", "SAIDA", "1728550001", ""), 1, false, nullptr, "1", "", 1},
-        {"audio SIM", Xml("1", "SAIDA", "1728550002", "<audio>SIM</audio>"), 0, false, nullptr, "1", "", 1},
-        {"2 MiB", Xml("1", "SAIDA", "1728550003") + std::string(2 << 20, ' '), 1, true, "Erro em XML: ", "", "", 1},
-        {"nao e XML", "<<<", 1, true, "Erro em XML: ", "", "", 1},
-        {"audio num comentario", Xml("1", "SAIDA", "1728550004", "<!-- <audio> -->"), 1, true, "Erro em XML: ", "1",
+        {"audio SIM", Xml("1", "SAIDA", "1728550002", "<audio>SIM</audio>"), 0, false, nullptr, "1",
          "", 1},
+        {"2 MiB", Xml("1", "SAIDA", "1728550003") + std::string(2 << 20, ' '), 1, true,
+         "Erro em XML: ", "", "", 1},
+        {"nao e XML", "<<<", 1, true, "Erro em XML: ", "", "", 1},
+        {"audio num comentario", Xml("1", "SAIDA", "1728550004", "<!-- <audio> -->"), 1, true,
+         "Erro em XML: ", "1", "", 1},
         {"fora do WIN1252 e 25 digitos",
-         Utf8(Xml("1234567890123456789012345", "ENTRADA", "1728550005", "<audio>sim</audio>", "日本")), 1, false, nullptr,
-         "12345678901234567890", "??", 2},
+         Utf8(Xml("1234567890123456789012345", "ENTRADA", "1728550005", "<audio>sim</audio>",
+                  "日本")),
+         1, false, nullptr, "12345678901234567890", "??", 2},
         // Without a call type the link decides: "1001" names an extension.
-        {"sem tipoligacao", Xml("1001", "-", "1728550006"), 1, true, "Erro em XML: ", "1001", "", 0},
+        {"sem tipoligacao", Xml("1001", "-", "1728550006"), 1, true, "Erro em XML: ", "1001", "",
+         0},
     };
     int n = 0;
     for (const auto& caso : casos) {
@@ -391,8 +431,8 @@ TEST_F(RegistraGravacao, DataDaGravacaoEContato) {
     cfg_->DDD = "48";
     {
         Attachment att = Attachment::Conecta(inst_->Principal(true));
-        att.Executa("INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO) VALUES (" + std::to_string(codigo_) +
-                    ", '12345678')");
+        att.Executa("INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO) VALUES (" +
+                    std::to_string(codigo_) + ", '12345678')");
     }
     ArquivamentoGravacao a(Contexto());
     ContadoresArquivamento c;
@@ -444,8 +484,9 @@ TEST_F(RegistraGravacao, FalhasDeixamAGravacaoNoPABXESemArquivoParcial) {
         EXPECT_EQ(a.Registra(pasta, "R0000001.WAV", c), 7);
         EXPECT_EQ(c.DWN_FALHASIMP, 1);
         EXPECT_TRUE(Logou("INSGRV: ", LogErro));
-        EXPECT_TRUE(std::any_of(log_.begin(), log_.end(),
-                                [](const LinhaLog& l) { return l.texto.find("INSERT INTO GRAVACAO") != std::string::npos; }));
+        EXPECT_TRUE(std::any_of(log_.begin(), log_.end(), [](const LinhaLog& l) {
+            return l.texto.find("INSERT INTO GRAVACAO") != std::string::npos;
+        }));
         EXPECT_EQ(Sobras(), std::vector<std::string>{});
         fs::remove_all(loja_);
     }
@@ -492,9 +533,66 @@ TEST_F(RegistraGravacao, FalhasDeixamAGravacaoNoPABXESemArquivoParcial) {
         EXPECT_TRUE(Linhas().empty());
         EXPECT_EQ(Sobras(), std::vector<std::string>{});
     }
+    // The finished copy cannot take its place beside the WAV (a folder holds
+    // the name): 6, and the private copy is gone too.
+    {
+        log_.clear();
+        fs::remove_all(loja_);
+        const fs::path pasta = UmaGravacao(Xml());
+        fs::create_directories(pasta / "C0000001.WAV" / "ocupado");
+        ArquivamentoGravacao a(Contexto());
+        ContadoresArquivamento c;
+        EXPECT_EQ(a.Registra(pasta, "R0000001.WAV", c), 6);
+        EXPECT_TRUE(Logou("Erro em WAV: ", LogErro));
+        EXPECT_TRUE(Linhas().empty());
+        EXPECT_EQ(Sobras(), std::vector<std::string>{});
+    }
     // A killed run's half-written outputs are cleared by the next run's object.
     fs::create_directory(pastaPABX_ / ".arquivando-abc123");
     EscreveArquivo(pastaPABX_ / ".arquivando-abc123" / "C0000001.WAV", "meio");
     { ArquivamentoGravacao a(Contexto()); }
     EXPECT_FALSE(fs::exists(pastaPABX_ / ".arquivando-abc123"));
+}
+
+TEST_F(RegistraGravacao, ConexaoDaCorridaPerdidaEhRefeita) {
+    ArquivamentoGravacao a(Contexto());
+    ContadoresArquivamento c;
+    const fs::path pasta = UmaGravacao(Xml("1", "SAIDA", "1728550100"));
+    ASSERT_EQ(a.Registra(pasta, "R0000001.WAV", c), 0);
+    // The server ends the run's kept connection (as a restart or an administrator would).
+    {
+        ParametrosConexao admin = inst_->Unidade(1);
+        admin.usuario = inst_->srv.usuario;
+        admin.senha = inst_->srv.senha;
+        Attachment att = Attachment::Conecta(admin);
+        const auto n = att.Executa(
+            "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
+            "AND MON$SYSTEM_FLAG = 0");
+        ASSERT_GE(n, 1u);
+    }
+    const fs::path outra = UmaGravacao(Xml("1", "SAIDA", "1728550101"), 1.0, "R0000002");
+    EXPECT_EQ(a.Registra(outra, "R0000002.WAV", c), 0);
+    EXPECT_EQ(c.DWN_ARQIMPORTADO, 2);
+    EXPECT_EQ(Linhas().size(), 2u);
+}
+
+TEST_F(RegistraGravacao, ErroXMLDecideSeADescricaoIlegivelConta) {
+    for (bool erroXML : {false, true}) {
+        SCOPED_TRACE(erroXML);
+        const std::string nome = erroXML ? "R0000012" : "R0000011";
+        const fs::path pasta = UmaGravacao("<gravacao>", 1.0, nome);
+        auto ctx = Contexto();
+        ctx.ErroXML = erroXML;
+        ArquivamentoGravacao a(std::move(ctx));
+        ContadoresArquivamento c;
+        EXPECT_EQ(a.Registra(pasta, nome + ".WAV", c), 0);
+        EXPECT_EQ(c.DWN_FALHASXML, erroXML ? 0 : 1);
+        EXPECT_TRUE(Logou("Erro em XML: ", LogErro));
+    }
+    // A name that would leave its folder is refused before anything is read.
+    ArquivamentoGravacao a(Contexto());
+    ContadoresArquivamento c;
+    EXPECT_EQ(a.Registra(loja_, "..", c), 5);
+    EXPECT_EQ(a.Registra(loja_, "", c), 5);
+    EXPECT_EQ(c.DWN_FALHASIMP, 2);
 }
