@@ -116,6 +116,24 @@ public:
     // The temporary name a download uses beside its target.
     static std::string NomeTemporario(std::string_view nome);
 
+    // ---- Uploads (the recordings backup; ClienteFTPEnvio.cpp). ----------
+    // Folders are entered one CWD per name from the login folder, so no path
+    // separator reaches the server, whatever system it runs.
+
+    // Creates `pasta` (a path from the login folder, "/" between names) and
+    // its missing parents. Throws ErroFTP (class Arquivo when the server
+    // refuses to create or enter one).
+    void CriaPasta(std::string_view pasta);
+    // Sends `origem` to pasta/nome through a temporary name in that folder,
+    // checks the server's SIZE (when it answers one) against the bytes sent
+    // and renames it over `nome` (replacing a file of that name). `nome`
+    // never holds a partial file; on failure the temporary file is deleted
+    // when the connection still allows it. Returns the bytes sent.
+    std::int64_t Envia(std::string_view pasta, std::string_view nome,
+                       const std::filesystem::path& origem);
+    // The temporary name an upload uses beside its target.
+    static std::string NomeTemporarioEnvio(std::string_view nome);
+
 private:
     struct LiberaCurl {
         void operator()(CURL* c) const { curl_easy_cleanup(c); }
@@ -125,6 +143,7 @@ private:
     void Executa(std::string_view oque);
     std::vector<EntradaFTP> ListaCom(std::string_view pasta, const char* comando);
     static int Progresso(void* eu, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    void ComandosNaPasta(std::string_view pasta, const std::vector<std::string>& comandos);
 
     OpcoesFTP opcoes_;
     std::unique_ptr<CURL, LiberaCurl> curl_;

@@ -214,6 +214,22 @@ public:
     // The local test run in place of the PABX session.
     void ProcessaLocal();
 
+    // ---- Recordings backup's pieces (BackupGravacoes.cpp, ExportaGravacoes.cpp).
+    // The backup of the files given (the export hands the ones it wrote):
+    // every one of them goes to each target, whatever its format.
+    void BackupArquivos(const std::vector<std::string>& arquivos);
+    // True when `destino` already holds at least the source's bytes (nothing
+    // is copied); else a copy through a temporary name, checked for size.
+    static bool CopiaArquivoBackup(const std::string& origem, const std::string& destino);
+    // The description of a recording file: its folder + "R" + characters 2
+    // to 8 of its name + ".XML", found there without regard to case.
+    static std::string ArquivoXMLBackup(const std::string& arquivo);
+    // Deletes every GRAVACAO row of the unit's database (the local test run).
+    bool BDApagaGravacoes();
+    // Mount tables the folder target is checked against (tests hand theirs).
+    std::filesystem::path TabelaFstab{"/etc/fstab"};
+    std::filesystem::path TabelaMontagens{"/proc/self/mountinfo"};
+
 protected:
     void Execute() override;
 

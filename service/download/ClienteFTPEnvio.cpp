@@ -1,0 +1,194 @@
+// Uploads of the FTP client: folder creation, a file sent under a temporary
+// name and renamed over its final name once the server holds all of it.
+
+#include "service/download/ClienteFTP.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+struct LeituraArquivo {
+    int fd = -1;
+    int erro = 0;
+    ~LeituraArquivo() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+std::size_t LeArquivo(char* destino, std::size_t, std::size_t n, void* origem) {
+    auto* l = static_cast<LeituraArquivo*>(origem);
+    for (;;) {
+        const ssize_t r = ::read(l->fd, destino, n);
+        if (r >= 0) return static_cast<std::size_t>(r);
+        if (errno == EINTR) continue;
+        l->erro = errno;
+        return CURL_READFUNC_ABORT;
+    }
+}
+
+std::size_t Descarta(char*, std::size_t, std::size_t n, void*) { return n; }
+
+// A libcurl string list, freed with its owner.
+struct ListaCurl {
+    curl_slist* lista = nullptr;
+    explicit ListaCurl(const std::vector<std::string>& itens) {
+        for (const auto& i : itens) {
+            curl_slist* nova = curl_slist_append(lista, i.c_str());
+            if (!nova) throw ErroFTP(CURLE_OUT_OF_MEMORY, ClasseErroFTP::Local, "curl_slist_append");
+            lista = nova;
+        }
+    }
+    ~ListaCurl() { curl_slist_free_all(lista); }
+    ListaCurl(const ListaCurl&) = delete;
+    ListaCurl& operator=(const ListaCurl&) = delete;
+};
+
+// Puts the handle back as the download's requests expect it, whatever way
+// an upload request ends.
+struct RestauraOpcoes {
+    CURL* c;
+    ~RestauraOpcoes() {
+        curl_easy_setopt(c, CURLOPT_UPLOAD, 0L);
+        curl_easy_setopt(c, CURLOPT_NOBODY, 0L);
+        curl_easy_setopt(c, CURLOPT_POSTQUOTE, nullptr);
+        curl_easy_setopt(c, CURLOPT_READFUNCTION, nullptr);
+        curl_easy_setopt(c, CURLOPT_READDATA, nullptr);
+        curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
+        curl_easy_setopt(c, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_NONE));
+        curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+    }
+};
+
+std::string ComBarraFinal(std::string_view pasta) {
+    std::string s(pasta);
+    if (s.empty() || s.back() != '/') s += '/';
+    return s;
+}
+
+}  // namespace
+
+std::string ClienteFTP::NomeTemporarioEnvio(std::string_view nome) {
+    return "~" + std::string(nome) + ".enviando";
+}
+
+void ClienteFTP::CriaPasta(std::string_view pasta) {
+    CURL* c = curl_.get();
+    RestauraOpcoes restaura{c};
+    const std::string caminho = ComBarraFinal(pasta);
+    curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
+    curl_easy_setopt(c, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
+    curl_easy_setopt(c, CURLOPT_URL, Url(caminho).c_str());
+    curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Descarta);
+    Executa("MKD " + caminho);
+}
+
+void ClienteFTP::ComandosNaPasta(std::string_view pasta, const std::vector<std::string>& comandos) {
+    CURL* c = curl_.get();
+    RestauraOpcoes restaura{c};
+    const std::string caminho = ComBarraFinal(pasta);
+    ListaCurl lista(comandos);
+    curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
+    curl_easy_setopt(c, CURLOPT_URL, Url(caminho).c_str());
+    curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Descarta);
+    curl_easy_setopt(c, CURLOPT_POSTQUOTE, lista.lista);
+    Executa(comandos.empty() ? "CWD " + caminho : comandos.front());
+}
+
+std::int64_t ClienteFTP::Envia(std::string_view pasta, std::string_view nome,
+                               const std::filesystem::path& origem) {
+    CURL* c = curl_.get();
+    const std::string dir = ComBarraFinal(pasta);
+    const std::string temporario = NomeTemporarioEnvio(nome);
+
+    LeituraArquivo leitura;
+    leitura.fd = ::open(origem.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (leitura.fd < 0 || ::fstat(leitura.fd, &st) != 0)
+        throw ErroFTP(CURLE_READ_ERROR, ClasseErroFTP::Local,
+                      "Falha ao abrir " + origem.string() + ": " + std::strerror(errno));
+    const std::int64_t tamanho = st.st_size;
+
+    auto apagaTemporario = [&] {
+        if (!conectado_) return;
+        try {
+            ComandosNaPasta(dir, {"*DELE " + temporario});
+        } catch (const ErroFTP&) {
+            // Only a leftover under the temporary name; the next run replaces it.
+        }
+    };
+
+    {
+        RestauraOpcoes restaura{c};
+        curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
+        curl_easy_setopt(c, CURLOPT_URL, Url(dir + temporario).c_str());
+        curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(c, CURLOPT_READFUNCTION, &LeArquivo);
+        curl_easy_setopt(c, CURLOPT_READDATA, &leitura);
+        curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(tamanho));
+        try {
+            Executa("STOR " + dir + temporario);
+        } catch (const ErroFTP& e) {
+            if (leitura.erro) {
+                apagaTemporario();
+                throw ErroFTP(CURLE_READ_ERROR, ClasseErroFTP::Local,
+                              std::string(e.what()) + ": " + std::strerror(leitura.erro));
+            }
+            apagaTemporario();
+            throw;
+        }
+        curl_off_t enviados = -1;
+        curl_easy_getinfo(c, CURLINFO_SIZE_UPLOAD_T, &enviados);
+        if (enviados != tamanho) {
+            apagaTemporario();
+            throw ErroFTP(CURLE_PARTIAL_FILE, ClasseErroFTP::Queda,
+                          "Connection Closed: " + std::to_string(enviados) + " de " +
+                              std::to_string(tamanho) + " bytes (STOR " + dir + temporario + ")");
+        }
+    }
+
+    // What the server holds, when it answers SIZE.
+    {
+        RestauraOpcoes restaura{c};
+        curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
+        curl_easy_setopt(c, CURLOPT_URL, Url(dir + temporario).c_str());
+        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
+        curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Descarta);
+        try {
+            Executa("SIZE " + dir + temporario);
+        } catch (const ErroFTP&) {
+            apagaTemporario();
+            throw;
+        }
+        curl_off_t noServidor = -1;
+        curl_easy_getinfo(c, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &noServidor);
+        if (noServidor >= 0 && noServidor != tamanho) {
+            apagaTemporario();
+            throw ErroFTP(CURLE_PARTIAL_FILE, ClasseErroFTP::Arquivo,
+                          "O servidor recebeu " + std::to_string(noServidor) + " de " +
+                              std::to_string(tamanho) + " bytes (" + dir + temporario + ")");
+        }
+    }
+
+    const std::string final(nome);
+    try {
+        ComandosNaPasta(dir, {"RNFR " + temporario, "RNTO " + final});
+    } catch (const ErroFTP& e) {
+        if (e.Codigo() != CURLE_QUOTE_ERROR) throw;
+        // Servers that will not rename over an existing file: that file goes
+        // first (the complete copy stays under the temporary name meanwhile).
+        try {
+            ComandosNaPasta(dir, {"*DELE " + final, "RNFR " + temporario, "RNTO " + final});
+        } catch (const ErroFTP&) {
+            apagaTemporario();
+            throw;
+        }
+    }
+    return tamanho;
+}
