@@ -21,6 +21,11 @@ Options, for trying a client against the boards' odd ways:
                         BYTES of the file NAME went out; TIMES transfers are hit
                         (default: all). KIND no-greet (no NAME): connections
                         are accepted and never greeted.
+    --fault-stor SPEC   repeatable: the same kinds on uploads, hit once BYTES of
+                        a stored file whose name contains NAME came in (clients
+                        upload under temporary names).
+    --refuse-stor       STOR is refused (550), as on a read-only account.
+    --syst TEXT         the SYST answer's text (default "UNIX Type: L8").
 """
 import argparse
 import json
@@ -55,9 +60,9 @@ class Fault:
         self.times = int(parts[3]) if len(parts) == 4 else None
         self.lock = threading.Lock()
 
-    def take(self, name):
+    def take(self, name, part=False):
         """Whether this transfer of NAME is hit (counts it)."""
-        if self.name != name:
+        if (self.name not in name) if part else (self.name != name):
             return False
         with self.lock:
             if self.times is None:
@@ -112,6 +117,47 @@ class FaultyProducer:
         return b""
 
 
+class FaultyWriter:
+    """A stored file that takes the upload up to the fault's byte count,
+    then cuts the connection or stops reading."""
+
+    def __init__(self, inner, fault, handler):
+        self.inner, self.fault, self.handler = inner, fault, handler
+        self.got = 0
+
+    def __getattr__(self, attr):
+        return getattr(self.inner, attr)
+
+    def write(self, data):
+        room = self.fault.bytes - self.got
+        if room > 0:
+            self.inner.write(data[:room])
+            self.got += min(room, len(data))
+        if self.got < self.fault.bytes:
+            return len(data)
+        h = self.handler
+        if self.fault.kind == "stall":
+            while not stopping.is_set() and h.connected and not h._closed:
+                time.sleep(0.1)
+            return len(data)
+        dtp = h.data_channel
+        if dtp is not None:
+            dtp._resp = None
+            try:
+                dtp.socket.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+        if self.fault.kind == "cut-control":
+            try:
+                h.socket.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            h.close()
+        elif dtp is not None:
+            dtp.close()
+        return len(data)
+
+
 def make_certificate(folder):
     from OpenSSL import crypto
 
@@ -142,9 +188,13 @@ def main():
     ap.add_argument("--no-mlsd", action="store_true")
     ap.add_argument("--listing")
     ap.add_argument("--fault", action="append", default=[])
+    ap.add_argument("--fault-stor", action="append", default=[])
+    ap.add_argument("--refuse-stor", action="store_true")
+    ap.add_argument("--syst")
     a = ap.parse_args()
 
     faults = [Fault(s) for s in a.fault]
+    stor_faults = [Fault(s) for s in a.fault_stor]
     no_greet = any(f.kind == "no-greet" for f in faults)
     canned = {}
     if a.listing:
@@ -188,6 +238,14 @@ def main():
                 line = f"type={kind};{size}modify=20240101000000; {e['name']}\r\n"
                 yield line.encode("utf8", "surrogateescape")
 
+        def open(self, filename, mode):
+            f = super().open(filename, mode)
+            if "w" not in mode:
+                return f
+            name = os.path.basename(filename)
+            hit = next((x for x in stor_faults if x.kind != "no-greet" and x.take(name, part=True)), None)
+            return f if hit is None else FaultyWriter(f, hit, self.cmd_channel)
+
     class Handler(Base):
         abstracted_fs = CannedFS
         if a.tls:
@@ -203,6 +261,17 @@ def main():
                 self._prot = True
             super().handle()
 
+        def ftp_SYST(self, line):
+            if a.syst is None:
+                return super().ftp_SYST(line)
+            self.respond("215 " + a.syst)
+
+        def ftp_STOR(self, file, mode="w"):
+            if a.refuse_stor:
+                self.respond("550 Permission denied.")
+                return None
+            return super().ftp_STOR(file, mode)
+
         def ftp_RETR(self, file):
             name = os.path.basename(file)
             hit = next((f for f in faults if f.kind != "no-greet" and f.take(name)), None)
@@ -217,7 +286,7 @@ def main():
             self.push_dtp_data(producer, isproducer=True, file=fd, cmd="RETR")
             return file
 
-    if any(f.kind != "no-greet" for f in faults):
+    if any(f.kind != "no-greet" for f in faults + stor_faults):
         Handler.use_sendfile = False  # the faults need the bytes to pass through Python
     if a.no_mlsd:
         Handler.proto_cmds = {k: v for k, v in Base.proto_cmds.items() if k not in ("MLSD", "MLST")}
@@ -234,7 +303,7 @@ def main():
     Handler.passive_ports = None
     logging.basicConfig(level=logging.WARNING)
     # A stall holds its connection's thread; TLS needs the single-threaded loop.
-    stall = any(f.kind == "stall" for f in faults)
+    stall = any(f.kind == "stall" for f in faults + stor_faults)
     server = (ThreadedFTPServer if stall else FTPServer)((a.addr, a.port), Handler)
     got = server.socket.getsockname()[1]
     tmp = a.port_file + ".part"
