@@ -8,7 +8,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -61,8 +63,43 @@ struct RestauraOpcoes {
         curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
         curl_easy_setopt(c, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_NONE));
         curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+        curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, nullptr);
+        curl_easy_setopt(c, CURLOPT_HEADERDATA, nullptr);
     }
 };
+
+// The server's answers of one request (libcurl hands FTP replies to the
+// header callback).
+std::size_t GuardaResposta(char* dados, std::size_t, std::size_t n, void* destino) {
+    auto* s = static_cast<std::string*>(destino);
+    if (s->size() < 64 * 1024) s->append(dados, n);
+    return n;
+}
+
+// The size in the last "213 <n>" reply, when there is one.
+std::optional<std::int64_t> TamanhoSIZE(std::string_view respostas) {
+    std::optional<std::int64_t> r;
+    std::size_t i = 0;
+    while (i < respostas.size()) {
+        std::size_t fim = respostas.find('\n', i);
+        if (fim == std::string_view::npos) fim = respostas.size();
+        std::string_view linha = respostas.substr(i, fim - i);
+        i = fim + 1;
+        if (!linha.empty() && linha.back() == '\r') linha.remove_suffix(1);
+        if (linha.size() < 5 || linha.substr(0, 4) != "213 ") continue;
+        std::int64_t v = 0;
+        bool ok = true;
+        for (char ch : linha.substr(4)) {
+            if (ch < '0' || ch > '9' || v > (INT64_MAX - 9) / 10) {
+                ok = false;
+                break;
+            }
+            v = v * 10 + (ch - '0');
+        }
+        if (ok) r = v;
+    }
+    return r;
+}
 
 std::string ComBarraFinal(std::string_view pasta) {
     std::string s(pasta);
@@ -124,14 +161,22 @@ std::int64_t ClienteFTP::Envia(std::string_view pasta, std::string_view nome,
         }
     };
 
+    // One request: the STOR, then the server's SIZE of what it stored (a
+    // server without SIZE just leaves it unknown).
+    std::optional<std::int64_t> noServidor;
     {
         RestauraOpcoes restaura{c};
+        ListaCurl depois({"*SIZE " + temporario});
         curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
         curl_easy_setopt(c, CURLOPT_URL, Url(dir + temporario).c_str());
         curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
         curl_easy_setopt(c, CURLOPT_READFUNCTION, &LeArquivo);
         curl_easy_setopt(c, CURLOPT_READDATA, &leitura);
         curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(tamanho));
+        curl_easy_setopt(c, CURLOPT_POSTQUOTE, depois.lista);
+        std::string respostas;
+        curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &GuardaResposta);
+        curl_easy_setopt(c, CURLOPT_HEADERDATA, &respostas);
         try {
             Executa("STOR " + dir + temporario);
         } catch (const ErroFTP& e) {
@@ -151,29 +196,13 @@ std::int64_t ClienteFTP::Envia(std::string_view pasta, std::string_view nome,
                           "Connection Closed: " + std::to_string(enviados) + " de " +
                               std::to_string(tamanho) + " bytes (STOR " + dir + temporario + ")");
         }
+        noServidor = TamanhoSIZE(respostas);
     }
-
-    // What the server holds, when it answers SIZE.
-    {
-        RestauraOpcoes restaura{c};
-        curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
-        curl_easy_setopt(c, CURLOPT_URL, Url(dir + temporario).c_str());
-        curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
-        curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Descarta);
-        try {
-            Executa("SIZE " + dir + temporario);
-        } catch (const ErroFTP&) {
-            apagaTemporario();
-            throw;
-        }
-        curl_off_t noServidor = -1;
-        curl_easy_getinfo(c, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &noServidor);
-        if (noServidor >= 0 && noServidor != tamanho) {
-            apagaTemporario();
-            throw ErroFTP(CURLE_PARTIAL_FILE, ClasseErroFTP::Arquivo,
-                          "O servidor recebeu " + std::to_string(noServidor) + " de " +
-                              std::to_string(tamanho) + " bytes (" + dir + temporario + ")");
-        }
+    if (noServidor && *noServidor != tamanho) {
+        apagaTemporario();
+        throw ErroFTP(CURLE_PARTIAL_FILE, ClasseErroFTP::Arquivo,
+                      "O servidor recebeu " + std::to_string(*noServidor) + " de " +
+                          std::to_string(tamanho) + " bytes (" + dir + temporario + ")");
     }
 
     const std::string final(nome);

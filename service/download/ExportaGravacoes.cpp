@@ -99,6 +99,7 @@ bool TPABXDownloadFTP::ExportaGravacoes(const DataHora& inicio, const DataHora& 
     }
 
     bool ok = true;
+    bool parado = false;  // the service is stopping: the request stays for the next run
     Log(LogInfo, true, Traduz("Inicio exportação"));
     std::vector<std::string> escritos;
     const std::string audiorec = PastaPABX + "NORVIKA/AUDIOREC/";
@@ -123,6 +124,7 @@ bool TPABXDownloadFTP::ExportaGravacoes(const DataHora& inicio, const DataHora& 
             while (c.Proxima()) {
                 if (Terminated()) {
                     ok = false;
+                    parado = true;
                     break;
                 }
                 std::string arquivo = c.GetText(4);
@@ -195,7 +197,7 @@ bool TPABXDownloadFTP::ExportaGravacoes(const DataHora& inicio, const DataHora& 
 
     // Cleared also after a failure, but only when it still is the request
     // this run served: one the operator wrote meanwhile stays for the next.
-    if (LePedido(ini) == pedido) {
+    if (!parado && LePedido(ini) == pedido) {
         ini.WriteInteger("Exporta", "PABX", 0);
         ini.WriteString("Exporta", "DataInicio", "");
         ini.WriteString("Exporta", "DataFim", "");
