@@ -101,6 +101,13 @@ std::optional<std::int64_t> TamanhoSIZE(std::string_view respostas) {
     return r;
 }
 
+// Names go to the server inside commands (RNFR, RNTO, DELE): a line break or
+// NUL would end the command and start another.
+void ExigeNomeSeguro(std::string_view texto) {
+    if (texto.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        throw ErroFTP(CURLE_URL_MALFORMAT, ClasseErroFTP::Arquivo, "Nome inválido para o servidor FTP");
+}
+
 std::string ComBarraFinal(std::string_view pasta) {
     std::string s(pasta);
     if (s.empty() || s.back() != '/') s += '/';
@@ -114,6 +121,7 @@ std::string ClienteFTP::NomeTemporarioEnvio(std::string_view nome) {
 }
 
 void ClienteFTP::CriaPasta(std::string_view pasta) {
+    ExigeNomeSeguro(pasta);
     CURL* c = curl_.get();
     RestauraOpcoes restaura{c};
     const std::string caminho = ComBarraFinal(pasta);
@@ -140,6 +148,10 @@ void ClienteFTP::ComandosNaPasta(std::string_view pasta, const std::vector<std::
 
 std::int64_t ClienteFTP::Envia(std::string_view pasta, std::string_view nome,
                                const std::filesystem::path& origem) {
+    ExigeNomeSeguro(pasta);
+    ExigeNomeSeguro(nome);
+    if (nome.empty() || nome.find('/') != std::string_view::npos)
+        throw ErroFTP(CURLE_URL_MALFORMAT, ClasseErroFTP::Arquivo, "Nome inválido para o servidor FTP");
     CURL* c = curl_.get();
     const std::string dir = ComBarraFinal(pasta);
     const std::string temporario = NomeTemporarioEnvio(nome);

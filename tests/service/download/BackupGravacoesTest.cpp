@@ -257,3 +257,20 @@ TEST_F(BackupGravacoes, AmbosLigadosComAPastaFalhandoDuasLinhasDoisAlertas) {
 }
 
 }  // namespace
+
+namespace {
+
+// A name with a line break would end a command to the server and start
+// another: it is refused before anything is sent.
+TEST_F(BackupGravacoes, FTPNomeComQuebraDeLinhaNaoViraComando) {
+    Arquivo(D1 + "R\r\nDELE R0000001.wav", 10);
+    ServidorFTPTeste srv(raizFTP_, tmp_ / "ftpw");
+    Configura(FTP(srv, 1));
+    Execucao()->BackupArquivos(true);
+    const auto alertas = Alertas();
+    ASSERT_EQ(alertas.size(), 1u);
+    EXPECT_THAT(alertas[0], HasSubstr("PABX 1: Falha ao fazer upload em FTP de backup"));
+    EXPECT_TRUE(Conteudo(raizFTP_).empty());
+}
+
+}  // namespace

@@ -123,10 +123,11 @@ TEST_P(DownloadFTPNomesHostis, RecusadosNadaSaiDaPastaORestoChega) {
     EXPECT_EQ(LeTudo(Local() / "#R%3.WAV"), Bytes(10, 'c'));
     EXPECT_FALSE(fs::exists(Local() / "r0000001.wav"));
     // Whatever the listing said, every new file is inside PastaPABX/NORVIKA,
-    // or is the run's error mail.
+    // or is the run's error mail or its import log.
     for (const auto& f : Arquivos(tmp.Caminho())) {
         if (antes.count(f)) continue;
         const bool dentro = f.starts_with("prog/PABX001/NORVIKA/") || f.starts_with("prog/PABX001/MAIL") ||
+                            f.starts_with("prog/PABX001/IMP") ||
                             f.starts_with("prog/") && f.find('/', 5) == std::string::npos;
         EXPECT_TRUE(dentro) << f;
     }

@@ -14,7 +14,7 @@
 
 // A clock the test sets, or drives with a function (a window that ends once
 // a given file has arrived, say).
-class RelogioTeste final : public Relogio {
+class RelogioExecucao final : public Relogio {
 public:
     DataHora Agora() const override {
         std::lock_guard t(trava_);
@@ -62,6 +62,6 @@ struct ExecucaoTeste {
     BancoServico banco;
     AlertasEmail alertas;
     std::shared_ptr<FilaEmails> fila;
-    RelogioTeste relogio;
+    RelogioExecucao relogio;
     std::shared_ptr<ConfiguracaoServico> config;
 };
