@@ -30,6 +30,7 @@ protected:
         if (IsSkipped()) return;
         Executa("DELETE FROM GRAVACAO");
         fs::create_directories(raizFTP_);
+        fs::create_directories(tmp_ / "prog");
     }
 
     void Executa(const std::string& sql) {
@@ -66,9 +67,9 @@ protected:
     IniFile Ini() const { return IniFile(tmp_ / "prog" / "VERUZADU.INI"); }
     void Pede(const std::string& inicio, const std::string& fim) {
         IniFile ini = Ini();
-        ini.WriteInteger("Exporta", "PABX", 1);
-        ini.WriteString("Exporta", "DataInicio", inicio);
-        ini.WriteString("Exporta", "DataFim", fim);
+        ASSERT_TRUE(ini.WriteInteger("Exporta", "PABX", 1));
+        ASSERT_TRUE(ini.WriteString("Exporta", "DataInicio", inicio));
+        ASSERT_TRUE(ini.WriteString("Exporta", "DataFim", fim));
     }
     bool PedidoLimpo() const {
         const IniFile ini = Ini();
@@ -148,7 +149,8 @@ TEST_F(ExportaGravacoes, SemBackupConfiguradoAlertaEGuardaOPedido) {
     auto r = Execucao();
     EXPECT_TRUE(r->ExportaGravacoes(Data(2024, 2, 1), DataHora{}));
     EXPECT_EQ(Alertas(), std::vector<std::string>{"Backup não está configurado"});
-    EXPECT_FALSE(PedidoLimpo());
+    EXPECT_EQ(Ini().ReadString("Exporta", "DataInicio", ""), "01/02/2024");
+    EXPECT_EQ(Ini().ReadInteger("Exporta", "PABX", 0), 1);
     EXPECT_FALSE(fs::exists(pastaPABX_ / "NORVIKA"));
     EXPECT_THAT(Log(), Not(HasSubstr("Inicio exportação")));
 
@@ -158,7 +160,8 @@ TEST_F(ExportaGravacoes, SemBackupConfiguradoAlertaEGuardaOPedido) {
     a.pastaNet = destino_.string();
     Configura(a);
     EXPECT_FALSE(Execucao()->ExportaGravacoes(DataHora{}, DataHora{}));
-    EXPECT_FALSE(PedidoLimpo());
+    EXPECT_EQ(Ini().ReadString("Exporta", "DataInicio", ""), "01/02/2024");
+    EXPECT_EQ(Ini().ReadInteger("Exporta", "PABX", 0), 1);
     EXPECT_FALSE(fs::exists(destino_));
 }
 
@@ -232,6 +235,31 @@ TEST_F(ExportaGravacoes, ModoLocalApagaTudoEImportaALoja) {
     r->ProcessaLocal();
     EXPECT_EQ(ContaLinhas(), 3);
     EXPECT_THAT(Log(), HasSubstr("Arquivos importados"));
+}
+
+}  // namespace
+
+namespace {
+
+// A request the operator writes while the export runs is the next one: it
+// stays. The FTP target holds the export (a stalled upload) while it is written.
+TEST_F(ExportaGravacoes, PedidoNovoDuranteAExportacaoFica) {
+    PeriodoTipico();
+    ServidorFTPTeste srv(raizFTP_, tmp_ / "ftpw", {"--fault-stor", "stall:R0000001:10"});
+    Configura(FTP(srv, 1));
+    Pede("01/02/2024", "29/02/2024");
+    auto r = Execucao();
+    std::thread t([&] { r->ExportaGravacoes(Data(2024, 2, 1), Data(2024, 2, 29, 23, 59, 59)); });
+    const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < limite &&
+           !fs::exists(raizFTP_ / "PABX001/D0000001/X0000001/~R0000001.WAV.enviando"))
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    IniFile ini = Ini();
+    ASSERT_TRUE(ini.WriteString("Exporta", "DataInicio", "01/03/2024"));
+    t.join();
+    EXPECT_EQ(Ini().ReadString("Exporta", "DataInicio", ""), "01/03/2024");
+    EXPECT_EQ(Ini().ReadInteger("Exporta", "PABX", 0), 1);
+    EXPECT_THAT(Log(), HasSubstr("Fim exportação"));
 }
 
 }  // namespace
