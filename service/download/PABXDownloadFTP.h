@@ -28,6 +28,7 @@
 //   BackupBaseDados.cpp   backup of the unit's database
 //   ExportaGravacoes.cpp  recordings backup, export of a period, local test run
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -186,6 +187,10 @@ public:
                               const std::string& mascara, bool recursivo);
     static int Minimo(int a, int b);
 
+    // ---- FTP walk's own settings and state (DownloadFTP.cpp). ------------
+    // Pause after a failed reconnection attempt (tests shorten it).
+    std::chrono::milliseconds PausaReconexaoFTP{5000};
+
     // ---- Import of the downloaded folder (ImportaArquivos.cpp). ----------
     bool ImportaArquivos(TPABX& pabx);
     bool RemoveGravacaoPABX(TPABX& pabx, const std::string& caminho);
@@ -208,6 +213,22 @@ public:
     bool ExportaGravacoes(const DataHora& inicio, const DataHora& fim);
     // The local test run in place of the PABX session.
     void ProcessaLocal();
+
+    // ---- Recordings backup's pieces (BackupGravacoes.cpp, ExportaGravacoes.cpp).
+    // The backup of the files given (the export hands the ones it wrote):
+    // every one of them goes to each target, whatever its format.
+    void BackupArquivos(const std::vector<std::string>& arquivos);
+    // True when `destino` already holds at least the source's bytes (nothing
+    // is copied); else a copy through a temporary name, checked for size.
+    static bool CopiaArquivoBackup(const std::string& origem, const std::string& destino);
+    // The description of a recording file: its folder + "R" + characters 2
+    // to 8 of its name + ".XML", found there without regard to case.
+    static std::string ArquivoXMLBackup(const std::string& arquivo);
+    // Deletes every GRAVACAO row of the unit's database (the local test run).
+    bool BDApagaGravacoes();
+    // Mount tables the folder target is checked against (tests hand theirs).
+    std::filesystem::path TabelaFstab{"/etc/fstab"};
+    std::filesystem::path TabelaMontagens{"/proc/self/mountinfo"};
 
 protected:
     void Execute() override;
@@ -235,6 +256,8 @@ private:
 
     TFimSessao fimSessao_ = efNenhum;
     int passoFim_ = 0;
+    // The walk ended for good (a local write failed): no further folder.
+    bool fimCaminhadaFTP_ = false;
     // The run's own connection to the main database for its statistics row
     // (opened at the first write, dropped after a failure).
     std::optional<Attachment> conexaoHistorico_;
