@@ -105,9 +105,12 @@ std::optional<std::string> ValidaAlerta(const EdicaoAlerta& e) {
         const char* rotulo;
         const std::string* valor;
         std::size_t maximo;
-    } campos[] = {{"Para", &para, 80},           {"CC", &cc, 80},
-                  {"Servidor SMTP", &servidor, 80}, {"Endereço de e-mail", &mail, 80},
-                  {"Nome do usuário", &usuario, 80}, {"Senha", &senha, MaximoSenhaCifrada}};
+    } campos[] = {{"Para", &para, 80},
+                  {"CC", &cc, 80},
+                  {"Servidor SMTP", &servidor, 80},
+                  {"Endereço de e-mail", &mail, 80},
+                  {"Nome do usuário", &usuario, 80},
+                  {"Senha", &senha, MaximoSenhaCifrada}};
     for (const Campo& c : campos) {
         if (!SoLatin1(*c.valor))
             return Traduz(c.rotulo) + ": " + Traduz("contém caractere não permitido");

@@ -28,8 +28,8 @@ struct EdicaoAlerta {
 };
 
 struct HabilitacaoAlerta {
-    bool enderecos;      // Para, CC, sender, server, port, cbAuth, secure connection
-    bool autenticacao;   // user name and password
+    bool enderecos;     // Para, CC, sender, server, port, cbAuth, secure connection
+    bool autenticacao;  // user name and password
     bool operator==(const HabilitacaoAlerta&) const = default;
 };
 

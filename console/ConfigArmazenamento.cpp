@@ -149,8 +149,7 @@ std::optional<std::string> ValidaConfig(const EdicaoConfig& e) {
     if (e.ftpBackup && Apara(e.servFtp).empty())
         return Traduz("Informe o endereço do servidor de FTP");
     if (e.ftpBackup && Apara(e.userFtp).empty()) return Traduz("Informe o nome do usuário de FTP");
-    if (e.ftpBackup && Apara(e.senhaFtp).empty())
-        return Traduz("Informe a senha de acesso ao FTP");
+    if (e.ftpBackup && Apara(e.senhaFtp).empty()) return Traduz("Informe a senha de acesso ao FTP");
     if (e.backupDB > 0 && Apara(e.pathBackupDB).empty())
         return Traduz("Informe o destino do backup do banco de dados");
 

@@ -49,7 +49,6 @@ struct ServidorGravacao {
     std::uint16_t CRL_GRVPORTA = 51051;
 };
 
-
 // Reads the CONFIG row into `cfg` and the CONTROLE row into `servidor` (this
 // computer, its first address and 51051 when CRL_GRVIP is empty). False on a
 // database error or when CONFIG has no row; `cfg` is then left as it was, so

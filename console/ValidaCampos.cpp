@@ -37,8 +37,8 @@ bool ServidorValido(std::string_view servidor) {
     if (servidor.empty() || servidor.size() > 253) return false;
     for (char ch : servidor) {
         const auto c = static_cast<unsigned char>(ch);
-        if (Controle(c) || c == ' ' || c == '/' || c == '\\' || c == '@' || c == '?' ||
-            c == '#' || c >= 0x80)
+        if (Controle(c) || c == ' ' || c == '/' || c == '\\' || c == '@' || c == '?' || c == '#' ||
+            c >= 0x80)
             return false;
     }
     return true;
@@ -51,8 +51,8 @@ bool EmailValido(std::string_view endereco) {
         return false;
     for (char ch : endereco) {
         const auto c = static_cast<unsigned char>(ch);
-        if (Controle(c) || c == ' ' || std::string_view("<>,;:\"()[]\\").find(ch) !=
-                                           std::string_view::npos)
+        if (Controle(c) || c == ' ' ||
+            std::string_view("<>,;:\"()[]\\").find(ch) != std::string_view::npos)
             return false;
     }
     return true;

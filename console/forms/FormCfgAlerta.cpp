@@ -38,11 +38,11 @@ FormCfgAlerta::FormCfgAlerta(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     setWindowTitle(Tr("Configuração de alertas"));
 
     auto* gbAlertas = Grupo("Alertas", this);
-    cbEnviaAlertaEspaco = Nomeado(
-        new QCheckBox(Tr("Enviar alerta de pouco espaço em disco ou SDCard"), gbAlertas),
-        "cbEnviaAlertaEspaco");
-    cbEnviaAlertaFalha = Nomeado(
-        new QCheckBox(Tr("Enviar alerta quando ocorrer falha"), gbAlertas), "cbEnviaAlertaFalha");
+    cbEnviaAlertaEspaco =
+        Nomeado(new QCheckBox(Tr("Enviar alerta de pouco espaço em disco ou SDCard"), gbAlertas),
+                "cbEnviaAlertaEspaco");
+    cbEnviaAlertaFalha = Nomeado(new QCheckBox(Tr("Enviar alerta quando ocorrer falha"), gbAlertas),
+                                 "cbEnviaAlertaFalha");
     auto* la = new QVBoxLayout(gbAlertas);
     la->addWidget(cbEnviaAlertaEspaco);
     la->addWidget(cbEnviaAlertaFalha);
@@ -165,10 +165,9 @@ EdicaoAlerta FormCfgAlerta::LeCampos() const {
 
 void FormCfgAlerta::AtualizaHabilitados() {
     const HabilitacaoAlerta h = Habilitacao(LeCampos());
-    for (QWidget* w : std::initializer_list<QWidget*>{lbPara, edParaEmail, lbCC, edCCEmail,
-                                                      lbServidor, edServerSMTP, lbPorta,
-                                                      edPortaSMTP, lbMail, edMail, cbAuth, lbSec,
-                                                      cbSec})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             lbPara, edParaEmail, lbCC, edCCEmail, lbServidor, edServerSMTP, lbPorta, edPortaSMTP,
+             lbMail, edMail, cbAuth, lbSec, cbSec})
         w->setEnabled(h.enderecos);
     for (QWidget* w : std::initializer_list<QWidget*>{lbUser, edUser, lbPass, edPass})
         w->setEnabled(h.autenticacao);

@@ -50,13 +50,13 @@ FormConfig::FormConfig(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), ctx_(
     setWindowTitle(Tr("Configuração de armazenamento"));
 
     gbArquivamento = Nomeado(new QGroupBox(" " + Tr("Arquivamento") + " ", this), "gbArquivamento");
-    cbConverterOGG = Nomeado(
-        new QCheckBox(Tr("Converter formato de arquivo de áudio para Ogg"), gbArquivamento),
-        "cbConverterOGG");
-    cbCripto = Nomeado(
-        new QCheckBox(Tr("Criptografar arquivo de áudio ao registrar na base de dados"),
-                      gbArquivamento),
-        "cbCripto");
+    cbConverterOGG =
+        Nomeado(new QCheckBox(Tr("Converter formato de arquivo de áudio para Ogg"), gbArquivamento),
+                "cbConverterOGG");
+    cbCripto =
+        Nomeado(new QCheckBox(Tr("Criptografar arquivo de áudio ao registrar na base de dados"),
+                              gbArquivamento),
+                "cbCripto");
     lbChaveCripto = Rotulo("lbChaveCripto", "Chave de critpografia", gbArquivamento);
     edChaveCripto = Edit("edChaveCripto", gbArquivamento);
     {
@@ -69,19 +69,19 @@ FormConfig::FormConfig(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), ctx_(
 
     gbBackup =
         Nomeado(new QGroupBox(" " + Tr("Backup de arquivos de áudio") + " ", this), "gbBackup");
-    cbNetBackup = Nomeado(
-        new QCheckBox(Tr("Realizar backup de arquivos de áudio em pasta local ou de rede"),
-                      gbBackup),
-        "cbNetBackup");
+    cbNetBackup =
+        Nomeado(new QCheckBox(Tr("Realizar backup de arquivos de áudio em pasta local ou de rede"),
+                              gbBackup),
+                "cbNetBackup");
     lbFormatoNet = Rotulo("lbFormatoNet", "Fomato do arquivo", gbBackup);
     cbFormatoNET = Nomeado(new QComboBox(gbBackup), "cbFormatoNET");
     lbFolderNet = Rotulo("lbFolderNet", "Pasta de destino", gbBackup);
     edNetPath = Edit("edNetPath", gbBackup);
     spBtnNET = Nomeado(new QToolButton(gbBackup), "spBtnNET");
     spBtnNET->setText("...");
-    cbFTPbackup = Nomeado(
-        new QCheckBox(Tr("Realizar backup de arquivos de áudio em servidor FTP"), gbBackup),
-        "cbFTPbackup");
+    cbFTPbackup =
+        Nomeado(new QCheckBox(Tr("Realizar backup de arquivos de áudio em servidor FTP"), gbBackup),
+                "cbFTPbackup");
     lbFormatoFTP = Rotulo("lbFormatoFTP", "Fomato do arquivo", gbBackup);
     cbFormatoFTP = Nomeado(new QComboBox(gbBackup), "cbFormatoFTP");
     lbServFTP = Rotulo("lbServFTP", "Servidor FTP", gbBackup);
@@ -122,8 +122,7 @@ FormConfig::FormConfig(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), ctx_(
         l->addWidget(edSenhaFTP, r++, 1);
     }
 
-    gbBackupDB =
-        Nomeado(new QGroupBox(" " + Tr("Backup base de dados") + " ", this), "gbBackupDB");
+    gbBackupDB = Nomeado(new QGroupBox(" " + Tr("Backup base de dados") + " ", this), "gbBackupDB");
     auto* lbFrequencia =
         Rotulo("lbFrequencia", "Frequência de realização de backup da base de dados", gbBackupDB);
     cbBackupDB = Nomeado(new QComboBox(gbBackupDB), "cbBackupDB");
@@ -241,10 +240,9 @@ void FormConfig::AtualizaHabilitados() {
     for (QWidget* w : std::initializer_list<QWidget*>{lbFormatoNet, cbFormatoNET, lbFolderNet,
                                                       edNetPath, spBtnNET})
         w->setEnabled(h.net);
-    for (QWidget* w : std::initializer_list<QWidget*>{lbFormatoFTP, cbFormatoFTP, lbServFTP,
-                                                      edServFTP, lbPortaFTP, mePortaFTP, lbSecFTP,
-                                                      cbSecFTP, lbUserFTP, edUserFTP, lbSenhaFTP,
-                                                      edSenhaFTP})
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             lbFormatoFTP, cbFormatoFTP, lbServFTP, edServFTP, lbPortaFTP, mePortaFTP, lbSecFTP,
+             cbSecFTP, lbUserFTP, edUserFTP, lbSenhaFTP, edSenhaFTP})
         w->setEnabled(h.ftp);
     for (QWidget* w : std::initializer_list<QWidget*>{lbFolderBackupDB, edPathBackupDB, spBtnDB})
         w->setEnabled(h.db);

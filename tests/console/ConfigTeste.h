@@ -17,7 +17,9 @@ struct ConsoleAdmin {
         };
         c.Mostra();
     }
-    bool Pronto() { return EsperaAte([&] { return c.Conectado(); }); }
+    bool Pronto() {
+        return EsperaAte([&] { return c.Conectado(); });
+    }
     // Opens the window of a main-window entry; `acao` runs on it once shown.
     void Abre(const char* entrada, const QString& janela, std::function<void(QWidget*)> acao) {
         auto feito = AoAbrir(janela, std::move(acao));

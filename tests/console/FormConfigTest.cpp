@@ -46,7 +46,8 @@ TEST(ConfigArmazenamento, RecusasNaOrdemEComNomeDoCampo) {
     } casos[] = {
         {"valido", [](EdicaoConfig&) {}, ""},
         {"chave vazia", [](EdicaoConfig& e) { e.chave = "  "; }, "Informe a chave de criptografia"},
-        {"pasta rede", [](EdicaoConfig& e) { e.netPath = ""; }, "Informe o destino de backup na rede"},
+        {"pasta rede", [](EdicaoConfig& e) { e.netPath = ""; },
+         "Informe o destino de backup na rede"},
         {"servidor", [](EdicaoConfig& e) { e.servFtp = " "; },
          "Informe o endereço do servidor de FTP"},
         {"usuario", [](EdicaoConfig& e) { e.userFtp = ""; }, "Informe o nome do usuário de FTP"},
@@ -67,7 +68,8 @@ TEST(ConfigArmazenamento, RecusasNaOrdemEComNomeDoCampo) {
         {"pasta 80", [](EdicaoConfig& e) { e.netPath = "/" + std::string(79, 'p'); }, ""},
         {"porta vazia", [](EdicaoConfig& e) { e.portaFtp = ""; },
          "Informe a porta do servidor de FTP"},
-        {"porta 0", [](EdicaoConfig& e) { e.portaFtp = "0"; }, "Informe a porta do servidor de FTP"},
+        {"porta 0", [](EdicaoConfig& e) { e.portaFtp = "0"; },
+         "Informe a porta do servidor de FTP"},
         {"porta 65536", [](EdicaoConfig& e) { e.portaFtp = "65536"; },
          "Informe a porta do servidor de FTP"},
         {"porta 1", [](EdicaoConfig& e) { e.portaFtp = "1"; }, ""},
@@ -151,8 +153,9 @@ TEST(FormConfig, GravaLinhaEReabreComOsValores) {
     EXIGE_SERVIDOR(p.inst);
     ConsoleAdmin a(p);
     ASSERT_TRUE(a.Pronto());
-    a.Executa("UPDATE CONFIG SET CFG_FTPDSTPATH = '/remoto', CFG_SMTPSERVER = 'smtp.x', "
-              "CFG_ALMALERTA = 3");
+    a.Executa(
+        "UPDATE CONFIG SET CFG_FTPDSTPATH = '/remoto', CFG_SMTPSERVER = 'smtp.x', "
+        "CFG_ALMALERTA = 3");
     const std::string chave = std::string(20, 'k') + "ç";
     const std::string senha = "p'" + std::string(19, 's');
     const std::string pasta80 = "/" + std::string(79, 'n');
@@ -295,8 +298,9 @@ TEST(FormConfig, FalhasAoSalvarEAoCarregar) {
 
     // A trigger refuses the UPDATE: failure, record unchanged, window open.
     a.Executa("CREATE EXCEPTION E_TESTE_CONFIG 'recusado'");
-    a.Executa("CREATE TRIGGER T_TESTE_CONFIG FOR CONFIG BEFORE UPDATE AS "
-              "BEGIN EXCEPTION E_TESTE_CONFIG; END");
+    a.Executa(
+        "CREATE TRIGGER T_TESTE_CONFIG FOR CONFIG BEFORE UPDATE AS "
+        "BEGIN EXCEPTION E_TESTE_CONFIG; END");
     bool aberta = false;
     a.Abre("Armazenamento1", "FormConfig", [&](QWidget* w) {
         auto* f = static_cast<FormConfig*>(w);
@@ -345,8 +349,9 @@ TEST(FormConfig, EnderecoDoServicoPublicadoOuEsteComputador) {
     ASSERT_TRUE(a.Pronto());
     ConfiguracaoGeral cfg;
     ServidorGravacao s;
-    a.Executa("UPDATE CONTROLE SET CRL_GRVSERVER = 'SRV', CRL_GRVIP = '10.1.2.3', "
-              "CRL_GRVPORTA = 5000");
+    a.Executa(
+        "UPDATE CONTROLE SET CRL_GRVSERVER = 'SRV', CRL_GRVIP = '10.1.2.3', "
+        "CRL_GRVPORTA = 5000");
     ASSERT_TRUE(CarregaConfiguracao(a.c.ctx.dados, cfg, s));
     EXPECT_EQ(s.CRL_GRVSERVER, "SRV");
     EXPECT_EQ(s.CRL_GRVIP, "10.1.2.3");
