@@ -1,9 +1,14 @@
 #include "console/EstadoCentrais.h"
 
+#include <QEventLoop>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QTimer>
 #include <cstdio>
 #include <map>
 
 #include "common/Traducao.h"
+#include "console/ConfigArmazenamento.h"
 #include "console/ControleMain.h"
 #include "console/MDados.h"
 #include "console/ValidaCampos.h"
@@ -175,4 +180,54 @@ QVariant ModeloEstadoCentrais::headerData(int secao, Qt::Orientation o, int pape
         default:
             return QString::fromStdString(Traduz("Situação"));
     }
+}
+
+std::string ResolveIPv4(const std::string& nome, int limiteMs) {
+    if (nome.empty()) return {};
+    QEventLoop laco;
+    std::string achado;
+    bool respondeu = false;
+    QTimer limite;
+    limite.setSingleShot(true);
+    QObject::connect(&limite, &QTimer::timeout, &laco, &QEventLoop::quit);
+    const int id =
+        QHostInfo::lookupHost(QString::fromStdString(nome), &laco, [&](const QHostInfo& info) {
+            respondeu = true;
+            for (const QHostAddress& a : info.addresses())
+                if (a.protocol() == QAbstractSocket::IPv4Protocol) {
+                    achado = a.toString().toStdString();
+                    break;
+                }
+            laco.quit();
+        });
+    if (!respondeu) {
+        limite.start(limiteMs);
+        laco.exec();
+    }
+    if (!respondeu) QHostInfo::abortHostLookup(id);
+    return achado;
+}
+
+std::string LeUltimoRegistro(MDados& dados, ServidorGravacao& servidor) {
+    ServidorGravacao s;
+    bool achou = false;
+    try {
+        dados.Executa([&](Transaction& tr) {
+            Statement st(tr, "SELECT CRL_GRVSERVER, CRL_GRVIP, CRL_GRVPORTA FROM CONTROLE");
+            auto c = st.Abre();
+            if (!c.Proxima()) return;
+            achou = true;
+            s.CRL_GRVSERVER = c.IsNull(0) ? std::string() : Apara(c.GetText(0));
+            s.CRL_GRVIP = c.IsNull(1) ? std::string() : Apara(c.GetText(1));
+            s.CRL_GRVPORTA = c.IsNull(2) ? 0 : static_cast<std::uint16_t>(c.GetInt(2));
+        });
+    } catch (...) {
+        return {};
+    }
+    if (!achou) return {};
+    const std::string resolvido = ResolveIPv4(s.CRL_GRVSERVER);
+    if (!resolvido.empty()) s.CRL_GRVIP = resolvido;
+    if (s.CRL_GRVIP.empty()) return {};
+    servidor = s;
+    return s.CRL_GRVSERVER + "  " + s.CRL_GRVIP + ":" + std::to_string(s.CRL_GRVPORTA);
 }

@@ -51,3 +51,16 @@ class ModeloEstadoCentrais final : public QAbstractTableModel {
   private:
     std::vector<LinhaEstadoCentral> linhas_;
 };
+
+struct ServidorGravacao;
+
+// The host name's first IPv4 address, or empty when it has none or the
+// lookup takes more than `limiteMs`. Keeps the event loop running meanwhile.
+std::string ResolveIPv4(const std::string& nome, int limiteMs = 5000);
+
+// LeUltimoRegistro: the service's address as it published it in CONTROLE,
+// its server name resolved again (the resolved address replaces a stale
+// one; a name that does not resolve keeps the published address). Gives the
+// address label text ("server  ip:port"), or empty when the row cannot be
+// read or no address is known; `servidor` then keeps what it held.
+std::string LeUltimoRegistro(MDados& dados, ServidorGravacao& servidor);

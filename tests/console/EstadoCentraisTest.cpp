@@ -96,3 +96,37 @@ TEST(EstadoCentrais, GradeSobreAsExecucoes) {
     // Ordered by description.
     EXPECT_EQ(m.Linhas().front().colunas[0], "Alfa");
 }
+
+TEST(EstadoCentrais, EnderecoDoServicoComONomeResolvido) {
+    ProgramaTeste p("estend");
+    EXIGE_SERVIDOR(p.inst);
+    Console c;
+    c.Mostra();
+    ASSERT_TRUE(EsperaAte([&] { return c.Conectado(); }));
+    auto controle = [&](const char* servidor, const char* ip, int porta) {
+        Attachment a = p.Admin();
+        Transaction tr(a);
+        Statement st(tr, "UPDATE CONTROLE SET CRL_GRVSERVER = ?, CRL_GRVIP = ?, CRL_GRVPORTA = ?");
+        st.SetText(0, servidor).SetText(1, ip).SetInt(2, porta).Executa();
+        tr.Commit();
+    };
+    struct Caso {
+        const char *servidor, *ip;
+        std::string rotulo;
+    } casos[] = {
+        // Published without an address: the name's address.
+        {"localhost", "", "localhost  127.0.0.1:51051"},
+        // A stale address gives way to the name's.
+        {" localhost ", "10.9.9.9", "localhost  127.0.0.1:51051"},
+        // A name that does not resolve keeps the published address.
+        {"nao-existe.invalid", "10.9.9.9", "nao-existe.invalid  10.9.9.9:51051"},
+        // Nothing to connect to: no label, the previous address stays.
+        {"nao-existe.invalid", "", ""},
+    };
+    ServidorGravacao s;
+    for (const Caso& k : casos) {
+        controle(k.servidor, k.ip, 51051);
+        EXPECT_EQ(LeUltimoRegistro(c.ctx.dados, s), k.rotulo) << k.servidor << " " << k.ip;
+    }
+    EXPECT_EQ(s.CRL_GRVIP, "10.9.9.9");
+}
