@@ -1,5 +1,7 @@
 #include "console/forms/ContextoConsole.h"
 
+#include "console/forms/FormCfgAlerta.h"
+#include "console/forms/FormConfig.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/FormSobre.h"
 #include "console/forms/FormSysAcc.h"
@@ -12,6 +14,7 @@ ContextoConsole::ContextoConsole(std::function<DataHora()> relogioDado)
     dados.PedeCredenciaisAdmin = [this](CredenciaisAdmin& c) {
         return FormSysAcc::Pede(formMain, c);
     };
+    CarregaConfiguracao = [this] { ::CarregaConfiguracao(dados, configuracao, servidorGravacao); };
 }
 
 ContextoConsole::~ContextoConsole() = default;
@@ -20,9 +23,15 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formMain = &principal;
     mensagens.pai = &principal;
     formSobre = std::make_unique<FormSobre>(&principal);
+    formConfig = std::make_unique<FormConfig>(*this, &principal);
+    formCfgAlerta = std::make_unique<FormCfgAlerta>(*this, &principal);
+    acoes["Armazenamento1"] = [this] { formConfig->Abre(); };
+    acoes["Emaildealertas1"] = [this] { formCfgAlerta->Abre(); };
 }
 
 void ContextoConsole::DestroiJanelas() {
+    formCfgAlerta.reset();
+    formConfig.reset();
     formSobre.reset();
     mensagens.pai = nullptr;
     formMain = nullptr;

@@ -23,12 +23,15 @@
 
 #include "common/DataHora.h"
 #include "console/AtualizacaoBD.h"
+#include "console/ConfigArmazenamento.h"
 #include "console/MDados.h"
 #include "console/forms/CaixaMensagem.h"
 
 class QWidget;
 class FormMain;
 class FormSobre;
+class FormConfig;
+class FormCfgAlerta;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -67,6 +70,13 @@ struct ContextoConsole {
     std::function<void()> ReconectaPlayer;
     // The service state display of each timer tick.
     std::function<void()> AtualizaEstadoServico;
+    // Writes a history row of the logged-in user (operation, detail).
+    std::function<void(int operacao, const std::string& detalhe)> RegistraHistorico;
+
+    // The console's copy of the CONFIG row and where the status server
+    // listens, loaded by CarregaConfiguracao.
+    ConfiguracaoGeral configuracao;
+    ServidorGravacao servidorGravacao;
 
     // Actions of the main window's entries, by component name.
     std::map<std::string, std::function<void()>> acoes;
@@ -79,4 +89,6 @@ struct ContextoConsole {
 
     FormMain* formMain = nullptr;
     std::unique_ptr<FormSobre> formSobre;
+    std::unique_ptr<FormConfig> formConfig;
+    std::unique_ptr<FormCfgAlerta> formCfgAlerta;
 };

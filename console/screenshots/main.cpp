@@ -18,6 +18,8 @@
 
 #include "common/Configuracao.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/FormCfgAlerta.h"
+#include "console/forms/FormConfig.h"
 #include "console/forms/FormConfigBD.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/FormSobre.h"
@@ -88,6 +90,32 @@ int main(int argc, char** argv) {
              [&](const auto& a) {
                  FormSysAcc f(&principal);
                  ok &= Grava(&f, a);
+             }},
+            {"FormConfig.png",
+             [&](const auto& a) {
+                 CarregaConfiguracao(ctx.dados, ctx.configuracao, ctx.servidorGravacao);
+                 ctx.configuracao.CFG_CRIPTOGRAFIA = 1;
+                 ctx.configuracao.CFG_NETBACKUP = 2;
+                 ctx.configuracao.CFG_NETDSTPATH = "/srv/backup/gravacoes";
+                 ctx.configuracao.CFG_DBBACKUP = 2;
+                 ctx.configuracao.CFG_DBDSTPATH = "/srv/backup/bd";
+                 ctx.formConfig->ApresentaConfiguracao();
+                 ok &= Grava(ctx.formConfig.get(), a);
+                 ctx.formConfig->hide();
+             }},
+            {"FormCfgAlerta.png",
+             [&](const auto& a) {
+                 EdicaoAlerta e;
+                 e.alertaEspaco = e.alertaFalha = e.auth = true;
+                 e.para = "suporte@exemplo.com.br";
+                 e.servidor = "smtp.exemplo.com.br";
+                 e.porta = "465";
+                 e.mail = "gravacao@exemplo.com.br";
+                 e.usuario = "gravacao";
+                 e.seguranca = 3;
+                 ctx.formCfgAlerta->MostraCampos(e);
+                 ok &= Grava(ctx.formCfgAlerta.get(), a);
+                 ctx.formCfgAlerta->hide();
              }},
             {"CaixaMensagem-Confirmacao.png",
              [&](const auto& a) {
