@@ -10,13 +10,6 @@ bool Controle(unsigned char c) {
 
 }  // namespace
 
-std::string Apara(std::string_view texto) {
-    std::size_t i = 0, f = texto.size();
-    while (i < f && static_cast<unsigned char>(texto[i]) <= ' ') ++i;
-    while (f > i && static_cast<unsigned char>(texto[f - 1]) <= ' ') --f;
-    return std::string(texto.substr(i, f - i));
-}
-
 bool SoLatin1(std::string_view utf8) {
     return Latin1ParaUtf8(Utf8ParaLatin1(utf8)) == utf8;
 }

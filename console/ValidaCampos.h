@@ -8,8 +8,7 @@
 #include <string>
 #include <string_view>
 
-// Without control characters and blanks at either end (as the forms trim).
-std::string Apara(std::string_view texto);
+#include "common/Texto.h"  // Apara: the forms trim blanks and control bytes
 
 // True when every character has a Latin-1 form (the cipher and the columns
 // would otherwise store "?").
