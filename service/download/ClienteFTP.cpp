@@ -152,7 +152,9 @@ ClienteFTP::ClienteFTP(OpcoesFTP opcoes) : opcoes_(std::move(opcoes)) {
     Prepara();
 }
 
-ClienteFTP::~ClienteFTP() = default;
+ClienteFTP::~ClienteFTP() {
+    multi_.reset();  // before the easy handle it may still hold
+}
 
 void ClienteFTP::Prepara() {
     CURL* c = curl_.get();
@@ -228,9 +230,33 @@ void ClienteFTP::Falha(CURLcode codigo, std::string_view oque) {
     throw ErroFTP(codigo, ClassificaErroFTP(codigo), texto);
 }
 
+CURLcode ClienteFTP::Realiza() {
+    // The transfer runs on our own multi handle, woken every few
+    // milliseconds: libcurl's own perform may sleep a whole second before it
+    // opens a passive data connection, once per file. The multi handle also
+    // keeps the control connection from one request to the next.
+    if (!multi_) multi_.reset(curl_multi_init());
+    if (!multi_) return CURLE_OUT_OF_MEMORY;
+    if (curl_multi_add_handle(multi_.get(), curl_.get()) != CURLM_OK) return CURLE_FAILED_INIT;
+    int ativos = 1;
+    CURLcode resultado = CURLE_OK;
+    while (ativos > 0) {
+        if (curl_multi_perform(multi_.get(), &ativos) != CURLM_OK) {
+            resultado = CURLE_RECV_ERROR;
+            break;
+        }
+        if (ativos > 0) curl_multi_poll(multi_.get(), nullptr, 0, 10, nullptr);
+    }
+    int restantes = 0;
+    while (CURLMsg* m = curl_multi_info_read(multi_.get(), &restantes))
+        if (m->msg == CURLMSG_DONE && m->easy_handle == curl_.get()) resultado = m->data.result;
+    curl_multi_remove_handle(multi_.get(), curl_.get());
+    return resultado;
+}
+
 void ClienteFTP::Executa(std::string_view oque) {
     erro_[0] = 0;
-    const CURLcode r = curl_easy_perform(curl_.get());
+    const CURLcode r = Realiza();
     if (r != CURLE_OK) {
         const ClasseErroFTP classe = ClassificaErroFTP(r);
         if (classe == ClasseErroFTP::Queda || classe == ClasseErroFTP::Conexao) conectado_ = false;
@@ -262,8 +288,9 @@ void ClienteFTP::Conecta() {
 }
 
 void ClienteFTP::Desconecta() {
-    // Cleaning the handle sends QUIT on a live connection; a fresh handle
-    // with the same options serves a later Conecta.
+    // Cleaning the multi handle closes its connections (QUIT on a live one);
+    // fresh handles with the same options serve a later Conecta.
+    multi_.reset();
     curl_.reset(curl_easy_init());
     if (curl_) Prepara();
     conectado_ = false;

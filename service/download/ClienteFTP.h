@@ -120,13 +120,19 @@ private:
     struct LiberaCurl {
         void operator()(CURL* c) const { curl_easy_cleanup(c); }
     };
+    struct LiberaMulti {
+        void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+    };
     void Prepara();
     [[noreturn]] void Falha(CURLcode codigo, std::string_view oque);
     void Executa(std::string_view oque);
+    CURLcode Realiza();
     std::vector<EntradaFTP> ListaCom(std::string_view pasta, const char* comando);
     static int Progresso(void* eu, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
 
     OpcoesFTP opcoes_;
+    // The easy handle is in the multi handle only while a request runs.
+    std::unique_ptr<CURLM, LiberaMulti> multi_;
     std::unique_ptr<CURL, LiberaCurl> curl_;
     char erro_[CURL_ERROR_SIZE] = {};
     bool conectado_ = false;
