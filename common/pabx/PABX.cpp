@@ -290,8 +290,22 @@ bool TPABX::PedeRemocaoArquivo(std::string_view pasta1, std::string_view pasta2,
         GravaTrace(nullptr, 0, "Erro nome de arquivo recusado");
         return false;
     }
-    const std::string caminho = Utf8ParaLatin1("0:/NORVIKA/AUDIOREC/" + Maiusculas(pasta1) + "/" +
-                                               Maiusculas(pasta2) + "/" + Maiusculas(nome));
+    return PedeRemocao("0:/NORVIKA/AUDIOREC/" + Maiusculas(pasta1) + "/" + Maiusculas(pasta2) + "/" +
+                       Maiusculas(nome));
+}
+
+bool TPABX::PedeRemocaoPasta(std::string_view pasta1, std::string_view pasta2) {
+    if (!NomeSimples(pasta1) || (!pasta2.empty() && !NomeSimples(pasta2))) {
+        GravaTrace(nullptr, 0, "Erro nome de pasta recusado");
+        return false;
+    }
+    std::string caminho = "0:/NORVIKA/AUDIOREC/" + Maiusculas(pasta1);
+    if (!pasta2.empty()) caminho += "/" + Maiusculas(pasta2);
+    return PedeRemocao(caminho);
+}
+
+bool TPABX::PedeRemocao(const std::string& caminhoUtf8) {
+    const std::string caminho = Utf8ParaLatin1(caminhoUtf8);
     const std::size_t n = caminho.size() + 5;
     if (n + 11 > TamanhoQuadroTX) {
         GravaTrace(nullptr, 0, "Erro quadro maior que o buffer de transmissão");

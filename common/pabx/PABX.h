@@ -190,6 +190,10 @@ public:
     bool PedeRemocaoArquivo(std::string_view pasta1, std::string_view pasta2, std::string_view nome);
     // The same for a local copy of the store: its last three path components.
     bool PedeRemocaoArquivo(const std::filesystem::path& arquivoLocal);
+    // Removal of the folder NORVIKA/AUDIOREC/<pasta1>/<pasta2> (or of
+    // NORVIKA/AUDIOREC/<pasta1> when pasta2 is empty); the unit removes only
+    // an empty folder.
+    bool PedeRemocaoPasta(std::string_view pasta1, std::string_view pasta2 = {});
     bool PedeVolumeSDCard();
 
     // --- Queries on the tables. ------------------------------------------
@@ -229,6 +233,7 @@ private:
     void SinalizaEvento();
     bool Envia(const std::uint8_t* bytes, std::size_t n, std::string& erro);
     bool NomeDNSHabilitadoSemTrava(int indice) const;
+    bool PedeRemocao(const std::string& caminhoUtf8);
     std::string NomeDNSSemTrava(int indice) const;
 
     mutable std::mutex FTravaRX;  // guards FReceptor, the awaited values, the tables in handlers

@@ -28,6 +28,7 @@
 //   BackupBaseDados.cpp   backup of the unit's database
 //   ExportaGravacoes.cpp  recordings backup, export of a period, local test run
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -186,6 +187,10 @@ public:
                               const std::string& mascara, bool recursivo);
     static int Minimo(int a, int b);
 
+    // ---- FTP walk's own settings and state (DownloadFTP.cpp). ------------
+    // Pause after a failed reconnection attempt (tests shorten it).
+    std::chrono::milliseconds PausaReconexaoFTP{5000};
+
     // ---- Import of the downloaded folder (ImportaArquivos.cpp). ----------
     bool ImportaArquivos(TPABX& pabx);
     bool RemoveGravacaoPABX(TPABX& pabx, const std::string& caminho);
@@ -235,6 +240,8 @@ private:
 
     TFimSessao fimSessao_ = efNenhum;
     int passoFim_ = 0;
+    // The walk ended for good (a local write failed): no further folder.
+    bool fimCaminhadaFTP_ = false;
     // The run's own connection to the main database for its statistics row
     // (opened at the first write, dropped after a failure).
     std::optional<Attachment> conexaoHistorico_;

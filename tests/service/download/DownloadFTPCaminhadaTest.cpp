@@ -1,0 +1,298 @@
+// The download run's FTP walk and USB copy against the simulated unit's FTP
+// server: what arrives, what is refused, what stays at the unit, the error
+// mail, the window end.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+
+#include "service/download/ClienteFTP.h"
+#include "tests/common/PastaTemporaria.h"
+#include "tests/service/download/DownloadFTPExecucao.h"
+#include "tests/service/download/DownloadFTPServidor.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+std::string Bytes(std::size_t n, char semente) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(semente + i * 7 + (i >> 8));
+    return s;
+}
+
+// Every regular file below `raiz`, as paths relative to it.
+std::set<std::string> Arquivos(const fs::path& raiz) {
+    std::set<std::string> r;
+    if (!fs::exists(raiz)) return r;
+    for (auto it = fs::recursive_directory_iterator(raiz); it != fs::recursive_directory_iterator();
+         ++it)
+        if (it->is_regular_file()) r.insert(fs::relative(it->path(), raiz).string());
+    return r;
+}
+
+class DownloadFTPCaminhada : public ::testing::Test {
+protected:
+    PastaTemporaria tmp;
+    fs::path loja = tmp / "loja";                 // the unit's store (FTP root)
+    fs::path pastaPABX = tmp / "prog" / "PABX001";  // the run's working folder
+    fs::path gr = loja / "NORVIKA" / "AUDIOREC" / "GR050324" / "X0001000";
+    ExecucaoTeste exec{tmp / "prog"};
+
+    std::unique_ptr<TPABXDownloadFTP> Execucao(const ServidorFTPTeste& srv) {
+        auto r = exec.Cria(1, pastaPABX);
+        r->FTPHost = "127.0.0.1";
+        r->FTPPorta = static_cast<std::uint16_t>(srv.Porta());
+        r->FTPUsuario = srv.Usuario();
+        r->FTPSenha = srv.Senha();
+        return r;
+    }
+    fs::path Local() const { return pastaPABX / "NORVIKA" / "AUDIOREC" / "GR050324" / "X0001000"; }
+    std::string Mail() const {
+        for (const auto& e : fs::directory_iterator(pastaPABX))
+            if (e.path().filename().string().starts_with("MAIL")) return LeTudo(e.path());
+        return {};
+    }
+};
+
+}  // namespace
+
+TEST(DownloadFTPAuxiliares, RetiraParteCaminhoEBuscaArquivos) {
+    EXPECT_EQ(TPABXDownloadFTP::RetiraParteCaminho("/p/A/B/C.WAV", 3), "A/B/C.WAV");
+    EXPECT_EQ(TPABXDownloadFTP::RetiraParteCaminho("/p/A/B/C.WAV", 1), "C.WAV");
+    EXPECT_EQ(TPABXDownloadFTP::RetiraParteCaminho("A/B/C.WAV", 2), "B/C.WAV");
+    try {
+        TPABXDownloadFTP::RetiraParteCaminho("A/B/C.WAV", 3);
+        FAIL();
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(),
+                     "Caminho original é muito curto, não foi possível retirar parte do caminho.");
+    }
+    EXPECT_EQ(TPABXDownloadFTP::Minimo(3, -2), -2);
+
+    PastaTemporaria tmp;
+    Grava(tmp / "b" / "R2.WAV", "x");
+    Grava(tmp / "a" / "r1.xml", "x");
+    Grava(tmp / "R0.WAV", "x");
+    Grava(tmp / "X.WAV", "x");
+    fs::create_symlink(tmp / "R0.WAV", tmp / "R9.WAV");
+    std::vector<std::string> lista;
+    TPABXDownloadFTP::BuscaArquivos(lista, tmp.Caminho().string(), "R*.*", true);
+    const std::string b = tmp.Caminho().string() + "/";
+    EXPECT_EQ(lista, (std::vector<std::string>{b + "R0.WAV", b + "a/r1.xml", b + "b/R2.WAV"}));
+}
+
+class DownloadFTPNomesHostis : public DownloadFTPCaminhada,
+                               public ::testing::WithParamInterface<bool> {};
+
+TEST_P(DownloadFTPNomesHostis, RecusadosNadaSaiDaPastaORestoChega) {
+    Grava(gr / "R0000001.WAV", Bytes(3000, 'a'));
+    Grava(gr / "R0000001.XML", "<xml/>");
+    Grava(gr / "r0000001.wav", "gemeo");  // a case twin of the recording
+    Grava(gr / "R 0000002.WAV", Bytes(100, 'b'));
+    Grava(gr / "#R%3.WAV", Bytes(10, 'c'));
+    Grava(loja / "segredo.txt", "fora da loja");
+    fs::create_symlink("/etc/passwd", gr / "R0000004.WAV");
+    const auto listagem = tmp / "listagem.json";
+    Grava(listagem, R"({"NORVIKA/AUDIOREC/GR050324/X0001000": [
+        {"name": "..", "type": "dir"}, {"name": ".", "type": "dir"},
+        {"name": "../../x", "size": 3}, {"name": "a/b", "size": 3},
+        {"name": "/etc/x", "size": 3}, {"name": "a\\b", "size": 3},
+        {"name": "R5\u0000.WAV", "size": 3}, {"name": "R6\r\n.WAV", "size": 3},
+        {"name": "../../../fora", "type": "dir"}, {"name": "", "size": 1}]})");
+    std::vector<std::string> op = {"--listing", listagem.string()};
+    if (GetParam()) op.push_back("--no-mlsd");
+    ServidorFTPTeste srv(loja, tmp / "srv", op);
+    const auto antes = Arquivos(tmp.Caminho());
+    auto r = Execucao(srv);
+    EXPECT_TRUE(r->DownloadFTP());
+
+    EXPECT_EQ(LeTudo(Local() / "R0000001.WAV"), Bytes(3000, 'a'));
+    EXPECT_EQ(LeTudo(Local() / "R0000001.XML"), "<xml/>");
+    EXPECT_EQ(LeTudo(Local() / "R 0000002.WAV"), Bytes(100, 'b'));
+    EXPECT_EQ(LeTudo(Local() / "#R%3.WAV"), Bytes(10, 'c'));
+    EXPECT_FALSE(fs::exists(Local() / "r0000001.wav"));
+    // Whatever the listing said, every new file is inside PastaPABX/NORVIKA,
+    // or is the run's error mail.
+    for (const auto& f : Arquivos(tmp.Caminho())) {
+        if (antes.count(f)) continue;
+        const bool dentro = f.starts_with("prog/PABX001/NORVIKA/") || f.starts_with("prog/PABX001/MAIL") ||
+                            f.starts_with("prog/") && f.find('/', 5) == std::string::npos;
+        EXPECT_TRUE(dentro) << f;
+    }
+    const std::string mail = Mail();
+    EXPECT_THAT(mail, HasSubstr("Nome de arquivo recusado"));
+    EXPECT_THAT(mail, HasSubstr("../../x"));
+    EXPECT_THAT(mail, HasSubstr("r0000001.wav"));
+    EXPECT_THAT(mail, Not(HasSubstr(srv.Senha())));
+    EXPECT_GE(exec.fila->Quantidade(), 1u);
+    EXPECT_EQ(r->Historico.DWN_RESULTADO, ResultadoSucesso);
+}
+
+INSTANTIATE_TEST_SUITE_P(MLSDeLIST, DownloadFTPNomesHostis, ::testing::Bool());
+
+TEST_F(DownloadFTPCaminhada, ArquivoEsparsoDe5GiBContaTodosOsBytes) {
+    fs::create_directories(gr);
+    { std::ofstream f(gr / "R0000001.WAV"); }
+    fs::resize_file(gr / "R0000001.WAV", 5368709120ULL);
+    Grava(gr / "R0000001.XML", "12345");
+    ServidorFTPTeste srv(loja, tmp / "srv");
+    auto r = Execucao(srv);
+    OpcoesFTP o;
+    o.host = "127.0.0.1";
+    o.porta = srv.Porta();
+    o.usuario = srv.Usuario();
+    o.senha = srv.Senha();
+    ClienteFTP ftp(o);
+    ftp.Conecta();
+    EXPECT_EQ(r->CalculaTamanhoFTP(ftp, "/NORVIKA"), 5368709125LL);
+    EXPECT_EQ(r->Historico.DWN_ARQBAIXAR, 2);
+}
+
+TEST_F(DownloadFTPCaminhada, CorteUmaVezReconectaEChegaInteiro) {
+    Grava(gr / "R0000001.WAV", Bytes(300000, 'd'));
+    Grava(gr / "R0000001.XML", "<a/>");
+    Grava(gr / "R0000002.WAV", Bytes(1000, 'e'));
+    ServidorFTPTeste srv(loja, tmp / "srv", {"--fault", "cut-control:R0000001.WAV:100000:1"});
+    auto r = Execucao(srv);
+    EXPECT_TRUE(r->DownloadFTP());
+    EXPECT_EQ(LeTudo(Local() / "R0000001.WAV"), Bytes(300000, 'd'));
+    EXPECT_EQ(r->Historico.DWN_ARQBAIXADO, 3);
+    EXPECT_EQ(r->Historico.DWN_FALHASDOWN, 0);
+    EXPECT_EQ(r->Historico.DWN_BYTESBAIXADO, 300000 + 4 + 1000);
+    EXPECT_THAT(Arquivos(pastaPABX / "NORVIKA"), ::testing::Each(Not(HasSubstr("~"))));
+}
+
+TEST_F(DownloadFTPCaminhada, CorteDuasVezesDesisteMantemNaUnidadeEVemInteiroDepois) {
+    Grava(gr / "R0000001.WAV", Bytes(300000, 'f'));
+    Grava(gr / "R0000001.XML", "<a/>");
+    Grava(gr / "R0000002.WAV", Bytes(1000, 'g'));
+    {
+        ServidorFTPTeste srv(loja, tmp / "srv", {"--fault", "cut-data:R0000001.WAV:100000:2"});
+        auto r = Execucao(srv);
+        EXPECT_TRUE(r->DownloadFTP());  // the others came: importable
+        EXPECT_FALSE(fs::exists(Local() / "R0000001.WAV"));
+        EXPECT_TRUE(fs::exists(Local() / "R0000002.WAV"));  // the walk went on
+        EXPECT_EQ(r->Historico.DWN_FALHASDOWN, 1);
+        EXPECT_THAT(Mail(), HasSubstr("R0000001.WAV"));
+        EXPECT_TRUE(fs::exists(gr / "R0000001.WAV"));  // still at the unit
+    }
+    ServidorFTPTeste srv(loja, tmp / "srv2");
+    auto r = Execucao(srv);
+    EXPECT_TRUE(r->DownloadFTP());
+    EXPECT_EQ(LeTudo(Local() / "R0000001.WAV"), Bytes(300000, 'f'));
+    EXPECT_EQ(r->Historico.DWN_FALHASDOWN, 0);
+}
+
+TEST_F(DownloadFTPCaminhada, TransferenciaParadaCadaTentativaAcabaNoLimite) {
+    Grava(gr / "R0000001.WAV", Bytes(300000, 'h'));
+    Grava(gr / "R0000001.XML", "<a/>");
+    exec.config->FTPTimeOut = 2000;
+    exec.config->FTPTentaDownload = 2;
+    ServidorFTPTeste srv(loja, tmp / "srv", {"--fault", "stall:R0000001.WAV:100000"});
+    auto r = Execucao(srv);
+    const auto inicio = std::chrono::steady_clock::now();
+    r->DownloadFTP();
+    const auto tempo = std::chrono::steady_clock::now() - inicio;
+    EXPECT_GE(tempo, 3s);  // two tries of about two seconds each
+    EXPECT_LT(tempo, 90s);
+    EXPECT_FALSE(fs::exists(Local() / "R0000001.WAV"));
+    EXPECT_EQ(r->Historico.DWN_FALHASDOWN, 1);
+    EXPECT_TRUE(fs::exists(gr / "R0000001.WAV"));
+}
+
+TEST_F(DownloadFTPCaminhada, ServidorMudoNaoConectaEAvisa) {
+    exec.config->FTPTimeOut = 2000;
+    Grava(gr / "R0000001.WAV", "x");
+    ServidorFTPTeste srv(loja, tmp / "srv", {"--fault", "no-greet"});
+    auto r = Execucao(srv);
+    EXPECT_FALSE(r->DownloadFTP());
+    EXPECT_EQ(r->Historico.DWN_OPERATUAL, OpLoginRecusado);
+    EXPECT_EQ(r->Historico.DWN_RESULTADO, ResultadoFalha);
+    EXPECT_THAT(Mail(), HasSubstr("Não foi possível conectar FTP"));
+    ASSERT_EQ(exec.fila->Quantidade(), 1u);
+    const auto alerta = exec.fila->RetiraPrimeiro();
+    EXPECT_EQ(alerta->FCategoria, AlertaFalha);
+    EXPECT_EQ(alerta->FLinhas.front(), "PABX 1 - Unidade de teste");
+    EXPECT_FALSE(fs::exists(pastaPABX / "NORVIKA"));
+}
+
+TEST_F(DownloadFTPCaminhada, SenhaErradaEmNenhumArquivoNemLinhaDeComando) {
+    Grava(gr / "R0000001.WAV", "x");
+    ServidorFTPTeste srv(loja, tmp / "srv");
+    auto r = Execucao(srv);
+    r->FTPSenha = "Senh@QueNaoPodeVazar";
+    EXPECT_FALSE(r->DownloadFTP());
+    for (const auto& f : Arquivos(tmp / "prog"))
+        EXPECT_THAT(LeTudo(tmp / "prog" / f), Not(HasSubstr("Senh@QueNaoPodeVazar"))) << f;
+    for (const int pid : {static_cast<int>(::getpid()), srv.Pid()}) {
+        const std::string linha = LeTudo("/proc/" + std::to_string(pid) + "/cmdline");
+        EXPECT_THAT(linha, Not(HasSubstr(srv.Senha())));
+        EXPECT_THAT(linha, Not(HasSubstr("Senh@QueNaoPodeVazar")));
+    }
+}
+
+TEST_F(DownloadFTPCaminhada, FimDaJanelaEntreOWAVESeuXML) {
+    for (const char* n : {"R0000001", "R0000002"}) {
+        Grava(gr / (std::string(n) + ".WAV"), Bytes(2000, 'i'));
+        Grava(gr / (std::string(n) + ".XML"), "<a/>");
+    }
+    ServidorFTPTeste srv(loja, tmp / "srv");
+    auto r = Execucao(srv);
+    // The window ends as soon as the first recording's audio has arrived.
+    exec.relogio.Define([this] {
+        return fs::exists(Local() / "R0000001.WAV") ? DataHora{2024, 3, 5, 23, 59, 30, 0}
+                                                     : DataHora{2024, 3, 5, 10, 0, 0, 0};
+    });
+    EXPECT_TRUE(r->DownloadFTP());
+    EXPECT_TRUE(fs::exists(Local() / "R0000001.WAV"));
+    EXPECT_TRUE(fs::exists(Local() / "R0000001.XML"));  // its description still comes
+    EXPECT_FALSE(fs::exists(Local() / "R0000002.WAV"));
+    EXPECT_EQ(r->Historico.DWN_TIMEOUT, 1);
+    EXPECT_THAT(Mail(), HasSubstr("05/03/2024 00:00:00 - 05/03/2024 23:59:00"));
+}
+
+TEST_F(DownloadFTPCaminhada, UsuarioVazioEntraComoAnonimo) {
+    Grava(gr / "R0000001.WAV", "abc");
+    ServidorFTPTeste srv(loja, tmp / "srv", {}, "anonymous", "anonymous");
+    auto r = Execucao(srv);
+    r->FTPUsuario.clear();
+    r->FTPSenha.clear();
+    EXPECT_TRUE(r->DownloadFTP());
+    EXPECT_EQ(LeTudo(Local() / "R0000001.WAV"), "abc");
+}
+
+TEST_F(DownloadFTPCaminhada, CopiaUSBPulaLigacoesEEspeciais) {
+    const fs::path usb = tmp / "usb";
+    const fs::path grUSB = usb / "norvika" / "audiorec" / "GR050324" / "X0001000";
+    Grava(grUSB / "R0000001.WAV", Bytes(500, 'j'));
+    Grava(grUSB / "R0000001.XML", "<a/>");
+    Grava(tmp / "fora.txt", "fora");
+    fs::create_symlink(tmp / "fora.txt", grUSB / "R0000002.WAV");
+    fs::create_directory_symlink(tmp.Caminho(), grUSB / "LIGADA");
+    ASSERT_EQ(::mkfifo((grUSB / "R0000003.WAV").c_str(), 0600), 0);
+    Grava(grUSB / "R0000004.WAV", "sem leitura");
+    ::chmod((grUSB / "R0000004.WAV").c_str(), 0);
+    const bool root = ::geteuid() == 0;
+    auto r = exec.Cria(1, pastaPABX);
+    r->CopiaPasta((usb / "norvika").string() + "/", r->PastaPABX + "NORVIKA/");
+    const fs::path local = pastaPABX / "NORVIKA" / "AUDIOREC" / "GR050324" / "X0001000";
+    EXPECT_EQ(LeTudo(local / "R0000001.WAV"), Bytes(500, 'j'));
+    EXPECT_TRUE(fs::exists(local / "R0000001.XML"));
+    EXPECT_FALSE(fs::exists(local / "R0000002.WAV"));
+    EXPECT_FALSE(fs::exists(local / "R0000003.WAV"));
+    EXPECT_FALSE(fs::exists(local / "LIGADA"));
+    EXPECT_EQ(fs::exists(local / "R0000004.WAV"), root);  // root reads it anyway
+    EXPECT_EQ(r->Historico.DWN_ARQBAIXADO, root ? 3 : 2);
+    EXPECT_EQ(r->TamanhoPasta((usb / "norvika").string()), 500 + 4 + 11);
+}
