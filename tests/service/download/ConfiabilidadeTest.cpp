@@ -1,0 +1,201 @@
+// The recording service as a whole program taking simulated units' stores
+// into their databases over FTP, under faults: killed at random moments,
+// hostile stores, transfers cut, several units at once. Every scenario ends
+// with the same check (ponta::Ambiente::Verifica): nothing filed twice, the
+// audio intact, nothing removed from a unit before it was filed.
+//
+// VERUZADU_KILL_TRIES sets how many random kills the kill test makes (a few
+// by default; a long run asks for a hundred). Each try prints its seed;
+// VERUZADU_KILL_SEED repeats one.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+
+#include "tests/service/download/UnidadePonta.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using ponta::Ambiente;
+using ponta::Unidade;
+namespace fs = std::filesystem;
+
+int Ambiente_(const char* nome, int padrao) {
+    const char* v = std::getenv(nome);
+    return v && *v ? std::atoi(v) : padrao;
+}
+
+void ApagaGravacoes(Ambiente& a, int codigo) {
+    Attachment att = Attachment::Conecta(a.inst.Unidade(codigo));
+    Transaction tr(att);
+    Statement st(tr, "DELETE FROM GRAVACAO WHERE PAB_CODIGO = ?");
+    st.SetInt(0, codigo).Executa();
+    tr.Commit();
+}
+
+TEST(Confiabilidade, ExecucaoLimpaArquivaCadaGravacaoUmaVezComOAudioIntacto) {
+    Ambiente a("conflimpa");
+    EXIGE_SERVIDOR(a.inst);
+    Unidade u(1, 40, 17);
+    u.GuardaOriginal();
+    a.EscreveINI();
+    a.Registra(u);
+    ASSERT_TRUE(a.RodaAteCarimbar({1})) << a.Logs();
+    a.Verifica(u, true);
+    const auto r = a.Resultados(1);
+    ASSERT_FALSE(r.empty());
+    // Some items of the generated store cannot be filed: a run with failures.
+    EXPECT_GE(r.back(), 1) << a.Logs();
+    const std::string logs = a.Logs();
+    EXPECT_NE(logs.find("Baixou arquivo"), std::string::npos) << logs;
+    EXPECT_NE(logs.find("Arquivo removido"), std::string::npos) << logs;
+
+    // A second run in a new window finds nothing more to take and loses nothing.
+    a.LiberaJanela(1);
+    ASSERT_TRUE(a.RodaAteCarimbar({1})) << a.Logs();
+    a.Verifica(u, true);
+}
+
+TEST(Confiabilidade, MortoAoAcasoEReiniciadoNadaSePerdeNemDuplica) {
+    Ambiente a("confkill");
+    EXIGE_SERVIDOR(a.inst);
+    const int tentativas = Ambiente_("VERUZADU_KILL_TRIES", 3);
+    const int sementeFixa = Ambiente_("VERUZADU_KILL_SEED", 0);
+    std::random_device rd;
+    a.EscreveINI();
+    for (int t = 0; t < tentativas; ++t) {
+        const unsigned semente = sementeFixa ? static_cast<unsigned>(sementeFixa) : rd();
+        std::printf("kill try %d: seed %u\n", t + 1, semente);
+        std::fflush(stdout);
+        SCOPED_TRACE("seed " + std::to_string(semente));
+        std::mt19937 rng(semente);
+        Unidade u(1, 30, semente);
+        u.GuardaOriginal();
+        ApagaGravacoes(a, 1);
+        a.Registra(u);
+
+        // The kill lands anywhere from the start-up to well into the import.
+        const auto atraso = std::chrono::milliseconds(std::uniform_int_distribution<int>(200, 6000)(rng));
+        {
+            ProcessoFilho p = a.Inicia();
+            std::this_thread::sleep_for(atraso);
+            p.Sinaliza(SIGKILL);
+            int status = 0;
+            ASSERT_TRUE(p.Aguarda(30s, status));
+        }
+        a.Verifica(u, false);
+        if (HasFailure()) break;
+        // A run killed after its stamp left nothing to do; otherwise the window runs it again.
+        ASSERT_TRUE(a.RodaAteCarimbar({1})) << a.Logs();
+        a.Verifica(u, true);
+        if (HasFailure()) {
+            std::printf("failing seed %u (kill after %lld ms)\n", semente,
+                        static_cast<long long>(atraso.count()));
+            break;
+        }
+    }
+}
+
+TEST(Confiabilidade, TransferenciaCortadaTerminaEAProximaCompleta) {
+    Ambiente a("confcorte");
+    EXIGE_SERVIDOR(a.inst);
+    PastaTemporaria base;
+    // Every transfer of the first WAV is cut after 300 bytes.
+    auto loja = base.Caminho() / "pre";
+    const auto resumo = pabxsim::MakeRecordings(loja, 12, 5);
+    ASSERT_FALSE(resumo.wavFiles.empty());
+    const std::string alvo = resumo.wavFiles.front().filename().string();
+    Unidade u(1, 0, 0, {"--fault", "cut-data:" + alvo + ":300"}, false);
+    fs::copy(loja, u.loja, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+    u.GuardaOriginal();
+    a.EscreveINI();
+    a.Registra(u);
+    ASSERT_TRUE(a.RodaAteCarimbar({1})) << a.Logs();
+    a.Verifica(u, false);
+    EXPECT_TRUE(fs::exists(u.loja / fs::relative(resumo.wavFiles.front(), loja)));
+
+    // The unit's FTP server without the fault: the next run completes.
+    u.ftp.reset();
+    u.ftp = std::make_unique<ServidorFTPTeste>(u.loja, u.pasta.Caminho() / "ftp2");
+    a.Registra(u);
+    ASSERT_TRUE(a.RodaAteCarimbar({1})) << a.Logs();
+    a.Verifica(u, true);
+}
+
+TEST(Confiabilidade, LojaHostilNadaForaDaPastaDaUnidadeORestoArquivado) {
+    Ambiente a("confhostil");
+    EXIGE_SERVIDOR(a.inst);
+    Unidade u(1, 10, 23);
+    PastaTemporaria fora;
+    EscreveArquivo(fora.Caminho() / "segredo.txt", "fora da loja");
+    // Next to the generated recordings, in one of their device folders.
+    fs::path dispositivo;
+    for (const auto& e : fs::recursive_directory_iterator(u.loja))
+        if (e.is_regular_file() && e.path().extension() == ".WAV") {
+            dispositivo = e.path().parent_path();
+            break;
+        }
+    ASSERT_FALSE(dispositivo.empty());
+    EscreveArquivo(dispositivo / "..R0009001.WAV", "RIFF");
+    EscreveArquivo(dispositivo / "R00\x01" "9002.WAV", "RIFF");
+    fs::create_symlink(fora.Caminho() / "segredo.txt", dispositivo / "R0009003.WAV");
+    EscreveArquivo(dispositivo / "R0009004.WAV", "");
+    EscreveArquivo(dispositivo / "R0009005.WAV", std::string(20, 'x'));
+    EscreveArquivo(dispositivo / "R0009005.XML", std::string(2 << 20, 'y'));
+    u.GuardaOriginal();
+    a.EscreveINI();
+    a.Registra(u);
+    const auto antesHome = ponta::Arquivos(a.home.Caminho());
+    ASSERT_TRUE(a.RodaAteCarimbar({1})) << a.Logs();
+    a.Verifica(u, true);
+    // Outside the unit's working folder only the service's own files changed.
+    for (const auto& f : ponta::Arquivos(a.home.Caminho())) {
+        if (f.rfind("PABX001/", 0) == 0 || antesHome.count(f)) continue;
+        EXPECT_TRUE(f.find('/') == std::string::npos && (f.ends_with(".LOG") || f.ends_with(".txt") ||
+                                                          f.ends_with(".pid") || f.ends_with(".lock")))
+            << "written outside the unit's folder: " << f;
+    }
+    EXPECT_EQ(ponta::Arquivos(fora.Caminho()), std::set<std::string>{"segredo.txt"});
+    EXPECT_EQ(LeArquivo(fora.Caminho() / "segredo.txt"), "fora da loja");
+}
+
+TEST(Confiabilidade, QuatroUnidadesComMaxPABXDoisTodasCompletamNuncaMaisDeDuas) {
+    Ambiente a("confpar", {1, 2, 3, 4});
+    EXIGE_SERVIDOR(a.inst);
+    std::vector<std::unique_ptr<Unidade>> us;
+    for (int c = 1; c <= 4; ++c) {
+        us.push_back(std::make_unique<Unidade>(c, 15, 100 + c));
+        us.back()->GuardaOriginal();
+    }
+    a.EscreveINI({{"Veruzadu", "MaxPABX", "2"}});
+    for (auto& u : us) a.Registra(*u);
+    ASSERT_TRUE(a.RodaAteCarimbar({1, 2, 3, 4})) << a.Logs();
+    for (auto& u : us) a.Verifica(*u, true);
+
+    // The runs' intervals: at no run's start were two others still open.
+    struct Intervalo {
+        DataHora ini, fim;
+    };
+    std::vector<Intervalo> v;
+    {
+        Attachment att = Attachment::Conecta(a.inst.Principal());
+        Transaction tr(att, true);
+        Statement st(tr, "SELECT DWN_DTINIDOWN, COALESCE(DWN_DTFIMIMP, DWN_DTFIMDOWN) FROM DWNHISTORY");
+        for (Cursor c = st.Abre(); c.Proxima();) v.push_back({c.GetTimestamp(0), c.GetTimestamp(1)});
+    }
+    ASSERT_GE(v.size(), 4u);
+    for (const auto& x : v) {
+        int abertas = 0;
+        for (const auto& y : v)
+            if (SegundosDesdeEpoca(y.ini) <= SegundosDesdeEpoca(x.ini) &&
+                (y.fim.Vazia() || SegundosDesdeEpoca(y.fim) > SegundosDesdeEpoca(x.ini)))
+                ++abertas;
+        EXPECT_LE(abertas, 2);
+    }
+}
+
+}  // namespace
