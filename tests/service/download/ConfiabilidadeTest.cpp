@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <sys/wait.h>
 
 #include "tests/service/download/UnidadePonta.h"
 
@@ -100,6 +101,31 @@ TEST(Confiabilidade, MortoAoAcasoEReiniciadoNadaSePerdeNemDuplica) {
     }
 }
 
+// Killed at the chosen points of filing and removal (the third recording's pass).
+TEST(Confiabilidade, MortoEmPontosEscolhidosNadaSePerdeNemDuplica) {
+    Ambiente a("confponto");
+    EXIGE_SERVIDOR(a.inst);
+    a.EscreveINI();
+    for (const char* ponto : {"insere-antes-commit", "commit-antes-remocao", "entre-wav-e-xml"}) {
+        SCOPED_TRACE(ponto);
+        Unidade u(1, 12, 71);
+        u.GuardaOriginal();
+        ApagaGravacoes(a, 1);
+        a.Registra(u);
+        {
+            ProcessoFilho p = a.Inicia({std::string("VERUZADU_PONTO_MORTE=") + ponto + ":3"});
+            int status = 0;
+            ASSERT_TRUE(p.Aguarda(180s, status)) << a.Logs();
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << a.Logs();
+        }
+        EXPECT_FALSE(a.Carimbado(1));
+        a.Verifica(u, false);
+        ASSERT_TRUE(a.RodaAteCarimbar({1})) << a.Logs();
+        a.Verifica(u, true);
+        if (HasFailure()) break;
+    }
+}
+
 TEST(Confiabilidade, TransferenciaCortadaTerminaEAProximaCompleta) {
     Ambiente a("confcorte");
     EXIGE_SERVIDOR(a.inst);
@@ -156,7 +182,7 @@ TEST(Confiabilidade, LojaHostilNadaForaDaPastaDaUnidadeORestoArquivado) {
     for (const auto& f : ponta::Arquivos(a.home.Caminho())) {
         if (f.rfind("PABX001/", 0) == 0 || antesHome.count(f)) continue;
         EXPECT_TRUE(f.find('/') == std::string::npos && (f.ends_with(".LOG") || f.ends_with(".txt") ||
-                                                          f.ends_with(".pid") || f.ends_with(".lock")))
+                                                          f.ends_with(".pid") || f.ends_with(".lock") || f.ends_with(".LNG")))
             << "written outside the unit's folder: " << f;
     }
     EXPECT_EQ(ponta::Arquivos(fora.Caminho()), std::set<std::string>{"segredo.txt"});

@@ -225,8 +225,9 @@ public:
         return r;
     }
 
-    ProcessoFilho Inicia() {
+    ProcessoFilho Inicia(const std::vector<std::string>& ambiente = {}) {
         OpcoesProcesso op{{}, {"VERUZADU_HOME=" + home.Caminho().string()}, home.Caminho() / "saida.txt"};
+        op.ambiente.insert(op.ambiente.end(), ambiente.begin(), ambiente.end());
         ProcessoFilho p({PELMORAN_EXE}, op);
         EXPECT_TRUE(p.Iniciado());
         return p;
