@@ -88,6 +88,9 @@ TEST(Confiabilidade, MortoAoAcasoEReiniciadoNadaSePerdeNemDuplica) {
             int status = 0;
             ASSERT_TRUE(p.Aguarda(30s, status));
         }
+        std::printf("  killed after %lld ms with %zu rows filed\n", static_cast<long long>(atraso.count()),
+                    a.Linhas(1).size());
+        std::fflush(stdout);
         a.Verifica(u, false);
         if (HasFailure()) break;
         // A run killed after its stamp left nothing to do; otherwise the window runs it again.
