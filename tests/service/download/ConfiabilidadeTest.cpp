@@ -155,6 +155,55 @@ TEST(Confiabilidade, TransferenciaCortadaTerminaEAProximaCompleta) {
     a.Verifica(u, true);
 }
 
+// Faults of the unit's link and of its FTP server: the faulty run ends within
+// its time limit, nothing leaves the store unfiled, and the next clean run
+// completes.
+TEST(Confiabilidade, FalhasDaUnidadeEDoFTPTerminamEAProximaCompleta) {
+    struct Caso {
+        const char* nome;
+        std::vector<std::string> falhasLigacao;
+        std::vector<std::string> opcoesFTP;
+    };
+    const std::vector<Caso> casos = {
+        {"link dropped at the 4th removal", {"remove drop nth=4"}, {}},
+        {"removals refused", {"remove refuse"}, {}},
+        {"silent unit", {"* noreply"}, {}},
+        {"FTP server stalls mid-file", {}, {"--fault", "stall:R0000002.WAV:200"}},
+        {"FTP server never greets", {}, {"--fault", "no-greet"}},
+    };
+    Ambiente a("conffalha");
+    EXIGE_SERVIDOR(a.inst);
+    a.EscreveINI({{"Veruzadu", "PABXTimeOut", "10"}});
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.nome);
+        Unidade u(1, 12, 41, caso.opcoesFTP);
+        for (const auto& f : caso.falhasLigacao) u.sim->AddFault(f);
+        u.GuardaOriginal();
+        ApagaGravacoes(a, 1);
+        a.Registra(u);
+        const auto inicio = std::chrono::steady_clock::now();
+        ASSERT_TRUE(a.RodaAteCarimbar({1}, 240s)) << a.Logs();
+        std::printf("%s: run ended after %lld s\n", caso.nome,
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                               std::chrono::steady_clock::now() - inicio)
+                                               .count()));
+        a.Verifica(u, false);
+        const auto r = a.Resultados(1);
+        ASSERT_FALSE(r.empty());
+        EXPECT_GE(r.back(), 1) << a.Logs();
+
+        u.sim->ClearFaults();
+        if (!caso.opcoesFTP.empty()) {
+            u.ftp.reset();
+            u.ftp = std::make_unique<ServidorFTPTeste>(u.loja, u.pasta.Caminho() / "ftp2");
+        }
+        a.Registra(u);
+        ASSERT_TRUE(a.RodaAteCarimbar({1})) << a.Logs();
+        a.Verifica(u, true);
+        if (HasFailure()) break;
+    }
+}
+
 TEST(Confiabilidade, LojaHostilNadaForaDaPastaDaUnidadeORestoArquivado) {
     Ambiente a("confhostil");
     EXIGE_SERVIDOR(a.inst);
