@@ -204,6 +204,40 @@ TEST(Confiabilidade, FalhasDaUnidadeEDoFTPTerminamEAProximaCompleta) {
     }
 }
 
+TEST(Confiabilidade, ParadaDuranteImportacaoLongaTerminaRegistraEDepoisCompleta) {
+    Ambiente a("confpara");
+    EXIGE_SERVIDOR(a.inst);
+    Unidade u(1, 160, 29);
+    u.GuardaOriginal();
+    a.EscreveINI();
+    a.Registra(u);
+    {
+        ProcessoFilho p = a.Inicia();
+        ASSERT_TRUE(ponta::Espera([&] { return a.Linhas(1).size() >= 3; }, 180s)) << a.Logs();
+        const auto inicio = std::chrono::steady_clock::now();
+        p.Sinaliza(SIGTERM);
+        int status = 0;
+        // Far inside the unit file's stop time.
+        ASSERT_TRUE(p.Aguarda(120s, status)) << a.Logs();
+        std::printf("stopped %lld ms after SIGTERM\n",
+                    static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - inicio)
+                                               .count()));
+        EXPECT_TRUE(WIFEXITED(status)) << status;
+    }
+    {
+        Attachment att = Attachment::Conecta(a.inst.Principal());
+        Transaction tr(att, true);
+        Statement st(tr, "SELECT COUNT(*) FROM LOGHISTORY WHERE LOG_OPERACAO = 102");
+        Cursor c = st.Abre();
+        ASSERT_TRUE(c.Proxima());
+        EXPECT_GE(c.GetInt(0), 1);
+    }
+    a.Verifica(u, false);
+    ASSERT_TRUE(a.RodaAteCarimbar({1})) << a.Logs();
+    a.Verifica(u, true);
+}
+
 TEST(Confiabilidade, LojaHostilNadaForaDaPastaDaUnidadeORestoArquivado) {
     Ambiente a("confhostil");
     EXIGE_SERVIDOR(a.inst);
