@@ -238,6 +238,26 @@ TEST(Confiabilidade, ParadaDuranteImportacaoLongaTerminaRegistraEDepoisCompleta)
     a.Verifica(u, true);
 }
 
+TEST(Confiabilidade, BancoDaUnidadeInalcancavelResultado2EDepoisCompleta) {
+    Ambiente a("confsembd", {1});
+    EXIGE_SERVIDOR(a.inst);
+    Unidade u(2, 12, 53);  // unit 2 has no database yet
+    u.GuardaOriginal();
+    a.EscreveINI();
+    a.Registra(u);
+    ASSERT_TRUE(a.RodaAteCarimbar({2})) << a.Logs();
+    const auto r = a.Resultados(2);
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(r.back(), 2) << a.Logs();
+    EXPECT_EQ(ponta::Arquivos(u.loja), ponta::Arquivos(u.original));  // nothing left the unit
+
+    a.inst.opcoes.unidades = {2};
+    InstalaBancos(a.inst.opcoes);
+    a.LiberaJanela(2);
+    ASSERT_TRUE(a.RodaAteCarimbar({2})) << a.Logs();
+    a.Verifica(u, true);
+}
+
 TEST(Confiabilidade, LojaHostilNadaForaDaPastaDaUnidadeORestoArquivado) {
     Ambiente a("confhostil");
     EXIGE_SERVIDOR(a.inst);
