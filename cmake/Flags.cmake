@@ -3,7 +3,7 @@
 add_library(veruzadu_flags INTERFACE)
 target_compile_features(veruzadu_flags INTERFACE cxx_std_20)
 target_compile_options(veruzadu_flags INTERFACE
-  -Wall -Wextra -Wno-unused-parameter
+  -Wall -Wextra
   -fstack-protector-strong
   $<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>)
 target_link_options(veruzadu_flags INTERFACE -Wl,-z,relro,-z,now)

@@ -1,4 +1,5 @@
 #include "common/Configuracao.h"
+#include "common/Texto.h"
 
 #include <unistd.h>
 
@@ -20,11 +21,6 @@ std::atomic<Programa> programaAtual{Programa::Servico};
 // Guards `valores`; nothing else is locked while it is held.
 std::mutex mutexValores;
 std::shared_ptr<const ConfiguracaoServico> valores;
-
-std::string ComBarra(std::string s) {
-    if (!s.empty() && s.back() != '/') s += '/';
-    return s;
-}
 
 bool Branco(std::string_view s) {
     return s.find_first_not_of(" \t\r\n") == std::string_view::npos;

@@ -1,4 +1,7 @@
 #include "common/IniFile.h"
+#include "common/Texto.h"
+
+#include "common/Arquivos.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,23 +11,13 @@
 #include <cerrno>
 #include <charconv>
 #include <climits>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-char Minuscula(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string_view Apara(std::string_view s) {
-    const auto branco = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && branco(s.front())) s.remove_prefix(1);
-    while (!s.empty() && branco(s.back())) s.remove_suffix(1);
-    return s;
-}
 
 // One line of the file, classified once so a write can keep everything it does
 // not touch (comments, blank lines, foreign lines) byte for byte.
@@ -42,21 +35,21 @@ struct Conteudo {
 
 Linha Classifica(std::string texto) {
     Linha l;
-    const std::string_view t = Apara(texto);
+    const std::string_view t = AparaBrancos(texto);
     if (!t.empty() && t.front() == '[') {
         const auto fim = t.find(']');
         if (fim != std::string_view::npos) {
             l.tipo = Linha::Secao;
-            l.nome = std::string(Apara(t.substr(1, fim - 1)));
+            l.nome = std::string(AparaBrancos(t.substr(1, fim - 1)));
         }
     } else if (!t.empty() && t.front() != ';' && t.front() != '#') {
         const auto igual = t.find('=');
         if (igual != std::string_view::npos) {
-            const auto nome = Apara(t.substr(0, igual));
+            const auto nome = AparaBrancos(t.substr(0, igual));
             if (!nome.empty()) {
                 l.tipo = Linha::Chave;
                 l.nome = std::string(nome);
-                auto v = Apara(t.substr(igual + 1));
+                auto v = AparaBrancos(t.substr(igual + 1));
                 if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') &&
                     v.back() == v.front())
                     v = v.substr(1, v.size() - 2);
@@ -104,19 +97,38 @@ fs::path Resolve(const fs::path& caminho) {
     return caminho;
 }
 
-// Missing file: empty content (the profile rules give defaults).
-bool LeBytes(const fs::path& caminho, std::string& bytes) {
-    std::ifstream f(caminho, std::ios::binary);
-    if (!f) return false;
-    std::ostringstream ss;
-    ss << f.rdbuf();
-    bytes = ss.str();
-    return true;
+enum class Leitura { Lido, Ausente, Falhou };
+
+// The whole file. Only a missing file counts as empty content (the profile
+// rules give defaults); a file that is there but cannot be opened or read
+// (EACCES, EIO, a folder in its place) is a failure, so that a write never
+// replaces a file it could not read with one holding only the new key.
+// errno tells the cause of a failure.
+Leitura LeBytes(const fs::path& caminho, std::string& bytes) {
+    bytes.clear();
+    const int fd = ::open(caminho.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? Leitura::Ausente : Leitura::Falhou;
+    char bloco[8192];
+    for (;;) {
+        const auto n = ::read(fd, bloco, sizeof bloco);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int erro = errno;
+            ::close(fd);
+            errno = erro;
+            return Leitura::Falhou;
+        }
+        if (n == 0) break;
+        bytes.append(bloco, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return Leitura::Lido;
 }
 
+// For reads a failure gives the defaults, as the profile functions do.
 Conteudo Le(const fs::path& caminho) {
     std::string bytes;
-    if (!LeBytes(Resolve(caminho), bytes)) return {};
+    if (LeBytes(Resolve(caminho), bytes) != Leitura::Lido) return {};
     return Analisa(bytes);
 }
 
@@ -143,7 +155,7 @@ const Linha* ProcuraChave(const Conteudo& c, std::string_view secao, std::string
 }
 
 std::optional<int> Inteiro(std::string_view s) {
-    s = Apara(s);
+    s = AparaBrancos(s);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     if (s.empty()) return std::nullopt;
     int v = 0;
@@ -158,75 +170,6 @@ std::optional<int> Inteiro(std::string_view s) {
 std::mutex& MutexEscrita() {
     static std::mutex m;
     return m;
-}
-
-class TravaArquivo final {
-public:
-    explicit TravaArquivo(const fs::path& arquivo) {
-        const auto nome = "." + arquivo.filename().string() + ".lock";
-        const auto pasta = arquivo.has_parent_path() ? arquivo.parent_path() : fs::path(".");
-        fd_ = ::open((pasta / nome).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) return;
-        while (::flock(fd_, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                ::close(fd_);
-                fd_ = -1;
-                return;
-            }
-        }
-    }
-    ~TravaArquivo() {
-        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
-    }
-    TravaArquivo(const TravaArquivo&) = delete;
-    TravaArquivo& operator=(const TravaArquivo&) = delete;
-    bool Ok() const { return fd_ >= 0; }
-
-private:
-    int fd_ = -1;
-};
-
-bool EscreveTudo(int fd, std::string_view s) {
-    while (!s.empty()) {
-        const auto n = ::write(fd, s.data(), s.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        s.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
-// Writes the whole file to a temporary name beside it and renames it over the
-// old one, keeping the old file's permissions.
-bool Substitui(const fs::path& destino, const std::string& bytes) {
-    const auto pasta = destino.has_parent_path() ? destino.parent_path() : fs::path(".");
-    std::string modelo = (pasta / ("." + destino.filename().string() + ".XXXXXX")).string();
-    const int fd = ::mkostemp(modelo.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    struct stat st{};
-    mode_t modo = 0644;
-    if (::stat(destino.c_str(), &st) == 0) {
-        modo = st.st_mode & 07777;
-        // Only root can give the file back to its owner; others keep theirs.
-        if (::geteuid() == 0 && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
-            // Not fatal: the content is right, only the owner differs.
-        }
-    }
-    bool ok = ::fchmod(fd, modo) == 0 && EscreveTudo(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(modelo.c_str(), destino.c_str()) == 0;
-    if (!ok) {
-        ::unlink(modelo.c_str());
-        return false;
-    }
-    const int dfd = ::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
-    return true;
 }
 
 // Read-modify-write of the whole file. `muda` returns false when nothing
@@ -244,23 +187,24 @@ bool Modifica(const fs::path& caminho, F&& muda) {
         real = alvo;
     }
     std::lock_guard<std::mutex> trava(MutexEscrita());
-    TravaArquivo arquivo(real);
-    if (!arquivo.Ok()) return false;
+    const auto pasta = real.has_parent_path() ? real.parent_path() : fs::path(".");
+    TravaArquivo arquivo(pasta / ("." + real.filename().string() + ".lock"));
+    if (!arquivo.Ok()) {
+        errno = arquivo.Erro();
+        return false;
+    }
     std::string bytes;
     Conteudo c;
-    if (LeBytes(real, bytes)) c = Analisa(bytes);
+    switch (LeBytes(real, bytes)) {
+    case Leitura::Lido: c = Analisa(bytes); break;
+    case Leitura::Ausente: break;
+    case Leitura::Falhou: return false;  // errno says why; the file stays as it was
+    }
     if (!muda(c)) return true;
-    return Substitui(real, Serializa(c));
+    return SubstituiArquivo(real, Serializa(c));
 }
 
 }  // namespace
-
-bool IguaisSemCaixa(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Minuscula(a[i]) != Minuscula(b[i])) return false;
-    return true;
-}
 
 std::optional<fs::path> ProcuraArquivoSemCaixa(const fs::path& pasta, std::string_view nome) {
     std::error_code ec;
@@ -306,7 +250,7 @@ bool IniFile::WriteString(std::string_view secao, std::string_view chave, std::s
     std::string v(valor);
     for (char& ch : v)
         if (ch == '\r' || ch == '\n') ch = ' ';
-    const std::string s(Apara(secao)), k(Apara(chave));
+    const std::string s(AparaBrancos(secao)), k(AparaBrancos(chave));
     if (s.empty() || k.empty()) return false;
     return Modifica(caminho_, [&](Conteudo& c) {
         const std::string texto = k + "=" + v;
@@ -314,7 +258,7 @@ bool IniFile::WriteString(std::string_view secao, std::string_view chave, std::s
         if (secoes.empty()) {
             // A new section goes at the end, after a blank line when the file
             // has content.
-            if (!c.linhas.empty() && !Apara(c.linhas.back().texto).empty())
+            if (!c.linhas.empty() && !AparaBrancos(c.linhas.back().texto).empty())
                 c.linhas.push_back(Classifica(""));
             c.linhas.push_back(Classifica("[" + s + "]"));
             c.linhas.push_back(Classifica(texto));
@@ -330,7 +274,7 @@ bool IniFile::WriteString(std::string_view secao, std::string_view chave, std::s
         // A new key goes after the last non-blank line of the first section.
         auto [ini, fim] = secoes.front();
         size_t pos = fim;
-        while (pos > ini && Apara(c.linhas[pos - 1].texto).empty()) --pos;
+        while (pos > ini && AparaBrancos(c.linhas[pos - 1].texto).empty()) --pos;
         c.linhas.insert(c.linhas.begin() + static_cast<std::ptrdiff_t>(pos), Classifica(texto));
         return true;
     });

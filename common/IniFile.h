@@ -18,11 +18,14 @@
 // lock file beside the INI file ("." + name + ".lock"), written to a temporary
 // file in the same folder and renamed over the old one. So readers never see a
 // torn file, and writers in any number of threads and processes never lose
-// each other's keys. Writers report failure through their result; nothing
-// here throws except std::bad_alloc.
+// each other's keys. Writers report failure through their result (errno then
+// tells the cause); nothing here throws except std::bad_alloc. Only a missing
+// file counts as empty: a file that exists but cannot be read fails every
+// write and is left exactly as it was.
 //
 // An IniFile is a small value (just the path); any thread may use any instance.
 
+#include "common/Texto.h"
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -59,8 +62,9 @@ private:
     std::filesystem::path caminho_;
 };
 
-// ASCII case-insensitive equality, the rule for section, key and file names.
-bool IguaisSemCaixa(std::string_view a, std::string_view b);
+// ASCII case-insensitive equality, the rule for section, key and file names
+// (the common text helper under the name this file's callers know).
+inline bool IguaisSemCaixa(std::string_view a, std::string_view b) { return IgualSemCaixa(a, b); }
 
 // The entry of `pasta` named `nome` without regard to case; an exact match
 // wins over other spellings. Empty when the folder holds none (or cannot be

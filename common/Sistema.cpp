@@ -1,4 +1,5 @@
 #include "common/Sistema.h"
+#include "common/Texto.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -30,11 +31,6 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ComBarra(std::string s) {
-    if (!s.empty() && s.back() != '/') s += '/';
-    return s;
-}
 
 DataHora DeTimespec(std::int64_t segundos, std::int64_t nanos) {
     return DataHoraDeSegundos(segundos, static_cast<int>(nanos / 1000000));

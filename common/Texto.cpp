@@ -126,3 +126,49 @@ std::string CortaUtf8(std::string_view utf8, std::size_t maximo) {
     for (std::size_t n = 0; n < maximo && i < utf8.size(); ++n) i += DecodificaUtf8(utf8, i).tamanho;
     return std::string(utf8.substr(0, i));
 }
+
+std::string Maiusculas(std::string_view texto) {
+    std::string r(texto);
+    for (char& c : r)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return r;
+}
+
+std::string Minusculas(std::string_view texto) {
+    std::string r(texto);
+    for (char& c : r)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return r;
+}
+
+bool IgualSemCaixa(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 'a' + 'A');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::string Apara(std::string_view texto) {
+    std::size_t i = 0, f = texto.size();
+    while (i < f && static_cast<unsigned char>(texto[i]) <= ' ') ++i;
+    while (f > i && static_cast<unsigned char>(texto[f - 1]) <= ' ') --f;
+    return std::string(texto.substr(i, f - i));
+}
+
+std::string_view AparaBrancos(std::string_view s) {
+    const auto branco = [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+    };
+    while (!s.empty() && branco(s.front())) s.remove_prefix(1);
+    while (!s.empty() && branco(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+std::string ComBarra(std::string pasta) {
+    if (!pasta.empty() && pasta.back() != '/') pasta += '/';
+    return pasta;
+}

@@ -36,3 +36,16 @@ std::string Utf8ParaWin1252(std::string_view utf8);
 std::size_t ContaCaracteresUtf8(std::string_view utf8);
 // The first `maximo` characters of the text, never splitting a sequence.
 std::string CortaUtf8(std::string_view utf8, std::size_t maximo);
+
+// ASCII case rules, as names of files, INI keys, protocol words and models
+// are compared: other bytes (accents in UTF-8 included) are left as they are.
+std::string Maiusculas(std::string_view texto);
+std::string Minusculas(std::string_view texto);
+bool IgualSemCaixa(std::string_view a, std::string_view b);
+// Without the leading and trailing blanks and control bytes (<= ' ').
+std::string Apara(std::string_view texto);
+// Small text helpers the whole program shares.
+// The text without leading and trailing ASCII blanks (space, tab, CR, LF, FF, VT).
+std::string_view AparaBrancos(std::string_view s);
+// The folder name with one trailing '/' (an empty name stays empty).
+std::string ComBarra(std::string pasta);

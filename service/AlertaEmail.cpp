@@ -1,6 +1,26 @@
 #include "service/AlertaEmail.h"
 
+#include <ctime>
 #include <utility>
+
+#include "common/CifraTexto.h"
+#include "common/Texto.h"
+#include "common/db/Firebird.h"
+#include "service/BancoServico.h"
+#include "service/ClienteSMTP.h"
+#include "service/LogServico.h"
+#include "service/MensagemEmail.h"
+
+namespace {
+
+std::string AparaTexto(std::string_view s) {
+    const auto inicio = s.find_first_not_of(" \t");
+    if (inicio == std::string_view::npos) return {};
+    const auto fim = s.find_last_not_of(" \t");
+    return std::string(s.substr(inicio, fim - inicio + 1));
+}
+
+}  // namespace
 
 void FilaEmails::Adiciona(TMsgMailVeruzadu item) {
     std::lock_guard lock(trava_);
@@ -50,4 +70,126 @@ std::shared_ptr<FilaEmails> AlertasEmail::Fila() const {
 std::size_t AlertasEmail::ContagemFilaEmails() const {
     auto fila = Fila();
     return fila ? fila->Quantidade() : 0;
+}
+
+// ---- sending ----
+
+bool BDLeConfiguracaoSMTP(BancoServico& banco, ContaSMTP& conta, std::string& remetente) {
+    std::optional<ConexaoServico> con;
+    try {
+        con.emplace(banco.ConexaoPrincipal());
+        Transaction tr(con->Conexao(), true);
+        Statement st(tr, con->Comando("SELECT CFG_SMTPSERVER,CFG_SMTPPORTA,CFG_SMTPMAIL,CFG_SMTPAUTH,"
+                                      "CFG_SMTPUSERNAME,CFG_SMTPUSERPASS,CFG_SMTPSECURITY FROM CONFIG"));
+        Cursor c = st.Abre();
+        if (c.Proxima()) {
+            const auto texto = [&](unsigned i, std::size_t largura) {
+                return CortaUtf8(AparaTexto(c.GetText(i)), largura);
+            };
+            conta.Servidor = texto(0, 80);
+            conta.Porta = static_cast<std::uint16_t>(c.GetInt(1));
+            remetente = texto(2, 80);
+            conta.Autentica = c.GetInt(3) == 1;
+            conta.Usuario = texto(4, 80);
+            const std::string senha = AparaTexto(c.GetText(5));
+            conta.Senha = senha.empty() ? std::string() : CortaUtf8(DescriptografaTexto(senha), 40);
+            conta.Seguranca = SegurancaDaConfiguracao(c.GetInt(6));
+        }
+        c.Fecha();
+        tr.Commit();
+        return true;
+    } catch (const FirebirdError& e) {
+        banco.Log().Log(LogErro, false, LinhaErroBD("SELSMTP", e, con ? con->ComandoAtual() : ""));
+        return false;
+    }
+}
+
+namespace {
+
+std::string Junta(const std::vector<std::string>& itens) {
+    std::string r;
+    for (const auto& i : itens) r += (r.empty() ? "" : ", ") + i;
+    return r;
+}
+
+// Steps between "Enviando email" and "Fim envio de email".
+void Envia(const TMsgMailVeruzadu& alerta, const ConfiguracaoGeral& cfg, BancoServico& banco,
+           const OpcoesSMTP& opcoes, const std::function<bool()>& cancelado) {
+    LogServico& log = banco.Log();
+    const auto T = [&](std::string_view t) { return log.Traduz(t); };
+
+    ContaSMTP conta;
+    std::string remetente;
+    if (!BDLeConfiguracaoSMTP(banco, conta, remetente)) return;
+    if (conta.Servidor.empty()) {
+        log.Log(LogSempre, true, T("Servidor SMTP não está configurado"));
+        return;
+    }
+    const std::vector<std::string> para = SeparaEnderecos(cfg.CFG_ALMMAILTO);
+    if (para.empty()) {
+        log.Log(LogSempre, true, T("Email de destino não está configurado"));
+        return;
+    }
+
+    MensagemSMTP m;
+    m.Remetente = SemControles(remetente);
+    m.Para = para;
+    m.Copia = SeparaEnderecos(cfg.CFG_ALMMAILCC);
+    m.Cabecalhos.push_back("Date: " + DataCabecalho(static_cast<long long>(std::time(nullptr))));
+    m.Cabecalhos.push_back("From: " + EnderecoCabecalho(conta.Usuario, remetente));
+    m.Cabecalhos.push_back("To: " + Junta(m.Para));
+    if (!m.Copia.empty()) m.Cabecalhos.push_back("Cc: " + Junta(m.Copia));
+    m.Cabecalhos.push_back("Subject: " + TextoCabecalho(T("Alerta Serviço de Gravação")));
+    std::vector<std::string> linhas = {
+        "", T("Esta é uma mensagem automática do Serviço de Gravação"), "",
+        FormataDataHora(log.AgoraLocal(), "dd/mm/yyyy hh:nn:ss")};
+    linhas.insert(linhas.end(), alerta.FLinhas.begin(), alerta.FLinhas.end());
+    linhas.push_back("");
+    linhas.push_back(T("Respostas para esta mensagem não serão monitoradas ou respondidas, pois o "
+                       "endereço de email é utilizado apenas para envio de mensagens"));
+    m.Corpo = CorpoEmail(linhas);
+
+    const ResultadoSMTP r = EnviaSMTP(
+        conta, opcoes, m, [&] { log.Log(LogInfo, true, T("SMTP conectado")); }, cancelado);
+    const std::string motivo = RemovePrimeiroError(r.mensagem);
+    switch (r.etapa) {
+        case ResultadoSMTP::Etapa::Enviado:
+            log.Log(LogInfo, true,
+                    T("Alerta para") + ": " + cfg.CFG_ALMMAILTO + "  " + alerta.FLinhas.front());
+            break;
+        case ResultadoSMTP::Etapa::FalhaConexao:
+            log.Log(LogSempre, true,
+                    T("Não foi possível conectar com servidor SMTP") + " " + conta.Servidor + " (" +
+                        motivo + ")");
+            break;
+        case ResultadoSMTP::Etapa::FalhaEnvio:
+            log.Log(LogSempre, true,
+                    T("Não foi possível enviar email para") + " " + cfg.CFG_ALMMAILTO + " (" +
+                        motivo + ")");
+            break;
+    }
+    if (r.conectou) log.Log(LogInfo, true, T("SMTP desconectado"));
+}
+
+}  // namespace
+
+void EnviaEmailAlerta(AlertasEmail& alertas, BancoServico& banco, const OpcoesSMTP& opcoes,
+                      const std::function<bool()>& cancelado) {
+    const auto fila = alertas.Fila();
+    if (!fila) return;
+    const std::optional<TMsgMailVeruzadu> alerta = fila->RetiraPrimeiro();
+    if (!alerta) return;
+    LogServico& log = banco.Log();
+    try {
+        const auto cfg = banco.Configuracao();
+        if (!cfg || cfg->CFG_ALMALERTA <= 0 || alerta->FLinhas.empty()) {
+            log.Log(LogSempre, true, log.Traduz("Email não configurado"));
+            return;
+        }
+        log.Log(LogInfo, true, log.Traduz("Enviando email"));
+        Envia(*alerta, *cfg, banco, opcoes, cancelado);
+    } catch (const std::exception& e) {
+        log.Log(LogErro, true, std::string("Email: ") + e.what());
+    }
+    log.Log(LogInfo, true, log.Traduz("Fim envio de email"));
 }

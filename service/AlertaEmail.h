@@ -1,6 +1,6 @@
 #pragma once
 // Alert e-mails: any thread queues one (EnfileiraAlertaEmail); the main loop
-// takes one per pass and sends it.
+// takes one per pass and sends it (EnviaEmailAlerta).
 //
 // AlertasEmail is the one object the service hands to every worker (no global).
 // It filters by the alert categories of the current configuration snapshot and
@@ -17,6 +17,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+class BancoServico;
+struct ContaSMTP;
+struct OpcoesSMTP;
 
 // Alert categories (bits of CFG_ALMALERTA): capacity (disk and SD card), and
 // failure (every other alert).
@@ -63,3 +67,18 @@ private:
     mutable std::mutex trava_;  // guards fila_
     std::shared_ptr<FilaEmails> fila_;
 };
+
+// Reads the SMTP columns of CONFIG (server, port, sender, authentication,
+// user, deciphered password, security). False on a database error, which is
+// logged "SELSMTP: ..." at level 4.
+bool BDLeConfiguracaoSMTP(BancoServico& banco, ContaSMTP& conta, std::string& remetente);
+
+// The main loop's step: takes the first queued alert (it leaves the queue
+// whatever happens: a failed send is not retried) and mails it to the
+// configured recipients, logging each stage in the service log and to the
+// consoles. The SMTP settings are read from the database at every send; the
+// categories and recipients come from the configuration snapshot. Blocks for
+// at most four times opcoes.TimeOut; `cancelado` (the stop request) ends it
+// sooner. Runs on the service's main thread; nothing is thrown.
+void EnviaEmailAlerta(AlertasEmail& alertas, BancoServico& banco, const OpcoesSMTP& opcoes,
+                      const std::function<bool()>& cancelado = {});

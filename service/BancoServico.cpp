@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <thread>
 
 #include "common/CifraTexto.h"
 #include "common/Configuracao.h"
@@ -29,11 +31,11 @@ const AlteracaoColuna ColunasPABX[5] = {
 
 namespace {
 
-std::string Apara(std::string_view s) {
-    std::size_t a = 0, b = s.size();
-    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
-    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
-    return std::string(s.substr(a, b - a));
+// A row another program updated at the same moment (the console writes the
+// control row too): isc_update_conflict and the deadlock code it comes with.
+constexpr int kTentativasConflito = 5;
+bool ConflitoAtualizacao(const FirebirdError& e) {
+    return e.Tem(335544451) || e.Tem(335544336) || e.Tem(335545096);
 }
 
 std::string TextoCampo(const Linha& l, unsigned i, std::size_t largura) {
@@ -238,15 +240,23 @@ bool BancoServico::BDCarregaControle(int porta, std::string& erro) {
             std::lock_guard lock(estado_);
             ultimoBackupBD_ = ultimo;
         }
-        {
-            Transaction tr(con->Conexao());
-            Statement st(tr, con->Comando("UPDATE CONTROLE SET CRL_GRVSERVER=?, CRL_GRVIP=?, "
-                                          "CRL_GRVPORTA=?"));
-            st.SetText(0, CortaUtf8(nomeComputador(), 30));
-            st.SetText(1, CortaUtf8(ip, 20));
-            st.SetInt(2, porta);
-            st.Executa();
-            tr.Commit();
+        // The console writes this row too: an update conflict with it is
+        // tried again after a short pause rather than failing the start.
+        for (int tentativa = 1;; ++tentativa) {
+            try {
+                Transaction tr(con->Conexao());
+                Statement st(tr, con->Comando("UPDATE CONTROLE SET CRL_GRVSERVER=?, CRL_GRVIP=?, "
+                                              "CRL_GRVPORTA=?"));
+                st.SetText(0, CortaUtf8(nomeComputador(), 30));
+                st.SetText(1, CortaUtf8(ip, 20));
+                st.SetInt(2, porta);
+                st.Executa();
+                tr.Commit();
+                break;
+            } catch (const FirebirdError& e) {
+                if (tentativa >= kTentativasConflito || !ConflitoAtualizacao(e)) throw;
+                std::this_thread::sleep_for(std::chrono::milliseconds(200 * tentativa));
+            }
         }
         AtualizaEstrutura(*con);
         con->Conexao().Desconecta();

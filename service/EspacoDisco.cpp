@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
+#include <cctype>
 #include <exception>
 #include <filesystem>
 
+#include "common/Sistema.h"
 #include "service/AlertaEmail.h"
 #include "service/LacoPrincipal.h"
 #include "service/LogServico.h"
@@ -41,6 +43,20 @@ std::optional<TamanhoDisco> ConsultaDiscoLocal::Consulta(const std::string& past
     t.Total = static_cast<std::uint64_t>(sv.f_blocks) * sv.f_frsize;
     t.Raiz = PontoMontagem(caminho);
     return t;
+}
+
+bool ServidorNesteComputador(std::string_view servidor) {
+    std::string nome = RemoveBarrasIniciais(servidor);
+    if (const auto barra = nome.find('/'); barra != std::string::npos) nome.erase(barra);
+    for (auto& c : nome) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (nome.empty() || nome == "LOCALHOST" || nome == "::1" || nome.rfind("127.", 0) == 0)
+        return true;
+    const std::string computador = NomeComputador();
+    if (!computador.empty() && (nome == computador || nome.rfind(computador + ".", 0) == 0))
+        return true;
+    for (const auto& ip : ListaIPs())
+        if (nome == ip) return true;
+    return false;
 }
 
 bool PoucoEspacoLivre(std::uint64_t livre, std::uint64_t total) {

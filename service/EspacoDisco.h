@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/DataHora.h"
 
@@ -39,6 +40,12 @@ public:
 // Whether the free space is below a fifth of the total (exactly 20 % is not),
 // in integers for any 64-bit sizes. False for a total of 0.
 bool PoucoEspacoLivre(std::uint64_t livre, std::uint64_t total);
+
+// Whether the database server named in the connection settings ("host",
+// "host/port", "\\NAME") is this computer: empty, a loopback name or address,
+// this computer's name or one of its addresses. The server's folder is a path
+// on this computer only then.
+bool ServidorNesteComputador(std::string_view servidor);
 
 class VerificacaoDisco final {
 public:

@@ -36,6 +36,18 @@ std::string EntreAspas(const std::string& s) {
     return r + "\"";
 }
 
+// An ExecStart= word: quoted, so blanks stay inside it; "%" would start a
+// specifier and is doubled.
+std::string PalavraComando(const std::string& s) {
+    std::string r = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') r += '\\';
+        if (c == '%') r += '%';
+        r += c;
+    }
+    return r + "\"";
+}
+
 }  // namespace
 
 bool FirebirdInstalado() {
@@ -50,14 +62,16 @@ std::string TextoUnidade(const OpcoesUnidadeServico& o) {
     std::ostringstream u;
     u << "[Unit]\n"
       << "Description=" << kNomeExibicaoServico << "\n";
+    // After= alone orders but does not pull the network-online target in.
     if (o.dependeFirebird)
-        u << "Wants=firebird3.0.service\n"
+        u << "Wants=network-online.target firebird3.0.service\n"
           << "After=network-online.target firebird3.0.service\n";
     else
-        u << "After=network-online.target\n";
+        u << "Wants=network-online.target\n"
+          << "After=network-online.target\n";
     u << "\n[Service]\n"
       << "Type=simple\n"
-      << "ExecStart=" << o.executavel.string() << "\n";
+      << "ExecStart=" << PalavraComando(o.executavel.string()) << "\n";
     if (!o.pastaPrograma.empty())
         u << "Environment=" << EntreAspas("VERUZADU_HOME=" + o.pastaPrograma) << "\n";
     u << "Restart=on-failure\n"

@@ -10,8 +10,9 @@
 struct OpcoesUnidadeServico {
     std::filesystem::path pastaUnidades = "/etc/systemd/system";
     std::filesystem::path executavel;
-    // Program folder handed to the service through VERUZADU_HOME; empty: the
-    // executable's own folder.
+    // Program folder handed to the service through VERUZADU_HOME (pelmoran
+    // always names it, so an installed service never writes beside a binary
+    // in a system folder by accident); empty: none is set.
     std::string pastaPrograma;
     bool dependeFirebird = true;
 };

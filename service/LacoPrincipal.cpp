@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-DataHora RelogioSistema::Agora() const { return ::Agora(); }
-
 long long SegundosEntre(const DataHora& a, const DataHora& b) {
     return std::llabs(SegundosDesdeEpoca(a) - SegundosDesdeEpoca(b));
 }

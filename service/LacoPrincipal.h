@@ -14,19 +14,10 @@
 #include <cstddef>
 
 #include "common/DataHora.h"
+#include "common/Relogio.h"
 #include "service/Evento.h"
 #include "service/ListaThreads.h"
 
-class Relogio {
-public:
-    virtual ~Relogio() = default;
-    virtual DataHora Agora() const = 0;
-};
-
-class RelogioSistema final : public Relogio {
-public:
-    DataHora Agora() const override;
-};
 
 enum class ModoRegistroControle { Backup, Compactacao };
 

@@ -1,22 +1,40 @@
 #include "service/ListaThreads.h"
 
 #include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// The last handle to a worker frees it only once its body has left; a body
+// still running is left alone (its object stays valid for it).
+struct Liberador {
+    void operator()(ThreadServico* t) const {
+        if (t->Encerra(std::chrono::milliseconds(0))) {
+            delete t;
+        } else {
+            std::fprintf(stderr, "worker of PABX %d still running: left to end with the process\n",
+                         t->CodigoPABX);
+        }
+    }
+};
+
+}  // namespace
+
+ListaThreads::Item ListaThreads::Envolve(std::unique_ptr<ThreadServico> t) {
+    return Item(t.release(), Liberador{});
+}
 
 ListaThreads::~ListaThreads() {
-    // Workers still running at this point would use what their owner frees next.
-    EncerraTodas(std::chrono::seconds(30));
-    std::lock_guard<std::mutex> l(trava_);
-    for (auto& t : itens_) {
-        // One that never left its body is abandoned rather than freed under it.
-        if (t && !t->AguardaFim(std::chrono::milliseconds(0))) (void)t.release();
-    }
+    EncerraTodas(std::chrono::steady_clock::now() + std::chrono::seconds(10));
 }
 
 bool ListaThreads::AdicionaSeAusente(std::unique_ptr<ThreadServico> t) {
+    if (!t) return false;
     std::lock_guard<std::mutex> l(trava_);
+    if (fechada_) return false;
     for (const auto& i : itens_)
         if (i->CodigoPABX == t->CodigoPABX) return false;
-    itens_.push_back(std::move(t));
+    itens_.push_back(Envolve(std::move(t)));
     return true;
 }
 
@@ -33,28 +51,28 @@ std::size_t ListaThreads::Contagem() const {
 
 std::vector<int> ListaThreads::LiberaConcluidas() {
     std::vector<int> codigos;
-    std::lock_guard<std::mutex> l(trava_);
-    for (auto it = itens_.begin(); it != itens_.end();) {
-        if ((*it)->EstadoThread == 2) {
-            (*it)->AguardaFim(std::chrono::hours(1));
-            (*it)->Junta();
-            codigos.push_back((*it)->CodigoPABX);
-            it = itens_.erase(it);
-        } else {
-            ++it;
+    std::vector<Item> concluidas;
+    {
+        std::lock_guard<std::mutex> l(trava_);
+        for (auto it = itens_.begin(); it != itens_.end();) {
+            if ((*it)->EstadoThread() == 2) {
+                codigos.push_back((*it)->CodigoPABX);
+                concluidas.push_back(std::move(*it));
+                it = itens_.erase(it);
+            } else {
+                ++it;
+            }
         }
     }
+    // State 2 is set as the body's last step: the joins here are short.
+    for (auto& t : concluidas) t->Encerra(std::chrono::seconds(10));
     return codigos;
 }
 
 std::size_t ListaThreads::IniciaNovas() {
     std::lock_guard<std::mutex> l(trava_);
-    for (auto& t : itens_) {
-        if (t->EstadoThread == 0) {
-            t->EstadoThread = 1;
-            t->Resume();
-        }
-    }
+    for (auto& t : itens_)
+        if (t->EstadoThread() == 0) t->Resume();
     return itens_.size();
 }
 
@@ -62,33 +80,49 @@ void ListaThreads::IniciaNovasAte(int limite) {
     std::lock_guard<std::mutex> l(trava_);
     int contador = 0;
     for (auto& t : itens_) {
-        if (t->EstadoThread != 0) {
+        if (t->EstadoThread() != 0) {
             ++contador;
         } else if (contador < limite) {
-            t->EstadoThread = 1;
             t->Resume();
             ++contador;
         }
     }
 }
 
-bool ListaThreads::EncerraTodas(std::chrono::milliseconds limite) {
-    const auto prazo = std::chrono::steady_clock::now() + limite;
+void ListaThreads::Fecha() {
+    std::lock_guard<std::mutex> l(trava_);
+    fechada_ = true;
+}
+
+void ListaThreads::TerminaTodas() {
     std::lock_guard<std::mutex> l(trava_);
     for (auto& t : itens_) t->Terminate();
-    bool todas = true;
-    for (auto it = itens_.begin(); it != itens_.end();) {
+}
+
+std::size_t ListaThreads::EncerraTodas(std::chrono::steady_clock::time_point prazo) {
+    std::vector<Item> todas;
+    {
+        std::lock_guard<std::mutex> l(trava_);
+        todas = itens_;
+    }
+    for (auto& t : todas) t->Terminate();
+    std::size_t restantes = 0;
+    std::vector<ThreadServico*> paradas;
+    for (auto& t : todas) {
         const auto resta = std::chrono::duration_cast<std::chrono::milliseconds>(
             prazo - std::chrono::steady_clock::now());
-        if ((*it)->AguardaFim(std::max(resta, std::chrono::milliseconds(0)))) {
-            (*it)->Junta();
-            it = itens_.erase(it);
-        } else {
-            todas = false;
-            ++it;
-        }
+        if (t->Encerra(std::max(resta, std::chrono::milliseconds(0))))
+            paradas.push_back(t.get());
+        else
+            ++restantes;
     }
-    return todas;
+    {
+        std::lock_guard<std::mutex> l(trava_);
+        std::erase_if(itens_, [&](const Item& i) {
+            return std::find(paradas.begin(), paradas.end(), i.get()) != paradas.end();
+        });
+    }
+    return restantes;
 }
 
 void ListaThreads::ParaCada(const std::function<void(ThreadServico&)>& f) const {

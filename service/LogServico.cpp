@@ -1,4 +1,8 @@
 #include "service/LogServico.h"
+#include "common/Texto.h"
+
+#include <cstdio>
+#include <cstring>
 
 #include "common/LinhaLog.h"
 
@@ -18,13 +22,25 @@ std::string SemQuebras(std::string_view texto) {
     return s;
 }
 
-bool IgualSemCaixa(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
+// Writes the whole buffer with one append; the file is opened and closed for
+// every line so that a line is on disk when Log returns and an outside
+// rotation or deletion of the file never leaves us writing to a stale handle.
+bool AcrescentaAoArquivo(const std::filesystem::path& arquivo, const std::string& linha) {
+    const int fd = ::open(arquivo.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    std::size_t feito = 0;
+    bool ok = true;
+    while (feito < linha.size()) {
+        const ssize_t n = ::write(fd, linha.data() + feito, linha.size() - feito);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        feito += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) ok = false;
+    return ok;
 }
 
 }  // namespace
@@ -122,7 +138,15 @@ bool LogServico::EscreveLinha(const DataHora& quando, std::string_view texto) {
         mesArquivo_ = mes;
         arquivo_ = escolhido;
     }
-    return AcrescentaAoArquivo(arquivo_, LinhaLog(quando, texto));
+    errno = 0;
+    const bool ok = AcrescentaAoArquivo(arquivo_, LinhaLog(quando, texto));
+    if (!ok && !falhaAvisada_) {
+        // Said once, so an unwritable log is not silent and not a flood.
+        falhaAvisada_ = true;
+        std::fprintf(stderr, "pelmoran: não foi possível gravar o log %s: %s\n",
+                     arquivo_.c_str(), std::strerror(errno ? errno : EIO));
+    }
+    return ok;
 }
 
 void LogServico::Registra(std::uint16_t nivel, bool console, std::string_view texto,

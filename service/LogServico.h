@@ -114,6 +114,7 @@ private:
     Tradutor tradutor_;
     std::string mesArquivo_;             // "yyyymm" of arquivo_
     std::filesystem::path arquivo_;      // file in use for that month
+    bool falhaAvisada_ = false;          // a failed write was said on stderr
 
     mutable std::mutex travaLimpeza_;   // guards ultimaLimpeza_
     DataHora ultimaLimpeza_;

@@ -1,4 +1,5 @@
 #include "service/PlacasRede.h"
+#include "common/Texto.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
@@ -20,14 +21,6 @@ std::string LePrimeiraLinha(const std::filesystem::path& arquivo) {
     while (!linha.empty() && std::isspace(static_cast<unsigned char>(linha.back())))
         linha.pop_back();
     return linha;
-}
-
-bool IgualSemCaixa(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::toupper(static_cast<unsigned char>(x)) ==
-                      std::toupper(static_cast<unsigned char>(y));
-           });
 }
 
 }  // namespace
@@ -132,9 +125,19 @@ std::string EscolheIPConectado(const TNetworkCards& cards,
         if (ipv4 != card.IPs.end()) escolhido = *ipv4;
     }
     if (!escolhido.empty()) return escolhido;
-    for (const auto& e : enderecos)
-        if (!e.ipv6 && EnderecoIPv4(e.endereco) && e.endereco.rfind("127.", 0) != 0)
-            return e.endereco;
+    // The fallback prefers an address of a physical adapter (one listed as a
+    // card: it has a device link) over a bridge's or a tunnel's, such as a
+    // container bridge's 172.17.0.1 that nobody else can reach.
+    const auto fisica = [&](const EnderecoInterface& e) {
+        for (int i = 0; i < cards.Count(); ++i)
+            if (cards.Items(i).Caption == e.interface) return true;
+        return false;
+    };
+    for (const bool soFisicas : {true, false})
+        for (const auto& e : enderecos)
+            if (!e.ipv6 && EnderecoIPv4(e.endereco) && e.endereco.rfind("127.", 0) != 0 &&
+                (!soFisicas || fisica(e)))
+                return e.endereco;
     return "127.0.0.1";
 }
 

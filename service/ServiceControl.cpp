@@ -1,5 +1,6 @@
 #include "service/ServiceControl.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,6 +37,23 @@ bool ProcessoVivo(int pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EP
 
 std::filesystem::path CaminhoPid(const std::filesystem::path& pasta) { return pasta / kArquivoPid; }
 
+std::filesystem::path CaminhoTrava(const std::filesystem::path& pasta) {
+    return pasta / kArquivoTrava;
+}
+
+// Whether the process runs the service's program (its executable's name).
+bool ExecutaPelmoran(int pid) {
+    std::error_code ec;
+    std::string exe =
+        std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string();
+    if (ec) return false;
+    // A program replaced on disk while it runs (a rebuild, an upgrade).
+    const std::string apagado = " (deleted)";
+    if (exe.size() > apagado.size() && exe.ends_with(apagado))
+        exe.resize(exe.size() - apagado.size());
+    return std::filesystem::path(exe).filename() == "pelmoran";
+}
+
 }  // namespace
 
 const char* NomeEstadoServico(EstadoServico e) {
@@ -58,35 +76,77 @@ int LeArquivoPid(const std::filesystem::path& pasta) {
     return static_cast<int>(pid);
 }
 
-bool GravaArquivoPid(const std::filesystem::path& pasta, std::string& erro) {
-    const int existente = PidServicoEmExecucao(pasta);
-    if (existente != 0 && existente != getpid()) {
-        erro = "O serviço já está em execução (pid " + std::to_string(existente) + ")";
+std::string TextoJaEmExecucao(int pid) {
+    return "O serviço já está em execução (pid " + std::to_string(pid) + ")";
+}
+
+TravaInstancia::~TravaInstancia() {
+    if (fd_ >= 0) close(fd_);
+}
+
+bool TravaInstancia::Adquire(const std::filesystem::path& pasta, std::string& erro) {
+    const auto caminho = CaminhoTrava(pasta);
+    const int fd = open(caminho.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        erro = "Não foi possível abrir " + caminho.string() + ": " + std::strerror(errno);
         return false;
     }
+    // A record lock rather than flock: another process can ask who holds it
+    // (F_GETLK) without taking it, so a query never makes a start fail.
+    struct flock l {};
+    l.l_type = F_WRLCK;
+    l.l_whence = SEEK_SET;
+    if (fcntl(fd, F_SETLK, &l) != 0) {
+        const int e = errno;
+        close(fd);
+        if (e == EACCES || e == EAGAIN) {
+            const int dono = PidDonoTrava(pasta);
+            erro = TextoJaEmExecucao(dono);
+        } else {
+            erro = "Não foi possível travar " + caminho.string() + ": " + std::strerror(e);
+        }
+        return false;
+    }
+    if (fd_ >= 0) close(fd_);
+    fd_ = fd;
+    return true;
+}
+
+int PidDonoTrava(const std::filesystem::path& pasta) {
+    const int fd = open(CaminhoTrava(pasta).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    struct flock l {};
+    l.l_type = F_WRLCK;
+    l.l_whence = SEEK_SET;
+    const int r = fcntl(fd, F_GETLK, &l);
+    close(fd);
+    if (r != 0 || l.l_type == F_UNLCK) return 0;
+    return l.l_pid;
+}
+
+bool GravaArquivoPid(const std::filesystem::path& pasta, std::string& erro) {
     const auto destino = CaminhoPid(pasta);
     const auto temp = destino.string() + ".tmp" + std::to_string(getpid());
-    {
-        std::ofstream f(temp, std::ios::trunc);
-        f << getpid() << "\n";
-        if (!f) {
-            erro = "Não foi possível gravar " + destino.string();
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(temp, destino, ec);
-    if (ec) {
+    const auto falha = [&](int e) {
+        erro = "Não foi possível gravar " + destino.string() + ": " + std::strerror(e);
+        std::error_code ec;
         std::filesystem::remove(temp, ec);
-        erro = "Não foi possível gravar " + destino.string();
         return false;
-    }
+    };
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return falha(errno);
+    const std::string texto = std::to_string(getpid()) + "\n";
+    const bool escrito = write(fd, texto.data(), texto.size()) == static_cast<ssize_t>(texto.size());
+    const int e = errno;
+    if (close(fd) != 0 || !escrito) return falha(escrito ? errno : (e ? e : EIO));
+    if (rename(temp.c_str(), destino.c_str()) != 0) return falha(errno);
     return true;
 }
 
 int PidServicoEmExecucao(const std::filesystem::path& pasta) {
     const int pid = LeArquivoPid(pasta);
-    return ProcessoVivo(pid) ? pid : 0;
+    if (pid == 0 || PidDonoTrava(pasta) != pid) return 0;
+    return ExecutaPelmoran(pid) ? pid : 0;
 }
 
 void RemoveArquivoPid(const std::filesystem::path& pasta) {
@@ -150,14 +210,9 @@ void ServiceControlPidFile::ColheFilho() {
 
 int ServiceControlPidFile::PidAtivo() {
     ColheFilho();
-    const int pid = LeArquivoPid(pasta_);
-    if (pid == 0) return 0;
-    // Our own child that has exited stays a zombie (and "alive") until reaped.
-    if (pid == filho_.Pid()) {
-        ColheFilho();
-        if (filho_.Pid() <= 0) return 0;
-    }
-    return ProcessoVivo(pid) ? pid : 0;
+    // Only a pid that holds the folder's instance lock and runs the service's
+    // program counts: a stale file (a reused pid) is never signalled.
+    return PidServicoEmExecucao(pasta_);
 }
 
 EstadoServico ServiceControlPidFile::Consulta() {
@@ -208,6 +263,7 @@ bool ServiceControlPidFile::Inicia(std::string& erro) {
 }
 
 bool ServiceControlPidFile::Para(std::string& erro) {
+    codigoSaida_ = -1;
     const int pid = PidAtivo();
     if (pid == 0) return true;
     if (kill(pid, SIGTERM) != 0) {
@@ -218,7 +274,11 @@ bool ServiceControlPidFile::Para(std::string& erro) {
     while (std::chrono::steady_clock::now() < prazo) {
         int status = 0;
         if (pid == filho_.Pid()) {
-            if (filho_.Terminou(status)) return true;
+            if (filho_.Terminou(status)) {
+                if (status != ProcessoFilho::StatusPerdido && WIFEXITED(status))
+                    codigoSaida_ = WEXITSTATUS(status);
+                return true;
+            }
         } else if (!ProcessoVivo(pid)) {
             return true;
         }

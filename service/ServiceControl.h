@@ -52,6 +52,9 @@ public:
     EstadoServico Consulta() override;
     bool Inicia(std::string& erro) override;
     bool Para(std::string& erro) override;
+    // Exit code of the service this object started and saw end in Para; -1
+    // when it was not ours, or it died of a signal.
+    int CodigoSaida() const { return codigoSaida_; }
 
 private:
     int PidAtivo();
@@ -62,17 +65,47 @@ private:
     std::chrono::milliseconds limiteInicio_;
     std::chrono::milliseconds limiteParada_;
     ProcessoFilho filho_;  // a service this object started and has not reaped yet
+    int codigoSaida_ = -1;
 };
 
 // systemd where it runs (/run/systemd/system), else the pid file.
 std::unique_ptr<ServiceControl> CriaServiceControl(const std::filesystem::path& executavel,
                                                    const std::filesystem::path& pastaPrograma);
 
-// Pid file kept by the running service: Grava refuses when a live process
-// already holds it (a second instance); Remove deletes it only if it is ours.
+// One service per program folder: the running service holds an exclusive
+// lock on this file for its whole life, taken before any database work. The
+// lock goes with the process, however it ends, so a stale file never blocks
+// a start. The pid file is written under the lock, for the pid-file backend.
+inline constexpr const char* kArquivoTrava = "pelmoran.lock";
+
+// Owned by pelmoran's main; not thread-safe.
+class TravaInstancia final {
+public:
+    TravaInstancia() = default;
+    ~TravaInstancia();
+    TravaInstancia(const TravaInstancia&) = delete;
+    TravaInstancia& operator=(const TravaInstancia&) = delete;
+    // False with the reason in `erro` (another service holds it, or the file
+    // cannot be opened).
+    bool Adquire(const std::filesystem::path& pasta, std::string& erro);
+
+private:
+    int fd_ = -1;
+};
+
+// The one wording of the second-instance refusal.
+std::string TextoJaEmExecucao(int pid);
+
+// Pid file kept by the running service (the caller holds the instance lock);
+// false with the reason in `erro`. Remove deletes it only if it is ours.
 bool GravaArquivoPid(const std::filesystem::path& pasta, std::string& erro);
 void RemoveArquivoPid(const std::filesystem::path& pasta);
 // The pid written in the file, 0 when there is none or it is unreadable.
 int LeArquivoPid(const std::filesystem::path& pasta);
-// The pid of a live process holding the pid file, 0 when there is none.
+// The process holding the instance lock of that folder (seen from another
+// process), 0 when none does.
+int PidDonoTrava(const std::filesystem::path& pasta);
+// The pid of the pid file when that process holds the instance lock and runs
+// the service's program; 0 otherwise (a stale or foreign pid is never
+// reported, so never signalled).
 int PidServicoEmExecucao(const std::filesystem::path& pasta);

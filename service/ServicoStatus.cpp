@@ -19,9 +19,18 @@ void TServicoVeruzaduQuv::AbreServidorStatus() {
         LiberaThreadsConcluidas();
         return downloads_ && downloads_->EstaNaLista(codigo);
     };
-    // Requested downloads need the unit lookup and the download run; until
-    // they are part of the service every request is refused.
-    acesso.pedeDownload = [](int) { return ResultadoPedidoDownload::UnidadeInexistente; };
+    // Requests are answered only while the service runs, and the scheduler
+    // exists from before the start until after the server is closed.
+    acesso.pedeDownload = [this](int codigo) {
+        if (!agenda_) return ResultadoPedidoDownload::Falhou;
+        switch (agenda_->VerificaDownloadPedidoUsuario(codigo)) {
+            case ResultadoPedido::Listado: return ResultadoPedidoDownload::Listado;
+            case ResultadoPedido::JaListado: return ResultadoPedidoDownload::JaListado;
+            case ResultadoPedido::Inexistente: return ResultadoPedidoDownload::UnidadeInexistente;
+            case ResultadoPedido::Falha: break;
+        }
+        return ResultadoPedidoDownload::Falhou;
+    };
     acesso.desperta = [this] { atividade_.Sinaliza(); };
     servidorStatus_ = std::make_unique<ServidorStatus>(log_, std::move(acesso));
     std::string erro;

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "common/Configuracao.h"
@@ -29,7 +30,8 @@
 #include "service/MsgVeruzadu.h"
 #include "service/ServidorStatus.h"
 
-// How long the stop work waits for running workers before it gives up on them.
+// The whole stop work's time: workers are waited for until this much has
+// passed since the stop began, then the stop row is written all the same.
 inline constexpr std::chrono::seconds kLimiteEncerramentoThreads{60};
 
 class TServicoVeruzaduQuv final : public PassosLaco {
@@ -52,13 +54,25 @@ public:
     // Whether the stop work ran (false when the loop ended by itself).
     bool Encerrado() const { return encerrado_; }
 
-    // The common stop work: workers asked to stop and joined, queues released,
+    // The common stop work: status server and console push stopped, workers
+    // asked to stop and joined (one deadline for all), queues released,
     // history row 102 written.
     void EncerraServico();
+    // Asks every worker to stop and waits for them until the stop's deadline
+    // (lists closed first); gives how many are left running. Part of the stop
+    // work; on its own after a loop that ended by itself.
+    std::size_t EncerraThreads();
+    // Workers that did not stop within the stop's deadline. They may still use
+    // this object, so the process must end without destroying it.
+    std::size_t ThreadsRestantes() const { return restantes_; }
+    // The stop's deadline (tests shorten it).
+    void DefineLimiteEncerramento(std::chrono::milliseconds limite) { limiteEncerramento_ = limite; }
 
-    // Lists and settings the scheduler and the status server use.
-    ListaThreads* ListaThreadsDownload() { return downloads_.get(); }
-    ListaThreads* ListaThreadsSDCard() { return sdcards_.get(); }
+    // Lists the scheduler and the status server use; empty before the start and
+    // after the stop work. A handle keeps its list alive; a list closed by the
+    // stop work takes no new worker.
+    std::shared_ptr<ListaThreads> ListaThreadsDownload() const;
+    std::shared_ptr<ListaThreads> ListaThreadsSDCard() const;
     // The download scheduler (console requests, EstaNaListaPABXDownFTP);
     // exists from the start-up until the stop work.
     AgendaDownload* Agenda() { return agenda_.get(); }
@@ -94,6 +108,10 @@ public:
 
 private:
     std::string Traduz(std::string_view texto) const;
+    // First step of the stop: the status server and the console push stop, so
+    // no request reaches what the rest of the stop releases.
+    void ParaStatusEConsole();
+    std::size_t EncerraThreads(std::chrono::steady_clock::time_point prazo);
     void LiberaThreadsConcluidas();
     void GravaHistorico(int operacao);
     void AbreServidorStatus();
@@ -113,21 +131,32 @@ private:
     std::atomic<bool> executando_{false};
     std::atomic<bool> pararSolicitado_{false};
     std::atomic<bool> encerrado_{false};
-    DataHora inicio_;
+    DataHora inicio_;  // written before executando_ is set
     std::uint16_t porta_ = 0;
+    std::chrono::milliseconds limiteEncerramento_{kLimiteEncerramentoThreads};
+    std::atomic<std::size_t> restantes_{0};
 
     // Created by the start-up before Executando is set, released by the stop work.
     std::shared_ptr<FilaMensagens> filaConsole_;
     std::shared_ptr<FilaMensagens> filaLogBD_;
     std::shared_ptr<FilaEmails> filaEmails_;
-    std::unique_ptr<ListaThreads> downloads_;
-    std::unique_ptr<ListaThreads> sdcards_;
-    std::unique_ptr<AgendaDownload> agenda_;
+    mutable std::mutex travaListas_;  // guards downloads_, sdcards_ (the handles only)
+    std::shared_ptr<ListaThreads> downloads_;
+    std::shared_ptr<ListaThreads> sdcards_;
     Evento atividade_;
-    std::unique_ptr<LacoPrincipal> laco_;
+    // Holds references to both lists: released before them.
+    std::unique_ptr<AgendaDownload> agenda_;
     std::unique_ptr<ServidorStatus> servidorStatus_;
 };
 
+// Port of the database server installed on this computer.
+inline constexpr std::uint16_t kPortaFirebirdLocal = 3050;
+// [BD] TempoConexao: seconds a database connection waits for its server.
+inline constexpr int kTempoConexaoPadrao = 30;
+
 // Why the database server is not there, from the error codes of the failed
-// connection: empty when it runs, or when it is not installed on this computer.
+// connection: "Firebird não está em execução" only when the connection failed
+// on the network and the server installed on this computer does not answer on
+// its port; empty otherwise (then the server's own text says what failed).
 std::string VerificaEstadoFirebird(const std::vector<std::intptr_t>& codigosErro);
+bool ServidorLocalAtende(std::uint16_t porta);

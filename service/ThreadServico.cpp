@@ -1,6 +1,8 @@
 #include "service/ThreadServico.h"
 
 ThreadServico::~ThreadServico() {
+    // Only reached with a running body when an owner skipped Encerra: the
+    // derived part is gone already, so the body must not run on for long.
     Terminate();
     std::thread t;
     {
@@ -12,13 +14,11 @@ ThreadServico::~ThreadServico() {
 
 void ThreadServico::Resume() {
     std::lock_guard<std::mutex> l(trava_);
-    if (thread_.joinable() || terminou_) return;
+    // A worker told to stop before it ran never starts (the stop work may
+    // already have waited for it).
+    if (thread_.joinable() || terminou_ || terminado_) return;
+    estado_ = 1;
     thread_ = std::thread(&ThreadServico::Corpo, this);
-}
-
-bool ThreadServico::Iniciada() const {
-    std::lock_guard<std::mutex> l(trava_);
-    return thread_.joinable() || terminou_;
 }
 
 void ThreadServico::Corpo() {
@@ -27,10 +27,10 @@ void ThreadServico::Corpo() {
     } catch (...) {
         // A worker's own failures are logged inside Execute; nothing may escape a thread.
     }
-    EstadoThread = 2;
     {
         std::lock_guard<std::mutex> l(trava_);
         terminou_ = true;
+        estado_ = 2;
     }
     fim_.notify_all();
 }
@@ -49,4 +49,11 @@ void ThreadServico::Junta() {
         t = std::move(thread_);
     }
     if (t.joinable()) t.join();
+}
+
+bool ThreadServico::Encerra(std::chrono::milliseconds limite) {
+    Terminate();
+    if (!AguardaFim(limite)) return false;
+    Junta();
+    return true;
 }

@@ -2,22 +2,17 @@
 // SIGINT (stop and shutdown alike); `--install` and `--uninstall` write and
 // remove its systemd unit.
 
-#include <signal.h>
-
-#include <atomic>
 #include <cstdlib>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <string>
-#include <thread>
 
 #include "Versao.h"
 #include "common/Configuracao.h"
-#include "common/Traducao.h"
 #include "common/db/Sinais.h"
+#include "service/ExecucaoServico.h"
 #include "service/InstalacaoServico.h"
-#include "service/ServiceControl.h"
-#include "service/ServicoVeruzaduQuv.h"
 
 namespace {
 
@@ -47,8 +42,9 @@ int main(int argc, char** argv) {
     std::string acao;
     OpcoesUnidadeServico instalacao;
     instalacao.executavel = Executavel();
-    if (const char* home = std::getenv("VERUZADU_HOME"); home && *home)
-        instalacao.pastaPrograma = PastaPrograma();
+    // The unit names the program folder itself: VERUZADU_HOME when set, else
+    // the executable's folder, as a run from here would use.
+    instalacao.pastaPrograma = PastaPrograma();
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--install" || a == "--uninstall") {
@@ -67,49 +63,11 @@ int main(int argc, char** argv) {
     if (acao == "--install") return InstalaServico(instalacao, std::cin, std::cout);
     if (acao == "--uninstall") return DesinstalaServico(instalacao, std::cout);
 
-    const std::string pasta = PastaPrograma();
-    std::string erro;
-    // One service per program folder. The pid file itself is written once the
-    // start succeeded, so whoever waits for it knows the service runs.
-    if (const int outro = PidServicoEmExecucao(pasta); outro != 0) {
-        std::cerr << "pelmoran: o serviço já está em execução (pid " << outro << ")\n";
+    try {
+        return ExecutaServico(PastaPrograma());
+    } catch (const std::exception& e) {
+        // Before the service object could run (it catches its own failures).
+        std::cerr << "Service failed on start: " << e.what() << std::endl;
         return 1;
     }
-
-    int codigo = 0;
-    {
-        RelogioSistema relogio;
-        TServicoVeruzaduQuv servico(pasta, relogio);
-        servico.Log().DefineTradutor([](std::string_view t) { return Traduz(t); });
-        std::atomic<bool> fim{false};
-        std::thread atendeSinais([&] {
-            while (!fim) {
-                const int sinal = AguardaSinalParada(std::chrono::milliseconds(200));
-                if (sinal == SIGTERM || sinal == SIGINT) {
-                    servico.SolicitaParada();
-                    return;
-                }
-            }
-        });
-
-        if (!servico.ServiceStart()) {
-            std::cerr << "pelmoran: serviço de gravação não iniciado (veja o log em " << pasta
-                      << ")\n";
-            codigo = 1;
-        } else if (!GravaArquivoPid(pasta, erro)) {
-            std::cerr << "pelmoran: " << erro << "\n";
-            servico.SolicitaParada();
-            servico.ServiceExecute();
-            codigo = 1;
-        } else {
-            servico.ServiceExecute();
-            // A loop that ended without a stop request (a restore whose backup
-            // file is missing) must not be restarted into the same failure.
-            codigo = servico.Encerrado() ? 0 : 3;
-        }
-        fim = true;
-        atendeSinais.join();
-    }
-    RemoveArquivoPid(pasta);
-    return codigo;
 }

@@ -1,7 +1,10 @@
 #pragma once
 // Where the test Firebird server is: scripts/test exports VERUZADU_FB_HOST,
 // _PORT, _USER, _PASSWORD and _DATA (a folder the server's user writes in).
-// Tests that need the server skip themselves when these are missing.
+// Tests that need the server skip themselves when these are missing, unless
+// VERUZADU_EXIGE_SERVIDOR is set (scripts/test sets it once the server is up):
+// then a test that finds no server fails, so a broken set-up never passes as
+// a run of skipped tests.
 
 #include <cstdlib>
 #include <optional>
@@ -43,3 +46,18 @@ struct ServidorTeste {
         return ParametrosConexao{Conexao(arquivo), usuario, senha};
     }
 };
+
+inline bool ServidorExigido() {
+    const char* v = std::getenv("VERUZADU_EXIGE_SERVIDOR");
+    return v && *v && std::string(v) != "0";
+}
+
+// In place of GTEST_SKIP() where the test server is missing: one statement
+// (safe after an unbraced if), a skip or, when the server is required, a
+// fatal failure, with the caller's message streamed after it.
+#define SEM_SERVIDOR_TESTE()                                                                                           \
+    return ::testing::internal::AssertHelper(ServidorExigido() ? ::testing::TestPartResult::kFatalFailure             \
+                                                               : ::testing::TestPartResult::kSkip,                    \
+                                             __FILE__, __LINE__,                                                       \
+                                             ServidorExigido() ? "no test server, though VERUZADU_EXIGE_SERVIDOR is set" \
+                                                               : "Skipped") = ::testing::Message()

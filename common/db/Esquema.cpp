@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <limits>
 #include <stdexcept>
 
 // Generated at configure time from common/db/sql/*.sql.
@@ -13,6 +14,7 @@
 namespace {
 
 const std::string_view ConexaoPrincipalDosScripts = "localhost:VERUZADU";
+const std::string_view CredenciaisDosScripts = "AS USER 'HMCXJXTFHJ' PASSWORD 'lomfadrix'";
 
 std::string Substitui(std::string texto, std::string_view de, std::string_view para) {
     if (de == para)
@@ -27,6 +29,23 @@ std::string ConexaoValidada(std::string_view conexao) {
     if (conexao.empty() || conexao.find_first_of("'\"\r\n;") != std::string_view::npos)
         throw std::invalid_argument("conexão do banco principal inválida: " + std::string(conexao));
     return std::string(conexao);
+}
+
+// The program's user and password as the template's EXECUTE STATEMENT
+// clauses write them: a plain user name, the password a quoted literal.
+std::string Credenciais(std::string_view usuario, std::string_view senha) {
+    auto valido = [](unsigned char c) { return std::isalnum(c) || c == '_'; };
+    if (usuario.empty() || usuario.size() > 31 || !std::all_of(usuario.begin(), usuario.end(), valido))
+        throw std::invalid_argument("usuário do banco inválido: " + std::string(usuario));
+    if (senha.empty() || senha.find_first_of("\r\n") != std::string_view::npos)
+        throw std::invalid_argument("senha do banco inválida");
+    std::string r = "AS USER '" + std::string(usuario) + "' PASSWORD '";
+    for (char c : senha) {
+        r.push_back(c);
+        if (c == '\'')
+            r.push_back('\'');
+    }
+    return r + "'";
 }
 
 const std::string& Identificador(const std::string& nome) {
@@ -61,20 +80,23 @@ std::string NomeArquivoBancoPABX(int codigoPABX) {
 
 std::string ScriptBancoPrincipal() { return std::string(ScriptSqlVeruzadu); }
 
-std::string ScriptBancoPABX(std::string_view conexaoPrincipal) {
+std::string ScriptBancoPABX(std::string_view conexaoPrincipal, std::string_view usuario, std::string_view senha) {
     std::string s = Substitui(std::string(ScriptSqlGrvpab), "@LISTAGRV@", ScriptSqlListagrv);
+    s = Substitui(std::move(s), CredenciaisDosScripts, Credenciais(usuario, senha));
     return Substitui(std::move(s), ConexaoPrincipalDosScripts, ConexaoValidada(conexaoPrincipal));
 }
 
-std::string ScriptLISTARAMGRUPO(std::string_view conexaoPrincipal) {
+std::string ScriptLISTARAMGRUPO(std::string_view conexaoPrincipal, std::string_view usuario,
+                                std::string_view senha) {
     // The procedure's text as the template holds it, from its comment to "END^".
     const std::string s(ScriptSqlGrvpab);
     const auto inicio = s.find("CREATE OR ALTER PROCEDURE LISTARAMGRUPO");
     const auto fim = s.find("END^", inicio);
     if (inicio == std::string::npos || fim == std::string::npos)
         throw std::logic_error("LISTARAMGRUPO ausente do script do banco da central");
-    return Substitui(s.substr(inicio, fim + 4 - inicio) + "\n", ConexaoPrincipalDosScripts,
-                     ConexaoValidada(conexaoPrincipal));
+    std::string texto = Substitui(s.substr(inicio, fim + 4 - inicio) + "\n", CredenciaisDosScripts,
+                                  Credenciais(usuario, senha));
+    return Substitui(std::move(texto), ConexaoPrincipalDosScripts, ConexaoValidada(conexaoPrincipal));
 }
 
 std::string ScriptLISTAGRV() { return std::string(ScriptSqlListagrv); }
@@ -195,22 +217,60 @@ std::int32_t InsereComProximoCodigo(Transaction& tr, std::string_view tabela, st
         {
             Statement st(tr, sqlMax);
             auto c = st.Abre();
-            if (c.Proxima() && !c.IsNull(0))
-                codigo = c.GetInt(0) + 1;
+            if (c.Proxima() && !c.IsNull(0)) {
+                const std::int64_t maior = c.GetBigInt(0);
+                if (maior >= std::numeric_limits<std::int32_t>::max())
+                    throw std::overflow_error("códigos esgotados em " + std::string(tabela) + "." +
+                                              std::string(coluna));
+                codigo = static_cast<std::int32_t>(maior + 1);
+            }
         }
         tr.Executa("SAVEPOINT VZ_PROXIMO_CODIGO");
+        // Whatever `insere` throws, the savepoint is undone before it leaves.
+        auto desfaz = [&tr] {
+            tr.Executa("ROLLBACK TO SAVEPOINT VZ_PROXIMO_CODIGO");
+            tr.Executa("RELEASE SAVEPOINT VZ_PROXIMO_CODIGO");
+        };
         try {
             insere(tr, codigo);
             tr.Executa("RELEASE SAVEPOINT VZ_PROXIMO_CODIGO");
             return codigo;
         } catch (const FirebirdError& e) {
-            tr.Executa("ROLLBACK TO SAVEPOINT VZ_PROXIMO_CODIGO");
-            tr.Executa("RELEASE SAVEPOINT VZ_PROXIMO_CODIGO");
+            desfaz();
             // A violation while the highest code stayed the same is another key's
             // (a duplicate login, say): trying again would meet it again.
             if (!e.ChaveDuplicada() || codigo == anterior || tentativa >= tentativas)
                 throw;
             anterior = codigo;
+        } catch (...) {
+            desfaz();
+            throw;
         }
     }
+}
+
+AvisoEmLote::AvisoEmLote(Attachment& unidade) : unidade_(&unidade) {
+    unidade.Executa("EXECUTE BLOCK AS DECLARE R INTEGER; BEGIN "
+                    "R = RDB$SET_CONTEXT('USER_SESSION', 'VERUZADU_AVISO_EM_LOTE', '1'); END");
+}
+
+AvisoEmLote::~AvisoEmLote() {
+    try {
+        Encerra();
+    } catch (const FirebirdError&) {
+    }
+}
+
+void AvisoEmLote::Encerra() {
+    if (!unidade_)
+        return;
+    Attachment& att = *unidade_;
+    unidade_ = nullptr;
+    // The commit of this block relays once, through the commit trigger, when
+    // the batch changed recordings.
+    att.Executa("EXECUTE BLOCK AS DECLARE R INTEGER; BEGIN "
+                "R = RDB$SET_CONTEXT('USER_SESSION', 'VERUZADU_AVISO_EM_LOTE', NULL); "
+                "IF (RDB$GET_CONTEXT('USER_SESSION', 'VERUZADU_GRVGRAVACAO_PENDENTE') IS NOT NULL) THEN BEGIN "
+                "R = RDB$SET_CONTEXT('USER_SESSION', 'VERUZADU_GRVGRAVACAO_PENDENTE', NULL); "
+                "R = RDB$SET_CONTEXT('USER_TRANSACTION', 'VERUZADU_GRVGRAVACAO', '1'); END END");
 }

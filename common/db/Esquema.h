@@ -25,12 +25,16 @@ std::string NomeArquivoBancoPABX(int codigoPABX);
 // alias (or "host/port:alias") to point it elsewhere.
 
 std::string ScriptBancoPrincipal();
-std::string ScriptBancoPABX(std::string_view conexaoPrincipal = "localhost:VERUZADU");
+// The unit database reads the main one as the program's database user: its
+// name and password (quoted into the script) are the installation's own.
+std::string ScriptBancoPABX(std::string_view conexaoPrincipal = "localhost:VERUZADU",
+                            std::string_view usuario = "HMCXJXTFHJ", std::string_view senha = "lomfadrix");
 // The two search procedures alone, ending with the "^" terminator, for a
 // runner that is already in "SET TERM ^": what a per-unit upgrade re-creates.
 // LISTAGRV's text also creates the per-transaction tables it uses, so run it
 // once per database; LISTARAMGRUPO's is CREATE OR ALTER.
-std::string ScriptLISTARAMGRUPO(std::string_view conexaoPrincipal = "localhost:VERUZADU");
+std::string ScriptLISTARAMGRUPO(std::string_view conexaoPrincipal = "localhost:VERUZADU",
+                                std::string_view usuario = "HMCXJXTFHJ", std::string_view senha = "lomfadrix");
 std::string ScriptLISTAGRV();
 
 // --- Structure checks ----------------------------------------------------------
@@ -68,6 +72,27 @@ std::vector<std::string> AlteracoesDWNHISTORY();
 // The five SD-card columns of PABX, in order.
 std::vector<std::string> AlteracoesPABX();
 
+// --- Relay of a unit's filings to the consoles ------------------------------
+
+// While it lives, commits of recordings on this unit database attachment do
+// not each relay the console's event to the main database (a connection
+// there per commit); its end relays once, when any recording changed. The
+// consoles reload within seconds of an event, so nothing a user sees is lost.
+// Databases installed before this existed relay every commit, as before.
+// One per attachment, used by the thread that uses the attachment.
+class AvisoEmLote final {
+public:
+    explicit AvisoEmLote(Attachment& unidade);
+    AvisoEmLote(const AvisoEmLote&) = delete;
+    AvisoEmLote& operator=(const AvisoEmLote&) = delete;
+    ~AvisoEmLote(); // relays; errors are swallowed (the filings stand)
+    // Ends the batch and relays now; throws FirebirdError.
+    void Encerra();
+
+private:
+    Attachment* unidade_;
+};
+
 // --- "Highest plus one" ------------------------------------------------------
 
 // Inserts a numbered row: reads MAX(coluna) + 1 of `tabela` (1 when empty)
@@ -77,7 +102,10 @@ std::vector<std::string> AlteracoesPABX();
 // concurrent writers all keep their rows. Returns the code used; the caller
 // commits. Other errors, and the last violation after `tentativas`
 // attempts, are thrown; so is a violation that a fresh maximum does not
-// change (another unique key of the row, such as a duplicate login).
+// change (another unique key of the row, such as a duplicate login). Whatever
+// `insere` throws, its attempt is undone to the savepoint first, and what the
+// transaction held before the call stays. A table whose highest code is
+// INT32_MAX has none left: std::overflow_error.
 std::int32_t InsereComProximoCodigo(Transaction& tr, std::string_view tabela, std::string_view coluna,
                                     const std::function<void(Transaction&, std::int32_t)>& insere,
                                     int tentativas = 50);

@@ -5,6 +5,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -50,8 +51,11 @@ private:
     std::atomic<int> refs_{1};
 };
 
-EventListener::EventListener(Attachment& att, std::vector<std::string> nomes) : att_(att), nomes_(std::move(nomes))
+EventListener::EventListener(Attachment& att, std::vector<std::string> nomes)
+    : att_(att.Interface()), nomes_(std::move(nomes))
 {
+    if (!att_)
+        throw FirebirdError({}, "EventListener: not attached");
     if (nomes_.empty() || nomes_.size() > 15)
         throw FirebirdError({}, "EventListener: between 1 and 15 event names");
     // The event parameter block: a version byte, then per name its length,
@@ -67,7 +71,10 @@ EventListener::EventListener(Attachment& att, std::vector<std::string> nomes) : 
     }
     bufferResultado_ = bufferEventos_;
     tamanho_ = static_cast<unsigned short>(bufferEventos_.size());
+    // Without its descriptor a poll loop would never wake: refuse to start.
     fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (fd_ < 0)
+        throw FirebirdError({}, std::string("EventListener: eventfd: ") + std::strerror(errno));
     retorno_ = new Retorno(tamanho_);
     bool linhaDeBase = false;
     try {
@@ -132,7 +139,7 @@ void EventListener::Enfileira()
         eventos_->release();
         eventos_ = nullptr;
     }
-    eventos_ = att_.Interface()->queEvents(st.Ptr(), retorno_, tamanho_, bufferEventos_.data());
+    eventos_ = att_->queEvents(st.Ptr(), retorno_, tamanho_, bufferEventos_.data());
     st.Verifica();
 }
 

@@ -10,7 +10,8 @@
 // merged by the server into one callback with higher counts; a post in a
 // transaction that is rolled back is never delivered.
 //
-// The attachment must outlive the listener. Destruction cancels the queued
+// The connection must outlive the listener (the Attachment object itself may
+// be moved meanwhile). Destruction cancels the queued
 // events and joins the worker; a late callback of the client library finds
 // its target still alive (it is reference counted).
 
@@ -54,7 +55,7 @@ private:
     // Cancels the queued request, if any.
     void Cancela();
 
-    Attachment& att_;
+    Firebird::IAttachment* att_; // the connection's handle: a move of its Attachment leaves it valid
     std::vector<std::string> nomes_;
     std::vector<unsigned char> bufferEventos_;   // counts as last seen; worker only
     std::vector<unsigned char> bufferResultado_; // counts of the latest callback; worker only

@@ -1,6 +1,9 @@
 #include "common/db/Firebird.h"
 
+#include <atomic>
+
 #include "common/db/FirebirdInterno.h"
+#include "common/Texto.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,6 +14,7 @@
 
 using namespace Firebird;
 using fbinterno::Status;
+using namespace fbinterno::valores;
 
 namespace fbinterno {
 
@@ -34,89 +38,6 @@ IProvider* Provedor()
 
 } // namespace fbinterno
 
-namespace {
-
-constexpr unsigned CharsetUtf8 = 4;
-
-BlobId ParaBlobId(const ISC_QUAD& q)
-{
-    return BlobId{q.gds_quad_high, q.gds_quad_low};
-}
-
-ISC_QUAD ParaQuad(BlobId id)
-{
-    ISC_QUAD q;
-    q.gds_quad_high = id.alto;
-    q.gds_quad_low = id.baixo;
-    return q;
-}
-
-ISC_TIMESTAMP ParaTimestamp(const DataHora& d)
-{
-    ISC_TIMESTAMP ts;
-    ts.timestamp_date = fbinterno::Util()->encodeDate(d.ano, d.mes, d.dia);
-    ts.timestamp_time = fbinterno::Util()->encodeTime(d.hora, d.minuto, d.segundo, d.milissegundo * 10);
-    return ts;
-}
-
-DataHora DeData(ISC_DATE data)
-{
-    unsigned ano = 0, mes = 0, dia = 0;
-    fbinterno::Util()->decodeDate(data, &ano, &mes, &dia);
-    DataHora d;
-    d.ano = int(ano);
-    d.mes = int(mes);
-    d.dia = int(dia);
-    return d;
-}
-
-void DeHora(ISC_TIME hora, DataHora& d)
-{
-    unsigned h = 0, m = 0, s = 0, fracoes = 0;
-    fbinterno::Util()->decodeTime(hora, &h, &m, &s, &fracoes);
-    d.hora = int(h);
-    d.minuto = int(m);
-    d.segundo = int(s);
-    d.milissegundo = int(fracoes / 10);
-}
-
-std::string Maiusculas(std::string_view s)
-{
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z')
-            c = char(c - 'a' + 'A');
-    return r;
-}
-
-template <typename T>
-T Le(const unsigned char* p)
-{
-    T v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-template <typename T>
-void Grava(unsigned char* p, T v)
-{
-    std::memcpy(p, &v, sizeof v);
-}
-
-std::int64_t Potencia10(int n)
-{
-    std::int64_t r = 1;
-    while (n-- > 0)
-        r *= 10;
-    return r;
-}
-
-FirebirdError ErroUso(const std::string& mensagem)
-{
-    return FirebirdError({}, mensagem);
-}
-
-} // namespace
 
 std::string MontaStringConexao(std::string_view servidor, int porta, std::string_view caminhoOuAlias)
 {
@@ -131,35 +52,36 @@ std::string MontaStringConexao(std::string_view servidor, int porta, std::string
 // ---------------------------------------------------------------- Attachment
 
 namespace {
+std::atomic<int> tempoLimiteConexaoPadrao{30};
+} // namespace
 
-IXpbBuilder* NovoDpb(Status& st, const ParametrosConexao& p)
+int TempoLimiteConexaoPadrao() { return tempoLimiteConexaoPadrao; }
+void DefineTempoLimiteConexaoPadrao(int segundos) { tempoLimiteConexaoPadrao = segundos > 0 ? segundos : 30; }
+
+namespace {
+
+// The builder is owned from its creation on, so a failed insert leaks nothing.
+fbinterno::Xpb NovoDpb(Status& st, const ParametrosConexao& p)
 {
-    IXpbBuilder* dpb = fbinterno::Util()->getXpbBuilder(st.Ptr(), IXpbBuilder::DPB, nullptr, 0);
-    st.Verifica();
+    fbinterno::Xpb dpb(st, IXpbBuilder::DPB);
     if (!p.usuario.empty())
         dpb->insertString(st.Ptr(), isc_dpb_user_name, p.usuario.c_str());
     if (!p.senha.empty())
         dpb->insertString(st.Ptr(), isc_dpb_password, p.senha.c_str());
     dpb->insertString(st.Ptr(), isc_dpb_lc_ctype, "UTF8");
     dpb->insertInt(st.Ptr(), isc_dpb_sql_dialect, 3);
-    if (p.tempoLimiteSegundos > 0)
-        dpb->insertInt(st.Ptr(), isc_dpb_connect_timeout, p.tempoLimiteSegundos);
+    dpb->insertInt(st.Ptr(), isc_dpb_connect_timeout,
+                   p.tempoLimiteConexao > 0 ? p.tempoLimiteConexao : TempoLimiteConexaoPadrao());
     st.Verifica();
     return dpb;
 }
-
-struct XpbLiberador {
-    IXpbBuilder* x;
-    ~XpbLiberador() { x->dispose(); }
-};
 
 } // namespace
 
 Attachment Attachment::Conecta(const ParametrosConexao& p)
 {
     Status st;
-    IXpbBuilder* dpb = NovoDpb(st, p);
-    XpbLiberador lib{dpb};
+    fbinterno::Xpb dpb = NovoDpb(st, p);
     IAttachment* att = fbinterno::Provedor()->attachDatabase(st.Ptr(), p.banco.c_str(), dpb->getBufferLength(st.Ptr()),
                                                              dpb->getBuffer(st.Ptr()));
     st.Verifica();
@@ -169,8 +91,7 @@ Attachment Attachment::Conecta(const ParametrosConexao& p)
 Attachment Attachment::Cria(const ParametrosConexao& p, std::string_view charsetPadrao, int tamanhoPagina)
 {
     Status st;
-    IXpbBuilder* dpb = NovoDpb(st, p);
-    XpbLiberador lib{dpb};
+    fbinterno::Xpb dpb = NovoDpb(st, p);
     dpb->insertInt(st.Ptr(), isc_dpb_page_size, tamanhoPagina);
     dpb->insertString(st.Ptr(), isc_dpb_set_db_charset, std::string(charsetPadrao).c_str());
     st.Verifica();
@@ -231,10 +152,10 @@ void Attachment::ApagaBanco()
     att_ = nullptr;
 }
 
-std::uint64_t Attachment::Executa(std::string_view sql)
+std::uint64_t Attachment::Executa(std::string_view sql, const TextoSecreto& segredo)
 {
     Transaction tr(*this);
-    std::uint64_t n = tr.Executa(sql);
+    std::uint64_t n = tr.Executa(sql, segredo);
     tr.Commit();
     return n;
 }
@@ -264,9 +185,9 @@ int Attachment::ContaConexoesUsuarios()
 
 // --------------------------------------------------------------- Transaction
 
-Transaction::Transaction(Attachment& att, bool somenteLeitura) : att_(att)
+Transaction::Transaction(Attachment& att, bool somenteLeitura) : att_(att.Interface())
 {
-    if (!att.Interface())
+    if (!att_)
         throw ErroUso("Transaction: not attached");
     const unsigned char tpb[] = {
         isc_tpb_version3,
@@ -276,7 +197,7 @@ Transaction::Transaction(Attachment& att, bool somenteLeitura) : att_(att)
         isc_tpb_wait,
     };
     Status st;
-    tr_ = att.Interface()->startTransaction(st.Ptr(), sizeof tpb, tpb);
+    tr_ = att_->startTransaction(st.Ptr(), sizeof tpb, tpb);
     st.Verifica();
 }
 
@@ -326,107 +247,10 @@ void Transaction::Rollback()
     }
 }
 
-std::uint64_t Transaction::Executa(std::string_view sql)
+std::uint64_t Transaction::Executa(std::string_view sql, const TextoSecreto& segredo)
 {
-    Statement st(*this, sql);
+    Statement st(*this, sql, segredo);
     return st.Executa();
-}
-
-// ---------------------------------------------------------------------- BLOBs
-
-BlobWriter::BlobWriter(Transaction& tr)
-{
-    Status st;
-    ISC_QUAD id{};
-    blob_ = tr.Conexao().Interface()->createBlob(st.Ptr(), tr.Interface(), &id, 0, nullptr);
-    st.Verifica();
-    id_ = ParaBlobId(id);
-}
-
-BlobWriter::~BlobWriter()
-{
-    if (blob_) {
-        Status st;
-        blob_->cancel(st.Ptr());
-        if (st.Falhou())
-            blob_->release();
-    }
-}
-
-void BlobWriter::Escreve(const void* dados, std::size_t tamanho)
-{
-    if (!blob_)
-        throw ErroUso("BLOB already closed");
-    Status st;
-    auto p = static_cast<const unsigned char*>(dados);
-    while (tamanho > 0) {
-        const unsigned n = unsigned(std::min(tamanho, TamanhoSegmentoBlob));
-        blob_->putSegment(st.Ptr(), n, p);
-        st.Verifica();
-        p += n;
-        tamanho -= n;
-    }
-}
-
-BlobId BlobWriter::Fecha()
-{
-    if (!blob_)
-        throw ErroUso("BLOB already closed");
-    Status st;
-    blob_->close(st.Ptr());
-    st.Verifica();
-    blob_ = nullptr;
-    return id_;
-}
-
-BlobReader::BlobReader(Transaction& tr, BlobId id)
-{
-    Status st;
-    ISC_QUAD q = ParaQuad(id);
-    blob_ = tr.Conexao().Interface()->openBlob(st.Ptr(), tr.Interface(), &q, 0, nullptr);
-    st.Verifica();
-}
-
-BlobReader::~BlobReader()
-{
-    if (blob_) {
-        Status st;
-        blob_->close(st.Ptr());
-        if (st.Falhou())
-            blob_->release();
-    }
-}
-
-std::uint64_t BlobReader::Tamanho()
-{
-    const unsigned char pedido[] = {isc_info_blob_total_length};
-    unsigned char resposta[32] = {};
-    Status st;
-    blob_->getInfo(st.Ptr(), sizeof pedido, pedido, sizeof resposta, resposta);
-    st.Verifica();
-    if (resposta[0] != isc_info_blob_total_length)
-        return 0;
-    const short tamanho = short(isc_vax_integer(reinterpret_cast<const char*>(resposta + 1), 2));
-    return std::uint64_t(isc_portable_integer(resposta + 3, tamanho));
-}
-
-std::size_t BlobReader::Le(void* destino, std::size_t capacidade)
-{
-    auto p = static_cast<unsigned char*>(destino);
-    std::size_t total = 0;
-    Status st;
-    while (total < capacidade && blob_) {
-        unsigned lidos = 0;
-        const unsigned pedir = unsigned(std::min(capacidade - total, TamanhoSegmentoBlob));
-        const int r = blob_->getSegment(st.Ptr(), pedir, p + total, &lidos);
-        st.Verifica();
-        total += lidos;
-        if (r == IStatus::RESULT_NO_DATA)
-            break;
-        if (r == IStatus::RESULT_OK && lidos == 0)
-            break;
-    }
-    return total;
 }
 
 // ---------------------------------------------------------------------- Linha
@@ -643,63 +467,14 @@ std::string Linha::GetText(unsigned i) const
     }
 }
 
-std::uint64_t Linha::ReadBlob(unsigned i, const std::function<void(const char*, std::size_t)>& destino) const
-{
-    if (IsNull(i))
-        return 0;
-    BlobReader leitor(tr_, GetBlobId(i));
-    std::vector<char> pedaco(TamanhoSegmentoBlob);
-    std::uint64_t total = 0;
-    for (;;) {
-        const std::size_t n = leitor.Le(pedaco.data(), pedaco.size());
-        if (n == 0)
-            break;
-        destino(pedaco.data(), n);
-        total += n;
-    }
-    return total;
-}
-
-std::string Linha::ReadBlob(unsigned i) const
-{
-    std::string r;
-    if (IsNull(i))
-        return r;
-    BlobReader leitor(tr_, GetBlobId(i));
-    r.resize(leitor.Tamanho());
-    std::size_t usado = 0;
-    for (;;) {
-        if (usado == r.size())
-            r.resize(std::max<std::size_t>(r.size() * 2, TamanhoSegmentoBlob));
-        const std::size_t n = leitor.Le(r.data() + usado, r.size() - usado);
-        if (n == 0)
-            break;
-        usado += n;
-    }
-    r.resize(usado);
-    return r;
-}
-
-std::uint64_t Linha::ReadBlob(unsigned i, std::ostream& destino) const
-{
-    return ReadBlob(i, [&destino](const char* p, std::size_t n) { destino.write(p, std::streamsize(n)); });
-}
-
 // ------------------------------------------------------------------ Statement
 
-struct Statement::Parametro {
-    enum Tipo { Nulo, Texto, Int, BigInt, SmallInt, Timestamp, Blob };
-    Tipo tipo = Nulo;
-    std::string texto;
-    std::int64_t numero = 0;
-    ISC_TIMESTAMP ts{};
-    ISC_QUAD blob{};
-};
 
-Statement::Statement(Transaction& tr, std::string_view sql) : Linha(tr), sql_(sql)
+Statement::Statement(Transaction& tr, std::string_view sql, const TextoSecreto& segredo)
+    : Linha(tr), sql_(sql), segredo_(segredo.valor)
 {
     Status st;
-    st_ = tr.Conexao().Interface()->prepare(st.Ptr(), tr.Interface(), unsigned(sql_.size()), sql_.c_str(), 3,
+    st_ = tr.InterfaceConexao()->prepare(st.Ptr(), tr.Interface(), unsigned(sql_.size()), sql_.c_str(), 3,
                                             IStatement::PREPARE_PREFETCH_METADATA);
     if (st.Falhou()) {
         try {
@@ -749,200 +524,13 @@ void Statement::Libera() noexcept
 
 FirebirdError Statement::ComSql(const FirebirdError& e) const
 {
-    return FirebirdError(e.Codigos(), std::string(e.what()) + " (" + sql_ + ")");
-}
-
-unsigned Statement::NumeroParametros() const
-{
-    return unsigned(parametros_.size());
-}
-
-namespace {
-void VerificaIndice(std::size_t n, unsigned i)
-{
-    if (i >= n)
-        throw ErroUso("parameter " + std::to_string(i) + " does not exist");
-}
-} // namespace
-
-Statement& Statement::SetNull(unsigned i)
-{
-    VerificaIndice(parametros_.size(), i);
-    parametros_[i] = Parametro{};
-    return *this;
-}
-
-Statement& Statement::SetText(unsigned i, std::string_view valor)
-{
-    VerificaIndice(parametros_.size(), i);
-    if (valor.size() > 32765)
-        throw ErroUso("text parameter longer than 32765 bytes");
-    parametros_[i].tipo = Parametro::Texto;
-    parametros_[i].texto.assign(valor);
-    return *this;
-}
-
-Statement& Statement::SetInt(unsigned i, std::int32_t valor)
-{
-    VerificaIndice(parametros_.size(), i);
-    parametros_[i].tipo = Parametro::Int;
-    parametros_[i].numero = valor;
-    return *this;
-}
-
-Statement& Statement::SetBigInt(unsigned i, std::int64_t valor)
-{
-    VerificaIndice(parametros_.size(), i);
-    parametros_[i].tipo = Parametro::BigInt;
-    parametros_[i].numero = valor;
-    return *this;
-}
-
-Statement& Statement::SetSmallInt(unsigned i, std::int16_t valor)
-{
-    VerificaIndice(parametros_.size(), i);
-    parametros_[i].tipo = Parametro::SmallInt;
-    parametros_[i].numero = valor;
-    return *this;
-}
-
-Statement& Statement::SetTimestamp(unsigned i, const DataHora& valor)
-{
-    VerificaIndice(parametros_.size(), i);
-    if (!DataValida(valor))
-        throw ErroUso("invalid date for parameter " + std::to_string(i));
-    parametros_[i].tipo = Parametro::Timestamp;
-    parametros_[i].ts = ParaTimestamp(valor);
-    return *this;
-}
-
-Statement& Statement::SetBlobId(unsigned i, BlobId valor)
-{
-    VerificaIndice(parametros_.size(), i);
-    parametros_[i].tipo = Parametro::Blob;
-    parametros_[i].blob = ParaQuad(valor);
-    return *this;
-}
-
-Statement& Statement::SetBlob(unsigned i, std::string_view dados)
-{
-    VerificaIndice(parametros_.size(), i);
-    BlobWriter w(tr_);
-    w.Escreve(dados);
-    return SetBlobId(i, w.Fecha());
-}
-
-Statement& Statement::SetBlob(unsigned i, std::istream& origem)
-{
-    VerificaIndice(parametros_.size(), i);
-    BlobWriter w(tr_);
-    std::vector<char> pedaco(TamanhoSegmentoBlob);
-    while (origem) {
-        origem.read(pedaco.data(), std::streamsize(pedaco.size()));
-        const auto n = origem.gcount();
-        if (n > 0)
-            w.Escreve(pedaco.data(), std::size_t(n));
-    }
-    if (origem.bad())
-        throw ErroUso("reading the BLOB's source failed");
-    return SetBlobId(i, w.Fecha());
-}
-
-// The input message is laid out for the values actually bound, so that the
-// server converts (an integer into a BIGINT column, a text into a timestamp).
-// The layout is rebuilt only when a parameter's kind changes or a text grows
-// past the width reserved so far.
-void Statement::MontaEntrada()
-{
-    Status st;
-    std::vector<std::pair<int, unsigned>> assinatura(parametros_.size());
-    for (std::size_t i = 0; i < parametros_.size(); ++i) {
-        const Parametro& p = parametros_[i];
-        unsigned largura = 0;
-        if (p.tipo == Parametro::Texto) {
-            largura = unsigned(p.texto.size());
-            if (i < assinatura_.size() && assinatura_[i].first == Parametro::Texto)
-                largura = std::max(largura, assinatura_[i].second);
-        }
-        assinatura[i] = {p.tipo, largura};
-    }
-    if (!metaEntrada_ || assinatura != assinatura_) {
-        IMetadataBuilder* b = metaEntradaOriginal_->getBuilder(st.Ptr());
-        st.Verifica();
-        for (unsigned i = 0; i < parametros_.size(); ++i) {
-            switch (parametros_[i].tipo) {
-            case Parametro::Nulo: {
-                unsigned tipo = metaEntradaOriginal_->getType(st.Ptr(), i) & ~1u;
-                b->setType(st.Ptr(), i, tipo | 1);
-                break;
-            }
-            case Parametro::Texto:
-                b->setType(st.Ptr(), i, SQL_VARYING | 1);
-                b->setLength(st.Ptr(), i, std::max(assinatura[i].second, 1u));
-                b->setCharSet(st.Ptr(), i, CharsetUtf8);
-                break;
-            case Parametro::Int:
-                b->setType(st.Ptr(), i, SQL_LONG | 1);
-                b->setLength(st.Ptr(), i, 4);
-                b->setScale(st.Ptr(), i, 0);
-                break;
-            case Parametro::BigInt:
-                b->setType(st.Ptr(), i, SQL_INT64 | 1);
-                b->setLength(st.Ptr(), i, 8);
-                b->setScale(st.Ptr(), i, 0);
-                break;
-            case Parametro::SmallInt:
-                b->setType(st.Ptr(), i, SQL_SHORT | 1);
-                b->setLength(st.Ptr(), i, 2);
-                b->setScale(st.Ptr(), i, 0);
-                break;
-            case Parametro::Timestamp:
-                b->setType(st.Ptr(), i, SQL_TIMESTAMP | 1);
-                b->setLength(st.Ptr(), i, sizeof(ISC_TIMESTAMP));
-                break;
-            case Parametro::Blob: {
-                const unsigned original = metaEntradaOriginal_->getType(st.Ptr(), i) & ~1u;
-                b->setType(st.Ptr(), i, SQL_BLOB | 1);
-                b->setLength(st.Ptr(), i, sizeof(ISC_QUAD));
-                if (original != SQL_BLOB)
-                    b->setSubType(st.Ptr(), i, 0);
-                break;
-            }
-            }
-            if (st.Falhou()) {
-                b->release();
-                st.Verifica();
-            }
-        }
-        IMessageMetadata* novo = b->getMetadata(st.Ptr());
-        b->release();
-        st.Verifica();
-        if (metaEntrada_)
-            metaEntrada_->release();
-        metaEntrada_ = novo;
-        assinatura_ = std::move(assinatura);
-        entrada_.assign(metaEntrada_->getMessageLength(st.Ptr()), 0);
-        st.Verifica();
-    }
-    for (unsigned i = 0; i < parametros_.size(); ++i) {
-        const Parametro& p = parametros_[i];
-        unsigned char* nulo = &entrada_[metaEntrada_->getNullOffset(st.Ptr(), i)];
-        unsigned char* v = &entrada_[metaEntrada_->getOffset(st.Ptr(), i)];
-        Grava<short>(nulo, p.tipo == Parametro::Nulo ? -1 : 0);
-        switch (p.tipo) {
-        case Parametro::Nulo: break;
-        case Parametro::Texto:
-            Grava<std::uint16_t>(v, std::uint16_t(p.texto.size()));
-            std::memcpy(v + 2, p.texto.data(), p.texto.size());
-            break;
-        case Parametro::Int: Grava<std::int32_t>(v, std::int32_t(p.numero)); break;
-        case Parametro::BigInt: Grava<std::int64_t>(v, p.numero); break;
-        case Parametro::SmallInt: Grava<std::int16_t>(v, std::int16_t(p.numero)); break;
-        case Parametro::Timestamp: Grava(v, p.ts); break;
-        case Parametro::Blob: Grava(v, p.blob); break;
-        }
-    }
-    st.Verifica();
+    if (segredo_.empty())
+        return FirebirdError(e.Codigos(), std::string(e.what()) + " (" + sql_ + ")");
+    // The server may quote a piece of the text back: mask the secret there too.
+    std::string msg = e.what();
+    for (std::size_t pos = 0; (pos = msg.find(segredo_, pos)) != std::string::npos; pos += 6)
+        msg.replace(pos, segredo_.size(), "******");
+    return FirebirdError(e.Codigos(), msg + " (statement text withheld: it carries a secret)");
 }
 
 std::uint64_t Statement::Executa()
@@ -967,7 +555,8 @@ std::uint64_t Statement::Executa()
 Cursor Statement::Abre()
 {
     if (!temCursor_)
-        throw ErroUso("Abre on a statement without a result set (" + sql_ + ")");
+        throw ErroUso(segredo_.empty() ? "Abre on a statement without a result set (" + sql_ + ")"
+                                        : "Abre on a statement without a result set");
     try {
         MontaEntrada();
         Status st;

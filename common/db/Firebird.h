@@ -54,13 +54,28 @@ struct ParametrosConexao {
     std::string banco;   // connection string: "server:alias" or "server:/path/file.fdb"
     std::string usuario; // empty user and password: trusted authentication
     std::string senha;
-    // Seconds the client waits for the server to answer the connection (a
-    // host that drops packets); 0 keeps the client library's default.
-    int tempoLimiteSegundos = 0;
+    int tempoLimiteConexao = 0; // seconds to reach the server; 0: TempoLimiteConexaoPadrao()
+};
+
+// Seconds an attachment waits to reach its server when its parameters name
+// none (30 unless a program sets it from its configuration): a hung server
+// or network never blocks a connect for good.
+int TempoLimiteConexaoPadrao();
+void DefineTempoLimiteConexaoPadrao(int segundos);
+
+// A secret that a statement's text has to carry (a password in DDL, which
+// takes no parameters). A statement given one leaves its text out of its
+// error messages and masks the secret in the server's own message, so that
+// neither a log nor a terminal ever shows it.
+struct TextoSecreto {
+    std::string valor; // empty: the statement carries none
 };
 
 class Transaction;
 
+// Ownership of the connection moves with the object; what was made from it
+// (Transaction, EventListener) holds the connection's handle itself, so it
+// stays valid when the Attachment that owns the connection is moved.
 class Attachment final {
 public:
     // Connects with lc_ctype UTF8. Throws FirebirdError (335544472 when the
@@ -84,7 +99,7 @@ public:
 
     // Runs one statement without parameters in a transaction of its own,
     // committed when it succeeds. Returns the affected rows.
-    std::uint64_t Executa(std::string_view sql);
+    std::uint64_t Executa(std::string_view sql, const TextoSecreto& segredo = {});
 
     // The file name of the attached database as the server sees it
     // (its full path on the server).
@@ -116,13 +131,15 @@ public:
     bool Ativa() const { return tr_ != nullptr; }
 
     // Runs one statement without parameters; returns the affected rows.
-    std::uint64_t Executa(std::string_view sql);
+    std::uint64_t Executa(std::string_view sql, const TextoSecreto& segredo = {});
 
-    Attachment& Conexao() const { return att_; }
+    // The connection the transaction runs on (the handle, which outlives a
+    // move of the Attachment that owns it).
+    Firebird::IAttachment* InterfaceConexao() const { return att_; }
     Firebird::ITransaction* Interface() const;
 
 private:
-    Attachment& att_;
+    Firebird::IAttachment* att_;
     Firebird::ITransaction* tr_ = nullptr;
 };
 
@@ -200,8 +217,9 @@ class Cursor;
 
 class Statement final : public Linha {
 public:
-    // Prepares the statement in the transaction it will run in.
-    Statement(Transaction& tr, std::string_view sql);
+    // Prepares the statement in the transaction it will run in. A statement
+    // given a secret never shows its text in an error.
+    Statement(Transaction& tr, std::string_view sql, const TextoSecreto& segredo = {});
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
     ~Statement();
@@ -242,6 +260,7 @@ private:
     FirebirdError ComSql(const FirebirdError& e) const;
 
     std::string sql_;
+    std::string segredo_;
     Firebird::IStatement* st_ = nullptr;
     Firebird::IMessageMetadata* metaEntradaOriginal_ = nullptr;
     Firebird::IMessageMetadata* metaEntrada_ = nullptr;

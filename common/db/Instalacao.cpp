@@ -1,8 +1,10 @@
 #include "common/db/Instalacao.h"
+#include "common/Texto.h"
 
 #include "common/db/Esquema.h"
 #include "common/db/FirebirdError.h"
 #include "common/db/Script.h"
+#include "common/Arquivos.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,34 +20,21 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string_view Apara(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
-        s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
-        s.remove_suffix(1);
-    return s;
-}
-
-} // namespace
-
 // ------------------------------------------------------------------- aliases
 
 namespace {
 
-struct Trava {
-    int fd = -1;
-    explicit Trava(const fs::path& arquivo) {
-        const fs::path nome = arquivo.string() + ".veruzadu.lock";
-        fd = ::open(nome.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0 || ::flock(fd, LOCK_EX) != 0)
-            throw std::runtime_error("não foi possível travar " + nome.string() + ": " + std::strerror(errno));
+// The alias file's lock, shared by every run of the installer on the machine.
+class Trava final {
+public:
+    explicit Trava(const fs::path& arquivo) : trava_(arquivo.string() + ".veruzadu.lock", 0600) {
+        if (!trava_.Ok())
+            throw std::runtime_error("não foi possível travar " + arquivo.string() + ".veruzadu.lock: " +
+                                     std::strerror(trava_.Erro()));
     }
-    ~Trava() {
-        if (fd >= 0)
-            ::close(fd);
-    }
+
+private:
+    TravaArquivo trava_;
 };
 
 std::vector<std::string> LeLinhas(const fs::path& arquivo) {
@@ -60,59 +49,37 @@ std::vector<std::string> LeLinhas(const fs::path& arquivo) {
 
 // The alias a line defines ("NAME = path", outside comments) and its path.
 bool LinhaDeAlias(const std::string& linha, std::string_view alias, std::string* caminho) {
-    std::string_view l = Apara(linha);
+    std::string_view l = AparaBrancos(linha);
     if (l.empty() || l.front() == '#')
         return false;
     const auto igual = l.find('=');
     if (igual == std::string_view::npos)
         return false;
-    std::string_view nome = Apara(l.substr(0, igual));
+    std::string_view nome = AparaBrancos(l.substr(0, igual));
     if (nome.size() != alias.size() ||
         !std::equal(nome.begin(), nome.end(), alias.begin(), [](char a, char b) {
             return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
         }))
         return false;
     if (caminho) {
-        std::string_view resto = Apara(l.substr(igual + 1));
+        std::string_view resto = AparaBrancos(l.substr(igual + 1));
         const auto comentario = resto.find('#');
-        *caminho = std::string(Apara(resto.substr(0, comentario)));
+        *caminho = std::string(AparaBrancos(resto.substr(0, comentario)));
     }
     return true;
 }
 
-// Writes beside the file and renames over it, keeping its mode and owner.
+// Writes beside the file, flushed to disk, and renames over it keeping its
+// mode and owner: a crash leaves the old file or the new one, never a torn one.
 void GravaLinhas(const fs::path& arquivo, const std::vector<std::string>& linhas) {
-    const fs::path temp = arquivo.string() + ".veruzadu.tmp";
-    {
-        std::ofstream out(temp, std::ios::trunc);
-        for (const auto& l : linhas)
-            out << l << '\n';
-        out.flush();
-        if (!out)
-            throw std::runtime_error("não foi possível gravar " + temp.string());
-    }
-    struct stat st {};
-    const bool existia = ::stat(arquivo.c_str(), &st) == 0;
-    if (existia) {
-        ::chmod(temp.c_str(), st.st_mode & 07777);
-        if (::chown(temp.c_str(), st.st_uid, st.st_gid) != 0) {
-            // Not root: the file stays ours, readable as before.
-        }
-    } else {
-        ::chmod(temp.c_str(), 0644);
-    }
+    std::string texto;
+    for (const auto& l : linhas)
+        texto += l + '\n';
     // The server reloads the file when its modification time, in whole
     // seconds, changes: a second change within the same second would go
     // unseen. Each write moves the time at least one second forward.
-    if (existia) {
-        struct timespec tempos[2];
-        tempos[0].tv_sec = 0;
-        tempos[0].tv_nsec = UTIME_OMIT;
-        tempos[1].tv_sec = std::max<time_t>(::time(nullptr), st.st_mtim.tv_sec + 1);
-        tempos[1].tv_nsec = 0;
-        ::utimensat(AT_FDCWD, temp.c_str(), tempos, 0);
-    }
-    fs::rename(temp, arquivo);
+    if (!SubstituiArquivo(arquivo, texto, {.modoNovo = 0644, .avancaHora = true}))
+        throw std::runtime_error("não foi possível gravar " + arquivo.string() + ": " + std::strerror(errno));
 }
 
 void ValidaAlias(std::string_view alias) {
@@ -185,6 +152,42 @@ std::string Literal(std::string_view s) {
             r.push_back('\'');
     }
     return r + "'";
+}
+
+// A database is built under a name of its own and moved to its real name only
+// once its script (and, for a unit, its PABX row) is complete: a run killed
+// half-way leaves that name, never a half-built database under the real one,
+// which the next run would take for installed.
+fs::path NomeEmConstrucao(const fs::path& arquivo) { return arquivo.string() + ".instalando"; }
+
+// Drops what a killed run left under the building name. The server drops it
+// (it owns the file); its attachment of the killed run may still be closing,
+// so a few tries a short while apart. A file the server cannot open as a
+// database is removed here.
+void ApagaEmConstrucao(const ParametrosConexao& admin, const fs::path& arquivo) {
+    for (int tentativa = 1;; ++tentativa) {
+        try {
+            Attachment::Conecta(admin).ApagaBanco();
+            return;
+        } catch (const FirebirdError&) {
+            std::error_code ec;
+            if (!fs::exists(arquivo, ec))
+                return;
+            if (tentativa >= 20) {
+                if (fs::remove(arquivo, ec))
+                    return;
+                throw std::runtime_error("não foi possível apagar o banco incompleto " + arquivo.string() + ": " +
+                                         ec.message());
+            }
+            ::usleep(250000);
+        }
+    }
+}
+
+// The password as it stands inside a quoted literal of the script.
+std::string SemAspas(std::string_view s) {
+    const std::string l = Literal(s);
+    return l.substr(1, l.size() - 2);
 }
 
 struct Banco {
@@ -286,7 +289,8 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
     }
     if (!existe) {
         admin.Executa("CREATE USER " + usuario + " PASSWORD " + Literal(o.senha) +
-                      " FIRSTNAME 'Veruzadu' LASTNAME 'Quorvanta'");
+                          " FIRSTNAME 'Veruzadu' LASTNAME 'Quorvanta'",
+                      TextoSecreto{o.senha});
         feito.push_back("usuário " + usuario + " criado");
     }
     if (bancos.empty()) {
@@ -300,9 +304,14 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
         admin.Executa("GRANT CREATE DATABASE TO USER " + usuario);
 
     for (const auto& b : bancos) {
+        const fs::path emConstrucao = NomeEmConstrucao(b.arquivo);
+        if (fs::exists(emConstrucao, ec)) {
+            ApagaEmConstrucao({conexao(emConstrucao.string()), o.adminUsuario, o.adminSenha}, emConstrucao);
+            feito.push_back(b.descricao + " incompleto apagado: " + emConstrucao.string());
+        }
         Attachment att = [&] {
             try {
-                return Attachment::Cria({conexao(b.arquivo.string()), o.usuario, o.senha});
+                return Attachment::Cria({conexao(emConstrucao.string()), o.usuario, o.senha});
             } catch (const FirebirdError& e) {
                 if (e.LoginRecusado())
                     throw std::runtime_error("o usuário " + usuario + " existe no servidor com outra senha");
@@ -310,7 +319,10 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
             }
         }();
         try {
-            ExecutaScript(att, b.principal ? ScriptBancoPrincipal() : ScriptBancoPABX(conexaoPrincipal));
+            // The unit's script carries the program's password in its
+            // cross-database statements.
+            ExecutaScript(att, b.principal ? ScriptBancoPrincipal() : ScriptBancoPABX(conexaoPrincipal, usuario, o.senha),
+                          TextoSecreto{SemAspas(o.senha)});
             if (b.unidade > 0)
                 att.Executa("EXECUTE PROCEDURE UPDATEPABX(" + std::to_string(b.unidade) + ")");
         } catch (...) {
@@ -322,6 +334,8 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
             throw;
         }
         att.Desconecta();
+        // Complete: now it may count as installed.
+        fs::rename(emConstrucao, b.arquivo);
         feito.push_back(b.descricao + " criado: " + b.arquivo.string());
     }
     return feito;

@@ -4,8 +4,12 @@
 // per-unit template and, on request, unit databases, all owned by the
 // program's user (so its structure upgrades work), who also keeps the right
 // to create databases (the service's restores and compaction build a new
-// database file as that user). Idempotent: what is in
-// place is left alone, and a second run changes nothing.
+// database file as that user). Idempotent: what is in place is left alone,
+// and a second run changes nothing. Each database is
+// built under "<name>.instalando" and renamed once complete, so a run killed
+// at any point leaves nothing that passes for installed; the next run drops
+// the leftover and builds it again. The alias file is replaced whole, flushed
+// to disk before the rename.
 //
 // It runs on the server's machine: it writes the server's alias file and looks
 // for the database files in the server's data folder.

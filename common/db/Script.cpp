@@ -1,4 +1,5 @@
 #include "common/db/Script.h"
+#include "common/Texto.h"
 
 #include "common/db/FirebirdInterno.h"
 
@@ -49,11 +50,7 @@ std::vector<std::string> Palavras(std::string_view s, std::size_t quantas)
 
 std::string Aparado(std::string_view s)
 {
-    while (!s.empty() && Espaco(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && Espaco(s.back()))
-        s.remove_suffix(1);
-    return std::string(s);
+    return std::string(AparaBrancos(s));
 }
 
 // New terminator of a "SET TERM x" statement, or empty when it is none.
@@ -123,7 +120,7 @@ std::vector<std::string> DivideScript(std::string_view script)
     return comandos;
 }
 
-void ExecutaScript(Attachment& att, std::string_view script)
+void ExecutaScript(Attachment& att, std::string_view script, const TextoSecreto& segredo)
 {
     static const char* const ignorados[] = {"SQL",     "NAMES",   "AUTODDL", "ECHO",  "BAIL",     "LIST",
                                             "HEADING", "STATS",   "COUNT",   "PLAN",  "PLANONLY", "WARNINGS",
@@ -154,7 +151,9 @@ void ExecutaScript(Attachment& att, std::string_view script)
         if ((w[0] == "CREATE" && w.size() > 1 && (w[1] == "DATABASE" || w[1] == "SCHEMA")) || w[0] == "CONNECT")
             throw FirebirdError({}, "script statement not allowed here (" + comando + ")");
 
-        Statement st(*t, comando);
+        // Only the statements that hold the secret keep their text out of errors.
+        const bool temSegredo = !segredo.valor.empty() && comando.find(segredo.valor) != std::string::npos;
+        Statement st(*t, comando, temSegredo ? segredo : TextoSecreto{});
         unsigned tipo = 0;
         {
             fbinterno::Status s;

@@ -18,5 +18,7 @@ std::vector<std::string> DivideScript(std::string_view script);
 // isql's AUTODDL does) so later statements see it; the rest is committed at
 // the end. The first failing statement rolls back what is not yet committed
 // and throws FirebirdError with that statement's text in the message.
-// CREATE DATABASE and CONNECT are refused: the attachment is given.
-void ExecutaScript(Attachment& att, std::string_view script);
+// CREATE DATABASE and CONNECT are refused: the attachment is given. A
+// statement holding `segredo` (a password the script carries) keeps its text
+// out of the error.
+void ExecutaScript(Attachment& att, std::string_view script, const TextoSecreto& segredo = {});

@@ -2,18 +2,20 @@
 
 #include "common/db/FirebirdInterno.h"
 
+#include <chrono>
+
 using namespace Firebird;
 using fbinterno::Status;
+using fbinterno::Xpb;
 
 namespace {
 
-struct Xpb {
-    IXpbBuilder* x;
-    ~Xpb() { x->dispose(); }
-};
-
-struct Servico {
-    IService* s = nullptr;
+// The attachment to the services manager, detached once. Not copyable.
+class Servico final {
+public:
+    Servico() = default;
+    Servico(const Servico&) = delete;
+    Servico& operator=(const Servico&) = delete;
     ~Servico()
     {
         if (s) {
@@ -23,22 +25,38 @@ struct Servico {
                 s->release();
         }
     }
+
+    IService* s = nullptr;
 };
 
+// How long the server may take to answer one query about a running action,
+// and the action as a whole.
+constexpr int EsperaConsultaSegundos = 10;
+constexpr auto LimiteAcao = std::chrono::seconds(60);
+
 // Waits for the end of the action started on the service: asking for its
-// output until there is none brings its error, if any.
+// output until there is none brings its error, if any. Each query waits at
+// most EsperaConsultaSegundos on the server, and the whole wait is bounded.
 void AguardaAcao(IService* servico)
 {
     Status st;
+    const unsigned char envio[] = {isc_info_svc_timeout, EsperaConsultaSegundos, 0, 0, 0};
     const unsigned char pedido[] = {isc_info_svc_line};
     unsigned char resposta[1024];
-    for (int volta = 0; volta < 1000; ++volta) {
-        servico->query(st.Ptr(), 0, nullptr, sizeof pedido, pedido, sizeof resposta, resposta);
+    const auto fim = std::chrono::steady_clock::now() + LimiteAcao;
+    for (;;) {
+        if (std::chrono::steady_clock::now() >= fim)
+            throw FirebirdError({}, "services manager: no end of the action after " +
+                                        std::to_string(LimiteAcao.count()) + " s");
+        servico->query(st.Ptr(), sizeof envio, envio, sizeof pedido, pedido, sizeof resposta, resposta);
         st.Verifica();
         if (resposta[0] != isc_info_svc_line)
             break;
         const int n = isc_vax_integer(reinterpret_cast<const char*>(resposta + 1), 2);
-        if (n == 0)
+        // An empty line marks the end, unless the server only ran out of the
+        // query's time (it then says so after the line).
+        const bool esgotou = 3 + n < int(sizeof resposta) && resposta[3 + n] == isc_info_svc_timeout;
+        if (n == 0 && !esgotou)
             break;
     }
 }
@@ -46,15 +64,14 @@ void AguardaAcao(IService* servico)
 IService* ConectaServicos(const std::string& servidor, const std::string& usuario, const std::string& senha)
 {
     Status st;
-    Xpb anexo{fbinterno::Util()->getXpbBuilder(st.Ptr(), IXpbBuilder::SPB_ATTACH, nullptr, 0)};
-    st.Verifica();
-    anexo.x->insertString(st.Ptr(), isc_spb_user_name, usuario.c_str());
-    anexo.x->insertString(st.Ptr(), isc_spb_password, senha.c_str());
+    Xpb anexo(st, IXpbBuilder::SPB_ATTACH);
+    anexo->insertString(st.Ptr(), isc_spb_user_name, usuario.c_str());
+    anexo->insertString(st.Ptr(), isc_spb_password, senha.c_str());
     st.Verifica();
     const std::string nomeServico = servidor + ":service_mgr";
     IService* s = fbinterno::Provedor()->attachServiceManager(st.Ptr(), nomeServico.c_str(),
-                                                              anexo.x->getBufferLength(st.Ptr()),
-                                                              anexo.x->getBuffer(st.Ptr()));
+                                                              anexo->getBufferLength(st.Ptr()),
+                                                              anexo->getBuffer(st.Ptr()));
     st.Verifica();
     return s;
 }
@@ -67,16 +84,15 @@ void AlteraModo(const std::string& servidor, const std::string& usuario, const s
     Servico servico;
     servico.s = ConectaServicos(servidor, usuario, senha);
     Status st;
-    Xpb acao{fbinterno::Util()->getXpbBuilder(st.Ptr(), IXpbBuilder::SPB_START, nullptr, 0)};
-    st.Verifica();
-    acao.x->insertTag(st.Ptr(), isc_action_svc_properties);
-    acao.x->insertString(st.Ptr(), isc_spb_dbname, caminho.c_str());
-    acao.x->insertBytes(st.Ptr(), tagModo, &modo, 1);
+    Xpb acao(st, IXpbBuilder::SPB_START);
+    acao->insertTag(st.Ptr(), isc_action_svc_properties);
+    acao->insertString(st.Ptr(), isc_spb_dbname, caminho.c_str());
+    acao->insertBytes(st.Ptr(), tagModo, &modo, 1);
     // Zero seconds: the shutdown fails at once unless no one else is attached.
     if (esperaAnexos)
-        acao.x->insertInt(st.Ptr(), isc_spb_prp_attachments_shutdown, 0);
+        acao->insertInt(st.Ptr(), isc_spb_prp_attachments_shutdown, 0);
     st.Verifica();
-    servico.s->start(st.Ptr(), acao.x->getBufferLength(st.Ptr()), acao.x->getBuffer(st.Ptr()));
+    servico.s->start(st.Ptr(), acao->getBufferLength(st.Ptr()), acao->getBuffer(st.Ptr()));
     st.Verifica();
     AguardaAcao(servico.s);
 }
@@ -105,47 +121,33 @@ void AdicionaUsuario(const std::string& servidor, const std::string& usuarioAdmi
                      const NovoUsuario& novo)
 {
     Status st;
-    Xpb anexo{fbinterno::Util()->getXpbBuilder(st.Ptr(), IXpbBuilder::SPB_ATTACH, nullptr, 0)};
-    st.Verifica();
-    anexo.x->insertString(st.Ptr(), isc_spb_user_name, usuarioAdmin.c_str());
-    anexo.x->insertString(st.Ptr(), isc_spb_password, senhaAdmin.c_str());
+    Xpb anexo(st, IXpbBuilder::SPB_ATTACH);
+    anexo->insertString(st.Ptr(), isc_spb_user_name, usuarioAdmin.c_str());
+    anexo->insertString(st.Ptr(), isc_spb_password, senhaAdmin.c_str());
     // An administrator other than SYSDBA holds its rights over users only
     // under this role (measured: without it, "no permission for INSERT access
     // to TABLE PLG$SRP_VIEW"); for SYSDBA it changes nothing.
-    anexo.x->insertString(st.Ptr(), isc_spb_sql_role_name, "RDB$ADMIN");
+    anexo->insertString(st.Ptr(), isc_spb_sql_role_name, "RDB$ADMIN");
     st.Verifica();
 
     Servico servico;
     const std::string nomeServico = servidor + ":service_mgr";
     servico.s = fbinterno::Provedor()->attachServiceManager(st.Ptr(), nomeServico.c_str(),
-                                                            anexo.x->getBufferLength(st.Ptr()),
-                                                            anexo.x->getBuffer(st.Ptr()));
+                                                            anexo->getBufferLength(st.Ptr()),
+                                                            anexo->getBuffer(st.Ptr()));
     st.Verifica();
 
-    Xpb acao{fbinterno::Util()->getXpbBuilder(st.Ptr(), IXpbBuilder::SPB_START, nullptr, 0)};
-    st.Verifica();
-    acao.x->insertTag(st.Ptr(), isc_action_svc_add_user);
-    acao.x->insertString(st.Ptr(), isc_spb_sec_username, novo.nome.c_str());
-    acao.x->insertString(st.Ptr(), isc_spb_sec_password, novo.senha.c_str());
+    Xpb acao(st, IXpbBuilder::SPB_START);
+    acao->insertTag(st.Ptr(), isc_action_svc_add_user);
+    acao->insertString(st.Ptr(), isc_spb_sec_username, novo.nome.c_str());
+    acao->insertString(st.Ptr(), isc_spb_sec_password, novo.senha.c_str());
     if (!novo.primeiroNome.empty())
-        acao.x->insertString(st.Ptr(), isc_spb_sec_firstname, novo.primeiroNome.c_str());
+        acao->insertString(st.Ptr(), isc_spb_sec_firstname, novo.primeiroNome.c_str());
     if (!novo.ultimoNome.empty())
-        acao.x->insertString(st.Ptr(), isc_spb_sec_lastname, novo.ultimoNome.c_str());
+        acao->insertString(st.Ptr(), isc_spb_sec_lastname, novo.ultimoNome.c_str());
     st.Verifica();
-    servico.s->start(st.Ptr(), acao.x->getBufferLength(st.Ptr()), acao.x->getBuffer(st.Ptr()));
+    servico.s->start(st.Ptr(), acao->getBufferLength(st.Ptr()), acao->getBuffer(st.Ptr()));
     st.Verifica();
 
-    // The action runs on the server; asking for its output until there is none
-    // waits for its end and brings its error, if any.
-    const unsigned char pedido[] = {isc_info_svc_line};
-    unsigned char resposta[1024];
-    for (int volta = 0; volta < 1000; ++volta) {
-        servico.s->query(st.Ptr(), 0, nullptr, sizeof pedido, pedido, sizeof resposta, resposta);
-        st.Verifica();
-        if (resposta[0] != isc_info_svc_line)
-            break;
-        const int n = isc_vax_integer(reinterpret_cast<const char*>(resposta + 1), 2);
-        if (n == 0)
-            break;
-    }
+    AguardaAcao(servico.s);
 }

@@ -1,4 +1,5 @@
 #include "common/gbak/vekIbGbak.h"
+#include "common/Texto.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -129,11 +130,6 @@ std::string ProcuraNoPath(const std::string& nome) {
     return {};
 }
 
-std::string ComBarra(std::string pasta) {
-    if (!pasta.empty() && pasta.back() != '/') pasta += '/';
-    return pasta;
-}
-
 // A private folder (0700) for the password and output files of one run,
 // removed with everything in it when the run ends, however it ends.
 class PastaPrivada final {
@@ -183,14 +179,6 @@ bool GravaSenha(const fs::path& arquivo, const std::string& senha) {
     return ::close(fd) == 0;
 }
 
-std::string Apara(std::string s) {
-    const auto fim = s.find_last_not_of(" \t\r\n");
-    if (fim == std::string::npos) return {};
-    s.erase(fim + 1);
-    s.erase(0, s.find_first_not_of(" \t\r\n"));
-    return s;
-}
-
 // gbak's own explanation of a failure: its "ERROR:" lines, else its last
 // lines. Read from the captured output and, when that says nothing (a -y
 // file takes all output), from the status file.
@@ -200,11 +188,11 @@ std::string ResumoSaida(const fs::path& saida, const std::string& arquivoStatus)
         std::vector<std::string> erros, ultimas;
         std::string linha;
         while (std::getline(in, linha)) {
-            linha = Apara(linha);
+            linha = std::string(AparaBrancos(linha));
             if (linha.empty()) continue;
             const auto pos = linha.find("ERROR:");
             if (pos != std::string::npos) {
-                const std::string resto = Apara(linha.substr(pos + 6));
+                const std::string resto(AparaBrancos(linha.substr(pos + 6)));
                 if (!resto.empty()) erros.push_back(resto);
             }
             ultimas.push_back(linha);

@@ -1,7 +1,10 @@
 #include "common/pabx/ConexaoTCP.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -10,6 +13,8 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -18,6 +23,20 @@ std::string TextoErro(int codigo) {
     // GNU strerror_r: returns the text, in `texto` or a static string.
     return strerror_r(codigo, texto, sizeof texto);
 }
+
+// A name lookup that may be abandoned: the resolver's thread owns its share of
+// this state, so a lookup given up on (time limit, stop) finishes on its own
+// and frees what it found.
+struct Resolucao {
+    std::mutex trava;  // guards the rest
+    std::condition_variable pronto;
+    bool terminou = false;
+    int codigo = 0;
+    addrinfo* lista = nullptr;
+    ~Resolucao() {
+        if (lista != nullptr) freeaddrinfo(lista);
+    }
+};
 }  // namespace
 
 ConexaoTCP::ConexaoTCP(std::string host, std::uint16_t porta, std::chrono::milliseconds limiteConexao,
@@ -54,18 +73,59 @@ void ConexaoTCP::Encerra() {
     }
 }
 
-bool ConexaoTCP::Abre(std::string& erro) {
+bool ConexaoTCP::Resolve(const std::chrono::steady_clock::time_point prazo, addrinfo*& lista,
+                         std::string& erro) {
     addrinfo dicas{};
     dicas.ai_family = AF_UNSPEC;
     dicas.ai_socktype = SOCK_STREAM;
-    addrinfo* lista = nullptr;
     const std::string porta = std::to_string(porta_);
-    const int r = getaddrinfo(host_.c_str(), porta.c_str(), &dicas, &lista);
-    if (r != 0) {
-        erro = gai_strerror(r);
+    // A numeric address needs no lookup and is answered at once.
+    dicas.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    if (getaddrinfo(host_.c_str(), porta.c_str(), &dicas, &lista) == 0) return true;
+    lista = nullptr;
+
+    // A name: looked up on a thread of its own, so a hung resolver counts
+    // against the connect's time limit and Encerra does not wait for it.
+    dicas.ai_flags = AI_NUMERICSERV;
+    auto r = std::make_shared<Resolucao>();
+    try {
+        std::thread([r, host = host_, porta, dicas] {
+            addrinfo* l = nullptr;
+            const int c = getaddrinfo(host.c_str(), porta.c_str(), &dicas, &l);
+            std::lock_guard t(r->trava);
+            r->codigo = c;
+            r->lista = l;
+            r->terminou = true;
+            r->pronto.notify_all();
+        }).detach();
+    } catch (const std::system_error& e) {
+        erro = e.what();
         return false;
     }
+    std::unique_lock t(r->trava);
+    while (!r->terminou && !parar_) {
+        // Slices, so a stop is seen soon.
+        const auto fatia = std::min(prazo, std::chrono::steady_clock::now() +
+                                               std::chrono::milliseconds(50));
+        r->pronto.wait_until(t, fatia);
+        if (std::chrono::steady_clock::now() >= prazo) break;
+    }
+    if (!r->terminou) {
+        erro = parar_ ? "Interrompido" : "Tempo esgotado ao resolver " + host_;
+        return false;
+    }
+    if (r->codigo != 0) {
+        erro = std::string(gai_strerror(r->codigo)) + " (" + host_ + ")";
+        return false;
+    }
+    lista = std::exchange(r->lista, nullptr);
+    return true;
+}
+
+bool ConexaoTCP::Abre(std::string& erro) {
     const auto prazo = std::chrono::steady_clock::now() + limite_;
+    addrinfo* lista = nullptr;
+    if (!Resolve(prazo, lista, erro)) return false;
     erro = "Sem endereço";
     for (addrinfo* a = lista; a != nullptr && !parar_; a = a->ai_next) {
         const int s = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);

@@ -47,6 +47,8 @@ public:
 private:
     void Executa();
     bool Abre(std::string& erro);
+    bool Resolve(std::chrono::steady_clock::time_point prazo, struct addrinfo*& lista,
+                 std::string& erro);
 
     std::string host_;
     std::uint16_t porta_;

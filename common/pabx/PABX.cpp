@@ -17,41 +17,12 @@ std::atomic<int> PABXTimeOut{90};
 std::atomic<bool> IgnoraCTRLDesconhecido{true};
 
 namespace {
-std::string Maiusculas(std::string_view texto) {
-    std::string r(texto);
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return r;
-}
-
 // A part of a path on the unit's store: a plain name, never a way out of it.
 bool NomeSimples(std::string_view nome) {
     if (nome.empty() || nome == "." || nome == "..") return false;
     return nome.find_first_of(std::string_view("/\\:\0", 4)) == std::string_view::npos;
 }
 }  // namespace
-
-// ---------------------------------------------------------------- EventoPABX
-
-void EventoPABX::SetEvent() {
-    {
-        std::lock_guard trava(trava_);
-        sinalizado_ = true;
-    }
-    cv_.notify_all();
-}
-
-void EventoPABX::ResetEvent() {
-    std::lock_guard trava(trava_);
-    sinalizado_ = false;
-}
-
-bool EventoPABX::WaitFor(std::chrono::milliseconds limite) {
-    std::unique_lock trava(trava_);
-    if (!cv_.wait_for(trava, limite, [this] { return sinalizado_; })) return false;
-    sinalizado_ = false;
-    return true;
-}
 
 // --------------------------------------------------------------- TextoStatus
 
@@ -77,21 +48,35 @@ bool TextoStatus::operator==(std::string_view texto) const {
 
 // --------------------------------------------------------------------- Link
 
-TPABX::TPABX() = default;
+TPABX::TPABX()
+    : FTempoLimite(PABXTimeOut.load()), FIgnoraCTRLDesconhecido(IgnoraCTRLDesconhecido.load()) {}
 
 TPABX::~TPABX() { Desconecta(); }
 
 void TPABX::SinalizaEvento() {
-    if (FEvento != nullptr) FEvento->SetEvent();
+    if (FEvento != nullptr) FEvento->Sinaliza();
 }
 
 void TPABX::Conecta() {
     Desconecta();
-    FVersaoMaior = FVersaoMenor = FRelease = 0;
-    FVersao = "0.0.0";
+    {
+        std::lock_guard trava(FTravaRX);
+        FVersaoMaior = FVersaoMenor = FRelease = 0;
+        FVersao = "0.0.0";
+        FErroConexao.clear();
+        FDadosPendentes = FXMLPendente = false;
+        // A reused object must not answer the new link's waits with the
+        // previous link's texts.
+        FStatusPROG.Esvazia();
+        FStatusCTRL.Esvazia();
+    }
     if (FUsaSocks) {
         // Neither program routes the link through a proxy; one that asks for
         // it fails like an unreachable unit instead of going out directly.
+        {
+            std::lock_guard trava(FTravaRX);
+            FErroConexao = "SOCKS não suportado";
+        }
         FEstadoLink = elFalhaConexao;
         FStatusPROG.Grava("NOK");
         SinalizaEvento();
@@ -104,10 +89,16 @@ void TPABX::Conecta() {
     }
     ConexaoTCP::Eventos eventos;
     eventos.conectou = [this] { TCPConectou(); };
-    eventos.falhou = [this](const std::string&) { TCPFalhouConexao(); };
+    eventos.falhou = [this](const std::string& erro) {
+        {
+            std::lock_guard trava(FTravaRX);
+            FErroConexao = FEnderecoIP + ":" + std::to_string(FPorta) + ": " + erro;
+        }
+        TCPFalhouConexao();
+    };
     eventos.recebeu = [this](std::span<const std::uint8_t> bytes) { TCPRecebeu(bytes); };
     eventos.fechou = [this] { TCPDesconectou(); };
-    const auto limite = std::chrono::seconds(std::max(1, PABXTimeOut.load()));
+    const auto limite = std::chrono::seconds(std::max(1, FTempoLimite));
     FClienteTCP = std::make_unique<ConexaoTCP>(FEnderecoIP, FPorta, limite, std::move(eventos));
     FEstadoLink = elConectando;
     FClienteTCP->Ativa();
@@ -142,15 +133,23 @@ bool TPABX::AguardaResposta() { return AguardaStatus(FStatusPROG); }
 
 bool TPABX::AguardaStatus(const TextoStatus& status) {
     using namespace std::chrono;
-    const auto prazo = steady_clock::now() + seconds(PABXTimeOut.load());
+    return AguardaAlgum(status, status);
+}
+
+bool TPABX::AguardaAlgum(const TextoStatus& a, const TextoStatus& b) {
+    using namespace std::chrono;
+    const auto prazo = steady_clock::now() + seconds(FTempoLimite);
     for (;;) {
-        if (!status.Vazio()) return true;
+        if (!a.Vazio() || !b.Vazio()) return true;
         const auto resta = duration_cast<milliseconds>(prazo - steady_clock::now());
-        if (resta.count() <= 0) return false;
+        if (resta.count() <= 0) {
+            Desiste();
+            return false;
+        }
         // Short slices: CTRL results and XML replies change the status
         // without setting the event.
         if (FEvento != nullptr)
-            FEvento->WaitFor(std::min<milliseconds>(resta, milliseconds(50)));
+            FEvento->Aguarda(std::min<milliseconds>(resta, milliseconds(50)));
         else
             std::this_thread::sleep_for(std::min<milliseconds>(resta, milliseconds(20)));
     }
@@ -199,6 +198,8 @@ bool TPABX::EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_
         FBlocoEsperado = subcodigo;
         FIndiceEsperado = 0;
         FSubCodigoCTRL = subcodigo;
+        FDadosPendentes = false;
+        FXMLPendente = esvaziaPROG && comando == cmdPedeXML;
     }
     std::string erro;
     if (Envia(FQuadroTX.data(), tamanho, erro)) return true;
@@ -226,6 +227,8 @@ bool TPABX::EnviaPROG(FormaPROG forma, std::uint16_t comando, std::uint16_t bloc
         FReceptor.Reinicia();
         FBlocoEsperado = bloco;
         FIndiceEsperado = indice;
+        FDadosPendentes = true;
+        FXMLPendente = false;
     }
     std::string erro;
     if (Envia(FQuadroTX.data(), tamanho, erro)) return true;
@@ -237,8 +240,13 @@ bool TPABX::EnviaPROG(FormaPROG forma, std::uint16_t comando, std::uint16_t bloc
 
 // ----------------------------------------------------------------- Requests
 
-bool TPABX::EnviaLogin() {
-    FModelo = "NORVIKA";
+bool TPABX::EnviaLogin() { return EnviaLogin(false); }
+
+bool TPABX::EnviaLogin(bool esvaziaPROG) {
+    {
+        std::lock_guard trava(FTravaRX);
+        FModelo = "NORVIKA";
+    }
     const std::string texto = "KelvMonitor," + Utf8ParaLatin1(CortaUtf8(FSenha, 10));
     FQuadroTX.fill(0);
     std::size_t n = 0;
@@ -246,7 +254,55 @@ bool TPABX::EnviaLogin() {
         FQuadroTX[n++] = static_cast<std::uint8_t>(c);
         FQuadroTX[n++] = 0;
     }
-    return EnviaCTRL(cmdLogin, SubCodigoLogin, n);
+    return EnviaCTRL(cmdLogin, SubCodigoLogin, n, esvaziaPROG);
+}
+
+void TPABX::Desiste() {
+    std::lock_guard trava(FTravaRX);
+    FDadosPendentes = FXMLPendente = false;
+}
+
+bool TPABX::FazLogin() {
+    // Both texts start empty; the unit accepts with the acknowledgement of
+    // the login block (then a CTRL result 1) and refuses with a CTRL result.
+    if (!EnviaLogin(true)) return false;
+    AguardaAlgum(FStatusPROG, FStatusCTRL);
+    return FEstadoLink == elConectado && (FStatusPROG == "OK" || FStatusCTRL == "OK");
+}
+
+std::string TPABX::Versao() const {
+    std::lock_guard trava(FTravaRX);
+    return FVersao;
+}
+
+std::string TPABX::Modelo() const {
+    std::lock_guard trava(FTravaRX);
+    return FModelo;
+}
+
+std::vector<std::string> TPABX::NomesDNS() const {
+    std::lock_guard trava(FTravaRX);
+    return FNomesDNS;
+}
+
+std::vector<std::string> TPABX::AgendaRamais() const {
+    std::lock_guard trava(FTravaRX);
+    return FAgendaRamais;
+}
+
+std::array<TRamalPABX, 1900> TPABX::Ramais() const {
+    std::lock_guard trava(FTravaRX);
+    return FRamais;
+}
+
+TVolumeSDCard TPABX::VolumeSDCard() const {
+    std::lock_guard trava(FTravaRX);
+    return FVolumeSDCard;
+}
+
+std::string TPABX::ErroConexao() const {
+    std::lock_guard trava(FTravaRX);
+    return FErroConexao;
 }
 
 bool TPABX::PedeLeituraPROG(std::uint16_t bloco, std::uint16_t indice) {
@@ -307,7 +363,7 @@ bool TPABX::PedeRemocaoPasta(std::string_view pasta1, std::string_view pasta2) {
 bool TPABX::PedeRemocao(const std::string& caminhoUtf8) {
     const std::string caminho = Utf8ParaLatin1(caminhoUtf8);
     const std::size_t n = caminho.size() + 5;
-    if (n + 11 > TamanhoQuadroTX) {
+    if (caminho.size() > TamanhoQuadroTX - 16) {
         GravaTrace(nullptr, 0, "Erro quadro maior que o buffer de transmissão");
         return false;
     }
@@ -333,23 +389,6 @@ bool TPABX::PedeVolumeSDCard() {
 
 // ------------------------------------------------------ One-shot SD check
 
-bool TPABX::AguardaLogin() {
-    // A unit acknowledges a good login on the PROG side; a refusal comes only
-    // as a CTRL result, which ends the wait at once.
-    using namespace std::chrono;
-    const auto prazo = steady_clock::now() + seconds(PABXTimeOut.load());
-    for (;;) {
-        if (!FStatusPROG.Vazio()) return true;
-        if (!FStatusCTRL.Vazio() && !(FStatusCTRL == "OK")) return false;
-        const auto resta = duration_cast<milliseconds>(prazo - steady_clock::now());
-        if (resta.count() <= 0) return false;
-        if (FEvento != nullptr)
-            FEvento->WaitFor(std::min<milliseconds>(resta, milliseconds(50)));
-        else
-            std::this_thread::sleep_for(std::min<milliseconds>(resta, milliseconds(20)));
-    }
-}
-
 bool TPABX::VerificaSDCard(std::string& mensagem) {
     mensagem.clear();
     {
@@ -359,14 +398,13 @@ bool TPABX::VerificaSDCard(std::string& mensagem) {
     Conecta();
     AguardaResposta();
     bool resultado = false;
-    // The login's own acknowledgement is awaited, not the "OK" the connection
-    // left behind (no reply can come before the request leaves).
-    if (FEstadoLink == elConectado) FStatusPROG.Esvazia();
     if (FEstadoLink != elConectado) {
         mensagem = Traduz("Falha ao conectar PABX");
-    } else if (!EnviaLogin()) {
+    } else if (!EnviaLogin(true)) {
         mensagem = Traduz("Falha ao enviar login");
-    } else if (!AguardaLogin() || !(FStatusPROG == "OK")) {
+    } else if (AguardaAlgum(FStatusPROG, FStatusCTRL),
+               FEstadoLink != elConectado || !(FStatusPROG == "OK" || FStatusCTRL == "OK")) {
+        // The login's own answer decides: a refusal fails the check at once.
         mensagem = Traduz("Resposta ao login falhou");
     } else if (!PedeVolumeSDCard()) {
         mensagem = Traduz("Resposta solicitação SDCard falhou");

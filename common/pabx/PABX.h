@@ -34,15 +34,17 @@
 #include <string_view>
 #include <vector>
 
+#include "common/Evento.h"
 #include "common/pabx/QuadroPABX.h"
 
 class ConexaoTCP;
 
-// Seconds without progress after which a wait of the link gives up (the
-// service sets it from [Veruzadu] PABXTimeOut at start).
+// Defaults for new links (each TPABX copies them when it is created): seconds
+// without progress after which a wait of the link gives up, and whether an
+// unknown CTRL result word counts as "OK". The service sets them at start from
+// [Veruzadu] PABXTimeOut and IgnoraCTRLDesconhecido; a link's own copies
+// (FTempoLimite, FIgnoraCTRLDesconhecido) may be set before Conecta.
 extern std::atomic<int> PABXTimeOut;
-// Whether an unknown CTRL result word counts as "OK" ([Veruzadu]
-// IgnoraCTRLDesconhecido).
 extern std::atomic<bool> IgnoraCTRLDesconhecido;
 
 enum TEstadoLink : int { elInativo, elConectando, elConectado, elFalhaConexao, elDesconectado };
@@ -76,18 +78,7 @@ enum : std::uint16_t { ctlAcessoGravacoes = 0, ctlReconectaUSB = 1, ctlRemoveArq
 
 // The caller's event: set by the link on link changes and handled data
 // replies; a successful wait consumes it (auto-reset).
-class EventoPABX final {
-public:
-    void SetEvent();
-    void ResetEvent();
-    // True when the event was set within `limite`.
-    bool WaitFor(std::chrono::milliseconds limite);
-
-private:
-    std::mutex trava_;  // guards sinalizado_
-    std::condition_variable cv_;
-    bool sinalizado_ = false;
-};
+using EventoPABX = Evento;
 
 // A status text handed between the link's thread and the owner: every read
 // and write is whole, under a short lock.
@@ -129,8 +120,15 @@ public:
     int FEsperaUSB = 0;
     std::string FRaizUSB;
     EventoPABX* FEvento = nullptr;  // not owned; may stay null (callers then poll)
+    int FTempoLimite;               // seconds; PABXTimeOut when the object was made
+    bool FIgnoraCTRLDesconhecido;   // IgnoraCTRLDesconhecido when the object was made
 
     // --- Filled by the reply handlers. -----------------------------------
+    // A data reply is taken only for the request awaited (its block and index,
+    // or the XML code), once: a late or unasked reply never rewrites these
+    // while the owner reads them. The owner reads a table once its request's
+    // status is not empty and before its next request, or takes a copy at any
+    // time through the accessors below (taken under the receiver's lock).
     std::uint16_t FVersaoMaior = 0, FVersaoMenor = 0, FRelease = 0;
     std::string FVersao;  // "3.16.50"
     std::string FModelo;  // upper case
@@ -155,7 +153,8 @@ public:
     // Stops a pending connect or the receiver, joins the link's thread and
     // closes the connection. Safe in any state and more than once.
     void Desconecta();
-    // Waits until FStatusPROG is not empty or PABXTimeOut seconds have passed.
+    // Waits until FStatusPROG is not empty or FTempoLimite seconds have
+    // passed (then the pending request is given up, see Desiste).
     bool AguardaResposta();
     // The same wait on either status text.
     bool AguardaStatus(const TextoStatus& status);
@@ -196,6 +195,25 @@ public:
     bool PedeRemocaoPasta(std::string_view pasta1, std::string_view pasta2 = {});
     bool PedeVolumeSDCard();
 
+    // The owner gives up on the pending request (the waits above do so when
+    // their time runs out): a reply to it that comes later changes nothing.
+    void Desiste();
+
+    // Copies taken under the receiver's lock.
+    std::string Versao() const;
+    std::string Modelo() const;
+    std::vector<std::string> NomesDNS() const;
+    std::vector<std::string> AgendaRamais() const;
+    std::array<TRamalPABX, 1900> Ramais() const;
+    TVolumeSDCard VolumeSDCard() const;
+    // Why the last connect failed (host, port and the system's text); empty
+    // after a successful one.
+    std::string ErroConexao() const;
+
+    // Sends the login and waits for the unit's answer to it: true once the
+    // unit accepted it; a refusal (or a drop) answers false at once.
+    bool FazLogin();
+
     // --- Queries on the tables. ------------------------------------------
     bool NomeDNSHabilitado(int indice) const;
     std::string NomeDNS(int indice) const;
@@ -213,10 +231,11 @@ public:
     void DefineEnvio(FuncaoEnvio envio) { FEnvio = std::move(envio); }
 
 private:
+    bool EnviaLogin(bool esvaziaPROG);
+    // Waits until either text is not empty or the link's time limit passes.
+    bool AguardaAlgum(const TextoStatus& a, const TextoStatus& b);
     // The request also empties FStatusPROG (the XML request) when asked.
     bool EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_t n, bool esvaziaPROG);
-    // Waits for the login's acknowledgement (true) or its refusal (false).
-    bool AguardaLogin();
     void Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint32_t n);
     void TrataVersao(const std::uint8_t* q, std::uint32_t n);
     void TrataRelease(const std::uint8_t* q, std::uint32_t n);
@@ -239,6 +258,9 @@ private:
     mutable std::mutex FTravaRX;  // guards FReceptor, the awaited values, the tables in handlers
     ReceptorQuadros FReceptor;
     std::uint16_t FBlocoEsperado = 0, FIndiceEsperado = 0;
+    bool FDadosPendentes = false;  // a PROG read awaits its data reply
+    bool FXMLPendente = false;     // an XML request awaits its document
+    std::string FErroConexao;      // guarded by FTravaRX
     std::uint16_t FSubCodigoCTRL = 0;  // sub-code of the pending CTRL request
     std::unique_ptr<ConexaoTCP> FClienteTCP;
     FuncaoEnvio FEnvio;

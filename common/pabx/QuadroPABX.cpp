@@ -5,7 +5,8 @@
 
 std::size_t MontaQuadroCTRL(std::uint8_t* quadro, std::uint16_t comando, std::uint16_t subcodigo,
                             std::size_t n) {
-    if (n + 11 > TamanhoQuadroTX || n + 8 > 0xFFFF) return 0;
+    // Compared without adding to n, so a huge n cannot wrap past the test.
+    if (n > TamanhoQuadroTX - 11) return 0;
     std::memmove(quadro + 11, quadro, n);
     quadro[0] = InicioQuadro;
     GravaPalavra(quadro + 1, static_cast<std::uint16_t>(n + 8));
@@ -20,8 +21,8 @@ std::size_t MontaQuadroPROG(std::uint8_t* quadro, FormaPROG forma, std::uint16_t
                             std::uint16_t bloco, std::uint16_t indice, std::size_t n) {
     const bool escrita = forma == FormaPROG::Escrita;
     if (!escrita) n = 0;
+    if (n > TamanhoQuadroTX - 13) return 0;
     const std::size_t L = n + (escrita ? 10 : 8);
-    if (L + 3 > TamanhoQuadroTX) return 0;
     if (escrita) std::memmove(quadro + 13, quadro, n);
     quadro[0] = InicioQuadro;
     GravaPalavra(quadro + 1, static_cast<std::uint16_t>(L));

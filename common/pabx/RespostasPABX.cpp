@@ -15,24 +15,11 @@
 #include "common/pabx/TracePABX.h"
 
 namespace {
-std::string MaiusculasASCII(std::string texto) {
-    for (char& c : texto)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return texto;
-}
-
 // A fixed-width Latin-1 field up to its first NUL, as UTF-8.
 std::string Campo(const std::uint8_t* p, std::size_t largura) {
     const auto* fim = static_cast<const std::uint8_t*>(std::memchr(p, 0, largura));
     const std::size_t n = fim != nullptr ? static_cast<std::size_t>(fim - p) : largura;
     return Latin1ParaUtf8(std::string_view(reinterpret_cast<const char*>(p), n));
-}
-
-std::string Apara(std::string_view texto) {
-    std::size_t i = 0, f = texto.size();
-    while (i < f && static_cast<unsigned char>(texto[i]) <= ' ') ++i;
-    while (f > i && static_cast<unsigned char>(texto[f - 1]) <= ' ') --f;
-    return std::string(texto.substr(i, f - i));
 }
 
 int NumeroOuZero(std::string_view texto) {
@@ -74,6 +61,8 @@ void TPABX::Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint
         const std::uint16_t bloco = LePalavra(q + 9);
         const std::uint16_t indice = LePalavra(q + 11);
         if (FTrace) GravaArquivoDiagnostico(FPastaPABX, NomeDumpPROG(bloco, indice), q, n);
+        // Only the awaited read's reply fills the tables, once.
+        if (!FDadosPendentes || bloco != FBlocoEsperado || indice != FIndiceEsperado) return;
         if (bloco == BlocoNomesDNS && indice == IndiceNomesDNS) TrataNomesDNS(q, n);
         else if (bloco == BlocoIndicesDNS && indice == IndiceIndicesDNS) TrataIndicesDNS(q, n);
         else if (bloco == BlocoAgenda && indice == IndiceAgenda) TrataAgenda(q, n, false);
@@ -81,6 +70,7 @@ void TPABX::Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint
         else if (bloco == BlocoParametros && indice == IndiceParametros) TrataParametros(q, n);
         else if (bloco == BlocoVersao && indice == IndiceVersao) TrataVersao(q, n);
         else if (bloco == BlocoRelease && indice == IndiceRelease) TrataRelease(q, n);
+        if (!FStatusPROG.Vazio()) FDadosPendentes = false;
     } else if (tipo == TipoPROG && comando == ConfirmacaoPROG) {
         if (n < 13) return;
         if (LePalavra(q + 9) == FBlocoEsperado && LePalavra(q + 11) == FIndiceEsperado) {
@@ -95,9 +85,11 @@ void TPABX::Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint
         // out) must not answer the pending one.
         const std::uint16_t subcodigo = LePalavra(q + 9);
         if (subcodigo != FSubCodigoCTRL) return;
-        if (FAgendaViaCTRL && (comando & 0xFF) == cmdPedeXML)
+        if (FAgendaViaCTRL && (comando & 0xFF) == cmdPedeXML) {
+            if (!FXMLPendente) return;
             TrataXML(q, n, subcodigo);
-        else
+            if (!FStatusPROG.Vazio()) FXMLPendente = false;
+        } else
             AnalisaCTRL(q, n);
     }
 }
@@ -123,7 +115,7 @@ void TPABX::TrataParametros(const std::uint8_t* q, std::uint32_t n) {
     if (n >= 104) {
         // The model field may be cut by the frame's end: take what is there.
         const std::size_t largura = std::min<std::size_t>(20, n - 97);
-        FModelo = MaiusculasASCII(Campo(q + 97, largura));
+        FModelo = Maiusculas(Campo(q + 97, largura));
         FAgendaLonga = false;
         FAgendaViaCTRL = false;
         if (FModelo.find("ORVAL500") != std::string::npos)
@@ -180,7 +172,7 @@ void TPABX::TrataAgenda(const std::uint8_t* q, std::uint32_t n, bool longa) {
         const int i = IndiceRamal(numero);
         if (i < 0) continue;
         TRamalPABX& ramal = FRamais[static_cast<std::size_t>(i)];
-        if (MaiusculasASCII(nome) == "BRIDGE") {
+        if (Maiusculas(nome) == "BRIDGE") {
             ramal.NomeDNS.clear();
             ramal.Nome.clear();
         } else {
@@ -255,7 +247,7 @@ void TPABX::AnalisaCTRL(const std::uint8_t* q, std::uint32_t n) {
                 FStatusCTRL.Grava("IOCTRL Error");
             }
             break;
-        default: FStatusCTRL.Grava(IgnoraCTRLDesconhecido ? "OK" : "Desconhecido"); break;
+        default: FStatusCTRL.Grava(FIgnoraCTRLDesconhecido ? "OK" : "Desconhecido"); break;
     }
     GravaTrace(nullptr, 0, "Analise CTRL-> " + FStatusCTRL.Le());
 }

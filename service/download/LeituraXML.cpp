@@ -68,13 +68,6 @@ std::string CodificacaoDeclarada(std::string_view s) {
     return Minusculas(decl.substr(p + 1, q - p - 1));
 }
 
-std::string_view Apara(std::string_view s) {
-    const auto branco = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && branco(s.front())) s.remove_prefix(1);
-    while (!s.empty() && branco(s.back())) s.remove_suffix(1);
-    return s;
-}
-
 // An element's text as a DOM's text property gives it: every text and CDATA
 // piece below it, in document order.
 std::string TextoElemento(const pugi::xml_node& no) {
@@ -95,7 +88,7 @@ std::string Requerido(const pugi::xml_node& raiz, const char* nome) {
 }
 
 std::int32_t InteiroOuZero(std::string_view texto) {
-    texto = Apara(texto);
+    texto = AparaBrancos(texto);
     if (!texto.empty() && texto.front() == '+') texto.remove_prefix(1);
     long long v = 0;
     const auto [fim, ec] = std::from_chars(texto.data(), texto.data() + texto.size(), v);
@@ -149,7 +142,7 @@ ResultadoXML LeDescricaoGravacao(std::string_view bytes, DadosGravacao& d) {
         {
             const std::string destino = Requerido(raiz, "nomedestino");
             std::string digitos;
-            for (char c : Apara(destino))
+            for (char c : AparaBrancos(destino))
                 if (c >= '0' && c <= '9' && digitos.size() < 20) digitos += c;
             d.NumeroDestino = digitos;
         }

@@ -56,11 +56,6 @@ bool Contem(std::string_view texto, std::string_view parte) {
     return texto.find(parte) != std::string_view::npos;
 }
 
-std::string ComBarra(std::string pasta) {
-    if (!pasta.empty() && pasta.back() != '/') pasta += '/';
-    return pasta;
-}
-
 }  // namespace
 
 // The state of one PABX session while it runs (run thread only).
@@ -187,7 +182,7 @@ void TPABXDownloadFTP::ProcessaPABX() {
             if (AoExecutarPasso) AoExecutarPasso(s.passo);
             ExecutaPasso(s);
             if (s.fim != efNenhum) break;
-            evento.WaitFor(kPassoSessao);
+            evento.Aguarda(kPassoSessao);
         }
     } catch (const std::exception& e) {
         Log(LogErro, false, std::string("ERRDOWNPABX: ") + e.what());

@@ -103,9 +103,3 @@ std::optional<DataHora> LeDataDiaPrimeiro(std::string_view texto) {
     return d;
 }
 
-std::string Apara(std::string_view texto) {
-    auto branco = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!texto.empty() && branco(texto.front())) texto.remove_prefix(1);
-    while (!texto.empty() && branco(texto.back())) texto.remove_suffix(1);
-    return std::string(texto);
-}

@@ -3,6 +3,7 @@
 // database: version order, the console form of a thread log line, calendar
 // months and the texts of dates and times the run reads. Thread-safe.
 
+#include "common/Texto.h"
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,5 +32,3 @@ std::optional<int> LeHoraMinuto(std::string_view texto);
 // a valid date.
 std::optional<DataHora> LeDataDiaPrimeiro(std::string_view texto);
 
-// Text without blanks, tabs, CR or LF at either end.
-std::string Apara(std::string_view texto);

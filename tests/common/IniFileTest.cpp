@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <thread>
 #include <vector>
 
@@ -139,6 +140,40 @@ TEST(IniFile, WritesThroughALinkToTheTarget) {
     ASSERT_TRUE(ini.WriteString("BD", "Server", "B"));
     EXPECT_TRUE(std::filesystem::is_symlink(pasta / "VERUZADU.INI"));
     EXPECT_EQ(LeTudo(pasta / "etc/veruzadu.ini"), "[BD]\nServer=B\n");
+}
+
+// A file that is there but cannot be read is never taken for an empty one: a
+// write would otherwise replace it with a file holding only the new key.
+TEST(IniFile, WriteFailsAndKeepsAFileItCannotRead) {
+    PastaTemporaria pasta;
+    std::error_code ec;
+    // A folder where the file should be: open succeeds, read fails (EISDIR).
+    std::filesystem::create_directories(pasta / "PASTA.INI/dentro");
+    IniFile pastaNoLugar(pasta / "PASTA.INI");
+    EXPECT_FALSE(pastaNoLugar.WriteString("BD", "Server", "novo"));
+    EXPECT_FALSE(pastaNoLugar.DeleteKey("BD", "Server"));
+    EXPECT_TRUE(std::filesystem::is_directory(pasta / "PASTA.INI/dentro"));
+
+    // The same behind a link, as an installer may keep the file elsewhere.
+    std::filesystem::create_directory_symlink(pasta / "PASTA.INI", pasta / "LINK.INI", ec);
+    ASSERT_FALSE(ec);
+    IniFile link(pasta / "LINK.INI");
+    EXPECT_FALSE(link.WriteString("BD", "Server", "novo"));
+    EXPECT_TRUE(std::filesystem::is_symlink(pasta / "LINK.INI"));
+    EXPECT_TRUE(std::filesystem::is_directory(pasta / "PASTA.INI/dentro"));
+
+    // An unreadable file (root reads every file, so only a user sees EACCES).
+    if (::geteuid() != 0) {
+        const auto arquivo = pasta / "VERUZADU.INI";
+        Grava(arquivo, "[BD]\nServer=A\nAlias=VERUZADU\n");
+        std::filesystem::permissions(arquivo, std::filesystem::perms::none);
+        IniFile ini(arquivo);
+        EXPECT_FALSE(ini.WriteString("Log", "Info", "1"));
+        EXPECT_EQ(errno, EACCES);
+        std::filesystem::permissions(arquivo, std::filesystem::perms::owner_read);
+        EXPECT_EQ(ini.ReadString("BD", "Alias", ""), "VERUZADU");
+        EXPECT_EQ(ini.ReadString("Log", "Info", "-"), "-");
+    }
 }
 
 TEST(IniFile, ConcurrentWritersInThreadsAndAnotherProcessLoseNoKey) {

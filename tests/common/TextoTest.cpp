@@ -57,3 +57,14 @@ TEST(Texto, WidthsCountCharactersNotBytes) {
     EXPECT_EQ(CortaUtf8("abc", 10), "abc");
     EXPECT_EQ(CortaUtf8("", 3), "");
 }
+
+TEST(Texto, CaseAndTrimHelpersTouchOnlyAscii) {
+    EXPECT_EQ(Maiusculas("Norvika orval500 ção"), "NORVIKA ORVAL500 çãO");
+    EXPECT_EQ(Minusculas("GRV202601.LOG Ç"), "grv202601.log Ç");
+    EXPECT_TRUE(IgualSemCaixa("veruzadu.ini", "VERUZADU.INI"));
+    EXPECT_FALSE(IgualSemCaixa("ção", "ÇÃO"));  // only ASCII letters fold
+    EXPECT_FALSE(IgualSemCaixa("abc", "abcd"));
+    EXPECT_EQ(Apara(" \t bridge \r\n"), "bridge");
+    EXPECT_EQ(Apara(std::string("\0x\x01", 3)), "x");
+    EXPECT_EQ(Apara("   "), "");
+}

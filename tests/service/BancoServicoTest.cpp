@@ -317,3 +317,28 @@ TEST(BancoServico, LoginRecusadoRegistraOUsuario) {
     }
     b.Executa({"DROP USER " + usuario});
 }
+
+// A table the server will not change any more (it has used up its 255
+// format versions): its ALTERs fail and are logged, and the other table's
+// changes still run.
+TEST(BancoServico, AlteracaoRecusadaNaoImpedeAsOutras) {
+    BancoTeste b("recusa");
+    EXIGE_BANCO(b);
+    b.Executa({"DROP TABLE DWNHISTORY", DwnhistoryAntiga({}),
+               "ALTER TABLE PABX DROP PAB_ULTVERIFSDC"});
+    {
+        Attachment att = b.Conecta();
+        for (int i = 0; FormatoTabela(att, "DWNHISTORY") < 255 && i < 300; ++i)
+            att.Executa(i % 2 == 0 ? "ALTER TABLE DWNHISTORY ADD X_FORMATO INTEGER"
+                                   : "ALTER TABLE DWNHISTORY DROP X_FORMATO");
+        ASSERT_GE(FormatoTabela(att, "DWNHISTORY"), 255);
+    }
+    Servico s(b.Parametros());
+    std::string erro;
+    ASSERT_TRUE(s.banco->BDCarregaControle(51051, erro)) << s.Registro();
+    EXPECT_EQ(s.banco->AlteracoesExecutadas().size(), 1u) << s.Registro();
+    EXPECT_NE(s.Registro().find("AlterField"), std::string::npos);
+    Attachment att = b.Conecta();
+    EXPECT_EQ(TipoColuna(att, "PABX", "PAB_ULTVERIFSDC"), TIMESTAMP);
+    EXPECT_EQ(TipoColuna(att, "DWNHISTORY", "DWN_ARQBAIXAR"), SMALLINT);
+}

@@ -4,6 +4,7 @@
 
 #include <limits>
 
+#include "common/Sistema.h"
 #include "service/AlertaEmail.h"
 #include "service/LogServico.h"
 #include "tests/service/TestePasta.h"
@@ -130,4 +131,19 @@ TEST(EspacoDisco, ConsultaLocalDaPastaESeuPontoDeMontagem) {
     if (proc) {
         EXPECT_EQ(proc->Raiz, "/proc");
     }
+}
+
+TEST(EspacoDisco, ServidorDoBancoNesteComputador) {
+    for (const char* local : {"", "localhost", "LOCALHOST/3051", "127.0.0.1", "127.0.0.1/3050", "::1"})
+        EXPECT_TRUE(ServidorNesteComputador(local)) << local;
+    const std::string nome = NomeComputador();
+    if (!nome.empty()) {
+        EXPECT_TRUE(ServidorNesteComputador("\\\\" + nome));
+        std::string minusculo = nome;
+        for (auto& c : minusculo) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_TRUE(ServidorNesteComputador(minusculo + "/3050"));
+    }
+    for (const auto& ip : ListaIPs()) EXPECT_TRUE(ServidorNesteComputador(ip)) << ip;
+    EXPECT_FALSE(ServidorNesteComputador("192.0.2.77"));
+    EXPECT_FALSE(ServidorNesteComputador("servidor-remoto.example"));
 }

@@ -34,14 +34,14 @@ TEST(InstalacaoServico, WritesAndRemovesTheUnit) {
 
     const std::string unidade = Le(pasta / "ServicoVeruzaduQuv.service");
     EXPECT_NE(unidade.find("Description=Serviço de Gravação Quv\n"), std::string::npos);
-    EXPECT_NE(unidade.find("ExecStart=/opt/veruzadu/pelmoran\n"), std::string::npos);
+    EXPECT_NE(unidade.find("ExecStart=\"/opt/veruzadu/pelmoran\"\n"), std::string::npos);
     EXPECT_NE(unidade.find("Environment=\"VERUZADU_HOME=/var/lib/veruzadu dados/\"\n"),
               std::string::npos);
     EXPECT_NE(unidade.find("Restart=on-failure\n"), std::string::npos);
     EXPECT_NE(unidade.find("TimeoutStopSec="), std::string::npos);
     // Without a database server on the machine the question was asked and
     // answered "no": the dependency stays.
-    EXPECT_NE(unidade.find("Wants=firebird3.0.service\n"), std::string::npos);
+    EXPECT_NE(unidade.find("Wants=network-online.target firebird3.0.service\n"), std::string::npos);
     EXPECT_NE(unidade.find("After=network-online.target firebird3.0.service\n"),
               std::string::npos);
     if (!FirebirdInstalado()) {
@@ -62,4 +62,13 @@ TEST(InstalacaoServico, UnitWithoutDatabaseDependency) {
     const std::string unidade = TextoUnidade(o);
     EXPECT_EQ(unidade.find("firebird"), std::string::npos);
     EXPECT_EQ(unidade.find("Environment="), std::string::npos);
+    EXPECT_NE(unidade.find("Wants=network-online.target\n"), std::string::npos);
+}
+
+TEST(InstalacaoServico, ExecStartKeepsBlanksAndPercentSigns) {
+    OpcoesUnidadeServico o;
+    o.executavel = "/opt/grava 100%/pel\"moran";
+    EXPECT_NE(TextoUnidade(o).find("ExecStart=\"/opt/grava 100%%/pel\\\"moran\"\n"),
+              std::string::npos)
+        << TextoUnidade(o);
 }

@@ -95,6 +95,10 @@ struct Laco {
 
 using V = std::vector<std::string>;
 
+std::chrono::steady_clock::time_point Prazo(int segundos) {
+    return std::chrono::steady_clock::now() + std::chrono::seconds(segundos);
+}
+
 }  // namespace
 
 TEST(LacoPrincipal, FirstPassRunsHourlyAndDailyWorkAndLaterPassesWaitForTheirPeriods) {
@@ -155,7 +159,7 @@ TEST(LacoPrincipal, ListedDownloadKeepsTheNextBackupDecisionOff) {
     EXPECT_EQ(l.Passo(), (V{"decide", "janelas"}));  // the list was empty at the previous pass
     l.relogio.Avanca(2 * 3600);
     EXPECT_EQ(l.Passo(), V{"janelas"});  // a download was listed: no decision
-    l.downloads.EncerraTodas(std::chrono::seconds(5));
+    l.downloads.EncerraTodas(Prazo(5));
     l.Passo();  // sees the empty list
     l.relogio.Avanca(60);
     EXPECT_EQ(l.Passo(), (V{"decide", "janelas"}));
@@ -184,7 +188,7 @@ TEST(ListaThreads, SDCardStartLimit) {
         std::vector<Trabalhador*> novas;
         for (int i = 0; i < c.rodando; ++i) {
             auto t = std::make_unique<Trabalhador>(i);
-            t->EstadoThread = 1;  // listed as started; the body does not matter here
+            t->Resume();  // listed as started
             lista.AdicionaSeAusente(std::move(t));
         }
         for (int i = 0; i < c.novas; ++i) {
@@ -194,11 +198,11 @@ TEST(ListaThreads, SDCardStartLimit) {
         }
         lista.IniciaNovasAte(kMaxThreadsSDCard);
         int iniciadas = 0;
-        for (auto* t : novas) iniciadas += t->EstadoThread == 1;
+        for (auto* t : novas) iniciadas += t->EstadoThread() == 1;
         EXPECT_EQ(iniciadas, c.esperadoIniciadas);
         for (size_t i = 0; i < novas.size(); ++i)
-            EXPECT_EQ(novas[i]->EstadoThread == 1, static_cast<int>(i) < c.esperadoIniciadas);
-        EXPECT_TRUE(lista.EncerraTodas(std::chrono::seconds(10)));
+            EXPECT_EQ(novas[i]->EstadoThread() == 1, static_cast<int>(i) < c.esperadoIniciadas);
+        EXPECT_EQ(lista.EncerraTodas(Prazo(10)), 0u);
     }
 }
 
@@ -216,6 +220,6 @@ TEST(ListaThreads, OnePerUnitFinishedAreFreedAndStopJoinsRunningWorkers) {
     EXPECT_EQ(lista.LiberaConcluidas(), std::vector<int>{2});
     EXPECT_FALSE(lista.EstaNaLista(2));
     EXPECT_TRUE(lista.EstaNaLista(1));
-    EXPECT_TRUE(lista.EncerraTodas(std::chrono::seconds(5)));
+    EXPECT_EQ(lista.EncerraTodas(Prazo(5)), 0u);
     EXPECT_EQ(lista.Contagem(), 0u);
 }

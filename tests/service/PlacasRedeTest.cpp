@@ -45,8 +45,9 @@ TEST(PlacasRede, TabelaDeSelecao) {
         {"tipo contendo Ethernet", {Placa("x", "Fast Ethernet card", 2, {"10.0.0.6"})}, locais, "10.0.0.6"},
         {"caixa conta", {Placa("x", "ethernet 802.3", 2, {"10.0.0.6"})}, locais, "172.17.0.1"},
         {"tipo sem Ethernet", {Placa("wlan0", "Wireless", 2, {"10.0.0.7"})}, locais, "172.17.0.1"},
-        {"desconectada", {Placa("eth0", "Ethernet 802.3", 7, {"10.0.0.5"})}, locais, "172.17.0.1"},
-        {"estado 12", {Placa("eth0", "Ethernet 802.3", 12, {"10.0.0.5"})}, locais, "172.17.0.1"},
+        // The fallback: a physical adapter's address before a bridge's.
+        {"desconectada", {Placa("eth0", "Ethernet 802.3", 7, {"10.0.0.5"})}, locais, "192.168.0.10"},
+        {"estado 12", {Placa("eth0", "Ethernet 802.3", 12, {"10.0.0.5"})}, locais, "192.168.0.10"},
         {"a ultima decide",
          {Placa("eth0", "Ethernet 802.3", 2, {"10.0.0.1"}), Placa("eth1", "Ethernet 802.3", 2, {"10.0.0.2"})},
          locais, "10.0.0.2"},
@@ -55,8 +56,8 @@ TEST(PlacasRede, TabelaDeSelecao) {
          locais, "10.0.0.1"},
         {"IPv6 primeiro: vale o primeiro IPv4",
          {Placa("eth0", "Ethernet 802.3", 2, {"fe80::1", "10.0.0.9", "10.0.0.8"})}, locais, "10.0.0.9"},
-        {"so IPv6: reserva", {Placa("eth0", "Ethernet 802.3", 2, {"fe80::1"})}, locais, "172.17.0.1"},
-        {"sem enderecos: reserva", {Placa("eth0", "Ethernet 802.3", 2, {})}, locais, "172.17.0.1"},
+        {"so IPv6: reserva", {Placa("eth0", "Ethernet 802.3", 2, {"fe80::1"})}, locais, "192.168.0.10"},
+        {"sem enderecos: reserva", {Placa("eth0", "Ethernet 802.3", 2, {})}, locais, "192.168.0.10"},
         {"nenhuma placa, so loopback", {}, soLoopback, "127.0.0.1"},
         {"nada", {}, {}, "127.0.0.1"},
     };

@@ -37,6 +37,11 @@ class ServicoStatus : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!inst.Pronta()) GTEST_SKIP() << "no test database server (run scripts/test)";
+        {
+            Attachment att = Attachment::Conecta(inst.Principal(true));
+            att.Executa("UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (1, 'Matriz') "
+                        "MATCHING (PAB_CODIGO)");
+        }
         IniFile ini(home.Caminho() / "VERUZADU.INI");
         ini.WriteString("BD", "Server", inst.srv.Servidor());
         ini.WriteString("BD", "Alias", inst.opcoes.alias);
@@ -84,6 +89,15 @@ TEST_F(ServicoStatus, RequestTableGivesTheExactReplyBytes) {
         EXPECT_EQ(c.LeAte(nok.size()), nok) << pedido;
     }
     EXPECT_EQ(servico.ListaThreadsDownload()->Contagem(), 0u);
+
+    // A registered unit: its run is listed (OK); while it stays listed (this
+    // test runs no main loop to start it), the same request gets ON.
+    const std::string ok = "GRV_DOWNLOAD;OK\r\n", on = "GRV_DOWNLOAD;ON\r\n";
+    ASSERT_TRUE(c.Envia("GRV_DOWNLOAD;1\r"));
+    EXPECT_EQ(c.LeAte(ok.size()), ok);
+    ASSERT_TRUE(c.Envia("GRV_DOWNLOAD;1\r"));
+    EXPECT_EQ(c.LeAte(on.size()), on);
+    EXPECT_EQ(servico.ListaThreadsDownload()->Contagem(), 1u);
 
     // Two requests in one write: two replies, in order.
     ASSERT_TRUE(c.Envia("GRV_DOWNLOAD;x\rGRV_STATUS;\r"));

@@ -132,7 +132,7 @@ TEST_F(ServidorStatusTeste, DownloadRequestsListTheUnitOnce) {
     svc.lista.IniciaNovas();
     ASSERT_TRUE(Aguarda([&] {
         bool fim = true;
-        svc.lista.ParaCada([&](ThreadServico& t) { fim = fim && t.EstadoThread == 2; });
+        svc.lista.ParaCada([&](ThreadServico& t) { fim = fim && t.EstadoThread() == 2; });
         return fim;
     }));
     ASSERT_TRUE(c.Envia("GRV_DOWNLOAD;001\r"));

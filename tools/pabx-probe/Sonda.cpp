@@ -6,12 +6,12 @@
 #include "common/pabx/PABX.h"
 
 namespace {
-// Waits until one of the two texts is not empty (or PABXTimeOut passes).
+// Waits until one of the two texts is not empty (or the link's limit passes).
 bool AguardaUm(TPABX& pabx, EventoPABX& evento, const TextoStatus& a, const TextoStatus& b) {
-    const auto prazo = std::chrono::steady_clock::now() + std::chrono::seconds(PABXTimeOut.load());
+    const auto prazo = std::chrono::steady_clock::now() + std::chrono::seconds(pabx.FTempoLimite);
     while (a.Vazio() && b.Vazio()) {
         if (std::chrono::steady_clock::now() >= prazo) return false;
-        evento.WaitFor(std::chrono::milliseconds(50));
+        evento.Aguarda(std::chrono::milliseconds(50));
     }
     return true;
 }
@@ -29,6 +29,7 @@ int ExecutaSonda(const OpcoesSonda& opcoes, std::ostream& saida, std::ostream& e
     pabx.FEnderecoIP = opcoes.host;
     pabx.FPorta = static_cast<std::uint16_t>(opcoes.porta);
     pabx.FSenha = opcoes.senha;
+    if (opcoes.tempoLimite > 0) pabx.FTempoLimite = opcoes.tempoLimite;
     if (!opcoes.pastaTrace.empty()) {
         pabx.FPastaPABX = opcoes.pastaTrace;
         if (pabx.FPastaPABX.back() != '/') pabx.FPastaPABX += '/';
@@ -44,7 +45,11 @@ int ExecutaSonda(const OpcoesSonda& opcoes, std::ostream& saida, std::ostream& e
 
     pabx.Conecta();
     pabx.AguardaResposta();
-    if (pabx.FEstadoLink != elConectado) return falha("Falha ao conectar PABX");
+    if (pabx.FEstadoLink != elConectado) {
+        const std::string motivo = pabx.ErroConexao();
+        return falha("Falha ao conectar PABX " + opcoes.host + ":" + std::to_string(opcoes.porta) +
+                     (motivo.empty() ? std::string(" (sem resposta)") : " (" + motivo + ")"));
+    }
 
     // Unlike a download run, wait for the login's own acknowledgement (the
     // connection's "OK" is cleared first), and tell a refused password apart.
@@ -65,7 +70,7 @@ int ExecutaSonda(const OpcoesSonda& opcoes, std::ostream& saida, std::ostream& e
     if (!pabx.PedeVolumeSDCard()) return falha("Resposta solicitação SDCard falhou");
     if (!pabx.AguardaStatus(pabx.FStatusCTRL) || !(pabx.FStatusCTRL == "OK"))
         return falha("Volume SDCard não suportado: " + pabx.FStatusCTRL.Le());
-    const TVolumeSDCard volume = pabx.FVolumeSDCard;
+    const TVolumeSDCard volume = pabx.VolumeSDCard();
     saida << "SD card: total " << volume.Total << ", livre " << volume.Livre << ", usado " << volume.Usado << "\n";
 
     if (!leitura(pabx.PedeNomesDNS())) return falha("Falha ao ler os nomes DNS");

@@ -10,6 +10,7 @@ struct OpcoesSonda {
     unsigned porta = 0;
     std::string senha;
     std::string pastaTrace;  // empty: no trace
+    int tempoLimite = 0;     // seconds; 0 keeps the link's default
 };
 
 // Runs every step in order and writes the values to `saida`. Returns 0, or 2

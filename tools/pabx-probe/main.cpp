@@ -1,11 +1,13 @@
-// pabx-probe HOST PORT PASSWORD [--trace DIR] [--timeout SECONDS]
-// PASSWORD "-" reads it from the first line of standard input, which keeps it
-// out of the process list.
+// pabx-probe HOST PORT [--trace DIR] [--timeout SECONDS]
+// The password comes from the environment (PABX_SENHA) or, when that is not
+// set, from the first line of standard input: never from the command line,
+// where every user of the computer could read it.
 // Connects to a unit's control interface, logs in and prints its version,
 // model, agenda kind, SD-card volume and extension names, one per line; exits
 // non-zero with the failing step's message otherwise. An installer's check of
 // a unit before registering it.
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -16,7 +18,8 @@
 
 namespace {
 int Uso() {
-    std::cerr << "uso: pabx-probe HOST PORTA SENHA [--trace PASTA] [--timeout SEGUNDOS]\n";
+    std::cerr << "uso: pabx-probe HOST PORTA [--trace PASTA] [--timeout SEGUNDOS]\n"
+                 "A senha vem de PABX_SENHA ou da primeira linha da entrada padrão.\n";
     return 1;
 }
 
@@ -36,7 +39,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--timeout" && i + 1 < argc) {
             unsigned segundos = 0;
             if (!Numero(argv[++i], segundos) || segundos == 0) return Uso();
-            PABXTimeOut = static_cast<int>(segundos);
+            opcoes.tempoLimite = static_cast<int>(segundos);
         } else if (arg.starts_with("--")) {
             return Uso();
         } else if (posicional == 0) {
@@ -45,14 +48,23 @@ int main(int argc, char** argv) {
         } else if (posicional == 1) {
             if (!Numero(arg, opcoes.porta) || opcoes.porta == 0 || opcoes.porta > 65535) return Uso();
             ++posicional;
+        } else if (posicional == 2 && arg == "-") {
+            ++posicional;  // the earlier spelling of "from standard input"
         } else if (posicional == 2) {
-            opcoes.senha = arg;
-            ++posicional;
+            std::cerr << "pabx-probe: a senha não é aceita na linha de comando (use PABX_SENHA ou "
+                         "a entrada padrão)\n";
+            return 1;
         } else {
             return Uso();
         }
     }
-    if (posicional != 3) return Uso();
-    if (opcoes.senha == "-" && !std::getline(std::cin, opcoes.senha)) return Uso();
+    if (posicional < 2) return Uso();
+    if (const char* senha = std::getenv("PABX_SENHA"); senha != nullptr) {
+        opcoes.senha = senha;
+    } else if (!std::getline(std::cin, opcoes.senha)) {
+        std::cerr << "pabx-probe: sem senha (PABX_SENHA ou a entrada padrão)\n";
+        return 1;
+    }
+    if (!opcoes.senha.empty() && opcoes.senha.back() == '\r') opcoes.senha.pop_back();
     return ExecutaSonda(opcoes, std::cout, std::cerr);
 }

@@ -18,38 +18,50 @@
 
 namespace pabxsim {
 
-enum class FaultAction { NoReply, Delay, Refuse, Drop, Split, Junk, Short, Malformed, WrongAck, BadXml, Oversize };
+enum class FaultAction {
+    NoReply,
+    Delay,
+    Refuse,
+    Drop,
+    Split,
+    Junk,
+    Short,
+    Malformed,
+    WrongAck,
+    BadXml,
+    Oversize
+};
 
 struct Fault {
-  FaultAction action = FaultAction::NoReply;
-  int arg = 0;  // delay in ms, refusal result, split chunk, junk length; 0 = default
+    FaultAction action = FaultAction::NoReply;
+    int arg = 0;  // delay in ms, refusal result, split chunk, junk length; 0 = default
 };
 
 struct FaultRule {
-  std::string match;
-  Fault fault;
-  int nth = 0;
-  int times = -1;
+    std::string match;
+    Fault fault;
+    int nth = 0;
+    int times = -1;
 };
 
 // Throws std::invalid_argument with the reason.
 FaultRule ParseFaultRule(const std::string& text);
 
 class FaultTable final {
- public:
-  void Add(FaultRule rule);
-  void Clear();
-  // `names`: every name the request answers to (e.g. "read", "read:19/1", "params").
-  std::optional<Fault> Decide(const std::vector<std::string>& names);
+  public:
+    void Add(FaultRule rule);
+    void Clear();
+    // `names`: every name the request answers to (e.g. "read", "read:19/1", "params").
+    std::optional<Fault> Decide(const std::vector<std::string>& names);
 
- private:
-  struct Entry {
-    FaultRule rule;
-    int seen = 0;
-    int fired = 0;
-  };
-  std::mutex mutex_;  // guards entries_
-  std::vector<Entry> entries_;
+  private:
+    struct Entry {
+        FaultRule rule;
+        int seen = 0;
+        int fired = 0;
+    };
+    std::mutex mutex_;  // guards entries_
+    std::vector<Entry> entries_;
 };
 
 }  // namespace pabxsim

@@ -51,14 +51,14 @@ Bytes XmlReplyFrame(uint16_t code, std::string_view latin1Text);
 
 // What a client asked for, read from one complete frame.
 struct Request {
-  uint16_t kind = 0;
-  uint16_t command = 0;
-  // PROG: block and index. CTRL: block holds the sub-code.
-  uint16_t block = 0;
-  uint16_t index = 0;
-  uint16_t subCode = 0;
-  Bytes payload;  // PROG write form from 13; CTRL from 11 (counted by L)
-  bool wellFormed = false;
+    uint16_t kind = 0;
+    uint16_t command = 0;
+    // PROG: block and index. CTRL: block holds the sub-code.
+    uint16_t block = 0;
+    uint16_t index = 0;
+    uint16_t subCode = 0;
+    Bytes payload;  // PROG write form from 13; CTRL from 11 (counted by L)
+    bool wellFormed = false;
 };
 Request ParseRequest(const Bytes& frame);
 
@@ -66,13 +66,13 @@ Request ParseRequest(const Bytes& frame);
 // frame ends after L + 3 bytes (so 0x55 inside a frame is data), and a frame
 // may arrive split at any byte.
 class FrameReader final {
- public:
-  // Appends the frames completed by these bytes to `out`.
-  void Feed(const uint8_t* data, size_t n, std::vector<Bytes>& out);
-  void Reset() { buf_.clear(); }
+  public:
+    // Appends the frames completed by these bytes to `out`.
+    void Feed(const uint8_t* data, size_t n, std::vector<Bytes>& out);
+    void Reset() { buf_.clear(); }
 
- private:
-  Bytes buf_;
+  private:
+    Bytes buf_;
 };
 
 // "55 08 00 03 ..." (upper-case pairs joined by blanks).

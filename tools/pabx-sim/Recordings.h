@@ -16,14 +16,14 @@
 namespace pabxsim {
 
 struct RecordingsSummary {
-  int pairs = 0;          // WAV with audio and a description saying so
-  int emptyWav = 0;       // 0-byte WAV, description says audio
-  int xmlOnly = 0;        // description without a WAV
-  int wavOnly = 0;        // WAV without a description
-  int noAudioElement = 0;  // description without <audio>, WAV present
-  int audioNotSim = 0;    // <audio>nao</audio>, WAV present
-  std::vector<std::filesystem::path> wavFiles;
-  std::vector<std::filesystem::path> xmlFiles;
+    int pairs = 0;           // WAV with audio and a description saying so
+    int emptyWav = 0;        // 0-byte WAV, description says audio
+    int xmlOnly = 0;         // description without a WAV
+    int wavOnly = 0;         // WAV without a description
+    int noAudioElement = 0;  // description without <audio>, WAV present
+    int audioNotSim = 0;     // <audio>nao</audio>, WAV present
+    std::vector<std::filesystem::path> wavFiles;
+    std::vector<std::filesystem::path> xmlFiles;
 };
 
 // Creates `count` items below `store` (created when missing). Same seed, same

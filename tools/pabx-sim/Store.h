@@ -15,19 +15,19 @@ inline constexpr int kNotFound = 2;  // no such file, or a folder still holding 
 inline constexpr int kRefused = 4;   // the path is not one the unit accepts
 
 class RecordingStore final {
- public:
-  explicit RecordingStore(std::filesystem::path root) : root_(std::move(root)) {}
+  public:
+    explicit RecordingStore(std::filesystem::path root) : root_(std::move(root)) {}
 
-  // `unitPath` as the request carries it (Latin-1, up to its NUL). Only names
-  // below NORVIKA/AUDIOREC may go; ".", "..", backslashes, drive marks, control
-  // characters, empty names and symbolic links are refused.
-  int Remove(std::string_view unitPath);
+    // `unitPath` as the request carries it (Latin-1, up to its NUL). Only names
+    // below NORVIKA/AUDIOREC may go; ".", "..", backslashes, drive marks, control
+    // characters, empty names and symbolic links are refused.
+    int Remove(std::string_view unitPath);
 
-  const std::filesystem::path& root() const { return root_; }
+    const std::filesystem::path& root() const { return root_; }
 
- private:
-  std::filesystem::path root_;
-  std::mutex mutex_;  // one removal at a time, so a folder check and its removal do not race
+  private:
+    std::filesystem::path root_;
+    std::mutex mutex_;  // one removal at a time, so a folder check and its removal do not race
 };
 
 }  // namespace pabxsim

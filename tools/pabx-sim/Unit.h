@@ -24,61 +24,61 @@ AgendaKind AgendaKindForModel(const std::string& model);
 
 // Shared by every session of one simulator; all members thread-safe.
 class Unit final {
- public:
-  explicit Unit(const Scenario& scenario);
-  Unit(const Unit&) = delete;
-  Unit& operator=(const Unit&) = delete;
+  public:
+    explicit Unit(const Scenario& scenario);
+    Unit(const Unit&) = delete;
+    Unit& operator=(const Unit&) = delete;
 
-  std::optional<Bytes> ReadBlock(uint16_t block, uint16_t index) const;
-  // False when the unit does not take writes to that block.
-  bool WriteBlock(uint16_t block, uint16_t index, const Bytes& data);
-  bool PasswordMatches(const std::string& latin1) const;
-  // Latin-1 text of XML document `code`; empty optional when the unit has none.
-  std::optional<std::string> Document(uint16_t code) const;
-  // Reply data of the SD-card volume: total, free, used (signed 64-bit), 8 zero bytes.
-  Bytes SdCardVolume() const;
-  void SetSdCard(int64_t total, int64_t free, int64_t used);
+    std::optional<Bytes> ReadBlock(uint16_t block, uint16_t index) const;
+    // False when the unit does not take writes to that block.
+    bool WriteBlock(uint16_t block, uint16_t index, const Bytes& data);
+    bool PasswordMatches(const std::string& latin1) const;
+    // Latin-1 text of XML document `code`; empty optional when the unit has none.
+    std::optional<std::string> Document(uint16_t code) const;
+    // Reply data of the SD-card volume: total, free, used (signed 64-bit), 8 zero bytes.
+    Bytes SdCardVolume() const;
+    void SetSdCard(int64_t total, int64_t free, int64_t used);
 
-  RecordingStore& store() { return store_; }
+    RecordingStore& store() { return store_; }
 
- private:
-  static bool Writable(uint16_t block, uint16_t index);
+  private:
+    static bool Writable(uint16_t block, uint16_t index);
 
-  const std::string passwordLatin1_;
-  RecordingStore store_;
-  mutable std::mutex mutex_;  // guards everything below
-  std::map<std::pair<uint16_t, uint16_t>, Bytes> blocks_;
-  std::map<uint16_t, std::string> documents_;
-  int64_t sdTotal_, sdFree_, sdUsed_;
+    const std::string passwordLatin1_;
+    RecordingStore store_;
+    mutable std::mutex mutex_;  // guards everything below
+    std::map<std::pair<uint16_t, uint16_t>, Bytes> blocks_;
+    std::map<uint16_t, std::string> documents_;
+    int64_t sdTotal_, sdFree_, sdUsed_;
 };
 
 // One connection's view: logged in or not, recordings access open or not.
 // Used by one thread.
 class Session final {
- public:
-  explicit Session(Unit& unit) : unit_(unit) {}
+  public:
+    explicit Session(Unit& unit) : unit_(unit) {}
 
-  // Whether the unit answers this request at all (before a login only the
-  // login is answered; frames of unknown kinds never).
-  bool Answers(const Request& r) const;
-  // The reply frames, in sending order. Performs the request's effect.
-  std::vector<Bytes> Handle(const Request& r);
-  // What a refusal of this request looks like (result word `result`).
-  Bytes Refusal(const Request& r, uint16_t result) const;
-  // An acknowledgement that names the wrong block.
-  Bytes WrongAck(const Request& r) const;
-  // The names fault rules match this request by.
-  static std::vector<std::string> Names(const Request& r);
+    // Whether the unit answers this request at all (before a login only the
+    // login is answered; frames of unknown kinds never).
+    bool Answers(const Request& r) const;
+    // The reply frames, in sending order. Performs the request's effect.
+    std::vector<Bytes> Handle(const Request& r);
+    // What a refusal of this request looks like (result word `result`).
+    Bytes Refusal(const Request& r, uint16_t result) const;
+    // An acknowledgement that names the wrong block.
+    Bytes WrongAck(const Request& r) const;
+    // The names fault rules match this request by.
+    static std::vector<std::string> Names(const Request& r);
 
-  bool loggedIn() const { return loggedIn_; }
-  bool accessOpen() const { return accessOpen_; }
+    bool loggedIn() const { return loggedIn_; }
+    bool accessOpen() const { return accessOpen_; }
 
- private:
-  Bytes HandleRecordings(const Request& r);
+  private:
+    Bytes HandleRecordings(const Request& r);
 
-  Unit& unit_;
-  bool loggedIn_ = false;
-  bool accessOpen_ = false;
+    Unit& unit_;
+    bool loggedIn_ = false;
+    bool accessOpen_ = false;
 };
 
 }  // namespace pabxsim

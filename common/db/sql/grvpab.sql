@@ -208,10 +208,18 @@ BEGIN
 END^
 
 /* A relay that fails (main database unreachable) must never make the filing
-   of a recording fail: every error is swallowed here. */
+   of a recording fail: every error is swallowed here.
+   A relay opens a connection to the main database, which costs several times
+   a filing: an import marks its connection (session variable
+   VERUZADU_AVISO_EM_LOTE) and its commits only note that recordings changed;
+   the end of the batch relays once. */
 CREATE TRIGGER AVISA_PRINCIPAL ACTIVE ON TRANSACTION COMMIT POSITION 0 AS
+DECLARE R INTEGER;
 BEGIN
-  IF (RDB$GET_CONTEXT('USER_TRANSACTION', 'VERUZADU_GRVGRAVACAO') IS NOT NULL) THEN
+  IF (RDB$GET_CONTEXT('USER_TRANSACTION', 'VERUZADU_GRVGRAVACAO') IS NOT NULL
+      AND RDB$GET_CONTEXT('USER_SESSION', 'VERUZADU_AVISO_EM_LOTE') IS NOT NULL) THEN
+    R = RDB$SET_CONTEXT('USER_SESSION', 'VERUZADU_GRVGRAVACAO_PENDENTE', '1');
+  ELSE IF (RDB$GET_CONTEXT('USER_TRANSACTION', 'VERUZADU_GRVGRAVACAO') IS NOT NULL) THEN
   BEGIN
     EXECUTE STATEMENT ('EXECUTE PROCEDURE AVISAEVENTO(?)') ('GRVGRAVACAO')
       ON EXTERNAL 'localhost:VERUZADU' AS USER 'HMCXJXTFHJ' PASSWORD 'lomfadrix'

@@ -51,6 +51,7 @@ void Uso() {
     std::cerr << "uso: veruzadu-install [--server HOST] [--port N] [--admin-user USER]\n"
                  "         [--admin-password-env VAR | --admin-password-file FILE]\n"
                  "         [--data DIR] [--aliases FILE] [--alias NAME] [--unit N]...\n"
+                 "         [--program-user NAME] [--program-password-env VAR]\n"
                  "       veruzadu-install --remove-alias NAME [--aliases FILE]\n";
 }
 
@@ -80,6 +81,15 @@ int main(int argc, char** argv) {
             else if (a == "--aliases") o.arquivoAliases = valor();
             else if (a == "--alias") o.alias = valor();
             else if (a == "--unit") o.unidades.push_back(std::stoi(valor()));
+            else if (a == "--program-user") o.usuario = valor();
+            else if (a == "--program-password-env") {
+                const char* s = std::getenv(valor().c_str());
+                if (!s || !*s) {
+                    std::cerr << "veruzadu-install: --program-password-env names an empty variable\n";
+                    return 2;
+                }
+                o.senha = s;
+            }
             else if (a == "--remove-alias") removeAlias = valor();
             else {
                 Uso();

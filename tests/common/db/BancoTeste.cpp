@@ -8,7 +8,7 @@ void BancoTeste::SetUp()
 {
     auto s = ServidorTeste::DoAmbiente();
     if (!s)
-        GTEST_SKIP() << "VERUZADU_FB_* not set: run through scripts/test, which starts Firebird";
+        SEM_SERVIDOR_TESTE() << "VERUZADU_FB_* not set: run through scripts/test, which starts Firebird";
     servidor_ = *s;
     static std::atomic<int> contador{0};
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();

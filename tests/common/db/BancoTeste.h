@@ -27,5 +27,5 @@ protected:
 #define PRECISA_SERVIDOR()                                                                          \
     do {                                                                                            \
         if (!ServidorTeste::DoAmbiente())                                                           \
-            GTEST_SKIP() << "VERUZADU_FB_* not set: run through scripts/test, which starts Firebird"; \
+            SEM_SERVIDOR_TESTE() << "VERUZADU_FB_* not set: run through scripts/test, which starts Firebird"; \
     } while (0)

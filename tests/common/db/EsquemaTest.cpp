@@ -63,7 +63,7 @@ TEST(Instalacao, CriaBancosDoUsuarioDoProgramaESegundaExecucaoNaoMudaNada) {
               (inst.opcoes.pastaDados / "QUVVERUZADU.FDB").string());
 
     auto alteracao = std::filesystem::last_write_time(inst.opcoes.pastaDados / "GRVPAB000.FDB");
-    EXPECT_TRUE(InstalaBancos(inst.opcoes).empty());
+    EXPECT_TRUE(InstalaParaTeste(inst.opcoes).empty());
     EXPECT_EQ(std::filesystem::last_write_time(inst.opcoes.pastaDados / "GRVPAB000.FDB"), alteracao);
 
     // Owned by the program's user, so its own upgrades may alter them.
@@ -78,12 +78,12 @@ TEST(Instalacao, CriaBancosDoUsuarioDoProgramaESegundaExecucaoNaoMudaNada) {
 
     // A unit asked for later is added; an alias that names another file is refused.
     inst.opcoes.unidades = {7};
-    auto feito = InstalaBancos(inst.opcoes);
+    auto feito = InstalaParaTeste(inst.opcoes);
     ASSERT_EQ(feito.size(), 1u);
     EXPECT_TRUE(std::filesystem::exists(inst.opcoes.pastaDados / "GRVPAB007.FDB"));
     auto outra = inst.opcoes;
     outra.pastaDados = inst.opcoes.pastaDados / "outra";
-    EXPECT_THROW(InstalaBancos(outra), std::runtime_error);
+    EXPECT_THROW(InstalaParaTeste(outra), std::runtime_error);
 }
 
 TEST(Instalacao, LinhasUnicasEChaves) {
@@ -404,5 +404,39 @@ TEST(ProximoCodigo, EscritoresSimultaneosGuardamTodasAsLinhas) {
                                          st.SetInt(0, codigo).Executa();
                                      }),
               2);
+    tr.Commit();
+}
+
+TEST(ProximoCodigo, OutraExcecaoDesfazATentativaECodigosEsgotadosSaoRecusados) {
+    InstalacaoTeste inst("proximo-excecao");
+    EXIGE_SERVIDOR(inst);
+    Attachment att = Attachment::Conecta(inst.Principal());
+    Transaction tr(att);
+    tr.Executa("INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (1, 'antes')");
+    // An exception of the caller's own, after its insert went through.
+    EXPECT_THROW(InsereComProximoCodigo(tr, "GRUPO", "GRP_CODIGO",
+                                        [](Transaction& t, std::int32_t codigo) {
+                                            Statement st(t, "INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (?, 'x')");
+                                            st.SetInt(0, codigo).Executa();
+                                            throw std::runtime_error("falha do chamador");
+                                        }),
+                 std::runtime_error);
+    auto conta = [&] {
+        Statement st(tr, "SELECT COUNT(*) FROM GRUPO");
+        auto c = st.Abre();
+        c.Proxima();
+        return c.GetBigInt(0);
+    };
+    EXPECT_EQ(conta(), 1); // the attempt is undone, the row before it kept
+    // The savepoint is gone: a later savepoint rollback in the caller works.
+    EXPECT_NO_THROW(tr.Executa("SAVEPOINT DEPOIS"));
+    EXPECT_NO_THROW(tr.Executa("ROLLBACK TO SAVEPOINT DEPOIS"));
+
+    tr.Executa("INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (2147483647, 'ultimo')");
+    int chamadas = 0;
+    EXPECT_THROW(InsereComProximoCodigo(tr, "GRUPO", "GRP_CODIGO", [&](Transaction&, std::int32_t) { ++chamadas; }),
+                 std::overflow_error);
+    EXPECT_EQ(chamadas, 0);
+    EXPECT_EQ(conta(), 2);
     tr.Commit();
 }

@@ -1,7 +1,7 @@
 #include "BancoTeste.h"
 
 #include "common/db/Eventos.h"
-#include "common/db/Sinais.h"
+#include "common/Sinais.h"
 
 #include <poll.h>
 #include <signal.h>

@@ -1,11 +1,14 @@
 #include "BancoTeste.h"
 
+#include "common/db/Eventos.h"
 #include "common/db/Script.h"
 #include "common/db/Servicos.h"
 
 #include <gmock/gmock.h>
 
+#include <chrono>
 #include <limits>
+#include <memory>
 #include <random>
 #include <sstream>
 
@@ -302,6 +305,67 @@ TEST_F(FirebirdTest, UsuarioAdicionadoPeloGerenciadorDeServicosConecta)
         EXPECT_TRUE(e.LoginRecusado()) << e.what();
     }
     Db().Executa("DROP USER " + nome);
+}
+
+} // namespace
+
+namespace {
+
+class FirebirdMovimento : public BancoTeste {};
+
+// What was made from an attachment keeps working when the Attachment object
+// that owns the connection is moved elsewhere (as into a container).
+TEST_F(FirebirdMovimento, TransacaoEEventosSobrevivemAoMovimentoDaConexao)
+{
+    Db().Executa("CREATE TABLE M (ID INTEGER)");
+    auto origem = std::make_unique<Attachment>(NovaConexao());
+    std::optional<Attachment> destino; // outlives what was made from the connection
+    Transaction tr(*origem);
+    EventListener ouvinte(*origem, {"EV_MOVIMENTO"});
+    destino.emplace(std::move(*origem));
+    origem.reset(); // the moved-from object is gone altogether
+    Statement(tr, "INSERT INTO M (ID) VALUES (1)").Executa();
+    tr.Executa("EXECUTE BLOCK AS BEGIN POST_EVENT 'EV_MOVIMENTO'; END");
+    tr.Commit();
+    EXPECT_EQ(ouvinte.Aguarda(std::chrono::seconds(30))["EV_MOVIMENTO"], 1u);
+    Transaction leitura(*destino, true);
+    Statement st(leitura, "SELECT COUNT(*) FROM M");
+    Cursor c = st.Abre();
+    ASSERT_TRUE(c.Proxima());
+    EXPECT_EQ(c.GetBigInt(0), 1);
+}
+
+// A statement that carries a secret never shows it in its error, whether the
+// server refuses it at prepare or at run time, alone or inside a script.
+TEST_F(FirebirdMovimento, SegredoFicaForaDasMensagensDeErro)
+{
+    const std::string segredo = "S3gr3do-Xq9";
+    auto mensagem = [](auto&& f) -> std::string {
+        try {
+            f();
+        } catch (const FirebirdError& e) {
+            return e.what();
+        }
+        return "no error";
+    };
+    const std::string preparo = mensagem([&] {
+        Db().Executa("CREATE USER VZT_NUNCA PASSWORD '" + segredo + "' FIRSTNAME", TextoSecreto{segredo});
+    });
+    EXPECT_THAT(preparo, ::testing::Not(::testing::HasSubstr(segredo)));
+    EXPECT_THAT(preparo, ::testing::HasSubstr("withheld"));
+    const std::string execucao = mensagem([&] {
+        Transaction tr(Db());
+        tr.Executa("EXECUTE BLOCK AS BEGIN EXCEPTION ZZ_NAO_EXISTE '" + segredo + "'; END", TextoSecreto{segredo});
+    });
+    EXPECT_THAT(execucao, ::testing::Not(::testing::HasSubstr(segredo)));
+    const std::string script = mensagem([&] {
+        ExecutaScript(Db(), "CREATE TABLE S1 (ID INTEGER);\nSELECT '" + segredo + "' FROM TABELA_AUSENTE;\n",
+                      TextoSecreto{segredo});
+    });
+    EXPECT_THAT(script, ::testing::Not(::testing::HasSubstr(segredo)));
+    // Statements without a secret keep their text in the error, for diagnosis.
+    const std::string comum = mensagem([&] { Db().Executa("SELECT X FROM TABELA_AUSENTE"); });
+    EXPECT_THAT(comum, ::testing::HasSubstr("SELECT X FROM TABELA_AUSENTE"));
 }
 
 } // namespace

@@ -129,3 +129,41 @@ TEST(Eventos, CadaEventoChegaComSuaMudanca) {
     }
     EXPECT_TRUE(ouvinte.Aguarda(1s).empty());
 }
+
+// An import batch relays once at its end, however many recordings it filed
+// in commits of their own; outside a batch each commit relays.
+TEST(Eventos, LoteDeArquivamentosAvisaUmaVezNoFim) {
+    InstalacaoTeste inst("eventos-lote", {1});
+    EXIGE_SERVIDOR(inst);
+    Attachment principal = Attachment::Conecta(inst.Principal());
+    Attachment unidade = Attachment::Conecta(inst.Unidade(1));
+    EventListener ouvinte(principal, {"GRVGRAVACAO"});
+    ouvinte.Aguarda(300ms);
+    auto arquiva = [&](int n) {
+        unidade.Executa("INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE) "
+                        "VALUES (GEN_ID(GEN_GRV_ID, 1), 1, '2024-02-01 10:00:00', 'lote" + std::to_string(n) + "')");
+    };
+    {
+        AvisoEmLote lote(unidade);
+        for (int i = 0; i < 5; ++i)
+            arquiva(i);
+        EXPECT_TRUE(ouvinte.Aguarda(1s).empty()); // nothing relayed during the batch
+        lote.Encerra();
+    }
+    std::map<std::string, unsigned long> contagens;
+    for (int i = 0; i < 6 && contagens.empty(); ++i)
+        contagens = ouvinte.Aguarda(5s);
+    EXPECT_EQ(contagens["GRVGRAVACAO"], 1u);
+    EXPECT_TRUE(ouvinte.Aguarda(1s).empty());
+
+    // A batch that filed nothing relays nothing.
+    { AvisoEmLote vazio(unidade); }
+    EXPECT_TRUE(ouvinte.Aguarda(1s).empty());
+
+    // Outside a batch, a commit relays by itself again.
+    arquiva(99);
+    contagens.clear();
+    for (int i = 0; i < 6 && contagens.empty(); ++i)
+        contagens = ouvinte.Aguarda(5s);
+    EXPECT_EQ(contagens["GRVGRAVACAO"], 1u);
+}

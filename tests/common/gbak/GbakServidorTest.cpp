@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "common/Sistema.h"
+#include "tests/ServidorTeste.h"
 #include "common/gbak/vekIbGbak.h"
 
 namespace fs = std::filesystem;
@@ -60,7 +61,7 @@ protected:
     void SetUp() override {
         dados_ = Env("VERUZADU_FB_DATA");
         if (dados_.empty() || Env("VERUZADU_FB_PASSWORD").empty())
-            GTEST_SKIP() << "no test server (run through scripts/test)";
+            SEM_SERVIDOR_TESTE() << "no test server (run through scripts/test)";
         servidor_ = Env("VERUZADU_FB_HOST");
         const std::string porta = Env("VERUZADU_FB_PORT");
         if (!porta.empty() && porta != "3050") servidor_ += "/" + porta;

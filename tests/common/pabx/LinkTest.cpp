@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -25,14 +26,43 @@ std::uint16_t PortaFechada() {
     close(s);
     return ntohs(a.sin_port);
 }
+
+// A loopback listener that never accepts, its queue filled by other clients:
+// a further connect stays pending (the kernel drops its SYNs).
+struct OuvinteCheio {
+    int ouvinte = -1;
+    std::vector<int> clientes;
+    std::uint16_t porta = 0;
+    OuvinteCheio() {
+        ouvinte = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(ouvinte, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(ouvinte, 0);
+        socklen_t t = sizeof a;
+        getsockname(ouvinte, reinterpret_cast<sockaddr*>(&a), &t);
+        porta = ntohs(a.sin_port);
+        for (int i = 0; i < 4; ++i) {
+            const int c = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            connect(c, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            clientes.push_back(c);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ~OuvinteCheio() {
+        for (int c : clientes) close(c);
+        close(ouvinte);
+    }
+};
 }  // namespace
 
 TEST(Link, ConexaoRecusadaFalhaDeImediatoESocksERecusado) {
-    PABXTimeOut = 5;
     for (const bool socks : {false, true}) {
         SCOPED_TRACE(socks);
         EventoPABX evento;
         TPABX pabx;
+        pabx.FTempoLimite = 5;
         pabx.FEvento = &evento;
         pabx.FEnderecoIP = "127.0.0.1";
         pabx.FPorta = PortaFechada();
@@ -44,12 +74,16 @@ TEST(Link, ConexaoRecusadaFalhaDeImediatoESocksERecusado) {
         EXPECT_EQ(pabx.FEstadoLink, elFalhaConexao);
         EXPECT_EQ(pabx.FStatusPROG.Le(), "NOK");
         EXPECT_EQ(pabx.FVersao, "0.0.0");
+        if (!socks) {
+            EXPECT_EQ(pabx.ErroConexao().rfind("127.0.0.1:" + std::to_string(pabx.FPorta) + ": ", 0),
+                      0u)
+                << pabx.ErroConexao();
+        }
         EXPECT_FALSE(pabx.EnviaLogin());
         std::string mensagem;
         EXPECT_FALSE(pabx.VerificaSDCard(mensagem));
         EXPECT_EQ(mensagem, "Falha ao conectar PABX");
     }
-    PABXTimeOut = 90;
 }
 
 TEST(Link, DesconectaEmQualquerEstado) {
@@ -60,15 +94,24 @@ TEST(Link, DesconectaEmQualquerEstado) {
     pabx.Conecta();
     pabx.Desconecta();
     pabx.Desconecta();
-    // A connect still pending (an address that never answers, where the
-    // network routes it) is abandoned at once, not after PABXTimeOut.
-    PABXTimeOut = 60;
-    pabx.FEnderecoIP = "10.255.255.1";
-    pabx.FPorta = 9;
+    // A connect still pending is abandoned at once, not after the link's limit.
+    OuvinteCheio cheio;
+    pabx.FTempoLimite = 60;
+    pabx.FPorta = cheio.porta;
     pabx.Conecta();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(pabx.FEstadoLink, elConectando);
+    EXPECT_TRUE(pabx.FStatusPROG.Vazio());
     const auto inicio = std::chrono::steady_clock::now();
     pabx.Desconecta();
     EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(5));
-    PABXTimeOut = 90;
+
+    // A host name goes through the resolver within the same limit.
+    pabx.FEnderecoIP = "localhost";
+    pabx.FPorta = PortaFechada();
+    pabx.FTempoLimite = 30;
+    pabx.Conecta();
+    EXPECT_TRUE(pabx.AguardaResposta());
+    EXPECT_EQ(pabx.FEstadoLink, elFalhaConexao);
+    EXPECT_EQ(pabx.ErroConexao().rfind("localhost:", 0), 0u) << pabx.ErroConexao();
 }

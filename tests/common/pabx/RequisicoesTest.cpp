@@ -1,5 +1,7 @@
 // Exact bytes of the requests, the trace record and the sender's rules.
+#include <array>
 #include <cctype>
+#include <limits>
 #include <fstream>
 #include <sstream>
 
@@ -65,6 +67,18 @@ TEST(Requisicoes, BytesExatos) {
         ASSERT_EQ(link.enviados.size(), 1u);
         EXPECT_EQ(link.enviados[0], caso.esperado);
     }
+}
+
+TEST(Requisicoes, TamanhosQueNaoCabemSaoRecusadosSemDarAVolta) {
+    std::array<std::uint8_t, TamanhoQuadroTX> quadro{};
+    const std::size_t enorme = std::numeric_limits<std::size_t>::max() - 5;
+    EXPECT_EQ(MontaQuadroCTRL(quadro.data(), 2, 0x8C, enorme), 0u);
+    EXPECT_EQ(MontaQuadroPROG(quadro.data(), FormaPROG::Escrita, 5, 1, 1, enorme), 0u);
+    EXPECT_EQ(MontaQuadroCTRL(quadro.data(), 2, 0x8C, TamanhoQuadroTX - 10), 0u);
+    EXPECT_EQ(MontaQuadroCTRL(quadro.data(), 2, 0x8C, TamanhoQuadroTX - 11), TamanhoQuadroTX);
+    EXPECT_EQ(MontaQuadroPROG(quadro.data(), FormaPROG::Escrita, 5, 1, 1, TamanhoQuadroTX - 13),
+              TamanhoQuadroTX);
+    EXPECT_EQ(MontaQuadroPROG(quadro.data(), FormaPROG::Escrita, 5, 1, 1, TamanhoQuadroTX - 12), 0u);
 }
 
 TEST(Requisicoes, LoginDefineModeloENaoEsvaziaStatusPROG) {

@@ -37,17 +37,14 @@ struct Sessao {
     TPABX pabx;
 
     explicit Sessao(const pabxsim::Scenario& cenario) : sim(cenario) {
-        PABXTimeOut = 1;
         sim.Start();
+        pabx.FTempoLimite = 1;
         pabx.FEvento = &evento;
         pabx.FEnderecoIP = "127.0.0.1";
         pabx.FPorta = sim.Port();
         pabx.FSenha = cenario.password;
     }
-    ~Sessao() {
-        pabx.Desconecta();
-        PABXTimeOut = 90;
-    }
+    ~Sessao() { pabx.Desconecta(); }
     bool Conecta() {
         pabx.Conecta();
         return pabx.AguardaResposta() && pabx.FEstadoLink == elConectado;
@@ -159,11 +156,10 @@ TEST(Simulador, TextosDoResultadoCTRL) {
         SCOPED_TRACE(c.regra);
         s.sim.ClearFaults();
         s.sim.AddFault(c.regra);
-        IgnoraCTRLDesconhecido = c.ignora;
+        p.FIgnoraCTRLDesconhecido = c.ignora;
         const bool usb = std::string_view(c.regra).starts_with("usb");
         EXPECT_EQ(s.Ctrl(usb ? p.PedeReconexaoUSB() : p.PedeVolumeSDCard()), c.texto);
     }
-    IgnoraCTRLDesconhecido = true;
 }
 
 TEST(Simulador, VerificaSDCard) {
@@ -185,20 +181,61 @@ TEST(Simulador, VerificaSDCard) {
         EXPECT_EQ(mensagem, "Volume SDCard não suportado");
     }
     {
-        // A wrong password: the unit answers nothing but the refusal, which
-        // ends the check at once rather than after PABXTimeOut.
+        // A wrong password: the unit answers nothing but the refusal, and the
+        // refusal decides at once (a long limit shows whether it was waited).
         pabxsim::Scenario cenario = Cenario("KVX");
         Sessao s(cenario);
         s.pabx.FSenha = "0000";
-        const int antes = PABXTimeOut;
-        PABXTimeOut = 60;
+        s.pabx.FTempoLimite = 120;
         std::string mensagem;
-        const auto inicio = std::chrono::steady_clock::now();
+        const auto inicio = steady_clock::now();
         EXPECT_FALSE(s.pabx.VerificaSDCard(mensagem));
-        EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(30));
-        PABXTimeOut = antes;
+        EXPECT_LT(steady_clock::now() - inicio, seconds(60));
         EXPECT_EQ(mensagem, "Resposta ao login falhou");
     }
+}
+
+TEST(Simulador, RespostaAtrasadaNaoMexeNasTabelasQueODonoLe) {
+    Sessao s(Cenario("KVX"));
+    s.sim.AddFault("dnsindexes delay=1500 times=1");
+    ASSERT_TRUE(s.Conecta());
+    ASSERT_TRUE(s.Login());
+    ASSERT_TRUE(s.Le(s.pabx.PedeNomesDNS()));
+    // The owner gives up after its limit and reads the tables while the
+    // reply it no longer awaits comes in.
+    EXPECT_FALSE(s.Le(s.pabx.PedeIndicesDNS()));
+    const auto fim = steady_clock::now() + milliseconds(1500);
+    std::size_t nomes = 0;
+    while (steady_clock::now() < fim) {
+        for (const auto& r : s.pabx.FRamais) nomes += r.NomeDNS.size();
+        nomes += s.pabx.FNomesDNS.size();
+        std::this_thread::sleep_for(milliseconds(1));
+    }
+    EXPECT_TRUE(s.Ramal(1000).NomeDNS.empty());
+    EXPECT_TRUE(s.pabx.FStatusPROG.Vazio());
+    // The next request is answered as usual, and its reply is taken.
+    ASSERT_TRUE(s.Le(s.pabx.PedeIndicesDNS()));
+    EXPECT_EQ(s.Ramal(1000).NomeDNS, "Recepcao");
+    EXPECT_EQ(s.pabx.Ramais()[0].NomeDNS, "Recepcao");
+    EXPECT_GT(nomes, 0u);
+}
+
+TEST(Simulador, ObjetoReusadoNaoHerdaOStatusDaConexaoAnterior) {
+    Sessao s(Cenario("KVX"));
+    ASSERT_TRUE(s.Conecta());
+    s.sim.Stop();
+    // The drop leaves "NOK"; a new connect must not answer with it.
+    for (int i = 0; i < 500 && s.pabx.FEstadoLink != elDesconectado; ++i)
+        std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_EQ(s.pabx.FStatusPROG.Le(), "NOK");
+    s.sim.Start();
+    s.pabx.FPorta = s.sim.Port();
+    s.pabx.FTempoLimite = 30;
+    s.pabx.Conecta();
+    EXPECT_TRUE(s.pabx.FStatusPROG.Vazio() || s.pabx.FStatusPROG == "OK");
+    ASSERT_TRUE(s.pabx.AguardaResposta());
+    EXPECT_EQ(s.pabx.FStatusPROG.Le(), "OK");
+    EXPECT_EQ(s.pabx.FEstadoLink, elConectado);
 }
 
 TEST(Simulador, UnidadeMudaFalhaAposPABXTimeOut) {
@@ -282,5 +319,16 @@ TEST(Simulador, SondaImprimeOsValoresDoCenario) {
     std::ostringstream saida2, erros2;
     EXPECT_EQ(ExecutaSonda({"127.0.0.1", sim.Port(), "errada", ""}, saida2, erros2), 2);
     EXPECT_EQ(erros2.str(), "Login recusado: Negado\n");
+    // A unit that cannot be reached is named, with the reason.
+    sim.Stop();
+    std::ostringstream saida3, erros3;
+    OpcoesSonda fechada{"127.0.0.1", sim.Port(), "4321", ""};
+    fechada.tempoLimite = 5;
+    EXPECT_EQ(ExecutaSonda(fechada, saida3, erros3), 2);
+    EXPECT_EQ(erros3.str().rfind("Falha ao conectar PABX 127.0.0.1:" + std::to_string(sim.Port()) +
+                                     " (127.0.0.1:",
+                                 0),
+              0u)
+        << erros3.str();
     PABXTimeOut = 90;
 }

@@ -85,4 +85,27 @@ sleep 0.2
 for pid in "$sim_pid" "$ftp_pid"; do
   if kill -0 "$pid" 2>/dev/null; then echo "FAIL: process $pid still runs"; exit 1; fi
 done
+
+# A port out of range is refused, not wrapped.
+if "$top/scripts/pabx-sim" start "$work/run2" --scenario "$work/unit.ini" --store "$work/store" \
+    --port 70000 2>/dev/null; then
+  echo "FAIL: --port 70000 accepted"; exit 1
+fi
+
+# Any password survives the env file; a stale pid file naming someone else's
+# process is never signalled.
+export PABXSIM_FTP_PASSWORD="it's \$HOME \"q\""
+"$top/scripts/pabx-sim" start "$work/run" --scenario "$work/unit.ini" --store "$work/store"
+expected=$PABXSIM_FTP_PASSWORD
+unset PABXSIM_FTP_PASSWORD
+source "$work/run/env"
+[[ "$PABXSIM_FTP_PASSWORD" == "$expected" ]] || { echo "FAIL: password changed in env: $PABXSIM_FTP_PASSWORD"; exit 1; }
+"$top/scripts/pabx-sim" stop "$work/run"
+sleep 300 &
+foreign=$!
+echo "$foreign" >"$work/run/pabx-sim.pid"
+echo "$foreign" >"$work/run/ftp.pid"
+"$top/scripts/pabx-sim" stop "$work/run"
+if ! kill -0 "$foreign" 2>/dev/null; then echo "FAIL: a foreign process was signalled"; exit 1; fi
+kill "$foreign"
 echo "PASS"

@@ -1,10 +1,11 @@
-#include "common/db/Sinais.h"
+#include "common/Sinais.h"
 
 #include <pthread.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -32,9 +33,13 @@ void BloqueiaSinaisParada()
 int AguardaSinalParada(std::chrono::milliseconds limite)
 {
     const sigset_t s = ConjuntoParada();
-    const auto ms = limite.count() < 0 ? 0 : limite.count();
-    timespec ts{static_cast<time_t>(ms / 1000), static_cast<long>((ms % 1000) * 1000000)};
+    // An interruption (another signal's handler) waits only what is left of
+    // the limit, never the whole limit again.
+    const auto fim = std::chrono::steady_clock::now() + std::max(limite, std::chrono::milliseconds(0));
     for (;;) {
+        const auto resta = std::max(std::chrono::steady_clock::duration::zero(), fim - std::chrono::steady_clock::now());
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(resta).count();
+        timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         const int r = sigtimedwait(&s, nullptr, &ts);
         if (r > 0)
             return r;
