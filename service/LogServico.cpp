@@ -174,6 +174,20 @@ void LogServico::Registra(std::uint16_t nivel, bool console, std::string_view te
     }
 }
 
+void LogServico::EnfileiraConsole(std::string_view linha) {
+    if (!consoleConectado_.load()) return;
+    const std::string limpo = SemQuebras(linha);
+    std::lock_guard lock(trava_);
+    try {
+        if (!filaConsole_) return;
+        filaConsole_->Adiciona(TMsgVeruzadu{0, limpo});
+        if (aoEnfileirarConsole_) aoEnfileirarConsole_();
+        if (despertador_) despertador_();
+    } catch (...) {
+        // As for every line: a failure to queue never reaches the caller.
+    }
+}
+
 DataHora LogServico::UltimaLimpezaLog() const {
     std::lock_guard lock(travaLimpeza_);
     return ultimaLimpeza_;

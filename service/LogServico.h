@@ -72,6 +72,10 @@ public:
     // The same, but the line never becomes a history row: used by the history
     // writer for its own failures, which would otherwise feed themselves.
     void LogSemHistorico(std::uint16_t nivel, bool console, std::string_view texto);
+    // Queues a whole console line that a worker built itself (its own
+    // "LOG;PABX<nnn>;" prefix) when a console is connected; CR and LF become
+    // blanks. Nothing is written to the service's file.
+    void EnfileiraConsole(std::string_view linha);
 
     // RealizaLimpezaLog: deletes the program folder's monthly logs
     // (GRV<yyyymm>.LOG, GRE<yyyymm>.LOG, any case) older than the previous

@@ -38,6 +38,7 @@ TServicoVeruzaduQuv::~TServicoVeruzaduQuv() {
 std::string TServicoVeruzaduQuv::Traduz(std::string_view texto) const { return log_.Traduz(texto); }
 
 bool TServicoVeruzaduQuv::ServiceStart() {
+    agenda_.reset();
     downloads_.reset();
     sdcards_.reset();
     filaConsole_ = std::make_shared<FilaMensagens>();
@@ -51,6 +52,9 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     config_ = std::make_shared<const ConfiguracaoServico>(cfg);
     porta_ = static_cast<std::uint16_t>(cfg.Porta);
     log_.DefineMascara(static_cast<std::uint16_t>(cfg.MascaraLog));
+    // The control link's own limits follow the configuration.
+    PABXTimeOut = cfg.PABXTimeOut;
+    IgnoraCTRLDesconhecido = cfg.IgnoraCTRLDesconhecido;
 
     // High priority where the process may raise it; elsewhere it runs as it is.
     setpriority(PRIO_PROCESS, 0, -10);
@@ -89,6 +93,10 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     // soon as the service runs always finds them.
     downloads_ = std::make_unique<ListaThreads>();
     sdcards_ = std::make_unique<ListaThreads>();
+    agenda_ = std::make_unique<AgendaDownload>(log_, banco_, alertas_, relogio_, *downloads_, *sdcards_,
+                                               [] { return ValoresAtuais(); });
+    // Runs a killed service left open are closed before any new one starts.
+    agenda_->FechaHistoricosInterrompidos();
     laco_ = std::make_unique<LacoPrincipal>(*this, relogio_, executando_, *downloads_, *sdcards_,
                                             atividade_);
     executando_ = true;
@@ -137,6 +145,7 @@ void TServicoVeruzaduQuv::EncerraServico() {
     // not find its list freed under it. The process ends soon after.
     if (todos) {
         laco_.reset();
+        agenda_.reset();
         downloads_.reset();
         sdcards_.reset();
     }
@@ -193,8 +202,8 @@ void TServicoVeruzaduQuv::LiberaThreadsConcluidas() {
 
 void TServicoVeruzaduQuv::BDVerificaDownloadPeriodo() {
     banco_.BDCarregaConfiguracaoGeral();
-    // The download windows of each unit are compared here, after the finished
-    // workers were freed, once downloads are part of the service.
+    LiberaThreadsConcluidas();
+    if (agenda_) agenda_->BDVerificaDownloadPeriodo();
     LiberaThreadsConcluidas();
 }
 

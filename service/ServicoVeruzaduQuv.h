@@ -16,6 +16,7 @@
 
 #include "common/Configuracao.h"
 #include "common/DataHora.h"
+#include "service/AgendaDownload.h"
 #include "service/AlertaEmail.h"
 #include "service/BancoServico.h"
 #include "service/EspacoDisco.h"
@@ -56,6 +57,9 @@ public:
     // Lists and settings the scheduler and the status server use.
     ListaThreads* ListaThreadsDownload() { return downloads_.get(); }
     ListaThreads* ListaThreadsSDCard() { return sdcards_.get(); }
+    // The download scheduler (console requests, EstaNaListaPABXDownFTP);
+    // exists from the start-up until the stop work.
+    AgendaDownload* Agenda() { return agenda_.get(); }
     LogServico& Log() { return log_; }
     AlertasEmail& Alertas() { return alertas_; }
     BancoServico& Banco() { return banco_; }
@@ -108,6 +112,7 @@ private:
     std::shared_ptr<FilaEmails> filaEmails_;
     std::unique_ptr<ListaThreads> downloads_;
     std::unique_ptr<ListaThreads> sdcards_;
+    std::unique_ptr<AgendaDownload> agenda_;
     Evento atividade_;
     std::unique_ptr<LacoPrincipal> laco_;
 };

@@ -30,6 +30,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -226,10 +227,17 @@ private:
     void RegistraEstado(int operacao);
     void RegistraResultado(int resultado);
     bool AguardaUSB();
+    // One write of the statistics row; with `duplicada`, a key violation is
+    // reported there instead of being logged.
+    bool GravaHistorico(int tipo, bool* duplicada);
     void LogEstado(std::string_view texto) { Log(LogInfo, true, Traduz(texto)); }
 
     AmbienteDownload ambiente_;
     std::shared_ptr<const ConfiguracaoServico> config_;
+    // The import log file of the month in use (its name found once a month).
+    std::string mesLog_;
+    std::filesystem::path arquivoLog_;
+
     TFimSessao fimSessao_ = efNenhum;
     int passoFim_ = 0;
     // The walk ended for good (a local write failed): no further folder.

@@ -1,0 +1,148 @@
+// The run's import log, its DWNHISTORY row and the unit's last-run stamp.
+
+#include <fstream>
+
+#include "common/IniFile.h"
+
+#include "service/download/PABXDownloadFTP.h"
+#include "service/download/RegrasDownload.h"
+
+// ------------------------------------------------ Thread log and statistics
+
+void TPABXDownloadFTP::Log(std::uint16_t nivel, bool console, std::string_view texto) {
+    if ((MascaraLog & nivel) == nivel) {
+        try {
+            const DataHora agora = AgoraLocal();
+            const std::string mes = FormataDataHora(agora, "yyyymm");
+            if (mes != mesLog_ || arquivoLog_.empty()) {
+                mesLog_ = mes;
+                arquivoLog_ = ArquivoSemCaixa(PastaPABX, "IMP" + mes + ".LOG");
+            }
+            std::ofstream f(arquivoLog_, std::ios::binary | std::ios::app);
+            f << LinhaLog(agora, texto);
+        } catch (...) {
+            // A line that cannot be written is lost; the run goes on.
+        }
+    }
+    if (console && ambiente_.LogSrv.ConsoleConectado())
+        ambiente_.LogSrv.EnfileiraConsole(LinhaConsolePABX(CodigoPABX, texto));
+}
+
+bool TPABXDownloadFTP::BDRegistraHistoricoDownload(int tipo) {
+    if (tipo != HistoricoInsere) return GravaHistorico(tipo, nullptr);
+    // The row's key is the unit and the start second: a run that starts in
+    // the second a previous run of the unit started (a quick failure and a
+    // console request, a restart) takes the next free second.
+    Historico.DWN_DTINIDOWN.milissegundo = 0;
+    for (int tentativa = 0; tentativa < 10; ++tentativa) {
+        bool duplicada = false;
+        const bool ok = GravaHistorico(tipo, &duplicada);
+        if (!duplicada) return ok;
+        Historico.DWN_DTINIDOWN = SomaSegundos(Historico.DWN_DTINIDOWN, 1);
+    }
+    return GravaHistorico(tipo, nullptr);
+}
+
+bool TPABXDownloadFTP::GravaHistorico(int tipo, bool* duplicada) {
+    const THistoricoDownload& h = Historico;
+    DataHora inicio = h.DWN_DTINIDOWN;
+    inicio.milissegundo = 0;
+    std::string sql;
+    if (tipo == HistoricoInsere) {
+        sql = "INSERT INTO DWNHISTORY (PAB_CODIGO, DWN_DTINIDOWN, DWN_RESULTADO, DWN_OPERATUAL, "
+              "DWN_TIMEOUT, DWN_ARQBAIXAR, DWN_ARQBAIXADO, DWN_BYTESBAIXAR, DWN_BYTESBAIXADO, "
+              "DWN_ARQCONVOGG, DWN_ARQIMPORTADO, DWN_FALHASDOWN, DWN_FALHASOGG, DWN_FALHASXML, "
+              "DWN_FALHASIMP, DWN_AVDUPIMP) VALUES (?, ?, ?, ?, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0)";
+    } else {
+        sql = "UPDATE DWNHISTORY SET DWN_OPERATUAL = ?, DWN_RESULTADO = ?";
+        switch (tipo) {
+            case HistoricoAContar: sql += ", DWN_ARQBAIXAR = ?, DWN_BYTESBAIXAR = ?"; break;
+            case HistoricoTransferidos:
+                sql += ", DWN_ARQBAIXADO = ?, DWN_BYTESBAIXADO = ?, DWN_FALHASDOWN = ?";
+                break;
+            case HistoricoFimTransferencia: sql += ", DWN_TIMEOUT = ?, DWN_DTFIMDOWN = ?"; break;
+            case HistoricoImportados:
+                sql += ", DWN_ARQCONVOGG = ?, DWN_ARQIMPORTADO = ?, DWN_FALHASOGG = ?, "
+                       "DWN_FALHASXML = ?, DWN_FALHASIMP = ?, DWN_AVDUPIMP = ?";
+                break;
+            case HistoricoFimImportacao: sql += ", DWN_DTFIMIMP = ?"; break;
+            default: break;
+        }
+        sql += " WHERE PAB_CODIGO = ? AND DWN_DTINIDOWN = ?";
+    }
+    try {
+        if (!conexaoHistorico_) conexaoHistorico_.emplace(Attachment::Conecta(ConexaoPrincipal()));
+        Transaction tr(*conexaoHistorico_);
+        Statement st(tr, sql);
+        unsigned i = 0;
+        auto inteiro = [&](std::int32_t v) { st.SetInt(i++, v); };
+        auto grande = [&](std::int64_t v) { st.SetBigInt(i++, v); };
+        auto data = [&](const DataHora& v) {
+            if (v.Vazia())
+                st.SetNull(i++);
+            else
+                st.SetTimestamp(i++, v);
+        };
+        if (tipo == HistoricoInsere) {
+            inteiro(CodigoPABX);
+            data(inicio);
+            inteiro(h.DWN_RESULTADO);
+            inteiro(h.DWN_OPERATUAL);
+        } else {
+            inteiro(h.DWN_OPERATUAL);
+            inteiro(h.DWN_RESULTADO);
+            switch (tipo) {
+                case HistoricoAContar:
+                    inteiro(h.DWN_ARQBAIXAR);
+                    grande(h.DWN_BYTESBAIXAR);
+                    break;
+                case HistoricoTransferidos:
+                    inteiro(h.DWN_ARQBAIXADO);
+                    grande(h.DWN_BYTESBAIXADO);
+                    inteiro(h.DWN_FALHASDOWN);
+                    break;
+                case HistoricoFimTransferencia:
+                    inteiro(h.DWN_TIMEOUT);
+                    data(h.DWN_DTFIMDOWN);
+                    break;
+                case HistoricoImportados:
+                    for (std::int32_t v : {h.DWN_ARQCONVOGG, h.DWN_ARQIMPORTADO, h.DWN_FALHASOGG,
+                                           h.DWN_FALHASXML, h.DWN_FALHASIMP, h.DWN_AVDUPIMP})
+                        inteiro(v);
+                    break;
+                case HistoricoFimImportacao: data(h.DWN_DTFIMIMP); break;
+                default: break;
+            }
+            inteiro(CodigoPABX);
+            data(inicio);
+        }
+        st.Executa();
+        tr.Commit();
+        return true;
+    } catch (const FirebirdError& e) {
+        if (duplicada != nullptr && e.ChaveDuplicada()) {
+            *duplicada = true;
+            return false;
+        }
+        // A broken connection is not reused; the next write opens a new one.
+        conexaoHistorico_.reset();
+        Log(LogErro, false, LinhaErroBD("DWNUPD", e, sql));
+        return false;
+    }
+}
+
+bool TPABXDownloadFTP::BDRegistraUltimoDownload() {
+    const std::string sql = "UPDATE PABX SET PAB_DTULTDOWN = CURRENT_TIMESTAMP WHERE PAB_CODIGO = ?";
+    try {
+        Attachment att = Attachment::Conecta(ConexaoPrincipal());
+        Transaction tr(att);
+        Statement st(tr, sql);
+        st.SetInt(0, CodigoPABX).Executa();
+        tr.Commit();
+        att.Desconecta();
+        return true;
+    } catch (const FirebirdError& e) {
+        Log(LogErro, false, LinhaErroBD("UPDPBX", e, sql));
+        return false;
+    }
+}
