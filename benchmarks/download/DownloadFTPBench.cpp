@@ -55,7 +55,7 @@ Loja& LojaDe(bool grandes) {
 void Caminhada(benchmark::State& state) {
     Loja& loja = LojaDe(state.range(0) != 0);
     PastaTemporaria destino;
-    ExecucaoTeste exec(destino / "prog");
+    ExecucaoFTPTeste exec(destino / "prog");
     exec.log.DefineMascara(LogSempre);
     for (auto _ : state) {
         auto r = exec.Cria(1, destino / "prog" / "PABX001");

@@ -54,7 +54,7 @@ protected:
         static int proximo = 500;
         codigo_ = ++proximo;
         const auto p = inst_->Principal();
-        exec_ = std::make_unique<ExecucaoTeste>(
+        exec_ = std::make_unique<ExecucaoFTPTeste>(
             tmp_ / "prog", ParametrosBDServico{inst_->srv.host, p.banco, p.usuario, p.senha});
         exec_->config->PABXTimeOut = 10;
         ASSERT_TRUE(exec_->banco.BDCarregaConfiguracaoGeral());
@@ -132,7 +132,7 @@ protected:
     PastaTemporaria tmp_;
     fs::path loja_ = tmp_ / "loja";
     fs::path pastaPABX_ = tmp_ / "prog" / "PABX001";
-    std::unique_ptr<ExecucaoTeste> exec_;
+    std::unique_ptr<ExecucaoFTPTeste> exec_;
     std::unique_ptr<pabxsim::Simulator> sim_;
     std::unique_ptr<TPABX> pabx_;
 };
