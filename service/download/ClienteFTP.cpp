@@ -170,6 +170,8 @@ void ClienteFTP::Prepara() {
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, SegundosAcima(opcoes_.timeoutMs));
     curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+    // Large reads: fewer calls per megabyte on big recordings.
+    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 512L * 1024L);
     curl_easy_setopt(c, CURLOPT_TRANSFERTEXT, 0L);
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
