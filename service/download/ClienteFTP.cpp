@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -168,6 +170,8 @@ void ClienteFTP::Prepara() {
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, SegundosAcima(opcoes_.timeoutMs));
     curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+    // Large reads: fewer calls per megabyte on big recordings.
+    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 512L * 1024L);
     curl_easy_setopt(c, CURLOPT_TRANSFERTEXT, 0L);
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
@@ -185,9 +189,21 @@ void ClienteFTP::Prepara() {
     }
 }
 
-int ClienteFTP::Progresso(void* eu, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int ClienteFTP::Progresso(void* eu, curl_off_t, curl_off_t recebidos, curl_off_t, curl_off_t) {
     auto* c = static_cast<ClienteFTP*>(eu);
-    return (c->opcoes_.parar && c->opcoes_.parar()) ? 1 : 0;
+    if (c->opcoes_.parar && c->opcoes_.parar()) return 1;
+    // A request that moves no byte for the whole time-out ends here, at once:
+    // libcurl's own low-speed check averages over several seconds and would
+    // let a stalled transfer hang on for twice as long.
+    const auto agora = std::chrono::steady_clock::now();
+    if (recebidos != c->ultimosBytes_) {
+        c->ultimosBytes_ = recebidos;
+        c->ultimoProgresso_ = agora;
+    } else if (agora - c->ultimoProgresso_ > std::chrono::milliseconds(c->opcoes_.timeoutMs)) {
+        c->parado_ = true;
+        return 1;
+    }
+    return 0;
 }
 
 std::string ClienteFTP::Url(std::string_view caminho) const {
@@ -256,7 +272,14 @@ CURLcode ClienteFTP::Realiza() {
 
 void ClienteFTP::Executa(std::string_view oque) {
     erro_[0] = 0;
-    const CURLcode r = Realiza();
+    parado_ = false;
+    ultimosBytes_ = 0;
+    ultimoProgresso_ = std::chrono::steady_clock::now();
+    CURLcode r = Realiza();
+    if (r == CURLE_ABORTED_BY_CALLBACK && parado_) {
+        r = CURLE_OPERATION_TIMEDOUT;
+        std::snprintf(erro_, sizeof erro_, "no data for %d ms", opcoes_.timeoutMs);
+    }
     if (r != CURLE_OK) {
         const ClasseErroFTP classe = ClassificaErroFTP(r);
         if (classe == ClasseErroFTP::Queda || classe == ClasseErroFTP::Conexao) conectado_ = false;

@@ -15,6 +15,7 @@
 // Errors: every failure throws ErroFTP carrying the CURLcode and its class
 // (see ClassificaErroFTP); the text never holds the password.
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -136,6 +137,10 @@ private:
     std::unique_ptr<CURL, LiberaCurl> curl_;
     char erro_[CURL_ERROR_SIZE] = {};
     bool conectado_ = false;
+    // Progress of the running request: bytes seen and when they last grew.
+    curl_off_t ultimosBytes_ = 0;
+    std::chrono::steady_clock::time_point ultimoProgresso_;
+    bool parado_ = false;  // the request was ended for want of progress
     bool usaLIST_ = false;
 };
 
