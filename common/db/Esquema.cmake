@@ -25,3 +25,7 @@ target_include_directories(db PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
 
 add_executable(veruzadu-install ${CMAKE_CURRENT_LIST_DIR}/tools/veruzadu-install.cpp)
 target_link_libraries(veruzadu-install PRIVATE db)
+
+# Registers a PABX unit (row and download window) in the main database.
+add_executable(veruzadu-unidade ${CMAKE_CURRENT_LIST_DIR}/tools/veruzadu-unidade.cpp)
+target_link_libraries(veruzadu-unidade PRIVATE db common)

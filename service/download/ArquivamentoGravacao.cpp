@@ -16,6 +16,7 @@
 #include "common/Texto.h"
 #include "service/BancoServico.h"
 #include "service/download/ConversaoAudio.h"
+#include "service/download/PontoMorte.h"
 
 namespace fs = std::filesystem;
 
@@ -429,6 +430,7 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
             st.SetNull(13);
         }
         st.Executa();
+        PontoMorte("insere-antes-commit");
         tr.Commit();
     };
     try {

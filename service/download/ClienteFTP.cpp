@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -152,7 +154,9 @@ ClienteFTP::ClienteFTP(OpcoesFTP opcoes) : opcoes_(std::move(opcoes)) {
     Prepara();
 }
 
-ClienteFTP::~ClienteFTP() = default;
+ClienteFTP::~ClienteFTP() {
+    multi_.reset();  // before the easy handle it may still hold
+}
 
 void ClienteFTP::Prepara() {
     CURL* c = curl_.get();
@@ -166,6 +170,8 @@ void ClienteFTP::Prepara() {
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, SegundosAcima(opcoes_.timeoutMs));
     curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
+    // Large reads: fewer calls per megabyte on big recordings.
+    curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 512L * 1024L);
     curl_easy_setopt(c, CURLOPT_TRANSFERTEXT, 0L);
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "ftp,ftps");
     curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
@@ -183,9 +189,21 @@ void ClienteFTP::Prepara() {
     }
 }
 
-int ClienteFTP::Progresso(void* eu, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int ClienteFTP::Progresso(void* eu, curl_off_t, curl_off_t recebidos, curl_off_t, curl_off_t) {
     auto* c = static_cast<ClienteFTP*>(eu);
-    return (c->opcoes_.parar && c->opcoes_.parar()) ? 1 : 0;
+    if (c->opcoes_.parar && c->opcoes_.parar()) return 1;
+    // A request that moves no byte for the whole time-out ends here, at once:
+    // libcurl's own low-speed check averages over several seconds and would
+    // let a stalled transfer hang on for twice as long.
+    const auto agora = std::chrono::steady_clock::now();
+    if (recebidos != c->ultimosBytes_) {
+        c->ultimosBytes_ = recebidos;
+        c->ultimoProgresso_ = agora;
+    } else if (agora - c->ultimoProgresso_ > std::chrono::milliseconds(c->opcoes_.timeoutMs)) {
+        c->parado_ = true;
+        return 1;
+    }
+    return 0;
 }
 
 std::string ClienteFTP::Url(std::string_view caminho) const {
@@ -228,9 +246,40 @@ void ClienteFTP::Falha(CURLcode codigo, std::string_view oque) {
     throw ErroFTP(codigo, ClassificaErroFTP(codigo), texto);
 }
 
+CURLcode ClienteFTP::Realiza() {
+    // The transfer runs on our own multi handle, woken every few
+    // milliseconds: libcurl's own perform may sleep a whole second before it
+    // opens a passive data connection, once per file. The multi handle also
+    // keeps the control connection from one request to the next.
+    if (!multi_) multi_.reset(curl_multi_init());
+    if (!multi_) return CURLE_OUT_OF_MEMORY;
+    if (curl_multi_add_handle(multi_.get(), curl_.get()) != CURLM_OK) return CURLE_FAILED_INIT;
+    int ativos = 1;
+    CURLcode resultado = CURLE_OK;
+    while (ativos > 0) {
+        if (curl_multi_perform(multi_.get(), &ativos) != CURLM_OK) {
+            resultado = CURLE_RECV_ERROR;
+            break;
+        }
+        if (ativos > 0) curl_multi_poll(multi_.get(), nullptr, 0, 10, nullptr);
+    }
+    int restantes = 0;
+    while (CURLMsg* m = curl_multi_info_read(multi_.get(), &restantes))
+        if (m->msg == CURLMSG_DONE && m->easy_handle == curl_.get()) resultado = m->data.result;
+    curl_multi_remove_handle(multi_.get(), curl_.get());
+    return resultado;
+}
+
 void ClienteFTP::Executa(std::string_view oque) {
     erro_[0] = 0;
-    const CURLcode r = curl_easy_perform(curl_.get());
+    parado_ = false;
+    ultimosBytes_ = 0;
+    ultimoProgresso_ = std::chrono::steady_clock::now();
+    CURLcode r = Realiza();
+    if (r == CURLE_ABORTED_BY_CALLBACK && parado_) {
+        r = CURLE_OPERATION_TIMEDOUT;
+        std::snprintf(erro_, sizeof erro_, "no data for %d ms", opcoes_.timeoutMs);
+    }
     if (r != CURLE_OK) {
         const ClasseErroFTP classe = ClassificaErroFTP(r);
         if (classe == ClasseErroFTP::Queda || classe == ClasseErroFTP::Conexao) conectado_ = false;
@@ -262,8 +311,9 @@ void ClienteFTP::Conecta() {
 }
 
 void ClienteFTP::Desconecta() {
-    // Cleaning the handle sends QUIT on a live connection; a fresh handle
-    // with the same options serves a later Conecta.
+    // Cleaning the multi handle closes its connections (QUIT on a live one);
+    // fresh handles with the same options serve a later Conecta.
+    multi_.reset();
     curl_.reset(curl_easy_init());
     if (curl_) Prepara();
     conectado_ = false;

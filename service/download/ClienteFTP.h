@@ -15,6 +15,7 @@
 // Errors: every failure throws ErroFTP carrying the CURLcode and its class
 // (see ClassificaErroFTP); the text never holds the password.
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
@@ -138,17 +139,27 @@ private:
     struct LiberaCurl {
         void operator()(CURL* c) const { curl_easy_cleanup(c); }
     };
+    struct LiberaMulti {
+        void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+    };
     void Prepara();
     [[noreturn]] void Falha(CURLcode codigo, std::string_view oque);
     void Executa(std::string_view oque);
+    CURLcode Realiza();
     std::vector<EntradaFTP> ListaCom(std::string_view pasta, const char* comando);
     static int Progresso(void* eu, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
     void ComandosNaPasta(std::string_view pasta, const std::vector<std::string>& comandos);
 
     OpcoesFTP opcoes_;
+    // The easy handle is in the multi handle only while a request runs.
+    std::unique_ptr<CURLM, LiberaMulti> multi_;
     std::unique_ptr<CURL, LiberaCurl> curl_;
     char erro_[CURL_ERROR_SIZE] = {};
     bool conectado_ = false;
+    // Progress of the running request: bytes seen and when they last grew.
+    curl_off_t ultimosBytes_ = 0;
+    std::chrono::steady_clock::time_point ultimoProgresso_;
+    bool parado_ = false;  // the request was ended for want of progress
     bool usaLIST_ = false;
 };
 

@@ -336,7 +336,13 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
                 Historico.DWN_OPERATUAL = OpArquivoTransferido;
                 Historico.DWN_BYTESBAIXADO += n;
                 ++Historico.DWN_ARQBAIXADO;
-                BDRegistraHistoricoDownload(HistoricoTransferidos);
+                // The row follows the transfer about once a second: a commit
+                // per file would cost more than a small file's transfer.
+                if (const auto agora = std::chrono::steady_clock::now();
+                    agora - ultimoRegistroFTP_ >= std::chrono::seconds(1)) {
+                    ultimoRegistroFTP_ = agora;
+                    BDRegistraHistoricoDownload(HistoricoTransferidos);
+                }
                 Log(LogInfo, true, Traduz("Baixou arquivo") + ": " + remota + NomeVisivel(e.nome));
                 break;
             } catch (const ErroFTP& erro) {
@@ -389,6 +395,7 @@ bool TPABXDownloadFTP::DownloadFTP() {
     const fs::path arvore = fs::path(PastaPABX) / "NORVIKA";
     ErrosFTP.clear();
     fimCaminhadaFTP_ = false;
+    ultimoRegistroFTP_ = {};
     Log(LogInfo, true, "Início download FTP");
     if (Config().DelDir) ApagaPasta(arvore);
 
@@ -416,6 +423,7 @@ bool TPABXDownloadFTP::DownloadFTP() {
 
         bool parar = false;
         ok = BaixaPastaFTP(ftp, "/NORVIKA", parar, arvore.string());
+        BDRegistraHistoricoDownload(HistoricoTransferidos);  // the walk's final counts
         if (!ok) {
             if (parar) {
                 ok = true;

@@ -17,6 +17,7 @@
 #include "common/Sistema.h"
 #include "service/download/NomesGravacao.h"
 #include "service/download/PABXDownloadFTP.h"
+#include "service/download/PontoMorte.h"
 
 namespace fs = std::filesystem;
 
@@ -77,6 +78,7 @@ bool TPABXDownloadFTP::RemoveGravacaoPABX(TPABX& pabx, const std::string& caminh
         return false;
     };
     bool removido = remove(caminho);
+    if (removido) PontoMorte("entre-wav-e-xml");
     if (removido && Config().DelXML) removido = remove(Gemeo(caminho, ".XML"));
     return removido;
 }
@@ -205,6 +207,7 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
         Log(LogInfo, true, Traduz("Importando") + ": " + w);
         const int r = registra(fs::path(w).parent_path().string(), fs::path(w).filename().string());
         if (r < 5) {
+            PontoMorte("commit-antes-remocao");
             removeDeArqnok(w);
             removeDeArqnok(Gemeo(w, ".XML"));
             Log(LogInfo, true, Traduz("Apagar") + ": " + lugar.NaUnidade());

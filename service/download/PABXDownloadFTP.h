@@ -258,6 +258,8 @@ private:
     int passoFim_ = 0;
     // The walk ended for good (a local write failed): no further folder.
     bool fimCaminhadaFTP_ = false;
+    // When the walk last wrote its transfer counts to the statistics row.
+    std::chrono::steady_clock::time_point ultimoRegistroFTP_;
     // The run's own connection to the main database for its statistics row
     // (opened at the first write, dropped after a failure).
     std::optional<Attachment> conexaoHistorico_;

@@ -255,6 +255,12 @@ def main():
         def handle(self):
             if no_greet:
                 return
+            # Replies go out at once: with Nagle each "226" waits for the
+            # client's delayed ACK of the "150" before it.
+            try:
+                self.socket.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+            except OSError:
+                pass
             if a.tls == "implicit":
                 self.secure_connection(self.ssl_context)
                 self._pbsz = True

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "service/download/ClienteFTP.h"
-#include "tests/common/PastaTemporaria.h"
+#include "tests/service/TestePasta.h"
 #include "tests/service/download/DownloadFTPExecucao.h"
 #include "tests/service/download/DownloadFTPServidor.h"
 
@@ -44,10 +44,10 @@ std::set<std::string> Arquivos(const fs::path& raiz) {
 class DownloadFTPCaminhada : public ::testing::Test {
 protected:
     PastaTemporaria tmp;
-    fs::path loja = tmp / "loja";                 // the unit's store (FTP root)
-    fs::path pastaPABX = tmp / "prog" / "PABX001";  // the run's working folder
+    fs::path loja = tmp.Caminho() / "loja";                 // the unit's store (FTP root)
+    fs::path pastaPABX = tmp.Caminho() / "prog" / "PABX001";  // the run's working folder
     fs::path gr = loja / "NORVIKA" / "AUDIOREC" / "GR050324" / "X0001000";
-    ExecucaoTeste exec{tmp / "prog"};
+    ExecucaoFTPTeste exec{tmp.Caminho() / "prog"};
 
     std::unique_ptr<TPABXDownloadFTP> Execucao(const ServidorFTPTeste& srv) {
         auto r = exec.Cria(1, pastaPABX);
@@ -60,7 +60,7 @@ protected:
     fs::path Local() const { return pastaPABX / "NORVIKA" / "AUDIOREC" / "GR050324" / "X0001000"; }
     std::string Mail() const {
         for (const auto& e : fs::directory_iterator(pastaPABX))
-            if (e.path().filename().string().starts_with("MAIL")) return LeTudo(e.path());
+            if (e.path().filename().string().starts_with("MAIL")) return LeArquivo(e.path());
         return {};
     }
 };
@@ -81,11 +81,11 @@ TEST(DownloadFTPAuxiliares, RetiraParteCaminhoEBuscaArquivos) {
     EXPECT_EQ(TPABXDownloadFTP::Minimo(3, -2), -2);
 
     PastaTemporaria tmp;
-    Grava(tmp / "b" / "R2.WAV", "x");
-    Grava(tmp / "a" / "r1.xml", "x");
-    Grava(tmp / "R0.WAV", "x");
-    Grava(tmp / "X.WAV", "x");
-    fs::create_symlink(tmp / "R0.WAV", tmp / "R9.WAV");
+    GravaTeste(tmp.Caminho() / "b" / "R2.WAV", "x");
+    GravaTeste(tmp.Caminho() / "a" / "r1.xml", "x");
+    GravaTeste(tmp.Caminho() / "R0.WAV", "x");
+    GravaTeste(tmp.Caminho() / "X.WAV", "x");
+    fs::create_symlink(tmp.Caminho() / "R0.WAV", tmp.Caminho() / "R9.WAV");
     std::vector<std::string> lista;
     TPABXDownloadFTP::BuscaArquivos(lista, tmp.Caminho().string(), "R*.*", true);
     const std::string b = tmp.Caminho().string() + "/";
@@ -96,15 +96,15 @@ class DownloadFTPNomesHostis : public DownloadFTPCaminhada,
                                public ::testing::WithParamInterface<bool> {};
 
 TEST_P(DownloadFTPNomesHostis, RecusadosNadaSaiDaPastaORestoChega) {
-    Grava(gr / "R0000001.WAV", Bytes(3000, 'a'));
-    Grava(gr / "R0000001.XML", "<xml/>");
-    Grava(gr / "r0000001.wav", "gemeo");  // a case twin of the recording
-    Grava(gr / "R 0000002.WAV", Bytes(100, 'b'));
-    Grava(gr / "#R%3.WAV", Bytes(10, 'c'));
-    Grava(loja / "segredo.txt", "fora da loja");
+    GravaTeste(gr / "R0000001.WAV", Bytes(3000, 'a'));
+    GravaTeste(gr / "R0000001.XML", "<xml/>");
+    GravaTeste(gr / "r0000001.wav", "gemeo");  // a case twin of the recording
+    GravaTeste(gr / "R 0000002.WAV", Bytes(100, 'b'));
+    GravaTeste(gr / "#R%3.WAV", Bytes(10, 'c'));
+    GravaTeste(loja / "segredo.txt", "fora da loja");
     fs::create_symlink("/etc/passwd", gr / "R0000004.WAV");
-    const auto listagem = tmp / "listagem.json";
-    Grava(listagem, R"({"NORVIKA/AUDIOREC/GR050324/X0001000": [
+    const auto listagem = tmp.Caminho() / "listagem.json";
+    GravaTeste(listagem, R"({"NORVIKA/AUDIOREC/GR050324/X0001000": [
         {"name": "..", "type": "dir"}, {"name": ".", "type": "dir"},
         {"name": "../../x", "size": 3}, {"name": "a/b", "size": 3},
         {"name": "/etc/x", "size": 3}, {"name": "a\\b", "size": 3},
@@ -112,23 +112,24 @@ TEST_P(DownloadFTPNomesHostis, RecusadosNadaSaiDaPastaORestoChega) {
         {"name": "../../../fora", "type": "dir"}, {"name": "", "size": 1}]})");
     std::vector<std::string> op = {"--listing", listagem.string()};
     if (GetParam()) op.push_back("--no-mlsd");
-    ServidorFTPTeste srv(loja, tmp / "srv", op);
+    ServidorFTPTeste srv(loja, tmp.Caminho() / "srv", op);
     const auto antes = Arquivos(tmp.Caminho());
     auto r = Execucao(srv);
     EXPECT_TRUE(r->DownloadFTP());
 
-    EXPECT_EQ(LeTudo(Local() / "R0000001.WAV"), Bytes(3000, 'a'));
-    EXPECT_EQ(LeTudo(Local() / "R0000001.XML"), "<xml/>");
-    EXPECT_EQ(LeTudo(Local() / "R 0000002.WAV"), Bytes(100, 'b'));
-    EXPECT_EQ(LeTudo(Local() / "#R%3.WAV"), Bytes(10, 'c'));
+    EXPECT_TRUE(LeArquivo(Local() / "R0000001.WAV") == Bytes(3000, 'a'));
+    EXPECT_EQ(LeArquivo(Local() / "R0000001.XML"), "<xml/>");
+    EXPECT_TRUE(LeArquivo(Local() / "R 0000002.WAV") == Bytes(100, 'b'));
+    EXPECT_TRUE(LeArquivo(Local() / "#R%3.WAV") == Bytes(10, 'c'));
     EXPECT_FALSE(fs::exists(Local() / "r0000001.wav"));
     // Whatever the listing said, every new file is inside PastaPABX/NORVIKA,
-    // or is the run's error mail or its import log.
+    // or is the run's error mail.
     for (const auto& f : Arquivos(tmp.Caminho())) {
         if (antes.count(f)) continue;
-        const bool dentro = f.starts_with("prog/PABX001/NORVIKA/") || f.starts_with("prog/PABX001/MAIL") ||
-                            f.starts_with("prog/PABX001/IMP") ||
-                            f.starts_with("prog/") && f.find('/', 5) == std::string::npos;
+        // the store's copy, or the run's own logs and mail
+        const bool dentro = f.starts_with("prog/PABX001/NORVIKA/") ||
+                            (f.starts_with("prog/PABX001/") && f.find('/', 13) == std::string::npos) ||
+                            (f.starts_with("prog/") && f.find('/', 5) == std::string::npos);
         EXPECT_TRUE(dentro) << f;
     }
     const std::string mail = Mail();
@@ -146,8 +147,8 @@ TEST_F(DownloadFTPCaminhada, ArquivoEsparsoDe5GiBContaTodosOsBytes) {
     fs::create_directories(gr);
     { std::ofstream f(gr / "R0000001.WAV"); }
     fs::resize_file(gr / "R0000001.WAV", 5368709120ULL);
-    Grava(gr / "R0000001.XML", "12345");
-    ServidorFTPTeste srv(loja, tmp / "srv");
+    GravaTeste(gr / "R0000001.XML", "12345");
+    ServidorFTPTeste srv(loja, tmp.Caminho() / "srv");
     auto r = Execucao(srv);
     OpcoesFTP o;
     o.host = "127.0.0.1";
@@ -161,25 +162,25 @@ TEST_F(DownloadFTPCaminhada, ArquivoEsparsoDe5GiBContaTodosOsBytes) {
 }
 
 TEST_F(DownloadFTPCaminhada, CorteUmaVezReconectaEChegaInteiro) {
-    Grava(gr / "R0000001.WAV", Bytes(300000, 'd'));
-    Grava(gr / "R0000001.XML", "<a/>");
-    Grava(gr / "R0000002.WAV", Bytes(1000, 'e'));
-    ServidorFTPTeste srv(loja, tmp / "srv", {"--fault", "cut-control:R0000001.WAV:100000:1"});
+    GravaTeste(gr / "R0000001.WAV", Bytes(300000, 'd'));
+    GravaTeste(gr / "R0000001.XML", "<a/>");
+    GravaTeste(gr / "R0000002.WAV", Bytes(1000, 'e'));
+    ServidorFTPTeste srv(loja, tmp.Caminho() / "srv", {"--fault", "cut-control:R0000001.WAV:100000:1"});
     auto r = Execucao(srv);
     EXPECT_TRUE(r->DownloadFTP());
-    EXPECT_EQ(LeTudo(Local() / "R0000001.WAV"), Bytes(300000, 'd'));
-    EXPECT_EQ(r->Historico.DWN_ARQBAIXADO, 3);
+    EXPECT_TRUE(LeArquivo(Local() / "R0000001.WAV") == Bytes(300000, 'd'));
+    EXPECT_EQ(r->Historico.DWN_ARQBAIXADO, 3) << Mail();
     EXPECT_EQ(r->Historico.DWN_FALHASDOWN, 0);
     EXPECT_EQ(r->Historico.DWN_BYTESBAIXADO, 300000 + 4 + 1000);
     EXPECT_THAT(Arquivos(pastaPABX / "NORVIKA"), ::testing::Each(Not(HasSubstr("~"))));
 }
 
 TEST_F(DownloadFTPCaminhada, CorteDuasVezesDesisteMantemNaUnidadeEVemInteiroDepois) {
-    Grava(gr / "R0000001.WAV", Bytes(300000, 'f'));
-    Grava(gr / "R0000001.XML", "<a/>");
-    Grava(gr / "R0000002.WAV", Bytes(1000, 'g'));
+    GravaTeste(gr / "R0000001.WAV", Bytes(300000, 'f'));
+    GravaTeste(gr / "R0000001.XML", "<a/>");
+    GravaTeste(gr / "R0000002.WAV", Bytes(1000, 'g'));
     {
-        ServidorFTPTeste srv(loja, tmp / "srv", {"--fault", "cut-data:R0000001.WAV:100000:2"});
+        ServidorFTPTeste srv(loja, tmp.Caminho() / "srv", {"--fault", "cut-data:R0000001.WAV:100000:2"});
         auto r = Execucao(srv);
         EXPECT_TRUE(r->DownloadFTP());  // the others came: importable
         EXPECT_FALSE(fs::exists(Local() / "R0000001.WAV"));
@@ -188,19 +189,19 @@ TEST_F(DownloadFTPCaminhada, CorteDuasVezesDesisteMantemNaUnidadeEVemInteiroDepo
         EXPECT_THAT(Mail(), HasSubstr("R0000001.WAV"));
         EXPECT_TRUE(fs::exists(gr / "R0000001.WAV"));  // still at the unit
     }
-    ServidorFTPTeste srv(loja, tmp / "srv2");
+    ServidorFTPTeste srv(loja, tmp.Caminho() / "srv2");
     auto r = Execucao(srv);
     EXPECT_TRUE(r->DownloadFTP());
-    EXPECT_EQ(LeTudo(Local() / "R0000001.WAV"), Bytes(300000, 'f'));
+    EXPECT_TRUE(LeArquivo(Local() / "R0000001.WAV") == Bytes(300000, 'f'));
     EXPECT_EQ(r->Historico.DWN_FALHASDOWN, 0);
 }
 
 TEST_F(DownloadFTPCaminhada, TransferenciaParadaCadaTentativaAcabaNoLimite) {
-    Grava(gr / "R0000001.WAV", Bytes(300000, 'h'));
-    Grava(gr / "R0000001.XML", "<a/>");
+    GravaTeste(gr / "R0000001.WAV", Bytes(300000, 'h'));
+    GravaTeste(gr / "R0000001.XML", "<a/>");
     exec.config->FTPTimeOut = 2000;
     exec.config->FTPTentaDownload = 2;
-    ServidorFTPTeste srv(loja, tmp / "srv", {"--fault", "stall:R0000001.WAV:100000"});
+    ServidorFTPTeste srv(loja, tmp.Caminho() / "srv", {"--fault", "stall:R0000001.WAV:100000"});
     auto r = Execucao(srv);
     const auto inicio = std::chrono::steady_clock::now();
     r->DownloadFTP();
@@ -214,8 +215,8 @@ TEST_F(DownloadFTPCaminhada, TransferenciaParadaCadaTentativaAcabaNoLimite) {
 
 TEST_F(DownloadFTPCaminhada, ServidorMudoNaoConectaEAvisa) {
     exec.config->FTPTimeOut = 2000;
-    Grava(gr / "R0000001.WAV", "x");
-    ServidorFTPTeste srv(loja, tmp / "srv", {"--fault", "no-greet"});
+    GravaTeste(gr / "R0000001.WAV", "x");
+    ServidorFTPTeste srv(loja, tmp.Caminho() / "srv", {"--fault", "no-greet"});
     auto r = Execucao(srv);
     EXPECT_FALSE(r->DownloadFTP());
     EXPECT_EQ(r->Historico.DWN_OPERATUAL, OpLoginRecusado);
@@ -229,15 +230,15 @@ TEST_F(DownloadFTPCaminhada, ServidorMudoNaoConectaEAvisa) {
 }
 
 TEST_F(DownloadFTPCaminhada, SenhaErradaEmNenhumArquivoNemLinhaDeComando) {
-    Grava(gr / "R0000001.WAV", "x");
-    ServidorFTPTeste srv(loja, tmp / "srv");
+    GravaTeste(gr / "R0000001.WAV", "x");
+    ServidorFTPTeste srv(loja, tmp.Caminho() / "srv");
     auto r = Execucao(srv);
     r->FTPSenha = "Senh@QueNaoPodeVazar";
     EXPECT_FALSE(r->DownloadFTP());
-    for (const auto& f : Arquivos(tmp / "prog"))
-        EXPECT_THAT(LeTudo(tmp / "prog" / f), Not(HasSubstr("Senh@QueNaoPodeVazar"))) << f;
+    for (const auto& f : Arquivos(tmp.Caminho() / "prog"))
+        EXPECT_THAT(LeArquivo(tmp.Caminho() / "prog" / f), Not(HasSubstr("Senh@QueNaoPodeVazar"))) << f;
     for (const int pid : {static_cast<int>(::getpid()), srv.Pid()}) {
-        const std::string linha = LeTudo("/proc/" + std::to_string(pid) + "/cmdline");
+        const std::string linha = LeArquivo("/proc/" + std::to_string(pid) + "/cmdline");
         EXPECT_THAT(linha, Not(HasSubstr(srv.Senha())));
         EXPECT_THAT(linha, Not(HasSubstr("Senh@QueNaoPodeVazar")));
     }
@@ -245,10 +246,10 @@ TEST_F(DownloadFTPCaminhada, SenhaErradaEmNenhumArquivoNemLinhaDeComando) {
 
 TEST_F(DownloadFTPCaminhada, FimDaJanelaEntreOWAVESeuXML) {
     for (const char* n : {"R0000001", "R0000002"}) {
-        Grava(gr / (std::string(n) + ".WAV"), Bytes(2000, 'i'));
-        Grava(gr / (std::string(n) + ".XML"), "<a/>");
+        GravaTeste(gr / (std::string(n) + ".WAV"), Bytes(2000, 'i'));
+        GravaTeste(gr / (std::string(n) + ".XML"), "<a/>");
     }
-    ServidorFTPTeste srv(loja, tmp / "srv");
+    ServidorFTPTeste srv(loja, tmp.Caminho() / "srv");
     auto r = Execucao(srv);
     // The window ends as soon as the first recording's audio has arrived.
     exec.relogio.Define([this] {
@@ -264,31 +265,31 @@ TEST_F(DownloadFTPCaminhada, FimDaJanelaEntreOWAVESeuXML) {
 }
 
 TEST_F(DownloadFTPCaminhada, UsuarioVazioEntraComoAnonimo) {
-    Grava(gr / "R0000001.WAV", "abc");
-    ServidorFTPTeste srv(loja, tmp / "srv", {}, "anonymous", "anonymous");
+    GravaTeste(gr / "R0000001.WAV", "abc");
+    ServidorFTPTeste srv(loja, tmp.Caminho() / "srv", {}, "anonymous", "anonymous");
     auto r = Execucao(srv);
     r->FTPUsuario.clear();
     r->FTPSenha.clear();
     EXPECT_TRUE(r->DownloadFTP());
-    EXPECT_EQ(LeTudo(Local() / "R0000001.WAV"), "abc");
+    EXPECT_EQ(LeArquivo(Local() / "R0000001.WAV"), "abc");
 }
 
 TEST_F(DownloadFTPCaminhada, CopiaUSBPulaLigacoesEEspeciais) {
-    const fs::path usb = tmp / "usb";
+    const fs::path usb = tmp.Caminho() / "usb";
     const fs::path grUSB = usb / "norvika" / "audiorec" / "GR050324" / "X0001000";
-    Grava(grUSB / "R0000001.WAV", Bytes(500, 'j'));
-    Grava(grUSB / "R0000001.XML", "<a/>");
-    Grava(tmp / "fora.txt", "fora");
-    fs::create_symlink(tmp / "fora.txt", grUSB / "R0000002.WAV");
+    GravaTeste(grUSB / "R0000001.WAV", Bytes(500, 'j'));
+    GravaTeste(grUSB / "R0000001.XML", "<a/>");
+    GravaTeste(tmp.Caminho() / "fora.txt", "fora");
+    fs::create_symlink(tmp.Caminho() / "fora.txt", grUSB / "R0000002.WAV");
     fs::create_directory_symlink(tmp.Caminho(), grUSB / "LIGADA");
     ASSERT_EQ(::mkfifo((grUSB / "R0000003.WAV").c_str(), 0600), 0);
-    Grava(grUSB / "R0000004.WAV", "sem leitura");
+    GravaTeste(grUSB / "R0000004.WAV", "sem leitura");
     ::chmod((grUSB / "R0000004.WAV").c_str(), 0);
     const bool root = ::geteuid() == 0;
     auto r = exec.Cria(1, pastaPABX);
     r->CopiaPasta((usb / "norvika").string() + "/", r->PastaPABX + "NORVIKA/");
     const fs::path local = pastaPABX / "NORVIKA" / "AUDIOREC" / "GR050324" / "X0001000";
-    EXPECT_EQ(LeTudo(local / "R0000001.WAV"), Bytes(500, 'j'));
+    EXPECT_TRUE(LeArquivo(local / "R0000001.WAV") == Bytes(500, 'j'));
     EXPECT_TRUE(fs::exists(local / "R0000001.XML"));
     EXPECT_FALSE(fs::exists(local / "R0000002.WAV"));
     EXPECT_FALSE(fs::exists(local / "R0000003.WAV"));

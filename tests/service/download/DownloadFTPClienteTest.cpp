@@ -11,7 +11,7 @@
 #include <string>
 
 #include "service/download/ClienteFTP.h"
-#include "tests/common/PastaTemporaria.h"
+#include "tests/service/TestePasta.h"
 #include "tests/service/download/DownloadFTPServidor.h"
 
 namespace fs = std::filesystem;
@@ -53,9 +53,9 @@ bool SemTemporarios(const fs::path& pasta) {
 class DownloadFTPClienteTest : public ::testing::Test {
 protected:
     PastaTemporaria tmp;
-    fs::path raiz = tmp / "raiz";
+    fs::path raiz = tmp.Caminho() / "raiz";
     fs::path pasta = raiz / "NORVIKA" / "AUDIOREC" / "GR010124" / "X0001000";
-    fs::path local = tmp / "local";
+    fs::path local = tmp.Caminho() / "local";
     void SetUp() override {
         fs::create_directories(pasta);
         fs::create_directories(local);
@@ -130,11 +130,11 @@ TEST_P(DownloadFTPNomesTest, NomesEstranhosChegamInteiros) {
     char semente = 'a';
     for (const auto& n : nomes) {
         conteudo[n] = Bytes(1000 + semente, semente);
-        Grava(pasta / n, conteudo[n]);
+        GravaTeste(pasta / n, conteudo[n]);
         ++semente;
     }
     fs::create_directories(pasta / "SUB");
-    ServidorFTPTeste srv(raiz, tmp / "srv",
+    ServidorFTPTeste srv(raiz, tmp.Caminho() / "srv",
                          semMLSD ? std::vector<std::string>{"--no-mlsd"} : std::vector<std::string>{});
     ClienteFTP c(Opcoes(srv));
     c.Conecta();
@@ -150,7 +150,7 @@ TEST_P(DownloadFTPNomesTest, NomesEstranhosChegamInteiros) {
         EXPECT_EQ(*e.tamanho, static_cast<std::int64_t>(conteudo[e.nome].size()));
         const auto n = c.Baixa(kPasta, e.nome, local / e.nome, *e.tamanho, e.modificacao);
         EXPECT_EQ(n, *e.tamanho);
-        EXPECT_EQ(LeTudo(local / e.nome), conteudo[e.nome]) << e.nome;
+        EXPECT_TRUE(LeArquivo(local / e.nome) == conteudo[e.nome]) << e.nome;
         // The local file carries the server's date (from MLSD, or MDTM).
         const auto remoto = fs::last_write_time(pasta / e.nome);
         EXPECT_LT(std::chrono::abs(fs::last_write_time(local / e.nome) - remoto), 2s) << e.nome;
@@ -165,7 +165,7 @@ TEST_F(DownloadFTPClienteTest, TamanhoDe64BitsPelaListagemEPeloSIZE) {
         std::ofstream f(pasta / "R0000001.WAV");
     }
     fs::resize_file(pasta / "R0000001.WAV", 5368709120ULL);  // sparse
-    ServidorFTPTeste srv(raiz, tmp / "srv");
+    ServidorFTPTeste srv(raiz, tmp.Caminho() / "srv");
     ClienteFTP c(Opcoes(srv));
     c.Conecta();
     const auto lista = c.Lista(kPasta);
@@ -178,9 +178,9 @@ TEST_F(DownloadFTPClienteTest, TamanhoDe64BitsPelaListagemEPeloSIZE) {
 
 TEST_F(DownloadFTPClienteTest, CorteNoMeioNaoDeixaArquivoParcialEVoltaInteiro) {
     const std::string dados = Bytes(400000, 'x');
-    Grava(pasta / "R0000001.WAV", dados);
-    Grava(pasta / "R0000002.WAV", dados);
-    ServidorFTPTeste srv(raiz, tmp / "srv",
+    GravaTeste(pasta / "R0000001.WAV", dados);
+    GravaTeste(pasta / "R0000002.WAV", dados);
+    ServidorFTPTeste srv(raiz, tmp.Caminho() / "srv",
                          {"--fault", "cut-data:R0000001.WAV:150000:1", "--fault",
                           "cut-control:R0000002.WAV:150000:1"});
     ClienteFTP c(Opcoes(srv));
@@ -196,13 +196,13 @@ TEST_F(DownloadFTPClienteTest, CorteNoMeioNaoDeixaArquivoParcialEVoltaInteiro) {
         EXPECT_TRUE(SemTemporarios(local));
         c.Conecta();
         EXPECT_EQ(c.Baixa(kPasta, nome, local / nome, 400000, std::nullopt), 400000);
-        EXPECT_EQ(LeTudo(local / nome), dados);
+        EXPECT_TRUE(LeArquivo(local / nome) == dados);
     }
 }
 
 TEST_F(DownloadFTPClienteTest, TransferenciaParadaTerminaPeloLimiteDeVelocidade) {
-    Grava(pasta / "R0000001.WAV", Bytes(400000, 'y'));
-    ServidorFTPTeste srv(raiz, tmp / "srv", {"--fault", "stall:R0000001.WAV:100000"});
+    GravaTeste(pasta / "R0000001.WAV", Bytes(400000, 'y'));
+    ServidorFTPTeste srv(raiz, tmp.Caminho() / "srv", {"--fault", "stall:R0000001.WAV:100000"});
     ClienteFTP c(Opcoes(srv, 0, 2000));
     c.Conecta();
     const auto inicio = std::chrono::steady_clock::now();
@@ -220,7 +220,7 @@ TEST_F(DownloadFTPClienteTest, TransferenciaParadaTerminaPeloLimiteDeVelocidade)
 }
 
 TEST_F(DownloadFTPClienteTest, ServidorQueNuncaSaudaEFalhaDeConexao) {
-    ServidorFTPTeste srv(raiz, tmp / "srv", {"--fault", "no-greet"});
+    ServidorFTPTeste srv(raiz, tmp.Caminho() / "srv", {"--fault", "no-greet"});
     ClienteFTP c(Opcoes(srv, 0, 2000));
     const auto inicio = std::chrono::steady_clock::now();
     try {
@@ -234,8 +234,8 @@ TEST_F(DownloadFTPClienteTest, ServidorQueNuncaSaudaEFalhaDeConexao) {
 }
 
 TEST_F(DownloadFTPClienteTest, SenhaErradaNaoApareceNoTexto) {
-    Grava(pasta / "R0000001.WAV", "abc");
-    ServidorFTPTeste srv(raiz, tmp / "srv");
+    GravaTeste(pasta / "R0000001.WAV", "abc");
+    ServidorFTPTeste srv(raiz, tmp.Caminho() / "srv");
     auto o = Opcoes(srv);
     o.senha = "Outr@SenhaSecreta";
     ClienteFTP c(o);
@@ -251,9 +251,9 @@ TEST_F(DownloadFTPClienteTest, SenhaErradaNaoApareceNoTexto) {
 }
 
 TEST_F(DownloadFTPClienteTest, UsuarioVazioEntraComoAnonimo) {
-    Grava(pasta / "R0000001.WAV", "abc");
+    GravaTeste(pasta / "R0000001.WAV", "abc");
     // The server's only user is "anonymous" with the password "anonymous".
-    ServidorFTPTeste srv(raiz, tmp / "srv", {}, "anonymous", "anonymous");
+    ServidorFTPTeste srv(raiz, tmp.Caminho() / "srv", {}, "anonymous", "anonymous");
     auto o = Opcoes(srv);
     o.usuario.clear();
     o.senha = "ignorada";
@@ -263,8 +263,8 @@ TEST_F(DownloadFTPClienteTest, UsuarioVazioEntraComoAnonimo) {
 }
 
 TEST_F(DownloadFTPClienteTest, ParadaPeloServicoInterrompeATransferencia) {
-    Grava(pasta / "R0000001.WAV", Bytes(400000, 'z'));
-    ServidorFTPTeste srv(raiz, tmp / "srv", {"--fault", "stall:R0000001.WAV:100000"});
+    GravaTeste(pasta / "R0000001.WAV", Bytes(400000, 'z'));
+    ServidorFTPTeste srv(raiz, tmp.Caminho() / "srv", {"--fault", "stall:R0000001.WAV:100000"});
     auto o = Opcoes(srv);
     const auto inicio = std::chrono::steady_clock::now();
     o.parar = [&] { return std::chrono::steady_clock::now() - inicio > 500ms; };
@@ -290,10 +290,10 @@ class DownloadFTPTLSTest : public DownloadFTPClienteTest,
 
 TEST_P(DownloadFTPTLSTest, ModosDeSeguranca) {
     const auto caso = GetParam();
-    Grava(pasta / "R0000001.WAV", Bytes(70000, 't'));
+    GravaTeste(pasta / "R0000001.WAV", Bytes(70000, 't'));
     std::vector<std::string> op;
     if (*caso.servidor) op = {"--tls", caso.servidor};
-    ServidorFTPTeste srv(raiz, tmp / "srv", op);
+    ServidorFTPTeste srv(raiz, tmp.Caminho() / "srv", op);
     ClienteFTP c(Opcoes(srv, caso.seguranca, 3000));
     bool conectou = false;
     try {
@@ -302,7 +302,7 @@ TEST_P(DownloadFTPTLSTest, ModosDeSeguranca) {
         ASSERT_EQ(lista.size(), 1u);
         c.Baixa(kPasta, "R0000001.WAV", local / "R0000001.WAV", *lista[0].tamanho,
                 lista[0].modificacao);
-        EXPECT_EQ(LeTudo(local / "R0000001.WAV"), Bytes(70000, 't'));
+        EXPECT_TRUE(LeArquivo(local / "R0000001.WAV") == Bytes(70000, 't'));
         conectou = true;
     } catch (const ErroFTP& e) {
         EXPECT_EQ(e.Classe(), ClasseErroFTP::Conexao) << e.what();

@@ -14,7 +14,7 @@
 
 // A clock the test sets, or drives with a function (a window that ends once
 // a given file has arrived, say).
-class RelogioExecucao final : public Relogio {
+class RelogioCaminhada final : public Relogio {
 public:
     DataHora Agora() const override {
         std::lock_guard t(trava_);
@@ -36,8 +36,8 @@ private:
     std::function<DataHora()> funcao_;
 };
 
-struct ExecucaoTeste {
-    explicit ExecucaoTeste(const std::filesystem::path& pasta, ParametrosBDServico bd = {},
+struct ExecucaoFTPTeste {
+    explicit ExecucaoFTPTeste(const std::filesystem::path& pasta, ParametrosBDServico bd = {},
                            std::shared_ptr<ConfiguracaoServico> config = nullptr)
         : log(pasta), banco(log, std::move(bd)), alertas([] { return 3; }),
           config(config ? std::move(config) : std::make_shared<ConfiguracaoServico>()) {
@@ -62,6 +62,6 @@ struct ExecucaoTeste {
     BancoServico banco;
     AlertasEmail alertas;
     std::shared_ptr<FilaEmails> fila;
-    RelogioExecucao relogio;
+    RelogioCaminhada relogio;
     std::shared_ptr<ConfiguracaoServico> config;
 };

@@ -11,10 +11,17 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "common/Sistema.h"
+
+// Writes a test file, making its folders.
+inline void GravaTeste(const std::filesystem::path& arquivo, std::string_view conteudo) {
+    std::filesystem::create_directories(arquivo.parent_path());
+    std::ofstream(arquivo, std::ios::binary) << conteudo;
+}
 
 class ServidorFTPTeste final {
 public:

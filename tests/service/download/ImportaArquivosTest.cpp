@@ -11,7 +11,7 @@
 #include <string>
 
 #include "common/Sistema.h"
-#include "tests/common/PastaTemporaria.h"
+#include "tests/service/TestePasta.h"
 #include "tests/common/db/InstalacaoTeste.h"
 #include "tests/service/download/DownloadFTPExecucao.h"
 #include "tests/service/download/DownloadFTPServidor.h"
@@ -54,8 +54,8 @@ protected:
         static int proximo = 500;
         codigo_ = ++proximo;
         const auto p = inst_->Principal();
-        exec_ = std::make_unique<ExecucaoTeste>(
-            tmp_ / "prog", ParametrosBDServico{inst_->srv.host, p.banco, p.usuario, p.senha});
+        exec_ = std::make_unique<ExecucaoFTPTeste>(
+            tmp_.Caminho() / "prog", ParametrosBDServico{inst_->srv.host, p.banco, p.usuario, p.senha});
         exec_->config->PABXTimeOut = 10;
         ASSERT_TRUE(exec_->banco.BDCarregaConfiguracaoGeral());
         PABXTimeOut = 10;
@@ -130,9 +130,9 @@ protected:
     static InstalacaoTeste* inst_;
     int codigo_ = 0;
     PastaTemporaria tmp_;
-    fs::path loja_ = tmp_ / "loja";
-    fs::path pastaPABX_ = tmp_ / "prog" / "PABX001";
-    std::unique_ptr<ExecucaoTeste> exec_;
+    fs::path loja_ = tmp_.Caminho() / "loja";
+    fs::path pastaPABX_ = tmp_.Caminho() / "prog" / "PABX001";
+    std::unique_ptr<ExecucaoFTPTeste> exec_;
     std::unique_ptr<pabxsim::Simulator> sim_;
     std::unique_ptr<TPABX> pabx_;
 };
@@ -183,7 +183,7 @@ TEST_F(ImportaArquivos, UmaFalhaFicaNaUnidadeSemPedirSuasPastas) {
 TEST_F(ImportaArquivos, XMLQueFaltaSeparaEDepoisArquivaComAudio) {
     const auto resumo = pabxsim::MakeRecordings(loja_, 1, 3);
     const fs::path xml = resumo.xmlFiles[0];
-    const std::string guardado = LeTudo(xml);
+    const std::string guardado = LeArquivo(xml);
     fs::remove(xml);
     IniciaUnidade();
     Transfere();
@@ -193,7 +193,7 @@ TEST_F(ImportaArquivos, XMLQueFaltaSeparaEDepoisArquivaComAudio) {
     EXPECT_TRUE(fs::exists(resumo.wavFiles[0]));  // stays at the unit
     EXPECT_EQ(Arquivos(pastaPABX_ / "ARQNOK").size(), 1u);
 
-    Grava(xml, guardado);  // the description shows up
+    GravaTeste(xml, guardado);  // the description shows up
     Transfere();
     auto r2 = Execucao();
     EXPECT_TRUE(r2->ImportaArquivos(*pabx_));
@@ -326,7 +326,7 @@ TEST_F(ImportaArquivos, LigacaoCaiNoMeioCadaUmArquivadoUmaVezOuAindaNaUnidade) {
 TEST_F(ImportaArquivos, DoFTPAoBancoDeAPonta) {
     pabxsim::MakeRecordings(loja_, 3, 37);
     IniciaUnidade();
-    ServidorFTPTeste srv(loja_, tmp_ / "srv");
+    ServidorFTPTeste srv(loja_, tmp_.Caminho() / "srv");
     auto r = Execucao();
     r->FTPHost = "127.0.0.1";
     r->FTPPorta = static_cast<std::uint16_t>(srv.Porta());

@@ -108,4 +108,36 @@ echo "$foreign" >"$work/run/ftp.pid"
 "$top/scripts/pabx-sim" stop "$work/run"
 if ! kill -0 "$foreign" 2>/dev/null; then echo "FAIL: a foreign process was signalled"; exit 1; fi
 kill "$foreign"
+
+# The FTP server's options pass through start: TLS required, no MLSD.
+"$top/scripts/pabx-sim" start "$work/run" --scenario "$work/unit.ini" --store "$work/store" \
+  --tls required --no-mlsd
+source "$work/run/env"
+/usr/bin/python3 - <<'PY'
+import ftplib, os, ssl
+host, port = os.environ["PABXSIM_HOST"], int(os.environ["PABXSIM_FTP_PORT"])
+user, password = os.environ["PABXSIM_FTP_USER"], os.environ["PABXSIM_FTP_PASSWORD"]
+plain = ftplib.FTP()
+plain.connect(host, port, timeout=10)
+try:
+    plain.login(user, password)
+    raise SystemExit("FAIL: a login without TLS was accepted")
+except ftplib.error_perm:
+    pass
+ctx = ssl.create_default_context()
+ctx.check_hostname = False
+ctx.verify_mode = ssl.CERT_NONE
+ftp = ftplib.FTP_TLS(context=ctx)
+ftp.connect(host, port, timeout=10)
+ftp.login(user, password)
+ftp.prot_p()
+assert [n.rsplit("/", 1)[-1] for n in ftp.nlst("/NORVIKA")] == ["AUDIOREC"]
+try:
+    list(ftp.mlsd("/NORVIKA"))
+    raise SystemExit("FAIL: MLSD answered with --no-mlsd")
+except ftplib.error_perm:
+    pass
+ftp.close()
+PY
+"$top/scripts/pabx-sim" stop "$work/run"
 echo "PASS"
