@@ -67,7 +67,7 @@ protected:
         config->MascaraLog = 0xFF;
         config->FTPTimeOut = 3000;
         config->PastaPrograma = (tmp_ / "prog").string() + "/";
-        exec_ = std::make_unique<ExecucaoTeste>(
+        exec_ = std::make_unique<ExecucaoFTPTeste>(
             tmp_ / "prog", ParametrosBDServico{inst_->srv.host, p.banco, p.usuario, p.senha}, config);
     }
 
@@ -127,7 +127,7 @@ protected:
     static InstalacaoTeste* inst_;
     PastaTemporaria tmp_;
     fs::path pastaPABX_ = tmp_ / "prog" / "PABX001";
-    std::unique_ptr<ExecucaoTeste> exec_;
+    std::unique_ptr<ExecucaoFTPTeste> exec_;
 };
 
 inline InstalacaoTeste* BackupBase::inst_ = nullptr;
