@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
 
     ContextoConsole ctx;
     FormMain principal(ctx);
+    ctx.UsaLoginReal();
     instancia.AoPedirAtivacao = [&principal] {
         GravaLogConsole("Janela ativada por uma nova execução do programa");
         principal.Ativa();

@@ -1,5 +1,9 @@
 #include "console/forms/ContextoConsole.h"
 
+#include "console/Acesso.h"
+#include "console/Historico.h"
+#include "console/forms/FormAcesso.h"
+#include "console/forms/FormHistorico.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/FormSobre.h"
 #include "console/forms/FormSysAcc.h"
@@ -19,9 +23,28 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formMain = &principal;
     mensagens.pai = &principal;
     formSobre = std::make_unique<FormSobre>(&principal);
+    formAcesso = std::make_unique<FormAcesso>(*this, &principal);
+    formHistorico = std::make_unique<FormHistorico>(*this, &principal);
+    acoes["Histricoatividades1"] = [this] { formHistorico->exec(); };
+}
+
+void ContextoConsole::UsaLoginReal() {
+    ExecutaLogin = [this](QWidget*) {
+        return formAcesso && formAcesso->ExecutaLogin() ? ResultadoLogin::Entrou
+                                                        : ResultadoLogin::Cancelado;
+    };
+    VerificaPermissao = [this](int nivel) {
+        return ::VerificaPermissao(nivel, UsuarioCodigo, UsuarioPerfil, mensagens);
+    };
+}
+
+bool ContextoConsole::RegistraHistorico(int operacao, const std::string& detalhe) {
+    return ::RegistraHistorico(dados, UsuarioCodigo, UsuarioNome, operacao, detalhe);
 }
 
 void ContextoConsole::DestroiJanelas() {
+    formHistorico.reset();
+    formAcesso.reset();
     formSobre.reset();
     mensagens.pai = nullptr;
     formMain = nullptr;

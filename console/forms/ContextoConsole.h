@@ -28,6 +28,8 @@
 class QWidget;
 class FormMain;
 class FormSobre;
+class FormAcesso;
+class FormHistorico;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -76,4 +78,12 @@ struct ContextoConsole {
 
     FormMain* formMain = nullptr;
     std::unique_ptr<FormSobre> formSobre;
+    std::unique_ptr<FormAcesso> formAcesso;
+    std::unique_ptr<FormHistorico> formHistorico;
+
+    // The real login and permission test (main() installs them; tests may
+    // keep their own seams).
+    void UsaLoginReal();
+    // RegistraHistorico with the logged-in user.
+    bool RegistraHistorico(int operacao, const std::string& detalhe);
 };
