@@ -61,21 +61,29 @@ bool RegistraHistorico(MDados& dados, int usuarioCodigo, const std::string& usua
     const std::string nome = AjustaColuna(usuarioNome, 30);
     const std::string texto = AjustaColuna(detalhe, 120);
     const DataHora agora = dados.AgoraRelogio();
-    try {
-        dados.Executa([&](Transaction& tr) {
-            InsereComProximoCodigo(tr, "LOGHISTORY", "LOG_CODIGO", [&](Transaction& t, std::int32_t n) {
-                Statement st(t,
-                             "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, "
-                             "USR_CODIGO, LOG_USUARIO, LOG_DETALHES) VALUES (?, ?, ?, ?, ?, ?)");
-                st.SetInt(0, n).SetTimestamp(1, agora).SetInt(2, operacao).SetInt(3, usuarioCodigo);
-                st.SetText(4, nome).SetText(5, texto);
-                st.Executa();
+    // Each attempt is a transaction of its own: a code another writer took
+    // meanwhile is found again by a fresh one.
+    for (int tentativa = 1;; ++tentativa) {
+        try {
+            dados.Executa([&](Transaction& tr) {
+                InsereComProximoCodigo(tr, "LOGHISTORY", "LOG_CODIGO", [&](Transaction& t, std::int32_t n) {
+                    Statement st(t,
+                                 "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, "
+                                 "USR_CODIGO, LOG_USUARIO, LOG_DETALHES) VALUES (?, ?, ?, ?, ?, ?)");
+                    st.SetInt(0, n).SetTimestamp(1, agora).SetInt(2, operacao).SetInt(3, usuarioCodigo);
+                    st.SetText(4, nome).SetText(5, texto);
+                    st.Executa();
+                });
             });
-        });
-        return true;
-    } catch (const std::exception& e) {
-        GravaLogConsole("Histórico " + std::to_string(operacao) + " não gravado: " + e.what());
-        return false;
+            return true;
+        } catch (const FirebirdError& e) {
+            if (e.ChaveDuplicada() && tentativa < 20) continue;
+            GravaLogConsole("Histórico " + std::to_string(operacao) + " não gravado: " + e.what());
+            return false;
+        } catch (const std::exception& e) {
+            GravaLogConsole("Histórico " + std::to_string(operacao) + " não gravado: " + e.what());
+            return false;
+        }
     }
 }
 
