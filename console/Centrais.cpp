@@ -3,7 +3,12 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/Configuracao.h"
+#include "common/IniFile.h"
+#include "common/Sistema.h"
 #include "common/Traducao.h"
+#include "common/db/Esquema.h"
+#include "common/db/Instalacao.h"
 #include "common/db/Firebird.h"
 #include "console/MDados.h"
 #include "console/TextoColuna.h"
@@ -65,5 +70,44 @@ bool RemoveCentral(MDados& dados, int codigo, std::string& erro) {
         erro = e.what();
         GravaLogConsole("Central " + std::to_string(codigo) + " não removida: " + erro);
         return false;
+    }
+}
+
+namespace {
+// The main database as the server itself reaches it: "localhost", the same
+// port, the same alias or path.
+std::string PrincipalVistaDoServidor(const std::string& conexao) {
+    const auto doisPontos = conexao.find(':');
+    if (doisPontos == std::string::npos) return "localhost:" + conexao;
+    const std::string host = conexao.substr(0, doisPontos);
+    const auto barra = host.find('/');
+    return "localhost" + (barra == std::string::npos ? std::string() : host.substr(barra)) +
+           conexao.substr(doisPontos);
+}
+}  // namespace
+
+std::string PreparaBancoCentral(MDados& dados, int codigo) {
+    try {
+        const IniFile ini(ArquivoVeruzaduIni());
+        const CaminhoBD principal = MontaCaminhoBD(ini, "VERUZADU", dados.PastaDadosBD(), NomeComputador());
+        const CaminhoBD unidade =
+            MontaCaminhoBD(ini, "GRVPAB" + CodigoCentralTexto(codigo), dados.PastaDadosBD(), NomeComputador());
+        if (CriaBancoPABX({unidade.conexao, dados.UsuarioBD, dados.SenhaBD, dados.TempoLimiteConexao}, codigo,
+                          PrincipalVistaDoServidor(principal.conexao)))
+            GravaLogConsole("Base da central " + std::to_string(codigo) + " criada: " + unidade.conexao);
+        dados.ConectaBasePABX(codigo);
+        dados.ExecutaPABX([&](Transaction& tr) {
+            for (const char* tabela : {"RMLPERMISS", "RAMALGRAVA"}) {
+                Statement st(tr, std::string("DELETE FROM ") + tabela + " WHERE PAB_CODIGO = ?");
+                st.SetInt(0, codigo);
+                st.Executa();
+            }
+        });
+        return {};
+    } catch (const ErroBasePABX& e) {
+        return e.detalhe.empty() ? e.what() : e.detalhe;
+    } catch (const std::exception& e) {
+        GravaLogConsole("Base da central " + std::to_string(codigo) + ": " + e.what());
+        return e.what();
     }
 }

@@ -38,3 +38,10 @@ std::vector<ItemCentral> CarregaCentrais(MDados& dados);
 // transaction, so a unit later given the same code inherits nothing. False
 // with the server's reason in `erro` (nothing deleted then).
 bool RemoveCentral(MDados& dados, int codigo, std::string& erro);
+
+// The database of a unit just registered: made through the server as the
+// program's user where MontaCaminhoBD puts it (an existing one is kept), then
+// connected as the unit's database, with any extension permissions an old
+// file carried for the code cleared. Empty on success, else the server's
+// reason. The unit's PABX row stays either way.
+std::string PreparaBancoCentral(MDados& dados, int codigo);

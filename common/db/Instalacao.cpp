@@ -279,22 +279,23 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
         throw std::runtime_error("o usuário " + usuario + " existe no servidor com outra senha");
     }
 
+    // The right stays: the console creates the databases of units added later,
+    // and a restore needs it too.
     if (!podiaCriar)
         admin.Executa("GRANT CREATE DATABASE TO USER " + usuario);
-    struct Revoga {
-        Attachment& a;
-        std::string sql;
-        ~Revoga() {
-            if (sql.empty())
-                return;
-            try {
-                a.Executa(sql);
-            } catch (const FirebirdError&) {
-            }
-        }
-    } revoga{admin, podiaCriar ? std::string() : "REVOKE CREATE DATABASE FROM USER " + usuario};
 
     for (const auto& b : bancos) {
+        if (b.unidade > 0) {
+            try {
+                CriaBancoPABX({conexao(b.arquivo.string()), o.usuario, o.senha}, b.unidade, conexaoPrincipal);
+            } catch (const FirebirdError& e) {
+                if (e.LoginRecusado())
+                    throw std::runtime_error("o usuário " + usuario + " existe no servidor com outra senha");
+                throw;
+            }
+            feito.push_back(b.descricao + " criado: " + b.arquivo.string());
+            continue;
+        }
         Attachment att = [&] {
             try {
                 return Attachment::Cria({conexao(b.arquivo.string()), o.usuario, o.senha});
@@ -320,4 +321,33 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
         feito.push_back(b.descricao + " criado: " + b.arquivo.string());
     }
     return feito;
+}
+
+bool CriaBancoPABX(const ParametrosConexao& p, int codigo, std::string_view conexaoPrincipal)
+{
+    const std::string update = "EXECUTE PROCEDURE UPDATEPABX(" + std::to_string(codigo) + ")";
+    try {
+        Attachment att = Attachment::Conecta(p);
+        att.Executa(update);
+        att.Desconecta();
+        return false;
+    } catch (const FirebirdError& e) {
+        // A refused login is no missing file; anything else: try to make it.
+        if (e.LoginRecusado() || e.ConexaoPerdida())
+            throw;
+    }
+    Attachment att = Attachment::Cria(p);
+    try {
+        ExecutaScript(att, ScriptBancoPABX(conexaoPrincipal));
+        att.Executa(update);
+    } catch (...) {
+        // A half-built database would pass for a good one next time.
+        try {
+            att.ApagaBanco();
+        } catch (const FirebirdError&) {
+        }
+        throw;
+    }
+    att.Desconecta();
+    return true;
 }

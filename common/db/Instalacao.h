@@ -38,6 +38,15 @@ struct OpcoesInstalacao {
 // program's user existing with another password, ...).
 std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o);
 
+// The database of PABX unit `codigo` at `p.banco`, made through the server as
+// p's user (who needs the right to create databases, which the installation
+// gives the program's user and leaves in place): the unit structure, reading
+// the main database at `conexaoPrincipal` (as the server sees it), then
+// UPDATEPABX(codigo). A database already there is kept: only UPDATEPABX runs
+// on it. A half-built new database is dropped again. True when it was
+// created. Throws FirebirdError with the server's reason.
+bool CriaBancoPABX(const ParametrosConexao& p, int codigo, std::string_view conexaoPrincipal);
+
 // Removes the alias line (if any) from the alias file; true when one was
 // there. Same locking as the installation.
 bool RemoveAlias(const std::filesystem::path& arquivoAliases, std::string_view alias);

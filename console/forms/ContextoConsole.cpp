@@ -3,6 +3,7 @@
 #include "console/Acesso.h"
 #include "console/Historico.h"
 #include "console/forms/FormAcesso.h"
+#include "console/forms/FormCentrais.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/FormSobre.h"
@@ -25,7 +26,13 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formSobre = std::make_unique<FormSobre>(&principal);
     formAcesso = std::make_unique<FormAcesso>(*this, &principal);
     formHistorico = std::make_unique<FormHistorico>(*this, &principal);
+    formCentrais = std::make_unique<FormCentrais>(*this, &principal);
+    formBuscaCentral = std::make_unique<FormBuscaCentral>(*this, &principal);
     acoes["Histricoatividades1"] = [this] { formHistorico->exec(); };
+    acoes["Centrais1"] = [this] {
+        formCentrais->CarregaItens(0);
+        formCentrais->exec();
+    };
 }
 
 void ContextoConsole::UsaLoginReal() {
@@ -43,6 +50,8 @@ bool ContextoConsole::RegistraHistorico(int operacao, const std::string& detalhe
 }
 
 void ContextoConsole::DestroiJanelas() {
+    formBuscaCentral.reset();
+    formCentrais.reset();
     formHistorico.reset();
     formAcesso.reset();
     formSobre.reset();

@@ -30,6 +30,8 @@ class FormMain;
 class FormSobre;
 class FormAcesso;
 class FormHistorico;
+class FormCentrais;
+class FormBuscaCentral;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -80,6 +82,8 @@ struct ContextoConsole {
     std::unique_ptr<FormSobre> formSobre;
     std::unique_ptr<FormAcesso> formAcesso;
     std::unique_ptr<FormHistorico> formHistorico;
+    std::unique_ptr<FormCentrais> formCentrais;
+    std::unique_ptr<FormBuscaCentral> formBuscaCentral;
 
     // The real login and permission test (main() installs them; tests may
     // keep their own seams).
