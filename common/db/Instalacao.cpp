@@ -1,5 +1,8 @@
 #include "common/db/Instalacao.h"
 
+#include "common/CifraTexto.h"
+#include "common/Texto.h"
+
 #include "common/db/Esquema.h"
 #include "common/db/FirebirdError.h"
 #include "common/db/Script.h"
@@ -349,5 +352,27 @@ bool CriaBancoPABX(const ParametrosConexao& p, int codigo, std::string_view cone
         throw;
     }
     att.Desconecta();
+    return true;
+}
+
+bool CriaPrimeiroAdministrador(const ParametrosConexao& principal, const std::string& senha)
+{
+    if (senha.empty() || ContaCaracteresUtf8(senha) > 21)
+        throw std::invalid_argument("a senha do administrador deve ter de 1 a 21 caracteres");
+    Attachment att = Attachment::Conecta(principal);
+    Transaction tr(att);
+    {
+        Statement st(tr, "SELECT FIRST 1 1 FROM USUARIO");
+        auto c = st.Abre();
+        if (c.Proxima())
+            return false;
+    }
+    InsereComProximoCodigo(tr, "USUARIO", "USR_CODIGO", [&](Transaction& t, std::int32_t codigo) {
+        Statement st(t, "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, USR_GRUPO) "
+                        "VALUES (?, 'Administrador', 'ADMIN', ?, 1, '')");
+        st.SetInt(0, codigo).SetText(1, CriptografaTexto(senha));
+        st.Executa();
+    });
+    tr.Commit();
     return true;
 }

@@ -6,6 +6,7 @@
 #include "console/forms/FormCentrais.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormMain.h"
+#include "console/forms/ServicoMain.h"
 #include "console/forms/FormSobre.h"
 #include "console/forms/FormSysAcc.h"
 
@@ -50,6 +51,7 @@ bool ContextoConsole::RegistraHistorico(int operacao, const std::string& detalhe
 }
 
 void ContextoConsole::DestroiJanelas() {
+    servico.reset();
     formBuscaCentral.reset();
     formCentrais.reset();
     formHistorico.reset();

@@ -31,6 +31,7 @@ class FormSobre;
 class FormAcesso;
 class FormHistorico;
 class FormCentrais;
+struct ServicoMain;
 class FormBuscaCentral;
 
 enum class ResultadoLogin { Entrou, Cancelado };
@@ -84,6 +85,8 @@ struct ContextoConsole {
     std::unique_ptr<FormHistorico> formHistorico;
     std::unique_ptr<FormCentrais> formCentrais;
     std::unique_ptr<FormBuscaCentral> formBuscaCentral;
+    // The service control of the main window (InstalaServicoMain).
+    std::shared_ptr<ServicoMain> servico;
 
     // The real login and permission test (main() installs them; tests may
     // keep their own seams).

@@ -8,6 +8,7 @@
 #include "MensageiroTeste.h"
 #include "TesteConsole.h"
 #include "common/CifraTexto.h"
+#include "common/db/Instalacao.h"
 #include "console/Acesso.h"
 #include "console/MDados.h"
 #include "console/forms/ContextoConsole.h"
@@ -261,4 +262,17 @@ TEST_F(BaseAcesso, DialogoDeTrocaDeSenha) {
     EXPECT_EQ(ctx.mensagens.Mostradas().back().texto, "Senha e confirmação da senha são diferentes");
     Acesso a(dados, msg);
     EXPECT_TRUE(a.VerificaUsuario("Ana", "nova99"));
+}
+
+TEST_F(BaseAcesso, PrimeiroAdministradorDaInstalacao) {
+    p.Principal().Executa("DELETE FROM USUARIO");
+    EXPECT_THROW(CriaPrimeiroAdministrador(p.inst.Principal(), std::string(22, 'a')),
+                 std::invalid_argument);
+    EXPECT_THROW(CriaPrimeiroAdministrador(p.inst.Principal(), ""), std::invalid_argument);
+    EXPECT_TRUE(CriaPrimeiroAdministrador(p.inst.Principal(), "Pr1meira"));
+    EXPECT_FALSE(CriaPrimeiroAdministrador(p.inst.Principal(), "outra"));  // users exist: nothing
+    Acesso a(dados, msg);
+    ASSERT_TRUE(a.VerificaUsuario("admin", "Pr1meira"));
+    EXPECT_EQ(a.PerfilConfirmado, 1);
+    EXPECT_FALSE(a.VerificaUsuario("ADMIN", "outra"));
 }
