@@ -82,7 +82,8 @@ bool Acesso::ConfirmaLoginSenha(const std::string& login, const std::string& cif
     try {
         if (procura(login)) return true;
         std::string maiusculo = login;
-        for (char& ch : maiusculo) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        for (char& ch : maiusculo)
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         if (maiusculo == "ADMIN" && login != maiusculo) return procura(maiusculo);
     } catch (const SemConexaoBD&) {
     } catch (const FirebirdError& e) {
@@ -145,7 +146,8 @@ std::vector<std::string> Acesso::CarregaListaRamaisUsuarios(int usuarioCodigo, i
             g.SetInt(0, codigoPABX).SetText(1, grupo);
             auto cg = g.Abre();
             while (cg.Proxima()) {
-                const std::string ramal = cg.IsNull(0) ? std::string() : AparaBrancos(cg.GetText(0));
+                const std::string ramal =
+                    cg.IsNull(0) ? std::string() : AparaBrancos(cg.GetText(0));
                 const std::string nome = cg.IsNull(1) ? std::string() : AparaBrancos(cg.GetText(1));
                 lista.push_back(ramal);
                 if (!nome.empty() && nome != ramal) lista.push_back(nome);

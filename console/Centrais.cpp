@@ -8,8 +8,8 @@
 #include "common/Sistema.h"
 #include "common/Traducao.h"
 #include "common/db/Esquema.h"
-#include "common/db/Instalacao.h"
 #include "common/db/Firebird.h"
+#include "common/db/Instalacao.h"
 #include "console/MDados.h"
 #include "console/TextoColuna.h"
 #include "console/UtilConsole.h"
@@ -27,7 +27,8 @@ std::string EnderecoCentral(const ItemCentral& c) {
 
 std::string UsoSDCard(long long usado, long long total) {
     if (total <= 0) return {};
-    const long long pct = std::llround(static_cast<double>(usado) / static_cast<double>(total) * 100.0);
+    const long long pct =
+        std::llround(static_cast<double>(usado) / static_cast<double>(total) * 100.0);
     char b[32];
     std::snprintf(b, sizeof b, "%02lld %%", pct);
     return b;
@@ -36,11 +37,14 @@ std::string UsoSDCard(long long usado, long long total) {
 std::vector<ItemCentral> CarregaCentrais(MDados& dados) {
     std::vector<ItemCentral> r;
     dados.Executa([&](Transaction& tr) {
-        Statement st(tr,
-                     "SELECT PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, PAB_USB_ZIMB, PAB_USBPATH, "
-                     "PAB_SDCARDTOTAL, PAB_SDCARDUSED FROM PABX ORDER BY PAB_CODIGO");
+        Statement st(
+            tr,
+            "SELECT PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, PAB_USB_ZIMB, PAB_USBPATH, "
+            "PAB_SDCARDTOTAL, PAB_SDCARDUSED FROM PABX ORDER BY PAB_CODIGO");
         auto c = st.Abre();
-        auto texto = [&](unsigned i) { return c.IsNull(i) ? std::string() : AparaBrancos(c.GetText(i)); };
+        auto texto = [&](unsigned i) {
+            return c.IsNull(i) ? std::string() : AparaBrancos(c.GetText(i));
+        };
         while (c.Proxima()) {
             ItemCentral i;
             i.codigo = c.GetInt(0);
@@ -89,12 +93,15 @@ std::string PrincipalVistaDoServidor(const std::string& conexao) {
 std::string PreparaBancoCentral(MDados& dados, int codigo) {
     try {
         const IniFile ini(ArquivoVeruzaduIni());
-        const CaminhoBD principal = MontaCaminhoBD(ini, "VERUZADU", dados.PastaDadosBD(), NomeComputador());
-        const CaminhoBD unidade =
-            MontaCaminhoBD(ini, "GRVPAB" + CodigoCentralTexto(codigo), dados.PastaDadosBD(), NomeComputador());
-        if (CriaBancoPABX({unidade.conexao, dados.UsuarioBD, dados.SenhaBD, dados.TempoLimiteConexao}, codigo,
-                          PrincipalVistaDoServidor(principal.conexao)))
-            GravaLogConsole("Base da central " + std::to_string(codigo) + " criada: " + unidade.conexao);
+        const CaminhoBD principal =
+            MontaCaminhoBD(ini, "VERUZADU", dados.PastaDadosBD(), NomeComputador());
+        const CaminhoBD unidade = MontaCaminhoBD(ini, "GRVPAB" + CodigoCentralTexto(codigo),
+                                                 dados.PastaDadosBD(), NomeComputador());
+        if (CriaBancoPABX(
+                {unidade.conexao, dados.UsuarioBD, dados.SenhaBD, dados.TempoLimiteConexao}, codigo,
+                PrincipalVistaDoServidor(principal.conexao)))
+            GravaLogConsole("Base da central " + std::to_string(codigo) +
+                            " criada: " + unidade.conexao);
         dados.ConectaBasePABX(codigo);
         dados.ExecutaPABX([&](Transaction& tr) {
             for (const char* tabela : {"RMLPERMISS", "RAMALGRAVA"}) {

@@ -15,10 +15,10 @@ inline constexpr int MaximoCentrais = 140;
 
 struct ItemCentral {
     int codigo = 0;
-    std::string descricao;  // trimmed
-    std::string enderecoIP; // trimmed PAB_KELVENDERIP
-    bool usb = false;       // PAB_USB_ZIMB = 1
-    std::string caminhoUSB; // trimmed PAB_USBPATH
+    std::string descricao;   // trimmed
+    std::string enderecoIP;  // trimmed PAB_KELVENDERIP
+    bool usb = false;        // PAB_USB_ZIMB = 1
+    std::string caminhoUSB;  // trimmed PAB_USBPATH
     long long sdTotal = 0;
     long long sdUsado = 0;
 };

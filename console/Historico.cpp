@@ -14,25 +14,27 @@ namespace {
 
 const std::map<int, const char*>& Textos() {
     static const std::map<int, const char*> t{
-        {3, "Removido: originadas"},   {4, "Removido: recebidas"},
-        {5, "Removido: internas"},     {6, "Editado: configuração"},
-        {7, "Editado: alertas"},       {8, "Inserido: ramal"},
-        {9, "Removido: ramal"},        {10, "Editado: ramal"},
-        {11, "Inserido: usuário"},     {12, "Removido: usuário"},
-        {13, "Editado: usuário"},      {14, "Inserido: cliente"},
-        {15, "Removido: cliente"},     {16, "Editado: cliente"},
-        {17, "Inserido: grupo"},       {18, "Removido: grupo"},
-        {19, "Editado: grupo"},        {20, "Acessado: gravação"},
-        {21, "Editado: gravação"},     {22, "Exportado: gravação"},
-        {23, "Inserido: central"},     {24, "Removido: central"},
-        {25, "Editado: central"},      {101, "Usuário iniciou veruzadu"},
+        {3, "Removido: originadas"},     {4, "Removido: recebidas"},
+        {5, "Removido: internas"},       {6, "Editado: configuração"},
+        {7, "Editado: alertas"},         {8, "Inserido: ramal"},
+        {9, "Removido: ramal"},          {10, "Editado: ramal"},
+        {11, "Inserido: usuário"},       {12, "Removido: usuário"},
+        {13, "Editado: usuário"},        {14, "Inserido: cliente"},
+        {15, "Removido: cliente"},       {16, "Editado: cliente"},
+        {17, "Inserido: grupo"},         {18, "Removido: grupo"},
+        {19, "Editado: grupo"},          {20, "Acessado: gravação"},
+        {21, "Editado: gravação"},       {22, "Exportado: gravação"},
+        {23, "Inserido: central"},       {24, "Removido: central"},
+        {25, "Editado: central"},        {101, "Usuário iniciou veruzadu"},
         {102, "Usuário parou veruzadu"}, {103, "Aviso do veruzadu"},
         {104, "Erro do veruzadu"},
     };
     return t;
 }
 
-bool Pesquisavel(int c) { return (c >= 3 && c <= 21) || (c >= 101 && c <= 104); }
+bool Pesquisavel(int c) {
+    return (c >= 3 && c <= 21) || (c >= 101 && c <= 104);
+}
 
 }  // namespace
 
@@ -66,14 +68,19 @@ bool RegistraHistorico(MDados& dados, int usuarioCodigo, const std::string& usua
     for (int tentativa = 1;; ++tentativa) {
         try {
             dados.Executa([&](Transaction& tr) {
-                InsereComProximoCodigo(tr, "LOGHISTORY", "LOG_CODIGO", [&](Transaction& t, std::int32_t n) {
-                    Statement st(t,
-                                 "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, "
-                                 "USR_CODIGO, LOG_USUARIO, LOG_DETALHES) VALUES (?, ?, ?, ?, ?, ?)");
-                    st.SetInt(0, n).SetTimestamp(1, agora).SetInt(2, operacao).SetInt(3, usuarioCodigo);
-                    st.SetText(4, nome).SetText(5, texto);
-                    st.Executa();
-                });
+                InsereComProximoCodigo(
+                    tr, "LOGHISTORY", "LOG_CODIGO", [&](Transaction& t, std::int32_t n) {
+                        Statement st(
+                            t,
+                            "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, "
+                            "USR_CODIGO, LOG_USUARIO, LOG_DETALHES) VALUES (?, ?, ?, ?, ?, ?)");
+                        st.SetInt(0, n)
+                            .SetTimestamp(1, agora)
+                            .SetInt(2, operacao)
+                            .SetInt(3, usuarioCodigo);
+                        st.SetText(4, nome).SetText(5, texto);
+                        st.Executa();
+                    });
             });
             return true;
         } catch (const FirebirdError& e) {
@@ -124,9 +131,9 @@ bool ModeloHistorico::Recarrega(std::string* erro) {
 
 bool ModeloHistorico::BuscaPagina(std::vector<Linha>& novas, std::string* erro) {
     // The order a column sorts by: its stored value, then the code, so pages never overlap.
-    static const char* const colunas[] = {"LOG_CODIGO", "LOG_DATARG",
-                                          "CASE WHEN USR_CODIGO = 65535 THEN '' ELSE LOG_USUARIO END",
-                                          "LOG_OPERACAO", "LOG_DETALHES"};
+    static const char* const colunas[] = {
+        "LOG_CODIGO", "LOG_DATARG", "CASE WHEN USR_CODIGO = 65535 THEN '' ELSE LOG_USUARIO END",
+        "LOG_OPERACAO", "LOG_DETALHES"};
     const char* direcao = ordem_ == Qt::AscendingOrder ? " ASC" : " DESC";
     std::string sql =
         "SELECT LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, USR_CODIGO, LOG_USUARIO, LOG_DETALHES "
@@ -174,17 +181,24 @@ int ModeloHistorico::rowCount(const QModelIndex& pai) const {
     return pai.isValid() ? 0 : static_cast<int>(linhas_.size());
 }
 
-int ModeloHistorico::columnCount(const QModelIndex& pai) const { return pai.isValid() ? 0 : 5; }
+int ModeloHistorico::columnCount(const QModelIndex& pai) const {
+    return pai.isValid() ? 0 : 5;
+}
 
 QVariant ModeloHistorico::data(const QModelIndex& i, int papel) const {
     if (papel != Qt::DisplayRole || !i.isValid() || i.row() >= rowCount()) return {};
     const Linha& l = linhas_[static_cast<std::size_t>(i.row())];
     switch (i.column()) {
-        case 0: return QString::number(l.codigo);
-        case 1: return QString::fromStdString(FormataDataHora(l.data, "dd/mm/yyyy hh:nn:ss"));
-        case 2: return QString::fromStdString(l.responsavel);
-        case 3: return QString::fromStdString(DescricaoOperacao(l.operacao));
-        case 4: return QString::fromStdString(l.informacao);
+        case 0:
+            return QString::number(l.codigo);
+        case 1:
+            return QString::fromStdString(FormataDataHora(l.data, "dd/mm/yyyy hh:nn:ss"));
+        case 2:
+            return QString::fromStdString(l.responsavel);
+        case 3:
+            return QString::fromStdString(DescricaoOperacao(l.operacao));
+        case 4:
+            return QString::fromStdString(l.informacao);
     }
     return {};
 }
@@ -192,11 +206,16 @@ QVariant ModeloHistorico::data(const QModelIndex& i, int papel) const {
 QVariant ModeloHistorico::headerData(int secao, Qt::Orientation o, int papel) const {
     if (o != Qt::Horizontal || papel != Qt::DisplayRole) return {};
     switch (secao) {
-        case 0: return QStringLiteral("Cod");
-        case 1: return QString::fromStdString(Traduz("Data"));
-        case 2: return QString::fromStdString(Traduz("Responsável"));
-        case 3: return QString::fromStdString(Traduz("Ocorrência"));
-        case 4: return QString::fromStdString(Traduz("Informação"));
+        case 0:
+            return QStringLiteral("Cod");
+        case 1:
+            return QString::fromStdString(Traduz("Data"));
+        case 2:
+            return QString::fromStdString(Traduz("Responsável"));
+        case 3:
+            return QString::fromStdString(Traduz("Ocorrência"));
+        case 4:
+            return QString::fromStdString(Traduz("Informação"));
     }
     return {};
 }
@@ -228,7 +247,8 @@ std::vector<std::pair<std::string, int>> UsuariosFiltro(MDados& dados) {
         dados.Executa([&](Transaction& tr) {
             Statement st(tr, "SELECT USR_CODIGO, USR_NOME FROM USUARIO ORDER BY USR_NOME");
             auto c = st.Abre();
-            while (c.Proxima()) r.emplace_back(c.IsNull(1) ? std::string() : c.GetText(1), c.GetInt(0));
+            while (c.Proxima())
+                r.emplace_back(c.IsNull(1) ? std::string() : c.GetText(1), c.GetInt(0));
         });
     } catch (const std::exception& e) {
         GravaLogConsole(std::string("Usuários do histórico: ") + e.what());

@@ -36,10 +36,10 @@ bool RegistraHistorico(MDados& dados, int usuarioCodigo, const std::string& usua
                        int operacao, const std::string& detalhe);
 
 struct FiltroHistorico {
-    DataHora inicio;       // first day (time ignored)
-    DataHora fim;          // last day (time ignored), included whole
-    int usuario = -1;      // USR_CODIGO; -1 all users
-    int operacao = 0;      // LOG_OPERACAO; 0 all operations
+    DataHora inicio;   // first day (time ignored)
+    DataHora fim;      // last day (time ignored), included whole
+    int usuario = -1;  // USR_CODIGO; -1 all users
+    int operacao = 0;  // LOG_OPERACAO; 0 all operations
 };
 
 // The rows of one search, fetched in pages as the view scrolls, so a history

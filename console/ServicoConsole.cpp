@@ -10,9 +10,12 @@
 
 ExibicaoServico ExibeEstadoServico(EstadoServico e) {
     switch (e) {
-        case EstadoServico::Executando: return {Traduz("Em execução"), "status_emexecucao", false, true};
-        case EstadoServico::NaoInstalado: return {Traduz("Não instalado"), "status_naoinstalado", false, false};
-        default: return {Traduz("Parado"), "status_parado", true, false};
+        case EstadoServico::Executando:
+            return {Traduz("Em execução"), "status_emexecucao", false, true};
+        case EstadoServico::NaoInstalado:
+            return {Traduz("Não instalado"), "status_naoinstalado", false, false};
+        default:
+            return {Traduz("Parado"), "status_parado", true, false};
     }
 }
 
@@ -36,12 +39,14 @@ std::vector<std::string> GruposDoProcesso() {
         group g{};
         group* r = nullptr;
         std::vector<char> buf(16384);
-        if (getgrgid_r(id, &g, buf.data(), buf.size(), &r) == 0 && r) nomes.emplace_back(r->gr_name);
+        if (getgrgid_r(id, &g, buf.data(), buf.size(), &r) == 0 && r)
+            nomes.emplace_back(r->gr_name);
     }
     return nomes;
 }
 
-ControleServicoConsole::ControleServicoConsole(std::unique_ptr<ServiceControl> backend, QObject* contexto)
+ControleServicoConsole::ControleServicoConsole(std::unique_ptr<ServiceControl> backend,
+                                               QObject* contexto)
     : backend_(std::move(backend)), contexto_(contexto) {
     leitor_ = std::thread([this] { Leitura(); });
 }
@@ -69,7 +74,8 @@ void ControleServicoConsole::Leitura() {
     }
 }
 
-bool ControleServicoConsole::Executa(bool iniciar, std::function<void(bool, const std::string&)> fim) {
+bool ControleServicoConsole::Executa(bool iniciar,
+                                     std::function<void(bool, const std::string&)> fim) {
     if (ocupado_->exchange(true)) return false;
     if (trabalho_.joinable()) trabalho_.join();
     trabalho_ = std::thread([this, iniciar, fim = std::move(fim), ocupado = ocupado_] {

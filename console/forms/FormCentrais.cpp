@@ -113,7 +113,9 @@ std::string FormCentrais::NomeDaLinha(int linha) const {
     return i ? i->text().toStdString() : std::string();
 }
 
-int FormCentrais::CodigoAtual() const { return CodigoDaLinha(GridItens->currentRow()); }
+int FormCentrais::CodigoAtual() const {
+    return CodigoDaLinha(GridItens->currentRow());
+}
 
 void FormCentrais::CarregaItens(int codigo) {
     QuantidadeCentrais = 0;
@@ -146,7 +148,8 @@ void FormCentrais::CarregaItens(int codigo) {
 bool FormCentrais::RemoveItem(int codigo) {
     std::string erro;
     if (RemoveCentral(ctx_.dados, codigo, erro)) return true;
-    ctx_.mensagens.Mostra(TipoMensagem::Erro, Traduz("Não foi possível apagar a central") + "\n" + erro);
+    ctx_.mensagens.Mostra(TipoMensagem::Erro,
+                          Traduz("Não foi possível apagar a central") + "\n" + erro);
     return false;
 }
 
@@ -164,14 +167,16 @@ void FormCentrais::AposNovaCentral(int codigo, const std::string& nome) {
     CarregaItens(codigo);
     const std::string erro = PreparaBancoCentral(ctx_.dados, codigo);
     if (!erro.empty())
-        ctx_.mensagens.Mostra(TipoMensagem::Aviso,
-                              Traduz("É necessário preparar a base de dados de ligações para esta central") +
-                                  "\n\n" + erro);
+        ctx_.mensagens.Mostra(
+            TipoMensagem::Aviso,
+            Traduz("É necessário preparar a base de dados de ligações para esta central") + "\n\n" +
+                erro);
 }
 
 void FormCentrais::BtnEditarClick() {
     const int codigo = CodigoAtual();
-    if (!btnEditar->isEnabled() || codigo <= 0 || !ctx_.dados.BaseConectada() || !EditaCentral) return;
+    if (!btnEditar->isEnabled() || codigo <= 0 || !ctx_.dados.BaseConectada() || !EditaCentral)
+        return;
     const std::string nome = NomeDaLinha(GridItens->currentRow());
     int c = codigo;
     std::string novo;
@@ -238,11 +243,18 @@ void FormCentrais::TimerEventosTimer() {
 
 void FormCentrais::keyPressEvent(QKeyEvent* e) {
     switch (e->key()) {
-        case Qt::Key_Insert: BtnNovoClick(); return;
-        case Qt::Key_Delete: BtnApagarClick(); return;
+        case Qt::Key_Insert:
+            BtnNovoClick();
+            return;
+        case Qt::Key_Delete:
+            BtnApagarClick();
+            return;
         case Qt::Key_Return:
-        case Qt::Key_Enter: BtnEditarClick(); return;
-        default: QDialog::keyPressEvent(e);
+        case Qt::Key_Enter:
+            BtnEditarClick();
+            return;
+        default:
+            QDialog::keyPressEvent(e);
     }
 }
 
@@ -279,8 +291,9 @@ void FormBuscaCentral::CarregaItens() {
     } catch (const std::exception& e) {
         GravaLogConsole(std::string("Seleção de central: ") + e.what());
     }
-    std::stable_sort(itens.begin(), itens.end(),
-                     [](const ItemCentral& a, const ItemCentral& b) { return a.descricao < b.descricao; });
+    std::stable_sort(itens.begin(), itens.end(), [](const ItemCentral& a, const ItemCentral& b) {
+        return a.descricao < b.descricao;
+    });
     GridItens->setRowCount(itens.empty() ? 1 : static_cast<int>(itens.size()));
     int linha = 0;
     for (const ItemCentral& c : itens) {

@@ -42,7 +42,7 @@ class FormCentrais final : public QDialog {
     // Seams: the unit editor (new: codigo 0 in, the new code out; true on OK)
     // and the unit's other windows (after its database was connected).
     std::function<bool(int& codigo, std::string& nome)> EditaCentral;
-    std::function<void(int codigo, const std::string& nome)> AbreRamais, AbreGravacoes,
+    std::function<void(int codigo, const std::string&nome)> AbreRamais, AbreGravacoes,
         AbreApagaRegistros;
 
     QTableWidget* GridItens = nullptr;

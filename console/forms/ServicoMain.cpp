@@ -1,10 +1,11 @@
 #include "console/forms/ServicoMain.h"
 
+#include <unistd.h>
+
 #include <QAction>
 #include <QLabel>
 #include <QPainter>
 #include <QToolButton>
-#include <unistd.h>
 
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
@@ -32,7 +33,9 @@ QPixmap FiguraEstado(const std::string& nome) {
     return p;
 }
 
-const char* Booleano(bool b) { return b ? "True" : "False"; }
+const char* Booleano(bool b) {
+    return b ? "True" : "False";
+}
 
 void RegistraDireitos(ServicoMain& s, const std::string& grupo, bool pode) {
     std::string grupos;
@@ -59,31 +62,35 @@ void Aplica(ContextoConsole& ctx, ServicoMain& s) {
 }
 
 void Comanda(ContextoConsole& ctx, const std::shared_ptr<ServicoMain>& s, bool iniciar) {
-    const std::string grupo = IniFile(ArquivoVeruzaduIni()).ReadString("Veruzadu", "GrupoServico", "");
+    const std::string grupo =
+        IniFile(ArquivoVeruzaduIni()).ReadString("Veruzadu", "GrupoServico", "");
     const bool pode = s->PodeControlar ? s->PodeControlar()
                                        : PodeControlarServico(geteuid(), GruposDoProcesso(), grupo);
     RegistraDireitos(*s, grupo, pode);
     if (!pode) {
-        ctx.mensagens.Mostra(TipoMensagem::Informacao,
-                             Traduz("Execute este programa como administrador para realizar esta operação."));
+        ctx.mensagens.Mostra(
+            TipoMensagem::Informacao,
+            Traduz("Execute este programa como administrador para realizar esta operação."));
         return;
     }
     if (s->controle->Estado() == EstadoServico::NaoInstalado) {
-        ctx.mensagens.Mostra(TipoMensagem::Informacao, Traduz("Serviço Gravação Quv não está instalado"));
+        ctx.mensagens.Mostra(TipoMensagem::Informacao,
+                             Traduz("Serviço Gravação Quv não está instalado"));
         return;
     }
-    const bool aceito = s->controle->Executa(iniciar, [&ctx, s, iniciar](bool ok, const std::string& erro) {
-        Aplica(ctx, *s);
-        if (ok) {
-            ctx.RegistraHistorico(iniciar ? 101 : 102, "");
-            return;
-        }
-        GravaLogConsole(std::string("Status Serviço de Gravação Quv: ") +
-                        NomeEstadoServico(s->controle->Estado()) + " - " + erro);
-        ctx.mensagens.Mostra(TipoMensagem::Informacao,
-                             Traduz(iniciar ? "Não foi possível iniciar o Serviço Gravação Quv"
-                                            : "Não foi possível parar o Serviço Gravação Quv"));
-    });
+    const bool aceito =
+        s->controle->Executa(iniciar, [&ctx, s, iniciar](bool ok, const std::string& erro) {
+            Aplica(ctx, *s);
+            if (ok) {
+                ctx.RegistraHistorico(iniciar ? 101 : 102, "");
+                return;
+            }
+            GravaLogConsole(std::string("Status Serviço de Gravação Quv: ") +
+                            NomeEstadoServico(s->controle->Estado()) + " - " + erro);
+            ctx.mensagens.Mostra(TipoMensagem::Informacao,
+                                 Traduz(iniciar ? "Não foi possível iniciar o Serviço Gravação Quv"
+                                                : "Não foi possível parar o Serviço Gravação Quv"));
+        });
     if (aceito) Aplica(ctx, *s);
 }
 

@@ -17,7 +17,8 @@
 namespace {
 
 void InsereUsuario(Attachment& att, int codigo, const char* nome, const char* login,
-                   const std::string& senha, std::optional<int> perfil, const std::string& grupo = "") {
+                   const std::string& senha, std::optional<int> perfil,
+                   const std::string& grupo = "") {
     Transaction tr(att);
     Statement st(tr,
                  "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, "
@@ -67,7 +68,7 @@ TEST(Permissao, NiveisPorPerfil) {
     struct Caso {
         int nivel, perfil;
         bool pode;
-    } casos[] = {{1, 1, true}, {2, 1, true}, {1, 2, false}, {2, 2, true}, {1, 0, false},
+    } casos[] = {{1, 1, true},  {2, 1, true},  {1, 2, false}, {2, 2, true},  {1, 0, false},
                  {2, 0, false}, {1, 3, false}, {2, 3, false}, {2, -1, false}};
     for (const Caso& c : casos)
         EXPECT_EQ(PossuiAutorizacao(c.nivel, c.perfil), c.pode) << c.nivel << "/" << c.perfil;
@@ -130,7 +131,9 @@ TEST_F(BaseAcesso, TabelaDeLogins) {
 TEST_F(BaseAcesso, PerfisDesconhecidosEntramSemPermissao) {
     for (const char* login : {"nulo", "zero", "tres"}) {
         Acesso a(dados, msg);
-        const std::string senha = std::string("x") + (login[0] == 'n' ? "1" : login[0] == 'z' ? "2" : "3");
+        const std::string senha = std::string("x") + (login[0] == 'n'   ? "1"
+                                                      : login[0] == 'z' ? "2"
+                                                                        : "3");
         ASSERT_TRUE(a.VerificaUsuario(login, senha)) << login;
         EXPECT_FALSE(PossuiAutorizacao(1, a.PerfilConfirmado)) << login;
         EXPECT_FALSE(PossuiAutorizacao(2, a.PerfilConfirmado)) << login;
@@ -259,7 +262,8 @@ TEST_F(BaseAcesso, DialogoDeTrocaDeSenha) {
     EXPECT_TRUE(f.ExecutaLogin());
     EXPECT_TRUE(*troca);
     EXPECT_EQ(ctx.UsuarioCodigo, 2);
-    EXPECT_EQ(ctx.mensagens.Mostradas().back().texto, "Senha e confirmação da senha são diferentes");
+    EXPECT_EQ(ctx.mensagens.Mostradas().back().texto,
+              "Senha e confirmação da senha são diferentes");
     Acesso a(dados, msg);
     EXPECT_TRUE(a.VerificaUsuario("Ana", "nova99"));
 }

@@ -16,9 +16,11 @@
 
 namespace {
 
-void InsereCentral(Attachment& att, int codigo, const std::string& nome, const std::string& ip = "10.0.0.1") {
+void InsereCentral(Attachment& att, int codigo, const std::string& nome,
+                   const std::string& ip = "10.0.0.1") {
     Transaction tr(att);
-    Statement st(tr, "INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP) VALUES (?, ?, ?)");
+    Statement st(tr,
+                 "INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP) VALUES (?, ?, ?)");
     st.SetInt(0, codigo).SetText(1, nome).SetText(2, ip);
     st.Executa();
     tr.Commit();
@@ -66,7 +68,8 @@ TEST(Centrais, CelulasDaLista) {
     struct Caso {
         long long usado, total;
         const char* texto;
-    } casos[] = {{1000, 16000, "06 %"}, {0, 0, ""}, {5, -1, ""}, {16000, 16000, "100 %"}, {0, 10, "00 %"}};
+    } casos[] = {
+        {1000, 16000, "06 %"}, {0, 0, ""}, {5, -1, ""}, {16000, 16000, "100 %"}, {0, 10, "00 %"}};
     for (const Caso& c : casos) EXPECT_EQ(UsoSDCard(c.usado, c.total), c.texto) << c.usado;
     ItemCentral usb;
     usb.usb = true;
@@ -137,9 +140,13 @@ TEST_F(BaseCentrais, NovaCentralGanhaBancoPeloServidor) {
         ASSERT_TRUE(ctx.mensagens.Mostradas().empty())
             << s << ": " << ctx.mensagens.Mostradas().back().texto.toStdString();
         Attachment u = p.Unidade(codigo);
-        EXPECT_EQ(Conta(u, "SELECT COUNT(*) FROM PABX WHERE PAB_CODIGO = " + std::to_string(codigo)), 1) << s;
+        EXPECT_EQ(
+            Conta(u, "SELECT COUNT(*) FROM PABX WHERE PAB_CODIGO = " + std::to_string(codigo)), 1)
+            << s;
         Transaction tr(u);
-        Statement st(tr, "SELECT TRIM(RDB$OWNER_NAME) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'GRAVACAO'");
+        Statement st(
+            tr,
+            "SELECT TRIM(RDB$OWNER_NAME) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'GRAVACAO'");
         auto c = st.Abre();
         ASSERT_TRUE(c.Proxima());
         EXPECT_EQ(c.GetText(0), p.inst.opcoes.usuario) << s;
@@ -159,7 +166,8 @@ TEST_F(BaseCentrais, BancoExistenteFicaEFalhaMostraMotivo) {
     }
     ctx.mensagens.ProximaResposta(RespostaMensagem::Ok);
     f->AposNovaCentral(1, "Matriz");
-    ASSERT_TRUE(ctx.mensagens.Mostradas().empty()) << ctx.mensagens.Mostradas()[0].texto.toStdString();
+    ASSERT_TRUE(ctx.mensagens.Mostradas().empty())
+        << ctx.mensagens.Mostradas()[0].texto.toStdString();
     {
         Attachment u = p.Unidade(1);
         EXPECT_EQ(Conta(u, "SELECT COUNT(*) FROM GRAVACAO"), 1);
@@ -186,7 +194,8 @@ TEST_F(BaseCentrais, ApagarLevaLinhasDependentes) {
         for (int c : {3, 4}) {
             InsereCentral(att, c, "U" + std::to_string(c));
             const std::string k = std::to_string(c);
-            att.Executa("INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI) VALUES (" + k + ", '08:00')");
+            att.Executa("INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI) VALUES (" + k +
+                        ", '08:00')");
             att.Executa("INSERT INTO GRPRAMAL VALUES (1, '2001', '', " + k + ")");
             att.Executa("INSERT INTO DWNHISTORY (PAB_CODIGO, DWN_DTINIDOWN) VALUES (" + k +
                         ", CURRENT_TIMESTAMP)");
@@ -198,8 +207,10 @@ TEST_F(BaseCentrais, ApagarLevaLinhasDependentes) {
     EXPECT_EQ(f->QuantidadeCentrais, 1);
     Attachment att = p.Principal();
     for (const char* t : {"PABX", "DOWNPABX", "GRPRAMAL", "DWNHISTORY"}) {
-        EXPECT_EQ(Conta(att, std::string("SELECT COUNT(*) FROM ") + t + " WHERE PAB_CODIGO = 4"), 0) << t;
-        EXPECT_EQ(Conta(att, std::string("SELECT COUNT(*) FROM ") + t + " WHERE PAB_CODIGO = 3"), 1) << t;
+        EXPECT_EQ(Conta(att, std::string("SELECT COUNT(*) FROM ") + t + " WHERE PAB_CODIGO = 4"), 0)
+            << t;
+        EXPECT_EQ(Conta(att, std::string("SELECT COUNT(*) FROM ") + t + " WHERE PAB_CODIGO = 3"), 1)
+            << t;
     }
     EXPECT_EQ(Historico(), std::vector<int>{24});
     // Code 4 given again (the highest plus one) starts empty.

@@ -77,13 +77,15 @@ TEST_F(BaseHistorico, GravaUmaLinhaPorOperacaoComCortes) {
     relogio.agora = {2026, 5, 4, 10, 11, 12, 0};
     for (int op : {101, 102, 23, 24, 25})
         EXPECT_TRUE(RegistraHistorico(*dados, 7, "Ana", op, "central X"));
-    EXPECT_TRUE(RegistraHistorico(*dados, 7, std::string(40, 'n'), 13, std::string(200, 'd') + "ł"));
+    EXPECT_TRUE(
+        RegistraHistorico(*dados, 7, std::string(40, 'n'), 13, std::string(200, 'd') + "ł"));
     EXPECT_TRUE(RegistraHistorico(*dados, 7, "Łukasz", 13, "Zażółć"));
     Attachment att = p.Principal();
     Transaction tr(att);
-    Statement st(tr,
-                 "SELECT LOG_CODIGO, LOG_OPERACAO, USR_CODIGO, LOG_USUARIO, LOG_DETALHES, LOG_DATARG "
-                 "FROM LOGHISTORY ORDER BY LOG_CODIGO");
+    Statement st(
+        tr,
+        "SELECT LOG_CODIGO, LOG_OPERACAO, USR_CODIGO, LOG_USUARIO, LOG_DETALHES, LOG_DATARG "
+        "FROM LOGHISTORY ORDER BY LOG_CODIGO");
     auto c = st.Abre();
     std::vector<int> ops;
     std::vector<std::string> nomes, detalhes;
@@ -110,13 +112,15 @@ TEST_F(BaseHistorico, ConsoleEOutroEscritorAoMesmoTempo) {
             Attachment att = p.Principal();
             for (int i = 0; i < N; ++i) {
                 Transaction tr(att);
-                InsereComProximoCodigo(tr, "LOGHISTORY", "LOG_CODIGO", [](Transaction& t, std::int32_t n) {
-                    Statement st(t,
-                                 "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, "
-                                 "USR_CODIGO) VALUES (?, CURRENT_TIMESTAMP, 104, 65535)");
-                    st.SetInt(0, n);
-                    st.Executa();
-                });
+                InsereComProximoCodigo(
+                    tr, "LOGHISTORY", "LOG_CODIGO", [](Transaction& t, std::int32_t n) {
+                        Statement st(
+                            t,
+                            "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, "
+                            "USR_CODIGO) VALUES (?, CURRENT_TIMESTAMP, 104, 65535)");
+                        st.SetInt(0, n);
+                        st.Executa();
+                    });
                 tr.Commit();
             }
         } catch (...) {
@@ -140,12 +144,13 @@ TEST_F(BaseHistorico, ConsoleEOutroEscritorAoMesmoTempo) {
 TEST_F(BaseHistorico, LimitesDoPeriodoEFiltros) {
     {
         Attachment att = p.Principal();
-        InsereLinha(att, 1, {2026, 1, 30, 23, 59, 59, 999}, 20, 3, "Ana");     // the millisecond before
-        InsereLinha(att, 2, {2026, 1, 31, 0, 0, 0, 0}, 20, 3, "Ana");          // start
-        InsereLinha(att, 3, {2026, 2, 1, 12, 0, 0, 0}, 104, 65535, "");        // the service
-        InsereLinha(att, 4, {2026, 2, 1, 23, 59, 59, 999}, 22, 4, "Bia");      // end
-        InsereLinha(att, 5, {2026, 2, 2, 0, 0, 0, 0}, 20, 3, "Ana");           // the day after
-        InsereLinha(att, 6, {2026, 1, 31, 18, 0, 0, 0}, 101, 3, "Ana");        // console's start row
+        InsereLinha(att, 1, {2026, 1, 30, 23, 59, 59, 999}, 20, 3,
+                    "Ana");                                                // the millisecond before
+        InsereLinha(att, 2, {2026, 1, 31, 0, 0, 0, 0}, 20, 3, "Ana");      // start
+        InsereLinha(att, 3, {2026, 2, 1, 12, 0, 0, 0}, 104, 65535, "");    // the service
+        InsereLinha(att, 4, {2026, 2, 1, 23, 59, 59, 999}, 22, 4, "Bia");  // end
+        InsereLinha(att, 5, {2026, 2, 2, 0, 0, 0, 0}, 20, 3, "Ana");       // the day after
+        InsereLinha(att, 6, {2026, 1, 31, 18, 0, 0, 0}, 101, 3, "Ana");    // console's start row
     }
     const auto f = Periodo({2026, 1, 31}, {2026, 2, 1});
     EXPECT_EQ(Codigos(f), (std::vector<int>{2, 6, 3, 4}));  // time order across the month end
@@ -178,7 +183,8 @@ TEST_F(BaseHistorico, LimitesDoPeriodoEFiltros) {
 TEST_F(BaseHistorico, DuzentasMilLinhasAbremEmPaginas) {
     p.Principal().Executa(
         "EXECUTE BLOCK AS DECLARE i INTEGER = 1; BEGIN WHILE (i <= 200000) DO BEGIN "
-        "INSERT INTO LOGHISTORY VALUES (:i, DATEADD(:i MILLISECOND TO TIMESTAMP '2026-03-10 00:00:00'), "
+        "INSERT INTO LOGHISTORY VALUES (:i, DATEADD(:i MILLISECOND TO TIMESTAMP '2026-03-10 "
+        "00:00:00'), "
         "20, 3, 'Ana', ''); i = i + 1; END END");
     ModeloHistorico m(*dados);
     ASSERT_TRUE(m.Pesquisa(Periodo({2026, 3, 10}, {2026, 3, 10})));
@@ -210,9 +216,10 @@ TEST_F(BaseHistorico, JanelaPesquisaERecarregaComOEvento) {
         Attachment outra = p.Principal();
         Transaction tr(outra);
         InsereComProximoCodigo(tr, "LOGHISTORY", "LOG_CODIGO", [](Transaction& t, std::int32_t n) {
-            Statement st(t,
-                         "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, USR_CODIGO) "
-                         "VALUES (?, CURRENT_TIMESTAMP, 102, 65535)");
+            Statement st(
+                t,
+                "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, USR_CODIGO) "
+                "VALUES (?, CURRENT_TIMESTAMP, 102, 65535)");
             st.SetInt(0, n);
             st.Executa();
         });

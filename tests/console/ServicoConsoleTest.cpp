@@ -2,9 +2,10 @@
 // rights as tables, and start and stop of the real service (pelmoran,
 // pid-file backend) from the main window's items, with their history rows.
 
+#include <unistd.h>
+
 #include <QAction>
 #include <QLabel>
-#include <unistd.h>
 
 #include "TesteConsole.h"
 #include "console/ServicoConsole.h"
@@ -46,7 +47,8 @@ struct BaseServico : ::testing::Test {
         ctx.reset();
     }
     void Instala(const std::filesystem::path& exe) {
-        InstalaServicoMain(*ctx, std::make_unique<ServiceControlPidFile>(exe, p.pasta.Caminho()), "pidfile");
+        InstalaServicoMain(*ctx, std::make_unique<ServiceControlPidFile>(exe, p.pasta.Caminho()),
+                           "pidfile");
         ctx->servico->PodeControlar = [] { return true; };
     }
     bool Mostra(const char* texto) {
@@ -86,7 +88,8 @@ TEST(ServicoConsole, ExibicaoEDireitos) {
                     {1000, {"users"}, "veruzadu", false},
                     {1000, {"users", ""}, "", false}};
     for (const Direito& d : direitos)
-        EXPECT_EQ(PodeControlarServico(d.uid, d.grupos, d.grupo), d.pode) << d.uid << " " << d.grupo;
+        EXPECT_EQ(PodeControlarServico(d.uid, d.grupos, d.grupo), d.pode)
+            << d.uid << " " << d.grupo;
     EXPECT_FALSE(GruposDoProcesso().empty());
 }
 
