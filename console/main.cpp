@@ -1,6 +1,9 @@
 // veruzadu: the desktop console. One instance per executable and program
 // folder; the main window runs the start-up sequence once shown.
 
+#include "console/forms/ServicoMain.h"
+#include "common/Configuracao.h"
+#include <filesystem>
 #include <QApplication>
 #include <QSocketNotifier>
 
@@ -28,6 +31,14 @@ int main(int argc, char** argv) {
 
     ContextoConsole ctx;
     FormMain principal(ctx);
+    ctx.UsaLoginReal();
+    {
+        // The service beside this program, with the same program folder.
+        const std::filesystem::path pelmoran =
+            std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "pelmoran";
+        const bool systemd = std::filesystem::exists("/run/systemd/system");
+        InstalaServicoMain(ctx, CriaServiceControl(pelmoran, PastaPrograma()), systemd ? "systemd" : "pidfile");
+    }
     instancia.AoPedirAtivacao = [&principal] {
         GravaLogConsole("Janela ativada por uma nova execução do programa");
         principal.Ativa();

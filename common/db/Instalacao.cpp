@@ -1,6 +1,9 @@
 #include "common/db/Instalacao.h"
 #include "common/Texto.h"
 
+#include "common/CifraTexto.h"
+#include "common/Texto.h"
+
 #include "common/db/Esquema.h"
 #include "common/db/FirebirdError.h"
 #include "common/db/Script.h"
@@ -299,7 +302,8 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
     }
 
     // Kept after the installation: the service's restores and compaction
-    // build the new database file with gbak as this user.
+    // build the new database file with gbak as this user, and the console
+    // creates the databases of units added later.
     if (!podiaCriar)
         admin.Executa("GRANT CREATE DATABASE TO USER " + usuario);
 
@@ -339,4 +343,58 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
         feito.push_back(b.descricao + " criado: " + b.arquivo.string());
     }
     return feito;
+}
+
+bool CriaBancoPABX(const ParametrosConexao& p, int codigo, std::string_view conexaoPrincipal)
+{
+    const std::string update = "EXECUTE PROCEDURE UPDATEPABX(" + std::to_string(codigo) + ")";
+    try {
+        Attachment att = Attachment::Conecta(p);
+        att.Executa(update);
+        att.Desconecta();
+        return false;
+    } catch (const FirebirdError& e) {
+        // A refused login is no missing file; anything else: try to make it.
+        if (e.LoginRecusado() || e.ConexaoPerdida())
+            throw;
+    }
+    Attachment att = Attachment::Cria(p);
+    try {
+        // The unit's script carries the program's password in its
+        // cross-database statements.
+        ExecutaScript(att, ScriptBancoPABX(conexaoPrincipal, p.usuario, p.senha),
+                      TextoSecreto{SemAspas(p.senha)});
+        att.Executa(update);
+    } catch (...) {
+        // A half-built database would pass for a good one next time.
+        try {
+            att.ApagaBanco();
+        } catch (const FirebirdError&) {
+        }
+        throw;
+    }
+    att.Desconecta();
+    return true;
+}
+
+bool CriaPrimeiroAdministrador(const ParametrosConexao& principal, const std::string& senha)
+{
+    if (senha.empty() || ContaCaracteresUtf8(senha) > 21)
+        throw std::invalid_argument("a senha do administrador deve ter de 1 a 21 caracteres");
+    Attachment att = Attachment::Conecta(principal);
+    Transaction tr(att);
+    {
+        Statement st(tr, "SELECT FIRST 1 1 FROM USUARIO");
+        auto c = st.Abre();
+        if (c.Proxima())
+            return false;
+    }
+    InsereComProximoCodigo(tr, "USUARIO", "USR_CODIGO", [&](Transaction& t, std::int32_t codigo) {
+        Statement st(t, "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, USR_GRUPO) "
+                        "VALUES (?, 'Administrador', 'ADMIN', ?, 1, '')");
+        st.SetInt(0, codigo).SetText(1, CriptografaTexto(senha));
+        st.Executa();
+    });
+    tr.Commit();
+    return true;
 }

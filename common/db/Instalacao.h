@@ -44,6 +44,23 @@ struct OpcoesInstalacao {
 // program's user existing with another password, ...).
 std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o);
 
+// The database of PABX unit `codigo` at `p.banco`, made through the server as
+// p's user (who needs the right to create databases, which the installation
+// gives the program's user and leaves in place): the unit structure, reading
+// the main database at `conexaoPrincipal` (as the server sees it), then
+// UPDATEPABX(codigo). A database already there is kept: only UPDATEPABX runs
+// on it. A half-built new database is dropped again. True when it was
+// created. Throws FirebirdError with the server's reason.
+bool CriaBancoPABX(const ParametrosConexao& p, int codigo, std::string_view conexaoPrincipal);
+
+// A fresh installation has no user, so nobody could log in to the console:
+// when USUARIO is empty, adds the administrator "ADMIN" (profile 1) with the
+// cipher of `senha`, through the main database at `principal`. True when
+// it was added; false when users exist already. Throws std::invalid_argument
+// for an empty password or one longer than 21 characters (its cipher would
+// not fit the column) and FirebirdError for the server's refusals.
+bool CriaPrimeiroAdministrador(const ParametrosConexao& principal, const std::string& senha);
+
 // Removes the alias line (if any) from the alias file; true when one was
 // there. Same locking as the installation.
 bool RemoveAlias(const std::filesystem::path& arquivoAliases, std::string_view alias);

@@ -2,7 +2,13 @@
 
 #include "console/forms/FormCfgAlerta.h"
 #include "console/forms/FormConfig.h"
+#include "console/Acesso.h"
+#include "console/Historico.h"
+#include "console/forms/FormAcesso.h"
+#include "console/forms/FormCentrais.h"
+#include "console/forms/FormHistorico.h"
 #include "console/forms/FormMain.h"
+#include "console/forms/ServicoMain.h"
 #include "console/forms/FormSobre.h"
 #include "console/forms/FormSysAcc.h"
 
@@ -13,6 +19,9 @@ ContextoConsole::ContextoConsole(std::function<DataHora()> relogioDado)
     dados.VerificaAtualizacaoBD = [this] { atualizacao.VerificaAtualizacaoBD(); };
     dados.PedeCredenciaisAdmin = [this](CredenciaisAdmin& c) {
         return FormSysAcc::Pede(formMain, c);
+    };
+    RegistraHistorico = [this](int operacao, const std::string& detalhe) {
+        return ::RegistraHistorico(dados, UsuarioCodigo, UsuarioNome, operacao, detalhe);
     };
     CarregaConfiguracao = [this] { ::CarregaConfiguracao(dados, configuracao, servidorGravacao); };
 }
@@ -27,9 +36,33 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formCfgAlerta = std::make_unique<FormCfgAlerta>(*this, &principal);
     acoes["Armazenamento1"] = [this] { formConfig->Abre(); };
     acoes["Emaildealertas1"] = [this] { formCfgAlerta->Abre(); };
+    formAcesso = std::make_unique<FormAcesso>(*this, &principal);
+    formHistorico = std::make_unique<FormHistorico>(*this, &principal);
+    formCentrais = std::make_unique<FormCentrais>(*this, &principal);
+    formBuscaCentral = std::make_unique<FormBuscaCentral>(*this, &principal);
+    acoes["Histricoatividades1"] = [this] { formHistorico->exec(); };
+    acoes["Centrais1"] = [this] {
+        formCentrais->CarregaItens(0);
+        formCentrais->exec();
+    };
+}
+
+void ContextoConsole::UsaLoginReal() {
+    ExecutaLogin = [this](QWidget*) {
+        return formAcesso && formAcesso->ExecutaLogin() ? ResultadoLogin::Entrou
+                                                        : ResultadoLogin::Cancelado;
+    };
+    VerificaPermissao = [this](int nivel) {
+        return ::VerificaPermissao(nivel, UsuarioCodigo, UsuarioPerfil, mensagens);
+    };
 }
 
 void ContextoConsole::DestroiJanelas() {
+    servico.reset();
+    formBuscaCentral.reset();
+    formCentrais.reset();
+    formHistorico.reset();
+    formAcesso.reset();
     formCfgAlerta.reset();
     formConfig.reset();
     formSobre.reset();

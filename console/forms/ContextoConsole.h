@@ -32,6 +32,11 @@ class FormMain;
 class FormSobre;
 class FormConfig;
 class FormCfgAlerta;
+class FormAcesso;
+class FormHistorico;
+class FormCentrais;
+struct ServicoMain;
+class FormBuscaCentral;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -70,8 +75,9 @@ struct ContextoConsole {
     std::function<void()> ReconectaPlayer;
     // The service state display of each timer tick.
     std::function<void()> AtualizaEstadoServico;
-    // Writes a history row of the logged-in user (operation, detail).
-    std::function<void(int operacao, const std::string& detalhe)> RegistraHistorico;
+    // Writes a history row of the logged-in user (operation, detail); false
+    // when it could not be written. Tests may put their own in its place.
+    std::function<bool(int operacao, const std::string& detalhe)> RegistraHistorico;
 
     // The console's copy of the CONFIG row and where the status server
     // listens, loaded by CarregaConfiguracao.
@@ -91,4 +97,14 @@ struct ContextoConsole {
     std::unique_ptr<FormSobre> formSobre;
     std::unique_ptr<FormConfig> formConfig;
     std::unique_ptr<FormCfgAlerta> formCfgAlerta;
+    std::unique_ptr<FormAcesso> formAcesso;
+    std::unique_ptr<FormHistorico> formHistorico;
+    std::unique_ptr<FormCentrais> formCentrais;
+    std::unique_ptr<FormBuscaCentral> formBuscaCentral;
+    // The service control of the main window (InstalaServicoMain).
+    std::shared_ptr<ServicoMain> servico;
+
+    // The real login and permission test (main() installs them; tests may
+    // keep their own seams).
+    void UsaLoginReal();
 };

@@ -216,6 +216,8 @@ void FormMain::AtualizaHabilitados() {
     for (QMenu* m : {pmManutencao, pmConfiguracao, pmAjuda})
         for (QAction* a : m->actions())
             a->setEnabled(ctx_.acoes.count(a->objectName().toStdString()) != 0);
+    // The service items also follow the service's state.
+    if (ctx_.AtualizaEstadoServico) ctx_.AtualizaEstadoServico();
 }
 
 void FormMain::Executa(const std::string& componente, QToolButton* botao) {

@@ -22,7 +22,12 @@
 #include "console/forms/FormConfig.h"
 #include "console/forms/FormConfigBD.h"
 #include "console/forms/FormMain.h"
+#include "console/forms/FormAcesso.h"
+#include "console/forms/FormCentrais.h"
+#include "console/forms/FormHistorico.h"
 #include "console/forms/FormSobre.h"
+#include "console/Historico.h"
+#include "common/db/Firebird.h"
 #include "console/forms/FormSysAcc.h"
 
 namespace {
@@ -72,6 +77,18 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    // Sample data: two units and a few history rows.
+    ctx.UsuarioCodigo = 1;
+    ctx.UsuarioNome = "Administrador";
+    ctx.ExecutaBD([](Transaction& tr) {
+        tr.Executa("UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, "
+                   "PAB_SDCARDTOTAL, PAB_SDCARDUSED) VALUES (1, 'Matriz', '192.168.0.10', 16000, 1000) "
+                   "MATCHING (PAB_CODIGO)");
+        tr.Executa("UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_USB_ZIMB, PAB_USBPATH) "
+                   "VALUES (2, 'Filial', 1, 'E:') MATCHING (PAB_CODIGO)");
+    });
+    for (int op : {101, 25, 102}) ctx.RegistraHistorico(op, op == 25 ? "Matriz" : "");
+
     bool ok = true;
     const std::vector<std::pair<std::string, std::function<void(const std::filesystem::path&)>>>
         janelas{
@@ -116,6 +133,35 @@ int main(int argc, char** argv) {
                  ctx.formCfgAlerta->MostraCampos(e);
                  ok &= Grava(ctx.formCfgAlerta.get(), a);
                  ctx.formCfgAlerta->hide();
+             }},
+            {"FormAcesso.png",
+             [&](const auto& a) {
+                 ok &= Grava(ctx.formAcesso.get(), a);
+                 ctx.formAcesso->hide();
+             }},
+            {"FormTrocaSenha.png",
+             [&](const auto& a) {
+                 FormTrocaSenha f(ctx.mensagens, &principal);
+                 ok &= Grava(&f, a);
+             }},
+            {"FormHistorico.png",
+             [&](const auto& a) {
+                 ctx.formHistorico->show();
+                 ctx.formHistorico->btnPesquisaClick();
+                 ok &= Grava(ctx.formHistorico.get(), a);
+                 ctx.formHistorico->hide();
+             }},
+            {"FormCentrais.png",
+             [&](const auto& a) {
+                 ctx.formCentrais->CarregaItens(1);
+                 ok &= Grava(ctx.formCentrais.get(), a);
+                 ctx.formCentrais->hide();
+             }},
+            {"FormBuscaCentral.png",
+             [&](const auto& a) {
+                 ctx.formBuscaCentral->CarregaItens();
+                 ok &= Grava(ctx.formBuscaCentral.get(), a);
+                 ctx.formBuscaCentral->hide();
              }},
             {"CaixaMensagem-Confirmacao.png",
              [&](const auto& a) {

@@ -14,6 +14,7 @@ struct ConsoleAdmin {
         c.ctx.VerificaPermissao = [](int) { return true; };
         c.ctx.RegistraHistorico = [this](int op, const std::string& detalhe) {
             historico.emplace_back(op, detalhe);
+            return true;
         };
         c.Mostra();
     }

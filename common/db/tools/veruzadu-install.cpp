@@ -10,6 +10,11 @@
 // Debian's /etc/firebird/3.0/SYSDBA.password, which is also read when neither
 // is given); never from the command line, which every user of the machine can
 // read.
+//
+// --first-admin-password-env VAR or --first-admin-password-file FILE (its
+// first line) add the console's first administrator, login "ADMIN", when the
+// installation has no user yet; the password, too, never comes from the
+// command line.
 
 #include "common/db/FirebirdError.h"
 #include "common/db/Instalacao.h"
@@ -52,6 +57,7 @@ void Uso() {
                  "         [--admin-password-env VAR | --admin-password-file FILE]\n"
                  "         [--data DIR] [--aliases FILE] [--alias NAME] [--unit N]...\n"
                  "         [--program-user NAME] [--program-password-env VAR]\n"
+                 "         [--first-admin-password-env VAR | --first-admin-password-file FILE]\n"
                  "       veruzadu-install --remove-alias NAME [--aliases FILE]\n";
 }
 
@@ -62,6 +68,7 @@ int main(int argc, char** argv) {
     std::string varSenha = "VERUZADU_FB_PASSWORD";
     std::string arquivoSenha;
     std::string removeAlias;
+    std::string varSenhaAdmin, arquivoSenhaAdmin;
     for (int i = 1; i < argc; ++i) {
         std::string_view a = argv[i];
         auto valor = [&]() -> std::string {
@@ -91,6 +98,8 @@ int main(int argc, char** argv) {
                 o.senha = s;
             }
             else if (a == "--remove-alias") removeAlias = valor();
+            else if (a == "--first-admin-password-env") varSenhaAdmin = valor();
+            else if (a == "--first-admin-password-file") arquivoSenhaAdmin = valor();
             else {
                 Uso();
                 return 2;
@@ -119,7 +128,33 @@ int main(int argc, char** argv) {
         const auto feito = InstalaBancos(o);
         for (const auto& l : feito)
             std::cout << l << "\n";
-        if (feito.empty())
+        std::string senhaAdmin;
+        bool querAdmin = false;
+        if (!arquivoSenhaAdmin.empty()) {
+            std::ifstream in(arquivoSenhaAdmin);
+            if (!in || !std::getline(in, senhaAdmin)) {
+                std::cerr << "veruzadu-install: não foi possível ler " << arquivoSenhaAdmin << "\n";
+                return 1;
+            }
+            querAdmin = true;
+        } else if (!varSenhaAdmin.empty()) {
+            const char* s = std::getenv(varSenhaAdmin.c_str());
+            if (!s) {
+                std::cerr << "veruzadu-install: variável " << varSenhaAdmin << " não definida\n";
+                return 1;
+            }
+            senhaAdmin = s;
+            querAdmin = true;
+        }
+        bool nada = feito.empty();
+        if (querAdmin) {
+            const std::string conexao = MontaStringConexao(o.servidor, o.porta, o.alias);
+            if (CriaPrimeiroAdministrador({conexao, o.usuario, o.senha}, senhaAdmin)) {
+                std::cout << "administrador ADMIN criado\n";
+                nada = false;
+            }
+        }
+        if (nada)
             std::cout << "nada a fazer: tudo instalado\n";
         return 0;
     } catch (const std::exception& e) {

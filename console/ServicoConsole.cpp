@@ -1,0 +1,98 @@
+#include "console/ServicoConsole.h"
+
+#include <grp.h>
+#include <unistd.h>
+
+#include <QMetaObject>
+#include <algorithm>
+
+#include "common/Traducao.h"
+
+ExibicaoServico ExibeEstadoServico(EstadoServico e) {
+    switch (e) {
+        case EstadoServico::Executando:
+            return {Traduz("Em execução"), "status_emexecucao", false, true};
+        case EstadoServico::NaoInstalado:
+            return {Traduz("Não instalado"), "status_naoinstalado", false, false};
+        default:
+            return {Traduz("Parado"), "status_parado", true, false};
+    }
+}
+
+bool PodeControlarServico(unsigned uidEfetivo, const std::vector<std::string>& grupos,
+                          const std::string& grupoServico) {
+    if (uidEfetivo == 0) return true;
+    if (grupoServico.empty()) return false;
+    return std::find(grupos.begin(), grupos.end(), grupoServico) != grupos.end();
+}
+
+std::vector<std::string> GruposDoProcesso() {
+    std::vector<gid_t> ids{getegid()};
+    const int n = getgroups(0, nullptr);
+    if (n > 0) {
+        std::vector<gid_t> sup(static_cast<std::size_t>(n));
+        const int m = getgroups(n, sup.data());
+        if (m > 0) ids.insert(ids.end(), sup.begin(), sup.begin() + m);
+    }
+    std::vector<std::string> nomes;
+    for (gid_t id : ids) {
+        group g{};
+        group* r = nullptr;
+        std::vector<char> buf(16384);
+        if (getgrgid_r(id, &g, buf.data(), buf.size(), &r) == 0 && r)
+            nomes.emplace_back(r->gr_name);
+    }
+    return nomes;
+}
+
+ControleServicoConsole::ControleServicoConsole(std::unique_ptr<ServiceControl> backend,
+                                               QObject* contexto)
+    : backend_(std::move(backend)), contexto_(contexto) {
+    leitor_ = std::thread([this] { Leitura(); });
+}
+
+ControleServicoConsole::~ControleServicoConsole() {
+    {
+        std::lock_guard<std::mutex> l(trava_);
+        fim_ = true;
+    }
+    cv_.notify_all();
+    if (leitor_.joinable()) leitor_.join();
+    if (trabalho_.joinable()) trabalho_.join();
+}
+
+void ControleServicoConsole::Leitura() {
+    std::unique_lock<std::mutex> l(trava_);
+    while (!fim_) {
+        l.unlock();
+        {
+            std::lock_guard<std::mutex> b(travaBackend_);
+            estado_ = backend_->Consulta();
+        }
+        l.lock();
+        cv_.wait_for(l, std::chrono::seconds(1), [this] { return fim_; });
+    }
+}
+
+bool ControleServicoConsole::Executa(bool iniciar,
+                                     std::function<void(bool, const std::string&)> fim) {
+    if (ocupado_->exchange(true)) return false;
+    if (trabalho_.joinable()) trabalho_.join();
+    trabalho_ = std::thread([this, iniciar, fim = std::move(fim), ocupado = ocupado_] {
+        std::string erro;
+        bool ok = false;
+        {
+            std::lock_guard<std::mutex> b(travaBackend_);
+            ok = iniciar ? backend_->Inicia(erro) : backend_->Para(erro);
+            estado_ = backend_->Consulta();
+        }
+        QMetaObject::invokeMethod(
+            contexto_,
+            [ok, erro, fim, ocupado] {
+                *ocupado = false;
+                if (fim) fim(ok, erro);
+            },
+            Qt::QueuedConnection);
+    });
+    return true;
+}
