@@ -29,7 +29,7 @@ bool VerificaPermissao(int nivel, int usuarioCodigo, int usuarioPerfil, Mensagei
 }
 
 std::string VerificaNovaSenha(const std::string& nova, const std::string& confirmacao) {
-    const std::string n = AparaBrancos(nova), c = AparaBrancos(confirmacao);
+    const std::string n = Apara(nova), c = Apara(confirmacao);
     if (n.empty()) return Traduz("Informe a nova senha");
     if (c.empty()) return Traduz("Informe a confirmação de senha");
     if (n != c) return Traduz("Senha e confirmação da senha são diferentes");
@@ -40,7 +40,7 @@ bool Acesso::VerificaUsuario(const std::string& loginDigitado, const std::string
                              Campo* foco) {
     CodigoConfirmado = 0;
     PerfilConfirmado = 0;
-    const std::string login = AparaBrancos(loginDigitado), senha = AparaBrancos(senhaDigitada);
+    const std::string login = Apara(loginDigitado), senha = Apara(senhaDigitada);
     std::string mensagem;
     Campo campo = Campo::Nenhum;
     if (login.empty()) {
@@ -94,7 +94,7 @@ bool Acesso::ConfirmaLoginSenha(const std::string& login, const std::string& cif
 }
 
 bool Acesso::TrocaSenha(const std::string& novaSenha) {
-    const std::string senha = AparaBrancos(novaSenha);
+    const std::string senha = Apara(novaSenha);
     if (senha.empty() || static_cast<int>(ContaCaracteresUtf8(senha)) > TamanhoMaximoSenha) {
         mensagens_.Mostra(TipoMensagem::Erro, Traduz("Senha inválida"));
         return false;
@@ -136,7 +136,7 @@ std::vector<std::string> Acesso::CarregaListaRamaisUsuarios(int usuarioCodigo, i
             const std::string grupo = c.IsNull(1) ? std::string() : c.GetText(1);
             const std::string prefixo = Traduz("Ramal");
             if (grupo.compare(0, prefixo.size(), prefixo) == 0) {
-                lista.push_back(AparaBrancos(grupo.substr(prefixo.size())));
+                lista.push_back(Apara(grupo.substr(prefixo.size())));
                 return;
             }
             Statement g(tr,
@@ -147,8 +147,8 @@ std::vector<std::string> Acesso::CarregaListaRamaisUsuarios(int usuarioCodigo, i
             auto cg = g.Abre();
             while (cg.Proxima()) {
                 const std::string ramal =
-                    cg.IsNull(0) ? std::string() : AparaBrancos(cg.GetText(0));
-                const std::string nome = cg.IsNull(1) ? std::string() : AparaBrancos(cg.GetText(1));
+                    cg.IsNull(0) ? std::string() : Apara(cg.GetText(0));
+                const std::string nome = cg.IsNull(1) ? std::string() : Apara(cg.GetText(1));
                 lista.push_back(ramal);
                 if (!nome.empty() && nome != ramal) lista.push_back(nome);
             }

@@ -43,7 +43,7 @@ std::vector<ItemCentral> CarregaCentrais(MDados& dados) {
             "PAB_SDCARDTOTAL, PAB_SDCARDUSED FROM PABX ORDER BY PAB_CODIGO");
         auto c = st.Abre();
         auto texto = [&](unsigned i) {
-            return c.IsNull(i) ? std::string() : AparaBrancos(c.GetText(i));
+            return c.IsNull(i) ? std::string() : Apara(c.GetText(i));
         };
         while (c.Proxima()) {
             ItemCentral i;

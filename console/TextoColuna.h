@@ -9,15 +9,6 @@
 
 #include "common/Texto.h"
 
-// Without blanks (spaces, tabs, line ends) at either end.
-inline std::string AparaBrancos(std::string_view s) {
-    const char* brancos = " \t\r\n";
-    const auto i = s.find_first_not_of(brancos);
-    if (i == std::string_view::npos) return {};
-    const auto f = s.find_last_not_of(brancos);
-    return std::string(s.substr(i, f - i + 1));
-}
-
 // The text fits a column of `largura` characters and every character exists
 // in Windows-1252, so binding it can never raise a conversion error.
 inline bool CabeNaColuna(std::string_view utf8, std::size_t largura) {
