@@ -44,7 +44,8 @@ TEST(FormMain, ServidorNoArConectaSemDialogo) {
     EXPECT_FALSE(c.main->btnUsuarios->isEnabled());
     EXPECT_TRUE(c.main->btnAjuda->isEnabled());
     EXPECT_TRUE(c.main->pmAjuda->findChild<QAction*>("Sobre1")->isEnabled());
-    EXPECT_FALSE(c.main->pmConfiguracao->findChild<QAction*>("Armazenamento1")->isEnabled());
+    EXPECT_FALSE(c.main->pmManutencao->findChild<QAction*>("Apagarregistros1")->isEnabled());
+    EXPECT_TRUE(c.main->pmConfiguracao->findChild<QAction*>("Armazenamento1")->isEnabled());
     EXPECT_TRUE(c.main->pmConfiguracao->findChild<QAction*>("Centrais1")->isEnabled());
     EXPECT_TRUE(c.main->pmManutencao->findChild<QAction*>("Histricoatividades1")->isEnabled());
 
