@@ -81,7 +81,10 @@ void Caminhada(benchmark::State& state) {
     fs::remove_all(uma().second->PastaPABX);
     for (auto _ : state) {
         auto [ok, r] = uma();
-        if (!ok) state.SkipWithError("the walk did not bring every file");
+        if (!ok) {
+            state.SkipWithError("the walk did not bring every file");
+            break;
+        }
         state.PauseTiming();
         fs::remove_all(r->PastaPABX);
         state.ResumeTiming();
@@ -133,7 +136,10 @@ void CurlLinhaDeComando(benchmark::State& state) {
     fs::remove_all(destino.Caminho() / "saida");
     for (auto _ : state) {
         const auto r = ExecutaProcesso({"curl", "-K", cfg.string()});
-        if (!r.Sucesso()) state.SkipWithError("curl failed");
+        if (!r.Sucesso()) {
+            state.SkipWithError("curl failed");
+            break;
+        }
         state.PauseTiming();
         fs::remove_all(destino.Caminho() / "saida");
         state.ResumeTiming();

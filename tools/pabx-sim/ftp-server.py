@@ -15,7 +15,7 @@ Options, for trying a client against the boards' odd ways:
     --listing FILE      canned entries (JSON) added to listings, for names no
                         file system can hold: {"NORVIKA/A": [{"name": "a/b",
                         "size": 3, "type": "file"}], ...}; type "file" or "dir".
-    --fault SPEC        repeatable: KIND:NAME:BYTES[:TIMES]. KIND cut-data
+    --fault RULE        repeatable: KIND:NAME:BYTES[:TIMES]. KIND cut-data
                         (the data connection closes), cut-control (the control
                         connection closes) or stall (nothing more is sent) once
                         BYTES of the file NAME went out; TIMES transfers are hit
@@ -47,14 +47,14 @@ stopping = threading.Event()
 
 
 class Fault:
-    def __init__(self, spec):
-        parts = spec.split(":")
+    def __init__(self, rule):
+        parts = rule.split(":")
         self.kind = parts[0]
         if self.kind == "no-greet":
             self.name, self.bytes, self.times = None, 0, None
             return
         if self.kind not in ("cut-data", "cut-control", "stall") or len(parts) not in (3, 4):
-            raise SystemExit(f"ftp-server: bad --fault {spec}")
+            raise SystemExit(f"ftp-server: bad --fault {rule}")
         self.name = parts[1]
         self.bytes = int(parts[2])
         self.times = int(parts[3]) if len(parts) == 4 else None
