@@ -172,3 +172,40 @@ std::string ComBarra(std::string pasta) {
     if (!pasta.empty() && pasta.back() != '/') pasta += '/';
     return pasta;
 }
+
+std::size_t SequenciaUtf8(std::string_view s, std::size_t i) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    if (c < 0x80) return 1;
+    std::size_t n;
+    unsigned minimo;
+    if (c >= 0xC2 && c <= 0xDF) {
+        n = 2;
+        minimo = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        n = 3;
+        minimo = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        n = 4;
+        minimo = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + n > s.size()) return 0;
+    unsigned ponto = c & (0xFF >> (n + 1));
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        ponto = (ponto << 6) | (b(i + k) & 0x3F);
+    }
+    if (ponto < minimo || ponto > 0x10FFFF || (ponto >= 0xD800 && ponto <= 0xDFFF)) return 0;
+    return n;
+}
+
+bool Utf8Valido(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const std::size_t n = SequenciaUtf8(s, i);
+        if (n == 0) return false;
+        i += n;
+    }
+    return true;
+}

@@ -31,6 +31,12 @@ std::string Win1252ParaUtf8(std::string_view win1252);
 // five above) become '?'.
 std::string Utf8ParaWin1252(std::string_view utf8);
 
+// Length of the well-formed UTF-8 sequence starting at s[i] (1 to 4), or 0
+// when it is malformed: cut short, overlong, a surrogate or past U+10FFFF.
+std::size_t SequenciaUtf8(std::string_view s, std::size_t i);
+// Every byte belongs to a well-formed UTF-8 sequence.
+bool Utf8Valido(std::string_view s);
+
 // Width helpers for UTF-8 text ("up to 30" counts characters, not bytes).
 // A malformed byte counts as one character, as in the conversions above.
 std::size_t ContaCaracteresUtf8(std::string_view utf8);

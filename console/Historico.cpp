@@ -152,7 +152,8 @@ bool ModeloHistorico::BuscaPagina(std::vector<Linha>& novas, std::string* erro) 
             if (filtro_.usuario >= 0) st.SetInt(p++, filtro_.usuario);
             if (filtro_.operacao != 0) st.SetInt(p++, filtro_.operacao);
             const auto primeira = static_cast<std::int64_t>(linhas_.size()) + 1;
-            st.SetBigInt(p++, primeira).SetBigInt(p++, primeira + TamanhoPagina - 1);
+            st.SetBigInt(p++, primeira);
+            st.SetBigInt(p++, primeira + TamanhoPagina - 1);
             auto c = st.Abre();
             while (c.Proxima()) {
                 Linha l;

@@ -1,5 +1,7 @@
 #include "console/PacoteScripts.h"
 
+#include "common/Texto.h"
+
 #include <archive.h>
 #include <archive_entry.h>
 #include <openssl/evp.h>
@@ -124,40 +126,7 @@ bool NomePacoteScripts(std::string_view nome) {
 }
 
 bool TextoUtf8Valido(std::string_view s) {
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const auto c = static_cast<unsigned char>(s[i]);
-        if (c == 0) return false;
-        int n = 0;
-        char32_t cp = 0;
-        if (c < 0x80) {
-            ++i;
-            continue;
-        } else if ((c & 0xE0) == 0xC0) {
-            n = 1;
-            cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            n = 2;
-            cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            n = 3;
-            cp = c & 0x07;
-        } else {
-            return false;
-        }
-        for (int k = 1; k <= n; ++k) {
-            if (i + k >= s.size()) return false;
-            const auto d = static_cast<unsigned char>(s[i + k]);
-            if ((d & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        // Overlong forms, surrogates and values past Unicode are not UTF-8.
-        if ((n == 1 && cp < 0x80) || (n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) ||
-            (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
-            return false;
-        i += n + 1;
-    }
-    return true;
+    return s.find('\0') == std::string_view::npos && Utf8Valido(s);
 }
 
 std::string Sha256Hex(std::string_view dados) {
