@@ -26,6 +26,11 @@ if [[ ${3:-} != --inner ]]; then
       echo "no test user"; exit 77
     fi
     as_user=(sudo -u "$user" -H)
+    # A checkout inside a folder only root may enter (a clone under /root)
+    # cannot be run by the user at all: nothing of the scripts is tried then.
+    if ! "${as_user[@]}" test -r "$top/scripts/firebird" -a -x "$build"; then
+      echo "the test user cannot reach $top or $build: skipped"; exit 77
+    fi
   fi
   password_file=/etc/firebird/3.0/SYSDBA.password
   before=$($root sha256sum "$password_file" 2>/dev/null || echo none)
