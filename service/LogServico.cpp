@@ -22,27 +22,6 @@ std::string SemQuebras(std::string_view texto) {
     return s;
 }
 
-// Writes the whole buffer with one append; the file is opened and closed for
-// every line so that a line is on disk when Log returns and an outside
-// rotation or deletion of the file never leaves us writing to a stale handle.
-bool AcrescentaAoArquivo(const std::filesystem::path& arquivo, const std::string& linha) {
-    const int fd = ::open(arquivo.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    std::size_t feito = 0;
-    bool ok = true;
-    while (feito < linha.size()) {
-        const ssize_t n = ::write(fd, linha.data() + feito, linha.size() - feito);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        feito += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0) ok = false;
-    return ok;
-}
-
 }  // namespace
 
 std::string LimiteLimpezaLog(const DataHora& hoje) {
