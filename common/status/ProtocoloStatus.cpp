@@ -18,6 +18,7 @@ std::size_t LeitorLinhas::Recebe(std::string_view bytes, std::vector<std::string
                 // Over the limit: whatever else of this line arrives is skipped.
                 parcial_.clear();
                 descartando_ = true;
+                ++descartadas_;
             } else {
                 parcial_.append(pedaco);
             }
@@ -90,6 +91,36 @@ void LeitorPedidos::Recebe(std::string_view bytes, std::vector<Pedido>& pedidos)
     lidas_.clear();
     linhas_.Recebe(bytes, lidas_);
     for (const auto& l : lidas_) pedidos.push_back(InterpretaPedido(l));
+}
+
+Resposta InterpretaResposta(std::string_view linha) {
+    Resposta r;
+    const auto itens = ItensLinha(linha);
+    if (itens.empty()) return r;
+    if (itens[0] == kLog) {
+        const std::size_t p1 = linha.find(';');
+        if (p1 == std::string_view::npos) return r;
+        const std::size_t p2 = linha.find(';', p1 + 1);
+        std::string_view unidade = linha.substr(p1 + 1, p2 == std::string_view::npos ? p2 : p2 - p1 - 1);
+        while (!unidade.empty() && unidade.front() == ' ') unidade.remove_prefix(1);
+        std::string_view texto =
+            p2 == std::string_view::npos ? std::string_view() : linha.substr(p2 + 1);
+        if (texto.empty()) texto = unidade;
+        if (texto.empty()) return r;
+        r.tipo = TipoResposta::Log;
+        r.texto = std::string(texto);
+    } else if (itens[0] == kGrvStatus) {
+        r.tipo = TipoResposta::Status;
+    } else if (itens[0] == kGrvDownload) {
+        const std::string campo = itens.size() > 1 ? itens[1] : std::string();
+        r.tipo = campo == "OK"   ? TipoResposta::DownloadOK
+                 : campo == "ON" ? TipoResposta::DownloadON
+                                 : TipoResposta::DownloadRecusado;
+    } else {
+        r.tipo = TipoResposta::Outra;
+        r.texto = itens[0];
+    }
+    return r;
 }
 
 long long SegundosDecorridos(const DataHora& inicio, const DataHora& agora) {

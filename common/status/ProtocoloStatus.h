@@ -20,6 +20,8 @@ namespace status {
 inline constexpr std::uint16_t kPortaPadrao = 51051;
 // Longest request line the service reads; longer ones are discarded whole.
 inline constexpr std::size_t kLimiteLinhaPedido = 1024;
+// Longest reply or pushed line a console reads; longer ones are dropped.
+inline constexpr std::size_t kLimiteLinhaResposta = 64 * 1024;
 
 inline constexpr std::string_view kGrvStatus = "GRV_STATUS";
 inline constexpr std::string_view kGrvDownload = "GRV_DOWNLOAD";
@@ -41,11 +43,14 @@ class LeitorLinhas final {
     std::size_t Limite() const { return limite_; }
     // Whether the line being received is over the limit and being skipped.
     bool Descartando() const { return descartando_; }
+    // Lines dropped for passing the limit so far (counted when they pass it).
+    std::size_t Descartadas() const { return descartadas_; }
 
   private:
     const std::size_t limite_;
     std::string parcial_;
     bool descartando_ = false;
+    std::size_t descartadas_ = 0;
 };
 
 // Items of one line: ";" separates them, blanks at the start of an item are
@@ -80,6 +85,29 @@ class LeitorPedidos final {
 };
 
 enum class RespostaDownload { OK, ON, NOK };
+
+// What a console reads in one line from the service.
+enum class TipoResposta {
+    Nenhuma,           // nothing to act on (no items; "LOG" without a text)
+    Status,            // "GRV_STATUS;..."
+    DownloadOK,        // "GRV_DOWNLOAD;OK"
+    DownloadON,        // "GRV_DOWNLOAD;ON"
+    DownloadRecusado,  // "GRV_DOWNLOAD;" anything else
+    Log,               // "LOG;PABXnnn;text"
+    Outra,             // any other first item (an error text)
+};
+
+struct Resposta {
+    TipoResposta tipo = TipoResposta::Nenhuma;
+    // Log: the line's text; Outra: the first item. Otherwise empty.
+    std::string texto;
+};
+
+// Reads one line (without its line end) as the console does. A LOG line is
+// split only at its first two ";": the text is the rest exactly as sent
+// (";", quotes and leading blanks kept); without a text, the unit field is
+// the text. The other lines are split by ItensLinha.
+Resposta InterpretaResposta(std::string_view linha);
 
 // The status reply's text without line end (GetStatusVeruzadu):
 // "GRV_STATUS;dd/mm/yyyy hh:nn:ss;<seconds>".

@@ -11,6 +11,8 @@
 #include "console/forms/ServicoMain.h"
 #include "console/forms/FormSobre.h"
 #include "console/forms/FormSysAcc.h"
+#include "console/forms/FormLogGrv.h"
+#include "console/forms/FormStatus.h"
 
 ContextoConsole::ContextoConsole(std::function<DataHora()> relogioDado)
     : relogio(std::move(relogioDado)), dados(mensagens, [this] { return relogio(); }) {
@@ -32,6 +34,13 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formMain = &principal;
     mensagens.pai = &principal;
     formSobre = std::make_unique<FormSobre>(&principal);
+    formStatus = std::make_unique<FormStatus>(*this, &principal);
+    for (const char* entrada : {"btnEstadoVeruzadu", "Estadoveruzadu1"})
+        acoes[entrada] = [this] {
+            formStatus->LeUltimoRegistro();
+            formStatus->CarregaEstadoCentrais();
+            formStatus->exec();
+        };
     formConfig = std::make_unique<FormConfig>(*this, &principal);
     formCfgAlerta = std::make_unique<FormCfgAlerta>(*this, &principal);
     acoes["Armazenamento1"] = [this] { formConfig->Abre(); };
@@ -40,6 +49,7 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formHistorico = std::make_unique<FormHistorico>(*this, &principal);
     formCentrais = std::make_unique<FormCentrais>(*this, &principal);
     formBuscaCentral = std::make_unique<FormBuscaCentral>(*this, &principal);
+    formLogGrv = std::make_unique<FormLogGrv>(&principal);
     acoes["Histricoatividades1"] = [this] { formHistorico->exec(); };
     acoes["Centrais1"] = [this] {
         formCentrais->CarregaItens(0);
@@ -59,6 +69,8 @@ void ContextoConsole::UsaLoginReal() {
 
 void ContextoConsole::DestroiJanelas() {
     servico.reset();
+    formLogGrv.reset();
+    formStatus.reset();
     formBuscaCentral.reset();
     formCentrais.reset();
     formHistorico.reset();

@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -29,6 +30,8 @@
 #include "console/Historico.h"
 #include "common/db/Firebird.h"
 #include "console/forms/FormSysAcc.h"
+#include "console/forms/FormLogGrv.h"
+#include "console/forms/FormStatus.h"
 
 namespace {
 
@@ -162,6 +165,40 @@ int main(int argc, char** argv) {
                  ctx.formBuscaCentral->CarregaItens();
                  ok &= Grava(ctx.formBuscaCentral.get(), a);
                  ctx.formBuscaCentral->hide();
+             }},
+            {"FormStatus.png",
+             [&](const auto& a) {
+                 // A latest run for the first unit; the service itself is
+                 // not running here, so the window shows it unreachable.
+                 ctx.ExecutaBD([](Transaction& tr) {
+                     tr.Executa("DELETE FROM DWNHISTORY WHERE PAB_CODIGO = 1");
+                     tr.Executa(
+                         "INSERT INTO DWNHISTORY (PAB_CODIGO, DWN_DTINIDOWN, DWN_DTFIMDOWN, "
+                         "DWN_DTFIMIMP, DWN_OPERATUAL, DWN_RESULTADO, DWN_ARQBAIXAR, "
+                         "DWN_ARQIMPORTADO, DWN_BYTESBAIXADO, DWN_FALHASOGG, DWN_FALHASXML, "
+                         "DWN_FALHASIMP) VALUES (1, CURRENT_TIMESTAMP - 0.05, "
+                         "CURRENT_TIMESTAMP - 0.04, CURRENT_TIMESTAMP - 0.03, 17, 1, 240, 120, "
+                         "52428800, 0, 0, 0)");
+                 });
+                 ctx.formStatus->LeUltimoRegistro();
+                 ctx.formStatus->CarregaEstadoCentrais();
+                 ctx.formStatus->show();
+                 Processa(1500);
+                 ok &= Grava(ctx.formStatus.get(), a);
+                 ctx.formStatus->reject();
+             }},
+            {"FormLogGrv.png",
+             [&](const auto& a) {
+                 FormLogGrv& f = *ctx.formLogGrv;
+                 f.setWindowTitle("Serviço de Gravação Quv. PABX: 001 - Matriz");
+                 f.MemoLog->clear();
+                 for (const char* l :
+                      {"Download será iniciado em instantes.", "Aguarde...", "Login aceito",
+                       "Início download FTP", "Bytes a baixar: 1048576", "Arquivos a baixar: 8",
+                       "Baixou arquivo: /gravacoes/20260310/0930_1001.WAV", "Fim download FTP"})
+                     f.AcrescentaLinha(l);
+                 ok &= Grava(&f, a);
+                 f.hide();
              }},
             {"CaixaMensagem-Confirmacao.png",
              [&](const auto& a) {

@@ -142,3 +142,54 @@ TEST(ProtocoloStatus, ClientLinesSplitAtCrAndLf) {
     EXPECT_EQ(l, (std::vector<std::string>{"LOG;PABX000;a", "GRV_STATUS;x;1"}));
     EXPECT_EQ(leitor.Pendentes(), 8u);
 }
+
+TEST(ProtocoloStatus, ConsoleReadsRepliesAndLogLines) {
+    struct Caso {
+        const char* linha;
+        TipoResposta tipo;
+        const char* texto;
+    } casos[] = {
+        {"GRV_STATUS;01/02/2026 10:00:00;3600", TipoResposta::Status, ""},
+        {"  GRV_STATUS", TipoResposta::Status, ""},
+        {"GRV_DOWNLOAD;OK", TipoResposta::DownloadOK, ""},
+        {"GRV_DOWNLOAD; ON", TipoResposta::DownloadON, ""},
+        {"GRV_DOWNLOAD;NOK", TipoResposta::DownloadRecusado, ""},
+        {"GRV_DOWNLOAD", TipoResposta::DownloadRecusado, ""},
+        // The text is everything after the second ";", as sent.
+        {"LOG;PABX001;Início download FTP", TipoResposta::Log, "Início download FTP"},
+        {"LOG;PABX001;  a;b 'c;d' \"e", TipoResposta::Log, "  a;b 'c;d' \"e"},
+        {"LOG;PABX001;;x", TipoResposta::Log, ";x"},
+        // Without a text: the unit field.
+        {"LOG;PABX001", TipoResposta::Log, "PABX001"},
+        {"LOG; PABX001;", TipoResposta::Log, "PABX001"},
+        {"LOG;", TipoResposta::Nenhuma, ""},
+        {"LOG", TipoResposta::Nenhuma, ""},
+        {";;", TipoResposta::Nenhuma, ""},
+        // Anything else: its first item (an error text).
+        {"Falha no banco;detalhe", TipoResposta::Outra, "Falha no banco"},
+        {"grv_status;", TipoResposta::Outra, "grv_status"},
+    };
+    for (const Caso& c : casos) {
+        const Resposta r = InterpretaResposta(c.linha);
+        EXPECT_EQ(r.tipo, c.tipo) << c.linha;
+        EXPECT_EQ(r.texto, c.texto) << c.linha;
+    }
+}
+
+TEST(ProtocoloStatus, ConsoleDropsALineOverItsLimitAndCountsIt) {
+    LeitorLinhas leitor(kLimiteLinhaResposta);
+    std::vector<std::string> l;
+    // 100 KB without an end, arriving in pieces, then its end and a reply.
+    for (int i = 0; i < 10; ++i) {
+        leitor.Recebe(std::string(10 * 1024, 'A'), l);
+        EXPECT_LE(leitor.Pendentes(), kLimiteLinhaResposta);
+    }
+    EXPECT_EQ(leitor.Descartadas(), 1u);
+    leitor.Recebe("tail\r\r\nGRV_STATUS;x;1\r\n", l);
+    EXPECT_EQ(l, (std::vector<std::string>{"GRV_STATUS;x;1"}));
+    // A line of exactly the limit is kept.
+    l.clear();
+    leitor.Recebe(std::string(kLimiteLinhaResposta, 'B') + "\r\n", l);
+    ASSERT_EQ(l.size(), 1u);
+    EXPECT_EQ(leitor.Descartadas(), 1u);
+}
