@@ -29,14 +29,14 @@ class Mensageiro;
 class ControleStatus final {
   public:
     struct Tela {
-        std::string status;          // LabelStatus
-        bool vermelho = false;       // LabelStatus in red
-        bool menuDownload = false;   // RealizarDownload enabled
+        std::string status;         // LabelStatus
+        bool vermelho = false;      // LabelStatus in red
+        bool menuDownload = false;  // RealizarDownload enabled
     };
     struct Janela {
-        std::function<void()> mostraTela;                       // Tela() changed
-        std::function<void(const std::string&)> linhaLog;       // a line for MemoLog
-        std::function<void()> carregaGrade;                     // CarregaEstadoCentrais
+        std::function<void()> mostraTela;                  // Tela() changed
+        std::function<void(const std::string&)> linhaLog;  // a line for MemoLog
+        std::function<void()> carregaGrade;                // CarregaEstadoCentrais
     };
 
     ControleStatus(Mensageiro& mensagens, Janela janela);

@@ -101,7 +101,8 @@ Resposta InterpretaResposta(std::string_view linha) {
         const std::size_t p1 = linha.find(';');
         if (p1 == std::string_view::npos) return r;
         const std::size_t p2 = linha.find(';', p1 + 1);
-        std::string_view unidade = linha.substr(p1 + 1, p2 == std::string_view::npos ? p2 : p2 - p1 - 1);
+        std::string_view unidade =
+            linha.substr(p1 + 1, p2 == std::string_view::npos ? p2 : p2 - p1 - 1);
         while (!unidade.empty() && unidade.front() == ' ') unidade.remove_prefix(1);
         std::string_view texto =
             p2 == std::string_view::npos ? std::string_view() : linha.substr(p2 + 1);

@@ -73,9 +73,9 @@ TEST(ClienteStatus, PontaRoteirizadaNoLogENoRotulo) {
         ponta.Envia(Log("Início download FTP"));
         EsperaAte([&] { return s.log.size() >= 5; });
     });
-    EXPECT_EQ(s.log, (std::vector<std::string>{"Download será iniciado em instantes.", "Aguarde...",
-                                               "  a;b 'c;d' \"e", "PABX001",
-                                               "Início download FTP"}));
+    EXPECT_EQ(s.log,
+              (std::vector<std::string>{"Download será iniciado em instantes.", "Aguarde...",
+                                        "  a;b 'c;d' \"e", "PABX001", "Início download FTP"}));
     EXPECT_TRUE(s.mensagens.mostradas.empty());
     EXPECT_EQ(s.controle->Cliente().LinhasLongasDescartadas(), 1);
 

@@ -66,7 +66,8 @@ class JanelaStatus : public ::testing::Test {
     }
 
     void Inicia() {
-        OpcoesProcesso op{{}, {"VERUZADU_HOME=" + p.pasta.Caminho().string()}, p.pasta / "saida.txt"};
+        OpcoesProcesso op{
+            {}, {"VERUZADU_HOME=" + p.pasta.Caminho().string()}, p.pasta / "saida.txt"};
         servico = ProcessoFilho({PELMORAN_EXE}, op);
         ASSERT_TRUE(servico.Iniciado());
         // Up once it answers a status request.
@@ -163,8 +164,9 @@ TEST_F(JanelaStatus, DownloadAoVivoComOKONNOKESemLinha) {
             .SetText(4, CriptografaTexto(ftp.Senha()))
             .Executa();
         tr.Executa("DELETE FROM DOWNPABX");
-        tr.Executa("UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (2, 'Temporária') "
-                   "MATCHING (PAB_CODIGO)");
+        tr.Executa(
+            "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (2, 'Temporária') "
+            "MATCHING (PAB_CODIGO)");
         tr.Commit();
     }
     Inicia();
@@ -184,7 +186,8 @@ TEST_F(JanelaStatus, DownloadAoVivoComOKONNOKESemLinha) {
         EXPECT_TRUE(endereco.size() > 6 &&
                     endereco.substr(endereco.rfind(':')) == ":" + std::to_string(porta))
             << endereco;
-        ASSERT_TRUE(EsperaAte([&] { return Status() == TextoConectado; })) << Status().toStdString();
+        ASSERT_TRUE(EsperaAte([&] { return Status() == TextoConectado; }))
+            << Status().toStdString();
         EXPECT_TRUE(f->RealizarDownload->isEnabled());
         ASSERT_EQ(f->Modelo().rowCount(), 2);
 
@@ -238,8 +241,8 @@ TEST_F(JanelaStatus, DownloadAoVivoComOKONNOKESemLinha) {
 
         // While the unit holds the run (it answers nothing), a second request: ON.
         sim.AddFault("* noreply");
-        for (const char* esperado :
-             {"Download será iniciado em instantes.", "Download já está sendo realizado no momento."}) {
+        for (const char* esperado : {"Download será iniciado em instantes.",
+                                     "Download já está sendo realizado no momento."}) {
             ASSERT_TRUE(f->SelecionaCentral(1));
             std::string primeira;
             AoAbrir("FormLogGrv", [&](QWidget* w) {
@@ -286,6 +289,8 @@ TEST_F(JanelaStatus, DownloadAoVivoComOKONNOKESemLinha) {
 }
 
 TEST_F(JanelaStatus, ServicoParadoMortoReiniciadoEAusente) {
+    Admin("UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (1, 'Matriz') "
+          "MATCHING (PAB_CODIGO)");
     Inicia();
     Abre();
     ASSERT_TRUE(EsperaAte([&] { return Status() == TextoConectado; })) << Status().toStdString();
@@ -326,10 +331,11 @@ TEST_F(JanelaStatus, RespostasReagrupadasSaoAsMesmasDeUmaConexaoDireta) {
     using pontastatus::ProxyTeste;
     auto recebe = [&](std::uint16_t destino) {
         std::vector<std::pair<int, std::string>> r;
-        ClienteStatus cliente(ClienteStatus::Eventos{
-            {}, {}, {}, [&](int, const std::vector<status::Resposta>& lote) {
-                for (const auto& x : lote) r.emplace_back(static_cast<int>(x.tipo), x.texto);
-            }});
+        ClienteStatus cliente(
+            ClienteStatus::Eventos{{}, {}, {}, [&](int, const std::vector<status::Resposta>& lote) {
+                                       for (const auto& x : lote)
+                                           r.emplace_back(static_cast<int>(x.tipo), x.texto);
+                                   }});
         cliente.Abre("127.0.0.1", destino);
         EXPECT_TRUE(EsperaAte([&] { return cliente.Aberto(); }));
         // One request per write, as the console writes them.

@@ -91,8 +91,12 @@ class PontaTeste final {
         std::lock_guard l(trava_);
         return conexoes_.size();
     }
-    // Writes to the latest connection; false when none was accepted.
+    // Writes to the latest connection; false when none was accepted within
+    // 20 s (a client's connect may complete before the peer's accept).
     bool Envia(const std::string& bytes) {
+        const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (Aceitas() == 0 && std::chrono::steady_clock::now() < limite)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::lock_guard l(trava_);
         return !conexoes_.empty() && EscreveTudo(conexoes_.back(), bytes.data(), bytes.size());
     }
@@ -125,7 +129,8 @@ class ProxyTeste final {
   public:
     enum class Modo { ByteAByte, Retido };
 
-    ProxyTeste(std::uint16_t destino, Modo modo, std::chrono::milliseconds retencao = std::chrono::seconds(1))
+    ProxyTeste(std::uint16_t destino, Modo modo,
+               std::chrono::milliseconds retencao = std::chrono::seconds(1))
         : ouvinte_(Ouvinte(porta_)) {
         thread_ = std::thread([=, this] { Roda(destino, modo, retencao); });
     }
@@ -143,7 +148,8 @@ class ProxyTeste final {
         int cliente = -1;
         while (!fim_ && cliente < 0) {
             pollfd p{ouvinte_, POLLIN, 0};
-            if (::poll(&p, 1, 50) > 0) cliente = ::accept4(ouvinte_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (::poll(&p, 1, 50) > 0)
+                cliente = ::accept4(ouvinte_, nullptr, nullptr, SOCK_CLOEXEC);
         }
         if (cliente < 0) return;
         const int um = 1;
