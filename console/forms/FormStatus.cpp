@@ -37,8 +37,13 @@ FormStatus::FormStatus(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), ctx_(
     GridItens->verticalHeader()->hide();
     GridItens->horizontalHeader()->setStretchLastSection(true);
     GridItens->setContextMenuPolicy(Qt::CustomContextMenu);
-    GridItens->setColumnWidth(0, 160);
-    GridItens->setColumnWidth(3, 130);
+    GridItens->setWordWrap(false);
+    GridItens->verticalHeader()->setDefaultSectionSize(GridItens->fontMetrics().height() + 8);
+    {
+        int coluna = 0;
+        for (int largura : {150, 45, 65, 130, 70, 75, 95})
+            GridItens->setColumnWidth(coluna++, largura);
+    }
 
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName("PopupMenu");
@@ -60,7 +65,7 @@ FormStatus::FormStatus(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), ctx_(
     l->addLayout(topo);
     l->addWidget(GridItens, 1);
     l->addLayout(baixo);
-    resize(860, 360);
+    resize(900, 360);
 
     ControleStatus::Janela janela;
     janela.mostraTela = [this] { MostraTela(); };

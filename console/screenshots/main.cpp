@@ -172,6 +172,8 @@ int main(int argc, char** argv) {
                  // not running here, so the window shows it unreachable.
                  ctx.ExecutaBD([](Transaction& tr) {
                      tr.Executa("DELETE FROM DWNHISTORY WHERE PAB_CODIGO = 1");
+                     tr.Executa("UPDATE CONTROLE SET CRL_GRVSERVER = 'localhost', "
+                                "CRL_GRVIP = '127.0.0.1', CRL_GRVPORTA = 51051");
                      tr.Executa(
                          "INSERT INTO DWNHISTORY (PAB_CODIGO, DWN_DTINIDOWN, DWN_DTFIMDOWN, "
                          "DWN_DTFIMIMP, DWN_OPERATUAL, DWN_RESULTADO, DWN_ARQBAIXAR, "
