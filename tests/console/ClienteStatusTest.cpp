@@ -4,12 +4,14 @@
 // line past its limit), and connections that fail or never get an answer.
 
 #include <QElapsedTimer>
+#include <fstream>
 
 #include "MensageiroTeste.h"
 #include "PontaStatus.h"
 #include "TesteConsole.h"
 #include "common/Texto.h"
 #include "console/ControleStatus.h"
+#include "console/UtilConsole.h"
 #include "tests/common/status/ClienteTeste.h"
 
 using namespace pontastatus;
@@ -40,6 +42,19 @@ struct Status {
     std::unique_ptr<ControleStatus> controle;
 };
 
+// A program folder of its own with the console log switched on.
+struct LogConsoleTeste {
+    LogConsoleTeste() {
+        ::setenv("VERUZADU_HOME", pasta.Caminho().c_str(), 1);
+        DefineLogConsoleAtivo(true);
+    }
+    ~LogConsoleTeste() {
+        DefineLogConsoleAtivo(false);
+        ::unsetenv("VERUZADU_HOME");
+    }
+    PastaTemporaria pasta;
+};
+
 // A pushed line as the service writes it: Latin-1, text CR CR LF.
 std::string Log(const std::string& texto) {
     return Utf8ParaLatin1("LOG;PABX001;" + texto) + "\r\r\n";
@@ -48,6 +63,9 @@ std::string Log(const std::string& texto) {
 }  // namespace
 
 TEST(ClienteStatus, PontaRoteirizadaNoLogENoRotulo) {
+    // The console log, where a line over the limit is noted.
+    LogConsoleTeste home;
+    PastaTemporaria& pasta = home.pasta;
     PontaTeste ponta;
     Status s;
     ASSERT_TRUE(s.Conecta(ponta.Porta()));
@@ -78,6 +96,10 @@ TEST(ClienteStatus, PontaRoteirizadaNoLogENoRotulo) {
                                         "  a;b 'c;d' \"e", "PABX001", "Início download FTP"}));
     EXPECT_TRUE(s.mensagens.mostradas.empty());
     EXPECT_EQ(s.controle->Cliente().LinhasLongasDescartadas(), 1);
+    const DataHora agora = Agora();
+    std::ifstream in(pasta / NomeLogConsole(agora.ano, agora.mes), std::ios::binary);
+    const std::string log{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_NE(log.find("linha acima de 65536 bytes descartada"), std::string::npos) << log;
 
     // Log shut again: lines go nowhere.
     ponta.Envia(Log("depois"));
