@@ -257,10 +257,11 @@ TEST_F(RegistraGravacao, LojaDoSimuladorUmaLinhaPorItemESegundaPassagemDuplicada
     EXPECT_EQ(c2.DWN_ARQIMPORTADO, 0);
     EXPECT_EQ(Linhas().size(), 20u);
     EXPECT_TRUE(Logou("Arquivo duplicado: ", LogInfo));
-    EXPECT_TRUE(Sobras().empty() ||
-                std::all_of(Sobras().begin(), Sobras().end(), [](const std::string& s) {
-                    return fs::path(s).filename().string().starts_with("C");
-                }));
+    // One listing: begin and end of two separate copies are no range.
+    const auto sobras = Sobras();
+    EXPECT_TRUE(std::all_of(sobras.begin(), sobras.end(), [](const std::string& s) {
+        return fs::path(s).filename().string().starts_with("C");
+    })) << sobras.size();
 }
 
 TEST_F(RegistraGravacao, OggCriptografadoDecifraComSuaPropriaChaveDepoisDaTroca) {
