@@ -604,6 +604,9 @@ void TPABXDownloadFTP::EncerraSessao(Sessao& s) {
     p.Desconecta();
     ClientePABX.reset();
     LogEstado("Fim verificação cartão");
+    // The row's last writes may have met the database away: its outcome is
+    // written again once it is back, or the run would read as it stood then.
+    RegravaHistoricoPendente();
     BDRegistraUltimoDownload();
 }
 

@@ -150,6 +150,10 @@ class Ambiente {
 public:
     explicit Ambiente(const std::string& nome, std::vector<int> unidades = {1})
         : inst(nome, unidades) {}
+    // On a server of the test's own (ServidorPrivadoTeste) with its alias file.
+    Ambiente(const std::string& nome, const ServidorTeste& srv, const fs::path& aliases,
+             std::vector<int> unidades = {1})
+        : inst(srv, aliases, nome, unidades) {}
 
     bool Pronto() const { return inst.Pronta(); }
 
