@@ -180,9 +180,12 @@ void TPABXDownloadFTP::ProcessaPABX() {
                 std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - s.progresso);
             if (decorrido.count() >= config_->PABXTimeOut) s.marcaTimeout = true;
             if (AoExecutarPasso) AoExecutarPasso(s.passo);
+            const int passoAntes = s.passo;
             ExecutaPasso(s);
             if (s.fim != efNenhum) break;
-            evento.Aguarda(kPassoSessao);
+            // A step that moved on runs the next one at once; one that waits
+            // for the unit sleeps until the link's event (an answer) or the tick.
+            if (s.passo == passoAntes) evento.Aguarda(kPassoSessao);
         }
     } catch (const std::exception& e) {
         Log(LogErro, false, std::string("ERRDOWNPABX: ") + e.what());
