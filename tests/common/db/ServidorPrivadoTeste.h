@@ -52,6 +52,18 @@ public:
     ServidorPrivadoTeste(const ServidorPrivadoTeste&) = delete;
     ServidorPrivadoTeste& operator=(const ServidorPrivadoTeste&) = delete;
 
+    // Whether this machine lets the script give a server a mount namespace of
+    // its own (root, or sudo without a password, and namespaces allowed): a
+    // container without them cannot run such a server at all.
+    static bool Possivel() {
+        std::vector<std::string> linha = {"unshare", "-m", "--propagation", "private", "true"};
+        if (::geteuid() != 0) linha.insert(linha.begin(), {"sudo", "-n"});
+        OpcoesProcesso o;
+        o.limite = std::chrono::seconds(30);
+        o.saida = "/dev/null";
+        return ExecutaProcesso(linha, o).Sucesso();
+    }
+
     bool Pronto() const { return pronto_; }
     const std::string& Erro() const { return erro_; }
     // Where it listens, its data folder and the administrator's login.
