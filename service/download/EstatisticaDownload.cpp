@@ -160,9 +160,10 @@ bool TPABXDownloadFTP::RegravaHistoricoPendente() {
         if (GravaHistorico(HistoricoCompleto, nullptr)) return true;
         const auto pausa = std::chrono::steady_clock::now() + std::chrono::seconds(1);
         if (pausa > fim) return false;
-        while (std::chrono::steady_clock::now() < pausa)
+        while (std::chrono::steady_clock::now() < pausa) {
             if (Terminated()) return false;
-            else std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
     }
 }
 
