@@ -146,8 +146,8 @@ bool TPABX::AguardaAlgum(const TextoStatus& a, const TextoStatus& b) {
             Desiste();
             return false;
         }
-        // Short slices: CTRL results and XML replies change the status
-        // without setting the event.
+        // Short slices: a status may still change without the event (the
+        // link dropping).
         if (FEvento != nullptr)
             FEvento->Aguarda(std::min<milliseconds>(resta, milliseconds(50)));
         else

@@ -221,6 +221,7 @@ void TPABX::TrataXML(const std::uint8_t* q, std::uint32_t n, std::uint16_t codig
     }
     if (FTrace) GravaArquivoDiagnostico(FPastaPABX, nome, q + 13, tamanho);
     FStatusPROG.Grava("OK");
+    SinalizaEvento();
 }
 
 void TPABX::AnalisaCTRL(const std::uint8_t* q, std::uint32_t n) {
@@ -250,6 +251,8 @@ void TPABX::AnalisaCTRL(const std::uint8_t* q, std::uint32_t n) {
         default: FStatusCTRL.Grava(FIgnoraCTRLDesconhecido ? "OK" : "Desconhecido"); break;
     }
     GravaTrace(nullptr, 0, "Analise CTRL-> " + FStatusCTRL.Le());
+    // The waiter (a session step, a removal) goes on at once.
+    SinalizaEvento();
 }
 
 void TPABX::TrataVolumeSDCard(const std::uint8_t* q, std::uint32_t n) {

@@ -1,6 +1,8 @@
 // The run's import log, its DWNHISTORY row and the unit's last-run stamp.
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include "common/IniFile.h"
 
@@ -70,6 +72,12 @@ bool TPABXDownloadFTP::GravaHistorico(int tipo, bool* duplicada) {
         }
         sql += " WHERE PAB_CODIGO = ? AND DWN_DTINIDOWN = ?";
     }
+    if (tipo == HistoricoCompleto)
+        sql = "UPDATE OR INSERT INTO DWNHISTORY (DWN_OPERATUAL, DWN_RESULTADO, DWN_TIMEOUT, DWN_ARQBAIXAR, "
+              "DWN_ARQBAIXADO, DWN_BYTESBAIXAR, DWN_BYTESBAIXADO, DWN_ARQCONVOGG, DWN_ARQIMPORTADO, "
+              "DWN_FALHASDOWN, DWN_FALHASOGG, DWN_FALHASXML, DWN_FALHASIMP, DWN_AVDUPIMP, DWN_DTFIMDOWN, "
+              "DWN_DTFIMIMP, PAB_CODIGO, DWN_DTINIDOWN) "
+              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) MATCHING (PAB_CODIGO, DWN_DTINIDOWN)";
     try {
         if (!conexaoHistorico_) conexaoHistorico_.emplace(Attachment::Conecta(ConexaoPrincipal()));
         Transaction tr(*conexaoHistorico_);
@@ -111,6 +119,18 @@ bool TPABXDownloadFTP::GravaHistorico(int tipo, bool* duplicada) {
                         inteiro(v);
                     break;
                 case HistoricoFimImportacao: data(h.DWN_DTFIMIMP); break;
+                case HistoricoCompleto:
+                    inteiro(h.DWN_TIMEOUT);
+                    inteiro(h.DWN_ARQBAIXAR);
+                    inteiro(h.DWN_ARQBAIXADO);
+                    grande(h.DWN_BYTESBAIXAR);
+                    grande(h.DWN_BYTESBAIXADO);
+                    for (std::int32_t v : {h.DWN_ARQCONVOGG, h.DWN_ARQIMPORTADO, h.DWN_FALHASDOWN,
+                                           h.DWN_FALHASOGG, h.DWN_FALHASXML, h.DWN_FALHASIMP, h.DWN_AVDUPIMP})
+                        inteiro(v);
+                    data(h.DWN_DTFIMDOWN);
+                    data(h.DWN_DTFIMIMP);
+                    break;
                 default: break;
             }
             inteiro(CodigoPABX);
@@ -118,6 +138,7 @@ bool TPABXDownloadFTP::GravaHistorico(int tipo, bool* duplicada) {
         }
         st.Executa();
         tr.Commit();
+        if (tipo == HistoricoCompleto) historicoPendente_ = false;
         return true;
     } catch (const FirebirdError& e) {
         if (duplicada != nullptr && e.ChaveDuplicada()) {
@@ -126,8 +147,23 @@ bool TPABXDownloadFTP::GravaHistorico(int tipo, bool* duplicada) {
         }
         // A broken connection is not reused; the next write opens a new one.
         conexaoHistorico_.reset();
+        historicoPendente_ = true;
         Log(LogErro, false, LinhaErroBD("DWNUPD", e, sql));
         return false;
+    }
+}
+
+bool TPABXDownloadFTP::RegravaHistoricoPendente() {
+    if (!historicoPendente_) return true;
+    const auto fim = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(1, Config().PABXTimeOut));
+    for (;;) {
+        if (GravaHistorico(HistoricoCompleto, nullptr)) return true;
+        const auto pausa = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        if (pausa > fim) return false;
+        while (std::chrono::steady_clock::now() < pausa) {
+            if (Terminated()) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
     }
 }
 

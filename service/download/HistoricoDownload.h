@@ -42,6 +42,7 @@ enum : int {
     HistoricoFimTransferencia = 3,  // time-out flag and end of the transfer
     HistoricoImportados = 11,    // filing counters
     HistoricoFimImportacao = 12, // end of the import
+    HistoricoCompleto = 20,      // every value at once, the row inserted when missing
 };
 
 struct THistoricoDownload {

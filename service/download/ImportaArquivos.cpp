@@ -51,9 +51,15 @@ std::string Gemeo(const std::string& arquivo, const char* extensao) {
 bool TPABXDownloadFTP::AguardaRespostaRemocao(TPABX& pabx) {
     const auto inicio = std::chrono::steady_clock::now();
     const auto limite = std::chrono::seconds(std::max(1, Config().PABXTimeOut));
+    // The link sets the event when the answer comes: no poll interval is
+    // added to each removal.
     while (pabx.FStatusCTRL.Vazio() && std::chrono::steady_clock::now() - inicio <= limite &&
-           !Terminated())
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+           !Terminated()) {
+        if (pabx.FEvento != nullptr)
+            pabx.FEvento->Aguarda(std::chrono::milliseconds(50));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
     const std::string resposta = pabx.FStatusCTRL.Le();
     Log(LogInfo, false, "Resposta PABX: " + resposta);
     return resposta == "OK";

@@ -180,9 +180,12 @@ void TPABXDownloadFTP::ProcessaPABX() {
                 std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - s.progresso);
             if (decorrido.count() >= config_->PABXTimeOut) s.marcaTimeout = true;
             if (AoExecutarPasso) AoExecutarPasso(s.passo);
+            const int passoAntes = s.passo;
             ExecutaPasso(s);
             if (s.fim != efNenhum) break;
-            evento.Aguarda(kPassoSessao);
+            // A step that moved on runs the next one at once; one that waits
+            // for the unit sleeps until the link's event (an answer) or the tick.
+            if (s.passo == passoAntes) evento.Aguarda(kPassoSessao);
         }
     } catch (const std::exception& e) {
         Log(LogErro, false, std::string("ERRDOWNPABX: ") + e.what());
@@ -604,6 +607,9 @@ void TPABXDownloadFTP::EncerraSessao(Sessao& s) {
     p.Desconecta();
     ClientePABX.reset();
     LogEstado("Fim verificação cartão");
+    // The row's last writes may have met the database away: its outcome is
+    // written again once it is back, or the run would read as it stood then.
+    RegravaHistoricoPendente();
     BDRegistraUltimoDownload();
 }
 

@@ -161,6 +161,10 @@ public:
     bool BDRegistraHistoricoDownload(int tipo);
     // PAB_DTULTDOWN := the server's now; false when refused ("UPDPBX: ...").
     bool BDRegistraUltimoDownload();
+    // After a write of the statistics row failed (the database away for a
+    // while), writes the whole row again, retrying for up to PABXTimeOut
+    // seconds while the service runs; false when it stays out of reach.
+    bool RegravaHistoricoPendente();
 
     // Helpers for every area of the run.
     DataHora AgoraLocal() const;
@@ -263,6 +267,9 @@ private:
     // The run's own connection to the main database for its statistics row
     // (opened at the first write, dropped after a failure).
     std::optional<Attachment> conexaoHistorico_;
+    // A write of the row failed since the last complete one: its values
+    // are only in Historico until RegravaHistoricoPendente succeeds.
+    bool historicoPendente_ = false;
 
     // ---- Filing state of the run (RegistraGravacao.cpp). ----------------
     // Its database connections and private working folder, made at the first

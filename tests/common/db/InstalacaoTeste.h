@@ -99,10 +99,18 @@ class InstalacaoTeste {
 public:
     // `nome` keeps the folders and aliases of tests apart; units on request.
     explicit InstalacaoTeste(const std::string& nome, std::vector<int> unidades = {}) {
-        auto s = ServidorTeste::DoAmbiente();
-        if (!s)
-            return;
-        srv = *s;
+        if (auto s = ServidorTeste::DoAmbiente())
+            Instala(*s, nome, std::move(unidades), {});
+    }
+    // On another server than the environment's (e.g. a test's private one),
+    // with that server's alias file.
+    InstalacaoTeste(const ServidorTeste& s, const std::filesystem::path& aliases, const std::string& nome,
+                    std::vector<int> unidades) {
+        Instala(s, nome, std::move(unidades), aliases);
+    }
+    void Instala(const ServidorTeste& s, const std::string& nome, std::vector<int> unidades,
+                 const std::filesystem::path& aliases) {
+        srv = s;
         opcoes.servidor = srv.host;
         opcoes.porta = srv.porta;
         opcoes.adminUsuario = srv.usuario;
@@ -110,7 +118,9 @@ public:
         opcoes.alias = "VZT_" + nome + "_" + std::to_string(::getpid());
         opcoes.pastaDados = std::filesystem::path(srv.pasta) / ("esquema-" + nome + "-" + std::to_string(::getpid()));
         opcoes.unidades = std::move(unidades);
-        if (const char* a = std::getenv("VERUZADU_FB_ALIASES"))
+        if (!aliases.empty())
+            opcoes.arquivoAliases = aliases;
+        else if (const char* a = std::getenv("VERUZADU_FB_ALIASES"))
             opcoes.arquivoAliases = a;
         std::filesystem::create_directories(opcoes.pastaDados);
         // The server writes there as user firebird.

@@ -80,7 +80,7 @@ TEST(Confiabilidade, MortoAoAcasoEReiniciadoNadaSePerdeNemDuplica) {
         a.Registra(u);
 
         // The kill lands anywhere from the start-up to well into the import.
-        const auto atraso = std::chrono::milliseconds(std::uniform_int_distribution<int>(200, 6000)(rng));
+        const auto atraso = std::chrono::milliseconds(std::uniform_int_distribution<int>(200, 4000)(rng));
         {
             ProcessoFilho p = a.Inicia();
             std::this_thread::sleep_for(atraso);

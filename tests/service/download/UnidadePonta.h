@@ -150,6 +150,10 @@ class Ambiente {
 public:
     explicit Ambiente(const std::string& nome, std::vector<int> unidades = {1})
         : inst(nome, unidades) {}
+    // On a server of the test's own (ServidorPrivadoTeste) with its alias file.
+    Ambiente(const std::string& nome, const ServidorTeste& srv, const fs::path& aliases,
+             std::vector<int> unidades = {1})
+        : inst(srv, aliases, nome, unidades) {}
 
     bool Pronto() const { return inst.Pronta(); }
 
@@ -228,7 +232,9 @@ public:
     ProcessoFilho Inicia(const std::vector<std::string>& ambiente = {}) {
         OpcoesProcesso op{{}, {"VERUZADU_HOME=" + home.Caminho().string()}, home.Caminho() / "saida.txt"};
         op.ambiente.insert(op.ambiente.end(), ambiente.begin(), ambiente.end());
-        ProcessoFilho p({PELMORAN_EXE}, op);
+        std::vector<std::string> linha = lancador;
+        linha.push_back(PELMORAN_EXE);
+        ProcessoFilho p(linha, op);
         EXPECT_TRUE(p.Iniciado());
         return p;
     }
@@ -332,6 +338,9 @@ public:
 
     InstalacaoTeste inst;
     PastaTemporaria home;
+    // A command the service is started through (it ends by exec'ing the
+    // program given as its last argument); empty: the program itself.
+    std::vector<std::string> lancador;
 
 private:
     int portaSeq_ = 0;
