@@ -10,9 +10,11 @@
 #include <QTableWidget>
 #include <thread>
 
+#include "ConsoleTeste.h"
 #include "RamaisTeste.h"
 #include "console/ConfigRamais.h"
 #include "console/LeituraRamais.h"
+#include "console/forms/FormCentrais.h"
 #include "console/forms/FormCfgRamais.h"
 
 namespace {
@@ -316,4 +318,40 @@ TEST_F(CfgRamais, ApagarRemoveLinhasRegistraEEnvia) {
     ASSERT_EQ(historico.size(), 1u);
     EXPECT_NE(historico[0].find("Recepção d'Ana"), std::string::npos) << historico[0];
     EXPECT_EQ(f->GridItens->rowCount(), 3);
+}
+
+TEST_F(CfgRamais, OutraCentralPeloSeletorEJanelaPelaListaDeCentrais) {
+    IniciaPABX();
+    EstadoInicial();
+    ctx->dados.ExecutaPABX([](Transaction& tr) { tr.Executa("DELETE FROM RMLPERMISS"); });
+    f->LeituraPendente = false;
+    f->show();
+    // A key typed in the unit's field opens the picker; choosing the unit
+    // without configured extensions reads it at once.
+    AoAbrir("FormBuscaCentral", [](QWidget* w) {
+        auto* picker = static_cast<FormBuscaCentral*>(w);
+        picker->GridItens->selectRow(0);
+        picker->btnOkClick();
+    });
+    QTest::keyClick(f->meCentral, Qt::Key_M);
+    ASSERT_TRUE(EsperaAte([&] { return f->UltimaMarca != 0 && !f->Executando(); }));
+    EXPECT_EQ(f->UltimaMarca, MarcaConcluido);
+    EXPECT_EQ(f->meCentral->text().toStdString(), "Matriz");
+    EXPECT_EQ(Linhas(false, "SELECT COUNT(*) FROM RMLPERMISS"), std::vector<std::string>{"4"});
+    f->hide();
+
+    // The units window's "Ramais" opens this window for the selected unit.
+    Console c;
+    c.Mostra();
+    ASSERT_TRUE(EsperaAte([&] { return c.Conectado(); }));
+    c.ctx.formCentrais->CarregaItens(1);
+    int codigo = 0;
+    AoAbrir("FormCfgRamais", [&](QWidget* w) {
+        auto* janela = static_cast<FormCfgRamais*>(w);
+        codigo = janela->CodigoPABX;
+        EXPECT_EQ(janela->GridItens->rowCount(), 4);
+        janela->accept();
+    });
+    c.ctx.formCentrais->btnRamais->click();
+    EXPECT_EQ(codigo, 1);
 }
