@@ -98,6 +98,10 @@ TEST_F(CfgRamais, LeituraCompletaGravaTudoNumaVez) {
                            "Vendas|Não||||Todos",
                        }));
     EXPECT_EQ(f->AdvProgressPABX->maximum(), 4);
+    for (const auto& q : sim->ReceivedFrames()) {
+        const pabxsim::Request r = pabxsim::ParseRequest(q);
+        EXPECT_TRUE(r.block != 999 && r.block != 4000) << pabxsim::Hex(q);
+    }
     EXPECT_FALSE(f->AdvProgressPABX->isVisible());
     EXPECT_TRUE(f->btnEditar->isEnabled());
     EXPECT_TRUE(f->btnOk->isVisible());

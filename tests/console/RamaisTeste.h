@@ -15,8 +15,9 @@
 
 // Four configured extensions: 1001 (word 0x8047, list 1002 and 3001), 1002
 // (bit 9, list 1001), 1003 (nothing programmed, no directory entry) and
-// 3001 (0x0038, empty list). Directory names are the numbers; the agenda
-// gives the long names.
+// 3001 (0x0038, empty list), listed among two numbers that are no
+// extensions. Directory names are the numbers; the agenda gives the long
+// names.
 inline pabxsim::Scenario CenarioRamais(const std::string& modelo = "NORVIKA") {
     pabxsim::Scenario s;
     s.password = "4321";
@@ -24,7 +25,8 @@ inline pabxsim::Scenario CenarioRamais(const std::string& modelo = "NORVIKA") {
     s.dnsNames = {{false, "1001"}, {false, "1002"}, {false, "3001"}, {true, "1004"}};
     s.dnsIndexes = {{2, 1001, 0}, {2, 1002, 1}, {45, 3001, 2}, {2, 1004, 3}};
     s.agenda = {{1001, "Rec", "Recepção d'Ana"}, {1002, "Ven", "Vendas"}, {3001, "Pt", "Portaria"}};
-    s.extensionList = {1001, 1002, 1003, 3001};
+    // 999 and 4000 are no extensions: skipped (and logged), never asked for.
+    s.extensionList = {1001, 999, 1002, 1003, 4000, 3001};
     s.extensionParams = {{1001, 0x8047}, {1002, 0x0200}, {3001, 0x0038}};
     s.extensionLists = {{1001, {1002, 3001}}, {1002, {1001}}, {3001, {}}};
     return s;
