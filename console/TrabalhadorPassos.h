@@ -9,7 +9,8 @@
 // thread) cancels a pending hand-over and joins the worker, so destroying
 // the object while a step is queued neither deadlocks nor runs the step
 // afterwards. Each poll waits at most one period; every wait ends when the
-// object is cancelled.
+// object is cancelled. AoTerminar runs inside a call queued on this object:
+// it must not destroy the object (destroy it later, e.g. at the next start).
 
 #include <QObject>
 #include <chrono>
