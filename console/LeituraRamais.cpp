@@ -84,7 +84,12 @@ bool EstadoLeitura::Verifica() {
             break;
         }
         case 5:
-            if (AguardaPROG(pabx_.FAgendaViaCTRL ? 10 : 6)) return !Terminou();
+            if (AguardaPROG(6)) {
+                // The model is known once its reply is in (the status hands
+                // it over); an agenda over CTRL needs no DNS blocks.
+                if (!Terminou() && pabx_.FAgendaViaCTRL) estado_ = 10;
+                return !Terminou();
+            }
             break;
         case 7:
         case 9:

@@ -1,5 +1,12 @@
 #include "console/TrabalhadorPassos.h"
 
+#include <QSocketNotifier>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <system_error>
+
 TrabalhadorPassos::TrabalhadorPassos(std::function<Acao()> verifica, std::function<void()> envia,
                                      std::function<void()> aoTerminar,
                                      std::chrono::milliseconds periodo)
@@ -7,7 +14,11 @@ TrabalhadorPassos::TrabalhadorPassos(std::function<Acao()> verifica, std::functi
       envia_(std::move(envia)),
       aoTerminar_(std::move(aoTerminar)),
       periodo_(periodo),
-      contexto_(std::make_unique<QObject>()) {}
+      despertador_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    if (despertador_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
+    notificador_ = std::make_unique<QSocketNotifier>(despertador_, QSocketNotifier::Read);
+    QObject::connect(notificador_.get(), &QSocketNotifier::activated, [this] { Atende(); });
+}
 
 TrabalhadorPassos::~TrabalhadorPassos() {
     {
@@ -16,8 +27,9 @@ TrabalhadorPassos::~TrabalhadorPassos() {
     }
     sinal_.notify_all();
     if (worker_.joinable()) worker_.join();
-    // Queued calls to the context die with it.
-    contexto_.reset();
+    // A request still pending dies with the notifier.
+    notificador_.reset();
+    ::close(despertador_);
 }
 
 void TrabalhadorPassos::Inicia() {
@@ -26,26 +38,48 @@ void TrabalhadorPassos::Inicia() {
     worker_ = std::thread([this] { Corpo(); });
 }
 
+void TrabalhadorPassos::Pede(Pedido pedido) {
+    {
+        std::lock_guard trava(trava_);
+        pedido_ = pedido;
+        feito_ = false;
+    }
+    const std::uint64_t um = 1;
+    (void)!::write(despertador_, &um, sizeof um);
+}
+
 bool TrabalhadorPassos::NaPrincipal() {
     {
         std::lock_guard trava(trava_);
         if (cancelado_) return false;
-        feito_ = false;
     }
-    QMetaObject::invokeMethod(
-        contexto_.get(),
-        [this] {
-            envia_();
-            {
-                std::lock_guard trava(trava_);
-                feito_ = true;
-            }
-            sinal_.notify_all();
-        },
-        Qt::QueuedConnection);
+    Pede(Pedido::Envio);
     std::unique_lock trava(trava_);
     sinal_.wait(trava, [this] { return feito_ || cancelado_; });
     return !cancelado_;
+}
+
+void TrabalhadorPassos::Atende() {
+    std::uint64_t contagem = 0;
+    (void)!::read(despertador_, &contagem, sizeof contagem);
+    Pedido pedido;
+    {
+        std::lock_guard trava(trava_);
+        pedido = pedido_;
+        pedido_ = Pedido::Nenhum;
+    }
+    if (pedido == Pedido::Envio) {
+        envia_();
+        {
+            std::lock_guard trava(trava_);
+            feito_ = true;
+        }
+        sinal_.notify_all();
+    } else if (pedido == Pedido::Fim) {
+        if (worker_.joinable()) worker_.join();
+        executando_ = false;
+        aoTerminar_();
+    }
 }
 
 void TrabalhadorPassos::Corpo() {
@@ -56,12 +90,5 @@ void TrabalhadorPassos::Corpo() {
         std::unique_lock trava(trava_);
         if (sinal_.wait_for(trava, periodo_, [this] { return cancelado_; })) return;
     }
-    QMetaObject::invokeMethod(
-        contexto_.get(),
-        [this] {
-            if (worker_.joinable()) worker_.join();
-            executando_ = false;
-            aoTerminar_();
-        },
-        Qt::QueuedConnection);
+    Pede(Pedido::Fim);
 }

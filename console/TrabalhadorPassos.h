@@ -4,7 +4,8 @@
 // changes) to it, waiting for each before it polls again.
 //
 // Verifica runs on the worker; Envia and AoTerminar run on the main thread
-// (through the event loop of the thread that made the object). The worker
+// (the thread that made the object, woken through an eventfd and a socket
+// notifier; what is handed over travels under the object's mutex). The worker
 // never holds a lock while the main thread works, and the destructor (main
 // thread) cancels a pending hand-over and joins the worker, so destroying
 // the object while a step is queued neither deadlocks nor runs the step
@@ -12,13 +13,14 @@
 // object is cancelled. AoTerminar runs inside a call queued on this object:
 // it must not destroy the object (destroy it later, e.g. at the next start).
 
-#include <QObject>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+class QSocketNotifier;
 
 class TrabalhadorPassos final {
   public:
@@ -36,19 +38,27 @@ class TrabalhadorPassos final {
     bool Executando() const { return executando_; }
 
   private:
+    enum class Pedido { Nenhum, Envio, Fim };
+
     void Corpo();
+    // Asks the main thread for a step (or the end) and wakes it.
+    void Pede(Pedido pedido);
     // Runs Envia on the main thread and waits for it; false when cancelled.
     bool NaPrincipal();
+    // Main thread: what the worker asked for.
+    void Atende();
 
     std::function<Acao()> verifica_;
     std::function<void()> envia_;
     std::function<void()> aoTerminar_;
     std::chrono::milliseconds periodo_;
-    std::unique_ptr<QObject> contexto_;  // receiver of the queued calls (main thread)
-    std::mutex trava_;                   // guards cancelado_, feito_
+    int despertador_ = -1;  // eventfd the worker writes to wake the main thread
+    std::unique_ptr<QSocketNotifier> notificador_;
+    std::mutex trava_;  // guards cancelado_, feito_, pedido_
     std::condition_variable sinal_;
     bool cancelado_ = false;
     bool feito_ = false;
+    Pedido pedido_ = Pedido::Nenhum;
     bool executando_ = false;  // main thread only
     std::thread worker_;
 };
