@@ -429,7 +429,7 @@ void MDados::ConectaBasePABX(int codigo) {
     }
 }
 
-void MDados::AtualizaRamaisGrupos(int codigo) {
+bool MDados::AtualizaRamaisGrupos(int codigo) {
     try {
         std::vector<std::string> ramais;
         Executa([&](Transaction& tr) {
@@ -463,10 +463,12 @@ void MDados::AtualizaRamaisGrupos(int codigo) {
         }
     } catch (const std::exception& e) {
         Registra("AtualizaRamaisGrupos: " + std::string(e.what()));
+        return false;
     }
+    return true;
 }
 
-void MDados::LimpaDNSUpdate(int codigo) {
+bool MDados::LimpaDNSUpdate(int codigo) {
     try {
         Executa([&](Transaction& tr) {
             Statement st(tr, "UPDATE PABX SET PAB_DNSUPDATE = 0 WHERE PAB_CODIGO = ?");
@@ -475,5 +477,7 @@ void MDados::LimpaDNSUpdate(int codigo) {
         });
     } catch (const std::exception& e) {
         Registra("LimpaDNSUpdate: " + std::string(e.what()));
+        return false;
     }
+    return true;
 }

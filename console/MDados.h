@@ -177,10 +177,10 @@ class MDados final : public QObject {
     // when both succeeded, so a failed unit is tried again next time.
     bool PABX_AlteraTabelaProcedures_UPDSCRIPT();
     // Rewrites the unit's GRPRAMAL rows from its DNSPABX table; every error
-    // ends it silently.
-    void AtualizaRamaisGrupos(int codigo);
-    // PAB_DNSUPDATE := 0 for the unit; errors ignored.
-    void LimpaDNSUpdate(int codigo);
+    // ends it (logged): false then.
+    bool AtualizaRamaisGrupos(int codigo);
+    // PAB_DNSUPDATE := 0 for the unit; false (logged) when it failed.
+    bool LimpaDNSUpdate(int codigo);
     // Adds the program's user on `servidor`: "Informação" and the
     // administrator's dialog after each refused administrator login.
     bool RegistraUsuarioBD(const std::string& servidor);

@@ -3,6 +3,7 @@
 #include "common/pabx/PABX.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <cstring>
 #include <thread>
 
@@ -50,6 +51,18 @@ bool TextoStatus::operator==(std::string_view texto) const {
 
 TPABX::TPABX()
     : FTempoLimite(PABXTimeOut.load()), FIgnoraCTRLDesconhecido(IgnoraCTRLDesconhecido.load()) {}
+
+TPABX::TPABX(ModoPABX modo) : TPABX() {
+    FModoConsole = modo == ModoPABX::Console;
+    if (!FModoConsole) return;
+    // Read again for every link, so a changed VERUZADU.INI applies to the
+    // next read-out without restarting the console.
+    const IniFile ini(ArquivoVeruzaduIni());
+    FTempoLimite = std::max(1, ini.ReadInteger("Veruzadu", "PABXTimeOut", 30));
+    FTrace = ini.ReadBool("Log", "PABX", false);
+    FPastaPABX = PastaPrograma();
+    FIgnoraCTRLDesconhecido = false;
+}
 
 TPABX::~TPABX() { Desconecta(); }
 
@@ -166,6 +179,10 @@ bool TPABX::Envia(const std::uint8_t* bytes, std::size_t n, std::string& erro) {
 
 void TPABX::GravaTrace(const std::uint8_t* quadro, std::size_t contagem, std::string_view rotulo) {
     if (!FTrace) return;
+    // The console's trace holds the frames only.
+    if (FModoConsole && rotulo != "TX CTRL" && rotulo != "TX PROG" && rotulo != "RX PROG" &&
+        rotulo != "RX CTRL")
+        return;
     GravaRegistroTrace(FPastaPABX, quadro != nullptr ? contagem : 0, rotulo, quadro);
 }
 
@@ -243,7 +260,7 @@ bool TPABX::EnviaPROG(FormaPROG forma, std::uint16_t comando, std::uint16_t bloc
 bool TPABX::EnviaLogin() { return EnviaLogin(false); }
 
 bool TPABX::EnviaLogin(bool esvaziaPROG) {
-    {
+    if (!FModoConsole) {
         std::lock_guard trava(FTravaRX);
         FModelo = "NORVIKA";
     }
@@ -385,6 +402,91 @@ bool TPABX::PedeRemocaoArquivo(const std::filesystem::path& arquivoLocal) {
 bool TPABX::PedeVolumeSDCard() {
     FQuadroTX.fill(0);
     return EnviaCTRL(cmdVolumeSDCard, SubCodigoGravacoes, 0);
+}
+
+// ------------------------------------------- Console: extension blocks
+
+namespace {
+// A list entry as an extension number: not a number throws, like the
+// conversion the form relies on; out of range gives 0 (never wrapped).
+int NumeroRamalLista(const std::string& entrada) {
+    const std::string t = Apara(entrada);
+    long valor = 0;
+    std::size_t usados = 0;
+    try {
+        valor = std::stol(t, &usados);
+    } catch (const std::exception&) {
+        throw std::invalid_argument("'" + entrada + "' não é um número de ramal");
+    }
+    if (usados != t.size()) throw std::invalid_argument("'" + entrada + "' não é um número de ramal");
+    return TPABX::RamalValido(static_cast<int>(std::clamp(valor, -1L, 100000L)))
+               ? static_cast<int>(valor)
+               : 0;
+}
+}  // namespace
+
+bool TPABX::GravaParametroRamal(int ramal, std::uint16_t valor) {
+    if (!RamalValido(ramal)) return false;
+    FQuadroTX.fill(0);
+    GravaPalavra(&FQuadroTX[0], valor);
+    return EnviaPROG(FormaPROG::Escrita, ComandoEscritaPROG, static_cast<std::uint16_t>(ramal),
+                     IndiceParametroRamal, 4);
+}
+
+bool TPABX::EnviaEscritaRamal(std::uint16_t bloco, std::uint16_t indice,
+                              const std::vector<std::string>& lista) {
+    // Every entry is checked before the buffer is touched: nothing half-built
+    // goes out.
+    std::vector<std::uint16_t> numeros;
+    numeros.reserve(lista.size());
+    for (const std::string& entrada : lista) {
+        const int numero = NumeroRamalLista(entrada);
+        if (numero == 0) return false;
+        numeros.push_back(static_cast<std::uint16_t>(numero));
+    }
+    if (numeros.size() * 2 > TamanhoQuadroTX - 13) return false;
+    FQuadroTX.fill(0);
+    for (std::size_t i = 0; i < numeros.size(); ++i) GravaPalavra(&FQuadroTX[2 * i], numeros[i]);
+    return EnviaPROG(FormaPROG::Escrita, ComandoEscritaPROG, bloco, indice, numeros.size() * 2);
+}
+
+bool TPABX::GravaListaRamal(int ramal, const std::vector<std::string>& lista) {
+    if (!RamalValido(ramal)) return false;
+    return EnviaEscritaRamal(static_cast<std::uint16_t>(ramal), IndiceListaRamal, lista);
+}
+
+bool TPABX::GravaListaRamais() {
+    const std::vector<std::string> lista = FListaRamais;
+    return EnviaEscritaRamal(BlocoListaRamais, IndiceListaRamais, lista);
+}
+
+bool TPABX::PedeBlocoRamal(std::uint16_t bloco, std::uint16_t indice) {
+    // The unit takes its reads of these blocks in the write form with no
+    // payload (13 bytes, L = 10).
+    FQuadroTX.fill(0);
+    return EnviaPROG(FormaPROG::Escrita, ComandoLeituraPROG, bloco, indice, 0);
+}
+
+bool TPABX::PedeListaRamais() { return PedeBlocoRamal(BlocoListaRamais, IndiceListaRamais); }
+
+bool TPABX::PedeParametroRamal(int ramal) {
+    if (!RamalValido(ramal)) return false;
+    return PedeBlocoRamal(static_cast<std::uint16_t>(ramal), IndiceParametroRamal);
+}
+
+bool TPABX::PedeListaRamal(int ramal) {
+    if (!RamalValido(ramal)) return false;
+    return PedeBlocoRamal(static_cast<std::uint16_t>(ramal), IndiceListaRamal);
+}
+
+std::vector<std::string> TPABX::ListaRamais() const {
+    std::lock_guard trava(FTravaRX);
+    return FListaRamais;
+}
+
+TRespostaRamal TPABX::RespostaRamal() const {
+    std::lock_guard trava(FTravaRX);
+    return FRespostaRamal;
 }
 
 // ------------------------------------------------------ One-shot SD check

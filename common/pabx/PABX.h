@@ -18,6 +18,16 @@
 //
 // Errors are never thrown to the caller: a request that cannot be sent returns
 // false, a reply that does not come ends the caller's wait after PABXTimeOut.
+// (The one exception: an extension list entry that is not a number, below.)
+//
+// Two modes. The service's link (the default constructor) is driven by a
+// download run or an SD-card check. The console's link (TPABX(ModoPABX::Console))
+// reads its own time limit and trace switch from VERUZADU.INI when it is made,
+// traces into the program folder (four labels only, no dumps), keeps no model
+// text, shows the version without leading zeros, gives "Desconhecido" for an
+// unknown CTRL result and has no SD-card branch; it adds the extension-block
+// requests (Grava*/Pede*Ramal*, list 10/35) and reports a unit's refusal of a
+// PROG request (CTRL 0x84/0x85, the block as sub-code) in FStatusPROG.
 
 #include <array>
 #include <atomic>
@@ -47,6 +57,8 @@ class ConexaoTCP;
 extern std::atomic<int> PABXTimeOut;
 extern std::atomic<bool> IgnoraCTRLDesconhecido;
 
+enum class ModoPABX { Servico, Console };
+
 enum TEstadoLink : int { elInativo, elConectando, elConectado, elFalhaConexao, elDesconectado };
 
 struct TRamalPABX {
@@ -69,6 +81,12 @@ inline constexpr std::uint16_t BlocoNomesDNS = 2, IndiceNomesDNS = 0;
 inline constexpr std::uint16_t BlocoIndicesDNS = 2, IndiceIndicesDNS = 3;
 inline constexpr std::uint16_t BlocoAgenda = 9, IndiceAgenda = 5;
 inline constexpr std::uint16_t BlocoAgendaLonga = 9, IndiceAgendaLonga = 15;
+// The console's extension blocks: an extension's recording word (block = the
+// extension number), its list of extensions, and the list of extensions that
+// have a recording configuration.
+inline constexpr std::uint16_t IndiceParametroRamal = 9;
+inline constexpr std::uint16_t IndiceListaRamal = 10;
+inline constexpr std::uint16_t BlocoListaRamais = 10, IndiceListaRamais = 35;
 // CTRL commands and sub-codes.
 inline constexpr std::uint16_t cmdLogin = 3, SubCodigoLogin = 10005;
 inline constexpr std::uint16_t cmdPedeXML = 9, CodigoXMLAgenda = 26;
@@ -95,12 +113,22 @@ private:
     std::string texto_;
 };
 
+// The data of the last reply to an extension block (n/9 or n/10), copied
+// under the receiver's lock by the link's thread before the status says "OK".
+struct TRespostaRamal {
+    std::uint16_t Bloco = 0, Indice = 0;
+    std::vector<std::uint8_t> Dados;  // from frame offset 15, the bytes kept
+};
+
 class TPABX final {
 public:
     // Sends a frame on the link; false with the error text on failure.
     using FuncaoEnvio = std::function<bool(const std::uint8_t*, std::size_t, std::string& erro)>;
 
     TPABX();
+    // The console's link: FTempoLimite := [Veruzadu] PABXTimeOut (default 30),
+    // FTrace := [Log] PABX (default false), FPastaPABX := PastaPrograma.
+    explicit TPABX(ModoPABX modo);
     ~TPABX();
     TPABX(const TPABX&) = delete;
     TPABX& operator=(const TPABX&) = delete;
@@ -137,6 +165,11 @@ public:
     std::array<TRamalPABX, 1900> FRamais;    // 1000-1899 -> 0-899, 3000-3999 -> 900-1899
     TVolumeSDCard FVolumeSDCard;
     bool FAgendaViaCTRL = false, FAgendaLonga = false;
+
+    // Console: the decimal extension numbers of the list 10/35. Filled by
+    // its reply (read it through ListaRamais() or after the status is "OK"),
+    // set by the owner before GravaListaRamais.
+    std::vector<std::string> FListaRamais;
 
     std::atomic<TEstadoLink> FEstadoLink{elInativo};
     TextoStatus FStatusPROG;  // result of the pending PROG (or XML) request
@@ -195,6 +228,22 @@ public:
     bool PedeRemocaoPasta(std::string_view pasta1, std::string_view pasta2 = {});
     bool PedeVolumeSDCard();
 
+    // --- Console: extension blocks. ---------------------------------------
+    // An extension outside 1000-1899 and 3000-3999 (and a list entry
+    // outside them) leaves the request unsent: false. A list entry that is
+    // not a number throws std::invalid_argument before anything is sent.
+    bool GravaParametroRamal(int ramal, std::uint16_t valor);
+    bool GravaListaRamal(int ramal, const std::vector<std::string>& lista);
+    bool GravaListaRamais();
+    bool PedeListaRamais();
+    bool PedeParametroRamal(int ramal);
+    bool PedeListaRamal(int ramal);
+    // Copies taken under the receiver's lock.
+    std::vector<std::string> ListaRamais() const;
+    TRespostaRamal RespostaRamal() const;
+    // Whether a number is an extension the console programs.
+    static bool RamalValido(int numero) { return IndiceRamal(numero) >= 0; }
+
     // The owner gives up on the pending request (the waits above do so when
     // their time runs out): a reply to it that comes later changes nothing.
     void Desiste();
@@ -245,7 +294,16 @@ private:
     void TrataAgenda(const std::uint8_t* q, std::uint32_t n, bool longa);
     void TrataXML(const std::uint8_t* q, std::uint32_t n, std::uint16_t codigo);
     void AnalisaCTRL(const std::uint8_t* q, std::uint32_t n);
+    // The status text of a CTRL result word; empty when the frame is too
+    // short for the detail it needs.
+    std::string TextoResultadoCTRL(std::uint16_t resultado, std::uint16_t comando,
+                                   const std::uint8_t* q, std::uint32_t n) const;
     void TrataVolumeSDCard(const std::uint8_t* q, std::uint32_t n);
+    void TrataListaRamais(const std::uint8_t* q, std::uint32_t n);
+    void TrataRespostaRamal(const std::uint8_t* q, std::uint32_t n);
+    bool EnviaEscritaRamal(std::uint16_t bloco, std::uint16_t indice,
+                           const std::vector<std::string>& lista);
+    bool PedeBlocoRamal(std::uint16_t bloco, std::uint16_t indice);
     void TCPConectou();
     void TCPFalhouConexao();
     void TCPDesconectou();
@@ -264,4 +322,6 @@ private:
     std::uint16_t FSubCodigoCTRL = 0;  // sub-code of the pending CTRL request
     std::unique_ptr<ConexaoTCP> FClienteTCP;
     FuncaoEnvio FEnvio;
+    bool FModoConsole = false;  // set by the constructor only
+    TRespostaRamal FRespostaRamal;  // guarded by FTravaRX
 };

@@ -60,10 +60,16 @@ void TPABX::Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint
         if (n < 13) return;
         const std::uint16_t bloco = LePalavra(q + 9);
         const std::uint16_t indice = LePalavra(q + 11);
-        if (FTrace) GravaArquivoDiagnostico(FPastaPABX, NomeDumpPROG(bloco, indice), q, n);
+        if (FTrace && !FModoConsole)
+            GravaArquivoDiagnostico(FPastaPABX, NomeDumpPROG(bloco, indice), q, n);
         // Only the awaited read's reply fills the tables, once.
         if (!FDadosPendentes || bloco != FBlocoEsperado || indice != FIndiceEsperado) return;
-        if (bloco == BlocoNomesDNS && indice == IndiceNomesDNS) TrataNomesDNS(q, n);
+        if (FModoConsole && bloco == BlocoListaRamais && indice == IndiceListaRamais)
+            TrataListaRamais(q, n);
+        else if (FModoConsole && IndiceRamal(bloco) >= 0 &&
+                 (indice == IndiceParametroRamal || indice == IndiceListaRamal))
+            TrataRespostaRamal(q, n);
+        else if (bloco == BlocoNomesDNS && indice == IndiceNomesDNS) TrataNomesDNS(q, n);
         else if (bloco == BlocoIndicesDNS && indice == IndiceIndicesDNS) TrataIndicesDNS(q, n);
         else if (bloco == BlocoAgenda && indice == IndiceAgenda) TrataAgenda(q, n, false);
         else if (bloco == BlocoAgendaLonga && indice == IndiceAgendaLonga) TrataAgenda(q, n, true);
@@ -72,6 +78,7 @@ void TPABX::Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint
         else if (bloco == BlocoRelease && indice == IndiceRelease) TrataRelease(q, n);
         if (!FStatusPROG.Vazio()) FDadosPendentes = false;
     } else if (tipo == TipoPROG && comando == ConfirmacaoPROG) {
+        if (FModoConsole) GravaTrace(q, n, "RX PROG");
         if (n < 13) return;
         if (LePalavra(q + 9) == FBlocoEsperado && LePalavra(q + 11) == FIndiceEsperado) {
             FStatusPROG.Grava("OK");
@@ -84,6 +91,18 @@ void TPABX::Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint
         // earlier request (the login's result after the next request went
         // out) must not answer the pending one.
         const std::uint16_t subcodigo = LePalavra(q + 9);
+        // The unit refuses a PROG read (0x84) or write (0x85) with a CTRL
+        // reply naming the block: the console's pending PROG request ends
+        // with the result's text.
+        const std::uint16_t comandoPROG = comando & 0xFF;
+        if (FModoConsole && (comandoPROG == 0x84 || comandoPROG == 0x85) && FDadosPendentes &&
+            subcodigo == FBlocoEsperado) {
+            if (n < 9) return;
+            FDadosPendentes = false;
+            FStatusPROG.Grava(TextoResultadoCTRL(LePalavra(q + 7), comando, q, n));
+            SinalizaEvento();
+            return;
+        }
         if (subcodigo != FSubCodigoCTRL) return;
         if (FAgendaViaCTRL && (comando & 0xFF) == cmdPedeXML) {
             if (!FXMLPendente) return;
@@ -98,7 +117,8 @@ void TPABX::TrataVersao(const std::uint8_t* q, std::uint32_t n) {
     if (n < 19) return;
     FVersaoMaior = LePalavra(q + 15);
     FVersaoMenor = LePalavra(q + 17);
-    FVersao = std::to_string(FVersaoMaior) + "." + DoisDigitos(FVersaoMenor);
+    FVersao = std::to_string(FVersaoMaior) + "." +
+              (FModoConsole ? std::to_string(FVersaoMenor) : DoisDigitos(FVersaoMenor));
     FStatusPROG.Grava("OK");
     SinalizaEvento();
 }
@@ -106,7 +126,8 @@ void TPABX::TrataVersao(const std::uint8_t* q, std::uint32_t n) {
 void TPABX::TrataRelease(const std::uint8_t* q, std::uint32_t n) {
     if (n < 17) return;
     FRelease = LePalavra(q + 15);
-    FVersao = (FVersao + "." + DoisDigitos(FRelease)).substr(0, 20);
+    FVersao = (FVersao + "." + (FModoConsole ? std::to_string(FRelease) : DoisDigitos(FRelease)))
+                  .substr(0, 20);
     FStatusPROG.Grava("OK");
     SinalizaEvento();
 }
@@ -115,13 +136,14 @@ void TPABX::TrataParametros(const std::uint8_t* q, std::uint32_t n) {
     if (n >= 104) {
         // The model field may be cut by the frame's end: take what is there.
         const std::size_t largura = std::min<std::size_t>(20, n - 97);
-        FModelo = Maiusculas(Campo(q + 97, largura));
+        const std::string modelo = Maiusculas(Campo(q + 97, largura));
+        if (!FModoConsole) FModelo = modelo;
         FAgendaLonga = false;
         FAgendaViaCTRL = false;
-        if (FModelo.find("ORVAL500") != std::string::npos)
+        if (modelo.find("ORVAL500") != std::string::npos)
             FAgendaLonga = true;
-        else if (FModelo.find("BRELVO") != std::string::npos ||
-                 FModelo.find("TK506_4M") != std::string::npos)
+        else if (modelo.find("BRELVO") != std::string::npos ||
+                 modelo.find("TK506_4M") != std::string::npos)
             FAgendaViaCTRL = true;
     }
     FStatusPROG.Grava("OK");
@@ -224,34 +246,58 @@ void TPABX::TrataXML(const std::uint8_t* q, std::uint32_t n, std::uint16_t codig
     SinalizaEvento();
 }
 
+std::string TPABX::TextoResultadoCTRL(std::uint16_t resultado, std::uint16_t comando,
+                                      const std::uint8_t* q, std::uint32_t n) const {
+    switch (resultado) {
+        case 1: return "OK";
+        case 2: return "Falha";
+        case 3: return "TimeOut";
+        case 4: return "Negado";
+        case 5:
+            if ((comando & 0xFF) == 0x82) {
+                if (n < 15) return {};
+                const std::uint16_t detalhe = LePalavra(q + 13);
+                return detalhe == 4   ? "SdCard não conectado"
+                       : detalhe == 5 ? "Identificador do SdCard é inválido ou inexistente"
+                                      : "Erro SdCard desconhecido";
+            }
+            return "IOCTRL Error";
+        default: return FIgnoraCTRLDesconhecido ? "OK" : "Desconhecido";
+    }
+}
+
 void TPABX::AnalisaCTRL(const std::uint8_t* q, std::uint32_t n) {
     const std::uint16_t comando = LePalavra(q + 5);
     const std::uint16_t resultado = LePalavra(q + 7);
-    switch (resultado) {
-        case 1:
-            if (q[9] == 0x8C)
-                TrataVolumeSDCard(q, n);
-            else
-                FStatusCTRL.Grava("OK");
-            break;
-        case 2: FStatusCTRL.Grava("Falha"); break;
-        case 3: FStatusCTRL.Grava("TimeOut"); break;
-        case 4: FStatusCTRL.Grava("Negado"); break;
-        case 5:
-            if ((comando & 0xFF) == 0x82) {
-                if (n < 15) return;
-                const std::uint16_t detalhe = LePalavra(q + 13);
-                FStatusCTRL.Grava(detalhe == 4   ? "SdCard não conectado"
-                                  : detalhe == 5 ? "Identificador do SdCard é inválido ou inexistente"
-                                                 : "Erro SdCard desconhecido");
-            } else {
-                FStatusCTRL.Grava("IOCTRL Error");
-            }
-            break;
-        default: FStatusCTRL.Grava(FIgnoraCTRLDesconhecido ? "OK" : "Desconhecido"); break;
+    // The console has no SD-card branch: a result 1 is "OK" whatever it names.
+    if (resultado == 1 && q[9] == 0x8C && !FModoConsole) {
+        TrataVolumeSDCard(q, n);
+    } else {
+        const std::string texto = TextoResultadoCTRL(resultado, comando, q, n);
+        if (texto.empty()) return;
+        FStatusCTRL.Grava(texto);
     }
     GravaTrace(nullptr, 0, "Analise CTRL-> " + FStatusCTRL.Le());
     // The waiter (a session step, a removal) goes on at once.
+    SinalizaEvento();
+}
+
+void TPABX::TrataListaRamais(const std::uint8_t* q, std::uint32_t n) {
+    FListaRamais.clear();
+    for (std::uint32_t o = 15; o + 2 <= n; o += 2)
+        if (const std::uint16_t numero = LePalavra(q + o); numero != 0)
+            FListaRamais.push_back(std::to_string(numero));
+    FStatusPROG.Grava("OK");
+    SinalizaEvento();
+}
+
+void TPABX::TrataRespostaRamal(const std::uint8_t* q, std::uint32_t n) {
+    // Only the bytes kept for the frame: an oversized reply's tail was
+    // counted, never stored.
+    FRespostaRamal.Bloco = LePalavra(q + 9);
+    FRespostaRamal.Indice = LePalavra(q + 11);
+    FRespostaRamal.Dados.assign(q + std::min<std::uint32_t>(15, n), q + n);
+    FStatusPROG.Grava("OK");
     SinalizaEvento();
 }
 

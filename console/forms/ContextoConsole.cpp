@@ -6,6 +6,7 @@
 #include "console/Historico.h"
 #include "console/forms/FormAcesso.h"
 #include "console/forms/FormCentrais.h"
+#include "console/forms/FormCfgRamais.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/ServicoMain.h"
@@ -50,6 +51,10 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formCentrais = std::make_unique<FormCentrais>(*this, &principal);
     formBuscaCentral = std::make_unique<FormBuscaCentral>(*this, &principal);
     formLogGrv = std::make_unique<FormLogGrv>(&principal);
+    formCfgRamais = std::make_unique<FormCfgRamais>(*this, &principal);
+    formCentrais->AbreRamais = [this](int codigo, const std::string& nome) {
+        formCfgRamais->Abre(codigo, nome);
+    };
     acoes["Histricoatividades1"] = [this] { formHistorico->exec(); };
     acoes["Centrais1"] = [this] {
         formCentrais->CarregaItens(0);
@@ -71,6 +76,7 @@ void ContextoConsole::DestroiJanelas() {
     servico.reset();
     formLogGrv.reset();
     formStatus.reset();
+    formCfgRamais.reset();
     formBuscaCentral.reset();
     formCentrais.reset();
     formHistorico.reset();

@@ -39,6 +39,7 @@ struct ServicoMain;
 class FormBuscaCentral;
 class FormStatus;
 class FormLogGrv;
+class FormCfgRamais;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -105,6 +106,7 @@ struct ContextoConsole {
     std::unique_ptr<FormBuscaCentral> formBuscaCentral;
     std::unique_ptr<FormStatus> formStatus;
     std::unique_ptr<FormLogGrv> formLogGrv;
+    std::unique_ptr<FormCfgRamais> formCfgRamais;
     // The service control of the main window (InstalaServicoMain).
     std::shared_ptr<ServicoMain> servico;
 

@@ -7,7 +7,9 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QTimer>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <filesystem>
@@ -25,6 +27,8 @@
 #include "console/forms/FormMain.h"
 #include "console/forms/FormAcesso.h"
 #include "console/forms/FormCentrais.h"
+#include "console/forms/FormAtualizaRamais.h"
+#include "console/forms/FormCfgRamais.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormSobre.h"
 #include "console/Historico.h"
@@ -201,6 +205,38 @@ int main(int argc, char** argv) {
                      f.AcrescentaLinha(l);
                  ok &= Grava(&f, a);
                  f.hide();
+             }},
+            {"FormCfgRamais.png",
+             [&](const auto& a) {
+                 try {
+                     ctx.dados.ConectaBasePABX(1);
+                     ctx.dados.ExecutaPABX([](Transaction& tr) {
+                         tr.Executa("DELETE FROM RMLPERMISS WHERE PAB_CODIGO = 1");
+                         tr.Executa("DELETE FROM RAMALGRAVA WHERE PAB_CODIGO = 1");
+                         tr.Executa("INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, "
+                                    "RML_PERMISSAO) VALUES (1, 'Recepcao', 1001, 32839)");
+                         tr.Executa("INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, "
+                                    "RML_PERMISSAO) VALUES (1, 'Vendas', 1002, 568)");
+                         tr.Executa("INSERT INTO RAMALGRAVA (PAB_CODIGO, RML_RAMAL, RML_RMLGRVDNS, "
+                                    "RML_RMLGRAVA) VALUES (1, 'Recepcao', 1002, 'Vendas')");
+                     });
+                 } catch (const std::exception& e) {
+                     std::cerr << "FormCfgRamais sample rows: " << e.what() << '\n';
+                 }
+                 FormCfgRamais& f = *ctx.formCfgRamais;
+                 f.CodigoPABX = 1;
+                 f.LeituraPendente = false;
+                 f.meCentral->setText("Matriz");
+                 f.setWindowTitle("Ramais do Veruzadu da central Matriz");
+                 f.CarregaConfiguracaoRamais("");
+                 ok &= Grava(&f, a);
+                 f.hide();
+             }},
+            {"FormAtualizaRamais.png",
+             [&](const auto& a) {
+                 FormAtualizaRamais f(ctx, 1, &principal);
+                 ok &= Grava(&f, a);
+                 f.TimerAtualiza->stop();
              }},
             {"CaixaMensagem-Confirmacao.png",
              [&](const auto& a) {

@@ -43,7 +43,8 @@ FaultRule ParseFaultRule(const std::string& text) {
         {"split", FaultAction::Split},       {"junk", FaultAction::Junk},
         {"short", FaultAction::Short},       {"malformed", FaultAction::Malformed},
         {"wrongack", FaultAction::WrongAck}, {"badxml", FaultAction::BadXml},
-        {"oversize", FaultAction::Oversize}};
+        {"oversize", FaultAction::Oversize}, {"wrongblock", FaultAction::WrongBlock},
+        {"cut", FaultAction::Cut}};
     bool known = false;
     for (auto& [name, a] : kActions) {
         if (action == name) {
@@ -55,6 +56,8 @@ FaultRule ParseFaultRule(const std::string& text) {
     if (!arg.empty()) r.fault.arg = Int(arg, "fault argument");
     if (r.fault.action == FaultAction::Delay && arg.empty())
         throw std::invalid_argument("delay needs =<ms>");
+    if (r.fault.action == FaultAction::Cut && arg.empty())
+        throw std::invalid_argument("cut needs =<bytes>");
     for (size_t i = 2; i < words.size(); ++i) {
         if (words[i].rfind("nth=", 0) == 0)
             r.nth = Int(words[i].substr(4), "nth");

@@ -4,10 +4,12 @@
 //
 // match:  * | login | read | write | xml | access | usb | remove | sdcard |
 //         read:<block>/<index> | write:<block>/<index> | xml:<code> |
+//         read:*/<index> | write:*/<index> |
 //         version | release | params | dnsnames | dnsindexes | agenda |
 //         agendalong | extlist
 // action: noreply | delay=<ms> | refuse[=<result>] | drop | split[=<bytes>] |
-//         junk[=<bytes>] | short | malformed | wrongack | badxml | oversize
+//         junk[=<bytes>] | short | malformed | wrongack | badxml | oversize |
+//         wrongblock | cut=<bytes>
 // nth=N:  only the Nth request the rule matches (1-based, counted over all
 //         sessions); times=K: at most K times. Without either: every match.
 // The first rule that fires wins. Thread-safe.
@@ -29,12 +31,14 @@ enum class FaultAction {
     Malformed,
     WrongAck,
     BadXml,
-    Oversize
+    Oversize,
+    WrongBlock,
+    Cut
 };
 
 struct Fault {
     FaultAction action = FaultAction::NoReply;
-    int arg = 0;  // delay in ms, refusal result, split chunk, junk length; 0 = default
+    int arg = 0;  // delay in ms, refusal result, split chunk, junk length, data kept; 0 = default
 };
 
 struct FaultRule {

@@ -96,6 +96,7 @@ Request ParseRequest(const Bytes& frame) {
         if (frame.size() < 11) return r;
         r.block = GetU16(frame, 7);
         r.index = GetU16(frame, 9);
+        if (frame.size() >= 13) r.wordCount = GetU16(frame, 11);
         if (frame.size() > 13) r.payload.assign(frame.begin() + 13, frame.end());
         r.wellFormed = true;
     } else if (r.kind == kKindCtrl) {

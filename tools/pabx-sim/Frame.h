@@ -58,6 +58,8 @@ struct Request {
     uint16_t index = 0;
     uint16_t subCode = 0;
     Bytes payload;  // PROG write form from 13; CTRL from 11 (counted by L)
+    // PROG write form: the word count at [11-12] (0 for the 11-byte read form).
+    uint16_t wordCount = 0;
     bool wellFormed = false;
 };
 Request ParseRequest(const Bytes& frame);

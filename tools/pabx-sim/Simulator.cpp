@@ -64,6 +64,25 @@ Bytes Oversized(Bytes f) {
     return f;
 }
 
+// A PROG reply naming the next block: the data (or acknowledgement) of a
+// block other than the one asked for. CTRL frames are left as they are.
+Bytes OtherBlock(Bytes f) {
+    if (f.size() >= 15 && GetU16(f, 3) == kKindProg) PutU16(f, 9, static_cast<uint16_t>(GetU16(f, 9) + 1));
+    return f;
+}
+
+// A data reply whose data is cut to `keep` bytes, its L and word count
+// telling the truth about what is left.
+Bytes CutData(Bytes f, size_t keep) {
+    const bool prog = f.size() >= 15 && GetU16(f, 3) == kKindProg;
+    const size_t dataAt = prog ? 15 : 13;
+    if (f.size() < dataAt || f.size() - dataAt <= keep) return f;
+    f.resize(dataAt + keep);
+    PutU16(f, 1, static_cast<uint16_t>(f.size() - 3));
+    PutU16(f, dataAt - 2, static_cast<uint16_t>((keep + 1) / 2));
+    return f;
+}
+
 Bytes BadXml(const Bytes& f) {
     if (f.size() < 23 || GetU16(f, 3) != kKindCtrl || GetU16(f, 5) != kCtrlXml) return f;
     std::string text(f.begin() + 13, f.end() - 10);
@@ -280,6 +299,12 @@ bool Simulator::Reply(int fd, Session& session, const Request& r, const std::vec
         case FaultAction::Oversize:
             if (!out.empty()) out[0] = Oversized(out[0]);
             break;
+        case FaultAction::WrongBlock:
+            for (auto& f : out) f = OtherBlock(f);
+            break;
+        case FaultAction::Cut:
+            for (auto& f : out) f = CutData(f, static_cast<size_t>(fault->arg));
+            break;
         case FaultAction::Short:
             // Half of the first frame and nothing else: the client is left inside a frame.
             if (out.empty()) return true;
@@ -349,6 +374,8 @@ void Simulator::ServeControl(Connection& c) {
                     if (!(in >> total >> free >> used))
                         throw std::invalid_argument("sdcard <total> <free> <used>");
                     unit_.SetSdCard(total, free, used);
+                } else if (cmd == "ext") {
+                    reply = "OK " + unit_.DescribeExtensions() + "\n";
                 } else if (cmd == "stats") {
                     reply = "OK sessions=" + std::to_string(SessionsAccepted()) +
                             " frames=" + std::to_string(FramesReceived()) + "\n";

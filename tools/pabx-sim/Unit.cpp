@@ -1,6 +1,7 @@
 #include "tools/pabx-sim/Unit.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "common/Texto.h"
 
@@ -154,8 +155,68 @@ std::optional<Bytes> Unit::ReadBlock(uint16_t block, uint16_t index) const {
 bool Unit::WriteBlock(uint16_t block, uint16_t index, const Bytes& data) {
     std::lock_guard lock(mutex_);
     if (!Writable(block, index)) return false;
+    if (index == 9 && block != 10 && data.size() != 4) return false;
+    if (data.size() % 2 != 0) return false;
     blocks_[{block, index}] = data;
+    writes_.push_back({block, index, data});
     return true;
+}
+
+namespace {
+std::vector<uint16_t> NonZeroWords(const Bytes& b) {
+    std::vector<uint16_t> v;
+    for (size_t i = 0; i + 1 < b.size(); i += 2)
+        if (uint16_t w = GetU16(b, i); w != 0) v.push_back(w);
+    return v;
+}
+
+std::string Join(const std::vector<uint16_t>& v) {
+    std::string s;
+    for (size_t i = 0; i < v.size(); ++i) s += (i ? "," : "") + std::to_string(v[i]);
+    return s;
+}
+}  // namespace
+
+uint16_t Unit::ExtensionWord(uint16_t extension) const {
+    std::lock_guard lock(mutex_);
+    auto it = blocks_.find({extension, 9});
+    return it != blocks_.end() && it->second.size() >= 2 ? GetU16(it->second, 0) : 0;
+}
+
+std::vector<uint16_t> Unit::ExtensionList(uint16_t extension) const {
+    std::lock_guard lock(mutex_);
+    auto it = blocks_.find({extension, 10});
+    return it != blocks_.end() ? NonZeroWords(it->second) : std::vector<uint16_t>{};
+}
+
+std::vector<uint16_t> Unit::ConfiguredList() const {
+    std::lock_guard lock(mutex_);
+    auto it = blocks_.find({10, 35});
+    return it != blocks_.end() ? NonZeroWords(it->second) : std::vector<uint16_t>{};
+}
+
+std::vector<BlockWrite> Unit::Writes() const {
+    std::lock_guard lock(mutex_);
+    return writes_;
+}
+
+std::string Unit::DescribeExtensions() const {
+    const std::vector<uint16_t> list = ConfiguredList();
+    std::map<uint16_t, bool> shown;
+    for (auto e : list) shown[e] = true;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [key, data] : blocks_)
+            if (ExtensionBlock(key.first) && (key.second == 9 || key.second == 10))
+                shown[key.first] = true;
+    }
+    std::string s = "list=" + Join(list);
+    for (const auto& [e, _] : shown) {
+        char word[8];
+        std::snprintf(word, sizeof word, "%04X", unsigned{ExtensionWord(e)});
+        s += " " + std::to_string(e) + "=0x" + word + ":" + Join(ExtensionList(e));
+    }
+    return s;
 }
 
 bool Unit::PasswordMatches(const std::string& latin1) const {
@@ -196,7 +257,7 @@ std::vector<std::string> Session::Names(const Request& r) {
     auto bi = std::to_string(r.block) + "/" + std::to_string(r.index);
     if (r.kind == kKindProg) {
         if (r.command == kProgRead) {
-            n = {"read", "read:" + bi};
+            n = {"read", "read:" + bi, "read:*/" + std::to_string(r.index)};
             static const std::pair<std::pair<int, int>, const char*> kAliases[] = {
                 {{102, 0}, "version"},   {{102, 2}, "release"},  {{19, 1}, "params"},
                 {{2, 0}, "dnsnames"},    {{2, 3}, "dnsindexes"}, {{9, 5}, "agenda"},
@@ -205,7 +266,7 @@ std::vector<std::string> Session::Names(const Request& r) {
                 if (key.first == r.block && key.second == r.index) n.push_back(alias);
             }
         } else if (r.command == kProgWrite) {
-            n = {"write", "write:" + bi};
+            n = {"write", "write:" + bi, "write:*/" + std::to_string(r.index)};
         } else {
             n = {"other"};
         }
@@ -259,7 +320,9 @@ std::vector<Bytes> Session::Handle(const Request& r) {
             return {Refusal(r, 4)};
         }
         if (r.command == kProgWrite) {
-            if (unit_.WriteBlock(r.block, r.index, r.payload))
+            // The word count must state the payload it comes with.
+            if (r.payload.size() % 2 == 0 && r.wordCount == r.payload.size() / 2 &&
+                unit_.WriteBlock(r.block, r.index, r.payload))
                 return {ProgAckFrame(r.block, r.index)};
             return {Refusal(r, 4)};
         }

@@ -22,6 +22,12 @@ enum class AgendaKind { Short, Long, Xml };
 // "TK506_4M" the XML document, any other the short blocks.
 AgendaKind AgendaKindForModel(const std::string& model);
 
+// One accepted write, as the unit stored it.
+struct BlockWrite {
+    uint16_t block = 0, index = 0;
+    Bytes data;
+};
+
 // Shared by every session of one simulator; all members thread-safe.
 class Unit final {
   public:
@@ -30,8 +36,21 @@ class Unit final {
     Unit& operator=(const Unit&) = delete;
 
     std::optional<Bytes> ReadBlock(uint16_t block, uint16_t index) const;
-    // False when the unit does not take writes to that block.
+    // False when the unit does not take writes to that block, or when the
+    // data does not fit it (an extension word is exactly 4 bytes).
     bool WriteBlock(uint16_t block, uint16_t index, const Bytes& data);
+
+    // What the extension blocks hold now: an extension's recording word (0
+    // until written), its list (empty until written), the list of configured
+    // extensions (10/35), zero words left out of the lists; and every
+    // accepted write in order.
+    uint16_t ExtensionWord(uint16_t extension) const;
+    std::vector<uint16_t> ExtensionList(uint16_t extension) const;
+    std::vector<uint16_t> ConfiguredList() const;
+    std::vector<BlockWrite> Writes() const;
+    // One line: "list=1001,1002 1001=0x0007:1002,1003 1002=0x0000:" with
+    // every extension of the list and every extension written.
+    std::string DescribeExtensions() const;
     bool PasswordMatches(const std::string& latin1) const;
     // Latin-1 text of XML document `code`; empty optional when the unit has none.
     std::optional<std::string> Document(uint16_t code) const;
@@ -49,6 +68,7 @@ class Unit final {
     mutable std::mutex mutex_;  // guards everything below
     std::map<std::pair<uint16_t, uint16_t>, Bytes> blocks_;
     std::map<uint16_t, std::string> documents_;
+    std::vector<BlockWrite> writes_;
     int64_t sdTotal_, sdFree_, sdUsed_;
 };
 
