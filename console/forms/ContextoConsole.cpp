@@ -8,6 +8,7 @@
 #include "console/forms/FormCentrais.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormGravacoes.h"
+#include "console/forms/FormApagaReg.h"
 #include "console/forms/EscolheCentral.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/ServicoMain.h"
@@ -53,6 +54,16 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formCentrais->AbreGravacoes = [this](int codigo, const std::string& nome) {
         formGravacoes->Abre(codigo, nome);
     };
+    formApagaReg = std::make_unique<FormApagaReg>(*this, &principal);
+    acoes["Apagarregistros1"] = [this] {
+        int codigo = 0;
+        std::string nome;
+        if (EscolheCentral(*this, codigo, nome) == TrocaCentral::Conectada)
+            formApagaReg->Abre(codigo, nome);
+    };
+    formCentrais->AbreApagaRegistros = [this](int codigo, const std::string& nome) {
+        formApagaReg->Abre(codigo, nome);
+    };
     acoes["Centrais1"] = [this] {
         formCentrais->CarregaItens(0);
         formCentrais->exec();
@@ -71,6 +82,7 @@ void ContextoConsole::UsaLoginReal() {
 
 void ContextoConsole::DestroiJanelas() {
     servico.reset();
+    formApagaReg.reset();
     formGravacoes.reset();
     formBuscaCentral.reset();
     formCentrais.reset();

@@ -38,6 +38,7 @@ class FormCentrais;
 struct ServicoMain;
 class FormBuscaCentral;
 class FormGravacoes;
+class FormApagaReg;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -103,6 +104,7 @@ struct ContextoConsole {
     std::unique_ptr<FormCentrais> formCentrais;
     std::unique_ptr<FormBuscaCentral> formBuscaCentral;
     std::unique_ptr<FormGravacoes> formGravacoes;
+    std::unique_ptr<FormApagaReg> formApagaReg;
     // The service control of the main window (InstalaServicoMain).
     std::shared_ptr<ServicoMain> servico;
 
