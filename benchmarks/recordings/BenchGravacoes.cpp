@@ -116,6 +116,11 @@ Ambiente& Prepara() {
         a.o.unidades = {1};
         std::filesystem::create_directories(a.o.pastaDados);
         std::filesystem::permissions(a.o.pastaDados, std::filesystem::perms::all);
+        // An alias left by a run over another data folder (scripts/test makes
+        // a new one each time) is moved to this one.
+        const std::string antigo = CaminhoDoAlias(a.o.arquivoAliases, Alias);
+        if (!antigo.empty() && std::filesystem::path(antigo).parent_path() != a.o.pastaDados)
+            RemoveAlias(a.o.arquivoAliases, Alias);
         InstalaBancos(a.o);
         Preenche(a);
 
