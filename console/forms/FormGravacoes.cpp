@@ -129,6 +129,10 @@ FormGravacoes::FormGravacoes(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     LabelTrackIni->setObjectName("LabelTrackIni");
     LabelTrackFim = new QLabel("00:00:00", this);
     LabelTrackFim->setObjectName("LabelTrackFim");
+    LabelIncompleta = new QLabel(Tr("Lista incompleta: a pesquisa falhou"), this);
+    LabelIncompleta->setObjectName("LabelIncompleta");
+    LabelIncompleta->setStyleSheet("color: red");
+    LabelIncompleta->hide();
     TimerPlay = new QTimer(this);
     TimerPlay->setObjectName("TimerPlay");
     TimerEventos = new QTimer(this);
@@ -178,6 +182,7 @@ FormGravacoes::FormGravacoes(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     auto* l = new QVBoxLayout(this);
     l->addLayout(filtros);
     l->addWidget(GridGrv, 1);
+    l->addWidget(LabelIncompleta);
     l->addLayout(player);
     l->addLayout(botoes);
     resize(900, 600);
@@ -372,6 +377,7 @@ void FormGravacoes::spBtnCentraisClick() {
 }
 
 void FormGravacoes::AtualizaBotoes() {
+    LabelIncompleta->setVisible(!modelo_->Completo());
     const bool marcada = UnidadeConectada() && modelo_->AlgumaMarcada();
     btnEditar->setEnabled(marcada);
     btnSalvar->setEnabled(marcada);

@@ -75,6 +75,8 @@ class FormGravacoes final : public QDialog {
                 *btnStop = nullptr;
     QSlider* TrackSound = nullptr;
     QLabel *LabelTrackIni = nullptr, *LabelTrackFim = nullptr;
+    // Shown while the list is incomplete because its search failed.
+    QLabel* LabelIncompleta = nullptr;
     QTimer* TimerPlay = nullptr;
     QTimer* TimerEventos = nullptr;
     QPushButton *btnEditar = nullptr, *btnSalvar = nullptr, *btnFechar = nullptr;

@@ -150,6 +150,19 @@ TEST_F(BaseJanelas, CentralQueNaoEstaConectadaRecusaAcoes) {
     EXPECT_EQ(f.Modelo().rowCount(), 0);
     EXPECT_FALSE(f.TimerEventos->isActive());
     EXPECT_FALSE(f.btnSalvar->isEnabled());
+    EXPECT_FALSE(f.LabelIncompleta->isVisible());
+
+    // A search that fails says the list is incomplete and leaves the reload off.
+    ASSERT_TRUE(f.DefineCentral(1, "Central 1"));
+    f.btnPesquisa->click();
+    EXPECT_EQ(f.Modelo().rowCount(), 1);
+    EXPECT_TRUE(f.TimerEventos->isActive());
+    unidade->Executa("ALTER PROCEDURE LISTAGRV (DTINI TIMESTAMP, DTFIM TIMESTAMP) RETURNS (X INTEGER) AS BEGIN "
+                     "X = 1 / 0; SUSPEND; END");
+    f.btnPesquisa->click();
+    EXPECT_FALSE(f.Modelo().Completo());
+    EXPECT_TRUE(f.LabelIncompleta->isVisible());
+    EXPECT_FALSE(f.TimerEventos->isActive());
     f.reject();
 }
 

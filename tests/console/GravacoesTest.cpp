@@ -7,6 +7,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "MensageiroTeste.h"
 #include "TesteConsole.h"
@@ -399,4 +400,29 @@ TEST_F(BaseGravacoes, EdicaoLigaOuCriaContato) {
         EXPECT_EQ(c.GetInt(0), 0);
     }
     EXPECT_EQ(linha(1), std::make_pair(0, std::string("id1")));
+}
+
+TEST_F(BaseGravacoes, DoisConsolesCriamContatosAoMesmoTempo) {
+    // Two consoles, each linking recordings to new contacts at once: every
+    // contact is kept with its own code and its one phone.
+    constexpr int PorConsole = 15;
+    auto console = [&](char letra) {
+        Attachment att = p.Principal();
+        for (int i = 0; i < PorConsole; ++i) {
+            Transaction tr(att);
+            CodigoClienteParaEdicao(tr, std::string(1, letra) + std::to_string(i), "48" + std::to_string(i));
+            tr.Commit();
+        }
+    };
+    std::thread a(console, 'A'), b(console, 'B');
+    a.join();
+    b.join();
+    Attachment adm = p.Admin();
+    Transaction tr(adm, true);
+    Statement st(tr, "SELECT COUNT(DISTINCT c.CLI_CODIGO), COUNT(t.CLI_CODIGO) FROM CLIENTE c "
+                     "LEFT JOIN TELEFONE t ON t.CLI_CODIGO = c.CLI_CODIGO");
+    Cursor c = st.Abre();
+    ASSERT_TRUE(c.Proxima());
+    EXPECT_EQ(c.GetInt(0), 2 * PorConsole);
+    EXPECT_EQ(c.GetInt(1), 2 * PorConsole);
 }
