@@ -8,6 +8,9 @@
 #include "console/forms/FormCentrais.h"
 #include "console/forms/FormCfgRamais.h"
 #include "console/forms/FormHistorico.h"
+#include "console/forms/FormGravacoes.h"
+#include "console/forms/FormApagaReg.h"
+#include "console/forms/EscolheCentral.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/ServicoMain.h"
 #include "console/forms/FormSobre.h"
@@ -56,6 +59,26 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
         formCfgRamais->Abre(codigo, nome);
     };
     acoes["Histricoatividades1"] = [this] { formHistorico->exec(); };
+    formGravacoes = std::make_unique<FormGravacoes>(*this, &principal);
+    acoes["btnGravacoes"] = [this] {
+        int codigo = 0;
+        std::string nome;
+        if (EscolheCentral(*this, codigo, nome) == TrocaCentral::Conectada)
+            formGravacoes->Abre(codigo, nome);
+    };
+    formCentrais->AbreGravacoes = [this](int codigo, const std::string& nome) {
+        formGravacoes->Abre(codigo, nome);
+    };
+    formApagaReg = std::make_unique<FormApagaReg>(*this, &principal);
+    acoes["Apagarregistros1"] = [this] {
+        int codigo = 0;
+        std::string nome;
+        if (EscolheCentral(*this, codigo, nome) == TrocaCentral::Conectada)
+            formApagaReg->Abre(codigo, nome);
+    };
+    formCentrais->AbreApagaRegistros = [this](int codigo, const std::string& nome) {
+        formApagaReg->Abre(codigo, nome);
+    };
     acoes["Centrais1"] = [this] {
         formCentrais->CarregaItens(0);
         formCentrais->exec();
@@ -77,6 +100,8 @@ void ContextoConsole::DestroiJanelas() {
     formLogGrv.reset();
     formStatus.reset();
     formCfgRamais.reset();
+    formApagaReg.reset();
+    formGravacoes.reset();
     formBuscaCentral.reset();
     formCentrais.reset();
     formHistorico.reset();

@@ -40,6 +40,8 @@ class FormBuscaCentral;
 class FormStatus;
 class FormLogGrv;
 class FormCfgRamais;
+class FormGravacoes;
+class FormApagaReg;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -107,6 +109,8 @@ struct ContextoConsole {
     std::unique_ptr<FormStatus> formStatus;
     std::unique_ptr<FormLogGrv> formLogGrv;
     std::unique_ptr<FormCfgRamais> formCfgRamais;
+    std::unique_ptr<FormGravacoes> formGravacoes;
+    std::unique_ptr<FormApagaReg> formApagaReg;
     // The service control of the main window (InstalaServicoMain).
     std::shared_ptr<ServicoMain> servico;
 
