@@ -6,6 +6,7 @@
 #include "console/Historico.h"
 #include "console/forms/FormAcesso.h"
 #include "console/forms/FormCentrais.h"
+#include "console/forms/FormClientes.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/ServicoMain.h"
@@ -45,6 +46,11 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
         formCentrais->CarregaItens(0);
         formCentrais->exec();
     };
+    formClientes = std::make_unique<FormClientes>(*this, &principal);
+    acoes["btnContatos"] = [this] {
+        formClientes->CarregaItens(0);
+        formClientes->exec();
+    };
 }
 
 void ContextoConsole::UsaLoginReal() {
@@ -59,6 +65,7 @@ void ContextoConsole::UsaLoginReal() {
 
 void ContextoConsole::DestroiJanelas() {
     servico.reset();
+    formClientes.reset();
     formBuscaCentral.reset();
     formCentrais.reset();
     formHistorico.reset();
