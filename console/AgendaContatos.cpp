@@ -1,5 +1,6 @@
 #include "console/AgendaContatos.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <optional>
@@ -68,13 +69,18 @@ void ExportaAgenda(Transaction& tr, FormatoAgenda formato, std::string_view ddd,
                    DestinoAgenda& destino) {
     std::unordered_map<int, std::vector<FoneAgenda>> fones;
     {
-        Statement st(tr,
-                     "SELECT CLI_CODIGO, TEL_NUMERO, TEL_TIPO FROM TELEFONE "
-                     "ORDER BY CLI_CODIGO, TEL_NUMERO");
+        Statement st(tr, "SELECT CLI_CODIGO, TEL_NUMERO, TEL_TIPO FROM TELEFONE");
         auto c = st.Abre();
         while (c.Proxima())
             fones[c.GetInt(0)].push_back({Texto(c, 1), c.IsNull(2) ? 0 : c.GetInt(2)});
     }
+    // Each contact's few phones in number order as the column sorts them
+    // (by their Windows-1252 bytes), without a sort of the whole table.
+    for (auto& [codigo, lista] : fones)
+        if (lista.size() > 1)
+            std::sort(lista.begin(), lista.end(), [](const FoneAgenda& a, const FoneAgenda& b) {
+                return Utf8ParaWin1252(a.numero) < Utf8ParaWin1252(b.numero);
+            });
     std::string bloco = CabecalhoAgenda(formato);
     Statement st(tr,
                  "SELECT CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, CLI_ENDERECO, "
@@ -194,27 +200,83 @@ VinculosAgenda GravaAgenda(Transaction& tr, const LeituraAgenda& leitura) {
     return r;
 }
 
-void VinculaGravacoes(Transaction& tr, const VinculosAgenda& v, std::string_view ddd) {
-    if (!v.desvinculados.empty()) {
-        Statement st(tr, "UPDATE GRAVACAO SET CLI_CODIGO = 0 WHERE CLI_CODIGO = ?");
-        for (int codigo : v.desvinculados) {
-            st.SetInt(0, codigo);
+namespace {
+
+// Runs one statement for many rows in few round trips: an EXECUTE BLOCK
+// holding the statement once per row, each row's values bound as that row's
+// parameters. `corpo` writes the row's values as {0}, {1}, ... of `tipos`.
+class Lote {
+  public:
+    static constexpr std::size_t Linhas = 128;
+
+    Lote(Transaction& tr, std::vector<std::string> tipos, std::string corpo)
+        : tr_(tr), tipos_(std::move(tipos)), corpo_(std::move(corpo)) {}
+
+    // `liga` binds row `i`'s values from parameter index `base` on.
+    void Executa(std::size_t total,
+                 const std::function<void(Statement&, unsigned base, std::size_t i)>& liga) {
+        for (std::size_t inicio = 0; inicio < total; inicio += Linhas) {
+            const std::size_t n = std::min(Linhas, total - inicio);
+            Statement& st = Prepara(n);
+            for (std::size_t r = 0; r < n; ++r)
+                liga(st, static_cast<unsigned>(r * tipos_.size()), inicio + r);
             st.Executa();
         }
     }
-    if (v.numeros.empty()) return;
+
+  private:
+    Statement& Prepara(std::size_t n) {
+        std::unique_ptr<Statement>& st = n == Linhas ? cheio_ : resto_;
+        if (st && (n == Linhas || restoLinhas_ == n)) return *st;
+        std::string parametros, corpo;
+        for (std::size_t r = 0; r < n; ++r) {
+            std::string linha = corpo_;
+            for (std::size_t k = 0; k < tipos_.size(); ++k) {
+                const std::string nome = "P" + std::to_string(r) + "_" + std::to_string(k);
+                parametros += (parametros.empty() ? "" : ", ") + nome + " " + tipos_[k] + " = ?";
+                const std::string marca = "{" + std::to_string(k) + "}";
+                for (std::size_t pos; (pos = linha.find(marca)) != std::string::npos;)
+                    linha.replace(pos, marca.size(), ":" + nome);
+            }
+            corpo += linha + "; ";
+        }
+        st = std::make_unique<Statement>(tr_, "EXECUTE BLOCK (" + parametros + ") AS BEGIN " +
+                                                  corpo + "END");
+        if (n != Linhas) restoLinhas_ = n;
+        return *st;
+    }
+
+    Transaction& tr_;
+    std::vector<std::string> tipos_;
+    std::string corpo_;
+    std::unique_ptr<Statement> cheio_, resto_;
+    std::size_t restoLinhas_ = 0;
+};
+
+}  // namespace
+
+void VinculaGravacoes(Transaction& tr, const VinculosAgenda& v, std::string_view ddd) {
+    // Former links first, so that a number now given to another contact
+    // ends with it.
+    Lote desvincula(tr, {"INTEGER"}, "UPDATE GRAVACAO SET CLI_CODIGO = 0 WHERE CLI_CODIGO = {0}");
+    desvincula.Executa(v.desvinculados.size(), [&](Statement& st, unsigned base, std::size_t i) {
+        st.SetInt(base, v.desvinculados[i]);
+    });
     // Exact numbers only: a prefix would take other parties' recordings
     // (a 4-digit number would claim every call that begins with it).
-    Statement st(tr, "UPDATE GRAVACAO SET CLI_CODIGO = ? WHERE GRV_DESTINO = ?");
+    std::vector<std::pair<int, std::string>> numeros;
+    numeros.reserve(v.numeros.size() * 2);
     for (const auto& [codigo, numero] : v.numeros) {
-        st.SetInt(0, codigo).SetText(1, numero);
-        st.Executa();
+        numeros.emplace_back(codigo, numero);
         const std::size_t n = ContaCaracteresUtf8(numero);
-        if (!ddd.empty() && (n == 10 || n == 11) && numero.compare(0, ddd.size(), ddd) == 0) {
-            st.SetText(1, numero.substr(ddd.size()));
-            st.Executa();
-        }
+        if (!ddd.empty() && (n == 10 || n == 11) && numero.compare(0, ddd.size(), ddd) == 0)
+            numeros.emplace_back(codigo, numero.substr(ddd.size()));
     }
+    Lote vincula(tr, {"INTEGER", "VARCHAR(20)"},
+                 "UPDATE GRAVACAO SET CLI_CODIGO = {0} WHERE GRV_DESTINO = {1}");
+    vincula.Executa(numeros.size(), [&](Statement& st, unsigned base, std::size_t i) {
+        st.SetInt(base, numeros[i].first).SetText(base + 1, numeros[i].second);
+    });
 }
 
 void ExportaContatos(MDados& dados, FormatoAgenda formato, std::string_view ddd,
