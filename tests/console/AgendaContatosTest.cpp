@@ -59,7 +59,8 @@ class DestinoFalho final : public DestinoAgenda {
 }  // namespace
 
 TEST_F(BaseAgenda, IdaEVoltaNosDoisFormatosAtualizaSemGemeos) {
-    ClienteAgenda alfa = Contato("Empresa Alfa", {{"4833334444", 1}, {"00351912345678", 0},
+    // A name of the full 40 characters comes back whole and finds its contact.
+    ClienteAgenda alfa = Contato("Empresa Alfa Comércio e Serviços Ltda ME", {{"4833334444", 1}, {"00351912345678", 0},
                                                   {"48991234567", 2}});
     alfa.identificador = "11222333000181";
     alfa.endereco = "Rua das Flores";
@@ -233,4 +234,19 @@ TEST_F(BaseAgenda, ImportacaoVinculaGravacoesPorNumeroExato) {
         EXPECT_EQ(Vinculos(att), (std::vector<std::string>{"4833334444=" + novo}));
         EXPECT_EQ(Conta("SELECT COUNT(*) FROM CLIENTE"), 2);
     }
+
+    // Many numbers at once (several round trips of rows): each its own code.
+    {
+        Attachment att = p.Admin();
+        att.Executa(
+            "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 300) DO BEGIN "
+            "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_DESTINO) "
+            "VALUES (100 + :I, 1, CURRENT_TIMESTAMP, 'lote' || :I, 5000 + :I); I = I + 1; END END");
+    }
+    VinculosAgenda muitos;
+    for (int i = 0; i < 300; ++i) muitos.numeros.emplace_back(1000 + i, std::to_string(5000 + i));
+    ctx.dados.Executa([&](Transaction& tr) { VinculaGravacoes(tr, muitos, "48"); });
+    EXPECT_EQ(Conta("SELECT COUNT(*) FROM GRAVACAO WHERE GRV_CODIGO >= 100 AND "
+                    "CLI_CODIGO = 1000 + GRV_CODIGO - 100"),
+              300);
 }
