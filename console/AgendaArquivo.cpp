@@ -21,7 +21,8 @@ std::string Campo(std::string_view valor, std::string_view outros = {}) {
 }
 
 bool ComecaSemCaixa(std::string_view texto, std::string_view prefixo) {
-    return texto.size() >= prefixo.size() && IgualSemCaixa(texto.substr(0, prefixo.size()), prefixo);
+    return texto.size() >= prefixo.size() &&
+           IgualSemCaixa(texto.substr(0, prefixo.size()), prefixo);
 }
 
 bool Comeca(std::string_view texto, std::string_view prefixo) {
@@ -293,7 +294,7 @@ std::string LinhasAgenda(FormatoAgenda formato, const ClienteAgenda& c, std::str
             const bool internacional = Comeca(numero, "00");
             const bool interurbano = !internacional && Comeca(numero, "0");
             campo(interurbano ? numero.substr(1, 2) : std::string());
-            campo(internacional  ? numero.substr(2)
+            campo(internacional ? numero.substr(2)
                   : interurbano ? numero.substr(std::min<std::size_t>(3, numero.size()))
                                 : numero);
             campo(TipoVostrel(f.tipo));
@@ -318,7 +319,8 @@ std::string LinhasAgenda(FormatoAgenda formato, const ClienteAgenda& c, std::str
         for (const FoneAgenda& f : c.fones) {
             std::string numero = Campo(f.numero, ",:");
             const std::size_t n = ContaCaracteresUtf8(numero);
-            if (!ddd.empty() && (n == 10 || n == 11) && Comeca(numero, ddd)) numero.erase(0, ddd.size());
+            if (!ddd.empty() && (n == 10 || n == 11) && Comeca(numero, ddd))
+                numero.erase(0, ddd.size());
             lista += numero + ":" + pessoa + ",";
         }
         campo(lista);
@@ -339,7 +341,8 @@ LeituraAgenda LeAgenda(std::string_view bytes, FormatoAgenda formato, std::strin
         if (fim == std::string_view::npos) fim = bytes.size();
         const std::string_view bruta = bytes.substr(i, fim - i);
         i = fim;
-        if (i < bytes.size()) i += bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n' ? 2 : 1;
+        if (i < bytes.size())
+            i += bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n' ? 2 : 1;
         ++n;
         if (bruta.size() > TamanhoMaximoLinhaAgenda) {
             leitor.r.contatos.clear();
@@ -351,9 +354,9 @@ LeituraAgenda LeAgenda(std::string_view bytes, FormatoAgenda formato, std::strin
         if (n == 1) {
             const bool kandrup = formato == FormatoAgenda::Kandrup;
             if (!ComecaSemCaixa(linha, kandrup ? "NAME;" : "PESSOA:")) {
-                leitor.r.erro =
-                    Traduz(kandrup ? "Arquivo não está no formato CSV exportado pela Kandrup Norvika"
-                                   : "Arquivo não está no formato CSV exportado pelo Vostrel");
+                leitor.r.erro = Traduz(
+                    kandrup ? "Arquivo não está no formato CSV exportado pela Kandrup Norvika"
+                            : "Arquivo não está no formato CSV exportado pelo Vostrel");
                 return std::move(leitor.r);
             }
         }

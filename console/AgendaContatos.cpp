@@ -46,7 +46,9 @@ std::string LeArquivo(const fs::path& arquivo) {
     if (tamanho > TamanhoMaximoArquivoAgenda)
         throw std::runtime_error(Traduz("Arquivo muito grande") + ": " + arquivo.string());
     std::ifstream f(arquivo, std::ios::binary);
-    if (!f) throw std::runtime_error(Traduz("Não foi possível abrir o arquivo") + " " + arquivo.string());
+    if (!f)
+        throw std::runtime_error(Traduz("Não foi possível abrir o arquivo") + " " +
+                                 arquivo.string());
     std::string bytes{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
     if (f.bad()) throw std::runtime_error(Traduz("Erro ao ler o arquivo") + " " + arquivo.string());
     return bytes;
@@ -120,9 +122,8 @@ VinculosAgenda GravaAgenda(Transaction& tr, const LeituraAgenda& leitura) {
     std::unordered_set<std::string> novos;
     for (const ContatoLido& c : leitura.contatos)
         if (!porNome.count(c.registro.nome)) novos.insert(c.registro.nome);
-    std::int32_t proximo = novos.empty() ? 0
-                                         : ReservaCodigosCliente(
-                                               tr, static_cast<std::int32_t>(novos.size()));
+    std::int32_t proximo =
+        novos.empty() ? 0 : ReservaCodigosCliente(tr, static_cast<std::int32_t>(novos.size()));
     const std::unordered_set<int> existentes = [&] {
         std::unordered_set<int> s;
         for (const auto& [nome, codigo] : porNome) s.insert(codigo);
@@ -139,8 +140,8 @@ VinculosAgenda GravaAgenda(Transaction& tr, const LeituraAgenda& leitura) {
                      "CLI_ENDERECO, CLI_ENDERNUM, CLI_BAIRRO, CLI_CEP, CLI_CIDADE, CLI_UF, "
                      "CLI_CONTATO, CLI_EMAIL) VALUES (?, ?, '', ?, ?, ?, ?, ?, ?, '', ?)");
     Statement apagaFones(tr, "DELETE FROM TELEFONE WHERE CLI_CODIGO = ?");
-    Statement insereFone(tr,
-                         "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (?, ?, ?)");
+    Statement insereFone(
+        tr, "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (?, ?, ?)");
     std::unordered_set<int> desvinculados;
 
     for (const ContatoLido& c : leitura.contatos) {
@@ -240,8 +241,8 @@ class Lote {
             }
             corpo += linha + "; ";
         }
-        st = std::make_unique<Statement>(tr_, "EXECUTE BLOCK (" + parametros + ") AS BEGIN " +
-                                                  corpo + "END");
+        st = std::make_unique<Statement>(
+            tr_, "EXECUTE BLOCK (" + parametros + ") AS BEGIN " + corpo + "END");
         if (n != Linhas) restoLinhas_ = n;
         return *st;
     }
@@ -288,7 +289,8 @@ void ExportaContatos(MDados& dados, FormatoAgenda formato, std::string_view ddd,
 ResultadoImportacao ImportaContatos(MDados& dados, const fs::path& arquivo, FormatoAgenda formato,
                                     std::string_view ddd) {
     ResultadoImportacao r;
-    const std::string titulo = Traduz("Não foi possível importar o arquivo") + " " + arquivo.string();
+    const std::string titulo =
+        Traduz("Não foi possível importar o arquivo") + " " + arquivo.string();
     LeituraAgenda leitura;
     try {
         leitura = LeAgenda(LeArquivo(arquivo), formato, ddd);
@@ -297,10 +299,10 @@ ResultadoImportacao ImportaContatos(MDados& dados, const fs::path& arquivo, Form
         return r;
     }
     if (leitura.Recusada()) {
-        r.erro = leitura.linhaErro == 0 ? leitura.erro
-                                        : titulo + "\n" + Traduz("Linha") + " " +
-                                              std::to_string(leitura.linhaErro) + ": " +
-                                              leitura.erro;
+        r.erro = leitura.linhaErro == 0
+                     ? leitura.erro
+                     : titulo + "\n" + Traduz("Linha") + " " + std::to_string(leitura.linhaErro) +
+                           ": " + leitura.erro;
         return r;
     }
     VinculosAgenda vinculos;
@@ -345,7 +347,8 @@ ResultadoImportacao ImportaContatos(MDados& dados, const fs::path& arquivo, Form
     for (const ItemCentral& c : centrais) {
         const std::string nome = "GRVPAB" + CodigoTresDigitos(c.codigo);
         try {
-            const CaminhoBD caminho = MontaCaminhoBD(ini, nome, dados.PastaDadosBD(), NomeComputador());
+            const CaminhoBD caminho =
+                MontaCaminhoBD(ini, nome, dados.PastaDadosBD(), NomeComputador());
             Attachment att = Attachment::Conecta(
                 {caminho.conexao, dados.UsuarioBD, dados.SenhaBD, dados.TempoLimiteConexao});
             Transaction tr(att);

@@ -61,9 +61,9 @@ void ExportaAgenda(Transaction& tr, FormatoAgenda formato, std::string_view dddL
 
 // What a stored import leaves for the linking.
 struct VinculosAgenda {
-    std::vector<int> desvinculados;  // contacts whose former phones were replaced
+    std::vector<int> desvinculados;                    // contacts whose former phones were replaced
     std::vector<std::pair<int, std::string>> numeros;  // (contact, number) in file order
-    int contatos = 0;                                   // contacts stored
+    int contatos = 0;                                  // contacts stored
 };
 
 // A contact line the database refused: its line and the server's reason.

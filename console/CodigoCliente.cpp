@@ -10,21 +10,21 @@ std::int32_t ReservaCodigosCliente(Transaction& tr, std::int32_t quantidade) {
     // The generator moves outside transactions, so concurrent consoles never
     // get the same code; a generator behind the table (rows from an older
     // console) is moved past the highest code first.
-    Statement st(tr,
-                 "EXECUTE BLOCK (N BIGINT = ?) RETURNS (PRIMEIRO BIGINT) AS "
-                 "DECLARE M BIGINT; "
-                 "BEGIN "
-                 "  PRIMEIRO = GEN_ID(GEN_CLI_ID, :N) - :N + 1; "
-                 "  SELECT COALESCE(MAX(CLI_CODIGO), 0) FROM CLIENTE INTO :M; "
-                 "  IF (M >= PRIMEIRO) THEN PRIMEIRO = GEN_ID(GEN_CLI_ID, M - PRIMEIRO + 1) - :N + 1; "
-                 "  SUSPEND; "
-                 "END");
+    Statement st(
+        tr,
+        "EXECUTE BLOCK (N BIGINT = ?) RETURNS (PRIMEIRO BIGINT) AS "
+        "DECLARE M BIGINT; "
+        "BEGIN "
+        "  PRIMEIRO = GEN_ID(GEN_CLI_ID, :N) - :N + 1; "
+        "  SELECT COALESCE(MAX(CLI_CODIGO), 0) FROM CLIENTE INTO :M; "
+        "  IF (M >= PRIMEIRO) THEN PRIMEIRO = GEN_ID(GEN_CLI_ID, M - PRIMEIRO + 1) - :N + 1; "
+        "  SUSPEND; "
+        "END");
     st.SetBigInt(0, quantidade);
     std::int64_t primeiro = 0;
     auto c = st.Abre();
     if (c.Proxima()) primeiro = c.GetBigInt(0);
-    if (primeiro < 1 ||
-        primeiro + quantidade - 1 > std::numeric_limits<std::int32_t>::max())
+    if (primeiro < 1 || primeiro + quantidade - 1 > std::numeric_limits<std::int32_t>::max())
         throw std::overflow_error("códigos de contato esgotados");
     return static_cast<std::int32_t>(primeiro);
 }

@@ -122,10 +122,9 @@ bool CarregaCliente(MDados& dados, int codigo, ClienteAgenda& cli) {
         if (!c.Proxima()) return;
         achado = true;
         cli.codigo = codigo;
-        std::string* campos[] = {&cli.descricao, &cli.identificador, &cli.endereco,
-                                 &cli.endernum,  &cli.bairro,        &cli.cep,
-                                 &cli.cidade,    &cli.uf,            &cli.contato,
-                                 &cli.email};
+        std::string* campos[] = {&cli.descricao, &cli.identificador, &cli.endereco, &cli.endernum,
+                                 &cli.bairro,    &cli.cep,           &cli.cidade,   &cli.uf,
+                                 &cli.contato,   &cli.email};
         for (unsigned i = 0; i < 10; ++i) *campos[i] = Texto(c, i);
         cli.fones.clear();
         Statement f(tr,
@@ -172,10 +171,9 @@ bool SalvaCliente(MDados& dados, Mensageiro& mensagens, ClienteAgenda& cli,
         return false;
     }
     const int larguras[] = {40, 20, 40, 10, 30, 20, 30, 2, 40, 80};
-    const std::string* campos[] = {&cli.descricao, &cli.identificador, &cli.endereco,
-                                   &cli.endernum,  &cli.bairro,        &cli.cep,
-                                   &cli.cidade,    &cli.uf,            &cli.contato,
-                                   &cli.email};
+    const std::string* campos[] = {&cli.descricao, &cli.identificador, &cli.endereco, &cli.endernum,
+                                   &cli.bairro,    &cli.cep,           &cli.cidade,   &cli.uf,
+                                   &cli.contato,   &cli.email};
     std::vector<std::string> valores;
     for (int i = 0; i < 10; ++i) valores.push_back(AjustaColuna(Apara(*campos[i]), larguras[i]));
     int codigo = cli.codigo;
@@ -207,8 +205,8 @@ bool SalvaCliente(MDados& dados, Mensageiro& mensagens, ClienteAgenda& cli,
                 del.SetInt(0, codigo);
                 del.Executa();
             }
-            Statement ins(tr,
-                          "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (?, ?, ?)");
+            Statement ins(
+                tr, "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (?, ?, ?)");
             for (const FoneAgenda& f : cli.fones) {
                 const std::string numero = AjustaColuna(Apara(f.numero), 20);
                 if (numero.empty()) continue;

@@ -189,7 +189,10 @@ void BM_InsercaoDireta(benchmark::State& state) {
         for (int i = 1; i <= Contatos; ++i) {
             c.SetInt(0, i).SetText(1, Nome(i)).SetText(2, "").SetText(3, "Rua das Flores");
             c.SetText(4, "100").SetText(5, "Centro").SetText(6, "88000000");
-            c.SetText(7, "FLORIANOPOLIS").SetText(8, "SC").SetText(9, "").SetText(10, "contato@exemplo.com.br");
+            c.SetText(7, "FLORIANOPOLIS")
+                .SetText(8, "SC")
+                .SetText(9, "")
+                .SetText(10, "contato@exemplo.com.br");
             c.Executa();
             t.SetInt(0, i).SetText(1, "4833" + std::to_string(100000 + i)).SetInt(2, 1);
             t.Executa();
@@ -202,7 +205,12 @@ void BM_InsercaoDireta(benchmark::State& state) {
 }
 
 BENCHMARK(BM_LeituraDireta)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_ExportaAgenda)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_ExportaAgenda)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 BENCHMARK(BM_InsercaoDireta)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_ImportaAgenda)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 

@@ -2,14 +2,17 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
+#include "common/Configuracao.h"
 #include "console/Contatos.h"
 #include "console/UtilConsole.h"
 #include "console/forms/ContextoConsole.h"
@@ -90,6 +93,10 @@ FormClientes::FormClientes(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), c
     connect(btnImportar, &QPushButton::clicked, this, &FormClientes::btnImportarClick);
     connect(btnExportar, &QPushButton::clicked, this, &FormClientes::btnExportarClick);
     connect(BtnFechar, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnAjuda, &QPushButton::clicked, this, [] {
+        QDesktopServices::openUrl(
+            QUrl::fromLocalFile(QString::fromStdString(PastaPrograma() + "ajuda/index.html")));
+    });
     connect(GridItens, &QTableWidget::cellDoubleClicked, this, [this] { BtnEditarClick(); });
     connect(GridItens, &QTableWidget::cellClicked, this, [this](int linha) {
         if (const int c = CodigoDaLinha(linha)) CodigoSelecionado = c;
@@ -177,9 +184,8 @@ void FormClientes::BtnApagarClick() {
     const int codigo = CodigoDaLinha(linha);
     if (codigo <= 0 || !ctx_.dados.BaseConectada()) return;
     const std::string nome = NomeDaLinha(linha);
-    if (ctx_.mensagens.Mostra(TipoMensagem::Confirmacao,
-                              Traduz("Confirma exclusão de") + " " + nome + " ?") !=
-        RespostaMensagem::Sim)
+    if (ctx_.mensagens.Mostra(TipoMensagem::Confirmacao, Traduz("Confirma exclusão de") + " " +
+                                                             nome + " ?") != RespostaMensagem::Sim)
         return;
     if (!RemoveItem(codigo, nome)) return;
     CarregaItens(0);
@@ -230,8 +236,8 @@ void FormClientes::btnImportarClick() {
         if (!r.erro.empty()) ctx_.mensagens.Mostra(TipoMensagem::Erro, r.erro);
         return;
     }
-    ctx_.mensagens.Mostra(TipoMensagem::Informacao,
-                          Traduz("Arquivo") + " " + arquivo.string() + " " + Traduz("foi importado"));
+    ctx_.mensagens.Mostra(TipoMensagem::Informacao, Traduz("Arquivo") + " " + arquivo.string() +
+                                                        " " + Traduz("foi importado"));
     if (!r.falhasVinculo.empty()) {
         std::string texto;
         for (const std::string& l : r.falhasVinculo) texto += (texto.empty() ? "" : "\n") + l;

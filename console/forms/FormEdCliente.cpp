@@ -33,8 +33,7 @@ QLineEdit* Campo(QWidget* pai, const char* nome, int largura, bool digitos = fal
     auto* e = new QLineEdit(pai);
     e->setObjectName(nome);
     e->setMaxLength(largura);
-    if (digitos)
-        e->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), e));
+    if (digitos) e->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), e));
     return e;
 }
 
@@ -268,8 +267,9 @@ bool FormEdCliente::TelefoneCadastrado(const std::string& numero, int linhaEdita
         return true;
     }
     if (dono == 0) return false;
-    ctx_.mensagens.Mostra(TipoMensagem::Informacao, Traduz("Número") + " " + numero + " " +
-                                                        Traduz("já está registrado para outro contato"));
+    ctx_.mensagens.Mostra(
+        TipoMensagem::Informacao,
+        Traduz("Número") + " " + numero + " " + Traduz("já está registrado para outro contato"));
     return true;
 }
 

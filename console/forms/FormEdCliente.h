@@ -64,8 +64,8 @@ class FormEdCliente final : public QDialog {
     std::string NomeAnterior;
 
     QLineEdit *edCliente = nullptr, *edCNPJ = nullptr, *edEndereco = nullptr, *edNumero = nullptr,
-              *edBairro = nullptr, *edCEP = nullptr, *edLocalidade = nullptr,
-              *edContato = nullptr, *edEmail = nullptr;
+              *edBairro = nullptr, *edCEP = nullptr, *edLocalidade = nullptr, *edContato = nullptr,
+              *edEmail = nullptr;
     QComboBox* cbUF = nullptr;
     QTableWidget* GridFones = nullptr;
     QPushButton *btnNovo = nullptr, *btnEditar = nullptr, *btnApagar = nullptr, *BtnOk = nullptr,

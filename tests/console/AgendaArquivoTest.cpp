@@ -80,12 +80,13 @@ TEST(AgendaArquivo, KandrupGravaELeDeVolta) {
               "Pessoa Beta;;;;Av. Brasil,S\xE3o Jos\xE9,SC,88100000;;;;;;0;"
               "33334444:Souza  Ana,991234567:Souza  Ana,554833334444:Souza  Ana,;;;;\r\n");
     const std::string alfa = LinhasAgenda(FormatoAgenda::Kandrup, EmpresaAlfa(), "");
-    EXPECT_EQ(alfa,
-              "Empresa Alfa;;;;Rua das Flores,100,Centro,Florian\xF3polis,SC,88000000;a@b.com;;;;;0;"
-              "04833334444:Ana,00351912345678:Ana,4899998888:Ana,;Empresa Alfa;;;\r\n");
+    EXPECT_EQ(
+        alfa,
+        "Empresa Alfa;;;;Rua das Flores,100,Centro,Florian\xF3polis,SC,88000000;a@b.com;;;;;0;"
+        "04833334444:Ana,00351912345678:Ana,4899998888:Ana,;Empresa Alfa;;;\r\n");
 
-    const LeituraAgenda l =
-        LeAgenda(CabecalhoAgenda(FormatoAgenda::Kandrup) + beta + alfa, FormatoAgenda::Kandrup, "48");
+    const LeituraAgenda l = LeAgenda(CabecalhoAgenda(FormatoAgenda::Kandrup) + beta + alfa,
+                                     FormatoAgenda::Kandrup, "48");
     ASSERT_FALSE(l.Recusada()) << l.erro;
     ASSERT_EQ(l.contatos.size(), 2u);
     const ContatoLido& b = l.contatos[0];
@@ -109,13 +110,13 @@ TEST(AgendaArquivo, LeiturasDoFormatoKandrup) {
     const std::string cab = CabecalhoAgenda(FormatoAgenda::Kandrup);
     // "CEP " gives the postal code; E/R prefixes and "@..." are dropped; an
     // empty list leaves the phones alone; a line without a name is no contact.
-    const LeituraAgenda l = LeAgenda(
-        cab +
-            "Gama;;;;Rua A,1,Bairro,Cidade,SC,CEP 88000-000 fim;g@x;;;;;0;"
-            "E3333-4444,R91234567@pabx:Joao,,  ;;;;\r\n"
-            "Delta;;;;Rua B;;;;;;0;;;;;\n"
-            ";;;;;;;;;;0;1234567;;;;\r",
-        FormatoAgenda::Kandrup, "");
+    const LeituraAgenda l =
+        LeAgenda(cab +
+                     "Gama;;;;Rua A,1,Bairro,Cidade,SC,CEP 88000-000 fim;g@x;;;;;0;"
+                     "E3333-4444,R91234567@pabx:Joao,,  ;;;;\r\n"
+                     "Delta;;;;Rua B;;;;;;0;;;;;\n"
+                     ";;;;;;;;;;0;1234567;;;;\r",
+                 FormatoAgenda::Kandrup, "");
     ASSERT_EQ(l.contatos.size(), 2u);
     EXPECT_EQ(l.contatos[0].registro.cep, "88000-000");
     EXPECT_TRUE(l.contatos[0].cepLido);
@@ -151,7 +152,8 @@ TEST(AgendaArquivo, LeiturasDoFormatoVostrel) {
     EXPECT_TRUE(l.contatos[1].fones.empty());
 
     // A phone line before any contact is ignored.
-    const LeituraAgenda s = LeAgenda("PESSOA:Z;;;;;;;;0;\nCONTATO:;;1;;;0;\n", FormatoAgenda::Vostrel, "");
+    const LeituraAgenda s =
+        LeAgenda("PESSOA:Z;;;;;;;;0;\nCONTATO:;;1;;;0;\n", FormatoAgenda::Vostrel, "");
     EXPECT_EQ(s.contatos.size(), 1u);
 }
 
@@ -174,8 +176,11 @@ TEST(AgendaArquivo, ValoresHostisNaoDeslocamCampos) {
     EXPECT_NE(k.find(";123 4:Ana  chefe,;"), std::string::npos) << k;
 
     // Controls read as blanks, unassigned bytes as "?", widths in characters.
-    const LeituraAgenda h = LeAgenda("PESSOA:A\tB\x81" "C" + std::string(60, '\xE9') + ";",
-                                     FormatoAgenda::Vostrel, "");
+    const LeituraAgenda h = LeAgenda(
+        "PESSOA:A\tB\x81"
+        "C" +
+            std::string(60, '\xE9') + ";",
+        FormatoAgenda::Vostrel, "");
     ASSERT_EQ(h.contatos.size(), 1u);
     std::string nome = "A B?C";
     for (int i = 0; i < 35; ++i) nome += "é";
@@ -211,9 +216,9 @@ TEST(AgendaArquivo, Auxiliares) {
     struct {
         const char* texto;
         bool valido;
-    } cnpjs[] = {{"11222333000181", true},  {"11.222.333/0001-81", true},
-                 {"11222333000182", false}, {"11111111111111", false},
-                 {"12345678909", false},    {"", false},
+    } cnpjs[] = {{"11222333000181", true},   {"11.222.333/0001-81", true},
+                 {"11222333000182", false},  {"11111111111111", false},
+                 {"12345678909", false},     {"", false},
                  {"112223330001811", false}, {"00000000000191", true}};
     for (const auto& c : cnpjs) EXPECT_EQ(CNPJValido(c.texto), c.valido) << c.texto;
     EXPECT_EQ(TextoSemAcento("São José do Cedro ñ"), "SAO JOSE DO CEDRO ñ");

@@ -49,8 +49,8 @@ TEST_F(BaseContatos, IdaEVoltaComHistoricoECodigosNuncaRepetidos) {
         ASSERT_TRUE(cur.Proxima());
         EXPECT_EQ(cur.GetInt(0), 1);
     }
-    EXPECT_EQ(Historico(), (std::vector<std::string>{"14:Alfa Ltda", "16:Alfa Ltda", "15:Alfa S/A",
-                                                     "14:Beta"}));
+    EXPECT_EQ(Historico(),
+              (std::vector<std::string>{"14:Alfa Ltda", "16:Alfa Ltda", "15:Alfa S/A", "14:Beta"}));
     EXPECT_TRUE(ctx.mensagens.Mostradas().empty());
 }
 
@@ -89,8 +89,9 @@ TEST_F(BaseContatos, NumeroDeOutroContatoEContatoApagadoEnquantoEditado) {
     ClienteAgenda bia = Contato("Bia", {{"4899990000", 0}, {"4833334444", 1}});
     bia.codigo = b;
     EXPECT_EQ(Salva(bia, "Bia"), 0);
-    EXPECT_EQ(UltimaMensagem(), "Não foi possível salvar informações do contato\nNúmero 4833334444 "
-                                "já está registrado para outro contato");
+    EXPECT_EQ(UltimaMensagem(),
+              "Não foi possível salvar informações do contato\nNúmero 4833334444 "
+              "já está registrado para outro contato");
     EXPECT_EQ(Coluna("SELECT TEL_NUMERO FROM TELEFONE WHERE CLI_CODIGO = " + std::to_string(b)),
               (std::vector<std::string>{"4899990000"}));
 

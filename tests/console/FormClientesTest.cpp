@@ -113,7 +113,7 @@ TEST_F(BaseContatos, JanelasDeContatoPeloUsuario) {
     f.BtnApagarClick();
     EXPECT_EQ(tela.mensagens.Mostradas().back().texto, "Confirma exclusão de Contato Novo ?");
     EXPECT_EQ(Conta("SELECT COUNT(*) FROM CLIENTE"), 0);
-    EXPECT_EQ(Historico(), (std::vector<std::string>{"14:Contato Tela", "16:Contato Tela",
-                                                     "15:Contato Novo"}));
+    EXPECT_EQ(Historico(),
+              (std::vector<std::string>{"14:Contato Tela", "16:Contato Tela", "15:Contato Novo"}));
     f.close();
 }
