@@ -7,6 +7,7 @@
 
 #include "ContatosTeste.h"
 #include "common/IniFile.h"
+#include "common/Texto.h"
 #include "console/AgendaContatos.h"
 #include "console/forms/EscolheArquivo.h"
 #include "console/forms/FormClientes.h"
@@ -108,6 +109,21 @@ TEST_F(BaseAgenda, IdaEVoltaNosDoisFormatosAtualizaSemGemeos) {
         EXPECT_EQ(LeBytes(csv), antes);
     }
     EXPECT_EQ(Coluna("SELECT COUNT(*) FROM LOGHISTORY"), (std::vector<std::string>{"2"}));
+
+    // A contact line without phones leaves them; one with two replaces them.
+    const fs::path k = Arquivo("fones.csv");
+    const std::string cab = CabecalhoAgenda(FormatoAgenda::Kandrup);
+    const std::string linha = Utf8ParaWin1252(alfa.descricao) + ";;;;Rua das Flores;;;;;;0;";
+    const std::string fonesAlfa =
+        "SELECT TEL_NUMERO FROM TELEFONE WHERE CLI_CODIGO = " + codigos.at(0) + " ORDER BY 1";
+    GravaBytes(k, cab + linha + ";;;;\r\n");
+    ProximoArquivo(QString::fromStdString(k.string()), 2);
+    f->btnImportarClick();
+    EXPECT_EQ(Coluna(fonesAlfa).size(), 3u);
+    GravaBytes(k, cab + linha + "32221111,E988887777@x,;;;;\r\n");
+    ProximoArquivo(QString::fromStdString(k.string()), 2);
+    f->btnImportarClick();
+    EXPECT_EQ(Coluna(fonesAlfa), (std::vector<std::string>{"4832221111", "48988887777"}));
 }
 
 TEST_F(BaseAgenda, ImportacaoRecusadaNoQuingentesimoNaoMudaNada) {
