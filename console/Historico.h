@@ -17,6 +17,7 @@
 #include "common/DataHora.h"
 
 class MDados;
+class Transaction;
 
 // USR_CODIGO of the service's own rows.
 inline constexpr int CodigoUsuarioServico = 65535;
@@ -34,6 +35,11 @@ std::vector<std::pair<std::string, int>> OperacoesFiltro();
 // window's to report).
 bool RegistraHistorico(MDados& dados, int usuarioCodigo, const std::string& usuarioNome,
                        int operacao, const std::string& detalhe);
+
+// The same row inside the caller's transaction, so the change it records and
+// the row commit or roll back together. Throws FirebirdError.
+void InsereHistorico(Transaction& tr, const DataHora& quando, int usuarioCodigo,
+                     const std::string& usuarioNome, int operacao, const std::string& detalhe);
 
 struct FiltroHistorico {
     DataHora inicio;   // first day (time ignored)

@@ -12,6 +12,7 @@
 #include "common/db/Esquema.h"
 #include "common/db/Eventos.h"
 #include "common/db/Script.h"
+#include "console/CodigoCliente.h"
 #include "console/UtilConsole.h"
 
 namespace {
@@ -127,6 +128,19 @@ void MDados::Executa(const std::function<void(Transaction&)>& trabalho) {
     }
 }
 
+void MDados::ExecutaInstantaneo(const std::function<void(Transaction&)>& trabalho) {
+    if (estado_ != Conectado) throw SemConexaoBD();
+    try {
+        if (!principal_) ReabrePrincipal();
+        Transaction tr(*principal_, true, Isolamento::Instantaneo);
+        trabalho(tr);
+        tr.Commit();
+    } catch (const FirebirdError& e) {
+        if (e.ConexaoPerdida()) MarcaPerda();
+        throw;
+    }
+}
+
 void MDados::ExecutaPABX(const std::function<void(Transaction&)>& trabalho) {
     if (!pabx_)
         throw ErroBasePABX(Traduz("Não foi possível conectar base de dados GRVPAB" +
@@ -208,6 +222,13 @@ bool MDados::ExisteCampo(const std::string& campo, const std::string& tabela) {
 int MDados::TamanhoCampo(const std::string& campo, const std::string& tabela) {
     int r = 0;
     auto f = [&](Transaction& tr) { r = ::TamanhoCampo(tr, tabela, campo); };
+    estado_ == Conectando ? NaPrincipal(f) : Executa(f);
+    return r;
+}
+
+bool MDados::ExisteGerador(const std::string& gerador) {
+    bool r = false;
+    auto f = [&](Transaction& tr) { r = GeradorExiste(tr, gerador); };
     estado_ == Conectando ? NaPrincipal(f) : Executa(f);
     return r;
 }
@@ -318,6 +339,11 @@ bool MDados::ConectaBancoDados(std::string& erro) {
                 AlteraTamanhoCampo("GRPRAMAL", "RML_RAMAL", 30);
                 AlteraTamanhoCampo("GRPRAMAL", "RML_NOME", 30);
             }
+            // --- Contacts' codes: never given twice; an older database gets
+            // the generator, started at its highest code.
+            if (!ExisteGerador("GEN_CLI_ID"))
+                for (const std::string& sql : CriacaoGeradorCliente()) ExecutaEstrutura(sql);
+            // --- end of contacts' codes.
         } catch (const FirebirdError& e) {
             if (e.ConexaoPerdida()) {
                 FechaPrincipal();

@@ -152,6 +152,9 @@ class MDados final : public QObject {
     // when it returns. Throws SemConexaoBD when not connected and every
     // FirebirdError (a connection error also marks the loss).
     void Executa(const std::function<void(Transaction&)>& trabalho);
+    // Read-only work on one snapshot of the main database (every statement
+    // sees the database as it was when the work began), by Executa's rules.
+    void ExecutaInstantaneo(const std::function<void(Transaction&)>& trabalho);
     // The same on the per-PABX connection (no loss rule; errors raised).
     void ExecutaPABX(const std::function<void(Transaction&)>& trabalho);
 
@@ -159,6 +162,7 @@ class MDados final : public QObject {
     // holds them. Lengths in characters, 0 when the column is missing.
     bool ExisteTabela(const std::string& tabela);
     bool ExisteCampo(const std::string& campo, const std::string& tabela);
+    bool ExisteGerador(const std::string& gerador);
     bool ExisteCampoPABX(const std::string& campo, const std::string& tabela);
     int TamanhoCampo(const std::string& campo, const std::string& tabela);
     int TamanhoCampoPABX(const std::string& campo, const std::string& tabela);

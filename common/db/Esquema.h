@@ -42,6 +42,7 @@ std::string ScriptLISTAGRV();
 // as given, so pass "PABX", not "pabx".
 
 bool TabelaExiste(Transaction& tr, std::string_view tabela);
+bool GeradorExiste(Transaction& tr, std::string_view gerador);
 bool CampoExiste(Transaction& tr, std::string_view tabela, std::string_view campo);
 // Declared length in characters (RDB$CHARACTER_LENGTH) of a text column;
 // 0 when the column is missing or is not text.

@@ -185,19 +185,19 @@ int Attachment::ContaConexoesUsuarios()
 
 // --------------------------------------------------------------- Transaction
 
-Transaction::Transaction(Attachment& att, bool somenteLeitura) : att_(att.Interface())
+Transaction::Transaction(Attachment& att, bool somenteLeitura, Isolamento isolamento) : att_(att.Interface())
 {
     if (!att_)
         throw ErroUso("Transaction: not attached");
-    const unsigned char tpb[] = {
-        isc_tpb_version3,
-        static_cast<unsigned char>(somenteLeitura ? isc_tpb_read : isc_tpb_write),
-        isc_tpb_read_committed,
-        isc_tpb_rec_version,
-        isc_tpb_wait,
+    const unsigned char modo = static_cast<unsigned char>(somenteLeitura ? isc_tpb_read : isc_tpb_write);
+    const unsigned char confirmada[] = {
+        isc_tpb_version3, modo, isc_tpb_read_committed, isc_tpb_rec_version, isc_tpb_wait,
     };
+    const unsigned char instantaneo[] = {isc_tpb_version3, modo, isc_tpb_concurrency, isc_tpb_wait};
+    const bool snap = isolamento == Isolamento::Instantaneo;
     Status st;
-    tr_ = att_->startTransaction(st.Ptr(), sizeof tpb, tpb);
+    tr_ = att_->startTransaction(st.Ptr(), snap ? sizeof instantaneo : sizeof confirmada,
+                                 snap ? instantaneo : confirmada);
     st.Verifica();
 }
 

@@ -116,10 +116,16 @@ private:
     Firebird::IAttachment* att_ = nullptr;
 };
 
+// How a transaction sees the others' work: each statement the latest committed
+// rows, or the whole transaction one snapshot taken at its start.
+enum class Isolamento { LeituraConfirmada, Instantaneo };
+
 class Transaction final {
 public:
-    // Read committed (record versions), waits on locks; read-write unless told.
-    explicit Transaction(Attachment& att, bool somenteLeitura = false);
+    // Read committed (record versions) unless told, waits on locks; read-write
+    // unless told.
+    explicit Transaction(Attachment& att, bool somenteLeitura = false,
+                         Isolamento isolamento = Isolamento::LeituraConfirmada);
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
     ~Transaction(); // rolls back when still active

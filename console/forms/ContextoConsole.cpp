@@ -7,6 +7,7 @@
 #include "console/forms/FormAcesso.h"
 #include "console/forms/FormCentrais.h"
 #include "console/forms/FormCfgRamais.h"
+#include "console/forms/FormClientes.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormGravacoes.h"
 #include "console/forms/FormApagaReg.h"
@@ -83,6 +84,11 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
         formCentrais->CarregaItens(0);
         formCentrais->exec();
     };
+    formClientes = std::make_unique<FormClientes>(*this, &principal);
+    acoes["btnContatos"] = [this] {
+        formClientes->CarregaItens(0);
+        formClientes->exec();
+    };
 }
 
 void ContextoConsole::UsaLoginReal() {
@@ -102,6 +108,7 @@ void ContextoConsole::DestroiJanelas() {
     formCfgRamais.reset();
     formApagaReg.reset();
     formGravacoes.reset();
+    formClientes.reset();
     formBuscaCentral.reset();
     formCentrais.reset();
     formHistorico.reset();

@@ -42,6 +42,7 @@ class FormLogGrv;
 class FormCfgRamais;
 class FormGravacoes;
 class FormApagaReg;
+class FormClientes;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -111,6 +112,7 @@ struct ContextoConsole {
     std::unique_ptr<FormCfgRamais> formCfgRamais;
     std::unique_ptr<FormGravacoes> formGravacoes;
     std::unique_ptr<FormApagaReg> formApagaReg;
+    std::unique_ptr<FormClientes> formClientes;
     // The service control of the main window (InstalaServicoMain).
     std::shared_ptr<ServicoMain> servico;
 

@@ -6,6 +6,8 @@
 // name and how to show it filled (non-modally: show(), never exec()).
 
 #include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -29,6 +31,9 @@
 #include "console/forms/FormCentrais.h"
 #include "console/forms/FormAtualizaRamais.h"
 #include "console/forms/FormCfgRamais.h"
+#include "console/forms/FormClientes.h"
+#include "console/forms/FormEdCliente.h"
+#include "console/Contatos.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormApagaReg.h"
 #include "console/forms/FormEdGrava.h"
@@ -303,6 +308,55 @@ int main(int argc, char** argv) {
                  f.CarregaGridInfo();
                  ok &= Grava(&f, a);
                  f.hide();
+             }},
+            {"FormClientes.png",
+             [&](const auto& a) {
+                 const AutorHistorico autor{1, "Administrador", Agora()};
+                 ClienteAgenda c;
+                 c.descricao = "Transportes Alfa Ltda";
+                 c.identificador = "11222333000181";
+                 c.endereco = "Rua das Flores";
+                 c.endernum = "100";
+                 c.bairro = "Centro";
+                 c.cep = "88010000";
+                 c.cidade = "Florianópolis";
+                 c.uf = "SC";
+                 c.contato = "Ana Souza";
+                 c.email = "contato@alfa.com.br";
+                 c.fones = {{"4833334444", 1}, {"48991234567", 0}};
+                 SalvaCliente(ctx.dados, ctx.mensagens, c, autor, "");
+                 ClienteAgenda b;
+                 b.descricao = "Maria Oliveira";
+                 b.identificador = "12345678909";
+                 b.fones = {{"4832221111", 2}};
+                 SalvaCliente(ctx.dados, ctx.mensagens, b, autor, "");
+                 ctx.formClientes->CarregaItens(c.codigo);
+                 ok &= Grava(ctx.formClientes.get(), a);
+                 ctx.formClientes->hide();
+             }},
+            {"FormEdCliente.png",
+             [&](const auto& a) {
+                 FormEdCliente* e = ctx.formClientes->formEdCliente;
+                 e->CodigoCliente = ctx.formClientes->CodigoDaLinha(1);
+                 e->LimpaTela();
+                 e->CarregaItem();
+                 ok &= Grava(e, a);
+                 e->hide();
+             }},
+            {"FormEdFone.png",
+             [&](const auto& a) {
+                 FormEdFone* fone = ctx.formClientes->formEdCliente->formEdFone;
+                 fone->LimpaTela();
+                 fone->edFone->setText("4833334444");
+                 fone->cbTipoFone->setCurrentIndex(1);
+                 ok &= Grava(fone, a);
+                 fone->hide();
+             }},
+            {"FormEdDDD.png",
+             [&](const auto& a) {
+                 FormEdDDD d(ctx, &principal);
+                 ctx.mensagens.ProximaResposta(RespostaMensagem::Ok);
+                 ok &= Grava(&d, a);
              }},
             {"CaixaMensagem-Confirmacao.png",
              [&](const auto& a) {

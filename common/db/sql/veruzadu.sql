@@ -181,6 +181,12 @@ CREATE TABLE TELEFONE (
 CREATE INDEX IX_TELEFONE_NUMERO ON TELEFONE (TEL_NUMERO);
 CREATE INDEX IX_TELEFONE_CLIENTE ON TELEFONE (CLI_CODIGO);
 
+/* --- Contacts' codes ---
+   A deleted contact's recordings keep its code, so no code is given twice:
+   every new contact takes its code from this generator. */
+CREATE GENERATOR GEN_CLI_ID;
+/* --- end of contacts' codes --- */
+
 /* Left from the time when every recording lived in this database; the contact
    import still updates its CLI_CODIGO. Same layout as in a unit's database. */
 CREATE TABLE GRAVACAO (
