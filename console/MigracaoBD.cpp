@@ -53,6 +53,13 @@ std::string ErroDoStatus(const fs::path& status) {
 
 }  // namespace
 
+// One step of a run that may go on beside others (a gbak run).
+struct Tarefa {
+    std::function<bool(std::string&)> f;
+    bool ok = false;
+    std::string motivo;
+};
+
 // What one run knows: where the databases are and what it made.
 struct MigracaoBD::Execucao {
     std::string servidor;
@@ -108,15 +115,20 @@ struct MigracaoBD::Execucao {
         temporarios.clear();
     }
 
-    void Configura(TvekIbGbak& gbak) const {
+    // gbak's status file of a run on `alvo`: runs that go on at once each
+    // have their own.
+    std::string Status(const std::string& alvo) const {
+        return pastaPrograma + "backup-" + fs::path(alvo).filename().string() + ".log";
+    }
+    void Configura(TvekIbGbak& gbak, const std::string& status) const {
         gbak.CommandLineOnClipBoard = false;
         gbak.ShowProcess = false;
         gbak.NetworkProtocol = TNetwork::npTcpIp;
         gbak.Server = servidor;
         gbak.UserName = usuario;
         gbak.PassWord = senha;
-        gbak.ProcessaMensagens = processa;
-        const std::string status = pastaPrograma + "backup.log";
+        // Runs go on workers: the window is kept alive by the caller.
+        gbak.ProcessaMensagens = nullptr;
         gbak.opBackup = TOptionBackup{};
         gbak.opBackup.Verbose = gbak.opBackup.OverWriteStatFile = true;
         gbak.opBackup.StatutMessageFile = status;
@@ -125,9 +137,9 @@ struct MigracaoBD::Execucao {
         gbak.opRestore.Verbose = gbak.opRestore.OverWriteStatFile = true;
         gbak.opRestore.StatutMessageFile = status;
     }
-    std::string Motivo(const TvekIbGbak& gbak) const {
+    std::string Motivo(const TvekIbGbak& gbak, const std::string& status) const {
         std::string m = gbak.Motivo();
-        const std::string s = ErroDoStatus(pastaPrograma + "backup.log");
+        const std::string s = ErroDoStatus(status);
         if (!s.empty()) m += (m.empty() ? "" : ": ") + s;
         return m;
     }
@@ -135,16 +147,17 @@ struct MigracaoBD::Execucao {
     // working name first so a cut backup never stands under the final one.
     bool Backup(const std::string& banco, const std::string& arquivo, std::string& motivo) const {
         const std::string parcial = arquivo + ".parcial";
+        const std::string status = Status(arquivo);
         std::error_code ec;
         fs::remove(parcial, ec);
         TvekIbGbak gbak(VarianteGbak::Console);
         bool ok = false;
         try {
-            Configura(gbak);
+            Configura(gbak, status);
             gbak.BackupFiles.Add().FileName = parcial;
             gbak.DataBaseFiles.Add().FileName = banco;
             ok = gbak.Backup();
-            if (!ok) motivo = Motivo(gbak);
+            if (!ok) motivo = Motivo(gbak, status);
         } catch (const GbakErro& e) {
             motivo = e.what();
         }
@@ -160,22 +173,23 @@ struct MigracaoBD::Execucao {
             }
         }
         if (!ok) fs::remove(parcial, ec);
-        else fs::remove(pastaPrograma + "backup.log", ec);
+        else fs::remove(status, ec);
         return ok;
     }
     // gbak -c of the local `arquivo` into the server's `banco`, which must not exist.
     bool Restaura(const std::string& arquivo, const std::string& banco, std::string& motivo) const {
         TvekIbGbak gbak(VarianteGbak::Console);
+        const std::string status = Status(banco);
         try {
-            Configura(gbak);
+            Configura(gbak, status);
             gbak.RestoreFiles.Add().FileName = arquivo;
             gbak.DataBaseFiles.Add().FileName = banco;
             if (gbak.Restore(ComparaVersoes(versaoServidor, "2.5") >= 0)) {
                 std::error_code ec;
-                fs::remove(pastaPrograma + "backup.log", ec);
+                fs::remove(status, ec);
                 return true;
             }
-            motivo = Motivo(gbak);
+            motivo = Motivo(gbak, status);
         } catch (const GbakErro& e) {
             motivo = e.what();
         }
@@ -215,6 +229,28 @@ bool MigracaoBD::Falha(const std::string& passo, const std::string& motivo) {
 }
 
 namespace {
+
+// Runs every task on a worker of its own, all at once, while the caller's
+// window stays alive.
+void EmParalelo(std::vector<Tarefa>& tarefas, const std::function<void()>& processa) {
+    std::atomic<int> faltam{int(tarefas.size())};
+    std::vector<std::thread> ts;
+    for (Tarefa& t : tarefas)
+        ts.emplace_back([&t, &faltam] {
+            try {
+                t.ok = t.f(t.motivo);
+            } catch (const std::exception& e) {
+                t.ok = false;
+                t.motivo = e.what();
+            }
+            --faltam;
+        });
+    while (faltam > 0) {
+        if (processa) processa();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (std::thread& t : ts) t.join();
+}
 
 // Runs `f` on a worker while the caller's window stays alive.
 bool NoTrabalhador(const std::function<bool(std::string&)>& f, std::string& erro,
@@ -366,38 +402,51 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
         fs::remove(teste, ec);
     }
 
-    // 1. The live databases, kept.
+    // 1. The live databases, kept, and the old one's backup, all at once.
     const std::string falhaBackup = Traduz("Falha ao realizar backup da base de dados QuvVeruzadu");
     const std::string guardaPrincipal = ex.pastaPrograma + "QUVVERUZADU_" + ex.carimbo + ".gbk";
     const std::string guardaUnidade = ex.pastaPrograma + "GRVPAB001_" + ex.carimbo + ".gbk";
     const std::string guardaAntigo = ex.pastaPrograma + "VERUZADU_" + ex.carimbo + ".gbk";
     std::string motivo;
     Mostra(Traduz("Realizando backup da base de dados QuvVeruzadu"));
-    if (!ex.Backup(ex.vivoPrincipal, guardaPrincipal, motivo))
-        return Falha(falhaBackup + " (" + ex.vivoPrincipal + ")", motivo), ResultadoMigracao::Falhou;
-    GravaLogUpgrade("Backup de " + ex.vivoPrincipal + ": " + guardaPrincipal);
-    if (ex.unidadeExiste) {
-        if (!ex.Backup(ex.vivoUnidade, guardaUnidade, motivo))
-            return Falha(falhaBackup + " (" + ex.vivoUnidade + ")", motivo),
-                   ResultadoMigracao::Falhou;
-        GravaLogUpgrade("Backup de " + ex.vivoUnidade + ": " + guardaUnidade);
+    {
+        std::vector<std::pair<std::string, std::string>> copias{{ex.vivoPrincipal, guardaPrincipal},
+                                                                {ex.antigo, guardaAntigo}};
+        if (ex.unidadeExiste) copias.emplace_back(ex.vivoUnidade, guardaUnidade);
+        std::vector<Tarefa> t;
+        for (const auto& [banco, arquivo] : copias)
+            t.push_back({[&ex, banco, arquivo](std::string& m) { return ex.Backup(banco, arquivo, m); }});
+        EmParalelo(t, ProcessaMensagens);
+        for (std::size_t i = 0; i < t.size(); ++i)
+            if (!t[i].ok)
+                return Falha(falhaBackup + " (" + copias[i].first + ")", t[i].motivo),
+                       ResultadoMigracao::Falhou;
+        for (const auto& [banco, arquivo] : copias)
+            GravaLogUpgrade("Backup de " + banco + ": " + arquivo);
     }
-    if (!ex.Backup(ex.antigo, guardaAntigo, motivo))
-        return Falha(falhaBackup + " (" + ex.antigo + ")", motivo), ResultadoMigracao::Falhou;
-    GravaLogUpgrade("Backup de " + ex.antigo + ": " + guardaAntigo);
 
     // 2. The old database under working names.
     const std::string falhaRestauracao = Traduz("Falha ao restaurar base de dados QuvVeruzadu");
     const std::string novoPrincipal = ex.pastaDados + "QUVVERUZADU_MIGRACAO.FDB";
     const std::string novaUnidade = ex.pastaDados + "GRVPAB001_MIGRACAO.FDB";
     Mostra(Traduz("Restaurando base de dados QuvVeruzadu"));
-    for (const std::string& novo : {novoPrincipal, novaUnidade}) {
-        // A leftover of an interrupted run is ours to drop.
-        if (ex.Existe(novo) && !ex.Apaga(novo, motivo))
-            return Falha(falhaRestauracao + " (" + novo + ")", motivo), ResultadoMigracao::Falhou;
-        ex.temporarios.push_back(novo);
-        if (!ex.Restaura(guardaAntigo, novo, motivo))
-            return Falha(falhaRestauracao + " (" + novo + ")", motivo), ResultadoMigracao::Falhou;
+    {
+        std::vector<Tarefa> t;
+        for (const std::string& novo : {novoPrincipal, novaUnidade}) {
+            // A leftover of an interrupted run is ours to drop.
+            if (ex.Existe(novo) && !ex.Apaga(novo, motivo))
+                return Falha(falhaRestauracao + " (" + novo + ")", motivo),
+                       ResultadoMigracao::Falhou;
+            ex.temporarios.push_back(novo);
+            t.push_back({[&ex, novo, &guardaAntigo](std::string& m) {
+                return ex.Restaura(guardaAntigo, novo, m);
+            }});
+        }
+        EmParalelo(t, ProcessaMensagens);
+        for (std::size_t i = 0; i < t.size(); ++i)
+            if (!t[i].ok)
+                return Falha(falhaRestauracao + " (" + ex.temporarios[i] + ")", t[i].motivo),
+                       ResultadoMigracao::Falhou;
     }
 
     // 3. Brought up to date there.
@@ -506,20 +555,27 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
     const std::string migradoPrincipal = ex.pastaPrograma + "QuvVeruzadu_" + ex.data + ".gbk";
     const std::string migradaUnidade = ex.pastaPrograma + "GRVPAB001_migrado_" + ex.data + ".gbk";
     Mostra(Traduz("Realizando backup da base de dados QuvVeruzadu"));
-    if (!ex.Backup(novoPrincipal, migradoPrincipal, motivo))
-        return Falha(falhaBackup, motivo), ResultadoMigracao::Falhou;
-    if (!ex.Backup(novaUnidade, migradaUnidade, motivo))
-        return Falha(falhaBackup, motivo), ResultadoMigracao::Falhou;
+    {
+        std::vector<Tarefa> t{
+            {[&](std::string& m) { return ex.Backup(novoPrincipal, migradoPrincipal, m); }},
+            {[&](std::string& m) { return ex.Backup(novaUnidade, migradaUnidade, m); }}};
+        EmParalelo(t, ProcessaMensagens);
+        for (const Tarefa& x : t)
+            if (!x.ok) return Falha(falhaBackup, x.motivo), ResultadoMigracao::Falhou;
+    }
     GravaLogUpgrade("Backup das bases migradas: " + migradoPrincipal + ", " + migradaUnidade);
+    ex.ApagaTemporarios();
 
     // 5. The swap: each live database dropped (the server refuses while
     // anyone is attached) and restored under its name; a failure puts the
     // kept backups back, so the live names hold the old databases again.
+    // The old database's copy under its new name is made meanwhile.
     Mostra(Traduz("Restaurando base de dados QuvVeruzadu"));
-    auto devolve = [&](const std::string& viva, const std::string& guarda) {
+    auto devolve = [&](const std::string& viva, const std::string& guarda, bool existia) {
         std::string m;
         if (ex.Existe(viva) && !ex.Apaga(viva, m))
             GravaLogUpgrade("Não foi possível apagar " + viva + ": " + m);
+        if (!existia) return;
         if (ex.Restaura(guarda, viva, m))
             GravaLogUpgrade(viva + " devolvida do backup " + guarda);
         else
@@ -529,54 +585,70 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
     if (!ex.Apaga(ex.vivoPrincipal, motivo))
         return Falha(falhaRestauracao + " (" + ex.vivoPrincipal + ")", motivo),
                ResultadoMigracao::Falhou;
-    if (!ex.Restaura(migradoPrincipal, ex.vivoPrincipal, motivo)) {
-        Falha(falhaRestauracao + " (" + ex.vivoPrincipal + ")", motivo);
-        devolve(ex.vivoPrincipal, guardaPrincipal);
-        return ResultadoMigracao::Falhou;
-    }
     if (ex.unidadeExiste && !ex.Apaga(ex.vivoUnidade, motivo)) {
         Falha(falhaRestauracao + " (" + ex.vivoUnidade + ")", motivo);
-        devolve(ex.vivoPrincipal, guardaPrincipal);
+        devolve(ex.vivoPrincipal, guardaPrincipal, true);
         return ResultadoMigracao::Falhou;
     }
-    if (!ex.Restaura(migradaUnidade, ex.vivoUnidade, motivo)) {
-        Falha(falhaRestauracao + " (" + ex.vivoUnidade + ")", motivo);
-        if (ex.unidadeExiste)
-            devolve(ex.vivoUnidade, guardaUnidade);
-        else if (ex.Existe(ex.vivoUnidade) && !ex.Apaga(ex.vivoUnidade, motivo))
-            GravaLogUpgrade("Não foi possível apagar " + ex.vivoUnidade + ": " + motivo);
-        devolve(ex.vivoPrincipal, guardaPrincipal);
+    const std::string destinoAntigo = DestinoAntigo(ex);
+    std::vector<Tarefa> t{
+        {[&](std::string& m) { return ex.Restaura(migradoPrincipal, ex.vivoPrincipal, m); }},
+        {[&](std::string& m) { return ex.Restaura(migradaUnidade, ex.vivoUnidade, m); }}};
+    if (!destinoAntigo.empty())
+        t.push_back({[&](std::string& m) { return ex.Restaura(guardaAntigo, destinoAntigo, m); }});
+    EmParalelo(t, ProcessaMensagens);
+    if (!t[0].ok || !t[1].ok) {
+        Falha(falhaRestauracao + " (" + (t[0].ok ? ex.vivoUnidade : ex.vivoPrincipal) + ")",
+              t[0].ok ? t[1].motivo : t[0].motivo);
+        devolve(ex.vivoPrincipal, guardaPrincipal, true);
+        devolve(ex.vivoUnidade, guardaUnidade, ex.unidadeExiste);
+        if (!destinoAntigo.empty()) devolve(destinoAntigo, "", false);
         return ResultadoMigracao::Falhou;
     }
     GravaLogUpgrade("Bases " + ex.vivoPrincipal + " e " + ex.vivoUnidade + " migradas");
 
     // 6. The old database out of the way (the migration stands even when
     // this fails: it is logged).
-    MoveAntigo(ex);
+    if (destinoAntigo.empty()) return ResultadoMigracao::Concluida;
+    if (!t[2].ok) {
+        GravaLogUpgrade("Falha ao restaurar " + ex.antigo + " como " + destinoAntigo + ": " +
+                        t[2].motivo);
+        devolve(destinoAntigo, "", false);
+    } else if (!ex.Apaga(ex.antigo, motivo)) {
+        GravaLogUpgrade("Não foi possível apagar " + ex.antigo + ": " + motivo);
+    } else {
+        GravaLogUpgrade(ex.antigo + " renomeada para " + destinoAntigo);
+    }
     return ResultadoMigracao::Concluida;
 }
 
-bool MigracaoBD::MoveAntigo(Execucao& ex) {
-    std::string motivo;
+std::string MigracaoBD::DestinoAntigo(Execucao& ex) {
     std::string destino = ArquivoAntigoRenomeado();
     try {
         if (ex.Existe(destino)) {
-            const std::string outro =
-                ex.pastaDados + "VERUZADU_OLD_" + ex.carimbo + ".FDB";
+            const std::string outro = ex.pastaDados + "VERUZADU_OLD_" + ex.carimbo + ".FDB";
             GravaLogUpgrade(destino + " já existe e foi mantida; a base anterior vai para " + outro);
             destino = outro;
         }
     } catch (const FirebirdError& e) {
         GravaLogUpgrade(destino + ": " + e.what());
-        return false;
+        return {};
     }
+    return destino;
+}
+
+bool MigracaoBD::MoveAntigo(Execucao& ex) {
+    std::string motivo;
+    const std::string destino = DestinoAntigo(ex);
+    if (destino.empty()) return false;
     const std::string guarda = ex.pastaPrograma + "VERUZADU_" + ex.carimbo + ".gbk";
-    if (!fs::is_regular_file(guarda) && !ex.Backup(ex.antigo, guarda, motivo)) {
-        GravaLogUpgrade("Falha ao realizar backup da base de dados " + ex.antigo + ": " + motivo);
-        return false;
-    }
-    if (!ex.Restaura(guarda, destino, motivo)) {
-        GravaLogUpgrade("Falha ao restaurar " + ex.antigo + " como " + destino + ": " + motivo);
+    std::vector<Tarefa> t{{[&](std::string& m) {
+        return (fs::is_regular_file(guarda) || ex.Backup(ex.antigo, guarda, m)) &&
+               ex.Restaura(guarda, destino, m);
+    }}};
+    EmParalelo(t, ProcessaMensagens);
+    if (!t[0].ok) {
+        GravaLogUpgrade("Falha ao mover " + ex.antigo + " para " + destino + ": " + t[0].motivo);
         std::string m;
         if (ex.Existe(destino)) ex.Apaga(destino, m);
         return false;

@@ -80,6 +80,9 @@ class MigracaoBD {
     struct Execucao;
     ResultadoMigracao ExecutaParado(Execucao& ex);
     bool MoveAntigo(Execucao& ex);
+    // VERUZADU_OLD.FDB, or a dated name beside it when that exists; empty
+    // when the server could not tell.
+    std::string DestinoAntigo(Execucao& ex);
     void Mostra(const std::string& texto);
     bool Falha(const std::string& passo, const std::string& motivo);
 
