@@ -29,6 +29,9 @@
 #include "console/Historico.h"
 #include "common/db/Firebird.h"
 #include "console/forms/FormSysAcc.h"
+#include "console/forms/FormUpGrade.h"
+#include "common/Traducao.h"
+#include <QLabel>
 
 namespace {
 
@@ -162,6 +165,13 @@ int main(int argc, char** argv) {
                  ctx.formBuscaCentral->CarregaItens();
                  ok &= Grava(ctx.formBuscaCentral.get(), a);
                  ctx.formBuscaCentral->hide();
+             }},
+            {"FormUpGrade.png",
+             [&](const auto& a) {
+                 FormUpGrade f(nullptr, &principal);
+                 f.LabelUpgrade->setText(
+                     QString::fromStdString(Traduz("Restaurando base de dados QuvVeruzadu")));
+                 ok &= Grava(&f, a);
              }},
             {"CaixaMensagem-Confirmacao.png",
              [&](const auto& a) {
