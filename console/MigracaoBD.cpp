@@ -15,9 +15,10 @@
 #include "common/Sistema.h"
 #include "common/Texto.h"
 #include "common/Traducao.h"
-#include "common/db/Firebird.h"
 #include "common/db/Esquema.h"
+#include "common/db/Firebird.h"
 #include "common/db/Script.h"
+#include "common/db/Servicos.h"
 #include "common/gbak/vekIbGbak.h"
 #include "console/AtualizacaoBD.h"
 #include "console/MDados.h"
@@ -67,13 +68,24 @@ struct MigracaoBD::Execucao {
     std::string senha;
     std::string pastaDados;  // on the server, with "/"
     std::string pastaPrograma;
-    std::string carimbo;     // yyyymmdd_hhnnss of this run
-    std::string data;        // yyyymmdd
+    std::string carimbo;  // yyyymmdd_hhnnss of this run
+    std::string data;     // yyyymmdd
     std::string versaoServidor;
     std::function<void()> processa;
 
     std::string antigo, vivoPrincipal, vivoUnidade;
     bool unidadeExiste = false;
+    // Live databases this run shut down to keep others out, online again on
+    // every way out.
+    std::vector<std::string> desligados;
+    void Religa() {
+        for (const std::string& d : desligados) try {
+                ReligaBanco(servidor, usuario, senha, d);
+            } catch (const FirebirdError& e) {
+                GravaLogUpgrade("Não foi possível pôr " + d + " em linha: " + e.what());
+            }
+        desligados.clear();
+    }
     // Databases this run created under a working name, dropped on every way out.
     std::vector<std::string> temporarios;
 
@@ -172,8 +184,10 @@ struct MigracaoBD::Execucao {
                 motivo = "não foi possível renomear " + parcial + ": " + ec.message();
             }
         }
-        if (!ok) fs::remove(parcial, ec);
-        else fs::remove(status, ec);
+        if (!ok)
+            fs::remove(parcial, ec);
+        else
+            fs::remove(status, ec);
         return ok;
     }
     // gbak -c of the local `arquivo` into the server's `banco`, which must not exist.
@@ -318,6 +332,7 @@ ResultadoMigracao MigracaoBD::Executa() {
         r = ResultadoMigracao::Falhou;
     }
     ex.ApagaTemporarios();
+    ex.Religa();
 
     if (parou) {
         std::string erro;
@@ -359,8 +374,8 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
     }
     try {
         Attachment unidade = Attachment::Conecta(
-            {MontaCaminhoBD(ini, "GRVPAB001", ex.pastaDados, NomeComputador()).conexao,
-             ex.usuario, ex.senha, 30});
+            {MontaCaminhoBD(ini, "GRVPAB001", ex.pastaDados, NomeComputador()).conexao, ex.usuario,
+             ex.senha, 30});
         ex.unidadeExiste = true;
         ex.vivoUnidade = unidade.NomeArquivoServidor();
         if (unidade.ContaConexoesUsuarios() > 1) {
@@ -402,6 +417,21 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
         fs::remove(teste, ec);
     }
 
+    // Nobody else gets in while they are replaced (the server refuses the
+    // shutdown if someone came in meanwhile).
+    for (const std::string& viva : {ex.vivoPrincipal, ex.vivoUnidade}) {
+        if (viva == ex.vivoUnidade && !ex.unidadeExiste) continue;
+        try {
+            DesligaBancoExclusivo(ex.servidor, ex.usuario, ex.senha, viva);
+            ex.desligados.push_back(viva);
+        } catch (const FirebirdError& e) {
+            Falha(Traduz("Migração recusada") + ": " +
+                      Traduz("há outras conexões com a base de dados") + " " + viva,
+                  e.what());
+            return ResultadoMigracao::Recusada;
+        }
+    }
+
     // 1. The live databases, kept, and the old one's backup, all at once.
     const std::string falhaBackup = Traduz("Falha ao realizar backup da base de dados QuvVeruzadu");
     const std::string guardaPrincipal = ex.pastaPrograma + "QUVVERUZADU_" + ex.carimbo + ".gbk";
@@ -415,7 +445,8 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
         if (ex.unidadeExiste) copias.emplace_back(ex.vivoUnidade, guardaUnidade);
         std::vector<Tarefa> t;
         for (const auto& [banco, arquivo] : copias)
-            t.push_back({[&ex, banco, arquivo](std::string& m) { return ex.Backup(banco, arquivo, m); }});
+            t.push_back(
+                {[&ex, banco, arquivo](std::string& m) { return ex.Backup(banco, arquivo, m); }});
         EmParalelo(t, ProcessaMensagens);
         for (std::size_t i = 0; i < t.size(); ++i)
             if (!t[i].ok)
@@ -627,7 +658,8 @@ std::string MigracaoBD::DestinoAntigo(Execucao& ex) {
     try {
         if (ex.Existe(destino)) {
             const std::string outro = ex.pastaDados + "VERUZADU_OLD_" + ex.carimbo + ".FDB";
-            GravaLogUpgrade(destino + " já existe e foi mantida; a base anterior vai para " + outro);
+            GravaLogUpgrade(destino + " já existe e foi mantida; a base anterior vai para " +
+                            outro);
             destino = outro;
         }
     } catch (const FirebirdError& e) {

@@ -73,7 +73,7 @@ class MigracaoBD {
     const std::string& Mensagem() const { return mensagem_; }
 
     // Names of the server's files of this installation's data folder.
-    std::string ArquivoAntigo() const;         // VERUZADU.FDB
+    std::string ArquivoAntigo() const;           // VERUZADU.FDB
     std::string ArquivoAntigoRenomeado() const;  // VERUZADU_OLD.FDB
 
   private:

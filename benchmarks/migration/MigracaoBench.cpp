@@ -79,8 +79,8 @@ struct Ambiente {
         return Gbak({"-c", velha.string(), servidor + ":" + pastaBanco + "VERUZADU.FDB"});
     }
     ~Ambiente() {
-        for (const char* n : {"VERUZADU.FDB", "VERUZADU_OLD.FDB", "QUVVERUZADU.FDB",
-                              "GRVPAB001.FDB", "PURO.FDB"})
+        for (const char* n :
+             {"VERUZADU.FDB", "VERUZADU_OLD.FDB", "QUVVERUZADU.FDB", "GRVPAB001.FDB", "PURO.FDB"})
             Apaga(n);
         std::error_code ec;
         fs::remove_all(pastaBanco, ec);
@@ -125,9 +125,10 @@ Ambiente* Amb() {
         }
         {
             Attachment unidade = Attachment::Cria(r->Banco("GRVPAB001.FDB"));
-            ExecutaScript(unidade, ScriptBancoPABX(MontaStringConexao(host, r->porta,
-                                                                      r->pastaBanco + "QUVVERUZADU.FDB"),
-                                                   usuario, senha));
+            ExecutaScript(unidade,
+                          ScriptBancoPABX(
+                              MontaStringConexao(host, r->porta, r->pastaBanco + "QUVVERUZADU.FDB"),
+                              usuario, senha));
         }
         Attachment att = Attachment::Cria(r->Banco("VERUZADU.FDB"));
         ExecutaScript(att, ScriptBancoPrincipal());

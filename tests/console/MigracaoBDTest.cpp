@@ -70,6 +70,14 @@ bool Tabela(Attachment att, const std::string& nome) {
     return TabelaExiste(tr, nome);
 }
 
+// Online (not left shut down by the migration).
+bool EmLinha(Attachment att) {
+    Transaction tr(att);
+    Statement st(tr, "SELECT MON$SHUTDOWN_MODE FROM MON$DATABASE");
+    auto c = st.Abre();
+    return c.Proxima() && c.GetInt(0) == 0;
+}
+
 int Ledger(Attachment att) {
     Transaction tr(att);
     if (!TabelaExiste(tr, "ATUALIZACAO")) return 0;
@@ -98,8 +106,8 @@ struct BaseMigracao : ::testing::Test {
         return (p.inst.opcoes.pastaDados / nome).string();
     }
     Attachment Conecta(const std::string& nome) const {
-        return Attachment::Conecta({p.inst.srv.Conexao(Dados(nome)), p.inst.opcoes.usuario,
-                                    p.inst.opcoes.senha});
+        return Attachment::Conecta(
+            {p.inst.srv.Conexao(Dados(nome)), p.inst.opcoes.usuario, p.inst.opcoes.senha});
     }
     bool Existe(const std::string& nome) const {
         try {
@@ -111,8 +119,8 @@ struct BaseMigracao : ::testing::Test {
     }
     void SetUp() override {
         if (!p.Pronta()) return;
-        Attachment antiga = Attachment::Cria(
-            {p.inst.srv.Conexao(Dados("VERUZADU.FDB")), p.inst.opcoes.usuario, p.inst.opcoes.senha});
+        Attachment antiga = Attachment::Cria({p.inst.srv.Conexao(Dados("VERUZADU.FDB")),
+                                              p.inst.opcoes.usuario, p.inst.opcoes.senha});
         ExecutaScript(antiga, ScriptBancoPrincipal());
         InsereGravacoes(antiga, 1, gravacoesAntigas, 1, 20000);
         antiga.Desconecta();
@@ -246,6 +254,8 @@ TEST_F(BaseMigracao, MigraPelaJanelaComOServicoParadoEReiniciado) {
     EXPECT_TRUE(Tabela(p.Unidade(1), "MIGRADA_UNIDADE"));
     EXPECT_EQ(Ledger(p.Principal()), 1);
     EXPECT_EQ(Ledger(p.Unidade(1)), 1);
+    EXPECT_TRUE(EmLinha(p.Principal()));
+    EXPECT_TRUE(EmLinha(p.Unidade(1)));
     // The old one under its new name only; no working database left.
     EXPECT_FALSE(Existe("VERUZADU.FDB"));
     EXPECT_EQ(LeResumo(Conecta("VERUZADU_OLD.FDB")), antiga);
@@ -324,10 +334,11 @@ TEST_F(BaseMigracao, FalhaNoMeioDeixaTudoComoEstavaEOfereceDeNovo) {
     const std::vector<Caso> casos = {
         {"script da migração falha",
          [&] {
-             ASSERT_TRUE(FazPacoteRelease(
-                 p.pasta / "Veruzadu.udb",
-                 {{"quv_mig1.sql", "CREATE TABLE MIGRADA_PRINCIPAL (MP INTEGER);\n"
-                                   "ALTER TABLE TABELA_QUE_NAO_EXISTE ADD X INTEGER;\n"}}));
+             ASSERT_TRUE(
+                 FazPacoteRelease(p.pasta / "Veruzadu.udb",
+                                  {{"quv_mig1.sql",
+                                    "CREATE TABLE MIGRADA_PRINCIPAL (MP INTEGER);\n"
+                                    "ALTER TABLE TABELA_QUE_NAO_EXISTE ADD X INTEGER;\n"}}));
          },
          "Falha ao atualizar estrutura da base de dados"},
         {"gbak falha na última restauração", [&] { GbakFalhando("-c", "GRVPAB001_migrado_"); },
@@ -344,6 +355,8 @@ TEST_F(BaseMigracao, FalhaNoMeioDeixaTudoComoEstavaEOfereceDeNovo) {
         EXPECT_NE(Log().find(caso.passo), std::string::npos) << Log();
         EXPECT_EQ(LeResumo(p.Principal()), principal);
         EXPECT_EQ(LeResumo(p.Unidade(1)), unidade);
+        EXPECT_TRUE(EmLinha(p.Principal()));
+        EXPECT_TRUE(EmLinha(p.Unidade(1)));
         EXPECT_FALSE(Tabela(p.Principal(), "MIGRADA_PRINCIPAL"));
         EXPECT_EQ(LeResumo(Conecta("VERUZADU.FDB")), antiga);
         EXPECT_FALSE(Existe("VERUZADU_OLD.FDB"));
