@@ -56,6 +56,7 @@ std::string ErroDoStatus(const fs::path& status) {
 
 // One step of a run that may go on beside others (a gbak run).
 struct Tarefa {
+    Tarefa(std::function<bool(std::string&)> funcao) : f(std::move(funcao)) {}
     std::function<bool(std::string&)> f;
     bool ok = false;
     std::string motivo;
@@ -71,7 +72,6 @@ struct MigracaoBD::Execucao {
     std::string carimbo;  // yyyymmdd_hhnnss of this run
     std::string data;     // yyyymmdd
     std::string versaoServidor;
-    std::function<void()> processa;
 
     std::string antigo, vivoPrincipal, vivoUnidade;
     bool unidadeExiste = false;
@@ -269,18 +269,10 @@ void EmParalelo(std::vector<Tarefa>& tarefas, const std::function<void()>& proce
 // Runs `f` on a worker while the caller's window stays alive.
 bool NoTrabalhador(const std::function<bool(std::string&)>& f, std::string& erro,
                    const std::function<void()>& processa) {
-    std::atomic<bool> fim{false};
-    bool ok = false;
-    std::thread t([&] {
-        ok = f(erro);
-        fim = true;
-    });
-    while (!fim) {
-        if (processa) processa();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    t.join();
-    return ok;
+    std::vector<Tarefa> t{{f}};
+    EmParalelo(t, processa);
+    erro = t[0].motivo;
+    return t[0].ok;
 }
 
 }  // namespace
@@ -294,7 +286,6 @@ ResultadoMigracao MigracaoBD::Executa() {
     ex.pastaDados = ComBarra(dados_.PastaDadosBD());
     ex.pastaPrograma = ComBarra(PastaPrograma());
     ex.versaoServidor = dados_.VersaoServidorBD();
-    ex.processa = ProcessaMensagens;
     const DataHora agora = Agora();
     ex.carimbo = FormataDataHora(agora, "yyyymmdd_hhnnss");
     ex.data = FormataDataHora(agora, "yyyymmdd");
@@ -686,7 +677,10 @@ bool MigracaoBD::MoveAntigo(Execucao& ex) {
         return false;
     }
     if (!ex.Apaga(ex.antigo, motivo)) {
+        // Still there (someone attached): no second copy is left behind.
         GravaLogUpgrade("Não foi possível apagar " + ex.antigo + ": " + motivo);
+        std::string m;
+        if (!ex.Apaga(destino, m)) GravaLogUpgrade("Não foi possível apagar " + destino + ": " + m);
         return false;
     }
     GravaLogUpgrade(ex.antigo + " renomeada para " + destino);
@@ -701,7 +695,6 @@ bool MigracaoBD::Renomeia() {
     ex.pastaDados = ComBarra(dados_.PastaDadosBD());
     ex.pastaPrograma = ComBarra(PastaPrograma());
     ex.versaoServidor = dados_.VersaoServidorBD();
-    ex.processa = ProcessaMensagens;
     ex.carimbo = FormataDataHora(Agora(), "yyyymmdd_hhnnss");
     ex.antigo = ArquivoAntigo();
     try {
