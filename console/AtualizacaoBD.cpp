@@ -8,6 +8,8 @@
 #include "common/IniFile.h"
 #include "common/Traducao.h"
 #include "console/MDados.h"
+#include "console/MigracaoBD.h"
+#include "service/ServiceControl.h"
 #include "console/Mensageiro.h"
 #include "console/UtilConsole.h"
 
@@ -78,11 +80,39 @@ AtualizacaoBD::AtualizacaoBD(MDados& dados, Mensageiro& mensagens)
 
 bool AtualizacaoBD::VerificaAtualizacaoBD() {
     try {
-        if (IniFile(ArquivoVeruzaduIni()).ReadBool("BD", "UPD", false))
-            GravaLogConsole("[BD] UPD: migração da base anterior não disponível nesta versão");
+        if (IniFile(ArquivoVeruzaduIni()).ReadBool("BD", "UPD", false) && OfereceMigracao())
+            return true;
         AtualizaEstruturaBD();
     } catch (const std::exception& e) {
         GravaLogUpgrade(e.what());
+    }
+    return true;
+}
+
+bool AtualizacaoBD::OfereceMigracao() {
+    MigracaoBD migracao(dados_, mensagens_);
+    migracao.limites = limites;
+    migracao.versaoPrograma = versaoPrograma;
+    try {
+        if (!migracao.ExisteBaseAnterior()) return false;
+    } catch (const FirebirdError& e) {
+        GravaLogUpgrade(migracao.ArquivoAntigo() + ": " + e.what());
+        return false;
+    }
+    dados_.FechaConexaoPrincipal();
+    const std::string pergunta =
+        Traduz("Existe uma base de dados da versão anterior do QuvVeruzadu") + ".\n" +
+        Traduz("Migração poderá ser realizada preservando informações existentes") + ".\n" +
+        Traduz("Deseja realizar a migração para a nova base de dados") + " ?";
+    if (mensagens_.Mostra(TipoMensagem::Confirmacao, pergunta) == RespostaMensagem::Sim) {
+        std::unique_ptr<ServiceControl> servico = ControleServico ? ControleServico() : nullptr;
+        migracao.servico = servico.get();
+        if (MostraUpGrade)
+            MostraUpGrade(migracao);
+        else
+            migracao.Executa();
+    } else {
+        migracao.Renomeia();
     }
     return true;
 }

@@ -19,13 +19,15 @@
 // "Aviso" for a package of a newer program version (left in place), for a
 // unit that cannot be reached and for an incomplete upgrade.
 //
-// The old single-database migration offer ([BD] UPD) is not made by this
-// class: the flag is left as it is and only logged.
+// With [BD] UPD set and the previous version's database on the server, the
+// connection offers its migration instead (MigracaoBD) and runs no package.
 //
 // Main thread only (uses MDados and the message boxes). Throws nothing: every
 // error ends as a log line and a box.
 
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <map>
 #include <set>
 #include <string>
@@ -37,6 +39,8 @@
 
 class MDados;
 class Mensageiro;
+class MigracaoBD;
+class ServiceControl;
 
 // One line "dd/mm/yy hh:nn:ss -> " + mensagem appended to Veruzadu.log of the
 // program folder (created when missing). Errors are swallowed.
@@ -64,11 +68,20 @@ class AtualizacaoBD {
     // left in place.
     std::vector<PacoteLido> ExtraiPacotesScripts();
 
+    // Shows the migration window, which runs `migracao` (modal). Without it
+    // the migration runs here without a window.
+    std::function<void(MigracaoBD& migracao)> MostraUpGrade;
+    // The recording service of this installation, stopped around a
+    // migration; none: the service is not looked at.
+    std::function<std::unique_ptr<ServiceControl>()> ControleServico;
+
     // The program's version packages are compared with (the build's, by default).
     std::string versaoPrograma;
     LimitesPacote limites;
 
   private:
+    // True when the old database was there and the offer was made.
+    bool OfereceMigracao();
     struct Banco;
     struct Pendente {
         const ScriptPacote* script;

@@ -330,20 +330,7 @@ bool MDados::ConectaBancoDados(std::string& erro) {
                 "/";
             IniFile(ArquivoVeruzaduIni()).WriteString("BD", "Path", pastaDadosBD_);
 
-            if (!ExisteCampo("CRL_COMPBD", "CONTROLE"))
-                ExecutaEstrutura("ALTER TABLE CONTROLE ADD CRL_COMPBD SMALLINT");
-            if (!ExisteCampo("PAB_SDCARDUSED", "PABX")) CriaCamposSDCard();
-            if (!ExisteCampo("RML_NOME", "GRPRAMAL")) CriaCampoNomeRamal();
-            if (!ExisteCampo("PAB_DNSUPDATE", "PABX")) CriaCampoDNSUpdate();
-            if (TamanhoCampo("RML_RAMAL", "GRPRAMAL") < 30) {
-                AlteraTamanhoCampo("GRPRAMAL", "RML_RAMAL", 30);
-                AlteraTamanhoCampo("GRPRAMAL", "RML_NOME", 30);
-            }
-            // --- Contacts' codes: never given twice; an older database gets
-            // the generator, started at its highest code.
-            if (!ExisteGerador("GEN_CLI_ID"))
-                for (const std::string& sql : CriacaoGeradorCliente()) ExecutaEstrutura(sql);
-            // --- end of contacts' codes.
+            ChecaEstruturaPrincipal();
         } catch (const FirebirdError& e) {
             if (e.ConexaoPerdida()) {
                 FechaPrincipal();
@@ -362,13 +349,46 @@ bool MDados::ConectaBancoDados(std::string& erro) {
     return true;
 }
 
+void MDados::ChecaEstruturaPrincipal() {
+    if (!ExisteCampo("CRL_COMPBD", "CONTROLE"))
+        ExecutaEstrutura("ALTER TABLE CONTROLE ADD CRL_COMPBD SMALLINT");
+    if (!ExisteCampo("PAB_SDCARDUSED", "PABX")) CriaCamposSDCard();
+    if (!ExisteCampo("RML_NOME", "GRPRAMAL")) CriaCampoNomeRamal();
+    if (!ExisteCampo("PAB_DNSUPDATE", "PABX")) CriaCampoDNSUpdate();
+    if (TamanhoCampo("RML_RAMAL", "GRPRAMAL") < 30) {
+        AlteraTamanhoCampo("GRPRAMAL", "RML_RAMAL", 30);
+        AlteraTamanhoCampo("GRPRAMAL", "RML_NOME", 30);
+    }
+    // --- Contacts' codes: never given twice; an older database gets
+    // the generator, started at its highest code.
+    if (!ExisteGerador("GEN_CLI_ID"))
+        for (const std::string& sql : CriacaoGeradorCliente()) ExecutaEstrutura(sql);
+    // --- end of contacts' codes.
+}
+
+void MDados::VerificaEstruturaPrincipal() {
+    if (!principal_) throw SemConexaoBD();
+    const int antes = estado_;
+    estado_ = Conectando;
+    try {
+        ChecaEstruturaPrincipal();
+    } catch (...) {
+        estado_ = antes;
+        throw;
+    }
+    estado_ = antes;
+}
+
 bool MDados::ConectaBaseVeruzadu() {
     const IniFile ini(ArquivoVeruzaduIni());
     const CaminhoBD caminho = MontaCaminhoBD(ini, "VERUZADU", pastaDadosBD_, NomeComputador());
     servidorBD_ = caminho.servidor;
+    return ConectaBaseVeruzadu(caminho.conexao);
+}
+
+bool MDados::ConectaBaseVeruzadu(const std::string& conexao) {
     FechaPrincipal();
-    parametrosPrincipal_ =
-        ParametrosConexao{caminho.conexao, UsuarioBD, SenhaBD, TempoLimiteConexao};
+    parametrosPrincipal_ = ParametrosConexao{conexao, UsuarioBD, SenhaBD, TempoLimiteConexao};
     try {
         principal_.emplace(Attachment::Conecta(parametrosPrincipal_));
         return true;
@@ -431,14 +451,17 @@ void MDados::FechaBasePABX() noexcept {
 
 void MDados::ConectaBasePABX(int codigo) {
     const std::string nome = "GRVPAB" + CodigoTresDigitos(codigo);
+    const IniFile ini(ArquivoVeruzaduIni());
+    ConectaBasePABX(codigo, MontaCaminhoBD(ini, nome, pastaDadosBD_, NomeComputador()).conexao);
+}
+
+void MDados::ConectaBasePABX(int codigo, const std::string& conexao) {
+    const std::string nome = "GRVPAB" + CodigoTresDigitos(codigo);
     const std::string texto = Traduz("Não foi possível conectar base de dados " + nome);
     FechaBasePABX();
     codigoPABX_ = codigo;
-    const IniFile ini(ArquivoVeruzaduIni());
-    const CaminhoBD caminho = MontaCaminhoBD(ini, nome, pastaDadosBD_, NomeComputador());
     try {
-        pabx_.emplace(
-            Attachment::Conecta({caminho.conexao, UsuarioBD, SenhaBD, TempoLimiteConexao}));
+        pabx_.emplace(Attachment::Conecta({conexao, UsuarioBD, SenhaBD, TempoLimiteConexao}));
         if (!ExisteCampoPABX("PAB_UPDSCRIPT", "PABX")) PABX_AlteraTabelaProcedures_UPDSCRIPT();
         if (TamanhoCampoPABX("DNS_NUMERO", "DNSPABX") < 30) {
             AlteraTamanhoCampoPABX("DNSPABX", "DNS_NOME", 30);

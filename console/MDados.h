@@ -130,9 +130,18 @@ class MDados final : public QObject {
     // Plain connection of the main database for the migration: no
     // registration, checks or events; "Aviso" on failure.
     bool ConectaBaseVeruzadu();
+    // The same on another database (a migration's database under its new
+    // name); the module's server and data folder stay as they were.
+    bool ConectaBaseVeruzadu(const std::string& conexao);
+    // The main database's structure checks of every connection, on the
+    // connection ConectaBaseVeruzadu made. Throws SemConexaoBD and lost-
+    // connection FirebirdErrors; refused statements are logged.
+    void VerificaEstruturaPrincipal();
     // Connects the unit's database (closing the previous one) and brings its
     // structure up to date. Throws ErroBasePABX.
     void ConectaBasePABX(int codigo);
+    // The same on the database at `conexao` (a unit's database under a new name).
+    void ConectaBasePABX(int codigo, const std::string& conexao);
     bool BasePABXConectada() const { return pabx_.has_value(); }
     void FechaBasePABX() noexcept;
     int CodigoPABX() const { return codigoPABX_; }
@@ -194,6 +203,7 @@ class MDados final : public QObject {
     // Runs a structure statement while connecting; logs and returns false
     // when the server refuses it (a lost connection is thrown).
     bool ExecutaEstrutura(const std::string& sql);
+    void ChecaEstruturaPrincipal();
     void MarcaPerda();
     void FechaPrincipal() noexcept;
     void ReabrePrincipal();

@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
             std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "pelmoran";
         const bool systemd = std::filesystem::exists("/run/systemd/system");
         InstalaServicoMain(ctx, CriaServiceControl(pelmoran, PastaPrograma()), systemd ? "systemd" : "pidfile");
+        ctx.atualizacao.ControleServico = [pelmoran] { return CriaServiceControl(pelmoran, PastaPrograma()); };
     }
     instancia.AoPedirAtivacao = [&principal] {
         GravaLogConsole("Janela ativada por uma nova execução do programa");

@@ -18,12 +18,17 @@
 #include "console/forms/FormSysAcc.h"
 #include "console/forms/FormLogGrv.h"
 #include "console/forms/FormStatus.h"
+#include "console/forms/FormUpGrade.h"
 
 ContextoConsole::ContextoConsole(std::function<DataHora()> relogioDado)
     : relogio(std::move(relogioDado)), dados(mensagens, [this] { return relogio(); }) {
     ExecutaLogin = [](QWidget*) { return ResultadoLogin::Entrou; };
     VerificaPermissao = [](int) { return false; };
     dados.VerificaAtualizacaoBD = [this] { atualizacao.VerificaAtualizacaoBD(); };
+    atualizacao.MostraUpGrade = [this](MigracaoBD& migracao) {
+        FormUpGrade f(&migracao, formMain);
+        f.exec();
+    };
     dados.PedeCredenciaisAdmin = [this](CredenciaisAdmin& c) {
         return FormSysAcc::Pede(formMain, c);
     };

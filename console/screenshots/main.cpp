@@ -46,6 +46,9 @@
 #include "console/forms/FormSysAcc.h"
 #include "console/forms/FormLogGrv.h"
 #include "console/forms/FormStatus.h"
+#include "console/forms/FormUpGrade.h"
+#include "common/Traducao.h"
+#include <QLabel>
 
 namespace {
 
@@ -357,6 +360,13 @@ int main(int argc, char** argv) {
                  FormEdDDD d(ctx, &principal);
                  ctx.mensagens.ProximaResposta(RespostaMensagem::Ok);
                  ok &= Grava(&d, a);
+             }},
+            {"FormUpGrade.png",
+             [&](const auto& a) {
+                 FormUpGrade f(nullptr, &principal);
+                 f.LabelUpgrade->setText(
+                     QString::fromStdString(Traduz("Restaurando base de dados QuvVeruzadu")));
+                 ok &= Grava(&f, a);
              }},
             {"CaixaMensagem-Confirmacao.png",
              [&](const auto& a) {

@@ -1,0 +1,708 @@
+#include "console/MigracaoBD.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "common/Configuracao.h"
+#include "common/IniFile.h"
+#include "common/Sistema.h"
+#include "common/Texto.h"
+#include "common/Traducao.h"
+#include "common/db/Esquema.h"
+#include "common/db/Firebird.h"
+#include "common/db/Script.h"
+#include "common/db/Servicos.h"
+#include "common/gbak/vekIbGbak.h"
+#include "console/AtualizacaoBD.h"
+#include "console/MDados.h"
+#include "console/UtilConsole.h"
+#include "service/ServiceControl.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const NomeAntigo = "VERUZADU.FDB";
+const char* const NomeAntigoRenomeado = "VERUZADU_OLD.FDB";
+const char* const PacoteMigracao = "Veruzadu.udb";
+
+// The server's "file not found" on attach: the database is absent.
+bool ArquivoAusente(const FirebirdError& e) {
+    const std::string m = e.what();
+    return m.find("No such file") != std::string::npos;
+}
+
+// The last lines of gbak's status file that say what went wrong.
+std::string ErroDoStatus(const fs::path& status) {
+    std::ifstream f(status);
+    std::vector<std::string> erros;
+    for (std::string l; std::getline(f, l);)
+        if (l.find("ERROR") != std::string::npos || l.find("rror") != std::string::npos)
+            erros.push_back(l);
+    std::string r;
+    for (std::size_t i = erros.size() > 3 ? erros.size() - 3 : 0; i < erros.size(); ++i)
+        r += (r.empty() ? "" : " ") + erros[i];
+    return r;
+}
+
+}  // namespace
+
+// One step of a run that may go on beside others (a gbak run).
+struct Tarefa {
+    Tarefa(std::function<bool(std::string&)> funcao) : f(std::move(funcao)) {}
+    std::function<bool(std::string&)> f;
+    bool ok = false;
+    std::string motivo;
+};
+
+// What one run knows: where the databases are and what it made.
+struct MigracaoBD::Execucao {
+    std::string servidor;
+    std::string usuario;
+    std::string senha;
+    std::string pastaDados;  // on the server, with "/"
+    std::string pastaPrograma;
+    std::string carimbo;  // yyyymmdd_hhnnss of this run
+    std::string data;     // yyyymmdd
+    std::string versaoServidor;
+
+    std::string antigo, vivoPrincipal, vivoUnidade;
+    bool unidadeExiste = false;
+    // Live databases this run shut down to keep others out, online again on
+    // every way out.
+    std::vector<std::string> desligados;
+    void Religa() {
+        for (const std::string& d : desligados) try {
+                ReligaBanco(servidor, usuario, senha, d);
+            } catch (const FirebirdError& e) {
+                GravaLogUpgrade("Não foi possível pôr " + d + " em linha: " + e.what());
+            }
+        desligados.clear();
+    }
+    // Databases this run created under a working name, dropped on every way out.
+    std::vector<std::string> temporarios;
+
+    std::string Conexao(const std::string& caminho) const { return servidor + ":" + caminho; }
+    ParametrosConexao Parametros(const std::string& caminho) const {
+        return {Conexao(caminho), usuario, senha, 30};
+    }
+    Attachment Conecta(const std::string& caminho) const {
+        return Attachment::Conecta(Parametros(caminho));
+    }
+    bool Existe(const std::string& caminho) const {
+        try {
+            Conecta(caminho).Desconecta();
+            return true;
+        } catch (const FirebirdError& e) {
+            if (ArquivoAusente(e)) return false;
+            throw;
+        }
+    }
+    // Drops the database; false with the server's message in `motivo`.
+    bool Apaga(const std::string& caminho, std::string& motivo) const {
+        try {
+            Conecta(caminho).ApagaBanco();
+            return true;
+        } catch (const FirebirdError& e) {
+            motivo = e.what();
+            return false;
+        }
+    }
+    void ApagaTemporarios() {
+        for (const std::string& t : temporarios) {
+            try {
+                if (!Existe(t)) continue;
+            } catch (const FirebirdError&) {
+            }
+            std::string motivo;
+            if (!Apaga(t, motivo)) GravaLogUpgrade("Não foi possível apagar " + t + ": " + motivo);
+        }
+        temporarios.clear();
+    }
+
+    // gbak's status file of a run on `alvo`: runs that go on at once each
+    // have their own.
+    std::string Status(const std::string& alvo) const {
+        return pastaPrograma + "backup-" + fs::path(alvo).filename().string() + ".log";
+    }
+    void Configura(TvekIbGbak& gbak, const std::string& status) const {
+        gbak.CommandLineOnClipBoard = false;
+        gbak.ShowProcess = false;
+        gbak.NetworkProtocol = TNetwork::npTcpIp;
+        gbak.Server = servidor;
+        gbak.UserName = usuario;
+        gbak.PassWord = senha;
+        // Runs go on workers: the window is kept alive by the caller.
+        gbak.ProcessaMensagens = nullptr;
+        gbak.opBackup = TOptionBackup{};
+        gbak.opBackup.Verbose = gbak.opBackup.OverWriteStatFile = true;
+        gbak.opBackup.StatutMessageFile = status;
+        gbak.opRestore = TOptionRestore{};
+        gbak.opRestore.RestoreType = TRestoreType::rtCreate;
+        gbak.opRestore.Verbose = gbak.opRestore.OverWriteStatFile = true;
+        gbak.opRestore.StatutMessageFile = status;
+    }
+    std::string Motivo(const TvekIbGbak& gbak, const std::string& status) const {
+        std::string m = gbak.Motivo();
+        const std::string s = ErroDoStatus(status);
+        if (!s.empty()) m += (m.empty() ? "" : ": ") + s;
+        return m;
+    }
+    // gbak -b of the server's `banco` to the local `arquivo`, written under a
+    // working name first so a cut backup never stands under the final one.
+    bool Backup(const std::string& banco, const std::string& arquivo, std::string& motivo) const {
+        const std::string parcial = arquivo + ".parcial";
+        const std::string status = Status(arquivo);
+        std::error_code ec;
+        fs::remove(parcial, ec);
+        TvekIbGbak gbak(VarianteGbak::Console);
+        bool ok = false;
+        try {
+            Configura(gbak, status);
+            gbak.BackupFiles.Add().FileName = parcial;
+            gbak.DataBaseFiles.Add().FileName = banco;
+            ok = gbak.Backup();
+            if (!ok) motivo = Motivo(gbak, status);
+        } catch (const GbakErro& e) {
+            motivo = e.what();
+        }
+        if (ok && !fs::is_regular_file(parcial, ec)) {
+            ok = false;
+            motivo = "gbak não gravou " + parcial;
+        }
+        if (ok) {
+            fs::rename(parcial, arquivo, ec);
+            if (ec) {
+                ok = false;
+                motivo = "não foi possível renomear " + parcial + ": " + ec.message();
+            }
+        }
+        if (!ok)
+            fs::remove(parcial, ec);
+        else
+            fs::remove(status, ec);
+        return ok;
+    }
+    // gbak -c of the local `arquivo` into the server's `banco`, which must not exist.
+    bool Restaura(const std::string& arquivo, const std::string& banco, std::string& motivo) const {
+        TvekIbGbak gbak(VarianteGbak::Console);
+        const std::string status = Status(banco);
+        try {
+            Configura(gbak, status);
+            gbak.RestoreFiles.Add().FileName = arquivo;
+            gbak.DataBaseFiles.Add().FileName = banco;
+            if (gbak.Restore(ComparaVersoes(versaoServidor, "2.5") >= 0)) {
+                std::error_code ec;
+                fs::remove(status, ec);
+                return true;
+            }
+            motivo = Motivo(gbak, status);
+        } catch (const GbakErro& e) {
+            motivo = e.what();
+        }
+        return false;
+    }
+};
+
+MigracaoBD::MigracaoBD(MDados& dados, Mensageiro& mensagens)
+    : versaoPrograma(VersaoPrograma()), dados_(dados), mensagens_(mensagens) {}
+
+std::string MigracaoBD::ArquivoAntigo() const {
+    return ComBarra(dados_.PastaDadosBD()) + NomeAntigo;
+}
+
+std::string MigracaoBD::ArquivoAntigoRenomeado() const {
+    return ComBarra(dados_.PastaDadosBD()) + NomeAntigoRenomeado;
+}
+
+bool MigracaoBD::ExisteBaseAnterior() {
+    Execucao ex;
+    ex.servidor = dados_.ServidorBaseDados();
+    ex.usuario = dados_.UsuarioBD;
+    ex.senha = dados_.SenhaBD;
+    return ex.Existe(ArquivoAntigo());
+}
+
+void MigracaoBD::Mostra(const std::string& texto) {
+    if (Progresso) Progresso(texto);
+    if (ProcessaMensagens) ProcessaMensagens();
+}
+
+bool MigracaoBD::Falha(const std::string& passo, const std::string& motivo) {
+    mensagem_ = passo + (motivo.empty() ? "" : ": " + motivo);
+    GravaLogUpgrade(mensagem_);
+    if (Progresso) Progresso(mensagem_);
+    return false;
+}
+
+namespace {
+
+// Runs every task on a worker of its own, all at once, while the caller's
+// window stays alive.
+void EmParalelo(std::vector<Tarefa>& tarefas, const std::function<void()>& processa) {
+    std::atomic<int> faltam{int(tarefas.size())};
+    std::vector<std::thread> ts;
+    for (Tarefa& t : tarefas)
+        ts.emplace_back([&t, &faltam] {
+            try {
+                t.ok = t.f(t.motivo);
+            } catch (const std::exception& e) {
+                t.ok = false;
+                t.motivo = e.what();
+            }
+            --faltam;
+        });
+    while (faltam > 0) {
+        if (processa) processa();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    for (std::thread& t : ts) t.join();
+}
+
+// Runs `f` on a worker while the caller's window stays alive.
+bool NoTrabalhador(const std::function<bool(std::string&)>& f, std::string& erro,
+                   const std::function<void()>& processa) {
+    std::vector<Tarefa> t{{f}};
+    EmParalelo(t, processa);
+    erro = t[0].motivo;
+    return t[0].ok;
+}
+
+}  // namespace
+
+ResultadoMigracao MigracaoBD::Executa() {
+    mensagem_.clear();
+    Execucao ex;
+    ex.servidor = dados_.ServidorBaseDados();
+    ex.usuario = dados_.UsuarioBD;
+    ex.senha = dados_.SenhaBD;
+    ex.pastaDados = ComBarra(dados_.PastaDadosBD());
+    ex.pastaPrograma = ComBarra(PastaPrograma());
+    ex.versaoServidor = dados_.VersaoServidorBD();
+    const DataHora agora = Agora();
+    ex.carimbo = FormataDataHora(agora, "yyyymmdd_hhnnss");
+    ex.data = FormataDataHora(agora, "yyyymmdd");
+    ex.antigo = ArquivoAntigo();
+    GravaLogUpgrade("Migração da base de dados " + ex.antigo + " iniciada");
+
+    // The console's own connections would count as others and keep the
+    // main database from being dropped.
+    dados_.FechaConexaoPrincipal();
+    dados_.FechaBasePABX();
+
+    bool parou = false;
+    if (servico) {
+        const EstadoServico estado = servico->Consulta();
+        if (estado == EstadoServico::Executando || estado == EstadoServico::Iniciando) {
+            Mostra(Traduz("Parando o serviço de gravação"));
+            std::string erro;
+            if (!NoTrabalhador([this](std::string& e) { return servico->Para(e); }, erro,
+                               ProcessaMensagens)) {
+                Falha(Traduz("Migração recusada") + ": " +
+                          Traduz("o serviço de gravação não pôde ser parado"),
+                      erro);
+                return ResultadoMigracao::Recusada;
+            }
+            GravaLogUpgrade("Serviço de gravação parado para a migração");
+            parou = true;
+        }
+    }
+
+    ResultadoMigracao r = ResultadoMigracao::Falhou;
+    try {
+        r = ExecutaParado(ex);
+    } catch (const std::exception& e) {
+        Falha(Traduz("Falha na migração da base de dados"), e.what());
+        r = ResultadoMigracao::Falhou;
+    }
+    ex.ApagaTemporarios();
+    ex.Religa();
+
+    if (parou) {
+        std::string erro;
+        if (NoTrabalhador([this](std::string& e) { return servico->Inicia(e); }, erro,
+                          ProcessaMensagens))
+            GravaLogUpgrade("Serviço de gravação iniciado de novo");
+        else
+            GravaLogUpgrade("Não foi possível iniciar o serviço de gravação: " + erro);
+    }
+    if (r == ResultadoMigracao::Concluida) {
+        IniFile(ArquivoVeruzaduIni()).WriteBool("BD", "UPD", false);
+        mensagem_ = Traduz("Operação concluída") + "!";
+        GravaLogUpgrade("Migração concluída");
+        if (Progresso) Progresso(mensagem_);
+    }
+    return r;
+}
+
+ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
+    const IniFile ini(ArquivoVeruzaduIni());
+    const std::string falhaConexao = Traduz("Falha ao conectar base de dados QuvVeruzadu");
+
+    // Where the live databases are, and who else is attached to them.
+    Mostra(Traduz("Verificando conexões com a base de dados"));
+    try {
+        Attachment principal = Attachment::Conecta(
+            {MontaCaminhoBD(ini, "VERUZADU", ex.pastaDados, NomeComputador()).conexao, ex.usuario,
+             ex.senha, 30});
+        ex.vivoPrincipal = principal.NomeArquivoServidor();
+        if (principal.ContaConexoesUsuarios() > 1) {
+            Falha(Traduz("Migração recusada") + ": " +
+                      Traduz("há outras conexões com a base de dados") + " " + ex.vivoPrincipal,
+                  "");
+            return ResultadoMigracao::Recusada;
+        }
+    } catch (const FirebirdError& e) {
+        Falha(falhaConexao, e.what());
+        return ResultadoMigracao::Falhou;
+    }
+    try {
+        Attachment unidade = Attachment::Conecta(
+            {MontaCaminhoBD(ini, "GRVPAB001", ex.pastaDados, NomeComputador()).conexao, ex.usuario,
+             ex.senha, 30});
+        ex.unidadeExiste = true;
+        ex.vivoUnidade = unidade.NomeArquivoServidor();
+        if (unidade.ContaConexoesUsuarios() > 1) {
+            Falha(Traduz("Migração recusada") + ": " +
+                      Traduz("há outras conexões com a base de dados") + " " + ex.vivoUnidade,
+                  "");
+            return ResultadoMigracao::Recusada;
+        }
+    } catch (const FirebirdError& e) {
+        if (!ArquivoAusente(e)) {
+            Falha(Traduz("Falha ao conectar base de dados GRVPAB001"), e.what());
+            return ResultadoMigracao::Falhou;
+        }
+        ex.vivoUnidade = ex.pastaDados + "GRVPAB001.FDB";
+    }
+    try {
+        Attachment antigo = ex.Conecta(ex.antigo);
+        if (antigo.ContaConexoesUsuarios() > 1) {
+            Falha(Traduz("Migração recusada") + ": " +
+                      Traduz("há outras conexões com a base de dados") + " " + ex.antigo,
+                  "");
+            return ResultadoMigracao::Recusada;
+        }
+    } catch (const FirebirdError& e) {
+        Falha(falhaConexao, e.what());
+        return ResultadoMigracao::Falhou;
+    }
+
+    // The program folder takes the backups: it must be there and writable.
+    {
+        const fs::path teste = ex.pastaPrograma + ".migracao-teste";
+        std::ofstream f(teste);
+        if (!f || !(f << "x") || (f.close(), !f)) {
+            Falha(Traduz("Falha ao realizar backup da base de dados QuvVeruzadu"),
+                  ex.pastaPrograma + ": " + Traduz("pasta sem permissão de escrita"));
+            return ResultadoMigracao::Falhou;
+        }
+        std::error_code ec;
+        fs::remove(teste, ec);
+    }
+
+    // Nobody else gets in while they are replaced (the server refuses the
+    // shutdown if someone came in meanwhile).
+    for (const std::string& viva : {ex.vivoPrincipal, ex.vivoUnidade}) {
+        if (viva == ex.vivoUnidade && !ex.unidadeExiste) continue;
+        try {
+            DesligaBancoExclusivo(ex.servidor, ex.usuario, ex.senha, viva);
+            ex.desligados.push_back(viva);
+        } catch (const FirebirdError& e) {
+            Falha(Traduz("Migração recusada") + ": " +
+                      Traduz("há outras conexões com a base de dados") + " " + viva,
+                  e.what());
+            return ResultadoMigracao::Recusada;
+        }
+    }
+
+    // 1. The live databases, kept, and the old one's backup, all at once.
+    const std::string falhaBackup = Traduz("Falha ao realizar backup da base de dados QuvVeruzadu");
+    const std::string guardaPrincipal = ex.pastaPrograma + "QUVVERUZADU_" + ex.carimbo + ".gbk";
+    const std::string guardaUnidade = ex.pastaPrograma + "GRVPAB001_" + ex.carimbo + ".gbk";
+    const std::string guardaAntigo = ex.pastaPrograma + "VERUZADU_" + ex.carimbo + ".gbk";
+    std::string motivo;
+    Mostra(Traduz("Realizando backup da base de dados QuvVeruzadu"));
+    {
+        std::vector<std::pair<std::string, std::string>> copias{{ex.vivoPrincipal, guardaPrincipal},
+                                                                {ex.antigo, guardaAntigo}};
+        if (ex.unidadeExiste) copias.emplace_back(ex.vivoUnidade, guardaUnidade);
+        std::vector<Tarefa> t;
+        for (const auto& [banco, arquivo] : copias)
+            t.push_back(
+                {[&ex, banco, arquivo](std::string& m) { return ex.Backup(banco, arquivo, m); }});
+        EmParalelo(t, ProcessaMensagens);
+        for (std::size_t i = 0; i < t.size(); ++i)
+            if (!t[i].ok)
+                return Falha(falhaBackup + " (" + copias[i].first + ")", t[i].motivo),
+                       ResultadoMigracao::Falhou;
+        for (const auto& [banco, arquivo] : copias)
+            GravaLogUpgrade("Backup de " + banco + ": " + arquivo);
+    }
+
+    // 2. The old database under working names.
+    const std::string falhaRestauracao = Traduz("Falha ao restaurar base de dados QuvVeruzadu");
+    const std::string novoPrincipal = ex.pastaDados + "QUVVERUZADU_MIGRACAO.FDB";
+    const std::string novaUnidade = ex.pastaDados + "GRVPAB001_MIGRACAO.FDB";
+    Mostra(Traduz("Restaurando base de dados QuvVeruzadu"));
+    {
+        std::vector<Tarefa> t;
+        for (const std::string& novo : {novoPrincipal, novaUnidade}) {
+            // A leftover of an interrupted run is ours to drop.
+            if (ex.Existe(novo) && !ex.Apaga(novo, motivo))
+                return Falha(falhaRestauracao + " (" + novo + ")", motivo),
+                       ResultadoMigracao::Falhou;
+            ex.temporarios.push_back(novo);
+            t.push_back({[&ex, novo, &guardaAntigo](std::string& m) {
+                return ex.Restaura(guardaAntigo, novo, m);
+            }});
+        }
+        EmParalelo(t, ProcessaMensagens);
+        for (std::size_t i = 0; i < t.size(); ++i)
+            if (!t[i].ok)
+                return Falha(falhaRestauracao + " (" + ex.temporarios[i] + ")", t[i].motivo),
+                       ResultadoMigracao::Falhou;
+    }
+
+    // 3. Brought up to date there.
+    Mostra(Traduz("Atualizando estrutura da base de dados"));
+    const std::string falhaEstrutura = Traduz("Falha ao atualizar estrutura da base de dados");
+    std::vector<ScriptPacote> scripts;
+    const fs::path pacote = ex.pastaPrograma + PacoteMigracao;
+    if (fs::is_regular_file(pacote)) {
+        try {
+            PacoteScripts p = LePacoteScripts(pacote, limites);
+            if (ComparaVersoes(p.versao, versaoPrograma) > 0)
+                return Falha(falhaEstrutura, std::string(PacoteMigracao) + ": " + p.versao + " > " +
+                                                 versaoPrograma),
+                       ResultadoMigracao::Falhou;
+            scripts = std::move(p.scripts);
+        } catch (const PacoteRecusado& e) {
+            return Falha(falhaEstrutura, std::string(PacoteMigracao) + ": " +
+                                             (e.entrada.empty() ? "" : e.entrada + ": ") +
+                                             e.what()),
+                   ResultadoMigracao::Falhou;
+        }
+    }
+    std::sort(scripts.begin(), scripts.end(),
+              [](const ScriptPacote& a, const ScriptPacote& b) { return a.nome < b.nome; });
+    std::string ddd = Apara(ini.ReadString("Veruzadu", "DDD", ""));
+    ddd = ddd.substr(0, 3);
+
+    // Runs the scripts of these kinds on `banco`, through its ledger.
+    auto aplica = [&](const std::string& banco, std::initializer_list<TipoScript> tipos,
+                      bool unidade) -> bool {
+        try {
+            Attachment att = ex.Conecta(banco);
+            {
+                Transaction tr(att);
+                if (!TabelaExiste(tr, "ATUALIZACAO")) {
+                    tr.Commit();
+                    ExecutaScript(att, SqlTabelaAtualizacao);
+                }
+            }
+            for (TipoScript tipo : tipos)
+                for (const ScriptPacote& s : scripts) {
+                    if (s.tipo != tipo) continue;
+                    {
+                        Transaction tr(att);
+                        Statement st(tr, "SELECT 1 FROM ATUALIZACAO WHERE ATU_SCRIPT = ?");
+                        st.SetText(0, s.nome);
+                        if (st.Abre().Proxima()) continue;
+                    }
+                    try {
+                        ExecutaScript(att, s.texto);
+                    } catch (const FirebirdError& e) {
+                        return Falha(falhaEstrutura, s.nome + "-> " + banco + ": " + e.what());
+                    }
+                    Transaction tr(att);
+                    Statement st(tr,
+                                 "INSERT INTO ATUALIZACAO (ATU_SCRIPT, ATU_SHA256, ATU_PACOTE, "
+                                 "ATU_DATA) VALUES (?, ?, ?, CURRENT_TIMESTAMP)");
+                    st.SetText(0, s.nome).SetText(1, s.sha256).SetText(2, PacoteMigracao);
+                    st.Executa();
+                    tr.Commit();
+                }
+            Transaction tr(att);
+            if (TabelaExiste(tr, "PABX")) {
+                if (unidade) {
+                    Statement st(tr, "UPDATE PABX SET PAB_DDDCODIGO = ?");
+                    st.SetText(0, ddd);
+                    st.Executa();
+                } else if (!ddd.empty()) {
+                    Statement st(tr, "UPDATE PABX SET PAB_DDDCODIGO = ? WHERE PAB_DDDCODIGO = ?");
+                    st.SetText(0, ddd).SetText(1, "");
+                    st.Executa();
+                }
+            }
+            tr.Commit();
+            return true;
+        } catch (const FirebirdError& e) {
+            return Falha(falhaEstrutura, banco + ": " + e.what());
+        }
+    };
+    if (!aplica(novoPrincipal, {TipoScript::Principal}, false)) return ResultadoMigracao::Falhou;
+    if (!aplica(novaUnidade, {TipoScript::Estrutura, TipoScript::Unidade}, true))
+        return ResultadoMigracao::Falhou;
+    {
+        // The checks of every connection, on a data module of its own so the
+        // console's connection keeps its parameters.
+        MDados checagem(mensagens_);
+        checagem.UsuarioBD = ex.usuario;
+        checagem.SenhaBD = ex.senha;
+        if (!checagem.ConectaBaseVeruzadu(ex.Conexao(novoPrincipal)))
+            return Falha(falhaEstrutura, novoPrincipal), ResultadoMigracao::Falhou;
+        try {
+            checagem.VerificaEstruturaPrincipal();
+            checagem.FechaConexaoPrincipal();
+            checagem.ConectaBasePABX(1, ex.Conexao(novaUnidade));
+            checagem.FechaBasePABX();
+        } catch (const ErroBasePABX& e) {
+            return Falha(falhaEstrutura, novaUnidade + ": " + e.detalhe), ResultadoMigracao::Falhou;
+        } catch (const std::exception& e) {
+            return Falha(falhaEstrutura, novoPrincipal + ": " + e.what()),
+                   ResultadoMigracao::Falhou;
+        }
+        checagem.Desconecta();
+    }
+
+    // 4. The migrated databases' backups, the ones the live names get.
+    const std::string migradoPrincipal = ex.pastaPrograma + "QuvVeruzadu_" + ex.data + ".gbk";
+    const std::string migradaUnidade = ex.pastaPrograma + "GRVPAB001_migrado_" + ex.data + ".gbk";
+    Mostra(Traduz("Realizando backup da base de dados QuvVeruzadu"));
+    {
+        std::vector<Tarefa> t{
+            {[&](std::string& m) { return ex.Backup(novoPrincipal, migradoPrincipal, m); }},
+            {[&](std::string& m) { return ex.Backup(novaUnidade, migradaUnidade, m); }}};
+        EmParalelo(t, ProcessaMensagens);
+        for (const Tarefa& x : t)
+            if (!x.ok) return Falha(falhaBackup, x.motivo), ResultadoMigracao::Falhou;
+    }
+    GravaLogUpgrade("Backup das bases migradas: " + migradoPrincipal + ", " + migradaUnidade);
+    ex.ApagaTemporarios();
+
+    // 5. The swap: each live database dropped (the server refuses while
+    // anyone is attached) and restored under its name; a failure puts the
+    // kept backups back, so the live names hold the old databases again.
+    // The old database's copy under its new name is made meanwhile.
+    Mostra(Traduz("Restaurando base de dados QuvVeruzadu"));
+    auto devolve = [&](const std::string& viva, const std::string& guarda, bool existia) {
+        std::string m;
+        if (ex.Existe(viva) && !ex.Apaga(viva, m))
+            GravaLogUpgrade("Não foi possível apagar " + viva + ": " + m);
+        if (!existia) return;
+        if (ex.Restaura(guarda, viva, m))
+            GravaLogUpgrade(viva + " devolvida do backup " + guarda);
+        else
+            GravaLogUpgrade("ATENÇÃO: " + viva + " não pôde ser devolvida; restaure o backup " +
+                            guarda + ": " + m);
+    };
+    if (!ex.Apaga(ex.vivoPrincipal, motivo))
+        return Falha(falhaRestauracao + " (" + ex.vivoPrincipal + ")", motivo),
+               ResultadoMigracao::Falhou;
+    if (ex.unidadeExiste && !ex.Apaga(ex.vivoUnidade, motivo)) {
+        Falha(falhaRestauracao + " (" + ex.vivoUnidade + ")", motivo);
+        devolve(ex.vivoPrincipal, guardaPrincipal, true);
+        return ResultadoMigracao::Falhou;
+    }
+    const std::string destinoAntigo = DestinoAntigo(ex);
+    std::vector<Tarefa> t{
+        {[&](std::string& m) { return ex.Restaura(migradoPrincipal, ex.vivoPrincipal, m); }},
+        {[&](std::string& m) { return ex.Restaura(migradaUnidade, ex.vivoUnidade, m); }}};
+    if (!destinoAntigo.empty())
+        t.push_back({[&](std::string& m) { return ex.Restaura(guardaAntigo, destinoAntigo, m); }});
+    EmParalelo(t, ProcessaMensagens);
+    if (!t[0].ok || !t[1].ok) {
+        Falha(falhaRestauracao + " (" + (t[0].ok ? ex.vivoUnidade : ex.vivoPrincipal) + ")",
+              t[0].ok ? t[1].motivo : t[0].motivo);
+        devolve(ex.vivoPrincipal, guardaPrincipal, true);
+        devolve(ex.vivoUnidade, guardaUnidade, ex.unidadeExiste);
+        if (!destinoAntigo.empty()) devolve(destinoAntigo, "", false);
+        return ResultadoMigracao::Falhou;
+    }
+    GravaLogUpgrade("Bases " + ex.vivoPrincipal + " e " + ex.vivoUnidade + " migradas");
+
+    // 6. The old database out of the way (the migration stands even when
+    // this fails: it is logged).
+    if (destinoAntigo.empty()) return ResultadoMigracao::Concluida;
+    if (!t[2].ok) {
+        GravaLogUpgrade("Falha ao restaurar " + ex.antigo + " como " + destinoAntigo + ": " +
+                        t[2].motivo);
+        devolve(destinoAntigo, "", false);
+    } else if (!ex.Apaga(ex.antigo, motivo)) {
+        GravaLogUpgrade("Não foi possível apagar " + ex.antigo + ": " + motivo);
+    } else {
+        GravaLogUpgrade(ex.antigo + " renomeada para " + destinoAntigo);
+    }
+    return ResultadoMigracao::Concluida;
+}
+
+std::string MigracaoBD::DestinoAntigo(Execucao& ex) {
+    std::string destino = ArquivoAntigoRenomeado();
+    try {
+        if (ex.Existe(destino)) {
+            const std::string outro = ex.pastaDados + "VERUZADU_OLD_" + ex.carimbo + ".FDB";
+            GravaLogUpgrade(destino + " já existe e foi mantida; a base anterior vai para " +
+                            outro);
+            destino = outro;
+        }
+    } catch (const FirebirdError& e) {
+        GravaLogUpgrade(destino + ": " + e.what());
+        return {};
+    }
+    return destino;
+}
+
+bool MigracaoBD::MoveAntigo(Execucao& ex) {
+    std::string motivo;
+    const std::string destino = DestinoAntigo(ex);
+    if (destino.empty()) return false;
+    const std::string guarda = ex.pastaPrograma + "VERUZADU_" + ex.carimbo + ".gbk";
+    std::vector<Tarefa> t{{[&](std::string& m) {
+        return (fs::is_regular_file(guarda) || ex.Backup(ex.antigo, guarda, m)) &&
+               ex.Restaura(guarda, destino, m);
+    }}};
+    EmParalelo(t, ProcessaMensagens);
+    if (!t[0].ok) {
+        GravaLogUpgrade("Falha ao mover " + ex.antigo + " para " + destino + ": " + t[0].motivo);
+        std::string m;
+        if (ex.Existe(destino)) ex.Apaga(destino, m);
+        return false;
+    }
+    if (!ex.Apaga(ex.antigo, motivo)) {
+        // Still there (someone attached): no second copy is left behind.
+        GravaLogUpgrade("Não foi possível apagar " + ex.antigo + ": " + motivo);
+        std::string m;
+        if (!ex.Apaga(destino, m)) GravaLogUpgrade("Não foi possível apagar " + destino + ": " + m);
+        return false;
+    }
+    GravaLogUpgrade(ex.antigo + " renomeada para " + destino);
+    return true;
+}
+
+bool MigracaoBD::Renomeia() {
+    Execucao ex;
+    ex.servidor = dados_.ServidorBaseDados();
+    ex.usuario = dados_.UsuarioBD;
+    ex.senha = dados_.SenhaBD;
+    ex.pastaDados = ComBarra(dados_.PastaDadosBD());
+    ex.pastaPrograma = ComBarra(PastaPrograma());
+    ex.versaoServidor = dados_.VersaoServidorBD();
+    ex.carimbo = FormataDataHora(Agora(), "yyyymmdd_hhnnss");
+    ex.antigo = ArquivoAntigo();
+    try {
+        if (!MoveAntigo(ex)) return false;
+    } catch (const std::exception& e) {
+        GravaLogUpgrade(ex.antigo + ": " + e.what());
+        return false;
+    }
+    IniFile(ArquivoVeruzaduIni()).WriteBool("BD", "UPD", false);
+    return true;
+}
