@@ -17,6 +17,7 @@
 #include "common/DataHora.h"
 
 class MDados;
+class Transaction;
 
 // USR_CODIGO of the service's own rows.
 inline constexpr int CodigoUsuarioServico = 65535;
@@ -34,6 +35,12 @@ std::vector<std::pair<std::string, int>> OperacoesFiltro();
 // window's to report).
 bool RegistraHistorico(MDados& dados, int usuarioCodigo, const std::string& usuarioNome,
                        int operacao, const std::string& detalhe);
+
+// The same row written inside the caller's transaction, so it stands or
+// falls with the change it records. Throws FirebirdError.
+void RegistraHistoricoNaTransacao(Transaction& tr, const DataHora& quando, int usuarioCodigo,
+                                  const std::string& usuarioNome, int operacao,
+                                  const std::string& detalhe);
 
 struct FiltroHistorico {
     DataHora inicio;   // first day (time ignored)

@@ -6,6 +6,8 @@
 #include "console/Historico.h"
 #include "console/forms/FormAcesso.h"
 #include "console/forms/FormCentrais.h"
+#include "console/forms/FormGrupos.h"
+#include "console/forms/FormUsuarios.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/ServicoMain.h"
@@ -40,6 +42,12 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formHistorico = std::make_unique<FormHistorico>(*this, &principal);
     formCentrais = std::make_unique<FormCentrais>(*this, &principal);
     formBuscaCentral = std::make_unique<FormBuscaCentral>(*this, &principal);
+    formGrupos = std::make_unique<FormGrupos>(*this, &principal);
+    formUsuarios = std::make_unique<FormUsuarios>(*this, *formGrupos, &principal);
+    acoes["btnUsuarios"] = [this] {
+        formUsuarios->CarregaItens(0);
+        formUsuarios->exec();
+    };
     acoes["Histricoatividades1"] = [this] { formHistorico->exec(); };
     acoes["Centrais1"] = [this] {
         formCentrais->CarregaItens(0);
@@ -59,6 +67,8 @@ void ContextoConsole::UsaLoginReal() {
 
 void ContextoConsole::DestroiJanelas() {
     servico.reset();
+    formUsuarios.reset();
+    formGrupos.reset();
     formBuscaCentral.reset();
     formCentrais.reset();
     formHistorico.reset();

@@ -37,6 +37,8 @@ class FormHistorico;
 class FormCentrais;
 struct ServicoMain;
 class FormBuscaCentral;
+class FormGrupos;
+class FormUsuarios;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -101,6 +103,8 @@ struct ContextoConsole {
     std::unique_ptr<FormHistorico> formHistorico;
     std::unique_ptr<FormCentrais> formCentrais;
     std::unique_ptr<FormBuscaCentral> formBuscaCentral;
+    std::unique_ptr<FormGrupos> formGrupos;
+    std::unique_ptr<FormUsuarios> formUsuarios;
     // The service control of the main window (InstalaServicoMain).
     std::shared_ptr<ServicoMain> servico;
 
