@@ -105,10 +105,17 @@ FormEdGrupo::FormEdGrupo(ContextoConsole& ctx, QWidget* pai)
     ListBoxRamDisp->setObjectName("ListBoxRamDisp");
     ListBoxRamSel = new ListaRamais(gbRamais);
     ListBoxRamSel->setObjectName("ListBoxRamSel");
-    btnLR = BotaoCadastro(gbRamais, "btnLR", ">");
-    btnFLR = BotaoCadastro(gbRamais, "btnFLR", ">>");
-    btnRL = BotaoCadastro(gbRamais, "btnRL", "<");
-    btnFRL = BotaoCadastro(gbRamais, "btnFRL", "<<");
+    // Arrows, not texts: they do not go through the language file.
+    auto seta = [this](const char* nome, const char* texto) {
+        auto* b = new QPushButton(QString::fromLatin1(texto), gbRamais);
+        b->setObjectName(nome);
+        b->setAutoDefault(false);
+        return b;
+    };
+    btnLR = seta("btnLR", ">");
+    btnFLR = seta("btnFLR", ">>");
+    btnRL = seta("btnRL", "<");
+    btnFRL = seta("btnFRL", "<<");
     btnLR->setToolTip(Tr("Adicionar selecionado"));
     btnFLR->setToolTip(Tr("Adicionar todos"));
     btnRL->setToolTip(Tr("Retirar selecionado"));
@@ -209,7 +216,13 @@ void FormEdGrupo::CarregaGrupo() {
     GridItens->resizeColumnsToContents();
     GridItens->setCurrentCell(-1, -1);
     preenchendo_ = false;
-    if (!unidades.empty() && CodigoGrupo > 0) GridItens->setCurrentCell(0, ColCentral);
+    if (!unidades.empty() && CodigoGrupo > 0) {
+        // The first unit the group sees, so its extensions show at once.
+        int primeira = 0;
+        for (int i = static_cast<int>(unidades.size()) - 1; i >= 0; --i)
+            if (unidades[static_cast<std::size_t>(i)].acesso) primeira = i;
+        GridItens->setCurrentCell(primeira, ColCentral);
+    }
 }
 
 void FormEdGrupo::AcessoClicado(int linha) {

@@ -43,7 +43,7 @@ class FormEdGrupo final : public QDialog {
     // Empties the name, both lists (greyed) and the grid (one empty row).
     void LimpaTela();
     // Reads the group CodigoGrupo (0: new) and the units into the grid; for
-    // an existing group the first unit's lists are shown.
+    // an existing group the lists of the first unit it sees are shown.
     void CarregaGrupo();
     // Shows the lists of the grid's current unit (its names refreshed first).
     void CarregaRamaisPABXGrupo();

@@ -314,3 +314,26 @@ TEST_F(BaseUsuarios, BancoAntigoGanhaGeradorEIndice) {
     ASSERT_EQ(Salva(), "");
     EXPECT_EQ(e->CodigoUsuario, 8);
 }
+
+// Another console's change reloads the open list within its timer's period,
+// keeping the row last clicked.
+TEST_F(BaseUsuarios, ListaRecarregaPorOutraConsole) {
+    {
+        Attachment att = p.Principal();
+        InsereUsuario(att, 2, "Bia", "bias", 2);
+    }
+    f->CarregaItens(0);
+    f->show();
+    ASSERT_EQ(f->Quantidade, 2);
+    f->GridItens->setCurrentCell(1, 1);
+    emit f->GridItens->cellClicked(1, 1);
+    ASSERT_EQ(f->CodigoSelecionado, 2);
+    {
+        Attachment outra = p.Principal();
+        InsereUsuario(outra, 3, "Caio", "caio", 2);
+    }
+    EXPECT_TRUE(EsperaAte([&] { return f->Quantidade == 3; }));
+    EXPECT_EQ(f->CodigoAtual(), 2);
+    f->close();
+    EXPECT_FALSE(f->TimerEventos->isActive());
+}
