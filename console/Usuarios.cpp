@@ -174,7 +174,20 @@ bool SalvaUsuario(MDados& dados, int& codigo, int perfilOriginal, const DadosUsu
             if (LoginExistente(tr, login, codigo)) throw Recusa{usado};
             const std::string cifra = CriptografaTexto(senha);
             if (codigo > 0) {
-                if (d.perfil != 1 && perfilOriginal == 1 && OutrosAdministradores(tr, codigo) < 1)
+                // The profile the row holds now (another console may have
+                // changed it since loading), the row locked until the end.
+                int perfilAtual = perfilOriginal;
+                {
+                    Statement st(tr,
+                                 "SELECT USR_PERFIL FROM USUARIO WHERE USR_CODIGO = ? WITH LOCK");
+                    st.SetInt(0, codigo);
+                    auto c = st.Abre();
+                    if (!c.Proxima())
+                        throw Recusa{falha + "\n" + Traduz("O usuário não existe mais")};
+                    perfilAtual = c.IsNull(0) ? 0 : c.GetInt(0);
+                }
+                if (d.perfil != 1 && (perfilAtual == 1 || perfilOriginal == 1) &&
+                    OutrosAdministradores(tr, codigo) < 1)
                     throw Recusa{
                         Traduz("Deve existir pelo menos um usuário com perfil administrador")};
                 Statement st(tr,

@@ -66,8 +66,9 @@ bool CarregaUsuario(MDados& dados, int codigo, DadosUsuario& d);
 
 // Saves user `codigo` (0: a new one, whose code is set on success) with
 // history row 11 (name typed) or 13 (`nomeListado`). `perfilOriginal` is the
-// profile as loaded. False with the message to show (empty when the main
-// connection is lost: the main window reports that).
+// profile as loaded; an administrator (as loaded or as the row now holds)
+// becomes an operator only while another administrator exists. False with the message to show
+// (empty when the main connection is lost: the main window reports that).
 bool SalvaUsuario(MDados& dados, int& codigo, int perfilOriginal, const DadosUsuario& d,
                   const std::string& nomeListado, const Responsavel& quem, std::string& mensagem);
 

@@ -192,6 +192,15 @@ TEST_F(BaseUsuarios, UltimoAdministrador) {
     EXPECT_EQ(RemoveUsuario(ctx.dados, 2, "Operadora", {1, "x"}, m),
               ResultadoRemocao::UltimoAdministrador);
     EXPECT_EQ(Conta("SELECT COUNT(*) FROM USUARIO WHERE USR_PERFIL = 1"), 1);
+    // Loaded as an operator, made the only administrator elsewhere: the save
+    // goes by what the row holds now.
+    att.Executa("UPDATE USUARIO SET USR_PERFIL = 2 WHERE USR_CODIGO = 2");
+    Abre(2);
+    EXPECT_EQ(e->PerfilOriginal, 2);
+    att.Executa("UPDATE USUARIO SET USR_PERFIL = 1 WHERE USR_CODIGO = 2");
+    e->edSenha->setText("1234");
+    EXPECT_EQ(Salva(), Traduz("Deve existir pelo menos um usuário com perfil administrador"));
+    EXPECT_EQ(Conta("SELECT COUNT(*) FROM USUARIO WHERE USR_PERFIL = 1"), 1);
 }
 
 TEST_F(BaseUsuarios, GrupoGuardadoNaoOferecidoEMantido) {
