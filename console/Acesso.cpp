@@ -121,6 +121,11 @@ bool Acesso::TrocaSenha(const std::string& novaSenha) {
     return false;
 }
 
+bool NomeIndicaRamal(const std::string& grupo) {
+    const std::string prefixo = Traduz("Ramal");
+    return grupo.compare(0, prefixo.size(), prefixo) == 0;
+}
+
 std::vector<std::string> Acesso::CarregaListaRamaisUsuarios(int usuarioCodigo, int codigoPABX) {
     std::vector<std::string> lista;
     try {
@@ -134,9 +139,8 @@ std::vector<std::string> Acesso::CarregaListaRamaisUsuarios(int usuarioCodigo, i
                 return;
             }
             const std::string grupo = c.IsNull(1) ? std::string() : c.GetText(1);
-            const std::string prefixo = Traduz("Ramal");
-            if (grupo.compare(0, prefixo.size(), prefixo) == 0) {
-                lista.push_back(Apara(grupo.substr(prefixo.size())));
+            if (NomeIndicaRamal(grupo)) {
+                lista.push_back(Apara(grupo.substr(Traduz("Ramal").size())));
                 return;
             }
             Statement g(tr,

@@ -33,6 +33,10 @@ bool VerificaPermissao(int nivel, int usuarioCodigo, int usuarioPerfil, Mensagei
 // the message of the first that fails, empty when both may be saved.
 std::string VerificaNovaSenha(const std::string& nova, const std::string& confirmacao);
 
+// A user's USR_GRUPO that begins with the translated "Ramal" names one
+// extension, not a group: the login reads it so, and no group may be named so.
+bool NomeIndicaRamal(const std::string& grupo);
+
 class Acesso {
   public:
     Acesso(MDados& dados, Mensageiro& mensagens) : dados_(dados), mensagens_(mensagens) {}

@@ -1,6 +1,8 @@
 #include "console/MDados.h"
 
 #include <QSocketNotifier>
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <iostream>
 #include <vector>
@@ -29,6 +31,17 @@ std::string Aparado(std::string_view s) {
     if (i == std::string_view::npos) return {};
     const auto f = s.find_last_not_of(" \t");
     return std::string(s.substr(i, f - i + 1));
+}
+
+// A catalogue name put into a structure statement: plain identifiers only.
+const std::string& Identificador(const std::string& nome) {
+    const bool valido =
+        !nome.empty() && nome.size() <= 63 && !std::isdigit(static_cast<unsigned char>(nome[0])) &&
+        std::all_of(nome.begin(), nome.end(), [](unsigned char c) {
+            return std::isalnum(c) || c == '_' || c == '$';
+        });
+    if (!valido) throw std::invalid_argument("nome SQL inválido: " + nome);
+    return nome;
 }
 
 }  // namespace
@@ -260,6 +273,28 @@ bool MDados::AlteraTamanhoCampoPABX(const std::string& tabela, const std::string
     }
 }
 
+bool MDados::CriaGeradorSeFalta(const std::string& gerador, const std::string& tabela,
+                                const std::string& coluna) {
+    bool existe = false;
+    NaPrincipal([&](Transaction& tr) { existe = GeradorExiste(tr, gerador); });
+    if (existe) return true;
+    const std::string nome = Identificador(gerador);
+    if (!ExecutaEstrutura("CREATE GENERATOR " + nome)) return false;
+    long long maior = 0;
+    NaPrincipal([&](Transaction& tr) {
+        Statement st(tr, "SELECT MAX(" + Identificador(coluna) + ") FROM " + Identificador(tabela));
+        auto c = st.Abre();
+        if (c.Proxima() && !c.IsNull(0)) maior = c.GetBigInt(0);
+    });
+    return ExecutaEstrutura("SET GENERATOR " + nome + " TO " + std::to_string(maior));
+}
+
+bool MDados::CriaIndiceSeFalta(const std::string& indice, const std::string& sqlCriacao) {
+    bool existe = false;
+    NaPrincipal([&](Transaction& tr) { existe = IndiceExiste(tr, indice); });
+    return existe || ExecutaEstrutura(sqlCriacao);
+}
+
 void MDados::CriaCamposSDCard() {
     for (const std::string& sql : AlteracoesPABX()) ExecutaEstrutura(sql);
 }
@@ -355,6 +390,9 @@ void MDados::ChecaEstruturaPrincipal() {
     if (!ExisteCampo("PAB_SDCARDUSED", "PABX")) CriaCamposSDCard();
     if (!ExisteCampo("RML_NOME", "GRPRAMAL")) CriaCampoNomeRamal();
     if (!ExisteCampo("PAB_DNSUPDATE", "PABX")) CriaCampoDNSUpdate();
+    CriaGeradorSeFalta("GEN_USR_ID", "USUARIO", "USR_CODIGO");
+    CriaIndiceSeFalta("UNQ_GRUPO_DESCRICAO",
+                      "CREATE UNIQUE INDEX UNQ_GRUPO_DESCRICAO ON GRUPO (GRP_DESCRICAO)");
     if (TamanhoCampo("RML_RAMAL", "GRPRAMAL") < 30) {
         AlteraTamanhoCampo("GRPRAMAL", "RML_RAMAL", 30);
         AlteraTamanhoCampo("GRPRAMAL", "RML_NOME", 30);

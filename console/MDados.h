@@ -178,6 +178,12 @@ class MDados final : public QObject {
     // Widen a column to VARCHAR(n); false (logged) when the server refused.
     bool AlteraTamanhoCampo(const std::string& tabela, const std::string& campo, int n);
     bool AlteraTamanhoCampoPABX(const std::string& tabela, const std::string& campo, int n);
+    // Objects later versions added to the main database, made where missing:
+    // a generator started at the table's highest code, and a plain index
+    // statement. False (logged) when the server refused.
+    bool CriaGeradorSeFalta(const std::string& gerador, const std::string& tabela,
+                            const std::string& coluna);
+    bool CriaIndiceSeFalta(const std::string& indice, const std::string& sqlCriacao);
     void CriaCamposSDCard();
     void CriaCampoNomeRamal();
     void CriaCampoDNSUpdate();

@@ -115,6 +115,13 @@ bool GeradorExiste(Transaction& tr, std::string_view gerador) {
     return c.Proxima();
 }
 
+bool IndiceExiste(Transaction& tr, std::string_view indice) {
+    Statement st(tr, "SELECT 1 FROM RDB$INDICES WHERE RDB$INDEX_NAME = ?");
+    st.SetText(0, indice);
+    auto c = st.Abre();
+    return c.Proxima();
+}
+
 bool CampoExiste(Transaction& tr, std::string_view tabela, std::string_view campo) {
     Statement st(tr, "SELECT 1 FROM RDB$RELATION_FIELDS rf WHERE rf.RDB$RELATION_NAME = ? AND rf.RDB$FIELD_NAME = ?");
     st.SetText(0, tabela).SetText(1, campo);

@@ -42,8 +42,10 @@ std::string ScriptLISTAGRV();
 // as given, so pass "PABX", not "pabx".
 
 bool TabelaExiste(Transaction& tr, std::string_view tabela);
-bool GeradorExiste(Transaction& tr, std::string_view gerador);
 bool CampoExiste(Transaction& tr, std::string_view tabela, std::string_view campo);
+// A generator (sequence) or an index of that name exists.
+bool GeradorExiste(Transaction& tr, std::string_view gerador);
+bool IndiceExiste(Transaction& tr, std::string_view indice);
 // Declared length in characters (RDB$CHARACTER_LENGTH) of a text column;
 // 0 when the column is missing or is not text.
 int TamanhoCampo(Transaction& tr, std::string_view tabela, std::string_view campo);

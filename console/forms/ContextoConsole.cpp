@@ -8,6 +8,8 @@
 #include "console/forms/FormCentrais.h"
 #include "console/forms/FormCfgRamais.h"
 #include "console/forms/FormClientes.h"
+#include "console/forms/FormGrupos.h"
+#include "console/forms/FormUsuarios.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormGravacoes.h"
 #include "console/forms/FormApagaReg.h"
@@ -64,6 +66,12 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formCentrais->AbreRamais = [this](int codigo, const std::string& nome) {
         formCfgRamais->Abre(codigo, nome);
     };
+    formGrupos = std::make_unique<FormGrupos>(*this, &principal);
+    formUsuarios = std::make_unique<FormUsuarios>(*this, *formGrupos, &principal);
+    acoes["btnUsuarios"] = [this] {
+        formUsuarios->CarregaItens(0);
+        formUsuarios->exec();
+    };
     acoes["Histricoatividades1"] = [this] { formHistorico->exec(); };
     formGravacoes = std::make_unique<FormGravacoes>(*this, &principal);
     acoes["btnGravacoes"] = [this] {
@@ -114,6 +122,8 @@ void ContextoConsole::DestroiJanelas() {
     formApagaReg.reset();
     formGravacoes.reset();
     formClientes.reset();
+    formUsuarios.reset();
+    formGrupos.reset();
     formBuscaCentral.reset();
     formCentrais.reset();
     formHistorico.reset();

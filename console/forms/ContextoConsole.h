@@ -43,6 +43,8 @@ class FormCfgRamais;
 class FormGravacoes;
 class FormApagaReg;
 class FormClientes;
+class FormGrupos;
+class FormUsuarios;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -113,6 +115,8 @@ struct ContextoConsole {
     std::unique_ptr<FormGravacoes> formGravacoes;
     std::unique_ptr<FormApagaReg> formApagaReg;
     std::unique_ptr<FormClientes> formClientes;
+    std::unique_ptr<FormGrupos> formGrupos;
+    std::unique_ptr<FormUsuarios> formUsuarios;
     // The service control of the main window (InstalaServicoMain).
     std::shared_ptr<ServicoMain> servico;
 

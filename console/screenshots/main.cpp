@@ -34,6 +34,8 @@
 #include "console/forms/FormClientes.h"
 #include "console/forms/FormEdCliente.h"
 #include "console/Contatos.h"
+#include "console/forms/FormGrupos.h"
+#include "console/forms/FormUsuarios.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormApagaReg.h"
 #include "console/forms/FormEdGrava.h"
@@ -65,6 +67,57 @@ bool Grava(QWidget* w, const std::filesystem::path& arquivo) {
     const bool ok = w->grab().save(QString::fromStdString(arquivo.string()), "PNG");
     std::cout << (ok ? "wrote " : "FAILED ") << arquivo.string() << '\n';
     return ok;
+}
+
+// A group over unit 1's extensions and two users.
+void AmostraCadastros(ContextoConsole& ctx) {
+    try {
+        ctx.dados.ConectaBasePABX(1);
+        ctx.dados.ExecutaPABX([](Transaction& tr) {
+            tr.Executa("DELETE FROM DNSPABX WHERE PAB_CODIGO = 1");
+            Statement st(tr,
+                         "INSERT INTO DNSPABX (PAB_CODIGO, DNS_NUMERO, DNS_NOME) VALUES (1, ?, ?)");
+            const char* ramais[][2] = {{"201", "Recepção"},
+                                       {"202", "Vendas 1"},
+                                       {"203", "Vendas 2"},
+                                       {"204", "204"},
+                                       {"205", "Diretoria"}};
+            for (const auto& r : ramais) {
+                st.SetText(0, r[0]).SetText(1, r[1]);
+                st.Executa();
+            }
+        });
+    } catch (const std::exception& e) {
+        std::cerr << "veruzadu-screenshots: " << e.what() << '\n';
+    }
+    ctx.ExecutaBD([](Transaction& tr) {
+        tr.Executa(
+            "UPDATE OR INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (1, 'Atendimento') "
+            "MATCHING (GRP_CODIGO)");
+        tr.Executa(
+            "UPDATE OR INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (2, 'Comercial') "
+            "MATCHING (GRP_CODIGO)");
+        tr.Executa("DELETE FROM GRPRAMAL WHERE GRP_CODIGO IN (1, 2)");
+        tr.Executa(
+            "INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, '201', "
+            "'Recepção', 1)");
+        tr.Executa(
+            "INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (2, '202', "
+            "'Vendas 1', 1)");
+        tr.Executa(
+            "INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (2, '203', "
+            "'Vendas 2', 1)");
+        tr.Executa(
+            "UPDATE OR INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, "
+            "USR_PERFIL, "
+            "USR_GRUPO) VALUES (100, 'Ana Souza', 'ana.souza', '', 2, 'Atendimento') MATCHING "
+            "(USR_CODIGO)");
+        tr.Executa(
+            "UPDATE OR INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, "
+            "USR_PERFIL, "
+            "USR_GRUPO) VALUES (101, 'Bruno Lima', 'bruno', '', 2, 'Ramal 205') MATCHING "
+            "(USR_CODIGO)");
+    });
 }
 
 }  // namespace
@@ -101,11 +154,13 @@ int main(int argc, char** argv) {
     ctx.UsuarioCodigo = 1;
     ctx.UsuarioNome = "Administrador";
     ctx.ExecutaBD([](Transaction& tr) {
-        tr.Executa("UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, "
-                   "PAB_SDCARDTOTAL, PAB_SDCARDUSED) VALUES (1, 'Matriz', '192.168.0.10', 16000, 1000) "
-                   "MATCHING (PAB_CODIGO)");
-        tr.Executa("UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_USB_ZIMB, PAB_USBPATH) "
-                   "VALUES (2, 'Filial', 1, 'E:') MATCHING (PAB_CODIGO)");
+        tr.Executa(
+            "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, "
+            "PAB_SDCARDTOTAL, PAB_SDCARDUSED) VALUES (1, 'Matriz', '192.168.0.10', 16000, 1000) "
+            "MATCHING (PAB_CODIGO)");
+        tr.Executa(
+            "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_USB_ZIMB, PAB_USBPATH) "
+            "VALUES (2, 'Filial', 1, 'E:') MATCHING (PAB_CODIGO)");
     });
     for (int op : {101, 25, 102}) ctx.RegistraHistorico(op, op == 25 ? "Matriz" : "");
     // Sample recordings of unit 1, today, one without audio.
@@ -367,6 +422,40 @@ int main(int argc, char** argv) {
                  f.LabelUpgrade->setText(
                      QString::fromStdString(Traduz("Restaurando base de dados QuvVeruzadu")));
                  ok &= Grava(&f, a);
+             }},
+            {"FormGrupos.png",
+             [&](const auto& a) {
+                 AmostraCadastros(ctx);
+                 ctx.formGrupos->CarregaItens(1);
+                 ok &= Grava(ctx.formGrupos.get(), a);
+                 ctx.formGrupos->hide();
+             }},
+            {"FormEdGrupo.png",
+             [&](const auto& a) {
+                 FormEdGrupo* e = ctx.formGrupos->editor();
+                 e->LimpaTela();
+                 e->CodigoGrupo = 1;
+                 e->CarregaGrupo();
+                 ok &= Grava(e, a);
+                 e->hide();
+             }},
+            {"FormUsuarios.png",
+             [&](const auto& a) {
+                 ctx.formUsuarios->CarregaItens(0);
+                 ok &= Grava(ctx.formUsuarios.get(), a);
+                 ctx.formUsuarios->hide();
+             }},
+            {"FormEdUsuario.png",
+             [&](const auto& a) {
+                 FormEdUsuario* e = ctx.formUsuarios->editor();
+                 e->CarregaGruposRamais();
+                 e->LimpaTela();
+                 e->edUsuario->setText("Ana Souza");
+                 e->edLogin->setText("ana.souza");
+                 e->edSenha->setText("segredo");
+                 e->cbGrupo->setCurrentText("Atendimento");
+                 ok &= Grava(e, a);
+                 e->hide();
              }},
             {"CaixaMensagem-Confirmacao.png",
              [&](const auto& a) {

@@ -41,7 +41,7 @@ TEST(FormMain, ServidorNoArConectaSemDialogo) {
     EXPECT_EQ(c.main->windowTitle(), "Quv – Veruzadu de Chamadas");
     // Entries of windows not built are disabled; the about entry is not.
     EXPECT_TRUE(c.main->btnGravacoes->isEnabled());
-    EXPECT_FALSE(c.main->btnUsuarios->isEnabled());
+    EXPECT_TRUE(c.main->btnUsuarios->isEnabled());
     EXPECT_TRUE(c.main->btnAjuda->isEnabled());
     EXPECT_TRUE(c.main->pmAjuda->findChild<QAction*>("Sobre1")->isEnabled());
     EXPECT_TRUE(c.main->pmManutencao->findChild<QAction*>("Apagarregistros1")->isEnabled());

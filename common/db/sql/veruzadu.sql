@@ -155,6 +155,14 @@ CREATE TABLE GRPRAMAL (
 CREATE INDEX IX_GRPRAMAL_PABX ON GRPRAMAL (PAB_CODIGO);
 CREATE INDEX IX_GRPRAMAL_GRUPO ON GRPRAMAL (GRP_CODIGO);
 
+/* --- Users and groups -------------------------------------------------------
+   A deleted user's code is never given again: the history finds a user's rows
+   by code. Users find their group by its name, so two groups never share one.
+   The console adds both to databases made before them. */
+CREATE GENERATOR GEN_USR_ID;
+CREATE UNIQUE INDEX UNQ_GRUPO_DESCRICAO ON GRUPO (GRP_DESCRICAO);
+/* --- end of users and groups ------------------------------------------------ */
+
 CREATE TABLE CLIENTE (
   CLI_CODIGO INTEGER NOT NULL,
   CLI_DESCRICAO VARCHAR(40),
