@@ -11,6 +11,7 @@
 #include "common/db/Sinais.h"
 #include "console/InstanciaUnica.h"
 #include "console/UtilConsole.h"
+#include "console/forms/CaixaMensagem.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/TextoTela.h"
@@ -44,11 +45,14 @@ int main(int argc, char** argv) {
         principal.Ativa();
     };
 
-    // SIGTERM, SIGINT and SIGHUP close the window as the user would.
+    // SIGTERM, SIGINT and SIGHUP close the window as the user would; open
+    // dialogs are closed first, so the program really ends and what its
+    // windows own (the player's private folder) is removed on the way out.
     DescritorSinais sinais;
     QSocketNotifier notificador(sinais.Descritor(), QSocketNotifier::Read);
     QObject::connect(&notificador, &QSocketNotifier::activated, &principal, [&] {
         sinais.Le();
+        FechaTodasJanelas(&principal);
         principal.close();
     });
 
