@@ -7,6 +7,9 @@
 #include "console/forms/FormAcesso.h"
 #include "console/forms/FormCentrais.h"
 #include "console/forms/FormHistorico.h"
+#include "console/forms/FormGravacoes.h"
+#include "console/forms/FormApagaReg.h"
+#include "console/forms/EscolheCentral.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/ServicoMain.h"
 #include "console/forms/FormSobre.h"
@@ -41,6 +44,26 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formCentrais = std::make_unique<FormCentrais>(*this, &principal);
     formBuscaCentral = std::make_unique<FormBuscaCentral>(*this, &principal);
     acoes["Histricoatividades1"] = [this] { formHistorico->exec(); };
+    formGravacoes = std::make_unique<FormGravacoes>(*this, &principal);
+    acoes["btnGravacoes"] = [this] {
+        int codigo = 0;
+        std::string nome;
+        if (EscolheCentral(*this, codigo, nome) == TrocaCentral::Conectada)
+            formGravacoes->Abre(codigo, nome);
+    };
+    formCentrais->AbreGravacoes = [this](int codigo, const std::string& nome) {
+        formGravacoes->Abre(codigo, nome);
+    };
+    formApagaReg = std::make_unique<FormApagaReg>(*this, &principal);
+    acoes["Apagarregistros1"] = [this] {
+        int codigo = 0;
+        std::string nome;
+        if (EscolheCentral(*this, codigo, nome) == TrocaCentral::Conectada)
+            formApagaReg->Abre(codigo, nome);
+    };
+    formCentrais->AbreApagaRegistros = [this](int codigo, const std::string& nome) {
+        formApagaReg->Abre(codigo, nome);
+    };
     acoes["Centrais1"] = [this] {
         formCentrais->CarregaItens(0);
         formCentrais->exec();
@@ -59,6 +82,8 @@ void ContextoConsole::UsaLoginReal() {
 
 void ContextoConsole::DestroiJanelas() {
     servico.reset();
+    formApagaReg.reset();
+    formGravacoes.reset();
     formBuscaCentral.reset();
     formCentrais.reset();
     formHistorico.reset();

@@ -37,6 +37,8 @@ class FormHistorico;
 class FormCentrais;
 struct ServicoMain;
 class FormBuscaCentral;
+class FormGravacoes;
+class FormApagaReg;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -101,6 +103,8 @@ struct ContextoConsole {
     std::unique_ptr<FormHistorico> formHistorico;
     std::unique_ptr<FormCentrais> formCentrais;
     std::unique_ptr<FormBuscaCentral> formBuscaCentral;
+    std::unique_ptr<FormGravacoes> formGravacoes;
+    std::unique_ptr<FormApagaReg> formApagaReg;
     // The service control of the main window (InstalaServicoMain).
     std::shared_ptr<ServicoMain> servico;
 

@@ -1,0 +1,14 @@
+#pragma once
+// The unit change shared by the recordings and deletion windows: the picker,
+// then the chosen unit's database. Main thread only.
+
+#include <string>
+
+struct ContextoConsole;
+
+enum class TrocaCentral { Cancelada, Conectada, Falhou };
+
+// Shows the picker (unless it is already visible); on OK connects the chosen
+// unit's database (the previous one is closed by then). Falhou: the error was
+// shown, and no unit database is connected any more.
+TrocaCentral EscolheCentral(ContextoConsole& ctx, int& codigo, std::string& nome);
