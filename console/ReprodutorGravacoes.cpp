@@ -1,19 +1,17 @@
 #include "console/ReprodutorGravacoes.h"
 
-#include <string.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "common/ArquivoCriptografado.h"
 #include "common/ArquivoSaida.h"
-#include "common/CifraTexto.h"
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
 #include "common/Texto.h"
 #include "common/Traducao.h"
 #include "common/db/FirebirdError.h"
+#include "console/ArquivoAudio.h"
+#include "console/Gravacoes.h"
 #include "console/MDados.h"
 #include "console/Mensageiro.h"
 #include "console/UtilConsole.h"
@@ -27,14 +25,6 @@ namespace {
 
 constexpr int HistoricoAcessoGravacao = 20;
 const std::string TempoZero = "00:00:00";
-
-// The deciphered passphrase, wiped when dropped.
-struct SenhaLimpa {
-    std::string bytes;
-    ~SenhaLimpa() {
-        if (!bytes.empty()) explicit_bzero(bytes.data(), bytes.size());
-    }
-};
 
 // A failure the user is told about as it stands (already translated or a
 // system's reason).
@@ -50,14 +40,6 @@ SaidaAudio::FabricaDispositivo FabricaPadrao() {
 }
 
 }  // namespace
-
-std::string SegundosParaHoraPlayer(long long segundos) {
-    if (segundos < 0) segundos = 0;
-    char b[32];
-    std::snprintf(b, sizeof b, "%02lld:%02lld:%02lld", segundos / 3600, (segundos % 3600) / 60,
-                  segundos % 60);
-    return b;
-}
 
 ReprodutorGravacoes::ReprodutorGravacoes(MDados& dados, Mensageiro& mensagens, Historico historico,
                                          GradeReproducao grade,
@@ -111,7 +93,7 @@ void ReprodutorGravacoes::Play() {
 }
 
 void ReprodutorGravacoes::TocaLinha(int linha) {
-    const LinhaGravacao l = grade_.Linha(linha);
+    const LinhaReproducao l = grade_.Linha(linha);
     std::string aviso;
     if (l.duracao == grade_.MarcaSemArquivo)
         aviso = Traduz("Arquivo de áudio desta ligação não disponível");
@@ -160,7 +142,7 @@ void ReprodutorGravacoes::TocaLinha(int linha) {
             controle = c.IsNull(1) ? std::string() : CortaUtf8(c.GetText(1), 30);
             tipo = c.IsNull(2) ? 0 : c.GetInt(2);
             if (c.IsNull(0)) return;
-            arquivo = pasta / ("G" + std::to_string(codigo) + ExtensaoTipoArquivo(tipo));
+            arquivo = pasta / ("G" + std::to_string(codigo) + ExtensaoArquivoAudio(tipo));
             saida = std::make_unique<ArquivoSaida>(arquivo);
             bytes = c.ReadBlob(0, [&](const char* p, std::size_t n) { saida->Escreve(p, n); });
             c.Fecha();
@@ -181,19 +163,17 @@ void ReprodutorGravacoes::TocaLinha(int linha) {
         // Step 8: decipher beside it, then the reader of the plain type.
         if (tipo & 0x80) {
             fs::path plano = arquivo;
-            plano.replace_extension(ExtensaoTipoArquivo(tipo & 0x7F));
-            try {
-                SenhaLimpa senha{DescriptografaBytes(controle)};
-                DescriptografaArquivoDad(arquivo, plano, senha.bytes);
-            } catch (const std::exception& e) {
+            plano.replace_extension(ExtensaoArquivoAudio(tipo & 0x7F));
+            std::string erro;
+            if (!DescriptografaArquivo(tipo, controle, arquivo, &erro)) {
                 GravaLogConsole("Erro ao descriptografar " + arquivo.filename().string() + ": " +
-                                e.what());
+                                erro);
                 throw FalhaReproducao(Traduz("Ocorreu um erro ao processar o arquivo"));
             }
             arquivo = plano;
         }
         std::unique_ptr<LeitorAudio> leitor;
-        const std::string extensao = ExtensaoTipoArquivo(tipo & 0x7F);
+        const std::string extensao = ExtensaoArquivoAudio(tipo & 0x7F);
         if (extensao == ".WAV")
             leitor = std::make_unique<LeitorWav>(arquivo);
         else if (extensao == ".OGG")
@@ -290,7 +270,7 @@ void ReprodutorGravacoes::SoltaTrilha(int posicao) {
 }
 
 void ReprodutorGravacoes::InterrompeSeAtivo() {
-    if (saida_->Status() != SaidaAudio::Estado::Ocioso || pausado_) saida_->Para(false);
+    if (Ativa()) saida_->Para(false);
 }
 
 void ReprodutorGravacoes::Reinicia() {
@@ -328,7 +308,15 @@ void ReprodutorGravacoes::AposReconexao() {
 void ReprodutorGravacoes::TimerPlay() {
     timerPlay_.setInterval(1000);
     if (saida_->Status() == SaidaAudio::Estado::Tocando) {
-        controles_.tempoInicio = SegundosParaHoraPlayer(saida_->TempoDecorrido());
+        controles_.tempoInicio = SegundosParaHora(saida_->TempoDecorrido());
         Muda();
     }
+}
+
+bool ReprodutorGravacoes::Ativa() const {
+    return pausado_ || saida_->Status() != SaidaAudio::Estado::Ocioso;
+}
+
+std::string ReprodutorGravacoes::DicaTrilha(int posicao) const {
+    return SegundosParaHora(posicao);
 }

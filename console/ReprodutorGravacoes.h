@@ -34,7 +34,7 @@ class MDados;
 class Mensageiro;
 
 // The cells of one grid row that the player reads.
-struct LinhaGravacao {
+struct LinhaReproducao {
     std::string codigo;  // column 0, GRV_CODIGO
     std::string data;    // "dd/mm/yy hh:nn:ss"
     std::string ramal;
@@ -46,7 +46,7 @@ struct LinhaGravacao {
 struct GradeReproducao {
     // The first ticked row after `linha` (0: from the top); 0 when none.
     std::function<int(int linha)> ProximaLinhaSelecionada;
-    std::function<LinhaGravacao(int linha)> Linha;
+    std::function<LinhaReproducao(int linha)> Linha;
     // The list's 5-second reload after database events: off while a
     // recording plays, on again at rest.
     std::function<void(bool ativa)> Recarga;
@@ -71,9 +71,6 @@ struct ControlesPlayer {
     FiguraPlay figura = FiguraPlay::PlayNormal;
 };
 
-// "hh:mm:ss" from seconds, at least two digits each (360000 gives 100:00:00).
-std::string SegundosParaHoraPlayer(long long segundos);
-
 class ReprodutorGravacoes final : public QObject {
   public:
     using Historico = std::function<bool(int operacao, const std::string& detalhe)>;
@@ -95,7 +92,7 @@ class ReprodutorGravacoes final : public QObject {
     void Rewind();   // a hundredth back
     // The track bar released at `posicao` (seconds): the playback moves there.
     void SoltaTrilha(int posicao);
-    std::string DicaTrilha(int posicao) const { return SegundosParaHoraPlayer(posicao); }
+    std::string DicaTrilha(int posicao) const;
     // Ticking a row or clicking a cell while a recording plays or is paused:
     // stops it; the run (if any) goes on with the next ticked row.
     void InterrompeSeAtivo();
@@ -109,7 +106,13 @@ class ReprodutorGravacoes final : public QObject {
     // After the main connection came back: play enabled, not paused.
     void AposReconexao();
 
+    // TimerPlay: the elapsed time label, 10 ms after a start or resume and
+    // then every second.
+    void TimerPlay();
+
     bool Pausado() const { return pausado_; }
+    // Playing, or paused by the user.
+    bool Ativa() const;
     int LinhaTocando() const { return linhaTocando_; }
     SaidaAudio& Saida() { return *saida_; }
     PastaPrivada& Pasta() { return pasta_; }
@@ -123,7 +126,6 @@ class ReprodutorGravacoes final : public QObject {
     void Descanso();
     void Terminou();
     void ErroNaReproducao(const std::string& erro);
-    void TimerPlay();
     void Muda();
 
     MDados& dados_;

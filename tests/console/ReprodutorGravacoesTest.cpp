@@ -6,6 +6,13 @@
 #include <sys/stat.h>
 #include <vorbis/vorbisfile.h>
 
+#include <QDateEdit>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTableView>
+#include <QTimeEdit>
+#include <QToolButton>
 #include <algorithm>
 #include <set>
 
@@ -14,8 +21,11 @@
 #include "common/CifraTexto.h"
 #include "common/Sistema.h"
 #include "common/Texto.h"
+#include "console/Gravacoes.h"
 #include "console/ReprodutorGravacoes.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/FormGravacoes.h"
+#include "console/forms/PlayerGravacoes.h"
 #include "tests/console/audio/AlsaTeste.h"
 #include "tests/console/audio/SorvedouroCompassado.h"
 
@@ -30,6 +40,7 @@ struct Gravada {
     int tipo = 0;
     int duracao = 0;
     std::string ramal, destino, data;
+    DataHora quando;
 };
 
 std::string DecodificaOgg(const fs::path& p) {
@@ -97,7 +108,7 @@ class Reprodutor : public ::testing::Test {
         std::vector<Gravada> r;
         for (Cursor c = st.Abre(); c.Proxima();)
             r.push_back({c.GetInt(0), c.GetInt(1), c.GetInt(2), Apara(c.GetText(3)),
-                         Apara(c.GetText(4)), FormataData(c.GetTimestamp(5))});
+                         Apara(c.GetText(4)), FormataData(c.GetTimestamp(5)), c.GetTimestamp(5)});
         return r;
     }
     static std::string FormataData(const DataHora& d) {
@@ -138,16 +149,16 @@ class Reprodutor : public ::testing::Test {
     // A grid over the filed rows (row n is gravadas_[n-1]) with `marcadas` ticked.
     GradeReproducao Grade() {
         GradeReproducao g;
-        g.MarcaSemArquivo = "Sem arquivo";
-        g.MarcaSemAudio = "Sem áudio";
+        g.MarcaSemArquivo = MarcaSemArquivo();
+        g.MarcaSemAudio = MarcaSemAudio();
         g.ProximaLinhaSelecionada = [this](int linha) {
             auto it = marcadas_.upper_bound(linha);
             return it == marcadas_.end() ? 0 : *it;
         };
         g.Linha = [this](int linha) {
             const Gravada& x = gravadas_.at(static_cast<std::size_t>(linha - 1));
-            LinhaGravacao l{std::to_string(x.codigo), x.data, x.ramal, x.destino,
-                            SegundosParaHoraPlayer(x.duracao)};
+            LinhaReproducao l{std::to_string(x.codigo), x.data, x.ramal, x.destino,
+                              SegundosParaHora(x.duracao)};
             if (auto it = duracoes_.find(linha); it != duracoes_.end()) l.duracao = it->second;
             return l;
         };
@@ -369,9 +380,9 @@ TEST_F(Reprodutor, FalhasDeReproducao_UmaCaixaCadaESemHistorico) {
                      [&](Statement& s) { s.SetBlob(0, blobOgg).SetInt(1, cOgg); });
          },
          ogg, TipoMensagem::Erro, "Erro ao executar arquivo de áudio\nArquivo Ogg Vorbis inválido"},
-        {"sem arquivo", [&] { duracoes_[wav] = "Sem arquivo"; }, [&] { duracoes_.clear(); }, wav,
-         TipoMensagem::Informacao, "Arquivo de áudio desta ligação não disponível"},
-        {"sem áudio", [&] { duracoes_[wav] = "Sem áudio"; }, [&] { duracoes_.clear(); }, wav,
+        {"sem arquivo", [&] { duracoes_[wav] = MarcaSemArquivo(); }, [&] { duracoes_.clear(); },
+         wav, TipoMensagem::Informacao, "Arquivo de áudio desta ligação não disponível"},
+        {"sem áudio", [&] { duracoes_[wav] = MarcaSemAudio(); }, [&] { duracoes_.clear(); }, wav,
          TipoMensagem::Informacao, "Não foi capturado áudio nesta ligação"},
         {"duração zero", [&] { duracoes_[wav] = "00:00:00"; }, [&] { duracoes_.clear(); }, wav,
          TipoMensagem::Informacao, "Não é possível reproduzir arquivo com duração 00:00:00"},
@@ -428,6 +439,50 @@ TEST_F(Reprodutor, TrilhaESaltos_MovemAReproducao) {
     ASSERT_TRUE(EsperaAte([&] { return EmDescanso(*r); }, 10000));
     EXPECT_LT(reg->Quadros(), static_cast<std::size_t>(maximo) * 8000 / 2);
     EXPECT_EQ(Historico20().size(), 1u);
+}
+
+TEST_F(Reprodutor, JanelaDeGravacoes_TocaAMarcadaEMostraOPlayer) {
+    AlsaArquivoTeste alsa(pastaTeste_.Caminho());
+    FormGravacoes form(ctx_);
+    form.Reproducao = std::make_unique<PlayerGravacoes>(form, ctx_);
+    form.show();
+    ASSERT_TRUE(form.DefineCentral(1, "Unidade 1"));
+    auto [ini, fim] =
+        std::minmax_element(gravadas_.begin(), gravadas_.end(),
+                            [](const Gravada& a, const Gravada& b) { return a.quando < b.quando; });
+    form.dtIni->setDate(QDate(ini->quando.ano, ini->quando.mes, ini->quando.dia));
+    form.dtFim->setDate(QDate(fim->quando.ano, fim->quando.mes, fim->quando.dia));
+    form.btnPesquisa->click();
+    ModeloGravacoes& m = form.Modelo();
+    while (m.canFetchMore({})) m.fetchMore({});
+    ASSERT_EQ(m.rowCount(), 20);
+    EXPECT_FALSE(form.btnPlay->isEnabled());
+
+    // An enciphered Ogg recording, ticked as the user ticks it.
+    const Gravada& g = gravadas_[Linha(0x82) - 1];
+    const int linha = m.LinhaDoCodigo(g.codigo);
+    ASSERT_GE(linha, 0);
+    ASSERT_TRUE(
+        m.setData(m.index(linha, ModeloGravacoes::ColMarca), Qt::Checked, Qt::CheckStateRole));
+    ASSERT_TRUE(form.btnPlay->isEnabled());
+    QTest::mouseClick(form.btnPlay, Qt::LeftButton);
+    ASSERT_TRUE(EsperaAte([&] { return Historico20().size() == 1 && !form.btnStop->isEnabled(); }));
+    EXPECT_TRUE(alsa.Saida() == Esperado(g));
+    EXPECT_EQ(Historico20(), std::vector<std::string>{Detalhe(g)});
+    EXPECT_EQ(form.btnPlay->text(), QString::fromUtf8("▶"));
+    EXPECT_TRUE(form.btnPlay->isEnabled());
+    EXPECT_FALSE(form.TrackSound->isEnabled());
+    EXPECT_EQ(form.LabelTrackIni->text(), "00:00:00");
+    EXPECT_EQ(form.LabelTrackFim->text().toStdString(), SegundosParaHora(g.duracao));
+    EXPECT_TRUE(ctx_.mensagens.Mostradas().empty());
+
+    auto* player = dynamic_cast<PlayerGravacoes*>(form.Reproducao.get());
+    ASSERT_NE(player, nullptr);
+    const fs::path pasta = player->Reprodutor().Pasta().Caminho();
+    EXPECT_TRUE(fs::is_empty(pasta));
+    form.reject();
+    form.Reproducao.reset();
+    EXPECT_FALSE(fs::exists(pasta));
 }
 
 }  // namespace
