@@ -49,7 +49,7 @@ ReprodutorGravacoes::ReprodutorGravacoes(MDados& dados, Mensageiro& mensagens, H
       mensagens_(mensagens),
       historico_(std::move(historico)),
       grade_(std::move(grade)),
-      saida_(std::make_unique<SaidaAudio>(fabrica ? std::move(fabrica) : FabricaPadrao(), this)) {
+      saida_(std::make_unique<SaidaAudio>(fabrica ? std::move(fabrica) : FabricaPadrao())) {
     saida_->AoTerminar = [this] { Terminou(); };
     saida_->AoErro = [this](const std::string& e) { ErroNaReproducao(e); };
     saida_->AoProgredir = [this](int) {
@@ -228,6 +228,9 @@ void ReprodutorGravacoes::Descanso() {
 
 void ReprodutorGravacoes::Terminou() {
     saida_->Para(true);
+    if (const int n = saida_->Underruns(); n > 0)
+        GravaLogConsole("Reprodução de áudio com " + std::to_string(n) +
+                        " falta(s) de dados no dispositivo");
     Descanso();
     if (linhaTocando_ > 0) {
         linhaTocando_ =
