@@ -44,6 +44,12 @@ PlayerGravacoes::PlayerGravacoes(FormGravacoes& form, ContextoConsole& ctx,
         form_.TrackSound->setToolTip(QString::fromStdString(reprodutor_->DicaTrilha(v)));
     });
     ctx_.ReconectaPlayer = [this] { reprodutor_->AposReconexao(); };
+    // Made now, so a console that ends (or is ended) leaves none behind; a
+    // failure here is met again, and said, by the first playback.
+    try {
+        reprodutor_->Pasta().Caminho();
+    } catch (const std::exception&) {
+    }
 }
 
 PlayerGravacoes::~PlayerGravacoes() {

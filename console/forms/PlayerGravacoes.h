@@ -5,7 +5,9 @@
 // track bar and labels whenever it changes; the rows come from the window's
 // model, and the reload timer is the window's.
 //
-// Owned by the window (FormGravacoes::Reproducao); it also answers the main
+// The console's private folder is made when the player is (at program
+// start) and removed with it. Owned by the window (FormGravacoes::Reproducao);
+// it also answers the main
 // window's step after a reconnection (ContextoConsole::ReconectaPlayer) while
 // it lives. Main thread only.
 

@@ -1,11 +1,15 @@
 // The console's private folder: where it is made, who may enter it, what
-// emptying keeps, and that it is gone with the console.
+// emptying keeps, and that it is gone with the console, also when a signal
+// ends it.
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <csignal>
+
+#include "TesteConsole.h"
+#include "common/Sistema.h"
 #include "console/PastaPrivada.h"
-#include "tests/common/PastaTemporaria.h"
 
 namespace fs = std::filesystem;
 
@@ -43,4 +47,39 @@ TEST(PastaPrivada, FeitaSobORuntimeComModo0700EsvaziadaERemovida) {
     ::unsetenv("XDG_RUNTIME_DIR");
     PastaPrivada c;
     EXPECT_EQ(c.Caminho().parent_path(), fs::temp_directory_path());
+}
+
+namespace {
+
+std::vector<fs::path> PastasPrivadas(const fs::path& runtime) {
+    std::vector<fs::path> r;
+    for (const auto& e : fs::directory_iterator(runtime))
+        if (e.is_directory() && e.path().filename().string().starts_with("veruzadu-"))
+            r.push_back(e.path());
+    return r;
+}
+
+}  // namespace
+
+// The real program, waiting in a dialog (no server configured), is ended by
+// SIGTERM: it closes the dialog, ends, and its private folder goes with it.
+TEST(PastaPrivada, ConsoleEncerradoPorSigtermNaoDeixaAPasta) {
+    PastaTemporaria runtime, home;
+    Grava(home / "VERUZADU.INI", "[Log]\nServico=1\n");
+    OpcoesProcesso o;
+    o.ambiente = {"VERUZADU_HOME=" + home.Caminho().string(),
+                  "XDG_RUNTIME_DIR=" + runtime.Caminho().string(), "QT_QPA_PLATFORM=offscreen"};
+    o.saida = home / "saida.txt";
+    ProcessoFilho console({VERUZADU_EXE}, o);
+    ASSERT_TRUE(console.Iniciado());
+    ASSERT_TRUE(EsperaAte([&] { return PastasPrivadas(runtime.Caminho()).size() == 1; }))
+        << LeTudo(home / "saida.txt");
+    const fs::path pasta = PastasPrivadas(runtime.Caminho()).front();
+    Grava(pasta / "G1.WAV", "audio");
+    int status = 0;
+    EXPECT_FALSE(console.Aguarda(std::chrono::milliseconds(500), status)) << "ended by itself";
+    ASSERT_EQ(::kill(console.Pid(), SIGTERM), 0);
+    ASSERT_TRUE(console.Aguarda(std::chrono::seconds(30), status)) << "still running";
+    EXPECT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_FALSE(fs::exists(pasta));
 }
