@@ -441,6 +441,57 @@ TEST_F(Reprodutor, TrilhaESaltos_MovemAReproducao) {
     EXPECT_EQ(Historico20().size(), 1u);
 }
 
+TEST_F(Reprodutor, GravacaoDeMenosDeUmSegundo_TrilhaSemFaixaIgnoraOSalto) {
+    auto reg = std::make_shared<RegistroSorvedouro>();
+    auto r = Player([reg] { return std::make_unique<SorvedouroCompassado>(reg); });
+    const int linha = Linha(1, 4);
+    const int codigo = gravadas_[linha - 1].codigo;
+    const std::string original = Blob(codigo);
+    // Half a second: the filing's 44-byte header with 4000 frames.
+    std::string curta = original.substr(0, 44) + std::string(8000, '\x11');
+    curta.replace(40, 4, std::string("\x40\x1f\x00\x00", 4));
+    curta.replace(4, 4, std::string("\x64\x1f\x00\x00", 4));
+    Executa("UPDATE GRAVACAO SET GRV_BINDADOS = ? WHERE GRV_CODIGO = ?",
+            [&](Statement& s) { s.SetBlob(0, curta).SetInt(1, codigo); });
+    marcadas_ = {linha};
+    r->Play();
+    EXPECT_EQ(r->Controles().trilhaMaximo, 0);
+    r->SoltaTrilha(0);
+    r->SoltaTrilha(5);
+    EXPECT_TRUE(EsperaAte([&] { return EmDescanso(*r); }));
+    Executa("UPDATE GRAVACAO SET GRV_BINDADOS = ? WHERE GRV_CODIGO = ?",
+            [&](Statement& s) { s.SetBlob(0, original).SetInt(1, codigo); });
+    EXPECT_EQ(reg->Quadros(), 4000u);  // played whole, from its start
+    EXPECT_TRUE(ctx_.mensagens.Mostradas().empty());
+}
+
+TEST_F(Reprodutor, ConexaoDaUnidadeDerrubada_BaseDeDadosDesconectada) {
+    AlsaArquivoTeste alsa(pastaTeste_.Caminho());
+    auto r = Player();
+    {
+        // The server's administrator ends the console's attachment to the unit.
+        Attachment adm = programa_->Unidade(1, true);
+        Transaction tr(adm);
+        Statement st(tr,
+                     "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
+                     "AND MON$USER = ?");
+        st.SetText(0, programa_->inst.Unidade(1).usuario);
+        st.Executa();
+        tr.Commit();
+    }
+    marcadas_ = {Linha(1)};
+    ctx_.mensagens.ProximaResposta(RespostaMensagem::Ok);
+    r->Play();
+    ASSERT_TRUE(EsperaAte([&] { return EmDescanso(*r); }));
+    const auto& m = ctx_.mensagens.Mostradas();
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(m[0].caption, CaixaMensagem::Caption(TipoMensagem::Erro));
+    EXPECT_EQ(m[0].texto.toStdString(),
+              "Erro ao executar arquivo de áudio\nBase de dados desconectada");
+    EXPECT_TRUE(Historico20().empty());
+    EXPECT_TRUE(alsa.Saida().empty());
+}
+
 TEST_F(Reprodutor, JanelaDeGravacoes_TocaAMarcadaEMostraOPlayer) {
     AlsaArquivoTeste alsa(pastaTeste_.Caminho());
     FormGravacoes form(ctx_);
