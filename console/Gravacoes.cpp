@@ -116,7 +116,6 @@ bool ModeloGravacoes::LeJanelas(std::size_t minimo) {
         const long long iniSeg = SegundosDesdeEpoca(filtro_.inicio);
         DataHora ini = fimSeg - janela_ <= iniSeg ? filtro_.inicio
                                                   : DataHoraDeSegundos(fimSeg - janela_);
-        const std::size_t antes = novas.size();
         if (!LeJanela(ini, proximoFim_, primeiraJanela_, novas)) {
             falhou_ = true;
             completo_ = false;
@@ -125,9 +124,11 @@ bool ModeloGravacoes::LeJanelas(std::size_t minimo) {
         primeiraJanela_ = false;
         proximoFim_ = ini;
         if (ini <= filtro_.inicio) esgotado_ = true;
-        // Sparse windows grow, so a quiet month costs a few calls, not hundreds.
-        if (novas.size() - antes < static_cast<std::size_t>(TamanhoPagina) && janela_ < 400LL * 86400)
-            janela_ *= 2;
+        // Every call of the procedure has a fixed cost (it reads the groups and
+        // contacts of the main database), so each next window is twice as
+        // long: the first page stays small and a whole month is a handful of
+        // calls, not one per few hours.
+        if (janela_ < 400LL * 86400) janela_ *= 2;
     }
     if (!novas.empty()) {
         const int primeira = static_cast<int>(linhas_.size());

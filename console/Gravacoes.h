@@ -7,8 +7,7 @@
 // LISTAGRV sorts its whole period before it gives its first row, so a month
 // of a busy unit would keep the window waiting. The model asks it for the
 // newest part of the period first, in windows of time walked backwards (the
-// last hours first, each next window twice as long while they come back
-// sparse); each window is one call of the procedure in a short read-only
+// last hours first, each next window twice as long); each window is one call of the procedure in a short read-only
 // transaction of its own, its lower bound inclusive and its upper bound
 // exclusive (but for the first), so no recording is read twice or skipped.
 // Nothing stays open while the list is idle. Every value reaches the server as

@@ -45,6 +45,9 @@ FormApagaReg::FormApagaReg(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), c
     gridInfo->verticalHeader()->hide();
     gridInfo->setEditTriggers(QAbstractItemView::NoEditTriggers);
     gridInfo->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    gridInfo->horizontalHeader()->setStretchLastSection(true);
+    gridInfo->setSizeAdjustPolicy(QAbstractScrollArea::AdjustToContents);
+    gridInfo->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     cbDelOri = new QCheckBox(Tr("Registros de chamadas originadas"), this);
     cbDelOri->setObjectName("cbDelOri");
     cbDelRec = new QCheckBox(Tr("Registros de chamadas recebidas"), this);
@@ -106,8 +109,9 @@ FormApagaReg::FormApagaReg(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), c
     l->addLayout(topo);
     l->addWidget(gridInfo);
     l->addLayout(campos);
+    l->addStretch();
     l->addLayout(botoes);
-    resize(640, 420);
+    resize(640, 380);
 
     connect(btnApagar, &QPushButton::clicked, this, &FormApagaReg::btnApagarClick);
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);

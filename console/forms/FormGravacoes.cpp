@@ -106,7 +106,10 @@ FormGravacoes::FormGravacoes(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     GridGrv->setEditTriggers(QAbstractItemView::NoEditTriggers);
     GridGrv->verticalHeader()->hide();
     GridGrv->horizontalHeader()->setStretchLastSection(true);
-    GridGrv->setColumnWidth(ModeloGravacoes::ColCodigo, 2);
+    // The code column only carries the row's key: kept out of sight.
+    GridGrv->setColumnHidden(ModeloGravacoes::ColCodigo, true);
+    connect(modelo_, &QAbstractItemModel::modelReset, this,
+            [this] { GridGrv->setColumnHidden(ModeloGravacoes::ColCodigo, true); });
     GridGrv->setColumnWidth(ModeloGravacoes::ColMarca, 24);
     GridGrv->setColumnWidth(ModeloGravacoes::ColData, 130);
 

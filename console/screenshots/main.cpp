@@ -25,6 +25,11 @@
 #include "console/forms/FormAcesso.h"
 #include "console/forms/FormCentrais.h"
 #include "console/forms/FormHistorico.h"
+#include "console/forms/FormApagaReg.h"
+#include "console/forms/FormEdGrava.h"
+#include "console/forms/FormGravacoes.h"
+#include <QDate>
+#include <QLineEdit>
 #include "console/forms/FormSobre.h"
 #include "console/Historico.h"
 #include "common/db/Firebird.h"
@@ -88,6 +93,35 @@ int main(int argc, char** argv) {
                    "VALUES (2, 'Filial', 1, 'E:') MATCHING (PAB_CODIGO)");
     });
     for (int op : {101, 25, 102}) ctx.RegistraHistorico(op, op == 25 ? "Matriz" : "");
+    // Sample recordings of unit 1, today, one without audio.
+    try {
+        ctx.dados.ConectaBasePABX(1);
+        ctx.dados.ExecutaPABX([](Transaction& tr) {
+            Statement st(tr,
+                         "UPDATE OR INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, "
+                         "GRV_IDFILE, GRV_TPLIGA, GRV_RAMGRAVADO, GRV_DESTINO, GRV_TEMAUDIO, "
+                         "GRV_DURACAO, GRV_IDENTIFICA) VALUES (?, 1, ?, ?, ?, ?, ?, ?, ?, ?) "
+                         "MATCHING (GRV_CODIGO)");
+            const QDate hoje = QDate::currentDate();
+            const char* const ramais[] = {"201", "202", "2000", "305", "201", "410"};
+            const char* const fones[] = {"4830251234", "11987654321", "", "4832220000",
+                                         "4899112233", "203"};
+            for (int i = 0; i < 6; ++i) {
+                st.SetInt(0, 9001 + i)
+                    .SetTimestamp(1, DataHora{hoje.year(), hoje.month(), hoje.day(), 8 + i, 7 * i, 12, 0})
+                    .SetText(2, "AMOSTRA" + std::to_string(i))
+                    .SetInt(3, i % 3)
+                    .SetText(4, ramais[i])
+                    .SetText(5, fones[i])
+                    .SetInt(6, i == 3 ? 0 : 1)
+                    .SetInt(7, 35 + 61 * i)
+                    .SetText(8, i == 1 ? "Pedido 4411" : "");
+                st.Executa();
+            }
+        });
+    } catch (const std::exception& e) {
+        std::cerr << "veruzadu-screenshots: sample recordings: " << e.what() << "\n";
+    }
 
     bool ok = true;
     const std::vector<std::pair<std::string, std::function<void(const std::filesystem::path&)>>>
@@ -162,6 +196,38 @@ int main(int argc, char** argv) {
                  ctx.formBuscaCentral->CarregaItens();
                  ok &= Grava(ctx.formBuscaCentral.get(), a);
                  ctx.formBuscaCentral->hide();
+             }},
+            {"FormGravacoes.png",
+             [&](const auto& a) {
+                 FormGravacoes& f = *ctx.formGravacoes;
+                 f.DefineCentral(1, "Matriz");
+                 f.show();
+                 f.btnPesquisaClick();
+                 f.Modelo().Marca(2, true);
+                 f.Modelo().Marca(4, true);
+                 ok &= Grava(&f, a);
+                 f.hide();
+             }},
+            {"FormEdGrava.png",
+             [&](const auto& a) {
+                 FormEdGrava& e = *ctx.formGravacoes->formEdGrava;
+                 e.edRamal->setText("202");
+                 e.edData->setText("10/03/26 09:07:12");
+                 e.edFone->setText("11987654321");
+                 e.edDuracao->setText("00:01:36");
+                 e.edLiga->setText("Originada");
+                 e.edCliente->setText("Comercial Ltda");
+                 e.edIdentificador->setText("Pedido 4411");
+                 ok &= Grava(&e, a);
+                 e.hide();
+             }},
+            {"FormApagaReg.png",
+             [&](const auto& a) {
+                 FormApagaReg& f = *ctx.formApagaReg;
+                 f.DefineCentral(1, "Matriz");
+                 f.CarregaGridInfo();
+                 ok &= Grava(&f, a);
+                 f.hide();
              }},
             {"CaixaMensagem-Confirmacao.png",
              [&](const auto& a) {

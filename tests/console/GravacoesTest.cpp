@@ -199,9 +199,9 @@ TEST_F(BaseGravacoes, FiltrosEPeriodoComValoresLigados) {
 }
 
 TEST_F(BaseGravacoes, NovasPrimeiroAtravesDeMesesEAnosSemRepetirNemPular) {
-    // Rows on the window bounds (hh:59:59 from the period's end backwards), at
-    // month and year ends, and many in one day, so the walk crosses windows of
-    // several sizes.
+    // Rows at month and year ends and one every hour on the windows' bounds
+    // (hh:59:59, counted back from the period's end), so the walk crosses
+    // windows of several sizes and meets rows on each bound.
     std::vector<Gravacao> gs;
     int codigo = 1;
     for (DataHora d : {D(2025, 12, 31, 23, 59, 59), D(2026, 1, 1, 0, 0, 0), D(2026, 1, 31, 23, 59, 59),
@@ -209,7 +209,7 @@ TEST_F(BaseGravacoes, NovasPrimeiroAtravesDeMesesEAnosSemRepetirNemPular) {
                        D(2026, 2, 28, 23, 59, 59)})
         gs.push_back({codigo++, d});
     for (int i = 0; i < 1200; ++i)
-        gs.push_back({codigo++, SomaSegundos(D(2026, 2, 20, 0, 0, 0), i * 37)});
+        gs.push_back({codigo++, SomaSegundos(D(2026, 1, 1, 0, 59, 59), i * 3600LL)});
     {
         Transaction tr(*unidade);
         Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TEMAUDIO) "
