@@ -32,7 +32,13 @@ PlayerGravacoes::PlayerGravacoes(FormGravacoes& form, ContextoConsole& ctx,
         r.duracao = l->Duracao();
         return r;
     };
-    grade.Recarga = [this](bool ativa) { form_.LigaRecarga(ativa); };
+    grade.Recarga = [this](bool ativa) {
+        // A recording filed while one played still reloads the list once
+        // the player rests: the event that came meanwhile is kept.
+        const bool evento = ctx_.dados.EventoGravacao;
+        form_.LigaRecarga(ativa);
+        if (ativa) ctx_.dados.EventoGravacao = evento;
+    };
     reprodutor_ = std::make_unique<ReprodutorGravacoes>(
         ctx.dados, ctx.mensagens,
         [&ctx](int operacao, const std::string& detalhe) {
