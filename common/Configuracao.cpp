@@ -165,6 +165,8 @@ ConfiguracaoConsole LeConfiguracaoConsole(const IniFile& ini) {
     c.LogPABX = ini.ReadBool("Log", "PABX", false);
     c.LogServico = ini.ReadBool("Log", "Servico", false);
     c.LatenciaAudio = ini.ReadInteger("AudioOutput", "Latency", 100);
+    c.DispositivoAudio = ini.ReadString("AudioOutput", "Device", "default");
+    if (c.DispositivoAudio.empty()) c.DispositivoAudio = "default";
     return c;
 }
 

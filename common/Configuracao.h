@@ -119,6 +119,7 @@ struct ConfiguracaoConsole {
     bool LogPABX = false;   // link trace
     bool LogServico = false;
     int LatenciaAudio = 100;  // [AudioOutput] Latency, ms
+    std::string DispositivoAudio{"default"};  // [AudioOutput] Device, an ALSA PCM name
 };
 ConfiguracaoConsole LeConfiguracaoConsole(const IniFile& ini);
 // The server for the console's start-up connection: [BD] Server with the

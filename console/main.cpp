@@ -11,6 +11,7 @@
 #include "common/db/Sinais.h"
 #include "console/InstanciaUnica.h"
 #include "console/UtilConsole.h"
+#include "console/forms/CaixaMensagem.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/TextoTela.h"
@@ -45,12 +46,17 @@ int main(int argc, char** argv) {
         principal.Ativa();
     };
 
-    // SIGTERM, SIGINT and SIGHUP close the window as the user would.
+    // SIGTERM, SIGINT and SIGHUP close the window as the user would and end
+    // the program, also from inside a dialog or a message box (whose own
+    // loops then return at once), so what the windows own (the player's
+    // private folder) is removed on the way out.
     DescritorSinais sinais;
     QSocketNotifier notificador(sinais.Descritor(), QSocketNotifier::Read);
     QObject::connect(&notificador, &QSocketNotifier::activated, &principal, [&] {
         sinais.Le();
+        FechaTodasJanelas(&principal);
         principal.close();
+        QCoreApplication::quit();
     });
 
     principal.show();

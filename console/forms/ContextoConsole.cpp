@@ -12,6 +12,7 @@
 #include "console/forms/FormUsuarios.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormGravacoes.h"
+#include "console/forms/PlayerGravacoes.h"
 #include "console/forms/FormApagaReg.h"
 #include "console/forms/EscolheCentral.h"
 #include "console/forms/FormMain.h"
@@ -74,6 +75,7 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     };
     acoes["Histricoatividades1"] = [this] { formHistorico->exec(); };
     formGravacoes = std::make_unique<FormGravacoes>(*this, &principal);
+    formGravacoes->Reproducao = std::make_unique<PlayerGravacoes>(*formGravacoes, *this);
     acoes["btnGravacoes"] = [this] {
         int codigo = 0;
         std::string nome;
