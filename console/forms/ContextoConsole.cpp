@@ -7,6 +7,7 @@
 #include "console/forms/FormAcesso.h"
 #include "console/forms/FormCentrais.h"
 #include "console/forms/FormCfgRamais.h"
+#include "console/forms/FormEdCfgRamal.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/ServicoMain.h"
@@ -42,6 +43,7 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formCentrais = std::make_unique<FormCentrais>(*this, &principal);
     formBuscaCentral = std::make_unique<FormBuscaCentral>(*this, &principal);
     formCfgRamais = std::make_unique<FormCfgRamais>(*this, &principal);
+    LigaEditorRamais(*this, *formCfgRamais);
     formCentrais->AbreRamais = [this](int codigo, const std::string& nome) {
         formCfgRamais->Abre(codigo, nome);
     };

@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
@@ -28,6 +29,7 @@
 #include "console/forms/FormCentrais.h"
 #include "console/forms/FormAtualizaRamais.h"
 #include "console/forms/FormCfgRamais.h"
+#include "console/forms/FormEdCfgRamal.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormSobre.h"
 #include "console/Historico.h"
@@ -192,6 +194,26 @@ int main(int argc, char** argv) {
                  f.CarregaConfiguracaoRamais("");
                  ok &= Grava(&f, a);
                  f.hide();
+             }},
+            {"FormEdCfgRamal.png",
+             [&](const auto& a) {
+                 try {
+                     ctx.dados.ExecutaPABX([](Transaction& tr) {
+                         tr.Executa("DELETE FROM DNSPABX WHERE PAB_CODIGO = 1");
+                         tr.Executa("INSERT INTO DNSPABX VALUES (1, 1001, '1001', 'Recepcao')");
+                         tr.Executa("INSERT INTO DNSPABX VALUES (1, 1002, '1002', 'Vendas')");
+                         tr.Executa("INSERT INTO DNSPABX VALUES (1, 3001, '3001', 'Portaria')");
+                     });
+                 } catch (const std::exception& e) {
+                     std::cerr << "FormEdCfgRamal sample rows: " << e.what() << '\n';
+                 }
+                 FormEdCfgRamal f(ctx, &principal);
+                 f.CodigoPABX = 1;
+                 f.CarregaListaRamaisPABX();
+                 f.RamalEdicao = "Recepcao";
+                 f.CarregaConfigRamal();
+                 f.gbRamais->setEnabled(false);
+                 ok &= Grava(&f, a);
              }},
             {"FormAtualizaRamais.png",
              [&](const auto& a) {
