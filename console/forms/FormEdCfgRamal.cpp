@@ -83,6 +83,11 @@ FormEdCfgRamal::FormEdCfgRamal(ContextoConsole& ctx, QWidget* pai) : QDialog(pai
     gbRamaisAutorizados->setObjectName("gbRamaisAutorizados");
     ListBoxRamDisp = NovaLista(gbRamaisAutorizados, "ListBoxRamDisp");
     ListBoxRamSel = NovaLista(gbRamaisAutorizados, "ListBoxRamSel");
+    // Entries may also be dragged from one list to the other.
+    for (QListWidget* l : {ListBoxRamDisp, ListBoxRamSel}) {
+        l->setDragDropMode(QAbstractItemView::DragDrop);
+        l->setDefaultDropAction(Qt::MoveAction);
+    }
     btnLR = NovoBotao(gbRamaisAutorizados, "btnLR", ">", "Adicionar selecionado");
     btnFLR = NovoBotao(gbRamaisAutorizados, "btnFLR", ">>", "Adicionar todos");
     btnRL = NovoBotao(gbRamaisAutorizados, "btnRL", "<", "Retirar selecionado");

@@ -292,3 +292,53 @@ TEST_F(EdCfgRamal, ListaAbreOEditorEApagaPeloPABX) {
     EXPECT_EQ(Escritas().size(), 7u);
     EXPECT_EQ(Escritas().back(), "10/35");
 }
+
+TEST_F(EdCfgRamal, LimiteDeTempoSoNasEsperas) {
+    using namespace std::chrono;
+    auto agora = steady_clock::time_point{} + hours(1);
+    auto relogio = [&] { return agora; };
+    TPABX pabx(ModoPABX::Console);
+    pabx.FEnderecoIP = "127.0.0.1";
+    pabx.FPorta = static_cast<std::uint16_t>(sim->Port());
+    pabx.FSenha = "4321";
+    pabx.FListaRamais = {"1001", "3001"};
+    ASSERT_EQ(pabx.FTempoLimite, 1);
+    EstadoProgramacao e(pabx, {{"a", 5, 1001}, {"b", 6, 3001}}, {"1002"}, relogio);
+    int passos = 0;
+    while (!e.Terminou() && ++passos < 200) {
+        agora += hours(1);  // long past any limit: sends must not care
+        ASSERT_TRUE(e.Verifica()) << int(e.Estado());
+        e.Envia();
+        if (e.Terminou()) break;
+        // The reply arrives while the clock stands 1 ms before the limit.
+        agora += milliseconds(999);
+        ASSERT_TRUE(EsperaAte(
+            [&] {
+                return e.Estado() == 3 ? !pabx.FStatusCTRL.Vazio() : !pabx.FStatusPROG.Vazio();
+            },
+            10000))
+            << int(e.Estado());
+        e.Verifica();
+        ASSERT_EQ(e.Estado() % 2, 0) << "step answered before its limit: " << int(e.Estado());
+    }
+    EXPECT_EQ(e.Estado(), MarcaProgramado);
+    EXPECT_EQ(sim->unit().ExtensionWord(3001), 6);
+    EXPECT_EQ(sim->unit().ExtensionList(1001), Lista{1002});
+
+    sim->AddFault("write:*/10 noreply");
+    EstadoProgramacao silencio(pabx, {{"a", 5, 1001}}, {"1002"}, relogio);
+    while (silencio.Estado() != 7 && !silencio.Terminou()) {
+        if (silencio.Verifica())
+            silencio.Envia();
+        else
+            EsperaAte([] { return false; }, 5);
+    }
+    ASSERT_EQ(silencio.Estado(), 7);
+    agora += milliseconds(999);
+    EXPECT_FALSE(silencio.Verifica());
+    EXPECT_EQ(silencio.Estado(), 7);
+    agora += milliseconds(1);
+    silencio.Verifica();
+    EXPECT_EQ(silencio.Estado(), MarcaTempo + 7);
+    pabx.Desconecta();
+}
