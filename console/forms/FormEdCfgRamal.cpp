@@ -92,6 +92,11 @@ FormEdCfgRamal::FormEdCfgRamal(ContextoConsole& ctx, QWidget* pai) : QDialog(pai
     btnFLR = NovoBotao(gbRamaisAutorizados, "btnFLR", ">>", "Adicionar todos");
     btnRL = NovoBotao(gbRamaisAutorizados, "btnRL", "<", "Retirar selecionado");
     btnFRL = NovoBotao(gbRamaisAutorizados, "btnFRL", "<<", "Retirar todos");
+    // Arrows, not words: shown as they stand.
+    btnLR->setText(">");
+    btnFLR->setText(">>");
+    btnRL->setText("<");
+    btnFRL->setText("<<");
     auto* la = new QGridLayout(gbRamaisAutorizados);
     la->addWidget(new QLabel(Tr("Não autorizados"), gbRamaisAutorizados), 0, 0);
     la->addWidget(new QLabel(Tr("Autorizados"), gbRamaisAutorizados), 0, 2);
