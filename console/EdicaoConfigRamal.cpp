@@ -74,7 +74,10 @@ ResultadoEdicao SalvaConfigRamais(MDados& dados, const EdicaoConfigRamal& e) {
                 Statement up(tr,
                              "UPDATE RMLPERMISS SET RML_PERMISSAO = ?, RML_INDICEDNS = ? WHERE "
                              "RML_RAMAL = ? AND PAB_CODIGO = ?");
-                up.SetInt(0, e.permissao).SetInt(1, n).SetText(2, e.ramalEdicao).SetInt(3, e.codigo);
+                up.SetInt(0, e.permissao)
+                    .SetInt(1, n)
+                    .SetText(2, e.ramalEdicao)
+                    .SetInt(3, e.codigo);
                 alteradas = up.Executa();
                 Statement del(tr, "DELETE FROM RAMALGRAVA WHERE RML_RAMAL = ? AND PAB_CODIGO = ?");
                 del.SetText(0, e.ramalEdicao).SetInt(1, e.codigo).Executa();

@@ -31,13 +31,13 @@ struct EdicaoConfigRamal {
     std::vector<std::string> ramais;       // the chosen extensions (their names)
     std::uint16_t permissao = 0;           // bits 0-9
     std::vector<std::string> autorizados;  // names allowed to start its recordings
-    bool todasPortas = false;  // bit 9: every other extension allowed (one row "Todos")
+    bool todasPortas = false;              // bit 9: every other extension allowed (one row "Todos")
 };
 
 // What a save leaves for the programming.
 struct ResultadoEdicao {
-    std::vector<EntradaProgramacao> fila;  // one per saved extension, in order
-    std::vector<std::string> autorizados;  // decimal numbers, the union for every entry
+    std::vector<EntradaProgramacao> fila;    // one per saved extension, in order
+    std::vector<std::string> autorizados;    // decimal numbers, the union for every entry
     std::vector<std::string> desconhecidos;  // chosen names the unit has no number for
 };
 

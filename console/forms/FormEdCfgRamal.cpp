@@ -64,15 +64,21 @@ FormEdCfgRamal::FormEdCfgRamal(ContextoConsole& ctx, QWidget* pai) : QDialog(pai
 
     gbPermissao = new QGroupBox(" " + Tr("Permissões de gravação") + " ", this);
     gbPermissao->setObjectName("gbPermissao");
-    cbPodeGrvINT = NovaCaixa(gbPermissao, "cbPodeGrvINT", "Ramal pode fazer gravação de chamadas internas");
-    cbPodeGrvORI = NovaCaixa(gbPermissao, "cbPodeGrvORI", "Ramal pode fazer gravação de chamadas originadas");
-    cbPodeGrvREC = NovaCaixa(gbPermissao, "cbPodeGrvREC", "Ramal pode fazer gravação de chamadas recebidas");
+    cbPodeGrvINT =
+        NovaCaixa(gbPermissao, "cbPodeGrvINT", "Ramal pode fazer gravação de chamadas internas");
+    cbPodeGrvORI =
+        NovaCaixa(gbPermissao, "cbPodeGrvORI", "Ramal pode fazer gravação de chamadas originadas");
+    cbPodeGrvREC =
+        NovaCaixa(gbPermissao, "cbPodeGrvREC", "Ramal pode fazer gravação de chamadas recebidas");
     cbTodaGrvINT = NovaCaixa(gbPermissao, "cbTodaGrvINT", "Grava todas as chamadas internas");
     cbTodaGrvORI = NovaCaixa(gbPermissao, "cbTodaGrvORI", "Grava todas as chamadas originadas");
     cbTodaGrvREC = NovaCaixa(gbPermissao, "cbTodaGrvREC", "Grava todas as chamadas recebidas");
-    cbAutorGrvINT = NovaCaixa(gbPermissao, "cbAutorGrvINT", "Autoriza gravação de chamadas internas por terceiros");
-    cbAutorGrvORI = NovaCaixa(gbPermissao, "cbAutorGrvORI", "Autoriza gravação de chamadas originadas por terceiros");
-    cbAutorGrvREC = NovaCaixa(gbPermissao, "cbAutorGrvREC", "Autoriza gravação de chamadas recebidas por terceiros");
+    cbAutorGrvINT = NovaCaixa(gbPermissao, "cbAutorGrvINT",
+                              "Autoriza gravação de chamadas internas por terceiros");
+    cbAutorGrvORI = NovaCaixa(gbPermissao, "cbAutorGrvORI",
+                              "Autoriza gravação de chamadas originadas por terceiros");
+    cbAutorGrvREC = NovaCaixa(gbPermissao, "cbAutorGrvREC",
+                              "Autoriza gravação de chamadas recebidas por terceiros");
     cbTodasPortas = NovaCaixa(gbPermissao, "cbTodasPortas", "Todas as portas comandam gravação");
     cbTodasPortas->setEnabled(false);
     auto* lp = new QVBoxLayout(gbPermissao);
@@ -130,10 +136,14 @@ FormEdCfgRamal::FormEdCfgRamal(ContextoConsole& ctx, QWidget* pai) : QDialog(pai
     for (QCheckBox* c : {cbAutorGrvINT, cbAutorGrvORI, cbAutorGrvREC})
         connect(c, &QCheckBox::clicked, this, &FormEdCfgRamal::cbAutorGrvINTClick);
     connect(cbTodasPortas, &QCheckBox::clicked, this, &FormEdCfgRamal::cbTodasPortasClick);
-    connect(btnLR, &QPushButton::clicked, this, [this] { Move(ListBoxRamDisp, ListBoxRamSel, false); });
-    connect(btnFLR, &QPushButton::clicked, this, [this] { Move(ListBoxRamDisp, ListBoxRamSel, true); });
-    connect(btnRL, &QPushButton::clicked, this, [this] { Move(ListBoxRamSel, ListBoxRamDisp, false); });
-    connect(btnFRL, &QPushButton::clicked, this, [this] { Move(ListBoxRamSel, ListBoxRamDisp, true); });
+    connect(btnLR, &QPushButton::clicked, this,
+            [this] { Move(ListBoxRamDisp, ListBoxRamSel, false); });
+    connect(btnFLR, &QPushButton::clicked, this,
+            [this] { Move(ListBoxRamDisp, ListBoxRamSel, true); });
+    connect(btnRL, &QPushButton::clicked, this,
+            [this] { Move(ListBoxRamSel, ListBoxRamDisp, false); });
+    connect(btnFRL, &QPushButton::clicked, this,
+            [this] { Move(ListBoxRamSel, ListBoxRamDisp, true); });
     connect(btnOk, &QPushButton::clicked, this, &FormEdCfgRamal::BtnOkClick);
     connect(btnCancelar, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -141,8 +151,8 @@ FormEdCfgRamal::FormEdCfgRamal(ContextoConsole& ctx, QWidget* pai) : QDialog(pai
 FormEdCfgRamal::~FormEdCfgRamal() = default;
 
 QCheckBox* FormEdCfgRamal::Caixa(int bit) const {
-    QCheckBox* const caixas[10] = {cbPodeGrvINT,  cbPodeGrvORI,  cbPodeGrvREC,  cbTodaGrvINT,
-                                   cbTodaGrvORI,  cbTodaGrvREC,  cbAutorGrvINT, cbAutorGrvORI,
+    QCheckBox* const caixas[10] = {cbPodeGrvINT,  cbPodeGrvORI, cbPodeGrvREC,  cbTodaGrvINT,
+                                   cbTodaGrvORI,  cbTodaGrvREC, cbAutorGrvINT, cbAutorGrvORI,
                                    cbAutorGrvREC, cbTodasPortas};
     return caixas[bit];
 }
@@ -226,7 +236,8 @@ void FormEdCfgRamal::CarregaConfigRamal() {
     } else {
         for (const std::string& p : permitidos) {
             ListBoxRamSel->addItem(QString::fromStdString(p));
-            for (QListWidgetItem* i : ListBoxRamDisp->findItems(QString::fromStdString(p), Qt::MatchExactly))
+            for (QListWidgetItem* i :
+                 ListBoxRamDisp->findItems(QString::fromStdString(p), Qt::MatchExactly))
                 delete i;
         }
     }
@@ -234,9 +245,10 @@ void FormEdCfgRamal::CarregaConfigRamal() {
     cbAutorGrvINTClick();
     // The lists as loaded, with the buttons that go with the box.
     if (todas == cbTodasPortas->isChecked())
-        for (QWidget* w : {static_cast<QWidget*>(ListBoxRamDisp), static_cast<QWidget*>(ListBoxRamSel),
-                           static_cast<QWidget*>(btnLR), static_cast<QWidget*>(btnFLR),
-                           static_cast<QWidget*>(btnRL), static_cast<QWidget*>(btnFRL)})
+        for (QWidget* w :
+             {static_cast<QWidget*>(ListBoxRamDisp), static_cast<QWidget*>(ListBoxRamSel),
+              static_cast<QWidget*>(btnLR), static_cast<QWidget*>(btnFLR),
+              static_cast<QWidget*>(btnRL), static_cast<QWidget*>(btnFRL)})
             w->setEnabled(!todas);
 }
 
@@ -282,7 +294,8 @@ bool FormEdCfgRamal::SalvaEdicao() {
         return false;
     }
     for (int i = 0; i < LBRamais->count(); ++i)
-        if (LBRamais->item(i)->isSelected()) e.ramais.push_back(LBRamais->item(i)->text().toStdString());
+        if (LBRamais->item(i)->isSelected())
+            e.ramais.push_back(LBRamais->item(i)->text().toStdString());
     e.todasPortas = cbTodasPortas->isChecked();
     if (!e.todasPortas)
         for (int i = 0; i < ListBoxRamSel->count(); ++i)
@@ -385,8 +398,9 @@ void LigaEditorRamais(ContextoConsole& ctx, FormCfgRamais& lista) {
         ed.LimpaTela();
         if (ed.exec() != QDialog::Accepted) return false;
         escolhidos.clear();
-        for (QListWidgetItem* i : ed.LBRamais->selectedItems())
-            escolhidos += i->text().toStdString();
+        for (int i = 0; i < ed.LBRamais->count(); ++i)
+            if (ed.LBRamais->item(i)->isSelected())
+                escolhidos += ed.LBRamais->item(i)->text().toStdString();
         return true;
     };
     lista.EditaConfigRamal = [&ctx, &lista](int codigo, std::string& ramal) {

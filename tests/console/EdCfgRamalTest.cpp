@@ -50,7 +50,8 @@ struct EdCfgRamal : BaseRamais {
         e->RamalEdicao = ramal;
         if (ramal.empty()) {
             e->LBRamais->clear();
-            for (const std::string& n : e->RamaisPABX) e->LBRamais->addItem(QString::fromStdString(n));
+            for (const std::string& n : e->RamaisPABX)
+                e->LBRamais->addItem(QString::fromStdString(n));
             e->LimpaTela();
         } else {
             e->CarregaConfigRamal();
@@ -78,11 +79,12 @@ struct EdCfgRamal : BaseRamais {
         return v;
     }
     std::vector<std::string> Permissoes() {
-        return Linhas(false, "SELECT RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO FROM RMLPERMISS ORDER BY 2");
+        return Linhas(false,
+                      "SELECT RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO FROM RMLPERMISS ORDER BY 2");
     }
     std::vector<std::string> Gravacao() {
-        return Linhas(false,
-                      "SELECT RML_RAMAL, RML_RMLGRVDNS, RML_RMLGRAVA FROM RAMALGRAVA ORDER BY 1, 2");
+        return Linhas(
+            false, "SELECT RML_RAMAL, RML_RMLGRVDNS, RML_RMLGRAVA FROM RAMALGRAVA ORDER BY 1, 2");
     }
 };
 
@@ -128,7 +130,8 @@ TEST_F(EdCfgRamal, DoisRamaisTodasAsPortasERamalSemNumero) {
     EXPECT_EQ(Escritas(), (Textos{"3001/9", "3001/10", "10/35", "1001/9", "1001/10", "10/35"}));
     for (int n : {1001, 3001}) {
         EXPECT_EQ(sim->unit().ExtensionWord(static_cast<std::uint16_t>(n)), 640);
-        EXPECT_EQ(sim->unit().ExtensionList(static_cast<std::uint16_t>(n)), (Lista{1002, 1001, 3001}));
+        EXPECT_EQ(sim->unit().ExtensionList(static_cast<std::uint16_t>(n)),
+                  (Lista{1002, 1001, 3001}));
     }
     EXPECT_EQ(sim->unit().ConfiguredList(), (Lista{1001, 3001}));
     for (const auto& q : sim->ReceivedFrames()) {
@@ -142,10 +145,12 @@ TEST_F(EdCfgRamal, EdicaoCarregaETrocaAConfiguracao) {
     {
         Attachment att = p.Unidade(1);
         Transaction tr(att);
-        tr.Executa("INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
-                   "VALUES (1, 'Portaria', 3001, 69)");
-        tr.Executa("INSERT INTO RAMALGRAVA (PAB_CODIGO, RML_RAMAL, RML_RMLGRVDNS, RML_RMLGRAVA) "
-                   "VALUES (1, 'Portaria', 1001, 'Recepção d''Ana')");
+        tr.Executa(
+            "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
+            "VALUES (1, 'Portaria', 3001, 69)");
+        tr.Executa(
+            "INSERT INTO RAMALGRAVA (PAB_CODIGO, RML_RAMAL, RML_RMLGRVDNS, RML_RMLGRAVA) "
+            "VALUES (1, 'Portaria', 1001, 'Recepção d''Ana')");
         tr.Commit();
     }
     ed = NovoEditor("Portaria");
@@ -191,8 +196,9 @@ TEST_F(EdCfgRamal, RegrasDasCaixasERecusas) {
     {
         Attachment att = p.Unidade(1, true);
         att.Executa("CREATE EXCEPTION TESTE_RECUSA 'recusado pelo teste'");
-        att.Executa("CREATE TRIGGER TESTE_DNS FOR RMLPERMISS BEFORE INSERT AS BEGIN IF "
-                    "(NEW.RML_INDICEDNS = 3001) THEN EXCEPTION TESTE_RECUSA; END");
+        att.Executa(
+            "CREATE TRIGGER TESTE_DNS FOR RMLPERMISS BEFORE INSERT AS BEGIN IF "
+            "(NEW.RML_INDICEDNS = 3001) THEN EXCEPTION TESTE_RECUSA; END");
     }
     Seleciona(ed->LBRamais, {"A;7", "Portaria"});
     ed->cbPodeGrvORI->setChecked(true);
@@ -215,6 +221,8 @@ TEST_F(EdCfgRamal, CadaFimDaProgramacaoDizSuaMensagem) {
         {"write:10/35 refuse", MarcaRecusa + 9, "Envio de programação de lista de ramais recusado"},
         {"write:*/9 noreply", MarcaTempo + 5, "Sem resposta ao envio da programação da porta"},
         {"write:*/10 noreply", MarcaTempo + 7, "Sem resposta ao envio da programação de gravação"},
+        {"write:10/35 noreply", MarcaTempo + 9,
+         "Sem resposta ao envio da lista de ramais da gravação"},
         {"write:10/35 drop", MarcaRecusa + 9, "Envio de programação de lista de ramais recusado"},
         {"login noreply", MarcaTempo + 3, "Não foi possível conectar com KELV"},
         {"", MarcaRecusa + 3, "Login recusado"},
@@ -263,7 +271,8 @@ TEST_F(EdCfgRamal, ListaAbreOEditorEApagaPeloPABX) {
     lista.btnNovoClick();
     EXPECT_EQ(Permissoes(), Textos{"A;7|1002|4"});
     EXPECT_EQ(sim->unit().ExtensionWord(1002), 4);
-    const auto historico = Linhas(true, "SELECT LOG_DETALHES FROM LOGHISTORY WHERE LOG_OPERACAO = 8");
+    const auto historico =
+        Linhas(true, "SELECT LOG_DETALHES FROM LOGHISTORY WHERE LOG_OPERACAO = 8");
     ASSERT_EQ(historico.size(), 1u);
     EXPECT_NE(historico[0].find("A;7"), std::string::npos) << historico[0];
 
@@ -281,8 +290,9 @@ TEST_F(EdCfgRamal, ListaAbreOEditorEApagaPeloPABX) {
     {
         Attachment att = p.Unidade(1);
         Transaction tr(att);
-        tr.Executa("INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
-                   "VALUES (1, 'Sumido', 0, 1)");
+        tr.Executa(
+            "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
+            "VALUES (1, 'Sumido', 0, 1)");
         tr.Commit();
     }
     lista.CarregaConfiguracaoRamais("");
@@ -313,9 +323,7 @@ TEST_F(EdCfgRamal, LimiteDeTempoSoNasEsperas) {
         // The reply arrives while the clock stands 1 ms before the limit.
         agora += milliseconds(999);
         ASSERT_TRUE(EsperaAte(
-            [&] {
-                return e.Estado() == 3 ? !pabx.FStatusCTRL.Vazio() : !pabx.FStatusPROG.Vazio();
-            },
+            [&] { return e.Estado() == 3 ? !pabx.FStatusCTRL.Vazio() : !pabx.FStatusPROG.Vazio(); },
             10000))
             << int(e.Estado());
         e.Verifica();
