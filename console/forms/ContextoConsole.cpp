@@ -10,6 +10,7 @@
 #include "console/forms/FormClientes.h"
 #include "console/forms/FormGrupos.h"
 #include "console/forms/FormUsuarios.h"
+#include "console/forms/FormEdCfgRamal.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormGravacoes.h"
 #include "console/forms/PlayerGravacoes.h"
@@ -64,6 +65,7 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formBuscaCentral = std::make_unique<FormBuscaCentral>(*this, &principal);
     formLogGrv = std::make_unique<FormLogGrv>(&principal);
     formCfgRamais = std::make_unique<FormCfgRamais>(*this, &principal);
+    LigaEditorRamais(*this, *formCfgRamais);
     formCentrais->AbreRamais = [this](int codigo, const std::string& nome) {
         formCfgRamais->Abre(codigo, nome);
     };

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QElapsedTimer>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
@@ -36,6 +37,7 @@
 #include "console/Contatos.h"
 #include "console/forms/FormGrupos.h"
 #include "console/forms/FormUsuarios.h"
+#include "console/forms/FormEdCfgRamal.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormApagaReg.h"
 #include "console/forms/FormEdGrava.h"
@@ -328,6 +330,26 @@ int main(int argc, char** argv) {
                  f.CarregaConfiguracaoRamais("");
                  ok &= Grava(&f, a);
                  f.hide();
+             }},
+            {"FormEdCfgRamal.png",
+             [&](const auto& a) {
+                 try {
+                     ctx.dados.ExecutaPABX([](Transaction& tr) {
+                         tr.Executa("DELETE FROM DNSPABX WHERE PAB_CODIGO = 1");
+                         tr.Executa("INSERT INTO DNSPABX VALUES (1, 1001, '1001', 'Recepcao')");
+                         tr.Executa("INSERT INTO DNSPABX VALUES (1, 1002, '1002', 'Vendas')");
+                         tr.Executa("INSERT INTO DNSPABX VALUES (1, 3001, '3001', 'Portaria')");
+                     });
+                 } catch (const std::exception& e) {
+                     std::cerr << "FormEdCfgRamal sample rows: " << e.what() << '\n';
+                 }
+                 FormEdCfgRamal f(ctx, &principal);
+                 f.CodigoPABX = 1;
+                 f.CarregaListaRamaisPABX();
+                 f.RamalEdicao = "Recepcao";
+                 f.CarregaConfigRamal();
+                 f.gbRamais->setEnabled(false);
+                 ok &= Grava(&f, a);
              }},
             {"FormAtualizaRamais.png",
              [&](const auto& a) {
