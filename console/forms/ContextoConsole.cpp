@@ -6,6 +6,7 @@
 #include "console/Historico.h"
 #include "console/forms/FormAcesso.h"
 #include "console/forms/FormCentrais.h"
+#include "console/forms/FormEdCentral.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/ServicoMain.h"
@@ -40,6 +41,10 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     formHistorico = std::make_unique<FormHistorico>(*this, &principal);
     formCentrais = std::make_unique<FormCentrais>(*this, &principal);
     formBuscaCentral = std::make_unique<FormBuscaCentral>(*this, &principal);
+    formEdCentral = std::make_unique<FormEdCentral>(*this, &principal);
+    formCentrais->EditaCentral = [this](int& codigo, std::string& nome) {
+        return formEdCentral->Edita(codigo, nome);
+    };
     acoes["Histricoatividades1"] = [this] { formHistorico->exec(); };
     acoes["Centrais1"] = [this] {
         formCentrais->CarregaItens(0);
@@ -60,6 +65,8 @@ void ContextoConsole::UsaLoginReal() {
 void ContextoConsole::DestroiJanelas() {
     servico.reset();
     formBuscaCentral.reset();
+    if (formCentrais) formCentrais->EditaCentral = nullptr;
+    formEdCentral.reset();
     formCentrais.reset();
     formHistorico.reset();
     formAcesso.reset();

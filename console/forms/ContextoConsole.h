@@ -37,6 +37,7 @@ class FormHistorico;
 class FormCentrais;
 struct ServicoMain;
 class FormBuscaCentral;
+class FormEdCentral;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -101,6 +102,7 @@ struct ContextoConsole {
     std::unique_ptr<FormHistorico> formHistorico;
     std::unique_ptr<FormCentrais> formCentrais;
     std::unique_ptr<FormBuscaCentral> formBuscaCentral;
+    std::unique_ptr<FormEdCentral> formEdCentral;
     // The service control of the main window (InstalaServicoMain).
     std::shared_ptr<ServicoMain> servico;
 

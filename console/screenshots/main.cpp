@@ -6,6 +6,7 @@
 // name and how to show it filled (non-modally: show(), never exec()).
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QPixmap>
@@ -24,6 +25,8 @@
 #include "console/forms/FormMain.h"
 #include "console/forms/FormAcesso.h"
 #include "console/forms/FormCentrais.h"
+#include "console/forms/FormEdCentral.h"
+#include "console/forms/FormEdHoraCentral.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormSobre.h"
 #include "console/Historico.h"
@@ -162,6 +165,31 @@ int main(int argc, char** argv) {
                  ctx.formBuscaCentral->CarregaItens();
                  ok &= Grava(ctx.formBuscaCentral.get(), a);
                  ctx.formBuscaCentral->hide();
+             }},
+            {"FormEdCentral.png",
+             [&](const auto& a) {
+                 EdicaoCentral e;
+                 e.nome = "Matriz";
+                 e.endereco = "192.168.0.10";
+                 e.senhaKELV = "1234";
+                 e.usuarioFTP = "zimb";
+                 e.senhaFTP = "segredo";
+                 e.ddd = "011";
+                 e.horarios.clear();
+                 for (const JanelaDownload& j : ExpandeJanelas(8 * 60, 30, 4 * 60))
+                     e.horarios.push_back(EntradaJanela(j));
+                 e.horarios.push_back(EntradaJanela({23 * 60, std::nullopt}));
+                 ctx.formEdCentral->MostraCampos(e);
+                 ok &= Grava(ctx.formEdCentral.get(), a);
+                 ctx.formEdCentral->hide();
+             }},
+            {"FormEdHoraCentral.png",
+             [&](const auto& a) {
+                 FormEdHoraCentral* d = ctx.formEdCentral->formEdHora;
+                 d->Prepara();
+                 d->checkLimiteTempo->setChecked(true);
+                 ok &= Grava(d, a);
+                 d->hide();
              }},
             {"CaixaMensagem-Confirmacao.png",
              [&](const auto& a) {
