@@ -1,6 +1,7 @@
 #include "console/forms/FormEdCentral.h"
 
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -107,6 +108,10 @@ FormEdCentral::FormEdCentral(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     lbHorario->setWrapping(true);
     lbHorario->setResizeMode(QListView::Adjust);
     lbHorario->setUniformItemSizes(true);
+    lbHorario->setTextElideMode(Qt::ElideNone);
+    const QFontMetrics medida(lbHorario->font());
+    lbHorario->setGridSize(
+        QSize(medida.horizontalAdvance("      00:00 - 00:00") + 16, medida.height() + 4));
     lbHorario->setMinimumHeight(110);
     btnNovo = Botao("btnNovo", "A&dicionar", gbHorario);
     btnApagar = Botao("btnApagar", "&Apagar", gbHorario);
