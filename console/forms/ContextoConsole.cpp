@@ -11,6 +11,7 @@
 #include "console/forms/FormGrupos.h"
 #include "console/forms/FormUsuarios.h"
 #include "console/forms/FormEdCfgRamal.h"
+#include "console/forms/FormEdCentral.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormGravacoes.h"
 #include "console/forms/PlayerGravacoes.h"
@@ -75,6 +76,10 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
         formUsuarios->CarregaItens(0);
         formUsuarios->exec();
     };
+    formEdCentral = std::make_unique<FormEdCentral>(*this, &principal);
+    formCentrais->EditaCentral = [this](int& codigo, std::string& nome) {
+        return formEdCentral->Edita(codigo, nome);
+    };
     acoes["Histricoatividades1"] = [this] { formHistorico->exec(); };
     formGravacoes = std::make_unique<FormGravacoes>(*this, &principal);
     formGravacoes->Reproducao = std::make_unique<PlayerGravacoes>(*formGravacoes, *this);
@@ -129,6 +134,8 @@ void ContextoConsole::DestroiJanelas() {
     formUsuarios.reset();
     formGrupos.reset();
     formBuscaCentral.reset();
+    if (formCentrais) formCentrais->EditaCentral = nullptr;
+    formEdCentral.reset();
     formCentrais.reset();
     formHistorico.reset();
     formAcesso.reset();

@@ -45,6 +45,7 @@ class FormApagaReg;
 class FormClientes;
 class FormGrupos;
 class FormUsuarios;
+class FormEdCentral;
 
 enum class ResultadoLogin { Entrou, Cancelado };
 
@@ -117,6 +118,7 @@ struct ContextoConsole {
     std::unique_ptr<FormClientes> formClientes;
     std::unique_ptr<FormGrupos> formGrupos;
     std::unique_ptr<FormUsuarios> formUsuarios;
+    std::unique_ptr<FormEdCentral> formEdCentral;
     // The service control of the main window (InstalaServicoMain).
     std::shared_ptr<ServicoMain> servico;
 

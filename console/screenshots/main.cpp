@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -38,6 +39,8 @@
 #include "console/forms/FormGrupos.h"
 #include "console/forms/FormUsuarios.h"
 #include "console/forms/FormEdCfgRamal.h"
+#include "console/forms/FormEdCentral.h"
+#include "console/forms/FormEdHoraCentral.h"
 #include "console/forms/FormHistorico.h"
 #include "console/forms/FormApagaReg.h"
 #include "console/forms/FormEdGrava.h"
@@ -478,6 +481,31 @@ int main(int argc, char** argv) {
                  e->cbGrupo->setCurrentText("Atendimento");
                  ok &= Grava(e, a);
                  e->hide();
+             }},
+            {"FormEdCentral.png",
+             [&](const auto& a) {
+                 EdicaoCentral e;
+                 e.nome = "Matriz";
+                 e.endereco = "192.168.0.10";
+                 e.senhaKELV = "1234";
+                 e.usuarioFTP = "zimb";
+                 e.senhaFTP = "segredo";
+                 e.ddd = "011";
+                 e.horarios.clear();
+                 for (const JanelaDownload& j : ExpandeJanelas(8 * 60, 30, 4 * 60))
+                     e.horarios.push_back(EntradaJanela(j));
+                 e.horarios.push_back(EntradaJanela({23 * 60, std::nullopt}));
+                 ctx.formEdCentral->MostraCampos(e);
+                 ok &= Grava(ctx.formEdCentral.get(), a);
+                 ctx.formEdCentral->hide();
+             }},
+            {"FormEdHoraCentral.png",
+             [&](const auto& a) {
+                 FormEdHoraCentral* d = ctx.formEdCentral->formEdHora;
+                 d->Prepara();
+                 d->checkLimiteTempo->setChecked(true);
+                 ok &= Grava(d, a);
+                 d->hide();
              }},
             {"CaixaMensagem-Confirmacao.png",
              [&](const auto& a) {
