@@ -1,6 +1,7 @@
 #include "console/AtualizacaoBD.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 
@@ -9,6 +10,7 @@
 #include "common/Traducao.h"
 #include "console/MDados.h"
 #include "console/MigracaoBD.h"
+#include "console/RegistroMigracao.h"
 #include "service/ServiceControl.h"
 #include "console/Mensageiro.h"
 #include "console/UtilConsole.h"
@@ -87,6 +89,13 @@ bool AtualizacaoBD::VerificaAtualizacaoBD() {
         GravaLogUpgrade(e.what());
     }
     return true;
+}
+
+void AtualizacaoBD::RecuperaMigracao() {
+    if (!std::filesystem::exists(ArquivoRegistroMigracao())) return;
+    MigracaoBD migracao(dados_, mensagens_);
+    std::unique_ptr<ServiceControl> servico = ControleServico ? ControleServico() : nullptr;
+    migracao.Recupera(servico.get());
 }
 
 bool AtualizacaoBD::OfereceMigracao() {

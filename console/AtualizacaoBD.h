@@ -56,6 +56,9 @@ class AtualizacaoBD {
 
     // The step that ends every main connection; always true.
     bool VerificaAtualizacaoBD();
+    // Before the main connection: puts right a migration killed half-way
+    // (MigracaoBD::Recupera); its live databases may be shut down or missing.
+    void RecuperaMigracao();
     // Reads the packages and runs what is still to run.
     void AtualizaEstruturaBD();
 

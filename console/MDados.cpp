@@ -330,6 +330,7 @@ bool MDados::RegistraUsuarioBD(const std::string& servidor) {
 }
 
 bool MDados::ConectaBancoDados(std::string& erro) {
+    if (AntesDeConectar) AntesDeConectar();
     const IniFile ini(ArquivoVeruzaduIni());
     for (;;) {
         conexaoPerdida_ = false;

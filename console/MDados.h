@@ -121,6 +121,9 @@ class MDados final : public QObject {
     // The structure upgrade that ends every main connection; it may close the
     // connection (FechaConexaoPrincipal), the next work reopens it.
     std::function<void()> VerificaAtualizacaoBD;
+    // Runs before every main connection is made (recovery of a migration
+    // killed half-way).
+    std::function<void()> AntesDeConectar;
 
     // --- Connecting ----------------------------------------------------------
     // Connects the main database (registering the program's user when the

@@ -22,6 +22,7 @@
 #include "common/gbak/vekIbGbak.h"
 #include "console/AtualizacaoBD.h"
 #include "console/MDados.h"
+#include "console/RegistroMigracao.h"
 #include "console/UtilConsole.h"
 #include "service/ServiceControl.h"
 
@@ -88,6 +89,14 @@ struct MigracaoBD::Execucao {
     }
     // Databases this run created under a working name, dropped on every way out.
     std::vector<std::string> temporarios;
+    // What a console killed half-way leaves for the next start.
+    RegistroMigracao registro;
+    void Registra(const std::string& passo) {
+        registro.passo = passo;
+        registro.servidor = servidor;
+        registro.versaoServidor = versaoServidor;
+        GravaRegistroMigracao(registro);
+    }
 
     std::string Conexao(const std::string& caminho) const { return servidor + ":" + caminho; }
     ParametrosConexao Parametros(const std::string& caminho) const {
@@ -316,6 +325,7 @@ ResultadoMigracao MigracaoBD::Executa() {
     }
 
     ResultadoMigracao r = ResultadoMigracao::Falhou;
+    ex.registro.servicoParado = parou;
     try {
         r = ExecutaParado(ex);
     } catch (const std::exception& e) {
@@ -339,6 +349,8 @@ ResultadoMigracao MigracaoBD::Executa() {
         GravaLogUpgrade("Migração concluída");
         if (Progresso) Progresso(mensagem_);
     }
+    // Everything is put right (or the migration stands): nothing to recover.
+    ApagaRegistroMigracao();
     return r;
 }
 
@@ -408,6 +420,21 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
         fs::remove(teste, ec);
     }
 
+    // Working names of the old database restored and brought up to date.
+    const std::string novoPrincipal = ex.pastaDados + "QUVVERUZADU_MIGRACAO.FDB";
+    const std::string novaUnidade = ex.pastaDados + "GRVPAB001_MIGRACAO.FDB";
+
+    // Recorded before anything changes, so a console killed from here on
+    // leaves the next start enough to put everything back.
+    ex.registro.vivoPrincipal = ex.vivoPrincipal;
+    ex.registro.vivoUnidade = ex.vivoUnidade;
+    ex.registro.unidadeExiste = ex.unidadeExiste;
+    ex.registro.antigo = ex.antigo;
+    ex.registro.desligados = {ex.vivoPrincipal};
+    if (ex.unidadeExiste) ex.registro.desligados.push_back(ex.vivoUnidade);
+    ex.registro.temporarios = {novoPrincipal, novaUnidade};
+    ex.Registra("preparo");
+
     // Nobody else gets in while they are replaced (the server refuses the
     // shutdown if someone came in meanwhile).
     for (const std::string& viva : {ex.vivoPrincipal, ex.vivoUnidade}) {
@@ -422,6 +449,8 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
             return ResultadoMigracao::Recusada;
         }
     }
+
+    PontoMorteMigracao("desligadas");
 
     // 1. The live databases, kept, and the old one's backup, all at once.
     const std::string falhaBackup = Traduz("Falha ao realizar backup da base de dados QuvVeruzadu");
@@ -449,8 +478,6 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
 
     // 2. The old database under working names.
     const std::string falhaRestauracao = Traduz("Falha ao restaurar base de dados QuvVeruzadu");
-    const std::string novoPrincipal = ex.pastaDados + "QUVVERUZADU_MIGRACAO.FDB";
-    const std::string novaUnidade = ex.pastaDados + "GRVPAB001_MIGRACAO.FDB";
     Mostra(Traduz("Restaurando base de dados QuvVeruzadu"));
     {
         std::vector<Tarefa> t;
@@ -470,6 +497,8 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
                 return Falha(falhaRestauracao + " (" + ex.temporarios[i] + ")", t[i].motivo),
                        ResultadoMigracao::Falhou;
     }
+
+    PontoMorteMigracao("restauradas");
 
     // 3. Brought up to date there.
     Mostra(Traduz("Atualizando estrutura da base de dados"));
@@ -604,6 +633,11 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
             GravaLogUpgrade("ATENÇÃO: " + viva + " não pôde ser devolvida; restaure o backup " +
                             guarda + ": " + m);
     };
+    const std::string destinoAntigo = DestinoAntigo(ex);
+    ex.registro.guardaPrincipal = guardaPrincipal;
+    ex.registro.guardaUnidade = guardaUnidade;
+    ex.registro.destinoAntigo = destinoAntigo;
+    ex.Registra("troca");
     if (!ex.Apaga(ex.vivoPrincipal, motivo))
         return Falha(falhaRestauracao + " (" + ex.vivoPrincipal + ")", motivo),
                ResultadoMigracao::Falhou;
@@ -612,7 +646,7 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
         devolve(ex.vivoPrincipal, guardaPrincipal, true);
         return ResultadoMigracao::Falhou;
     }
-    const std::string destinoAntigo = DestinoAntigo(ex);
+    PontoMorteMigracao("apagadas");
     std::vector<Tarefa> t{
         {[&](std::string& m) { return ex.Restaura(migradoPrincipal, ex.vivoPrincipal, m); }},
         {[&](std::string& m) { return ex.Restaura(migradaUnidade, ex.vivoUnidade, m); }}};
@@ -628,6 +662,8 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
         return ResultadoMigracao::Falhou;
     }
     GravaLogUpgrade("Bases " + ex.vivoPrincipal + " e " + ex.vivoUnidade + " migradas");
+    ex.Registra("antiga");
+    PontoMorteMigracao("migradas");
 
     // 6. The old database out of the way (the migration stands even when
     // this fails: it is logged).
@@ -704,5 +740,75 @@ bool MigracaoBD::Renomeia() {
         return false;
     }
     IniFile(ArquivoVeruzaduIni()).WriteBool("BD", "UPD", false);
+    return true;
+}
+
+bool MigracaoBD::Recupera(ServiceControl* servicoParado) {
+    std::optional<RegistroMigracao> r;
+    try {
+        r = LeRegistroMigracao();
+    } catch (const std::exception& e) {
+        GravaLogUpgrade(std::string("ATENÇÃO: ") + e.what());
+        return false;
+    }
+    if (!r) return true;
+    GravaLogUpgrade("Recuperando a migração interrompida (" + r->passo + ")");
+    Execucao ex;
+    ex.servidor = r->servidor;
+    ex.usuario = dados_.UsuarioBD;
+    ex.senha = dados_.SenhaBD;
+    ex.pastaPrograma = ComBarra(PastaPrograma());
+    ex.versaoServidor = r->versaoServidor;
+    bool ok = true;
+    try {
+        if (r->passo == "troca") {
+            // The live names may hold nothing, a cut restore or the migrated
+            // database: the kept backups (made while nobody else was in) go
+            // back in every case.
+            auto devolve = [&](const std::string& viva, const std::string& guarda) {
+                std::string m;
+                if (ex.Existe(viva) && !ex.Apaga(viva, m)) {
+                    GravaLogUpgrade("Não foi possível apagar " + viva + ": " + m);
+                    return false;
+                }
+                if (guarda.empty()) return true;
+                if (!ex.Restaura(guarda, viva, m)) {
+                    GravaLogUpgrade("ATENÇÃO: " + viva + " não pôde ser devolvida; restaure o backup " +
+                                    guarda + ": " + m);
+                    return false;
+                }
+                GravaLogUpgrade(viva + " devolvida do backup " + guarda);
+                return true;
+            };
+            ok = devolve(r->vivoPrincipal, r->guardaPrincipal) && ok;
+            ok = devolve(r->vivoUnidade, r->unidadeExiste ? r->guardaUnidade : "") && ok;
+        }
+        // The old database's copy is complete only once the old one is gone.
+        if (!r->destinoAntigo.empty() && ex.Existe(r->antigo)) ex.temporarios.push_back(r->destinoAntigo);
+        for (const std::string& t : r->temporarios) ex.temporarios.push_back(t);
+        ex.ApagaTemporarios();
+        for (const std::string& t : r->temporarios)
+            if (ex.Existe(t)) ok = false;
+    } catch (const FirebirdError& e) {
+        GravaLogUpgrade("Falha ao recuperar a migração: " + std::string(e.what()));
+        ok = false;
+    }
+    ex.desligados = r->desligados;
+    ex.Religa();
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(ex.pastaPrograma, ec))
+        if (e.path().extension() == ".parcial") fs::remove(e.path(), ec);
+    if (r->servicoParado && servicoParado) {
+        std::string erro;
+        if (servicoParado->Inicia(erro))
+            GravaLogUpgrade("Serviço de gravação iniciado de novo");
+        else
+            GravaLogUpgrade("Não foi possível iniciar o serviço de gravação: " + erro);
+    }
+    if (!ok) return false;
+    // The live databases already hold the migrated ones: the migration stands.
+    if (r->passo == "antiga") IniFile(ArquivoVeruzaduIni()).WriteBool("BD", "UPD", false);
+    ApagaRegistroMigracao();
+    GravaLogUpgrade("Migração interrompida recuperada");
     return true;
 }

@@ -64,6 +64,18 @@ class MigracaoBD {
 
     // The whole migration; clears [BD] UPD when it completed.
     ResultadoMigracao Executa();
+    // Puts right what a migration killed half-way left (its recovery record
+    // in the program folder): the live databases back online, working-name
+    // databases and backups dropped, the live databases restored from their
+    // kept backups when they had been dropped, the service started again when
+    // the migration had stopped it. [BD] UPD stays set, so the migration is
+    // offered again, unless the live databases already held the migrated
+    // ones. True when there was nothing to do or all was put right (the
+    // record is then removed); false keeps the record for the next start.
+    // Needs only the credentials of `dados` (no connection: the live
+    // databases may be missing). `servico` may be null.
+    bool Recupera(ServiceControl* servico);
+
     // The answer "No": the old database moves to VERUZADU_OLD.FDB and [BD]
     // UPD is cleared; false (UPD kept) when that could not be done.
     bool Renomeia();

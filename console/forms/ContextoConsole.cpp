@@ -30,6 +30,7 @@ ContextoConsole::ContextoConsole(std::function<DataHora()> relogioDado)
     ExecutaLogin = [](QWidget*) { return ResultadoLogin::Entrou; };
     VerificaPermissao = [](int) { return false; };
     dados.VerificaAtualizacaoBD = [this] { atualizacao.VerificaAtualizacaoBD(); };
+    dados.AntesDeConectar = [this] { atualizacao.RecuperaMigracao(); };
     atualizacao.MostraUpGrade = [this](MigracaoBD& migracao) {
         FormUpGrade f(&migracao, formMain);
         f.exec();

@@ -6,6 +6,12 @@
 // again, and the answer "No".
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <QLabel>
 #include <QPushButton>
@@ -19,6 +25,7 @@
 #include "console/MDados.h"
 #include "console/MigracaoBD.h"
 #include "console/PacoteScripts.h"
+#include "console/RegistroMigracao.h"
 #include "console/forms/FormUpGrade.h"
 #include "service/ServiceControl.h"
 
@@ -173,6 +180,7 @@ struct Console {
     explicit Console(RespostaMensagem resposta = RespostaMensagem::Sim) {
         msg.respostas.push_back(resposta);
         dados.VerificaAtualizacaoBD = [this] { atualizacao.VerificaAtualizacaoBD(); };
+        dados.AntesDeConectar = [this] { atualizacao.RecuperaMigracao(); };
     }
     void Conecta() {
         std::string erro;
@@ -422,3 +430,69 @@ TEST(MigracaoBD, SemBaseAnteriorAConexaoAplicaOsPacotes) {
     EXPECT_TRUE(Tabela(p.Principal(), "SEM_ANTIGA"));
     EXPECT_FALSE(fs::exists(p.pasta / "scripts1.gkp"));
 }
+
+// A console killed (SIGKILL) at a chosen point of the migration: the next
+// start puts the live databases right, offers the migration again (unless
+// the live databases already held the migrated ones) and the second one
+// completes with every recording of the old database.
+struct MorteMigracao : BaseMigracao, ::testing::WithParamInterface<const char*> {};
+
+TEST_P(MorteMigracao, ProximoInicioRecuperaEMigraDeNovo) {
+    EXIGE_SERVIDOR(p.inst);
+    const std::string ponto = GetParam();
+    const Resumo antiga = LeResumo(Conecta("VERUZADU.FDB"));
+
+    const pid_t filho = ::fork();
+    ASSERT_GE(filho, 0);
+    if (filho == 0) {
+        ::setenv("VERUZADU_MIGRACAO_MORTE", ponto.c_str(), 1);
+        {
+            Console c;
+            std::string erro;
+            c.dados.ConectaBancoDados(erro);
+        }
+        ::_exit(3);  // the point was never reached
+    }
+    int status = 0;
+    const auto limite = std::chrono::steady_clock::now() + std::chrono::minutes(5);
+    while (::waitpid(filho, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > limite) {
+            ::kill(filho, SIGKILL);
+            ::waitpid(filho, &status, 0);
+            FAIL() << "a migração não chegou a " << ponto;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << Log();
+    ASSERT_TRUE(fs::exists(ArquivoRegistroMigracao()));
+    if (ponto == "desligadas") {
+        EXPECT_FALSE(EmLinha(p.Principal()));
+    }
+    if (ponto == "apagadas") {
+        EXPECT_THROW(p.Principal(), FirebirdError);
+    }
+
+    const bool migrada = ponto == "migradas";
+    Console c;
+    c.Conecta();
+    EXPECT_FALSE(fs::exists(ArquivoRegistroMigracao())) << Log();
+    EXPECT_NE(Log().find("Migração interrompida recuperada"), std::string::npos) << Log();
+    EXPECT_EQ(c.Perguntou(), !migrada);
+    EXPECT_EQ(LeResumo(p.Principal()), antiga) << Log();
+    EXPECT_EQ(LeResumo(p.Unidade(1)), antiga);
+    EXPECT_TRUE(Tabela(p.Principal(), "MIGRADA_PRINCIPAL"));
+    EXPECT_TRUE(EmLinha(p.Principal()));
+    EXPECT_TRUE(EmLinha(p.Unidade(1)));
+    EXPECT_FALSE(Existe("QUVVERUZADU_MIGRACAO.FDB"));
+    EXPECT_FALSE(Existe("GRVPAB001_MIGRACAO.FDB"));
+    EXPECT_FALSE(p.Ini().ReadBool("BD", "UPD", true));
+    // The old database is never lost: moved when migrated again, else kept.
+    EXPECT_EQ(LeResumo(Conecta(migrada ? "VERUZADU.FDB" : "VERUZADU_OLD.FDB")), antiga);
+    if (migrada) {
+        EXPECT_FALSE(Existe("VERUZADU_OLD.FDB"));
+    }
+    for (const auto& b : Backups()) EXPECT_EQ(b.find(".parcial"), std::string::npos) << b;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pontos, MorteMigracao,
+                         ::testing::Values("desligadas", "restauradas", "apagadas", "migradas"));
