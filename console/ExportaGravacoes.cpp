@@ -14,6 +14,7 @@
 #include "common/db/Esquema.h"
 #include "common/db/Firebird.h"
 #include "console/ArquivoAudio.h"
+#include "console/CodigoCliente.h"
 #include "console/MDados.h"
 #include "console/TextoColuna.h"
 #include "console/UtilConsole.h"
@@ -161,17 +162,19 @@ int CodigoClienteParaEdicao(Transaction& tr, const std::string& nome, const std:
         Cursor c = st.Abre();
         if (c.Proxima()) return c.GetInt(0);
     }
-    return InsereComProximoCodigo(tr, "CLIENTE", "CLI_CODIGO", [&](Transaction& t, std::int32_t n) {
-        Statement cli(t,
-                      "INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, "
-                      "CLI_ENDERECO, CLI_ENDERNUM, CLI_BAIRRO, CLI_CEP, CLI_CIDADE, CLI_UF, "
-                      "CLI_CONTATO, CLI_EMAIL) VALUES (?, ?, '', '', '', '', '', '', '', '', '')");
-        cli.SetInt(0, n).SetText(1, nome);
-        cli.Executa();
-        Statement tel(t, "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (?, ?, 1)");
-        tel.SetInt(0, n).SetText(1, fone);
-        tel.Executa();
-    });
+    // From the generator: a deleted contact's recordings keep its code, so
+    // "highest plus one" could hand that code to someone else.
+    const std::int32_t n = NovoCodigoCliente(tr);
+    Statement cli(tr,
+                  "INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, "
+                  "CLI_ENDERECO, CLI_ENDERNUM, CLI_BAIRRO, CLI_CEP, CLI_CIDADE, CLI_UF, "
+                  "CLI_CONTATO, CLI_EMAIL) VALUES (?, ?, '', '', '', '', '', '', '', '', '')");
+    cli.SetInt(0, n).SetText(1, nome);
+    cli.Executa();
+    Statement tel(tr, "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (?, ?, 1)");
+    tel.SetInt(0, n).SetText(1, fone);
+    tel.Executa();
+    return n;
 }
 
 bool SalvaEdicaoGravacao(MDados& dados, int codigoGravacao, const std::string& cliente,

@@ -383,6 +383,12 @@ TEST_F(BaseGravacoes, EdicaoLigaOuCriaContato) {
         EXPECT_EQ(c.GetInt(2), 1);
         EXPECT_FALSE(c.Proxima());
     }
+    // A deleted contact's code is never given again: recording 2 still holds 5.
+    adm.Executa("DELETE FROM TELEFONE WHERE CLI_CODIGO = 5");
+    adm.Executa("DELETE FROM CLIENTE WHERE CLI_CODIGO = 5");
+    Insere(*unidade, {3, D(2026, 3, 10)});
+    ASSERT_TRUE(SalvaEdicaoGravacao(*dados, 3, "Terceira", "4801", "", erro)) << erro;
+    EXPECT_EQ(linha(3).first, 6);
     // An empty contact unlinks.
     ASSERT_TRUE(SalvaEdicaoGravacao(*dados, 1, "  ", "4830", "id1", erro));
     EXPECT_EQ(linha(1).first, 0);
