@@ -154,7 +154,8 @@ std::unique_ptr<TPABXDownloadFTP> AgendaDownload::CriaDownload(
     t->FTPPorta = Porta(ColunaInt(l, "PAB_KELVFTPPORT"));
     t->FTPUsuario = CortaUtf8(Apara(Coluna(l, "PAB_KELVFTPUSER")), 30);
     t->FTPSeguranca = ColunaInt(l, "PAB_KELVFTPSECURITY");
-    t->FTPSenha = Segredo(Coluna(l, "PAB_KELVFTPPASS"), 30);
+    // As wide as the unit editor admits: a longer cut would fail the login.
+    t->FTPSenha = Segredo(Coluna(l, "PAB_KELVFTPPASS"), 40);
     t->UsaSocks = false;
     t->UltimoBackupBD = ColunaData(l, "PAB_ULTBACKUPBD");
     t->Historico = {};

@@ -6,7 +6,10 @@
 #include <thread>
 
 #include "common/CifraTexto.h"
+#include "service/download/ClienteFTP.h"
 #include "service/download/RegrasDownload.h"
+#include "tests/service/TestePasta.h"
+#include "tests/service/download/DownloadFTPServidor.h"
 #include "tests/service/download/AmbienteDownload.h"
 
 namespace {
@@ -245,6 +248,35 @@ TEST(AgendaDownload, VerificacaoDeSDCard) {
     // A second check lists nothing new while they are listed.
     a.agenda->BDVerificaDownloadPeriodo();
     EXPECT_EQ(a.sdcards.Contagem(), 2u);
+}
+
+// The unit editor admits 40 characters: the download must log in with all of
+// them, not a shorter cut.
+TEST(AgendaDownload, SenhaFTPDe40CaracteresEntraNoServidor) {
+    Agenda a;
+    EXIGE_BANCO(a.db);
+    a.RegistraUnidade(1);
+    const std::string senhaLonga = "s3nh@-de-quarenta-caracteres-0123456789x";
+    ASSERT_EQ(senhaLonga.size(), 40u);
+    a.db.Executa({"UPDATE PABX SET PAB_KELVFTPPASS = '" + CriptografaTexto(senhaLonga) +
+                  "', PAB_KELVFTPUSER = 'norvika' WHERE PAB_CODIGO = 1"});
+    OpcoesFTP o;
+    a.agenda->AoCriarDownload = [&](TPABXDownloadFTP& t) {
+        o.usuario = t.FTPUsuario;
+        o.senha = t.FTPSenha;
+    };
+    ASSERT_EQ(a.agenda->VerificaDownloadPedidoUsuario(1), ResultadoPedido::Listado);
+    EXPECT_EQ(o.senha, senhaLonga);
+
+    PastaTemporaria tmp;
+    std::filesystem::create_directories(tmp.Caminho() / "raiz");
+    ServidorFTPTeste srv(tmp.Caminho() / "raiz", tmp.Caminho() / "srv", {}, "norvika", senhaLonga);
+    o.host = "127.0.0.1";
+    o.porta = srv.Porta();
+    o.timeoutMs = 10000;
+    ClienteFTP c(o);
+    EXPECT_NO_THROW(c.Conecta());
+    c.Desconecta();
 }
 
 TEST(AgendaDownload, PedidoDoConsole) {
