@@ -15,6 +15,7 @@
 #include "common/Texto.h"
 #include "console/UtilConsole.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/FormAtualizaRamais.h"
 #include "console/forms/TextoTela.h"
 
 // ------------------------------------------------------------ the two lists
@@ -152,6 +153,11 @@ FormEdGrupo::FormEdGrupo(ContextoConsole& ctx, QWidget* pai)
     l->addLayout(baixo);
     resize(640, 560);
 
+    // A unit flagged for it (PAB_DNSUPDATE) has its names read from its PABX
+    // before its lists are shown.
+    Edicao.VerificaAtualizacaoRamais = [this](int codigoPABX) {
+        ::VerificaAtualizacaoRamais(ctx_, codigoPABX, this);
+    };
     ListBoxRamDisp->AoSoltar = [this](ListaRamais* origem) { MoveSelecionados(origem); };
     ListBoxRamSel->AoSoltar = [this](ListaRamais* origem) { MoveSelecionados(origem); };
     connect(btnLR, &QPushButton::clicked, this, [this] { MoveSelecionados(ListBoxRamDisp); });

@@ -42,10 +42,12 @@ struct BaseCadastro : ::testing::Test {
         for (const char* sql :
              {"DELETE FROM GRPRAMAL", "DELETE FROM GRUPO", "DELETE FROM USUARIO",
               "DELETE FROM LOGHISTORY",
-              "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (1, 'Matriz') "
-              "MATCHING (PAB_CODIGO)",
-              "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (2, 'Norte') "
-              "MATCHING (PAB_CODIGO)"})
+              // No PABX answers for these units: their names are never flagged
+              // for a refresh.
+              "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DNSUPDATE) "
+              "VALUES (1, 'Matriz', 0) MATCHING (PAB_CODIGO)",
+              "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DNSUPDATE) "
+              "VALUES (2, 'Norte', 0) MATCHING (PAB_CODIGO)"})
             att.Executa(sql);
         Attachment u1 = p.Unidade(1);
         u1.Executa("DELETE FROM DNSPABX");
