@@ -1,13 +1,16 @@
 // The extension names refresh against the real server and the simulated
 // unit: the directory, the groups and the flag after a full refresh; every
 // failure (and a failing write) leaving all three as they were; the event
-// loop kept free while it waits.
+// loop kept free while it waits; the groups editor's refresh of a flagged
+// unit.
 
 #include <QElapsedTimer>
+#include <QListWidget>
 #include <QTimer>
 
 #include "RamaisTeste.h"
 #include "console/forms/FormAtualizaRamais.h"
+#include "console/forms/FormGrupos.h"
 
 namespace {
 
@@ -92,3 +95,27 @@ TEST_F(AtualizaRamais, CadaFalhaDeixaTudoComoEstava) {
         ApontaPara(sim->Port(), "4321");
     }
 }
+
+// The groups editor refreshes a flagged unit before it shows the unit's lists:
+// the group's entry and the offered ones carry the names the PABX gave.
+TEST_F(AtualizaRamais, EditorDeGruposAtualizaAUnidadeMarcada) {
+    IniciaPABX();
+    EstadoInicial();
+    FormGrupos grupos(*ctx);
+    FormEdGrupo* e = grupos.editor();
+    e->LimpaTela();
+    e->CodigoGrupo = 1;
+    e->CarregaGrupo();
+    EXPECT_TRUE(Mensagens().empty()) << ::testing::PrintToString(Mensagens());
+    auto itens = [](const QListWidget* l) {
+        std::vector<std::string> r;
+        for (int i = 0; i < l->count(); ++i) r.push_back(l->item(i)->text().toStdString());
+        return r;
+    };
+    EXPECT_EQ(itens(e->ListBoxRamSel), std::vector<std::string>{"1001 [Recepção d'Ana]"});
+    EXPECT_EQ(itens(e->ListBoxRamDisp),
+              (std::vector<std::string>{"1002 [Vendas]", "3001 [Portaria]"}));
+    EXPECT_EQ(Linhas(true, "SELECT PAB_DNSUPDATE FROM PABX WHERE PAB_CODIGO = 1"),
+              std::vector<std::string>{"0"});
+}
+
