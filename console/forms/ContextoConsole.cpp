@@ -73,6 +73,7 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     };
     formGrupos = std::make_unique<FormGrupos>(*this, &principal);
     formUsuarios = std::make_unique<FormUsuarios>(*this, *formGrupos, &principal);
+    formUsuarios->editor()->NomesRamaisPermissao = [this] { return ::NomesRamaisPermissao(*this); };
     acoes["btnUsuarios"] = [this] {
         formUsuarios->CarregaItens(0);
         formUsuarios->exec();

@@ -67,6 +67,10 @@ struct ContextoConsole {
     // The structure upgrade that ends every main connection.
     AtualizacaoBD atualizacao{dados, mensagens};
 
+    // The unit whose extension names the permission editor last read (0:
+    // not used since the start); the user editor offers those names.
+    int CodigoPABXRamaisPermissao = 0;
+
     // Logged-in user; the defaults hold until the first login.
     std::string UsuarioNome;
     int UsuarioCodigo = 1;

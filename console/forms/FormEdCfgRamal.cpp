@@ -171,6 +171,7 @@ void FormEdCfgRamal::ListaDisponiveis() {
 
 void FormEdCfgRamal::CarregaListaRamaisPABX() {
     RamaisPABX.clear();
+    ctx_.CodigoPABXRamaisPermissao = CodigoPABX;
     try {
         RamaisPABX = LeRamaisPABX(ctx_.dados, CodigoPABX);
     } catch (const std::exception& e) {
@@ -379,6 +380,23 @@ bool FormEdCfgRamal::EnviaProgramacaoRamal(std::uint16_t palavra, int numero) {
     const std::string mensagem = EstadoProgramacao::MensagemFim(UltimaMarca);
     if (!mensagem.empty()) ctx_.mensagens.Mostra(TipoMensagem::Informacao, Traduz(mensagem));
     return UltimaMarca == MarcaProgramado;
+}
+
+std::vector<std::string> NomesRamaisPermissao(ContextoConsole& ctx) {
+    const int codigo = ctx.CodigoPABXRamaisPermissao;
+    if (codigo <= 0) return {};
+    try {
+        // The names live in that unit's own database.
+        if (ctx.dados.CodigoPABX() != codigo || !ctx.dados.BasePABXConectada())
+            ctx.dados.ConectaBasePABX(codigo);
+        std::vector<std::string> nomes = LeRamaisPABX(ctx.dados, codigo);
+        // An extension without a name would be offered as a bare "Ramal".
+        std::erase_if(nomes, [](const std::string& n) { return Apara(n).empty(); });
+        return nomes;
+    } catch (const std::exception& e) {
+        GravaLogConsole(std::string("Configuração de gravação de ramal: ") + e.what());
+        return {};
+    }
 }
 
 void LigaEditorRamais(ContextoConsole& ctx, FormCfgRamais& lista) {

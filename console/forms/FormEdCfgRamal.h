@@ -87,3 +87,7 @@ class FormEdCfgRamal final : public QDialog {
 
 // The permissions list's new, edit and removal go through this editor.
 void LigaEditorRamais(ContextoConsole& ctx, FormCfgRamais& lista);
+// The extension names (sorted) of the unit the editor last read, read again
+// from that unit's database; empty when the editor was not used since the
+// start or the names cannot be read. The user editor's group choice.
+std::vector<std::string> NomesRamaisPermissao(ContextoConsole& ctx);

@@ -40,8 +40,8 @@ class FormEdUsuario final : public QDialog {
     int PerfilOriginal = 2;
     // The name as the list showed it (the history row of an edit).
     std::string NomeListado;
-    // The extension names of the permission editor's last unit; empty until
-    // that editor exists.
+    // The extension names of the permission editor's last unit (the console
+    // wires NomesRamaisPermissao of console/forms/FormEdCfgRamal); may be empty.
     std::function<std::vector<std::string>()> NomesRamaisPermissao;
 
     QLineEdit *edUsuario = nullptr, *edLogin = nullptr, *edSenha = nullptr;

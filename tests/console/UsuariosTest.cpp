@@ -2,7 +2,8 @@
 // choice (a stored value not offered is kept), logins unique whatever their
 // case (also against one added elsewhere after the list was loaded), the
 // last administrator, codes never given again, failures that change nothing,
-// two consoles at once and the windows as a user drives them.
+// two consoles at once, the windows as a user drives them and the
+// permission editor's extensions offered as groups.
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include "common/CifraTexto.h"
 #include "common/Traducao.h"
 #include "console/Usuarios.h"
+#include "console/forms/FormEdCfgRamal.h"
 #include "console/forms/FormGrupos.h"
 #include "console/forms/FormUsuarios.h"
 
@@ -95,6 +97,27 @@ TEST(Usuarios, VerificacaoDosCamposEmOrdem) {
         {{"Ana", "ação", "ñãoé", 2, ""}, ""},
     };
     for (const Caso& c : casos) EXPECT_EQ(VerificaCamposUsuario(c.d), c.mensagem) << c.d.login;
+}
+
+// The group choice offers the extensions of the unit the permission editor
+// last read, from that unit's database even when another unit is connected
+// since; nothing before that editor is used; nameless extensions left out.
+TEST_F(BaseUsuarios, RamaisDoEditorDePermissaoNaEscolha) {
+    e->NomesRamaisPermissao = [this] { return NomesRamaisPermissao(ctx); };
+    Abre(0);
+    EXPECT_EQ(e->cbGrupo->count(), 2);
+    {
+        FormEdCfgRamal permissao(ctx);
+        permissao.CodigoPABX = 1;
+        permissao.CarregaListaRamaisPABX();
+    }
+    ctx.dados.ConectaBasePABX(2);
+    Abre(0);
+    Lista itens;
+    for (int i = 0; i < e->cbGrupo->count(); ++i)
+        itens.push_back(e->cbGrupo->itemText(i).toStdString());
+    const std::string ramal = Traduz("Ramal") + " ";
+    EXPECT_EQ(itens, (Lista{"", "Vendas", ramal + "201", ramal + "Recepção"}));
 }
 
 TEST_F(BaseUsuarios, NovoEditadoApagado) {
