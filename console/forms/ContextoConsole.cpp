@@ -88,7 +88,7 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
     acoes["btnGravacoes"] = [this] {
         int codigo = 0;
         std::string nome;
-        if (EscolheCentral(*this, codigo, nome) == TrocaCentral::Conectada)
+        if (EscolheCentral(*this, codigo, nome, true) == TrocaCentral::Conectada)
             formGravacoes->Abre(codigo, nome);
     };
     formCentrais->AbreGravacoes = [this](int codigo, const std::string& nome) {

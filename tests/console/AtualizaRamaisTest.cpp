@@ -1,15 +1,18 @@
 // The extension names refresh against the real server and the simulated
 // unit: the directory, the groups and the flag after a full refresh; every
 // failure (and a failing write) leaving all three as they were; the event
-// loop kept free while it waits; the groups editor's refresh of a flagged
-// unit.
+// loop kept free while it waits; the groups editor's and the recordings
+// picker's refresh of a flagged unit.
 
 #include <QElapsedTimer>
 #include <QListWidget>
+#include <QTableWidget>
 #include <QTimer>
 
 #include "RamaisTeste.h"
+#include "console/forms/EscolheCentral.h"
 #include "console/forms/FormAtualizaRamais.h"
+#include "console/forms/FormCentrais.h"
 #include "console/forms/FormGrupos.h"
 
 namespace {
@@ -119,3 +122,32 @@ TEST_F(AtualizaRamais, EditorDeGruposAtualizaAUnidadeMarcada) {
               std::vector<std::string>{"0"});
 }
 
+// The main window's recordings button: a flagged unit chosen in the picker is
+// refreshed before its database is connected; the other callers never ask.
+TEST_F(AtualizaRamais, EscolhaDaCentralParaGravacoesAtualiza) {
+    IniciaPABX();
+    EstadoInicial();
+    ctx->formBuscaCentral = std::make_unique<FormBuscaCentral>(*ctx);
+    auto escolhe = [&](bool atualizaRamais) {
+        AoAbrir("FormBuscaCentral", [](QWidget* w) {
+            auto* picker = static_cast<FormBuscaCentral*>(w);
+            picker->GridItens->selectRow(0);
+            picker->btnOkClick();
+        });
+        int codigo = 0;
+        std::string nome;
+        EXPECT_EQ(EscolheCentral(*ctx, codigo, nome, atualizaRamais), TrocaCentral::Conectada);
+        EXPECT_EQ(codigo, 1);
+    };
+    escolhe(false);
+    EXPECT_EQ(sim->SessionsAccepted(), 0);
+    EXPECT_EQ(Linhas(true, "SELECT PAB_DNSUPDATE FROM PABX WHERE PAB_CODIGO = 1"),
+              std::vector<std::string>{"1"});
+    escolhe(true);
+    EXPECT_TRUE(Mensagens().empty()) << ::testing::PrintToString(Mensagens());
+    EXPECT_EQ(Linhas(true, "SELECT PAB_DNSUPDATE FROM PABX WHERE PAB_CODIGO = 1"),
+              std::vector<std::string>{"0"});
+    EXPECT_EQ(Linhas(false, "SELECT DNS_NUMERO, DNS_NOME FROM DNSPABX ORDER BY 1"),
+              (std::vector<std::string>{"1001|Recepção d'Ana", "1002|Vendas", "3001|Portaria"}));
+    EXPECT_TRUE(ctx->dados.BasePABXConectada());
+}
