@@ -335,13 +335,17 @@ std::vector<std::string> Ambiente(const std::vector<std::string>& extra) {
 // Fills the spawn actions and attributes; 0 or the errno of the failure.
 int PreparaSpawn(posix_spawn_file_actions_t* a, posix_spawnattr_t* atributos,
                  const OpcoesProcesso& opcoes) {
-    int erro = ::posix_spawn_file_actions_addopen(a, 0, "/dev/null", O_RDONLY, 0);
+    int erro = opcoes.entrada >= 0
+                   ? ::posix_spawn_file_actions_adddup2(a, opcoes.entrada, 0)
+                   : ::posix_spawn_file_actions_addopen(a, 0, "/dev/null", O_RDONLY, 0);
     if (erro == 0 && !opcoes.saida.empty()) {
         erro = ::posix_spawn_file_actions_addopen(a, 1, opcoes.saida.c_str(),
                                                   O_WRONLY | O_CREAT | O_TRUNC,
                                                   static_cast<mode_t>(opcoes.modoSaida));
         if (erro == 0) erro = ::posix_spawn_file_actions_adddup2(a, 1, 2);
     }
+    if (erro == 0 && opcoes.saidaPadrao >= 0)
+        erro = ::posix_spawn_file_actions_adddup2(a, opcoes.saidaPadrao, 1);
     // Sockets, database handles and lock files of ours stay ours.
     if (erro == 0) erro = ::posix_spawn_file_actions_addclosefrom_np(a, 3);
     if (erro == 0 && !opcoes.pasta.empty())

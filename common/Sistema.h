@@ -95,6 +95,10 @@ struct OpcoesProcesso {
     bool grupoProprio = true;             // a process group of its own, signalled as a whole
     bool novaSessao = false;              // a session of its own (a daemon): implies its own
                                           // group and no controlling terminal
+    int entrada = -1;                     // stdin from this descriptor (one end of a pipe);
+                                          // -1: /dev/null
+    int saidaPadrao = -1;                 // stdout to this descriptor (stderr still follows
+                                          // `saida`); -1: as `saida` says
 };
 
 struct ResultadoProcesso {
@@ -106,7 +110,7 @@ struct ResultadoProcesso {
 };
 
 // The general form of ExecutaEAguarda. The child gets standard input from
-// /dev/null, no descriptor of ours beyond stdout and stderr, an empty signal
+// /dev/null (or `entrada`), no descriptor of ours beyond stdout and stderr, an empty signal
 // mask and default signal dispositions, and a process group of its own (the
 // whole group is ended when the limit passes).
 ResultadoProcesso ExecutaProcesso(const std::vector<std::string>& argumentos,

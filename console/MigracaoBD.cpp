@@ -199,6 +199,34 @@ struct MigracaoBD::Execucao {
             fs::remove(status, ec);
         return ok;
     }
+    // The server's `origem` straight into `destino` (which must not exist)
+    // through a piped gbak pair, for a copy no kept file is needed of. The
+    // origin is one we restored ourselves: no garbage to collect on the way.
+    bool Copia(const std::string& origem, const std::string& destino, std::string& motivo) const {
+        TvekIbGbak backup(VarianteGbak::Console), restauracao(VarianteGbak::Console);
+        const std::string statusBackup = Status(origem), statusRestauracao = Status(destino);
+        try {
+            Configura(backup, statusBackup);
+            backup.opBackup.GarbageCollect = true;  // gbak's -g: no garbage collection
+            backup.DataBaseFiles.Add().FileName = origem;
+            Configura(restauracao, statusRestauracao);
+            restauracao.DataBaseFiles.Add().FileName = destino;
+            if (backup.BackupRestore(restauracao, ComparaVersoes(versaoServidor, "2.5") >= 0)) {
+                std::error_code ec;
+                fs::remove(statusBackup, ec);
+                fs::remove(statusRestauracao, ec);
+                return true;
+            }
+            // The restore's own failure says more than a backup cut short by it.
+            const std::string mr = Motivo(restauracao, statusRestauracao);
+            const std::string mb = Motivo(backup, statusBackup);
+            motivo = !mr.empty() ? mr : mb;
+            if (!mr.empty() && !mb.empty()) motivo += " (backup: " + mb + ")";
+        } catch (const GbakErro& e) {
+            motivo = e.what();
+        }
+        return false;
+    }
     // gbak -c of the local `arquivo` into the server's `banco`, which must not exist.
     bool Restaura(const std::string& arquivo, const std::string& banco, std::string& motivo) const {
         TvekIbGbak gbak(VarianteGbak::Console);
@@ -602,25 +630,12 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
         checagem.Desconecta();
     }
 
-    // 4. The migrated databases' backups, the ones the live names get.
-    const std::string migradoPrincipal = ex.pastaPrograma + "QuvVeruzadu_" + ex.data + ".gbk";
-    const std::string migradaUnidade = ex.pastaPrograma + "GRVPAB001_migrado_" + ex.data + ".gbk";
-    Mostra(Traduz("Realizando backup da base de dados QuvVeruzadu"));
-    {
-        std::vector<Tarefa> t{
-            {[&](std::string& m) { return ex.Backup(novoPrincipal, migradoPrincipal, m); }},
-            {[&](std::string& m) { return ex.Backup(novaUnidade, migradaUnidade, m); }}};
-        EmParalelo(t, ProcessaMensagens);
-        for (const Tarefa& x : t)
-            if (!x.ok) return Falha(falhaBackup, x.motivo), ResultadoMigracao::Falhou;
-    }
-    GravaLogUpgrade("Backup das bases migradas: " + migradoPrincipal + ", " + migradaUnidade);
-    ex.ApagaTemporarios();
-
-    // 5. The swap: each live database dropped (the server refuses while
-    // anyone is attached) and restored under its name; a failure puts the
-    // kept backups back, so the live names hold the old databases again.
-    // The old database's copy under its new name is made meanwhile.
+    // 4. The swap: each live database dropped (the server refuses while
+    // anyone is attached) and the migrated one copied under its name (backup
+    // piped into restore: the working databases stay until the copies are
+    // complete, so nothing else needs keeping); a failure puts the kept
+    // backups back, so the live names hold the old databases again. The old
+    // database's copy under its new name is made meanwhile.
     Mostra(Traduz("Restaurando base de dados QuvVeruzadu"));
     auto devolve = [&](const std::string& viva, const std::string& guarda, bool existia) {
         std::string m;
@@ -648,8 +663,8 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
     }
     PontoMorteMigracao("apagadas");
     std::vector<Tarefa> t{
-        {[&](std::string& m) { return ex.Restaura(migradoPrincipal, ex.vivoPrincipal, m); }},
-        {[&](std::string& m) { return ex.Restaura(migradaUnidade, ex.vivoUnidade, m); }}};
+        {[&](std::string& m) { return ex.Copia(novoPrincipal, ex.vivoPrincipal, m); }},
+        {[&](std::string& m) { return ex.Copia(novaUnidade, ex.vivoUnidade, m); }}};
     if (!destinoAntigo.empty())
         t.push_back({[&](std::string& m) { return ex.Restaura(guardaAntigo, destinoAntigo, m); }});
     EmParalelo(t, ProcessaMensagens);
@@ -664,8 +679,9 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
     GravaLogUpgrade("Bases " + ex.vivoPrincipal + " e " + ex.vivoUnidade + " migradas");
     ex.Registra("antiga");
     PontoMorteMigracao("migradas");
+    ex.ApagaTemporarios();
 
-    // 6. The old database out of the way (the migration stands even when
+    // 5. The old database out of the way (the migration stands even when
     // this fails: it is logged).
     if (destinoAntigo.empty()) return ResultadoMigracao::Concluida;
     if (!t[2].ok) {

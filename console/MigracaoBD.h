@@ -4,8 +4,10 @@
 // 1's database both become the old database brought up to date.
 //
 // Data moves only through the server: gbak backups (written into the program
-// folder, as the console cannot write the server's folder) and gbak restores
-// into new databases; no database file is ever copied or renamed. Before a
+// folder, as the console cannot write the server's folder), gbak restores
+// into new databases, and for the migrated databases' final copies a gbak
+// backup piped straight into a restore; no database file is ever copied or
+// renamed. Before a
 // live database is replaced it is backed up (the backup is kept and named in
 // Veruzadu.log). The old database is restored under new names, the scripts of
 // Veruzadu.udb and the connection's structure checks run there, and only when

@@ -70,6 +70,8 @@ bool TVekExecApp::Execute() {
     OpcoesProcesso opcoes;
     opcoes.saida = ArquivoSaida;
     opcoes.modoSaida = 0600;  // gbak's log may name the database and its user
+    opcoes.entrada = DescritorEntrada;
+    opcoes.saidaPadrao = DescritorSaida;
     opcoes.grupoProprio = false;
     filho_ = ProcessoFilho(argumentos, opcoes);
     if (!filho_.Iniciado()) {

@@ -58,9 +58,14 @@ public:
     std::vector<std::string> Param;
     bool Wait = false;
     // Where the program's standard output and error go (created 0600,
-    // truncated); empty: they are inherited. Standard input is always
-    // /dev/null, so a program that prompts cannot hang.
+    // truncated); empty: they are inherited. Standard input is /dev/null
+    // unless DescritorEntrada is set, so a program that prompts cannot hang.
     std::filesystem::path ArquivoSaida;
+    // One end of a pipe the program reads as its standard input, or writes as
+    // its standard output (its error output still goes to ArquivoSaida); -1:
+    // none. The descriptor stays the caller's (close it after Execute).
+    int DescritorEntrada = -1;
+    int DescritorSaida = -1;
     // Called every 100 ms while WaitForExit waits (the console passes its
     // event-loop pump here); may be empty.
     std::function<void()> ProcessaMensagens;

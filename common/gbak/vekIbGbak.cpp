@@ -375,20 +375,31 @@ bool TvekIbGbak::Restore() { return Executa(true, false, false); }
 
 bool TvekIbGbak::Restore(bool completo) { return Executa(true, true, completo); }
 
-bool TvekIbGbak::Executa(bool restauracao, bool console, bool completo) {
+// What a run has ready before its gbak starts: the line, the program and the
+// private folder with the password file and gbak's output.
+struct PreparoGbak {
+    PastaPrivada pasta;
+    fs::path saida;
+    std::string programa;
+    bool noPath = false;
+    std::string status;
+    LinhaGbak linha;
+};
+
+bool TvekIbGbak::Prepara(bool restauracao, bool console, bool completo, PreparoGbak& p) {
     motivo_.clear();
     // Checks first: a missing setting raises before anything is touched.
     LinhaGbak linha = Monta(restauracao, console, completo, std::string());
     linha_ = linha.texto;
 
     const bool sobrescreve = restauracao ? opRestore.OverWriteStatFile : opBackup.OverWriteStatFile;
-    const std::string& status = restauracao ? opRestore.StatutMessageFile : opBackup.StatutMessageFile;
-    if (!status.empty()) {
+    p.status = restauracao ? opRestore.StatutMessageFile : opBackup.StatutMessageFile;
+    if (!p.status.empty()) {
         std::error_code ec;
-        const bool existe = fs::exists(fs::symlink_status(status, ec));
+        const bool existe = fs::exists(fs::symlink_status(p.status, ec));
         if (existe && !sobrescreve) throw GbakErro(Texto(StatusExiste));
-        if (existe && !fs::remove(status, ec)) {
-            motivo_ = "Não foi possível apagar o arquivo de status " + status + ": " + ec.message();
+        if (existe && !fs::remove(p.status, ec)) {
+            motivo_ = "Não foi possível apagar o arquivo de status " + p.status + ": " + ec.message();
             return false;
         }
     }
@@ -399,40 +410,96 @@ bool TvekIbGbak::Executa(bool restauracao, bool console, bool completo) {
     const bool usaPasta = !console || completo || !restauracao;
     // Not found in PATH: the runner still tries the bare name, so a missing
     // gbak fails like any program that cannot start (Error 1).
-    std::string programa = ProgramaGbak(usaPasta);
-    const bool noPath = programa.empty();
-    if (noPath) programa = "gbak";
+    p.programa = ProgramaGbak(usaPasta);
+    p.noPath = p.programa.empty();
+    if (p.noPath) p.programa = "gbak";
 
-    PastaPrivada pasta;
-    if (!pasta.Ok()) {
-        motivo_ = std::string("Não foi possível criar a pasta temporária do gbak: ") + std::strerror(pasta.Erro());
+    if (!p.pasta.Ok()) {
+        motivo_ = std::string("Não foi possível criar a pasta temporária do gbak: ") + std::strerror(p.pasta.Erro());
         return false;
     }
-    const fs::path arquivoSenha = pasta.Caminho() / "senha";
-    const fs::path saida = pasta.Caminho() / "saida.txt";
+    const fs::path arquivoSenha = p.pasta.Caminho() / "senha";
+    p.saida = p.pasta.Caminho() / "saida.txt";
     if (!PassWord.empty() && !GravaSenha(arquivoSenha, PassWord)) {
         motivo_ = std::string("Não foi possível gravar o arquivo de senha do gbak: ") + std::strerror(errno);
         return false;
     }
-    linha = Monta(restauracao, console, completo, arquivoSenha.string());
+    p.linha = Monta(restauracao, console, completo, arquivoSenha.string());
+    return true;
+}
 
-    FExecApp.ApplicationName = programa;
-    FExecApp.Param = std::move(linha.argumentos);
+bool TvekIbGbak::Inicia(PreparoGbak& p, bool espera, int entrada, int saida) {
+    FExecApp.ApplicationName = p.programa;
+    FExecApp.Param = std::move(p.linha.argumentos);
     FExecApp.SetShowWindow(ShowProcess ? TShow::SHOW : TShow::HIDE);
-    FExecApp.Wait = true;
-    FExecApp.ArquivoSaida = saida;
+    FExecApp.Wait = espera;
+    FExecApp.ArquivoSaida = p.saida;
+    FExecApp.DescritorEntrada = entrada;
+    FExecApp.DescritorSaida = saida;
     FExecApp.ProcessaMensagens = ProcessaMensagens;
-    if (!FExecApp.Execute()) {
-        const int erro = FExecApp.ErroSistema() ? FExecApp.ErroSistema() : EINVAL;
-        if (erro == ENOENT)
-            motivo_ = "gbak não encontrado: " + (noPath ? std::string("gbak (PATH)") : programa);
-        else
-            motivo_ = "Não foi possível iniciar o gbak (" + programa + "): " + std::strerror(erro);
-        return false;
-    }
+    const bool ok = FExecApp.Execute();
+    // Whoever waits or not, this object ends its gbak when it goes away.
+    FExecApp.Wait = true;
+    if (ok) return true;
+    const int erro = FExecApp.ErroSistema() ? FExecApp.ErroSistema() : EINVAL;
+    if (erro == ENOENT)
+        motivo_ = "gbak não encontrado: " + (p.noPath ? std::string("gbak (PATH)") : p.programa);
+    else
+        motivo_ = "Não foi possível iniciar o gbak (" + p.programa + "): " + std::strerror(erro);
+    return false;
+}
+
+bool TvekIbGbak::Conclui(const PreparoGbak& p) {
     if (FExecApp.ExitCode() == 0) return true;
     motivo_ = "gbak terminou com código " + std::to_string(FExecApp.ExitCode());
-    const std::string resumo = ResumoSaida(saida, status);
+    const std::string resumo = ResumoSaida(p.saida, p.status);
     if (!resumo.empty()) motivo_ += ": " + resumo;
     return false;
+}
+
+bool TvekIbGbak::Executa(bool restauracao, bool console, bool completo) {
+    PreparoGbak p;
+    if (!Prepara(restauracao, console, completo, p)) return false;
+    if (!Inicia(p, true, -1, -1)) return false;
+    return Conclui(p);
+}
+
+bool TvekIbGbak::BackupRestore(TvekIbGbak& destino, bool completo) {
+    BackupFiles.Clear();
+    BackupFiles.Add().FileName = "stdout";
+    destino.RestoreFiles.Clear();
+    destino.RestoreFiles.Add().FileName = "stdin";
+    PreparoGbak pb, pr;
+    if (!Prepara(false, false, false, pb)) return false;
+    if (!destino.Prepara(true, true, completo, pr)) return false;
+
+    int canal[2];
+    if (::pipe2(canal, O_CLOEXEC) != 0) {
+        motivo_ = std::string("Não foi possível criar o canal entre os gbak: ") + std::strerror(errno);
+        return false;
+    }
+    // Our copies close as soon as both have theirs: either end alone then
+    // sees the other go (end of file, or a broken pipe) instead of waiting.
+    struct Fecha {
+        int& fd;
+        ~Fecha() {
+            if (fd >= 0) ::close(fd);
+        }
+        void Agora() {
+            ::close(fd);
+            fd = -1;
+        }
+    } leitura{canal[0]}, escrita{canal[1]};
+    if (!destino.Inicia(pr, false, canal[0], -1)) return false;
+    if (!Inicia(pb, false, -1, canal[1])) {
+        destino.FExecApp.Terminate();
+        return false;
+    }
+    leitura.Agora();
+    escrita.Agora();
+    FExecApp.WaitForExit();
+    destino.FExecApp.WaitForExit();
+    const bool okBackup = Conclui(pb);
+    const bool okRestore = destino.Conclui(pr);
+    return okBackup && okRestore;
 }

@@ -34,6 +34,8 @@
 
 #include "common/gbak/vekExecApp.h"
 
+struct PreparoGbak;
+
 class GbakErro final : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -194,6 +196,16 @@ public:
     // "-r" and gbak is looked up in PATH.
     bool Restore(bool completo);
 
+    // A backup piped straight into a restore, for a copy nothing else needs
+    // kept: this object's backup writes to its standard output (BackupFiles
+    // become "stdout") and `destino`'s console restore (see Restore(bool))
+    // reads it (its RestoreFiles become "stdin"). Both gbak run at once, each
+    // with its own status file; no backup file is written. True only when
+    // both ended with code 0; otherwise Motivo() of the one that failed says
+    // why (a restore cut short by a failed backup fails as well). Raises
+    // GbakErro like Backup and Restore, before anything is started.
+    bool BackupRestore(TvekIbGbak& destino, bool completo);
+
     // Builders without side effects (the status file is not looked at).
     // `arquivoSenha` is the file named after -fetch_password; with an empty
     // PassWord no password switch is passed at all. Raise GbakErro like
@@ -215,6 +227,11 @@ public:
 private:
     LinhaGbak Monta(bool restauracao, bool console, bool completo, const std::string& arquivoSenha) const;
     bool Executa(bool restauracao, bool console, bool completo);
+    bool Prepara(bool restauracao, bool console, bool completo, PreparoGbak& p);
+    // Starts gbak with the prepared line; `entrada`/`saida`: descriptors for
+    // its standard input/output, -1 for none.
+    bool Inicia(PreparoGbak& p, bool espera, int entrada, int saida);
+    bool Conclui(const PreparoGbak& p);
     const char* Texto(int id) const;
 
     VarianteGbak variante_;

@@ -370,6 +370,54 @@ TEST_F(GbakServidor, FalhasDoGbakDizemOMotivo) {
     }
 }
 
+// A backup piped into a restore: the copy is whole, and a failure of either
+// end fails the pair (never a database made from a cut stream) without
+// hanging the other end.
+TEST_F(GbakServidor, BackupEncadeadoNaRestauracao) {
+    const std::string banco = CriaBase("origem.fdb");
+    const std::string existente = CriaBase("existente.fdb");
+    const std::string inexistente = dados_ + "/" + prefixo_ + "-nao-existe.fdb";
+    struct Caso {
+        const char* nome;
+        std::string origem;
+        std::string destino;
+        bool ok;
+        std::string motivo;  // in the failing end's Motivo
+    };
+    const Caso casos[] = {
+        {"copia", banco, NoServidor("copia.fdb"), true, ""},
+        {"origem inexistente", inexistente, NoServidor("sem-origem.fdb"), false,
+         "No such file or directory"},
+        {"destino existente", banco, existente, false, "already exists"},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nome);
+        TvekIbGbak b(VarianteGbak::Console), r(VarianteGbak::Console);
+        Conta(b);
+        Conta(r);
+        b.DataBaseFiles.Add().FileName = c.origem;
+        b.opBackup.GarbageCollect = true;
+        b.opBackup.StatutMessageFile = (local_ / "status-b.txt").string();
+        b.opBackup.Verbose = b.opBackup.OverWriteStatFile = true;
+        r.DataBaseFiles.Add().FileName = c.destino;
+        r.opRestore.StatutMessageFile = (local_ / "status-r.txt").string();
+        r.opRestore.Verbose = r.opRestore.OverWriteStatFile = true;
+        const bool ok = b.BackupRestore(r, true);
+        EXPECT_EQ(ok, c.ok) << b.Motivo() << " / " << r.Motivo();
+        EXPECT_NE(r.LinhaComando().find("\"stdin\""), std::string::npos) << r.LinhaComando();
+        if (c.ok) {
+            EXPECT_EQ(Estado(c.destino), Estado(c.origem));
+            continue;
+        }
+        EXPECT_NE((b.Motivo() + r.Motivo()).find(c.motivo), std::string::npos)
+            << b.Motivo() << " / " << r.Motivo();
+        if (c.destino == existente)
+            EXPECT_EQ(Estado(existente), Estado(banco));
+        else
+            EXPECT_FALSE(fs::exists(c.destino));
+    }
+}
+
 TEST_F(GbakServidor, GbakAusente) {
     const std::string banco = CriaBase("origem.fdb");
     const fs::path vazia = local_ / "sem-gbak";
