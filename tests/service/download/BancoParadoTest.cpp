@@ -28,7 +28,9 @@ TEST(Confiabilidade, ServidorDoBancoParadoNaImportacaoResultado2EDepoisCompleta)
     if (!servidor.Pronto()) SEM_SERVIDOR_TESTE() << servidor.Erro();
     Ambiente a("confparado", servidor.Servidor(), servidor.Aliases());
     EXIGE_SERVIDOR(a.inst);
-    Unidade u(1, 60, 37);
+    // Enough recordings that the import is still going when the server is
+    // stopped, even on a loaded machine where stopping it takes seconds.
+    Unidade u(1, 200, 37);
     u.GuardaOriginal();
     a.EscreveINI();
     a.Registra(u);
