@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
@@ -139,10 +140,14 @@ VinculosAgenda GravaAgenda(Transaction& tr, const LeituraAgenda& leitura) {
                      "INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, "
                      "CLI_ENDERECO, CLI_ENDERNUM, CLI_BAIRRO, CLI_CEP, CLI_CIDADE, CLI_UF, "
                      "CLI_CONTATO, CLI_EMAIL) VALUES (?, ?, '', ?, ?, ?, ?, ?, ?, '', ?)");
+    Statement leFones(tr, "SELECT TEL_NUMERO FROM TELEFONE WHERE CLI_CODIGO = ?");
     Statement apagaFones(tr, "DELETE FROM TELEFONE WHERE CLI_CODIGO = ?");
     Statement insereFone(
         tr, "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (?, ?, ?)");
-    std::unordered_set<int> desvinculados;
+    // The numbers each touched contact had before the import (none for a new
+    // one) and those it ends with: only the difference moves recordings.
+    std::unordered_map<int, std::set<std::string>> antes, depois;
+    std::vector<std::pair<int, std::string>> gravados;  // file order
 
     for (const ContatoLido& c : leitura.contatos) {
         const RegistroContatoAgenda& g = c.registro;
@@ -181,22 +186,41 @@ VinculosAgenda GravaAgenda(Transaction& tr, const LeituraAgenda& leitura) {
                 insere.Executa();
                 porNome[g.nome] = codigo;
             } else if (!c.fones.empty()) {
+                if (existentes.count(codigo) && !antes.count(codigo)) {
+                    std::set<std::string>& tinha = antes[codigo];
+                    leFones.SetInt(0, codigo);
+                    auto lidos = leFones.Abre();
+                    while (lidos.Proxima())
+                        if (!lidos.IsNull(0)) tinha.insert(lidos.GetText(0));
+                }
                 apagaFones.SetInt(0, codigo);
                 apagaFones.Executa();
-                if (existentes.count(codigo) && desvinculados.insert(codigo).second)
-                    r.desvinculados.push_back(codigo);
             }
+            if (!c.fones.empty()) depois[codigo].clear();
             for (const FoneAgenda& f : c.fones) {
                 const std::string numero = col(f.numero, 20);
                 insereFone.SetInt(0, codigo).SetText(1, numero).SetInt(2, f.tipo);
                 insereFone.Executa();
-                r.numeros.emplace_back(codigo, numero);
+                depois[codigo].insert(numero);
+                gravados.emplace_back(codigo, numero);
             }
             ++r.contatos;
         } catch (const FirebirdError& e) {
             if (e.ConexaoPerdida()) throw;
             throw ErroImportacaoAgenda(c.linha, e.what());
         }
+    }
+    for (const auto& [codigo, tinha] : antes) {
+        const std::set<std::string>& tem = depois[codigo];
+        for (const std::string& numero : tinha)
+            if (!tem.count(numero)) r.desvinculados.emplace_back(codigo, numero);
+    }
+    std::set<std::pair<int, std::string>> vistos;
+    for (const auto& par : gravados) {
+        auto a = antes.find(par.first);
+        if (a != antes.end() && a->second.count(par.second)) continue;  // kept: no change
+        if (!depois[par.first].count(par.second)) continue;  // replaced again later in the file
+        if (vistos.insert(par).second) r.numeros.push_back(par);
     }
     return r;
 }
@@ -256,23 +280,37 @@ class Lote {
 
 }  // namespace
 
-void VinculaGravacoes(Transaction& tr, const VinculosAgenda& v, std::string_view ddd) {
-    // Former links first, so that a number now given to another contact
-    // ends with it.
-    Lote desvincula(tr, {"INTEGER"}, "UPDATE GRAVACAO SET CLI_CODIGO = 0 WHERE CLI_CODIGO = {0}");
-    desvincula.Executa(v.desvinculados.size(), [&](Statement& st, unsigned base, std::size_t i) {
-        st.SetInt(base, v.desvinculados[i]);
-    });
-    // Exact numbers only: a prefix would take other parties' recordings
-    // (a 4-digit number would claim every call that begins with it).
-    std::vector<std::pair<int, std::string>> numeros;
-    numeros.reserve(v.numeros.size() * 2);
-    for (const auto& [codigo, numero] : v.numeros) {
-        numeros.emplace_back(codigo, numero);
+namespace {
+
+// Each number as dialled: as stored and, for a local number stored with the
+// local area code, also without it. Exact numbers only: a prefix would take
+// other parties' recordings (a 4-digit number would claim every call that
+// begins with it).
+std::vector<std::pair<int, std::string>> ComoDiscados(
+    const std::vector<std::pair<int, std::string>>& pares, std::string_view ddd) {
+    std::vector<std::pair<int, std::string>> r;
+    r.reserve(pares.size() * 2);
+    for (const auto& [codigo, numero] : pares) {
+        r.emplace_back(codigo, numero);
         const std::size_t n = ContaCaracteresUtf8(numero);
         if (!ddd.empty() && (n == 10 || n == 11) && numero.compare(0, ddd.size(), ddd) == 0)
-            numeros.emplace_back(codigo, numero.substr(ddd.size()));
+            r.emplace_back(codigo, numero.substr(ddd.size()));
     }
+    return r;
+}
+
+}  // namespace
+
+void VinculaGravacoes(Transaction& tr, const VinculosAgenda& v, std::string_view ddd) {
+    // Lost numbers first, so that a number moved to another contact ends with it.
+    const auto perdidos = ComoDiscados(v.desvinculados, ddd);
+    Lote desvincula(tr, {"INTEGER", "VARCHAR(20)"},
+                    "UPDATE GRAVACAO SET CLI_CODIGO = 0 WHERE CLI_CODIGO = {0} AND "
+                    "GRV_DESTINO = {1}");
+    desvincula.Executa(perdidos.size(), [&](Statement& st, unsigned base, std::size_t i) {
+        st.SetInt(base, perdidos[i].first).SetText(base + 1, perdidos[i].second);
+    });
+    const auto numeros = ComoDiscados(v.numeros, ddd);
     Lote vincula(tr, {"INTEGER", "VARCHAR(20)"},
                  "UPDATE GRAVACAO SET CLI_CODIGO = {0} WHERE GRV_DESTINO = {1}");
     vincula.Executa(numeros.size(), [&](Statement& st, unsigned base, std::size_t i) {

@@ -60,10 +60,13 @@ void ExportaAgenda(Transaction& tr, FormatoAgenda formato, std::string_view dddL
                    DestinoAgenda& destino);
 
 // What a stored import leaves for the linking.
+// Only what the import changed: a number a contact no longer has loses that
+// contact's recordings; a number a contact gained takes its recordings.
+// Every other link (those made in the recordings editor among them) stays.
 struct VinculosAgenda {
-    std::vector<int> desvinculados;                    // contacts whose former phones were replaced
-    std::vector<std::pair<int, std::string>> numeros;  // (contact, number) in file order
-    int contatos = 0;                                  // contacts stored
+    std::vector<std::pair<int, std::string>> desvinculados;  // (contact, number it lost)
+    std::vector<std::pair<int, std::string>> numeros;        // (contact, number it gained), file order
+    int contatos = 0;                                        // contacts stored
 };
 
 // A contact line the database refused: its line and the server's reason.
@@ -78,7 +81,9 @@ class ErroImportacaoAgenda : public std::runtime_error {
 // Throws ErroImportacaoAgenda (a lost connection's FirebirdError as it came).
 VinculosAgenda GravaAgenda(Transaction& tr, const LeituraAgenda& leitura);
 
-// The linking on one database's GRAVACAO. Throws FirebirdError.
+// The linking on one database's GRAVACAO: the lost numbers' recordings of
+// each contact unlinked, then the gained numbers' recordings linked (also
+// without the local area code). Throws FirebirdError.
 void VinculaGravacoes(Transaction& tr, const VinculosAgenda& vinculos, std::string_view dddLocal);
 
 // --- The whole operations on the console's connection -------------------------

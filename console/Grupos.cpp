@@ -151,17 +151,20 @@ EdicaoGrupo::Unidade* EdicaoGrupo::Procura(int codigoPABX) {
     return nullptr;
 }
 
-void EdicaoGrupo::Carrega(int codigo) {
+bool EdicaoGrupo::Carrega(int codigo) {
     const int grupo = codigo;
     Limpa();
     CodigoGrupo = grupo;
     std::map<int, std::set<std::string>> linhas;
+    bool achado = grupo <= 0;
     dados_.Executa([&](Transaction& tr) {
         if (grupo > 0) {
             Statement st(tr, "SELECT GRP_DESCRICAO FROM GRUPO WHERE GRP_CODIGO = ?");
             st.SetInt(0, grupo);
             auto c = st.Abre();
-            if (c.Proxima()) NomeOriginal = Texto(c, 0);
+            if (!c.Proxima()) return;
+            achado = true;
+            NomeOriginal = Texto(c, 0);
             Statement r(tr,
                         "SELECT PAB_CODIGO, RML_RAMAL, RML_NOME FROM GRPRAMAL WHERE GRP_CODIGO = ? "
                         "ORDER BY PAB_CODIGO, RML_RAMAL");
@@ -184,6 +187,8 @@ void EdicaoGrupo::Carrega(int codigo) {
             unidades_.push_back(std::move(u));
         }
     });
+    if (!achado) Limpa();
+    return achado;
 }
 
 void EdicaoGrupo::CarregaRamaisUnidade(int codigoPABX) {

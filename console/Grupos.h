@@ -73,8 +73,9 @@ class EdicaoGrupo {
 
     // Empties everything (a new group with no units).
     void Limpa();
-    // Reads the group `codigo` (0: a new one) and the units. Throws.
-    void Carrega(int codigo);
+    // Reads the group `codigo` (0: a new one) and the units; false when the
+    // group is no longer there. Throws.
+    bool Carrega(int codigo);
 
     // The refresh of a unit's extension names (run before its names are
     // read); may be empty.

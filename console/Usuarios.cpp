@@ -132,27 +132,22 @@ int ContaOutrosAdministradores(MDados& dados, int codigo) {
 }
 
 bool CarregaUsuario(MDados& dados, int codigo, DadosUsuario& d) {
-    try {
-        bool achou = false;
-        dados.Executa([&](Transaction& tr) {
-            Statement st(tr,
-                         "SELECT USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, USR_GRUPO FROM "
-                         "USUARIO WHERE USR_CODIGO = ?");
-            st.SetInt(0, codigo);
-            auto c = st.Abre();
-            if (!c.Proxima()) return;
-            achou = true;
-            d.nome = c.IsNull(0) ? std::string() : c.GetText(0);
-            d.login = c.IsNull(1) ? std::string() : c.GetText(1);
-            d.senha = DescriptografaTexto(Texto(c, 2));
-            d.perfil = c.IsNull(3) ? 0 : c.GetInt(3);
-            d.grupo = c.IsNull(4) ? std::string() : c.GetText(4);
-        });
-        return achou;
-    } catch (const std::exception& e) {
-        GravaLogConsole("Usuário " + std::to_string(codigo) + ": " + e.what());
-        return false;
-    }
+    bool achou = false;
+    dados.Executa([&](Transaction& tr) {
+        Statement st(tr,
+                     "SELECT USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, USR_GRUPO FROM "
+                     "USUARIO WHERE USR_CODIGO = ?");
+        st.SetInt(0, codigo);
+        auto c = st.Abre();
+        if (!c.Proxima()) return;
+        achou = true;
+        d.nome = c.IsNull(0) ? std::string() : c.GetText(0);
+        d.login = c.IsNull(1) ? std::string() : c.GetText(1);
+        d.senha = DescriptografaTexto(Texto(c, 2));
+        d.perfil = c.IsNull(3) ? 0 : c.GetInt(3);
+        d.grupo = c.IsNull(4) ? std::string() : c.GetText(4);
+    });
+    return achou;
 }
 
 bool SalvaUsuario(MDados& dados, int& codigo, int perfilOriginal, const DadosUsuario& d,

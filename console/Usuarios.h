@@ -61,7 +61,7 @@ bool LoginExistente(Transaction& tr, const std::string& login, int codigo);
 // removal checks again with their rows locked). Throws what MDados throws.
 int ContaOutrosAdministradores(MDados& dados, int codigo);
 
-// Reads the user; false when missing or unreadable (errors logged).
+// Reads the user; false when missing. Throws what MDados throws.
 bool CarregaUsuario(MDados& dados, int codigo, DadosUsuario& d);
 
 // Saves user `codigo` (0: a new one, whose code is set on success) with

@@ -4,6 +4,8 @@
 #include "console/forms/FormConfig.h"
 #include "console/Acesso.h"
 #include "console/Historico.h"
+#include "console/UtilConsole.h"
+#include "common/Traducao.h"
 #include "console/forms/FormAcesso.h"
 #include "console/forms/FormCentrais.h"
 #include "console/forms/FormCfgRamais.h"
@@ -117,8 +119,7 @@ void ContextoConsole::CriaJanelas(FormMain& principal) {
 
 void ContextoConsole::UsaLoginReal() {
     ExecutaLogin = [this](QWidget*) {
-        return formAcesso && formAcesso->ExecutaLogin() ? ResultadoLogin::Entrou
-                                                        : ResultadoLogin::Cancelado;
+        return formAcesso ? formAcesso->ExecutaLogin() : ResultadoLogin::Cancelado;
     };
     VerificaPermissao = [this](int nivel) {
         return ::VerificaPermissao(nivel, UsuarioCodigo, UsuarioPerfil, mensagens);
@@ -146,6 +147,24 @@ void ContextoConsole::DestroiJanelas() {
     formSobre.reset();
     mensagens.pai = nullptr;
     formMain = nullptr;
+}
+
+bool ContextoConsole::CarregaParaEdicao(const std::function<bool()>& carga,
+                                         const std::string& naoEncontrado,
+                                         const std::string& falha) {
+    try {
+        if (carga()) return true;
+        mensagens.Mostra(TipoMensagem::Erro, Traduz(naoEncontrado));
+    } catch (const SemConexaoBD&) {
+        if (!dados.AvisoConexaoPendente()) dados.BaseConectada();
+    } catch (const FirebirdError& e) {
+        GravaLogConsole(falha + ": " + e.what());
+        if (!e.ConexaoPerdida()) mensagens.Mostra(TipoMensagem::Erro, Traduz(falha) + "\n" + e.what());
+    } catch (const std::exception& e) {
+        GravaLogConsole(falha + ": " + e.what());
+        mensagens.Mostra(TipoMensagem::Erro, Traduz(falha) + "\n" + e.what());
+    }
+    return false;
 }
 
 bool ContextoConsole::ExecutaBD(const std::function<void(Transaction&)>& trabalho) {

@@ -47,7 +47,9 @@ class FormGrupos;
 class FormUsuarios;
 class FormEdCentral;
 
-enum class ResultadoLogin { Entrou, Cancelado };
+// Cancelado: the user cancelled the login (the program ends). Interrompido:
+// the dialog was closed for him (the connection was lost meanwhile).
+enum class ResultadoLogin { Entrou, Cancelado, Interrompido };
 
 struct ContextoConsole {
     explicit ContextoConsole(std::function<DataHora()> relogioDado = Agora);
@@ -71,10 +73,11 @@ struct ContextoConsole {
     // not used since the start); the user editor offers those names.
     int CodigoPABXRamaisPermissao = 0;
 
-    // Logged-in user; the defaults hold until the first login.
+    // Logged-in user; nobody (code and profile 0) until the first login, so
+    // no level passes before it.
     std::string UsuarioNome;
-    int UsuarioCodigo = 1;
-    int UsuarioPerfil = 1;
+    int UsuarioCodigo = 0;
+    int UsuarioPerfil = 0;
 
     // --- Seams -------------------------------------------------------------
     // The login step of the start-up sequence. Until the login window exists
@@ -105,6 +108,13 @@ struct ContextoConsole {
     // timer gives the notice); any other error shows "Erro" with the
     // server's message. Nothing is ever reported as saved that was not.
     bool ExecutaBD(const std::function<void(Transaction&)>& trabalho);
+    // Loads a record for its editor, by the same rule: true when `carga`
+    // found it. A record no longer there shows `naoEncontrado` ("Erro"); an
+    // error shows `falha` and the reason ("Erro"); a lost connection shows
+    // nothing here. An editor whose record was not loaded is not opened, so
+    // its Ok can never write blanks over the record.
+    bool CarregaParaEdicao(const std::function<bool()>& carga, const std::string& naoEncontrado,
+                           const std::string& falha);
 
     FormMain* formMain = nullptr;
     std::unique_ptr<FormSobre> formSobre;

@@ -1,6 +1,8 @@
 #include "console/forms/FormAcesso.h"
 
+#include <QCloseEvent>
 #include <QFormLayout>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -66,7 +68,7 @@ FormAcesso::FormAcesso(ContextoConsole& ctx, QWidget* pai)
     connect(edLogin, &QLineEdit::textChanged, this,
             [this](const QString& t) { btnTrocar->setEnabled(!t.trimmed().isEmpty()); });
     connect(btnOk, &QPushButton::clicked, this, &FormAcesso::BtnOkClick);
-    connect(btnCancelar, &QPushButton::clicked, this, &QDialog::reject);
+    connect(btnCancelar, &QPushButton::clicked, this, &FormAcesso::CancelaPeloUsuario);
     connect(btnTrocar, &QPushButton::clicked, this, &FormAcesso::BtnTrocarClick);
 }
 
@@ -77,15 +79,36 @@ void FormAcesso::showEvent(QShowEvent* e) {
     edLogin->setFocus();
 }
 
-bool FormAcesso::ExecutaLogin() {
+void FormAcesso::CancelaPeloUsuario() {
+    canceladoPeloUsuario_ = true;
+    reject();
+}
+
+void FormAcesso::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        CancelaPeloUsuario();
+        return;
+    }
+    QDialog::keyPressEvent(e);
+}
+
+void FormAcesso::closeEvent(QCloseEvent* e) {
+    // The window's own close button is the user's cancel too.
+    if (e->spontaneous()) canceladoPeloUsuario_ = true;
+    QDialog::closeEvent(e);
+}
+
+ResultadoLogin FormAcesso::ExecutaLogin() {
     edLogin->clear();
     edSenha->clear();
     setWindowTitle(Tr("Login"));
-    if (exec() != QDialog::Accepted) return false;
+    canceladoPeloUsuario_ = false;
+    if (exec() != QDialog::Accepted)
+        return canceladoPeloUsuario_ ? ResultadoLogin::Cancelado : ResultadoLogin::Interrompido;
     ctx_.UsuarioNome = acesso_.NomeConfirmado;
     ctx_.UsuarioCodigo = acesso_.CodigoConfirmado;
     ctx_.UsuarioPerfil = acesso_.PerfilConfirmado;
-    return true;
+    return ResultadoLogin::Entrou;
 }
 
 bool FormAcesso::VerificaUsuario() {

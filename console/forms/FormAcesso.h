@@ -9,6 +9,7 @@
 #include <QDialog>
 
 #include "console/Acesso.h"
+#include "console/forms/ContextoConsole.h"
 
 class QLineEdit;
 class QPushButton;
@@ -20,8 +21,10 @@ class FormAcesso final : public QDialog {
     explicit FormAcesso(ContextoConsole& ctx, QWidget* pai = nullptr);
 
     // Empties both fields and shows the dialog modally; on OK copies the
-    // confirmed user to the context. True when a user logged in.
-    bool ExecutaLogin();
+    // confirmed user to the context. Cancelado only when the user cancelled
+    // (Cancel, Escape, the window's close); a dialog closed for him (the
+    // connection was lost) is Interrompido.
+    ResultadoLogin ExecutaLogin();
 
     Acesso& Logica() { return acesso_; }
 
@@ -33,14 +36,18 @@ class FormAcesso final : public QDialog {
 
   protected:
     void showEvent(QShowEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
 
   private:
+    void CancelaPeloUsuario();
     bool VerificaUsuario();
     void BtnOkClick();
     void BtnTrocarClick();
 
     ContextoConsole& ctx_;
     Acesso acesso_;
+    bool canceladoPeloUsuario_ = false;
 };
 
 class FormTrocaSenha final : public QDialog {

@@ -174,7 +174,7 @@ void FormClientes::BtnEditarClick() {
     formEdCliente->CodigoCliente = codigo;
     formEdCliente->NomeAnterior = NomeDaLinha(linha);
     formEdCliente->LimpaTela();
-    formEdCliente->CarregaItem();
+    if (!formEdCliente->CarregaItem()) return;
     if (formEdCliente->exec() != QDialog::Accepted) return;
     CarregaItens(codigo);
 }

@@ -205,12 +205,10 @@ std::string FormEdCliente::NumeroDaLinha(int linha) const {
 
 bool FormEdCliente::CarregaItem() {
     ClienteAgenda c;
-    try {
-        if (!CarregaCliente(ctx_.dados, CodigoCliente, c)) return false;
-    } catch (const std::exception& e) {
-        GravaLogConsole(std::string("Contato: ") + e.what());
+    if (!ctx_.CarregaParaEdicao([&] { return CarregaCliente(ctx_.dados, CodigoCliente, c); },
+                                "Contato não encontrado",
+                                "Não foi possível carregar o contato"))
         return false;
-    }
     edCliente->setText(Q(c.descricao));
     edCNPJ->setText(Q(c.identificador));
     edEndereco->setText(Q(c.endereco));

@@ -44,8 +44,8 @@ class FormEdCliente final : public QDialog {
     // Every field empty, the state the empty item, the phone grid one empty
     // row, the phone buttons disabled.
     void LimpaTela();
-    // Loads CodigoCliente's contact and phones; what was filled stays when
-    // loading fails. False when the contact is gone or could not be read.
+    // Loads CodigoCliente's contact and phones. False, with the reason shown,
+    // when the contact is gone or could not be read (nothing is filled).
     bool CarregaItem();
     // The number is taken: in another row of the grid (the row `linhaEditada`
     // aside) or by another contact in the database; the box is shown. A

@@ -195,11 +195,11 @@ int FormEdGrupo::CodigoPABXDaLinha(int linha) const {
     return i ? i->data(Qt::UserRole).toInt() : 0;
 }
 
-void FormEdGrupo::CarregaGrupo() {
-    try {
-        Edicao.Carrega(CodigoGrupo);
-    } catch (const std::exception& e) {
-        GravaLogConsole("Grupo " + std::to_string(CodigoGrupo) + ": " + e.what());
+bool FormEdGrupo::CarregaGrupo() {
+    if (!ctx_.CarregaParaEdicao([&] { return Edicao.Carrega(CodigoGrupo); },
+                                "Grupo não encontrado", "Não foi possível carregar o grupo")) {
+        Edicao.Limpa();
+        return false;
     }
     preenchendo_ = true;
     edGrupo->setText(QString::fromStdString(Edicao.NomeOriginal));
@@ -229,6 +229,7 @@ void FormEdGrupo::CarregaGrupo() {
             if (unidades[static_cast<std::size_t>(i)].acesso) primeira = i;
         GridItens->setCurrentCell(primeira, ColCentral);
     }
+    return true;
 }
 
 void FormEdGrupo::AcessoClicado(int linha) {
@@ -368,7 +369,7 @@ void FormGrupos::BtnNovoClick() {
     if (!ctx_.dados.BaseConectada()) return;
     editor_->LimpaTela();
     editor_->CodigoGrupo = 0;
-    editor_->CarregaGrupo();
+    if (!editor_->CarregaGrupo()) return;
     if (editor_->exec() != QDialog::Accepted) return;
     CarregaItens(editor_->CodigoGrupo);
     GruposAlterados = true;
@@ -379,7 +380,7 @@ void FormGrupos::BtnEditarClick() {
     if (codigo <= 0 || !ctx_.dados.BaseConectada()) return;
     editor_->LimpaTela();
     editor_->CodigoGrupo = codigo;
-    editor_->CarregaGrupo();
+    if (!editor_->CarregaGrupo()) return;
     if (editor_->exec() != QDialog::Accepted) return;
     CarregaItens(codigo);
     GruposAlterados = true;

@@ -43,8 +43,9 @@ class FormEdGrupo final : public QDialog {
     // Empties the name, both lists (greyed) and the grid (one empty row).
     void LimpaTela();
     // Reads the group CodigoGrupo (0: new) and the units into the grid; for
-    // an existing group the lists of the first unit it sees are shown.
-    void CarregaGrupo();
+    // an existing group the lists of the first unit it sees are shown. False,
+    // with the reason shown, when the group is gone or could not be read.
+    bool CarregaGrupo();
     // Shows the lists of the grid's current unit (its names refreshed first).
     void CarregaRamaisPABXGrupo();
     // The shown "Com permissão" list becomes the unit's choice.

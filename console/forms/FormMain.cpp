@@ -69,8 +69,8 @@ FormMain::FormMain(ContextoConsole& ctx, QWidget* pai) : QMainWindow(pai), ctx_(
     EstadoServicoAnterior = 255;
     monitorServicoAtivo_ = true;
     ctx_.UsuarioNome.clear();
-    ctx_.UsuarioCodigo = 1;
-    ctx_.UsuarioPerfil = 1;
+    ctx_.UsuarioCodigo = 0;
+    ctx_.UsuarioPerfil = 0;
     const QString titulo = Tr("Quv – Veruzadu de Chamadas");
     QApplication::setApplicationDisplayName(titulo);
     setWindowTitle(titulo);
@@ -294,7 +294,9 @@ void FormMain::SynchroInicializa() {
                 const ResultadoLogin login =
                     ctx_.ExecutaLogin ? ctx_.ExecutaLogin(this) : ResultadoLogin::Cancelado;
                 if (login == ResultadoLogin::Cancelado) {
-                    // A login ended by a connection loss is no cancel: the
+                    sai = true;
+                } else if (login == ResultadoLogin::Interrompido) {
+                    // A login closed by a connection loss is no cancel: the
                     // timer's reconnection takes over (started here too, as
                     // a loss during the first login finds it still stopped).
                     if (ctx_.dados.ConexaoPerdida())

@@ -91,9 +91,11 @@ void FormEdUsuario::LimpaTela() {
     PerfilOriginal = 2;
 }
 
-void FormEdUsuario::CarregaItem() {
+bool FormEdUsuario::CarregaItem() {
     DadosUsuario d;
-    if (!CarregaUsuario(ctx_.dados, CodigoUsuario, d)) return;
+    if (!ctx_.CarregaParaEdicao([&] { return CarregaUsuario(ctx_.dados, CodigoUsuario, d); },
+                                "Usuário não encontrado", "Não foi possível carregar o usuário"))
+        return false;
     edUsuario->setText(QString::fromStdString(d.nome));
     edLogin->setText(QString::fromStdString(d.login));
     edSenha->setText(QString::fromStdString(d.senha));
@@ -103,6 +105,7 @@ void FormEdUsuario::CarregaItem() {
     if (opcoes_.size() != antes) MostraOpcoes();
     cbGrupo->setCurrentIndex(i < 0 ? 0 : i);
     PerfilOriginal = cbPerfil->currentIndex() + 1;
+    return true;
 }
 
 bool FormEdUsuario::SalvaEdicao() {
@@ -216,7 +219,7 @@ void FormUsuarios::BtnEditarClick() {
     editor_->CodigoUsuario = codigo;
     editor_->NomeListado = TextoDaLinha(GridItens->currentRow(), 1);
     editor_->LimpaTela();
-    editor_->CarregaItem();
+    if (!editor_->CarregaItem()) return;
     if (editor_->exec() != QDialog::Accepted) return;
     CarregaItens(codigo);
 }

@@ -26,8 +26,9 @@ class FormEdUsuario final : public QDialog {
     // extension name of the permission editor (NomesRamaisPermissao).
     void CarregaGruposRamais();
     // Loads user CodigoUsuario into the fields; a stored group not offered is
-    // added to the choice and chosen.
-    void CarregaItem();
+    // added to the choice and chosen. False, with the reason shown, when the
+    // user is gone or could not be read (nothing is filled).
+    bool CarregaItem();
     // Empties name, login and password; profile "Operador", no group.
     void LimpaTela();
     // Validates and stores; false with the message shown ("Erro").

@@ -216,7 +216,7 @@ TEST_F(BaseAcesso, DialogoDeLoginDescartaAspasEEntra) {
         QTest::keyClicks(f.edSenha, "senha12345");
         QTest::keyClick(f.edSenha, Qt::Key_Return);
     });
-    EXPECT_TRUE(f.ExecutaLogin());
+    EXPECT_EQ(f.ExecutaLogin(), ResultadoLogin::Entrou);
     EXPECT_TRUE(*feito);
     EXPECT_EQ(ctx.UsuarioCodigo, 1);
     EXPECT_EQ(ctx.UsuarioNome, "Administrador");
@@ -231,7 +231,7 @@ TEST_F(BaseAcesso, DialogoDeLoginDescartaAspasEEntra) {
         EXPECT_TRUE(f.isVisible());
         QTest::keyClick(&f, Qt::Key_Escape);
     });
-    EXPECT_FALSE(f.ExecutaLogin());
+    EXPECT_EQ(f.ExecutaLogin(), ResultadoLogin::Cancelado);
     ASSERT_FALSE(ctx.mensagens.Mostradas().empty());
     EXPECT_EQ(ctx.mensagens.Mostradas().back().texto, "Login inexistente ou senha incorreta");
 }
@@ -259,7 +259,7 @@ TEST_F(BaseAcesso, DialogoDeTrocaDeSenha) {
         });
         f.btnTrocar->click();
     });
-    EXPECT_TRUE(f.ExecutaLogin());
+    EXPECT_EQ(f.ExecutaLogin(), ResultadoLogin::Entrou);
     EXPECT_TRUE(*troca);
     EXPECT_EQ(ctx.UsuarioCodigo, 2);
     EXPECT_EQ(ctx.mensagens.Mostradas().back().texto,

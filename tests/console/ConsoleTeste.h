@@ -21,9 +21,12 @@ struct Console {
         if (loginComDialogo) {
             QDialog d(pai);
             d.setObjectName("DialogoLogin");
-            if (d.exec() != QDialog::Accepted) return ResultadoLogin::Cancelado;
+            // Only the loss closes it in these tests.
+            if (d.exec() != QDialog::Accepted) return ResultadoLogin::Interrompido;
         }
         ctx.UsuarioNome = "teste" + std::to_string(logins);
+        ctx.UsuarioCodigo = 1;
+        ctx.UsuarioPerfil = 1;
         return ResultadoLogin::Entrou;
     }
     bool Conectado() const {

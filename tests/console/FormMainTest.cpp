@@ -16,6 +16,8 @@
 #include "TesteConsole.h"
 #include "Versao.h"
 #include "console/forms/ContextoConsole.h"
+#include "common/CifraTexto.h"
+#include "console/forms/FormAcesso.h"
 #include "console/forms/FormConfigBD.h"
 #include "console/forms/FormMain.h"
 #include "console/forms/FormSobre.h"
@@ -327,4 +329,84 @@ TEST(FormMain, PerdaComDialogoDoLoginAbertoNaoEncerra) {
     c.main->TimerServicoTimer();
     ASSERT_TRUE(EsperaAte([&] { return c.Conectado() && c.logins == 2; }));
     EXPECT_TRUE(c.main->isVisible());
+}
+
+namespace {
+
+void InsereOperador(const ProgramaTeste& p) {
+    Attachment att = p.Principal();
+    Transaction tr(att);
+    Statement st(tr,
+                 "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, "
+                 "USR_GRUPO) VALUES (?, ?, ?, ?, 2, '')");
+    st.SetInt(0, 902).SetText(1, "Operador").SetText(2, "oper").SetText(3, CriptografaTexto("op123"));
+    st.Executa();
+    tr.Commit();
+}
+
+}  // namespace
+
+// An administrator-only entry (the service's start, which needs no database)
+// passes neither while nobody is logged in (the first login closed by a
+// connection loss) nor for an operator.
+TEST(FormMain, EntradaDeAdministradorRecusadaSemLoginEAoOperador) {
+    ProgramaTeste p("nivel");
+    EXIGE_SERVIDOR(p.inst);
+    InsereOperador(p);
+    RelogioTeste relogio;
+    Console c(&relogio);
+    c.ctx.UsaLoginReal();
+    int inicios = 0;
+    c.ctx.acoes["IniciarServioGravaoNorvika1"] = [&] { ++inicios; };
+    auto iniciaServico = [&] {
+        QAction* a = c.main->pmManutencao->findChild<QAction*>("IniciarServioGravaoNorvika1");
+        a->setEnabled(true);
+        a->trigger();
+    };
+    AoAbrir("FormAcesso", [&](QWidget*) {
+        PerdeConexao(p, c);
+        c.main->TimerServicoTimer();
+    });
+    auto avisado = AoAbrirCaixa(AvisoPerda, [](QWidget* w) { Responde(w, QMessageBox::Ok); });
+    c.Mostra();
+    ASSERT_TRUE(EsperaAte([&] { return *avisado && !c.main->Inicializando(); }));
+    ASSERT_TRUE(c.main->isVisible()) << "a login closed by the loss ended the program";
+    EXPECT_EQ(c.ctx.UsuarioCodigo, 0);
+    iniciaServico();
+    EXPECT_EQ(inicios, 0) << "nobody logged in started the service";
+
+    // After the reconnection an operator logs in.
+    auto entrou = AoAbrir("FormAcesso", [&](QWidget* w) {
+        auto* f = static_cast<FormAcesso*>(w);
+        f->edLogin->setText("oper");
+        f->edSenha->setText("op123");
+        f->btnOk->click();
+    });
+    relogio.Avanca(61);
+    c.main->TimerServicoTimer();
+    ASSERT_TRUE(EsperaAte([&] { return *entrou && c.Conectado(); }));
+    EXPECT_EQ(c.ctx.UsuarioCodigo, 902);
+    c.ctx.mensagens.ProximaResposta(RespostaMensagem::Ok);
+    iniciaServico();
+    EXPECT_EQ(inicios, 0) << "an operator started the service";
+    ASSERT_FALSE(c.ctx.mensagens.Mostradas().empty());
+    EXPECT_EQ(c.ctx.mensagens.Mostradas().back().texto,
+              "Usuário não possui autorização de acesso à esta função");
+}
+
+// The user's own Cancel ends the program even when the connection went
+// meanwhile; only a dialog closed by the loss waits for the reconnection.
+TEST(FormMain, CancelarNoLoginEncerraMesmoComConexaoPerdida) {
+    ProgramaTeste p("cancelalogin");
+    EXIGE_SERVIDOR(p.inst);
+    Console c;
+    c.ctx.UsaLoginReal();
+    auto cancelado = AoAbrir("FormAcesso", [&](QWidget* w) {
+        PerdeConexao(p, c);
+        static_cast<FormAcesso*>(w)->btnCancelar->click();
+    });
+    c.Mostra();
+    ASSERT_TRUE(EsperaAte([&] { return *cancelado && !c.main->Inicializando(); }));
+    EXPECT_TRUE(EsperaAte([&] { return !c.main->isVisible(); }));
+    EXPECT_FALSE(c.main->TimerServico->isActive());
 }
