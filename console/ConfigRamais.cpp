@@ -132,7 +132,7 @@ void GravaLeituraPABX(MDados& dados, int codigo, const LeituraPABX& leitura, boo
         for (const auto& [n, config] : leitura.configuracao) {
             // An extension is named after its directory entry, or its number.
             const TRamalPABX* r = EntradaDiretorio(leitura, n);
-            const std::string nome = CortaUtf8(r ? r->Nome : std::to_string(n), 20);
+            const std::string nome = CortaUtf8(r ? r->Nome : std::to_string(n), 30);
             perm.SetInt(0, codigo).SetText(1, nome).SetInt(2, n).SetInt(3, config.permissao);
             perm.Executa();
             for (int m : config.lista) {

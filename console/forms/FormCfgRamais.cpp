@@ -95,7 +95,7 @@ FormCfgRamais::FormCfgRamais(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     connect(GridItens, &QTableWidget::cellDoubleClicked, this, &FormCfgRamais::btnEditarClick);
     connect(GridItens, &QTableWidget::cellClicked, this, [this](int linha, int) {
         if (const QTableWidgetItem* i = GridItens->item(linha, 0); i && !i->text().isEmpty())
-            RamalSelecionado = CortaUtf8(i->text().toStdString(), 10);
+            RamalSelecionado = i->text().toStdString();
     });
     connect(TimerEventos, &QTimer::timeout, this, &FormCfgRamais::TimerEventosTimer);
 }
@@ -292,13 +292,22 @@ void FormCfgRamais::btnApagarClick() {
         return;
     btnApagar->setEnabled(false);
     // The history tells what was done: a removal the server refused is shown,
-    // not recorded.
+    // not recorded, and the PABX keeps the extension's configuration (it is
+    // programmed only once the rows are gone for good).
     try {
         RemoveConfigRamal(ctx_.dados, CodigoPABX, ramal);
         ctx_.RegistraHistorico(9, ramal);
     } catch (const std::exception& e) {
         GravaLogConsole(std::string("Configuração de ramais: ") + e.what());
-        ctx_.mensagens.Mostra(TipoMensagem::Erro, e.what());
+        // A lost connection is the main window's to tell.
+        const auto* fb = dynamic_cast<const FirebirdError*>(&e);
+        if (dynamic_cast<const SemConexaoBD*>(&e) == nullptr && !(fb && fb->ConexaoPerdida()))
+            ctx_.mensagens.Mostra(
+                TipoMensagem::Erro,
+                Traduz("Não foi possível excluir a configuração de gravação do ramal") + " " +
+                    ramal + "\n" + e.what());
+        CarregaConfiguracaoRamais("");
+        return;
     }
     if (!EnviaRemocaoRamal || !EnviaRemocaoRamal(CodigoPABX, ramal))
         ctx_.mensagens.Mostra(

@@ -188,10 +188,16 @@ int FormEdCfgRamal::PegaIndiceDNS(const std::string& nome) {
     }
 }
 
+namespace {
+// Bits 0-9 of RML_PERMISSAO: those the ten boxes edit.
+constexpr std::uint16_t BitsDasCaixas = 0x03FF;
+}  // namespace
+
 void FormEdCfgRamal::LimpaTela() {
     ListBoxRamSel->clear();
     ListaDisponiveis();
     for (int b = 0; b < 10; ++b) Caixa(b)->setChecked(false);
+    PalavraLida = 0;
     cbTodasPortas->setEnabled(false);
     for (QWidget* w : {static_cast<QWidget*>(ListBoxRamDisp), static_cast<QWidget*>(ListBoxRamSel),
                        static_cast<QWidget*>(btnLR), static_cast<QWidget*>(btnFLR),
@@ -230,6 +236,7 @@ void FormEdCfgRamal::CarregaConfigRamal() {
     } catch (const std::exception& e) {
         GravaLogConsole(std::string("Configuração de gravação de ramal: ") + e.what());
     }
+    PalavraLida = palavra;
     for (int b = 0; b < 10; ++b) Caixa(b)->setChecked(BitLigado(palavra, b));
     if (BitLigado(palavra, BitTodasPortas)) {
         ListBoxRamDisp->clear();
@@ -278,7 +285,7 @@ void FormEdCfgRamal::cbTodasPortasClick() {
 }
 
 std::uint16_t FormEdCfgRamal::PalavraPermissao() const {
-    std::uint16_t w = 0;
+    std::uint16_t w = PalavraLida & ~BitsDasCaixas;
     for (int b = 0; b < 10; ++b) AjustaBit(Caixa(b)->isChecked(), w, b);
     return w;
 }
@@ -289,14 +296,18 @@ bool FormEdCfgRamal::SalvaEdicao() {
     e.codigo = CodigoPABX;
     e.ramalEdicao = RamalEdicao;
     e.permissao = PalavraPermissao();
-    if (e.permissao == 0) {
+    for (int i = 0; i < LBRamais->count(); ++i)
+        if (LBRamais->item(i)->isSelected())
+            e.ramais.push_back(LBRamais->item(i)->text().toStdString());
+    if (e.ramalEdicao.empty() && e.ramais.empty()) {
+        ctx_.mensagens.Mostra(TipoMensagem::Erro, Traduz("Selecione pelo menos um ramal"));
+        return false;
+    }
+    if ((e.permissao & BitsDasCaixas) == 0) {
         ctx_.mensagens.Mostra(TipoMensagem::Erro,
                               Traduz("Selecione pelo menos uma opção de gravação"));
         return false;
     }
-    for (int i = 0; i < LBRamais->count(); ++i)
-        if (LBRamais->item(i)->isSelected())
-            e.ramais.push_back(LBRamais->item(i)->text().toStdString());
     e.todasPortas = cbTodasPortas->isChecked();
     if (!e.todasPortas)
         for (int i = 0; i < ListBoxRamSel->count(); ++i)

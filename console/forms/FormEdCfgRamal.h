@@ -48,8 +48,11 @@ class FormEdCfgRamal final : public QDialog {
     int PegaIndiceDNS(const std::string& nome);
     void LimpaTela();
     void CarregaConfigRamal();
-    // The word of the ten boxes (bits 0-9).
+    // The word of the ten boxes (bits 0-9); the bits no box edits (the
+    // attendant bit 15 among them) as the edited extension's word had them.
     std::uint16_t PalavraPermissao() const;
+    // The edited extension's word as read (0 for new extensions).
+    std::uint16_t PalavraLida = 0;
     bool SalvaEdicao();
     void BtnOkClick();
     // Programs the PABX: `numero` not 0 that extension with `palavra` and

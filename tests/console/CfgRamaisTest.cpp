@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
+#include <algorithm>
 #include <thread>
 
 #include "ConsoleTeste.h"
@@ -16,6 +17,7 @@
 #include "console/LeituraRamais.h"
 #include "console/forms/FormCentrais.h"
 #include "console/forms/FormCfgRamais.h"
+#include "console/forms/FormEdCfgRamal.h"
 
 namespace {
 
@@ -358,4 +360,58 @@ TEST_F(CfgRamais, OutraCentralPeloSeletorEJanelaPelaListaDeCentrais) {
     });
     c.ctx.formCentrais->btnRamais->click();
     EXPECT_EQ(codigo, 1);
+}
+
+// A long name (21-30 characters) read from the PABX names the configuration
+// whole, so the list's edit, "Novo" and removal all find the extension by it.
+TEST_F(CfgRamais, NomeLongoLidoDoPABXFicaInteiro) {
+    pabxsim::Scenario s = CenarioRamais();
+    const std::string longo = "Recepção do segundo andar 01";  // 28 characters
+    s.agenda[0].longName = longo;
+    IniciaPABX(s);
+    ASSERT_EQ(Le(), MarcaConcluido) << ::testing::PrintToString(Mensagens());
+    EXPECT_EQ(Linhas(false, "SELECT RML_RAMAL FROM RMLPERMISS WHERE RML_INDICEDNS = 1001"),
+              std::vector<std::string>{longo});
+    EXPECT_EQ(Linhas(false, "SELECT DISTINCT RML_RAMAL FROM RAMALGRAVA WHERE RML_RMLGRVDNS = 1002"),
+              std::vector<std::string>{longo});
+    LigaEditorRamais(*ctx, *f);
+    f->CarregaConfiguracaoRamais("");
+    int linha = -1;
+    for (int r = 0; r < f->GridItens->rowCount(); ++r)
+        if (f->GridItens->item(r, 0) && f->GridItens->item(r, 0)->text().toStdString() == longo)
+            linha = r;
+    ASSERT_GE(linha, 0);
+
+    // "Novo" no longer offers it; editing finds it in the unit.
+    std::vector<std::string> oferecidos;
+    std::uint16_t palavra = 0;
+    QTimer usuario;
+    QObject::connect(&usuario, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* e = dynamic_cast<FormEdCfgRamal*>(w); e && e->isVisible()) {
+                oferecidos.clear();
+                for (int i = 0; i < e->LBRamais->count(); ++i)
+                    oferecidos.push_back(e->LBRamais->item(i)->text().toStdString());
+                palavra = e->PalavraPermissao();
+                e->reject();
+            }
+    });
+    usuario.start(20);
+    f->btnNovoClick();
+    EXPECT_EQ(std::count(oferecidos.begin(), oferecidos.end(), longo), 0)
+        << ::testing::PrintToString(oferecidos);
+    f->GridItens->selectRow(linha);
+    f->btnEditarClick();
+    EXPECT_EQ(oferecidos, std::vector<std::string>{longo});
+    EXPECT_EQ(palavra, 0x8047);
+    EXPECT_TRUE(Mensagens().empty()) << ::testing::PrintToString(Mensagens());
+    usuario.stop();
+
+    // Removal: the PABX forgets it too.
+    ASSERT_NE(sim->unit().ExtensionWord(1001), 0);
+    ctx->mensagens.ProximaResposta(RespostaMensagem::Sim);
+    f->GridItens->selectRow(linha);
+    f->btnApagarClick();
+    EXPECT_EQ(sim->unit().ExtensionWord(1001), 0);
+    EXPECT_TRUE(sim->unit().ExtensionList(1001).empty());
 }

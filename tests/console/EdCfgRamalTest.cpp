@@ -350,3 +350,75 @@ TEST_F(EdCfgRamal, LimiteDeTempoSoNasEsperas) {
     EXPECT_EQ(silencio.Estado(), MarcaTempo + 7);
     pabx.Desconecta();
 }
+
+// The bits no box edits (the attendant bit 15 among them) stay as they were
+// read, in the unit's row and in the PABX.
+TEST_F(EdCfgRamal, EdicaoGuardaOsBitsQueAsCaixasNaoEditam) {
+    {
+        Attachment att = p.Unidade(1);
+        Transaction tr(att);
+        tr.Executa(
+            "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
+            "VALUES (1, 'Portaria', 3001, 33861)");  // 0x8445: bits 15 and 10, boxes 0, 2, 6
+        tr.Commit();
+    }
+    ed = NovoEditor("Portaria");
+    EXPECT_TRUE(ed->cbPodeGrvINT->isChecked());
+    ed->cbPodeGrvINT->setChecked(false);
+    ed->cbPodeGrvORI->setChecked(true);
+    ed->BtnOkClick();
+    EXPECT_EQ(ed->result(), QDialog::Accepted) << ::testing::PrintToString(Mensagens());
+    const int esperado = 0x8400 | 0x0002 | 0x0004 | 0x0040;
+    EXPECT_EQ(Permissoes(), Textos{"Portaria|3001|" + std::to_string(esperado)});
+    EXPECT_EQ(sim->unit().ExtensionWord(3001), esperado);
+}
+
+// "Novo" with no extension chosen saves nothing, programs nothing and says why.
+TEST_F(EdCfgRamal, NovoSemRamalEscolhidoERecusado) {
+    ed->LBRamais->clearSelection();
+    ed->cbPodeGrvINT->setChecked(true);
+    ed->BtnOkClick();
+    EXPECT_NE(ed->result(), QDialog::Accepted);
+    EXPECT_EQ(Mensagens(), Textos{"Selecione pelo menos um ramal"});
+    EXPECT_EQ(ctx->mensagens.Mostradas().back().caption, "Erro");
+    EXPECT_TRUE(Permissoes().empty());
+    EXPECT_TRUE(Escritas().empty());
+}
+
+// A removal the unit's database refuses leaves the PABX as it was, and says so.
+TEST_F(EdCfgRamal, RemocaoRecusadaPeloBancoNaoProgramaOPABX) {
+    {
+        Attachment att = p.Unidade(1);
+        Transaction tr(att);
+        tr.Executa(
+            "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
+            "VALUES (1, 'Portaria', 3001, 69)");
+        tr.Commit();
+    }
+    const std::uint16_t palavraNoPABX = sim->unit().ExtensionWord(3001);
+    gatilho = true;
+    {
+        Attachment att = p.Unidade(1, true);
+        att.Executa("CREATE EXCEPTION TESTE_RECUSA 'recusado pelo teste'");
+        att.Executa(
+            "CREATE TRIGGER TESTE_DNS FOR RMLPERMISS BEFORE DELETE AS BEGIN EXCEPTION "
+            "TESTE_RECUSA; END");
+    }
+    FormCfgRamais lista(*ctx);
+    LigaEditorRamais(*ctx, lista);
+    lista.CodigoPABX = 1;
+    lista.CarregaConfiguracaoRamais("");
+    ctx->mensagens.ProximaResposta(RespostaMensagem::Sim);
+    lista.GridItens->selectRow(0);
+    lista.btnApagarClick();
+    EXPECT_EQ(Permissoes(), Textos{"Portaria|3001|69"});
+    EXPECT_TRUE(Escritas().empty()) << ::testing::PrintToString(Escritas());
+    EXPECT_EQ(sim->unit().ExtensionWord(3001), palavraNoPABX);
+    ASSERT_FALSE(Mensagens().empty());
+    EXPECT_EQ(Mensagens().back().rfind(
+                  "Não foi possível excluir a configuração de gravação do ramal Portaria\n", 0),
+              0u)
+        << Mensagens().back();
+    EXPECT_EQ(ctx->mensagens.Mostradas().back().caption, "Erro");
+    EXPECT_TRUE(Linhas(true, "SELECT LOG_DETALHES FROM LOGHISTORY WHERE LOG_OPERACAO = 9").empty());
+}
