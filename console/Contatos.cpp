@@ -218,7 +218,7 @@ bool SalvaCliente(MDados& dados, Mensageiro& mensagens, ClienteAgenda& cli,
                 ins.SetInt(0, codigo).SetText(1, numero).SetInt(2, f.tipo);
                 ins.Executa();
             }
-            InsereHistorico(tr, autor.quando, autor.codigo, autor.nome, novo ? 14 : 16,
+            InsereHistorico(tr, autor.codigo, autor.nome, novo ? 14 : 16,
                             novo ? valores[0] : nomeAnterior);
         });
     if (ok) cli.codigo = codigo;
@@ -236,6 +236,6 @@ bool RemoveCliente(MDados& dados, Mensageiro& mensagens, int codigo, const std::
                      cli.SetInt(0, codigo);
                      if (cli.Executa() == 0)
                          throw Recusa(Traduz("O contato foi removido por outro usuário"));
-                     InsereHistorico(tr, autor.quando, autor.codigo, autor.nome, 15, nome);
+                     InsereHistorico(tr, autor.codigo, autor.nome, 15, nome);
                  });
 }

@@ -26,11 +26,10 @@ struct ItemCliente {
     std::string identificador;  // trimmed
 };
 
-// Who writes the history row, and when.
+// Who writes the history row (stamped with the server's time).
 struct AutorHistorico {
     int codigo = 0;
     std::string nome;
-    DataHora quando;
 };
 
 // "Celular", "Comercial", "Residencial" (translated) for 0, 1, 2; other codes

@@ -121,7 +121,7 @@ bool RemoveGrupo(MDados& dados, int codigo, const std::string& nomeListado, cons
                 u.SetText(0, nome);
                 u.Executa();
             }
-            InsereHistorico(tr, dados.AgoraRelogio(), quem.codigo, quem.nome, 18,
+            InsereHistorico(tr, quem.codigo, quem.nome, 18,
                                          nomeListado);
         });
         return true;
@@ -324,7 +324,7 @@ bool EdicaoGrupo::Salva(const std::string& nomeDigitado, const Responsavel& quem
                 st.SetText(0, nome).SetText(1, NomeOriginal);
                 st.Executa();
             }
-            InsereHistorico(tr, dados_.AgoraRelogio(), quem.codigo, quem.nome,
+            InsereHistorico(tr, quem.codigo, quem.nome,
                                          CodigoGrupo > 0 ? 19 : 17,
                                          CodigoGrupo > 0 ? NomeOriginal : nome);
         });

@@ -58,29 +58,28 @@ std::vector<std::pair<std::string, int>> OperacoesFiltro() {
     return r;
 }
 
-void InsereHistorico(Transaction& tr, const DataHora& quando, int usuarioCodigo,
-                     const std::string& usuarioNome, int operacao, const std::string& detalhe) {
+void InsereHistorico(Transaction& tr, int usuarioCodigo, const std::string& usuarioNome,
+                     int operacao, const std::string& detalhe) {
     const std::string nome = AjustaColuna(usuarioNome, 30);
     const std::string texto = AjustaColuna(detalhe, 120);
     InsereComProximoCodigo(tr, "LOGHISTORY", "LOG_CODIGO", [&](Transaction& t, std::int32_t n) {
         Statement st(t,
                      "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, "
-                     "USR_CODIGO, LOG_USUARIO, LOG_DETALHES) VALUES (?, ?, ?, ?, ?, ?)");
-        st.SetInt(0, n).SetTimestamp(1, quando).SetInt(2, operacao).SetInt(3, usuarioCodigo);
-        st.SetText(4, nome).SetText(5, texto);
+                     "USR_CODIGO, LOG_USUARIO, LOG_DETALHES) VALUES (?, 'NOW', ?, ?, ?, ?)");
+        st.SetInt(0, n).SetInt(1, operacao).SetInt(2, usuarioCodigo);
+        st.SetText(3, nome).SetText(4, texto);
         st.Executa();
     });
 }
 
 bool RegistraHistorico(MDados& dados, int usuarioCodigo, const std::string& usuarioNome,
                        int operacao, const std::string& detalhe) {
-    const DataHora agora = dados.AgoraRelogio();
     // Each attempt is a transaction of its own: a code another writer took
     // meanwhile is found again by a fresh one.
     for (int tentativa = 1;; ++tentativa) {
         try {
             dados.Executa([&](Transaction& tr) {
-                InsereHistorico(tr, agora, usuarioCodigo, usuarioNome, operacao, detalhe);
+                InsereHistorico(tr, usuarioCodigo, usuarioNome, operacao, detalhe);
             });
             return true;
         } catch (const FirebirdError& e) {

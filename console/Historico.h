@@ -30,16 +30,17 @@ int CodigoOperacao(const std::string& texto);
 // their codes, in alphabetical order of the text (22-25 are not offered).
 std::vector<std::pair<std::string, int>> OperacoesFiltro();
 
-// Inserts one row with the module's clock. Failures are logged to the console
-// log and give false; nothing is shown (a lost connection is the main
-// window's to report).
+// Inserts one row. Failures are logged to the console log and give false;
+// nothing is shown (a lost connection is the main window's to report).
+// Rows are stamped with the server's time, as the service stamps its own, so
+// consoles whose clocks differ still write the history in one order.
 bool RegistraHistorico(MDados& dados, int usuarioCodigo, const std::string& usuarioNome,
                        int operacao, const std::string& detalhe);
 
 // The same row inside the caller's transaction, so the change it records and
 // the row commit or roll back together. Throws FirebirdError.
-void InsereHistorico(Transaction& tr, const DataHora& quando, int usuarioCodigo,
-                     const std::string& usuarioNome, int operacao, const std::string& detalhe);
+void InsereHistorico(Transaction& tr, int usuarioCodigo, const std::string& usuarioNome,
+                     int operacao, const std::string& detalhe);
 
 struct FiltroHistorico {
     DataHora inicio;   // first day (time ignored)

@@ -209,7 +209,7 @@ bool SalvaUsuario(MDados& dados, int& codigo, int perfilOriginal, const DadosUsu
                     .SetText(5, d.grupo);
                 st.Executa();
             }
-            InsereHistorico(tr, dados.AgoraRelogio(), quem.codigo, quem.nome,
+            InsereHistorico(tr, quem.codigo, quem.nome,
                                          codigo > 0 ? 13 : 11, codigo > 0 ? nomeListado : nome);
         });
     } catch (const Recusa& r) {
@@ -261,7 +261,7 @@ ResultadoRemocao RemoveUsuario(MDados& dados, int codigo, const std::string& nom
             Statement st(tr, "DELETE FROM USUARIO WHERE USR_CODIGO = ?");
             st.SetInt(0, codigo);
             st.Executa();
-            InsereHistorico(tr, dados.AgoraRelogio(), quem.codigo, quem.nome, 12,
+            InsereHistorico(tr, quem.codigo, quem.nome, 12,
                                          nomeListado);
         });
         if (ultimo) {

@@ -143,7 +143,7 @@ void FormClientes::CarregaItens(int codigo) {
 }
 
 bool FormClientes::RemoveItem(int codigo, const std::string& nome) {
-    const AutorHistorico autor{ctx_.UsuarioCodigo, ctx_.UsuarioNome, ctx_.dados.AgoraRelogio()};
+    const AutorHistorico autor{ctx_.UsuarioCodigo, ctx_.UsuarioNome};
     return RemoveCliente(ctx_.dados, ctx_.mensagens, codigo, nome, autor);
 }
 

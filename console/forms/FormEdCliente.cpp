@@ -273,7 +273,7 @@ bool FormEdCliente::TelefoneCadastrado(const std::string& numero, int linhaEdita
 
 bool FormEdCliente::SalvaEdicao() {
     ClienteAgenda c = Cliente();
-    const AutorHistorico autor{ctx_.UsuarioCodigo, ctx_.UsuarioNome, ctx_.dados.AgoraRelogio()};
+    const AutorHistorico autor{ctx_.UsuarioCodigo, ctx_.UsuarioNome};
     if (!SalvaCliente(ctx_.dados, ctx_.mensagens, c, autor, NomeAnterior)) return false;
     CodigoCliente = c.codigo;
     return true;

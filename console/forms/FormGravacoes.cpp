@@ -404,14 +404,9 @@ void FormGravacoes::AoClicarCelula(const QModelIndex& i) {
 
 void FormGravacoes::btnSalvarClick() {
     if (!btnSalvar->isEnabled() || !UnidadeConectada() || !ctx_.dados.BaseConectada()) return;
-    const std::string pasta =
-        EscolhePastaExportacao
-            ? EscolhePastaExportacao()
-            : BrowseForFolderPath(
-                  QString::fromUtf8("Localize a pasta em que deseja salvar os arquivos de áudio"),
-                  QString(), this, true)
-                  .toStdString();
-    if (pasta.empty()) return;
+    // The ticked rows as they are now: a reload while the folder is chosen
+    // (a recording filed meanwhile) would clear the ticks, so it waits for
+    // the export's end.
     std::vector<ItemExportacao> itens;
     for (int linha : modelo_->LinhasMarcadas()) {
         const LinhaGravacao* l = modelo_->Linha(linha - 1);
@@ -419,13 +414,28 @@ void FormGravacoes::btnSalvarClick() {
                          FormataDataHora(l->data, "dd/mm/yy hh:nn:ss") + " " + l->ramal + " " +
                              l->destino});
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const ResultadoExportacao r = ExportaGravacoes(
-        ctx_.dados, itens, pasta, [this](const std::string& d) { ctx_.RegistraHistorico(22, d); });
-    QApplication::restoreOverrideCursor();
-    const std::string m = r.Mensagem();
-    if (!m.empty())
-        ctx_.mensagens.Mostra(r.falhas > 0 ? TipoMensagem::Erro : TipoMensagem::Informacao, m);
+    const bool recarregava = TimerEventos->isActive();
+    TimerEventos->stop();
+    const std::string pasta =
+        EscolhePastaExportacao
+            ? EscolhePastaExportacao()
+            : BrowseForFolderPath(
+                  QString::fromUtf8("Localize a pasta em que deseja salvar os arquivos de áudio"),
+                  QString(), this, true)
+                  .toStdString();
+    if (!pasta.empty()) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const ResultadoExportacao r =
+            ExportaGravacoes(ctx_.dados, itens, pasta,
+                             [this](const std::string& d) { ctx_.RegistraHistorico(22, d); });
+        QApplication::restoreOverrideCursor();
+        const std::string m = r.Mensagem();
+        if (m.empty())
+            ctx_.mensagens.Mostra(TipoMensagem::Aviso, Traduz("Nenhuma gravação foi exportada"));
+        else
+            ctx_.mensagens.Mostra(r.falhas > 0 ? TipoMensagem::Erro : TipoMensagem::Informacao, m);
+    }
+    if (recarregava) TimerEventos->start();
 }
 
 void FormGravacoes::btnEditarClick() {

@@ -394,7 +394,7 @@ int main(int argc, char** argv) {
              }},
             {"FormClientes.png",
              [&](const auto& a) {
-                 const AutorHistorico autor{1, "Administrador", Agora()};
+                 const AutorHistorico autor{1, "Administrador"};
                  ClienteAgenda c;
                  c.descricao = "Transportes Alfa Ltda";
                  c.identificador = "11222333000181";

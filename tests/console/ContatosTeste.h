@@ -17,7 +17,7 @@
 struct BaseContatos : ::testing::Test {
     ProgramaTeste p{"contatos", {1}};
     ContextoConsole ctx;
-    AutorHistorico autor{1, "Administrador", DataHora{2026, 3, 10, 9, 0, 0, 0}};
+    AutorHistorico autor{1, "Administrador"};
 
     void SetUp() override {
         if (!p.Pronta()) GTEST_SKIP() << "no test server (run through scripts/test)";

@@ -140,6 +140,49 @@ TEST_F(BaseJanelas, PesquisaMarcasRecargaEExportacao) {
     f.reject();
 }
 
+// A recording filed while the folder is being chosen: the ticked rows are
+// exported all the same (the list reloads after the export, not during it).
+TEST_F(BaseJanelas, GravacaoArquivadaDuranteAEscolhaDaPastaNaoDesfazAExportacao) {
+    Insere(1, Hoje(8), 1, "201", "4830");
+    Insere(2, Hoje(9), 2, "202", "4899");
+    FormGravacoes f(ctx);
+    ASSERT_TRUE(f.DefineCentral(1, "Central 1"));
+    f.show();
+    f.btnPesquisa->click();
+    ModeloGravacoes& m = f.Modelo();
+    ASSERT_EQ(m.rowCount(), 2);
+    m.Marca(m.LinhaDoCodigo(1) + 1, true);
+    // The event's reload comes at once instead of within 5 s.
+    f.TimerEventos->setInterval(10);
+    ASSERT_TRUE(f.TimerEventos->isActive());
+    PastaTemporaria pasta;
+    f.EscolhePastaExportacao = [&] {
+        // While the dialog is up its event loop runs: a recording is filed.
+        Insere(3, Hoje(10), 1, "203", "1130");
+        {
+            Attachment outra = p.Principal();
+            outra.Executa("EXECUTE BLOCK AS BEGIN POST_EVENT 'GRVGRAVACAO'; END");
+        }
+        EsperaAte([&] { return ctx.dados.EventoGravacao || m.rowCount() == 3; }, 5000);
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 300) QApplication::processEvents(QEventLoop::AllEvents, 20);
+        return pasta.Caminho().string();
+    };
+    ctx.mensagens.ProximaResposta(RespostaMensagem::Ok);
+    f.btnSalvar->click();
+    ASSERT_FALSE(ctx.mensagens.Mostradas().empty()) << "the export said nothing";
+    const QString caixa = ctx.mensagens.Mostradas().back().texto;
+    EXPECT_TRUE(caixa.contains("exportadas: 1")) << caixa.toStdString();
+    int arquivos = 0;
+    for (const auto& e : fs::directory_iterator(pasta.Caminho())) arquivos += e.is_regular_file();
+    EXPECT_EQ(arquivos, 1);
+    // Afterwards the list catches up.
+    EXPECT_TRUE(f.TimerEventos->isActive());
+    EXPECT_TRUE(EsperaAte([&] { return m.rowCount() == 3; }));
+    f.reject();
+}
+
 TEST_F(BaseJanelas, CentralQueNaoEstaConectadaRecusaAcoes) {
     Insere(1, Hoje(8), 1, "201", "4830");
     FormGravacoes f(ctx);
