@@ -91,6 +91,9 @@ struct MigracaoBD::Execucao {
     std::vector<std::string> temporarios;
     // What a console killed half-way leaves for the next start.
     RegistroMigracao registro;
+    // A live database could not be put back from its kept backup: the record
+    // stays for the next start's recovery, and the service stays stopped.
+    bool devolucaoFalhou = false;
     void Registra(const std::string& passo) {
         registro.passo = passo;
         registro.servidor = servidor;
@@ -363,7 +366,9 @@ ResultadoMigracao MigracaoBD::Executa() {
     ex.ApagaTemporarios();
     ex.Religa();
 
-    if (parou) {
+    if (parou && ex.devolucaoFalhou) {
+        GravaLogUpgrade("Serviço de gravação mantido parado: uma base de dados não foi devolvida");
+    } else if (parou) {
         std::string erro;
         if (NoTrabalhador([this](std::string& e) { return servico->Inicia(e); }, erro,
                           ProcessaMensagens))
@@ -376,6 +381,12 @@ ResultadoMigracao MigracaoBD::Executa() {
         mensagem_ = Traduz("Operação concluída") + "!";
         GravaLogUpgrade("Migração concluída");
         if (Progresso) Progresso(mensagem_);
+    }
+    // A live database not put back: the next start puts it back from the
+    // kept backup (the record says which) before anything connects.
+    if (ex.devolucaoFalhou) {
+        GravaLogUpgrade("Registro da migração mantido para a recuperação no próximo início");
+        return r;
     }
     // Everything is put right (or the migration stands): nothing to recover.
     ApagaRegistroMigracao();
@@ -642,11 +653,13 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
         if (ex.Existe(viva) && !ex.Apaga(viva, m))
             GravaLogUpgrade("Não foi possível apagar " + viva + ": " + m);
         if (!existia) return;
-        if (ex.Restaura(guarda, viva, m))
+        if (ex.Restaura(guarda, viva, m)) {
             GravaLogUpgrade(viva + " devolvida do backup " + guarda);
-        else
+        } else {
+            ex.devolucaoFalhou = true;
             GravaLogUpgrade("ATENÇÃO: " + viva + " não pôde ser devolvida; restaure o backup " +
                             guarda + ": " + m);
+        }
     };
     const std::string destinoAntigo = DestinoAntigo(ex);
     ex.registro.guardaPrincipal = guardaPrincipal;

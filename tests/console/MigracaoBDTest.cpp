@@ -386,6 +386,47 @@ TEST_F(BaseMigracao, FalhaNoMeioDeixaTudoComoEstavaEOfereceDeNovo) {
     EXPECT_FALSE(p.Ini().ReadBool("BD", "UPD", true));
 }
 
+// The swap fails and so does putting the main database back from its kept
+// backup: the recovery record stays and the service stays stopped, so the
+// next start puts the database back before connecting, starts the service
+// again and offers the migration once more.
+TEST_F(BaseMigracao, DevolucaoQueFalhaMantemORegistroEOServicoParado) {
+    EXIGE_SERVIDOR(p.inst);
+    const Resumo principal = LeResumo(p.Principal());
+    ServiceControlPidFile servico(PELMORAN_EXE, p.pasta.Caminho());
+    const std::string inicia = "VERUZADU_HOME='" + p.pasta.Caminho().string() + "' setsid '" +
+                               PELMORAN_EXE + "' >/dev/null 2>&1 &";
+    ASSERT_EQ(std::system(inicia.c_str()), 0);
+    ASSERT_TRUE(EsperaAte([&] { return servico.Consulta() == EstadoServico::Executando; }));
+    auto controle = [&] {
+        return std::make_unique<ServiceControlPidFile>(PELMORAN_EXE, p.pasta.Caminho());
+    };
+    // The migrated copy and the main database's put-back both fail.
+    GbakFalhando("-c", "stdin*|*QUVVERUZADU_2");
+    {
+        Console c;
+        c.atualizacao.ControleServico = controle;
+        std::string erro;
+        c.dados.ConectaBancoDados(erro);
+        EXPECT_TRUE(c.Perguntou());
+    }
+    EXPECT_NE(Log().find("não pôde ser devolvida"), std::string::npos) << Log();
+    EXPECT_TRUE(fs::exists(ArquivoRegistroMigracao())) << "nothing left to recover from";
+    EXPECT_NE(servico.Consulta(), EstadoServico::Executando) << "restarted without its database";
+
+    // The next start: the database back first, then the offer again.
+    p.Ini().WriteString("Firebird", "Bin", "");
+    Console outra(RespostaMensagem::Nao);
+    outra.atualizacao.ControleServico = controle;
+    outra.Conecta();
+    EXPECT_FALSE(fs::exists(ArquivoRegistroMigracao()));
+    EXPECT_EQ(LeResumo(p.Principal()), principal);
+    EXPECT_TRUE(outra.Perguntou());
+    EXPECT_TRUE(EsperaAte([&] { return servico.Consulta() == EstadoServico::Executando; }));
+    std::string erro;
+    EXPECT_TRUE(servico.Para(erro)) << erro;
+}
+
 TEST_F(BaseMigracao, NaoRenomeiaEMantemOOldExistente) {
     EXIGE_SERVIDOR(p.inst);
     const Resumo principal = LeResumo(p.Principal());
