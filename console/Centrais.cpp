@@ -77,18 +77,6 @@ bool RemoveCentral(MDados& dados, int codigo, std::string& erro) {
     }
 }
 
-namespace {
-// The main database as the server itself reaches it: "localhost", the same
-// port, the same alias or path.
-std::string PrincipalVistaDoServidor(const std::string& conexao) {
-    const auto doisPontos = conexao.find(':');
-    if (doisPontos == std::string::npos) return "localhost:" + conexao;
-    const std::string host = conexao.substr(0, doisPontos);
-    const auto barra = host.find('/');
-    return "localhost" + (barra == std::string::npos ? std::string() : host.substr(barra)) +
-           conexao.substr(doisPontos);
-}
-}  // namespace
 
 std::string PreparaBancoCentral(MDados& dados, int codigo) {
     try {

@@ -50,6 +50,15 @@ std::string RemoveBarrasServidor(std::string_view servidor) {
     return RemoveBarrasIniciais(servidor);
 }
 
+std::string PrincipalVistaDoServidor(const std::string& conexao) {
+    const auto doisPontos = conexao.find(':');
+    if (doisPontos == std::string::npos) return "localhost:" + conexao;
+    const std::string host = conexao.substr(0, doisPontos);
+    const auto barra = host.find('/');
+    return "localhost" + (barra == std::string::npos ? std::string() : host.substr(barra)) +
+           conexao.substr(doisPontos);
+}
+
 CaminhoBD MontaCaminhoBD(const IniFile& ini, std::string_view nome, std::string_view pastaDadosBD,
                          std::string_view computador) {
     CaminhoBD r;
@@ -456,12 +465,23 @@ void MDados::ExecutaScriptPABX(const std::string& script) {
 }
 
 bool MDados::PABX_AlteraTabelaProcedures_UPDSCRIPT() {
+    // The same main database the unit's database was made to read, on the
+    // port [BD] Server names.
     const IniFile ini(ArquivoVeruzaduIni());
-    const std::string principal = "localhost:" + ini.ReadString("BD", "Alias", AliasPadrao);
+    const std::string principal = PrincipalVistaDoServidor(
+        MontaCaminhoBD(ini, "VERUZADU", pastaDadosBD_, NomeComputador()).conexao);
+    // The procedure carries the program's password in its cross-database
+    // statement: kept out of every error text (as it stands in the quoted literal).
+    std::string segredo = SenhaBD;
+    for (std::size_t p = 0; (p = segredo.find('\'', p)) != std::string::npos; p += 2)
+        segredo.insert(p, 1, '\'');
     bool ok = true;
-    for (const std::string& script : {ScriptLISTARAMGRUPO(principal), ScriptLISTAGRV()}) {
+    for (const std::string& script :
+         {ScriptLISTARAMGRUPO(principal, UsuarioBD, SenhaBD), ScriptLISTAGRV()}) {
         try {
-            ExecutaScriptPABX("SET TERM ^ ;\n" + script + "\nSET TERM ; ^\n");
+            if (!pabx_) throw FirebirdError({}, "per-PABX database not connected");
+            ExecutaScript(*pabx_, "SET TERM ^ ;\n" + script + "\nSET TERM ; ^\n",
+                          TextoSecreto{segredo});
         } catch (const FirebirdError& e) {
             Registra("GRVPAB" + CodigoTresDigitos(codigoPABX_) + ": " + e.what());
             ok = false;

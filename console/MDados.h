@@ -52,6 +52,10 @@ struct CaminhoBD {
 CaminhoBD MontaCaminhoBD(const IniFile& ini, std::string_view nome, std::string_view pastaDadosBD,
                          std::string_view computador);
 
+// The main database as the server itself reaches it (what a unit database's
+// procedures connect to): "localhost", the same port, the same alias or path.
+std::string PrincipalVistaDoServidor(const std::string& conexao);
+
 // Main-connection work asked for while it is not connected (lost, or never
 // made). The loss is shown by the main window's timer, not by the caller.
 class SemConexaoBD : public std::runtime_error {

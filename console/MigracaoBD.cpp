@@ -798,12 +798,14 @@ bool MigracaoBD::Recupera(ServiceControl* servicoParado) {
                 std::string m;
                 if (ex.Existe(viva) && !ex.Apaga(viva, m)) {
                     GravaLogUpgrade("Não foi possível apagar " + viva + ": " + m);
+                    if (!guarda.empty()) ex.devolucaoFalhou = true;
                     return false;
                 }
                 if (guarda.empty()) return true;
                 if (!ex.Restaura(guarda, viva, m)) {
                     GravaLogUpgrade("ATENÇÃO: " + viva + " não pôde ser devolvida; restaure o backup " +
                                     guarda + ": " + m);
+                    ex.devolucaoFalhou = true;
                     return false;
                 }
                 GravaLogUpgrade(viva + " devolvida do backup " + guarda);
@@ -827,7 +829,9 @@ bool MigracaoBD::Recupera(ServiceControl* servicoParado) {
     std::error_code ec;
     for (const auto& e : fs::directory_iterator(ex.pastaPrograma, ec))
         if (e.path().extension() == ".parcial") fs::remove(e.path(), ec);
-    if (r->servicoParado && servicoParado) {
+    if (r->servicoParado && servicoParado && ex.devolucaoFalhou) {
+        GravaLogUpgrade("Serviço de gravação mantido parado: uma base de dados não foi devolvida");
+    } else if (r->servicoParado && servicoParado) {
         std::string erro;
         if (servicoParado->Inicia(erro))
             GravaLogUpgrade("Serviço de gravação iniciado de novo");

@@ -349,3 +349,49 @@ TEST(MDadosBanco, ConexaoSimplesParaAMigracao) {
     EXPECT_EQ(msg.mostradas[0].first, TipoMensagem::Aviso);
     EXPECT_EQ(msg.mostradas[0].second, "Não foi possível conectar base de dados VERUZADU");
 }
+
+// The unit's search procedure, rebuilt at connection, reaches the main
+// database on the port [BD] Server names (written out here even when it is
+// the default one), as the unit's database was made to.
+TEST(MDadosBanco, ProcedimentoDaCentralGuardaAPortaDoServidor) {
+    for (const auto& [conexao, vista] : std::vector<std::pair<std::string, std::string>>{
+             {"SRV/3051:VERUZADU", "localhost/3051:VERUZADU"},
+             {"SRV:VERUZADU", "localhost:VERUZADU"},
+             {"10.0.0.5/3050:/dados/VERUZADU.FDB", "localhost/3050:/dados/VERUZADU.FDB"}})
+        EXPECT_EQ(PrincipalVistaDoServidor(conexao), vista) << conexao;
+
+    ProgramaTeste p("porta", {1});
+    EXIGE_SERVIDOR(p.inst);
+    const std::string porta = std::to_string(p.inst.srv.porta);
+    p.Ini().WriteString("BD", "Server", "\\\\" + p.inst.srv.host + "/" + porta);
+    {
+        Attachment u = p.Unidade(1);
+        u.Executa("ALTER TABLE PABX DROP PAB_UPDSCRIPT");
+        Attachment att = p.Principal();
+        att.Executa(
+            "INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, '2001', "
+            "'Ana', 1)");
+    }
+    MensageiroTeste msg;
+    MDados dados(msg);
+    std::string erro;
+    ASSERT_TRUE(dados.ConectaBancoDados(erro)) << erro;
+    ASSERT_NO_THROW(dados.ConectaBasePABX(1));
+    dados.FechaBasePABX();
+    Attachment u = p.Unidade(1);
+    EXPECT_TRUE(Campo(u, "PABX", "PAB_UPDSCRIPT"));
+    Transaction tr(u);
+    {
+        Statement st(tr,
+                     "SELECT RDB$PROCEDURE_SOURCE FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = "
+                     "'LISTARAMGRUPO'");
+        auto c = st.Abre();
+        ASSERT_TRUE(c.Proxima());
+        const std::string fonte = c.ReadBlob(0);
+        EXPECT_NE(fonte.find("ON EXTERNAL 'localhost/" + porta + ":"), std::string::npos) << fonte;
+    }
+    Statement st(tr, "SELECT RML_RAMAL, RML_NOME FROM LISTARAMGRUPO(1)");
+    auto c = st.Abre();
+    ASSERT_TRUE(c.Proxima());
+    EXPECT_EQ(c.GetText(0), "2001");
+}
