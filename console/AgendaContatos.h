@@ -65,8 +65,8 @@ void ExportaAgenda(Transaction& tr, FormatoAgenda formato, std::string_view dddL
 // Every other link (those made in the recordings editor among them) stays.
 struct VinculosAgenda {
     std::vector<std::pair<int, std::string>> desvinculados;  // (contact, number it lost)
-    std::vector<std::pair<int, std::string>> numeros;        // (contact, number it gained), file order
-    int contatos = 0;                                        // contacts stored
+    std::vector<std::pair<int, std::string>> numeros;  // (contact, number it gained), file order
+    int contatos = 0;                                  // contacts stored
 };
 
 // A contact line the database refused: its line and the server's reason.

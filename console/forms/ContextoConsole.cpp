@@ -150,8 +150,8 @@ void ContextoConsole::DestroiJanelas() {
 }
 
 bool ContextoConsole::CarregaParaEdicao(const std::function<bool()>& carga,
-                                         const std::string& naoEncontrado,
-                                         const std::string& falha) {
+                                        const std::string& naoEncontrado,
+                                        const std::string& falha) {
     try {
         if (carga()) return true;
         mensagens.Mostra(TipoMensagem::Erro, Traduz(naoEncontrado));
@@ -159,7 +159,8 @@ bool ContextoConsole::CarregaParaEdicao(const std::function<bool()>& carga,
         if (!dados.AvisoConexaoPendente()) dados.BaseConectada();
     } catch (const FirebirdError& e) {
         GravaLogConsole(falha + ": " + e.what());
-        if (!e.ConexaoPerdida()) mensagens.Mostra(TipoMensagem::Erro, Traduz(falha) + "\n" + e.what());
+        if (!e.ConexaoPerdida())
+            mensagens.Mostra(TipoMensagem::Erro, Traduz(falha) + "\n" + e.what());
     } catch (const std::exception& e) {
         GravaLogConsole(falha + ": " + e.what());
         mensagens.Mostra(TipoMensagem::Erro, Traduz(falha) + "\n" + e.what());

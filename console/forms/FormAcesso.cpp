@@ -2,8 +2,8 @@
 
 #include <QCloseEvent>
 #include <QFormLayout>
-#include <QKeyEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>

@@ -206,8 +206,7 @@ std::string FormEdCliente::NumeroDaLinha(int linha) const {
 bool FormEdCliente::CarregaItem() {
     ClienteAgenda c;
     if (!ctx_.CarregaParaEdicao([&] { return CarregaCliente(ctx_.dados, CodigoCliente, c); },
-                                "Contato não encontrado",
-                                "Não foi possível carregar o contato"))
+                                "Contato não encontrado", "Não foi possível carregar o contato"))
         return false;
     edCliente->setText(Q(c.descricao));
     edCNPJ->setText(Q(c.identificador));

@@ -196,8 +196,8 @@ int FormEdGrupo::CodigoPABXDaLinha(int linha) const {
 }
 
 bool FormEdGrupo::CarregaGrupo() {
-    if (!ctx_.CarregaParaEdicao([&] { return Edicao.Carrega(CodigoGrupo); },
-                                "Grupo não encontrado", "Não foi possível carregar o grupo")) {
+    if (!ctx_.CarregaParaEdicao([&] { return Edicao.Carrega(CodigoGrupo); }, "Grupo não encontrado",
+                                "Não foi possível carregar o grupo")) {
         Edicao.Limpa();
         return false;
     }

@@ -15,8 +15,8 @@
 #include "ConsoleTeste.h"
 #include "TesteConsole.h"
 #include "Versao.h"
-#include "console/forms/ContextoConsole.h"
 #include "common/CifraTexto.h"
+#include "console/forms/ContextoConsole.h"
 #include "console/forms/FormAcesso.h"
 #include "console/forms/FormConfigBD.h"
 #include "console/forms/FormMain.h"
@@ -339,7 +339,10 @@ void InsereOperador(const ProgramaTeste& p) {
     Statement st(tr,
                  "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, "
                  "USR_GRUPO) VALUES (?, ?, ?, ?, 2, '')");
-    st.SetInt(0, 902).SetText(1, "Operador").SetText(2, "oper").SetText(3, CriptografaTexto("op123"));
+    st.SetInt(0, 902)
+        .SetText(1, "Operador")
+        .SetText(2, "oper")
+        .SetText(3, CriptografaTexto("op123"));
     st.Executa();
     tr.Commit();
 }

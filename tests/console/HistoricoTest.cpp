@@ -83,11 +83,10 @@ TEST_F(BaseHistorico, GravaUmaLinhaPorOperacaoComCortes) {
     EXPECT_TRUE(RegistraHistorico(*dados, 7, "Łukasz", 13, "Zażółć"));
     Attachment att = p.Principal();
     Transaction tr(att);
-    Statement st(
-        tr,
-        "SELECT LOG_CODIGO, LOG_OPERACAO, USR_CODIGO, LOG_USUARIO, LOG_DETALHES, "
-        "CAST(DATEDIFF(SECOND FROM LOG_DATARG TO CAST('NOW' AS TIMESTAMP)) AS INTEGER) "
-        "FROM LOGHISTORY ORDER BY LOG_CODIGO");
+    Statement st(tr,
+                 "SELECT LOG_CODIGO, LOG_OPERACAO, USR_CODIGO, LOG_USUARIO, LOG_DETALHES, "
+                 "CAST(DATEDIFF(SECOND FROM LOG_DATARG TO CAST('NOW' AS TIMESTAMP)) AS INTEGER) "
+                 "FROM LOGHISTORY ORDER BY LOG_CODIGO");
     auto c = st.Abre();
     std::vector<int> ops;
     std::vector<std::string> nomes, detalhes;
