@@ -296,16 +296,17 @@ bool FormEdCfgRamal::SalvaEdicao() {
     e.codigo = CodigoPABX;
     e.ramalEdicao = RamalEdicao;
     e.permissao = PalavraPermissao();
-    for (int i = 0; i < LBRamais->count(); ++i)
-        if (LBRamais->item(i)->isSelected())
-            e.ramais.push_back(LBRamais->item(i)->text().toStdString());
-    if (e.ramalEdicao.empty() && e.ramais.empty()) {
-        ctx_.mensagens.Mostra(TipoMensagem::Erro, Traduz("Selecione pelo menos um ramal"));
-        return false;
-    }
     if ((e.permissao & BitsDasCaixas) == 0) {
         ctx_.mensagens.Mostra(TipoMensagem::Erro,
                               Traduz("Selecione pelo menos uma opção de gravação"));
+        return false;
+    }
+    for (int i = 0; i < LBRamais->count(); ++i)
+        if (LBRamais->item(i)->isSelected())
+            e.ramais.push_back(LBRamais->item(i)->text().toStdString());
+    // A new configuration needs an extension: none chosen saves nothing.
+    if (e.ramalEdicao.empty() && e.ramais.empty()) {
+        ctx_.mensagens.Mostra(TipoMensagem::Erro, Traduz("Selecione pelo menos um ramal"));
         return false;
     }
     e.todasPortas = cbTodasPortas->isChecked();
