@@ -18,9 +18,12 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export BUILD_DIR=$build
 
-# Every window, and an end within the limit.
+# Every window, and an end within the limit: the README's command.
+# shellcheck source=readme.sh
+source "$top/tests/scripts/readme.sh"
+comando=$(readme_block pictures | sed "s|/tmp/veruzadu-pictures|$work/shots|g")
 status=0
-timeout -k 10 200 bash "$top/scripts/screenshots" "$work/shots" >"$work/log" 2>&1 || status=$?
+(cd "$top" && timeout -k 10 200 bash -c "$comando") >"$work/log" 2>&1 || status=$?
 cat "$work/log"
 missing=()
 while read -r name; do

@@ -117,13 +117,15 @@ scripts/firebird stop "$owner" >/dev/null
   # shellcheck source=../../scripts/test.d/20-veruzadu.sh
   source scripts/test.d/20-veruzadu.sh
   t=$VERUZADU_TEST_TMP
+  # shellcheck source=readme.sh
+  source tests/scripts/readme.sh
 
   # scripts/run console: installs through sudo, opens the console, ends on SIGTERM.
   alias="VZRUN_$$"
   stops+=("sudo -n '$build/common/db/veruzadu-install' --remove-alias '$alias' >/dev/null 2>&1")
   mkdir -p "$t/home"
   VERUZADU_HOME=$t/home VERUZADU_RUN_DATA=$VERUZADU_FB_DATA/run-console VERUZADU_RUN_ALIAS=$alias \
-    QT_QPA_PLATFORM=offscreen setsid scripts/run console >"$t/console.log" 2>&1 &
+    QT_QPA_PLATFORM=offscreen setsid bash -c "$(readme_block console)" >"$t/console.log" 2>&1 &
   pid=$!
   for ((i = 0; i < 1200; i++)); do
     grep -q 'run console: program folder' "$t/console.log" && break
