@@ -73,6 +73,11 @@ kill -0 "$sim_pid" 2>/dev/null || fail "the second run stopped the first run's s
 [[ -n $(ls -A "$t/home/sim/PABX001/store") || $(grep -c "Registrou arquivo" "$t/run1.log") -ge 1 ]] ||
   fail "the first run's store was wiped"
 [[ $(unidades) == "$units_before" ]] || fail "the second run changed the units"
+# Also from another program folder (another checkout) on the same installation.
+if VERUZADU_HOME=$t/other bash scripts/run --count 5 >"$t/run2b.log" 2>&1; then fail "a run from another folder started"; fi
+grep -q "already runs on the installation" "$t/run2b.log" || { cat "$t/run2b.log"; fail "the other folder's run did not say why"; }
+kill -0 "$sim_pid" 2>/dev/null || fail "the other folder's run stopped the first run's simulator"
+[[ $(unidades) == "$units_before" ]] || fail "the other folder's run changed the units"
 
 # 3. Ctrl-C: the run ends and leaves nothing running.
 kill -INT -- -"$first"
