@@ -118,7 +118,7 @@ class MDados final : public QObject {
     // Seconds a connection attempt may take.
     int TempoLimiteConexao = 10;
 
-    // --- Seams filled by the windows and by later parts ---------------------
+    // --- Seams filled by the windows and by ContextoConsole -------------------
     // Asks the administrator's name and password (TFormSysAcc); false when
     // cancelled. Without it a refused administrator ends the registration.
     std::function<bool(CredenciaisAdmin&)> PedeCredenciaisAdmin;

@@ -75,6 +75,12 @@ std::string LinhaErroBD(std::string_view tag, const std::exception& erro, std::s
         mensagem.remove_suffix(sufixo.size());
     std::string linha(tag);
     linha += ": ";
+    if (const auto* fb = dynamic_cast<const FirebirdError*>(&erro); fb && fb->ConexaoPerdida()) {
+        linha += kConexaoBDPerdida;
+        linha += ": ";
+        linha += mensagem;
+        return linha;
+    }
     linha += mensagem;
     linha += " (";
     linha += TextoComando(sql);

@@ -43,7 +43,11 @@ struct ParametrosBDServico {
 // or a double quote is enclosed in double quotes, inner quotes doubled.
 std::string TextoComando(std::string_view sql);
 // tag + ": " + message + " (" + TextoComando(sql) + ")"
+// A lost database connection gives "<tag>: Conexão com o banco de dados
+// perdida: <message>" instead, without the statement (the same for every one).
 std::string LinhaErroBD(std::string_view tag, const std::exception& erro, std::string_view sql);
+inline constexpr std::string_view kConexaoBDPerdida = "Conexão com o banco de dados perdida";
+inline constexpr std::string_view kConexaoBDRestabelecida = "Conexão com o banco de dados restabelecida";
 
 // One service operation's connection (ConexaoServico). Remembers the statement
 // being run so the error line can name it.

@@ -34,10 +34,18 @@ void TServicoVeruzaduQuv::AbreServidorStatus() {
     acesso.desperta = [this] { atividade_.Sinaliza(); };
     servidorStatus_ = std::make_unique<ServidorStatus>(log_, std::move(acesso));
     std::string erro;
-    if (!servidorStatus_->Abre(porta_, filaConsole_, erro)) {
-        // The service runs on without a status server.
+    const std::uint16_t porta = porta_;
+    if (!servidorStatus_->AbreComNovasTentativas(porta_, filaConsole_, erro, [this, porta] {
+            log_.Log(LogSempre, true, Traduz("Porta de status aberta") + ": " + std::to_string(porta));
+        })) {
+        // The service runs on without a status server, and the port is
+        // tried again (1 s, then twice as long each time, at most a minute
+        // apart) until it opens.
         log_.Log(LogErro, true,
                  Traduz("Erro ao abrir porta") + ": " + std::to_string(porta_) + " " + erro);
+        log_.Log(LogSempre, true,
+                 Traduz("Servidor de status fechado; nova tentativa em instantes") + ": " +
+                     std::to_string(porta_));
     }
 }
 

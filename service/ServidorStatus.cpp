@@ -112,6 +112,52 @@ ServidorStatus::~ServidorStatus() {
 bool ServidorStatus::Abre(std::uint16_t porta, std::shared_ptr<FilaMensagens> fila,
                           std::string& erro) {
     Para();
+    return AbreNucleo(porta, std::move(fila), erro);
+}
+
+bool ServidorStatus::AbreComNovasTentativas(std::uint16_t porta,
+                                            std::shared_ptr<FilaMensagens> fila,
+                                            std::string& erro, std::function<void()> aoAbrir) {
+    if (Abre(porta, fila, erro)) return true;
+    {
+        std::lock_guard l(travaTentativa_);
+        pararTentativas_ = false;
+    }
+    tentando_ = true;
+    tentativas_ = std::thread([this, porta, fila = std::move(fila), aoAbrir = std::move(aoAbrir)] {
+        std::chrono::seconds espera{1};
+        for (;;) {
+            {
+                std::unique_lock l(travaTentativa_);
+                if (condTentativa_.wait_for(l, espera, [this] { return pararTentativas_; })) break;
+            }
+            std::string e;
+            if (AbreNucleo(porta, fila, e)) {
+                tentando_ = false;
+                if (aoAbrir) aoAbrir();
+                break;
+            }
+            espera = std::min<std::chrono::seconds>(espera * 2, kEsperaMaxima);
+        }
+        tentando_ = false;
+    });
+    return false;
+}
+
+void ServidorStatus::ParaTentativas() {
+    if (!tentativas_.joinable()) return;
+    {
+        std::lock_guard l(travaTentativa_);
+        pararTentativas_ = true;
+    }
+    condTentativa_.notify_all();
+    tentativas_.join();
+    tentando_ = false;
+}
+
+bool ServidorStatus::AbreNucleo(std::uint16_t porta, std::shared_ptr<FilaMensagens> fila,
+                                std::string& erro) {
+    ParaServidor();
     auto n = std::make_unique<Nucleo>();
     n->fila = std::move(fila);
     n->escuta = Descritor(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
@@ -168,6 +214,12 @@ bool ServidorStatus::Abre(std::uint16_t porta, std::shared_ptr<FilaMensagens> fi
 }
 
 void ServidorStatus::Para() {
+    // The retrying thread first: it may be opening the server right now.
+    ParaTentativas();
+    ParaServidor();
+}
+
+void ServidorStatus::ParaServidor() {
     ativo_ = false;
     if (thread_.joinable()) {
         parar_ = true;

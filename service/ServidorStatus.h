@@ -72,9 +72,18 @@ class ServidorStatus final {
     // the lines of `fila` are pushed from then on. False, with the system's
     // message in `erro`, when the port cannot be opened; nothing then runs.
     bool Abre(std::uint16_t porta, std::shared_ptr<FilaMensagens> fila, std::string& erro);
-    // Closes the listener and every console and joins both threads. Safe to
-    // call more than once and when Abre failed.
+    // As Abre; when the port cannot be opened, it is tried again in the
+    // background after 1 s, then after twice the previous wait, at most
+    // kEsperaMaxima apart, until it opens or Para is called. `aoAbrir` runs
+    // (on the retrying thread) when a later try opens it.
+    bool AbreComNovasTentativas(std::uint16_t porta, std::shared_ptr<FilaMensagens> fila,
+                                std::string& erro, std::function<void()> aoAbrir = {});
+    static constexpr std::chrono::seconds kEsperaMaxima{60};
+    // Closes the listener and every console and joins every thread (also the
+    // retrying one). Safe to call more than once and when Abre failed.
     void Para();
+    // The port is not open yet and is being tried again.
+    bool Tentando() const { return tentando_.load(); }
 
     bool Ativo() const { return ativo_.load(); }
     std::uint16_t PortaLocal() const { return portaLocal_.load(); }
@@ -85,6 +94,9 @@ class ServidorStatus final {
 
   private:
     struct Nucleo;
+    bool AbreNucleo(std::uint16_t porta, std::shared_ptr<FilaMensagens> fila, std::string& erro);
+    void ParaServidor();
+    void ParaTentativas();
     void Corpo();
     void CorpoTrabalhador();
 
@@ -120,4 +132,12 @@ class ServidorStatus final {
     std::thread trabalhador_;
     // The eventfd, owned by nucleo_; written by the worker and EnviaFilaAgora.
     std::atomic<int> acorda_{-1};
+
+    // Retrying a port that could not be opened. travaTentativa_ guards
+    // pararTentativas_; the thread is joined by Para before anything else.
+    std::mutex travaTentativa_;
+    std::condition_variable condTentativa_;
+    bool pararTentativas_ = false;
+    std::atomic<bool> tentando_{false};
+    std::thread tentativas_;
 };

@@ -1,11 +1,11 @@
 #pragma once
 // The one object through which the console's windows reach each other and the
 // data module: the message boxes, the clock, MDados, the logged-in user, the
-// windows made once after the main window, and the seams that later parts of
-// the console fill (login, permissions, configuration load, service state,
+// windows made once after the main window, and the seams the windows and the
+// program's start fill (login, permissions, configuration load, service state,
 // the player's reconnection step).
 //
-// Rules for a window added later:
+// Rules for a window of the console (and for one added to it):
 //  - made once in CriaJanelas, after the main window, in the program's order,
 //    kept here as a std::unique_ptr and opened with exec();
 //  - small dialogs are made on demand (on the stack) and destroyed;

@@ -4,6 +4,13 @@
 //
 // A window added to the console adds one entry to `janelas` below: its file
 // name and how to show it filled (non-modally: show(), never exec()).
+// `veruzadu-screenshots --list` prints the file names it writes.
+//
+// It always ends: a message box nobody asked for (a unit that cannot be
+// reached, say) is answered and reported, a window that takes longer than a
+// minute ends the run, and SIGTERM, SIGINT or SIGHUP end it at once, also
+// from inside a dialog or a box. The exit status is 1 when a picture is
+// missing or a box was answered.
 
 #include <QApplication>
 #include <QComboBox>
@@ -56,8 +63,39 @@
 #include "console/forms/FormUpGrade.h"
 #include "common/Traducao.h"
 #include <QLabel>
+#include <QSocketNotifier>
+#include <cstdlib>
+#include "common/Sinais.h"
 
 namespace {
+
+// The window being drawn, the box being drawn on purpose, and what went wrong.
+std::string janelaAtual;
+QElapsedTimer inicioJanela;
+QWidget* caixaDaFoto = nullptr;
+bool caixaInesperada = false;
+constexpr qint64 kLimiteJanelaMs = 60000;
+
+// Answers every visible message box that is not itself being drawn (its
+// escape button, else a plain rejection) and ends a window that hangs.
+void Vigia() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        auto* caixa = qobject_cast<QMessageBox*>(w);
+        if (!caixa || caixa == caixaDaFoto || !caixa->isVisible()) continue;
+        std::cerr << "veruzadu-screenshots: " << janelaAtual << ": unexpected box \""
+                  << caixa->text().toStdString() << "\" answered\n";
+        caixaInesperada = true;
+        if (QAbstractButton* b = caixa->escapeButton())
+            b->click();
+        else
+            caixa->done(QMessageBox::Cancel);
+    }
+    if (!janelaAtual.empty() && inicioJanela.isValid() && inicioJanela.elapsed() > kLimiteJanelaMs) {
+        std::cout << "FAILED " << janelaAtual << ": no picture within "
+                  << kLimiteJanelaMs / 1000 << " s" << std::endl;
+        std::_Exit(1);
+    }
+}
 
 void Processa(int ms) {
     QElapsedTimer t;
@@ -66,11 +104,13 @@ void Processa(int ms) {
 }
 
 bool Grava(QWidget* w, const std::filesystem::path& arquivo) {
+    if (qobject_cast<QMessageBox*>(w)) caixaDaFoto = w;
     w->show();
     w->raise();
     Processa(150);
     const bool ok = w->grab().save(QString::fromStdString(arquivo.string()), "PNG");
-    std::cout << (ok ? "wrote " : "FAILED ") << arquivo.string() << '\n';
+    std::cout << (ok ? "wrote " : "FAILED ") << arquivo.string() << std::endl;
+    caixaDaFoto = nullptr;
     return ok;
 }
 
@@ -129,13 +169,29 @@ void AmostraCadastros(ContextoConsole& ctx) {
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::cerr << "usage: veruzadu-screenshots DIR\n";
+        std::cerr << "usage: veruzadu-screenshots DIR | --list\n";
         return 2;
     }
+    const bool lista = std::string(argv[1]) == "--list";
+    // Before any thread and any database call (see common/Sinais.h).
+    BloqueiaSinaisParada();
     DefinePrograma(Programa::Console);
+    if (lista) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const std::filesystem::path pasta = argv[1];
-    std::filesystem::create_directories(pasta);
+    const std::filesystem::path pasta = lista ? std::filesystem::path() : std::filesystem::path(argv[1]);
+    if (!lista) std::filesystem::create_directories(pasta);
+
+    // A stop signal ends the run at once, from any loop, box or dialog.
+    DescritorSinais sinais;
+    QSocketNotifier notificador(sinais.Descritor(), QSocketNotifier::Read);
+    QObject::connect(&notificador, &QSocketNotifier::activated, [&] {
+        const int sinal = sinais.Le();
+        std::cout << "veruzadu-screenshots: stopped by signal " << sinal << std::endl;
+        std::_Exit(128 + sinal);
+    });
+    QTimer vigia;
+    QObject::connect(&vigia, &QTimer::timeout, &Vigia);
+    vigia.start(100);
 
     ContextoConsole ctx;
     ctx.ExecutaLogin = [&](QWidget*) {
@@ -143,59 +199,65 @@ int main(int argc, char** argv) {
         return ResultadoLogin::Entrou;
     };
     FormMain principal(ctx);
-    principal.show();
-    QElapsedTimer t;
-    t.start();
-    while ((ctx.dados.EstadoConexao() != Conectado || principal.Inicializando() ||
-            principal.SequenciaPendente()) &&
-           t.elapsed() < 60000)
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
-    if (ctx.dados.EstadoConexao() != Conectado) {
-        std::cerr << "veruzadu-screenshots: the console did not connect (see VERUZADU.INI)\n";
-        return 1;
-    }
+    // --list: only the names, nothing connected or drawn.
+    if (!lista) {
+        principal.show();
+        QElapsedTimer t;
+        t.start();
+        while ((ctx.dados.EstadoConexao() != Conectado || principal.Inicializando() ||
+                principal.SequenciaPendente()) &&
+               t.elapsed() < 60000)
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        if (ctx.dados.EstadoConexao() != Conectado) {
+            std::cerr << "veruzadu-screenshots: the console did not connect (see VERUZADU.INI)\n";
+            return 1;
+        }
 
-    // Sample data: two units and a few history rows.
-    ctx.UsuarioCodigo = 1;
-    ctx.UsuarioNome = "Administrador";
-    ctx.ExecutaBD([](Transaction& tr) {
-        tr.Executa(
-            "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, "
-            "PAB_SDCARDTOTAL, PAB_SDCARDUSED) VALUES (1, 'Matriz', '192.168.0.10', 16000, 1000) "
-            "MATCHING (PAB_CODIGO)");
-        tr.Executa(
-            "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_USB_ZIMB, PAB_USBPATH) "
-            "VALUES (2, 'Filial', 1, 'E:') MATCHING (PAB_CODIGO)");
-    });
-    for (int op : {101, 25, 102}) ctx.RegistraHistorico(op, op == 25 ? "Matriz" : "");
-    // Sample recordings of unit 1, today, one without audio.
-    try {
-        ctx.dados.ConectaBasePABX(1);
-        ctx.dados.ExecutaPABX([](Transaction& tr) {
-            Statement st(tr,
-                         "UPDATE OR INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, "
-                         "GRV_IDFILE, GRV_TPLIGA, GRV_RAMGRAVADO, GRV_DESTINO, GRV_TEMAUDIO, "
-                         "GRV_DURACAO, GRV_IDENTIFICA) VALUES (?, 1, ?, ?, ?, ?, ?, ?, ?, ?) "
-                         "MATCHING (GRV_CODIGO)");
-            const QDate hoje = QDate::currentDate();
-            const char* const ramais[] = {"201", "202", "2000", "305", "201", "410"};
-            const char* const fones[] = {"4830251234", "11987654321", "", "4832220000",
-                                         "4899112233", "203"};
-            for (int i = 0; i < 6; ++i) {
-                st.SetInt(0, 9001 + i)
-                    .SetTimestamp(1, DataHora{hoje.year(), hoje.month(), hoje.day(), 8 + i, 7 * i, 12, 0})
-                    .SetText(2, "AMOSTRA" + std::to_string(i))
-                    .SetInt(3, i % 3)
-                    .SetText(4, ramais[i])
-                    .SetText(5, fones[i])
-                    .SetInt(6, i == 3 ? 0 : 1)
-                    .SetInt(7, 35 + 61 * i)
-                    .SetText(8, i == 1 ? "Pedido 4411" : "");
-                st.Executa();
-            }
+        // Sample data: two units and a few history rows.
+        ctx.UsuarioCodigo = 1;
+        ctx.UsuarioNome = "Administrador";
+        ctx.ExecutaBD([](Transaction& tr) {
+            tr.Executa(
+                "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, "
+                "PAB_SDCARDTOTAL, PAB_SDCARDUSED) VALUES (1, 'Matriz', '192.168.0.10', 16000, 1000) "
+                "MATCHING (PAB_CODIGO)");
+            tr.Executa(
+                "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_USB_ZIMB, PAB_USBPATH) "
+                "VALUES (2, 'Filial', 1, 'E:') MATCHING (PAB_CODIGO)");
+            // No unit is flagged for an extension-name refresh: the sample units
+            // have no PABX to read them from.
+            tr.Executa("UPDATE PABX SET PAB_DNSUPDATE = 0");
         });
-    } catch (const std::exception& e) {
-        std::cerr << "veruzadu-screenshots: sample recordings: " << e.what() << "\n";
+        for (int op : {101, 25, 102}) ctx.RegistraHistorico(op, op == 25 ? "Matriz" : "");
+        // Sample recordings of unit 1, today, one without audio.
+        try {
+            ctx.dados.ConectaBasePABX(1);
+            ctx.dados.ExecutaPABX([](Transaction& tr) {
+                Statement st(tr,
+                             "UPDATE OR INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, "
+                             "GRV_IDFILE, GRV_TPLIGA, GRV_RAMGRAVADO, GRV_DESTINO, GRV_TEMAUDIO, "
+                             "GRV_DURACAO, GRV_IDENTIFICA) VALUES (?, 1, ?, ?, ?, ?, ?, ?, ?, ?) "
+                             "MATCHING (GRV_CODIGO)");
+                const QDate hoje = QDate::currentDate();
+                const char* const ramais[] = {"201", "202", "2000", "305", "201", "410"};
+                const char* const fones[] = {"4830251234", "11987654321", "", "4832220000",
+                                             "4899112233", "203"};
+                for (int i = 0; i < 6; ++i) {
+                    st.SetInt(0, 9001 + i)
+                        .SetTimestamp(1, DataHora{hoje.year(), hoje.month(), hoje.day(), 8 + i, 7 * i, 12, 0})
+                        .SetText(2, "AMOSTRA" + std::to_string(i))
+                        .SetInt(3, i % 3)
+                        .SetText(4, ramais[i])
+                        .SetText(5, fones[i])
+                        .SetInt(6, i == 3 ? 0 : 1)
+                        .SetInt(7, 35 + 61 * i)
+                        .SetText(8, i == 1 ? "Pedido 4411" : "");
+                    st.Executa();
+                }
+            });
+        } catch (const std::exception& e) {
+            std::cerr << "veruzadu-screenshots: sample recordings: " << e.what() << "\n";
+        }
     }
 
     bool ok = true;
@@ -515,7 +577,17 @@ int main(int argc, char** argv) {
                  ok &= Grava(caixa.get(), a);
              }},
         };
-    for (const auto& [nome, grava] : janelas) grava(pasta / nome);
+    if (lista) {
+        for (const auto& j : janelas) std::cout << j.first << '\n';
+        return 0;
+    }
+    for (const auto& [nome, grava] : janelas) {
+        janelaAtual = nome;
+        inicioJanela.start();
+        grava(pasta / nome);
+    }
+    janelaAtual.clear();
     principal.close();
-    return ok ? 0 : 1;
+    if (caixaInesperada) std::cout << "FAILED: a message box came up (see above)" << std::endl;
+    return ok && !caixaInesperada ? 0 : 1;
 }

@@ -12,6 +12,10 @@
 // ------------------------------------------------ Thread log and statistics
 
 void TPABXDownloadFTP::Log(std::uint16_t nivel, bool console, std::string_view texto) {
+    // A database away for a while fails every statement of the run: its
+    // loss is said once, not once per statement.
+    if (texto.find(kConexaoBDPerdida) != std::string_view::npos && conexaoBDPerdida_.exchange(true))
+        return;
     if ((MascaraLog & nivel) == nivel) {
         try {
             const DataHora agora = AgoraLocal();
@@ -28,6 +32,10 @@ void TPABXDownloadFTP::Log(std::uint16_t nivel, bool console, std::string_view t
     }
     if (console && ambiente_.LogSrv.ConsoleConectado())
         ambiente_.LogSrv.EnfileiraConsole(LinhaConsolePABX(CodigoPABX, texto));
+}
+
+void TPABXDownloadFTP::ConexaoBDVoltou() {
+    if (conexaoBDPerdida_.exchange(false)) Log(LogInfo, true, Traduz(kConexaoBDRestabelecida));
 }
 
 bool TPABXDownloadFTP::BDRegistraHistoricoDownload(int tipo) {
@@ -139,6 +147,7 @@ bool TPABXDownloadFTP::GravaHistorico(int tipo, bool* duplicada) {
         st.Executa();
         tr.Commit();
         if (tipo == HistoricoCompleto) historicoPendente_ = false;
+        ConexaoBDVoltou();
         return true;
     } catch (const FirebirdError& e) {
         if (duplicada != nullptr && e.ChaveDuplicada()) {

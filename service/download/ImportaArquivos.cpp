@@ -201,6 +201,7 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
             Log(LogErro, true, Traduz("Erro") + ": " + pasta + "/" + nome + ": " + e.what());
         }
         resultado = std::max(resultado, r);
+        if (r < 5) ConexaoBDVoltou();
         (r < 5 ? arquivadas : falhas)++;
         return r;
     };

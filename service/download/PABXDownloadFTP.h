@@ -21,13 +21,18 @@
 // session, which logs it and still runs its end actions.
 //
 // The members are built in several files, one per area:
-//   PABXDownloadFTP.cpp   thread body, session, DNS directory, statistics, log
-//   DownloadFTP.cpp       FTP download and USB copy, path and file helpers
-//   ImportaArquivos.cpp   import of a downloaded recordings folder
-//   RegistraGravacao.cpp  filing of one recording, encrypted files
-//   BackupBaseDados.cpp   backup of the unit's database
-//   ExportaGravacoes.cpp  recordings backup, export of a period, local test run
+//   PABXDownloadFTP.cpp      thread body and PABX session
+//   DiretorioDNS.cpp         the unit's extension directory (DNSPABX)
+//   EstatisticaDownload.cpp  import log, statistics row, last-run stamp
+//   DownloadFTP.cpp          FTP download and USB copy, path and file helpers
+//   ImportaArquivos.cpp      import of a downloaded recordings folder
+//   RegistraGravacao.cpp     filing of one recording, encrypted files (the work
+//                            itself: ArquivamentoGravacao)
+//   BackupGravacoes.cpp      recordings backup to a folder and an FTP server
+//   BackupBaseDados.cpp      backup of the unit's database (BackupUnidade)
+//   ExportaGravacoes.cpp     export of a period, local test run
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -155,7 +160,12 @@ public:
     // ---- Statistics and thread log (PABXDownloadFTP.cpp). ----------------
     // The unit's monthly import log IMP<yyyymm>.LOG in PastaPABX (when the
     // level passes MascaraLog) and, with `console`, the console line.
+    // A lost database connection (a line of LinhaErroBD saying so) is
+    // written once per run; the rest are dropped until ConexaoBDVoltou.
     void Log(std::uint16_t nivel, bool console, std::string_view texto);
+    // A database operation of the run succeeded: after a loss, says once
+    // that the connection is back.
+    void ConexaoBDVoltou();
     // Writes the run's DWNHISTORY row (kinds in HistoricoDownload.h); false
     // when the database refused it (logged "DWNUPD: ...").
     bool BDRegistraHistoricoDownload(int tipo);
@@ -270,6 +280,8 @@ private:
     // A write of the row failed since the last complete one: its values
     // are only in Historico until RegravaHistoricoPendente succeeds.
     bool historicoPendente_ = false;
+    // The loss of the database connection was logged and it is not back yet.
+    std::atomic<bool> conexaoBDPerdida_{false};
 
     // ---- Filing state of the run (RegistraGravacao.cpp). ----------------
     // Its database connections and private working folder, made at the first

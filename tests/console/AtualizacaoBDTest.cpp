@@ -193,7 +193,7 @@ TEST(AtualizacaoBD, UnidadeForaDoArEAtualizadaDepois) {
     }
     OpcoesInstalacao o = p.inst.opcoes;
     o.unidades = {1, 7};
-    InstalaBancos(o);
+    InstalaParaTeste(o);
     Console c;
     c.Conecta();
     EXPECT_TRUE(c.msg.mostradas.empty());

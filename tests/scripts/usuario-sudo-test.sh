@@ -2,8 +2,11 @@
 # The set-up scripts as an unprivileged user with sudo would run them: a lease
 # on the shared server, the tests' data folder and database installation with
 # their clean-up, and the administrator's password read from the machine (and
-# left as it was). Runs under scripts/test, which starts the server, makes the
-# user (VERUZADU_TEST_USER) and exports VERUZADU_FB_*.
+# left as it was); then the commands of the README that need root for some
+# steps (`scripts/run console`, `scripts/screenshots`, database tests that
+# install through sudo and compact a database). Runs under scripts/test, which
+# starts the server, makes the user (VERUZADU_TEST_USER) and exports
+# VERUZADU_FB_*.
 #
 #   usuario-sudo-test.sh SOURCE_DIR BUILD_DIR
 set -euo pipefail
@@ -99,3 +102,64 @@ scripts/firebird start "$owner" >/dev/null
 scripts/firebird stop "$owner" >/dev/null
 [[ ! -e $leases/$owner ]] || fail "lease left behind"
 [[ $(scripts/firebird status) == *"listening on"* ]] || fail "the server stopped under other users"
+
+# The README's commands as this user, against a data folder and alias of this
+# test (the machine's installation is left alone).
+(
+  set -euo pipefail
+  stops=()
+  export VERUZADU_TEST_TMP=$(mktemp -d)
+  stops+=("rm -rf '$VERUZADU_TEST_TMP'")
+  export BUILD_DIR=$build
+  trap 'for ((i = ${#stops[@]} - 1; i >= 0; i--)); do eval "${stops[i]}" || true; done' EXIT
+  # shellcheck source=../../scripts/test.d/10-firebird.sh
+  source scripts/test.d/10-firebird.sh
+  # shellcheck source=../../scripts/test.d/20-veruzadu.sh
+  source scripts/test.d/20-veruzadu.sh
+  t=$VERUZADU_TEST_TMP
+  # shellcheck source=readme.sh
+  source tests/scripts/readme.sh
+
+  # scripts/run console: installs through sudo, opens the console, ends on SIGTERM.
+  alias="VZRUN_$$"
+  stops+=("sudo -n '$build/common/db/veruzadu-install' --remove-alias '$alias' >/dev/null 2>&1")
+  mkdir -p "$t/home"
+  VERUZADU_HOME=$t/home VERUZADU_RUN_DATA=$VERUZADU_FB_DATA/run-console VERUZADU_RUN_ALIAS=$alias \
+    QT_QPA_PLATFORM=offscreen setsid bash -c "$(readme_block console)" >"$t/console.log" 2>&1 &
+  pid=$!
+  for ((i = 0; i < 1200; i++)); do
+    grep -q 'run console: program folder' "$t/console.log" && break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  sleep 3
+  if ! kill -0 "$pid" 2>/dev/null; then
+    cat "$t/console.log" >&2
+    fail "scripts/run console ended by itself"
+  fi
+  kill -TERM "$pid"
+  for ((i = 0; i < 300; i++)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$pid" 2>/dev/null; then
+    kill -KILL -- -"$pid" 2>/dev/null || true
+    fail "scripts/run console did not end on SIGTERM"
+  fi
+  ! grep -q 'Permission denied\|Operation not permitted' "$t/console.log" || { cat "$t/console.log" >&2; fail "scripts/run console: a step lacked rights"; }
+  grep -q "^$alias " /etc/firebird/3.0/databases.conf || fail "scripts/run console did not install its alias"
+
+  # scripts/screenshots: every window.
+  if ! scripts/screenshots "$t/shots" >"$t/shots.log" 2>&1; then
+    cat "$t/shots.log" >&2
+    fail "scripts/screenshots failed as a user with sudo"
+  fi
+  [[ $(ls "$t/shots" | wc -l) -eq $("$build/console/veruzadu-screenshots" --list | wc -l) ]] ||
+    fail "scripts/screenshots: pictures missing"
+
+  # Database tests: an installation through sudo, a compaction beside the database.
+  "$build/tests/service/test_service" --gtest_brief=1 \
+    --gtest_filter='BackupPrincipal.CompactacaoDiminuiOArquivoEMantemOsDados' >"$t/gtest.log" 2>&1 ||
+    { cat "$t/gtest.log" >&2; fail "the compaction test failed as a user with sudo"; }
+  "$build/tests/service/download/test_download" --gtest_brief=1 \
+    --gtest_filter="${VERUZADU_TESTE_DOWNLOAD_USUARIO:-RegistraGravacao.DataDaGravacaoEContato}" >"$t/gtest.log" 2>&1 ||
+    { cat "$t/gtest.log" >&2; fail "the download database tests failed as a user with sudo"; }
+)
+

@@ -106,11 +106,15 @@ class BancosBackup {
         pasta = srv.pasta + "/bk-" + std::to_string(::getpid()) + "-" + std::to_string(++contador) +
                 "/";
         std::filesystem::create_directories(pasta);
-        // The server creates and opens its files here as its own user.
-        if (const passwd* pw = ::getpwnam("firebird")) {
-            if (::chown(pasta.c_str(), pw->pw_uid, pw->pw_gid) != 0) return;
-        }
-        std::filesystem::permissions(pasta, std::filesystem::perms(0770));
+        // The server creates and opens its files here as its own user, and
+        // the service (this process) renames them: the folder is the
+        // server's (root), or open to both (a user with sudo, who may not
+        // hand a folder to another user).
+        const passwd* pw = ::getpwnam("firebird");
+        if (pw && ::chown(pasta.c_str(), pw->pw_uid, pw->pw_gid) == 0)
+            std::filesystem::permissions(pasta, std::filesystem::perms(0770));
+        else
+            std::filesystem::permissions(pasta, std::filesystem::perms::all);
         Attachment att = Attachment::Cria(Parametros("QUVVERUZADU.FDB"), "WIN1252");
         ExecutaScript(att, ScriptBancoPrincipal());
         att.Desconecta();

@@ -176,3 +176,58 @@ TEST_F(ServicoStatus, APortInUseIsLoggedAndTheServiceRunsAndTheStopClosesEveryCo
     EXPECT_FALSE(servico.Log().ConsoleConectado());
     EXPECT_EQ(servico.ServidorStatusGRV(), nullptr);
 }
+
+TEST_F(ServicoStatus, APortTakenAtStartIsTriedAgainAndOpensOnceFree) {
+    const int outro = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(porta);
+    ASSERT_EQ(::bind(outro, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(outro, 4), 0);
+    TServicoVeruzaduQuv servico(PastaPrograma(), relogio);
+    ASSERT_TRUE(servico.ServiceStart()) << Log();
+    ASSERT_NE(servico.ServidorStatusGRV(), nullptr);
+    EXPECT_FALSE(servico.ServidorStatusGRV()->Ativo());
+    EXPECT_TRUE(servico.ServidorStatusGRV()->Tentando());
+    // Taken for a few tries: each failure stays out of the log.
+    std::this_thread::sleep_for(3500ms);
+    EXPECT_FALSE(servico.ServidorStatusGRV()->Ativo());
+    ::close(outro);
+
+    // Freed: opened by a later try (at most 4 s after the last one here),
+    // said in the log, and consoles are served.
+    for (int i = 0; i < 1000 && !servico.ServidorStatusGRV()->Ativo(); ++i)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(servico.ServidorStatusGRV()->Ativo()) << Log();
+    EXPECT_FALSE(servico.ServidorStatusGRV()->Tentando());
+    const std::string log = Log();
+    EXPECT_NE(log.find("Porta de status aberta: " + std::to_string(porta)), std::string::npos) << log;
+    std::size_t erros = 0;
+    for (std::size_t p = log.find("Erro ao abrir porta"); p != std::string::npos;
+         p = log.find("Erro ao abrir porta", p + 1))
+        ++erros;
+    EXPECT_EQ(erros, 1u) << log;
+    ClienteTeste c(porta);
+    ASSERT_TRUE(c.Envia("GRV_STATUS;\r"));
+    EXPECT_FALSE(c.LeAteTexto("\r\n").empty());
+    servico.SolicitaParada();
+    EXPECT_FALSE(servico.ProcessaRequisicoes());
+    EXPECT_TRUE(c.AguardaFechamento());
+}
+
+TEST_F(ServicoStatus, AStopWhileThePortIsTriedAgainEndsAtOnce) {
+    const int outro = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(porta);
+    ASSERT_EQ(::bind(outro, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(outro, 4), 0);
+    TServicoVeruzaduQuv servico(PastaPrograma(), relogio);
+    ASSERT_TRUE(servico.ServiceStart()) << Log();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(servico.ServidorStatusGRV()->Tentando());
+    servico.SolicitaParada();
+    EXPECT_FALSE(servico.ProcessaRequisicoes());
+    EXPECT_EQ(servico.ServidorStatusGRV(), nullptr);
+    ::close(outro);
+}

@@ -8,6 +8,11 @@
 // (VERUZADU_PABX_PASSWORD, VERUZADU_FTP_PASSWORD), never from the command
 // line, which every user of the machine can read; they are stored ciphered
 // as the service reads them. It connects as the program's database user.
+//
+// `--list` prints every registered unit, one a line: code, description and
+// address separated by tabs. `--forget N` removes unit N's row and its
+// download windows (its database stays). The run command uses both to keep
+// to the units it registered itself.
 
 #include <cstdlib>
 #include <iostream>
@@ -25,6 +30,7 @@ void Uso() {
     std::cerr << "uso: veruzadu-unidade --unit N --address IP --link-port N [--ftp-port N] [--ftp-user USER]\n"
                  "         [--description TEXTO] [--window HH:MM-HH:MM] [--server HOST] [--port N]\n"
                  "         [--alias NOME]\n"
+                 "       veruzadu-unidade --list | --forget N [--server HOST] [--port N] [--alias NOME]\n"
                  "       senhas em VERUZADU_PABX_PASSWORD e VERUZADU_FTP_PASSWORD\n";
 }
 
@@ -39,8 +45,14 @@ int main(int argc, char** argv) {
     OpcoesInstalacao o;  // the program's user and the default alias
     int unidade = 0, portaLink = 0, portaFTP = 21;
     std::string endereco, usuarioFTP, descricao, janela = "00:00-";
+    bool lista = false;
+    int esquece = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string_view a = argv[i];
+        if (a == "--list") {
+            lista = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             Uso();
             return 2;
@@ -48,6 +60,7 @@ int main(int argc, char** argv) {
         const std::string v = argv[++i];
         try {
             if (a == "--unit") unidade = std::stoi(v);
+            else if (a == "--forget") esquece = std::stoi(v);
             else if (a == "--address") endereco = v;
             else if (a == "--link-port") portaLink = std::stoi(v);
             else if (a == "--ftp-port") portaFTP = std::stoi(v);
@@ -64,6 +77,36 @@ int main(int argc, char** argv) {
         } catch (const std::logic_error&) {
             Uso();
             return 2;
+        }
+    }
+    if (lista || esquece != 0) {
+        if (esquece != 0 && (esquece < 1 || esquece > 999)) {
+            Uso();
+            return 2;
+        }
+        try {
+            Attachment att =
+                Attachment::Conecta({MontaStringConexao(o.servidor, o.porta, o.alias), o.usuario, o.senha});
+            Transaction tr(att);
+            if (lista) {
+                Statement st(tr,
+                             "SELECT PAB_CODIGO, COALESCE(PAB_DESCRICAO, ''), COALESCE(PAB_KELVENDERIP, '') "
+                             "FROM PABX ORDER BY PAB_CODIGO");
+                auto c = st.Abre();
+                while (c.Proxima())
+                    std::cout << c.GetInt(0) << '\t' << c.GetText(1) << '\t' << c.GetText(2) << '\n';
+            } else {
+                Statement janelas(tr, "DELETE FROM DOWNPABX WHERE PAB_CODIGO = ?");
+                janelas.SetInt(0, esquece).Executa();
+                Statement st(tr, "DELETE FROM PABX WHERE PAB_CODIGO = ?");
+                st.SetInt(0, esquece).Executa();
+                std::cout << "unidade " << esquece << " removida\n";
+            }
+            tr.Commit();
+            return 0;
+        } catch (const std::exception& e) {
+            std::cerr << "veruzadu-unidade: " << e.what() << "\n";
+            return 1;
         }
     }
     const auto traco = janela.find('-');

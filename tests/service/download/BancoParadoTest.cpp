@@ -54,6 +54,13 @@ TEST(Confiabilidade, ServidorDoBancoParadoNaImportacaoResultado2EDepoisCompleta)
     // The run's outcome reached its history row once the server was back.
     EXPECT_EQ(r.back(), 2) << a.Logs();
     a.Verifica(u, false);
+    // The unit's log says the loss once, without the statements that failed
+    // on it, and that the connection came back.
+    const std::string imp =
+        LeArquivo(a.home.Caminho() / "PABX001" / ("IMP" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
+    EXPECT_EQ(Conta(imp, "Conexão com o banco de dados perdida"), 1u) << imp;
+    EXPECT_EQ(Conta(imp, "Conexão com o banco de dados restabelecida"), 1u) << imp;
+    EXPECT_EQ(Conta(imp, "INSERT INTO"), 0u) << imp;
 
     a.LiberaJanela(1);
     ASSERT_TRUE(a.RodaAteCarimbar({1})) << a.Logs();

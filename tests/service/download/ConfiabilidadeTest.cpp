@@ -252,7 +252,7 @@ TEST(Confiabilidade, BancoDaUnidadeInalcancavelResultado2EDepoisCompleta) {
     EXPECT_EQ(ponta::Arquivos(u.loja), ponta::Arquivos(u.original));  // nothing left the unit
 
     a.inst.opcoes.unidades = {2};
-    InstalaBancos(a.inst.opcoes);
+    InstalaParaTeste(a.inst.opcoes);
     a.LiberaJanela(2);
     ASSERT_TRUE(a.RodaAteCarimbar({2})) << a.Logs();
     a.Verifica(u, true);
