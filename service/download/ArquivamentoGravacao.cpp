@@ -29,6 +29,24 @@ constexpr const char* SqlInsereGravacao =
     "(GEN_ID(GEN_GRV_ID,1),?,0,?,?,?,?,'NOW',?,?,?,?,?,?,?,?,?)";
 constexpr const char* SqlBuscaCliente = "SELECT CLI_CODIGO FROM TELEFONE WHERE TEL_NUMERO=?";
 
+// The unique key that makes one file of the unit's store one row.
+constexpr std::string_view ChaveGravacao = "UNQ_GRAVACAO_ARQUIVO";
+
+// A row already filed for this recording: the same file of the same unit
+// with the same description, holding the audio when this filing has it.
+// The statement's tail depends on what is compared (see Registra).
+constexpr const char* SqlGravacaoArquivada =
+    "SELECT FIRST 1 GRV_CODIGO FROM GRAVACAO WHERE PAB_CODIGO=? AND GRV_IDFILE=? "
+    "AND GRV_COMANDA=? AND GRV_RAMGRAVADO=? AND GRV_DESTINO=? AND GRV_CODCONTA=?";
+
+// A unique-key refusal by the recording's own key (the server names the
+// violated constraint, or the unique index behind it, in double quotes).
+bool ViolouChaveGravacao(const FirebirdError& e) {
+    return e.ChaveDuplicada() &&
+           std::string_view(e.what()).find("\"" + std::string(ChaveGravacao) + "\"") !=
+               std::string_view::npos;
+}
+
 // A file of the recording that could not be read for the BLOB: the recording
 // stays on the PABX with result 5.
 struct ErroArquivo : std::runtime_error {
@@ -162,14 +180,7 @@ Attachment& ArquivamentoGravacao::ConexaoUnidade() {
 
 bool ArquivamentoGravacao::LeXMLGravacao(const fs::path& wav, DadosGravacao& d,
                                          ResultadoXML* resultado) {
-    fs::path xml = wav;
-    xml.replace_extension(".XML");
-    std::error_code ec;
-    if (!fs::exists(xml, ec)) {
-        fs::path minusculo = wav;
-        minusculo.replace_extension(".xml");
-        if (fs::exists(minusculo, ec)) xml = minusculo;
-    }
+    const fs::path xml = DescricaoDaGravacao(wav);
     const ResultadoXML r = LeDescricaoGravacao(xml, d);
     if (resultado) *resultado = r;
     switch (r.estado) {
@@ -295,8 +306,7 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
         return 5;
     }
     const fs::path wav = pasta / nome;
-    fs::path xml = wav;
-    xml.replace_extension(".XML");
+    const fs::path xml = DescricaoDaGravacao(wav);
 
     int tipoArquivo = 1;
     std::string controle;
@@ -311,11 +321,18 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
     if (!LeXMLGravacao(wav, d, &lido)) ++cont.DWN_FALHASXML;
 
     const bool wavComAudio = TamanhoArquivo(wav) > 0;
-    // The audio is never dropped for want of a description: without one, or
-    // when it cannot be read, or when it does not mention audio at all, a
-    // non-empty WAV is stored. Only an explicit <audio> other than "sim"
-    // files the call without its audio.
-    if (lido.estado != EstadoXML::Lido || !lido.temElementoAudio) d.TemAudio = wavComAudio ? 1 : 0;
+    // A non-empty WAV is always stored: the description may be missing,
+    // unreadable, silent on audio or even say there is none, but once filed
+    // the recording leaves the unit, and its audio with it. Without audio in
+    // the WAV, only a description that says "sim" makes it a missing file (2).
+    if (wavComAudio) {
+        if (d.TemAudio != 1 && lido.estado == EstadoXML::Lido && lido.temElementoAudio)
+            Log(LogInfo, false, T("XML indica gravação sem áudio, áudio do WAV registrado") + ": " +
+                                    wav.string());
+        d.TemAudio = 1;
+    } else if (lido.estado != EstadoXML::Lido || !lido.temElementoAudio) {
+        d.TemAudio = 0;
+    }
 
     std::string armazenado = "C" + nome.substr(1, 11);
     std::vector<fs::path> colocados;  // outputs placed beside the WAV by this filing
@@ -394,20 +411,55 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
         return falha(5);
     }
 
+    const std::string comanda = TextoColuna(d.Comanda, 10);
+    const std::string ramal = TextoColuna(d.RamalGravado, 10);
+    const std::string destino = TextoColuna(d.NumeroDestino, 20);
+    const std::string conta = TextoColuna(d.CodConta, 5);
+    const std::string id = TextoColuna(idArquivo, 30);
+
+    // Whether this recording already has its row: the same file of the unit
+    // with the same description (and, when this filing has audio, a row with
+    // the same audio). `comData`: on the recording's date as well.
+    auto jaArquivada = [&](Transaction& tr, bool comData) {
+        std::string sql = SqlGravacaoArquivada;
+        if (comData) sql += " AND GRV_DATAGRV=?";
+        if (d.TemAudio == 1) sql += " AND GRV_TEMAUDIO=1 AND GRV_DURACAO=?";
+        Statement st(tr, sql);
+        st.SetInt(0, ctx_.CodigoPABX)
+            .SetText(1, id)
+            .SetText(2, comanda)
+            .SetText(3, ramal)
+            .SetText(4, destino)
+            .SetText(5, conta);
+        unsigned i = 6;
+        if (comData) st.SetTimestamp(i++, inicio);
+        if (d.TemAudio == 1) st.SetInt(i++, d.Duracao);
+        Cursor c = st.Abre();
+        const bool achou = c.Proxima();
+        c.Fecha();
+        return achou;
+    };
+
     // A connection kept from an earlier filing may have been lost meanwhile
-    // (a server restart): that one is replaced once before the row counts as failed.
+    // (a server restart): that one is replaced once before the row counts as
+    // failed. Answers false when the recording turned out to be filed already.
     auto insere = [&] {
         Attachment& att = ConexaoUnidade();
         Transaction tr(att);
+        // Without a start in the description the date is the file's own,
+        // which a server that gives no file times makes the moment of the
+        // download: a second download of the same file would not meet the
+        // unique key, so its row is looked for by the file itself.
+        if (d.Inicio == 0 && jaArquivada(tr, false)) return false;
         Statement st(tr, SqlInsereGravacao);
         st.SetInt(0, ctx_.CodigoPABX)
-            .SetText(1, TextoColuna(d.Comanda, 10))
-            .SetText(2, TextoColuna(d.RamalGravado, 10))
-            .SetText(3, TextoColuna(d.NumeroDestino, 20))
-            .SetText(4, TextoColuna(d.CodConta, 5))
+            .SetText(1, comanda)
+            .SetText(2, ramal)
+            .SetText(3, destino)
+            .SetText(4, conta)
             .SetTimestamp(5, inicio)
             .SetText(6, TextoColuna(controle, 30))
-            .SetText(7, TextoColuna(idArquivo, 30))
+            .SetText(7, id)
             .SetInt(8, tipoArquivo)
             .SetSmallInt(9, static_cast<std::int16_t>(d.TipoLigacao))
             .SetInt(10, cliente)
@@ -432,24 +484,47 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
         st.Executa();
         PontoMorte("insere-antes-commit");
         tr.Commit();
+        return true;
+    };
+    auto duplicado = [&] {
+        ++cont.DWN_AVDUPIMP;
+        Log(LogInfo, false, T("Arquivo duplicado") + ": " + wav.string());
+        return 1;
     };
     try {
         const bool reaproveitada = unidade_.has_value();
+        bool inserida = false;
         try {
-            insere();
+            inserida = insere();
         } catch (const FirebirdError& e) {
             if (!reaproveitada || !e.ConexaoPerdida()) throw;
             unidade_.reset();
-            insere();
+            inserida = insere();
         }
-        ++cont.DWN_ARQIMPORTADO;
-        resultado = 0;
-        if (d.TemAudio == 1) Log(LogInfo, true, T("Registrou arquivo") + ": " + arquivo.string());
+        if (inserida) {
+            ++cont.DWN_ARQIMPORTADO;
+            resultado = 0;
+            if (d.TemAudio == 1)
+                Log(LogInfo, true, T("Registrou arquivo") + ": " + arquivo.string());
+        } else {
+            resultado = duplicado();
+        }
     } catch (const FirebirdError& e) {
-        if (e.ChaveDuplicada()) {
-            ++cont.DWN_AVDUPIMP;
-            Log(LogInfo, false, T("Arquivo duplicado") + ": " + arquivo.string());
-            resultado = 1;
+        // Only this recording's own key, with its row there, means "filed
+        // already": any other refusal (a code generator behind the table's
+        // codes, two files whose cut identifiers meet) leaves it at the unit.
+        bool jaTem = false;
+        if (ViolouChaveGravacao(e)) {
+            try {
+                Transaction tr(ConexaoUnidade(), true);
+                jaTem = jaArquivada(tr, true);
+                tr.Commit();
+            } catch (const std::exception&) {
+                jaTem = false;
+            }
+        }
+        if (jaTem) {
+            resultado = duplicado();
         } else {
             unidade_.reset();
             ++cont.DWN_FALHASIMP;

@@ -5,7 +5,7 @@
 // inserts one GRAVACAO row into the unit's database with the audio as a BLOB.
 // The result tells the import whether the recording may now be removed from
 // the PABX (below 5) or must stay there (5 and above):
-//   0 row inserted, 1 already filed (unique key), 5 file to store missing or
+//   0 row inserted, 1 already filed (its row found), 5 file to store missing or
 //   unreadable, 6 A-law conversion failed, 7 database or other failure.
 //
 // One object per download run, owned by the run's thread and used only by it.

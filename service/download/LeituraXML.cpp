@@ -9,6 +9,7 @@
 
 #include "common/ArquivoSaida.h"
 #include "common/Texto.h"
+#include "service/download/NomesGravacao.h"
 
 namespace fs = std::filesystem;
 
@@ -113,7 +114,10 @@ ResultadoXML LeDescricaoGravacao(std::string_view bytes, DadosGravacao& d) {
             d.TipoLigacao = tipo == "INTERNA" ? 0 : tipo == "ENTRADA" ? 2 : 1;
         }
         d.Inicio = InteiroOuZero(Requerido(raiz, "iniciogravacao"));
-        if (r.temElementoAudio) d.TemAudio = Requerido(raiz, "audio") == "sim" ? 1 : 0;
+        // The units write "sim"; a hand-made or converted description may
+        // differ in case or carry blanks around it.
+        if (r.temElementoAudio)
+            d.TemAudio = Minusculas(AparaBrancos(Requerido(raiz, "audio"))) == "sim" ? 1 : 0;
         r.estado = EstadoXML::Lido;
     } catch (const std::exception& e) {
         r.erro = e.what();
@@ -138,6 +142,22 @@ ResultadoXML LeDescricaoGravacao(const fs::path& xml, DadosGravacao& d) {
         return {EstadoXML::Ilegivel, false, e.what()};
     }
     return LeDescricaoGravacao(std::string_view(bytes), d);
+}
+
+fs::path DescricaoDaGravacao(const fs::path& wav) {
+    fs::path exata = wav;
+    exata.replace_extension(".XML");
+    std::error_code ec;
+    if (fs::exists(exata, ec)) return exata;
+    // Another case of the same name: the one that sorts first, so that every
+    // filing of this recording reads the same file.
+    const std::string procurado = BaseMaiuscula(wav.filename().string()) + ".XML";
+    std::string achado;
+    for (fs::directory_iterator it(wav.parent_path(), ec), fim; !ec && it != fim; it.increment(ec)) {
+        const std::string nome = it->path().filename().string();
+        if (MaiusculasASCII(nome) == procurado && (achado.empty() || nome < achado)) achado = nome;
+    }
+    return achado.empty() ? exata : wav.parent_path() / achado;
 }
 
 std::uint64_t TamanhoArquivo(const fs::path& arquivo) {

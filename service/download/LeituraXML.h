@@ -53,6 +53,11 @@ ResultadoXML LeDescricaoGravacao(std::string_view bytes, DadosGravacao& d);
 // whether it is valid UTF-8.
 std::string TextoXMLParaUtf8(std::string_view bytes);
 
+// The description beside the recording `wav`: its name with ".XML", or when
+// that file is not there, a file of the same name in another case ("r1.xml",
+// "R1.Xml"); the ".XML" name when there is none.
+std::filesystem::path DescricaoDaGravacao(const std::filesystem::path& wav);
+
 // Size in bytes; 0 when the file does not exist.
 std::uint64_t TamanhoArquivo(const std::filesystem::path& arquivo);
 // True when the file (at most TamanhoMaximoXML bytes of it) holds the text.

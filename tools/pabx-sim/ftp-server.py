@@ -12,6 +12,8 @@ Options, for trying a client against the boards' odd ways:
         data channels; implicit: TLS from the first byte, before the greeting.
         A self-signed certificate is made at start.
     --no-mlsd           MLSD and MLST are not understood (the client must LIST).
+    --no-times          no file times: MLSD/MLST give no "modify" fact and MDTM
+                        is not understood, as on boards without a clock.
     --listing FILE      canned entries (JSON) added to listings, for names no
                         file system can hold: {"NORVIKA/A": [{"name": "a/b",
                         "size": 3, "type": "file"}], ...}; type "file" or "dir".
@@ -186,6 +188,7 @@ def main():
     ap.add_argument("port_file")
     ap.add_argument("--tls", choices=["explicit", "required", "implicit"])
     ap.add_argument("--no-mlsd", action="store_true")
+    ap.add_argument("--no-times", action="store_true")
     ap.add_argument("--listing")
     ap.add_argument("--fault", action="append", default=[])
     ap.add_argument("--fault-stor", action="append", default=[])
@@ -267,6 +270,12 @@ def main():
                 self._prot = True
             super().handle()
 
+        def __init__(self, *args, **kwargs):
+            super().__init__(*args, **kwargs)
+            if a.no_times:
+                self._current_facts = [f for f in self._current_facts if f != "modify"]
+                self._available_facts = [f for f in self._available_facts if f != "modify"]
+
         def ftp_SYST(self, line):
             if a.syst is None:
                 return super().ftp_SYST(line)
@@ -296,6 +305,8 @@ def main():
         Handler.use_sendfile = False  # the faults need the bytes to pass through Python
     if a.no_mlsd:
         Handler.proto_cmds = {k: v for k, v in Base.proto_cmds.items() if k not in ("MLSD", "MLST")}
+    if a.no_times:
+        Handler.proto_cmds = {k: v for k, v in Handler.proto_cmds.items() if k != "MDTM"}
 
     tmpdir = tempfile.mkdtemp(prefix="pabxsim-ftp-")
     if a.tls:

@@ -104,25 +104,55 @@ TEST(Confiabilidade, MortoAoAcasoEReiniciadoNadaSePerdeNemDuplica) {
     }
 }
 
-// Killed at the chosen points of filing and removal (the third recording's pass).
+// Killed at the chosen points of filing and removal (the third recording's
+// pass), also on a unit whose FTP server gives no file times and whose
+// descriptions give no start, where a recording's date is the moment it was
+// downloaded and differs on the run after the kill.
 TEST(Confiabilidade, MortoEmPontosEscolhidosNadaSePerdeNemDuplica) {
+    struct Caso {
+        const char* ponto;
+        std::vector<std::string> opcoesFTP;
+        bool semInicio;  // every description's iniciogravacao "0" or empty
+    };
+    const std::vector<Caso> casos = {
+        {"insere-antes-commit", {}, false},
+        {"commit-antes-remocao", {}, false},
+        {"entre-wav-e-xml", {}, false},
+        {"commit-antes-remocao", {"--no-times"}, true},
+        {"entre-wav-e-xml", {"--no-times"}, true},
+        {"commit-antes-remocao", {"--no-times", "--no-mlsd"}, true},
+    };
     Ambiente a("confponto");
     EXIGE_SERVIDOR(a.inst);
     a.EscreveINI();
-    for (const char* ponto : {"insere-antes-commit", "commit-antes-remocao", "entre-wav-e-xml"}) {
-        SCOPED_TRACE(ponto);
-        Unidade u(1, 12, 71);
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(std::string(caso.ponto) + (caso.semInicio ? ", no times" : ""));
+        Unidade u(1, 12, 71, caso.opcoesFTP);
+        if (caso.semInicio) {
+            int i = 0;
+            for (const auto& e : fs::recursive_directory_iterator(u.loja)) {
+                if (!e.is_regular_file() || e.path().extension() != ".XML") continue;
+                std::string x = LeArquivo(e.path());
+                const auto ini = x.find("<iniciogravacao>"), fim = x.find("</iniciogravacao>");
+                if (ini == std::string::npos || fim == std::string::npos) continue;
+                x.replace(ini + 16, fim - ini - 16, i++ % 2 ? "0" : "");
+                EscreveArquivo(e.path(), x);
+            }
+            ASSERT_GT(i, 0);
+        }
         u.GuardaOriginal();
         ApagaGravacoes(a, 1);
         a.Registra(u);
         {
-            ProcessoFilho p = a.Inicia({std::string("VERUZADU_PONTO_MORTE=") + ponto + ":3"});
+            ProcessoFilho p = a.Inicia({std::string("VERUZADU_PONTO_MORTE=") + caso.ponto + ":3"});
             int status = 0;
             ASSERT_TRUE(p.Aguarda(180s, status)) << a.Logs();
             ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << a.Logs();
         }
         EXPECT_FALSE(a.Carimbado(1));
         a.Verifica(u, false);
+        // The next run downloads what is left a few seconds later.
+        std::this_thread::sleep_for(1100ms);
         ASSERT_TRUE(a.RodaAteCarimbar({1})) << a.Logs();
         a.Verifica(u, true);
         if (HasFailure()) break;

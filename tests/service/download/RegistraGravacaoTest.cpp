@@ -218,7 +218,8 @@ TEST_F(RegistraGravacao, LojaDoSimuladorUmaLinhaPorItemESegundaPassagemDuplicada
         }
         const bool wavCheio = TamanhoArquivo(w) > 0;
         const bool audioNao = ArquivoContemTexto(xml, "<audio>nao</audio>");
-        if (wavCheio && !audioNao) {
+        // A WAV with audio is stored whatever its description says.
+        if (wavCheio) {
             ++comAudio;
             EXPECT_EQ(l.temaudio, 1);
             EXPECT_EQ(l.tpfile, 1);
@@ -237,9 +238,9 @@ TEST_F(RegistraGravacao, LojaDoSimuladorUmaLinhaPorItemESegundaPassagemDuplicada
             }
         }
     }
-    EXPECT_EQ(comAudio, loja.pairs + loja.wavOnly + loja.noAudioElement);
+    EXPECT_EQ(comAudio, loja.pairs + loja.wavOnly + loja.noAudioElement + loja.audioNotSim);
     EXPECT_EQ(semWav, loja.emptyWav + loja.xmlOnly);
-    EXPECT_EQ(semAudio, loja.audioNotSim);
+    EXPECT_EQ(semAudio, 0);
 
     // A stored BLOB is a WAV sox reads at 8 kHz.
     const auto primeiro =
@@ -380,7 +381,7 @@ TEST_F(RegistraGravacao, DescricoesDificeisGuardamOAudio) {
     };
     const Caso casos[] = {
         {"sem elemento audio", Xml("1", "SAIDA", "1728550001", ""), 1, false, nullptr, "1", "", 1},
-        {"audio SIM", Xml("1", "SAIDA", "1728550002", "<audio>SIM</audio>"), 0, false, nullptr, "1",
+        {"audio SIM", Xml("1", "SAIDA", "1728550002", "<audio>SIM</audio>"), 1, false, nullptr, "1",
          "", 1},
         {"2 MiB", Xml("1", "SAIDA", "1728550003") + std::string(2 << 20, ' '), 1, true,
          "Erro em XML: ", "", "", 1},
@@ -596,4 +597,222 @@ TEST_F(RegistraGravacao, ErroXMLDecideSeADescricaoIlegivelConta) {
     EXPECT_EQ(a.Registra(loja_, "..", c), 5);
     EXPECT_EQ(a.Registra(loja_, "", c), 5);
     EXPECT_EQ(c.DWN_FALHASIMP, 2);
+}
+
+// What the description says of the audio against what the WAV holds: a WAV
+// with audio is always stored (and a description that denies it is logged);
+// an empty WAV is a missing file only when the description says "sim".
+TEST_F(RegistraGravacao, AudioDaDescricaoContraOWAV) {
+    struct Caso {
+        const char* audio;  // the <audio> element's text
+        bool wavCheio;
+        int temaudio;
+        bool linhaSemAudio;  // "XML indica gravação sem áudio..." logged
+    };
+    const Caso casos[] = {
+        {"sim", true, 1, false},   {"SIM", true, 1, false},  {"Sim", true, 1, false},
+        {" sim", true, 1, false},  {"sim ", true, 1, false}, {"\r\n sim\t", true, 1, false},
+        {"nao", true, 1, true},    {"", true, 1, true},      {"SIM", false, 2, false},
+        {" sim ", false, 2, false}, {"nao", false, 0, false},
+    };
+    int n = 0;
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(std::string("[") + caso.audio + "] " + (caso.wavCheio ? "cheio" : "vazio"));
+        log_.clear();
+        const std::string nome = "R00002" + std::to_string(10 + ++n);
+        const fs::path pasta =
+            UmaGravacao(Xml("1", "SAIDA", std::to_string(1728551000 + n),
+                            std::string("<audio>") + caso.audio + "</audio>"),
+                        1.0, nome);
+        if (!caso.wavCheio) EscreveArquivo(pasta / (nome + ".WAV"), "");
+        ArquivamentoGravacao a(Contexto());
+        ContadoresArquivamento c;
+        ASSERT_EQ(a.Registra(pasta, nome + ".WAV", c), 0);
+        EXPECT_EQ(c.DWN_FALHASXML, 0);
+        const Linha l = Linhas().back();
+        EXPECT_EQ(l.temaudio, caso.temaudio);
+        EXPECT_EQ(l.blobNulo, caso.temaudio != 1);
+        if (caso.temaudio == 1) {
+            EXPECT_EQ(l.blob, LeArquivo(pasta / ("C" + nome.substr(1) + ".WAV")));
+            EXPECT_EQ(l.duracao, 1);
+        }
+        EXPECT_EQ(Logou("XML indica gravação sem áudio, áudio do WAV registrado: " +
+                            (pasta / (nome + ".WAV")).string(),
+                        LogInfo),
+                  caso.linhaSemAudio);
+    }
+}
+
+// The description is found beside its WAV whatever the case of its name.
+TEST_F(RegistraGravacao, DescricaoComNomeEmOutraCaixa) {
+    int n = 0;
+    for (const char* xml : {"r%.xml", "R%.Xml", "r%.XML", "R%.xml", "r%.xMl"}) {
+        SCOPED_TRACE(xml);
+        log_.clear();
+        const std::string nome = "R00003" + std::to_string(10 + ++n);
+        const fs::path pasta = UmaGravacao("", 1.0, nome);
+        std::string nomeXml = xml;
+        nomeXml.replace(nomeXml.find('%'), 1, nome.substr(1));
+        EscreveArquivo(pasta / nomeXml, Xml("(48) 5555-0101", "ENTRADA",
+                                            std::to_string(1728552000 + n)));
+        ArquivamentoGravacao a(Contexto());
+        ContadoresArquivamento c;
+        ASSERT_EQ(a.Registra(pasta, nome + ".WAV", c), 0);
+        EXPECT_EQ(c.DWN_FALHASXML, 0);
+        EXPECT_FALSE(Logou("XML inexistente", LogInfo));
+        const Linha l = Linhas().back();
+        EXPECT_EQ(l.comanda, "1001");
+        EXPECT_EQ(l.destino, "4855550101");
+        EXPECT_EQ(l.tpliga, 2);
+        EXPECT_EQ(l.datagrv, UnixParaData(1728552000 + n));
+        EXPECT_EQ(l.temaudio, 1);
+    }
+}
+
+// Without a start in the description the row's date is the file's own, which
+// a server without file times makes the moment of each download: the same
+// file brought again (its removal failed, or the run was killed after the
+// commit) is still recognised, and another call under the same name is not
+// taken for it.
+TEST_F(RegistraGravacao, SemInicioAMesmaGravacaoBaixadaDeNovoNaoDuplica) {
+    struct Caso {
+        const char* nome;
+        std::string inicio;  // "-": no description at all
+        bool comWav;
+    };
+    const Caso casos[] = {
+        {"iniciogravacao 0", "0", true},
+        {"iniciogravacao vazio", "", true},
+        {"iniciogravacao nao numerico", "x", true},
+        {"sem descricao", "-", true},
+        {"descricao sem WAV", "0", false},
+    };
+    int n = 0;
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.nome);
+        const std::string nome = "R00004" + std::to_string(10 + ++n);
+        const fs::path pasta =
+            UmaGravacao(caso.inicio == "-" ? "" : Xml("1", "SAIDA", caso.inicio), caso.comWav ? 1.0 : 0, nome);
+        const fs::path wav = pasta / (nome + ".WAV");
+        const fs::path xml = pasta / (nome + ".XML");
+        auto baixado = [&](const DataHora& quando) {
+            if (caso.comWav) {
+                ASSERT_TRUE(AjustaDataArquivo(wav, quando));
+            }
+            if (caso.inicio != "-") {
+                ASSERT_TRUE(AjustaDataArquivo(xml, quando));
+            }
+        };
+        const std::size_t antes = Linhas().size();
+        baixado(DataHora{2024, 10, 9, 14, 30, 15, 0});
+        {
+            ArquivamentoGravacao a(Contexto());
+            ContadoresArquivamento c;
+            ASSERT_EQ(a.Registra(pasta, nome + ".WAV", c), 0);
+        }
+        // Downloaded again a minute later, by a new run.
+        baixado(DataHora{2024, 10, 9, 14, 31, 15, 0});
+        log_.clear();
+        {
+            ArquivamentoGravacao a(Contexto());
+            ContadoresArquivamento c;
+            EXPECT_EQ(a.Registra(pasta, nome + ".WAV", c), 1);
+            EXPECT_EQ(c.DWN_AVDUPIMP, 1);
+            EXPECT_EQ(c.DWN_ARQIMPORTADO, 0);
+        }
+        EXPECT_TRUE(Logou("Arquivo duplicado: " + wav.string(), LogInfo));
+        ASSERT_EQ(Linhas().size(), antes + 1);
+        EXPECT_EQ(Linhas().back().datagrv, (DataHora{2024, 10, 9, 14, 30, 15, 0}));
+    }
+    // The unit numbered its files anew: another call under the same name
+    // (another party, another length) is a recording of its own.
+    const fs::path pasta = UmaGravacao(Xml("1", "SAIDA", "0"), 1.0, "R0000499");
+    ASSERT_TRUE(AjustaDataArquivo(pasta / "R0000499.WAV", DataHora{2024, 10, 10, 9, 0, 0, 0}));
+    EscreveArquivo(pasta / "R0000499.XML", Xml("2", "SAIDA", "0"));
+    ArquivamentoGravacao a(Contexto());
+    ContadoresArquivamento c;
+    EXPECT_EQ(a.Registra(pasta, "R0000499.WAV", c), 0);
+    UmaGravacao(Xml("1", "SAIDA", "0"), 2.0, "R0000499");
+    ASSERT_TRUE(AjustaDataArquivo(pasta / "R0000499.WAV", DataHora{2024, 10, 10, 9, 5, 0, 0}));
+    EXPECT_EQ(a.Registra(pasta, "R0000499.WAV", c), 0);
+    EXPECT_EQ(c.DWN_ARQIMPORTADO, 2);
+}
+
+// A unique-key refusal counts as "already filed" only when it is the
+// recording's own key and its row is there; any other refusal is a failure
+// and the recording stays at the unit.
+TEST_F(RegistraGravacao, SoAPropriaChaveComALinhaPresenteEhDuplicada) {
+    auto admin = [&] {
+        ParametrosConexao p = inst_->Unidade(1);
+        p.usuario = inst_->srv.usuario;
+        p.senha = inst_->srv.senha;
+        return Attachment::Conecta(p);
+    };
+    struct Caso {
+        const char* nome;
+        std::string pasta;                                  // device folder
+        std::string primeira, segunda;                      // descriptions
+        bool segundaSemWav;                                 // the first filing's WAV empty
+        bool geradorAtrasado;                               // code generator behind the codes
+        int resultado;
+    };
+    const std::string x1 = Xml("1", "SAIDA", "1728553000");
+    const Caso casos[] = {
+        {"a mesma gravacao", "X0001001", x1, x1, false, false, 1},
+        {"gerador atras dos codigos", "X0001001", Xml("1", "SAIDA", "1728553001"),
+         Xml("2", "SAIDA", "1728553002"), false, true, 7},
+        // "GR101024\X0001001-longa-demais\R" for both: the identifier is cut at 30.
+        {"identificadores cortados iguais", "X0001001-longa-demais", Xml("1", "SAIDA", "1728553003"),
+         Xml("2", "SAIDA", "1728553003"), false, false, 7},
+        {"linha da gravacao sem audio", "X0001001", Xml("1", "SAIDA", "1728553004"),
+         Xml("1", "SAIDA", "1728553004"), true, false, 7},
+    };
+    int n = 0;
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.nome);
+        log_.clear();
+        fs::remove_all(loja_);
+        const fs::path pasta = loja_ / "GR101024" / caso.pasta;
+        const std::string nome1 = "R00005" + std::to_string(10 + ++n);
+        const std::string nome2 =
+            caso.resultado == 1 || caso.segundaSemWav ? nome1 : "R00005" + std::to_string(50 + n);
+        UmaGravacao("", 1.0, nome1);
+        fs::rename(loja_ / "GR101024" / "X0001001", loja_ / "GR101024" / "tmp");
+        fs::create_directories(pasta.parent_path());
+        fs::rename(loja_ / "GR101024" / "tmp", pasta);
+        EscreveArquivo(pasta / (nome1 + ".XML"), caso.primeira);
+        const std::string wavCheio = LeArquivo(pasta / (nome1 + ".WAV"));
+        if (caso.segundaSemWav) EscreveArquivo(pasta / (nome1 + ".WAV"), "");
+        {
+            ArquivamentoGravacao a(Contexto());
+            ContadoresArquivamento c;
+            ASSERT_EQ(a.Registra(pasta, nome1 + ".WAV", c), 0);
+        }
+        if (caso.geradorAtrasado) {
+            Attachment att = admin();
+            att.Executa("SET GENERATOR GEN_GRV_ID TO 0");
+        }
+        EscreveArquivo(pasta / (nome2 + ".WAV"), wavCheio);
+        EscreveArquivo(pasta / (nome2 + ".XML"), caso.segunda);
+        const std::size_t antes = Linhas().size();
+        ArquivamentoGravacao a(Contexto());
+        ContadoresArquivamento c;
+        EXPECT_EQ(a.Registra(pasta, nome2 + ".WAV", c), caso.resultado);
+        EXPECT_EQ(Linhas().size(), antes);
+        if (caso.resultado == 1) {
+            EXPECT_EQ(c.DWN_AVDUPIMP, 1);
+            // The recording is named, not its working copy.
+            EXPECT_TRUE(Logou("Arquivo duplicado: " + (pasta / (nome2 + ".WAV")).string(), LogInfo));
+        } else {
+            EXPECT_EQ(c.DWN_AVDUPIMP, 0);
+            EXPECT_EQ(c.DWN_FALHASIMP, 1);
+            EXPECT_FALSE(Logou("Arquivo duplicado", LogInfo));
+            EXPECT_TRUE(Logou("INSGRV: ", LogErro));
+        }
+        if (caso.geradorAtrasado) {
+            // Put back past the codes in use for the cases that follow.
+            Attachment att = admin();
+            att.Executa("SET GENERATOR GEN_GRV_ID TO 1000000");
+        }
+    }
 }

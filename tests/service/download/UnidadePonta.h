@@ -6,9 +6,11 @@
 //
 // The check (Verifica) compares the unit database and the store with a copy of
 // the original store taken before the first run:
-//  - no recording is filed twice (by GRV_IDFILE and GRV_DATAGRV);
+//  - no recording file is filed twice (one row per GRV_IDFILE, whatever the
+//    rows' dates: the date of a recording without a start in its description
+//    can differ from one download to the next);
 //  - every recording that can be filed (a WAV with audio and a description
-//    saying so) that has a row has exactly the expected audio: the original
+//    beside it) that has a row has exactly the expected audio: the original
 //    A-law decoded by sox, times the gain, clipped to 16 bits;
 //  - nothing left the store without its row;
 //  - after a clean run (`completa`), every recording that can be filed has
@@ -293,10 +295,10 @@ public:
     void Verifica(Unidade& u, bool completa, int ganho = 8) {
         SCOPED_TRACE("unit " + std::to_string(u.codigo));
         const auto linhas = Linhas(u.codigo);
-        std::map<std::pair<std::string, std::string>, int> chaves;
+        std::map<std::string, int> porArquivo;
         std::map<std::string, const Linha*> porId;
         for (const auto& l : linhas) {
-            EXPECT_EQ(++chaves[std::make_pair(l.idFile, l.dataGrv)], 1) << "filed twice: " << l.idFile << " " << l.dataGrv;
+            EXPECT_EQ(++porArquivo[l.idFile], 1) << "filed twice: " << l.idFile << " " << l.dataGrv;
             porId[Maiusculas(l.idFile)] = &l;
         }
         const auto restantes = Arquivos(u.loja);
@@ -315,9 +317,9 @@ public:
             fs::path xml = orig;
             xml.replace_extension(".XML");
             std::error_code ec;
+            // Whatever the description says of the audio, a WAV with audio is stored.
             const bool podeArquivar = !fs::is_symlink(orig) && fs::file_size(orig, ec) > 44 && !ec &&
-                                      fs::exists(xml) &&
-                                      LeArquivo(xml).find("<audio>sim</audio>") != std::string::npos;
+                                      fs::exists(xml);
             if (!podeArquivar) continue;
             ++arquivaveis;
             if (completa) {
