@@ -8,7 +8,9 @@
 // name the unit listed.
 
 #include <fnmatch.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -60,9 +62,51 @@ std::vector<EntradaFTP> OrdenaListagem(std::vector<EntradaFTP> lista,
     return r;
 }
 
+// Folder levels of the store below its root: AUDIOREC, the date folder (L1)
+// and the device folder (L2). Nothing deeper is the unit's; a folder listed
+// there (a link back up the tree, say) is never entered.
+constexpr int NiveisLoja = 3;
+
+// The store's fixed folder keeps, in the working folder, the case the import
+// looks for, whatever case the server lists it in.
+std::string NomeLocalPasta(const std::string& nome, int nivel) {
+    return nivel == 0 && MaiusculasASCII(nome) == "AUDIOREC" ? std::string("AUDIOREC") : nome;
+}
+
+// Whether `nome`, and the temporary name it is fetched under, fit in the
+// local folder `pasta` (whose longest name is `nomeMax`).
+bool CabeNaPasta(const std::string& pasta, const std::string& nome, long nomeMax) {
+    const std::string temporario = ClienteFTP::NomeTemporario(nome);
+    return static_cast<long>(temporario.size()) <= nomeMax && pasta.size() + temporario.size() < PATH_MAX;
+}
+
+long NomeMaximo(const std::string& pasta) {
+    const long n = ::pathconf(pasta.c_str(), _PC_NAME_MAX);
+    return n > 0 ? n : NAME_MAX;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ Small helpers
+
+std::string TPABXDownloadFTP::ChaveNaUnidade(const std::string& caminhoLocal, bool pasta) const {
+    std::string local = caminhoLocal;
+    while (local.size() > 1 && local.back() == '/') local.pop_back();
+    const fs::path rel = fs::path(local).lexically_relative(fs::path(PastaPABX) / "NORVIKA");
+    std::string r = rel.generic_string();
+    if (r.empty() || r == "." || r == ".." || r.starts_with("../")) return {};
+    if (pasta) r += '/';
+    return MaiusculasASCII(r);
+}
+
+void TPABXDownloadFTP::FicaNaUnidade(const std::string& caminhoLocal, bool pasta) {
+    if (auto chave = ChaveNaUnidade(caminhoLocal, pasta); !chave.empty())
+        FicamNaUnidade.insert(std::move(chave));
+}
+
+void TPABXDownloadFTP::SaiuDaUnidade(const std::string& caminhoLocal, bool pasta) {
+    FicamNaUnidade.erase(ChaveNaUnidade(caminhoLocal, pasta));
+}
 
 bool TPABXDownloadFTP::DentroDoPeriodo() const {
     const DataHora agora = AgoraLocal();
@@ -136,29 +180,50 @@ std::int64_t TPABXDownloadFTP::TamanhoPasta(const std::string& pasta) {
 
 void TPABXDownloadFTP::CopiaPasta(const std::string& origem, const std::string& destino) {
     const std::string de = ComBarra(origem), para = ComBarra(destino);
+    // The copy of the whole store starts the record of what stays behind.
+    if (ChaveNaUnidade(para, true).empty()) FicamNaUnidade.clear();
     std::vector<std::pair<std::string, bool>> entradas;  // name, is a folder
     std::error_code ec;
-    for (fs::directory_iterator it(de, ec), fim; !ec && it != fim; it.increment(ec)) {
+    fs::directory_iterator it(de, ec);
+    if (ec) {
+        FicaNaUnidade(para, true);
+        return;
+    }
+    SaiuDaUnidade(para, true);
+    for (fs::directory_iterator fim; !ec && it != fim; it.increment(ec)) {
         const auto estado = it->symlink_status(ec);
         if (ec) continue;
         const std::string nome = it->path().filename().string();
         // Links and special files are not the unit's recordings: a link could
         // lead out of the drive, a device or pipe could block the copy.
-        if (fs::is_directory(estado)) entradas.emplace_back(nome, true);
-        else if (fs::is_regular_file(estado)) entradas.emplace_back(nome, false);
-        else Log(LogInfo, false, "Ignorado: " + de + NomeVisivel(nome));
+        if (fs::is_directory(estado)) {
+            entradas.emplace_back(nome, true);
+        } else if (fs::is_regular_file(estado)) {
+            entradas.emplace_back(nome, false);
+        } else {
+            Log(LogInfo, false, "Ignorado: " + de + NomeVisivel(nome));
+            FicaNaUnidade(para, true);
+        }
     }
+    if (ec) FicaNaUnidade(para, true);
     std::sort(entradas.begin(), entradas.end());
+    // The store's two fixed folders are found in any case and kept in the
+    // case the import looks for.
+    auto alvoDe = [](const std::string& nome, bool pasta) {
+        const std::string maiuscula = MaiusculasASCII(nome);
+        return pasta && (maiuscula == "NORVIKA" || maiuscula == "AUDIOREC") ? maiuscula : nome;
+    };
+    // Until it is copied, each entry is one that stays at the unit.
+    for (const auto& [nome, pasta] : entradas) {
+        if (NomeSimplesAceitavel(nome)) FicaNaUnidade(para + alvoDe(nome, pasta), pasta);
+        else FicaNaUnidade(para, true);
+    }
     const int tentativas = std::max(1, Config().TentaCopiaArquivo);
     for (const auto& [nome, pasta] : entradas) {
         if (Terminated()) return;
         if (!NomeSimplesAceitavel(nome)) continue;
         if (pasta) {
-            // The store's two fixed folders are found in any case and kept
-            // in the case the import looks for.
-            const std::string maiuscula = MaiusculasASCII(nome);
-            const std::string alvo =
-                (maiuscula == "NORVIKA" || maiuscula == "AUDIOREC") ? maiuscula : nome;
+            const std::string alvo = alvoDe(nome, true);
             fs::create_directories(para + alvo, ec);
             CopiaPasta(de + nome, para + alvo);
             continue;
@@ -169,6 +234,7 @@ void TPABXDownloadFTP::CopiaPasta(const std::string& origem, const std::string& 
                 std::error_code e2;
                 Historico.DWN_BYTESBAIXADO += static_cast<std::int64_t>(fs::file_size(para + nome, e2));
                 ++Historico.DWN_ARQBAIXADO;
+                SaiuDaUnidade(para + nome, false);
                 break;
             }
             Log(LogInfo, false, "Falha ao copiar: " + de + nome);
@@ -179,7 +245,8 @@ void TPABXDownloadFTP::CopiaPasta(const std::string& origem, const std::string& 
 
 // ------------------------------------------------------------- FTP download
 
-std::int64_t TPABXDownloadFTP::CalculaTamanhoFTP(ClienteFTP& ftp, const std::string& pastaRemota) {
+std::int64_t TPABXDownloadFTP::CalculaTamanhoFTP(ClienteFTP& ftp, const std::string& pastaRemota,
+                                                int nivel) {
     const std::string prefixo = "PABX " + std::to_string(CodigoPABX) + ": ";
     Log(LogInfo, false, Traduz("FTP altera diretório") + ": " + pastaRemota);
     std::vector<EntradaFTP> lista;
@@ -222,12 +289,13 @@ std::int64_t TPABXDownloadFTP::CalculaTamanhoFTP(ClienteFTP& ftp, const std::str
             Traduz("Tamanho") + ": " + base + NomeVisivel(e.nome) + "  Sz (" +
                 std::to_string(tamanho) + ")");
     }
-    for (const auto& p : pastas) total += CalculaTamanhoFTP(ftp, base + p);
+    if (nivel < NiveisLoja)
+        for (const auto& p : pastas) total += CalculaTamanhoFTP(ftp, base + p, nivel + 1);
     return total;
 }
 
 bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRemota, bool& parar,
-                                     const std::string& pastaLocal) {
+                                     const std::string& pastaLocal, int nivel) {
     const std::string prefixo = "PABX " + std::to_string(CodigoPABX) + ": ";
     bool resultado = false;
     const std::string local = ComBarra(pastaLocal);
@@ -241,6 +309,7 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
     try {
         lista = OrdenaListagem(ftp.Lista(remota), &recusados);
     } catch (const ErroFTP& e) {
+        FicaNaUnidade(local, true);  // whatever it holds was not seen
         if (e.Classe() == ClasseErroFTP::Parada) {
             parar = true;
         } else if (e.Classe() != ClasseErroFTP::Queda) {
@@ -252,13 +321,22 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
     }
     // A name that could leave this folder, or that would overwrite its case
     // twin, is never written nor entered.
+    SaiuDaUnidade(local, true);  // its entries stand for it from here on
     for (const auto& nome : recusados) {
         const std::string linha =
             Traduz("Nome de arquivo recusado") + ": " + remota + NomeVisivel(nome);
         Log(LogSempre, true, prefixo + linha);
         ErrosFTP.push_back(linha);
+        FicaNaUnidade(local, true);
+    }
+    // Until it is fetched (or walked), each entry is one that stays at the unit.
+    for (const auto& e : lista) {
+        if (e.tipo == EntradaFTP::Arquivo) FicaNaUnidade(local + e.nome, false);
+        else if (e.tipo == EntradaFTP::Pasta) FicaNaUnidade(local + NomeLocalPasta(e.nome, nivel), true);
+        else FicaNaUnidade(local, true);
     }
     if (lista.empty()) return recusados.empty();
+    const long nomeMax = NomeMaximo(local);
 
     const int tentaDownload = std::max(1, Config().FTPTentaDownload);
     const int tentaConexao = std::max(1, Config().FTPTentaConexao);
@@ -321,6 +399,12 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
             continue;
         }
         if (e.tipo != EntradaFTP::Arquivo) continue;
+        if (!CabeNaPasta(local, e.nome, nomeMax)) {
+            Log(LogSempre, true,
+                prefixo + Traduz("Nome de arquivo longo demais, mantido no PABX") + ": " + remota +
+                    NomeVisivel(e.nome));
+            continue;
+        }
 
         if (ExtensaoMaiuscula(e.nome) == ".WAV") wavAtual = e.nome;
         int tentativas = 0;
@@ -336,6 +420,7 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
                 Historico.DWN_OPERATUAL = OpArquivoTransferido;
                 Historico.DWN_BYTESBAIXADO += n;
                 ++Historico.DWN_ARQBAIXADO;
+                SaiuDaUnidade(local + e.nome, false);
                 // The row follows the transfer about once a second: a commit
                 // per file would cost more than a small file's transfer.
                 if (const auto agora = std::chrono::steady_clock::now();
@@ -385,15 +470,34 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
             }
         }
     }
-    if (segue && !parar && !fimCaminhadaFTP_)
-        for (const auto& p : pastas) resultado = BaixaPastaFTP(ftp, remota + p, parar, local + p);
+    for (const auto& p : pastas) {
+        if (!segue || parar || fimCaminhadaFTP_) break;
+        if (nivel >= NiveisLoja) {
+            Log(LogSempre, true, prefixo + Traduz("Pasta fora da estrutura de gravações") + ": " + remota +
+                                     NomeVisivel(p));
+            continue;
+        }
+        resultado = BaixaPastaFTP(ftp, remota + p, parar, local + NomeLocalPasta(p, nivel), nivel + 1);
+    }
     return resultado;
+}
+
+std::string TPABXDownloadFTP::RaizLojaFTP(ClienteFTP& ftp) {
+    // The store's folder as the server spells it; a server that will not
+    // list its top folder is asked for the usual name.
+    try {
+        for (const auto& e : ftp.Lista("/"))
+            if (e.tipo == EntradaFTP::Pasta && MaiusculasASCII(e.nome) == "NORVIKA") return "/" + e.nome;
+    } catch (const ErroFTP&) {
+    }
+    return "/NORVIKA";
 }
 
 bool TPABXDownloadFTP::DownloadFTP() {
     const std::string prefixo = "PABX " + std::to_string(CodigoPABX) + ": ";
     const fs::path arvore = fs::path(PastaPABX) / "NORVIKA";
     ErrosFTP.clear();
+    FicamNaUnidade.clear();
     fimCaminhadaFTP_ = false;
     ultimoRegistroFTP_ = {};
     Log(LogInfo, true, "Início download FTP");
@@ -415,14 +519,15 @@ bool TPABXDownloadFTP::DownloadFTP() {
         Historico.DWN_OPERATUAL = OpContando;
         BDRegistraHistoricoDownload(HistoricoEstado);
 
-        Historico.DWN_BYTESBAIXAR = CalculaTamanhoFTP(ftp, "/NORVIKA");
+        const std::string raiz = RaizLojaFTP(ftp);
+        Historico.DWN_BYTESBAIXAR = CalculaTamanhoFTP(ftp, raiz);
         Log(LogInfo, true, Traduz("Bytes a baixar") + ": " + std::to_string(Historico.DWN_BYTESBAIXAR));
         Log(LogInfo, true, Traduz("Arquivos a baixar") + ": " + std::to_string(Historico.DWN_ARQBAIXAR));
         Historico.DWN_OPERATUAL = OpTransferindo;
         BDRegistraHistoricoDownload(HistoricoAContar);
 
         bool parar = false;
-        ok = BaixaPastaFTP(ftp, "/NORVIKA", parar, arvore.string());
+        ok = BaixaPastaFTP(ftp, raiz, parar, arvore.string());
         BDRegistraHistoricoDownload(HistoricoTransferidos);  // the walk's final counts
         if (!ok) {
             if (parar) {

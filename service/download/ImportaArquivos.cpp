@@ -50,11 +50,19 @@ std::string Gemeo(const std::string& arquivo, const char* extensao) {
 
 bool TPABXDownloadFTP::AguardaRespostaRemocao(TPABX& pabx) {
     const auto inicio = std::chrono::steady_clock::now();
-    const auto limite = std::chrono::seconds(std::max(1, Config().PABXTimeOut));
+    auto limite = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::seconds(std::max(1, Config().PABXTimeOut)));
+    // A request already sent still has its answer awaited after the service
+    // is asked to stop, so the answer is never taken for a later request's;
+    // the wait is then cut short enough for the service's own stop.
+    bool parada = false;
     // The link sets the event when the answer comes: no poll interval is
     // added to each removal.
-    while (pabx.FStatusCTRL.Vazio() && std::chrono::steady_clock::now() - inicio <= limite &&
-           !Terminated()) {
+    while (pabx.FStatusCTRL.Vazio() && std::chrono::steady_clock::now() - inicio <= limite) {
+        if (!parada && Terminated()) {
+            parada = true;
+            limite = std::min(limite, std::chrono::steady_clock::now() - inicio + EsperaRemocaoAposParada);
+        }
         if (pabx.FEvento != nullptr)
             pabx.FEvento->Aguarda(std::chrono::milliseconds(50));
         else
@@ -70,7 +78,8 @@ bool TPABXDownloadFTP::RemoveGravacaoPABX(TPABX& pabx, const std::string& caminh
     auto remove = [&](const std::string& arquivo) {
         const auto lugar = LugarDe(fs::path(arquivo).parent_path().parent_path().parent_path(), arquivo);
         const std::string p = lugar ? lugar->NaUnidade() : arquivo;
-        for (int i = 0; i < tentativas; ++i) {
+        // After a stop request no attempt is repeated.
+        for (int i = 0; i < tentativas && (i == 0 || !Terminated()); ++i) {
             if (!lugar || !pabx.PedeRemocaoArquivo(lugar->l1, lugar->l2, lugar->nome)) {
                 Log(LogInfo, true, Traduz("Falha ao enviar remoção") + ": " + p);
                 continue;
@@ -103,6 +112,16 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
         ficam.insert(l.Pasta());
         ficam.insert(MaiusculasASCII(l.l1));
     };
+    // What the transfer listed and did not bring is still in its folders.
+    for (const auto& chave : FicamNaUnidade) {
+        if (!chave.starts_with("AUDIOREC/")) continue;
+        std::vector<std::string> pastas;
+        std::size_t ini = 9;
+        for (std::size_t barra; (barra = chave.find('/', ini)) != std::string::npos; ini = barra + 1)
+            pastas.push_back(chave.substr(ini, barra - ini));
+        if (!pastas.empty()) ficam.insert(pastas[0]);
+        if (pastas.size() >= 2) ficam.insert(pastas[0] + "/" + pastas[1]);
+    }
 
     // 2. The recordings and descriptions where the store keeps them; anything
     // else is left where it is.
@@ -141,6 +160,13 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
     };
     for (const auto& [chave, x] : xmls) {
         if (wavs.count(Gemeo(chave, ".WAV"))) continue;
+        if (FicamNaUnidade.count(ChaveNaUnidade(Gemeo(x, ".WAV"), false))) {
+            // Its recording is still at the unit (not fetched this time): the
+            // two are filed together once it comes.
+            Log(LogInfo, false, Traduz("XML aguardando arquivo WAV no PABX") + ": " + x);
+            fica(*LugarDe(raiz, x));
+            continue;
+        }
         Log(LogInfo, false, Traduz("XML sem arquivo WAV") + ": " + x);
         const int r = separa(x, "Falha ao copiar XML para pasta ARQNOK");
         if (r == 2) {
@@ -210,7 +236,14 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
         if (fs::exists(copia, ec) && fs::remove(copia, ec))
             Log(LogInfo, true, Traduz("Removido de ARQNOK") + ": " + copia.filename().string());
     };
+    // A stop request ends the filing between two recordings: the one under
+    // way is filed and removed whole, the rest come at a later run.
+    bool interrompida = false;
     for (const auto& [w, lugar] : gravacoes) {
+        if (Terminated()) {
+            interrompida = true;
+            break;
+        }
         Log(LogInfo, true, Traduz("Importando") + ": " + w);
         const int r = registra(fs::path(w).parent_path().string(), fs::path(w).filename().string());
         if (r < 5) {
@@ -231,6 +264,10 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
 
     // 9.1 Descriptions seen twice without their recording: filed on their own.
     for (const auto& x : xmlOrfaos) {
+        if (interrompida || Terminated()) {
+            interrompida = true;
+            break;
+        }
         const Lugar lugar = *LugarDe(raiz, x);
         Log(LogInfo, true, Traduz("Registrando XML") + ": " + x);
         const int r =
@@ -257,6 +294,7 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
     // 9.2 Folders of which nothing stays at the unit: device folders, then
     // date folders.
     for (const auto& entrada : pastasRemover) {
+        if (interrompida || Terminated()) break;  // folders of recordings not filed stay
         const std::string pasta = entrada.substr(2);
         if (ficam.count(MaiusculasASCII(pasta))) continue;
         const std::size_t barra = pasta.find('/');

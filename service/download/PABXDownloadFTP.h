@@ -39,6 +39,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -143,6 +144,15 @@ public:
     THistoricoDownload Historico;        // values of the run's DWNHISTORY row
     std::unique_ptr<TPABX> ClientePABX;  // the session's link; null outside it
     std::vector<std::string> ErrosFTP;   // error lines of an FTP transfer
+    // What the last transfer (FTP or USB) saw at the unit and did not bring:
+    // paths below the working NORVIKA folder, upper case, "/" between names.
+    // A file listed and not fetched (given up, refused, too long a name, not
+    // reached before the walk ended) is "AUDIOREC/L1/L2/NAME"; a folder not
+    // walked whole (not listed, too deep, holding something the walk skips)
+    // ends with "/". The import leaves these folders at the unit and lets a
+    // description wait for its recording listed here. Cleared by each
+    // transfer; the given-up files among them are counted in DWN_FALHASDOWN.
+    std::set<std::string> FicamNaUnidade;
     int GanhoALaw = 0;                   // A-law gain of this run's imports
 
     // Test seam: called with the step number before each pass of the session
@@ -190,9 +200,14 @@ public:
 
     // ---- FTP download and USB copy (DownloadFTP.cpp). --------------------
     bool DownloadFTP();
+    // `nivel`: how many folders below the store's root `pastaRemota` is; the
+    // walk and the count do not go below the store's device folders.
     bool BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRemota, bool& parar,
-                       const std::string& pastaLocal);
-    std::int64_t CalculaTamanhoFTP(ClienteFTP& ftp, const std::string& pastaRemota);
+                       const std::string& pastaLocal, int nivel = 0);
+    std::int64_t CalculaTamanhoFTP(ClienteFTP& ftp, const std::string& pastaRemota, int nivel = 0);
+    // The store's root folder as the server lists it ("/NORVIKA" in any
+    // case); "/NORVIKA" when the top folder cannot be listed.
+    std::string RaizLojaFTP(ClienteFTP& ftp);
     bool DentroDoPeriodo() const;
     void CopiaPasta(const std::string& origem, const std::string& destino);
     std::int64_t TamanhoPasta(const std::string& pasta);
@@ -209,6 +224,8 @@ public:
     bool ImportaArquivos(TPABX& pabx);
     bool RemoveGravacaoPABX(TPABX& pabx, const std::string& caminho);
     bool AguardaRespostaRemocao(TPABX& pabx);
+    // How long a removal's answer is still awaited once a stop is asked.
+    std::chrono::milliseconds EsperaRemocaoAposParada{10000};
 
     // ---- Filing of one recording, encrypted files (RegistraGravacao.cpp). -
     // 0/1 filed, 5/6/7 failures (see its file).
@@ -270,6 +287,11 @@ private:
 
     TFimSessao fimSessao_ = efNenhum;
     int passoFim_ = 0;
+    // FicamNaUnidade's key of a path in the working NORVIKA folder (empty
+    // for the folder itself or a path outside it), and its upkeep.
+    std::string ChaveNaUnidade(const std::string& caminhoLocal, bool pasta) const;
+    void FicaNaUnidade(const std::string& caminhoLocal, bool pasta);
+    void SaiuDaUnidade(const std::string& caminhoLocal, bool pasta);
     // The walk ended for good (a local write failed): no further folder.
     bool fimCaminhadaFTP_ = false;
     // When the walk last wrote its transfer counts to the statistics row.

@@ -22,7 +22,8 @@ Options, for trying a client against the boards' odd ways:
                         connection closes) or stall (nothing more is sent) once
                         BYTES of the file NAME went out; TIMES transfers are hit
                         (default: all). KIND no-greet (no NAME): connections
-                        are accepted and never greeted.
+                        are accepted and never greeted. KIND refuse: RETR
+                        of NAME is answered 550 (BYTES is not used).
     --fault-stor SPEC   repeatable: the same kinds on uploads, hit once BYTES of
                         a stored file whose name contains NAME came in (clients
                         upload under temporary names).
@@ -55,7 +56,7 @@ class Fault:
         if self.kind == "no-greet":
             self.name, self.bytes, self.times = None, 0, None
             return
-        if self.kind not in ("cut-data", "cut-control", "stall") or len(parts) not in (3, 4):
+        if self.kind not in ("cut-data", "cut-control", "stall", "refuse") or len(parts) not in (3, 4):
             raise SystemExit(f"ftp-server: bad --fault {rule}")
         self.name = parts[1]
         self.bytes = int(parts[2])
@@ -292,6 +293,9 @@ def main():
             hit = next((f for f in faults if f.kind != "no-greet" and f.take(name)), None)
             if hit is None:
                 return super().ftp_RETR(file)
+            if hit.kind == "refuse":
+                self.respond("550 Permission denied.")
+                return None
             try:
                 fd = self.run_as_current_user(self.fs.open, file, "rb")
             except OSError as err:

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -297,4 +298,109 @@ TEST_F(DownloadFTPCaminhada, CopiaUSBPulaLigacoesEEspeciais) {
     EXPECT_EQ(fs::exists(local / "R0000004.WAV"), root);  // root reads it anyway
     EXPECT_EQ(r->Historico.DWN_ARQBAIXADO, root ? 3 : 2);
     EXPECT_EQ(r->TamanhoPasta((usb / "norvika").string()), 500 + 4 + 11);
+}
+
+namespace {
+
+// Folders below `raiz` more than `limite` levels down.
+std::vector<std::string> PastasAlemDe(const fs::path& raiz, int limite) {
+    std::vector<std::string> r;
+    if (!fs::exists(raiz)) return r;
+    for (auto it = fs::recursive_directory_iterator(raiz); it != fs::recursive_directory_iterator();
+         ++it)
+        if (it->is_directory() && it.depth() >= limite) {
+            r.push_back(fs::relative(it->path(), raiz).string());
+            it.disable_recursion_pending();
+        }
+    return r;
+}
+
+std::string LinhasIMP(const fs::path& pastaPABX) {
+    std::string r;
+    for (const auto& e : fs::directory_iterator(pastaPABX))
+        if (e.path().filename().string().starts_with("IMP")) r += LeArquivo(e.path());
+    return r;
+}
+
+}  // namespace
+
+// A name the working folder cannot hold beside its temporary name is left at
+// the unit with a log line; the walk goes on to the next folder.
+TEST_F(DownloadFTPCaminhada, NomeLongoDemaisFicaNaUnidadeECaminhadaSegue) {
+    struct Caso {
+        std::size_t tamanho;
+        bool listado;  // only in the listing (no file system holds it)
+        bool baixa;
+    };
+    for (const Caso c : {Caso{240, false, true}, Caso{250, false, false}, Caso{255, false, false},
+                         Caso{300, true, false}}) {
+        SCOPED_TRACE(c.tamanho);
+        fs::remove_all(loja);
+        fs::remove_all(pastaPABX);
+        const std::string longo = std::string(c.tamanho - 4, 'X') + ".WAV";
+        GravaTeste(gr / "R0000001.WAV", Bytes(500, 'k'));
+        GravaTeste(gr / "R0000001.XML", "<a/>");
+        GravaTeste(gr.parent_path() / "X0002000" / "R0000002.WAV", Bytes(700, 'l'));
+        std::vector<std::string> op;
+        if (c.listado) {
+            const auto listagem = tmp.Caminho() / "longo.json";
+            GravaTeste(listagem, R"({"NORVIKA/AUDIOREC/GR050324/X0001000": [{"name": ")" + longo +
+                                     R"(", "size": 5}]})");
+            op = {"--listing", listagem.string()};
+        } else {
+            GravaTeste(gr / longo, "longo");
+        }
+        ServidorFTPTeste srv(loja, tmp.Caminho() / ("srv" + std::to_string(c.tamanho)), op);
+        auto r = Execucao(srv);
+        EXPECT_TRUE(r->DownloadFTP());
+        EXPECT_TRUE(fs::exists(Local() / "R0000001.XML"));
+        EXPECT_TRUE(LeArquivo(Local().parent_path() / "X0002000" / "R0000002.WAV") == Bytes(700, 'l'));
+        std::error_code ec;  // a name longer than the file system holds
+        EXPECT_EQ(fs::exists(Local() / longo, ec), c.baixa);
+        EXPECT_EQ(r->Historico.DWN_RESULTADO, ResultadoSucesso);
+        if (!c.baixa) {
+            EXPECT_THAT(LinhasIMP(pastaPABX), HasSubstr(longo));
+            EXPECT_TRUE(r->FicamNaUnidade.count("AUDIOREC/GR050324/X0001000/" + longo));
+        }
+        EXPECT_THAT(Arquivos(pastaPABX / "NORVIKA"), ::testing::Each(Not(HasSubstr("~"))));
+        if (!c.listado) {
+            EXPECT_TRUE(fs::exists(gr / longo));
+        }
+    }
+}
+
+// The store has two folder levels under AUDIOREC: a deeper folder, or a link
+// that the server lists as a folder and that leads back up the tree, is not
+// walked, and its device folder is noted as keeping something at the unit.
+TEST_F(DownloadFTPCaminhada, ProfundidadeLimitadaLacosEPastasFundas) {
+    struct Caso {
+        const char* nome;
+        std::function<void(const fs::path&)> prepara;
+        const char* pasta;
+    };
+    const std::vector<Caso> casos = {
+        {"ligacao para a propria pasta", [](const fs::path& p) { fs::create_directory_symlink(".", p / "LACO"); },
+         "LACO"},
+        {"ligacao para AUDIOREC", [](const fs::path& p) { fs::create_directory_symlink("../..", p / "VOLTA"); },
+         "VOLTA"},
+        {"pastas reais mais fundas",
+         [](const fs::path& p) { GravaTeste(p / "A" / "B" / "R0000009.WAV", "fundo"); }, "A"},
+    };
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.nome);
+        fs::remove_all(loja);
+        fs::remove_all(pastaPABX);
+        GravaTeste(gr / "R0000001.WAV", Bytes(500, 'm'));
+        GravaTeste(gr / "R0000001.XML", "<a/>");
+        caso.prepara(gr);
+        ServidorFTPTeste srv(loja, tmp.Caminho() / (std::string("srv-") + caso.pasta));
+        auto r = Execucao(srv);
+        EXPECT_TRUE(r->DownloadFTP());
+        EXPECT_THAT(PastasAlemDe(pastaPABX / "NORVIKA", 3), ::testing::IsEmpty());
+        EXPECT_EQ(Arquivos(pastaPABX / "NORVIKA"),
+                  (std::set<std::string>{"AUDIOREC/GR050324/X0001000/R0000001.WAV",
+                                         "AUDIOREC/GR050324/X0001000/R0000001.XML"}));
+        EXPECT_EQ(r->Historico.DWN_ARQBAIXAR, 2);
+        EXPECT_TRUE(r->FicamNaUnidade.count(std::string("AUDIOREC/GR050324/X0001000/") + caso.pasta + "/"));
+    }
 }

@@ -5,10 +5,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "common/Sistema.h"
 #include "tests/service/TestePasta.h"
@@ -127,6 +130,32 @@ protected:
 
     fs::path Audiorec() const { return loja_ / "NORVIKA" / "AUDIOREC"; }
 
+    // One run of the download road over FTP: the store fetched from a server
+    // started with `opcoesFTP`, then imported over the unit's link when the
+    // transfer brought anything (as the session does).
+    std::unique_ptr<TPABXDownloadFTP> CorridaFTP(const std::vector<std::string>& opcoesFTP = {}) {
+        ServidorFTPTeste srv(loja_, tmp_.Caminho() / ("srv" + std::to_string(++servidores_)), opcoesFTP);
+        auto r = Execucao();
+        r->FTPHost = "127.0.0.1";
+        r->FTPPorta = static_cast<std::uint16_t>(srv.Porta());
+        r->FTPUsuario = srv.Usuario();
+        r->FTPSenha = srv.Senha();
+        if (r->DownloadFTP()) r->ImportaArquivos(*pabx_);
+        return r;
+    }
+
+    // Folder removals asked of the unit for the date folder `l1` or its
+    // device folder `l1/l2`.
+    std::vector<std::string> RemocoesDePasta(const std::string& l1, const std::string& l2) {
+        std::vector<std::string> r;
+        for (std::string p : Remocoes()) {
+            if (!p.empty() && p.back() == '/') p.pop_back();
+            if (p == "0:/NORVIKA/AUDIOREC/" + l1 || p == "0:/NORVIKA/AUDIOREC/" + l1 + "/" + l2)
+                r.push_back(p);
+        }
+        return r;
+    }
+
     static InstalacaoTeste* inst_;
     int codigo_ = 0;
     PastaTemporaria tmp_;
@@ -135,6 +164,7 @@ protected:
     std::unique_ptr<ExecucaoFTPTeste> exec_;
     std::unique_ptr<pabxsim::Simulator> sim_;
     std::unique_ptr<TPABX> pabx_;
+    int servidores_ = 0;
 };
 
 InstalacaoTeste* ImportaArquivos::inst_ = nullptr;
@@ -337,4 +367,113 @@ TEST_F(ImportaArquivos, DoFTPAoBancoDeAPonta) {
     EXPECT_EQ(Linhas().size(), 3u);
     EXPECT_TRUE(Arquivos(Audiorec()).empty());
     EXPECT_TRUE(Pastas(Audiorec()).empty());
+}
+
+// A description whose recording could not be fetched waits for it: the pair is
+// filed together, once, whatever the server did to the audio meanwhile.
+TEST_F(ImportaArquivos, DescricaoEsperaSeuWAVQueFicouNaUnidade) {
+    for (const char* falha : {"refuse:R0000001.WAV:0", "cut-data:R0000001.WAV:1000"}) {
+        SCOPED_TRACE(falha);
+        fs::remove_all(loja_);
+        fs::remove_all(pastaPABX_);
+        codigo_ += 100;  // rows of a unit of its own
+        const auto resumo = pabxsim::MakeRecordings(loja_, 2, 41);
+        IniciaUnidade();
+        for (int vez = 0; vez < 2; ++vez) {
+            auto r = CorridaFTP({"--fault", falha});
+            EXPECT_EQ(r->Historico.DWN_FALHASDOWN, 1);
+            EXPECT_EQ(Linhas().size(), 1u) << "run " << vez + 1;  // the other recording only
+            EXPECT_TRUE(fs::exists(resumo.wavFiles[0]));
+            EXPECT_TRUE(fs::exists(resumo.xmlFiles[0])) << "run " << vez + 1;
+        }
+        CorridaFTP();
+        const auto linhas = Linhas();
+        EXPECT_EQ(linhas.size(), 2u);
+        for (const auto& [id, audio] : linhas) EXPECT_EQ(audio, 1) << id;
+        EXPECT_TRUE(Arquivos(Audiorec()).empty());
+        EXPECT_TRUE(Arquivos(pastaPABX_ / "ARQNOK").empty());
+        pabx_->Desconecta();
+    }
+}
+
+// Whatever the walk listed in a folder and did not bring keeps the folder
+// (and its date folder) at the unit: their removal is never asked.
+TEST_F(ImportaArquivos, PastaComArquivosNaoBaixadosNaoPedidaParaRemocao) {
+    struct Caso {
+        const char* nome;
+        std::vector<std::string> servidor;
+        std::function<void(const fs::path& pastaGravacao)> prepara;
+    };
+    const std::vector<Caso> casos = {
+        {"ambos os arquivos recusados",
+         {"--fault", "refuse:R0000001.WAV:0", "--fault", "refuse:R0000001.XML:0"},
+         [](const fs::path&) {}},
+        {"gemeo de caixa recusado pela caminhada", {},
+         [](const fs::path& p) { GravaTeste(p / "r0000001.xml", "<gemeo/>"); }},
+        {"pasta abaixo da pasta do ramal", {},
+         [](const fs::path& p) { GravaTeste(p / "SUB" / "R0000099.WAV", "fundo"); }},
+    };
+    for (const auto& caso : casos) {
+        SCOPED_TRACE(caso.nome);
+        fs::remove_all(loja_);
+        fs::remove_all(pastaPABX_);
+        codigo_ += 100;
+        const auto resumo = pabxsim::MakeRecordings(loja_, 2, 43);
+        const fs::path pasta = resumo.wavFiles[0].parent_path();
+        caso.prepara(pasta);
+        const auto antes = Arquivos(pasta);
+        IniciaUnidade();
+        auto r = CorridaFTP(caso.servidor);
+        EXPECT_GE(Linhas().size(), 1u);
+        EXPECT_THAT(RemocoesDePasta(pasta.parent_path().filename().string(), pasta.filename().string()),
+                    ::testing::IsEmpty());
+        EXPECT_FALSE(Arquivos(pasta).empty());
+        pabx_->Desconecta();
+    }
+}
+
+// The store's folders in another case on the FTP server: every recording is
+// filed and leaves the unit.
+TEST_F(ImportaArquivos, PastasDaLojaEmOutraCaixaArquivadas) {
+    const std::vector<std::pair<std::string, std::string>> grafias = {
+        {"NORVIKA", "audiorec"}, {"NORVIKA", "AudioRec"}, {"norvika", "AUDIOREC"}, {"Norvika", "audiorec"}};
+    for (const auto& [norvika, audiorec] : grafias) {
+        SCOPED_TRACE(norvika + "/" + audiorec);
+        fs::remove_all(loja_);
+        fs::remove_all(pastaPABX_);
+        codigo_ += 100;
+        pabxsim::MakeRecordings(loja_, 2, 47);
+        fs::rename(loja_ / "NORVIKA" / "AUDIOREC", loja_ / "NORVIKA" / audiorec);
+        fs::rename(loja_ / "NORVIKA", loja_ / norvika);
+        IniciaUnidade();
+        auto r = CorridaFTP();
+        const auto linhas = Linhas();
+        EXPECT_EQ(linhas.size(), 2u);
+        for (const auto& [id, audio] : linhas) EXPECT_EQ(audio, 1) << id;
+        EXPECT_TRUE(Arquivos(loja_ / norvika / audiorec).empty());
+        EXPECT_EQ(r->Historico.DWN_RESULTADO, ResultadoSucesso);
+        pabx_->Desconecta();
+    }
+}
+
+// A stop asked while a recording is being removed: that removal ends with its
+// answers, nothing is sent twice, and no further recording is filed.
+TEST_F(ImportaArquivos, ParadaNoMeioTerminaARemocaoEmCursoENaoArquivaMais) {
+    pabxsim::MakeRecordings(loja_, 3, 53);
+    IniciaUnidade({"remove delay=400"});
+    Transfere();
+    auto r = Execucao();
+    std::atomic<bool> fim{false};
+    std::thread vigia([&] {
+        while (!fim && Remocoes().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        r->Terminate();
+    });
+    r->ImportaArquivos(*pabx_);
+    fim = true;
+    vigia.join();
+    EXPECT_EQ(Linhas().size(), 1u);
+    const auto remocoes = Remocoes();
+    EXPECT_EQ(remocoes.size(), 2u);  // the WAV and its description, once each
+    EXPECT_EQ(std::set<std::string>(remocoes.begin(), remocoes.end()).size(), remocoes.size());
+    EXPECT_EQ(Arquivos(Audiorec()).size(), 4u);  // the other two recordings, whole
 }
