@@ -65,6 +65,45 @@ std::string PastaPABX(int codigo) { return PastaPrograma() + "PABX" + CodigoTres
 
 fs::path ArquivoPabxIni(int codigo) { return ArquivoSemCaixa(PastaPABX(codigo), "PABX.INI"); }
 
+namespace {
+
+// A value outside these ranges would stop the service's work without a word:
+// no time to wait on a link step, a window check on every pass, no run at all.
+constexpr FaixaChave kFaixas[] = {
+    {"MaxPABX", 1, 1000},
+    {"TempoVerDownload", 1, 86400},       // seconds
+    {"PABXTimeOut", 1, 3600},             // seconds
+    {"PABXTentaDel", 1, 100},
+    {"TentaCopiaArquivo", 1, 100},
+    {"TempoVerSDCard", 1, 525600},        // minutes
+    {"TempoAlertaSDCard", 1, 3650},       // days
+    {"FTPTimeOut", 1000, 3600000},        // milliseconds
+    {"FTPTentaConexao", 1, 100},
+    {"FTPTentaDownload", 1, 100},
+    {"TempoLimiteGbak", 1, 604800},       // seconds
+};
+
+}  // namespace
+
+int AjustaValorChave(std::string_view chave, int valor, std::vector<std::string>* ajustes) {
+    for (const FaixaChave& f : kFaixas) {
+        if (chave != f.chave) continue;
+        const int ajustado = valor < f.minimo ? f.minimo : valor > f.maximo ? f.maximo : valor;
+        if (ajustado != valor && ajustes)
+            ajustes->push_back("[Veruzadu] " + std::string(chave) + "=" + std::to_string(valor) +
+                               " fora do intervalo " + std::to_string(f.minimo) + "-" +
+                               std::to_string(f.maximo) + ": usado " + std::to_string(ajustado));
+        return ajustado;
+    }
+    return valor;
+}
+
+int LeTempoLimiteGbak(const IniFile& ini) {
+    return AjustaValorChave("TempoLimiteGbak",
+                            ini.ReadInteger("Veruzadu", "TempoLimiteGbak", ConfiguracaoServico{}.TempoLimiteGbak),
+                            nullptr);
+}
+
 int PABXTimeOutPadrao(Programa programa) { return programa == Programa::Servico ? 90 : 30; }
 
 LocalBaseDados CaminhoBaseDados(const IniFile& ini) {
@@ -87,6 +126,7 @@ ConfiguracaoServico LeConfiguracaoServico(const IniFile& ini, const Configuracao
     c.PastaPrograma = PastaPrograma();
     const auto inteiro = [&](const char* secao, const char* chave, int& v) {
         v = ini.ReadInteger(secao, chave, v);
+        if (std::string_view(secao) == "Veruzadu") v = AjustaValorChave(chave, v, &c.ValoresAjustados);
     };
     const auto booleano = [&](const char* secao, const char* chave, bool& v) {
         v = ini.ReadBool(secao, chave, v);
@@ -101,6 +141,7 @@ ConfiguracaoServico LeConfiguracaoServico(const IniFile& ini, const Configuracao
     inteiro("Veruzadu", "FTPTimeOut", c.FTPTimeOut);
     inteiro("Veruzadu", "FTPTentaConexao", c.FTPTentaConexao);
     inteiro("Veruzadu", "FTPTentaDownload", c.FTPTentaDownload);
+    inteiro("Veruzadu", "TempoLimiteGbak", c.TempoLimiteGbak);
     booleano("Veruzadu", "IgnoraCTRLDesconhecido", c.IgnoraCTRLDesconhecido);
     booleano("Veruzadu", "DelDir", c.DelDir);
     booleano("Veruzadu", "DelXML", c.DelXML);

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 class IniFile;
 
@@ -94,7 +95,24 @@ struct ConfiguracaoServico {
     std::string CaminhoBD{AliasPadrao};
     // [Log]: LogSempre plus the bits switched on.
     int MascaraLog = LogSempre;
+    // [Veruzadu] TempoLimiteGbak: seconds one gbak run (backup or restore)
+    // may take before it is ended; generous, for big databases.
+    int TempoLimiteGbak = 21600;
+    // One line for each numeric key whose value lay outside its range and
+    // was brought back into it (the service logs them at start).
+    std::vector<std::string> ValoresAjustados;
 };
+
+// The range each numeric key of [Veruzadu] is held to.
+struct FaixaChave {
+    const char* chave;
+    int minimo, maximo;
+};
+// Brings `valor` of [Veruzadu] `chave` into its range; with `ajustes`, a line
+// naming the key is added there when the value was changed.
+int AjustaValorChave(std::string_view chave, int valor, std::vector<std::string>* ajustes);
+// [Veruzadu] TempoLimiteGbak of the file, within its range (seconds).
+int LeTempoLimiteGbak(const IniFile& ini);
 
 // The one-pass read. `anterior` is the configuration of the previous start in
 // this process: its area code, once set, is kept (the key is read only while

@@ -14,7 +14,7 @@ std::string LinhaLog(const DataHora& quando, std::string_view texto) {
 }
 
 bool AcrescentaAoArquivo(const std::filesystem::path& arquivo, std::string_view linha) {
-    const int fd = ::open(arquivo.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(arquivo.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
     if (fd < 0) return false;
     std::size_t feito = 0;
     bool ok = true;

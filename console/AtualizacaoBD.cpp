@@ -7,6 +7,7 @@
 
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
+#include "common/LinhaLog.h"
 #include "common/Traducao.h"
 #include "console/MDados.h"
 #include "console/MigracaoBD.h"
@@ -30,8 +31,8 @@ std::filesystem::path ArquivoLogUpgrade() {
 
 void GravaLogUpgrade(std::string_view mensagem, const DataHora& quando) {
     try {
-        std::ofstream f(ArquivoLogUpgrade(), std::ios::app | std::ios::binary);
-        f << FormataDataHora(quando, "dd/mm/yy hh:nn:ss") << " -> " << mensagem << "\n";
+        AcrescentaAoArquivo(ArquivoLogUpgrade(),
+                            FormataDataHora(quando, "dd/mm/yy hh:nn:ss") + " -> " + std::string(mensagem) + "\n");
     } catch (...) {
         // The log must never stop the console.
     }

@@ -128,7 +128,8 @@ std::unique_ptr<TPABXDownloadFTP> AgendaDownload::CriaDownload(
                                         const TVolumeSDCard& volume) {
             return BDAtualizaSDCard(ContextoSDCard{banco, alertas, tempoAlerta}, alerta, cod, descricao,
                                     volume);
-        }};
+        },
+        &pendentes_};
     auto t = std::make_unique<TPABXDownloadFTP>(codigo, std::move(ambiente), cfg);
     t->MascaraLog = log_.Mascara();
     t->PastaPABX = cfg->PastaPrograma + "PABX" + CodigoTresDigitos(codigo) + "/";
@@ -179,7 +180,19 @@ std::unique_ptr<ThreadServico> AgendaDownload::CriaVerificaSDCard(const Linha& l
         d, ContextoSDCard{banco_, alertas_, cfg.TempoAlertaSDCard});
 }
 
+std::size_t AgendaDownload::GravaHistoricosPendentes() {
+    if (pendentes_.Quantidade() == 0) return 0;
+    return pendentes_.Grava([this](int codigo, const THistoricoDownload& h) {
+        std::string erro;
+        if (!GravaHistoricoCompleto(banco_.ConexaoPrincipal(), codigo, h, erro)) return false;
+        Log(LogInfo, "Histórico de download gravado. PABX: " + std::to_string(codigo) + "  " +
+                         FormataJanela(h.DWN_DTINIDOWN));
+        return true;
+    });
+}
+
 void AgendaDownload::BDVerificaDownloadPeriodo() {
+    GravaHistoricosPendentes();
     const std::shared_ptr<const ConfiguracaoServico> cfg = config_();
     std::string sql = "SELECT CURRENT_TIMESTAMP FROM RDB$DATABASE";
     try {

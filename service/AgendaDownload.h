@@ -79,6 +79,12 @@ public:
     // kept. Gives how many; -1 on a database error (logged "DWNFECHA: ...").
     int FechaHistoricosInterrompidos();
 
+    // Statistics rows that runs left pending (the database was away at their
+    // end): every window check writes them first; the runs it creates hand
+    // theirs over here. GravaHistoricosPendentes gives how many are left.
+    HistoricosPendentes& Pendentes() { return pendentes_; }
+    std::size_t GravaHistoricosPendentes();
+
     // Test seams: the source of server time T (the default reads
     // CURRENT_TIMESTAMP on the given connection), and a hook called on every
     // run created, before it is listed.
@@ -99,4 +105,5 @@ private:
     ListaThreads& sdcards_;
     std::function<std::shared_ptr<const ConfiguracaoServico>()> config_;
     std::function<DataHora(Attachment&)> horaServidor_;
+    HistoricosPendentes pendentes_;
 };

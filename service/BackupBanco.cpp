@@ -127,6 +127,8 @@ void ConfiguraGbak(TvekIbGbak& gbak, const ContaGbak& conta, const std::string& 
     gbak.gBakDirectory = conta.pastaGbak;
     gbak.UserName = conta.usuario;
     gbak.PassWord = conta.senha;
+    gbak.TempoLimite = conta.tempoLimite;
+    gbak.Interrompe = conta.interrompe;
 
     TOptionBackup b;
     b.TransportableFormat = TTypeTransport::ttTransportable;

@@ -22,6 +22,7 @@
 // Nothing here throws except std::bad_alloc: failures come back as false with
 // the reason in `motivo`.
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -65,11 +66,17 @@ struct ContaGbak {
     std::string usuario;
     std::string senha;
     std::string pastaGbak;  // empty: the wrapper's lookup ([Firebird] Bin, PATH)
+    // A gbak that runs longer is ended ([Veruzadu] TempoLimiteGbak); zero: no limit.
+    std::chrono::seconds tempoLimite{0};
+    // Answers true when the work must stop (the service stopping): gbak is
+    // then ended at once. May be empty.
+    std::function<bool()> interrompe;
 };
 
 // The settings every backup and restore uses: TCP/IP, the server without
 // leading backslashes and upper-cased, every switch off, transportable
-// format, read-write restore; a status file turns Verbose and OverWriteStatFile on.
+// format, read-write restore; a status file turns Verbose and OverWriteStatFile on;
+// the account's time limit and stop check.
 void ConfiguraGbak(TvekIbGbak& gbak, const ContaGbak& conta, const std::string& arquivoStatus);
 
 // Called at the named points of a backup, restore or swap ("backup",

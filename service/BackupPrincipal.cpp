@@ -44,6 +44,8 @@ ContaGbak BackupPrincipal::Conta() const {
     c.senha = p.SenhaBD;
     const std::string bin = ini.ReadString("Firebird", "Bin", "");
     if (!bin.empty()) c.pastaGbak = ComBarraFinal(bin);
+    c.tempoLimite = std::chrono::seconds(LeTempoLimiteGbak(ini));
+    c.interrompe = interrompe_;
     return c;
 }
 

@@ -41,6 +41,8 @@ class BackupPrincipal final {
 
     // Tests stop the work at its named points; the default is PausaDoAmbiente.
     void DefinePausa(PontoPausa pausa) { pausa_ = std::move(pausa); }
+    // True when the service is stopping: a running gbak is ended at once.
+    void DefineInterrupcao(std::function<bool()> interrompe) { interrompe_ = std::move(interrompe); }
 
     // The hourly decision, asked once the loop's hour gate has passed. A
     // pending restore answers at once and leaves the decision time alone,
@@ -79,6 +81,7 @@ class BackupPrincipal final {
     AlertasEmail& alertas_;
     const Relogio relogio_;
     PontoPausa pausa_;
+    std::function<bool()> interrompe_;
     TrabalhoPendente pendente_;
 
     // A restore that failed waits for the next hourly decision.

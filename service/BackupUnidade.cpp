@@ -108,6 +108,8 @@ bool BackupUnidade::BackupBaseDados() {
     conta.senha = c_.baseDadosPABX.senha;
     const std::string bin = ini.ReadString("Firebird", "Bin", "");
     if (!bin.empty()) conta.pastaGbak = ComBarraFinal(bin);
+    conta.tempoLimite = std::chrono::seconds(LeTempoLimiteGbak(ini));
+    conta.interrompe = c_.interrompe;
     // The main section's status name also serves the units.
     const std::string nomeStatus = ini.ReadString("Backup", "Log", "Backup.txt");
     ini.WriteString("Backup" + nnn, "PathBDServer", pasta);

@@ -44,6 +44,8 @@ struct ContextoBackupUnidade {
     std::function<std::string(std::string_view)> traduz;
     std::function<DataHora()> relogio = Agora;
     PontoPausa pausa;  // empty: none
+    // True when the run must stop: a running gbak is ended. May be empty.
+    std::function<bool()> interrompe;
 };
 
 class BackupUnidade final {

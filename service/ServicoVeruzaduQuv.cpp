@@ -74,7 +74,10 @@ TServicoVeruzaduQuv::TServicoVeruzaduQuv(std::string pastaPrograma, const Relogi
       }),
       backup_(pasta_, ArquivoVeruzaduIni(), banco_, log_, alertas_,
               [&relogio] { return relogio.Agora(); }),
-      config_(std::make_shared<const ConfiguracaoServico>()) {}
+      config_(std::make_shared<const ConfiguracaoServico>()) {
+    // A stop request ends a running gbak instead of waiting for it.
+    backup_.DefineInterrupcao([this] { return pararSolicitado_.load(); });
+}
 
 TServicoVeruzaduQuv::~TServicoVeruzaduQuv() {
     FechaServidorStatus();
@@ -145,6 +148,7 @@ bool TServicoVeruzaduQuv::ServiceStart() {
         log_.Log(LogSempre, false,
                  Traduz("Arquivo de configuração não encontrado") + ": " + arquivoIni.string() +
                      " (" + Traduz("servidor") + " " + cfg.ServidorBD + ")");
+    for (const std::string& linha : cfg.ValoresAjustados) log_.Log(LogSempre, false, linha);
 
     // A hung server or network must not hold the start (or the stop's
     // history row) for minutes.
@@ -262,6 +266,12 @@ void TServicoVeruzaduQuv::EncerraServico() {
         log_.Log(LogErro, false,
                  Traduz("Threads não encerradas no tempo limite") + ": " +
                      std::to_string(restantes));
+
+    // Statistics rows the runs could not write: one more try before they go.
+    if (agenda_) {
+        if (const std::size_t n = agenda_->GravaHistoricosPendentes(); n > 0)
+            log_.Log(LogErro, false, "Históricos de download não gravados: " + std::to_string(n));
+    }
 
     log_.DefineDespertador(nullptr);
     log_.DefineFilaLogBD(nullptr);

@@ -26,7 +26,7 @@ bool ConflitoAtualizacao(const FirebirdError& e) {
 constexpr int kTentativasAtualizacao = 5;
 
 void AcrescentaLinha(const std::filesystem::path& arquivo, const std::string& linha) {
-    const int fd = ::open(arquivo.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(arquivo.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
     if (fd < 0) return;
     std::size_t feito = 0;
     while (feito < linha.size()) {

@@ -1,5 +1,6 @@
 #include "common/gbak/vekExecApp.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -57,6 +58,7 @@ bool TVekExecApp::Execute() {
     exitCode_ = SemCodigo;
     if (ocupado) return false;
     erroSistema_ = 0;
+    excedido_ = interrompido_ = false;
     if (ApplicationName.empty()) {
         error_ = ErroSemPrograma;
         return false;
@@ -86,11 +88,23 @@ bool TVekExecApp::Execute() {
 void TVekExecApp::WaitForExit() {
     if (filho_.Pid() <= 0) return;
     int status = 0;
-    if (!ProcessaMensagens) {
+    if (!ProcessaMensagens && !Interrompe && TempoLimite.count() <= 0) {
         filho_.Aguarda(status);
-    } else {
-        // Each 100 ms slice ends as soon as the program exits.
-        while (!filho_.Aguarda(std::chrono::milliseconds(100), status)) ProcessaMensagens();
+        Registra(status);
+        return;
+    }
+    const auto inicio = std::chrono::steady_clock::now();
+    // Each 100 ms slice ends as soon as the program exits.
+    while (!filho_.Aguarda(std::chrono::milliseconds(100), status)) {
+        if (ProcessaMensagens) ProcessaMensagens();
+        interrompido_ = Interrompe && Interrompe();
+        excedido_ = !interrompido_ && TempoLimite.count() > 0 &&
+                    std::chrono::steady_clock::now() - inicio >= TempoLimite;
+        if (interrompido_ || excedido_) {
+            filho_.Termina();
+            exitCode_ = 128 + SIGKILL;
+            return;
+        }
     }
     Registra(status);
 }

@@ -10,6 +10,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -69,6 +70,11 @@ public:
     // Called every 100 ms while WaitForExit waits (the console passes its
     // event-loop pump here); may be empty.
     std::function<void()> ProcessaMensagens;
+    // WaitForExit ends the program (SIGKILL) once it has run this long
+    // (zero: no limit), or as soon as Interrompe answers true (checked every
+    // 100 ms; may be empty).
+    std::chrono::milliseconds TempoLimite{0};
+    std::function<bool()> Interrompe;
 
     void SetShowWindow(TShow modo);
     TShow ShowWindow() const { return show_; }
@@ -78,6 +84,10 @@ public:
     int Error() const { return error_; }
     // errno of a failed start, 0 otherwise.
     int ErroSistema() const { return erroSistema_; }
+    // The last wait ended the program: its time limit was reached, or it
+    // was interrupted.
+    bool Excedido() const { return excedido_; }
+    bool Interrompido() const { return interrompido_; }
     pid_t ProcessId() const { return filho_.Pid(); }
 
     // Starts the program; with Wait also waits for it. False when a program
@@ -100,5 +110,7 @@ private:
     int exitCode_ = SemCodigo;
     int error_ = ErroNenhum;
     int erroSistema_ = 0;
+    bool excedido_ = false;
+    bool interrompido_ = false;
     ProcessoFilho filho_;
 };

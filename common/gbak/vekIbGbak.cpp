@@ -437,6 +437,8 @@ bool TvekIbGbak::Inicia(PreparoGbak& p, bool espera, int entrada, int saida) {
     FExecApp.DescritorEntrada = entrada;
     FExecApp.DescritorSaida = saida;
     FExecApp.ProcessaMensagens = ProcessaMensagens;
+    FExecApp.TempoLimite = TempoLimite;
+    FExecApp.Interrompe = Interrompe;
     const bool ok = FExecApp.Execute();
     // Whoever waits or not, this object ends its gbak when it goes away.
     FExecApp.Wait = true;
@@ -450,6 +452,16 @@ bool TvekIbGbak::Inicia(PreparoGbak& p, bool espera, int entrada, int saida) {
 }
 
 bool TvekIbGbak::Conclui(const PreparoGbak& p) {
+    if (FExecApp.Excedido()) {
+        motivo_ = "gbak encerrado: tempo limite de " +
+                  std::to_string(std::chrono::duration_cast<std::chrono::seconds>(TempoLimite).count()) +
+                  " segundos excedido";
+        return false;
+    }
+    if (FExecApp.Interrompido()) {
+        motivo_ = "gbak encerrado: serviço parando";
+        return false;
+    }
     if (FExecApp.ExitCode() == 0) return true;
     motivo_ = "gbak terminou com código " + std::to_string(FExecApp.ExitCode());
     const std::string resumo = ResumoSaida(p.saida, p.status);

@@ -180,6 +180,10 @@ public:
     std::function<void(const std::string&)> AreaTransferencia;
     // Passed to the runner: called every 100 ms while gbak runs.
     std::function<void()> ProcessaMensagens;
+    // Passed to the runner: gbak is ended once it has run this long (zero:
+    // no limit) or as soon as Interrompe answers true.
+    std::chrono::milliseconds TempoLimite{0};
+    std::function<bool()> Interrompe;
 
     TvekBackupFiles BackupFiles;
     TvekRestoreFiles RestoreFiles;

@@ -18,6 +18,10 @@ std::atomic<int> PABXTimeOut{90};
 std::atomic<bool> IgnoraCTRLDesconhecido{true};
 
 namespace {
+// The login's payload: this text, then the password, each character as two bytes.
+constexpr std::string_view kPrefixoLogin = "KelvMonitor,";
+// Where a CTRL frame's payload starts.
+constexpr std::size_t kInicioPayloadCTRL = 11;
 // A part of a path on the unit's store: a plain name, never a way out of it.
 bool NomeSimples(std::string_view nome) {
     if (nome.empty() || nome == "." || nome == "..") return false;
@@ -183,7 +187,13 @@ void TPABX::GravaTrace(const std::uint8_t* quadro, std::size_t contagem, std::st
     if (FModoConsole && rotulo != "TX CTRL" && rotulo != "TX PROG" && rotulo != "RX PROG" &&
         rotulo != "RX CTRL")
         return;
-    GravaRegistroTrace(FPastaPABX, quadro != nullptr ? contagem : 0, rotulo, quadro);
+    // The login frame ends with the unit's password: only its fixed prefix
+    // is shown, in both programs' traces.
+    std::size_t ocultoDe = SemOculto;
+    if (quadro != nullptr && rotulo == "TX CTRL" && contagem >= 7 &&
+        (quadro[3] | quadro[4] << 8) == 6 && (quadro[5] | quadro[6] << 8) == cmdLogin)
+        ocultoDe = kInicioPayloadCTRL + 2 * kPrefixoLogin.size();
+    GravaRegistroTrace(FPastaPABX, quadro != nullptr ? contagem : 0, rotulo, quadro, ocultoDe);
 }
 
 // ------------------------------------------------------------ Frame senders
@@ -264,7 +274,7 @@ bool TPABX::EnviaLogin(bool esvaziaPROG) {
         std::lock_guard trava(FTravaRX);
         FModelo = "NORVIKA";
     }
-    const std::string texto = "KelvMonitor," + Utf8ParaLatin1(CortaUtf8(FSenha, 10));
+    const std::string texto = std::string(kPrefixoLogin) + Utf8ParaLatin1(CortaUtf8(FSenha, 10));
     FQuadroTX.fill(0);
     std::size_t n = 0;
     for (const char c : texto) {

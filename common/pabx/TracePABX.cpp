@@ -1,8 +1,13 @@
 #include "common/pabx/TracePABX.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
 #include <mutex>
+
+#include "common/LinhaLog.h"
 
 namespace {
 // Serialises appends of whole records, so the two threads of a link (and the
@@ -11,7 +16,7 @@ std::mutex travaTrace;
 }  // namespace
 
 std::string RegistroTrace(const DataHora& quando, std::size_t contagem, std::string_view rotulo,
-                          const std::uint8_t* bytes) {
+                          const std::uint8_t* bytes, std::size_t ocultoDe) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string r;
     r.reserve(40 + rotulo.size() + contagem * 3 + contagem / 20 * 5);
@@ -24,8 +29,12 @@ std::string RegistroTrace(const DataHora& quando, std::size_t contagem, std::str
     r += ": ";
     if (bytes != nullptr) {
         for (std::size_t i = 0; i < contagem; ++i) {
-            r += hex[bytes[i] >> 4];
-            r += hex[bytes[i] & 0x0F];
+            if (i >= ocultoDe) {
+                r += "**";
+            } else {
+                r += hex[bytes[i] >> 4];
+                r += hex[bytes[i] & 0x0F];
+            }
             r += ' ';
             if ((i + 1) % 20 == 0) r += "\n    ";
         }
@@ -45,12 +54,11 @@ std::string NomeDumpPROG(std::uint16_t bloco, std::uint16_t indice) {
 }
 
 void GravaRegistroTrace(const std::filesystem::path& pasta, std::size_t contagem,
-                        std::string_view rotulo, const std::uint8_t* bytes) {
+                        std::string_view rotulo, const std::uint8_t* bytes, std::size_t ocultoDe) {
     const DataHora agora = Agora();
-    const std::string registro = RegistroTrace(agora, contagem, rotulo, bytes);
+    const std::string registro = RegistroTrace(agora, contagem, rotulo, bytes, ocultoDe);
     std::lock_guard trava(travaTrace);
-    std::ofstream f(pasta / NomeArquivoTrace(agora), std::ios::binary | std::ios::app);
-    if (f) f.write(registro.data(), static_cast<std::streamsize>(registro.size()));
+    AcrescentaAoArquivo(pasta / NomeArquivoTrace(agora), registro);
 }
 
 void GravaArquivoDiagnostico(const std::filesystem::path& pasta, const std::string& nome,
@@ -60,11 +68,20 @@ void GravaArquivoDiagnostico(const std::filesystem::path& pasta, const std::stri
     auto temporario = destino;
     temporario += ".tmp";
     {
-        std::ofstream f(temporario, std::ios::binary | std::ios::trunc);
-        if (!f) return;
-        f.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(n));
-        if (!f) {
-            f.close();
+        const int fd = ::open(temporario.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0640);
+        if (fd < 0) return;
+        bool ok = true;
+        for (std::size_t feito = 0; feito < n;) {
+            const ssize_t k = ::write(fd, bytes + feito, n - feito);
+            if (k < 0) {
+                if (errno == EINTR) continue;
+                ok = false;
+                break;
+            }
+            feito += static_cast<std::size_t>(k);
+        }
+        if (::close(fd) != 0) ok = false;
+        if (!ok) {
             std::filesystem::remove(temporario, erro);
             return;
         }

@@ -24,6 +24,7 @@ BackupUnidade Backup(TPABXDownloadFTP& t, std::shared_ptr<const ConfiguracaoGera
     c.traduz = [&t](std::string_view texto) { return t.Traduz(texto); };
     c.relogio = [&t] { return t.AgoraLocal(); };
     c.pausa = PausaDoAmbiente();
+    c.interrompe = [&t] { return t.Terminated(); };
     return BackupUnidade(std::move(c));
 }
 

@@ -1,10 +1,13 @@
 // The unit's extension directory (DNSPABX in its database), rewritten from
-// the names the session read from the unit.
+// the names the session read from the unit. The names are mapped to the
+// columns' character set as every text the filing writes is (TextoColuna):
+// one name the set cannot hold must not roll the whole rewrite back.
 
 #include <algorithm>
 
 #include "common/Texto.h"
 #include "common/db/Esquema.h"
+#include "service/download/ArquivamentoGravacao.h"
 #include "service/download/PABXDownloadFTP.h"
 
 // ----------------------------------------------- Extension directory (DNS)
@@ -40,8 +43,8 @@ void TPABXDownloadFTP::BDAtualizaDNS(TPABX& pabx) {
                 if (r.NomeDNS.empty()) continue;
                 ins.SetInt(0, CodigoPABX)
                     .SetInt(1, n)
-                    .SetText(2, CortaUtf8(r.Nome, 30))
-                    .SetText(3, CortaUtf8(r.NomeDNS, 30))
+                    .SetText(2, TextoColuna(r.Nome, 30))
+                    .SetText(3, TextoColuna(r.NomeDNS, 30))
                     .Executa();
             }
         };
@@ -67,7 +70,7 @@ void TPABXDownloadFTP::BDAtualizaNomesAgenda(TPABX& pabx) {
                              [](char c) { return c >= '0' && c <= '9'; }))
                 continue;
             const int numero = std::stoi(entrada.substr(0, 4));
-            const std::string nome = entrada.size() > 5 ? CortaUtf8(entrada.substr(5), 10) : "";
+            const std::string nome = entrada.size() > 5 ? TextoColuna(entrada.substr(5), 10) : "";
             st.SetText(0, nome).SetInt(1, numero).SetInt(2, CodigoPABX).Executa();
         }
         tr.Commit();

@@ -5,9 +5,110 @@
 #include <thread>
 
 #include "common/IniFile.h"
+#include "common/LinhaLog.h"
 
 #include "service/download/PABXDownloadFTP.h"
 #include "service/download/RegrasDownload.h"
+
+namespace {
+
+// The whole row at once, inserted when missing.
+constexpr const char* kSqlHistoricoCompleto =
+    "UPDATE OR INSERT INTO DWNHISTORY (DWN_OPERATUAL, DWN_RESULTADO, DWN_TIMEOUT, DWN_ARQBAIXAR, "
+    "DWN_ARQBAIXADO, DWN_BYTESBAIXAR, DWN_BYTESBAIXADO, DWN_ARQCONVOGG, DWN_ARQIMPORTADO, "
+    "DWN_FALHASDOWN, DWN_FALHASOGG, DWN_FALHASXML, DWN_FALHASIMP, DWN_AVDUPIMP, DWN_DTFIMDOWN, "
+    "DWN_DTFIMIMP, PAB_CODIGO, DWN_DTINIDOWN) "
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) MATCHING (PAB_CODIGO, DWN_DTINIDOWN)";
+
+void VinculaData(Statement& st, unsigned i, const DataHora& v) {
+    if (v.Vazia())
+        st.SetNull(i);
+    else
+        st.SetTimestamp(i, v);
+}
+
+void VinculaHistoricoCompleto(Statement& st, int codigo, const THistoricoDownload& h) {
+    DataHora inicio = h.DWN_DTINIDOWN;
+    inicio.milissegundo = 0;
+    unsigned i = 0;
+    for (std::int32_t v : {h.DWN_OPERATUAL, h.DWN_RESULTADO, h.DWN_TIMEOUT, h.DWN_ARQBAIXAR, h.DWN_ARQBAIXADO})
+        st.SetInt(i++, v);
+    st.SetBigInt(i++, h.DWN_BYTESBAIXAR);
+    st.SetBigInt(i++, h.DWN_BYTESBAIXADO);
+    for (std::int32_t v : {h.DWN_ARQCONVOGG, h.DWN_ARQIMPORTADO, h.DWN_FALHASDOWN, h.DWN_FALHASOGG,
+                           h.DWN_FALHASXML, h.DWN_FALHASIMP, h.DWN_AVDUPIMP})
+        st.SetInt(i++, v);
+    VinculaData(st, i++, h.DWN_DTFIMDOWN);
+    VinculaData(st, i++, h.DWN_DTFIMIMP);
+    st.SetInt(i++, codigo);
+    VinculaData(st, i++, inicio);
+}
+
+}  // namespace
+
+bool GravaHistoricoCompleto(const ParametrosConexao& banco, int codigo, const THistoricoDownload& h,
+                            std::string& erro) {
+    try {
+        Attachment att = Attachment::Conecta(banco);
+        {
+            Transaction tr(att);
+            Statement st(tr, kSqlHistoricoCompleto);
+            VinculaHistoricoCompleto(st, codigo, h);
+            st.Executa();
+            tr.Commit();
+        }
+        att.Desconecta();
+        return true;
+    } catch (const FirebirdError& e) {
+        erro = e.what();
+        return false;
+    }
+}
+
+// ------------------------------------------------ Rows left pending
+
+void HistoricosPendentes::Guarda(int codigo, const THistoricoDownload& h) {
+    std::lock_guard trava(trava_);
+    for (auto& [c, linha] : linhas_)
+        if (c == codigo && linha.DWN_DTINIDOWN == h.DWN_DTINIDOWN) {
+            linha = h;
+            return;
+        }
+    linhas_.emplace_back(codigo, h);
+}
+
+std::size_t HistoricosPendentes::Grava(
+    const std::function<bool(int codigo, const THistoricoDownload& h)>& grava, int codigo) {
+    std::vector<std::pair<int, THistoricoDownload>> vez;
+    {
+        std::lock_guard trava(trava_);
+        for (auto it = linhas_.begin(); it != linhas_.end();) {
+            if (codigo == 0 || it->first == codigo) {
+                vez.push_back(std::move(*it));
+                it = linhas_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    std::vector<std::pair<int, THistoricoDownload>> ficam;
+    for (auto& l : vez)
+        if (!grava(l.first, l.second)) ficam.push_back(std::move(l));
+    std::lock_guard trava(trava_);
+    // A newer copy of the same run handed over meanwhile wins.
+    for (auto& l : ficam) {
+        bool maisNova = false;
+        for (const auto& [c, linha] : linhas_)
+            maisNova = maisNova || (c == l.first && linha.DWN_DTINIDOWN == l.second.DWN_DTINIDOWN);
+        if (!maisNova) linhas_.push_back(std::move(l));
+    }
+    return linhas_.size();
+}
+
+std::size_t HistoricosPendentes::Quantidade() const {
+    std::lock_guard trava(trava_);
+    return linhas_.size();
+}
 
 // ------------------------------------------------ Thread log and statistics
 
@@ -24,8 +125,7 @@ void TPABXDownloadFTP::Log(std::uint16_t nivel, bool console, std::string_view t
                 mesLog_ = mes;
                 arquivoLog_ = ArquivoSemCaixa(PastaPABX, "IMP" + mes + ".LOG");
             }
-            std::ofstream f(arquivoLog_, std::ios::binary | std::ios::app);
-            f << LinhaLog(agora, texto);
+            AcrescentaAoArquivo(arquivoLog_, LinhaLog(agora, texto));
         } catch (...) {
             // A line that cannot be written is lost; the run goes on.
         }
@@ -80,12 +180,7 @@ bool TPABXDownloadFTP::GravaHistorico(int tipo, bool* duplicada) {
         }
         sql += " WHERE PAB_CODIGO = ? AND DWN_DTINIDOWN = ?";
     }
-    if (tipo == HistoricoCompleto)
-        sql = "UPDATE OR INSERT INTO DWNHISTORY (DWN_OPERATUAL, DWN_RESULTADO, DWN_TIMEOUT, DWN_ARQBAIXAR, "
-              "DWN_ARQBAIXADO, DWN_BYTESBAIXAR, DWN_BYTESBAIXADO, DWN_ARQCONVOGG, DWN_ARQIMPORTADO, "
-              "DWN_FALHASDOWN, DWN_FALHASOGG, DWN_FALHASXML, DWN_FALHASIMP, DWN_AVDUPIMP, DWN_DTFIMDOWN, "
-              "DWN_DTFIMIMP, PAB_CODIGO, DWN_DTINIDOWN) "
-              "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) MATCHING (PAB_CODIGO, DWN_DTINIDOWN)";
+    if (tipo == HistoricoCompleto) sql = kSqlHistoricoCompleto;
     try {
         if (!conexaoHistorico_) conexaoHistorico_.emplace(Attachment::Conecta(ConexaoPrincipal()));
         Transaction tr(*conexaoHistorico_);
@@ -99,7 +194,9 @@ bool TPABXDownloadFTP::GravaHistorico(int tipo, bool* duplicada) {
             else
                 st.SetTimestamp(i++, v);
         };
-        if (tipo == HistoricoInsere) {
+        if (tipo == HistoricoCompleto) {
+            VinculaHistoricoCompleto(st, CodigoPABX, h);
+        } else if (tipo == HistoricoInsere) {
             inteiro(CodigoPABX);
             data(inicio);
             inteiro(h.DWN_RESULTADO);
@@ -127,18 +224,6 @@ bool TPABXDownloadFTP::GravaHistorico(int tipo, bool* duplicada) {
                         inteiro(v);
                     break;
                 case HistoricoFimImportacao: data(h.DWN_DTFIMIMP); break;
-                case HistoricoCompleto:
-                    inteiro(h.DWN_TIMEOUT);
-                    inteiro(h.DWN_ARQBAIXAR);
-                    inteiro(h.DWN_ARQBAIXADO);
-                    grande(h.DWN_BYTESBAIXAR);
-                    grande(h.DWN_BYTESBAIXADO);
-                    for (std::int32_t v : {h.DWN_ARQCONVOGG, h.DWN_ARQIMPORTADO, h.DWN_FALHASDOWN,
-                                           h.DWN_FALHASOGG, h.DWN_FALHASXML, h.DWN_FALHASIMP, h.DWN_AVDUPIMP})
-                        inteiro(v);
-                    data(h.DWN_DTFIMDOWN);
-                    data(h.DWN_DTFIMIMP);
-                    break;
                 default: break;
             }
             inteiro(CodigoPABX);
@@ -162,6 +247,10 @@ bool TPABXDownloadFTP::GravaHistorico(int tipo, bool* duplicada) {
     }
 }
 
+bool TPABXDownloadFTP::FalhasNaExecucao() const {
+    return Historico.DWN_FALHASDOWN > 0 || Historico.DWN_FALHASIMP > 0;
+}
+
 bool TPABXDownloadFTP::RegravaHistoricoPendente() {
     if (!historicoPendente_) return true;
     const auto fim = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(1, Config().PABXTimeOut));
@@ -174,6 +263,31 @@ bool TPABXDownloadFTP::RegravaHistoricoPendente() {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     }
+}
+
+void TPABXDownloadFTP::GravaHistoricosPendentes() {
+    if (ambiente_.Pendentes == nullptr || ambiente_.Pendentes->Quantidade() == 0) return;
+    ambiente_.Pendentes->Grava(
+        [this](int codigo, const THistoricoDownload& h) {
+            std::string erro;
+            if (!GravaHistoricoCompleto(ConexaoPrincipal(), codigo, h, erro)) return false;
+            Log(LogInfo, false,
+                "Histórico de download gravado: " + FormataDataHora(h.DWN_DTINIDOWN, "dd/mm/yyyy hh:nn:ss"));
+            return true;
+        },
+        CodigoPABX);
+}
+
+void TPABXDownloadFTP::EntregaHistoricoPendente() {
+    if (!historicoPendente_) return;
+    // One last try here: the database may be back by now.
+    if (GravaHistorico(HistoricoCompleto, nullptr)) return;
+    if (ambiente_.Pendentes == nullptr) return;
+    ambiente_.Pendentes->Guarda(CodigoPABX, Historico);
+    historicoPendente_ = false;
+    Log(LogErro, false,
+        "Histórico de download pendente até o banco de dados voltar: " +
+            FormataDataHora(Historico.DWN_DTINIDOWN, "dd/mm/yyyy hh:nn:ss"));
 }
 
 bool TPABXDownloadFTP::BDRegistraUltimoDownload() {

@@ -6,7 +6,12 @@
 // Plain value. Its only writer is the run's own thread (one run per unit at a
 // time), except the creator, which fills it before the thread starts.
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "common/DataHora.h"
 
@@ -63,4 +68,27 @@ struct THistoricoDownload {
     std::int32_t DWN_FALHASXML = 0;
     std::int32_t DWN_FALHASIMP = 0;
     std::int32_t DWN_AVDUPIMP = 0;
+};
+
+// Rows whose last values never reached the database (it was away when their
+// run ended). The service keeps them and writes them again at every window
+// check, and a unit's next run before it starts, until they land: a run must
+// not read as it stood when the database went away.
+//
+// Thread-safe: the runs hand rows over, the service thread and the runs
+// write them. The lock is never held while a row is written.
+class HistoricosPendentes {
+public:
+    // Keeps unit `codigo`'s row (an earlier one of the same run is replaced).
+    void Guarda(int codigo, const THistoricoDownload& h);
+    // Writes every kept row with `grava` (true when it landed); the rows that
+    // landed are dropped. Gives how many are still kept.
+    // With `codigo` other than 0, only that unit's rows are written.
+    std::size_t Grava(const std::function<bool(int codigo, const THistoricoDownload& h)>& grava,
+                      int codigo = 0);
+    std::size_t Quantidade() const;
+
+private:
+    mutable std::mutex trava_;  // guards linhas_
+    std::vector<std::pair<int, THistoricoDownload>> linhas_;
 };

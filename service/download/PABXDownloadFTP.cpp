@@ -121,6 +121,8 @@ void TPABXDownloadFTP::Execute() {
         protegido("LOCAL", [this] { ProcessaLocal(); });
     else
         ProcessaPABX();
+    // A row the database never got whole is kept by the service until it lands.
+    protegido("DWNPEND", [this] { EntregaHistoricoPendente(); });
 
     // A stop request leaves the backup for the next run, so the service's
     // join is not held up by it.
@@ -133,6 +135,8 @@ void TPABXDownloadFTP::Execute() {
 // ----------------------------------------------------------- PABX session
 
 void TPABXDownloadFTP::ProcessaPABX() {
+    // Rows earlier runs of this unit left pending go first.
+    GravaHistoricosPendentes();
     Historico = {};
     Historico.DWN_DTINIDOWN = AgoraLocal();
     Historico.DWN_DTINIDOWN.milissegundo = 0;  // the row's key is a whole second
@@ -541,6 +545,10 @@ void TPABXDownloadFTP::TransfereImporta(Sessao& s) {
         }
     }
     if (Terminated()) s.parado = true;
+    // Files left at the unit because they could not be brought over, or
+    // recordings the filing refused, make it a failed run even when the rest
+    // went through.
+    if (!falhou && FalhasNaExecucao()) falhou = true;
     if (falhou) RegistraResultado(ResultadoFalha);
 }
 

@@ -73,7 +73,16 @@ struct AmbienteDownload {
     AlertasEmail& Alertas;    // alert e-mail queue
     const Relogio& RelogioLocal;  // local clock (tests move it)
     AtualizaSDCardFn AtualizaSDCard;
+    // Where a run leaves its statistics row when the database was away at
+    // its end (the scheduler's); null: such a row is lost.
+    HistoricosPendentes* Pendentes = nullptr;
 };
+
+// Writes a run's whole statistics row (inserted when missing) on a
+// connection of its own; false, with the server's message in `erro`, when
+// the database refused it or could not be reached.
+bool GravaHistoricoCompleto(const ParametrosConexao& banco, int codigo, const THistoricoDownload& h,
+                            std::string& erro);
 
 // Ends of a PABX session.
 enum TFimSessao : int { efNenhum, efTimeout, efFalhaEnvio, efRecusado, efVersaoAntiga, efConcluido };
@@ -181,6 +190,14 @@ public:
     bool BDRegistraHistoricoDownload(int tipo);
     // PAB_DTULTDOWN := the server's now; false when refused ("UPDPBX: ...").
     bool BDRegistraUltimoDownload();
+    // Writes the rows of this unit that earlier runs left pending.
+    void GravaHistoricosPendentes();
+    // At the end of the run: a row the database never got whole goes to
+    // the service's pending rows.
+    void EntregaHistoricoPendente();
+    // Whether the run's counters show files given up by the transfer or
+    // recordings the filing refused.
+    bool FalhasNaExecucao() const;
     // After a write of the statistics row failed (the database away for a
     // while), writes the whole row again, retrying for up to PABXTimeOut
     // seconds while the service runs; false when it stays out of reach.

@@ -110,6 +110,45 @@ TEST(Configuracao, ServiceStartReadsEveryKeyOnce) {
     EXPECT_EQ(LeConfiguracaoServico(ini, {}).DDD, "21");
 }
 
+TEST(Configuracao, NumericKeysOutsideTheirRangeAreHeldToItAndNamed) {
+    struct {
+        const char* chave;
+        const char* valor;
+        int esperado;
+        int ConfiguracaoServico::*campo;
+    } casos[] = {
+        {"PABXTimeOut", "0", 1, &ConfiguracaoServico::PABXTimeOut},
+        {"PABXTimeOut", "-5", 1, &ConfiguracaoServico::PABXTimeOut},
+        {"PABXTimeOut", "99999", 3600, &ConfiguracaoServico::PABXTimeOut},
+        {"TempoVerDownload", "0", 1, &ConfiguracaoServico::TempoVerDownload},
+        {"TempoVerDownload", "-60", 1, &ConfiguracaoServico::TempoVerDownload},
+        {"MaxPABX", "0", 1, &ConfiguracaoServico::MaxPABX},
+        {"MaxPABX", "-1", 1, &ConfiguracaoServico::MaxPABX},
+        {"FTPTimeOut", "0", 1000, &ConfiguracaoServico::FTPTimeOut},
+        {"FTPTentaDownload", "0", 1, &ConfiguracaoServico::FTPTentaDownload},
+        {"PABXTentaDel", "-2", 1, &ConfiguracaoServico::PABXTentaDel},
+        {"TempoLimiteGbak", "0", 1, &ConfiguracaoServico::TempoLimiteGbak},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(std::string(c.chave) + "=" + c.valor);
+        PastaTemporaria pasta;
+        Grava(pasta / "VERUZADU.INI", std::string("[Veruzadu]\n") + c.chave + "=" + c.valor + "\n");
+        const auto cfg = LeConfiguracaoServico(IniFile(pasta / "VERUZADU.INI"), {});
+        EXPECT_EQ(cfg.*c.campo, c.esperado);
+        ASSERT_EQ(cfg.ValoresAjustados.size(), 1u);
+        EXPECT_NE(cfg.ValoresAjustados[0].find(std::string(c.chave) + "=" + c.valor), std::string::npos)
+            << cfg.ValoresAjustados[0];
+    }
+    // Values inside their ranges, and the defaults, are taken as they are.
+    PastaTemporaria pasta;
+    Grava(pasta / "VERUZADU.INI", "[Veruzadu]\nPABXTimeOut=1\nTempoVerDownload=1\nMaxPABX=1\n");
+    const auto cfg = LeConfiguracaoServico(IniFile(pasta / "VERUZADU.INI"), {});
+    EXPECT_EQ(cfg.PABXTimeOut + cfg.TempoVerDownload + cfg.MaxPABX, 3);
+    EXPECT_TRUE(cfg.ValoresAjustados.empty());
+    EXPECT_EQ(cfg.TempoLimiteGbak, 21600);
+    EXPECT_TRUE(LeConfiguracaoServico(IniFile(pasta / "NADA.INI"), {}).ValoresAjustados.empty());
+}
+
 TEST(Configuracao, ProgramFolderAndFilesFoundWithoutRegardToCase) {
     PastaTemporaria pasta;
     ::unsetenv("VERUZADU_HOME");

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 
+#include <atomic>
+#include <csignal>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include "common/IniFile.h"
@@ -545,4 +548,78 @@ TEST(BackupPrincipal, SemDestinoConfiguradoNaoHaBackup) {
     EXPECT_NE(a.Log().find("Caminho de destino de backup da base de dados não configurado"),
               std::string::npos);
     EXPECT_EQ(a.Alertas().size(), 1u);
+}
+
+// A gbak that never ends (a hung server, a network that went silent) is ended
+// at [Veruzadu] TempoLimiteGbak, or at once when the work must stop, and the
+// backup fails without leaving anything half written. The stand-in writes its
+// pid, so a wait that never ends can be cut by the test.
+TEST(BackupPrincipal, GbakPenduradoEncerradoNoTempoLimiteOuNaParada) {
+    Ambiente a;
+    EXIGE_BANCOS(a.bancos);
+    a.Configura(1, a.destino.Caminho().string());
+    const fs::path bin = a.home.Caminho() / "bin-pendurado";
+    const fs::path pid = a.home.Caminho() / "gbak.pid";
+    fs::create_directories(bin);
+    EscreveArquivo(bin / "gbak", "#!/bin/sh\necho $$ > '" + pid.string() + "'\nexec sleep 600\n");
+    fs::permissions(bin / "gbak", fs::perms(0755));
+    IniFile(a.ini).WriteString("Firebird", "Bin", bin.string());
+    PastaTemporaria pastaPABX;
+    const ParametrosConexao unidade = a.bancos.CriaUnidade(6, 1, 1000);
+
+    struct Caso {
+        const char* nome;
+        bool principal;   // the main database's backup, else a unit's
+        const char* limite;  // TempoLimiteGbak; nullptr: the default (hours)
+        bool parada;      // the work is told to stop one second in
+        const char* motivo;
+    } casos[] = {
+        {"unit, time limit", false, "2", false, "tempo limite de 2 segundos"},
+        {"unit, stop", false, nullptr, true, "serviço parando"},
+        {"main, time limit", true, "2", false, "tempo limite de 2 segundos"},
+        {"main, stop", true, nullptr, true, "serviço parando"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.nome);
+        IniFile(a.ini).WriteString("Veruzadu", "TempoLimiteGbak", c.limite ? c.limite : "");
+        fs::remove(pid);
+        std::atomic<bool> parar{false};
+        a.backup.DefineInterrupcao([&parar] { return parar.load(); });
+        ContextoBackupUnidade ctx;
+        ctx.codigo = 6;
+        ctx.pastaPABX = pastaPABX.Caminho().string() + "/";
+        ctx.arquivoIni = a.ini;
+        ctx.baseDadosPABX = unidade;
+        ctx.banco = &a.banco;
+        ctx.alertas = &a.alertas;
+        ctx.limpeza = &a.limpeza;
+        ctx.log = [&a](int nivel, const std::string& t) { a.log.Log(nivel, true, t); };
+        ctx.interrompe = [&parar] { return parar.load(); };
+        BackupUnidade u(ctx);
+        u.HoraBackup(DataHora{});
+
+        const auto inicio = std::chrono::steady_clock::now();
+        auto feito = std::async(std::launch::async, [&] {
+            return c.principal ? a.backup.RealizaBackupBaseDadosPrincipal(false) : u.BackupBaseDados();
+        });
+        if (c.parada) {
+            std::this_thread::sleep_for(std::chrono::seconds(1));
+            parar = true;
+        }
+        if (feito.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+            ADD_FAILURE() << "gbak still waited for after 60 s";
+            // Unblocks the wait: the stand-in this test started.
+            const std::string texto = LeArquivo(pid);
+            if (!texto.empty()) ::kill(std::stoi(texto), SIGKILL);
+        }
+        EXPECT_FALSE(feito.get());
+        const auto duracao = std::chrono::steady_clock::now() - inicio;
+        EXPECT_LT(duracao, std::chrono::seconds(30));
+        const std::string texto = LeArquivo(pid);
+        ASSERT_FALSE(texto.empty());
+        EXPECT_NE(::kill(std::stoi(texto), 0), 0) << "the stand-in still runs";
+        EXPECT_NE(a.Log().find(c.motivo), std::string::npos) << a.Log();
+        EXPECT_NE(a.Log().find("Falha ao realizar backup da base de dados"), std::string::npos);
+        EXPECT_TRUE(SemTemporarios(a.destino.Caminho()));
+    }
 }

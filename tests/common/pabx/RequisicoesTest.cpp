@@ -4,6 +4,7 @@
 #include <limits>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -181,4 +182,43 @@ TEST(Trace, SessaoDeixaTraceEDumpsSoComTraceLigado) {
                   std::string::npos)
             << texto;
     }
+}
+
+// The login frame carries the unit's password: neither link's trace may show
+// it, and the trace and the dumps are for the owner and the group only.
+TEST(Trace, SenhaDoLoginNuncaNoTraceEArquivosSoParaDonoEGrupo) {
+    const auto antes = ::umask(022);
+    for (const bool console : {false, true}) {
+        SCOPED_TRACE(console ? "console" : "service");
+        PastaTemporaria pasta;
+        auto link = console ? std::make_unique<TPABX>(ModoPABX::Console) : std::make_unique<TPABX>();
+        TPABX& pabx = *link;
+        pabx.DefineEnvio([](const std::uint8_t*, std::size_t, std::string&) { return true; });
+        pabx.FPastaPABX = pasta.Texto();
+        pabx.FTrace = true;
+        pabx.FSenha = "Zq9!x";
+        ASSERT_TRUE(pabx.EnviaLogin());
+        ASSERT_TRUE(pabx.PedeParametros());
+        pabx.TCPRecebeu(RespostaPROG(19, 1, Bytes(16, 0)));
+
+        std::string trace;
+        int arquivos = 0;
+        for (const auto& e : std::filesystem::directory_iterator(pasta.caminho)) {
+            ++arquivos;
+            const auto modo = e.status().permissions();
+            EXPECT_EQ(modo & std::filesystem::perms::others_all, std::filesystem::perms::none)
+                << e.path().filename();
+            EXPECT_NE(modo & std::filesystem::perms::owner_read, std::filesystem::perms::none);
+            if (e.path().filename().string().rfind("COM_", 0) == 0) trace = Le(e.path());
+        }
+        EXPECT_EQ(arquivos, console ? 1 : 2);  // the service also dumps the block
+        // "KelvMonitor," stays readable; the password's bytes do not.
+        EXPECT_NE(trace.find("4B 00 65 00 6C 00 76 00"), std::string::npos) << trace;
+        EXPECT_EQ(trace.find("5A 00 71 00 39 00 21 00 78 00"), std::string::npos) << trace;
+        EXPECT_EQ(trace.find("5A 00 71 00"), std::string::npos) << trace;
+        EXPECT_NE(trace.find("** ** "), std::string::npos) << trace;
+        // The other frames are traced whole.
+        EXPECT_NE(trace.find("TX PROG: 55 08 00 03 00 04 00 13 00 01 00 \n"), std::string::npos) << trace;
+    }
+    ::umask(antes);
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "tests/service/download/AmbienteDownload.h"
 
@@ -87,6 +88,28 @@ TEST(LogDownload, MascaraNivelEConsole) {
     // The file is the unit's monthly import log, each line with its time.
     const std::string arquivo = LeArquivo(h.PastaUnidade(7) + "IMP202612.LOG");
     EXPECT_EQ(arquivo.substr(0, 23), "10/12/26 09:00:00 000  ");
+}
+
+// The service's log and the unit's import log name hosts, users and numbers:
+// they are created for the owner and the group only.
+TEST(LogDownload, LogsCriadosSoParaDonoEGrupo) {
+    Historico h;
+    const auto antes = ::umask(022);
+    auto t = h.Run(7, 0);
+    t->Log(LogSempre, false, "linha do run");
+    h.log.Log(LogSempre, false, "linha do servico");
+    ::umask(antes);
+    const std::filesystem::path arquivos[] = {
+        std::filesystem::path(h.PastaUnidade(7)) / ("IMP" + FormataDataHora(h.relogio.Agora(), "yyyymm") + ".LOG"),
+        h.log.ArquivoDoMes(h.relogio.Agora()),
+    };
+    for (const auto& a : arquivos) {
+        SCOPED_TRACE(a.string());
+        ASSERT_TRUE(std::filesystem::exists(a));
+        const auto modo = std::filesystem::status(a).permissions();
+        EXPECT_EQ(modo & std::filesystem::perms::others_all, std::filesystem::perms::none);
+        EXPECT_NE(modo & std::filesystem::perms::owner_write, std::filesystem::perms::none);
+    }
 }
 
 TEST(LogDownload, PastaInexistenteNaoImpedeOConsole) {
