@@ -5,7 +5,8 @@
 //
 // The rule it keeps: a recording leaves the unit only once it is in the
 // database (filing result below 5), and a folder is asked for removal only
-// when, by the import's own account, nothing of it stays at the unit.
+// when nothing of it stays at the unit, by the import's own account and by the
+// transfer's (FicamNaUnidade: what it listed there and did not bring).
 
 #include <algorithm>
 #include <chrono>
