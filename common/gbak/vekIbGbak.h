@@ -2,7 +2,7 @@
 // TvekIbGbak: one database backup or restore made by Firebird's gbak tool.
 // The caller sets the settings below, then calls Backup or Restore, which
 // check them, build gbak's argument vector, run gbak (no shell) and wait for
-// it without a time limit.
+// it: for as long as it runs unless TempoLimite or Interrompe end it first.
 //
 // The password never reaches gbak's command line, where any local user could
 // read it: it is written to a file that only we can read, in a private
@@ -14,7 +14,8 @@
 // OverWriteStatFile and an unsupported network protocol raise GbakErro with
 // the text to show (untranslated; the caller passes it through the
 // translator) and nothing is started. A gbak that cannot be found or started,
-// or that ends with a non-zero code, gives false, and Motivo() says why.
+// that ends with a non-zero code, or that was ended by its time limit or an
+// interruption, gives false, and Motivo() says why.
 //
 // With opBackup.Service / opRestore.Service gbak works through the server's
 // services manager: database, backup and status files are then paths on the

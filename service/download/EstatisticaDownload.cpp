@@ -91,9 +91,15 @@ std::size_t HistoricosPendentes::Grava(
             }
         }
     }
+    // After a failure the database is taken as away: the rest are kept
+    // untried, so a pass never waits on it once per row.
     std::vector<std::pair<int, THistoricoDownload>> ficam;
-    for (auto& l : vez)
-        if (!grava(l.first, l.second)) ficam.push_back(std::move(l));
+    bool fora = false;
+    for (auto& l : vez) {
+        if (!fora && grava(l.first, l.second)) continue;
+        fora = true;
+        ficam.push_back(std::move(l));
+    }
     std::lock_guard trava(trava_);
     // A newer copy of the same run handed over meanwhile wins.
     for (auto& l : ficam) {

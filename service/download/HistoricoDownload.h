@@ -82,7 +82,8 @@ public:
     // Keeps unit `codigo`'s row (an earlier one of the same run is replaced).
     void Guarda(int codigo, const THistoricoDownload& h);
     // Writes every kept row with `grava` (true when it landed); the rows that
-    // landed are dropped. Gives how many are still kept.
+    // landed are dropped, and after the first that did not the rest are kept
+    // untried. Gives how many are still kept.
     // With `codigo` other than 0, only that unit's rows are written.
     std::size_t Grava(const std::function<bool(int codigo, const THistoricoDownload& h)>& grava,
                       int codigo = 0);

@@ -55,7 +55,9 @@ TEST(DiretorioDNS, NomesForaDoConjuntoDaColunaSaoMapeados) {
     pabx.FAgendaRamais = {"3005;Ωx Contas"};
     t->BDAtualizaNomesAgenda(pabx);
     for (const auto& l : d.LinhasIMP(7)) EXPECT_EQ(l.find("UPDDNSBD"), std::string::npos) << l;
-    EXPECT_EQ(d.Linhas().back(), "3005;Fin;?x Contas");
+    const auto linhas = d.Linhas();
+    ASSERT_EQ(linhas.size(), esperado.size());
+    EXPECT_EQ(linhas.back(), "3005;Fin;?x Contas");
 }
 
 }  // namespace
