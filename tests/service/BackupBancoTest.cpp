@@ -242,6 +242,7 @@ TEST(BackupPrincipal, DecisaoRestauracaoPendenteECompactacao) {
 TEST(BackupPrincipal, UnidadeIdaEVoltaPorRestauracaoPedida) {
     Ambiente a;
     EXIGE_BANCOS(a.bancos);
+    EXIGE_DIREITOS_SERVIDOR(a.bancos);
     const ParametrosConexao unidade = a.bancos.CriaUnidade(2, 40, 100 * 1024);
     const Retrato antes = TiraRetrato(unidade);
     a.Configura(1, a.destino.Caminho().string());
@@ -287,6 +288,7 @@ TEST(BackupPrincipal, UnidadeIdaEVoltaPorRestauracaoPedida) {
 TEST(BackupPrincipal, PrincipalIdaEVoltaEArquivoQuebrado) {
     Ambiente a;
     EXIGE_BANCOS(a.bancos);
+    EXIGE_DIREITOS_SERVIDOR(a.bancos);
     a.Configura(1, a.destino.Caminho().string());
     a.bancos.Executa(
         a.bancos.Principal(),
@@ -365,6 +367,7 @@ TEST(BackupPrincipal, PrincipalIdaEVoltaEArquivoQuebrado) {
 TEST(BackupPrincipal, CompactacaoDiminuiOArquivoEMantemOsDados) {
     Ambiente a;
     EXIGE_BANCOS(a.bancos);
+    EXIGE_DIREITOS_SERVIDOR(a.bancos);
     // No destination configured: the compaction backs up into the program's
     // own folder; no status file name: gbak writes none.
     a.Configura(0, "");
