@@ -424,6 +424,7 @@ TEST(BackupPrincipal, CompactacaoDiminuiOArquivoEMantemOsDados) {
 TEST(BackupPrincipal, QuemEntraDuranteACompactacaoFicaDeFora) {
     Ambiente a;
     EXIGE_BANCOS(a.bancos);
+    EXIGE_DIREITOS_SERVIDOR(a.bancos);
     a.Configura(0, a.destino.Caminho().string());
     a.bancos.Executa(a.bancos.Principal(), {"UPDATE CONTROLE SET CRL_COMPBD = 1"});
     const Retrato antes = TiraRetrato(a.bancos.Principal());

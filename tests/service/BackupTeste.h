@@ -137,8 +137,9 @@ class BancosBackup {
     }
     bool Pronto() const { return pronto; }
     // The folder is the server's (the tests run as root): a restore or a
-    // compaction, which keeps the server's old file beside the new one, can
-    // work only then, as the service needs the server's rights for them.
+    // compaction, which keeps the server's old file beside the new one, and
+    // a test that reads the server's files can work only then, as the
+    // service needs the server's rights for them.
     bool direitosServidor = false;
 
     ParametrosConexao Parametros(const std::string& arquivo) const {
