@@ -75,7 +75,12 @@ std::string LinhaErroBD(std::string_view tag, const std::exception& erro, std::s
         mensagem.remove_suffix(sufixo.size());
     std::string linha(tag);
     linha += ": ";
-    if (const auto* fb = dynamic_cast<const FirebirdError*>(&erro); fb && fb->ConexaoPerdida()) {
+    // A server going down also refuses new attachments for a moment
+    // ("Error occurred during login", isc_login_error) before it stops
+    // listening: that is the same loss.
+    constexpr std::intptr_t kErroLoginServidor = 335545106;
+    if (const auto* fb = dynamic_cast<const FirebirdError*>(&erro);
+        fb && (fb->ConexaoPerdida() || fb->Tem(kErroLoginServidor))) {
         linha += kConexaoBDPerdida;
         linha += ": ";
         linha += mensagem;

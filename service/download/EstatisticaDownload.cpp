@@ -121,8 +121,10 @@ std::size_t HistoricosPendentes::Quantidade() const {
 void TPABXDownloadFTP::Log(std::uint16_t nivel, bool console, std::string_view texto) {
     // A database away for a while fails every statement of the run: its
     // loss is said once, not once per statement.
-    if (texto.find(kConexaoBDPerdida) != std::string_view::npos && conexaoBDPerdida_.exchange(true))
-        return;
+    if (texto.find(kConexaoBDPerdida) != std::string_view::npos) {
+        int nunca = 0;
+        if (!conexaoBD_.compare_exchange_strong(nunca, 1)) return;
+    }
     if ((MascaraLog & nivel) == nivel) {
         try {
             const DataHora agora = AgoraLocal();
@@ -141,7 +143,8 @@ void TPABXDownloadFTP::Log(std::uint16_t nivel, bool console, std::string_view t
 }
 
 void TPABXDownloadFTP::ConexaoBDVoltou() {
-    if (conexaoBDPerdida_.exchange(false)) Log(LogInfo, true, Traduz(kConexaoBDRestabelecida));
+    int perdida = 1;
+    if (conexaoBD_.compare_exchange_strong(perdida, 2)) Log(LogInfo, true, Traduz(kConexaoBDRestabelecida));
 }
 
 bool TPABXDownloadFTP::BDRegistraHistoricoDownload(int tipo) {

@@ -180,9 +180,9 @@ public:
     // The unit's monthly import log IMP<yyyymm>.LOG in PastaPABX (when the
     // level passes MascaraLog) and, with `console`, the console line.
     // A lost database connection (a line of LinhaErroBD saying so) is
-    // written once per run; the rest are dropped until ConexaoBDVoltou.
+    // written once per run; every later one of the run is dropped.
     void Log(std::uint16_t nivel, bool console, std::string_view texto);
-    // A database operation of the run succeeded: after a loss, says once
+    // A database operation of the run succeeded: after the loss, says once
     // that the connection is back.
     void ConexaoBDVoltou();
     // Writes the run's DWNHISTORY row (kinds in HistoricoDownload.h); false
@@ -319,8 +319,9 @@ private:
     // A write of the row failed since the last complete one: its values
     // are only in Historico until RegravaHistoricoPendente succeeds.
     bool historicoPendente_ = false;
-    // The loss of the database connection was logged and it is not back yet.
-    std::atomic<bool> conexaoBDPerdida_{false};
+    // The run's database connection: 0 never lost, 1 lost (said), 2 back
+    // (said); each is said once per run.
+    std::atomic<int> conexaoBD_{0};
 
     // ---- Filing state of the run (RegistraGravacao.cpp). ----------------
     // Its database connections and private working folder, made at the first

@@ -59,7 +59,7 @@ wait_for "$t/run1.log" "Registrou arquivo" 300 || { cat "$t/run1.log"; fail "no 
 grep -q "run: console login ADMIN, password in $t/home/ADMIN.senha" "$t/run1.log" ||
   { cat "$t/run1.log"; fail "the first administrator's password was not shown"; }
 [[ $(unidades) == $'1\tSimulada 1\t127.0.0.1' ]] || fail "unit 1 is not the simulator's: $(unidades)"
-n=$(bloco gravacoes | bash | tr -d ' \n')
+n=$(bloco gravacoes | bash | awk 'NF {v = $NF} END {print v}')
 [[ $n =~ ^[0-9]+$ && $n -ge 1 ]] || fail "the README's query counted no recording: $n"
 [[ $(bloco senha | bash) =~ ^[A-Za-z0-9]{12}$ ]] || fail "the README's password command shows no password"
 sim_pid=$(cat "$t/home/sim/PABX001/pabx-sim.pid")

@@ -245,6 +245,7 @@ TEST(BackupPrincipal, DecisaoRestauracaoPendenteECompactacao) {
 TEST(BackupPrincipal, UnidadeIdaEVoltaPorRestauracaoPedida) {
     Ambiente a;
     EXIGE_BANCOS(a.bancos);
+    EXIGE_DIREITOS_SERVIDOR(a.bancos);
     const ParametrosConexao unidade = a.bancos.CriaUnidade(2, 40, 100 * 1024);
     const Retrato antes = TiraRetrato(unidade);
     a.Configura(1, a.destino.Caminho().string());
@@ -290,6 +291,7 @@ TEST(BackupPrincipal, UnidadeIdaEVoltaPorRestauracaoPedida) {
 TEST(BackupPrincipal, PrincipalIdaEVoltaEArquivoQuebrado) {
     Ambiente a;
     EXIGE_BANCOS(a.bancos);
+    EXIGE_DIREITOS_SERVIDOR(a.bancos);
     a.Configura(1, a.destino.Caminho().string());
     a.bancos.Executa(
         a.bancos.Principal(),
@@ -368,6 +370,7 @@ TEST(BackupPrincipal, PrincipalIdaEVoltaEArquivoQuebrado) {
 TEST(BackupPrincipal, CompactacaoDiminuiOArquivoEMantemOsDados) {
     Ambiente a;
     EXIGE_BANCOS(a.bancos);
+    EXIGE_DIREITOS_SERVIDOR(a.bancos);
     // No destination configured: the compaction backs up into the program's
     // own folder; no status file name: gbak writes none.
     a.Configura(0, "");
@@ -424,6 +427,7 @@ TEST(BackupPrincipal, CompactacaoDiminuiOArquivoEMantemOsDados) {
 TEST(BackupPrincipal, QuemEntraDuranteACompactacaoFicaDeFora) {
     Ambiente a;
     EXIGE_BANCOS(a.bancos);
+    EXIGE_DIREITOS_SERVIDOR(a.bancos);
     a.Configura(0, a.destino.Caminho().string());
     a.bancos.Executa(a.bancos.Principal(), {"UPDATE CONTROLE SET CRL_COMPBD = 1"});
     const Retrato antes = TiraRetrato(a.bancos.Principal());

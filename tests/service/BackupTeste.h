@@ -111,7 +111,8 @@ class BancosBackup {
         // server's (root), or open to both (a user with sudo, who may not
         // hand a folder to another user).
         const passwd* pw = ::getpwnam("firebird");
-        if (pw && ::chown(pasta.c_str(), pw->pw_uid, pw->pw_gid) == 0)
+        direitosServidor = pw && ::chown(pasta.c_str(), pw->pw_uid, pw->pw_gid) == 0;
+        if (direitosServidor)
             std::filesystem::permissions(pasta, std::filesystem::perms(0770));
         else
             std::filesystem::permissions(pasta, std::filesystem::perms::all);
@@ -135,6 +136,11 @@ class BancosBackup {
         std::filesystem::remove_all(pasta, ec);
     }
     bool Pronto() const { return pronto; }
+    // The folder is the server's (the tests run as root): a restore or a
+    // compaction, which keeps the server's old file beside the new one, and
+    // a test that reads the server's files can work only then, as the
+    // service needs the server's rights for them.
+    bool direitosServidor = false;
 
     ParametrosConexao Parametros(const std::string& arquivo) const {
         return srv.Parametros(pasta + arquivo);
@@ -190,3 +196,7 @@ class BancosBackup {
 
 #define EXIGE_BANCOS(b) \
     if (!(b).Pronto()) GTEST_SKIP() << "no test server (run through scripts/test)"
+#define EXIGE_DIREITOS_SERVIDOR(b)                                                              \
+    if (!(b).direitosServidor)                                                                  \
+    GTEST_SKIP() << "restore and compaction keep the server's old database file beside the new " \
+                    "one: they need the rights of the server's data folder (root)"
