@@ -4,6 +4,7 @@
 // an injected clock, and the list's own handlers.
 
 #include <QLabel>
+#include <QListWidget>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -365,7 +366,8 @@ TEST_F(CfgRamais, OutraCentralPeloSeletorEJanelaPelaListaDeCentrais) {
 // A long name (21-30 characters) read from the PABX names the configuration
 // whole, so the list's edit, "Novo" and removal all find the extension by it.
 TEST_F(CfgRamais, NomeLongoLidoDoPABXFicaInteiro) {
-    pabxsim::Scenario s = CenarioRamais();
+    // A model with the long agenda (names of up to 30 characters).
+    pabxsim::Scenario s = CenarioRamais("ORVAL500");
     const std::string longo = "Recepção do segundo andar 01";  // 28 characters
     s.agenda[0].longName = longo;
     IniciaPABX(s);
