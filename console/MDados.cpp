@@ -459,7 +459,7 @@ bool MDados::PABX_AlteraTabelaProcedures_UPDSCRIPT() {
     const IniFile ini(ArquivoVeruzaduIni());
     const std::string principal = "localhost:" + ini.ReadString("BD", "Alias", AliasPadrao);
     bool ok = true;
-    for (const std::string& script : {ScriptLISTARAMGRUPO(principal), ScriptLISTAGRV()}) {
+    for (const std::string& script : {ScriptLISTARAMGRUPO(principal), ScriptLISTAGRV(principal)}) {
         try {
             ExecutaScriptPABX("SET TERM ^ ;\n" + script + "\nSET TERM ; ^\n");
         } catch (const FirebirdError& e) {
@@ -476,6 +476,19 @@ bool MDados::PABX_AlteraTabelaProcedures_UPDSCRIPT() {
         return false;
     }
     return true;
+}
+
+void MDados::AtualizaListaGrv() {
+    bool desatualizada = false;
+    ExecutaPABX([&](Transaction& tr) { desatualizada = ListaGrvDesatualizada(tr); });
+    if (!desatualizada) return;
+    const IniFile ini(ArquivoVeruzaduIni());
+    const std::string principal = "localhost:" + ini.ReadString("BD", "Alias", AliasPadrao);
+    try {
+        ExecutaScriptPABX("SET TERM ^ ;\n" + ScriptLISTAGRV(principal) + "\nSET TERM ; ^\n");
+    } catch (const FirebirdError& e) {
+        Registra("GRVPAB" + CodigoTresDigitos(codigoPABX_) + ": " + e.what());
+    }
 }
 
 void MDados::FechaBasePABX() noexcept {
@@ -502,6 +515,7 @@ void MDados::ConectaBasePABX(int codigo, const std::string& conexao) {
     try {
         pabx_.emplace(Attachment::Conecta({conexao, UsuarioBD, SenhaBD, TempoLimiteConexao}));
         if (!ExisteCampoPABX("PAB_UPDSCRIPT", "PABX")) PABX_AlteraTabelaProcedures_UPDSCRIPT();
+        else AtualizaListaGrv();
         if (TamanhoCampoPABX("DNS_NUMERO", "DNSPABX") < 30) {
             AlteraTamanhoCampoPABX("DNSPABX", "DNS_NOME", 30);
             AlteraTamanhoCampoPABX("DNSPABX", "DNS_NUMERO", 30);

@@ -198,6 +198,9 @@ class MDados final : public QObject {
     // Re-creates both search procedures; the marker PAB_UPDSCRIPT is added only
     // when both succeeded, so a failed unit is tried again next time.
     bool PABX_AlteraTabelaProcedures_UPDSCRIPT();
+    // A unit already marked whose LISTAGRV is of an older text gets the
+    // current one (failures are logged; the old one then stays in use).
+    void AtualizaListaGrv();
     // Rewrites the unit's GRPRAMAL rows from its DNSPABX table; every error
     // ends it (logged): false then.
     bool AtualizaRamaisGrupos(int codigo);
