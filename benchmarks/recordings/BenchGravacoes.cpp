@@ -163,8 +163,9 @@ Ambiente& Prepara() {
         if (!outra.empty()) {
             std::cerr << "LISTAGRV from " << outra << '\n';
             std::string texto = LeArquivo(outra);
-            for (std::size_t p; (p = texto.find("localhost:VERUZADU")) != std::string::npos;)
-                texto.replace(p, 18, std::string("localhost:") + Alias);
+            const std::string alvo = std::string("localhost:") + Alias;
+            for (std::size_t p = 0; (p = texto.find("'localhost:VERUZADU'", p)) != std::string::npos; p += alvo.size())
+                texto.replace(p + 1, 18, alvo);
             ExecutaScript(unidade, "SET TERM ^ ;\n" + texto + "\nSET TERM ; ^\n");
         }
     }
