@@ -2,12 +2,13 @@
    main database whose extension or extension name is the recording's
    extension (once, with a NULL group, when none is), with the recording's
    contact, ordered by the recording's time. Groups and contacts come from
-   the main database. They are read once per call into per-transaction
-   tables rather than once per recording, which would cost a server round
-   trip per row: the unit's group rows, and only the contacts whose codes the
-   period's recordings hold (up to 2,000 codes per round trip), so a short
-   period does not copy the whole contacts register. A contact code of 0
-   means no contact. CHAMADA keeps two open searches of one transaction
+   the main database. The unit's group rows are read once per call into a
+   per-transaction table rather than once per recording, which would cost a
+   server round trip per row. Contacts are looked up only for the rows given,
+   as they come, a batch of the codes of the next rows at a time (one round
+   trip per batch), so a search that is read only in part, or whose rows have
+   few contacts, does not copy the whole contacts register. A contact code of
+   0 means no contact. CHAMADA keeps two open searches of one transaction
    apart.
 
    TMP_RAMALVISTO narrows a search to the extensions a user may see: while the
@@ -64,7 +65,9 @@ DECLARE UNIDADE INTEGER;
 DECLARE FILTRA SMALLINT = 0;
 DECLARE CODIGOS VARCHAR(30000) CHARACTER SET NONE;
 DECLARE CODIGO INTEGER;
-DECLARE N INTEGER = 0;
+DECLARE ACHOU SMALLINT;
+DECLARE DESCRICAO VARCHAR(40);
+DECLARE IDENTIFICADOR VARCHAR(20);
 BEGIN
   CHAMADA = GEN_ID(GEN_LISTAGRV, 1);
   IF (EXISTS (SELECT 1 FROM TMP_RAMALVISTO)) THEN FILTRA = 1;
@@ -76,34 +79,10 @@ BEGIN
       SELECT :CHAMADA, :UNIDADE, p.rml_ramal, p.rml_nome, p.grp_descricao
       FROM listaramgrupo(:UNIDADE) p;
 
-  CODIGOS = '';
-  FOR SELECT DISTINCT g.cli_codigo FROM gravacao g
-      WHERE g.grv_datagrv >= :DTINI AND g.grv_datagrv <= :DTFIM AND g.cli_codigo <> 0
-      INTO :CODIGO
-  DO
-  BEGIN
-    CODIGOS = CODIGOS || IIF(N = 0, '', ',') || CODIGO;
-    N = N + 1;
-    IF (N = 2000) THEN
-    BEGIN
-      INSERT INTO TMP_CLIENTE (CHAMADA, CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR)
-        SELECT :CHAMADA, l.cli_codigo, l.cli_descricao, l.cli_identificador
-        FROM listaclientecodigos(:CODIGOS) l;
-      CODIGOS = '';
-      N = 0;
-    END
-  END
-  IF (N > 0) THEN
-    INSERT INTO TMP_CLIENTE (CHAMADA, CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR)
-      SELECT :CHAMADA, l.cli_codigo, l.cli_descricao, l.cli_identificador
-      FROM listaclientecodigos(:CODIGOS) l;
-
   FOR SELECT g.grv_codigo, g.grv_ramgravado, g.grv_destino, g.grv_controle,
         g.grv_datagrv, g.grv_tpliga, g.grv_identifica, g.grv_duracao,
-        g.cli_codigo, c.cli_descricao, c.cli_identificador, p.grp_descricao,
-        g.grv_temaudio
+        g.cli_codigo, p.grp_descricao, g.grv_temaudio
       FROM gravacao g
-      LEFT JOIN tmp_cliente c ON c.chamada = :CHAMADA AND c.cli_codigo = g.cli_codigo
       LEFT JOIN tmp_ramgrupo p ON p.chamada = :CHAMADA AND p.pab_codigo = g.pab_codigo
         AND ((p.rml_ramal = g.grv_ramgravado) OR (p.rml_nome = g.grv_ramgravado))
       WHERE g.grv_datagrv >= :DTINI AND g.grv_datagrv <= :DTFIM
@@ -115,9 +94,53 @@ BEGIN
       ORDER BY g.grv_datagrv, g.grv_codigo
       INTO :GRV_CODIGO, :GRV_RAMGRAVADO, :GRV_DESTINO, :GRV_CONTROLE,
         :GRV_DATAGRV, :GRV_TPLIGA, :GRV_IDENTIFICA, :GRV_DURACAO,
-        :CLI_CODIGO, :CLI_DESCRICAO, :CLI_IDENTIFICADOR, :GRP_DESCRICAO,
-        :GRV_TEMAUDIO
-  DO SUSPEND;
+        :CLI_CODIGO, :GRP_DESCRICAO, :GRV_TEMAUDIO
+  DO
+  BEGIN
+    CLI_DESCRICAO = NULL;
+    CLI_IDENTIFICADOR = NULL;
+    IF (CLI_CODIGO IS NOT NULL AND CLI_CODIGO <> 0) THEN
+    BEGIN
+      ACHOU = 0;
+      SELECT FIRST 1 1, c.cli_descricao, c.cli_identificador FROM tmp_cliente c
+        WHERE c.chamada = :CHAMADA AND c.cli_codigo = :CLI_CODIGO
+        INTO :ACHOU, :CLI_DESCRICAO, :CLI_IDENTIFICADOR;
+      IF (ACHOU = 0) THEN
+      BEGIN
+        /* This row's contact and those of the next rows of the period not
+           looked up yet; each code is kept as looked up (with no name when
+           the main database has no such contact) before the lookup. */
+        CODIGOS = '';
+        FOR SELECT FIRST 2000 g.cli_codigo FROM gravacao g
+            WHERE g.grv_datagrv >= :GRV_DATAGRV AND g.grv_datagrv <= :DTFIM
+            ORDER BY g.grv_datagrv
+            INTO :CODIGO
+        DO
+          IF (CODIGO IS NOT NULL AND CODIGO <> 0 AND NOT EXISTS (SELECT 1 FROM tmp_cliente c
+                WHERE c.chamada = :CHAMADA AND c.cli_codigo = :CODIGO)) THEN
+          BEGIN
+            INSERT INTO TMP_CLIENTE (CHAMADA, CLI_CODIGO) VALUES (:CHAMADA, :CODIGO);
+            CODIGOS = CODIGOS || IIF(CODIGOS = '', '', ',') || CODIGO;
+          END
+        IF (NOT EXISTS (SELECT 1 FROM tmp_cliente c
+              WHERE c.chamada = :CHAMADA AND c.cli_codigo = :CLI_CODIGO)) THEN
+        BEGIN
+          INSERT INTO TMP_CLIENTE (CHAMADA, CLI_CODIGO) VALUES (:CHAMADA, :CLI_CODIGO);
+          CODIGOS = CODIGOS || IIF(CODIGOS = '', '', ',') || CLI_CODIGO;
+        END
+        FOR SELECT l.cli_codigo, l.cli_descricao, l.cli_identificador
+            FROM listaclientecodigos(:CODIGOS) l
+            INTO :CODIGO, :DESCRICAO, :IDENTIFICADOR
+        DO
+          UPDATE tmp_cliente c SET c.cli_descricao = :DESCRICAO, c.cli_identificador = :IDENTIFICADOR
+            WHERE c.chamada = :CHAMADA AND c.cli_codigo = :CODIGO;
+        SELECT FIRST 1 c.cli_descricao, c.cli_identificador FROM tmp_cliente c
+          WHERE c.chamada = :CHAMADA AND c.cli_codigo = :CLI_CODIGO
+          INTO :CLI_DESCRICAO, :CLI_IDENTIFICADOR;
+      END
+    END
+    SUSPEND;
+  END
 
   DELETE FROM TMP_RAMGRUPO WHERE CHAMADA = :CHAMADA;
   DELETE FROM TMP_CLIENTE WHERE CHAMADA = :CHAMADA;
