@@ -124,8 +124,8 @@ bool ModeloGravacoes::LeJanelas(std::size_t minimo) {
         primeiraJanela_ = false;
         proximoFim_ = ini;
         if (ini <= filtro_.inicio) esgotado_ = true;
-        // Every call of the procedure has a fixed cost (it reads the groups and
-        // contacts of the main database), so each next window is twice as
+        // Every call of the procedure has a fixed cost (it reads the unit's
+        // group rows of the main database), so each next window is twice as
         // long: the first page stays small and a whole month is a handful of
         // calls, not one per few hours.
         if (janela_ < 400LL * 86400) janela_ *= 2;
@@ -172,9 +172,37 @@ bool ModeloGravacoes::LeJanela(const DataHora& ini, const DataHora& fim, bool fi
     if (!cnpj.empty()) junta("CLI_IDENTIFICADOR = ?", texto(cnpj));
     sql += condicao;
 
+    // A user who is not an administrator sees the rows of his extensions only:
+    // the procedure is given them (TMP_RAMALVISTO), so it sorts and sends no
+    // row he cannot see. It leaves out only rows no entry can match; the
+    // comparison below stays the one that decides.
+    std::vector<std::string> vistos;
+    if (!visao_.administrador) {
+        if (visao_.ramais.empty()) return true;  // nothing can be seen
+        for (const std::string& e : visao_.ramais) {
+            // Blank entries match blank extensions, which the procedure always
+            // gives; longer ones match no extension.
+            std::string r = Apara(e);
+            if (r.empty() || ContaCaracteresUtf8(r) > 30) continue;
+            if (std::find(vistos.begin(), vistos.end(), r) == vistos.end()) vistos.push_back(std::move(r));
+        }
+    }
     std::vector<LinhaGravacao> lidas;
     try {
         dados_.ExecutaPABX([&](Transaction& tr) {
+            if (!vistos.empty()) {
+                try {
+                    Statement ins(tr, "INSERT INTO TMP_RAMALVISTO (RAMAL) VALUES (UPPER(CAST(? AS VARCHAR(30))))");
+                    for (const std::string& r : vistos) {
+                        ins.SetText(0, r);
+                        ins.Executa();
+                    }
+                } catch (const FirebirdError&) {
+                    // A unit whose procedure could not be brought up to date
+                    // has no such table: the comparison below filters alone.
+                    // A lost connection fails the search on the next statement.
+                }
+            }
             Statement st(tr, sql);
             st.SetTimestamp(0, ini).SetTimestamp(1, fim);
             for (std::size_t i = 0; i < valores.size(); ++i)

@@ -12,7 +12,10 @@
 // exclusive (but for the first), so no recording is read twice or skipped.
 // Nothing stays open while the list is idle. Every value reaches the server as
 // a bound parameter; prefix filters use STARTING WITH, so "%" and "_" are
-// plain characters. Rows are newest first, by time and then by code.
+// plain characters. Rows are newest first, by time and then by code. A user
+// who is not an administrator has his extensions handed to the procedure in
+// the search's transaction (TMP_RAMALVISTO), so the server leaves out the
+// rows he cannot see before it sorts them; VisaoUsuario::Ve still decides.
 //
 // No BLOB is ever read here. Main thread only (MDados' per-PABX connection).
 // Nothing throws: a failed search is logged and leaves the list incomplete.

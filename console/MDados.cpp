@@ -464,24 +464,28 @@ void MDados::ExecutaScriptPABX(const std::string& script) {
     ExecutaScript(*pabx_, script);
 }
 
-bool MDados::PABX_AlteraTabelaProcedures_UPDSCRIPT() {
+void MDados::RecriaProceduresPABX(const std::vector<ScriptProcedures>& scripts) {
+    if (!pabx_) throw FirebirdError({}, "per-PABX database not connected");
     // The same main database the unit's database was made to read, on the
     // port [BD] Server names.
     const IniFile ini(ArquivoVeruzaduIni());
     const std::string principal = PrincipalVistaDoServidor(
         MontaCaminhoBD(ini, "VERUZADU", pastaDadosBD_, NomeComputador()).conexao);
-    // The procedure carries the program's password in its cross-database
-    // statement: kept out of every error text (as it stands in the quoted literal).
+    // The procedures carry the program's password in their cross-database
+    // statements: kept out of every error text (as it stands in the quoted literal).
     std::string segredo = SenhaBD;
     for (std::size_t p = 0; (p = segredo.find('\'', p)) != std::string::npos; p += 2)
         segredo.insert(p, 1, '\'');
+    for (const ScriptProcedures script : scripts)
+        ExecutaScript(*pabx_, "SET TERM ^ ;\n" + script(principal, UsuarioBD, SenhaBD) + "\nSET TERM ; ^\n",
+                      TextoSecreto{segredo});
+}
+
+bool MDados::PABX_AlteraTabelaProcedures_UPDSCRIPT() {
     bool ok = true;
-    for (const std::string& script :
-         {ScriptLISTARAMGRUPO(principal, UsuarioBD, SenhaBD), ScriptLISTAGRV()}) {
+    for (const ScriptProcedures script : {&ScriptLISTARAMGRUPO, &ScriptLISTAGRV}) {
         try {
-            if (!pabx_) throw FirebirdError({}, "per-PABX database not connected");
-            ExecutaScript(*pabx_, "SET TERM ^ ;\n" + script + "\nSET TERM ; ^\n",
-                          TextoSecreto{segredo});
+            RecriaProceduresPABX({script});
         } catch (const FirebirdError& e) {
             Registra("GRVPAB" + CodigoTresDigitos(codigoPABX_) + ": " + e.what());
             ok = false;
@@ -496,6 +500,17 @@ bool MDados::PABX_AlteraTabelaProcedures_UPDSCRIPT() {
         return false;
     }
     return true;
+}
+
+void MDados::AtualizaListaGrv() {
+    bool desatualizada = false;
+    ExecutaPABX([&](Transaction& tr) { desatualizada = ListaGrvDesatualizada(tr); });
+    if (!desatualizada) return;
+    try {
+        RecriaProceduresPABX({&ScriptLISTAGRV});
+    } catch (const FirebirdError& e) {
+        Registra("GRVPAB" + CodigoTresDigitos(codigoPABX_) + ": " + e.what());
+    }
 }
 
 void MDados::FechaBasePABX() noexcept {
@@ -522,6 +537,7 @@ void MDados::ConectaBasePABX(int codigo, const std::string& conexao) {
     try {
         pabx_.emplace(Attachment::Conecta({conexao, UsuarioBD, SenhaBD, TempoLimiteConexao}));
         if (!ExisteCampoPABX("PAB_UPDSCRIPT", "PABX")) PABX_AlteraTabelaProcedures_UPDSCRIPT();
+        else AtualizaListaGrv();
         if (TamanhoCampoPABX("DNS_NUMERO", "DNSPABX") < 30) {
             AlteraTamanhoCampoPABX("DNSPABX", "DNS_NOME", 30);
             AlteraTamanhoCampoPABX("DNSPABX", "DNS_NUMERO", 30);

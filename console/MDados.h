@@ -25,6 +25,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/DataHora.h"
 #include "common/db/Firebird.h"
@@ -202,6 +203,9 @@ class MDados final : public QObject {
     // Re-creates both search procedures; the marker PAB_UPDSCRIPT is added only
     // when both succeeded, so a failed unit is tried again next time.
     bool PABX_AlteraTabelaProcedures_UPDSCRIPT();
+    // A unit already marked whose LISTAGRV is of an older text gets the
+    // current one (failures are logged; the old one then stays in use).
+    void AtualizaListaGrv();
     // Rewrites the unit's GRPRAMAL rows from its DNSPABX table; every error
     // ends it (logged): false then.
     bool AtualizaRamaisGrupos(int codigo);
@@ -212,6 +216,13 @@ class MDados final : public QObject {
     bool RegistraUsuarioBD(const std::string& servidor);
 
   private:
+    // A unit's search procedure text, for the main database it reads and the
+    // program's database user.
+    using ScriptProcedures = std::string (*)(std::string_view, std::string_view, std::string_view);
+    // Re-creates the given procedures in the unit's database, pointed at the
+    // main database on the configured port; throws FirebirdError.
+    void RecriaProceduresPABX(const std::vector<ScriptProcedures>& scripts);
+
     void NaPrincipal(const std::function<void(Transaction&)>& trabalho);
     // Runs a structure statement while connecting; logs and returns false
     // when the server refuses it (a lost connection is thrown).

@@ -2,21 +2,22 @@
 // by one pelmoran run from simulated units (control link plus the Python FTP
 // server) into their databases, timed from the first session's start (its
 // log line) to the last import's end (the statistics rows). The limit it is set
-// against is measured in the same process: the plain insert of the same PCM
-// bytes as GRAVACAO BLOB rows through the database layer, one transaction per
-// row as the filing does. Arguments: recordings per unit, units (MaxPABX is
-// the number of units).
+// against is measured in the same process: the plain insert of the same rows
+// the run filed (the same audio bytes as GRAVACAO BLOBs where the run stored
+// audio, none where it did not) through the database layer, one transaction
+// per row as the filing does. Runs and plain inserts alternate in pairs
+// (benchmarks/Intercalado.h); the figure is plain time / run time.
+// Arguments: recordings per unit and units (default 40 1; MaxPABX is the
+// number of units).
 //
-// Run under the test server's environment, e.g.
-//   scripts/test.d's Firebird started, then build/benchmarks/end-to-end/bench_end_to_end
-
-#include <benchmark/benchmark.h>
+// Run it with benchmarks/run (server variables as for the tests).
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
+#include "benchmarks/Intercalado.h"
 #include "tests/service/download/UnidadePonta.h"
 
 namespace {
@@ -61,85 +62,107 @@ double Segundos(const DataHora& a, const DataHora& b) {
     return static_cast<double>(SegundosDesdeEpoca(b) - SegundosDesdeEpoca(a)) + (b.milissegundo - a.milissegundo) / 1000.0;
 }
 
-void BM_Ponta(benchmark::State& state) {
-    const int n = static_cast<int>(state.range(0)), unidades = static_cast<int>(state.range(1));
-    for (auto _ : state) {
-        std::vector<int> codigos;
-        for (int c = 1; c <= unidades; ++c) codigos.push_back(c);
-        ponta::Ambiente a("bench" + std::to_string(unidades), codigos);
-        if (!a.Pronto()) {
-            state.SkipWithError("no test server (VERUZADU_FB_* not set)");
-            return;
-        }
-        std::vector<std::unique_ptr<ponta::Unidade>> us;
-        for (int c : codigos) {
-            us.push_back(std::make_unique<ponta::Unidade>(c, n, 900 + c));
-            TresMinutos(us.back()->loja);
-        }
-        a.EscreveINI({{"Veruzadu", "MaxPABX", std::to_string(unidades)}});
-        for (auto& u : us) a.Registra(*u);
-        if (!a.RodaAteCarimbar(codigos, 1800s)) {
-            state.SkipWithError("run did not end");
-            return;
-        }
-        // The runs' span and what they filed.
-        DataHora ini, fim;
-        {
-            Attachment att = Attachment::Conecta(a.inst.Principal());
-            Transaction tr(att, true);
-            Statement st(tr, "SELECT MIN(DWN_DTINIDOWN), MAX(DWN_DTFIMIMP) FROM DWNHISTORY");
-            Cursor c = st.Abre();
-            c.Proxima();
-            ini = c.GetTimestamp(0);
-            fim = c.GetTimestamp(1);
-        }
-        DataHora inicioLog;
-        for (int cod : codigos) {
-            char nome[16];
-            std::snprintf(nome, sizeof nome, "PABX%03d", cod);
-            const DataHora d = InicioSessao(a.home.Caminho() / nome);
-            if (!d.Vazia() && (inicioLog.Vazia() || Segundos(d, inicioLog) > 0)) inicioLog = d;
-        }
-        if (!inicioLog.Vazia()) ini = inicioLog;
-        double bytes = 0, linhas = 0;
-        std::string pcm;
-        for (int cod : codigos)
-            for (const auto& l : a.Linhas(cod)) {
-                bytes += static_cast<double>(l.audio.size());
-                ++linhas;
-                if (pcm.empty()) pcm = l.audio;
-            }
-        // The runs' logs, kept for a look at where the time went.
-        if (const char* pasta = std::getenv("VERUZADU_BENCH_LOGS"); pasta && *pasta)
-            EscreveArquivo(fs::path(pasta) / ("ponta-" + std::to_string(unidades) + ".log"), a.Logs());
-        const double t = Segundos(ini, fim);
-        state.SetIterationTime(t);
+struct Rodada {
+    double segundos = 0;
+    std::vector<ponta::Linha> linhas;
+};
 
-        // The limit: the same PCM bytes inserted as rows, one transaction each.
-        const auto t0 = std::chrono::steady_clock::now();
-        {
-            Attachment att = Attachment::Conecta(a.inst.Unidade(1));
-            for (int i = 0; i < static_cast<int>(linhas); ++i) {
-                Transaction tr(att);
-                Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, "
-                                 "GRV_TEMAUDIO, GRV_BINDADOS) VALUES (GEN_ID(GEN_GRV_ID, 1), 999, 'NOW', ?, 1, ?)");
-                BlobWriter b(tr);
-                for (std::size_t p = 0; p < pcm.size(); p += TamanhoSegmentoBlob)
-                    b.Escreve(pcm.data() + p, std::min(TamanhoSegmentoBlob, pcm.size() - p));
-                st.SetText(0, "bench" + std::to_string(i)).SetBlobId(1, b.Fecha()).Executa();
-                tr.Commit();
-            }
-        }
-        const double limite = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        state.counters["recordings_per_s"] = linhas / t;
-        state.counters["MB_per_s"] = bytes / 1e6 / t;
-        state.counters["limit_MB_per_s"] = bytes / 1e6 / limite;
-        state.counters["ratio"] = limite / t;
-        state.counters["recordings"] = linhas;
+// One whole service run over fresh units and databases.
+Rodada Roda(int n, int unidades, int vez) {
+    std::vector<int> codigos;
+    for (int c = 1; c <= unidades; ++c) codigos.push_back(c);
+    ponta::Ambiente a("bench" + std::to_string(unidades) + "v" + std::to_string(vez), codigos);
+    if (!a.Pronto()) throw std::runtime_error("no test server (VERUZADU_FB_* not set)");
+    std::vector<std::unique_ptr<ponta::Unidade>> us;
+    for (int c : codigos) {
+        us.push_back(std::make_unique<ponta::Unidade>(c, n, 900 + c));
+        TresMinutos(us.back()->loja);
     }
+    a.EscreveINI({{"Veruzadu", "MaxPABX", std::to_string(unidades)}});
+    for (auto& u : us) a.Registra(*u);
+    if (!a.RodaAteCarimbar(codigos, 1800s)) throw std::runtime_error("run did not end");
+    DataHora ini, fim;
+    {
+        Attachment att = Attachment::Conecta(a.inst.Principal());
+        Transaction tr(att, true);
+        Statement st(tr, "SELECT MIN(DWN_DTINIDOWN), MAX(DWN_DTFIMIMP) FROM DWNHISTORY");
+        Cursor c = st.Abre();
+        c.Proxima();
+        ini = c.GetTimestamp(0);
+        fim = c.GetTimestamp(1);
+    }
+    DataHora inicioLog;
+    for (int cod : codigos) {
+        char nome[16];
+        std::snprintf(nome, sizeof nome, "PABX%03d", cod);
+        const DataHora d = InicioSessao(a.home.Caminho() / nome);
+        if (!d.Vazia() && (inicioLog.Vazia() || Segundos(d, inicioLog) > 0)) inicioLog = d;
+    }
+    if (!inicioLog.Vazia()) ini = inicioLog;
+    Rodada r;
+    for (int cod : codigos)
+        for (auto& l : a.Linhas(cod)) r.linhas.push_back(std::move(l));
+    if (const char* pasta = std::getenv("VERUZADU_BENCH_LOGS"); pasta && *pasta)
+        EscreveArquivo(fs::path(pasta) / ("ponta-" + std::to_string(unidades) + ".log"), a.Logs());
+    r.segundos = Segundos(ini, fim);
+    return r;
 }
-BENCHMARK(BM_Ponta)->Args({40, 1})->Args({40, 4})->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
+// The plain inserts of the rows a run filed, into a database of their own.
+double InsercaoSimples(const std::vector<ponta::Linha>& linhas, int vez) {
+    ponta::Ambiente a("benchplain" + std::to_string(vez), {1});
+    if (!a.Pronto()) throw std::runtime_error("no test server (VERUZADU_FB_* not set)");
+    Attachment att = Attachment::Conecta(a.inst.Unidade(1));
+    const auto t0 = std::chrono::steady_clock::now();
+    int i = 0;
+    for (const auto& l : linhas) {
+        Transaction tr(att);
+        Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, "
+                         "GRV_TEMAUDIO, GRV_BINDADOS) VALUES (GEN_ID(GEN_GRV_ID, 1), 999, 'NOW', ?, ?, ?)");
+        st.SetText(0, "bench" + std::to_string(i++)).SetInt(1, l.temAudio ? 1 : 0);
+        if (l.temAudio && !l.audio.empty()) {
+            BlobWriter b(tr);
+            for (std::size_t p = 0; p < l.audio.size(); p += TamanhoSegmentoBlob)
+                b.Escreve(l.audio.data() + p, std::min(TamanhoSegmentoBlob, l.audio.size() - p));
+            st.SetBlobId(2, b.Fecha());
+        } else {
+            st.SetNull(2);
+        }
+        st.Executa();
+        tr.Commit();
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    using namespace intercalado;
+    const int n = argc > 1 ? std::atoi(argv[1]) : 40, unidades = argc > 2 ? std::atoi(argv[2]) : 1;
+    try {
+        std::vector<double> plano, rodada;
+        Rodada ultima = Roda(n, unidades, 0);  // warm-up, and the rows of the first plain side
+        const int pares = Pares();
+        for (int i = 0; i < pares; ++i) {
+            if (i % 2 == 0) {
+                ultima = Roda(n, unidades, i + 1);
+                rodada.push_back(ultima.segundos * 1000);
+                plano.push_back(InsercaoSimples(ultima.linhas, i + 1) * 1000);
+            } else {
+                plano.push_back(InsercaoSimples(ultima.linhas, i + 1) * 1000);
+                ultima = Roda(n, unidades, i + 1);
+                rodada.push_back(ultima.segundos * 1000);
+            }
+        }
+        std::size_t comAudio = 0;
+        for (const auto& l : ultima.linhas) comAudio += l.temAudio ? 1 : 0;
+        Relata("end to end (" + std::to_string(n) + " recordings x " + std::to_string(unidades) +
+                   " units): plain inserts / service run",
+               "plain inserts of the same rows", "service run", plano, rodada, {Meta::Nenhuma, 0});
+        std::printf("  rows: %zu, with audio: %zu\n", ultima.linhas.size(), comAudio);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_end_to_end: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -2,14 +2,16 @@
 // live databases, the old one restored under working names, brought up to
 // date, backed up again and restored under the live names, the old one moved
 // to VERUZADU_OLD.FDB) against a plain gbak -b plus gbak -c of the same old
-// database, in the same run against the same server. The old database holds
-// 20,000 recordings of 100 KB (VERUZADU_BENCH_GRAVACOES for another number).
-// Read the means: plain time / migration time should be at least 0.4.
+// database, in the same run against the same server, in interleaved pairs
+// (benchmarks/Intercalado.h). The old database holds 20,000 recordings of
+// 100 KB (VERUZADU_BENCH_GRAVACOES for another number). Every run starts from
+// the same state: the old database put back and the live databases as they
+// were before the first migration. Goal: plain time / migration time at
+// least 0.4.
 //
-// Needs the server that scripts/test starts (VERUZADU_FB_* variables), e.g.
-//   scripts/firebird start; VERUZADU_FB_...=... build/benchmarks/migration/bench_migration
+// Run it with benchmarks/run (server variables as for the tests), e.g.
+//   VERUZADU_BENCH_PARES=5 benchmarks/run build/benchmarks/migration/bench_migration
 
-#include <benchmark/benchmark.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -21,6 +23,7 @@
 #include <random>
 #include <string>
 
+#include "benchmarks/Intercalado.h"
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
 #include "common/Sistema.h"
@@ -52,6 +55,7 @@ struct Ambiente {
     std::string pastaBanco;  // on the server, "/" at the end
     fs::path programa;       // program folder (VERUZADU_HOME)
     fs::path velha;          // the old database's backup, to put it back between runs
+    fs::path vivas[2];       // the live databases as first installed
 
     ParametrosConexao Banco(const std::string& nome) const {
         return {MontaStringConexao(host, porta, pastaBanco + nome), usuario, senha};
@@ -77,6 +81,15 @@ struct Ambiente {
             if (e.path().extension() == ".gbk" && e.path() != velha) fs::remove(e.path());
         IniFile(programa / "VERUZADU.INI").WriteBool("BD", "UPD", true);
         return Gbak({"-c", velha.string(), servidor + ":" + pastaBanco + "VERUZADU.FDB"});
+    }
+    // The live databases as they were before any migration.
+    bool PoeVivas() {
+        const char* nomes[2] = {"QUVVERUZADU.FDB", "GRVPAB001.FDB"};
+        for (int i = 0; i < 2; ++i) {
+            Apaga(nomes[i]);
+            if (!Gbak({"-c", vivas[i].string(), servidor + ":" + pastaBanco + nomes[i]})) return false;
+        }
+        return true;
     }
     ~Ambiente() {
         for (const char* n :
@@ -148,6 +161,11 @@ Ambiente* Amb() {
             tr.Commit();
         }
         att.Desconecta();
+        r->vivas[0] = r->programa / "viva-principal.fbk";
+        r->vivas[1] = r->programa / "viva-unidade.fbk";
+        if (!r->Gbak({"-b", r->servidor + ":" + r->pastaBanco + "QUVVERUZADU.FDB", r->vivas[0].string()}) ||
+            !r->Gbak({"-b", r->servidor + ":" + r->pastaBanco + "GRVPAB001.FDB", r->vivas[1].string()}))
+            return nullptr;
         r->velha = r->programa / "velha.fbk";
         if (!r->Gbak({"-b", r->servidor + ":" + r->pastaBanco + "VERUZADU.FDB", r->velha.string()}))
             return nullptr;
@@ -156,79 +174,57 @@ Ambiente* Amb() {
     return a.get();
 }
 
-void BM_GbakPuro(benchmark::State& state) {
-    Ambiente* a = Amb();
-    if (!a) {
-        state.SkipWithError("no test server (VERUZADU_FB_* variables)");
-        return;
-    }
-    const fs::path saida = a->programa / "puro.gbk";
-    for (auto _ : state) {
-        state.PauseTiming();
-        a->Apaga("PURO.FDB");
-        fs::remove(saida);
-        state.ResumeTiming();
-        if (!a->Gbak({"-b", a->servidor + ":" + a->pastaBanco + "VERUZADU.FDB", saida.string()}) ||
-            !a->Gbak({"-c", saida.string(), a->servidor + ":" + a->pastaBanco + "PURO.FDB"}))
-            state.SkipWithError("gbak failed");
-    }
-    a->Apaga("PURO.FDB");
-    fs::remove(saida);
-}
-
-void BM_Migracao(benchmark::State& state) {
-    Ambiente* a = Amb();
-    if (!a) {
-        state.SkipWithError("no test server (VERUZADU_FB_* variables)");
-        return;
-    }
-    Calado msg;
-    for (auto _ : state) {
-        state.PauseTiming();
-        MDados dados(msg);
-        dados.UsuarioBD = a->usuario;
-        dados.SenhaBD = a->senha;
-        std::string erro;
-        if (!dados.ConectaBancoDados(erro)) {
-            state.SkipWithError(("connection: " + erro).c_str());
-            break;
-        }
-        MigracaoBD m(dados, msg);
-        state.ResumeTiming();
-        if (m.Executa() != ResultadoMigracao::Concluida) {
-            state.SkipWithError(("migration: " + m.Mensagem()).c_str());
-            break;
-        }
-        state.PauseTiming();
-        dados.Desconecta();
-        if (!a->PoeVelha()) {
-            state.SkipWithError("could not put the old database back");
-            break;
-        }
-        state.ResumeTiming();
-    }
-}
-
-BENCHMARK(BM_GbakPuro)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true)
-    ->UseRealTime()
-    ->Unit(benchmark::kSecond);
-BENCHMARK(BM_Migracao)
-    ->Iterations(1)
-    ->Repetitions(3)
-    ->ReportAggregatesOnly(true)
-    ->UseRealTime()
-    ->Unit(benchmark::kSecond);
-
 }  // namespace
 
 int main(int argc, char** argv) {
+    using namespace intercalado;
     DefinePrograma(Programa::Console);
     QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    Ambiente* a = Amb();
+    if (!a) {
+        std::fprintf(stderr, "bench_migration: no test server (VERUZADU_FB_* variables)\n");
+        return 1;
+    }
+    const fs::path saida = a->programa / "puro.gbk";
+    Calado msg;
+    std::unique_ptr<MDados> dados;
+    try {
+        Compara("migration: plain gbak -b + gbak -c of the old database / migration",
+                {"plain gbak -b + gbak -c",
+                 [&] {
+                     a->Apaga("PURO.FDB");
+                     fs::remove(saida);
+                     if (!a->PoeVelha()) throw std::runtime_error("could not put the old database back");
+                 },
+                 [&] {
+                     if (!a->Gbak({"-b", a->servidor + ":" + a->pastaBanco + "VERUZADU.FDB", saida.string()}) ||
+                         !a->Gbak({"-c", saida.string(), a->servidor + ":" + a->pastaBanco + "PURO.FDB"}))
+                         throw std::runtime_error("gbak failed");
+                 }},
+                {"migration",
+                 [&] {
+                     if (dados) dados->Desconecta();
+                     dados.reset();
+                     if (!a->PoeVelha() || !a->PoeVivas())
+                         throw std::runtime_error("could not put the databases back");
+                     dados = std::make_unique<MDados>(msg);
+                     dados->UsuarioBD = a->usuario;
+                     dados->SenhaBD = a->senha;
+                     std::string erro;
+                     if (!dados->ConectaBancoDados(erro)) throw std::runtime_error("connection: " + erro);
+                 },
+                 [&] {
+                     MigracaoBD m(*dados, msg);
+                     if (m.Executa() != ResultadoMigracao::Concluida)
+                         throw std::runtime_error("migration: " + m.Mensagem());
+                 }},
+                {Meta::RazaoNoMinimo, 0.4});
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_migration: %s\n", e.what());
+        return 1;
+    }
+    if (dados) dados->Desconecta();
+    a->Apaga("PURO.FDB");
+    fs::remove(saida);
     return 0;
 }

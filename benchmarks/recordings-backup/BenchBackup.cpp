@@ -1,20 +1,20 @@
 // Recordings backup: 200 recordings of 400 KB, each with its description, in
-// ten device folders, sent by the run's backup and, in the same run, by the
-// yardsticks it is held against:
-//   - folder target ÷ a plain copy loop of the same files (std::filesystem
-//     copy_file into the same layout), to be at least 0.8;
-//   - FTP target ÷ a plain libcurl upload loop of the same files on one
-//     connection to the same server (one STOR per file, folders made by
-//     libcurl), to be at least 0.5.
-// The ratios (yardstick time ÷ backup time) are printed after the benchmarks.
+// ten device folders, sent by the run's backup and, in interleaved pairs
+// (benchmarks/Intercalado.h), by the yardsticks it is held against (each
+// ratio is yardstick time / backup time):
+//   - folder target against a plain copy loop of the same files
+//     (std::filesystem copy_file into the same layout): at least 0.8;
+//   - FTP target against a plain upload loop of the same files on one
+//     connection to the same server: one passive STOR per file, the folders
+//     made once with MKD. The loop speaks FTP over plain sockets, so it has
+//     none of libcurl's own waits (7.88 sometimes polls a full second before
+//     it opens a data connection): at least 0.5.
+// Each run starts with the target emptied.
 //
-// Needs the Firebird server that scripts/test starts (VERUZADU_FB_* set), for
-// the CONFIG row the backup reads:
-//   scripts/firebird start; VERUZADU_FB_...=... build/benchmarks/recordings-backup/bench_recordings_backup
-// BENCH_BACKUP_N sets the number of recordings (default 200).
+// Run it with benchmarks/run (the backup reads the CONFIG row of a database
+// on the test server). BENCH_BACKUP_N sets the number of recordings
+// (default 200).
 
-#include <benchmark/benchmark.h>
-#include <curl/curl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -30,8 +30,11 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <set>
 #include <vector>
 
+#include "benchmarks/FTPSimples.h"
+#include "benchmarks/Intercalado.h"
 #include "common/CifraTexto.h"
 #include "common/Sistema.h"
 #include "common/db/Esquema.h"
@@ -69,11 +72,6 @@ struct Ambiente {
 std::optional<Ambiente>& Amb() {
     static std::optional<Ambiente> a;
     return a;
-}
-
-std::map<std::string, double>& Segundos() {
-    static std::map<std::string, double> s;
-    return s;
 }
 
 bool Prepara() {
@@ -172,103 +170,52 @@ void Esvazia(const fs::path& p) {
     fs::create_directories(p, ec);
 }
 
-// Runs `corpo` once per iteration with the target emptied first (untimed),
-// and keeps the mean seconds of one pass under `nome`.
-template <typename F>
-void Mede(benchmark::State& state, const char* nome, const fs::path& alvo, F&& corpo) {
-    if (!Amb()) {
-        state.SkipWithError("VERUZADU_FB_* not set or the FTP server did not start");
-        return;
-    }
-    double total = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        Esvazia(alvo);
-        state.ResumeTiming();
-        const auto t0 = std::chrono::steady_clock::now();
-        corpo();
-        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    }
-    Segundos()[nome] = total / static_cast<double>(state.iterations());
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * Amb()->bytes));
-}
-
-void BM_PastaBackup(benchmark::State& state) {
-    if (Amb()) Configura(1, 0);
-    Mede(state, "pasta", Amb() ? Amb()->pasta / "rede" : fs::path(), [] { Execucao()->BackupArquivos(true); });
-}
-
-void BM_PastaCopiaSimples(benchmark::State& state) {
-    Mede(state, "pasta-simples", Amb() ? Amb()->pasta / "rede" : fs::path(), [] {
-        const fs::path base = Amb()->pasta / "rede" / "PABX001";
-        for (const auto& [origem, rel] : Amb()->arquivos) {
-            const fs::path destino = base / rel;
-            fs::create_directories(destino.parent_path());
-            fs::copy_file(origem, destino, fs::copy_options::overwrite_existing);
-        }
-    });
-}
-
-void BM_FTPBackup(benchmark::State& state) {
-    if (Amb()) Configura(0, 1);
-    Mede(state, "ftp", Amb() ? Amb()->pasta / "ftp" : fs::path(), [] { Execucao()->BackupArquivos(true); });
-}
-
-std::size_t LeArquivo(char* destino, std::size_t tamanho, std::size_t n, void* f) {
-    return std::fread(destino, tamanho, n, static_cast<FILE*>(f));
-}
-
-void BM_FTPEnvioSimples(benchmark::State& state) {
-    Mede(state, "ftp-simples", Amb() ? Amb()->pasta / "ftp" : fs::path(), [] {
-        CURL* c = curl_easy_init();
-        curl_easy_setopt(c, CURLOPT_USERNAME, kUsuario);
-        curl_easy_setopt(c, CURLOPT_PASSWORD, kSenha);
-        curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
-        curl_easy_setopt(c, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR));
-        curl_easy_setopt(c, CURLOPT_READFUNCTION, &LeArquivo);
-        const std::string base = "ftp://127.0.0.1:" + std::to_string(Amb()->portaFTP) + "/PABX001/";
-        for (const auto& [origem, rel] : Amb()->arquivos) {
-            FILE* f = std::fopen(origem.c_str(), "rb");
-            curl_easy_setopt(c, CURLOPT_URL, (base + rel).c_str());
-            curl_easy_setopt(c, CURLOPT_READDATA, f);
-            curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(fs::file_size(origem)));
-            const CURLcode r = curl_easy_perform(c);
-            std::fclose(f);
-            if (r != CURLE_OK) std::cerr << "upload: " << curl_easy_strerror(r) << "\n";
-        }
-        curl_easy_cleanup(c);
-    });
-}
-
-BENCHMARK(BM_PastaBackup)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_PastaCopiaSimples)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_FTPBackup)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_FTPEnvioSimples)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
-
 }  // namespace
 
-int main(int argc, char** argv) {
-    curl_global_init(CURL_GLOBAL_DEFAULT);
-    benchmark::Initialize(&argc, argv);
-    if (!Prepara()) std::cerr << "VERUZADU_FB_* not set or the FTP server did not start\n";
-    benchmark::RunSpecifiedBenchmarks();
-    auto& s = Segundos();
-    if (s.count("pasta") && s.count("pasta-simples"))
-        std::printf("folder target / plain copy loop: %.2f (at least 0.80)\n", s["pasta-simples"] / s["pasta"]);
-    if (s.count("ftp") && s.count("ftp-simples"))
-        std::printf("FTP target / plain libcurl upload loop: %.2f (at least 0.50)\n", s["ftp-simples"] / s["ftp"]);
-    if (Amb()) {
-        Ambiente& a = *Amb();
-        a.ftp.Sinaliza(SIGTERM);
-        int status = 0;
-        if (!a.ftp.Aguarda(std::chrono::seconds(5), status)) a.ftp.Termina();
-        std::error_code ec;
-        fs::remove_all(a.pasta, ec);
-        try {
-            Attachment::Conecta(a.params).ApagaBanco();
-        } catch (...) {
-        }
+int main() {
+    using namespace intercalado;
+    if (!Prepara()) {
+        std::cerr << "VERUZADU_FB_* not set or the FTP server did not start\n";
+        return 1;
     }
-    benchmark::Shutdown();
-    return 0;
+    Ambiente& a = *Amb();
+    int status = 0;
+    try {
+        const fs::path rede = a.pasta / "rede", ftp = a.pasta / "ftp";
+        Configura(1, 0);
+        Compara("recordings backup to a folder: plain copy loop / backup",
+                {"plain copy loop", [&] { Esvazia(rede); },
+                 [&] {
+                     const fs::path base = rede / "PABX001";
+                     for (const auto& [origem, rel] : a.arquivos) {
+                         const fs::path destino = base / rel;
+                         fs::create_directories(destino.parent_path());
+                         fs::copy_file(origem, destino, fs::copy_options::overwrite_existing);
+                     }
+                 }},
+                {"backup to a folder", [&] { Esvazia(rede); }, [&] { Execucao()->BackupArquivos(true); }},
+                {Meta::RazaoNoMinimo, 0.8});
+        Configura(0, 1);
+        Compara("recordings backup to FTP: plain socket upload loop / backup",
+                {"plain upload loop", [&] { Esvazia(ftp); },
+                 [&] {
+                     FTPSimples c(a.portaFTP, kUsuario, kSenha);
+                     for (const auto& [origem, rel] : a.arquivos) c.Envia(origem, "PABX001/" + rel);
+                 }},
+                {"backup to FTP", [&] { Esvazia(ftp); }, [&] { Execucao()->BackupArquivos(true); }},
+                {Meta::RazaoNoMinimo, 0.5});
+    } catch (const std::exception& e) {
+        std::cerr << "bench_recordings_backup: " << e.what() << "\n";
+        status = 1;
+    }
+    a.ftp.Sinaliza(SIGTERM);
+    int fim = 0;
+    if (!a.ftp.Aguarda(std::chrono::seconds(5), fim)) a.ftp.Termina();
+    std::error_code ec;
+    fs::remove_all(a.pasta, ec);
+    try {
+        Attachment::Conecta(a.params).ApagaBanco();
+    } catch (...) {
+    }
+    return status;
 }

@@ -99,7 +99,17 @@ std::string ScriptLISTARAMGRUPO(std::string_view conexaoPrincipal, std::string_v
     return Substitui(std::move(texto), ConexaoPrincipalDosScripts, ConexaoValidada(conexaoPrincipal));
 }
 
-std::string ScriptLISTAGRV() { return std::string(ScriptSqlListagrv); }
+std::string ScriptLISTAGRV(std::string_view conexaoPrincipal, std::string_view usuario, std::string_view senha) {
+    std::string s = Substitui(std::string(ScriptSqlListagrv), CredenciaisDosScripts, Credenciais(usuario, senha));
+    return Substitui(std::move(s), ConexaoPrincipalDosScripts, ConexaoValidada(conexaoPrincipal));
+}
+
+bool ListaGrvDesatualizada(Transaction& tr) {
+    if (!TabelaExiste(tr, "TMP_RAMALVISTO")) return true;
+    Statement st(tr, "SELECT 1 FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = 'LISTACLIENTECODIGOS'");
+    auto c = st.Abre();
+    return !c.Proxima();
+}
 
 bool TabelaExiste(Transaction& tr, std::string_view tabela) {
     Statement st(tr, "SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = ?");

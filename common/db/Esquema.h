@@ -31,11 +31,16 @@ std::string ScriptBancoPABX(std::string_view conexaoPrincipal = "localhost:VERUZ
                             std::string_view usuario = "HMCXJXTFHJ", std::string_view senha = "lomfadrix");
 // The two search procedures alone, ending with the "^" terminator, for a
 // runner that is already in "SET TERM ^": what a per-unit upgrade re-creates.
-// LISTAGRV's text also creates the per-transaction tables it uses, so run it
-// once per database; LISTARAMGRUPO's is CREATE OR ALTER.
+// LISTAGRV's text also creates the per-transaction tables it uses and the
+// contacts lookup it calls (which reads the main database like
+// LISTARAMGRUPO); all of it may run again on a database that has it.
 std::string ScriptLISTARAMGRUPO(std::string_view conexaoPrincipal = "localhost:VERUZADU",
                                 std::string_view usuario = "HMCXJXTFHJ", std::string_view senha = "lomfadrix");
-std::string ScriptLISTAGRV();
+std::string ScriptLISTAGRV(std::string_view conexaoPrincipal = "localhost:VERUZADU",
+                           std::string_view usuario = "HMCXJXTFHJ", std::string_view senha = "lomfadrix");
+// A unit database whose LISTAGRV predates the contacts lookup by code and the
+// extension filter (TMP_RAMALVISTO): ScriptLISTAGRV brings it up to date.
+bool ListaGrvDesatualizada(Transaction& tr);
 
 // --- Structure checks ----------------------------------------------------------
 // Names are the catalogue's (upper case for unquoted names); they are compared

@@ -199,6 +199,54 @@ TEST_F(BaseGravacoes, FiltrosEPeriodoComValoresLigados) {
     EXPECT_EQ(m.data(m.index(0, ModeloGravacoes::ColDuracao), Qt::DisplayRole).toString(), "00:01:00");
 }
 
+TEST_F(BaseGravacoes, OperadorVeOMesmoQueOFiltroDoPrograma) {
+    // The server narrows an operator's search to his extensions; what he sees
+    // must be exactly the administrator's rows that VisaoUsuario::Ve keeps,
+    // whatever the case, blanks, accents or control characters on either side.
+    // Enough rows that the walk crosses several windows.
+    const std::vector<std::string> ramais{"201", "2010", " 202 ", "Ana", "ana", "ANA", "Recepção",
+                                          "RECEPÇÃO", "\t203", "203\n", "", "*", "3000", "x"};
+    std::vector<Gravacao> gs;
+    for (int i = 0; i < 700; ++i) {
+        Gravacao g{i + 1, SomaSegundos(D(2026, 3, 1, 0, 0, 0), i * 1800LL)};
+        g.ramal = ramais[static_cast<std::size_t>(i) % ramais.size()];
+        gs.push_back(g);
+    }
+    {
+        Transaction tr(*unidade);
+        for (const auto& g : gs) {
+            Statement st(tr,
+                         "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_RAMGRAVADO, GRV_DESTINO, "
+                         "GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, GRV_TEMAUDIO, GRV_DURACAO) "
+                         "VALUES (?, 1, ?, '4830', ?, ?, 1, 1, 60)");
+            st.SetInt(0, g.codigo).SetText(1, g.ramal).SetTimestamp(2, g.data);
+            st.SetText(3, "R" + std::to_string(g.codigo) + ".WAV").Executa();
+        }
+        tr.Commit();
+    }
+    const FiltroGravacoes mes = Periodo(D(2026, 3, 1, 0, 0, 0), D(2026, 3, 31, 23, 59, 59));
+    ModeloGravacoes todas(*dados);
+    ASSERT_TRUE(todas.Pesquisa(mes, {true, {}}));
+    while (todas.canFetchMore({})) todas.fetchMore({});
+    ASSERT_EQ(todas.Linhas().size(), gs.size());
+    const std::vector<std::vector<std::string>> visoes{
+        {"201"},        {"ana"},     {" ANA "},  {"recepção"}, {"RECEPÇÃO"},
+        {"203"},        {""},        {"  "},     {"*"},        {"202"},
+        {"2010", std::string(40, 'y')},          {"201", "201", "x"},
+        {"Recepção", "Ana", "3000", "201"},      {"nenhum"},
+    };
+    for (const auto& v : visoes) {
+        const VisaoUsuario visao{false, v};
+        std::vector<int> esperado;
+        for (const auto& l : todas.Linhas())
+            if (visao.Ve(l.ramal)) esperado.push_back(l.codigo);
+        std::string nome;
+        for (const auto& e : v) nome += "[" + e + "]";
+        EXPECT_EQ(Codigos(mes, visao), esperado) << nome;
+    }
+    EXPECT_TRUE(Codigos(mes, {false, {}}).empty());
+}
+
 TEST_F(BaseGravacoes, NovasPrimeiroAtravesDeMesesEAnosSemRepetirNemPular) {
     // Rows at month and year ends and one every hour on the windows' bounds
     // (hh:59:59, counted back from the period's end), so the walk crosses

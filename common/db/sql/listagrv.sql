@@ -2,10 +2,22 @@
    main database whose extension or extension name is the recording's
    extension (once, with a NULL group, when none is), with the recording's
    contact, ordered by the recording's time. Groups and contacts come from
-   the main database through LISTARAMGRUPO and LISTACLIENTE; they are read
-   once per call into these per-transaction tables rather than once per
-   recording, which would cost a server round trip per row. CHAMADA keeps
-   two open searches of one transaction apart. */
+   the main database. The unit's group rows are read once per call into a
+   per-transaction table rather than once per recording, which would cost a
+   server round trip per row. Contacts are looked up only for the rows given,
+   as they come, a batch of the codes of the next rows at a time (one round
+   trip per batch), so a search that is read only in part, or whose rows have
+   few contacts, does not copy the whole contacts register. A contact code of
+   0 means no contact. CHAMADA keeps two open searches of one transaction
+   apart.
+
+   TMP_RAMALVISTO narrows a search to the extensions a user may see: while the
+   caller's transaction holds rows there (the trimmed extension numbers and
+   names in upper case), a recording whose trimmed extension is none of them
+   is left out. Recordings whose extension is empty or begins or ends with a
+   control character (compared as bytes: text comparison ignores trailing
+   blanks) always come, so the caller's own comparison stays the
+   one that decides. Empty, it changes nothing. */
 EXECUTE BLOCK AS
 BEGIN
   IF (NOT EXISTS (SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'TMP_RAMGRUPO')) THEN
@@ -19,8 +31,26 @@ BEGIN
     EXECUTE STATEMENT 'CREATE GLOBAL TEMPORARY TABLE TMP_CLIENTE (CHAMADA BIGINT NOT NULL, CLI_CODIGO INTEGER, CLI_DESCRICAO VARCHAR(40), CLI_IDENTIFICADOR VARCHAR(20)) ON COMMIT DELETE ROWS' WITH AUTONOMOUS TRANSACTION;
     EXECUTE STATEMENT 'CREATE INDEX IX_TMP_CLIENTE ON TMP_CLIENTE (CHAMADA, CLI_CODIGO)' WITH AUTONOMOUS TRANSACTION;
   END
+  IF (NOT EXISTS (SELECT 1 FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'TMP_RAMALVISTO')) THEN
+  BEGIN
+    EXECUTE STATEMENT 'CREATE GLOBAL TEMPORARY TABLE TMP_RAMALVISTO (RAMAL VARCHAR(30)) ON COMMIT DELETE ROWS' WITH AUTONOMOUS TRANSACTION;
+    EXECUTE STATEMENT 'CREATE INDEX IX_TMP_RAMALVISTO ON TMP_RAMALVISTO (RAMAL)' WITH AUTONOMOUS TRANSACTION;
+  END
   IF (NOT EXISTS (SELECT 1 FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME = 'GEN_LISTAGRV')) THEN
     EXECUTE STATEMENT 'CREATE SEQUENCE GEN_LISTAGRV' WITH AUTONOMOUS TRANSACTION;
+END^
+
+/* The contacts of the main database whose codes are in CODIGOS (decimal
+   codes separated by commas), in one round trip. Codes without a contact give
+   no row. */
+CREATE OR ALTER PROCEDURE LISTACLIENTECODIGOS (CODIGOS VARCHAR(30000) CHARACTER SET NONE)
+RETURNS (CLI_CODIGO INTEGER, CLI_DESCRICAO VARCHAR(40), CLI_IDENTIFICADOR VARCHAR(20))
+AS
+BEGIN
+  FOR EXECUTE STATEMENT ('EXECUTE BLOCK (L VARCHAR(30000) CHARACTER SET NONE = ?) RETURNS (C INTEGER, D VARCHAR(40), I VARCHAR(20)) AS DECLARE P INTEGER = 1; DECLARE Q INTEGER; DECLARE N INTEGER; DECLARE K INTEGER; BEGIN N = CHAR_LENGTH(L); WHILE (P <= N) DO BEGIN Q = POSITION('','', L, P); IF (Q = 0) THEN Q = N + 1; K = CAST(SUBSTRING(L FROM P FOR Q - P) AS INTEGER); FOR SELECT CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR FROM CLIENTE WHERE CLI_CODIGO = :K INTO :C, :D, :I DO SUSPEND; P = Q + 1; END END') (:CODIGOS)
+    ON EXTERNAL 'localhost:VERUZADU' AS USER 'HMCXJXTFHJ' PASSWORD 'lomfadrix'
+    INTO :CLI_CODIGO, :CLI_DESCRICAO, :CLI_IDENTIFICADOR
+  DO SUSPEND;
 END^
 
 CREATE OR ALTER PROCEDURE LISTAGRV (DTINI TIMESTAMP, DTFIM TIMESTAMP)
@@ -32,8 +62,15 @@ RETURNS (GRV_CODIGO INTEGER, GRV_RAMGRAVADO VARCHAR(20), GRV_DESTINO VARCHAR(20)
 AS
 DECLARE CHAMADA BIGINT;
 DECLARE UNIDADE INTEGER;
+DECLARE FILTRA SMALLINT = 0;
+DECLARE CODIGOS VARCHAR(30000) CHARACTER SET NONE;
+DECLARE CODIGO INTEGER;
+DECLARE ACHOU SMALLINT;
+DECLARE DESCRICAO VARCHAR(40);
+DECLARE IDENTIFICADOR VARCHAR(20);
 BEGIN
   CHAMADA = GEN_ID(GEN_LISTAGRV, 1);
+  IF (EXISTS (SELECT 1 FROM TMP_RAMALVISTO)) THEN FILTRA = 1;
   FOR SELECT DISTINCT g.pab_codigo FROM gravacao g
       WHERE g.grv_datagrv >= :DTINI AND g.grv_datagrv <= :DTFIM
       INTO :UNIDADE
@@ -41,27 +78,69 @@ BEGIN
     INSERT INTO TMP_RAMGRUPO (CHAMADA, PAB_CODIGO, RML_RAMAL, RML_NOME, GRP_DESCRICAO)
       SELECT :CHAMADA, :UNIDADE, p.rml_ramal, p.rml_nome, p.grp_descricao
       FROM listaramgrupo(:UNIDADE) p;
-  IF (EXISTS (SELECT 1 FROM gravacao g WHERE g.grv_datagrv >= :DTINI
-              AND g.grv_datagrv <= :DTFIM AND g.cli_codigo <> 0)) THEN
-    INSERT INTO TMP_CLIENTE (CHAMADA, CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR)
-      SELECT :CHAMADA, c.cli_codigo, c.cli_descricao, c.cli_identificador
-      FROM listacliente c;
 
   FOR SELECT g.grv_codigo, g.grv_ramgravado, g.grv_destino, g.grv_controle,
         g.grv_datagrv, g.grv_tpliga, g.grv_identifica, g.grv_duracao,
-        g.cli_codigo, c.cli_descricao, c.cli_identificador, p.grp_descricao,
-        g.grv_temaudio
+        g.cli_codigo, p.grp_descricao, g.grv_temaudio
       FROM gravacao g
-      LEFT JOIN tmp_cliente c ON c.chamada = :CHAMADA AND c.cli_codigo = g.cli_codigo
       LEFT JOIN tmp_ramgrupo p ON p.chamada = :CHAMADA AND p.pab_codigo = g.pab_codigo
         AND ((p.rml_ramal = g.grv_ramgravado) OR (p.rml_nome = g.grv_ramgravado))
       WHERE g.grv_datagrv >= :DTINI AND g.grv_datagrv <= :DTFIM
+        AND (:FILTRA = 0
+          OR COALESCE(TRIM(g.grv_ramgravado), '') = ''
+          OR CAST(LEFT(TRIM(g.grv_ramgravado), 1) AS VARCHAR(4) CHARACTER SET OCTETS) < x'20'
+          OR CAST(RIGHT(TRIM(g.grv_ramgravado), 1) AS VARCHAR(4) CHARACTER SET OCTETS) < x'20'
+          OR EXISTS (SELECT 1 FROM tmp_ramalvisto v WHERE v.ramal = UPPER(TRIM(g.grv_ramgravado))))
       ORDER BY g.grv_datagrv, g.grv_codigo
       INTO :GRV_CODIGO, :GRV_RAMGRAVADO, :GRV_DESTINO, :GRV_CONTROLE,
         :GRV_DATAGRV, :GRV_TPLIGA, :GRV_IDENTIFICA, :GRV_DURACAO,
-        :CLI_CODIGO, :CLI_DESCRICAO, :CLI_IDENTIFICADOR, :GRP_DESCRICAO,
-        :GRV_TEMAUDIO
-  DO SUSPEND;
+        :CLI_CODIGO, :GRP_DESCRICAO, :GRV_TEMAUDIO
+  DO
+  BEGIN
+    CLI_DESCRICAO = NULL;
+    CLI_IDENTIFICADOR = NULL;
+    IF (CLI_CODIGO IS NOT NULL AND CLI_CODIGO <> 0) THEN
+    BEGIN
+      ACHOU = 0;
+      SELECT FIRST 1 1, c.cli_descricao, c.cli_identificador FROM tmp_cliente c
+        WHERE c.chamada = :CHAMADA AND c.cli_codigo = :CLI_CODIGO
+        INTO :ACHOU, :CLI_DESCRICAO, :CLI_IDENTIFICADOR;
+      IF (ACHOU = 0) THEN
+      BEGIN
+        /* This row's contact and those of the next rows of the period not
+           looked up yet; each code is kept as looked up (with no name when
+           the main database has no such contact) before the lookup. */
+        CODIGOS = '';
+        FOR SELECT FIRST 2000 g.cli_codigo FROM gravacao g
+            WHERE g.grv_datagrv >= :GRV_DATAGRV AND g.grv_datagrv <= :DTFIM
+            ORDER BY g.grv_datagrv
+            INTO :CODIGO
+        DO
+          IF (CODIGO IS NOT NULL AND CODIGO <> 0 AND NOT EXISTS (SELECT 1 FROM tmp_cliente c
+                WHERE c.chamada = :CHAMADA AND c.cli_codigo = :CODIGO)) THEN
+          BEGIN
+            INSERT INTO TMP_CLIENTE (CHAMADA, CLI_CODIGO) VALUES (:CHAMADA, :CODIGO);
+            CODIGOS = CODIGOS || IIF(CODIGOS = '', '', ',') || CODIGO;
+          END
+        IF (NOT EXISTS (SELECT 1 FROM tmp_cliente c
+              WHERE c.chamada = :CHAMADA AND c.cli_codigo = :CLI_CODIGO)) THEN
+        BEGIN
+          INSERT INTO TMP_CLIENTE (CHAMADA, CLI_CODIGO) VALUES (:CHAMADA, :CLI_CODIGO);
+          CODIGOS = CODIGOS || IIF(CODIGOS = '', '', ',') || CLI_CODIGO;
+        END
+        FOR SELECT l.cli_codigo, l.cli_descricao, l.cli_identificador
+            FROM listaclientecodigos(:CODIGOS) l
+            INTO :CODIGO, :DESCRICAO, :IDENTIFICADOR
+        DO
+          UPDATE tmp_cliente c SET c.cli_descricao = :DESCRICAO, c.cli_identificador = :IDENTIFICADOR
+            WHERE c.chamada = :CHAMADA AND c.cli_codigo = :CODIGO;
+        SELECT FIRST 1 c.cli_descricao, c.cli_identificador FROM tmp_cliente c
+          WHERE c.chamada = :CHAMADA AND c.cli_codigo = :CLI_CODIGO
+          INTO :CLI_DESCRICAO, :CLI_IDENTIFICADOR;
+      END
+    END
+    SUSPEND;
+  END
 
   DELETE FROM TMP_RAMGRUPO WHERE CHAMADA = :CHAMADA;
   DELETE FROM TMP_CLIENTE WHERE CHAMADA = :CHAMADA;

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <map>
+#include <tuple>
 #include <optional>
 #include <thread>
 
@@ -261,6 +263,157 @@ TEST(ListaGrv, ColunasPeriodoGruposEContatos) {
     }
 }
 
+TEST(ListaGrv, LinhasEOrdemDaJuncaoComContatosEGrupos) {
+    // LISTAGRV looks contacts up in batches as its rows go out; its rows must
+    // stay those of the plain join of the recordings with the contacts and
+    // the group rows of the main database, in time order. The reference join
+    // is computed here from the tables themselves. 3,000 recordings, so the
+    // lookups come in several batches: contacts linked, unlinked, linked to a
+    // contact that is gone, with one or several phones, several recordings
+    // at one time, extensions in two groups, by name, in none.
+    InstalacaoTeste inst("listagrvcontatos", {3});
+    EXIGE_SERVIDOR(inst);
+    struct Contato {
+        std::string descricao, identificador;
+    };
+    std::map<int, Contato> contatos;
+    std::vector<std::tuple<std::string, std::string, std::optional<std::string>>> grupos; // ramal, nome, grupo
+    {
+        Attachment att = Attachment::Conecta(inst.Principal());
+        Transaction tr(att);
+        tr.Executa("INSERT INTO GRUPO VALUES (1, 'Vendas')");
+        tr.Executa("INSERT INTO GRUPO VALUES (2, 'Suporte')");
+        const std::vector<std::tuple<int, std::string, std::string, int>> linhas{
+            {1, "201", "Ana", 3}, {2, "201", "Ana", 3}, {2, "202", "Bia", 3}, {9, "203", "Caio", 3},
+            {1, "204", "Duda", 4}};
+        for (const auto& [g, r, n, u] : linhas) {
+            Statement st(tr, "INSERT INTO GRPRAMAL VALUES (?, ?, ?, ?)");
+            st.SetInt(0, g).SetText(1, r).SetText(2, n).SetInt(3, u).Executa();
+            if (u == 3)
+                grupos.emplace_back(r, n, g == 1 ? std::optional<std::string>("Vendas")
+                                          : g == 2 ? std::optional<std::string>("Suporte")
+                                                   : std::nullopt);
+        }
+        for (int c = 1; c <= 60; ++c) {
+            if (c == 13) continue; // gone
+            Contato k{"Contato " + std::to_string(c), c % 7 == 0 ? "" : std::to_string(1000 + c)};
+            Statement st(tr, "INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR) VALUES (?, ?, ?)");
+            st.SetInt(0, c).SetText(1, k.descricao);
+            if (k.identificador.empty()) st.SetNull(2); else st.SetText(2, k.identificador);
+            st.Executa();
+            for (int f = 0; f < 1 + c % 3; ++f) {
+                Statement tel(tr, "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (?, ?, ?)");
+                tel.SetInt(0, c).SetText(1, "48" + std::to_string(c * 10 + f)).SetInt(2, f).Executa();
+            }
+            contatos[c] = k;
+        }
+        tr.Commit();
+    }
+    struct Rec {
+        int codigo;
+        std::string ramal;
+        DataHora data;
+        int cliente;
+    };
+    const std::vector<std::string> ramais{"201", "202", "203", "204", "205", "Ana", "Bia"};
+    std::vector<Rec> recs;
+    Attachment att = Attachment::Conecta(inst.Unidade(3));
+    {
+        Transaction tr(att);
+        for (int i = 0; i < 3000; ++i) {
+            // Two recordings every third second; contacts come in runs and
+            // gaps, some of them gone or never there (13, 61).
+            const DataHora quando = SomaSegundos(Dh(2024, 3, 10, 0, 0, 0), (i / 2) * 3);
+            const int cliente = (i / 400) % 2 ? 0 : (i % 4 == 0 ? 0 : 1 + (i * 7) % 61);
+            InsereGravacao(tr, 3, ramais[static_cast<std::size_t>(i) % ramais.size()], quando,
+                           "r" + std::to_string(i), cliente);
+        }
+        tr.Commit();
+        Transaction l(att, true);
+        Statement st(l, "SELECT GRV_CODIGO, GRV_RAMGRAVADO, GRV_DATAGRV, CLI_CODIGO FROM GRAVACAO");
+        auto c = st.Abre();
+        while (c.Proxima())
+            recs.push_back({c.GetInt(0), c.GetText(1), c.GetTimestamp(2), c.GetInt(3)});
+    }
+    struct Linha {
+        int codigo;
+        std::optional<int> cliente;
+        std::optional<std::string> descricao, identificador, grupo;
+        bool operator<(const Linha& o) const {
+            return std::tie(codigo, grupo, descricao) < std::tie(o.codigo, o.grupo, o.descricao);
+        }
+        bool operator==(const Linha& o) const {
+            return std::tie(codigo, cliente, descricao, identificador, grupo) ==
+                   std::tie(o.codigo, o.cliente, o.descricao, o.identificador, o.grupo);
+        }
+    };
+    auto esperado = [&](const DataHora& ini, const DataHora& fim) {
+        std::vector<Rec> p;
+        for (const auto& r : recs)
+            if (!(r.data < ini) && !(fim < r.data)) p.push_back(r);
+        std::sort(p.begin(), p.end(), [](const Rec& a, const Rec& b) {
+            return a.data != b.data ? a.data < b.data : a.codigo < b.codigo;
+        });
+        std::vector<Linha> out;
+        for (const auto& r : p) {
+            Linha l{r.codigo, r.cliente, std::nullopt, std::nullopt, std::nullopt};
+            if (auto k = contatos.find(r.cliente); k != contatos.end()) {
+                l.descricao = k->second.descricao;
+                if (!k->second.identificador.empty()) l.identificador = k->second.identificador;
+            }
+            bool algum = false;
+            for (const auto& [ramal, nome, grupo] : grupos)
+                if (ramal == r.ramal || nome == r.ramal) {
+                    Linha g = l;
+                    g.grupo = grupo;
+                    out.push_back(g);
+                    algum = true;
+                }
+            if (!algum) out.push_back(l);
+        }
+        return out;
+    };
+    auto obtido = [&](const DataHora& ini, const DataHora& fim) {
+        Transaction tr(att, true);
+        Statement st(tr, "SELECT GRV_CODIGO, CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, GRP_DESCRICAO "
+                         "FROM LISTAGRV(?, ?)");
+        st.SetTimestamp(0, ini).SetTimestamp(1, fim);
+        std::vector<Linha> out;
+        auto c = st.Abre();
+        auto texto = [&](unsigned i) { return c.IsNull(i) ? std::nullopt : std::optional<std::string>(c.GetText(i)); };
+        while (c.Proxima())
+            out.push_back({c.GetInt(0), c.IsNull(1) ? std::nullopt : std::optional<int>(c.GetInt(1)), texto(2),
+                           texto(3), texto(4)});
+        return out;
+    };
+    // Rows of one recording (one per group row) may come in any order among
+    // themselves; everything else is compared as it comes.
+    auto normaliza = [](std::vector<Linha> v) {
+        for (std::size_t i = 0; i < v.size();) {
+            std::size_t j = i;
+            while (j < v.size() && v[j].codigo == v[i].codigo) ++j;
+            std::sort(v.begin() + static_cast<long>(i), v.begin() + static_cast<long>(j));
+            i = j;
+        }
+        return v;
+    };
+    const struct {
+        const char* nome;
+        DataHora ini, fim;
+    } periodos[] = {
+        {"whole", Dh(2024, 3, 10, 0, 0, 0), Dh(2024, 3, 10, 23, 59, 59)},
+        {"middle", Dh(2024, 3, 10, 0, 30, 0), Dh(2024, 3, 10, 1, 40, 0)},
+        {"unlinked run only", Dh(2024, 3, 10, 0, 10, 0), Dh(2024, 3, 10, 0, 19, 57)},
+        {"one second", Dh(2024, 3, 10, 0, 0, 3), Dh(2024, 3, 10, 0, 0, 3)},
+        {"reversed", Dh(2024, 3, 10, 23, 0, 0), Dh(2024, 3, 10, 0, 0, 0)},
+    };
+    for (const auto& p : periodos) {
+        const auto e = esperado(p.ini, p.fim);
+        if (std::string(p.nome) == "whole") ASSERT_GT(e.size(), 3000u);
+        EXPECT_EQ(normaliza(obtido(p.ini, p.fim)), normaliza(e)) << p.nome;
+    }
+}
+
 TEST(ListaGrv, UpdatePabxTrazALinhaDaUnidade) {
     InstalacaoTeste inst("updatepabx", {2});
     EXIGE_SERVIDOR(inst);
@@ -294,7 +447,7 @@ TEST(Estrutura, VerificacoesEAlteracoes) {
     {
         Attachment unidade = Attachment::Conecta(inst.Unidade(1));
         const std::string conexao = "localhost:" + inst.opcoes.alias;
-        ExecutaScript(unidade, "SET TERM ^ ;\n" + ScriptLISTARAMGRUPO(conexao) + ScriptLISTAGRV() + "SET TERM ; ^\n");
+        ExecutaScript(unidade, "SET TERM ^ ;\n" + ScriptLISTARAMGRUPO(conexao) + ScriptLISTAGRV(conexao) + "SET TERM ; ^\n");
         Transaction tr(unidade, true);
         Statement st(tr, "SELECT COUNT(*) FROM LISTAGRV('2024-01-01 00:00:00', '2024-12-31 23:59:59')");
         auto c = st.Abre();
