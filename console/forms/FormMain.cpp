@@ -388,7 +388,10 @@ bool FormMain::eventFilter(QObject* alvo, QEvent* e) {
 void FormMain::EncerraPorSinal() {
     FechaTodasJanelas(this);
     close();
-    QCoreApplication::quit();
+    // Every loop ends, the nested modal ones included, and loops opened on
+    // the way out return at once; no window that refuses to close (a names
+    // refresh still running) can hold the end back as with quit().
+    QCoreApplication::exit(0);
 }
 
 void FormMain::closeEvent(QCloseEvent* e) {
