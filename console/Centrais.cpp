@@ -78,16 +78,26 @@ bool RemoveCentral(MDados& dados, int codigo, std::string& erro) {
 }
 
 
-std::string PreparaBancoCentral(MDados& dados, int codigo) {
+std::string PreparaBancoCentral(
+    MDados& dados, int codigo,
+    const std::function<void(const std::function<void()>&)>& emSegundoPlano) {
     try {
         const IniFile ini(ArquivoVeruzaduIni());
         const CaminhoBD principal =
             MontaCaminhoBD(ini, "VERUZADU", dados.PastaDadosBD(), NomeComputador());
         const CaminhoBD unidade = MontaCaminhoBD(ini, "GRVPAB" + CodigoCentralTexto(codigo),
                                                  dados.PastaDadosBD(), NomeComputador());
-        if (CriaBancoPABX(
-                {unidade.conexao, dados.UsuarioBD, dados.SenhaBD, dados.TempoLimiteConexao}, codigo,
-                PrincipalVistaDoServidor(principal.conexao)))
+        // Copies: the work may run on another thread.
+        const ParametrosConexao parametros{unidade.conexao, dados.UsuarioBD, dados.SenhaBD,
+                                           dados.TempoLimiteConexao};
+        const std::string conexaoPrincipal = PrincipalVistaDoServidor(principal.conexao);
+        bool criado = false;
+        const auto cria = [&] { criado = CriaBancoPABX(parametros, codigo, conexaoPrincipal); };
+        if (emSegundoPlano)
+            emSegundoPlano(cria);
+        else
+            cria();
+        if (criado)
             GravaLogConsole("Base da central " + std::to_string(codigo) +
                             " criada: " + unidade.conexao);
         dados.ConectaBasePABX(codigo);

@@ -5,6 +5,7 @@
 //
 // Main thread only (MDados' main connection).
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,5 +44,9 @@ bool RemoveCentral(MDados& dados, int codigo, std::string& erro);
 // program's user where MontaCaminhoBD puts it (an existing one is kept), then
 // connected as the unit's database, with any extension permissions an old
 // file carried for the code cleared. Empty on success, else the server's
-// reason. The unit's PABX row stays either way.
-std::string PreparaBancoCentral(MDados& dados, int codigo);
+// reason. The unit's PABX row stays either way. The making of the file runs
+// through `emSegundoPlano` (on a worker behind a progress window, in the
+// program; at once by default): it uses nothing of the data module's.
+std::string PreparaBancoCentral(
+    MDados& dados, int codigo,
+    const std::function<void(const std::function<void()>&)>& emSegundoPlano = {});

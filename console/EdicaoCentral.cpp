@@ -187,6 +187,12 @@ std::optional<std::string> ValidaCentral(const EdicaoCentral& e) {
         const bool cabe = c.latin1 ? SoLatin1(c.valor) : CabeNaColuna(c.valor, c.maximo);
         if (!cabe || TemControle(c.valor)) return NaoPermitido(c.rotulo);
     }
+    if (!ftp) {
+        const std::string caminho = pasta + (pasta.back() == '/' ? "" : "/") + SubpastaUSB;
+        const std::size_t maximo = LarguraCaminhoUSB - std::string_view(SubpastaUSB).size() - 1;
+        if (ContaCaracteresUtf8(caminho) > LarguraCaminhoUSB)
+            return Largura("Unidade de disco de origem das gravações", maximo);
+    }
     if (!ServidorValido(endereco))
         return Traduz("Endereço IP da central") + ": " + Traduz("endereço inválido");
     if (!Digitos(ddd)) return NaoPermitido("Código DDD");

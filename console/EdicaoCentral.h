@@ -31,6 +31,11 @@ inline constexpr int LarguraSenhaKELV = 4;
 inline constexpr int LarguraUsuarioFTP = 30;
 inline constexpr int LarguraSenhaFTP = 40;
 inline constexpr int LarguraPastaUSB = 80;
+// The service reads the unit's store at the folder + "/" + SubpastaUSB and
+// keeps at most LarguraCaminhoUSB characters of that path: the folder must
+// leave room for it.
+inline constexpr const char* SubpastaUSB = "norvika/audiorec";
+inline constexpr int LarguraCaminhoUSB = 80;
 inline constexpr int LarguraDDD = 3;
 inline constexpr int EsperaUSBMinima = 10;
 inline constexpr int EsperaUSBMaxima = 90;

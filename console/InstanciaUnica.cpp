@@ -9,7 +9,9 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QThread>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "common/Configuracao.h"
@@ -27,7 +29,12 @@ std::string PastaRuntime(const std::string& dada) {
 std::string InstanciaUnica::ChavePadrao() {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    const std::string base = exe.string() + "\n" + PastaPrograma();
+    return ChaveDe(exe.string(), PastaPrograma());
+}
+
+std::string InstanciaUnica::ChaveDe(const std::string& executavel,
+                                    const std::string& pastaPrograma) {
+    const std::string base = executavel + "\n" + pastaPrograma;
     return QCryptographicHash::hash(QByteArray::fromStdString(base), QCryptographicHash::Sha256)
         .toHex()
         .left(24)
@@ -41,8 +48,12 @@ InstanciaUnica::InstanciaUnica(const std::string& chave, const std::string& past
     nome_ = pasta + "/veruzadu-" + std::to_string(::getuid()) + "-" + chave + ".sock";
     arquivoTrava_ = pasta + "/veruzadu-" + std::to_string(::getuid()) + "-" + chave + ".lock";
     const int fd = ::open(arquivoTrava_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return;
+    if (fd < 0) {
+        erroTrava_ = arquivoTrava_ + ": " + std::strerror(errno);
+        return;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK) erroTrava_ = arquivoTrava_ + ": " + std::strerror(errno);
         ::close(fd);
         return;
     }

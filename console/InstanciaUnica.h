@@ -29,12 +29,16 @@ class InstanciaUnica final : public QObject {
 
     // True when this process is the first: it holds the lock and listens.
     bool Primeira() const { return fd_ >= 0; }
+    // Why the lock file could not be opened or locked ("" when it was, or
+    // when another instance holds it): such a start is no second instance.
+    const std::string& ErroTrava() const { return erroTrava_; }
     // From a later start: asks the first instance to show itself, waiting at
     // most `limiteMs`. True when it got the request.
     bool AtivaPrimeira(int limiteMs = 3000);
 
     // The executable's path and the program folder, hashed.
     static std::string ChavePadrao();
+    static std::string ChaveDe(const std::string& executavel, const std::string& pastaPrograma);
     const std::string& NomeServidor() const { return nome_; }
 
     // Called when a later start asked this one to show its window.
@@ -43,6 +47,7 @@ class InstanciaUnica final : public QObject {
   private:
     std::string nome_;
     std::string arquivoTrava_;
+    std::string erroTrava_;
     int fd_ = -1;
     std::unique_ptr<QLocalServer> servidor_;
 };

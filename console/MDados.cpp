@@ -82,8 +82,13 @@ MDados::MDados(Mensageiro& mensagens, Relogio relogio, QObject* pai)
       UsuarioBD(UsuarioBDPadrao),
       SenhaBD(SenhaBDPadrao),
       mensagens_(mensagens),
-      relogio_(std::move(relogio)) {
+      relogio_(std::move(relogio)),
+      vigia_(std::make_unique<VigiaComandos>(std::chrono::seconds(120))) {
     horaPerdida_ = relogio_();
+}
+
+void MDados::DefineTempoLimiteComando(int segundos) {
+    vigia_->DefineLimite(std::chrono::seconds(std::max(segundos, 1)));
 }
 
 MDados::~MDados() {
@@ -129,9 +134,16 @@ void MDados::MarcaPerda() {
 }
 
 void MDados::NaPrincipal(const std::function<void(Transaction&)>& trabalho) {
-    Transaction tr(*principal_);
-    trabalho(tr);
-    tr.Commit();
+    disparou_ = false;
+    const auto guarda = vigia_->Vigia(principal_->Interface());
+    try {
+        Transaction tr(*principal_, false, Isolamento::LeituraConfirmada, TempoEsperaTrava);
+        trabalho(tr);
+        tr.Commit();
+    } catch (const FirebirdError&) {
+        disparou_ = guarda.Disparou();
+        throw;
+    }
 }
 
 void MDados::ReabrePrincipal() {
@@ -141,10 +153,17 @@ void MDados::ReabrePrincipal() {
 
 void MDados::Executa(const std::function<void(Transaction&)>& trabalho) {
     if (estado_ != Conectado) throw SemConexaoBD();
+    disparou_ = false;
     try {
         if (!principal_) ReabrePrincipal();
         NaPrincipal(trabalho);
     } catch (const FirebirdError& e) {
+        if (disparou_) {
+            // The server kept the window waiting past the limit.
+            Registra("Sem resposta do servidor: " + std::string(e.what()));
+            MarcaPerda();
+            throw SemConexaoBD();
+        }
         if (e.ConexaoPerdida()) MarcaPerda();
         throw;
     }
@@ -152,12 +171,24 @@ void MDados::Executa(const std::function<void(Transaction&)>& trabalho) {
 
 void MDados::ExecutaInstantaneo(const std::function<void(Transaction&)>& trabalho) {
     if (estado_ != Conectado) throw SemConexaoBD();
+    disparou_ = false;
     try {
         if (!principal_) ReabrePrincipal();
-        Transaction tr(*principal_, true, Isolamento::Instantaneo);
-        trabalho(tr);
-        tr.Commit();
+        const auto guarda = vigia_->Vigia(principal_->Interface());
+        try {
+            Transaction tr(*principal_, true, Isolamento::Instantaneo);
+            trabalho(tr);
+            tr.Commit();
+        } catch (const FirebirdError&) {
+            disparou_ = guarda.Disparou();
+            throw;
+        }
     } catch (const FirebirdError& e) {
+        if (disparou_) {
+            Registra("Sem resposta do servidor: " + std::string(e.what()));
+            MarcaPerda();
+            throw SemConexaoBD();
+        }
         if (e.ConexaoPerdida()) MarcaPerda();
         throw;
     }
@@ -168,9 +199,25 @@ void MDados::ExecutaPABX(const std::function<void(Transaction&)>& trabalho) {
         throw ErroBasePABX(Traduz("Não foi possível conectar base de dados GRVPAB" +
                                   CodigoTresDigitos(codigoPABX_)),
                            "");
-    Transaction tr(*pabx_);
-    trabalho(tr);
-    tr.Commit();
+    bool disparou = false;
+    try {
+        const auto guarda = vigia_->Vigia(pabx_->Interface());
+        try {
+            Transaction tr(*pabx_, false, Isolamento::LeituraConfirmada, TempoEsperaTrava);
+            trabalho(tr);
+            tr.Commit();
+        } catch (const FirebirdError&) {
+            disparou = guarda.Disparou();
+            throw;
+        }
+    } catch (const FirebirdError& e) {
+        if (disparou) {
+            // Cancelled, or closed on a silent server: the next use connects again.
+            Registra("Sem resposta do servidor: " + std::string(e.what()));
+            FechaBasePABX();
+        }
+        throw;
+    }
 }
 
 bool MDados::BaseConectada() {

@@ -15,6 +15,14 @@
 // refused statement) is raised and the connection stays. Only the start-up
 // sequence connects again.
 //
+// No wait on the server is without limit: a write waits TempoEsperaTrava
+// seconds at most for a row another program holds (then the server's lock
+// error is raised and the connection stays), and any work that keeps the
+// window waiting longer than TempoLimiteComando seconds is cancelled (its
+// connection closed when the server does not answer the cancel): main work
+// then counts as a lost connection (SemConexaoBD to the caller, the notice
+// from the timer), per-PABX work closes that connection and raises.
+//
 // Threads: main thread only. Database events are delivered through a socket
 // notifier on the main thread and only set flags.
 
@@ -30,6 +38,7 @@
 #include "common/DataHora.h"
 #include "common/db/Firebird.h"
 #include "common/db/RegistroUsuario.h"
+#include "common/db/VigiaComandos.h"
 #include "console/Mensageiro.h"
 
 class IniFile;
@@ -118,6 +127,10 @@ class MDados final : public QObject {
     CredenciaisAdmin Admin;
     // Seconds a connection attempt may take.
     int TempoLimiteConexao = 10;
+    // Seconds a write waits for a row another transaction holds.
+    int TempoEsperaTrava = 10;
+    // Seconds any one piece of work may keep the window waiting on the server.
+    void DefineTempoLimiteComando(int segundos);
 
     // --- Seams filled by the windows and by ContextoConsole -------------------
     // Asks the administrator's name and password (TFormSysAcc); false when
@@ -247,6 +260,10 @@ class MDados final : public QObject {
     ParametrosConexao parametrosPrincipal_;
     bool querEventos_ = false;
     int codigoPABX_ = 0;
+    // Watches every piece of work on either connection; set by the work
+    // that it cancelled.
+    std::unique_ptr<VigiaComandos> vigia_;
+    bool disparou_ = false;
     // Declared in this order so the listener goes before its attachment.
     std::optional<Attachment> principal_;
     std::unique_ptr<EventListener> eventos_;

@@ -47,7 +47,7 @@ std::vector<std::string> GruposDoProcesso() {
 
 ControleServicoConsole::ControleServicoConsole(std::unique_ptr<ServiceControl> backend,
                                                QObject* contexto)
-    : backend_(std::move(backend)), contexto_(contexto) {
+    : backend_(std::move(backend)), contexto_(contexto), temContexto_(contexto != nullptr) {
     leitor_ = std::thread([this] { Leitura(); });
 }
 
@@ -78,7 +78,10 @@ bool ControleServicoConsole::Executa(bool iniciar,
                                      std::function<void(bool, const std::string&)> fim) {
     if (ocupado_->exchange(true)) return false;
     if (trabalho_.joinable()) trabalho_.join();
-    trabalho_ = std::thread([this, iniciar, fim = std::move(fim), ocupado = ocupado_] {
+    // The end stays here, on the main thread: whatever it holds (the
+    // window's state, this object's owner) is never let go by the worker.
+    aoTerminar_ = std::move(fim);
+    trabalho_ = std::thread([this, iniciar] {
         std::string erro;
         bool ok = false;
         {
@@ -86,10 +89,14 @@ bool ControleServicoConsole::Executa(bool iniciar,
             ok = iniciar ? backend_->Inicia(erro) : backend_->Para(erro);
             estado_ = backend_->Consulta();
         }
+        // receptor_ outlives this thread (the destructor joins it first).
         QMetaObject::invokeMethod(
-            contexto_,
-            [ok, erro, fim, ocupado] {
-                *ocupado = false;
+            receptor_.get(),
+            [this, ok, erro] {
+                *ocupado_ = false;
+                auto fim = std::move(aoTerminar_);
+                aoTerminar_ = nullptr;
+                if (temContexto_ && !contexto_) return;
                 if (fim) fim(ok, erro);
             },
             Qt::QueuedConnection);

@@ -11,6 +11,7 @@
 // without one the refusal comes back as the failure's reason.
 
 #include <QObject>
+#include <QPointer>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -38,9 +39,10 @@ bool PodeControlarServico(unsigned uidEfetivo, const std::vector<std::string>& g
 // The names of the process's groups (effective, then supplementary).
 std::vector<std::string> GruposDoProcesso();
 
-// Owns the backend; the worker threads end before it does. Created and used
-// on the main thread; results come back to it through `contexto` (a result
-// for a contexto already destroyed is dropped by Qt).
+// Owns the backend; the worker threads end before it does. Created, used and
+// destroyed on the main thread; results come back to it through a receiver
+// of its own, dropped once `contexto` (when given) is gone. The worker holds
+// nothing that owns this object, so it is never the one to destroy it.
 class ControleServicoConsole final {
   public:
     ControleServicoConsole(std::unique_ptr<ServiceControl> backend, QObject* contexto);
@@ -59,7 +61,12 @@ class ControleServicoConsole final {
     void Leitura();
 
     std::unique_ptr<ServiceControl> backend_;
-    QObject* contexto_;
+    QPointer<QObject> contexto_;
+    bool temContexto_ = false;
+    // Lives on the main thread; the worker's result is queued to it.
+    std::unique_ptr<QObject> receptor_ = std::make_unique<QObject>();
+    // The caller's end of the running start or stop (main thread only).
+    std::function<void(bool, const std::string&)> aoTerminar_;
     std::mutex travaBackend_;  // the backend takes one caller at a time
     std::atomic<EstadoServico> estado_{EstadoServico::NaoInstalado};
     // Shared with the queued result, which may arrive after this object is gone.

@@ -3,6 +3,7 @@
 
 #include "console/forms/ServicoMain.h"
 #include "common/Configuracao.h"
+#include <cstdio>
 #include <filesystem>
 #include <QApplication>
 #include <QSocketNotifier>
@@ -23,6 +24,15 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName("veruzadu");
 
     InstanciaUnica instancia(InstanciaUnica::ChavePadrao());
+    if (!instancia.ErroTrava().empty()) {
+        // Not another console: this one cannot tell, so it says why it ends.
+        const std::string texto =
+            Traduz("Não foi possível abrir o arquivo de trava") + "\n" + instancia.ErroTrava();
+        std::fprintf(stderr, "%s\n", texto.c_str());
+        GravaLogConsole(texto);
+        CaixaMensagem().Mostra(TipoMensagem::Erro, texto);
+        return 1;
+    }
     if (!instancia.Primeira()) {
         // The running one shows itself; this start ends without a window.
         instancia.AtivaPrimeira();
@@ -54,9 +64,7 @@ int main(int argc, char** argv) {
     QSocketNotifier notificador(sinais.Descritor(), QSocketNotifier::Read);
     QObject::connect(&notificador, &QSocketNotifier::activated, &principal, [&] {
         sinais.Le();
-        FechaTodasJanelas(&principal);
-        principal.close();
-        QCoreApplication::quit();
+        principal.EncerraPorSinal();
     });
 
     principal.show();

@@ -11,6 +11,7 @@
 #include <istream>
 #include <ostream>
 #include <variant>
+#include <vector>
 
 using namespace Firebird;
 using fbinterno::Status;
@@ -185,19 +186,29 @@ int Attachment::ContaConexoesUsuarios()
 
 // --------------------------------------------------------------- Transaction
 
-Transaction::Transaction(Attachment& att, bool somenteLeitura, Isolamento isolamento) : att_(att.Interface())
+Transaction::Transaction(Attachment& att, bool somenteLeitura, Isolamento isolamento, int esperaTrava)
+    : att_(att.Interface())
 {
     if (!att_)
         throw ErroUso("Transaction: not attached");
     const unsigned char modo = static_cast<unsigned char>(somenteLeitura ? isc_tpb_read : isc_tpb_write);
-    const unsigned char confirmada[] = {
-        isc_tpb_version3, modo, isc_tpb_read_committed, isc_tpb_rec_version, isc_tpb_wait,
-    };
-    const unsigned char instantaneo[] = {isc_tpb_version3, modo, isc_tpb_concurrency, isc_tpb_wait};
-    const bool snap = isolamento == Isolamento::Instantaneo;
+    std::vector<unsigned char> tpb{isc_tpb_version3, modo};
+    if (isolamento == Isolamento::Instantaneo) {
+        tpb.push_back(isc_tpb_concurrency);
+    } else {
+        tpb.push_back(isc_tpb_read_committed);
+        tpb.push_back(isc_tpb_rec_version);
+    }
+    tpb.push_back(isc_tpb_wait);
+    if (esperaTrava > 0) {
+        // The value's length, then the value, least significant byte first.
+        const auto v = static_cast<std::uint32_t>(esperaTrava);
+        tpb.insert(tpb.end(), {static_cast<unsigned char>(isc_tpb_lock_timeout), 4,
+                               static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                               static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)});
+    }
     Status st;
-    tr_ = att_->startTransaction(st.Ptr(), snap ? sizeof instantaneo : sizeof confirmada,
-                                 snap ? instantaneo : confirmada);
+    tr_ = att_->startTransaction(st.Ptr(), static_cast<unsigned>(tpb.size()), tpb.data());
     st.Verifica();
 }
 

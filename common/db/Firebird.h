@@ -123,9 +123,11 @@ enum class Isolamento { LeituraConfirmada, Instantaneo };
 class Transaction final {
 public:
     // Read committed (record versions) unless told, waits on locks; read-write
-    // unless told.
+    // unless told. `esperaTrava`: seconds a statement waits for a row another
+    // transaction holds before it fails (isc_lock_timeout); 0 waits as long
+    // as the other holds it.
     explicit Transaction(Attachment& att, bool somenteLeitura = false,
-                         Isolamento isolamento = Isolamento::LeituraConfirmada);
+                         Isolamento isolamento = Isolamento::LeituraConfirmada, int esperaTrava = 0);
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
     ~Transaction(); // rolls back when still active

@@ -4,6 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <thread>
+
+namespace {
+// How long the device may go without taking a frame (or ending a drain
+// beyond what it still holds) before the playback fails.
+constexpr auto LimiteSemResposta = std::chrono::seconds(5);
+}  // namespace
 
 DispositivoAlsa::DispositivoAlsa(std::string nome, int latenciaMs)
     : nome_(nome.empty() ? "default" : std::move(nome)), latenciaMs_(std::max(latenciaMs, 10)) {}
@@ -22,7 +30,7 @@ void DispositivoAlsa::Abre(const FormatoAudio& formato) {
         snd_pcm_close(pcm_);
         pcm_ = nullptr;
     }
-    int r = snd_pcm_open(&pcm_, nome_.c_str(), SND_PCM_STREAM_PLAYBACK, 0);
+    int r = snd_pcm_open(&pcm_, nome_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     if (r < 0) {
         pcm_ = nullptr;
         Falha("não foi possível abrir", r);
@@ -42,9 +50,15 @@ void DispositivoAlsa::Abre(const FormatoAudio& formato) {
 
 void DispositivoAlsa::Escreve(const std::uint8_t* dados, std::size_t quadros) {
     const std::size_t bq = static_cast<std::size_t>(formato_.BytesPorQuadro());
+    auto limite = std::chrono::steady_clock::now() + LimiteSemResposta;
     while (quadros > 0) {
         const snd_pcm_sframes_t r = snd_pcm_writei(pcm_, dados, quadros);
-        if (r == -EAGAIN || r == -EINTR) continue;
+        if (r == -EAGAIN || r == -EINTR) {
+            // The buffer is full: wait for room, never for good.
+            if (std::chrono::steady_clock::now() > limite) Falha("sem resposta", -ETIMEDOUT);
+            snd_pcm_wait(pcm_, 100);
+            continue;
+        }
         if (r < 0) {
             if (r == -EPIPE) ++underruns_;
             const int rec = snd_pcm_recover(pcm_, static_cast<int>(r), 1);
@@ -53,6 +67,7 @@ void DispositivoAlsa::Escreve(const std::uint8_t* dados, std::size_t quadros) {
         }
         dados += static_cast<std::size_t>(r) * bq;
         quadros -= static_cast<std::size_t>(r);
+        limite = std::chrono::steady_clock::now() + LimiteSemResposta;
     }
 }
 
@@ -63,7 +78,17 @@ std::size_t DispositivoAlsa::Atraso() {
 }
 
 void DispositivoAlsa::Drena() {
-    const int r = snd_pcm_drain(pcm_);
+    // What the device holds plays for its own time; past that, and a margin,
+    // the drain has failed.
+    const auto taxa = static_cast<std::size_t>(std::max(formato_.taxa, 1));
+    const auto limite = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(Atraso() * 1000 / taxa) + LimiteSemResposta;
+    int r = snd_pcm_drain(pcm_);
+    while (r == -EAGAIN || snd_pcm_state(pcm_) == SND_PCM_STATE_DRAINING) {
+        if (std::chrono::steady_clock::now() > limite) Falha("sem resposta", -ETIMEDOUT);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        r = 0;
+    }
     if (r == -EPIPE)
         ++underruns_;  // ran dry while draining: everything was heard
     else if (r < 0)

@@ -5,6 +5,10 @@
 // Underruns (the playback thread late with the next half) are recovered with
 // snd_pcm_recover and counted. The PCM is closed by the destructor.
 //
+// The PCM is opened without blocking: a device held by another program is
+// refused at once instead of waited for, and a device that stops taking
+// frames (or never ends a drain) fails the playback after a few seconds.
+//
 // Thread: the output's playback thread only (see DispositivoAudio).
 
 #include <string>

@@ -5,122 +5,147 @@
 #include <chrono>
 #include <vector>
 
-namespace {
-// How long the opening of the device may take before the run gives up.
-constexpr auto LimiteAbertura = std::chrono::seconds(15);
-}  // namespace
-
 SaidaAudio::SaidaAudio(FabricaDispositivo fabrica, QObject* pai)
-    : QObject(pai), fabrica_(std::move(fabrica)) {}
+    : QObject(pai), fabrica_(std::move(fabrica)), p_(std::make_shared<Partilha>()) {
+    p_->dono = this;
+}
 
 SaidaAudio::~SaidaAudio() {
     Para(true);
+    // A thread let go by Para holds its state still: it must not post here.
+    std::lock_guard lk(p_->mutex);
+    p_->dono = nullptr;
 }
 
-void SaidaAudio::Junta() {
-    if (thread_.joinable()) thread_.join();
+void SaidaAudio::Junta(std::chrono::milliseconds limite) {
+    if (!thread_.joinable()) return;
+    std::unique_lock lk(p_->mutex);
+    if (p_->cv.wait_for(lk, limite, [this] { return p_->terminou; })) {
+        lk.unlock();
+        thread_.join();
+        return;
+    }
+    // The device does not answer: the thread keeps its own state and ends
+    // whenever the device lets it, delivering nothing; this output goes on
+    // with a fresh state.
+    p_->dono = nullptr;
+    p_->parar = true;
+    lk.unlock();
+    p_->cv.notify_all();
+    thread_.detach();
+    p_ = std::make_shared<Partilha>();
+    p_->dono = this;
 }
 
-void SaidaAudio::Entrega(std::uint64_t execucao, std::function<void()> acao) {
+void SaidaAudio::Entrega(Partilha& p, std::uint64_t execucao,
+                         std::function<void(SaidaAudio&)> acao) {
+    // Posted under the mutex: the output cannot let go (and be destroyed)
+    // meanwhile, and a destroyed output's queued calls are dropped by Qt.
+    std::lock_guard lk(p.mutex);
+    SaidaAudio* dono = p.dono;
+    if (!dono) return;
     QMetaObject::invokeMethod(
-        this,
-        [this, execucao, acao = std::move(acao)] {
-            if (execucao_.load() == execucao) acao();
+        dono,
+        [dono, execucao, acao = std::move(acao)] {
+            if (dono->execucao_.load() == execucao) acao(*dono);
         },
         Qt::QueuedConnection);
 }
 
 void SaidaAudio::Executa(std::unique_ptr<LeitorAudio> leitor) {
-    if (estado_.load() != Estado::Ocioso) throw ErroAudio("A saída de áudio está ocupada");
+    if (p_->estado.load() != Estado::Ocioso) throw ErroAudio("A saída de áudio está ocupada");
     if (!leitor) throw ErroAudio("Nenhum arquivo de áudio para reproduzir");
-    Junta();  // the previous playback's thread has ended already
+    Junta(LimiteParada);  // the previous playback's thread has ended already
     const std::uint64_t execucao = ++execucao_;
     {
-        std::lock_guard lk(mutex_);
-        parar_ = pausar_ = false;
-        saltos_.clear();
-        aberturaEstado_ = 0;
-        aberturaErro_.clear();
-        estado_ = Estado::Tocando;
+        std::lock_guard lk(p_->mutex);
+        p_->parar = p_->pausar = false;
+        p_->saltos.clear();
+        p_->aberturaEstado = 0;
+        p_->aberturaErro.clear();
+        p_->terminou = false;
+        p_->estado = Estado::Tocando;
     }
-    tocados_ = 0;
-    underruns_ = 0;
-    taxa_ = leitor->Formato().taxa;
-    thread_ = std::thread(&SaidaAudio::Toca, this, execucao, std::move(leitor));
+    p_->tocados = 0;
+    p_->underruns = 0;
+    p_->taxa = leitor->Formato().taxa;
+    thread_ = std::thread(&SaidaAudio::Toca, p_, fabrica_, execucao, std::move(leitor));
 
-    std::unique_lock lk(mutex_);
-    if (!cv_.wait_for(lk, LimiteAbertura, [this] { return aberturaEstado_ != 0; })) {
-        parar_ = true;
+    std::unique_lock lk(p_->mutex);
+    if (!p_->cv.wait_for(lk, LimiteAbertura, [this] { return p_->aberturaEstado != 0; })) {
+        p_->parar = true;
         lk.unlock();
         ++execucao_;
-        Junta();
+        Junta(LimiteParada);
+        p_->estado = Estado::Ocioso;
         throw ErroAudio("O dispositivo de áudio não respondeu");
     }
-    if (aberturaEstado_ == 2) {
-        const std::string erro = aberturaErro_;
+    if (p_->aberturaEstado == 2) {
+        const std::string erro = p_->aberturaErro;
         lk.unlock();
         ++execucao_;
-        Junta();
+        Junta(LimiteParada);
         throw ErroAudio(erro);
     }
 }
 
 void SaidaAudio::Para(bool espera) {
     {
-        std::lock_guard lk(mutex_);
-        parar_ = true;
+        std::lock_guard lk(p_->mutex);
+        p_->parar = true;
     }
-    cv_.notify_all();
+    p_->cv.notify_all();
     if (espera) {
         ++execucao_;  // what the playback still delivers is dropped
-        Junta();
+        Junta(LimiteParada);
+        p_->estado = Estado::Ocioso;
     }
 }
 
 void SaidaAudio::Pausa() {
     {
-        std::lock_guard lk(mutex_);
-        if (estado_.load() != Estado::Tocando) return;
-        pausar_ = true;
-        estado_ = Estado::Pausado;
+        std::lock_guard lk(p_->mutex);
+        if (p_->estado.load() != Estado::Tocando) return;
+        p_->pausar = true;
+        p_->estado = Estado::Pausado;
     }
-    cv_.notify_all();
+    p_->cv.notify_all();
 }
 
 void SaidaAudio::Continua() {
     {
-        std::lock_guard lk(mutex_);
-        if (estado_.load() != Estado::Pausado) return;
-        pausar_ = false;
-        estado_ = Estado::Tocando;
+        std::lock_guard lk(p_->mutex);
+        if (p_->estado.load() != Estado::Pausado) return;
+        p_->pausar = false;
+        p_->estado = Estado::Tocando;
     }
-    cv_.notify_all();
+    p_->cv.notify_all();
 }
 
 void SaidaAudio::Salta(int milesimos) {
     {
-        std::lock_guard lk(mutex_);
-        if (estado_.load() == Estado::Ocioso) return;
-        saltos_.push_back({true, milesimos});
+        std::lock_guard lk(p_->mutex);
+        if (p_->estado.load() == Estado::Ocioso) return;
+        p_->saltos.push_back({true, milesimos});
     }
-    cv_.notify_all();
+    p_->cv.notify_all();
 }
 
 void SaidaAudio::Posiciona(std::uint64_t amostra) {
     {
-        std::lock_guard lk(mutex_);
-        if (estado_.load() == Estado::Ocioso) return;
-        saltos_.push_back({false, static_cast<std::int64_t>(amostra)});
+        std::lock_guard lk(p_->mutex);
+        if (p_->estado.load() == Estado::Ocioso) return;
+        p_->saltos.push_back({false, static_cast<std::int64_t>(amostra)});
     }
-    cv_.notify_all();
+    p_->cv.notify_all();
 }
 
 int SaidaAudio::TempoDecorrido() const {
-    const auto taxa = static_cast<std::uint64_t>(taxa_.load());
-    return taxa ? static_cast<int>((tocados_.load() + taxa / 2) / taxa) : 0;
+    const auto taxa = static_cast<std::uint64_t>(p_->taxa.load());
+    return taxa ? static_cast<int>((p_->tocados.load() + taxa / 2) / taxa) : 0;
 }
 
-void SaidaAudio::AplicaSalto(LeitorAudio& leitor, DispositivoAudio* disp) {
+void SaidaAudio::AplicaSalto(Partilha& p, LeitorAudio& leitor, DispositivoAudio* disp) {
     // Where the listener is: what was read minus what the device still holds.
     std::uint64_t ouvido = leitor.Posicao();
     if (disp) {
@@ -129,38 +154,47 @@ void SaidaAudio::AplicaSalto(LeitorAudio& leitor, DispositivoAudio* disp) {
     }
     const auto total = static_cast<std::int64_t>(leitor.TotalAmostras());
     auto novo = static_cast<std::int64_t>(ouvido);
-    for (const Salto& s : saltos_) {
+    for (const Salto& s : p.saltos) {
         novo = s.relativo ? novo + s.valor * total / 1000 : s.valor;
         novo = std::clamp<std::int64_t>(novo, 0, total);
     }
-    saltos_.clear();
+    p.saltos.clear();
     leitor.Posiciona(static_cast<std::uint64_t>(novo));
-    tocados_ = static_cast<std::uint64_t>(novo);
+    p.tocados = static_cast<std::uint64_t>(novo);
 }
 
-void SaidaAudio::Toca(std::uint64_t execucao, std::unique_ptr<LeitorAudio> leitor) {
+void SaidaAudio::Toca(std::shared_ptr<Partilha> ptr, FabricaDispositivo fabrica,
+                      std::uint64_t execucao, std::unique_ptr<LeitorAudio> leitor) {
+    Partilha& p = *ptr;
+    const auto termina = [&p] {
+        {
+            std::lock_guard lk(p.mutex);
+            p.estado = Estado::Ocioso;
+            p.terminou = true;
+        }
+        p.cv.notify_all();
+    };
     std::unique_ptr<DispositivoAudio> disp;
     try {
-        disp = fabrica_();
+        disp = fabrica();
         if (!disp) throw ErroAudio("Nenhum dispositivo de áudio");
         disp->Abre(leitor->Formato());
     } catch (const std::exception& e) {
         disp.reset();
         leitor.reset();
         {
-            std::lock_guard lk(mutex_);
-            aberturaEstado_ = 2;
-            aberturaErro_ = e.what();
-            estado_ = Estado::Ocioso;
+            std::lock_guard lk(p.mutex);
+            p.aberturaEstado = 2;
+            p.aberturaErro = e.what();
         }
-        cv_.notify_all();
+        termina();
         return;
     }
     {
-        std::lock_guard lk(mutex_);
-        aberturaEstado_ = 1;
+        std::lock_guard lk(p.mutex);
+        p.aberturaEstado = 1;
     }
-    cv_.notify_all();
+    p.cv.notify_all();
 
     const std::size_t bq = static_cast<std::size_t>(leitor->Formato().BytesPorQuadro());
     const std::size_t periodo = std::max<std::size_t>(disp->QuadrosPorPeriodo(), 1);
@@ -171,62 +205,59 @@ void SaidaAudio::Toca(std::uint64_t execucao, std::unique_ptr<LeitorAudio> leito
     try {
         for (;;) {
             {
-                std::unique_lock lk(mutex_);
-                if (parar_) break;
-                if (pausar_) {
+                std::unique_lock lk(p.mutex);
+                if (p.parar) break;
+                if (p.pausar) {
                     // Nothing of the device's buffer is lost: the reader goes
                     // back to the first frame not heard.
                     std::uint64_t ouvido = leitor->Posicao();
                     ouvido -= std::min<std::uint64_t>(disp->Atraso(), ouvido);
                     disp->Descarta();
                     leitor->Posiciona(ouvido);
-                    tocados_ = ouvido;
-                    while (pausar_ && !parar_) {
-                        cv_.wait_for(lk, std::chrono::milliseconds(200));
-                        if (!saltos_.empty()) AplicaSalto(*leitor, nullptr);
+                    p.tocados = ouvido;
+                    while (p.pausar && !p.parar) {
+                        p.cv.wait_for(lk, std::chrono::milliseconds(200));
+                        if (!p.saltos.empty()) AplicaSalto(p, *leitor, nullptr);
                     }
-                    if (parar_) break;
+                    if (p.parar) break;
                 }
-                if (!saltos_.empty()) AplicaSalto(*leitor, disp.get());
+                if (!p.saltos.empty()) AplicaSalto(p, *leitor, disp.get());
             }
             const std::size_t n = leitor->Le(buffer.data(), periodo);
             if (n == 0) {
                 disp->Drena();
-                tocados_ = total;
+                p.tocados = total;
                 break;
             }
             disp->Escreve(buffer.data(), n);
             std::uint64_t ouvido = leitor->Posicao();
             ouvido -= std::min<std::uint64_t>(disp->Atraso(), ouvido);
-            tocados_ = ouvido;
-            underruns_ = disp->Underruns();
+            p.tocados = ouvido;
+            p.underruns = disp->Underruns();
             const int percentual = total ? static_cast<int>(ouvido * 100 / total) : 100;
             if (percentual != ultimoPercentual) {
                 ultimoPercentual = percentual;
-                Entrega(execucao, [this, percentual] {
-                    if (AoProgredir) AoProgredir(percentual);
+                Entrega(p, execucao, [percentual](SaidaAudio& s) {
+                    if (s.AoProgredir) s.AoProgredir(percentual);
                 });
             }
         }
         {
-            std::lock_guard lk(mutex_);
-            if (parar_) disp->Descarta();
+            std::lock_guard lk(p.mutex);
+            if (p.parar) disp->Descarta();
         }
     } catch (const std::exception& e) {
         erro = e.what();
     }
-    underruns_ = disp->Underruns();
+    p.underruns = disp->Underruns();
     disp.reset();
     leitor.reset();
-    {
-        std::lock_guard lk(mutex_);
-        estado_ = Estado::Ocioso;
-    }
+    termina();
     if (!erro.empty())
-        Entrega(execucao, [this, erro] {
-            if (AoErro) AoErro(erro);
+        Entrega(p, execucao, [erro](SaidaAudio& s) {
+            if (s.AoErro) s.AoErro(erro);
         });
-    Entrega(execucao, [this] {
-        if (AoTerminar) AoTerminar();
+    Entrega(p, execucao, [](SaidaAudio& s) {
+        if (s.AoTerminar) s.AoTerminar();
     });
 }

@@ -17,9 +17,15 @@
 // or when the device cannot be opened (with the device's reason), and then
 // nothing plays. The destructor stops without waiting for the end of the
 // input.
+//
+// No wait is without limit: a device that does not open, or stops taking
+// frames, within a few seconds of a stop is left to its playback thread,
+// which then ends on its own holding only what it owns (the reader, the
+// device and the state shared with this object), and delivers nothing.
 
 #include <QObject>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -42,6 +48,11 @@ class SaidaAudio final : public QObject {
     SaidaAudio(const SaidaAudio&) = delete;
     SaidaAudio& operator=(const SaidaAudio&) = delete;
 
+    // How long the device may take to open before the run gives up, and how
+    // long a stop (or the destructor) waits for the playback thread.
+    std::chrono::milliseconds LimiteAbertura{15000};
+    std::chrono::milliseconds LimiteParada{5000};
+
     std::function<void()> AoTerminar;
     std::function<void(int percentual)> AoProgredir;
     std::function<void(const std::string& erro)> AoErro;
@@ -60,41 +71,50 @@ class SaidaAudio final : public QObject {
     // Moves to frame `amostra` of the input.
     void Posiciona(std::uint64_t amostra);
 
-    Estado Status() const { return estado_.load(); }
+    Estado Status() const { return p_->estado.load(); }
     // Whole seconds heard so far, rounded to the nearest.
     int TempoDecorrido() const;
-    int Underruns() const { return underruns_.load(); }
+    int Underruns() const { return p_->underruns.load(); }
 
   private:
-    void Toca(std::uint64_t execucao, std::unique_ptr<LeitorAudio> leitor);
-    // Applies the pending jumps and seeks: drops what the device holds and
-    // moves the reader. Playback thread, mutex_ held.
-    void AplicaSalto(LeitorAudio& leitor, DispositivoAudio* disp);
-    void Entrega(std::uint64_t execucao, std::function<void()> acao);
-    void Junta();
-
-    FabricaDispositivo fabrica_;
-    std::thread thread_;
-
-    // Requests of the main thread to the playback thread, and the thread's
-    // answer to the opening. Guarded by mutex_.
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool parar_ = false;
-    bool pausar_ = false;
-    // Jumps and seeks not yet applied, in the order asked.
     struct Salto {
         bool relativo;
         std::int64_t valor;
     };
-    std::deque<Salto> saltos_;
-    int aberturaEstado_ = 0;  // 0 pending, 1 opened, 2 failed
-    std::string aberturaErro_;
+    // What the window and one playback thread share; the thread holds it
+    // until it ends, so it may outlive the output.
+    struct Partilha {
+        std::mutex mutex;
+        std::condition_variable cv;
+        // Requests of the main thread to the playback thread, and the
+        // thread's answer to the opening. Guarded by mutex.
+        bool parar = false;
+        bool pausar = false;
+        std::deque<Salto> saltos;  // jumps and seeks not yet applied, in order
+        int aberturaEstado = 0;    // 0 pending, 1 opened, 2 failed
+        std::string aberturaErro;
+        bool terminou = false;         // the thread has nothing left to do
+        SaidaAudio* dono = nullptr;    // null once the output let go of it
+        std::atomic<Estado> estado{Estado::Ocioso};
+        std::atomic<std::uint64_t> tocados{0};
+        std::atomic<int> taxa{0};
+        std::atomic<int> underruns{0};
+    };
 
-    std::atomic<Estado> estado_{Estado::Ocioso};
-    std::atomic<std::uint64_t> tocados_{0};
-    std::atomic<int> taxa_{0};
-    std::atomic<int> underruns_{0};
+    static void Toca(std::shared_ptr<Partilha> p, FabricaDispositivo fabrica,
+                     std::uint64_t execucao, std::unique_ptr<LeitorAudio> leitor);
+    // Applies the pending jumps and seeks: drops what the device holds and
+    // moves the reader. Playback thread, p.mutex held.
+    static void AplicaSalto(Partilha& p, LeitorAudio& leitor, DispositivoAudio* disp);
+    // Queues `acao` to the output's thread unless the output let go.
+    static void Entrega(Partilha& p, std::uint64_t execucao, std::function<void(SaidaAudio&)> acao);
+    // Waits at most `limite` for the thread to end; a thread that does not is
+    // let go (detached, with its state) and a fresh state takes its place.
+    void Junta(std::chrono::milliseconds limite);
+
+    FabricaDispositivo fabrica_;
+    std::thread thread_;
+    std::shared_ptr<Partilha> p_;
     // Playback number; events of an older one are dropped on arrival.
     std::atomic<std::uint64_t> execucao_{0};
 };

@@ -18,6 +18,7 @@
 
 #include "common/Texto.h"
 #include "console/MDados.h"
+#include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/EscolheCentral.h"
 #include "console/forms/TextoTela.h"
@@ -115,6 +116,8 @@ FormApagaReg::FormApagaReg(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), c
 
     connect(btnApagar, &QPushButton::clicked, this, &FormApagaReg::btnApagarClick);
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnAjuda, &QPushButton::clicked, this,
+            [this] { AbreAjuda(ContextoAjuda::Apagamento, ctx_.mensagens); });
     connect(spBtnCentrais, &QPushButton::clicked, this, &FormApagaReg::spBtnCentraisClick);
     connect(TimerEventos, &QTimer::timeout, this, &FormApagaReg::TimerEventosTimer);
 }
@@ -231,8 +234,9 @@ void FormApagaReg::btnApagarClick() {
         ctx_.mensagens.Mostra(TipoMensagem::Erro, Traduz("Nenhuma central conectada"));
         return;
     }
-    // The history rows need the main connection: without it nothing is deleted.
-    if (!ctx_.dados.BaseConectada()) return;
+    // The history rows need the main connection: without it nothing is
+    // deleted. The reload above already said the database is down.
+    if (ctx_.dados.EstadoConexao() != Conectado) return;
     if (ctx_.mensagens.Mostra(TipoMensagem::Confirmacao, TextoConfirmacao(p)) != RespostaMensagem::Sim)
         return;
     btnOk->setEnabled(false);

@@ -11,8 +11,10 @@
 
 #include "console/Centrais.h"
 #include "console/UtilConsole.h"
+#include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/TextoTela.h"
+#include "console/forms/TrabalhoComProgresso.h"
 
 namespace {
 
@@ -100,6 +102,8 @@ FormCentrais::FormCentrais(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), c
     connect(btnGravacoes, &QPushButton::clicked, this, abre(&AbreGravacoes));
     connect(btnDelReg, &QPushButton::clicked, this, abre(&AbreApagaRegistros));
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnAjuda, &QPushButton::clicked, this,
+            [this] { AbreAjuda(ContextoAjuda::Centrais, ctx_.mensagens); });
     connect(TimerEventos, &QTimer::timeout, this, &FormCentrais::TimerEventosTimer);
 }
 
@@ -165,7 +169,12 @@ void FormCentrais::BtnNovoClick() {
 void FormCentrais::AposNovaCentral(int codigo, const std::string& nome) {
     ctx_.RegistraHistorico(23, nome);
     CarregaItens(codigo);
-    const std::string erro = PreparaBancoCentral(ctx_.dados, codigo);
+    // Making a database takes a while: the window keeps answering meanwhile.
+    const std::string erro =
+        PreparaBancoCentral(ctx_.dados, codigo, [this](const std::function<void()>& cria) {
+            ExecutaComProgresso(this, Traduz("Preparando a base de dados da central. Aguarde ..."),
+                                cria);
+        });
     if (!erro.empty())
         ctx_.mensagens.Mostra(
             TipoMensagem::Aviso,

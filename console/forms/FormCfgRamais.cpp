@@ -16,6 +16,7 @@
 #include "console/ConfigRamais.h"
 #include "console/TrabalhadorPassos.h"
 #include "console/UtilConsole.h"
+#include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormCentrais.h"
 #include "console/forms/TextoTela.h"
@@ -92,6 +93,8 @@ FormCfgRamais::FormCfgRamais(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     connect(btnAtualiza, &QPushButton::clicked, this, &FormCfgRamais::IniciaLeitura);
     connect(spBtnCentrais, &QPushButton::clicked, this, &FormCfgRamais::spBtnCentraisClick);
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnAjuda, &QPushButton::clicked, this,
+            [this] { AbreAjuda(ContextoAjuda::Permissoes, ctx_.mensagens); });
     connect(GridItens, &QTableWidget::cellDoubleClicked, this, &FormCfgRamais::btnEditarClick);
     connect(GridItens, &QTableWidget::cellClicked, this, [this](int linha, int) {
         if (const QTableWidgetItem* i = GridItens->item(linha, 0); i && !i->text().isEmpty())

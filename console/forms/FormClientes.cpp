@@ -2,19 +2,18 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "common/Configuracao.h"
 #include "console/Contatos.h"
 #include "console/UtilConsole.h"
+#include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/EscolheArquivo.h"
 #include "console/forms/FormEdCliente.h"
@@ -93,10 +92,8 @@ FormClientes::FormClientes(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), c
     connect(btnImportar, &QPushButton::clicked, this, &FormClientes::btnImportarClick);
     connect(btnExportar, &QPushButton::clicked, this, &FormClientes::btnExportarClick);
     connect(BtnFechar, &QPushButton::clicked, this, &QDialog::accept);
-    connect(btnAjuda, &QPushButton::clicked, this, [] {
-        QDesktopServices::openUrl(
-            QUrl::fromLocalFile(QString::fromStdString(PastaPrograma() + "ajuda/index.html")));
-    });
+    connect(btnAjuda, &QPushButton::clicked, this,
+            [this] { AbreAjuda(ContextoAjuda::Contatos, ctx_.mensagens); });
     connect(GridItens, &QTableWidget::cellDoubleClicked, this, [this] { BtnEditarClick(); });
     connect(GridItens, &QTableWidget::cellClicked, this, [this](int linha) {
         if (const int c = CodigoDaLinha(linha)) CodigoSelecionado = c;

@@ -259,7 +259,14 @@ void FormEdGrupo::CarregaRamaisPABXGrupo() {
     try {
         Edicao.CarregaRamaisUnidade(codigo);
     } catch (const ErroBasePABX& e) {
+        // Not an empty unit: say why its extensions cannot be listed.
         GravaLogConsole(std::string(e.what()) + ": " + e.detalhe);
+        QApplication::restoreOverrideCursor();
+        MostraListas();
+        ctx_.mensagens.Mostra(TipoMensagem::Erro,
+                              e.detalhe.empty() ? std::string(e.what())
+                                                : std::string(e.what()) + "\n" + e.detalhe);
+        return;
     } catch (const std::exception& e) {
         GravaLogConsole("Ramais da central " + std::to_string(codigo) + ": " + e.what());
     }

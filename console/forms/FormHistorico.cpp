@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "console/Historico.h"
+#include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/TextoTela.h"
 
@@ -91,6 +92,8 @@ FormHistorico::FormHistorico(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     connect(btnPesquisar, &QPushButton::clicked, this, &FormHistorico::btnPesquisaClick);
     connect(TimerEventos, &QTimer::timeout, this, &FormHistorico::TimerEventosTimer);
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    connect(btnAjuda, &QPushButton::clicked, this,
+            [this] { AbreAjuda(ContextoAjuda::Historico, ctx_.mensagens); });
 }
 
 void FormHistorico::showEvent(QShowEvent* e) {

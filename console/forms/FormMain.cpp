@@ -2,8 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPainter>
@@ -11,12 +11,12 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
 #include "console/UtilConsole.h"
+#include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormConfigBD.h"
 #include "console/forms/FormSobre.h"
@@ -111,6 +111,7 @@ FormMain::FormMain(ContextoConsole& ctx, QWidget* pai) : QMainWindow(pai), ctx_(
     LabelStatus = new QLabel(Tr("Parado"), painelMenu);
     LabelStatus->setObjectName("LabelStatus");
     LabelStatus->setAlignment(Qt::AlignCenter);
+    LabelStatus->installEventFilter(this);
     estado->addWidget(btnEstadoVeruzadu, 0, Qt::AlignCenter);
     estado->addWidget(LabelStatus);
     menu->addLayout(estado);
@@ -168,6 +169,8 @@ FormMain::FormMain(ContextoConsole& ctx, QWidget* pai) : QMainWindow(pai), ctx_(
     ctx_.acoes.emplace("Sobre1", [this] { ctx_.formSobre->exec(); });
     ctx_.acoes.emplace("Ajuda1", [this] { Ajuda1Click(); });
     primeiraExibicao_ = true;
+    // F1 in any window of the program (see eventFilter).
+    qApp->installEventFilter(this);
 }
 
 FormMain::~FormMain() {
@@ -365,17 +368,32 @@ void FormMain::BtnEncerrarClick() {
 }
 
 void FormMain::Ajuda1Click() {
-    QDesktopServices::openUrl(
-        QUrl::fromLocalFile(QString::fromStdString(PastaPrograma() + "ajuda/index.html")));
+    AbreAjuda(ContextoAjuda::Principal, ctx_.mensagens);
 }
 
 bool FormMain::eventFilter(QObject* alvo, QEvent* e) {
+    // F1 in any of the program's windows opens that window's help page.
+    if (e->type() == QEvent::KeyPress && alvo->isWidgetType() &&
+        static_cast<QKeyEvent*>(e)->key() == Qt::Key_F1) {
+        const QWidget* janela = static_cast<QWidget*>(alvo)->window();
+        AbreAjuda(ContextoDaJanela(janela->objectName().toStdString()), ctx_.mensagens);
+        return true;
+    }
     if (alvo == LabelStatus && e->type() == QEvent::MouseButtonRelease &&
         LabelStatus->isEnabled()) {
         Executa("btnEstadoVeruzadu", nullptr);
         return true;
     }
     return QMainWindow::eventFilter(alvo, e);
+}
+
+void FormMain::EncerraPorSinal() {
+    FechaTodasJanelas(this);
+    close();
+    // Every loop ends, the nested modal ones included, and loops opened on
+    // the way out return at once; no window that refuses to close (a names
+    // refresh still running) can hold the end back as with quit().
+    QCoreApplication::exit(0);
 }
 
 void FormMain::closeEvent(QCloseEvent* e) {

@@ -54,11 +54,15 @@ class FormMain final : public QMainWindow {
 
     // Raises the window (a second start of the program asked for it).
     void Ativa();
+    // A stop signal: every other window closes as the user would close it,
+    // then this one, and the program ends.
+    void EncerraPorSinal();
 
   protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
-    // LabelStatus is clickable like the service picture above it.
+    // LabelStatus is clickable like the service picture above it; F1 in any
+    // window opens that window's help page.
     bool eventFilter(QObject* alvo, QEvent* e) override;
 
   private:

@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/TextoTela.h"
 
@@ -64,6 +65,10 @@ ListaCadastro::ListaCadastro(ContextoConsole& ctx, const char* nomeObjeto, const
         if (const int c = CodigoDaLinha(linha)) CodigoSelecionado = c;
     });
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
+    // Each list's page, by the window's name (groups, users).
+    connect(btnAjuda, &QPushButton::clicked, this, [this] {
+        AbreAjuda(ContextoDaJanela(objectName().toStdString()), ctx_.mensagens);
+    });
     connect(TimerEventos, &QTimer::timeout, this, &ListaCadastro::TimerEventosTimer);
 }
 

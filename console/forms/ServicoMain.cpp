@@ -79,7 +79,12 @@ void Comanda(ContextoConsole& ctx, const std::shared_ptr<ServicoMain>& s, bool i
         return;
     }
     const bool aceito =
-        s->controle->Executa(iniciar, [&ctx, s, iniciar](bool ok, const std::string& erro) {
+        s->controle->Executa(iniciar, [&ctx, w = std::weak_ptr<ServicoMain>(s), iniciar](
+                                          bool ok, const std::string& erro) {
+            // The controller holds this end: a strong reference would keep
+            // it alive through itself.
+            const auto s = w.lock();
+            if (!s) return;
             Aplica(ctx, *s);
             if (ok) {
                 ctx.RegistraHistorico(iniciar ? 101 : 102, "");

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <thread>
 
 #include "TesteConsole.h"
@@ -270,4 +271,30 @@ TEST_F(BaseCentrais, Seletor) {
     EXPECT_EQ(b.NomePABX, "Beta");
     AoAbrir("FormBuscaCentral", [&](QWidget*) { b.btnCancela->click(); });
     EXPECT_EQ(b.exec(), QDialog::Rejected);
+}
+
+// Making a unit's database keeps the window answering: its progress window
+// shows and the event loop runs until the database is there.
+TEST_F(BaseCentrais, BancoNovoCriadoSemPrenderAJanela) {
+    {
+        Attachment att = p.Principal();
+        InsereCentral(att, 31, "Trinta e um");
+    }
+    int passos = 0;
+    bool progresso = false;
+    QTimer relogio;
+    QObject::connect(&relogio, &QTimer::timeout, [&] {
+        ++passos;
+        progresso = progresso || JanelaVisivel("FormProgresso") != nullptr;
+    });
+    relogio.start(10);
+    ctx.mensagens.ProximaResposta(RespostaMensagem::Ok);
+    f->AposNovaCentral(31, "Trinta e um");
+    relogio.stop();
+    ASSERT_TRUE(ctx.mensagens.Mostradas().empty()) << ctx.mensagens.Mostradas()[0].texto.toStdString();
+    EXPECT_TRUE(progresso);
+    EXPECT_GT(passos, 0);
+    EXPECT_EQ(JanelaVisivel("FormProgresso"), nullptr);
+    Attachment u = p.Unidade(31);
+    EXPECT_EQ(Conta(u, "SELECT COUNT(*) FROM PABX WHERE PAB_CODIGO = 31"), 1);
 }

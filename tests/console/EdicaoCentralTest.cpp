@@ -182,6 +182,37 @@ TEST(EdicaoCentral, Recusas) {
              e.pastaUSB = "E:";
          },
          "Informe a pasta de montagem da unidade USB"},
+        // The service files from the folder + "/norvika/audiorec", cut to 80.
+        {"USB pasta 63",
+         [](EdicaoCentral& e) {
+             e.conexao = ConexaoUSB;
+             e.pastaUSB = "/" + std::string(62, 'p');
+         },
+         ""},
+        {"USB pasta 63 com barra",
+         [](EdicaoCentral& e) {
+             e.conexao = ConexaoUSB;
+             e.pastaUSB = "/" + std::string(62, 'p') + "/";
+         },
+         ""},
+        {"USB pasta 64",
+         [](EdicaoCentral& e) {
+             e.conexao = ConexaoUSB;
+             e.pastaUSB = "/" + std::string(63, 'p');
+         },
+         "Unidade de disco de origem das gravações: no máximo 63 caracteres"},
+        {"USB pasta 80",
+         [](EdicaoCentral& e) {
+             e.conexao = ConexaoUSB;
+             e.pastaUSB = "/" + std::string(79, 'p');
+         },
+         "Unidade de disco de origem das gravações: no máximo 63 caracteres"},
+        {"USB pasta 63 acentuada",
+         [](EdicaoCentral& e) {
+             e.conexao = ConexaoUSB;
+             e.pastaUSB = "/mídia/" + std::string(56, 'p');
+         },
+         ""},
         {"usuario FTP 30", [](EdicaoCentral& e) { e.usuarioFTP = std::string(30, 'u'); }, ""},
         {"usuario FTP 31", [](EdicaoCentral& e) { e.usuarioFTP = std::string(31, 'u'); },
          "Usuário FTP: no máximo 30 caracteres"},

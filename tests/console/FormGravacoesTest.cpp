@@ -308,5 +308,18 @@ TEST_F(BaseJanelas, ApagarRegistrosPeloFormulario) {
     for (std::size_t i = antes; i < ctx.mensagens.Mostradas().size(); ++i)
         EXPECT_NE(ctx.mensagens.Mostradas()[i].caption, "Confirmação");
     EXPECT_EQ(Conta("SELECT COUNT(*) FROM GRAVACAO"), 1);
+
+    // Once the loss was announced, a click says the database is down, once.
+    ctx.dados.LimpaAvisoConexaoPendente();
+    const std::size_t depois = ctx.mensagens.Mostradas().size();
+    for (int i = 0; i < 3; ++i) ctx.mensagens.ProximaResposta(RespostaMensagem::Ok);
+    f.btnApagar->click();
+    int avisos = 0;
+    for (std::size_t i = depois; i < ctx.mensagens.Mostradas().size(); ++i) {
+        EXPECT_NE(ctx.mensagens.Mostradas()[i].caption, "Confirmação");
+        avisos += ctx.mensagens.Mostradas()[i].texto == "Base de dados não está conectada";
+    }
+    EXPECT_EQ(avisos, 1);
+    EXPECT_EQ(Conta("SELECT COUNT(*) FROM GRAVACAO"), 1);
     f.reject();
 }

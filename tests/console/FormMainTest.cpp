@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+#include <QTableWidget>
 
 #include "ConsoleTeste.h"
 #include "TesteConsole.h"
@@ -22,6 +23,7 @@
 #include "console/forms/FormMain.h"
 #include "console/forms/FormSobre.h"
 #include "console/forms/FormSysAcc.h"
+#include "console/forms/FormGrupos.h"
 
 namespace {
 
@@ -412,4 +414,86 @@ TEST(FormMain, CancelarNoLoginEncerraMesmoComConexaoPerdida) {
     ASSERT_TRUE(EsperaAte([&] { return *cancelado && !c.main->Inicializando(); }));
     EXPECT_TRUE(EsperaAte([&] { return !c.main->isVisible(); }));
     EXPECT_FALSE(c.main->TimerServico->isActive());
+}
+
+TEST(FormMain, RotuloDoEstadoAbreOEstadoComoAFigura) {
+    ProgramaTeste p("rotulo");
+    EXIGE_SERVIDOR(p.inst);
+    Console c;
+    c.Mostra();
+    ASSERT_TRUE(EsperaAte([&] { return c.Conectado() && c.logins == 1; }));
+    int abertas = 0;
+    c.ctx.acoes["btnEstadoVeruzadu"] = [&] { ++abertas; };
+    ASSERT_TRUE(c.main->LabelStatus->isEnabled());
+    QTest::mouseClick(c.main->LabelStatus, Qt::LeftButton);
+    EXPECT_EQ(abertas, 1);
+    QTest::mouseClick(c.main->btnEstadoVeruzadu, Qt::LeftButton);
+    EXPECT_EQ(abertas, 2);
+    // Disabled with the picture, it opens nothing.
+    c.main->LabelStatus->setEnabled(false);
+    QTest::mouseClick(c.main->LabelStatus, Qt::LeftButton);
+    EXPECT_EQ(abertas, 2);
+}
+
+// A stop signal while the groups editor's names refresh of a unit runs, and
+// while its box is up inside those nested modal windows: every window
+// closes and the program's loop ends.
+TEST(FormMain, SinalComJanelasAninhadasEncerra) {
+    ProgramaTeste p("sinal", {1});
+    EXIGE_SERVIDOR(p.inst);
+    struct Caso {
+        const char* janela;  // where the signal comes
+        const char* endereco;
+    } casos[] = {
+        // A PABX that refuses the link: the refresh ends in an error box.
+        {"CaixaMensagem", "127.0.0.1"},
+        // One that never answers: the refresh is still waiting.
+        {"FormAtualizaRamais", "10.255.255.1"},
+    };
+    for (const Caso& k : casos) {
+        SCOPED_TRACE(k.janela);
+        {
+            // The unit's names are due for a refresh.
+            Attachment att = p.Principal();
+            Transaction tr(att);
+            Statement st(tr, "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DNSUPDATE, "
+                             "PAB_KELVENDERIP, PAB_KELVPORTA) VALUES (1, 'Matriz', 1, ?, 1) "
+                             "MATCHING (PAB_CODIGO)");
+            st.SetText(0, k.endereco);
+            st.Executa();
+            tr.Commit();
+        }
+        Console c;
+        c.Mostra();
+        ASSERT_TRUE(EsperaAte([&] { return c.Conectado() && c.logins == 1; }));
+
+        bool sinal = false, limite = false;
+        AoAbrir("FormGrupos", [](QWidget* w) {
+            QTimer::singleShot(0, w, [w] { w->findChild<QPushButton*>("btnNovo")->click(); });
+        });
+        AoAbrir("FormEdGrupo", [](QWidget* w) {
+            auto* grade = w->findChild<QTableWidget*>("GridItens");
+            QTimer::singleShot(0, w, [grade] { grade->item(0, 1)->setCheckState(Qt::Checked); });
+        });
+        AoAbrir(k.janela, [&](QWidget*) {
+            sinal = true;
+            c.main->EncerraPorSinal();
+        }, 60000);
+        QTimer::singleShot(0, [&] { c.ctx.formGrupos->exec(); });
+        QTimer guarda;
+        guarda.setSingleShot(true);
+        QObject::connect(&guarda, &QTimer::timeout, [&] {
+            limite = true;
+            QCoreApplication::exit(1);
+        });
+        guarda.start(90000);
+        QApplication::exec();
+        guarda.stop();
+        EXPECT_TRUE(sinal);
+        EXPECT_FALSE(limite) << "the program did not end";
+        EXPECT_FALSE(c.main->isVisible());
+        for (QWidget* w : QApplication::topLevelWidgets())
+            EXPECT_FALSE(w->isVisible()) << w->objectName().toStdString();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 }

@@ -386,3 +386,37 @@ TEST_F(BaseGrupos, DuasConsoles) {
     EXPECT_EQ(Conta("SELECT COUNT(*) FROM GRUPO"), 1);
     EXPECT_EQ(Scratch(), 0);
 }
+
+// A unit whose database cannot be opened says so, instead of an empty list.
+TEST_F(BaseGrupos, UnidadeSemBaseDizPorque) {
+    {
+        Attachment att = p.Principal();
+        att.Executa("UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DNSUPDATE) "
+                    "VALUES (7, 'Sem base', 0) MATCHING (PAB_CODIGO)");
+    }
+    // The installation outlives the test: the unit goes at its end.
+    struct Retira {
+        ProgramaTeste& p;
+        ~Retira() {
+            try {
+                p.Principal().Executa("DELETE FROM PABX WHERE PAB_CODIGO = 7");
+            } catch (const std::exception&) {
+            }
+        }
+    } retira{p};
+    Abre(0);
+    ctx.mensagens.ProximaResposta(RespostaMensagem::Ok);
+    MarcaAcesso(*e, 7, true);
+    EXPECT_EQ(e->CodigoPABXMostrado, 7);
+    ASSERT_EQ(ctx.mensagens.Mostradas().size(), 1u);
+    EXPECT_EQ(ctx.mensagens.Mostradas()[0].caption, "Erro");
+    EXPECT_TRUE(ctx.mensagens.Mostradas()[0].texto.startsWith(
+        "Não foi possível conectar base de dados GRVPAB007"))
+        << ctx.mensagens.Mostradas()[0].texto.toStdString();
+    EXPECT_TRUE(Itens(e->ListBoxRamDisp).empty());
+    // A unit that opens still lists its extensions, without a message.
+    MarcaAcesso(*e, 1, true);
+    EXPECT_EQ(Itens(e->ListBoxRamDisp), (Lista{"201", "202 [Recepção]", "203"}));
+    EXPECT_EQ(ctx.mensagens.Mostradas().size(), 1u);
+    e->BtnCancelarClick();
+}

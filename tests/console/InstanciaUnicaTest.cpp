@@ -112,3 +112,38 @@ TEST(InstanciaUnica, ProgramaIniciadoDuasVezes) {
     EXPECT_TRUE(Roda(depois)) << "the instance after the crash ended";
     depois.Termina();
 }
+
+// A lock file that cannot be opened is no other console: the start says why.
+TEST(InstanciaUnica, TravaQueNaoAbreDizPorque) {
+    PastaTemporaria runtime, home;
+    // In process: no first instance, and the reason names the file.
+    std::filesystem::create_directory(runtime / ("veruzadu-" + std::to_string(::getuid()) +
+                                                 "-bloqueada.lock"));
+    InstanciaUnica bloqueada("bloqueada", runtime.Caminho().string());
+    EXPECT_FALSE(bloqueada.Primeira());
+    EXPECT_NE(bloqueada.ErroTrava().find("bloqueada.lock"), std::string::npos)
+        << bloqueada.ErroTrava();
+    InstanciaUnica livre("livre", runtime.Caminho().string());
+    EXPECT_TRUE(livre.Primeira());
+    EXPECT_EQ(livre.ErroTrava(), "");
+    InstanciaUnica segunda("livre", runtime.Caminho().string());
+    EXPECT_EQ(segunda.ErroTrava(), "") << "a lock held by another console is no error";
+
+    // The program: the same lock file, taken by a folder.
+    ::setenv("VERUZADU_HOME", home.Caminho().c_str(), 1);
+    const std::string chave =
+        InstanciaUnica::ChaveDe(std::filesystem::canonical(VERUZADU_EXE).string(), PastaPrograma());
+    ::unsetenv("VERUZADU_HOME");
+    std::filesystem::create_directory(runtime / ("veruzadu-" + std::to_string(::getuid()) + "-" +
+                                                 chave + ".lock"));
+    ProcessoFilho p({VERUZADU_EXE}, Ambiente(home, runtime));
+    ASSERT_TRUE(p.Iniciado());
+    const auto saida = [&] { return LeTudo(home / "saida.txt"); };
+    EXPECT_TRUE(EsperaAte([&] {
+        return saida().find("Não foi possível abrir o arquivo de trava") != std::string::npos;
+    })) << saida();
+    // It waits on its error box, not ended as if another console ran.
+    int status = 0;
+    EXPECT_FALSE(p.Terminou(status));
+    p.Termina();
+}

@@ -7,6 +7,10 @@
 #include "common/db/Esquema.h"
 #include "console/MDados.h"
 #include "console/UtilConsole.h"
+#include <QElapsedTimer>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -394,4 +398,72 @@ TEST(MDadosBanco, ProcedimentoDaCentralGuardaAPortaDoServidor) {
     auto c = st.Abre();
     ASSERT_TRUE(c.Proxima());
     EXPECT_EQ(c.GetText(0), "2001");
+}
+
+// No wait on the server is without limit. A row another program holds: the
+// console's write gives up after its lock time-out with the server's error,
+// and keeps its connection. Work that keeps the window waiting past the
+// limit of waits is cancelled, and the connection counts as lost (notice and
+// reconnection follow, as for a dropped connection).
+TEST(MDadosBanco, EsperasNoServidorTemLimite) {
+    ProgramaTeste p("esperas");
+    EXIGE_SERVIDOR(p.inst);
+    MensageiroTeste msg;
+    MDados dados(msg);
+    std::string erro;
+    ASSERT_TRUE(dados.ConectaBancoDados(erro)) << erro;
+
+    // Another program holds the control row until told, or for 40 s at most.
+    std::mutex m;
+    std::condition_variable cv;
+    bool solta = false, segura = false;
+    std::thread outro([&] {
+        Attachment outra = p.Principal();
+        Transaction tr(outra);
+        tr.Executa("UPDATE CONTROLE SET CRL_COMPBD = 5");
+        std::unique_lock lk(m);
+        segura = true;
+        cv.notify_all();
+        cv.wait_for(lk, std::chrono::seconds(40), [&] { return solta; });
+        lk.unlock();
+        tr.Commit();
+    });
+    {
+        std::unique_lock lk(m);
+        ASSERT_TRUE(cv.wait_for(lk, std::chrono::seconds(30), [&] { return segura; }));
+    }
+    const auto escreve = [](Transaction& tr) { tr.Executa("UPDATE CONTROLE SET CRL_COMPBD = 6"); };
+
+    dados.TempoEsperaTrava = 1;
+    QElapsedTimer t;
+    t.start();
+    try {
+        dados.Executa(escreve);
+        ADD_FAILURE() << "the write waited for the other program";
+    } catch (const FirebirdError& e) {
+        EXPECT_FALSE(e.ConexaoPerdida()) << e.what();
+    }
+    EXPECT_LT(t.elapsed(), 20000);
+    EXPECT_EQ(dados.EstadoConexao(), Conectado);
+    EXPECT_FALSE(dados.ConexaoPerdida());
+
+    // A longer lock wait than the window may wait: cancelled, connection lost.
+    dados.TempoEsperaTrava = 60;
+    dados.DefineTempoLimiteComando(1);
+    t.start();
+    EXPECT_THROW(dados.Executa(escreve), SemConexaoBD);
+    EXPECT_LT(t.elapsed(), 20000);
+    EXPECT_TRUE(dados.ConexaoPerdida());
+    EXPECT_TRUE(dados.AvisoConexaoPendente());
+    EXPECT_EQ(dados.EstadoConexao(), ConexaoPerdidaBD);
+    {
+        std::lock_guard lk(m);
+        solta = true;
+    }
+    cv.notify_all();
+    outro.join();
+
+    // The start-up sequence connects again as after any loss.
+    ASSERT_TRUE(dados.ConectaBancoDados(erro)) << erro;
+    EXPECT_NO_THROW(dados.Executa(escreve));
 }

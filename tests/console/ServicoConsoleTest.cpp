@@ -4,6 +4,9 @@
 
 #include <unistd.h>
 
+#include <atomic>
+#include <thread>
+
 #include <QAction>
 #include <QLabel>
 
@@ -135,4 +138,51 @@ TEST_F(BaseServico, IniciaEParaOServicoReal) {
     ASSERT_GT(pid, 0);
     ::kill(pid, SIGKILL);
     EXPECT_TRUE(Mostra("Parado"));
+}
+
+namespace {
+
+// A start that takes as long as the test says (no real service can be made
+// to end exactly while the console closes).
+struct ServicoLento final : ServiceControl {
+    std::shared_ptr<std::atomic<bool>> iniciando = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<std::atomic<bool>> libera = std::make_shared<std::atomic<bool>>(false);
+    EstadoServico Consulta() override { return EstadoServico::Parado; }
+    bool Inicia(std::string&) override {
+        *iniciando = true;
+        for (int i = 0; i < 1000 && !*libera; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return true;
+    }
+    bool Para(std::string& erro) override { return Inicia(erro); }
+};
+
+}  // namespace
+
+// The console closes while a start runs: whichever side lets go last, the
+// controller ends on the main thread, after its worker.
+TEST(ServicoConsole, InicioQueTerminaNoEncerramento) {
+    PastaTemporaria home;
+    ::setenv("VERUZADU_HOME", home.Caminho().c_str(), 1);
+    {
+        ContextoConsole ctx;
+        auto backend = std::make_unique<ServicoLento>();
+        auto iniciando = backend->iniciando;
+        auto libera = backend->libera;
+        InstalaServicoMain(ctx, std::move(backend), "teste");
+        ctx.servico->PodeControlar = [] { return true; };
+        ctx.RegistraHistorico = [](int, const std::string&) { return true; };
+        ctx.acoes["IniciarServioGravaoNorvika1"]();
+        ASSERT_TRUE(EsperaAte([&] { return iniciando->load(); }));
+        // The start ends a moment after the console let go of the control.
+        std::thread solta([libera] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            *libera = true;
+        });
+        ctx.servico.reset();
+        solta.join();
+        // Time for a worker that would end the controller itself.
+        EsperaAte([] { return false; }, 1000);
+    }
+    ::unsetenv("VERUZADU_HOME");
 }

@@ -8,7 +8,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -329,6 +332,86 @@ TEST_F(SaidaAudioTest, ErroDeLeituraNoMeio_AvisaUmaVezETermina) {
     EXPECT_NE(f.erros[0].find("encurtado"), std::string::npos) << f.erros[0];
     EXPECT_EQ(f.terminos, 1);
     EXPECT_LT(reg->Quadros(), 24000u);
+}
+
+namespace {
+
+// A device that stops answering, on opening or once playing (a sound card
+// held by another program, a driver that hangs): it comes back only when
+// the test lets it, or after a minute.
+struct Trava {
+    std::atomic<bool> solta{false};
+    std::atomic<bool> presa{false};
+    std::atomic<int> vivos{0};
+    void Espera() {
+        presa = true;
+        for (int i = 0; i < 6000 && !solta; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+};
+
+class DispositivoPreso final : public DispositivoAudio {
+  public:
+    DispositivoPreso(std::shared_ptr<Trava> t, bool naAbertura)
+        : t_(std::move(t)), naAbertura_(naAbertura) {
+        ++t_->vivos;
+    }
+    ~DispositivoPreso() override { --t_->vivos; }
+    void Abre(const FormatoAudio& f) override {
+        taxa_ = f.taxa;
+        if (naAbertura_) t_->Espera();
+    }
+    std::size_t QuadrosPorPeriodo() const override { return static_cast<std::size_t>(taxa_ / 20); }
+    void Escreve(const std::uint8_t*, std::size_t) override {
+        if (!naAbertura_) t_->Espera();
+    }
+    std::size_t Atraso() override { return 0; }
+    void Drena() override {}
+    void Descarta() override {}
+    int Underruns() const override { return 0; }
+
+  private:
+    std::shared_ptr<Trava> t_;
+    bool naAbertura_;
+    int taxa_ = 8000;
+};
+
+}  // namespace
+
+TEST_F(SaidaAudioTest, DispositivoQueNaoResponde_NaoPrendeAJanela) {
+    const fs::path wav = pasta_ / "a.wav";
+    Grava(wav, Riff(Fmt(1, 1, 8000, 16) + Bloco("data", Rampa(16000))));
+    auto trava = std::make_shared<Trava>();
+    QElapsedTimer t;
+    {
+        // Stuck while playing: the stop that waits, and the end, still return.
+        SaidaAudio s([trava] { return std::make_unique<DispositivoPreso>(trava, false); });
+        s.Executa(Abre(wav));
+        ASSERT_TRUE(EsperaAte([&] { return trava->presa.load(); }));
+        t.start();
+        s.Para(true);
+        EXPECT_LT(t.elapsed(), 20000);
+        EXPECT_EQ(s.Status(), SaidaAudio::Estado::Ocioso);
+        t.start();
+    }
+    EXPECT_LT(t.elapsed(), 20000);
+    trava->presa = false;
+    {
+        // Stuck on opening: refused once the opening's limit passed.
+        SaidaAudio s([trava] { return std::make_unique<DispositivoPreso>(trava, true); });
+        s.LimiteAbertura = std::chrono::milliseconds(500);
+        Fim f;
+        Liga(s, f);
+        t.start();
+        EXPECT_THROW(s.Executa(Abre(wav)), ErroAudio);
+        EXPECT_LT(t.elapsed(), 20000);
+        EXPECT_EQ(s.Status(), SaidaAudio::Estado::Ocioso);
+        t.start();
+    }
+    EXPECT_LT(t.elapsed(), 20000);
+    // Let go, the abandoned playbacks end by themselves and drop their devices.
+    trava->solta = true;
+    EXPECT_TRUE(EsperaAte([&] { return trava->vivos == 0; }));
 }
 
 TEST(LeitorWav, CabecalhosQuebrados_SaoRecusados) {
