@@ -93,6 +93,7 @@ class Reprodutor : public ::testing::Test {
         ctx_.dados.ConectaBasePABX(1);
         ctx_.UsuarioCodigo = 1;
         ctx_.UsuarioNome = "Administrador";
+        ctx_.UsuarioPerfil = 1;
         gravadas_ = Gravadas();
         ASSERT_EQ(gravadas_.size(), 20u);
     }
