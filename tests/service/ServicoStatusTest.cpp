@@ -61,6 +61,18 @@ class ServicoStatus : public ::testing::Test {
     PastaTemporaria home;
     RelogioAjustavel relogio;
     const std::uint16_t porta = PortaLivre();
+    // Someone else listens on the status port: its socket, or -1.
+    int OcupaPorta() const {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(porta);
+        if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    }
 };
 
 }  // namespace
@@ -141,12 +153,8 @@ TEST_F(ServicoStatus, RequestTableGivesTheExactReplyBytes) {
 
 TEST_F(ServicoStatus, APortInUseIsLoggedAndTheServiceRunsAndTheStopClosesEveryConsole) {
     // Someone else listens on the port first.
-    const int outro = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(porta);
-    ASSERT_EQ(::bind(outro, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(outro, 4), 0);
+    const int outro = OcupaPorta();
+    ASSERT_GE(outro, 0);
     {
         TServicoVeruzaduQuv servico(PastaPrograma(), relogio);
         ASSERT_TRUE(servico.ServiceStart()) << Log();
@@ -178,12 +186,8 @@ TEST_F(ServicoStatus, APortInUseIsLoggedAndTheServiceRunsAndTheStopClosesEveryCo
 }
 
 TEST_F(ServicoStatus, APortTakenAtStartIsTriedAgainAndOpensOnceFree) {
-    const int outro = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(porta);
-    ASSERT_EQ(::bind(outro, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(outro, 4), 0);
+    const int outro = OcupaPorta();
+    ASSERT_GE(outro, 0);
     TServicoVeruzaduQuv servico(PastaPrograma(), relogio);
     ASSERT_TRUE(servico.ServiceStart()) << Log();
     ASSERT_NE(servico.ServidorStatusGRV(), nullptr);
@@ -216,12 +220,8 @@ TEST_F(ServicoStatus, APortTakenAtStartIsTriedAgainAndOpensOnceFree) {
 }
 
 TEST_F(ServicoStatus, AStopWhileThePortIsTriedAgainEndsAtOnce) {
-    const int outro = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(porta);
-    ASSERT_EQ(::bind(outro, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(::listen(outro, 4), 0);
+    const int outro = OcupaPorta();
+    ASSERT_GE(outro, 0);
     TServicoVeruzaduQuv servico(PastaPrograma(), relogio);
     ASSERT_TRUE(servico.ServiceStart()) << Log();
     std::this_thread::sleep_for(1500ms);
