@@ -16,6 +16,7 @@
 #include "common/Texto.h"
 #include "common/Traducao.h"
 #include "common/db/Firebird.h"
+#include "common/db/VigiaComandos.h"
 #include "console/Centrais.h"
 #include "console/CodigoCliente.h"
 #include "console/MDados.h"
@@ -325,7 +326,7 @@ void ExportaContatos(MDados& dados, FormatoAgenda formato, std::string_view ddd,
 }
 
 ResultadoImportacao ImportaContatos(MDados& dados, const fs::path& arquivo, FormatoAgenda formato,
-                                    std::string_view ddd) {
+                                    std::string_view ddd, const ExecutorVinculo& executor) {
     ResultadoImportacao r;
     const std::string titulo =
         Traduz("Não foi possível importar o arquivo") + " " + arquivo.string();
@@ -364,38 +365,53 @@ ResultadoImportacao ImportaContatos(MDados& dados, const fs::path& arquivo, Form
     r.contatos = vinculos.contatos;
     if (vinculos.numeros.empty() && vinculos.desvinculados.empty()) return r;
 
-    auto falha = [&](const std::string& onde, const std::string& motivo) {
-        const std::string linha =
-            Traduz("Gravações não vinculadas aos contatos") + " (" + onde + "): " + motivo;
-        GravaLogConsole(linha);
-        r.falhasVinculo.push_back(linha);
+    // Where to link, read here (the data module is the main thread's); the
+    // linking itself runs on connections of its own.
+    struct Base {
+        std::string onde;
+        ParametrosConexao conexao;
+    };
+    std::vector<Base> bases{{"VERUZADU", dados.ParametrosPrincipal()}};
+    std::vector<std::string> falhas;
+    auto falha = [&falhas](const std::string& onde, const std::string& motivo) {
+        falhas.push_back(Traduz("Gravações não vinculadas aos contatos") + " (" + onde + "): " +
+                         motivo);
     };
     try {
-        dados.Executa([&](Transaction& tr) { VinculaGravacoes(tr, vinculos, ddd); });
-    } catch (const std::exception& e) {
-        falha("VERUZADU", e.what());
-    }
-    std::vector<ItemCentral> centrais;
-    try {
-        centrais = CarregaCentrais(dados);
+        const IniFile ini(ArquivoVeruzaduIni());
+        for (const ItemCentral& c : CarregaCentrais(dados)) {
+            const std::string nome = "GRVPAB" + CodigoTresDigitos(c.codigo);
+            const CaminhoBD caminho =
+                MontaCaminhoBD(ini, nome, dados.PastaDadosBD(), NomeComputador());
+            bases.push_back({Traduz("central") + " " + CodigoCentralTexto(c.codigo) + " " +
+                                 c.descricao,
+                             {caminho.conexao, dados.UsuarioBD, dados.SenhaBD,
+                              dados.TempoLimiteConexao}});
+        }
     } catch (const std::exception& e) {
         falha(Traduz("centrais"), e.what());
     }
-    const IniFile ini(ArquivoVeruzaduIni());
-    for (const ItemCentral& c : centrais) {
-        const std::string nome = "GRVPAB" + CodigoTresDigitos(c.codigo);
-        try {
-            const CaminhoBD caminho =
-                MontaCaminhoBD(ini, nome, dados.PastaDadosBD(), NomeComputador());
-            Attachment att = Attachment::Conecta(
-                {caminho.conexao, dados.UsuarioBD, dados.SenhaBD, dados.TempoLimiteConexao});
-            Transaction tr(att);
-            VinculaGravacoes(tr, vinculos, ddd);
-            tr.Commit();
-        } catch (const std::exception& e) {
-            falha(Traduz("central") + " " + CodigoCentralTexto(c.codigo) + " " + c.descricao,
-                  e.what());
+    const std::string dddLocal(ddd);
+    const std::function<void()> vincula = [&] {
+        // A server gone silent ends that database's linking, not the console.
+        VigiaComandos vigia(LimiteVinculoPorBase);
+        for (const Base& b : bases) {
+            try {
+                Attachment att = Attachment::Conecta(b.conexao);
+                const auto guarda = vigia.Vigia(att.Interface());
+                Transaction tr(att);
+                VinculaGravacoes(tr, vinculos, dddLocal);
+                tr.Commit();
+            } catch (const std::exception& e) {
+                falha(b.onde, e.what());
+            }
         }
-    }
+    };
+    if (executor)
+        executor(vincula);
+    else
+        vincula();
+    for (const std::string& linha : falhas) GravaLogConsole(linha);
+    r.falhasVinculo = std::move(falhas);
     return r;
 }

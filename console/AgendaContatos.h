@@ -25,6 +25,7 @@
 // Main thread only for the functions taking MDados; the others run on the
 // transaction handed in. Errors as each function says.
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -103,10 +104,20 @@ struct ResultadoImportacao {
     int contatos = 0;
 };
 
-// Reads the file, stores it and links the recordings in every unit's
-// database and the main one.
+// Runs the linking of recordings (every database, a connection of its own
+// each, nothing of the main thread) and returns when it has ended; the
+// console runs it on a worker behind a progress window.
+using ExecutorVinculo = std::function<void(const std::function<void()>& vincula)>;
+
+// Reads the file, stores it on the console's connection and links the
+// recordings in the main database and every unit's, through `executor`
+// (none: here).
 ResultadoImportacao ImportaContatos(MDados& dados, const std::filesystem::path& arquivo,
-                                    FormatoAgenda formato, std::string_view dddLocal);
+                                    FormatoAgenda formato, std::string_view dddLocal,
+                                    const ExecutorVinculo& executor = {});
+
+// How long the linking of one database may take.
+inline constexpr std::chrono::minutes LimiteVinculoPorBase{10};
 
 // Files larger than this are refused before reading.
 inline constexpr std::uintmax_t TamanhoMaximoArquivoAgenda = 256ull * 1024 * 1024;

@@ -96,7 +96,12 @@ void AtualizacaoBD::RecuperaMigracao() {
     if (!std::filesystem::exists(ArquivoRegistroMigracao())) return;
     MigracaoBD migracao(dados_, mensagens_);
     std::unique_ptr<ServiceControl> servico = ControleServico ? ControleServico() : nullptr;
-    migracao.Recupera(servico.get());
+    // Restores and drops take a while: the window keeps answering meanwhile.
+    const std::function<void()> recupera = [&] { migracao.Recupera(servico.get()); };
+    if (ExecutaLongo)
+        ExecutaLongo(Traduz("Recuperando a migração interrompida. Aguarde ..."), recupera);
+    else
+        recupera();
 }
 
 bool AtualizacaoBD::OfereceMigracao() {

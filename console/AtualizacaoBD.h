@@ -74,6 +74,11 @@ class AtualizacaoBD {
     // Shows the migration window, which runs `migracao` (modal). Without it
     // the migration runs here without a window.
     std::function<void(MigracaoBD& migracao)> MostraUpGrade;
+    // Runs long work (the recovery of a migration killed half-way) off the
+    // main thread while a window shows `texto`, and returns once it ended.
+    // None: the work runs here.
+    std::function<void(const std::string& texto, const std::function<void()>& trabalho)>
+        ExecutaLongo;
     // The recording service of this installation, stopped around a
     // migration; none: the service is not looked at.
     std::function<std::unique_ptr<ServiceControl>()> ControleServico;

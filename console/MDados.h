@@ -117,6 +117,9 @@ class MDados final : public QObject {
 
     const std::string& ServidorBaseDados() const { return servidorBD_; }
     const std::string& PastaDadosBD() const { return pastaDadosBD_; }
+    // How the main database was last connected (for work on a connection of
+    // its own, off the main thread).
+    const ParametrosConexao& ParametrosPrincipal() const { return parametrosPrincipal_; }
     const std::string& VersaoServidorBD() const { return versaoServidorBD_; }
     bool UsaAliasGRVPABX() const { return usaAliasGRVPABX_; }
 

@@ -26,6 +26,7 @@
 #include "console/forms/FormLogGrv.h"
 #include "console/forms/FormStatus.h"
 #include "console/forms/FormUpGrade.h"
+#include "console/forms/TrabalhoComProgresso.h"
 
 ContextoConsole::ContextoConsole(std::function<DataHora()> relogioDado)
     : relogio(std::move(relogioDado)), dados(mensagens, [this] { return relogio(); }) {
@@ -33,6 +34,10 @@ ContextoConsole::ContextoConsole(std::function<DataHora()> relogioDado)
     VerificaPermissao = [](int) { return false; };
     dados.VerificaAtualizacaoBD = [this] { atualizacao.VerificaAtualizacaoBD(); };
     dados.AntesDeConectar = [this] { atualizacao.RecuperaMigracao(); };
+    atualizacao.ExecutaLongo = [this](const std::string& texto,
+                                      const std::function<void()>& trabalho) {
+        ExecutaComProgresso(formMain, texto, trabalho);
+    };
     atualizacao.MostraUpGrade = [this](MigracaoBD& migracao) {
         FormUpGrade f(&migracao, formMain);
         f.exec();

@@ -18,6 +18,7 @@
 #include "console/forms/EscolheArquivo.h"
 #include "console/forms/FormEdCliente.h"
 #include "console/forms/TextoTela.h"
+#include "console/forms/TrabalhoComProgresso.h"
 
 namespace {
 
@@ -227,7 +228,14 @@ void FormClientes::btnImportarClick() {
     ResultadoImportacao r;
     {
         Ampulheta a;
-        r = ImportaContatos(ctx_.dados, arquivo, Formato(escolhido.filtro), DDDLocal);
+        // Linking every database's recordings takes a while: the window
+        // keeps answering meanwhile.
+        r = ImportaContatos(ctx_.dados, arquivo, Formato(escolhido.filtro), DDDLocal,
+                            [this](const std::function<void()>& vincula) {
+                                ExecutaComProgresso(
+                                    this, Traduz("Vinculando gravações aos contatos. Aguarde ..."),
+                                    vincula);
+                            });
     }
     if (!r.importado) {
         if (!r.erro.empty()) ctx_.mensagens.Mostra(TipoMensagem::Erro, r.erro);

@@ -4,6 +4,7 @@
 // export that fails half-way, and the linking of recordings afterwards.
 
 #include <QPushButton>
+#include <QTimer>
 
 #include "ContatosTeste.h"
 #include "common/IniFile.h"
@@ -244,7 +245,18 @@ TEST_F(BaseAgenda, ImportacaoVinculaGravacoesPorNumeroExato) {
     for (int vez = 1; vez <= 2; ++vez) {
         SCOPED_TRACE(vez);
         ProximoArquivo(QString::fromStdString(arquivo.string()), 1);
+        // The linking keeps the window answering: its progress window shows
+        // and the event loop runs while the databases are linked (the same
+        // file again links nothing).
+        bool progresso = false;
+        QTimer relogio;
+        QObject::connect(&relogio, &QTimer::timeout,
+                         [&] { progresso = progresso || JanelaVisivel("FormProgresso") != nullptr; });
+        relogio.start(5);
         f->btnImportarClick();
+        relogio.stop();
+        EXPECT_EQ(progresso, vez == 1);
+        EXPECT_EQ(JanelaVisivel("FormProgresso"), nullptr);
         ASSERT_TRUE(Mostrou("foi importado"));
         if (vez == 1) {
             EXPECT_EQ(ctx.mensagens.Mostradas().back().caption, "Aviso");

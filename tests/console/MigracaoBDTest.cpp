@@ -15,6 +15,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QTimer>
 
 #include "MensageiroTeste.h"
 #include "PacoteTeste.h"
@@ -27,6 +28,7 @@
 #include "console/PacoteScripts.h"
 #include "console/RegistroMigracao.h"
 #include "console/forms/FormUpGrade.h"
+#include "console/forms/TrabalhoComProgresso.h"
 #include "service/ServiceControl.h"
 
 namespace fs = std::filesystem;
@@ -514,7 +516,19 @@ TEST_P(MorteMigracao, ProximoInicioRecuperaEMigraDeNovo) {
 
     const bool migrada = ponto == "migradas";
     Console c;
+    // The recovery keeps the window answering: its progress window shows and
+    // the event loop runs while the databases are put back.
+    c.atualizacao.ExecutaLongo = [](const std::string& texto, const std::function<void()>& trabalho) {
+        ExecutaComProgresso(nullptr, texto, trabalho);
+    };
+    bool progresso = false;
+    QTimer relogio;
+    QObject::connect(&relogio, &QTimer::timeout,
+                     [&] { progresso = progresso || JanelaVisivel("FormProgresso") != nullptr; });
+    relogio.start(5);
     c.Conecta();
+    relogio.stop();
+    EXPECT_TRUE(progresso);
     EXPECT_FALSE(fs::exists(ArquivoRegistroMigracao())) << Log();
     EXPECT_NE(Log().find("Migração interrompida recuperada"), std::string::npos) << Log();
     EXPECT_EQ(c.Perguntou(), !migrada);
