@@ -12,7 +12,7 @@
 #include "console/MDados.h"
 #include "console/MigracaoBD.h"
 #include "console/RegistroMigracao.h"
-#include "service/ServiceControl.h"
+#include "common/ServiceControl.h"
 #include "console/Mensageiro.h"
 #include "console/UtilConsole.h"
 

@@ -5,6 +5,7 @@
 #include "common/Texto.h"
 #include "common/Traducao.h"
 #include "common/db/Firebird.h"
+#include "common/db/OperacaoHistorico.h"
 #include "console/CodigoCliente.h"
 #include "console/Historico.h"
 #include "console/MDados.h"
@@ -218,7 +219,7 @@ bool SalvaCliente(MDados& dados, Mensageiro& mensagens, ClienteAgenda& cli,
                 ins.SetInt(0, codigo).SetText(1, numero).SetInt(2, f.tipo);
                 ins.Executa();
             }
-            InsereHistorico(tr, autor.codigo, autor.nome, novo ? 14 : 16,
+            InsereHistorico(tr, autor.codigo, autor.nome, novo ? Operacao::InseridoCliente : Operacao::EditadoCliente,
                             novo ? valores[0] : nomeAnterior);
         });
     if (ok) cli.codigo = codigo;
@@ -236,6 +237,6 @@ bool RemoveCliente(MDados& dados, Mensageiro& mensagens, int codigo, const std::
                      cli.SetInt(0, codigo);
                      if (cli.Executa() == 0)
                          throw Recusa(Traduz("O contato foi removido por outro usuário"));
-                     InsereHistorico(tr, autor.codigo, autor.nome, 15, nome);
+                     InsereHistorico(tr, autor.codigo, autor.nome, Operacao::RemovidoCliente, nome);
                  });
 }

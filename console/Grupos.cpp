@@ -6,6 +6,7 @@
 #include "common/Traducao.h"
 #include "common/db/Esquema.h"
 #include "common/db/Firebird.h"
+#include "common/db/OperacaoHistorico.h"
 #include "console/Acesso.h"
 #include "console/Historico.h"
 #include "console/MDados.h"
@@ -121,7 +122,7 @@ bool RemoveGrupo(MDados& dados, int codigo, const std::string& nomeListado, cons
                 u.SetText(0, nome);
                 u.Executa();
             }
-            InsereHistorico(tr, quem.codigo, quem.nome, 18,
+            InsereHistorico(tr, quem.codigo, quem.nome, Operacao::RemovidoGrupo,
                                          nomeListado);
         });
         return true;
@@ -325,7 +326,7 @@ bool EdicaoGrupo::Salva(const std::string& nomeDigitado, const Responsavel& quem
                 st.Executa();
             }
             InsereHistorico(tr, quem.codigo, quem.nome,
-                                         CodigoGrupo > 0 ? 19 : 17,
+                                         CodigoGrupo > 0 ? Operacao::EditadoGrupo : Operacao::InseridoGrupo,
                                          CodigoGrupo > 0 ? NomeOriginal : nome);
         });
     } catch (const Recusa& r) {

@@ -5,6 +5,7 @@
 
 #include "common/Traducao.h"
 #include "common/db/Esquema.h"
+#include "common/db/OperacaoHistorico.h"
 #include "common/db/Firebird.h"
 #include "console/MDados.h"
 #include "console/TextoColuna.h"
@@ -13,27 +14,42 @@
 namespace {
 
 const std::map<int, const char*>& Textos() {
+    using namespace Operacao;
     static const std::map<int, const char*> t{
-        {3, "Removido: originadas"},     {4, "Removido: recebidas"},
-        {5, "Removido: internas"},       {6, "Editado: configuração"},
-        {7, "Editado: alertas"},         {8, "Inserido: ramal"},
-        {9, "Removido: ramal"},          {10, "Editado: ramal"},
-        {11, "Inserido: usuário"},       {12, "Removido: usuário"},
-        {13, "Editado: usuário"},        {14, "Inserido: cliente"},
-        {15, "Removido: cliente"},       {16, "Editado: cliente"},
-        {17, "Inserido: grupo"},         {18, "Removido: grupo"},
-        {19, "Editado: grupo"},          {20, "Acessado: gravação"},
-        {21, "Editado: gravação"},       {22, "Exportado: gravação"},
-        {23, "Inserido: central"},       {24, "Removido: central"},
-        {25, "Editado: central"},        {101, "Usuário iniciou veruzadu"},
-        {102, "Usuário parou veruzadu"}, {103, "Aviso do veruzadu"},
-        {104, "Erro do veruzadu"},
+        {RemovidoOriginadas, "Removido: originadas"},
+        {RemovidoRecebidas, "Removido: recebidas"},
+        {RemovidoInternas, "Removido: internas"},
+        {EditadoConfiguracao, "Editado: configuração"},
+        {EditadoAlertas, "Editado: alertas"},
+        {InseridoRamal, "Inserido: ramal"},
+        {RemovidoRamal, "Removido: ramal"},
+        {EditadoRamal, "Editado: ramal"},
+        {InseridoUsuario, "Inserido: usuário"},
+        {RemovidoUsuario, "Removido: usuário"},
+        {EditadoUsuario, "Editado: usuário"},
+        {InseridoCliente, "Inserido: cliente"},
+        {RemovidoCliente, "Removido: cliente"},
+        {EditadoCliente, "Editado: cliente"},
+        {InseridoGrupo, "Inserido: grupo"},
+        {RemovidoGrupo, "Removido: grupo"},
+        {EditadoGrupo, "Editado: grupo"},
+        {AcessadoGravacao, "Acessado: gravação"},
+        {EditadoGravacao, "Editado: gravação"},
+        {ExportadoGravacao, "Exportado: gravação"},
+        {InseridoCentral, "Inserido: central"},
+        {RemovidoCentral, "Removido: central"},
+        {EditadoCentral, "Editado: central"},
+        {ServicoIniciado, "Usuário iniciou veruzadu"},
+        {ServicoParado, "Usuário parou veruzadu"},
+        {AvisoServico, "Aviso do veruzadu"},
+        {ErroServico, "Erro do veruzadu"},
     };
     return t;
 }
 
 bool Pesquisavel(int c) {
-    return (c >= 3 && c <= 21) || (c >= 101 && c <= 104);
+    return (c >= Operacao::RemovidoOriginadas && c <= Operacao::EditadoGravacao) ||
+           (c >= Operacao::ServicoIniciado && c <= Operacao::ErroServico);
 }
 
 }  // namespace

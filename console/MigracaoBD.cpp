@@ -24,7 +24,7 @@
 #include "console/MDados.h"
 #include "console/RegistroMigracao.h"
 #include "console/UtilConsole.h"
-#include "service/ServiceControl.h"
+#include "common/ServiceControl.h"
 
 namespace fs = std::filesystem;
 

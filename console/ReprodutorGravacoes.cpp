@@ -10,6 +10,7 @@
 #include "common/Texto.h"
 #include "common/Traducao.h"
 #include "common/db/FirebirdError.h"
+#include "common/db/OperacaoHistorico.h"
 #include "console/ArquivoAudio.h"
 #include "console/Gravacoes.h"
 #include "console/MDados.h"
@@ -23,7 +24,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int HistoricoAcessoGravacao = 20;
 const std::string TempoZero = "00:00:00";
 
 // A failure the user is told about as it stands (already translated or a
@@ -192,7 +192,7 @@ void ReprodutorGravacoes::TocaLinha(int linha) {
         controles_.figura = FiguraPlay::PauseNormal;
         controles_.play = controles_.stop = controles_.forward = controles_.rewind = true;
         Muda();
-        historico_(HistoricoAcessoGravacao, l.data + " " + l.ramal + " " + l.telefone);
+        historico_(Operacao::AcessadoGravacao, l.data + " " + l.ramal + " " + l.telefone);
     } catch (const SemConexaoBD&) {
         Falha(Traduz("Base de dados desconectada"));
     } catch (const FirebirdError& e) {

@@ -21,7 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include "service/ServiceControl.h"
+#include "common/ServiceControl.h"
 
 struct ExibicaoServico {
     std::string texto;   // translated label

@@ -8,6 +8,7 @@
 #include "common/Texto.h"
 #include "common/Traducao.h"
 #include "common/db/Firebird.h"
+#include "common/db/OperacaoHistorico.h"
 #include "console/Historico.h"
 #include "console/MDados.h"
 #include "console/TextoColuna.h"
@@ -210,7 +211,7 @@ bool SalvaUsuario(MDados& dados, int& codigo, int perfilOriginal, const DadosUsu
                 st.Executa();
             }
             InsereHistorico(tr, quem.codigo, quem.nome,
-                                         codigo > 0 ? 13 : 11, codigo > 0 ? nomeListado : nome);
+                                         codigo > 0 ? Operacao::EditadoUsuario : Operacao::InseridoUsuario, codigo > 0 ? nomeListado : nome);
         });
     } catch (const Recusa& r) {
         mensagem = r.mensagem;
@@ -261,7 +262,7 @@ ResultadoRemocao RemoveUsuario(MDados& dados, int codigo, const std::string& nom
             Statement st(tr, "DELETE FROM USUARIO WHERE USR_CODIGO = ?");
             st.SetInt(0, codigo);
             st.Executa();
-            InsereHistorico(tr, quem.codigo, quem.nome, 12,
+            InsereHistorico(tr, quem.codigo, quem.nome, Operacao::RemovidoUsuario,
                                          nomeListado);
         });
         if (ultimo) {

@@ -10,7 +10,8 @@
 
 #include "common/Traducao.h"
 #include "common/db/Sinais.h"
-#include "service/ServiceControl.h"
+#include "common/ServiceControl.h"
+#include "service/InstanciaServico.h"
 #include "service/ServicoVeruzaduQuv.h"
 
 int ExecutaServico(const std::string& pasta,

@@ -6,7 +6,7 @@
 #include <sstream>
 
 #include "common/Sistema.h"
-#include "service/ServiceControl.h"
+#include "common/ServiceControl.h"
 
 namespace {
 

@@ -142,7 +142,7 @@ void LogServico::Registra(std::uint16_t nivel, bool console, std::string_view te
         }
         if (historico && nivel > LogInfo && filaLogBD_)
             filaLogBD_->Adiciona(TMsgVeruzadu{
-                nivel == LogErro ? OperacaoErroServico : OperacaoAvisoServico, limpo});
+                nivel == LogErro ? Operacao::ErroServico : Operacao::AvisoServico, limpo});
         if (despertador_) despertador_();
     } catch (...) {
         // A line that cannot be handled is lost; the caller must never fail

@@ -23,17 +23,12 @@
 #include "common/Configuracao.h"
 #include "common/DataHora.h"
 #include "common/LinhaLog.h"
+#include "common/db/OperacaoHistorico.h"
 #include "service/MsgVeruzadu.h"
 #include "service/TemposLimpezaLog.h"
 
 // Levels of a log line (LogSempre, LogInfo, LogErro, LogPABX, LogSDCard) come
 // from common/Configuracao.h; a line of level L is handled when (L & mask) == L.
-
-// History operation codes written by the service.
-inline constexpr int OperacaoServicoIniciado = 101;
-inline constexpr int OperacaoServicoParado = 102;
-inline constexpr int OperacaoAvisoServico = 103;
-inline constexpr int OperacaoErroServico = 104;
 
 class LogServico final {
 public:

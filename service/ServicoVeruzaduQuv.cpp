@@ -198,7 +198,7 @@ bool TServicoVeruzaduQuv::ServiceStart() {
     log_.DefineFilaLogBD(filaLogBD_);
 
     log_.Log(LogSempre, true, Traduz("Serviço de gravação iniciado"));
-    GravaHistorico(OperacaoServicoIniciado);
+    GravaHistorico(Operacao::ServicoIniciado);
     log_.RealizaLimpezaLog();
     return true;
 }
@@ -287,7 +287,7 @@ void TServicoVeruzaduQuv::EncerraServico() {
         downloads_.reset();
         sdcards_.reset();
     }
-    GravaHistorico(OperacaoServicoParado);
+    GravaHistorico(Operacao::ServicoParado);
     log_.DefineFilaConsole(nullptr);
     filaConsole_.reset();
     encerrado_ = true;

@@ -17,6 +17,7 @@
 #include <QVBoxLayout>
 
 #include "common/Texto.h"
+#include "common/db/OperacaoHistorico.h"
 #include "console/MDados.h"
 #include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
@@ -251,7 +252,7 @@ void FormApagaReg::btnApagarClick() {
     } else {
         for (std::size_t i = 0; i < 3; ++i)
             if (r.removidas[i] > 0)
-                ctx_.RegistraHistorico(static_cast<int>(3 + i),
+                ctx_.RegistraHistorico(static_cast<int>(Operacao::RemovidoOriginadas + i),
                                        ResultadoApagamento::Detalhe(r.removidas[i], p));
         ctx_.mensagens.Mostra(TipoMensagem::Informacao,
                               Traduz("Operação realizada.") + " " + std::to_string(r.Total()) + " " +

@@ -1,4 +1,5 @@
 #include "console/forms/FormCentrais.h"
+#include "common/db/OperacaoHistorico.h"
 
 #include <QApplication>
 #include <QHBoxLayout>
@@ -167,7 +168,7 @@ void FormCentrais::BtnNovoClick() {
 }
 
 void FormCentrais::AposNovaCentral(int codigo, const std::string& nome) {
-    ctx_.RegistraHistorico(23, nome);
+    ctx_.RegistraHistorico(Operacao::InseridoCentral, nome);
     CarregaItens(codigo);
     // Making a database takes a while: the window keeps answering meanwhile.
     const std::string erro =
@@ -190,7 +191,7 @@ void FormCentrais::BtnEditarClick() {
     int c = codigo;
     std::string novo;
     if (!EditaCentral(c, novo)) return;
-    ctx_.RegistraHistorico(25, nome);
+    ctx_.RegistraHistorico(Operacao::EditadoCentral, nome);
     CarregaItens(codigo);
     try {
         ctx_.dados.ConectaBasePABX(codigo);
@@ -213,7 +214,7 @@ void FormCentrais::BtnApagarClick() {
         nome + " ?";
     if (ctx_.mensagens.Mostra(TipoMensagem::Confirmacao, pergunta) != RespostaMensagem::Sim) return;
     if (!RemoveItem(codigo)) return;
-    ctx_.RegistraHistorico(24, nome);
+    ctx_.RegistraHistorico(Operacao::RemovidoCentral, nome);
     CarregaItens(0);
 }
 

@@ -1,4 +1,5 @@
 #include "console/forms/FormCfgAlerta.h"
+#include "common/db/OperacaoHistorico.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -191,7 +192,7 @@ bool FormCfgAlerta::SalvaEdicao() {
 
 void FormCfgAlerta::BtnOkClick() {
     if (!ctx_.dados.BaseConectada() || !SalvaEdicao()) return;
-    if (ctx_.RegistraHistorico) ctx_.RegistraHistorico(7, "");
+    if (ctx_.RegistraHistorico) ctx_.RegistraHistorico(Operacao::EditadoAlertas, "");
     accept();
 }
 

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "common/Texto.h"
+#include "common/db/OperacaoHistorico.h"
 #include "console/ConfigRamais.h"
 #include "console/TrabalhadorPassos.h"
 #include "console/UtilConsole.h"
@@ -269,7 +270,7 @@ void FormCfgRamais::btnNovoClick() {
             configurados.push_back(item->text().toStdString());
     std::string escolhidos;
     if (!NovoConfigRamal(CodigoPABX, configurados, escolhidos)) return;
-    ctx_.RegistraHistorico(8, escolhidos);
+    ctx_.RegistraHistorico(Operacao::InseridoRamal, escolhidos);
     CarregaConfiguracaoRamais("");
 }
 
@@ -279,7 +280,7 @@ void FormCfgRamais::btnEditarClick() {
     btnApagar->setEnabled(false);
     std::string editado = ramal;
     if (EditaConfigRamal(CodigoPABX, editado)) {
-        ctx_.RegistraHistorico(10, ramal);
+        ctx_.RegistraHistorico(Operacao::EditadoRamal, ramal);
         CarregaConfiguracaoRamais(editado);
     } else {
         btnApagar->setEnabled(true);
@@ -299,7 +300,7 @@ void FormCfgRamais::btnApagarClick() {
     // programmed only once the rows are gone for good).
     try {
         RemoveConfigRamal(ctx_.dados, CodigoPABX, ramal);
-        ctx_.RegistraHistorico(9, ramal);
+        ctx_.RegistraHistorico(Operacao::RemovidoRamal, ramal);
     } catch (const std::exception& e) {
         GravaLogConsole(std::string("Configuração de ramais: ") + e.what());
         // A lost connection is the main window's to tell.

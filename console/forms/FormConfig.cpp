@@ -1,4 +1,5 @@
 #include "console/forms/FormConfig.h"
+#include "common/db/OperacaoHistorico.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -262,7 +263,7 @@ bool FormConfig::SalvaEdicao() {
 
 void FormConfig::BtnOkClick() {
     if (!ctx_.dados.BaseConectada() || !SalvaEdicao()) return;
-    if (ctx_.RegistraHistorico) ctx_.RegistraHistorico(6, "");
+    if (ctx_.RegistraHistorico) ctx_.RegistraHistorico(Operacao::EditadoConfiguracao, "");
     accept();
 }
 

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include "common/Texto.h"
+#include "common/db/OperacaoHistorico.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormEdHoraCentral.h"
 #include "console/forms/TextoTela.h"
@@ -253,7 +254,7 @@ bool FormEdCentral::SalvaEdicao() {
 
 void FormEdCentral::BtnOkClick() {
     if (!ctx_.dados.BaseConectada() || !SalvaEdicao()) return;
-    if (ctx_.RegistraHistorico) ctx_.RegistraHistorico(6, "");
+    if (ctx_.RegistraHistorico) ctx_.RegistraHistorico(Operacao::EditadoConfiguracao, "");
     accept();
 }
 

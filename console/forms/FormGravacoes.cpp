@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "common/Texto.h"
+#include "common/db/OperacaoHistorico.h"
 #include "console/Acesso.h"
 #include "console/ExportaGravacoes.h"
 #include "console/MDados.h"
@@ -427,7 +428,7 @@ void FormGravacoes::btnSalvarClick() {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         const ResultadoExportacao r =
             ExportaGravacoes(ctx_.dados, itens, pasta,
-                             [this](const std::string& d) { ctx_.RegistraHistorico(22, d); });
+                             [this](const std::string& d) { ctx_.RegistraHistorico(Operacao::ExportadoGravacao, d); });
         QApplication::restoreOverrideCursor();
         const std::string m = r.Mensagem();
         if (m.empty())
@@ -462,7 +463,7 @@ void FormGravacoes::btnEditarClick() {
             if (ed.exec() != QDialog::Accepted) break;
             modelo_->AtualizaEdicao(l.codigo, ed.edCliente->text().toStdString(),
                                     ed.edIdentificador->text().toStdString());
-            ctx_.RegistraHistorico(21, FormataDataHora(l.data, "dd/mm/yy hh:nn:ss") + " " +
+            ctx_.RegistraHistorico(Operacao::EditadoGravacao, FormataDataHora(l.data, "dd/mm/yy hh:nn:ss") + " " +
                                            l.ramal + " " + l.destino);
         }
     }

@@ -9,6 +9,7 @@
 
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
+#include "common/db/OperacaoHistorico.h"
 #include "console/UtilConsole.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormMain.h"
@@ -87,7 +88,7 @@ void Comanda(ContextoConsole& ctx, const std::shared_ptr<ServicoMain>& s, bool i
             if (!s) return;
             Aplica(ctx, *s);
             if (ok) {
-                ctx.RegistraHistorico(iniciar ? 101 : 102, "");
+                ctx.RegistraHistorico(iniciar ? Operacao::ServicoIniciado : Operacao::ServicoParado, "");
                 return;
             }
             GravaLogConsole(std::string("Status Serviço de Gravação Quv: ") +

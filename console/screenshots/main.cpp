@@ -66,6 +66,7 @@
 #include <QSocketNotifier>
 #include <cstdlib>
 #include "common/Sinais.h"
+#include "common/db/OperacaoHistorico.h"
 
 namespace {
 
@@ -228,7 +229,8 @@ int main(int argc, char** argv) {
             // have no PABX to read them from.
             tr.Executa("UPDATE PABX SET PAB_DNSUPDATE = 0");
         });
-        for (int op : {101, 25, 102}) ctx.RegistraHistorico(op, op == 25 ? "Matriz" : "");
+        for (int op : {Operacao::ServicoIniciado, Operacao::EditadoCentral, Operacao::ServicoParado})
+            ctx.RegistraHistorico(op, op == Operacao::EditadoCentral ? "Matriz" : "");
         // Sample recordings of unit 1, today, one without audio.
         try {
             ctx.dados.ConectaBasePABX(1);

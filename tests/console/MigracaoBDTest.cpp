@@ -29,7 +29,7 @@
 #include "console/RegistroMigracao.h"
 #include "console/forms/FormUpGrade.h"
 #include "console/forms/TrabalhoComProgresso.h"
-#include "service/ServiceControl.h"
+#include "common/ServiceControl.h"
 
 namespace fs = std::filesystem;
 

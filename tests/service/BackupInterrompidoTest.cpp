@@ -11,7 +11,7 @@
 
 #include "common/IniFile.h"
 #include "common/Sistema.h"
-#include "service/ServiceControl.h"
+#include "common/ServiceControl.h"
 #include "tests/common/db/InstalacaoTeste.h"
 #include "tests/service/BackupTeste.h"
 

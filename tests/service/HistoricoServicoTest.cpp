@@ -59,7 +59,7 @@ TEST(HistoricoServico, LinhaDeErroViraLinhaDoHistorico) {
     EXPECT_TRUE(historico.GravaLogEmBancoDados(*fila));
     EXPECT_EQ(fila->Quantidade(), 0u);
     EXPECT_FALSE(historico.GravaLogEmBancoDados(*fila));
-    EXPECT_EQ(historico.GravaMensagemLogBD(OperacaoServicoIniciado, ""), ResultadoHistorico::Gravado);
+    EXPECT_EQ(historico.GravaMensagemLogBD(Operacao::ServicoIniciado, ""), ResultadoHistorico::Gravado);
 
     const auto linhas = LeHistorico(b);
     ASSERT_EQ(linhas.size(), 2u);

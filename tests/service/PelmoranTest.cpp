@@ -21,7 +21,7 @@
 #include "common/Sistema.h"
 #include "common/pabx/PABX.h"
 #include "service/InstalacaoServico.h"
-#include "service/ServiceControl.h"
+#include "common/ServiceControl.h"
 #include "service/ServicoVeruzaduQuv.h"
 #include "tests/common/db/InstalacaoTeste.h"
 #include "tests/service/TestePasta.h"

@@ -73,33 +73,10 @@ std::unique_ptr<ServiceControl> CriaServiceControl(const std::filesystem::path& 
                                                    const std::filesystem::path& pastaPrograma);
 
 // One service per program folder: the running service holds an exclusive
-// lock on this file for its whole life, taken before any database work. The
-// lock goes with the process, however it ends, so a stale file never blocks
-// a start. The pid file is written under the lock, for the pid-file backend.
+// lock on this file for its whole life (service/InstanciaServico.h) and
+// writes its pid beside it.
 inline constexpr const char* kArquivoTrava = "pelmoran.lock";
 
-// Owned by pelmoran's main; not thread-safe.
-class TravaInstancia final {
-public:
-    TravaInstancia() = default;
-    ~TravaInstancia();
-    TravaInstancia(const TravaInstancia&) = delete;
-    TravaInstancia& operator=(const TravaInstancia&) = delete;
-    // False with the reason in `erro` (another service holds it, or the file
-    // cannot be opened).
-    bool Adquire(const std::filesystem::path& pasta, std::string& erro);
-
-private:
-    int fd_ = -1;
-};
-
-// The one wording of the second-instance refusal.
-std::string TextoJaEmExecucao(int pid);
-
-// Pid file kept by the running service (the caller holds the instance lock);
-// false with the reason in `erro`. Remove deletes it only if it is ours.
-bool GravaArquivoPid(const std::filesystem::path& pasta, std::string& erro);
-void RemoveArquivoPid(const std::filesystem::path& pasta);
 // The pid written in the file, 0 when there is none or it is unreadable.
 int LeArquivoPid(const std::filesystem::path& pasta);
 // The process holding the instance lock of that folder (seen from another

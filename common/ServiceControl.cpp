@@ -1,4 +1,4 @@
-#include "service/ServiceControl.h"
+#include "common/ServiceControl.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -76,42 +76,6 @@ int LeArquivoPid(const std::filesystem::path& pasta) {
     return static_cast<int>(pid);
 }
 
-std::string TextoJaEmExecucao(int pid) {
-    return "O serviço já está em execução (pid " + std::to_string(pid) + ")";
-}
-
-TravaInstancia::~TravaInstancia() {
-    if (fd_ >= 0) close(fd_);
-}
-
-bool TravaInstancia::Adquire(const std::filesystem::path& pasta, std::string& erro) {
-    const auto caminho = CaminhoTrava(pasta);
-    const int fd = open(caminho.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        erro = "Não foi possível abrir " + caminho.string() + ": " + std::strerror(errno);
-        return false;
-    }
-    // A record lock rather than flock: another process can ask who holds it
-    // (F_GETLK) without taking it, so a query never makes a start fail.
-    struct flock l {};
-    l.l_type = F_WRLCK;
-    l.l_whence = SEEK_SET;
-    if (fcntl(fd, F_SETLK, &l) != 0) {
-        const int e = errno;
-        close(fd);
-        if (e == EACCES || e == EAGAIN) {
-            const int dono = PidDonoTrava(pasta);
-            erro = TextoJaEmExecucao(dono);
-        } else {
-            erro = "Não foi possível travar " + caminho.string() + ": " + std::strerror(e);
-        }
-        return false;
-    }
-    if (fd_ >= 0) close(fd_);
-    fd_ = fd;
-    return true;
-}
-
 int PidDonoTrava(const std::filesystem::path& pasta) {
     const int fd = open(CaminhoTrava(pasta).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return 0;
@@ -124,36 +88,10 @@ int PidDonoTrava(const std::filesystem::path& pasta) {
     return l.l_pid;
 }
 
-bool GravaArquivoPid(const std::filesystem::path& pasta, std::string& erro) {
-    const auto destino = CaminhoPid(pasta);
-    const auto temp = destino.string() + ".tmp" + std::to_string(getpid());
-    const auto falha = [&](int e) {
-        erro = "Não foi possível gravar " + destino.string() + ": " + std::strerror(e);
-        std::error_code ec;
-        std::filesystem::remove(temp, ec);
-        return false;
-    };
-    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return falha(errno);
-    const std::string texto = std::to_string(getpid()) + "\n";
-    const bool escrito = write(fd, texto.data(), texto.size()) == static_cast<ssize_t>(texto.size());
-    const int e = errno;
-    if (close(fd) != 0 || !escrito) return falha(escrito ? errno : (e ? e : EIO));
-    if (rename(temp.c_str(), destino.c_str()) != 0) return falha(errno);
-    return true;
-}
-
 int PidServicoEmExecucao(const std::filesystem::path& pasta) {
     const int pid = LeArquivoPid(pasta);
     if (pid == 0 || PidDonoTrava(pasta) != pid) return 0;
     return ExecutaPelmoran(pid) ? pid : 0;
-}
-
-void RemoveArquivoPid(const std::filesystem::path& pasta) {
-    if (LeArquivoPid(pasta) == getpid()) {
-        std::error_code ec;
-        std::filesystem::remove(CaminhoPid(pasta), ec);
-    }
 }
 
 // ---- systemd ----
