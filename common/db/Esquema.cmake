@@ -1,4 +1,4 @@
-# The schema's creation scripts, the installation and its command, added to
+# The schema's creation scripts and the installation, added to
 # the library `db`. Included by this folder's CMakeLists.txt after `db` exists.
 #
 # The scripts live as plain SQL in sql/ (run them with isql-fb as they are);
@@ -22,10 +22,3 @@ target_sources(db PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/Instalacao.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RegistroUsuario.cpp)
 target_include_directories(db PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/generated)
-
-add_executable(veruzadu-install ${CMAKE_CURRENT_LIST_DIR}/tools/veruzadu-install.cpp)
-target_link_libraries(veruzadu-install PRIVATE db)
-
-# Registers a PABX unit (row and download window) in the main database.
-add_executable(veruzadu-unidade ${CMAKE_CURRENT_LIST_DIR}/tools/veruzadu-unidade.cpp)
-target_link_libraries(veruzadu-unidade PRIVATE db common)

@@ -4,7 +4,7 @@
 # installed system. Exports VERUZADU_ALIAS and VERUZADU_DB_DATA; the alias is
 # removed again afterwards. The installer writes the server's alias file, so
 # a user other than root runs it through sudo.
-_vz_install="${BUILD_DIR:-$top/build}/common/db/veruzadu-install"
+_vz_install="${BUILD_DIR:-$top/build}/tools/db/veruzadu-install"
 _vz_root="" _vz_sudo=""
 if [[ $(id -u) -ne 0 ]]; then
   _vz_root="sudo"

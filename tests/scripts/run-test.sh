@@ -26,7 +26,7 @@ first=""
 cleanup() {
   [[ -n $first ]] && kill -KILL -- -"$first" 2>/dev/null || true
   for d in "$t"/home/sim/PABX*; do [[ -d $d ]] && bash "$top/scripts/pabx-sim" stop "$d" >/dev/null 2>&1 || true; done
-  $sudo "$build/common/db/veruzadu-install" --remove-alias "$VERUZADU_RUN_ALIAS" >/dev/null 2>&1 || true
+  $sudo "$build/tools/db/veruzadu-install" --remove-alias "$VERUZADU_RUN_ALIAS" >/dev/null 2>&1 || true
   $sudo rm -rf "$VERUZADU_RUN_DATA"
   rm -rf "$t"
 }
@@ -38,9 +38,9 @@ source "$top/tests/scripts/readme.sh"
 bloco() {
   readme_block "$1" | sed -e "s|/var/lib/firebird/3.0/data/veruzadu|$VERUZADU_RUN_DATA|g" \
     -e "s|run/|$VERUZADU_HOME/|g" \
-    -e "s|build/common/db/veruzadu-unidade|$build/common/db/veruzadu-unidade --alias $VERUZADU_RUN_ALIAS|g"
+    -e "s|build/tools/db/veruzadu-unidade|$build/tools/db/veruzadu-unidade --alias $VERUZADU_RUN_ALIAS|g"
 }
-unidades() { "$build/common/db/veruzadu-unidade" --alias "$VERUZADU_RUN_ALIAS" --list; }
+unidades() { "$build/tools/db/veruzadu-unidade" --alias "$VERUZADU_RUN_ALIAS" --list; }
 wait_for() {  # file text seconds
   local i
   for ((i = 0; i < $3 * 10; i++)); do

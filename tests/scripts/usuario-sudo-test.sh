@@ -122,7 +122,7 @@ scripts/firebird stop "$owner" >/dev/null
 
   # scripts/run console: installs through sudo, opens the console, ends on SIGTERM.
   alias="VZRUN_$$"
-  stops+=("sudo -n '$build/common/db/veruzadu-install' --remove-alias '$alias' >/dev/null 2>&1")
+  stops+=("sudo -n '$build/tools/db/veruzadu-install' --remove-alias '$alias' >/dev/null 2>&1")
   mkdir -p "$t/home"
   VERUZADU_HOME=$t/home VERUZADU_RUN_DATA=$VERUZADU_FB_DATA/run-console VERUZADU_RUN_ALIAS=$alias \
     QT_QPA_PLATFORM=offscreen setsid bash -c "$(readme_block console)" >"$t/console.log" 2>&1 &
