@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "common/Traducao.h"
-#include "common/db/Sinais.h"
+#include "common/Sinais.h"
 #include "service/ServiceControl.h"
 #include "service/ServicoVeruzaduQuv.h"
 
