@@ -3,7 +3,6 @@
 
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -15,8 +14,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::atomic<Programa> programaAtual{Programa::Servico};
 
 // Guards `valores`; nothing else is locked while it is held.
 std::mutex mutexValores;
@@ -40,9 +37,6 @@ std::string Corta(std::string s, size_t n) {
 }
 
 }  // namespace
-
-void DefinePrograma(Programa programa) { programaAtual = programa; }
-Programa ProgramaAtual() { return programaAtual; }
 
 std::string PastaPrograma() {
     std::error_code ec;
@@ -209,16 +203,6 @@ ConfiguracaoConsole LeConfiguracaoConsole(const IniFile& ini) {
     c.DispositivoAudio = ini.ReadString("AudioOutput", "Device", "default");
     if (c.DispositivoAudio.empty()) c.DispositivoAudio = "default";
     return c;
-}
-
-std::string ServidorInicialConsole(const IniFile& ini) {
-    return ini.ReadString("BD", "Server", "\\\\" + NomeComputador());
-}
-
-std::string CaminhoBaseConsole(const IniFile& ini, std::string_view pastaDados,
-                               std::string_view nomeBase) {
-    return ini.ReadString("BD", "AdvPath",
-                          std::string(pastaDados) + std::string(nomeBase) + ".FDB");
 }
 
 std::string SecaoBackup() { return "Backup"; }

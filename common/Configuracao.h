@@ -3,8 +3,7 @@
 // every key's default, the program-wide values read from them and the rule
 // that locates the main database.
 //
-// Which program runs (service or console) changes a few defaults; main()
-// chooses it once with DefinePrograma before anything else reads the files.
+// Which program runs (service or console) changes a few defaults.
 // The program-wide values are published as an immutable snapshot: a thread
 // takes ValoresAtuais() and keeps reading that copy while a later load
 // publishes a new one.
@@ -18,10 +17,6 @@
 class IniFile;
 
 enum class Programa { Servico, Console };
-
-// Process-wide choice made at start; the service until set.
-void DefinePrograma(Programa programa);
-Programa ProgramaAtual();
 
 // The folder of the running executable, or $VERUZADU_HOME when set (made
 // absolute); always with a trailing "/".
@@ -140,13 +135,6 @@ struct ConfiguracaoConsole {
     std::string DispositivoAudio{"default"};  // [AudioOutput] Device, an ALSA PCM name
 };
 ConfiguracaoConsole LeConfiguracaoConsole(const IniFile& ini);
-// The server for the console's start-up connection: [BD] Server with the
-// upper-case computer name (with its "\\") as default.
-std::string ServidorInicialConsole(const IniFile& ini);
-// Path of a unit's database for the console: [BD] AdvPath, default
-// pastaDados + nomeBase + ".FDB".
-std::string CaminhoBaseConsole(const IniFile& ini, std::string_view pastaDados,
-                               std::string_view nomeBase);
 
 // [Backup] for the main database, [Backup<nnn>] for unit nnn's database.
 std::string SecaoBackup();

@@ -137,7 +137,7 @@ Conteudo Le(const fs::path& caminho) {
 std::vector<std::pair<size_t, size_t>> Secoes(const Conteudo& c, std::string_view secao) {
     std::vector<std::pair<size_t, size_t>> r;
     for (size_t i = 0; i < c.linhas.size(); ++i) {
-        if (c.linhas[i].tipo != Linha::Secao || !IguaisSemCaixa(c.linhas[i].nome, secao)) continue;
+        if (c.linhas[i].tipo != Linha::Secao || !IgualSemCaixa(c.linhas[i].nome, secao)) continue;
         size_t j = i + 1;
         while (j < c.linhas.size() && c.linhas[j].tipo != Linha::Secao) ++j;
         r.emplace_back(i + 1, j);
@@ -149,7 +149,7 @@ std::vector<std::pair<size_t, size_t>> Secoes(const Conteudo& c, std::string_vie
 const Linha* ProcuraChave(const Conteudo& c, std::string_view secao, std::string_view chave) {
     for (auto [ini, fim] : Secoes(c, secao))
         for (size_t i = ini; i < fim; ++i)
-            if (c.linhas[i].tipo == Linha::Chave && IguaisSemCaixa(c.linhas[i].nome, chave))
+            if (c.linhas[i].tipo == Linha::Chave && IgualSemCaixa(c.linhas[i].nome, chave))
                 return &c.linhas[i];
     return nullptr;
 }
@@ -214,7 +214,7 @@ std::optional<fs::path> ProcuraArquivoSemCaixa(const fs::path& pasta, std::strin
     std::optional<fs::path> achado;
     for (fs::directory_iterator it(pasta, ec), fim; !ec && it != fim; it.increment(ec)) {
         const auto n = it->path().filename().string();
-        if (IguaisSemCaixa(n, nome)) {
+        if (IgualSemCaixa(n, nome)) {
             // Several spellings: take the smallest name so the choice is stable.
             if (!achado || n < achado->filename().string()) achado = it->path();
         }
@@ -266,7 +266,7 @@ bool IniFile::WriteString(std::string_view secao, std::string_view chave, std::s
         }
         for (auto [ini, fim] : secoes)
             for (size_t i = ini; i < fim; ++i)
-                if (c.linhas[i].tipo == Linha::Chave && IguaisSemCaixa(c.linhas[i].nome, k)) {
+                if (c.linhas[i].tipo == Linha::Chave && IgualSemCaixa(c.linhas[i].nome, k)) {
                     if (c.linhas[i].texto == texto) return false;
                     c.linhas[i] = Classifica(texto);
                     return true;
@@ -303,7 +303,7 @@ std::vector<std::string> IniFile::ReadSection(std::string_view secao) const {
         for (size_t i = ini; i < fim; ++i) {
             if (c.linhas[i].tipo != Linha::Chave) continue;
             bool repetida = false;
-            for (const auto& k : chaves) repetida = repetida || IguaisSemCaixa(k, c.linhas[i].nome);
+            for (const auto& k : chaves) repetida = repetida || IgualSemCaixa(k, c.linhas[i].nome);
             if (!repetida) chaves.push_back(c.linhas[i].nome);
         }
     return chaves;
@@ -326,7 +326,7 @@ bool IniFile::DeleteKey(std::string_view secao, std::string_view chave) {
         const auto secoes = Secoes(c, secao);
         for (auto it = secoes.rbegin(); it != secoes.rend(); ++it)
             for (size_t i = it->second; i-- > it->first;)
-                if (c.linhas[i].tipo == Linha::Chave && IguaisSemCaixa(c.linhas[i].nome, chave)) {
+                if (c.linhas[i].tipo == Linha::Chave && IgualSemCaixa(c.linhas[i].nome, chave)) {
                     c.linhas.erase(c.linhas.begin() + static_cast<std::ptrdiff_t>(i));
                     mudou = true;
                 }

@@ -62,10 +62,6 @@ private:
     std::filesystem::path caminho_;
 };
 
-// ASCII case-insensitive equality, the rule for section, key and file names
-// (the common text helper under the name this file's callers know).
-inline bool IguaisSemCaixa(std::string_view a, std::string_view b) { return IgualSemCaixa(a, b); }
-
 // The entry of `pasta` named `nome` without regard to case; an exact match
 // wins over other spellings. Empty when the folder holds none (or cannot be
 // read).

@@ -43,9 +43,7 @@ std::string NomeComputador() {
     if (::gethostname(nome, sizeof nome - 1) != 0) return {};
     std::string s(nome);
     if (const auto ponto = s.find('.'); ponto != std::string::npos) s.resize(ponto);
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return s;
+    return Maiusculas(s);
 }
 
 std::vector<std::string> ListaIPs() {
@@ -217,9 +215,7 @@ std::string DesfazOctal(const std::string& s) {
 }
 
 std::string Normaliza(const std::string& caminho) {
-    std::string s = fs::path(caminho).lexically_normal().string();
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
-    return s;
+    return SemBarraFinal(fs::path(caminho).lexically_normal().string());
 }
 
 // Mount points listed in fstab (second field) or mountinfo (fifth field).

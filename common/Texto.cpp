@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 
 namespace {
 
@@ -152,25 +153,51 @@ bool IgualSemCaixa(std::string_view a, std::string_view b) {
     return true;
 }
 
-std::string Apara(std::string_view texto) {
-    std::size_t i = 0, f = texto.size();
-    while (i < f && static_cast<unsigned char>(texto[i]) <= ' ') ++i;
-    while (f > i && static_cast<unsigned char>(texto[f - 1]) <= ' ') --f;
-    return std::string(texto.substr(i, f - i));
-}
+namespace {
 
-std::string_view AparaBrancos(std::string_view s) {
-    const auto branco = [](char c) {
-        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
-    };
+template <typename Branco>
+std::string_view AparaPor(std::string_view s, Branco branco) {
     while (!s.empty() && branco(s.front())) s.remove_prefix(1);
     while (!s.empty() && branco(s.back())) s.remove_suffix(1);
     return s;
 }
 
+}  // namespace
+
+std::string Apara(std::string_view texto) { return std::string(AparaVista(texto)); }
+
+std::string_view AparaVista(std::string_view texto) {
+    return AparaPor(texto, [](char c) { return static_cast<unsigned char>(c) <= ' '; });
+}
+
+std::string_view AparaBrancos(std::string_view s) {
+    return AparaPor(s, [](char c) {
+        return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+    });
+}
+
+std::string_view AparaEspacos(std::string_view s) {
+    return AparaPor(s, [](char c) { return c == ' ' || c == '\t'; });
+}
+
 std::string ComBarra(std::string pasta) {
     if (!pasta.empty() && pasta.back() != '/') pasta += '/';
     return pasta;
+}
+
+std::string ComBarraOuRaiz(std::string caminho) {
+    if (caminho.empty() || caminho.back() != '/') caminho += '/';
+    return caminho;
+}
+
+std::string ComBarraTrocaContrabarra(std::string pasta) {
+    if (!pasta.empty() && pasta.back() == '\\') pasta.back() = '/';
+    return ComBarra(std::move(pasta));
+}
+
+std::string SemBarraFinal(std::string caminho) {
+    while (caminho.size() > 1 && caminho.back() == '/') caminho.pop_back();
+    return caminho;
 }
 
 std::size_t SequenciaUtf8(std::string_view s, std::size_t i) {

@@ -48,10 +48,27 @@ std::string CortaUtf8(std::string_view utf8, std::size_t maximo);
 std::string Maiusculas(std::string_view texto);
 std::string Minusculas(std::string_view texto);
 bool IgualSemCaixa(std::string_view a, std::string_view b);
+// Trimming, by which bytes count as blank at the ends. The views point into
+// the argument: keep it alive while the view is used.
 // Without the leading and trailing blanks and control bytes (<= ' ').
 std::string Apara(std::string_view texto);
-// Small text helpers the whole program shares.
-// The text without leading and trailing ASCII blanks (space, tab, CR, LF, FF, VT).
+// The same, as a view: nothing is copied (for secrets that must not be).
+std::string_view AparaVista(std::string_view texto);
+// Without leading and trailing ASCII white space (space, tab, CR, LF, FF, VT).
 std::string_view AparaBrancos(std::string_view s);
-// The folder name with one trailing '/' (an empty name stays empty).
+// Without leading and trailing spaces and tabs only (line breaks and other
+// control bytes stay).
+std::string_view AparaEspacos(std::string_view s);
+// Trailing slashes of folder names. The ComBarra rules keep a '/' already
+// there and add one where it is missing; they differ in the empty name and
+// in the backslash a Windows-style configuration ends a folder with.
+// Local folders: an empty name stays empty (no folder given).
 std::string ComBarra(std::string pasta);
+// Paths on a server (FTP) and the download's folder walks, local ones
+// included: an empty path is the root, "/".
+std::string ComBarraOuRaiz(std::string caminho);
+// Folders typed in the configuration: one trailing backslash becomes the
+// '/'; an empty name stays empty.
+std::string ComBarraTrocaContrabarra(std::string pasta);
+// The path without its trailing slashes; "/" itself (or "//") stays "/".
+std::string SemBarraFinal(std::string caminho);

@@ -40,12 +40,6 @@ std::string ChaveDoTexto(std::string_view texto) {
     return chave;
 }
 
-std::string Minusculas(std::string s) {
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
-
 // A text as a value line: Latin-1, line breaks as "\n", quoted when the INI
 // rules would otherwise trim or unquote it.
 std::string ValorParaArquivo(std::string_view texto) {

@@ -1,6 +1,7 @@
 #include "console/Acesso.h"
 
 #include "common/CifraTexto.h"
+#include "common/Texto.h"
 #include "common/Traducao.h"
 #include "common/db/Firebird.h"
 #include "console/MDados.h"
@@ -81,9 +82,7 @@ bool Acesso::ConfirmaLoginSenha(const std::string& login, const std::string& cif
     };
     try {
         if (procura(login)) return true;
-        std::string maiusculo = login;
-        for (char& ch : maiusculo)
-            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        const std::string maiusculo = Maiusculas(login);
         if (maiusculo == "ADMIN" && login != maiusculo) return procura(maiusculo);
     } catch (const SemConexaoBD&) {
     } catch (const FirebirdError& e) {

@@ -8,6 +8,7 @@
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
 #include "common/LinhaLog.h"
+#include "common/Texto.h"
 #include "common/Traducao.h"
 #include "console/MDados.h"
 #include "console/MigracaoBD.h"
@@ -67,13 +68,6 @@ bool TemLedger(const std::function<void(const std::function<void(Transaction&)>&
         tem = c.Proxima();
     });
     return tem;
-}
-
-std::string Trim(std::string s) {
-    const auto ini = s.find_first_not_of(" \t");
-    if (ini == std::string::npos) return {};
-    const auto fim = s.find_last_not_of(" \t");
-    return s.substr(ini, fim - ini + 1);
 }
 
 }  // namespace
@@ -252,8 +246,8 @@ void AtualizacaoBD::AtualizaEstruturaBD() {
                 auto c = st.Abre();
                 while (c.Proxima()) unidades.push_back(c.GetInt(0));
             });
-            ddd =
-                Trim(IniFile(ArquivoVeruzaduIni()).ReadString("Veruzadu", "DDD", "")).substr(0, 3);
+            const std::string dddIni = IniFile(ArquivoVeruzaduIni()).ReadString("Veruzadu", "DDD", "");
+            ddd = std::string(AparaEspacos(dddIni)).substr(0, 3);
             if (!ddd.empty())
                 dados_.Executa([&](Transaction& tr) {
                     Statement st(tr, "UPDATE PABX SET PAB_DDDCODIGO = ? WHERE PAB_DDDCODIGO = ?");

@@ -188,7 +188,7 @@ std::optional<std::string> ValidaCentral(const EdicaoCentral& e) {
         if (!cabe || TemControle(c.valor)) return NaoPermitido(c.rotulo);
     }
     if (!ftp) {
-        const std::string caminho = pasta + (pasta.back() == '/' ? "" : "/") + SubpastaUSB;
+        const std::string caminho = ComBarra(pasta) + SubpastaUSB;
         const std::size_t maximo = LarguraCaminhoUSB - std::string_view(SubpastaUSB).size() - 1;
         if (ContaCaracteresUtf8(caminho) > LarguraCaminhoUSB)
             return Largura("Unidade de disco de origem das gravações", maximo);

@@ -10,6 +10,7 @@
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
 #include "common/Sistema.h"
+#include "common/Texto.h"
 #include "common/Traducao.h"
 #include "common/db/Esquema.h"
 #include "common/db/Eventos.h"
@@ -21,17 +22,6 @@ namespace {
 
 const std::vector<std::string> NomesEventos{"GRVGRAVACAO", "GRVHISTORY", "GRVCONFIG",
                                             "GRVCADASTRO"};
-
-bool Branco(std::string_view s) {
-    return s.find_first_not_of(" \t") == std::string_view::npos;
-}
-
-std::string Aparado(std::string_view s) {
-    const auto i = s.find_first_not_of(" \t");
-    if (i == std::string_view::npos) return {};
-    const auto f = s.find_last_not_of(" \t");
-    return std::string(s.substr(i, f - i + 1));
-}
 
 // A catalogue name put into a structure statement: plain identifiers only.
 const std::string& Identificador(const std::string& nome) {
@@ -66,8 +56,8 @@ CaminhoBD MontaCaminhoBD(const IniFile& ini, std::string_view nome, std::string_
     r.servidor =
         RemoveBarrasServidor(ini.ReadString("BD", "Server", "\\\\" + std::string(computador)));
     // A blank server (a per-PABX one included) means this computer's server.
-    const std::string servidor =
-        Branco(r.servidor) ? std::string("127.0.0.1") : Aparado(r.servidor);
+    const std::string_view aparado = AparaEspacos(r.servidor);
+    const std::string servidor = aparado.empty() ? std::string("127.0.0.1") : std::string(aparado);
     if (nome == "VERUZADU" || usaAlias)
         r.conexao = servidor + ":" + ini.ReadString("BD", "Alias", nome);
     else

@@ -9,7 +9,7 @@
 #include <QSocketNotifier>
 
 #include "common/Configuracao.h"
-#include "common/db/Sinais.h"
+#include "common/Sinais.h"
 #include "console/InstanciaUnica.h"
 #include "console/UtilConsole.h"
 #include "console/forms/CaixaMensagem.h"
@@ -19,7 +19,6 @@
 
 int main(int argc, char** argv) {
     BloqueiaSinaisParada();
-    DefinePrograma(Programa::Console);
     QApplication app(argc, argv);
     QApplication::setApplicationName("veruzadu");
 

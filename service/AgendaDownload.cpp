@@ -144,9 +144,8 @@ std::unique_ptr<TPABXDownloadFTP> AgendaDownload::CriaDownload(
     t->KELVSenha = Segredo(Coluna(l, "PAB_KELVSENHA"), 10);
     t->ModoUSB = ColunaInt(l, "PAB_USB_ZIMB");
     // The unit's store shows as a mounted folder holding norvika/audiorec.
-    std::string usb = Apara(Coluna(l, "PAB_USBPATH"));
+    const std::string usb = ComBarra(Apara(Coluna(l, "PAB_USBPATH")));
     if (!usb.empty()) {
-        if (usb.back() != '/') usb += '/';
         t->CaminhoUSB = CortaUtf8(usb + "norvika/audiorec", 80);
         t->RaizUSB = CortaUtf8(usb, 80);
     }

@@ -11,17 +11,6 @@
 #include "service/LogServico.h"
 #include "service/MensagemEmail.h"
 
-namespace {
-
-std::string AparaTexto(std::string_view s) {
-    const auto inicio = s.find_first_not_of(" \t");
-    if (inicio == std::string_view::npos) return {};
-    const auto fim = s.find_last_not_of(" \t");
-    return std::string(s.substr(inicio, fim - inicio + 1));
-}
-
-}  // namespace
-
 void FilaEmails::Adiciona(TMsgMailVeruzadu item) {
     std::lock_guard lock(trava_);
     itens_.push_back(std::move(item));
@@ -84,14 +73,14 @@ bool BDLeConfiguracaoSMTP(BancoServico& banco, ContaSMTP& conta, std::string& re
         Cursor c = st.Abre();
         if (c.Proxima()) {
             const auto texto = [&](unsigned i, std::size_t largura) {
-                return CortaUtf8(AparaTexto(c.GetText(i)), largura);
+                return CortaUtf8(AparaEspacos(c.GetText(i)), largura);
             };
             conta.Servidor = texto(0, 80);
             conta.Porta = static_cast<std::uint16_t>(c.GetInt(1));
             remetente = texto(2, 80);
             conta.Autentica = c.GetInt(3) == 1;
             conta.Usuario = texto(4, 80);
-            const std::string senha = AparaTexto(c.GetText(5));
+            const std::string senha(AparaEspacos(c.GetText(5)));
             conta.Senha = senha.empty() ? std::string() : CortaUtf8(DescriptografaTexto(senha), 40);
             conta.Seguranca = SegurancaDaConfiguracao(c.GetInt(6));
         }

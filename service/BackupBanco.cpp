@@ -14,6 +14,7 @@
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
 #include "common/Sistema.h"
+#include "common/Texto.h"
 #include "common/db/FirebirdError.h"
 #include "common/db/Servicos.h"
 
@@ -23,11 +24,6 @@ namespace {
 
 long long SegundosAbsolutos(const DataHora& a, const DataHora& b) {
     return std::llabs(SegundosDesdeEpoca(a) - SegundosDesdeEpoca(b));
-}
-
-std::string Maiusculas(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
 }
 
 // The host part of "host" or "host/port".
@@ -92,12 +88,6 @@ std::string NomeBackupUnidade(int codigo, const DataHora& data) {
     return "grvpab" + CodigoTresDigitos(codigo) + "_" + FormataDataHora(data, "yyyymmdd") + ".gbk";
 }
 
-std::string ComBarraFinal(std::string pasta) {
-    if (!pasta.empty() && pasta.back() == '\\') pasta.back() = '/';
-    if (!pasta.empty() && pasta.back() != '/') pasta += '/';
-    return pasta;
-}
-
 bool ServidorNesteComputador(const std::string& servidor, const std::string& ipConectado) {
     const std::string host = SoHost(servidor);
     if (host.empty()) return false;
@@ -116,7 +106,7 @@ std::string ArquivoStatusGbak(const std::string& pasta, const std::string& nome,
         recusado = true;
         return {};
     }
-    return ComBarraFinal(pasta) + nome;
+    return ComBarraTrocaContrabarra(pasta) + nome;
 }
 
 void ConfiguraGbak(TvekIbGbak& gbak, const ContaGbak& conta, const std::string& arquivoStatus) {

@@ -48,8 +48,6 @@ bool BackupVencido(int periodo, const DataHora& ultimo, const DataHora& agoraSer
 // "veruzadu_yyyymmdd.gbk" and "grvpab<nnn>_yyyymmdd.gbk" of a local date.
 std::string NomeBackupPrincipal(const DataHora& data);
 std::string NomeBackupUnidade(int codigo, const DataHora& data);
-// A folder with one "/" at the end (a "\" at the end counts as one).
-std::string ComBarraFinal(std::string pasta);
 
 // Whether the database server named in [BD] Server ("host" or "host/port",
 // leading backslashes allowed) is this computer: its name, an address of it,

@@ -6,6 +6,7 @@
 
 #include "common/IniFile.h"
 #include "common/Sistema.h"
+#include "common/Texto.h"
 #include "common/db/FirebirdError.h"
 #include "common/db/Servicos.h"
 
@@ -24,7 +25,7 @@ constexpr auto kEsperaReligar = std::chrono::seconds(60);
 BackupPrincipal::BackupPrincipal(std::string pastaPrograma, fs::path arquivoIni,
                                  BancoServico& banco, LogServico& log, AlertasEmail& alertas,
                                  Relogio relogio)
-    : pasta_(ComBarraFinal(std::move(pastaPrograma))),
+    : pasta_(ComBarraTrocaContrabarra(std::move(pastaPrograma))),
       arquivoIni_(std::move(arquivoIni)),
       banco_(banco),
       log_(log),
@@ -43,7 +44,7 @@ ContaGbak BackupPrincipal::Conta() const {
     c.usuario = p.UsuarioBD;
     c.senha = p.SenhaBD;
     const std::string bin = ini.ReadString("Firebird", "Bin", "");
-    if (!bin.empty()) c.pastaGbak = ComBarraFinal(bin);
+    if (!bin.empty()) c.pastaGbak = ComBarraTrocaContrabarra(bin);
     c.tempoLimite = std::chrono::seconds(LeTempoLimiteGbak(ini));
     c.interrompe = interrompe_;
     return c;
@@ -209,7 +210,7 @@ bool BackupPrincipal::RealizaBackupBaseDadosPrincipal(bool compactar) {
     std::string pasta = banco_.PastaBaseDadosServidor();
     banco_.UsuariosConectados(std::string(kBancoPrincipal) + ".FDB", pasta);
 
-    const std::string destino = destinoCfg.empty() ? pasta_ + "backup/" : ComBarraFinal(destinoCfg);
+    const std::string destino = destinoCfg.empty() ? pasta_ + "backup/" : ComBarraTrocaContrabarra(destinoCfg);
     log_.Log(LogInfo, true, "Destino backup: " + destino);
     const std::string falha = Traduz("Falha ao realizar backup da base de dados QuvVeruzadu");
     std::string motivo;
@@ -344,7 +345,7 @@ bool BackupPrincipal::RestauraBackupBaseDados(bool compactar, bool& arquivoAusen
     } else {
         pasta = fs::path(bancoCompactacao_).parent_path().string();
     }
-    pasta = ComBarraFinal(pasta);
+    pasta = ComBarraTrocaContrabarra(pasta);
 
     log_.Log(LogSempre, true, Traduz("Iniciando restauração"));
     const std::string viva = pasta + banco + ".FDB";

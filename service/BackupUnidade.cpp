@@ -7,6 +7,7 @@
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
 #include "common/Sistema.h"
+#include "common/Texto.h"
 #include "common/db/FirebirdError.h"
 #include "service/LogServico.h"
 
@@ -18,12 +19,12 @@ bool LogUnidadeRemovivel(std::string_view nome, std::string_view limite) {
         if (!std::isalpha(static_cast<unsigned char>(nome[i]))) return false;
     for (int i = 3; i < 9; ++i)
         if (!std::isdigit(static_cast<unsigned char>(nome[i]))) return false;
-    if (!IguaisSemCaixa(nome.substr(9), ".log")) return false;
+    if (!IgualSemCaixa(nome.substr(9), ".log")) return false;
     return nome.substr(3, 6) < limite;
 }
 
 BackupUnidade::BackupUnidade(ContextoBackupUnidade contexto) : c_(std::move(contexto)) {
-    c_.pastaPABX = ComBarraFinal(c_.pastaPABX);
+    c_.pastaPABX = ComBarraTrocaContrabarra(c_.pastaPABX);
 }
 
 void BackupUnidade::Log(int nivel, const std::string& texto) const {
@@ -92,7 +93,7 @@ bool BackupUnidade::BackupBaseDados() {
 
     std::string pasta = c_.banco->PastaBaseDadosServidor();
     BDUsuariosConectados(pasta);
-    const std::string destino = ComBarraFinal(cfg->CFG_DBDSTPATH);
+    const std::string destino = ComBarraTrocaContrabarra(cfg->CFG_DBDSTPATH);
     Log(LogInfo, "Destino backup: " + destino);
     std::string motivo;
     if (!PreparaDestino(destino, motivo)) return falhou(motivo);
@@ -107,7 +108,7 @@ bool BackupUnidade::BackupBaseDados() {
     conta.usuario = c_.baseDadosPABX.usuario;
     conta.senha = c_.baseDadosPABX.senha;
     const std::string bin = ini.ReadString("Firebird", "Bin", "");
-    if (!bin.empty()) conta.pastaGbak = ComBarraFinal(bin);
+    if (!bin.empty()) conta.pastaGbak = ComBarraTrocaContrabarra(bin);
     conta.tempoLimite = std::chrono::seconds(LeTempoLimiteGbak(ini));
     conta.interrompe = c_.interrompe;
     // The main section's status name also serves the units.

@@ -32,11 +32,8 @@ const AlteracaoColuna ColunasPABX[5] = {
 namespace {
 
 // A row another program updated at the same moment (the console writes the
-// control row too): isc_update_conflict and the deadlock code it comes with.
+// control row too): FirebirdError::ConflitoAtualizacao, tried again.
 constexpr int kTentativasConflito = 5;
-bool ConflitoAtualizacao(const FirebirdError& e) {
-    return e.Tem(335544451) || e.Tem(335544336) || e.Tem(335545096);
-}
 
 std::string TextoCampo(const Linha& l, unsigned i, std::size_t largura) {
     return CortaUtf8(Apara(l.GetText(i)), largura);
@@ -265,7 +262,7 @@ bool BancoServico::BDCarregaControle(int porta, std::string& erro) {
                 tr.Commit();
                 break;
             } catch (const FirebirdError& e) {
-                if (tentativa >= kTentativasConflito || !ConflitoAtualizacao(e)) throw;
+                if (tentativa >= kTentativasConflito || !e.ConflitoAtualizacao()) throw;
                 std::this_thread::sleep_for(std::chrono::milliseconds(200 * tentativa));
             }
         }

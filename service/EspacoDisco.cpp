@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "common/Sistema.h"
+#include "common/Texto.h"
 #include "service/AlertaEmail.h"
 #include "service/LacoPrincipal.h"
 #include "service/LogServico.h"
@@ -48,7 +49,7 @@ std::optional<TamanhoDisco> ConsultaDiscoLocal::Consulta(const std::string& past
 bool ServidorNesteComputador(std::string_view servidor) {
     std::string nome = RemoveBarrasIniciais(servidor);
     if (const auto barra = nome.find('/'); barra != std::string::npos) nome.erase(barra);
-    for (auto& c : nome) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    nome = Maiusculas(nome);
     if (nome.empty() || nome == "LOCALHOST" || nome == "::1" || nome.rfind("127.", 0) == 0)
         return true;
     const std::string computador = NomeComputador();

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "common/Traducao.h"
-#include "common/db/Sinais.h"
 #include "common/ServiceControl.h"
+#include "common/Sinais.h"
 #include "service/InstanciaServico.h"
 #include "service/ServicoVeruzaduQuv.h"
 

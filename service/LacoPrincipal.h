@@ -15,7 +15,7 @@
 
 #include "common/DataHora.h"
 #include "common/Relogio.h"
-#include "service/Evento.h"
+#include "common/Evento.h"
 #include "service/ListaThreads.h"
 
 

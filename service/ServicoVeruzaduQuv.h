@@ -22,7 +22,7 @@
 #include "service/BackupPrincipal.h"
 #include "service/BancoServico.h"
 #include "service/EspacoDisco.h"
-#include "service/Evento.h"
+#include "common/Evento.h"
 #include "service/LacoPrincipal.h"
 #include "service/HistoricoServico.h"
 #include "service/ListaThreads.h"

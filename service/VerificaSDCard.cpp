@@ -1,13 +1,10 @@
 #include "service/VerificaSDCard.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <filesystem>
 #include <optional>
 
 #include "common/Configuracao.h"
+#include "common/LinhaLog.h"
 #include "common/db/Firebird.h"
 #include "service/AlertaEmail.h"
 #include "service/BancoServico.h"
@@ -16,29 +13,9 @@
 
 namespace {
 
-// Another transaction changed the row first: a fresh attempt reads its values.
-bool ConflitoAtualizacao(const FirebirdError& e) {
-    return e.Tem(335544336) /* deadlock */ || e.Tem(335544451) /* update_conflict */ ||
-           e.Tem(335544345) /* lock_conflict */;
-}
-
-// Attempts made when other writers keep changing the row in between.
+// Attempts made when other writers keep changing the row in between (a
+// conflict: a fresh attempt reads their values).
 constexpr int kTentativasAtualizacao = 5;
-
-void AcrescentaLinha(const std::filesystem::path& arquivo, const std::string& linha) {
-    const int fd = ::open(arquivo.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
-    if (fd < 0) return;
-    std::size_t feito = 0;
-    while (feito < linha.size()) {
-        const ssize_t n = ::write(fd, linha.data() + feito, linha.size() - feito);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        feito += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-}
 
 }  // namespace
 
@@ -91,7 +68,7 @@ bool BDAtualizaSDCard(const ContextoSDCard& contexto, bool alerta, int codigo,
                 tr.Commit();
                 break;
             } catch (const FirebirdError& e) {
-                if (!ConflitoAtualizacao(e) || tentativa >= kTentativasAtualizacao) throw;
+                if (!e.ConflitoAtualizacao() || tentativa >= kTentativasAtualizacao) throw;
             }
         }
         con->Conexao().Desconecta();
@@ -124,7 +101,7 @@ bool BDRegistraVerificacaoSDCard(const ContextoSDCard& contexto, int codigo) {
                 tr.Commit();
                 break;
             } catch (const FirebirdError& e) {
-                if (!ConflitoAtualizacao(e) || tentativa >= kTentativasAtualizacao) throw;
+                if (!e.ConflitoAtualizacao() || tentativa >= kTentativasAtualizacao) throw;
             }
         }
         con->Conexao().Desconecta();
@@ -157,10 +134,8 @@ void TPABXVerificaSDCard::Log(std::string_view texto) {
         const std::filesystem::path pasta(PastaPABX);
         std::error_code ec;
         std::filesystem::create_directories(pasta, ec);
-        std::string linha = FormataDataHora(agora, "dd/mm/yy hh:nn:ss zzz") + "  ";
-        for (const char c : texto) linha += (c == '\r' || c == '\n') ? ' ' : c;
-        linha += "\r\n";
-        AcrescentaLinha(pasta / ("SDCard" + FormataDataHora(agora, "yyyymm") + ".LOG"), linha);
+        AcrescentaAoArquivo(pasta / ("SDCard" + FormataDataHora(agora, "yyyymm") + ".LOG"),
+                            LinhaLog(agora, texto));
     } catch (...) {
         // The unit's own log is a diagnostic: losing a line must not stop the check.
     }

@@ -10,7 +10,7 @@
 
 #include "Versao.h"
 #include "common/Configuracao.h"
-#include "common/db/Sinais.h"
+#include "common/Sinais.h"
 #include "service/ExecucaoServico.h"
 #include "service/InstalacaoServico.h"
 
@@ -36,8 +36,6 @@ int main(int argc, char** argv) {
     // Before any thread or database call: the signals are taken by our own
     // thread, never by handlers the database client would install.
     BloqueiaSinaisParada();
-
-    DefinePrograma(Programa::Servico);
 
     std::string acao;
     OpcoesUnidadeServico instalacao;

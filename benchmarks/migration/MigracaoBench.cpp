@@ -178,7 +178,6 @@ Ambiente* Amb() {
 
 int main(int argc, char** argv) {
     using namespace intercalado;
-    DefinePrograma(Programa::Console);
     QCoreApplication app(argc, argv);
     Ambiente* a = Amb();
     if (!a) {

@@ -1,5 +1,6 @@
 #include "common/db/Esquema.h"
 
+#include "common/Texto.h"
 #include "common/db/FirebirdError.h"
 
 #include <algorithm>
@@ -193,9 +194,7 @@ bool TipoCampoIgual(Transaction& tr, std::string_view tabela, std::string_view c
     if (codigo < 0)
         return false;
     const std::string nome = NomeTipoCampo(codigo);
-    return std::equal(nome.begin(), nome.end(), tipo.begin(), tipo.end(),
-                      [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) ==
-                                                  std::toupper(static_cast<unsigned char>(b)); });
+    return IgualSemCaixa(nome, tipo);
 }
 
 std::string SqlAlteraTamanhoCampo(std::string_view tabela, std::string_view campo, int tamanho) {

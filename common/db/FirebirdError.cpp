@@ -69,3 +69,11 @@ bool FirebirdError::ConexaoPerdida() const
     };
     return std::any_of(std::begin(perdida), std::end(perdida), [this](std::intptr_t c) { return Tem(c); });
 }
+
+bool FirebirdError::ConflitoAtualizacao() const
+{
+    static constexpr std::intptr_t conflito[] = {
+        isc_update_conflict, isc_lock_conflict, isc_deadlock, isc_read_conflict,
+    };
+    return std::any_of(std::begin(conflito), std::end(conflito), [this](std::intptr_t c) { return Tem(c); });
+}

@@ -28,6 +28,11 @@ public:
     // The connection to the server is gone (or was never made): network
     // errors, shutdown of the database, attachment killed.
     bool ConexaoPerdida() const;
+    // Another transaction changed or holds the same row (update conflict,
+    // lock conflict, deadlock, read conflict; a row lock wait that ran out
+    // its limit comes as an update conflict too): the work can be done again
+    // in a fresh transaction.
+    bool ConflitoAtualizacao() const;
 
 private:
     std::vector<std::intptr_t> codigos_;

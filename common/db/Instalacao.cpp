@@ -2,7 +2,6 @@
 #include "common/Texto.h"
 
 #include "common/CifraTexto.h"
-#include "common/Texto.h"
 
 #include "common/db/Esquema.h"
 #include "common/db/FirebirdError.h"
@@ -59,10 +58,7 @@ bool LinhaDeAlias(const std::string& linha, std::string_view alias, std::string*
     if (igual == std::string_view::npos)
         return false;
     std::string_view nome = AparaBrancos(l.substr(0, igual));
-    if (nome.size() != alias.size() ||
-        !std::equal(nome.begin(), nome.end(), alias.begin(), [](char a, char b) {
-            return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
-        }))
+    if (!IgualSemCaixa(nome, alias))
         return false;
     if (caminho) {
         std::string_view resto = AparaBrancos(l.substr(igual + 1));
@@ -141,10 +137,7 @@ std::string NomeUsuarioValidado(const std::string& nome) {
             return std::isalnum(c) || c == '_';
         }))
         throw std::invalid_argument("nome de usuário inválido: " + nome);
-    std::string r;
-    for (char c : nome)
-        r.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-    return r;
+    return Maiusculas(nome);
 }
 
 std::string Literal(std::string_view s) {

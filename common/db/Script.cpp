@@ -41,16 +41,11 @@ std::vector<std::string> Palavras(std::string_view s, std::size_t quantas)
             ++i;
         std::string w;
         while (i < s.size() && !Espaco(s[i]))
-            w += char(std::toupper(static_cast<unsigned char>(s[i++])));
+            w += s[i++];
         if (!w.empty())
-            r.push_back(w);
+            r.push_back(Maiusculas(w));
     }
     return r;
-}
-
-std::string Aparado(std::string_view s)
-{
-    return std::string(AparaBrancos(s));
 }
 
 // New terminator of a "SET TERM x" statement, or empty when it is none.
@@ -69,9 +64,8 @@ std::string NovoTerminador(std::string_view comando)
     };
     std::string set = palavra();
     std::string term = palavra();
-    for (auto* w : {&set, &term})
-        for (char& c : *w)
-            c = char(std::toupper(static_cast<unsigned char>(c)));
+    set = Maiusculas(set);
+    term = Maiusculas(term);
     if (set != "SET" || (term != "TERM" && term != "TERMINATOR"))
         return {};
     return palavra();
@@ -86,7 +80,7 @@ std::vector<std::string> DivideScript(std::string_view script)
     std::size_t inicio = 0;
     std::size_t i = 0;
     auto fecha = [&](std::size_t fim) {
-        std::string comando = Aparado(script.substr(inicio, fim - inicio));
+        std::string comando(AparaBrancos(script.substr(inicio, fim - inicio)));
         if (!SemPrefixo(comando).empty()) {
             std::string novo = NovoTerminador(comando);
             if (!novo.empty())

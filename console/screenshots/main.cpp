@@ -176,7 +176,6 @@ int main(int argc, char** argv) {
     const bool lista = std::string(argv[1]) == "--list";
     // Before any thread and any database call (see common/Sinais.h).
     BloqueiaSinaisParada();
-    DefinePrograma(Programa::Console);
     if (lista) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const std::filesystem::path pasta = lista ? std::filesystem::path() : std::filesystem::path(argv[1]);

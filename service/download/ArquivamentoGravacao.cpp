@@ -72,13 +72,6 @@ std::optional<DataHora> DataEscrita(const fs::path& arquivo) {
     return DataHoraLocal(st.st_mtime);
 }
 
-// Delphi's Trim: characters up to the blank at both ends.
-std::string_view AparaBytes(std::string_view s) {
-    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
-    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
-    return s;
-}
-
 struct SenhaLimpa {
     std::string bytes;
     ~SenhaLimpa() {
@@ -380,7 +373,7 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
         (cfg.CFG_CRIPTOGRAFIA == 1 || cfg.CFG_FTPBACKUP == 3 || cfg.CFG_NETBACKUP == 3) &&
         fs::exists(pasta / armazenado, ec)) {
         SenhaLimpa senha{DescriptografaBytes(cfg.CFG_CRIPTOKEY)};
-        if (!AparaBytes(senha.bytes).empty() &&
+        if (!AparaVista(senha.bytes).empty() &&
             CriptografaArquivo(pasta, armazenado, cfg.CFG_CRIPTOKEY)) {
             colocados.push_back(pasta / TrocaExtensao(armazenado, ".dad"));
             if (cfg.CFG_CRIPTOGRAFIA == 1) {
@@ -401,7 +394,7 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
         d.TipoLigacao =
             ctx_.BuscaRamalPorNome && ctx_.BuscaRamalPorNome(d.NumeroDestino) != 0 ? 0 : 1;
     int cliente = 0;
-    if (d.TipoLigacao >= 1 && !AparaBytes(d.NumeroDestino).empty())
+    if (d.TipoLigacao >= 1 && !AparaVista(d.NumeroDestino).empty())
         cliente = BDBuscaCliente(d.NumeroDestino, cfg.DDD);
 
     if (ctx_.AntesDeGravar) ctx_.AntesDeGravar(arquivo);

@@ -16,6 +16,7 @@
 
 #include "common/IniFile.h"
 #include "common/Sistema.h"
+#include "common/Texto.h"
 #include "service/download/ClienteFTP.h"
 
 namespace fs = std::filesystem;
@@ -35,11 +36,6 @@ FormatoBackup Formato(int valor) {
         case 3: return {"C*.DAD", ".DAD"};
         default: return {"R*.WAV", ".WAV"};
     }
-}
-
-std::string Maiusculas(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
 }
 
 std::string ExtensaoMaiuscula(const std::string& nome) {
@@ -84,8 +80,7 @@ bool DestinoUtilizavel(const std::string& destino, const fs::path& fstab, const 
         motivo = "caminho relativo: " + destino;
         return false;
     }
-    std::string s = fs::path(destino).lexically_normal().string();
-    while (s.size() > 1 && s.back() == '/') s.pop_back();
+    const std::string s = SemBarraFinal(fs::path(destino).lexically_normal().string());
     std::error_code ec;
     for (fs::path p = s;; p = p.parent_path()) {
         if (fs::is_directory(p, ec) && !DiscoPronto(p.string(), fstab, montagens)) {

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "common/Texto.h"
+
 namespace {
 
 // libcurl's global set-up is not thread-safe: done once, before any handle.
@@ -55,21 +57,6 @@ std::size_t EscreveTexto(char* dados, std::size_t, std::size_t n, void* destino)
 }
 
 std::size_t Descarta(char*, std::size_t, std::size_t n, void*) { return n; }
-
-std::string_view SemEspacos(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-bool IgualSemCaixa(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 
 std::optional<std::int64_t> Inteiro(std::string_view s) {
     if (s.empty() || s.size() > 19) return std::nullopt;
@@ -321,8 +308,7 @@ void ClienteFTP::Desconecta() {
 
 std::vector<EntradaFTP> ClienteFTP::ListaCom(std::string_view pasta, const char* comando) {
     CURL* c = curl_.get();
-    std::string caminho(pasta);
-    if (caminho.empty() || caminho.back() != '/') caminho += '/';
+    const std::string caminho = ComBarraOuRaiz(std::string(pasta));
     std::string texto;
     curl_easy_setopt(c, CURLOPT_URL, Url(caminho).c_str());
     curl_easy_setopt(c, CURLOPT_CUSTOMREQUEST, comando);
@@ -354,9 +340,7 @@ std::vector<EntradaFTP> ClienteFTP::Lista(std::string_view pasta) {
 
 ClienteFTP::Atributos ClienteFTP::Consulta(std::string_view pasta, std::string_view nome) {
     CURL* c = curl_.get();
-    std::string caminho(pasta);
-    if (caminho.empty() || caminho.back() != '/') caminho += '/';
-    caminho += nome;
+    const std::string caminho = ComBarraOuRaiz(std::string(pasta)) + std::string(nome);
     curl_easy_setopt(c, CURLOPT_URL, Url(caminho).c_str());
     curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(c, CURLOPT_FILETIME, 1L);
@@ -387,9 +371,7 @@ std::int64_t ClienteFTP::Baixa(std::string_view pasta, std::string_view nome,
                                const std::filesystem::path& destino, std::int64_t tamanhoEsperado,
                                std::optional<std::time_t> modificacao) {
     CURL* c = curl_.get();
-    std::string caminho(pasta);
-    if (caminho.empty() || caminho.back() != '/') caminho += '/';
-    caminho += nome;
+    const std::string caminho = ComBarraOuRaiz(std::string(pasta)) + std::string(nome);
     const std::filesystem::path temporario =
         destino.parent_path() / NomeTemporario(destino.filename().string());
 
@@ -527,7 +509,7 @@ std::vector<EntradaFTP> AnalisaLIST(std::string_view texto) {
             // DOS form: "12-11-26  01:41PM       <DIR>          NAME"
             const std::string_view nome = campos(3, f);
             if (f.size() != 3 || nome.empty()) return;
-            e.nome = std::string(SemEspacos(nome));
+            e.nome = std::string(AparaEspacos(nome));
             if (f[2] == "<DIR>") {
                 e.tipo = EntradaFTP::Pasta;
             } else {

@@ -3,6 +3,8 @@
 
 #include "service/download/ClienteFTP.h"
 
+#include "common/Texto.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,12 +110,6 @@ void ExigeNomeSeguro(std::string_view texto) {
         throw ErroFTP(CURLE_URL_MALFORMAT, ClasseErroFTP::Arquivo, "Nome inválido para o servidor FTP");
 }
 
-std::string ComBarraFinal(std::string_view pasta) {
-    std::string s(pasta);
-    if (s.empty() || s.back() != '/') s += '/';
-    return s;
-}
-
 }  // namespace
 
 std::string ClienteFTP::NomeTemporarioEnvio(std::string_view nome) {
@@ -124,7 +120,7 @@ void ClienteFTP::CriaPasta(std::string_view pasta) {
     ExigeNomeSeguro(pasta);
     CURL* c = curl_.get();
     RestauraOpcoes restaura{c};
-    const std::string caminho = ComBarraFinal(pasta);
+    const std::string caminho = ComBarraOuRaiz(std::string(pasta));
     curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
     curl_easy_setopt(c, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
     curl_easy_setopt(c, CURLOPT_URL, Url(caminho).c_str());
@@ -136,7 +132,7 @@ void ClienteFTP::CriaPasta(std::string_view pasta) {
 void ClienteFTP::ComandosNaPasta(std::string_view pasta, const std::vector<std::string>& comandos) {
     CURL* c = curl_.get();
     RestauraOpcoes restaura{c};
-    const std::string caminho = ComBarraFinal(pasta);
+    const std::string caminho = ComBarraOuRaiz(std::string(pasta));
     ListaCurl lista(comandos);
     curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
     curl_easy_setopt(c, CURLOPT_URL, Url(caminho).c_str());
@@ -153,7 +149,7 @@ std::int64_t ClienteFTP::Envia(std::string_view pasta, std::string_view nome,
     if (nome.empty() || nome.find('/') != std::string_view::npos)
         throw ErroFTP(CURLE_URL_MALFORMAT, ClasseErroFTP::Arquivo, "Nome inválido para o servidor FTP");
     CURL* c = curl_.get();
-    const std::string dir = ComBarraFinal(pasta);
+    const std::string dir = ComBarraOuRaiz(std::string(pasta));
     const std::string temporario = NomeTemporarioEnvio(nome);
 
     LeituraArquivo leitura;

@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "common/Sistema.h"
+#include "common/Texto.h"
 #include "service/download/ClienteFTP.h"
 #include "service/download/NomesGravacao.h"
 #include "service/download/PABXDownloadFTP.h"
@@ -28,11 +29,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ComBarra(std::string s) {
-    if (s.empty() || s.back() != '/') s += '/';
-    return s;
-}
-
 // A listing in the order the walk takes it: by upper-cased name (so a WAV
 // meets its XML), ties by the raw bytes. Names that are not plain, and the
 // later of two names that differ only in case, are taken out into `recusados`.
@@ -40,7 +36,7 @@ std::vector<EntradaFTP> OrdenaListagem(std::vector<EntradaFTP> lista,
                                        std::vector<std::string>* recusados) {
     std::vector<std::pair<std::string, EntradaFTP>> chave;
     chave.reserve(lista.size());
-    for (auto& e : lista) chave.emplace_back(MaiusculasASCII(e.nome), std::move(e));
+    for (auto& e : lista) chave.emplace_back(Maiusculas(e.nome), std::move(e));
     std::sort(chave.begin(), chave.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first < b.first : a.second.nome < b.second.nome;
     });
@@ -70,7 +66,7 @@ constexpr int NiveisLoja = 3;
 // The store's fixed folder keeps, in the working folder, the case the import
 // looks for, whatever case the server lists it in.
 std::string NomeLocalPasta(const std::string& nome, int nivel) {
-    return nivel == 0 && MaiusculasASCII(nome) == "AUDIOREC" ? std::string("AUDIOREC") : nome;
+    return nivel == 0 && Maiusculas(nome) == "AUDIOREC" ? std::string("AUDIOREC") : nome;
 }
 
 // Whether `nome`, and the temporary name it is fetched under, fit in the
@@ -90,13 +86,12 @@ long NomeMaximo(const std::string& pasta) {
 // ------------------------------------------------------------ Small helpers
 
 std::string TPABXDownloadFTP::ChaveNaUnidade(const std::string& caminhoLocal, bool pasta) const {
-    std::string local = caminhoLocal;
-    while (local.size() > 1 && local.back() == '/') local.pop_back();
+    const std::string local = SemBarraFinal(caminhoLocal);
     const fs::path rel = fs::path(local).lexically_relative(fs::path(PastaPABX) / "NORVIKA");
     std::string r = rel.generic_string();
     if (r.empty() || r == "." || r == ".." || r.starts_with("../")) return {};
     if (pasta) r += '/';
-    return MaiusculasASCII(r);
+    return Maiusculas(r);
 }
 
 void TPABXDownloadFTP::FicaNaUnidade(const std::string& caminhoLocal, bool pasta) {
@@ -128,7 +123,7 @@ std::string TPABXDownloadFTP::RetiraParteCaminho(const std::string& caminho, int
 
 void TPABXDownloadFTP::BuscaArquivos(std::vector<std::string>& lista, const std::string& pasta,
                                      const std::string& mascara, bool recursivo) {
-    const std::string base = ComBarra(pasta);
+    const std::string base = ComBarraOuRaiz(pasta);
     std::vector<std::string> arquivos, pastas;
     std::error_code ec;
     for (fs::directory_iterator it(base, ec), fim; !ec && it != fim; it.increment(ec)) {
@@ -153,7 +148,7 @@ int TPABXDownloadFTP::Minimo(int a, int b) { return a < b ? a : b; }
 // ------------------------------------------------------------------ USB copy
 
 std::int64_t TPABXDownloadFTP::TamanhoPasta(const std::string& pasta) {
-    const std::string base = ComBarra(pasta);
+    const std::string base = ComBarraOuRaiz(pasta);
     Log(LogInfo, true, "Calculando tamanho de: " + base);
     std::int64_t total = 0;
     std::vector<std::string> pastas;
@@ -179,7 +174,7 @@ std::int64_t TPABXDownloadFTP::TamanhoPasta(const std::string& pasta) {
 }
 
 void TPABXDownloadFTP::CopiaPasta(const std::string& origem, const std::string& destino) {
-    const std::string de = ComBarra(origem), para = ComBarra(destino);
+    const std::string de = ComBarraOuRaiz(origem), para = ComBarraOuRaiz(destino);
     // The copy of the whole store starts the record of what stays behind.
     if (ChaveNaUnidade(para, true).empty()) FicamNaUnidade.clear();
     std::vector<std::pair<std::string, bool>> entradas;  // name, is a folder
@@ -210,7 +205,7 @@ void TPABXDownloadFTP::CopiaPasta(const std::string& origem, const std::string& 
     // The store's two fixed folders are found in any case and kept in the
     // case the import looks for.
     auto alvoDe = [](const std::string& nome, bool pasta) {
-        const std::string maiuscula = MaiusculasASCII(nome);
+        const std::string maiuscula = Maiusculas(nome);
         return pasta && (maiuscula == "NORVIKA" || maiuscula == "AUDIOREC") ? maiuscula : nome;
     };
     // Until it is copied, each entry is one that stays at the unit.
@@ -259,7 +254,7 @@ std::int64_t TPABXDownloadFTP::CalculaTamanhoFTP(ClienteFTP& ftp, const std::str
         ErrosFTP.push_back(linha);
         return 0;
     }
-    const std::string base = ComBarra(pastaRemota);
+    const std::string base = ComBarraOuRaiz(pastaRemota);
     std::int64_t total = 0;
     std::vector<std::string> pastas;
     for (const auto& e : lista) {
@@ -298,8 +293,8 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
                                      const std::string& pastaLocal, int nivel) {
     const std::string prefixo = "PABX " + std::to_string(CodigoPABX) + ": ";
     bool resultado = false;
-    const std::string local = ComBarra(pastaLocal);
-    const std::string remota = ComBarra(pastaRemota);
+    const std::string local = ComBarraOuRaiz(pastaLocal);
+    const std::string remota = ComBarraOuRaiz(pastaRemota);
     std::error_code ec;
     fs::create_directories(local, ec);
 
@@ -487,7 +482,7 @@ std::string TPABXDownloadFTP::RaizLojaFTP(ClienteFTP& ftp) {
     // list its top folder is asked for the usual name.
     try {
         for (const auto& e : ftp.Lista("/"))
-            if (e.tipo == EntradaFTP::Pasta && MaiusculasASCII(e.nome) == "NORVIKA") return "/" + e.nome;
+            if (e.tipo == EntradaFTP::Pasta && Maiusculas(e.nome) == "NORVIKA") return "/" + e.nome;
     } catch (const ErroFTP&) {
     }
     return "/NORVIKA";

@@ -28,9 +28,9 @@ namespace {
 // name, when it sits at AUDIOREC/<L1>/<L2>/<name>.
 struct Lugar {
     std::string l1, l2, nome;
-    std::string Pasta() const { return MaiusculasASCII(l1) + "/" + MaiusculasASCII(l2); }
+    std::string Pasta() const { return Maiusculas(l1) + "/" + Maiusculas(l2); }
     std::string NaUnidade() const {
-        return "NORVIKA/AUDIOREC/" + Pasta() + "/" + MaiusculasASCII(nome);
+        return "NORVIKA/AUDIOREC/" + Pasta() + "/" + Maiusculas(nome);
     }
 };
 
@@ -111,7 +111,7 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
     std::set<std::string> ficam;
     auto fica = [&](const Lugar& l) {
         ficam.insert(l.Pasta());
-        ficam.insert(MaiusculasASCII(l.l1));
+        ficam.insert(Maiusculas(l.l1));
     };
     // What the transfer listed and did not bring is still in its folders.
     for (const auto& chave : FicamNaUnidade) {
@@ -139,10 +139,10 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
             if (lugar) fica(*lugar);
             else if (const auto rel = fs::path(a).lexically_relative(raiz);
                      std::distance(rel.begin(), rel.end()) == 2)
-                ficam.insert(MaiusculasASCII(rel.begin()->string()));
+                ficam.insert(Maiusculas(rel.begin()->string()));
             continue;
         }
-        (ext == ".WAV" ? wavs : xmls)[MaiusculasASCII(a)] = a;
+        (ext == ".WAV" ? wavs : xmls)[Maiusculas(a)] = a;
     }
 
     // 3-5. Files without partner go to ARQNOK the first time they are seen.
@@ -255,7 +255,7 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
             if (!RemoveGravacaoPABX(pabx, w)) fica(lugar);
             // Without DelXML the description stays at the unit, and so does
             // its folder.
-            if (!Config().DelXML && xmls.count(MaiusculasASCII(Gemeo(w, ".XML")))) fica(lugar);
+            if (!Config().DelXML && xmls.count(Maiusculas(Gemeo(w, ".XML")))) fica(lugar);
         } else {
             Log(LogInfo, true,
                 Traduz("Erro") + " (" + std::to_string(r) + ") " + Traduz("ao importar") + ": " + w);
@@ -297,11 +297,11 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
     for (const auto& entrada : pastasRemover) {
         if (interrompida || Terminated()) break;  // folders of recordings not filed stay
         const std::string pasta = entrada.substr(2);
-        if (ficam.count(MaiusculasASCII(pasta))) continue;
+        if (ficam.count(Maiusculas(pasta))) continue;
         const std::size_t barra = pasta.find('/');
         const std::string l1 = pasta.substr(0, barra);
         const std::string l2 = barra == std::string::npos ? std::string() : pasta.substr(barra + 1);
-        const std::string p = "NORVIKA/AUDIOREC/" + MaiusculasASCII(pasta);
+        const std::string p = "NORVIKA/AUDIOREC/" + Maiusculas(pasta);
         if (!pabx.PedeRemocaoPasta(l1, l2)) {
             Log(LogInfo, true, Traduz("Falha ao enviar remoção") + ": " + p);
         } else if (AguardaRespostaRemocao(pabx)) {

@@ -109,8 +109,7 @@ ResultadoXML LeDescricaoGravacao(std::string_view bytes, DadosGravacao& d) {
         }
         d.CodConta = CortaUtf8(Requerido(raiz, "codconta"), 5);
         {
-            std::string tipo = Requerido(raiz, "tipoligacao");
-            for (auto& c : tipo) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            const std::string tipo = Maiusculas(Requerido(raiz, "tipoligacao"));
             d.TipoLigacao = tipo == "INTERNA" ? 0 : tipo == "ENTRADA" ? 2 : 1;
         }
         d.Inicio = InteiroOuZero(Requerido(raiz, "iniciogravacao"));
@@ -155,7 +154,7 @@ fs::path DescricaoDaGravacao(const fs::path& wav) {
     std::string achado;
     for (fs::directory_iterator it(wav.parent_path(), ec), fim; !ec && it != fim; it.increment(ec)) {
         const std::string nome = it->path().filename().string();
-        if (MaiusculasASCII(nome) == procurado && (achado.empty() || nome < achado)) achado = nome;
+        if (Maiusculas(nome) == procurado && (achado.empty() || nome < achado)) achado = nome;
     }
     return achado.empty() ? exata : wav.parent_path() / achado;
 }

@@ -7,12 +7,7 @@
 #include <string>
 #include <string_view>
 
-inline std::string MaiusculasASCII(std::string_view s) {
-    std::string r(s);
-    for (char& c : r)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return r;
-}
+#include "common/Texto.h"
 
 // A plain file or folder name: not empty, not "." or "..", without "/", "\",
 // NUL or any control character.
@@ -42,11 +37,11 @@ inline std::string NomeVisivel(std::string_view nome) {
 // The upper-cased name without its last extension ("R0000001.WAV" -> "R0000001").
 inline std::string BaseMaiuscula(std::string_view nome) {
     const std::size_t ponto = nome.rfind('.');
-    return MaiusculasASCII(ponto == std::string_view::npos ? nome : nome.substr(0, ponto));
+    return Maiusculas(ponto == std::string_view::npos ? nome : nome.substr(0, ponto));
 }
 
 // The upper-cased extension with its dot ("r1.wav" -> ".WAV"), or "".
 inline std::string ExtensaoMaiuscula(std::string_view nome) {
     const std::size_t ponto = nome.rfind('.');
-    return ponto == std::string_view::npos ? std::string() : MaiusculasASCII(nome.substr(ponto));
+    return ponto == std::string_view::npos ? std::string() : Maiusculas(nome.substr(ponto));
 }

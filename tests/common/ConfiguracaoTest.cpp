@@ -191,15 +191,8 @@ TEST(Configuracao, ConsoleDefaultsDifferFromTheService) {
     EXPECT_EQ(c.PABXTimeOut, 30);
     EXPECT_EQ(PABXTimeOutPadrao(Programa::Servico), 90);
     EXPECT_EQ(c.Server, "");  // the start-up test sees no server configured
-    EXPECT_EQ(ServidorInicialConsole(ini), "\\\\" + NomeComputador());
     EXPECT_EQ(c.Alias, "VERUZADU");
     EXPECT_EQ(c.LatenciaAudio, 100);
-    EXPECT_EQ(CaminhoBaseConsole(ini, "/var/lib/firebird/data/", "GRVPAB001"),
-              "/var/lib/firebird/data/GRVPAB001.FDB");
-
-    DefinePrograma(Programa::Console);
-    EXPECT_EQ(ProgramaAtual(), Programa::Console);
-    DefinePrograma(Programa::Servico);
 }
 
 }  // namespace

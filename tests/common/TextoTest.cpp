@@ -68,3 +68,53 @@ TEST(Texto, CaseAndTrimHelpersTouchOnlyAscii) {
     EXPECT_EQ(Apara(std::string("\0x\x01", 3)), "x");
     EXPECT_EQ(Apara("   "), "");
 }
+
+// The trims differ only in which bytes count as blank at the ends.
+TEST(Texto, TrimsDifferOnlyInTheBlanksTheyTake) {
+    struct Caso {
+        std::string entrada, apara, brancos, espacos;
+    };
+    const Caso casos[] = {
+        {" \t bridge \t ", "bridge", "bridge", "bridge"},
+        {"\r\n x y \r\n", "x y", "x y", "\r\n x y \r\n"},
+        {"\f\vx\v\f", "x", "x", "\f\vx\v\f"},
+        {std::string("\0x\x01", 3), "x", std::string("\0x\x01", 3), std::string("\0x\x01", 3)},
+        {"\x1b" "a\x7f", "a\x7f", "\x1b" "a\x7f", "\x1b" "a\x7f"},
+        {" \t ", "", "", ""},
+        {"", "", "", ""},
+        {"ção ", "ção", "ção", "ção"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(testing::PrintToString(c.entrada));
+        EXPECT_EQ(Apara(c.entrada), c.apara);
+        EXPECT_EQ(AparaVista(c.entrada), c.apara);
+        EXPECT_EQ(AparaBrancos(c.entrada), c.brancos);
+        EXPECT_EQ(AparaEspacos(c.entrada), c.espacos);
+    }
+}
+
+// The slash rules differ in the empty name and a trailing backslash.
+TEST(Texto, SlashRulesDifferInTheEmptyNameAndTheBackslash) {
+    struct Caso {
+        std::string entrada, comBarra, ouRaiz, trocaContrabarra, semBarra;
+    };
+    const Caso casos[] = {
+        {"/x", "/x/", "/x/", "/x/", "/x"},
+        {"/x/", "/x/", "/x/", "/x/", "/x"},
+        {"/x//", "/x//", "/x//", "/x//", "/x"},
+        {"/x\\", "/x\\/", "/x\\/", "/x/", "/x\\"},
+        {"/x\\\\", "/x\\\\/", "/x\\\\/", "/x\\/", "/x\\\\"},
+        {"", "", "/", "", ""},
+        {"/", "/", "/", "/", "/"},
+        {"//", "//", "//", "//", "/"},
+        {"\\", "\\/", "\\/", "/", "\\"},
+        {"pasta", "pasta/", "pasta/", "pasta/", "pasta"},
+    };
+    for (const auto& c : casos) {
+        SCOPED_TRACE(c.entrada);
+        EXPECT_EQ(ComBarra(c.entrada), c.comBarra);
+        EXPECT_EQ(ComBarraOuRaiz(c.entrada), c.ouRaiz);
+        EXPECT_EQ(ComBarraTrocaContrabarra(c.entrada), c.trocaContrabarra);
+        EXPECT_EQ(SemBarraFinal(c.entrada), c.semBarra);
+    }
+}

@@ -48,7 +48,6 @@ void VigiaCaixasEsquecidas() {
 
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    DefinePrograma(Programa::Console);
     QApplication app(argc, argv);
     VigiaCaixasEsquecidas();
     ::testing::InitGoogleTest(&argc, argv);

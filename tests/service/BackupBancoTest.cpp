@@ -144,8 +144,6 @@ TEST(BackupBanco, NomesServidorLocalEArquivoDeStatus) {
     const DataHora d{2026, 3, 5, 23, 59, 0};
     EXPECT_EQ(NomeBackupPrincipal(d), "veruzadu_20260305.gbk");
     EXPECT_EQ(NomeBackupUnidade(7, d), "grvpab007_20260305.gbk");
-    EXPECT_EQ(ComBarraFinal("/x"), "/x/");
-    EXPECT_EQ(ComBarraFinal("/x\\"), "/x/");
     EXPECT_TRUE(ServidorNesteComputador("localhost", ""));
     EXPECT_TRUE(ServidorNesteComputador("\\\\LOCALHOST/3051", ""));
     EXPECT_TRUE(ServidorNesteComputador(NomeComputador(), ""));

@@ -172,6 +172,63 @@ TEST_F(FirebirdTest, ChaveDuplicadaReconhecidaPeloCodigo)
     tr.Commit();
 }
 
+// The codes of an error, for a failure message.
+std::string CodigosDe(const FirebirdError& e)
+{
+    std::string r;
+    for (const auto c : e.Codigos())
+        r += std::to_string(c) + " ";
+    return r + e.what();
+}
+
+TEST_F(FirebirdTest, ConflitoDeAtualizacaoReconhecido)
+{
+    Db().Executa("CREATE TABLE C (K INTEGER NOT NULL PRIMARY KEY, V INTEGER)");
+    Db().Executa("INSERT INTO C (K, V) VALUES (1, 0)");
+    const auto atualiza = [](Transaction& tr) {
+        Statement st(tr, "UPDATE C SET V = V + 1 WHERE K = ?");
+        st.SetInt(0, 1).Executa();
+    };
+    // A snapshot that updates a row another transaction changed and committed
+    // after the snapshot began.
+    {
+        Transaction antiga(Db(), false, Isolamento::Instantaneo);
+        {
+            Transaction outra(Db());
+            atualiza(outra);
+            outra.Commit();
+        }
+        try {
+            atualiza(antiga);
+            FAIL() << "update over a newer version accepted";
+        } catch (const FirebirdError& e) {
+            EXPECT_TRUE(e.ConflitoAtualizacao()) << CodigosDe(e);
+            EXPECT_FALSE(e.ChaveDuplicada());
+        }
+    }
+    // A row held by an open transaction past a lock wait limit of a second:
+    // the server reports it as the same conflict.
+    {
+        Transaction dona(Db());
+        atualiza(dona);
+        Attachment outraConexao = NovaConexao();
+        Transaction espera(outraConexao, false, Isolamento::LeituraConfirmada, 1);
+        try {
+            atualiza(espera);
+            FAIL() << "update of a held row accepted";
+        } catch (const FirebirdError& e) {
+            EXPECT_TRUE(e.ConflitoAtualizacao()) << CodigosDe(e);
+        }
+    }
+    // Other errors are none.
+    try {
+        Db().Executa("INSERT INTO C (K, V) VALUES (1, 0)");
+        FAIL() << "duplicate accepted";
+    } catch (const FirebirdError& e) {
+        EXPECT_FALSE(e.ConflitoAtualizacao()) << CodigosDe(e);
+    }
+}
+
 TEST_F(FirebirdTest, LoginRecusadoEServidorAusenteReconhecidos)
 {
     ParametrosConexao errado = params_;

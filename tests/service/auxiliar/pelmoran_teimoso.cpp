@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "common/Configuracao.h"
-#include "common/db/Sinais.h"
+#include "common/Sinais.h"
 #include "service/ExecucaoServico.h"
 #include "service/ServicoVeruzaduQuv.h"
 

@@ -38,6 +38,7 @@
 #include "common/DataHora.h"
 #include "common/IniFile.h"
 #include "common/Sistema.h"
+#include "common/Texto.h"
 #include "service/download/ArquivamentoGravacao.h"
 #include "tests/common/db/InstalacaoTeste.h"
 #include "tests/service/TestePasta.h"
@@ -69,11 +70,6 @@ inline std::set<std::string> Arquivos(const fs::path& raiz) {
          it.increment(ec))
         if (it->is_regular_file(ec) || it->is_symlink(ec)) r.insert(fs::relative(it->path(), raiz).string());
     return r;
-}
-
-inline std::string Maiusculas(std::string s) {
-    for (auto& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
 }
 
 // 16-bit samples of a PCM WAV's data chunk; empty when it has none.
