@@ -73,8 +73,8 @@ struct VinculosAgenda {
 // A contact line the database refused: its line and the server's reason.
 class ErroImportacaoAgenda : public std::runtime_error {
   public:
-    ErroImportacaoAgenda(int linha, const std::string& motivo)
-        : std::runtime_error(motivo), linha(linha) {}
+    ErroImportacaoAgenda(int linhaRecusada, const std::string& motivo)
+        : std::runtime_error(motivo), linha(linhaRecusada) {}
     int linha;
 };
 

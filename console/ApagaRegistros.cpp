@@ -140,8 +140,8 @@ ResultadoApagamento ApagaRegistros(MDados& dados, int codigoPABX, const PedidoAp
                     Statement rm(tr,
                                  "SELECT DISTINCT RML_RAMAL FROM GRPRAMAL WHERE GRP_CODIGO = ? "
                                  "AND PAB_CODIGO = ?");
-                    for (int g : grupos) {
-                        rm.SetInt(0, g).SetInt(1, codigoPABX);
+                    for (int grupo : grupos) {
+                        rm.SetInt(0, grupo).SetInt(1, codigoPABX);
                         for (Cursor c = rm.Abre(); c.Proxima();)
                             valores.ramais.push_back(Apara(c.GetText(0)));
                     }

@@ -78,8 +78,8 @@ class SemConexaoBD : public std::runtime_error {
 // `detalhe` the server's message.
 class ErroBasePABX : public std::runtime_error {
   public:
-    ErroBasePABX(const std::string& texto, std::string detalhe)
-        : std::runtime_error(texto), detalhe(std::move(detalhe)) {}
+    ErroBasePABX(const std::string& texto, std::string detalheServidor)
+        : std::runtime_error(texto), detalhe(std::move(detalheServidor)) {}
     std::string detalhe;
 };
 

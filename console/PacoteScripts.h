@@ -27,8 +27,8 @@
 // package), what() the reason.
 class PacoteRecusado : public std::runtime_error {
   public:
-    PacoteRecusado(std::string entrada, const std::string& motivo)
-        : std::runtime_error(motivo), entrada(std::move(entrada)) {}
+    PacoteRecusado(std::string entradaRecusada, const std::string& motivo)
+        : std::runtime_error(motivo), entrada(std::move(entradaRecusada)) {}
     std::string entrada;
 };
 

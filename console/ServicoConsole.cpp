@@ -94,10 +94,10 @@ bool ControleServicoConsole::Executa(bool iniciar,
             receptor_.get(),
             [this, ok, erro] {
                 *ocupado_ = false;
-                auto fim = std::move(aoTerminar_);
+                auto aviso = std::move(aoTerminar_);
                 aoTerminar_ = nullptr;
                 if (temContexto_ && !contexto_) return;
-                if (fim) fim(ok, erro);
+                if (aviso) aviso(ok, erro);
             },
             Qt::QueuedConnection);
     });

@@ -214,11 +214,11 @@ int main() {
                 "plain inserts and updates",
                 {"import", inicio,
                  [&] {
-                     const LeituraAgenda leitura = LeAgenda(arquivo.bytes, FormatoAgenda::Vostrel, "48");
+                     const LeituraAgenda lida = LeAgenda(arquivo.bytes, FormatoAgenda::Vostrel, "48");
                      VinculosAgenda v;
                      {
                          Transaction tr(att);
-                         v = GravaAgenda(tr, leitura);
+                         v = GravaAgenda(tr, lida);
                          tr.Commit();
                      }
                      for (Attachment* a : {&att, &unidade}) {

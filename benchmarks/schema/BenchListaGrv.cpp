@@ -36,7 +36,7 @@ struct Ambiente {
 };
 
 Ambiente& Prepara() {
-    static Ambiente a = [] {
+    static Ambiente ambiente = [] {
         Ambiente a;
         auto env = [](const char* n) { const char* v = std::getenv(n); return std::string(v ? v : ""); };
         if (env("VERUZADU_FB_DATA").empty()) {
@@ -92,7 +92,7 @@ Ambiente& Prepara() {
         a.pronto = true;
         return a;
     }();
-    return a;
+    return ambiente;
 }
 
 // GRAVACAO rows this attachment has read so far, sequentially and by index.

@@ -84,15 +84,15 @@ void Comanda(ContextoConsole& ctx, const std::shared_ptr<ServicoMain>& s, bool i
                                           bool ok, const std::string& erro) {
             // The controller holds this end: a strong reference would keep
             // it alive through itself.
-            const auto s = w.lock();
-            if (!s) return;
-            Aplica(ctx, *s);
+            const auto servico = w.lock();
+            if (!servico) return;
+            Aplica(ctx, *servico);
             if (ok) {
                 ctx.RegistraHistorico(iniciar ? Operacao::ServicoIniciado : Operacao::ServicoParado, "");
                 return;
             }
             GravaLogConsole(std::string("Status Serviço de Gravação Quv: ") +
-                            NomeEstadoServico(s->controle->Estado()) + " - " + erro);
+                            NomeEstadoServico(servico->controle->Estado()) + " - " + erro);
             ctx.mensagens.Mostra(TipoMensagem::Informacao,
                                  Traduz(iniciar ? "Não foi possível iniciar o Serviço Gravação Quv"
                                                 : "Não foi possível parar o Serviço Gravação Quv"));
@@ -109,12 +109,12 @@ void InstalaServicoMain(ContextoConsole& ctx, std::unique_ptr<ServiceControl> ba
     s->controle = std::make_unique<ControleServicoConsole>(std::move(backend), ctx.formMain);
     ctx.servico = s;
     ctx.AtualizaEstadoServico = [&ctx, w = std::weak_ptr<ServicoMain>(s)] {
-        if (auto s = w.lock()) Aplica(ctx, *s);
+        if (auto servico = w.lock()) Aplica(ctx, *servico);
     };
     ctx.acoes[ItemIniciar] = [&ctx, w = std::weak_ptr<ServicoMain>(s)] {
-        if (auto s = w.lock()) Comanda(ctx, s, true);
+        if (auto servico = w.lock()) Comanda(ctx, servico, true);
     };
     ctx.acoes[ItemParar] = [&ctx, w = std::weak_ptr<ServicoMain>(s)] {
-        if (auto s = w.lock()) Comanda(ctx, s, false);
+        if (auto servico = w.lock()) Comanda(ctx, servico, false);
     };
 }

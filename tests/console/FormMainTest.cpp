@@ -191,8 +191,8 @@ TEST(FormMain, UsuarioNaoRegistradoORegistraOAdministrador) {
         AoAbrirCaixa("O Veruzadu necessita registrar-se", [&](QWidget* w) {
             ++explicacoes;
             Responde(w, QMessageBox::Ok);
-            AoAbrir("FormSysAcc", [&](QWidget* w) {
-                auto* f = static_cast<FormSysAcc*>(w);
+            AoAbrir("FormSysAcc", [&](QWidget* dialogo) {
+                auto* f = static_cast<FormSysAcc*>(dialogo);
                 iniciais.push_back(f->Edit1->text() + "|" + f->Edit2->text());
                 f->Edit1->clear();
                 QTest::keyClicks(f->Edit1, "a'b\"c");
@@ -230,14 +230,14 @@ TEST(FormMain, UsuarioNaoRegistradoECanceladoEncerra) {
     c.ctx.dados.SenhaBD = "segredo9";
     AoAbrirCaixa("O Veruzadu necessita registrar-se", [&](QWidget* w) {
         Responde(w, QMessageBox::Ok);
-        AoAbrir("FormSysAcc", [](QWidget* w) { QTest::keyClick(w, Qt::Key_Escape); });
+        AoAbrir("FormSysAcc", [](QWidget* dialogo) { QTest::keyClick(dialogo, Qt::Key_Escape); });
     });
     QString erro;
     AoAbrirCaixa("Falha ao conectar base de dados", [&](QWidget* w) {
         erro = TextoCaixa(w);
         Responde(w, QMessageBox::Ok);
         AoAbrir("FormConfigBD",
-                [](QWidget* w) { static_cast<FormConfigBD*>(w)->btnCancelar->click(); });
+                [](QWidget* dialogo) { static_cast<FormConfigBD*>(dialogo)->btnCancelar->click(); });
     });
     auto fim = AoAbrirCaixa("Base de dados não localizada",
                             [](QWidget* w) { Responde(w, QMessageBox::Ok); });

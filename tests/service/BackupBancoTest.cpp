@@ -42,11 +42,11 @@ struct Ambiente {
             for (auto& l : m->FLinhas) r.push_back(l);
         return r;
     }
-    void Configura(int periodo, const std::string& destino) {
+    void Configura(int periodo, const std::string& pasta) {
         Attachment att = Attachment::Conecta(bancos.Principal());
         Transaction tr(att);
         Statement st(tr, "UPDATE CONFIG SET CFG_DBBACKUP = ?, CFG_DBDSTPATH = ?");
-        st.SetInt(0, periodo).SetText(1, destino);
+        st.SetInt(0, periodo).SetText(1, pasta);
         st.Executa();
         tr.Commit();
         att.Desconecta();

@@ -335,14 +335,14 @@ TEST(ListaGrv, LinhasEOrdemDaJuncaoComContatosEGrupos) {
         while (c.Proxima())
             recs.push_back({c.GetInt(0), c.GetText(1), c.GetTimestamp(2), c.GetInt(3)});
     }
-    struct Linha {
+    struct LinhaLista {
         int codigo;
         std::optional<int> cliente;
         std::optional<std::string> descricao, identificador, grupo;
-        bool operator<(const Linha& o) const {
+        bool operator<(const LinhaLista& o) const {
             return std::tie(codigo, grupo, descricao) < std::tie(o.codigo, o.grupo, o.descricao);
         }
-        bool operator==(const Linha& o) const {
+        bool operator==(const LinhaLista& o) const {
             return std::tie(codigo, cliente, descricao, identificador, grupo) ==
                    std::tie(o.codigo, o.cliente, o.descricao, o.identificador, o.grupo);
         }
@@ -354,9 +354,9 @@ TEST(ListaGrv, LinhasEOrdemDaJuncaoComContatosEGrupos) {
         std::sort(p.begin(), p.end(), [](const Rec& a, const Rec& b) {
             return a.data != b.data ? a.data < b.data : a.codigo < b.codigo;
         });
-        std::vector<Linha> out;
+        std::vector<LinhaLista> out;
         for (const auto& r : p) {
-            Linha l{r.codigo, r.cliente, std::nullopt, std::nullopt, std::nullopt};
+            LinhaLista l{r.codigo, r.cliente, std::nullopt, std::nullopt, std::nullopt};
             if (auto k = contatos.find(r.cliente); k != contatos.end()) {
                 l.descricao = k->second.descricao;
                 if (!k->second.identificador.empty()) l.identificador = k->second.identificador;
@@ -364,7 +364,7 @@ TEST(ListaGrv, LinhasEOrdemDaJuncaoComContatosEGrupos) {
             bool algum = false;
             for (const auto& [ramal, nome, grupo] : grupos)
                 if (ramal == r.ramal || nome == r.ramal) {
-                    Linha g = l;
+                    LinhaLista g = l;
                     g.grupo = grupo;
                     out.push_back(g);
                     algum = true;
@@ -378,7 +378,7 @@ TEST(ListaGrv, LinhasEOrdemDaJuncaoComContatosEGrupos) {
         Statement st(tr, "SELECT GRV_CODIGO, CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, GRP_DESCRICAO "
                          "FROM LISTAGRV(?, ?)");
         st.SetTimestamp(0, ini).SetTimestamp(1, fim);
-        std::vector<Linha> out;
+        std::vector<LinhaLista> out;
         auto c = st.Abre();
         auto texto = [&](unsigned i) { return c.IsNull(i) ? std::nullopt : std::optional<std::string>(c.GetText(i)); };
         while (c.Proxima())
@@ -388,7 +388,7 @@ TEST(ListaGrv, LinhasEOrdemDaJuncaoComContatosEGrupos) {
     };
     // Rows of one recording (one per group row) may come in any order among
     // themselves; everything else is compared as it comes.
-    auto normaliza = [](std::vector<Linha> v) {
+    auto normaliza = [](std::vector<LinhaLista> v) {
         for (std::size_t i = 0; i < v.size();) {
             std::size_t j = i;
             while (j < v.size() && v[j].codigo == v[i].codigo) ++j;
@@ -409,7 +409,9 @@ TEST(ListaGrv, LinhasEOrdemDaJuncaoComContatosEGrupos) {
     };
     for (const auto& p : periodos) {
         const auto e = esperado(p.ini, p.fim);
-        if (std::string(p.nome) == "whole") ASSERT_GT(e.size(), 3000u);
+        if (std::string(p.nome) == "whole") {
+            ASSERT_GT(e.size(), 3000u);
+        }
         EXPECT_EQ(normaliza(obtido(p.ini, p.fim)), normaliza(e)) << p.nome;
     }
 }

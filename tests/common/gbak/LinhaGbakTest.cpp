@@ -205,7 +205,7 @@ TEST_P(LinhaDourada, TextoEArgumentos) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Gbak, LinhaDourada, ::testing::ValuesIn(Casos()),
-                         [](const auto& info) { return std::string(info.param.nome); });
+                         [](const auto& caso) { return std::string(caso.param.nome); });
 
 // Each check in its order: with everything missing the first text wins, and
 // filling one setting at a time brings up the next.

@@ -38,9 +38,9 @@ private:
 
 struct ExecucaoFTPTeste {
     explicit ExecucaoFTPTeste(const std::filesystem::path& pasta, ParametrosBDServico bd = {},
-                           std::shared_ptr<ConfiguracaoServico> config = nullptr)
+                           std::shared_ptr<ConfiguracaoServico> configuracao = nullptr)
         : log(pasta), banco(log, std::move(bd)), alertas([] { return 3; }),
-          config(config ? std::move(config) : std::make_shared<ConfiguracaoServico>()) {
+          config(configuracao ? std::move(configuracao) : std::make_shared<ConfiguracaoServico>()) {
         log.DefineMascara(0xFF);
         fila = std::make_shared<FilaEmails>();
         alertas.DefineFila(fila);
