@@ -21,7 +21,7 @@
 #include <string_view>
 
 class FTPSimples {
-public:
+  public:
     FTPSimples(int porta, const std::string& usuario, const std::string& senha) {
         ctrl_ = Conecta(porta);
         Resposta(220);
@@ -39,7 +39,8 @@ public:
     // STOR of a local file at `caminho` (relative to the login folder).
     void Envia(const std::filesystem::path& origem, const std::string& caminho) {
         // Folders once each, from the top.
-        for (std::size_t p = caminho.find('/'); p != std::string::npos; p = caminho.find('/', p + 1)) {
+        for (std::size_t p = caminho.find('/'); p != std::string::npos;
+             p = caminho.find('/', p + 1)) {
             const std::string pasta = caminho.substr(0, p);
             if (feitas_.insert(pasta).second) Comando("MKD " + pasta, 0);
         }
@@ -52,7 +53,8 @@ public:
         }
         std::ifstream f(origem, std::ios::binary);
         char b[64 * 1024];
-        while (f.read(b, sizeof b) || f.gcount() > 0) Escreve(dados, std::string_view(b, static_cast<std::size_t>(f.gcount())));
+        while (f.read(b, sizeof b) || f.gcount() > 0)
+            Escreve(dados, std::string_view(b, static_cast<std::size_t>(f.gcount())));
         ::close(dados);
         if (inicio[0] == '1') Resposta(226);
     }
@@ -81,7 +83,7 @@ public:
         Resposta(226);
     }
 
-private:
+  private:
     int Passivo() {
         const std::string r = Comando("PASV", 227);
         int h1, h2, h3, h4, p1, p2;
@@ -146,4 +148,3 @@ private:
     std::string buffer_;
     std::set<std::string> feitas_;
 };
-

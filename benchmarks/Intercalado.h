@@ -32,10 +32,14 @@ struct Meta {
     double valor = 0;
     std::string Texto() const {
         char b[64];
-        if (tipo == RazaoNoMaximo) std::snprintf(b, sizeof b, "ratio <= %.2f", valor);
-        else if (tipo == RazaoNoMinimo) std::snprintf(b, sizeof b, "ratio >= %.2f", valor);
-        else if (tipo == Nenhuma) std::snprintf(b, sizeof b, "none (for reading)");
-        else std::snprintf(b, sizeof b, "A < %.0f ms", valor);
+        if (tipo == RazaoNoMaximo)
+            std::snprintf(b, sizeof b, "ratio <= %.2f", valor);
+        else if (tipo == RazaoNoMinimo)
+            std::snprintf(b, sizeof b, "ratio >= %.2f", valor);
+        else if (tipo == Nenhuma)
+            std::snprintf(b, sizeof b, "none (for reading)");
+        else
+            std::snprintf(b, sizeof b, "A < %.0f ms", valor);
         return b;
     }
 };
@@ -73,25 +77,30 @@ inline double Cronometra(const Lado& l) {
 
 // Prints one figure from series measured elsewhere (pairs already
 // interleaved by the caller).
-inline Resultado Relata(const std::string& figura, const std::string& nomeA, const std::string& nomeB,
-                        const std::vector<double>& msA, const std::vector<double>& msB, const Meta& meta) {
+inline Resultado Relata(const std::string& figura, const std::string& nomeA,
+                        const std::string& nomeB, const std::vector<double>& msA,
+                        const std::vector<double>& msB, const Meta& meta) {
     Resultado r;
     r.msA.v = msA;
     r.msB.v = msB;
-    for (std::size_t i = 0; i < msA.size() && i < msB.size(); ++i) r.razao.v.push_back(msB[i] > 0 ? msA[i] / msB[i] : 0);
+    for (std::size_t i = 0; i < msA.size() && i < msB.size(); ++i)
+        r.razao.v.push_back(msB[i] > 0 ? msA[i] / msB[i] : 0);
     const double medida = meta.tipo == Meta::MsNoMaximo ? r.msA.Mediana() : r.razao.Mediana();
-    r.atinge = meta.tipo == Meta::RazaoNoMaximo ? medida <= meta.valor
-             : meta.tipo == Meta::RazaoNoMinimo ? medida >= meta.valor
-             : meta.tipo == Meta::Nenhuma       ? true
-                                                : medida < meta.valor;
+    r.atinge = meta.tipo == Meta::RazaoNoMaximo   ? medida <= meta.valor
+               : meta.tipo == Meta::RazaoNoMinimo ? medida >= meta.valor
+               : meta.tipo == Meta::Nenhuma       ? true
+                                                  : medida < meta.valor;
     std::printf("%s\n", figura.c_str());
-    std::printf("  A = %s: %.1f / %.1f / %.1f ms (min / median / max)\n", nomeA.c_str(), r.msA.Min(),
-                r.msA.Mediana(), r.msA.Max());
-    std::printf("  B = %s: %.1f / %.1f / %.1f ms\n", nomeB.c_str(), r.msB.Min(), r.msB.Mediana(), r.msB.Max());
+    std::printf("  A = %s: %.1f / %.1f / %.1f ms (min / median / max)\n", nomeA.c_str(),
+                r.msA.Min(), r.msA.Mediana(), r.msA.Max());
+    std::printf("  B = %s: %.1f / %.1f / %.1f ms\n", nomeB.c_str(), r.msB.Min(), r.msB.Mediana(),
+                r.msB.Max());
     std::printf("  A/B per pair: %.2f / %.2f / %.2f over %zu interleaved pairs\n", r.razao.Min(),
                 r.razao.Mediana(), r.razao.Max(), r.razao.v.size());
-    if (meta.tipo == Meta::Nenhuma) std::printf("  goal: none (for reading)\n");
-    else std::printf("  goal %s: %s\n", meta.Texto().c_str(), r.atinge ? "met" : "MISSED");
+    if (meta.tipo == Meta::Nenhuma)
+        std::printf("  goal: none (for reading)\n");
+    else
+        std::printf("  goal %s: %s\n", meta.Texto().c_str(), r.atinge ? "met" : "MISSED");
     std::fflush(stdout);
     return r;
 }
@@ -115,4 +124,4 @@ inline Resultado Compara(const std::string& figura, const Lado& a, const Lado& b
     return Relata(figura, a.nome, b.nome, ta, tb, meta);
 }
 
-} // namespace intercalado
+}  // namespace intercalado

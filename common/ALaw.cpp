@@ -43,11 +43,12 @@ __attribute__((target("avx2"))) inline __m256i DezesseisAVX2(__m128i bytes, __m2
     const __m256i q16 = _mm256_slli_epi16(_mm256_and_si256(a, _mm256_set1_epi16(0x0F)), 4);
     const __m256i seg = _mm256_and_si256(_mm256_srli_epi16(a, 4), _mm256_set1_epi16(7));
     const __m256i zero = _mm256_setzero_si256();
-    const __m256i base = _mm256_add_epi16(
-        _mm256_set1_epi16(8), _mm256_and_si256(_mm256_cmpgt_epi16(seg, zero), _mm256_set1_epi16(256)));
+    const __m256i base =
+        _mm256_add_epi16(_mm256_set1_epi16(8),
+                         _mm256_and_si256(_mm256_cmpgt_epi16(seg, zero), _mm256_set1_epi16(256)));
     // Index high byte 0x80 makes the shuffle give 0 there: one 16-bit power per lane.
-    const __m256i potencias = _mm256_setr_epi8(1, 1, 2, 4, 8, 16, 32, 64, 0, 0, 0, 0, 0, 0, 0, 0,
-                                               1, 1, 2, 4, 8, 16, 32, 64, 0, 0, 0, 0, 0, 0, 0, 0);
+    const __m256i potencias = _mm256_setr_epi8(1, 1, 2, 4, 8, 16, 32, 64, 0, 0, 0, 0, 0, 0, 0, 0, 1,
+                                               1, 2, 4, 8, 16, 32, 64, 0, 0, 0, 0, 0, 0, 0, 0);
     const __m256i pot = _mm256_shuffle_epi8(
         potencias, _mm256_or_si256(seg, _mm256_set1_epi16(static_cast<short>(0x8000))));
     __m256i m = _mm256_mullo_epi16(_mm256_add_epi16(q16, base), pot);
@@ -76,8 +77,8 @@ __attribute__((target("avx2"))) std::size_t ConverteAVX2(const std::uint8_t* in,
 // The table itself in eight 32-sample registers: two-register word permutes
 // pick among 64 entries, and bits 6 and 7 of the code choose among the four
 // results. 32 samples per pass in about a dozen instructions.
-__attribute__((target("avx512bw"))) std::size_t ConverteAVX512(const std::uint8_t* in, std::size_t n,
-                                                               std::uint8_t* out,
+__attribute__((target("avx512bw"))) std::size_t ConverteAVX512(const std::uint8_t* in,
+                                                               std::size_t n, std::uint8_t* out,
                                                                const std::int16_t* tabela) {
     __m512i t[8];
     for (int r = 0; r < 8; ++r) t[r] = _mm512_loadu_si512(tabela + 32 * r);
@@ -131,17 +132,13 @@ TabelaALaw::TabelaALaw(int ganho) : ganho_(ganho) {
 bool TabelaALaw::Disponivel(Caminho c) {
     switch (c) {
         case Caminho::Automatico:
-        case Caminho::Escalar:
-            return true;
+        case Caminho::Escalar: return true;
 #if defined(__x86_64__)
-        case Caminho::AVX2:
-            return TemAVX2();
-        case Caminho::AVX512:
-            return TemAVX512();
+        case Caminho::AVX2: return TemAVX2();
+        case Caminho::AVX512: return TemAVX512();
 #else
         case Caminho::AVX2:
-        case Caminho::AVX512:
-            return false;
+        case Caminho::AVX512: return false;
 #endif
     }
     return false;
@@ -149,7 +146,8 @@ bool TabelaALaw::Disponivel(Caminho c) {
 
 void TabelaALaw::ConverteParaPCM16LE(std::span<const std::uint8_t> alaw, std::uint8_t* saida,
                                      Caminho caminho) const {
-    if (!Disponivel(caminho)) throw std::invalid_argument("caminho de conversão A-law indisponível");
+    if (!Disponivel(caminho))
+        throw std::invalid_argument("caminho de conversão A-law indisponível");
     const std::uint8_t* in = alaw.data();
     const std::size_t n = alaw.size();
     std::size_t k = 0;
@@ -180,7 +178,8 @@ void TabelaALaw::ConverteParaPCM16LE(std::span<const std::uint8_t> alaw, std::ui
     }
 }
 
-std::vector<std::uint8_t> TabelaALaw::ConverteParaPCM16LE(std::span<const std::uint8_t> alaw) const {
+std::vector<std::uint8_t>
+TabelaALaw::ConverteParaPCM16LE(std::span<const std::uint8_t> alaw) const {
     std::vector<std::uint8_t> saida(2 * alaw.size());
     ConverteParaPCM16LE(alaw, saida.data());
     return saida;

@@ -29,7 +29,7 @@ std::int32_t ALawParaPCM(std::uint8_t a, int ganho = GanhoALaw);
 // The 256 results of ALawParaPCM for one gain, for converting whole buffers.
 // Built in a few hundred nanoseconds; a run builds one when it knows its gain.
 class TabelaALaw final {
-public:
+  public:
     explicit TabelaALaw(int ganho = GanhoALaw);
 
     int Ganho() const { return ganho_; }
@@ -48,7 +48,7 @@ public:
                              Caminho caminho = Caminho::Automatico) const;
     std::vector<std::uint8_t> ConverteParaPCM16LE(std::span<const std::uint8_t> alaw) const;
 
-private:
+  private:
     int ganho_;
     std::array<std::int16_t, 256> amostras_{};
 };

@@ -25,8 +25,7 @@ CtxPtr NovoCtx() {
 }
 
 // Wipes a buffer on every way out of a scope.
-template <std::size_t N>
-struct Segredo {
+template <std::size_t N> struct Segredo {
     std::array<std::uint8_t, N> bytes{};
     ~Segredo() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
 };
@@ -191,11 +190,8 @@ std::string DescriptografaBytesDad(std::string_view dad, std::string_view senha)
 std::string ExtensaoTipoArquivo(int tipo) {
     if (tipo & 0x80) return ".DAD";
     switch (tipo) {
-        case 2:
-            return ".OGG";
-        case 4:
-            return ".MP3";
-        default:
-            return ".WAV";
+        case 2: return ".OGG";
+        case 4: return ".MP3";
+        default: return ".WAV";
     }
 }

@@ -14,7 +14,7 @@
 // Holds an exclusive flock on `arquivo` (created with `modo` when missing) for
 // its lifetime; waits for other holders. Closing the descriptor releases it.
 class TravaArquivo final {
-public:
+  public:
     explicit TravaArquivo(const std::filesystem::path& arquivo, mode_t modo = 0644);
     TravaArquivo(const TravaArquivo&) = delete;
     TravaArquivo& operator=(const TravaArquivo&) = delete;
@@ -24,7 +24,7 @@ public:
     // errno of the failure when !Ok().
     int Erro() const { return erro_; }
 
-private:
+  private:
     int fd_ = -1;
     int erro_ = 0;
 };
@@ -40,4 +40,5 @@ struct OpcoesSubstituicao {
 // renames it over `destino` (then flushes the folder). An existing file keeps
 // its mode and, when the caller is root, its owner. On failure the old file
 // is left as it was and no temporary file stays behind.
-bool SubstituiArquivo(const std::filesystem::path& destino, std::string_view bytes, OpcoesSubstituicao opcoes = {});
+bool SubstituiArquivo(const std::filesystem::path& destino, std::string_view bytes,
+                      OpcoesSubstituicao opcoes = {});

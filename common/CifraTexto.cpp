@@ -25,7 +25,7 @@ void Apaga(void* p, std::size_t n) {
 // Plain RC4 (OpenSSL 3 keeps it only in the legacy provider). The key schedule
 // is wiped when the object dies.
 class Rc4 final {
-public:
+  public:
     Rc4(const unsigned char* chave, std::size_t tamanho) {
         for (int k = 0; k < 256; ++k) s_[k] = static_cast<std::uint8_t>(k);
         std::uint8_t j = 0;
@@ -52,7 +52,7 @@ public:
         }
     }
 
-private:
+  private:
     std::array<std::uint8_t, 256> s_{};
     std::uint8_t i_ = 0;
     std::uint8_t j_ = 0;
@@ -63,7 +63,8 @@ void Cifra(std::string& dados) {
     if (dados.empty()) return;
     std::array<unsigned char, EVP_MAX_MD_SIZE> chave{};
     unsigned int tamanho = 0;
-    if (EVP_Digest(kFrase.data(), kFrase.size(), chave.data(), &tamanho, EVP_sha1(), nullptr) != 1 ||
+    if (EVP_Digest(kFrase.data(), kFrase.size(), chave.data(), &tamanho, EVP_sha1(), nullptr) !=
+            1 ||
         tamanho != 20)
         throw std::runtime_error("SHA-1 indisponível na biblioteca de criptografia");
     {
@@ -88,7 +89,9 @@ std::string CodificaBase64(std::string_view bytes) {
     std::string out;
     out.reserve((bytes.size() + 2) / 3 * 4);
     std::size_t k = 0;
-    auto b = [&](std::size_t p) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[p])); };
+    auto b = [&](std::size_t p) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[p]));
+    };
     for (; k + 3 <= bytes.size(); k += 3) {
         const std::uint32_t v = b(k) << 16 | b(k + 1) << 8 | b(k + 2);
         out += kAlfabeto[v >> 18];

@@ -19,9 +19,7 @@ namespace {
 std::mutex mutexValores;
 std::shared_ptr<const ConfiguracaoServico> valores;
 
-bool Branco(std::string_view s) {
-    return s.find_first_not_of(" \t\r\n") == std::string_view::npos;
-}
+bool Branco(std::string_view s) { return s.find_first_not_of(" \t\r\n") == std::string_view::npos; }
 
 // The first `n` characters of UTF-8 text (continuation bytes do not count).
 std::string Corta(std::string s, size_t n) {
@@ -55,7 +53,9 @@ std::string CodigoTresDigitos(int codigo) {
     return texto;
 }
 
-std::string PastaPABX(int codigo) { return PastaPrograma() + "PABX" + CodigoTresDigitos(codigo) + "/"; }
+std::string PastaPABX(int codigo) {
+    return PastaPrograma() + "PABX" + CodigoTresDigitos(codigo) + "/";
+}
 
 fs::path ArquivoPabxIni(int codigo) { return ArquivoSemCaixa(PastaPABX(codigo), "PABX.INI"); }
 
@@ -64,17 +64,14 @@ namespace {
 // A value outside these ranges would stop the service's work without a word:
 // no time to wait on a link step, a window check on every pass, no run at all.
 constexpr FaixaChave kFaixas[] = {
-    {"MaxPABX", 1, 1000},
-    {"TempoVerDownload", 1, 86400},       // seconds
-    {"PABXTimeOut", 1, 3600},             // seconds
-    {"PABXTentaDel", 1, 100},
-    {"TentaCopiaArquivo", 1, 100},
-    {"TempoVerSDCard", 1, 525600},        // minutes
-    {"TempoAlertaSDCard", 1, 3650},       // days
-    {"FTPTimeOut", 1000, 3600000},        // milliseconds
-    {"FTPTentaConexao", 1, 100},
-    {"FTPTentaDownload", 1, 100},
-    {"TempoLimiteGbak", 1, 604800},       // seconds
+    {"MaxPABX", 1, 1000},           {"TempoVerDownload", 1, 86400},  // seconds
+    {"PABXTimeOut", 1, 3600},                                        // seconds
+    {"PABXTentaDel", 1, 100},       {"TentaCopiaArquivo", 1, 100},
+    {"TempoVerSDCard", 1, 525600},   // minutes
+    {"TempoAlertaSDCard", 1, 3650},  // days
+    {"FTPTimeOut", 1000, 3600000},   // milliseconds
+    {"FTPTentaConexao", 1, 100},    {"FTPTentaDownload", 1, 100},
+    {"TempoLimiteGbak", 1, 604800},  // seconds
 };
 
 }  // namespace
@@ -93,9 +90,10 @@ int AjustaValorChave(std::string_view chave, int valor, std::vector<std::string>
 }
 
 int LeTempoLimiteGbak(const IniFile& ini) {
-    return AjustaValorChave("TempoLimiteGbak",
-                            ini.ReadInteger("Veruzadu", "TempoLimiteGbak", ConfiguracaoServico{}.TempoLimiteGbak),
-                            nullptr);
+    return AjustaValorChave(
+        "TempoLimiteGbak",
+        ini.ReadInteger("Veruzadu", "TempoLimiteGbak", ConfiguracaoServico{}.TempoLimiteGbak),
+        nullptr);
 }
 
 int PABXTimeOutPadrao(Programa programa) { return programa == Programa::Servico ? 90 : 30; }
@@ -109,7 +107,8 @@ LocalBaseDados CaminhoBaseDados(const IniFile& ini) {
         r.caminho = Branco(r.servidor) ? advPath : r.servidor + ":" + advPath;
     }
     if (Branco(r.servidor)) r.servidor = "127.0.0.1";
-    if (r.caminho.empty()) r.caminho = r.servidor + ":" + ini.ReadString("BD", "Alias", AliasPadrao);
+    if (r.caminho.empty())
+        r.caminho = r.servidor + ":" + ini.ReadString("BD", "Alias", AliasPadrao);
     return r;
 }
 
@@ -120,7 +119,8 @@ ConfiguracaoServico LeConfiguracaoServico(const IniFile& ini, const Configuracao
     c.PastaPrograma = PastaPrograma();
     const auto inteiro = [&](const char* secao, const char* chave, int& v) {
         v = ini.ReadInteger(secao, chave, v);
-        if (std::string_view(secao) == "Veruzadu") v = AjustaValorChave(chave, v, &c.ValoresAjustados);
+        if (std::string_view(secao) == "Veruzadu")
+            v = AjustaValorChave(chave, v, &c.ValoresAjustados);
     };
     const auto booleano = [&](const char* secao, const char* chave, bool& v) {
         v = ini.ReadBool(secao, chave, v);
@@ -196,7 +196,8 @@ ConfiguracaoConsole LeConfiguracaoConsole(const IniFile& ini) {
     c.AliasGRVPABX = ini.ReadBool("BD", "AliasGRVPABX", false);
     c.UPD = ini.ReadBool("BD", "UPD", false);
     c.DDD = ini.ReadString("Veruzadu", "DDD", "");
-    c.PABXTimeOut = ini.ReadInteger("Veruzadu", "PABXTimeOut", PABXTimeOutPadrao(Programa::Console));
+    c.PABXTimeOut =
+        ini.ReadInteger("Veruzadu", "PABXTimeOut", PABXTimeOutPadrao(Programa::Console));
     c.LogPABX = ini.ReadBool("Log", "PABX", false);
     c.LogServico = ini.ReadBool("Log", "Servico", false);
     c.LatenciaAudio = ini.ReadInteger("AudioOutput", "Latency", 100);

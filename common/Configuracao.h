@@ -60,13 +60,13 @@ struct ConfiguracaoServico {
     std::string PastaPrograma;
     // [Veruzadu]
     int MaxPABX = 20;
-    int TempoVerDownload = 60;   // seconds
-    int PABXTimeOut = 90;        // seconds
+    int TempoVerDownload = 60;  // seconds
+    int PABXTimeOut = 90;       // seconds
     int PABXTentaDel = 2;
     int TentaCopiaArquivo = 1;
-    int TempoVerSDCard = 120;    // minutes
-    int TempoAlertaSDCard = 7;   // days
-    int FTPTimeOut = 30000;      // milliseconds
+    int TempoVerSDCard = 120;   // minutes
+    int TempoAlertaSDCard = 7;  // days
+    int FTPTimeOut = 30000;     // milliseconds
     int FTPTentaConexao = 3;
     int FTPTentaDownload = 3;
     bool IgnoraCTRLDesconhecido = true;
@@ -112,8 +112,7 @@ int LeTempoLimiteGbak(const IniFile& ini);
 // The one-pass read. `anterior` is the configuration of the previous start in
 // this process: its area code, once set, is kept (the key is read only while
 // the value is empty, so it survives a stop and start of the service).
-ConfiguracaoServico LeConfiguracaoServico(const IniFile& ini,
-                                          const ConfiguracaoServico& anterior);
+ConfiguracaoServico LeConfiguracaoServico(const IniFile& ini, const ConfiguracaoServico& anterior);
 
 // Reads VERUZADU.INI of the program folder, publishes and returns the result.
 std::shared_ptr<const ConfiguracaoServico> CarregaConfiguracaoServico();
@@ -123,15 +122,15 @@ void PublicaValores(ConfiguracaoServico valores);
 
 // Keys the console reads, each at the moment it needs them.
 struct ConfiguracaoConsole {
-    std::string Server;     // [BD] Server as written, "" when missing
+    std::string Server;  // [BD] Server as written, "" when missing
     std::string Alias{AliasPadrao};
     bool AliasGRVPABX = false;
     bool UPD = false;
-    std::string DDD;        // [Veruzadu] DDD
+    std::string DDD;  // [Veruzadu] DDD
     int PABXTimeOut = 30;
-    bool LogPABX = false;   // link trace
+    bool LogPABX = false;  // link trace
     bool LogServico = false;
-    int LatenciaAudio = 100;  // [AudioOutput] Latency, ms
+    int LatenciaAudio = 100;                  // [AudioOutput] Latency, ms
     std::string DispositivoAudio{"default"};  // [AudioOutput] Device, an ALSA PCM name
 };
 ConfiguracaoConsole LeConfiguracaoConsole(const IniFile& ini);

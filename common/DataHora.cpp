@@ -37,7 +37,7 @@ void Dois(std::string& s, int v) {
 DataHora DataHoraLocal(std::time_t instante, int milissegundo) {
     std::tm t{};
     localtime_r(&instante, &t);
-    return DataHora{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour,
+    return DataHora{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,   t.tm_hour,
                     t.tm_min,         t.tm_sec,     milissegundo};
 }
 

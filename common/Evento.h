@@ -8,7 +8,7 @@
 #include <mutex>
 
 class Evento final {
-public:
+  public:
     Evento() = default;
     Evento(const Evento&) = delete;
     Evento& operator=(const Evento&) = delete;
@@ -19,7 +19,7 @@ public:
     // True when the event was set within the time limit (and consumes it).
     bool Aguarda(std::chrono::milliseconds limite);
 
-private:
+  private:
     std::mutex trava_;  // guards sinalizado_
     std::condition_variable cond_;
     bool sinalizado_ = false;

@@ -18,7 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-
 // One line of the file, classified once so a write can keep everything it does
 // not touch (comments, blank lines, foreign lines) byte for byte.
 struct Linha {
@@ -174,8 +173,7 @@ std::mutex& MutexEscrita() {
 
 // Read-modify-write of the whole file. `muda` returns false when nothing
 // changed, so the file is left alone.
-template <typename F>
-bool Modifica(const fs::path& caminho, F&& muda) {
+template <typename F> bool Modifica(const fs::path& caminho, F&& muda) {
     // An installer may keep the file elsewhere behind a link: write the
     // target, never replace the link, and lock beside the target so every
     // path to the file shares one lock.
@@ -196,9 +194,9 @@ bool Modifica(const fs::path& caminho, F&& muda) {
     std::string bytes;
     Conteudo c;
     switch (LeBytes(real, bytes)) {
-    case Leitura::Lido: c = Analisa(bytes); break;
-    case Leitura::Ausente: break;
-    case Leitura::Falhou: return false;  // errno says why; the file stays as it was
+        case Leitura::Lido: c = Analisa(bytes); break;
+        case Leitura::Ausente: break;
+        case Leitura::Falhou: return false;  // errno says why; the file stays as it was
     }
     if (!muda(c)) return true;
     return SubstituiArquivo(real, Serializa(c));

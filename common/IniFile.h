@@ -33,7 +33,7 @@
 #include <vector>
 
 class IniFile final {
-public:
+  public:
     explicit IniFile(std::filesystem::path arquivo);
 
     const std::filesystem::path& Caminho() const { return caminho_; }
@@ -58,7 +58,7 @@ public:
     // Removes the key from every section of that name (true also when absent).
     bool DeleteKey(std::string_view secao, std::string_view chave);
 
-private:
+  private:
     std::filesystem::path caminho_;
 };
 

@@ -6,12 +6,12 @@
 #include "common/DataHora.h"
 
 class Relogio {
-public:
+  public:
     virtual ~Relogio() = default;
     virtual DataHora Agora() const = 0;
 };
 
 class RelogioSistema final : public Relogio {
-public:
+  public:
     DataHora Agora() const override { return ::Agora(); }
 };

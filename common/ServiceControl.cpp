@@ -100,9 +100,9 @@ ServiceControlSystemd::ServiceControlSystemd(std::string unidade) : unidade_(std
 
 EstadoServico ServiceControlSystemd::Consulta() {
     std::string saida;
-    if (ExecutaComSaida({"systemctl", "show", unidade_ + ".service", "-p", "LoadState", "-p",
-                         "ActiveState"},
-                        saida) != 0)
+    if (ExecutaComSaida(
+            {"systemctl", "show", unidade_ + ".service", "-p", "LoadState", "-p", "ActiveState"},
+            saida) != 0)
         return EstadoServico::Parado;
     if (saida.find("LoadState=not-found") != std::string::npos) return EstadoServico::NaoInstalado;
     if (saida.find("ActiveState=active") != std::string::npos ||
@@ -133,10 +133,8 @@ ServiceControlPidFile::ServiceControlPidFile(std::filesystem::path executavel,
                                              std::filesystem::path pastaPrograma,
                                              std::chrono::milliseconds limiteInicio,
                                              std::chrono::milliseconds limiteParada)
-    : executavel_(std::move(executavel)),
-      pasta_(std::move(pastaPrograma)),
-      limiteInicio_(limiteInicio),
-      limiteParada_(limiteParada) {}
+    : executavel_(std::move(executavel)), pasta_(std::move(pastaPrograma)),
+      limiteInicio_(limiteInicio), limiteParada_(limiteParada) {}
 
 // The service outlives the object that started it.
 ServiceControlPidFile::~ServiceControlPidFile() { filho_.Solta(); }

@@ -22,7 +22,7 @@ inline constexpr const char* kNomeExibicaoServico = "Serviço de Gravação Quv"
 inline constexpr const char* kArquivoPid = "pelmoran.pid";
 
 class ServiceControl {
-public:
+  public:
     virtual ~ServiceControl() = default;
     virtual EstadoServico Consulta() = 0;
     // Both return false with the reason in `erro`.
@@ -31,20 +31,20 @@ public:
 };
 
 class ServiceControlSystemd final : public ServiceControl {
-public:
+  public:
     explicit ServiceControlSystemd(std::string unidade = kNomeServico);
     EstadoServico Consulta() override;
     bool Inicia(std::string& erro) override;
     bool Para(std::string& erro) override;
 
-private:
+  private:
     std::string unidade_;
 };
 
 // Starts `executavel` detached with VERUZADU_HOME = pastaPrograma and finds it
 // again through the pid file the service keeps in that folder.
 class ServiceControlPidFile final : public ServiceControl {
-public:
+  public:
     ServiceControlPidFile(std::filesystem::path executavel, std::filesystem::path pastaPrograma,
                           std::chrono::milliseconds limiteInicio = std::chrono::seconds(30),
                           std::chrono::milliseconds limiteParada = std::chrono::minutes(10));
@@ -56,7 +56,7 @@ public:
     // when it was not ours, or it died of a signal.
     int CodigoSaida() const { return codigoSaida_; }
 
-private:
+  private:
     int PidAtivo();
     void ColheFilho();
 

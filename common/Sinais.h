@@ -16,7 +16,7 @@ int AguardaSinalParada(std::chrono::milliseconds limite);
 // A descriptor that becomes readable when one of them arrives, for poll loops
 // and Qt socket notifiers. Owns the descriptor.
 class DescritorSinais final {
-public:
+  public:
     DescritorSinais();
     DescritorSinais(const DescritorSinais&) = delete;
     DescritorSinais& operator=(const DescritorSinais&) = delete;
@@ -26,6 +26,6 @@ public:
     // Takes one pending signal; returns its number, or 0 when none is pending.
     int Le();
 
-private:
+  private:
     int fd_ = -1;
 };

@@ -95,9 +95,8 @@ namespace {
 
 // A free name beside `destino`: "name (2).ext", "name (3).ext", ...
 fs::path NomeLivre(const fs::path& destino, int n) {
-    return destino.parent_path() /
-           (destino.stem().string() + " (" + std::to_string(n) + ")" +
-            destino.extension().string());
+    return destino.parent_path() / (destino.stem().string() + " (" + std::to_string(n) + ")" +
+                                    destino.extension().string());
 }
 
 // Moves `temp` to `destino` only when no file has that name; the rename that
@@ -159,7 +158,8 @@ bool CopiaArquivo(const fs::path& origem, const fs::path& destinoPedido, bool so
 bool FileTimeParaData(fs::file_time_type tempo, DataHora& data) {
     try {
         const auto sys = std::chrono::file_clock::to_sys(tempo);
-        const auto ms = std::chrono::floor<std::chrono::milliseconds>(sys).time_since_epoch().count();
+        const auto ms =
+            std::chrono::floor<std::chrono::milliseconds>(sys).time_since_epoch().count();
         long long s = ms / 1000, resto = ms % 1000;
         if (resto < 0) {
             resto += 1000;
@@ -172,9 +172,8 @@ bool FileTimeParaData(fs::file_time_type tempo, DataHora& data) {
     }
 }
 
-bool DatasArquivo(const fs::path& arquivo, DataHora& criacao, DataHora& acesso,
-                  DataHora& escrita) {
-    struct statx st{};
+bool DatasArquivo(const fs::path& arquivo, DataHora& criacao, DataHora& acesso, DataHora& escrita) {
+    struct statx st {};
     if (::statx(AT_FDCWD, arquivo.c_str(), 0, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
         return false;
     if (!S_ISREG(st.stx_mode) && !S_ISDIR(st.stx_mode)) return false;
@@ -260,7 +259,8 @@ std::string PastaEspecial(int numero) {
     const char* tmp = std::getenv("TMPDIR");
     switch (numero) {
         case 0: return casa + "Desktop/";
-        case 1: case 2: return xdg("XDG_DATA_HOME", ".local/share") + "applications/";
+        case 1:
+        case 2: return xdg("XDG_DATA_HOME", ".local/share") + "applications/";
         case 3: return xdg("XDG_CONFIG_HOME", ".config") + "autostart/";
         case 4: return casa;
         case 5: return xdg("XDG_CONFIG_HOME", ".config");
@@ -268,7 +268,8 @@ std::string PastaEspecial(int numero) {
         case 10: return xdg("XDG_CACHE_HOME", ".cache");
         case 15: return casa + "Templates/";
         case 16: return xdg("XDG_DATA_HOME", ".local/share");
-        case 17: case 20: return "/";
+        case 17:
+        case 20: return "/";
         case 18: return "/usr/lib/";
         case 19: return ComBarra(tmp && *tmp == '/' ? tmp : "/tmp");
         case 21: return "/opt/";
@@ -290,7 +291,7 @@ DataHora UnixParaData(std::int32_t segundos) { return DataHoraDeSegundos(segundo
 namespace {
 
 class AcoesSpawn final {
-public:
+  public:
     AcoesSpawn() { ok_ = ::posix_spawn_file_actions_init(&a_) == 0; }
     ~AcoesSpawn() {
         if (ok_) ::posix_spawn_file_actions_destroy(&a_);
@@ -302,7 +303,7 @@ public:
 };
 
 class AtributosSpawn final {
-public:
+  public:
     AtributosSpawn() { ok_ = ::posix_spawnattr_init(&a_) == 0; }
     ~AtributosSpawn() {
         if (ok_) ::posix_spawnattr_destroy(&a_);
@@ -407,10 +408,9 @@ ProcessoFilho::ProcessoFilho(const std::vector<std::string>& argumentos,
 
     pid_t pid = -1;
     const bool procuraPath = argumentos.front().find('/') == std::string::npos;
-    erro_ = procuraPath ? ::posix_spawnp(&pid, argv[0], &acoes.a_, &atributos.a_, argv.data(),
-                                         envp.data())
-                        : ::posix_spawn(&pid, argv[0], &acoes.a_, &atributos.a_, argv.data(),
-                                        envp.data());
+    erro_ = procuraPath
+                ? ::posix_spawnp(&pid, argv[0], &acoes.a_, &atributos.a_, argv.data(), envp.data())
+                : ::posix_spawn(&pid, argv[0], &acoes.a_, &atributos.a_, argv.data(), envp.data());
     if (erro_ != 0) return;
     pid_ = pid;
     iniciado_ = true;
@@ -420,12 +420,9 @@ ProcessoFilho::ProcessoFilho(const std::vector<std::string>& argumentos,
 ProcessoFilho::~ProcessoFilho() { Descarta(); }
 
 ProcessoFilho::ProcessoFilho(ProcessoFilho&& outro) noexcept
-    : pid_(std::exchange(outro.pid_, -1)),
-      pidfd_(std::exchange(outro.pidfd_, -1)),
-      status_(outro.status_),
-      erro_(outro.erro_),
-      iniciado_(outro.iniciado_),
-      grupo_(outro.grupo_) {}
+    : pid_(std::exchange(outro.pid_, -1)), pidfd_(std::exchange(outro.pidfd_, -1)),
+      status_(outro.status_), erro_(outro.erro_), iniciado_(outro.iniciado_), grupo_(outro.grupo_) {
+}
 
 ProcessoFilho& ProcessoFilho::operator=(ProcessoFilho&& outro) noexcept {
     if (this != &outro) {

@@ -127,7 +127,7 @@ ResultadoProcesso ExecutaProcesso(const std::vector<std::string>& argumentos,
 // its group when it has one) and reaps it, so no zombie is left behind, unless
 // Solta let the child go first. One object belongs to one thread at a time.
 class ProcessoFilho final {
-public:
+  public:
     // The status Terminou and Aguarda give when the child's end could not be
     // collected (SIGCHLD ignored, reaped elsewhere): its result is unknown.
     // Never a valid wait status, so test for it before WIFEXITED and friends.
@@ -167,7 +167,7 @@ public:
     // end, so it never stays a zombie. The object is left with no child.
     void Solta();
 
-private:
+  private:
     bool Colhe(bool bloqueia);
     void Descarta();
 

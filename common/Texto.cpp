@@ -124,7 +124,8 @@ std::size_t ContaCaracteresUtf8(std::string_view utf8) {
 
 std::string CortaUtf8(std::string_view utf8, std::size_t maximo) {
     std::size_t i = 0;
-    for (std::size_t n = 0; n < maximo && i < utf8.size(); ++n) i += DecodificaUtf8(utf8, i).tamanho;
+    for (std::size_t n = 0; n < maximo && i < utf8.size(); ++n)
+        i += DecodificaUtf8(utf8, i).tamanho;
     return std::string(utf8.substr(0, i));
 }
 
@@ -155,8 +156,7 @@ bool IgualSemCaixa(std::string_view a, std::string_view b) {
 
 namespace {
 
-template <typename Branco>
-std::string_view AparaPor(std::string_view s, Branco branco) {
+template <typename Branco> std::string_view AparaPor(std::string_view s, Branco branco) {
     while (!s.empty() && branco(s.front())) s.remove_prefix(1);
     while (!s.empty() && branco(s.back())) s.remove_suffix(1);
     return s;

@@ -12,14 +12,31 @@ constexpr std::string_view kArquivo = "Veruzadu.LNG";
 // Latin-1 codes that the key form drops (all within 32..191).
 bool Simbolo(unsigned char b) {
     switch (b) {
-        case ' ': case '!': case '"': case '&': case '\'': case '(': case ')': case '*':
-        case '+': case ',': case '-': case '.': case '/': case ':': case '<': case '=':
-        case '>': case '?': case '[': case ']': case '|':
+        case ' ':
+        case '!':
+        case '"':
+        case '&':
+        case '\'':
+        case '(':
+        case ')':
+        case '*':
+        case '+':
+        case ',':
+        case '-':
+        case '.':
+        case '/':
+        case ':':
+        case '<':
+        case '=':
+        case '>':
+        case '?':
+        case '[':
+        case ']':
+        case '|':
         case 0xAA:  // ª
         case 0xBA:  // º
             return true;
-        default:
-            return false;
+        default: return false;
     }
 }
 
@@ -57,7 +74,8 @@ std::string ValorParaArquivo(std::string_view texto) {
         }
     }
     const auto branco = [](char c) { return c == ' ' || c == '\t'; };
-    const bool aspas = v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
+    const bool aspas =
+        v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front();
     if (!v.empty() && (branco(v.front()) || branco(v.back()) || aspas)) v = '"' + v + '"';
     return v;
 }
@@ -80,18 +98,36 @@ std::string ValorDoArquivo(std::string_view latin1) {
 
 char RemoveAcento(char latin1) {
     switch (static_cast<unsigned char>(latin1)) {
-        case 192: case 193: case 194: case 195: return 'A';
+        case 192:
+        case 193:
+        case 194:
+        case 195: return 'A';
         case 199: return 'C';
-        case 201: case 202: return 'E';
-        case 205: case 207: return 'I';
-        case 211: case 212: case 213: case 214: return 'O';
-        case 218: case 220: return 'U';
-        case 224: case 225: case 226: case 227: return 'a';
+        case 201:
+        case 202: return 'E';
+        case 205:
+        case 207: return 'I';
+        case 211:
+        case 212:
+        case 213:
+        case 214: return 'O';
+        case 218:
+        case 220: return 'U';
+        case 224:
+        case 225:
+        case 226:
+        case 227: return 'a';
         case 231: return 'c';
-        case 233: case 234: return 'e';
-        case 237: case 239: return 'i';
-        case 243: case 244: case 245: case 246: return 'o';
-        case 250: case 252: return 'u';
+        case 233:
+        case 234: return 'e';
+        case 237:
+        case 239: return 'i';
+        case 243:
+        case 244:
+        case 245:
+        case 246: return 'o';
+        case 250:
+        case 252: return 'u';
         default: return latin1;
     }
 }
@@ -106,8 +142,7 @@ std::string RemoveAcentosESimbolos(std::string_view texto) {
 }
 
 ArquivoLNG::ArquivoLNG(std::filesystem::path arquivo)
-    : ini_(std::move(arquivo)),
-      usaLngOrigem_(ini_.ReadBool("Controle", "LngOrigem", true)),
+    : ini_(std::move(arquivo)), usaLngOrigem_(ini_.ReadBool("Controle", "LngOrigem", true)),
       lingua_(Latin1ParaUtf8(ini_.ReadString("Controle", "Lingua", "PTB").substr(0, 3))),
       secao_("Labels_" + Utf8ParaLatin1(lingua_)) {}
 
@@ -148,7 +183,8 @@ namespace {
 // Never destroyed: a thread that logs while the process exits must still find
 // the file object alive.
 ArquivoLNG& ArquivoDoProcesso() {
-    static ArquivoLNG* const arquivo = new ArquivoLNG(std::filesystem::path(PastaPrograma()) / kArquivo);
+    static ArquivoLNG* const arquivo =
+        new ArquivoLNG(std::filesystem::path(PastaPrograma()) / kArquivo);
     return *arquivo;
 }
 

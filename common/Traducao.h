@@ -43,7 +43,7 @@ std::string RemoveAcentosESimbolos(std::string_view texto);
 // One open language file. Thread-safe; normally the process uses the one
 // behind Traduz, but tests and tools may open any file.
 class ArquivoLNG final {
-public:
+  public:
     // Reads [Controle] now; the file may be missing (defaults apply) and is
     // created by the first write-back.
     explicit ArquivoLNG(std::filesystem::path arquivo);
@@ -61,7 +61,7 @@ public:
     // TraduzLNG without the first "&" of the result.
     std::string Traduz(std::string_view texto);
 
-private:
+  private:
     IniFile ini_;
     bool usaLngOrigem_;
     std::string lingua_;

@@ -66,9 +66,8 @@ bool Acesso::ConfirmaLoginSenha(const std::string& login, const std::string& cif
     auto procura = [&](const std::string& l) {
         bool achou = false;
         dados_.Executa([&](Transaction& tr) {
-            Statement st(tr,
-                         "SELECT USR_NOME, USR_CODIGO, USR_PERFIL FROM USUARIO "
-                         "WHERE USR_LOGIN = ? AND USR_SENHA = ?");
+            Statement st(tr, "SELECT USR_NOME, USR_CODIGO, USR_PERFIL FROM USUARIO "
+                             "WHERE USR_LOGIN = ? AND USR_SENHA = ?");
             st.SetText(0, l).SetText(1, cifra);
             auto c = st.Abre();
             if (c.Proxima()) {
@@ -142,15 +141,13 @@ std::vector<std::string> Acesso::CarregaListaRamaisUsuarios(int usuarioCodigo, i
                 lista.push_back(Apara(grupo.substr(Traduz("Ramal").size())));
                 return;
             }
-            Statement g(tr,
-                        "SELECT r.RML_RAMAL, r.RML_NOME FROM GRUPO g LEFT JOIN GRPRAMAL r "
-                        "ON g.GRP_CODIGO = r.GRP_CODIGO AND r.PAB_CODIGO = ? "
-                        "WHERE g.GRP_DESCRICAO = ?");
+            Statement g(tr, "SELECT r.RML_RAMAL, r.RML_NOME FROM GRUPO g LEFT JOIN GRPRAMAL r "
+                            "ON g.GRP_CODIGO = r.GRP_CODIGO AND r.PAB_CODIGO = ? "
+                            "WHERE g.GRP_DESCRICAO = ?");
             g.SetInt(0, codigoPABX).SetText(1, grupo);
             auto cg = g.Abre();
             while (cg.Proxima()) {
-                const std::string ramal =
-                    cg.IsNull(0) ? std::string() : Apara(cg.GetText(0));
+                const std::string ramal = cg.IsNull(0) ? std::string() : Apara(cg.GetText(0));
                 const std::string nome = cg.IsNull(1) ? std::string() : Apara(cg.GetText(1));
                 lista.push_back(ramal);
                 if (!nome.empty() && nome != ramal) lista.push_back(nome);

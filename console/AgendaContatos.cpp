@@ -137,10 +137,9 @@ VinculosAgenda GravaAgenda(Transaction& tr, const LeituraAgenda& leitura) {
                        "CLI_BAIRRO = ?, CLI_CIDADE = ?, CLI_UF = ?, CLI_EMAIL = ? "
                        "WHERE CLI_CODIGO = ?");
     Statement atualizaCep(tr, "UPDATE CLIENTE SET CLI_CEP = ? WHERE CLI_CODIGO = ?");
-    Statement insere(tr,
-                     "INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, "
-                     "CLI_ENDERECO, CLI_ENDERNUM, CLI_BAIRRO, CLI_CEP, CLI_CIDADE, CLI_UF, "
-                     "CLI_CONTATO, CLI_EMAIL) VALUES (?, ?, '', ?, ?, ?, ?, ?, ?, '', ?)");
+    Statement insere(tr, "INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, "
+                         "CLI_ENDERECO, CLI_ENDERNUM, CLI_BAIRRO, CLI_CEP, CLI_CIDADE, CLI_UF, "
+                         "CLI_CONTATO, CLI_EMAIL) VALUES (?, ?, '', ?, ?, ?, ?, ?, ?, '', ?)");
     Statement leFones(tr, "SELECT TEL_NUMERO FROM TELEFONE WHERE CLI_CODIGO = ?");
     Statement apagaFones(tr, "DELETE FROM TELEFONE WHERE CLI_CODIGO = ?");
     Statement insereFone(
@@ -266,8 +265,8 @@ class Lote {
             }
             corpo += linha + "; ";
         }
-        st = std::make_unique<Statement>(
-            tr_, "EXECUTE BLOCK (" + parametros + ") AS BEGIN " + corpo + "END");
+        st = std::make_unique<Statement>(tr_, "EXECUTE BLOCK (" + parametros + ") AS BEGIN " +
+                                                  corpo + "END");
         if (n != Linhas) restoLinhas_ = n;
         return *st;
     }
@@ -287,8 +286,8 @@ namespace {
 // local area code, also without it. Exact numbers only: a prefix would take
 // other parties' recordings (a 4-digit number would claim every call that
 // begins with it).
-std::vector<std::pair<int, std::string>> ComoDiscados(
-    const std::vector<std::pair<int, std::string>>& pares, std::string_view ddd) {
+std::vector<std::pair<int, std::string>>
+ComoDiscados(const std::vector<std::pair<int, std::string>>& pares, std::string_view ddd) {
     std::vector<std::pair<int, std::string>> r;
     r.reserve(pares.size() * 2);
     for (const auto& [codigo, numero] : pares) {
@@ -374,8 +373,8 @@ ResultadoImportacao ImportaContatos(MDados& dados, const fs::path& arquivo, Form
     std::vector<Base> bases{{"VERUZADU", dados.ParametrosPrincipal()}};
     std::vector<std::string> falhas;
     auto falha = [&falhas](const std::string& onde, const std::string& motivo) {
-        falhas.push_back(Traduz("Gravações não vinculadas aos contatos") + " (" + onde + "): " +
-                         motivo);
+        falhas.push_back(Traduz("Gravações não vinculadas aos contatos") + " (" + onde +
+                         "): " + motivo);
     };
     try {
         const IniFile ini(ArquivoVeruzaduIni());
@@ -383,10 +382,9 @@ ResultadoImportacao ImportaContatos(MDados& dados, const fs::path& arquivo, Form
             const std::string nome = "GRVPAB" + CodigoTresDigitos(c.codigo);
             const CaminhoBD caminho =
                 MontaCaminhoBD(ini, nome, dados.PastaDadosBD(), NomeComputador());
-            bases.push_back({Traduz("central") + " " + CodigoCentralTexto(c.codigo) + " " +
-                                 c.descricao,
-                             {caminho.conexao, dados.UsuarioBD, dados.SenhaBD,
-                              dados.TempoLimiteConexao}});
+            bases.push_back(
+                {Traduz("central") + " " + CodigoCentralTexto(c.codigo) + " " + c.descricao,
+                 {caminho.conexao, dados.UsuarioBD, dados.SenhaBD, dados.TempoLimiteConexao}});
         }
     } catch (const std::exception& e) {
         falha(Traduz("centrais"), e.what());

@@ -51,9 +51,8 @@ std::array<ResumoTipo, 3> CarregaResumoRegistros(MDados& dados) {
         try {
             // One read of the three figures per type, so they agree.
             dados.ExecutaPABX([&](Transaction& tr) {
-                Statement st(tr,
-                             "SELECT MIN(GRV_DATAGRV), MAX(GRV_DATAGRV), COUNT(GRV_CODIGO) "
-                             "FROM GRAVACAO WHERE GRV_TPLIGA = ?");
+                Statement st(tr, "SELECT MIN(GRV_DATAGRV), MAX(GRV_DATAGRV), COUNT(GRV_CODIGO) "
+                                 "FROM GRAVACAO WHERE GRV_TPLIGA = ?");
                 st.SetInt(0, TiposResumo[i]);
                 Cursor c = st.Abre();
                 if (!c.Proxima()) return;
@@ -95,7 +94,8 @@ std::string TextoConfirmacao(const PedidoApagamento& p) {
     const std::string fmt = "dd/mm/yy hh:nn:ss";
     std::string t = Traduz("Confirma a remoção das gravações selecionadas ");
     if (p.UsaFiltro())
-        t += " " + Traduz("do") + " " + CortaUtf8(p.palavraFiltro, 20) + " \"" + Apara(p.item) + "\"";
+        t += " " + Traduz("do") + " " + CortaUtf8(p.palavraFiltro, 20) + " \"" + Apara(p.item) +
+             "\"";
     t += " " + Traduz("do período de") + " ";
     if (Apara(p.item).empty()) t += "\n";
     t += FormataDataHora(p.inicio, fmt) + " a " + FormataDataHora(p.fim, fmt) + " ?";
@@ -137,18 +137,18 @@ ResultadoApagamento ApagaRegistros(MDados& dados, int codigoPABX, const PedidoAp
                     std::vector<int> grupos;
                     for (Cursor c = g.Abre(); c.Proxima();) grupos.push_back(c.GetInt(0));
                     grupoExiste = !grupos.empty();
-                    Statement rm(tr,
-                                 "SELECT DISTINCT RML_RAMAL FROM GRPRAMAL WHERE GRP_CODIGO = ? "
-                                 "AND PAB_CODIGO = ?");
+                    Statement rm(tr, "SELECT DISTINCT RML_RAMAL FROM GRPRAMAL WHERE GRP_CODIGO = ? "
+                                     "AND PAB_CODIGO = ?");
                     for (int grupo : grupos) {
                         rm.SetInt(0, grupo).SetInt(1, codigoPABX);
                         for (Cursor c = rm.Abre(); c.Proxima();)
                             valores.ramais.push_back(Apara(c.GetText(0)));
                     }
                 } else {
-                    Statement c(tr, filtro == FiltroApagamento::Cliente
-                                        ? "SELECT CLI_CODIGO FROM CLIENTE WHERE CLI_DESCRICAO = ?"
-                                        : "SELECT CLI_CODIGO FROM CLIENTE WHERE CLI_IDENTIFICADOR = ?");
+                    Statement c(tr,
+                                filtro == FiltroApagamento::Cliente
+                                    ? "SELECT CLI_CODIGO FROM CLIENTE WHERE CLI_DESCRICAO = ?"
+                                    : "SELECT CLI_CODIGO FROM CLIENTE WHERE CLI_IDENTIFICADOR = ?");
                     c.SetText(0, item);
                     for (Cursor k = c.Abre(); k.Proxima();) valores.codigos.push_back(k.GetInt(0));
                 }

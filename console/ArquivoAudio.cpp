@@ -21,9 +21,7 @@ struct SenhaTemporaria {
 
 }  // namespace
 
-std::string ExtensaoArquivoAudio(int tipo) {
-    return ExtensaoTipoArquivo(tipo);
-}
+std::string ExtensaoArquivoAudio(int tipo) { return ExtensaoTipoArquivo(tipo); }
 
 bool DescriptografaArquivo(int tipo, std::string_view chave, const fs::path& caminho,
                            std::string* erro) {

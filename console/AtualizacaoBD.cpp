@@ -17,14 +17,13 @@
 #include "console/Mensageiro.h"
 #include "console/UtilConsole.h"
 
-const char* const SqlTabelaAtualizacao =
-    "CREATE TABLE ATUALIZACAO (\n"
-    "  ATU_SCRIPT VARCHAR(100) NOT NULL,\n"
-    "  ATU_SHA256 CHAR(64) NOT NULL,\n"
-    "  ATU_PACOTE VARCHAR(255),\n"
-    "  ATU_DATA TIMESTAMP,\n"
-    "  CONSTRAINT PK_ATUALIZACAO PRIMARY KEY (ATU_SCRIPT)\n"
-    ");\n";
+const char* const SqlTabelaAtualizacao = "CREATE TABLE ATUALIZACAO (\n"
+                                         "  ATU_SCRIPT VARCHAR(100) NOT NULL,\n"
+                                         "  ATU_SHA256 CHAR(64) NOT NULL,\n"
+                                         "  ATU_PACOTE VARCHAR(255),\n"
+                                         "  ATU_DATA TIMESTAMP,\n"
+                                         "  CONSTRAINT PK_ATUALIZACAO PRIMARY KEY (ATU_SCRIPT)\n"
+                                         ");\n";
 
 std::filesystem::path ArquivoLogUpgrade() {
     return std::filesystem::path(PastaPrograma()) / "Veruzadu.log";
@@ -32,8 +31,8 @@ std::filesystem::path ArquivoLogUpgrade() {
 
 void GravaLogUpgrade(std::string_view mensagem, const DataHora& quando) {
     try {
-        AcrescentaAoArquivo(ArquivoLogUpgrade(),
-                            FormataDataHora(quando, "dd/mm/yy hh:nn:ss") + " -> " + std::string(mensagem) + "\n");
+        AcrescentaAoArquivo(ArquivoLogUpgrade(), FormataDataHora(quando, "dd/mm/yy hh:nn:ss") +
+                                                     " -> " + std::string(mensagem) + "\n");
     } catch (...) {
         // The log must never stop the console.
     }
@@ -49,8 +48,8 @@ struct AtualizacaoBD::Banco {
 
 namespace {
 
-std::map<std::string, std::string> LeLedger(
-    const std::function<void(const std::function<void(Transaction&)>&)>& executa) {
+std::map<std::string, std::string>
+LeLedger(const std::function<void(const std::function<void(Transaction&)>&)>& executa) {
     std::map<std::string, std::string> ledger;
     executa([&](Transaction& tr) {
         Statement st(tr, "SELECT ATU_SCRIPT, ATU_SHA256 FROM ATUALIZACAO");
@@ -246,7 +245,8 @@ void AtualizacaoBD::AtualizaEstruturaBD() {
                 auto c = st.Abre();
                 while (c.Proxima()) unidades.push_back(c.GetInt(0));
             });
-            const std::string dddIni = IniFile(ArquivoVeruzaduIni()).ReadString("Veruzadu", "DDD", "");
+            const std::string dddIni =
+                IniFile(ArquivoVeruzaduIni()).ReadString("Veruzadu", "DDD", "");
             ddd = std::string(AparaEspacos(dddIni)).substr(0, 3);
             if (!ddd.empty())
                 dados_.Executa([&](Transaction& tr) {

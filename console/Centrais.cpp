@@ -38,13 +38,10 @@ std::vector<ItemCentral> CarregaCentrais(MDados& dados) {
     std::vector<ItemCentral> r;
     dados.Executa([&](Transaction& tr) {
         Statement st(
-            tr,
-            "SELECT PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, PAB_USB_ZIMB, PAB_USBPATH, "
-            "PAB_SDCARDTOTAL, PAB_SDCARDUSED FROM PABX ORDER BY PAB_CODIGO");
+            tr, "SELECT PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, PAB_USB_ZIMB, PAB_USBPATH, "
+                "PAB_SDCARDTOTAL, PAB_SDCARDUSED FROM PABX ORDER BY PAB_CODIGO");
         auto c = st.Abre();
-        auto texto = [&](unsigned i) {
-            return c.IsNull(i) ? std::string() : Apara(c.GetText(i));
-        };
+        auto texto = [&](unsigned i) { return c.IsNull(i) ? std::string() : Apara(c.GetText(i)); };
         while (c.Proxima()) {
             ItemCentral i;
             i.codigo = c.GetInt(0);
@@ -77,10 +74,9 @@ bool RemoveCentral(MDados& dados, int codigo, std::string& erro) {
     }
 }
 
-
-std::string PreparaBancoCentral(
-    MDados& dados, int codigo,
-    const std::function<void(const std::function<void()>&)>& emSegundoPlano) {
+std::string
+PreparaBancoCentral(MDados& dados, int codigo,
+                    const std::function<void(const std::function<void()>&)>& emSegundoPlano) {
     try {
         const IniFile ini(ArquivoVeruzaduIni());
         const CaminhoBD principal =

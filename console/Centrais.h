@@ -47,6 +47,6 @@ bool RemoveCentral(MDados& dados, int codigo, std::string& erro);
 // reason. The unit's PABX row stays either way. The making of the file runs
 // through `emSegundoPlano` (on a worker behind a progress window, in the
 // program; at once by default): it uses nothing of the data module's.
-std::string PreparaBancoCentral(
-    MDados& dados, int codigo,
-    const std::function<void(const std::function<void()>&)>& emSegundoPlano = {});
+std::string
+PreparaBancoCentral(MDados& dados, int codigo,
+                    const std::function<void(const std::function<void()>&)>& emSegundoPlano = {});

@@ -27,8 +27,7 @@ struct TrabalhoStatus {
     std::function<void(int, std::string)> falhou;
     std::function<void(int, std::vector<status::Resposta>)> respostas;
 
-    template <class F>
-    void Posta(F f) {
+    template <class F> void Posta(F f) {
         QMetaObject::invokeMethod(receptor, std::move(f), Qt::QueuedConnection);
     }
 

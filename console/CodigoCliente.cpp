@@ -11,15 +11,14 @@ std::int32_t ReservaCodigosCliente(Transaction& tr, std::int32_t quantidade) {
     // get the same code; a generator behind the table (rows from an older
     // console) is moved past the highest code first.
     Statement st(
-        tr,
-        "EXECUTE BLOCK (N BIGINT = ?) RETURNS (PRIMEIRO BIGINT) AS "
-        "DECLARE M BIGINT; "
-        "BEGIN "
-        "  PRIMEIRO = GEN_ID(GEN_CLI_ID, :N) - :N + 1; "
-        "  SELECT COALESCE(MAX(CLI_CODIGO), 0) FROM CLIENTE INTO :M; "
-        "  IF (M >= PRIMEIRO) THEN PRIMEIRO = GEN_ID(GEN_CLI_ID, M - PRIMEIRO + 1) - :N + 1; "
-        "  SUSPEND; "
-        "END");
+        tr, "EXECUTE BLOCK (N BIGINT = ?) RETURNS (PRIMEIRO BIGINT) AS "
+            "DECLARE M BIGINT; "
+            "BEGIN "
+            "  PRIMEIRO = GEN_ID(GEN_CLI_ID, :N) - :N + 1; "
+            "  SELECT COALESCE(MAX(CLI_CODIGO), 0) FROM CLIENTE INTO :M; "
+            "  IF (M >= PRIMEIRO) THEN PRIMEIRO = GEN_ID(GEN_CLI_ID, M - PRIMEIRO + 1) - :N + 1; "
+            "  SUSPEND; "
+            "END");
     st.SetBigInt(0, quantidade);
     std::int64_t primeiro = 0;
     auto c = st.Abre();
@@ -29,9 +28,7 @@ std::int32_t ReservaCodigosCliente(Transaction& tr, std::int32_t quantidade) {
     return static_cast<std::int32_t>(primeiro);
 }
 
-std::int32_t NovoCodigoCliente(Transaction& tr) {
-    return ReservaCodigosCliente(tr, 1);
-}
+std::int32_t NovoCodigoCliente(Transaction& tr) { return ReservaCodigosCliente(tr, 1); }
 
 std::vector<std::string> CriacaoGeradorCliente() {
     return {"CREATE GENERATOR GEN_CLI_ID",

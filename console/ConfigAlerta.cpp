@@ -53,9 +53,7 @@ HabilitacaoAlerta Habilitacao(const EdicaoAlerta& e) {
     return {alertas, alertas && e.auth};
 }
 
-std::string PortaPorSeguranca(int seguranca) {
-    return seguranca == 3 ? "465" : "25";
-}
+std::string PortaPorSeguranca(int seguranca) { return seguranca == 3 ? "465" : "25"; }
 
 bool CarregaConfiguracaoAlerta(MDados& dados, EdicaoAlerta& e) {
     try {
@@ -141,11 +139,10 @@ bool SalvaConfiguracaoAlerta(MDados& dados, Mensageiro& mensagens, const EdicaoA
     std::uint64_t linhas = 0;
     try {
         dados.Executa([&](Transaction& tr) {
-            Statement st(tr,
-                         "UPDATE CONFIG SET CFG_ALMALERTA = ?, CFG_ALMMAILTO = ?, "
-                         "CFG_ALMMAILCC = ?, CFG_SMTPSERVER = ?, CFG_SMTPPORTA = ?, "
-                         "CFG_SMTPMAIL = ?, CFG_SMTPAUTH = ?, CFG_SMTPUSERNAME = ?, "
-                         "CFG_SMTPUSERPASS = ?, CFG_SMTPSECURITY = ?");
+            Statement st(tr, "UPDATE CONFIG SET CFG_ALMALERTA = ?, CFG_ALMMAILTO = ?, "
+                             "CFG_ALMMAILCC = ?, CFG_SMTPSERVER = ?, CFG_SMTPPORTA = ?, "
+                             "CFG_SMTPMAIL = ?, CFG_SMTPAUTH = ?, CFG_SMTPUSERNAME = ?, "
+                             "CFG_SMTPUSERPASS = ?, CFG_SMTPSECURITY = ?");
             st.SetInt(0, mascara)
                 .SetText(1, Apara(e.para))
                 .SetText(2, Apara(e.cc))

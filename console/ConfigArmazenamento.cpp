@@ -24,9 +24,7 @@ int Inteiro(const Linha& l, const char* nome) {
     return l.GetInt(static_cast<unsigned>(i));
 }
 
-std::uint16_t Porta(int v) {
-    return static_cast<std::uint16_t>(v);
-}
+std::uint16_t Porta(int v) { return static_cast<std::uint16_t>(v); }
 
 // A stored backup code as a list index: 0 and 1 are WAV, 2 OGG, 3 the
 // encrypted copy (third item).
@@ -36,9 +34,7 @@ int IndiceFormato(int codigo) {
     return 0;
 }
 
-int CodigoFormato(bool ligado, int indice) {
-    return ligado ? indice + 1 : 0;
-}
+int CodigoFormato(bool ligado, int indice) { return ligado ? indice + 1 : 0; }
 
 std::string Decifra(const std::string& cifra) {
     return Apara(cifra).empty() ? std::string() : DescriptografaTexto(Apara(cifra));
@@ -211,12 +207,11 @@ bool SalvaConfiguracao(MDados& dados, Mensageiro& mensagens, ConfiguracaoGeral& 
     std::uint64_t linhas = 0;
     try {
         dados.Executa([&](Transaction& tr) {
-            Statement st(tr,
-                         "UPDATE CONFIG SET CFG_CONVERTOGG = ?, CFG_CRIPTOGRAFIA = ?, "
-                         "CFG_CRIPTOKEY = ?, CFG_NETBACKUP = ?, CFG_NETDSTPATH = ?, "
-                         "CFG_FTPBACKUP = ?, CFG_FTPHOST = ?, CFG_FTPPORT = ?, "
-                         "CFG_FTPSECURITY = ?, CFG_FTPUSER = ?, CFG_FTPPASS = ?, "
-                         "CFG_DBBACKUP = ?, CFG_DBDSTPATH = ?, CFG_GRVDELTIME = ?");
+            Statement st(tr, "UPDATE CONFIG SET CFG_CONVERTOGG = ?, CFG_CRIPTOGRAFIA = ?, "
+                             "CFG_CRIPTOKEY = ?, CFG_NETBACKUP = ?, CFG_NETDSTPATH = ?, "
+                             "CFG_FTPBACKUP = ?, CFG_FTPHOST = ?, CFG_FTPPORT = ?, "
+                             "CFG_FTPSECURITY = ?, CFG_FTPUSER = ?, CFG_FTPPASS = ?, "
+                             "CFG_DBBACKUP = ?, CFG_DBDSTPATH = ?, CFG_GRVDELTIME = ?");
             st.SetInt(0, novo.CFG_CONVERTOGG)
                 .SetInt(1, novo.CFG_CRIPTOGRAFIA)
                 .SetText(2, novo.CFG_CRIPTOKEY)

@@ -34,9 +34,8 @@ std::string DescricaoRamaisPermitidos(const LinhaConfigRamal& linha) {
 std::vector<LinhaConfigRamal> LeConfiguracaoRamais(MDados& dados, int codigo) {
     std::vector<LinhaConfigRamal> linhas;
     dados.ExecutaPABX([&](Transaction& tr) {
-        Statement st(tr,
-                     "SELECT RML_RAMAL, RML_PERMISSAO FROM RMLPERMISS WHERE PAB_CODIGO = ? "
-                     "ORDER BY RML_RAMAL");
+        Statement st(tr, "SELECT RML_RAMAL, RML_PERMISSAO FROM RMLPERMISS WHERE PAB_CODIGO = ? "
+                         "ORDER BY RML_RAMAL");
         st.SetInt(0, codigo);
         auto c = st.Abre();
         while (c.Proxima()) {
@@ -71,9 +70,8 @@ void RemoveConfigRamal(MDados& dados, int codigo, const std::string& ramal) {
 DadosLinkPABX LeDadosLinkPABX(MDados& dados, int codigo) {
     DadosLinkPABX d;
     dados.Executa([&](Transaction& tr) {
-        Statement st(tr,
-                     "SELECT PAB_KELVENDERIP, PAB_KELVPORTA, PAB_KELVSENHA FROM PABX WHERE "
-                     "PAB_CODIGO = ?");
+        Statement st(tr, "SELECT PAB_KELVENDERIP, PAB_KELVPORTA, PAB_KELVSENHA FROM PABX WHERE "
+                         "PAB_CODIGO = ?");
         st.SetInt(0, codigo);
         auto c = st.Abre();
         if (!c.Proxima()) return;
@@ -123,12 +121,10 @@ void GravaLeituraPABX(MDados& dados, int codigo, const LeituraPABX& leitura, boo
             Statement st(tr, sql);
             st.SetInt(0, codigo).Executa();
         }
-        Statement perm(tr,
-                       "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, "
-                       "RML_PERMISSAO) VALUES (?, ?, ?, ?)");
-        Statement grava(tr,
-                        "INSERT INTO RAMALGRAVA (PAB_CODIGO, RML_RAMAL, RML_RMLGRVDNS, "
-                        "RML_RMLGRAVA) VALUES (?, ?, ?, ?)");
+        Statement perm(tr, "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, "
+                           "RML_PERMISSAO) VALUES (?, ?, ?, ?)");
+        Statement grava(tr, "INSERT INTO RAMALGRAVA (PAB_CODIGO, RML_RAMAL, RML_RMLGRVDNS, "
+                            "RML_RMLGRAVA) VALUES (?, ?, ?, ?)");
         for (const auto& [n, config] : leitura.configuracao) {
             // An extension is named after its directory entry, or its number.
             const TRamalPABX* r = EntradaDiretorio(leitura, n);

@@ -31,8 +31,8 @@ bool AplicaServidorBD(const std::string& digitado, MDados& dados, Mensageiro& me
         dados.Desconecta();
         return true;
     }
-    mensagens.Mostra(
-        TipoMensagem::Erro,
-        Traduz("Não foi possível conectar com o servidor de base de dados.") + "\n" + erro);
+    mensagens.Mostra(TipoMensagem::Erro,
+                     Traduz("Não foi possível conectar com o servidor de base de dados.") + "\n" +
+                         erro);
     return false;
 }

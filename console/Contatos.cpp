@@ -52,14 +52,10 @@ bool Grava(MDados& dados, Mensageiro& mensagens, const std::string& titulo,
 
 std::string DescricaoTipoFone(int tipo) {
     switch (tipo) {
-        case 0:
-            return Traduz("Celular");
-        case 1:
-            return Traduz("Comercial");
-        case 2:
-            return Traduz("Residencial");
-        default:
-            return {};
+        case 0: return Traduz("Celular");
+        case 1: return Traduz("Comercial");
+        case 2: return Traduz("Residencial");
+        default: return {};
     }
 }
 
@@ -102,9 +98,8 @@ std::string GravaDDDLocal(const std::string& escolhido) {
 std::vector<ItemCliente> CarregaClientes(MDados& dados) {
     std::vector<ItemCliente> r;
     dados.Executa([&](Transaction& tr) {
-        Statement st(tr,
-                     "SELECT CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR FROM CLIENTE "
-                     "ORDER BY CLI_DESCRICAO, CLI_CODIGO");
+        Statement st(tr, "SELECT CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR FROM CLIENTE "
+                         "ORDER BY CLI_DESCRICAO, CLI_CODIGO");
         auto c = st.Abre();
         while (c.Proxima()) r.push_back({c.GetInt(0), Texto(c, 1), Texto(c, 2)});
     });
@@ -114,10 +109,9 @@ std::vector<ItemCliente> CarregaClientes(MDados& dados) {
 bool CarregaCliente(MDados& dados, int codigo, ClienteAgenda& cli) {
     bool achado = false;
     dados.Executa([&](Transaction& tr) {
-        Statement st(tr,
-                     "SELECT CLI_DESCRICAO, CLI_IDENTIFICADOR, CLI_ENDERECO, CLI_ENDERNUM, "
-                     "CLI_BAIRRO, CLI_CEP, CLI_CIDADE, CLI_UF, CLI_CONTATO, CLI_EMAIL "
-                     "FROM CLIENTE WHERE CLI_CODIGO = ?");
+        Statement st(tr, "SELECT CLI_DESCRICAO, CLI_IDENTIFICADOR, CLI_ENDERECO, CLI_ENDERNUM, "
+                         "CLI_BAIRRO, CLI_CEP, CLI_CIDADE, CLI_UF, CLI_CONTATO, CLI_EMAIL "
+                         "FROM CLIENTE WHERE CLI_CODIGO = ?");
         st.SetInt(0, codigo);
         auto c = st.Abre();
         if (!c.Proxima()) return;
@@ -128,9 +122,8 @@ bool CarregaCliente(MDados& dados, int codigo, ClienteAgenda& cli) {
                                  &cli.contato,   &cli.email};
         for (unsigned i = 0; i < 10; ++i) *campos[i] = Texto(c, i);
         cli.fones.clear();
-        Statement f(tr,
-                    "SELECT TEL_NUMERO, TEL_TIPO FROM TELEFONE WHERE CLI_CODIGO = ? "
-                    "ORDER BY TEL_NUMERO");
+        Statement f(tr, "SELECT TEL_NUMERO, TEL_TIPO FROM TELEFONE WHERE CLI_CODIGO = ? "
+                        "ORDER BY TEL_NUMERO");
         f.SetInt(0, codigo);
         auto cf = f.Abre();
         while (cf.Proxima()) cli.fones.push_back({Texto(cf, 0), cf.IsNull(1) ? 0 : cf.GetInt(1)});
@@ -141,9 +134,8 @@ bool CarregaCliente(MDados& dados, int codigo, ClienteAgenda& cli) {
 namespace {
 
 int DonoTelefone(Transaction& tr, const std::string& numero, int codigo) {
-    Statement st(tr,
-                 "SELECT FIRST 1 CLI_CODIGO FROM TELEFONE WHERE TEL_NUMERO = ? AND "
-                 "CLI_CODIGO <> ?");
+    Statement st(tr, "SELECT FIRST 1 CLI_CODIGO FROM TELEFONE WHERE TEL_NUMERO = ? AND "
+                     "CLI_CODIGO <> ?");
     st.SetText(0, AjustaColuna(numero, 20)).SetInt(1, codigo);
     auto c = st.Abre();
     return c.Proxima() ? c.GetInt(0) : 0;
@@ -193,11 +185,10 @@ bool SalvaCliente(MDados& dados, Mensageiro& mensagens, ClienteAgenda& cli,
                 for (unsigned i = 0; i < 10; ++i) st.SetText(i + 1, valores[i]);
                 st.Executa();
             } else {
-                Statement st(tr,
-                             "UPDATE CLIENTE SET CLI_DESCRICAO = ?, CLI_IDENTIFICADOR = ?, "
-                             "CLI_ENDERECO = ?, CLI_ENDERNUM = ?, CLI_BAIRRO = ?, CLI_CEP = ?, "
-                             "CLI_CIDADE = ?, CLI_UF = ?, CLI_CONTATO = ?, CLI_EMAIL = ?, "
-                             "CLI_UPDATE = 1 WHERE CLI_CODIGO = ?");
+                Statement st(tr, "UPDATE CLIENTE SET CLI_DESCRICAO = ?, CLI_IDENTIFICADOR = ?, "
+                                 "CLI_ENDERECO = ?, CLI_ENDERNUM = ?, CLI_BAIRRO = ?, CLI_CEP = ?, "
+                                 "CLI_CIDADE = ?, CLI_UF = ?, CLI_CONTATO = ?, CLI_EMAIL = ?, "
+                                 "CLI_UPDATE = 1 WHERE CLI_CODIGO = ?");
                 for (unsigned i = 0; i < 10; ++i) st.SetText(i, valores[i]);
                 st.SetInt(10, codigo);
                 if (st.Executa() == 0)
@@ -219,7 +210,8 @@ bool SalvaCliente(MDados& dados, Mensageiro& mensagens, ClienteAgenda& cli,
                 ins.SetInt(0, codigo).SetText(1, numero).SetInt(2, f.tipo);
                 ins.Executa();
             }
-            InsereHistorico(tr, autor.codigo, autor.nome, novo ? Operacao::InseridoCliente : Operacao::EditadoCliente,
+            InsereHistorico(tr, autor.codigo, autor.nome,
+                            novo ? Operacao::InseridoCliente : Operacao::EditadoCliente,
                             novo ? valores[0] : nomeAnterior);
         });
     if (ok) cli.codigo = codigo;

@@ -93,6 +93,4 @@ std::string FormataDecimal(double valor, int casas) {
     return r;
 }
 
-std::string FormataData(const DataHora& d) {
-    return FormataDataHora(d, "dd/mm/yy");
-}
+std::string FormataData(const DataHora& d) { return FormataDataHora(d, "dd/mm/yy"); }

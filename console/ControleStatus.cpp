@@ -13,8 +13,7 @@ std::string Servico(const std::string& texto) {
 }  // namespace
 
 ControleStatus::ControleStatus(Mensageiro& mensagens, Janela janela)
-    : mensagens_(mensagens),
-      janela_(std::move(janela)),
+    : mensagens_(mensagens), janela_(std::move(janela)),
       cliente_(ClienteStatus::Eventos{
           [this](int n) { Conectado(n); },
           [this](int n, const std::string& erro) { Falhou(n, erro); },
@@ -42,9 +41,7 @@ void ControleStatus::Menu(bool habilitado) {
     if (janela_.mostraTela) janela_.mostraTela();
 }
 
-std::string ControleStatus::Endereco() const {
-    return ip_ + ":" + std::to_string(porta_);
-}
+std::string ControleStatus::Endereco() const { return ip_ + ":" + std::to_string(porta_); }
 
 void ControleStatus::FormShow(const std::string& ip, std::uint16_t porta) {
     ip_ = ip;
@@ -116,9 +113,7 @@ void ControleStatus::Respostas(int, const std::vector<status::Resposta>& respost
     for (const status::Resposta& r : respostas) {
         if (FechandoStatus) return;
         switch (r.tipo) {
-            case TipoResposta::Log:
-                Log(r.texto);
-                break;
+            case TipoResposta::Log: Log(r.texto); break;
             case TipoResposta::Status:
                 tela_.menuDownload = true;
                 Mostra(Servico("Conectado"), false);
@@ -134,11 +129,8 @@ void ControleStatus::Respostas(int, const std::vector<status::Resposta>& respost
                 mensagens_.Mostra(TipoMensagem::Informacao,
                                   Traduz("Não foi possível solicitar download."));
                 break;
-            case TipoResposta::Outra:
-                Mostra(r.texto, tela_.vermelho);
-                break;
-            case TipoResposta::Nenhuma:
-                break;
+            case TipoResposta::Outra: Mostra(r.texto, tela_.vermelho); break;
+            case TipoResposta::Nenhuma: break;
         }
     }
 }

@@ -226,9 +226,8 @@ EdicaoCentral CarregaCentral(MDados& dados, int codigo) {
             e.ddd = Texto(c, "PAB_DDDCODIGO");
         }
         e.horarios.clear();
-        Statement st(tr,
-                     "SELECT DOW_HORAINI, DOW_HORAFIM FROM DOWNPABX WHERE PAB_CODIGO = ? "
-                     "ORDER BY DOW_HORAINI");
+        Statement st(tr, "SELECT DOW_HORAINI, DOW_HORAFIM FROM DOWNPABX WHERE PAB_CODIGO = ? "
+                         "ORDER BY DOW_HORAINI");
         st.SetInt(0, codigo);
         auto c = st.Abre();
         while (c.Proxima()) {
@@ -311,9 +310,8 @@ bool SalvaCentral(MDados& dados, Mensageiro& mensagens, const EdicaoCentral& e, 
                 st.SetInt(0, gravado);
                 st.Executa();
             }
-            Statement st(tr,
-                         "INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) "
-                         "VALUES (?, ?, ?)");
+            Statement st(tr, "INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) "
+                             "VALUES (?, ?, ?)");
             for (const std::string& h : horarios) {
                 const auto [inicio, fim] = ColunasEntrada(h);
                 st.SetInt(0, gravado).SetText(1, inicio).SetText(2, fim);

@@ -44,9 +44,8 @@ int PegaIndiceDNS(MDados& dados, int codigo, const std::string& nome) {
 std::vector<std::string> LeListaRamaisConfigurados(MDados& dados, int codigo) {
     std::vector<std::string> lista;
     dados.ExecutaPABX([&](Transaction& tr) {
-        Statement st(tr,
-                     "SELECT RML_INDICEDNS FROM RMLPERMISS WHERE PAB_CODIGO = ? ORDER BY "
-                     "RML_INDICEDNS");
+        Statement st(tr, "SELECT RML_INDICEDNS FROM RMLPERMISS WHERE PAB_CODIGO = ? ORDER BY "
+                         "RML_INDICEDNS");
         st.SetInt(0, codigo);
         auto c = st.Abre();
         while (c.Proxima())
@@ -59,9 +58,8 @@ ResultadoEdicao SalvaConfigRamais(MDados& dados, const EdicaoConfigRamal& e) {
     ResultadoEdicao r;
     dados.ExecutaPABX([&](Transaction& tr) {
         r = {};
-        Statement grava(tr,
-                        "INSERT INTO RAMALGRAVA (PAB_CODIGO, RML_RAMAL, RML_RMLGRVDNS, "
-                        "RML_RMLGRAVA) VALUES (?, ?, ?, ?)");
+        Statement grava(tr, "INSERT INTO RAMALGRAVA (PAB_CODIGO, RML_RAMAL, RML_RMLGRVDNS, "
+                            "RML_RMLGRAVA) VALUES (?, ?, ?, ?)");
         for (const std::string& ramal : e.ramais) {
             const int n = IndiceDNS(tr, e.codigo, ramal);
             // No number, no block to program: PROG block 0 is not an extension.
@@ -71,9 +69,8 @@ ResultadoEdicao SalvaConfigRamais(MDados& dados, const EdicaoConfigRamal& e) {
             }
             std::uint64_t alteradas = 0;
             if (!e.ramalEdicao.empty()) {
-                Statement up(tr,
-                             "UPDATE RMLPERMISS SET RML_PERMISSAO = ?, RML_INDICEDNS = ? WHERE "
-                             "RML_RAMAL = ? AND PAB_CODIGO = ?");
+                Statement up(tr, "UPDATE RMLPERMISS SET RML_PERMISSAO = ?, RML_INDICEDNS = ? WHERE "
+                                 "RML_RAMAL = ? AND PAB_CODIGO = ?");
                 up.SetInt(0, e.permissao)
                     .SetInt(1, n)
                     .SetText(2, e.ramalEdicao)
@@ -84,9 +81,8 @@ ResultadoEdicao SalvaConfigRamais(MDados& dados, const EdicaoConfigRamal& e) {
             }
             // A new extension, or one whose row went away while it was edited.
             if (alteradas == 0) {
-                Statement ins(tr,
-                              "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, "
-                              "RML_PERMISSAO) VALUES (?, ?, ?, ?)");
+                Statement ins(tr, "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, "
+                                  "RML_PERMISSAO) VALUES (?, ?, ?, ?)");
                 ins.SetInt(0, e.codigo).SetText(1, ramal).SetInt(2, n).SetInt(3, e.permissao);
                 ins.Executa();
             }

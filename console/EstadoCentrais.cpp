@@ -71,9 +71,8 @@ std::vector<LinhaEstadoCentral> LeEstadoCentrais(MDados& dados) {
     std::vector<LinhaEstadoCentral> linhas;
     try {
         dados.Executa([&](Transaction& tr) {
-            Statement st(tr,
-                         "SELECT PAB_CODIGO, PAB_DESCRICAO, PAB_SDCARDTOTAL, PAB_SDCARDUSED "
-                         "FROM PABX ORDER BY PAB_DESCRICAO");
+            Statement st(tr, "SELECT PAB_CODIGO, PAB_DESCRICAO, PAB_SDCARDTOTAL, PAB_SDCARDUSED "
+                             "FROM PABX ORDER BY PAB_DESCRICAO");
             auto c = st.Abre();
             while (c.Proxima()) {
                 LinhaEstadoCentral l;
@@ -90,9 +89,8 @@ std::vector<LinhaEstadoCentral> LeEstadoCentrais(MDados& dados) {
                 }
                 linhas.push_back(std::move(l));
             }
-            Statement ult(tr,
-                          "SELECT FIRST 1 * FROM DWNHISTORY WHERE PAB_CODIGO = ? "
-                          "ORDER BY DWN_DTINIDOWN DESC");
+            Statement ult(tr, "SELECT FIRST 1 * FROM DWNHISTORY WHERE PAB_CODIGO = ? "
+                              "ORDER BY DWN_DTINIDOWN DESC");
             for (LinhaEstadoCentral& l : linhas) {
                 ult.SetInt(0, l.codigo);
                 auto r = ult.Abre();
@@ -163,22 +161,14 @@ QVariant ModeloEstadoCentrais::headerData(int secao, Qt::Orientation o, int pape
         return int(secao >= 2 && secao <= 5 ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
     if (papel != Qt::DisplayRole) return {};
     switch (secao) {
-        case 0:
-            return QString::fromStdString(Traduz("Central"));
-        case 1:
-            return QString("Cód");
-        case 2:
-            return QString("SDCard");
-        case 3:
-            return QString::fromStdString(Traduz("Último acesso"));
-        case 4:
-            return QString::fromStdString(Traduz("Duração"));
-        case 5:
-            return QString::fromStdString(Traduz("Arquivos"));
-        case 6:
-            return QString::fromStdString(Traduz("Tamanho") + " Mb");
-        default:
-            return QString::fromStdString(Traduz("Situação"));
+        case 0: return QString::fromStdString(Traduz("Central"));
+        case 1: return QString("Cód");
+        case 2: return QString("SDCard");
+        case 3: return QString::fromStdString(Traduz("Último acesso"));
+        case 4: return QString::fromStdString(Traduz("Duração"));
+        case 5: return QString::fromStdString(Traduz("Arquivos"));
+        case 6: return QString::fromStdString(Traduz("Tamanho") + " Mb");
+        default: return QString::fromStdString(Traduz("Situação"));
     }
 }
 

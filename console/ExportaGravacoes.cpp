@@ -80,16 +80,16 @@ ResultadoArquivo SalvaArquivoAudio(MDados& dados, int codigo, const fs::path& pa
         fs::path destino;
         bool achou = false;
         dados.ExecutaPABX([&](Transaction& tr) {
-            Statement st(tr,
-                         "SELECT GRV_BINDADOS, GRV_CONTROLE, GRV_TPFILE, GRV_RAMGRAVADO, "
-                         "GRV_DATAGRV, GRV_DESTINO FROM GRAVACAO WHERE GRV_CODIGO = ?");
+            Statement st(tr, "SELECT GRV_BINDADOS, GRV_CONTROLE, GRV_TPFILE, GRV_RAMGRAVADO, "
+                             "GRV_DATAGRV, GRV_DESTINO FROM GRAVACAO WHERE GRV_CODIGO = ?");
             st.SetInt(0, codigo);
             Cursor c = st.Abre();
             if (!c.Proxima()) return;
             achou = true;
             chave = c.GetText(1);
             tipo = c.GetInt(2);
-            destino = pasta / NomeArquivoExportado(c.GetText(3), c.GetTimestamp(4), c.GetText(5), tipo);
+            destino =
+                pasta / NomeArquivoExportado(c.GetText(3), c.GetTimestamp(4), c.GetText(5), tipo);
             if (c.IsNull(0)) return;
             ArquivoTemporario temp(pasta);
             bytes = c.ReadBlob(0, [&](const char* p, std::size_t n) { temp.Escreve(p, n); });
@@ -125,7 +125,8 @@ std::string ResultadoExportacao::Mensagem() const {
     if (semAudio > 0) linha(Traduz("Sem áudio") + ": " + std::to_string(semAudio));
     if (falhas > 0)
         linha(Traduz("Falharam") + ": " + std::to_string(falhas) + " (" + primeiroErro + ")");
-    if (duracaoZero > 0) linha(Traduz("Arquivo com duração de gravação 00:00:00 não foram exportados"));
+    if (duracaoZero > 0)
+        linha(Traduz("Arquivo com duração de gravação 00:00:00 não foram exportados"));
     return m;
 }
 
@@ -165,10 +166,9 @@ int CodigoClienteParaEdicao(Transaction& tr, const std::string& nome, const std:
     // From the generator: a deleted contact's recordings keep its code, so
     // "highest plus one" could hand that code to someone else.
     const std::int32_t n = NovoCodigoCliente(tr);
-    Statement cli(tr,
-                  "INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, "
-                  "CLI_ENDERECO, CLI_ENDERNUM, CLI_BAIRRO, CLI_CEP, CLI_CIDADE, CLI_UF, "
-                  "CLI_CONTATO, CLI_EMAIL) VALUES (?, ?, '', '', '', '', '', '', '', '', '')");
+    Statement cli(tr, "INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, "
+                      "CLI_ENDERECO, CLI_ENDERNUM, CLI_BAIRRO, CLI_CEP, CLI_CIDADE, CLI_UF, "
+                      "CLI_CONTATO, CLI_EMAIL) VALUES (?, ?, '', '', '', '', '', '', '', '', '')");
     cli.SetInt(0, n).SetText(1, nome);
     cli.Executa();
     Statement tel(tr, "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (?, ?, 1)");
@@ -188,8 +188,8 @@ bool SalvaEdicaoGravacao(MDados& dados, int codigoGravacao, const std::string& c
                 codigoCliente = CodigoClienteParaEdicao(tr, nome, AjustaColuna(Apara(fone), 20));
             });
         dados.ExecutaPABX([&](Transaction& tr) {
-            Statement st(tr,
-                         "UPDATE GRAVACAO SET GRV_IDENTIFICA = ?, CLI_CODIGO = ? WHERE GRV_CODIGO = ?");
+            Statement st(
+                tr, "UPDATE GRAVACAO SET GRV_IDENTIFICA = ?, CLI_CODIGO = ? WHERE GRV_CODIGO = ?");
             st.SetText(0, AjustaColuna(Apara(identificador), 30)).SetInt(1, codigoCliente);
             st.SetInt(2, codigoGravacao);
             if (st.Executa() == 0) throw std::runtime_error(Traduz("Gravação não encontrada"));

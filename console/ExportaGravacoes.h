@@ -31,15 +31,15 @@ ResultadoArquivo SalvaArquivoAudio(MDados& dados, int codigo, const std::filesys
 
 struct ItemExportacao {
     int codigo = 0;
-    std::string duracao;   // the duration cell
-    std::string historico; // detail of the history row: date, extension, number
+    std::string duracao;    // the duration cell
+    std::string historico;  // detail of the history row: date, extension, number
 };
 
 struct ResultadoExportacao {
     int exportadas = 0;
     int semAudio = 0;
     int falhas = 0;
-    int duracaoZero = 0;       // "00:00:00" rows, skipped
+    int duracaoZero = 0;  // "00:00:00" rows, skipped
     std::string primeiroErro;
     // The box shown after the walk; empty when there is nothing to say.
     std::string Mensagem() const;

@@ -27,13 +27,9 @@ std::string SegundosParaHora(long long segundos) {
     return dois(segundos / 3600) + ":" + dois(segundos % 3600 / 60) + ":" + dois(segundos % 60);
 }
 
-std::string MarcaSemArquivo() {
-    return CortaUtf8(Traduz("Sem arquivo"), 20);
-}
+std::string MarcaSemArquivo() { return CortaUtf8(Traduz("Sem arquivo"), 20); }
 
-std::string MarcaSemAudio() {
-    return CortaUtf8(Traduz("Sem áudio"), 20);
-}
+std::string MarcaSemAudio() { return CortaUtf8(Traduz("Sem áudio"), 20); }
 
 bool VisaoUsuario::Ve(std::string_view ramal) const {
     if (administrador) return true;
@@ -114,8 +110,8 @@ bool ModeloGravacoes::LeJanelas(std::size_t minimo) {
     while (!esgotado_ && novas.size() < minimo) {
         const long long fimSeg = SegundosDesdeEpoca(proximoFim_);
         const long long iniSeg = SegundosDesdeEpoca(filtro_.inicio);
-        DataHora ini = fimSeg - janela_ <= iniSeg ? filtro_.inicio
-                                                  : DataHoraDeSegundos(fimSeg - janela_);
+        DataHora ini =
+            fimSeg - janela_ <= iniSeg ? filtro_.inicio : DataHoraDeSegundos(fimSeg - janela_);
         if (!LeJanela(ini, proximoFim_, primeiraJanela_, novas)) {
             falhou_ = true;
             completo_ = false;
@@ -184,7 +180,8 @@ bool ModeloGravacoes::LeJanela(const DataHora& ini, const DataHora& fim, bool fi
             // gives; longer ones match no extension.
             std::string r = Apara(e);
             if (r.empty() || ContaCaracteresUtf8(r) > 30) continue;
-            if (std::find(vistos.begin(), vistos.end(), r) == vistos.end()) vistos.push_back(std::move(r));
+            if (std::find(vistos.begin(), vistos.end(), r) == vistos.end())
+                vistos.push_back(std::move(r));
         }
     }
     std::vector<LinhaGravacao> lidas;
@@ -192,7 +189,8 @@ bool ModeloGravacoes::LeJanela(const DataHora& ini, const DataHora& fim, bool fi
         dados_.ExecutaPABX([&](Transaction& tr) {
             if (!vistos.empty()) {
                 try {
-                    Statement ins(tr, "INSERT INTO TMP_RAMALVISTO (RAMAL) VALUES (UPPER(CAST(? AS VARCHAR(30))))");
+                    Statement ins(tr, "INSERT INTO TMP_RAMALVISTO (RAMAL) VALUES (UPPER(CAST(? AS "
+                                      "VARCHAR(30))))");
                     for (const std::string& r : vistos) {
                         ins.SetText(0, r);
                         ins.Executa();
@@ -231,10 +229,11 @@ bool ModeloGravacoes::LeJanela(const DataHora& ini, const DataHora& fim, bool fi
         return false;
     }
     // The procedure gives the window oldest first; the list is newest first.
-    std::stable_sort(lidas.begin(), lidas.end(), [](const LinhaGravacao& a, const LinhaGravacao& b) {
-        if (a.data != b.data) return a.data > b.data;
-        return a.codigo > b.codigo;
-    });
+    std::stable_sort(lidas.begin(), lidas.end(),
+                     [](const LinhaGravacao& a, const LinhaGravacao& b) {
+                         if (a.data != b.data) return a.data > b.data;
+                         return a.codigo > b.codigo;
+                     });
     novas.insert(novas.end(), std::make_move_iterator(lidas.begin()),
                  std::make_move_iterator(lidas.end()));
     return true;
@@ -332,8 +331,8 @@ Qt::ItemFlags ModeloGravacoes::flags(const QModelIndex& i) const {
 QVariant ModeloGravacoes::headerData(int secao, Qt::Orientation o, int papel) const {
     if (o != Qt::Horizontal || papel != Qt::DisplayRole) return {};
     static const char* const titulos[NumeroColunas] = {
-        "Cod", "", "Data", "Ligação", "Ramal", "Telefone", "Duração", "Grupo", "Contato",
-        "Identificador"};
+        "Cod",      "",        "Data",  "Ligação", "Ramal",
+        "Telefone", "Duração", "Grupo", "Contato", "Identificador"};
     if (secao < 0 || secao >= NumeroColunas || !*titulos[secao]) return QString();
     return QString::fromStdString(Traduz(titulos[secao]));
 }

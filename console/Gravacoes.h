@@ -7,15 +7,14 @@
 // LISTAGRV sorts its whole period before it gives its first row, so a month
 // of a busy unit would keep the window waiting. The model asks it for the
 // newest part of the period first, in windows of time walked backwards (the
-// last hours first, each next window twice as long); each window is one call of the procedure in a short read-only
-// transaction of its own, its lower bound inclusive and its upper bound
-// exclusive (but for the first), so no recording is read twice or skipped.
-// Nothing stays open while the list is idle. Every value reaches the server as
-// a bound parameter; prefix filters use STARTING WITH, so "%" and "_" are
-// plain characters. Rows are newest first, by time and then by code. A user
-// who is not an administrator has his extensions handed to the procedure in
-// the search's transaction (TMP_RAMALVISTO), so the server leaves out the
-// rows he cannot see before it sorts them; VisaoUsuario::Ve still decides.
+// last hours first, each next window twice as long); each window is one call of the procedure in a
+// short read-only transaction of its own, its lower bound inclusive and its upper bound exclusive
+// (but for the first), so no recording is read twice or skipped. Nothing stays open while the list
+// is idle. Every value reaches the server as a bound parameter; prefix filters use STARTING WITH,
+// so "%" and "_" are plain characters. Rows are newest first, by time and then by code. A user who
+// is not an administrator has his extensions handed to the procedure in the search's transaction
+// (TMP_RAMALVISTO), so the server leaves out the rows he cannot see before it sorts them;
+// VisaoUsuario::Ve still decides.
 //
 // No BLOB is ever read here. Main thread only (MDados' per-PABX connection).
 // Nothing throws: a failed search is logged and leaves the list incomplete.
@@ -38,15 +37,15 @@ std::string MarcaSemArquivo();
 std::string MarcaSemAudio();
 
 struct FiltroGravacoes {
-    DataHora inicio;             // inclusive
-    DataHora fim;                // inclusive
-    int tipoLigacao = -1;        // GRV_TPLIGA; -1 any
-    std::string ramal;           // prefix of GRV_RAMGRAVADO
-    std::string telefone;        // prefix of GRV_DESTINO
-    std::string grupo;           // prefix of GRP_DESCRICAO
-    std::string identificador;   // GRV_IDENTIFICA, exact
-    std::string cliente;         // CLI_DESCRICAO, exact
-    std::string cnpj;            // CLI_IDENTIFICADOR, exact
+    DataHora inicio;            // inclusive
+    DataHora fim;               // inclusive
+    int tipoLigacao = -1;       // GRV_TPLIGA; -1 any
+    std::string ramal;          // prefix of GRV_RAMGRAVADO
+    std::string telefone;       // prefix of GRV_DESTINO
+    std::string grupo;          // prefix of GRP_DESCRICAO
+    std::string identificador;  // GRV_IDENTIFICA, exact
+    std::string cliente;        // CLI_DESCRICAO, exact
+    std::string cnpj;           // CLI_IDENTIFICADOR, exact
 };
 
 // Who sees which rows: an administrator every row, anyone else the rows whose
@@ -78,8 +77,19 @@ struct LinhaGravacao {
 
 class ModeloGravacoes final : public QAbstractTableModel {
   public:
-    enum Coluna { ColCodigo, ColMarca, ColData, ColLigacao, ColRamal, ColTelefone, ColDuracao,
-                  ColGrupo, ColContato, ColIdentificador, NumeroColunas };
+    enum Coluna {
+        ColCodigo,
+        ColMarca,
+        ColData,
+        ColLigacao,
+        ColRamal,
+        ColTelefone,
+        ColDuracao,
+        ColGrupo,
+        ColContato,
+        ColIdentificador,
+        NumeroColunas
+    };
     // True on rows whose duration cell holds a marker (painted red).
     static constexpr int PapelMarcador = Qt::UserRole + 1;
     // True on the row being played.

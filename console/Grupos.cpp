@@ -122,8 +122,7 @@ bool RemoveGrupo(MDados& dados, int codigo, const std::string& nomeListado, cons
                 u.SetText(0, nome);
                 u.Executa();
             }
-            InsereHistorico(tr, quem.codigo, quem.nome, Operacao::RemovidoGrupo,
-                                         nomeListado);
+            InsereHistorico(tr, quem.codigo, quem.nome, Operacao::RemovidoGrupo, nomeListado);
         });
         return true;
     } catch (const Recusa& r) {
@@ -199,9 +198,8 @@ void EdicaoGrupo::CarregaRamaisUnidade(int codigoPABX) {
     dados_.ConectaBasePABX(codigoPABX);
     std::vector<std::pair<std::string, std::string>> dns;
     dados_.ExecutaPABX([&](Transaction& tr) {
-        Statement st(tr,
-                     "SELECT DNS_NUMERO, DNS_NOME FROM DNSPABX WHERE PAB_CODIGO = ? "
-                     "ORDER BY DNS_NUMERO");
+        Statement st(tr, "SELECT DNS_NUMERO, DNS_NOME FROM DNSPABX WHERE PAB_CODIGO = ? "
+                         "ORDER BY DNS_NUMERO");
         st.SetInt(0, codigoPABX);
         auto c = st.Abre();
         while (c.Proxima()) dns.emplace_back(Texto(c, 0), Texto(c, 1));
@@ -264,9 +262,7 @@ void EdicaoGrupo::Retira(int codigoPABX, const std::vector<std::string>& entrada
         for (const std::string& e : entradas) u->selecionados.erase(e);
 }
 
-void EdicaoGrupo::AdicionaTodos(int codigoPABX) {
-    Adiciona(codigoPABX, Disponiveis(codigoPABX));
-}
+void EdicaoGrupo::AdicionaTodos(int codigoPABX) { Adiciona(codigoPABX, Disponiveis(codigoPABX)); }
 
 void EdicaoGrupo::RetiraTodos(int codigoPABX) {
     if (Unidade* u = Procura(codigoPABX)) u->selecionados.clear();
@@ -326,8 +322,8 @@ bool EdicaoGrupo::Salva(const std::string& nomeDigitado, const Responsavel& quem
                 st.Executa();
             }
             InsereHistorico(tr, quem.codigo, quem.nome,
-                                         CodigoGrupo > 0 ? Operacao::EditadoGrupo : Operacao::InseridoGrupo,
-                                         CodigoGrupo > 0 ? NomeOriginal : nome);
+                            CodigoGrupo > 0 ? Operacao::EditadoGrupo : Operacao::InseridoGrupo,
+                            CodigoGrupo > 0 ? NomeOriginal : nome);
         });
     } catch (const Recusa& r) {
         mensagem = r.mensagem;

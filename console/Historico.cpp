@@ -79,9 +79,8 @@ void InsereHistorico(Transaction& tr, int usuarioCodigo, const std::string& usua
     const std::string nome = AjustaColuna(usuarioNome, 30);
     const std::string texto = AjustaColuna(detalhe, 120);
     InsereComProximoCodigo(tr, "LOGHISTORY", "LOG_CODIGO", [&](Transaction& t, std::int32_t n) {
-        Statement st(t,
-                     "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, "
-                     "USR_CODIGO, LOG_USUARIO, LOG_DETALHES) VALUES (?, 'NOW', ?, ?, ?, ?)");
+        Statement st(t, "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, "
+                        "USR_CODIGO, LOG_USUARIO, LOG_DETALHES) VALUES (?, 'NOW', ?, ?, ?, ?)");
         st.SetInt(0, n).SetInt(1, operacao).SetInt(2, usuarioCodigo);
         st.SetText(3, nome).SetText(4, texto);
         st.Executa();
@@ -197,24 +196,17 @@ int ModeloHistorico::rowCount(const QModelIndex& pai) const {
     return pai.isValid() ? 0 : static_cast<int>(linhas_.size());
 }
 
-int ModeloHistorico::columnCount(const QModelIndex& pai) const {
-    return pai.isValid() ? 0 : 5;
-}
+int ModeloHistorico::columnCount(const QModelIndex& pai) const { return pai.isValid() ? 0 : 5; }
 
 QVariant ModeloHistorico::data(const QModelIndex& i, int papel) const {
     if (papel != Qt::DisplayRole || !i.isValid() || i.row() >= rowCount()) return {};
     const Linha& l = linhas_[static_cast<std::size_t>(i.row())];
     switch (i.column()) {
-        case 0:
-            return QString::number(l.codigo);
-        case 1:
-            return QString::fromStdString(FormataDataHora(l.data, "dd/mm/yyyy hh:nn:ss"));
-        case 2:
-            return QString::fromStdString(l.responsavel);
-        case 3:
-            return QString::fromStdString(DescricaoOperacao(l.operacao));
-        case 4:
-            return QString::fromStdString(l.informacao);
+        case 0: return QString::number(l.codigo);
+        case 1: return QString::fromStdString(FormataDataHora(l.data, "dd/mm/yyyy hh:nn:ss"));
+        case 2: return QString::fromStdString(l.responsavel);
+        case 3: return QString::fromStdString(DescricaoOperacao(l.operacao));
+        case 4: return QString::fromStdString(l.informacao);
     }
     return {};
 }
@@ -222,16 +214,11 @@ QVariant ModeloHistorico::data(const QModelIndex& i, int papel) const {
 QVariant ModeloHistorico::headerData(int secao, Qt::Orientation o, int papel) const {
     if (o != Qt::Horizontal || papel != Qt::DisplayRole) return {};
     switch (secao) {
-        case 0:
-            return QStringLiteral("Cod");
-        case 1:
-            return QString::fromStdString(Traduz("Data"));
-        case 2:
-            return QString::fromStdString(Traduz("Responsável"));
-        case 3:
-            return QString::fromStdString(Traduz("Ocorrência"));
-        case 4:
-            return QString::fromStdString(Traduz("Informação"));
+        case 0: return QStringLiteral("Cod");
+        case 1: return QString::fromStdString(Traduz("Data"));
+        case 2: return QString::fromStdString(Traduz("Responsável"));
+        case 3: return QString::fromStdString(Traduz("Ocorrência"));
+        case 4: return QString::fromStdString(Traduz("Informação"));
     }
     return {};
 }

@@ -4,12 +4,8 @@
 #include <charconv>
 
 EstadoLeitura::EstadoLeitura(TPABX& pabx, bool soNomes, Relogio relogio)
-    : TempoLimite(pabx.FTempoLimite),
-      TempoLimiteConexao(pabx.FTempoLimite),
-      pabx_(pabx),
-      soNomes_(soNomes),
-      relogio_(std::move(relogio)),
-      inicio_(relogio_()) {}
+    : TempoLimite(pabx.FTempoLimite), TempoLimiteConexao(pabx.FTempoLimite), pabx_(pabx),
+      soNomes_(soNomes), relogio_(std::move(relogio)), inicio_(relogio_()) {}
 
 std::string EstadoLeitura::MensagemFim(std::uint8_t marca) {
     // The read-out's marks: 0x80 + a wait step (steps run to 18, so the
@@ -18,24 +14,15 @@ std::string EstadoLeitura::MensagemFim(std::uint8_t marca) {
     if (marca < MarcaFalha || marca == MarcaConcluido) return {};
     switch (marca - MarcaFalha) {
         case 1:
-        case 3:
-            return "Não foi possível conectar com KELV";
-        case 5:
-            return "Sem resposta ao pedido de parâmetros";
-        case 7:
-            return "Sem resposta ao pedido de nomes de ramais";
-        case 9:
-            return "Sem resposta ao pedido de indice de ramais";
-        case 11:
-            return "Sem resposta ao pedido de agenda";
-        case 13:
-            return "Sem resposta ao pedido de lista de ramais";
-        case 15:
-            return "Sem resposta ao pedido de programação da porta";
-        case 17:
-            return "Sem resposta ao pedido de programação de gravação";
-        default:
-            return {};
+        case 3: return "Não foi possível conectar com KELV";
+        case 5: return "Sem resposta ao pedido de parâmetros";
+        case 7: return "Sem resposta ao pedido de nomes de ramais";
+        case 9: return "Sem resposta ao pedido de indice de ramais";
+        case 11: return "Sem resposta ao pedido de agenda";
+        case 13: return "Sem resposta ao pedido de lista de ramais";
+        case 15: return "Sem resposta ao pedido de programação da porta";
+        case 17: return "Sem resposta ao pedido de programação de gravação";
+        default: return {};
     }
 }
 
@@ -128,8 +115,7 @@ bool EstadoLeitura::Verifica() {
                 return !Terminou();
             }
             break;
-        default:
-            return false;
+        default: return false;
     }
     const int limite = passo == 1 ? TempoLimiteConexao : TempoLimite;
     if (relogio_() - inicio_ >= std::chrono::seconds(limite))
@@ -153,31 +139,17 @@ void EstadoLeitura::Envia() {
     bool enviado = true;
     std::uint8_t proximo = static_cast<std::uint8_t>(passo + 1);
     switch (passo) {
-        case 0:
-            pabx_.Conecta();
-            break;
-        case 2:
-            enviado = pabx_.EnviaLogin();
-            break;
-        case 4:
-            enviado = pabx_.PedeParametros();
-            break;
-        case 6:
-            enviado = pabx_.PedeNomesDNS();
-            break;
-        case 8:
-            enviado = pabx_.PedeIndicesDNS();
-            break;
-        case 10:
-            enviado = pabx_.PedeAgenda();
-            break;
+        case 0: pabx_.Conecta(); break;
+        case 2: enviado = pabx_.EnviaLogin(); break;
+        case 4: enviado = pabx_.PedeParametros(); break;
+        case 6: enviado = pabx_.PedeNomesDNS(); break;
+        case 8: enviado = pabx_.PedeIndicesDNS(); break;
+        case 10: enviado = pabx_.PedeAgenda(); break;
         case 12:
             resultado_.ramais = pabx_.Ramais();
             enviado = pabx_.PedeListaRamais();
             break;
-        case 14:
-            enviado = pabx_.PedeParametroRamal(ramalAtual_);
-            break;
+        case 14: enviado = pabx_.PedeParametroRamal(ramalAtual_); break;
         case 16: {
             // The word of the extension asked for, or no answer at all.
             const TRespostaRamal r = pabx_.RespostaRamal();
@@ -204,8 +176,7 @@ void EstadoLeitura::Envia() {
             ProximoRamal();
             return;
         }
-        default:
-            return;
+        default: return;
     }
     if (!enviado) {
         Marca(static_cast<std::uint8_t>(MarcaFalha + passo + 1));

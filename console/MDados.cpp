@@ -27,9 +27,8 @@ const std::vector<std::string> NomesEventos{"GRVGRAVACAO", "GRVHISTORY", "GRVCON
 const std::string& Identificador(const std::string& nome) {
     const bool valido =
         !nome.empty() && nome.size() <= 63 && !std::isdigit(static_cast<unsigned char>(nome[0])) &&
-        std::all_of(nome.begin(), nome.end(), [](unsigned char c) {
-            return std::isalnum(c) || c == '_' || c == '$';
-        });
+        std::all_of(nome.begin(), nome.end(),
+                    [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '$'; });
     if (!valido) throw std::invalid_argument("nome SQL inválido: " + nome);
     return nome;
 }
@@ -68,10 +67,7 @@ CaminhoBD MontaCaminhoBD(const IniFile& ini, std::string_view nome, std::string_
 }
 
 MDados::MDados(Mensageiro& mensagens, Relogio relogio, QObject* pai)
-    : QObject(pai),
-      UsuarioBD(UsuarioBDPadrao),
-      SenhaBD(SenhaBDPadrao),
-      mensagens_(mensagens),
+    : QObject(pai), UsuarioBD(UsuarioBDPadrao), SenhaBD(SenhaBDPadrao), mensagens_(mensagens),
       relogio_(std::move(relogio)),
       vigia_(std::make_unique<VigiaComandos>(std::chrono::seconds(120))) {
     horaPerdida_ = relogio_();
@@ -81,9 +77,7 @@ void MDados::DefineTempoLimiteComando(int segundos) {
     vigia_->DefineLimite(std::chrono::seconds(std::max(segundos, 1)));
 }
 
-MDados::~MDados() {
-    Desconecta();
-}
+MDados::~MDados() { Desconecta(); }
 
 void MDados::Registra(const std::string& linha) {
     std::cerr << "veruzadu: " << linha << '\n';
@@ -109,9 +103,7 @@ void MDados::Desconecta() {
     estado_ = NaoConectado;
 }
 
-void MDados::FechaConexaoPrincipal() {
-    FechaPrincipal();
-}
+void MDados::FechaConexaoPrincipal() { FechaPrincipal(); }
 
 void MDados::MarcaPerda() {
     if (!conexaoPerdida_) {
@@ -514,7 +506,8 @@ void MDados::RecriaProceduresPABX(const std::vector<ScriptProcedures>& scripts) 
     for (std::size_t p = 0; (p = segredo.find('\'', p)) != std::string::npos; p += 2)
         segredo.insert(p, 1, '\'');
     for (const ScriptProcedures script : scripts)
-        ExecutaScript(*pabx_, "SET TERM ^ ;\n" + script(principal, UsuarioBD, SenhaBD) + "\nSET TERM ; ^\n",
+        ExecutaScript(*pabx_,
+                      "SET TERM ^ ;\n" + script(principal, UsuarioBD, SenhaBD) + "\nSET TERM ; ^\n",
                       TextoSecreto{segredo});
 }
 
@@ -573,8 +566,10 @@ void MDados::ConectaBasePABX(int codigo, const std::string& conexao) {
     codigoPABX_ = codigo;
     try {
         pabx_.emplace(Attachment::Conecta({conexao, UsuarioBD, SenhaBD, TempoLimiteConexao}));
-        if (!ExisteCampoPABX("PAB_UPDSCRIPT", "PABX")) PABX_AlteraTabelaProcedures_UPDSCRIPT();
-        else AtualizaListaGrv();
+        if (!ExisteCampoPABX("PAB_UPDSCRIPT", "PABX"))
+            PABX_AlteraTabelaProcedures_UPDSCRIPT();
+        else
+            AtualizaListaGrv();
         if (TamanhoCampoPABX("DNS_NUMERO", "DNSPABX") < 30) {
             AlteraTamanhoCampoPABX("DNSPABX", "DNS_NOME", 30);
             AlteraTamanhoCampoPABX("DNSPABX", "DNS_NUMERO", 30);

@@ -591,9 +591,8 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
                         return Falha(falhaEstrutura, s.nome + "-> " + banco + ": " + e.what());
                     }
                     Transaction tr(att);
-                    Statement st(tr,
-                                 "INSERT INTO ATUALIZACAO (ATU_SCRIPT, ATU_SHA256, ATU_PACOTE, "
-                                 "ATU_DATA) VALUES (?, ?, ?, CURRENT_TIMESTAMP)");
+                    Statement st(tr, "INSERT INTO ATUALIZACAO (ATU_SCRIPT, ATU_SHA256, ATU_PACOTE, "
+                                     "ATU_DATA) VALUES (?, ?, ?, CURRENT_TIMESTAMP)");
                     st.SetText(0, s.nome).SetText(1, s.sha256).SetText(2, PacoteMigracao);
                     st.Executa();
                     tr.Commit();
@@ -803,8 +802,9 @@ bool MigracaoBD::Recupera(ServiceControl* servicoParado) {
                 }
                 if (guarda.empty()) return true;
                 if (!ex.Restaura(guarda, viva, m)) {
-                    GravaLogUpgrade("ATENÇÃO: " + viva + " não pôde ser devolvida; restaure o backup " +
-                                    guarda + ": " + m);
+                    GravaLogUpgrade("ATENÇÃO: " + viva +
+                                    " não pôde ser devolvida; restaure o backup " + guarda + ": " +
+                                    m);
                     ex.devolucaoFalhou = true;
                     return false;
                 }
@@ -815,7 +815,8 @@ bool MigracaoBD::Recupera(ServiceControl* servicoParado) {
             ok = devolve(r->vivoUnidade, r->unidadeExiste ? r->guardaUnidade : "") && ok;
         }
         // The old database's copy is complete only once the old one is gone.
-        if (!r->destinoAntigo.empty() && ex.Existe(r->antigo)) ex.temporarios.push_back(r->destinoAntigo);
+        if (!r->destinoAntigo.empty() && ex.Existe(r->antigo))
+            ex.temporarios.push_back(r->destinoAntigo);
         for (const std::string& t : r->temporarios) ex.temporarios.push_back(t);
         ex.ApagaTemporarios();
         for (const std::string& t : r->temporarios)

@@ -16,9 +16,7 @@
 
 namespace {
 
-bool Comeca(std::string_view s, std::string_view p) {
-    return s.substr(0, p.size()) == p;
-}
+bool Comeca(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 bool Termina(std::string_view s, std::string_view p) {
     return s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
 }
@@ -67,8 +65,8 @@ void VerificaGzip(const std::filesystem::path& arquivo, std::size_t limite) {
             z.avail_out = static_cast<uInt>(saida.size());
             const int r = inflate(&z, Z_NO_FLUSH);
             if (r != Z_OK && r != Z_STREAM_END && r != Z_BUF_ERROR)
-                throw PacoteRecusado(
-                    "", inicio ? "não é um arquivo tar.gz" : "pacote danificado (gzip inválido)");
+                throw PacoteRecusado("", inicio ? "não é um arquivo tar.gz"
+                                                : "pacote danificado (gzip inválido)");
             inicio = false;
             total += saida.size() - z.avail_out;
             if (total > limite) throw PacoteRecusado("", "pacote maior que o limite");
@@ -121,9 +119,7 @@ TipoScript TipoDoScript(std::string_view nome) {
     return TipoScript::Nenhum;
 }
 
-bool NomePacoteScripts(std::string_view nome) {
-    return Mascara(nome, "scripts", ".gkp");
-}
+bool NomePacoteScripts(std::string_view nome) { return Mascara(nome, "scripts", ".gkp"); }
 
 bool TextoUtf8Valido(std::string_view s) {
     return s.find('\0') == std::string_view::npos && Utf8Valido(s);
@@ -152,8 +148,8 @@ PacoteScripts LePacoteScripts(const std::filesystem::path& arquivo, const Limite
     archive_read_support_filter_gzip(a.get());
     archive_read_support_format_tar(a.get());
     if (archive_read_open_filename(a.get(), arquivo.c_str(), 64 * 1024) != ARCHIVE_OK)
-        throw PacoteRecusado(
-            "", std::string("não é um arquivo tar.gz: ") + archive_error_string(a.get()));
+        throw PacoteRecusado("", std::string("não é um arquivo tar.gz: ") +
+                                     archive_error_string(a.get()));
 
     PacoteScripts pacote;
     std::set<std::string> vistos;

@@ -19,8 +19,7 @@ const std::vector<PaginaAjuda>& PaginasAjuda() {
         {ContextoAjuda::Grupos, "grupos.html", "Grupos"},
         {ContextoAjuda::Usuarios, "usuarios.html", "Usuários"},
         {ContextoAjuda::Contatos, "contatos.html", "Contatos"},
-        {ContextoAjuda::ArquivosContatos, "arquivos-contatos.html",
-         "Importar e exportar contatos"},
+        {ContextoAjuda::ArquivosContatos, "arquivos-contatos.html", "Importar e exportar contatos"},
         {ContextoAjuda::Configuracao, "configuracao.html", "Configuração"},
         {ContextoAjuda::Historico, "historico.html", "Histórico de ocorrências"},
     };
@@ -73,7 +72,8 @@ std::vector<fs::path> PastasAjuda() {
     const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     if (!ec) {
         pastas.push_back(exe.parent_path() / "ajuda");
-        pastas.push_back((exe.parent_path() / ".." / "share" / "veruzadu" / "ajuda").lexically_normal());
+        pastas.push_back(
+            (exe.parent_path() / ".." / "share" / "veruzadu" / "ajuda").lexically_normal());
     }
     return pastas;
 }

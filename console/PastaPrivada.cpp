@@ -13,9 +13,7 @@ namespace fs = std::filesystem;
 
 PastaPrivada::PastaPrivada(std::string prefixo) : prefixo_(std::move(prefixo)) {}
 
-PastaPrivada::~PastaPrivada() {
-    Remove();
-}
+PastaPrivada::~PastaPrivada() { Remove(); }
 
 const fs::path& PastaPrivada::Caminho() {
     if (!caminho_.empty()) {

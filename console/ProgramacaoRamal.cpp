@@ -2,12 +2,8 @@
 
 EstadoProgramacao::EstadoProgramacao(TPABX& pabx, std::vector<EntradaProgramacao> fila,
                                      std::vector<std::string> autorizados, Relogio relogio)
-    : TempoLimite(pabx.FTempoLimite),
-      pabx_(pabx),
-      fila_(std::move(fila)),
-      autorizados_(std::move(autorizados)),
-      relogio_(std::move(relogio)),
-      inicio_(relogio_()) {}
+    : TempoLimite(pabx.FTempoLimite), pabx_(pabx), fila_(std::move(fila)),
+      autorizados_(std::move(autorizados)), relogio_(std::move(relogio)), inicio_(relogio_()) {}
 
 std::string EstadoProgramacao::MensagemFim(std::uint8_t marca) {
     switch (marca) {
@@ -15,28 +11,17 @@ std::string EstadoProgramacao::MensagemFim(std::uint8_t marca) {
         case MarcaTempo + 3:
         case MarcaRecusa + 1:  // a refused connection is told like a silent one
             return "Não foi possível conectar com KELV";
-        case MarcaTempo + 5:
-            return "Sem resposta ao envio da programação da porta";
-        case MarcaTempo + 7:
-            return "Sem resposta ao envio da programação de gravação";
-        case MarcaTempo + 9:
-            return "Sem resposta ao envio da lista de ramais da gravação";
-        case MarcaNaoEnviado + 4:
-            return "Não foi possível enviar programação da porta";
-        case MarcaNaoEnviado + 6:
-            return "Não foi possível enviar programação de gravação";
-        case MarcaNaoEnviado + 8:
-            return "Não foi possível enviar lista de ramais da gravação";
-        case MarcaRecusa + 3:
-            return "Login recusado";
-        case MarcaRecusa + 5:
-            return "Envio de programação de porta recusado";
-        case MarcaRecusa + 7:
-            return "Envio de programação de gravação recusado";
-        case MarcaRecusa + 9:
-            return "Envio de programação de lista de ramais recusado";
-        default:
-            return {};
+        case MarcaTempo + 5: return "Sem resposta ao envio da programação da porta";
+        case MarcaTempo + 7: return "Sem resposta ao envio da programação de gravação";
+        case MarcaTempo + 9: return "Sem resposta ao envio da lista de ramais da gravação";
+        case MarcaNaoEnviado + 4: return "Não foi possível enviar programação da porta";
+        case MarcaNaoEnviado + 6: return "Não foi possível enviar programação de gravação";
+        case MarcaNaoEnviado + 8: return "Não foi possível enviar lista de ramais da gravação";
+        case MarcaRecusa + 3: return "Login recusado";
+        case MarcaRecusa + 5: return "Envio de programação de porta recusado";
+        case MarcaRecusa + 7: return "Envio de programação de gravação recusado";
+        case MarcaRecusa + 9: return "Envio de programação de lista de ramais recusado";
+        default: return {};
     }
 }
 
@@ -102,8 +87,7 @@ bool EstadoProgramacao::Verifica() {
                 return true;
             }
             break;
-        default:
-            return false;
+        default: return false;
     }
     if (relogio_() - inicio_ >= std::chrono::seconds(TempoLimite))
         Marca(static_cast<std::uint8_t>(MarcaTempo + passo));
@@ -115,26 +99,13 @@ void EstadoProgramacao::Envia() {
     if (passo >= MarcaTempo || passo % 2 != 0) return;
     bool enviado = true;
     switch (passo) {
-        case 0:
-            pabx_.Conecta();
-            break;
-        case 2:
-            enviado = pabx_.EnviaLogin();
-            break;
-        case 4:
-            enviado = pabx_.GravaParametroRamal(atual_.numero, atual_.palavra);
-            break;
-        case 6:
-            enviado = pabx_.GravaListaRamal(atual_.numero, autorizados_);
-            break;
-        case 8:
-            enviado = pabx_.GravaListaRamais();
-            break;
-        case 10:
-            Marca(MarcaProgramado);
-            return;
-        default:
-            return;
+        case 0: pabx_.Conecta(); break;
+        case 2: enviado = pabx_.EnviaLogin(); break;
+        case 4: enviado = pabx_.GravaParametroRamal(atual_.numero, atual_.palavra); break;
+        case 6: enviado = pabx_.GravaListaRamal(atual_.numero, autorizados_); break;
+        case 8: enviado = pabx_.GravaListaRamais(); break;
+        case 10: Marca(MarcaProgramado); return;
+        default: return;
     }
     if (!enviado) {
         // A login that cannot go out is a link that is gone.

@@ -95,20 +95,34 @@ std::optional<RegistroMigracao> LeRegistroMigracao() {
         const auto igual = l.find('=');
         if (igual == std::string::npos) continue;
         const std::string chave = l.substr(0, igual), valor = l.substr(igual + 1);
-        if (chave == "passo") r.passo = valor;
-        else if (chave == "servidor") r.servidor = valor;
-        else if (chave == "versaoServidor") r.versaoServidor = valor;
-        else if (chave == "desligado") r.desligados.push_back(valor);
-        else if (chave == "temporario") r.temporarios.push_back(valor);
-        else if (chave == "vivoPrincipal") r.vivoPrincipal = valor;
-        else if (chave == "vivoUnidade") r.vivoUnidade = valor;
-        else if (chave == "unidadeExiste") r.unidadeExiste = valor == "1";
-        else if (chave == "guardaPrincipal") r.guardaPrincipal = valor;
-        else if (chave == "guardaUnidade") r.guardaUnidade = valor;
-        else if (chave == "antigo") r.antigo = valor;
-        else if (chave == "destinoAntigo") r.destinoAntigo = valor;
-        else if (chave == "servicoParado") r.servicoParado = valor == "1";
-        else if (chave == "fim") fim = true;
+        if (chave == "passo")
+            r.passo = valor;
+        else if (chave == "servidor")
+            r.servidor = valor;
+        else if (chave == "versaoServidor")
+            r.versaoServidor = valor;
+        else if (chave == "desligado")
+            r.desligados.push_back(valor);
+        else if (chave == "temporario")
+            r.temporarios.push_back(valor);
+        else if (chave == "vivoPrincipal")
+            r.vivoPrincipal = valor;
+        else if (chave == "vivoUnidade")
+            r.vivoUnidade = valor;
+        else if (chave == "unidadeExiste")
+            r.unidadeExiste = valor == "1";
+        else if (chave == "guardaPrincipal")
+            r.guardaPrincipal = valor;
+        else if (chave == "guardaUnidade")
+            r.guardaUnidade = valor;
+        else if (chave == "antigo")
+            r.antigo = valor;
+        else if (chave == "destinoAntigo")
+            r.destinoAntigo = valor;
+        else if (chave == "servicoParado")
+            r.servicoParado = valor == "1";
+        else if (chave == "fim")
+            fim = true;
     }
     // Written by rename only: a record without its last line is not ours.
     if (!fim || r.passo.empty() || r.servidor.empty())

@@ -44,10 +44,7 @@ SaidaAudio::FabricaDispositivo FabricaPadrao() {
 ReprodutorGravacoes::ReprodutorGravacoes(MDados& dados, Mensageiro& mensagens, Historico historico,
                                          GradeReproducao grade,
                                          SaidaAudio::FabricaDispositivo fabrica, QObject* pai)
-    : QObject(pai),
-      dados_(dados),
-      mensagens_(mensagens),
-      historico_(std::move(historico)),
+    : QObject(pai), dados_(dados), mensagens_(mensagens), historico_(std::move(historico)),
       grade_(std::move(grade)),
       saida_(std::make_unique<SaidaAudio>(fabrica ? std::move(fabrica) : FabricaPadrao())) {
     saida_->AoTerminar = [this] { Terminou(); };
@@ -132,9 +129,8 @@ void ReprodutorGravacoes::TocaLinha(int linha) {
         fs::path arquivo;
         std::unique_ptr<ArquivoSaida> saida;
         dados_.ExecutaPABX([&](Transaction& tr) {
-            Statement st(tr,
-                         "SELECT GRV_BINDADOS, GRV_CONTROLE, GRV_TPFILE FROM GRAVACAO "
-                         "WHERE GRV_CODIGO = ?");
+            Statement st(tr, "SELECT GRV_BINDADOS, GRV_CONTROLE, GRV_TPFILE FROM GRAVACAO "
+                             "WHERE GRV_CODIGO = ?");
             st.SetInt(0, codigo);
             Cursor c = st.Abre();
             if (!c.Proxima()) return;
@@ -256,12 +252,8 @@ void ReprodutorGravacoes::Stop() {
     saida_->Para(false);
 }
 
-void ReprodutorGravacoes::Forward() {
-    saida_->Salta(10);
-}
-void ReprodutorGravacoes::Rewind() {
-    saida_->Salta(-10);
-}
+void ReprodutorGravacoes::Forward() { saida_->Salta(10); }
+void ReprodutorGravacoes::Rewind() { saida_->Salta(-10); }
 
 void ReprodutorGravacoes::SoltaTrilha(int posicao) {
     // Under a second the bar has no range: there is nowhere to move to.
@@ -320,6 +312,4 @@ bool ReprodutorGravacoes::Ativa() const {
     return pausado_ || saida_->Status() != SaidaAudio::Estado::Ocioso;
 }
 
-std::string ReprodutorGravacoes::DicaTrilha(int posicao) const {
-    return SegundosParaHora(posicao);
-}
+std::string ReprodutorGravacoes::DicaTrilha(int posicao) const { return SegundosParaHora(posicao); }

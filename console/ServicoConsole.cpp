@@ -14,8 +14,7 @@ ExibicaoServico ExibeEstadoServico(EstadoServico e) {
             return {Traduz("Em execução"), "status_emexecucao", false, true};
         case EstadoServico::NaoInstalado:
             return {Traduz("Não instalado"), "status_naoinstalado", false, false};
-        default:
-            return {Traduz("Parado"), "status_parado", true, false};
+        default: return {Traduz("Parado"), "status_parado", true, false};
     }
 }
 

@@ -10,11 +10,8 @@
 TrabalhadorPassos::TrabalhadorPassos(std::function<Acao()> verifica, std::function<void()> envia,
                                      std::function<void()> aoTerminar,
                                      std::chrono::milliseconds periodo)
-    : verifica_(std::move(verifica)),
-      envia_(std::move(envia)),
-      aoTerminar_(std::move(aoTerminar)),
-      periodo_(periodo),
-      despertador_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    : verifica_(std::move(verifica)), envia_(std::move(envia)), aoTerminar_(std::move(aoTerminar)),
+      periodo_(periodo), despertador_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     if (despertador_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
     notificador_ = std::make_unique<QSocketNotifier>(despertador_, QSocketNotifier::Read);
     QObject::connect(notificador_.get(), &QSocketNotifier::activated, [this] { Atende(); });

@@ -29,9 +29,8 @@ std::string Texto(const Linha& l, unsigned i) {
 // ends: a console demoting or deleting one of them at the same time waits
 // and then fails, so at least one administrator always stays.
 int OutrosAdministradores(Transaction& tr, int codigo) {
-    Statement st(tr,
-                 "SELECT USR_CODIGO FROM USUARIO WHERE USR_PERFIL = 1 AND USR_CODIGO <> ? "
-                 "WITH LOCK");
+    Statement st(tr, "SELECT USR_CODIGO FROM USUARIO WHERE USR_PERFIL = 1 AND USR_CODIGO <> ? "
+                     "WITH LOCK");
     st.SetInt(0, codigo);
     auto c = st.Abre();
     int n = 0;
@@ -135,9 +134,8 @@ int ContaOutrosAdministradores(MDados& dados, int codigo) {
 bool CarregaUsuario(MDados& dados, int codigo, DadosUsuario& d) {
     bool achou = false;
     dados.Executa([&](Transaction& tr) {
-        Statement st(tr,
-                     "SELECT USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, USR_GRUPO FROM "
-                     "USUARIO WHERE USR_CODIGO = ?");
+        Statement st(tr, "SELECT USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, USR_GRUPO FROM "
+                         "USUARIO WHERE USR_CODIGO = ?");
         st.SetInt(0, codigo);
         auto c = st.Abre();
         if (!c.Proxima()) return;
@@ -186,9 +184,8 @@ bool SalvaUsuario(MDados& dados, int& codigo, int perfilOriginal, const DadosUsu
                     OutrosAdministradores(tr, codigo) < 1)
                     throw Recusa{
                         Traduz("Deve existir pelo menos um usuário com perfil administrador")};
-                Statement st(tr,
-                             "UPDATE USUARIO SET USR_NOME = ?, USR_LOGIN = ?, USR_SENHA = ?, "
-                             "USR_PERFIL = ?, USR_GRUPO = ? WHERE USR_CODIGO = ?");
+                Statement st(tr, "UPDATE USUARIO SET USR_NOME = ?, USR_LOGIN = ?, USR_SENHA = ?, "
+                                 "USR_PERFIL = ?, USR_GRUPO = ? WHERE USR_CODIGO = ?");
                 st.SetText(0, nome)
                     .SetText(1, login)
                     .SetText(2, cifra)
@@ -199,9 +196,8 @@ bool SalvaUsuario(MDados& dados, int& codigo, int perfilOriginal, const DadosUsu
                     throw Recusa{falha + "\n" + Traduz("O usuário não existe mais")};
             } else {
                 novo = ProximoCodigoUsuario(tr);
-                Statement st(tr,
-                             "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, "
-                             "USR_PERFIL, USR_GRUPO) VALUES (?, ?, ?, ?, ?, ?)");
+                Statement st(tr, "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, "
+                                 "USR_PERFIL, USR_GRUPO) VALUES (?, ?, ?, ?, ?, ?)");
                 st.SetInt(0, novo)
                     .SetText(1, nome)
                     .SetText(2, login)
@@ -211,7 +207,8 @@ bool SalvaUsuario(MDados& dados, int& codigo, int perfilOriginal, const DadosUsu
                 st.Executa();
             }
             InsereHistorico(tr, quem.codigo, quem.nome,
-                                         codigo > 0 ? Operacao::EditadoUsuario : Operacao::InseridoUsuario, codigo > 0 ? nomeListado : nome);
+                            codigo > 0 ? Operacao::EditadoUsuario : Operacao::InseridoUsuario,
+                            codigo > 0 ? nomeListado : nome);
         });
     } catch (const Recusa& r) {
         mensagem = r.mensagem;
@@ -262,8 +259,7 @@ ResultadoRemocao RemoveUsuario(MDados& dados, int codigo, const std::string& nom
             Statement st(tr, "DELETE FROM USUARIO WHERE USR_CODIGO = ?");
             st.SetInt(0, codigo);
             st.Executa();
-            InsereHistorico(tr, quem.codigo, quem.nome, Operacao::RemovidoUsuario,
-                                         nomeListado);
+            InsereHistorico(tr, quem.codigo, quem.nome, Operacao::RemovidoUsuario, nomeListado);
         });
         if (ultimo) {
             mensagem = TextoUltimoAdministrador();

@@ -13,12 +13,8 @@ namespace {
 std::atomic<bool> logAtivo{false};
 }
 
-void DefineLogConsoleAtivo(bool ativo) {
-    logAtivo.store(ativo);
-}
-bool LogConsoleAtivo() {
-    return logAtivo.load();
-}
+void DefineLogConsoleAtivo(bool ativo) { logAtivo.store(ativo); }
+bool LogConsoleAtivo() { return logAtivo.load(); }
 
 std::string NomeLogConsole(int ano, int mes) {
     char nome[32];
@@ -30,27 +26,22 @@ void GravaLogConsole(std::string_view texto) {
     if (!logAtivo.load()) return;
     try {
         const DataHora agora = Agora();
-        AcrescentaAoArquivo(
-            std::filesystem::path(PastaPrograma()) / NomeLogConsole(agora.ano, agora.mes),
-            LinhaLog(agora, texto));
+        AcrescentaAoArquivo(std::filesystem::path(PastaPrograma()) /
+                                NomeLogConsole(agora.ano, agora.mes),
+                            LinhaLog(agora, texto));
     } catch (...) {
     }
 }
 
 std::string NomePerfil(int perfil) {
     switch (perfil) {
-        case 1:
-            return "Administrador";
-        case 2:
-            return "Operador";
-        default:
-            return {};
+        case 1: return "Administrador";
+        case 2: return "Operador";
+        default: return {};
     }
 }
 
-bool BitLigado(std::uint16_t palavra, int n) {
-    return n >= 0 && n < 16 && (palavra >> n) & 1u;
-}
+bool BitLigado(std::uint16_t palavra, int n) { return n >= 0 && n < 16 && (palavra >> n) & 1u; }
 
 std::uint16_t LigaBit(std::uint16_t palavra, int n) {
     if (n < 0 || n > 15) return palavra;
@@ -66,9 +57,7 @@ void AjustaBit(bool ligado, std::uint16_t& palavra, int n) {
     palavra = ligado ? LigaBit(palavra, n) : DesligaBit(palavra, n);
 }
 
-int VersaoWindows() {
-    return -1;
-}
+int VersaoWindows() { return -1; }
 
 std::string RetiraFinalCaminho(std::string_view caminho, int n) {
     if (n <= 0) return std::string(caminho);
@@ -92,10 +81,6 @@ bool ExecutaNaPastaEAguarda(const std::string& programa, const std::vector<std::
 #include "Versao.h"
 #include "common/Traducao.h"
 
-std::string VersaoPrograma() {
-    return VERUZADU_VERSAO;
-}
+std::string VersaoPrograma() { return VERUZADU_VERSAO; }
 
-std::string TextoVersaoPrograma() {
-    return Traduz("Versão") + ": " + VersaoPrograma();
-}
+std::string TextoVersaoPrograma() { return Traduz("Versão") + ": " + VersaoPrograma(); }

@@ -4,15 +4,11 @@
 
 namespace {
 
-bool Controle(unsigned char c) {
-    return c < 0x20 || c == 0x7F;
-}
+bool Controle(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 }  // namespace
 
-bool SoLatin1(std::string_view utf8) {
-    return Latin1ParaUtf8(Utf8ParaLatin1(utf8)) == utf8;
-}
+bool SoLatin1(std::string_view utf8) { return Latin1ParaUtf8(Utf8ParaLatin1(utf8)) == utf8; }
 
 std::optional<long> LePorta(std::string_view texto) {
     const std::string t = Apara(texto);

@@ -18,9 +18,7 @@ bool SoLatin1(std::string_view utf8);
 // std::nullopt; digits give their value (may be 0 or above 65535); anything
 // else gives -1.
 std::optional<long> LePorta(std::string_view texto);
-inline bool PortaValida(long porta) {
-    return porta >= 1 && porta <= 65535;
-}
+inline bool PortaValida(long porta) { return porta >= 1 && porta <= 65535; }
 
 // A host name or address as a connection takes it: not empty, no blanks or
 // control characters, no scheme ("ftp://..."), no user part or path.

@@ -45,10 +45,14 @@ int main(int argc, char** argv) {
     {
         // The service beside this program, with the same program folder.
         const std::filesystem::path pelmoran =
-            std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / "pelmoran";
+            std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) /
+            "pelmoran";
         const bool systemd = std::filesystem::exists("/run/systemd/system");
-        InstalaServicoMain(ctx, CriaServiceControl(pelmoran, PastaPrograma()), systemd ? "systemd" : "pidfile");
-        ctx.atualizacao.ControleServico = [pelmoran] { return CriaServiceControl(pelmoran, PastaPrograma()); };
+        InstalaServicoMain(ctx, CriaServiceControl(pelmoran, PastaPrograma()),
+                           systemd ? "systemd" : "pidfile");
+        ctx.atualizacao.ControleServico = [pelmoran] {
+            return CriaServiceControl(pelmoran, PastaPrograma());
+        };
     }
     instancia.AoPedirAtivacao = [&principal] {
         GravaLogConsole("Janela ativada por uma nova execução do programa");

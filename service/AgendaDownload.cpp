@@ -91,7 +91,8 @@ DecisaoJanela DecideJanela(std::string_view horaIni, std::string_view horaFim,
     return d;
 }
 
-bool SDCardDevido(const DataHora& ultimaVerificacao, const DataHora& agoraServidor, int tempoMinutos) {
+bool SDCardDevido(const DataHora& ultimaVerificacao, const DataHora& agoraServidor,
+                  int tempoMinutos) {
     if (ultimaVerificacao.Vazia()) return true;
     const long long segundos =
         std::llabs(SegundosDesdeEpoca(agoraServidor) - SegundosDesdeEpoca(ultimaVerificacao));
@@ -99,35 +100,36 @@ bool SDCardDevido(const DataHora& ultimaVerificacao, const DataHora& agoraServid
 }
 
 AgendaDownload::AgendaDownload(LogServico& log, BancoServico& banco, AlertasEmail& alertas,
-                               const Relogio& relogio, ListaThreads& downloads, ListaThreads& sdcards,
+                               const Relogio& relogio, ListaThreads& downloads,
+                               ListaThreads& sdcards,
                                std::function<std::shared_ptr<const ConfiguracaoServico>()> config)
-    : log_(log),
-      banco_(banco),
-      alertas_(alertas),
-      relogio_(relogio),
-      downloads_(downloads),
-      sdcards_(sdcards),
-      config_(std::move(config)),
-      horaServidor_(HoraServidorPadrao) {}
+    : log_(log), banco_(banco), alertas_(alertas), relogio_(relogio), downloads_(downloads),
+      sdcards_(sdcards), config_(std::move(config)), horaServidor_(HoraServidorPadrao) {}
 
 void AgendaDownload::DefineHoraServidor(std::function<DataHora(Attachment&)> fonte) {
     horaServidor_ = fonte ? std::move(fonte) : HoraServidorPadrao;
 }
 
-bool AgendaDownload::EstaNaListaPABXDownFTP(int codigo) const { return downloads_.EstaNaLista(codigo); }
+bool AgendaDownload::EstaNaListaPABXDownFTP(int codigo) const {
+    return downloads_.EstaNaLista(codigo);
+}
 
-std::unique_ptr<TPABXDownloadFTP> AgendaDownload::CriaDownload(
-    const Linha& l, const std::shared_ptr<const ConfiguracaoServico>& cfg) {
+std::unique_ptr<TPABXDownloadFTP>
+AgendaDownload::CriaDownload(const Linha& l,
+                             const std::shared_ptr<const ConfiguracaoServico>& cfg) {
     const int codigo = ColunaInt(l, "PAB_CODIGO");
     const int tempoAlerta = cfg->TempoAlertaSDCard;
     BancoServico& banco = banco_;
     AlertasEmail& alertas = alertas_;
     AmbienteDownload ambiente{
-        log_, banco_, alertas_, relogio_,
+        log_,
+        banco_,
+        alertas_,
+        relogio_,
         [&banco, &alertas, tempoAlerta](bool alerta, int cod, const std::string& descricao,
                                         const TVolumeSDCard& volume) {
-            return BDAtualizaSDCard(ContextoSDCard{banco, alertas, tempoAlerta}, alerta, cod, descricao,
-                                    volume);
+            return BDAtualizaSDCard(ContextoSDCard{banco, alertas, tempoAlerta}, alerta, cod,
+                                    descricao, volume);
         },
         &pendentes_};
     auto t = std::make_unique<TPABXDownloadFTP>(codigo, std::move(ambiente), cfg);
@@ -228,14 +230,16 @@ void AgendaDownload::BDVerificaDownloadPeriodo() {
                 t->InicioPeriodo = SomaSegundos(d.inicio, desvio);
                 t->FimPeriodo = SomaSegundos(d.fim, desvio);
                 if (AoCriarDownload) AoCriarDownload(*t);
-                const std::string linha = "Disparar download PABX: " + std::to_string(codigo) + "  " +
-                                          FormataJanela(d.inicio) + " - " + FormataJanela(d.fim);
+                const std::string linha = "Disparar download PABX: " + std::to_string(codigo) +
+                                          "  " + FormataJanela(d.inicio) + " - " +
+                                          FormataJanela(d.fim);
                 if (!downloads_.AdicionaSeAusente(std::move(t))) continue;
                 Log(LogInfo, linha);
                 ++contagem;
                 if (static_cast<int>(contagem) >= cfg->MaxPABX)
-                    Log(LogInfo, log_.Traduz("Alcançado limite de centrais para download simunltâneo: ") +
-                                     std::to_string(contagem));
+                    Log(LogInfo,
+                        log_.Traduz("Alcançado limite de centrais para download simunltâneo: ") +
+                            std::to_string(contagem));
             }
             c.Fecha();
         }
@@ -247,7 +251,8 @@ void AgendaDownload::BDVerificaDownloadPeriodo() {
             Cursor c = st.Abre();
             while (c.Proxima()) {
                 const int codigo = ColunaInt(c, "PAB_CODIGO");
-                if (!SDCardDevido(ColunaData(c, "PAB_ULTVERIFSDC"), T, cfg->TempoVerSDCard)) continue;
+                if (!SDCardDevido(ColunaData(c, "PAB_ULTVERIFSDC"), T, cfg->TempoVerSDCard))
+                    continue;
                 if (downloads_.EstaNaLista(codigo) || sdcards_.EstaNaLista(codigo)) continue;
                 if (sdcards_.AdicionaSeAusente(CriaVerificaSDCard(c, *cfg)))
                     Log(LogInfo, "Verificar SDCard do PABX: " + std::to_string(codigo));
@@ -267,7 +272,8 @@ ResultadoPedido AgendaDownload::VerificaDownloadPedidoUsuario(int codigo) {
     const std::shared_ptr<const ConfiguracaoServico> cfg = config_();
     const std::string c = std::to_string(codigo);
     Log(LogInfo, "Download solicitado. PABX: " + c);
-    const std::string sql = std::string("SELECT ") + kColunasPABX + " FROM PABX p WHERE p.PAB_CODIGO = ?";
+    const std::string sql =
+        std::string("SELECT ") + kColunasPABX + " FROM PABX p WHERE p.PAB_CODIGO = ?";
     try {
         std::unique_ptr<TPABXDownloadFTP> t;
         {
@@ -291,7 +297,8 @@ ResultadoPedido AgendaDownload::VerificaDownloadPedidoUsuario(int codigo) {
         t->Historico.DWN_OPERATUAL = OpPreparando;
         if (AoCriarDownload) AoCriarDownload(*t);
         const std::string linha = "Disparar download solicitado PABX: " + c + "  " +
-                                  FormataJanela(t->InicioPeriodo) + " - " + FormataJanela(t->FimPeriodo);
+                                  FormataJanela(t->InicioPeriodo) + " - " +
+                                  FormataJanela(t->FimPeriodo);
         if (!downloads_.AdicionaSeAusente(std::move(t))) return ResultadoPedido::JaListado;
         Log(LogInfo, linha);
         return ResultadoPedido::Listado;

@@ -35,12 +35,12 @@
 
 // The decision on one window row at server time T.
 struct DecisaoJanela {
-    bool valida = false;   // start is a time "hh:nn" and end is one or empty
-    bool aberta = false;   // start <= T's "hh:nn" < end (or end empty)
-    bool devida = false;   // open, and no run ended inside today's occurrence
-    DataHora inicio;       // T's date + start
-    DataHora fim;          // T's date + end; with an empty end, one month later at 00:00
-    std::string erro;      // why the row is not valid
+    bool valida = false;  // start is a time "hh:nn" and end is one or empty
+    bool aberta = false;  // start <= T's "hh:nn" < end (or end empty)
+    bool devida = false;  // open, and no run ended inside today's occurrence
+    DataHora inicio;      // T's date + start
+    DataHora fim;         // T's date + end; with an empty end, one month later at 00:00
+    std::string erro;     // why the row is not valid
 };
 
 // horaIni, horaFim: DOW_HORAINI and DOW_HORAFIM as stored (an empty end is a
@@ -51,13 +51,14 @@ DecisaoJanela DecideJanela(std::string_view horaIni, std::string_view horaFim,
 
 // Whether a unit's SD card is due for a check: never checked, or at least
 // `tempoMinutos` whole minutes between the last check and T.
-bool SDCardDevido(const DataHora& ultimaVerificacao, const DataHora& agoraServidor, int tempoMinutos);
+bool SDCardDevido(const DataHora& ultimaVerificacao, const DataHora& agoraServidor,
+                  int tempoMinutos);
 
 // The answer to a console's download request.
 enum class ResultadoPedido { Listado, JaListado, Inexistente, Falha };
 
 class AgendaDownload final {
-public:
+  public:
     // config: gives the service's configuration snapshot in force.
     AgendaDownload(LogServico& log, BancoServico& banco, AlertasEmail& alertas,
                    const Relogio& relogio, ListaThreads& downloads, ListaThreads& sdcards,
@@ -91,10 +92,11 @@ public:
     void DefineHoraServidor(std::function<DataHora(Attachment&)> fonte);
     std::function<void(TPABXDownloadFTP&)> AoCriarDownload;
 
-private:
-    std::unique_ptr<TPABXDownloadFTP> CriaDownload(const Linha& linha,
-                                                   const std::shared_ptr<const ConfiguracaoServico>& cfg);
-    std::unique_ptr<ThreadServico> CriaVerificaSDCard(const Linha& linha, const ConfiguracaoServico& cfg);
+  private:
+    std::unique_ptr<TPABXDownloadFTP>
+    CriaDownload(const Linha& linha, const std::shared_ptr<const ConfiguracaoServico>& cfg);
+    std::unique_ptr<ThreadServico> CriaVerificaSDCard(const Linha& linha,
+                                                      const ConfiguracaoServico& cfg);
     void Log(std::uint16_t nivel, std::string_view texto) { log_.Log(nivel, false, texto); }
 
     LogServico& log_;

@@ -68,8 +68,9 @@ bool BDLeConfiguracaoSMTP(BancoServico& banco, ContaSMTP& conta, std::string& re
     try {
         con.emplace(banco.ConexaoPrincipal());
         Transaction tr(con->Conexao(), true);
-        Statement st(tr, con->Comando("SELECT CFG_SMTPSERVER,CFG_SMTPPORTA,CFG_SMTPMAIL,CFG_SMTPAUTH,"
-                                      "CFG_SMTPUSERNAME,CFG_SMTPUSERPASS,CFG_SMTPSECURITY FROM CONFIG"));
+        Statement st(
+            tr, con->Comando("SELECT CFG_SMTPSERVER,CFG_SMTPPORTA,CFG_SMTPMAIL,CFG_SMTPAUTH,"
+                             "CFG_SMTPUSERNAME,CFG_SMTPUSERPASS,CFG_SMTPSECURITY FROM CONFIG"));
         Cursor c = st.Abre();
         if (c.Proxima()) {
             const auto texto = [&](unsigned i, std::size_t largura) {

@@ -34,18 +34,18 @@ struct TMsgMailVeruzadu {
 
 // Locked FIFO of queued alerts.
 class FilaEmails final {
-public:
+  public:
     void Adiciona(TMsgMailVeruzadu item);
     std::size_t Quantidade() const;
     std::optional<TMsgMailVeruzadu> RetiraPrimeiro();
 
-private:
+  private:
     mutable std::mutex trava_;  // guards itens_
     std::deque<TMsgMailVeruzadu> itens_;
 };
 
 class AlertasEmail final {
-public:
+  public:
     // categorias: gives CFG_ALMALERTA of the configuration snapshot in force.
     explicit AlertasEmail(std::function<int()> categorias);
     AlertasEmail(const AlertasEmail&) = delete;
@@ -62,7 +62,7 @@ public:
     std::shared_ptr<FilaEmails> Fila() const;
     std::size_t ContagemFilaEmails() const;
 
-private:
+  private:
     const std::function<int()> categorias_;
     mutable std::mutex trava_;  // guards fila_
     std::shared_ptr<FilaEmails> fila_;

@@ -47,9 +47,7 @@ void Remove(const fs::path& arquivo) {
     fs::remove(arquivo, ec);
 }
 
-std::string MensagemErro(const std::error_code& ec) {
-    return ec.message();
-}
+std::string MensagemErro(const std::error_code& ec) { return ec.message(); }
 
 }  // namespace
 
@@ -71,12 +69,9 @@ bool BackupVencido(int periodo, const DataHora& ultimo, const DataHora& agoraSer
         return false;
     if (ultimo.Vazia()) return true;
     switch (periodo) {
-        case BackupDiario:
-            return DiasEntre(ultimo, agoraServidor) >= 1;
-        case BackupSemanal:
-            return SemanasEntre(ultimo, agoraServidor) >= 1;
-        default:
-            return MesesEntre(ultimo, agoraServidor) >= 1;
+        case BackupDiario: return DiasEntre(ultimo, agoraServidor) >= 1;
+        case BackupSemanal: return SemanasEntre(ultimo, agoraServidor) >= 1;
+        default: return MesesEntre(ultimo, agoraServidor) >= 1;
     }
 }
 
@@ -218,9 +213,7 @@ bool GravaBackup(const ContaGbak& conta, const std::string& arquivoStatus,
     return ok;
 }
 
-fs::path ArquivoNovoBanco(const fs::path& viva) {
-    return fs::path(viva.string() + ".novo");
-}
+fs::path ArquivoNovoBanco(const fs::path& viva) { return fs::path(viva.string() + ".novo"); }
 
 bool RestauraEmNovo(const ContaGbak& conta, const std::string& arquivoStatus,
                     const std::string& origem, const std::string& novo, std::string& motivo) {
@@ -282,9 +275,7 @@ bool TrabalhoPendente::Registra(const std::string& bancoServidor, const fs::path
            ini.WriteString("Pendente", "Temporario", temporario.string());
 }
 
-void TrabalhoPendente::Conclui() {
-    Remove(arquivo_);
-}
+void TrabalhoPendente::Conclui() { Remove(arquivo_); }
 
 bool TrabalhoPendente::Existe() const {
     std::error_code ec;

@@ -26,13 +26,8 @@ BackupPrincipal::BackupPrincipal(std::string pastaPrograma, fs::path arquivoIni,
                                  BancoServico& banco, LogServico& log, AlertasEmail& alertas,
                                  Relogio relogio)
     : pasta_(ComBarraTrocaContrabarra(std::move(pastaPrograma))),
-      arquivoIni_(std::move(arquivoIni)),
-      banco_(banco),
-      log_(log),
-      alertas_(alertas),
-      relogio_(std::move(relogio)),
-      pausa_(PausaDoAmbiente()),
-      pendente_(pasta_) {}
+      arquivoIni_(std::move(arquivoIni)), banco_(banco), log_(log), alertas_(alertas),
+      relogio_(std::move(relogio)), pausa_(PausaDoAmbiente()), pendente_(pasta_) {}
 
 ContaGbak BackupPrincipal::Conta() const {
     IniFile ini(arquivoIni_);
@@ -210,7 +205,8 @@ bool BackupPrincipal::RealizaBackupBaseDadosPrincipal(bool compactar) {
     std::string pasta = banco_.PastaBaseDadosServidor();
     banco_.UsuariosConectados(std::string(kBancoPrincipal) + ".FDB", pasta);
 
-    const std::string destino = destinoCfg.empty() ? pasta_ + "backup/" : ComBarraTrocaContrabarra(destinoCfg);
+    const std::string destino =
+        destinoCfg.empty() ? pasta_ + "backup/" : ComBarraTrocaContrabarra(destinoCfg);
     log_.Log(LogInfo, true, "Destino backup: " + destino);
     const std::string falha = Traduz("Falha ao realizar backup da base de dados QuvVeruzadu");
     std::string motivo;
@@ -334,9 +330,8 @@ bool BackupPrincipal::RestauraBackupBaseDados(bool compactar, bool& arquivoAusen
     }
     if (!compactar) {
         if (!ServidorNesteComputador(conta.servidor, banco_.IPConectado()))
-            return adia(
-                Traduz("Restauração não realizada: o servidor de banco de dados não está "
-                       "neste computador"));
+            return adia(Traduz("Restauração não realizada: o servidor de banco de dados não está "
+                               "neste computador"));
         if (banco_.UsuariosConectados(banco + ".FDB", pasta) >= 2) {
             log_.Log(LogSempre, true,
                      Traduz("Há usuários conectados. Restauração não será realizada"));

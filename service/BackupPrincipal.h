@@ -42,7 +42,9 @@ class BackupPrincipal final {
     // Tests stop the work at its named points; the default is PausaDoAmbiente.
     void DefinePausa(PontoPausa pausa) { pausa_ = std::move(pausa); }
     // True when the service is stopping: a running gbak is ended at once.
-    void DefineInterrupcao(std::function<bool()> interrompe) { interrompe_ = std::move(interrompe); }
+    void DefineInterrupcao(std::function<bool()> interrompe) {
+        interrompe_ = std::move(interrompe);
+    }
 
     // The hourly decision, asked once the loop's hour gate has passed. A
     // pending restore answers at once and leaves the decision time alone,

@@ -15,17 +15,15 @@
 #include "service/PlacasRede.h"
 
 const AlteracaoColuna ColunasDWNHISTORY[12] = {
-    {"DWN_ARQBAIXAR", "INTEGER"},   {"DWN_ARQBAIXADO", "INTEGER"},
-    {"DWN_BYTESBAIXAR", "BIGINT"},  {"DWN_BYTESBAIXADO", "BIGINT"},
-    {"DWN_ARQCONVOGG", "INTEGER"},  {"DWN_ARQIMPORTADO", "INTEGER"},
-    {"DWN_FALHASDOWN", "INTEGER"},  {"DWN_FALHASOGG", "INTEGER"},
-    {"DWN_FALHASXML", "INTEGER"},   {"DWN_FALHASIMP", "INTEGER"},
-    {"DWN_AVDUPIMP", "INTEGER"},    {"DWN_BYTESTIMEOUT", "BIGINT"},
+    {"DWN_ARQBAIXAR", "INTEGER"},   {"DWN_ARQBAIXADO", "INTEGER"}, {"DWN_BYTESBAIXAR", "BIGINT"},
+    {"DWN_BYTESBAIXADO", "BIGINT"}, {"DWN_ARQCONVOGG", "INTEGER"}, {"DWN_ARQIMPORTADO", "INTEGER"},
+    {"DWN_FALHASDOWN", "INTEGER"},  {"DWN_FALHASOGG", "INTEGER"},  {"DWN_FALHASXML", "INTEGER"},
+    {"DWN_FALHASIMP", "INTEGER"},   {"DWN_AVDUPIMP", "INTEGER"},   {"DWN_BYTESTIMEOUT", "BIGINT"},
 };
 
 const AlteracaoColuna ColunasPABX[5] = {
-    {"PAB_SDCARDTOTAL", "BIGINT"},   {"PAB_SDCARDFREE", "BIGINT"},
-    {"PAB_SDCARDUSED", "BIGINT"},    {"PAB_ULTVERIFSDC", "TIMESTAMP"},
+    {"PAB_SDCARDTOTAL", "BIGINT"},    {"PAB_SDCARDFREE", "BIGINT"},
+    {"PAB_SDCARDUSED", "BIGINT"},     {"PAB_ULTVERIFSDC", "TIMESTAMP"},
     {"PAB_ULTALERTSDC", "TIMESTAMP"},
 };
 
@@ -94,11 +92,9 @@ ConexaoServico::ConexaoServico(const ParametrosConexao& parametros)
     : att_(Attachment::Conecta(parametros)) {}
 
 BancoServico::BancoServico(LogServico& log, ParametrosBDServico parametros)
-    : log_(log),
-      parametros_(std::move(parametros)),
+    : log_(log), parametros_(std::move(parametros)),
       fonteIP_([](std::string* falha) { return GetIPConectado(falha); }),
-      nomeComputador_(NomeComputador),
-      configuracao_(std::make_shared<const ConfiguracaoGeral>()) {}
+      nomeComputador_(NomeComputador), configuracao_(std::make_shared<const ConfiguracaoGeral>()) {}
 
 void BancoServico::DefineParametros(ParametrosBDServico parametros) {
     std::lock_guard lock(estado_);
@@ -345,15 +341,13 @@ bool BancoServico::RegistraUserGRV() {
 
     const RegistroUsuarioBD r = RegistraUsuarioBD(servidor, p.UsuarioBD, p.SenhaBD, admin);
     switch (r.resultado) {
-    case ResultadoRegistro::Registrado:
-        return true;
-    case ResultadoRegistro::AdminRecusado:
-        log_.Log(LogSempre, false,
-                 log_.Traduz("Execute o aplicativo Veruzadu para registrar usuário no "
-                             "gerenciador de banco de dados"));
-        return false;
-    case ResultadoRegistro::Falhou:
-        break;
+        case ResultadoRegistro::Registrado: return true;
+        case ResultadoRegistro::AdminRecusado:
+            log_.Log(LogSempre, false,
+                     log_.Traduz("Execute o aplicativo Veruzadu para registrar usuário no "
+                                 "gerenciador de banco de dados"));
+            return false;
+        case ResultadoRegistro::Falhou: break;
     }
     log_.Log(LogErro, false, "REGUSR: " + r.mensagem);
     return false;
@@ -417,8 +411,8 @@ bool BancoServico::BDCarregaConfiguracaoGeral() {
     try {
         con.emplace(ConexaoPrincipal());
         Transaction tr(con->Conexao(), true);
-        Statement st(tr, con->Comando(
-                             "SELECT CFG_CRIPTOGRAFIA, CFG_CONVERTOGG, CFG_CRIPTOKEY, "
+        Statement st(
+            tr, con->Comando("SELECT CFG_CRIPTOGRAFIA, CFG_CONVERTOGG, CFG_CRIPTOKEY, "
                              "CFG_FTPBACKUP, CFG_FTPHOST, CFG_FTPPORT, CFG_FTPUSER, CFG_FTPPASS, "
                              "CFG_FTPSECURITY, CFG_FTPDSTPATH, CFG_NETBACKUP, CFG_NETDSTPATH, "
                              "CFG_ALMALERTA, CFG_ALMMAILTO, CFG_ALMMAILCC, CFG_DBBACKUP, "

@@ -32,12 +32,11 @@
 #include "service/LogServico.h"
 
 struct ParametrosBDServico {
-    std::string ServidorBD;   // computer of the database server
-    std::string CaminhoBD;    // connection string of the main database
+    std::string ServidorBD;  // computer of the database server
+    std::string CaminhoBD;   // connection string of the main database
     std::string UsuarioBD;
     std::string SenhaBD;
 };
-
 
 // The statement list of an error line: a statement holding a blank, a comma
 // or a double quote is enclosed in double quotes, inner quotes doubled.
@@ -47,12 +46,13 @@ std::string TextoComando(std::string_view sql);
 // perdida: <message>" instead, without the statement (the same for every one).
 std::string LinhaErroBD(std::string_view tag, const std::exception& erro, std::string_view sql);
 inline constexpr std::string_view kConexaoBDPerdida = "Conexão com o banco de dados perdida";
-inline constexpr std::string_view kConexaoBDRestabelecida = "Conexão com o banco de dados restabelecida";
+inline constexpr std::string_view kConexaoBDRestabelecida =
+    "Conexão com o banco de dados restabelecida";
 
 // One service operation's connection (ConexaoServico). Remembers the statement
 // being run so the error line can name it.
 class ConexaoServico final {
-public:
+  public:
     // Connects; throws FirebirdError.
     explicit ConexaoServico(const ParametrosConexao& parametros);
     ConexaoServico(const ConexaoServico&) = delete;
@@ -66,7 +66,7 @@ public:
     }
     const std::string& ComandoAtual() const { return comando_; }
 
-private:
+  private:
     Attachment att_;
     std::string comando_;
 };
@@ -75,13 +75,13 @@ private:
 // each gets; every column is tested and changed on its own.
 struct AlteracaoColuna {
     const char* coluna;
-    const char* tipo;   // SQL type to alter or add to
+    const char* tipo;  // SQL type to alter or add to
 };
 extern const AlteracaoColuna ColunasDWNHISTORY[12];
 extern const AlteracaoColuna ColunasPABX[5];
 
 class BancoServico final {
-public:
+  public:
     BancoServico(LogServico& log, ParametrosBDServico parametros);
     BancoServico(const BancoServico&) = delete;
     BancoServico& operator=(const BancoServico&) = delete;
@@ -130,14 +130,14 @@ public:
     // The area code from VERUZADU.INI; survives every reload.
     void DefineDDD(const std::string& ddd);
 
-    DataHora UltimoBackupBD() const;          // empty = no backup recorded
+    DataHora UltimoBackupBD() const;  // empty = no backup recorded
     std::string IPConectado() const;
     std::string PastaBaseDadosServidor() const;
     void DefinePastaBaseDadosServidor(const std::string& pasta);
 
     LogServico& Log() { return log_; }
 
-private:
+  private:
     void LogaErro(std::string_view tag, const std::exception& e, std::string_view sql);
     bool Conecta(std::optional<ConexaoServico>& con, std::string& erro);
     void AtualizaEstrutura(ConexaoServico& con);

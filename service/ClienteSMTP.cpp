@@ -62,7 +62,8 @@ int Depura(CURL*, curl_infotype tipo, char* dados, std::size_t n, void* ctx) {
             if (ComecaCom(dados, n, "AUTH ") || ComecaCom(dados, n, "MAIL FROM")) s.Conectou();
         } else if (tipo == CURLINFO_HEADER_IN) {
             std::string linha(dados, n);
-            while (!linha.empty() && (linha.back() == '\n' || linha.back() == '\r')) linha.pop_back();
+            while (!linha.empty() && (linha.back() == '\n' || linha.back() == '\r'))
+                linha.pop_back();
             if (!linha.empty()) s.ultimaResposta = linha;
         }
     } catch (...) {

@@ -57,7 +57,7 @@ struct ResultadoSMTP {
         FalhaEnvio,    // AUTH, MAIL, RCPT or DATA refused, or the link lost after them
     };
     Etapa etapa = Etapa::FalhaConexao;
-    std::string mensagem;  // the server's refusal, or the client's error text
+    std::string mensagem;   // the server's refusal, or the client's error text
     bool conectou = false;  // the session got past the connection stage
 };
 

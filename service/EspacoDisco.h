@@ -26,14 +26,14 @@ struct TamanhoDisco {
 };
 
 class ConsultaDisco {
-public:
+  public:
     virtual ~ConsultaDisco() = default;
     // Empty when the folder is not on this computer or cannot be asked.
     virtual std::optional<TamanhoDisco> Consulta(const std::string& pasta) const = 0;
 };
 
 class ConsultaDiscoLocal final : public ConsultaDisco {
-public:
+  public:
     std::optional<TamanhoDisco> Consulta(const std::string& pasta) const override;
 };
 
@@ -48,7 +48,7 @@ bool PoucoEspacoLivre(std::uint64_t livre, std::uint64_t total);
 bool ServidorNesteComputador(std::string_view servidor);
 
 class VerificacaoDisco final {
-public:
+  public:
     VerificacaoDisco(LogServico& log, AlertasEmail& alertas, const ConsultaDisco& consulta);
     VerificacaoDisco(const VerificacaoDisco&) = delete;
     VerificacaoDisco& operator=(const VerificacaoDisco&) = delete;
@@ -60,7 +60,7 @@ public:
     // Time of the last disk alert of this run; empty before the first.
     DataHora UltimoAlertaDisco() const { return ultimoAlertaDisco_; }
 
-private:
+  private:
     LogServico& log_;
     AlertasEmail& alertas_;
     const ConsultaDisco& consulta_;

@@ -63,8 +63,7 @@ int ExecutaServico(const std::string& pasta,
         falhou("start", "exceção desconhecida");
     }
     if (codigo == 0 && !iniciado) {
-        std::cerr << "pelmoran: serviço de gravação não iniciado (veja o log em " << pasta
-                  << ")\n";
+        std::cerr << "pelmoran: serviço de gravação não iniciado (veja o log em " << pasta << ")\n";
         codigo = 1;
     } else if (codigo == 0) {
         try {

@@ -38,11 +38,12 @@ ResultadoHistorico HistoricoServico::GravaMensagemLogBD(int operacao, std::strin
         Transaction tr(con->Conexao());
         // Another writer (a console or a second service thread) may take the
         // same code between our read and our insert: the helper reads again.
-        InsereComProximoCodigo(tr, "LOGHISTORY", "LOG_CODIGO", [&](Transaction& t, std::int32_t codigo) {
-            Statement st(t, con->Comando(SqlInsere));
-            st.SetInt(0, codigo).SetInt(1, operacao).SetText(2, detalhe);
-            st.Executa();
-        });
+        InsereComProximoCodigo(tr, "LOGHISTORY", "LOG_CODIGO",
+                               [&](Transaction& t, std::int32_t codigo) {
+                                   Statement st(t, con->Comando(SqlInsere));
+                                   st.SetInt(0, codigo).SetInt(1, operacao).SetText(2, detalhe);
+                                   st.Executa();
+                               });
         tr.Commit();
         con->Conexao().Desconecta();
         return ResultadoHistorico::Gravado;

@@ -29,7 +29,7 @@ enum class ResultadoHistorico { Gravado, Indisponivel, Recusado };
 std::string DetalheHistorico(std::string_view texto);
 
 class HistoricoServico final {
-public:
+  public:
     using RelogioMonotonico = std::function<std::chrono::steady_clock::time_point()>;
 
     explicit HistoricoServico(BancoServico& banco,
@@ -49,7 +49,7 @@ public:
     // The database was found unreachable and the next attempt waits.
     bool EmEspera() const;
 
-private:
+  private:
     BancoServico& banco_;
     const RelogioMonotonico relogio_;
 

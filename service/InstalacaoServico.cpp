@@ -93,8 +93,8 @@ int InstalaServico(OpcoesUnidadeServico o, std::istream& entrada, std::ostream& 
               << "Deseja remover esta verificação de dependência ? [s/N] " << std::flush;
         std::string resposta;
         std::getline(entrada, resposta);
-        if (!resposta.empty() && (resposta[0] == 's' || resposta[0] == 'S' ||
-                                  resposta[0] == 'y' || resposta[0] == 'Y'))
+        if (!resposta.empty() &&
+            (resposta[0] == 's' || resposta[0] == 'S' || resposta[0] == 'y' || resposta[0] == 'Y'))
             o.dependeFirebird = false;
         saida << "\n";
     }
@@ -136,8 +136,8 @@ int DesinstalaServico(const OpcoesUnidadeServico& o, std::ostream& saida) {
     if (comSystemd) Systemctl("disable", std::string(kNomeServico) + ".service");
     std::error_code ec;
     if (!std::filesystem::remove(destino, ec)) {
-        saida << (ec ? "Não foi possível remover " : "Unidade não instalada: ")
-              << destino.string() << "\n";
+        saida << (ec ? "Não foi possível remover " : "Unidade não instalada: ") << destino.string()
+              << "\n";
         return ec ? 1 : 0;
     }
     saida << "Unidade removida: " << destino.string() << "\n";

@@ -56,7 +56,8 @@ bool GravaArquivoPid(const std::filesystem::path& pasta, std::string& erro) {
     const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return falha(errno);
     const std::string texto = std::to_string(getpid()) + "\n";
-    const bool escrito = write(fd, texto.data(), texto.size()) == static_cast<ssize_t>(texto.size());
+    const bool escrito =
+        write(fd, texto.data(), texto.size()) == static_cast<ssize_t>(texto.size());
     const int e = errno;
     if (close(fd) != 0 || !escrito) return falha(escrito ? errno : (e ? e : EIO));
     if (rename(temp.c_str(), destino.c_str()) != 0) return falha(errno);

@@ -11,7 +11,7 @@
 
 // Owned by pelmoran's main; not thread-safe.
 class TravaInstancia final {
-public:
+  public:
     TravaInstancia() = default;
     ~TravaInstancia();
     TravaInstancia(const TravaInstancia&) = delete;
@@ -20,7 +20,7 @@ public:
     // cannot be opened).
     bool Adquire(const std::filesystem::path& pasta, std::string& erro);
 
-private:
+  private:
     int fd_ = -1;
 };
 

@@ -11,12 +11,8 @@ long long HorasEntre(const DataHora& a, const DataHora& b) { return SegundosEntr
 LacoPrincipal::LacoPrincipal(PassosLaco& passos, const Relogio& relogio,
                              std::atomic<bool>& executando, ListaThreads& downloads,
                              ListaThreads& sdcards, Evento& atividade)
-    : passos_(passos),
-      relogio_(relogio),
-      executando_(executando),
-      downloads_(downloads),
-      sdcards_(sdcards),
-      atividade_(atividade) {}
+    : passos_(passos), relogio_(relogio), executando_(executando), downloads_(downloads),
+      sdcards_(sdcards), atividade_(atividade) {}
 
 void LacoPrincipal::Inicia() {
     executando_ = true;

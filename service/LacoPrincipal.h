@@ -18,12 +18,11 @@
 #include "common/Evento.h"
 #include "service/ListaThreads.h"
 
-
 enum class ModoRegistroControle { Backup, Compactacao };
 
 // The work a pass calls out to. Every step handles and logs its own errors.
 class PassosLaco {
-public:
+  public:
     virtual ~PassosLaco() = default;
     // Runs pending control requests; false when the stop work ran (the loop ends
     // at once without touching anything the stop work released).
@@ -50,7 +49,7 @@ public:
 inline constexpr int kMaxThreadsSDCard = 20;
 
 class LacoPrincipal final {
-public:
+  public:
     LacoPrincipal(PassosLaco& passos, const Relogio& relogio, std::atomic<bool>& executando,
                   ListaThreads& downloads, ListaThreads& sdcards, Evento& atividade);
 
@@ -64,7 +63,7 @@ public:
     DataHora UltimaVerificacaoDownload() const { return ultimaDownload_; }
     DataHora UltimaVerificacaoDisco() const { return ultimaDisco_; }
 
-private:
+  private:
     void DecideBackup(const DataHora& agora);
 
     PassosLaco& passos_;

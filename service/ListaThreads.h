@@ -22,7 +22,7 @@
 #include "service/ThreadServico.h"
 
 class ListaThreads final {
-public:
+  public:
     ListaThreads() = default;
     // Stops what is still listed (briefly); a worker that will not stop is
     // left running rather than freed under its body. The service never gets
@@ -59,7 +59,7 @@ public:
     // Calls f on each listed worker under the lock (f must not wait).
     void ParaCada(const std::function<void(ThreadServico&)>& f) const;
 
-private:
+  private:
     using Item = std::shared_ptr<ThreadServico>;
     static Item Envolve(std::unique_ptr<ThreadServico> t);
 

@@ -122,8 +122,8 @@ bool LogServico::EscreveLinha(const DataHora& quando, std::string_view texto) {
     if (!ok && !falhaAvisada_) {
         // Said once, so an unwritable log is not silent and not a flood.
         falhaAvisada_ = true;
-        std::fprintf(stderr, "pelmoran: não foi possível gravar o log %s: %s\n",
-                     arquivo_.c_str(), std::strerror(errno ? errno : EIO));
+        std::fprintf(stderr, "pelmoran: não foi possível gravar o log %s: %s\n", arquivo_.c_str(),
+                     std::strerror(errno ? errno : EIO));
     }
     return ok;
 }
@@ -185,8 +185,7 @@ int LogServico::RealizaLimpezaLog() {
          it.increment(ec)) {
         std::error_code ecTipo;
         if (!it->is_regular_file(ecTipo)) continue;
-        if (LogRemovivel(it->path().filename().string(), limite))
-            removiveis.push_back(it->path());
+        if (LogRemovivel(it->path().filename().string(), limite)) removiveis.push_back(it->path());
     }
 
     int removidos = 0;

@@ -31,7 +31,7 @@
 // from common/Configuracao.h; a line of level L is handled when (L & mask) == L.
 
 class LogServico final {
-public:
+  public:
     using Relogio = std::function<DataHora()>;
     using Tradutor = std::function<std::string(std::string_view)>;
 
@@ -91,7 +91,7 @@ public:
     // Path of the service's log file for the month of `quando`.
     std::filesystem::path ArquivoDoMes(const DataHora& quando) const;
 
-private:
+  private:
     void Registra(std::uint16_t nivel, bool console, std::string_view texto, bool historico);
     bool EscreveLinha(const DataHora& quando, std::string_view texto);
 
@@ -107,11 +107,11 @@ private:
     std::function<void()> despertador_;
     std::function<void()> aoEnfileirarConsole_;
     Tradutor tradutor_;
-    std::string mesArquivo_;             // "yyyymm" of arquivo_
-    std::filesystem::path arquivo_;      // file in use for that month
-    bool falhaAvisada_ = false;          // a failed write was said on stderr
+    std::string mesArquivo_;         // "yyyymm" of arquivo_
+    std::filesystem::path arquivo_;  // file in use for that month
+    bool falhaAvisada_ = false;      // a failed write was said on stderr
 
-    mutable std::mutex travaLimpeza_;   // guards ultimaLimpeza_
+    mutable std::mutex travaLimpeza_;  // guards ultimaLimpeza_
     DataHora ultimaLimpeza_;
     TemposLimpezaLog temposLimpeza_;
 };

@@ -9,8 +9,7 @@ namespace {
 bool Controle(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 std::string Base64(std::string_view dados) {
-    static const char tabela[] =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const char tabela[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string r;
     std::size_t i = 0;
     const auto b = [&](std::size_t k) { return static_cast<unsigned char>(dados[k]); };
@@ -65,7 +64,8 @@ bool AsciiImprimivel(std::string_view s) {
 // Characters a display name may carry without quoting or encoding.
 bool NomeSimples(std::string_view s) {
     for (const char c : s) {
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                        (c >= '0' && c <= '9') ||
                         std::string_view(" !#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
         if (!ok) return false;
     }
@@ -105,9 +105,8 @@ std::vector<std::string> SeparaEnderecos(std::string_view lista) {
     std::size_t inicio = 0;
     for (;;) {
         const std::size_t fim = lista.find(';', inicio);
-        std::string item = Apara(SemControles(lista.substr(inicio, fim == std::string_view::npos
-                                                                       ? std::string_view::npos
-                                                                       : fim - inicio)));
+        std::string item = Apara(SemControles(lista.substr(
+            inicio, fim == std::string_view::npos ? std::string_view::npos : fim - inicio)));
         if (!item.empty()) r.push_back(std::move(item));
         if (fim == std::string_view::npos) break;
         inicio = fim + 1;

@@ -24,7 +24,7 @@ struct TMsgVeruzadu {
 // releases it before returning, so no caller ever holds it while logging (the
 // log lock must come first, see LogServico).
 class FilaMensagens final {
-public:
+  public:
     void Adiciona(TMsgVeruzadu item);
     std::size_t Quantidade() const;
     // Copy of the oldest item without removing it.
@@ -34,7 +34,7 @@ public:
     // Removes and gives every item, oldest first.
     std::vector<TMsgVeruzadu> RetiraTodos();
 
-private:
-    mutable std::mutex trava_;             // guards itens_
+  private:
+    mutable std::mutex trava_;  // guards itens_
     std::deque<TMsgVeruzadu> itens_;
 };

@@ -26,11 +26,17 @@ std::string LePrimeiraLinha(const std::filesystem::path& arquivo) {
 }  // namespace
 
 std::string TNetworkCard::StatusText() const {
-    static const char* const textos[] = {
-        "Disconnected",         "Connecting",          "Connected",
-        "Disconnecting",        "Hardware not present", "Hardware disabled",
-        "Hardware malfunction", "Media disconnected",  "Authenticating",
-        "Authentication succeeded", "Authentication failed"};
+    static const char* const textos[] = {"Disconnected",
+                                         "Connecting",
+                                         "Connected",
+                                         "Disconnecting",
+                                         "Hardware not present",
+                                         "Hardware disabled",
+                                         "Hardware malfunction",
+                                         "Media disconnected",
+                                         "Authenticating",
+                                         "Authentication succeeded",
+                                         "Authentication failed"};
     if (Status < 0 || Status > 10) return "unknown";
     return textos[Status];
 }
@@ -65,7 +71,7 @@ void GetNetworkStatus(TNetworkCards& cards, const std::filesystem::path& raizSys
             card.Status = StatusConnected;
         else if (estado == "down" || estado == "lowerlayerdown")
             card.Status = LePrimeiraLinha(caminho / "carrier") == "0" ? StatusMediaDisconnected
-                                                                       : StatusDisconnected;
+                                                                      : StatusDisconnected;
         else if (estado == "dormant")
             card.Status = 1;
         else if (estado == "notpresent")
@@ -78,7 +84,8 @@ void GetNetworkStatus(TNetworkCards& cards, const std::filesystem::path& raizSys
 
 std::vector<EnderecoInterface> EnderecosLocais() {
     ifaddrs* lista = nullptr;
-    if (::getifaddrs(&lista) != 0) throw std::system_error(errno, std::generic_category(), "getifaddrs");
+    if (::getifaddrs(&lista) != 0)
+        throw std::system_error(errno, std::generic_category(), "getifaddrs");
     std::unique_ptr<ifaddrs, decltype(&::freeifaddrs)> dono(lista, &::freeifaddrs);
 
     std::vector<EnderecoInterface> enderecos;

@@ -13,26 +13,28 @@
 #include <vector>
 
 struct TNetworkCard {
-    std::string Caption;       // interface name ("eth0", "enp3s0")
-    int Status = -1;           // connection status code, -1 unknown
+    std::string Caption;  // interface name ("eth0", "enp3s0")
+    int Status = -1;      // connection status code, -1 unknown
     std::vector<std::string> IPs;
-    std::string AdapterType;   // "Ethernet 802.3" for ARP type 1
+    std::string AdapterType;  // "Ethernet 802.3" for ARP type 1
 
     std::string StatusText() const;
 };
 
 // Owning list of cards in the order they were added.
 class TNetworkCards final {
-public:
+  public:
     void Add(TNetworkCard card) { cards_.push_back(std::move(card)); }
     int Count() const { return static_cast<int>(cards_.size()); }
-    const TNetworkCard& Items(int index) const { return cards_.at(static_cast<std::size_t>(index)); }
+    const TNetworkCard& Items(int index) const {
+        return cards_.at(static_cast<std::size_t>(index));
+    }
     TNetworkCard& Items(int index) { return cards_.at(static_cast<std::size_t>(index)); }
     // The first card whose caption equals `caption` (ignoring case) gets a copy
     // of `addresses`; nothing happens when no card matches.
     void AssignAddresses(const std::string& caption, const std::vector<std::string>& addresses);
 
-private:
+  private:
     std::vector<TNetworkCard> cards_;
 };
 

@@ -36,7 +36,8 @@ void TServicoVeruzaduQuv::AbreServidorStatus() {
     std::string erro;
     const std::uint16_t porta = porta_;
     if (!servidorStatus_->AbreComNovasTentativas(porta_, filaConsole_, erro, [this, porta] {
-            log_.Log(LogSempre, true, Traduz("Porta de status aberta") + ": " + std::to_string(porta));
+            log_.Log(LogSempre, true,
+                     Traduz("Porta de status aberta") + ": " + std::to_string(porta));
         })) {
         // The service runs on without a status server, and the port is
         // tried again (1 s, then twice as long each time, at most a minute

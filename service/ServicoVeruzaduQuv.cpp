@@ -63,12 +63,9 @@ std::string VerificaEstadoFirebird(const std::vector<std::intptr_t>& codigosErro
 }
 
 TServicoVeruzaduQuv::TServicoVeruzaduQuv(std::string pastaPrograma, const Relogio& relogio)
-    : pasta_(std::move(pastaPrograma)),
-      relogio_(relogio),
-      log_(pasta_, [&relogio] { return relogio.Agora(); }),
-      banco_(log_, ParametrosBDServico{}),
-      historico_(banco_),
-      alertas_([this] {
+    : pasta_(std::move(pastaPrograma)), relogio_(relogio),
+      log_(pasta_, [&relogio] { return relogio.Agora(); }), banco_(log_, ParametrosBDServico{}),
+      historico_(banco_), alertas_([this] {
           auto cfg = banco_.Configuracao();
           return cfg ? cfg->CFG_ALMALERTA : 0;
       }),
@@ -187,8 +184,8 @@ bool TServicoVeruzaduQuv::ServiceStart() {
         downloads_ = std::make_shared<ListaThreads>();
         sdcards_ = std::make_shared<ListaThreads>();
     }
-    agenda_ = std::make_unique<AgendaDownload>(log_, banco_, alertas_, relogio_, *downloads_, *sdcards_,
-                                               [] { return ValoresAtuais(); });
+    agenda_ = std::make_unique<AgendaDownload>(log_, banco_, alertas_, relogio_, *downloads_,
+                                               *sdcards_, [] { return ValoresAtuais(); });
     // Runs a killed service left open are closed before any new one starts.
     agenda_->FechaHistoricosInterrompidos();
     // The start time is published before Executando: whoever sees the service
@@ -352,9 +349,7 @@ void TServicoVeruzaduQuv::GravaLogEmBancoDados() {
     if (filaLogBD_) historico_.GravaLogEmBancoDados(*filaLogBD_);
 }
 
-std::size_t TServicoVeruzaduQuv::ContagemFilaEmails() {
-    return alertas_.ContagemFilaEmails();
-}
+std::size_t TServicoVeruzaduQuv::ContagemFilaEmails() { return alertas_.ContagemFilaEmails(); }
 
 void TServicoVeruzaduQuv::EnviaEmailAlerta() {
     // The SMTP switches are read at every send, like the SMTP columns; a stop

@@ -35,7 +35,7 @@
 inline constexpr std::chrono::seconds kLimiteEncerramentoThreads{60};
 
 class TServicoVeruzaduQuv final : public PassosLaco {
-public:
+  public:
     // pastaPrograma: the program folder (PastaPrograma()). The clock is handed
     // in (tests move it) and must outlive the service.
     TServicoVeruzaduQuv(std::string pastaPrograma, const Relogio& relogio);
@@ -66,7 +66,9 @@ public:
     // this object, so the process must end without destroying it.
     std::size_t ThreadsRestantes() const { return restantes_; }
     // The stop's deadline (tests shorten it).
-    void DefineLimiteEncerramento(std::chrono::milliseconds limite) { limiteEncerramento_ = limite; }
+    void DefineLimiteEncerramento(std::chrono::milliseconds limite) {
+        limiteEncerramento_ = limite;
+    }
 
     // Lists the scheduler and the status server use; empty before the start and
     // after the stop work. A handle keeps its list alive; a list closed by the
@@ -106,7 +108,7 @@ public:
     void LogRestauracaoImpossivel() override;
     int TempoVerDownload() const override;
 
-private:
+  private:
     std::string Traduz(std::string_view texto) const;
     // First step of the stop: the status server and the console push stop, so
     // no request reaches what the rest of the stop releases.

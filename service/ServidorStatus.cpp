@@ -67,9 +67,7 @@ std::string Endereco(const sockaddr_in& a) {
     return std::string(ip) + ":" + std::to_string(ntohs(a.sin_port));
 }
 
-std::string ErroSistema(int erro) {
-    return std::strerror(erro);
-}
+std::string ErroSistema(int erro) { return std::strerror(erro); }
 
 }  // namespace
 
@@ -105,9 +103,7 @@ struct ServidorStatus::Nucleo {
 ServidorStatus::ServidorStatus(LogServico& log, AcessoServidorStatus acesso)
     : log_(log), acesso_(std::move(acesso)) {}
 
-ServidorStatus::~ServidorStatus() {
-    Para();
-}
+ServidorStatus::~ServidorStatus() { Para(); }
 
 bool ServidorStatus::Abre(std::uint16_t porta, std::shared_ptr<FilaMensagens> fila,
                           std::string& erro) {
@@ -116,8 +112,8 @@ bool ServidorStatus::Abre(std::uint16_t porta, std::shared_ptr<FilaMensagens> fi
 }
 
 bool ServidorStatus::AbreComNovasTentativas(std::uint16_t porta,
-                                            std::shared_ptr<FilaMensagens> fila,
-                                            std::string& erro, std::function<void()> aoAbrir) {
+                                            std::shared_ptr<FilaMensagens> fila, std::string& erro,
+                                            std::function<void()> aoAbrir) {
     if (Abre(porta, fila, erro)) return true;
     {
         std::lock_guard l(travaTentativa_);
@@ -265,14 +261,11 @@ void ServidorStatus::CorpoTrabalhador() {
                 r = status::RespostaDownload::ON;
             } else if (acesso_.pedeDownload) {
                 switch (acesso_.pedeDownload(t.codigo)) {
-                    case ResultadoPedidoDownload::Listado:
-                        r = status::RespostaDownload::OK;
-                        break;
+                    case ResultadoPedidoDownload::Listado: r = status::RespostaDownload::OK; break;
                     case ResultadoPedidoDownload::JaListado:
                         r = status::RespostaDownload::ON;
                         break;
-                    default:
-                        break;
+                    default: break;
                 }
             }
             bytes = status::LinhaDownload(r);

@@ -21,7 +21,7 @@
 #include <thread>
 
 class ThreadServico {
-public:
+  public:
     explicit ThreadServico(int codigoPABX) : CodigoPABX(codigoPABX) {}
     virtual ~ThreadServico();
     ThreadServico(const ThreadServico&) = delete;
@@ -42,12 +42,12 @@ public:
     // body runs any more (the object may then be freed).
     bool Encerra(std::chrono::milliseconds limite);
 
-protected:
+  protected:
     // The worker's work. Exceptions that escape it are dropped (a worker logs
     // its own failures).
     virtual void Execute() = 0;
 
-private:
+  private:
     void Corpo();
     void Junta();
 

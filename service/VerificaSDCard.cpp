@@ -39,29 +39,32 @@ bool BDAtualizaSDCard(const ContextoSDCard& contexto, bool alerta, int codigo,
                 if (alerta && SDCardCheio(volume)) {
                     DataHora servidor;
                     {
-                        Statement st(tr, con->Comando("SELECT current_timestamp FROM rdb$database"));
+                        Statement st(tr,
+                                     con->Comando("SELECT current_timestamp FROM rdb$database"));
                         Cursor c = st.Abre();
                         if (c.Proxima()) servidor = c.GetTimestamp(0);
                     }
                     DataHora ultimo;
                     {
-                        Statement st(tr, con->Comando(
-                                             "SELECT PAB_ULTALERTSDC FROM PABX WHERE PAB_CODIGO=?"));
+                        Statement st(
+                            tr,
+                            con->Comando("SELECT PAB_ULTALERTSDC FROM PABX WHERE PAB_CODIGO=?"));
                         st.SetInt(0, codigo);
                         Cursor c = st.Abre();
                         if (c.Proxima() && !c.IsNull(0)) ultimo = c.GetTimestamp(0);
                     }
                     alertou = !servidor.Vazia() &&
-                              (ultimo.Vazia() ||
-                               SegundosEntre(ultimo, servidor) / 86400 >= contexto.TempoAlertaSDCard);
+                              (ultimo.Vazia() || SegundosEntre(ultimo, servidor) / 86400 >=
+                                                     contexto.TempoAlertaSDCard);
                 }
-                Statement st(tr, con->Comando(
-                                     alertou ? "UPDATE PABX SET PAB_SDCARDTOTAL=?, PAB_SDCARDFREE=?, "
-                                               "PAB_SDCARDUSED=?, PAB_ULTALERTSDC='NOW', "
-                                               "PAB_ULTVERIFSDC='NOW' WHERE PAB_CODIGO=?"
-                                             : "UPDATE PABX SET PAB_SDCARDTOTAL=?, PAB_SDCARDFREE=?, "
-                                               "PAB_SDCARDUSED=?, PAB_ULTVERIFSDC='NOW' "
-                                               "WHERE PAB_CODIGO=?"));
+                Statement st(
+                    tr,
+                    con->Comando(alertou ? "UPDATE PABX SET PAB_SDCARDTOTAL=?, PAB_SDCARDFREE=?, "
+                                           "PAB_SDCARDUSED=?, PAB_ULTALERTSDC='NOW', "
+                                           "PAB_ULTVERIFSDC='NOW' WHERE PAB_CODIGO=?"
+                                         : "UPDATE PABX SET PAB_SDCARDTOTAL=?, PAB_SDCARDFREE=?, "
+                                           "PAB_SDCARDUSED=?, PAB_ULTVERIFSDC='NOW' "
+                                           "WHERE PAB_CODIGO=?"));
                 st.SetBigInt(0, volume.Total).SetBigInt(1, volume.Livre).SetBigInt(2, volume.Usado);
                 st.SetInt(3, codigo);
                 st.Executa();
@@ -94,8 +97,8 @@ bool BDRegistraVerificacaoSDCard(const ContextoSDCard& contexto, int codigo) {
         for (int tentativa = 1;; ++tentativa) {
             try {
                 Transaction tr(con->Conexao());
-                Statement st(tr, con->Comando(
-                                     "UPDATE PABX SET PAB_ULTVERIFSDC='NOW' WHERE PAB_CODIGO=?"));
+                Statement st(
+                    tr, con->Comando("UPDATE PABX SET PAB_ULTVERIFSDC='NOW' WHERE PAB_CODIGO=?"));
                 st.SetInt(0, codigo);
                 st.Executa();
                 tr.Commit();
@@ -115,17 +118,11 @@ bool BDRegistraVerificacaoSDCard(const ContextoSDCard& contexto, int codigo) {
 
 TPABXVerificaSDCard::TPABXVerificaSDCard(const DadosVerificaSDCard& dados,
                                          const ContextoSDCard& contexto)
-    : ThreadServico(dados.CodigoPABX),
-      MascaraLog(dados.MascaraLog),
-      DescricaoPABX(dados.DescricaoPABX),
-      PastaPABX(dados.PastaPABX),
-      ModoUSB(dados.ModoUSB),
-      KELVEnderIP(dados.KELVEnderIP),
-      KELVPorta(dados.KELVPorta),
-      KELVSenha(dados.KELVSenha),
+    : ThreadServico(dados.CodigoPABX), MascaraLog(dados.MascaraLog),
+      DescricaoPABX(dados.DescricaoPABX), PastaPABX(dados.PastaPABX), ModoUSB(dados.ModoUSB),
+      KELVEnderIP(dados.KELVEnderIP), KELVPorta(dados.KELVPorta), KELVSenha(dados.KELVSenha),
       UltimaVerificacaoSDCard(dados.UltimaVerificacaoSDCard),
-      UltimoAlertaSDCard(dados.UltimoAlertaSDCard),
-      contexto_(contexto) {}
+      UltimoAlertaSDCard(dados.UltimoAlertaSDCard), contexto_(contexto) {}
 
 void TPABXVerificaSDCard::Log(std::string_view texto) {
     if ((MascaraLog & LogSDCard) == 0) return;

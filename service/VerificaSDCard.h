@@ -32,24 +32,24 @@ class BancoServico;
 // What the SD-card bookkeeping needs from the service. The referenced objects
 // are not owned and must outlive every user of the context.
 struct ContextoSDCard {
-    BancoServico& Banco;    // main database connection parameters and the service log
-    AlertasEmail& Alertas;  // the alert queue
+    BancoServico& Banco;        // main database connection parameters and the service log
+    AlertasEmail& Alertas;      // the alert queue
     int TempoAlertaSDCard = 7;  // whole days between two alerts of one unit
 };
 
 // The values the window check copies from the unit's PABX row. The link goes
 // straight to the unit: no proxy is ever used for it.
 struct DadosVerificaSDCard {
-    int CodigoPABX = 0;                 // PAB_CODIGO
-    std::uint16_t MascaraLog = 0;       // the service's log mask
-    std::string DescricaoPABX;          // PAB_DESCRICAO, at most 40 characters
-    std::string PastaPABX;              // the unit's working folder, "/" at the end
-    int ModoUSB = 0;                    // PAB_USB_ZIMB
-    std::string KELVEnderIP;            // trimmed, at most 80 characters
+    int CodigoPABX = 0;            // PAB_CODIGO
+    std::uint16_t MascaraLog = 0;  // the service's log mask
+    std::string DescricaoPABX;     // PAB_DESCRICAO, at most 40 characters
+    std::string PastaPABX;         // the unit's working folder, "/" at the end
+    int ModoUSB = 0;               // PAB_USB_ZIMB
+    std::string KELVEnderIP;       // trimmed, at most 80 characters
     std::uint16_t KELVPorta = 0;
-    std::string KELVSenha;              // deciphered, at most 10 characters
-    DataHora UltimaVerificacaoSDCard;   // PAB_ULTVERIFSDC when the thread was made
-    DataHora UltimoAlertaSDCard;        // PAB_ULTALERTSDC when the thread was made
+    std::string KELVSenha;             // deciphered, at most 10 characters
+    DataHora UltimaVerificacaoSDCard;  // PAB_ULTVERIFSDC when the thread was made
+    DataHora UltimoAlertaSDCard;       // PAB_ULTALERTSDC when the thread was made
 };
 
 // Records a volume reading in the unit's row: the three sizes and the time of
@@ -71,7 +71,7 @@ bool BDRegistraVerificacaoSDCard(const ContextoSDCard& contexto, int codigo);
 bool SDCardCheio(const TVolumeSDCard& volume);
 
 class TPABXVerificaSDCard final : public ThreadServico {
-public:
+  public:
     TPABXVerificaSDCard(const DadosVerificaSDCard& dados, const ContextoSDCard& contexto);
 
     const std::uint16_t MascaraLog;
@@ -88,9 +88,9 @@ public:
     // bit; any failure is ignored. Called on the thread's own thread.
     void Log(std::string_view texto);
 
-protected:
+  protected:
     void Execute() override;
 
-private:
+  private:
     const ContextoSDCard contexto_;
 };

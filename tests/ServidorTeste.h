@@ -55,9 +55,10 @@ inline bool ServidorExigido() {
 // In place of GTEST_SKIP() where the test server is missing: one statement
 // (safe after an unbraced if), a skip or, when the server is required, a
 // fatal failure, with the caller's message streamed after it.
-#define SEM_SERVIDOR_TESTE()                                                                                           \
-    return ::testing::internal::AssertHelper(ServidorExigido() ? ::testing::TestPartResult::kFatalFailure             \
-                                                               : ::testing::TestPartResult::kSkip,                    \
-                                             __FILE__, __LINE__,                                                       \
-                                             ServidorExigido() ? "no test server, though VERUZADU_EXIGE_SERVIDOR is set" \
-                                                               : "Skipped") = ::testing::Message()
+#define SEM_SERVIDOR_TESTE()                                                                       \
+    return ::testing::internal::AssertHelper(                                                      \
+               ServidorExigido() ? ::testing::TestPartResult::kFatalFailure                        \
+                                 : ::testing::TestPartResult::kSkip,                               \
+               __FILE__, __LINE__,                                                                 \
+               ServidorExigido() ? "no test server, though VERUZADU_EXIGE_SERVIDOR is set"         \
+                                 : "Skipped") = ::testing::Message()

@@ -22,7 +22,9 @@ struct Sink {
     explicit Sink(const std::string& modo) {
         char modelo[] = "/tmp/bench-smtp-XXXXXX";
         dir = ::mkdtemp(modelo);
-        if (std::system(("'" + kScript + "' start " + dir + " --mode " + modo + " >/dev/null").c_str()) == 0)
+        if (std::system(
+                ("'" + kScript + "' start " + dir + " --mode " + modo + " >/dev/null").c_str()) ==
+            0)
             std::ifstream(dir + "/smtp-sink.port") >> porta;
         ca = dir + "/tls/ca.pem";
     }
@@ -36,7 +38,8 @@ MensagemSMTP Mensagem() {
     MensagemSMTP m;
     m.Remetente = "gravacao@x.test";
     m.Para = {"a@x.test", "b@x.test"};
-    m.Cabecalhos = {"From: " + EnderecoCabecalho("Gravação", "gravacao@x.test"), "To: a@x.test, b@x.test",
+    m.Cabecalhos = {"From: " + EnderecoCabecalho("Gravação", "gravacao@x.test"),
+                    "To: a@x.test, b@x.test",
                     "Subject: " + TextoCabecalho("Alerta Serviço de Gravação")};
     m.Corpo = CorpoEmail({"", "Esta é uma mensagem automática do Serviço de Gravação", "",
                           "10/03/2026 08:05:09", "PABX 007: falha no download"});

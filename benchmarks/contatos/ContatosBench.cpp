@@ -114,7 +114,6 @@ class DestinoMemoria final : public DestinoAgenda {
     std::string bytes;
 };
 
-
 constexpr int GravacoesUnidade = 1'000'000;
 
 // A unit database of a million recordings, every tenth a call to a contact's
@@ -138,23 +137,28 @@ ParametrosConexao Unidade() {
     } catch (...) {
     }
     if (n == GravacoesUnidade) return p;
-    std::cerr << "filling a unit database of " << GravacoesUnidade << " recordings (kept for later runs)...\n";
+    std::cerr << "filling a unit database of " << GravacoesUnidade
+              << " recordings (kept for later runs)...\n";
     if (n >= 0) Attachment::Conecta(p).ApagaBanco();
     Attachment att = Attachment::Cria(p, "UTF8");
     ExecutaScript(att, ScriptBancoPABX());
     for (int bloco = 0; bloco < GravacoesUnidade; bloco += 100'000)
-        att.Executa("EXECUTE BLOCK AS DECLARE I INTEGER = " + std::to_string(bloco) + "; BEGIN WHILE (I < " +
-                    std::to_string(bloco + 100'000) +
-                    ") DO BEGIN INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_RAMGRAVADO, GRV_DESTINO, "
-                    "GRV_DATARG, GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, GRV_DURACAO, GRV_TEMAUDIO, CLI_CODIGO) "
-                    "VALUES (:I + 1, 1, '201', IIF(MOD(:I, 10) = 0, IIF(MOD(:I, 20) = 0, '4833', '33') || "
-                    "(100000 + 1 + MOD(:I / 10, 20000)), '5511' || :I), 'NOW', "
-                    "TIMESTAMP '2024-01-01 00:00:00' + CAST(:I AS DOUBLE PRECISION) / 86400, "
-                    "'R' || :I, 1, 60, 1, 0); I = I + 1; END END");
+        att.Executa(
+            "EXECUTE BLOCK AS DECLARE I INTEGER = " + std::to_string(bloco) +
+            "; BEGIN WHILE (I < " + std::to_string(bloco + 100'000) +
+            ") DO BEGIN INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_RAMGRAVADO, GRV_DESTINO, "
+            "GRV_DATARG, GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, GRV_DURACAO, GRV_TEMAUDIO, "
+            "CLI_CODIGO) "
+            "VALUES (:I + 1, 1, '201', IIF(MOD(:I, 10) = 0, IIF(MOD(:I, 20) = 0, '4833', '33') || "
+            "(100000 + 1 + MOD(:I / 10, 20000)), '5511' || :I), 'NOW', "
+            "TIMESTAMP '2024-01-01 00:00:00' + CAST(:I AS DOUBLE PRECISION) / 86400, "
+            "'R' || :I, 1, 60, 1, 0); I = I + 1; END END");
     return p;
 }
 
-void Desvincula(Attachment& att) { att.Executa("UPDATE GRAVACAO SET CLI_CODIGO = 0 WHERE CLI_CODIGO <> 0"); }
+void Desvincula(Attachment& att) {
+    att.Executa("UPDATE GRAVACAO SET CLI_CODIGO = 0 WHERE CLI_CODIGO <> 0");
+}
 
 }  // namespace
 
@@ -186,16 +190,19 @@ int main() {
             (void)v;
         };
         for (FormatoAgenda f : {FormatoAgenda::Vostrel, FormatoAgenda::Kandrup}) {
-            Compara(std::string("contacts export (") + (f == FormatoAgenda::Vostrel ? "Vostrel" : "Kandrup") +
+            Compara(std::string("contacts export (") +
+                        (f == FormatoAgenda::Vostrel ? "Vostrel" : "Kandrup") +
                         ", 20,000 contacts) / plain SELECT",
-                    {"export", {},
+                    {"export",
+                     {},
                      [&] {
                          DestinoMemoria d;
                          Transaction tr(att, true, Isolamento::Instantaneo);
                          ExportaAgenda(tr, f, "48", d);
                          tr.Commit();
                      }},
-                    {"plain SELECT of CLIENTE and TELEFONE", {}, leitura}, {Meta::RazaoNoMaximo, 2.0});
+                    {"plain SELECT of CLIENTE and TELEFONE", {}, leitura},
+                    {Meta::RazaoNoMaximo, 2.0});
         }
 
         DestinoMemoria arquivo;
@@ -210,63 +217,73 @@ int main() {
             Desvincula(att);
             Desvincula(unidade);
         };
-        Compara("contacts import (20,000 contacts, linked in the main and a unit database of 1,000,000 recordings) / "
-                "plain inserts and updates",
-                {"import", inicio,
-                 [&] {
-                     const LeituraAgenda lida = LeAgenda(arquivo.bytes, FormatoAgenda::Vostrel, "48");
-                     VinculosAgenda v;
-                     {
-                         Transaction tr(att);
-                         v = GravaAgenda(tr, lida);
-                         tr.Commit();
+        Compara(
+            "contacts import (20,000 contacts, linked in the main and a unit database of 1,000,000 "
+            "recordings) / "
+            "plain inserts and updates",
+            {"import", inicio,
+             [&] {
+                 const LeituraAgenda lida = LeAgenda(arquivo.bytes, FormatoAgenda::Vostrel, "48");
+                 VinculosAgenda v;
+                 {
+                     Transaction tr(att);
+                     v = GravaAgenda(tr, lida);
+                     tr.Commit();
+                 }
+                 for (Attachment* a : {&att, &unidade}) {
+                     Transaction tr(*a);
+                     VinculaGravacoes(tr, v, "48");
+                     tr.Commit();
+                 }
+                 if (v.contatos != Contatos) throw std::runtime_error("import incomplete");
+             }},
+            {"plain inserts and updates", inicio,
+             [&] {
+                 {
+                     Transaction tr(att);
+                     Statement c(
+                         tr, "INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, "
+                             "CLI_ENDERECO, CLI_ENDERNUM, CLI_BAIRRO, CLI_CEP, CLI_CIDADE, CLI_UF, "
+                             "CLI_CONTATO, CLI_EMAIL) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+                     Statement t(tr, "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) "
+                                     "VALUES (?, ?, ?)");
+                     for (int i = 1; i <= Contatos; ++i) {
+                         c.SetInt(0, i)
+                             .SetText(1, Nome(i))
+                             .SetText(2, "")
+                             .SetText(3, "Rua das Flores");
+                         c.SetText(4, "100").SetText(5, "Centro").SetText(6, "88000000");
+                         c.SetText(7, "FLORIANOPOLIS").SetText(8, "SC").SetText(9, "");
+                         c.SetText(10, "contato@exemplo.com.br");
+                         c.Executa();
+                         t.SetInt(0, i)
+                             .SetText(1, "4833" + std::to_string(100000 + i))
+                             .SetInt(2, 1);
+                         t.Executa();
+                         t.SetInt(0, i)
+                             .SetText(1, "4899" + std::to_string(1000000 + i))
+                             .SetInt(2, 0);
+                         t.Executa();
                      }
-                     for (Attachment* a : {&att, &unidade}) {
-                         Transaction tr(*a);
-                         VinculaGravacoes(tr, v, "48");
-                         tr.Commit();
-                     }
-                     if (v.contatos != Contatos) throw std::runtime_error("import incomplete");
-                 }},
-                {"plain inserts and updates", inicio,
-                 [&] {
-                     {
-                         Transaction tr(att);
-                         Statement c(tr,
-                                     "INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, "
-                                     "CLI_ENDERECO, CLI_ENDERNUM, CLI_BAIRRO, CLI_CEP, CLI_CIDADE, CLI_UF, "
-                                     "CLI_CONTATO, CLI_EMAIL) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
-                         Statement t(tr, "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (?, ?, ?)");
-                         for (int i = 1; i <= Contatos; ++i) {
-                             c.SetInt(0, i).SetText(1, Nome(i)).SetText(2, "").SetText(3, "Rua das Flores");
-                             c.SetText(4, "100").SetText(5, "Centro").SetText(6, "88000000");
-                             c.SetText(7, "FLORIANOPOLIS").SetText(8, "SC").SetText(9, "");
-                             c.SetText(10, "contato@exemplo.com.br");
-                             c.Executa();
-                             t.SetInt(0, i).SetText(1, "4833" + std::to_string(100000 + i)).SetInt(2, 1);
-                             t.Executa();
-                             t.SetInt(0, i).SetText(1, "4899" + std::to_string(1000000 + i)).SetInt(2, 0);
-                             t.Executa();
+                     tr.Commit();
+                 }
+                 // The same numbers the import links: each as stored and
+                 // without the local area code.
+                 for (Attachment* a : {&att, &unidade}) {
+                     Transaction tr(*a);
+                     Statement u(tr, "UPDATE GRAVACAO SET CLI_CODIGO = ? WHERE GRV_DESTINO = ?");
+                     for (int i = 1; i <= Contatos; ++i)
+                         for (const std::string& n : {"4833" + std::to_string(100000 + i),
+                                                      "33" + std::to_string(100000 + i),
+                                                      "4899" + std::to_string(1000000 + i),
+                                                      "99" + std::to_string(1000000 + i)}) {
+                             u.SetInt(0, i).SetText(1, n);
+                             u.Executa();
                          }
-                         tr.Commit();
-                     }
-                     // The same numbers the import links: each as stored and
-                     // without the local area code.
-                     for (Attachment* a : {&att, &unidade}) {
-                         Transaction tr(*a);
-                         Statement u(tr, "UPDATE GRAVACAO SET CLI_CODIGO = ? WHERE GRV_DESTINO = ?");
-                         for (int i = 1; i <= Contatos; ++i)
-                             for (const std::string& n : {"4833" + std::to_string(100000 + i),
-                                                          "33" + std::to_string(100000 + i),
-                                                          "4899" + std::to_string(1000000 + i),
-                                                          "99" + std::to_string(1000000 + i)}) {
-                                 u.SetInt(0, i).SetText(1, n);
-                                 u.Executa();
-                             }
-                         tr.Commit();
-                     }
-                 }},
-                {Meta::RazaoNoMaximo, 3.0});
+                     tr.Commit();
+                 }
+             }},
+            {Meta::RazaoNoMaximo, 3.0});
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_contatos: %s\n", e.what());
         status = 1;

@@ -103,10 +103,10 @@ Ambiente* Amb() {
         IniFile ini(r->trabalho / "VERUZADU.INI");
         ini.WriteString("BD", "Server", r->servidor);
         r->log.emplace(r->trabalho);
-        r->banco.emplace(
-            *r->log, ParametrosBDServico{
-                         r->servidor, MontaStringConexao(host, p, r->pastaBanco + "GRVPAB001.FDB"),
-                         usuario, senha});
+        r->banco.emplace(*r->log, ParametrosBDServico{
+                                      r->servidor,
+                                      MontaStringConexao(host, p, r->pastaBanco + "GRVPAB001.FDB"),
+                                      usuario, senha});
         return r;
     }();
     return a.get();

@@ -31,28 +31,25 @@ struct Ambiente {
     std::string blob;
 };
 
-std::optional<Ambiente>& Amb()
-{
+std::optional<Ambiente>& Amb() {
     static std::optional<Ambiente> a;
     return a;
 }
 
-bool Prepara()
-{
+bool Prepara() {
     const char* host = std::getenv("VERUZADU_FB_HOST");
     const char* porta = std::getenv("VERUZADU_FB_PORT");
     const char* usuario = std::getenv("VERUZADU_FB_USER");
     const char* senha = std::getenv("VERUZADU_FB_PASSWORD");
     const char* pasta = std::getenv("VERUZADU_FB_DATA");
-    if (!host || !usuario || !senha || !pasta)
-        return false;
+    if (!host || !usuario || !senha || !pasta) return false;
     Ambiente a;
     a.arquivo = std::string(pasta) + "/bench-" + std::to_string(getpid()) + ".fdb";
-    a.params = ParametrosConexao{MontaStringConexao(host, porta ? std::atoi(porta) : 3050, a.arquivo), usuario, senha};
+    a.params = ParametrosConexao{
+        MontaStringConexao(host, porta ? std::atoi(porta) : 3050, a.arquivo), usuario, senha};
     a.blob.resize(TamanhoBlob);
     std::mt19937 g(7);
-    for (char& c : a.blob)
-        c = static_cast<char>(g());
+    for (char& c : a.blob) c = static_cast<char>(g());
     Attachment::Cria(a.params).Desconecta();
     Amb() = std::move(a);
     return true;
@@ -60,17 +57,14 @@ bool Prepara()
 
 // A fresh table per run, dropped after it, so every run writes into freed
 // pages of the same file instead of growing it.
-std::string NovaTabela(Attachment& att)
-{
+std::string NovaTabela(Attachment& att) {
     static int n = 0;
     const std::string nome = "GRV" + std::to_string(n++);
     att.Executa("CREATE TABLE " + nome + " (ID INTEGER NOT NULL, DADOS BLOB SUB_TYPE 0)");
     return nome;
 }
 
-
-void BM_Camada(benchmark::State& state)
-{
+void BM_Camada(benchmark::State& state) {
     if (!Amb()) {
         state.SkipWithError("VERUZADU_FB_* not set");
         return;
@@ -84,8 +78,7 @@ void BM_Camada(benchmark::State& state)
             {
                 Transaction tr(att);
                 Statement ins(tr, "INSERT INTO " + tabela + " (ID, DADOS) VALUES (?, ?)");
-                for (int i = 0; i < Linhas; ++i)
-                    ins.SetInt(0, i).SetBlob(1, Amb()->blob).Executa();
+                for (int i = 0; i < Linhas; ++i) ins.SetInt(0, i).SetBlob(1, Amb()->blob).Executa();
                 tr.Commit();
             }
             // Once the run's statement is freed: a prepared statement keeps its table in use.
@@ -96,13 +89,13 @@ void BM_Camada(benchmark::State& state)
     } catch (const FirebirdError& e) {
         state.SkipWithError(e.what());
     }
-    state.counters["rows/s"] = benchmark::Counter(double(Linhas) * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["rows/s"] = benchmark::Counter(double(Linhas) * double(state.iterations()),
+                                                  benchmark::Counter::kIsRate);
     state.SetBytesProcessed(std::int64_t(state.iterations()) * Linhas * std::int64_t(TamanhoBlob));
 }
 
 // The same work written straight against the client library.
-void BM_ApiDireta(benchmark::State& state)
-{
+void BM_ApiDireta(benchmark::State& state) {
     if (!Amb()) {
         state.SkipWithError("VERUZADU_FB_* not set");
         return;
@@ -132,8 +125,8 @@ void BM_ApiDireta(benchmark::State& state)
         const unsigned offId = meta->getOffset(&st, 0), offBlob = meta->getOffset(&st, 1);
         std::memset(msg.data(), 0, msg.size());
 
-        const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed, isc_tpb_rec_version,
-                                     isc_tpb_wait};
+        const unsigned char tpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_read_committed,
+                                     isc_tpb_rec_version, isc_tpb_wait};
         for (auto _ : state) {
             state.PauseTiming();
             std::string tabela;
@@ -141,8 +134,11 @@ void BM_ApiDireta(benchmark::State& state)
                 static int n = 0;
                 tabela = "API" + std::to_string(n++);
                 ITransaction* ddl = att->startTransaction(&st, sizeof tpb, tpb);
-                att->execute(&st, ddl, 0, ("CREATE TABLE " + tabela + " (ID INTEGER NOT NULL, DADOS BLOB SUB_TYPE 0)").c_str(),
-                             3, nullptr, nullptr, nullptr, nullptr);
+                att->execute(
+                    &st, ddl, 0,
+                    ("CREATE TABLE " + tabela + " (ID INTEGER NOT NULL, DADOS BLOB SUB_TYPE 0)")
+                        .c_str(),
+                    3, nullptr, nullptr, nullptr, nullptr);
                 ddl->commit(&st);
             }
             state.ResumeTiming();
@@ -171,7 +167,8 @@ void BM_ApiDireta(benchmark::State& state)
             state.PauseTiming();
             {
                 ITransaction* ddl = att->startTransaction(&st, sizeof tpb, tpb);
-                att->execute(&st, ddl, 0, ("DROP TABLE " + tabela).c_str(), 3, nullptr, nullptr, nullptr, nullptr);
+                att->execute(&st, ddl, 0, ("DROP TABLE " + tabela).c_str(), 3, nullptr, nullptr,
+                             nullptr, nullptr);
                 ddl->commit(&st);
             }
             state.ResumeTiming();
@@ -184,19 +181,23 @@ void BM_ApiDireta(benchmark::State& state)
         state.SkipWithError(texto);
     }
     status->dispose();
-    state.counters["rows/s"] = benchmark::Counter(double(Linhas) * double(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["rows/s"] = benchmark::Counter(double(Linhas) * double(state.iterations()),
+                                                  benchmark::Counter::kIsRate);
     state.SetBytesProcessed(std::int64_t(state.iterations()) * Linhas * std::int64_t(TamanhoBlob));
 }
 
 // Several runs of each, interleaved (see main), so the server's warm-up and
 // the disk's moods fall on both sides alike; compare the medians.
-BENCHMARK(BM_ApiDireta)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->UseRealTime();
+BENCHMARK(BM_ApiDireta)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->Repetitions(5)
+    ->UseRealTime();
 BENCHMARK(BM_Camada)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(5)->UseRealTime();
 
-} // namespace
+}  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::vector<char*> args(argv, argv + argc);
     std::string intercala = "--benchmark_enable_random_interleaving=true";
     args.insert(args.begin() + 1, intercala.data());

@@ -44,7 +44,8 @@ struct Loja {
         } else {
             pabxsim::MakeRecordings(raiz, 500, 1);
         }
-        for (auto it = fs::recursive_directory_iterator(raiz); it != fs::recursive_directory_iterator(); ++it)
+        for (auto it = fs::recursive_directory_iterator(raiz);
+             it != fs::recursive_directory_iterator(); ++it)
             if (it->is_regular_file()) arquivos.push_back(fs::relative(it->path(), raiz).string());
         srv = std::make_unique<ServidorFTPTeste>(raiz, tmp.Caminho() / "srv");
     }
@@ -65,7 +66,8 @@ int main() {
         for (bool grandes : {false, true}) {
             Loja& loja = LojaDe(grandes);
             AmbienteDownloadTeste amb("benchftp");
-            if (!amb.db.Pronto()) throw std::runtime_error("no test database server (VERUZADU_FB_* unset)");
+            if (!amb.db.Pronto())
+                throw std::runtime_error("no test database server (VERUZADU_FB_* unset)");
             amb.RegistraUnidade(1);
             amb.log.DefineMascara(LogSempre);
             std::unique_ptr<TPABXDownloadFTP> ultima;
@@ -82,16 +84,19 @@ int main() {
                                r->FTPSenha = loja.srv->Senha();
                                r->Historico.DWN_DTINIDOWN = Agora();
                                r->BDRegistraHistoricoDownload(HistoricoInsere);
-                               const bool ok = r->DownloadFTP() &&
-                                               r->Historico.DWN_ARQBAIXADO == static_cast<int>(loja.arquivos.size());
+                               const bool ok =
+                                   r->DownloadFTP() && r->Historico.DWN_ARQBAIXADO ==
+                                                           static_cast<int>(loja.arquivos.size());
                                ultima = std::move(r);
-                               if (!ok) throw std::runtime_error("the walk did not bring every file");
+                               if (!ok)
+                                   throw std::runtime_error("the walk did not bring every file");
                            }};
             PastaTemporaria destino;
             const fs::path saida = destino.Caminho() / "saida";
             auto esvazia = [&] { fs::remove_all(saida); };
             Lado simples{"plain RETR loop", esvazia, [&] {
-                             FTPSimples c(loja.srv->Porta(), loja.srv->Usuario(), loja.srv->Senha());
+                             FTPSimples c(loja.srv->Porta(), loja.srv->Usuario(),
+                                          loja.srv->Senha());
                              for (const auto& a : loja.arquivos) {
                                  const fs::path alvo = saida / a;
                                  fs::create_directories(alvo.parent_path());
@@ -110,14 +115,15 @@ int main() {
                                  const fs::path rel(a);
                                  const fs::path alvo = saida / rel;
                                  fs::create_directories(alvo.parent_path());
-                                 ftp.Baixa("/" + rel.parent_path().string(), rel.filename().string(), alvo, -1, 0);
+                                 ftp.Baixa("/" + rel.parent_path().string(),
+                                           rel.filename().string(), alvo, -1, 0);
                              }
                          }};
             const std::string qual = grandes ? "four 256 MB files" : "500 recordings";
-            Compara("download (" + qual + "): plain RETR loop / download run's walk", simples, caminhada,
-                    {Meta::Nenhuma, 0}, std::min(Pares(), grandes ? 5 : Pares()));
-            Compara("download (" + qual + "): plain RETR loop / project's FTP client alone", simples, cliente,
-                    {Meta::Nenhuma, 0}, std::min(Pares(), grandes ? 5 : Pares()));
+            Compara("download (" + qual + "): plain RETR loop / download run's walk", simples,
+                    caminhada, {Meta::Nenhuma, 0}, std::min(Pares(), grandes ? 5 : Pares()));
+            Compara("download (" + qual + "): plain RETR loop / project's FTP client alone",
+                    simples, cliente, {Meta::Nenhuma, 0}, std::min(Pares(), grandes ? 5 : Pares()));
             limpa();
         }
     } catch (const std::exception& e) {

@@ -33,8 +33,8 @@ void TresMinutos(const fs::path& loja) {
     const auto h = pabxsim::ALawWavHeader(kAmostras);
     audio.assign(h.begin(), h.end());
     for (std::size_t i = 0; i < kAmostras; ++i)
-        audio.push_back(static_cast<char>(
-            pabxsim::LinearToALaw(static_cast<std::int16_t>(6000 * std::sin(i * 0.35) + (i * 7919 % 600)))));
+        audio.push_back(static_cast<char>(pabxsim::LinearToALaw(
+            static_cast<std::int16_t>(6000 * std::sin(i * 0.35) + (i * 7919 % 600)))));
     for (const auto& e : fs::recursive_directory_iterator(loja))
         if (e.is_regular_file() && e.path().extension() == ".WAV" && fs::file_size(e.path()) > 0)
             EscreveArquivo(e.path(), audio);
@@ -49,8 +49,8 @@ DataHora InicioSessao(const fs::path& pastaUnidade) {
     for (std::string l; std::getline(in, l);) {
         if (l.find("Início verificação cartão") == std::string::npos) continue;
         DataHora d;
-        if (std::sscanf(l.c_str(), "%d/%d/%d %d:%d:%d %d", &d.dia, &d.mes, &d.ano, &d.hora, &d.minuto,
-                        &d.segundo, &d.milissegundo) == 7) {
+        if (std::sscanf(l.c_str(), "%d/%d/%d %d:%d:%d %d", &d.dia, &d.mes, &d.ano, &d.hora,
+                        &d.minuto, &d.segundo, &d.milissegundo) == 7) {
             d.ano += 2000;
             return d;
         }
@@ -59,7 +59,8 @@ DataHora InicioSessao(const fs::path& pastaUnidade) {
 }
 
 double Segundos(const DataHora& a, const DataHora& b) {
-    return static_cast<double>(SegundosDesdeEpoca(b) - SegundosDesdeEpoca(a)) + (b.milissegundo - a.milissegundo) / 1000.0;
+    return static_cast<double>(SegundosDesdeEpoca(b) - SegundosDesdeEpoca(a)) +
+           (b.milissegundo - a.milissegundo) / 1000.0;
 }
 
 struct Rodada {
@@ -117,8 +118,9 @@ double InsercaoSimples(const std::vector<ponta::Linha>& linhas, int vez) {
     int i = 0;
     for (const auto& l : linhas) {
         Transaction tr(att);
-        Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, "
-                         "GRV_TEMAUDIO, GRV_BINDADOS) VALUES (GEN_ID(GEN_GRV_ID, 1), 999, 'NOW', ?, ?, ?)");
+        Statement st(
+            tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, "
+                "GRV_TEMAUDIO, GRV_BINDADOS) VALUES (GEN_ID(GEN_GRV_ID, 1), 999, 'NOW', ?, ?, ?)");
         st.SetText(0, "bench" + std::to_string(i++)).SetInt(1, l.temAudio ? 1 : 0);
         if (l.temAudio && !l.audio.empty()) {
             BlobWriter b(tr);

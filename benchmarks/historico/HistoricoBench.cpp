@@ -60,8 +60,10 @@ bool Prepara() {
     const char* pasta = std::getenv("VERUZADU_FB_DATA");
     if (!host || !usuario || !senha || !pasta) return false;
     Ambiente a;
-    const std::string arquivo = std::string(pasta) + "/bench-historico-" + std::to_string(getpid()) + ".fdb";
-    a.params = ParametrosConexao{MontaStringConexao(host, porta ? std::atoi(porta) : 3050, arquivo), usuario, senha};
+    const std::string arquivo =
+        std::string(pasta) + "/bench-historico-" + std::to_string(getpid()) + ".fdb";
+    a.params = ParametrosConexao{MontaStringConexao(host, porta ? std::atoi(porta) : 3050, arquivo),
+                                 usuario, senha};
     a.host = host;
     Attachment att = Attachment::Cria(a.params, "WIN1252");
     ExecutaScript(att, LeArquivo(std::string(VERUZADU_SOURCE_DIR) + "/common/db/sql/veruzadu.sql"));
@@ -84,8 +86,8 @@ void BM_RegistraHistoricoDownload(benchmark::State& state) {
     if (!Amb()) return state.SkipWithError("no test server (VERUZADU_FB_*)");
     PastaTemporaria pasta;
     LogServico log(pasta.Caminho());
-    BancoServico banco(log, ParametrosBDServico{Amb()->host, Amb()->params.banco, Amb()->params.usuario,
-                                                Amb()->params.senha});
+    BancoServico banco(log, ParametrosBDServico{Amb()->host, Amb()->params.banco,
+                                                Amb()->params.usuario, Amb()->params.senha});
     AlertasEmail alertas([] { return 0; });
     RelogioSistema relogio;
     TPABXDownloadFTP t(1, AmbienteDownload{log, banco, alertas, relogio, {}},
@@ -95,7 +97,8 @@ void BM_RegistraHistoricoDownload(benchmark::State& state) {
     t.Historico.DWN_OPERATUAL = 15;
     for (auto _ : state) {
         ++t.Historico.DWN_ARQIMPORTADO;
-        if (!t.BDRegistraHistoricoDownload(HistoricoImportados)) return state.SkipWithError("update failed");
+        if (!t.BDRegistraHistoricoDownload(HistoricoImportados))
+            return state.SkipWithError("update failed");
     }
     state.SetItemsProcessed(state.iterations());
 }
@@ -104,12 +107,14 @@ void BM_UpdateDireto(benchmark::State& state) {
     if (!Amb()) return state.SkipWithError("no test server (VERUZADU_FB_*)");
     Attachment att = Attachment::Conecta(Amb()->params);
     Transaction tr(att);
-    Statement st(tr, "UPDATE DWNHISTORY SET DWN_OPERATUAL = ?, DWN_RESULTADO = ?, DWN_ARQCONVOGG = ?, "
-                     "DWN_ARQIMPORTADO = ?, DWN_FALHASOGG = ?, DWN_FALHASXML = ?, DWN_FALHASIMP = ?, "
-                     "DWN_AVDUPIMP = ? WHERE PAB_CODIGO = ? AND DWN_DTINIDOWN = ?");
+    Statement st(tr,
+                 "UPDATE DWNHISTORY SET DWN_OPERATUAL = ?, DWN_RESULTADO = ?, DWN_ARQCONVOGG = ?, "
+                 "DWN_ARQIMPORTADO = ?, DWN_FALHASOGG = ?, DWN_FALHASXML = ?, DWN_FALHASIMP = ?, "
+                 "DWN_AVDUPIMP = ? WHERE PAB_CODIGO = ? AND DWN_DTINIDOWN = ?");
     int n = 0;
     for (auto _ : state) {
-        st.SetInt(0, 15).SetInt(1, 0).SetInt(2, 0).SetInt(3, ++n).SetInt(4, 0).SetInt(5, 0).SetInt(6, 0);
+        st.SetInt(0, 15).SetInt(1, 0).SetInt(2, 0).SetInt(3, ++n).SetInt(4, 0).SetInt(5, 0).SetInt(
+            6, 0);
         st.SetInt(7, 0).SetInt(8, 1).SetTimestamp(9, DataHora{2026, 12, 10, 8, 0, 0, 0});
         st.Executa();
         tr.CommitRetaining();

@@ -195,10 +195,9 @@ void BM_InsercaoSimples(benchmark::State& state) {
             state.ResumeTiming();
             for (std::size_t i = 0; i < Amb()->wavs.size(); ++i) {
                 Transaction tr(att);
-                Statement st(tr,
-                             "INSERT INTO GRAVACAO "
-                             "(GRV_CODIGO,PAB_CODIGO,GRV_DATAGRV,GRV_IDFILE,GRV_BINDADOS) "
-                             "VALUES (GEN_ID(GEN_GRV_ID,1),2,?,?,?)");
+                Statement st(tr, "INSERT INTO GRAVACAO "
+                                 "(GRV_CODIGO,PAB_CODIGO,GRV_DATAGRV,GRV_IDFILE,GRV_BINDADOS) "
+                                 "VALUES (GEN_ID(GEN_GRV_ID,1),2,?,?,?)");
                 BlobWriter blob(tr);
                 for (std::size_t p = 0; p < pcm.size(); p += 65536)
                     blob.Escreve(pcm.data() + p, std::min<std::size_t>(65536, pcm.size() - p));

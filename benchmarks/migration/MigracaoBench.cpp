@@ -87,7 +87,8 @@ struct Ambiente {
         const char* nomes[2] = {"QUVVERUZADU.FDB", "GRVPAB001.FDB"};
         for (int i = 0; i < 2; ++i) {
             Apaga(nomes[i]);
-            if (!Gbak({"-c", vivas[i].string(), servidor + ":" + pastaBanco + nomes[i]})) return false;
+            if (!Gbak({"-c", vivas[i].string(), servidor + ":" + pastaBanco + nomes[i]}))
+                return false;
         }
         return true;
     }
@@ -163,8 +164,10 @@ Ambiente* Amb() {
         att.Desconecta();
         r->vivas[0] = r->programa / "viva-principal.fbk";
         r->vivas[1] = r->programa / "viva-unidade.fbk";
-        if (!r->Gbak({"-b", r->servidor + ":" + r->pastaBanco + "QUVVERUZADU.FDB", r->vivas[0].string()}) ||
-            !r->Gbak({"-b", r->servidor + ":" + r->pastaBanco + "GRVPAB001.FDB", r->vivas[1].string()}))
+        if (!r->Gbak({"-b", r->servidor + ":" + r->pastaBanco + "QUVVERUZADU.FDB",
+                      r->vivas[0].string()}) ||
+            !r->Gbak(
+                {"-b", r->servidor + ":" + r->pastaBanco + "GRVPAB001.FDB", r->vivas[1].string()}))
             return nullptr;
         r->velha = r->programa / "velha.fbk";
         if (!r->Gbak({"-b", r->servidor + ":" + r->pastaBanco + "VERUZADU.FDB", r->velha.string()}))
@@ -193,11 +196,14 @@ int main(int argc, char** argv) {
                  [&] {
                      a->Apaga("PURO.FDB");
                      fs::remove(saida);
-                     if (!a->PoeVelha()) throw std::runtime_error("could not put the old database back");
+                     if (!a->PoeVelha())
+                         throw std::runtime_error("could not put the old database back");
                  },
                  [&] {
-                     if (!a->Gbak({"-b", a->servidor + ":" + a->pastaBanco + "VERUZADU.FDB", saida.string()}) ||
-                         !a->Gbak({"-c", saida.string(), a->servidor + ":" + a->pastaBanco + "PURO.FDB"}))
+                     if (!a->Gbak({"-b", a->servidor + ":" + a->pastaBanco + "VERUZADU.FDB",
+                                   saida.string()}) ||
+                         !a->Gbak({"-c", saida.string(),
+                                   a->servidor + ":" + a->pastaBanco + "PURO.FDB"}))
                          throw std::runtime_error("gbak failed");
                  }},
                 {"migration",
@@ -210,7 +216,8 @@ int main(int argc, char** argv) {
                      dados->UsuarioBD = a->usuario;
                      dados->SenhaBD = a->senha;
                      std::string erro;
-                     if (!dados->ConectaBancoDados(erro)) throw std::runtime_error("connection: " + erro);
+                     if (!dados->ConectaBancoDados(erro))
+                         throw std::runtime_error("connection: " + erro);
                  },
                  [&] {
                      MigracaoBD m(*dados, msg);

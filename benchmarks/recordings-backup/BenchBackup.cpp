@@ -50,13 +50,13 @@ constexpr const char* kUsuario = "bench";
 constexpr const char* kSenha = "bench-senha";
 
 class RelogioFixo final : public Relogio {
-public:
+  public:
     DataHora Agora() const override { return DataHora{2024, 3, 5, 10, 0, 0, 0}; }
 };
 
 struct Ambiente {
     ParametrosConexao params;
-    fs::path pasta;     // scratch: program folder, targets, FTP root
+    fs::path pasta;  // scratch: program folder, targets, FTP root
     fs::path pastaPABX;
     std::vector<std::pair<fs::path, std::string>> arquivos;  // source, path below PABX001
     std::uint64_t bytes = 0;
@@ -84,7 +84,8 @@ bool Prepara() {
     const int n = std::getenv("BENCH_BACKUP_N") ? std::atoi(std::getenv("BENCH_BACKUP_N")) : 200;
 
     Ambiente a;
-    const std::string arquivo = std::string(dados) + "/bench-backup-" + std::to_string(getpid()) + ".fdb";
+    const std::string arquivo =
+        std::string(dados) + "/bench-backup-" + std::to_string(getpid()) + ".fdb";
     a.params = {MontaStringConexao(host, porta ? std::atoi(porta) : 3050, arquivo), usuario, senha};
     {
         Attachment att = Attachment::Cria(a.params, "WIN1252");
@@ -102,7 +103,8 @@ bool Prepara() {
         std::snprintf(nome, sizeof nome, "R%07d", i + 1);
         std::snprintf(pasta, sizeof pasta, "D0000001/X%07d", i % 10 + 1);
         fs::create_directories(audiorec / pasta);
-        for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>((k * 7 + i) & 0xFF);
+        for (std::size_t k = 0; k < bytes.size(); ++k)
+            bytes[k] = static_cast<char>((k * 7 + i) & 0xFF);
         const std::string rel = std::string(pasta) + "/" + nome;
         std::ofstream(audiorec / (rel + ".WAV"), std::ios::binary) << bytes;
         std::ofstream(audiorec / (rel + ".XML"), std::ios::binary)
@@ -121,10 +123,11 @@ bool Prepara() {
     fs::create_directories(a.pasta / "ftp");
     const fs::path arquivoPorta = a.pasta / "ftp.port";
     OpcoesProcesso op;
-    op.ambiente = {std::string("PABXSIM_FTP_USER=") + kUsuario, std::string("PABXSIM_FTP_PASSWORD=") + kSenha};
+    op.ambiente = {std::string("PABXSIM_FTP_USER=") + kUsuario,
+                   std::string("PABXSIM_FTP_PASSWORD=") + kSenha};
     op.saida = a.pasta / "ftp.out";
-    a.ftp = ProcessoFilho({"/usr/bin/python3", FTP_SERVER_PY, "127.0.0.1", "0", (a.pasta / "ftp").string(),
-                           arquivoPorta.string()},
+    a.ftp = ProcessoFilho({"/usr/bin/python3", FTP_SERVER_PY, "127.0.0.1", "0",
+                           (a.pasta / "ftp").string(), arquivoPorta.string()},
                           op);
     for (int i = 0; i < 300 && a.portaFTP <= 0; ++i) {
         std::ifstream f(arquivoPorta);
@@ -135,7 +138,8 @@ bool Prepara() {
     a.config = std::make_shared<ConfiguracaoServico>();
     a.config->PastaPrograma = (a.pasta / "prog").string() + "/";
     a.log = std::make_unique<LogServico>(a.pasta / "prog");
-    a.banco = std::make_unique<BancoServico>(*a.log, ParametrosBDServico{host, a.params.banco, usuario, senha});
+    a.banco = std::make_unique<BancoServico>(
+        *a.log, ParametrosBDServico{host, a.params.banco, usuario, senha});
     a.alertas = std::make_unique<AlertasEmail>([] { return 3; });
     Amb() = std::move(a);
     return true;
@@ -145,10 +149,13 @@ void Configura(int net, int ftp) {
     Ambiente& a = *Amb();
     Attachment att = Attachment::Conecta(a.params);
     Transaction tr(att);
-    Statement st(tr,
-                 "UPDATE CONFIG SET CFG_NETBACKUP=?, CFG_NETDSTPATH=?, CFG_FTPBACKUP=?, CFG_FTPHOST=?, "
-                 "CFG_FTPPORT=?, CFG_FTPUSER=?, CFG_FTPPASS=?, CFG_FTPSECURITY=0");
-    st.SetInt(0, net).SetText(1, (a.pasta / "rede").string()).SetInt(2, ftp).SetText(3, "127.0.0.1");
+    Statement st(
+        tr, "UPDATE CONFIG SET CFG_NETBACKUP=?, CFG_NETDSTPATH=?, CFG_FTPBACKUP=?, CFG_FTPHOST=?, "
+            "CFG_FTPPORT=?, CFG_FTPUSER=?, CFG_FTPPASS=?, CFG_FTPSECURITY=0");
+    st.SetInt(0, net)
+        .SetText(1, (a.pasta / "rede").string())
+        .SetInt(2, ftp)
+        .SetText(3, "127.0.0.1");
     st.SetInt(4, a.portaFTP).SetText(5, kUsuario).SetText(6, CriptografaTexto(kSenha));
     st.Executa();
     tr.Commit();
@@ -193,7 +200,8 @@ int main() {
                          fs::copy_file(origem, destino, fs::copy_options::overwrite_existing);
                      }
                  }},
-                {"backup to a folder", [&] { Esvazia(rede); }, [&] { Execucao()->BackupArquivos(true); }},
+                {"backup to a folder", [&] { Esvazia(rede); },
+                 [&] { Execucao()->BackupArquivos(true); }},
                 {Meta::RazaoNoMinimo, 0.8});
         Configura(0, 1);
         Compara("recordings backup to FTP: plain socket upload loop / backup",

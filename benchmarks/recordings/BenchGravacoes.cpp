@@ -67,7 +67,8 @@ struct Ambiente {
     std::filesystem::path home;
 
     ParametrosConexao Unidade() const {
-        return {MontaStringConexao(o.servidor, o.porta, (o.pastaDados / NomeArquivoBancoPABX(1)).string()),
+        return {MontaStringConexao(o.servidor, o.porta,
+                                   (o.pastaDados / NomeArquivoBancoPABX(1)).string()),
                 o.usuario, o.senha};
     }
     ParametrosConexao Principal() const {
@@ -94,23 +95,24 @@ void Preenche(Ambiente& a) {
     if (Conta(unidade, "SELECT COUNT(*) FROM GRAVACAO") == Gravacoes &&
         Conta(principal, "SELECT COUNT(*) FROM CLIENTE") == Contatos)
         return;
-    std::cerr << "filling " << Contatos << " contacts and " << Gravacoes << " recordings (kept for later runs)...\n";
+    std::cerr << "filling " << Contatos << " contacts and " << Gravacoes
+              << " recordings (kept for later runs)...\n";
     principal.Executa("DELETE FROM TELEFONE");
     principal.Executa("DELETE FROM CLIENTE");
     principal.Executa("DELETE FROM GRPRAMAL");
     principal.Executa("DELETE FROM GRUPO");
     principal.Executa("INSERT INTO GRUPO VALUES (1, 'Vendas')");
     principal.Executa("INSERT INTO GRUPO VALUES (2, 'Suporte')");
-    principal.Executa(
-        "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 50) DO BEGIN "
-        "INSERT INTO GRPRAMAL VALUES (1 + MOD(:I, 2), CAST(300 + :I AS VARCHAR(30)), "
-        "'Ramal ' || :I, 1); I = I + 1; END END");
+    principal.Executa("EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 50) DO BEGIN "
+                      "INSERT INTO GRPRAMAL VALUES (1 + MOD(:I, 2), CAST(300 + :I AS VARCHAR(30)), "
+                      "'Ramal ' || :I, 1); I = I + 1; END END");
     // Contact c has the number 4899 + c in 6 digits; even contacts a second one.
     principal.Executa(
         "EXECUTE BLOCK AS DECLARE I INTEGER = 1; BEGIN WHILE (I <= " + std::to_string(Contatos) +
         ") DO BEGIN INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR) VALUES "
         "(:I, 'Contato ' || :I, LPAD(:I, 11, '0')); "
-        "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (:I, '4899' || LPAD(:I, 6, '0'), 1); "
+        "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (:I, '4899' || LPAD(:I, 6, "
+        "'0'), 1); "
         "IF (MOD(:I, 2) = 0) THEN INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES "
         "(:I, '4898' || LPAD(:I, 6, '0'), 0); I = I + 1; END END");
     unidade.Executa("DELETE FROM GRAVACAO");
@@ -120,13 +122,17 @@ void Preenche(Ambiente& a) {
     for (int bloco = 0; bloco < Gravacoes; bloco += 100'000)
         unidade.Executa(
             "EXECUTE BLOCK AS DECLARE I INTEGER = " + std::to_string(bloco) +
-            "; DECLARE C INTEGER; BEGIN WHILE (I < " + std::to_string(std::min(bloco + 100'000, Gravacoes)) +
-            ") DO BEGIN C = IIF(MOD(:I, 5) = 0, 1 + MOD(CAST(:I / 5 AS BIGINT) * 7919, " + std::to_string(Contatos) +
+            "; DECLARE C INTEGER; BEGIN WHILE (I < " +
+            std::to_string(std::min(bloco + 100'000, Gravacoes)) +
+            ") DO BEGIN C = IIF(MOD(:I, 5) = 0, 1 + MOD(CAST(:I / 5 AS BIGINT) * 7919, " +
+            std::to_string(Contatos) +
             "), 0); INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_RAMGRAVADO, GRV_DESTINO, "
-            "GRV_DATARG, GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, GRV_DURACAO, GRV_TEMAUDIO, CLI_CODIGO) "
+            "GRV_DATARG, GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, GRV_DURACAO, GRV_TEMAUDIO, "
+            "CLI_CODIGO) "
             "VALUES (:I + 1, 1, CAST(300 + MOD(:I, 80) AS VARCHAR(20)), "
             "IIF(:C = 0, '4830' || :I, '4899' || LPAD(:C, 6, '0')), "
-            "'NOW', TIMESTAMP '2024-06-01 00:00:00' + CAST(:I AS DOUBLE PRECISION) * " + passo +
+            "'NOW', TIMESTAMP '2024-06-01 00:00:00' + CAST(:I AS DOUBLE PRECISION) * " +
+            passo +
             " / 86400, 'GR\\X\\R' || :I || '.WAV', MOD(:I, 3), 60, 1, :C); I = I + 1; END END");
     unidade.Executa("SET STATISTICS INDEX IX_GRAVACAO_DATAGRV");
 }
@@ -140,7 +146,8 @@ std::string LeArquivo(const std::string& c) {
 
 Ambiente& Prepara() {
     static Ambiente a;
-    const std::string cache = Env("VERUZADU_BENCH_CACHE").empty() ? Env("VERUZADU_FB_DATA") : Env("VERUZADU_BENCH_CACHE");
+    const std::string cache =
+        Env("VERUZADU_BENCH_CACHE").empty() ? Env("VERUZADU_FB_DATA") : Env("VERUZADU_BENCH_CACHE");
     if (cache.empty()) throw std::runtime_error("VERUZADU_FB_* not set");
     a.o.servidor = Env("VERUZADU_FB_HOST").empty() ? "localhost" : Env("VERUZADU_FB_HOST");
     a.o.porta = Env("VERUZADU_FB_PORT").empty() ? 0 : std::stoi(Env("VERUZADU_FB_PORT"));
@@ -158,22 +165,27 @@ Ambiente& Prepara() {
     Preenche(a);
     {
         Attachment unidade = Attachment::Conecta(a.Unidade());
-        ExecutaScript(unidade, "SET TERM ^ ;\n" + ScriptLISTAGRV(std::string("localhost:") + Alias) + "\nSET TERM ; ^\n");
+        ExecutaScript(unidade, "SET TERM ^ ;\n" +
+                                   ScriptLISTAGRV(std::string("localhost:") + Alias) +
+                                   "\nSET TERM ; ^\n");
         const std::string outra = Env("VERUZADU_BENCH_LISTAGRV");
         if (!outra.empty()) {
             std::cerr << "LISTAGRV from " << outra << '\n';
             std::string texto = LeArquivo(outra);
             const std::string alvo = std::string("localhost:") + Alias;
-            for (std::size_t p = 0; (p = texto.find("'localhost:VERUZADU'", p)) != std::string::npos; p += alvo.size())
+            for (std::size_t p = 0;
+                 (p = texto.find("'localhost:VERUZADU'", p)) != std::string::npos; p += alvo.size())
                 texto.replace(p + 1, 18, alvo);
             ExecutaScript(unidade, "SET TERM ^ ;\n" + texto + "\nSET TERM ; ^\n");
         }
     }
-    a.home = std::filesystem::temp_directory_path() / ("bench-recordings-" + std::to_string(::getpid()));
+    a.home =
+        std::filesystem::temp_directory_path() / ("bench-recordings-" + std::to_string(::getpid()));
     std::filesystem::create_directories(a.home);
     std::ofstream(a.home / "VERUZADU.INI")
-        << "[BD]\nServer=\\\\" << a.o.servidor << (a.o.porta ? "/" + std::to_string(a.o.porta) : std::string())
-        << "\nAlias=" << Alias << "\n";
+        << "[BD]\nServer=\\\\" << a.o.servidor
+        << (a.o.porta ? "/" + std::to_string(a.o.porta) : std::string()) << "\nAlias=" << Alias
+        << "\n";
     ::setenv("VERUZADU_HOME", a.home.c_str(), 1);
     a.dados = std::make_unique<MDados>(a.mensagens);
     std::string erro;
@@ -230,27 +242,37 @@ int main(int argc, char** argv) {
         if (Pedida(argc, argv, "day")) {
             std::int64_t n = 0;
             Compara("busy unit: one day's search (LISTAGRV, 27,400 recordings, contacts linked)",
-                    {"LISTAGRV of the day", {}, [&] { n = Le(a, "SELECT * FROM LISTAGRV(?, ?)", InicioDia, FimDia); }},
-                    {"plain ordered SELECT of the day's rows", {},
+                    {"LISTAGRV of the day",
+                     {},
+                     [&] { n = Le(a, "SELECT * FROM LISTAGRV(?, ?)", InicioDia, FimDia); }},
+                    {"plain ordered SELECT of the day's rows",
+                     {},
                      [&] {
-                         Le(a, "SELECT * FROM GRAVACAO WHERE GRV_DATAGRV >= ? AND GRV_DATAGRV <= ? "
-                               "ORDER BY GRV_DATAGRV, GRV_CODIGO", InicioDia, FimDia);
+                         Le(a,
+                            "SELECT * FROM GRAVACAO WHERE GRV_DATAGRV >= ? AND GRV_DATAGRV <= ? "
+                            "ORDER BY GRV_DATAGRV, GRV_CODIGO",
+                            InicioDia, FimDia);
                      }},
                     {Meta::MsNoMaximo, 200});
             std::printf("  rows: %lld\n", static_cast<long long>(n));
         }
         if (Pedida(argc, argv, "page")) {
-            const DataHora ini = DataHoraDeSegundos(SegundosDesdeEpoca(FimMes) - ModeloGravacoes::JanelaInicial);
+            const DataHora ini =
+                DataHoraDeSegundos(SegundosDesdeEpoca(FimMes) - ModeloGravacoes::JanelaInicial);
             Compara("busy unit: console's first page of a month, administrator (contacts linked)",
                     {"recordings list, first page", {}, [&] { pagina(admin); }},
-                    {"plain call of its first window", {}, [&] { Le(a, "SELECT * FROM LISTAGRV(?, ?)", ini, FimMes); }},
+                    {"plain call of its first window",
+                     {},
+                     [&] { Le(a, "SELECT * FROM LISTAGRV(?, ?)", ini, FimMes); }},
                     {Meta::MsNoMaximo, 150});
             std::printf("  rows: %zu\n", linhas);
         }
         if (Pedida(argc, argv, "operator")) {
-            Compara("busy unit: console's first page of a month, operator of 2 extensions and a name",
-                    {"operator's first page", {}, [&] { pagina(operador); }},
-                    {"administrator's first page", {}, [&] { pagina(admin); }}, {Meta::MsNoMaximo, 150});
+            Compara(
+                "busy unit: console's first page of a month, operator of 2 extensions and a name",
+                {"operator's first page", {}, [&] { pagina(operador); }},
+                {"administrator's first page", {}, [&] { pagina(admin); }},
+                {Meta::MsNoMaximo, 150});
             std::printf("  rows: %zu\n", linhas);
         }
         if (Pedida(argc, argv, "month")) {
@@ -264,7 +286,8 @@ int main(int argc, char** argv) {
                          while (m.canFetchMore({})) m.fetchMore({});
                          linhas = m.Linhas().size();
                      }},
-                    {"plain SELECT * FROM LISTAGRV of the month", {},
+                    {"plain SELECT * FROM LISTAGRV of the month",
+                     {},
                      [&] { n = Le(a, "SELECT * FROM LISTAGRV(?, ?)", InicioMes, FimMes); }},
                     {Meta::RazaoNoMaximo, 1.5});
             std::printf("  rows: %zu (plain call %lld)\n", linhas, static_cast<long long>(n));

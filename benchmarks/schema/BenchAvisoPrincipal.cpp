@@ -51,12 +51,14 @@ bool Prepara() {
     a.o.adminUsuario = env("VERUZADU_FB_USER");
     a.o.adminSenha = env("VERUZADU_FB_PASSWORD");
     a.o.alias = "VERUZADU_BENCH_AVISO_" + std::to_string(::getpid());
-    a.o.pastaDados = std::filesystem::path(env("VERUZADU_FB_DATA")) / ("bench-aviso-" + std::to_string(::getpid()));
+    a.o.pastaDados = std::filesystem::path(env("VERUZADU_FB_DATA")) /
+                     ("bench-aviso-" + std::to_string(::getpid()));
     a.o.unidades = {1};
     std::filesystem::create_directories(a.o.pastaDados);
     std::filesystem::permissions(a.o.pastaDados, std::filesystem::perms::all);
     InstalaBancos(a.o);
-    a.unidade = {MontaStringConexao(a.o.servidor, a.o.porta, (a.o.pastaDados / NomeArquivoBancoPABX(1)).string()),
+    a.unidade = {MontaStringConexao(a.o.servidor, a.o.porta,
+                                    (a.o.pastaDados / NomeArquivoBancoPABX(1)).string()),
                  a.o.usuario, a.o.senha};
     Amb() = std::move(a);
     return true;
@@ -68,14 +70,19 @@ void Arquiva(benchmark::State& state, bool avisoAtivo) {
     {
         // Only the database's owner may switch the trigger: the program's user is.
         Attachment dono = Attachment::Conecta(a.unidade);
-        dono.Executa(std::string("ALTER TRIGGER AVISA_PRINCIPAL ") + (avisoAtivo ? "ACTIVE" : "INACTIVE"));
+        dono.Executa(std::string("ALTER TRIGGER AVISA_PRINCIPAL ") +
+                     (avisoAtivo ? "ACTIVE" : "INACTIVE"));
     }
     for (auto _ : state) {
         Transaction tr(att);
-        Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TEMAUDIO, "
-                         "GRV_BINDADOS) VALUES (?, 1, CURRENT_TIMESTAMP, ?, 1, ?)");
+        Statement st(
+            tr,
+            "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TEMAUDIO, "
+            "GRV_BINDADOS) VALUES (?, 1, CURRENT_TIMESTAMP, ?, 1, ?)");
         const int codigo = a.proximo++;
-        st.SetInt(0, codigo).SetText(1, "GR250101\\X0001010\\R" + std::to_string(codigo) + ".WAV").SetBlob(2, a.audio);
+        st.SetInt(0, codigo)
+            .SetText(1, "GR250101\\X0001010\\R" + std::to_string(codigo) + ".WAV")
+            .SetBlob(2, a.audio);
         st.Executa();
         tr.Commit();
     }
@@ -92,10 +99,13 @@ void ArquivaEmLote(benchmark::State& state) {
         AvisoEmLote lote(att);
         for (int i = 0; i < 50; ++i) {
             Transaction tr(att);
-            Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TEMAUDIO, "
+            Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, "
+                             "GRV_IDFILE, GRV_TEMAUDIO, "
                              "GRV_BINDADOS) VALUES (?, 1, CURRENT_TIMESTAMP, ?, 1, ?)");
             const int codigo = a.proximo++;
-            st.SetInt(0, codigo).SetText(1, "GR250101\\X0001010\\R" + std::to_string(codigo) + ".WAV").SetBlob(2, a.audio);
+            st.SetInt(0, codigo)
+                .SetText(1, "GR250101\\X0001010\\R" + std::to_string(codigo) + ".WAV")
+                .SetBlob(2, a.audio);
             st.Executa();
             tr.Commit();
         }
@@ -111,12 +121,11 @@ void ArquivaSemAviso(benchmark::State& state) { Arquiva(state, false); }
 BENCHMARK(ArquivaComAviso)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 BENCHMARK(ArquivaSemAviso)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    if (!Prepara())
-        return 1;
+    if (!Prepara()) return 1;
     benchmark::RunSpecifiedBenchmarks();
     try {
         RemoveAlias(Amb()->o.arquivoAliases, Amb()->o.alias);

@@ -30,15 +30,19 @@ struct Ambiente {
     std::string erro;
 
     ParametrosConexao Unidade() const {
-        return {MontaStringConexao(o.servidor, o.porta, (o.pastaDados / NomeArquivoBancoPABX(1)).string()), o.usuario,
-                o.senha};
+        return {MontaStringConexao(o.servidor, o.porta,
+                                   (o.pastaDados / NomeArquivoBancoPABX(1)).string()),
+                o.usuario, o.senha};
     }
 };
 
 Ambiente& Prepara() {
     static Ambiente ambiente = [] {
         Ambiente a;
-        auto env = [](const char* n) { const char* v = std::getenv(n); return std::string(v ? v : ""); };
+        auto env = [](const char* n) {
+            const char* v = std::getenv(n);
+            return std::string(v ? v : "");
+        };
         if (env("VERUZADU_FB_DATA").empty()) {
             a.erro = "VERUZADU_FB_* not set";
             return a;
@@ -72,19 +76,25 @@ Ambiente& Prepara() {
             principal.Executa("INSERT INTO GRUPO VALUES (1, 'Vendas')");
             principal.Executa("INSERT INTO GRUPO VALUES (2, 'Suporte')");
             // 50 group rows: extensions 300-349, half in each group.
-            principal.Executa("EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 50) DO BEGIN "
-                              "INSERT INTO GRPRAMAL VALUES (1 + MOD(:I, 2), CAST(300 + :I AS VARCHAR(30)), "
-                              "'Ramal ' || :I, 1); I = I + 1; END END");
+            principal.Executa(
+                "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 50) DO BEGIN "
+                "INSERT INTO GRPRAMAL VALUES (1 + MOD(:I, 2), CAST(300 + :I AS VARCHAR(30)), "
+                "'Ramal ' || :I, 1); I = I + 1; END END");
             unidade.Executa("DELETE FROM GRAVACAO");
-            // One recording every 31.536 s from 2024-01-01: a year; 80 extensions, 50 of them grouped.
+            // One recording every 31.536 s from 2024-01-01: a year; 80 extensions, 50 of them
+            // grouped.
             for (int bloco = 0; bloco < Gravacoes; bloco += 100'000) {
                 unidade.Executa(
-                    "EXECUTE BLOCK AS DECLARE I INTEGER = " + std::to_string(bloco) + "; BEGIN WHILE (I < " +
-                    std::to_string(bloco + 100'000) +
-                    ") DO BEGIN INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_RAMGRAVADO, GRV_DESTINO, "
-                    "GRV_DATARG, GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, GRV_DURACAO, GRV_TEMAUDIO, CLI_CODIGO) "
-                    "VALUES (GEN_ID(GEN_GRV_ID, 1), 1, CAST(300 + MOD(:I, 80) AS VARCHAR(20)), '4830' || :I, "
-                    "'NOW', TIMESTAMP '2024-01-01 00:00:00' + CAST(:I AS DOUBLE PRECISION) * 31.536 / 86400, "
+                    "EXECUTE BLOCK AS DECLARE I INTEGER = " + std::to_string(bloco) +
+                    "; BEGIN WHILE (I < " + std::to_string(bloco + 100'000) +
+                    ") DO BEGIN INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_RAMGRAVADO, "
+                    "GRV_DESTINO, "
+                    "GRV_DATARG, GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, GRV_DURACAO, GRV_TEMAUDIO, "
+                    "CLI_CODIGO) "
+                    "VALUES (GEN_ID(GEN_GRV_ID, 1), 1, CAST(300 + MOD(:I, 80) AS VARCHAR(20)), "
+                    "'4830' || :I, "
+                    "'NOW', TIMESTAMP '2024-01-01 00:00:00' + CAST(:I AS DOUBLE PRECISION) * "
+                    "31.536 / 86400, "
                     "'GR\\X\\R' || :I || '.WAV', MOD(:I, 3), 60, 0, 0); I = I + 1; END END");
             }
             unidade.Executa("SET STATISTICS INDEX IX_GRAVACAO_DATAGRV");
@@ -98,11 +108,13 @@ Ambiente& Prepara() {
 // GRAVACAO rows this attachment has read so far, sequentially and by index.
 std::pair<std::int64_t, std::int64_t> Leituras(Attachment& att) {
     Transaction tr(att, true);
-    Statement st(tr, "SELECT COALESCE(SUM(s.MON$RECORD_SEQ_READS), 0), COALESCE(SUM(s.MON$RECORD_IDX_READS), 0) "
-                     "FROM MON$TABLE_STATS t JOIN MON$RECORD_STATS s ON s.MON$STAT_ID = t.MON$RECORD_STAT_ID "
-                     "JOIN MON$ATTACHMENTS a ON a.MON$STAT_ID = t.MON$STAT_ID "
-                     "WHERE t.MON$STAT_GROUP = 1 AND t.MON$TABLE_NAME = 'GRAVACAO' "
-                     "AND a.MON$ATTACHMENT_ID = CURRENT_CONNECTION");
+    Statement st(
+        tr,
+        "SELECT COALESCE(SUM(s.MON$RECORD_SEQ_READS), 0), COALESCE(SUM(s.MON$RECORD_IDX_READS), 0) "
+        "FROM MON$TABLE_STATS t JOIN MON$RECORD_STATS s ON s.MON$STAT_ID = t.MON$RECORD_STAT_ID "
+        "JOIN MON$ATTACHMENTS a ON a.MON$STAT_ID = t.MON$STAT_ID "
+        "WHERE t.MON$STAT_GROUP = 1 AND t.MON$TABLE_NAME = 'GRAVACAO' "
+        "AND a.MON$ATTACHMENT_ID = CURRENT_CONNECTION");
     auto c = st.Abre();
     c.Proxima();
     return {c.GetBigInt(0), c.GetBigInt(1)};
@@ -142,7 +154,7 @@ void BM_ListaGrvUmMes(benchmark::State& state) {
     Busca(state, DataHora{2024, 6, 1, 0, 0, 0, 0}, DataHora{2024, 6, 30, 23, 59, 59, 0});
 }
 
-} // namespace
+}  // namespace
 
 BENCHMARK(BM_ListaGrvUmDia)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ListaGrvUmMes)->Unit(benchmark::kMillisecond)->Iterations(5);

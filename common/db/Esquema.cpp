@@ -18,8 +18,7 @@ const std::string_view ConexaoPrincipalDosScripts = "localhost:VERUZADU";
 const std::string_view CredenciaisDosScripts = "AS USER 'HMCXJXTFHJ' PASSWORD 'lomfadrix'";
 
 std::string Substitui(std::string texto, std::string_view de, std::string_view para) {
-    if (de == para)
-        return texto;
+    if (de == para) return texto;
     for (std::size_t pos = 0; (pos = texto.find(de, pos)) != std::string::npos; pos += para.size())
         texto.replace(pos, de.size(), para);
     return texto;
@@ -36,15 +35,15 @@ std::string ConexaoValidada(std::string_view conexao) {
 // clauses write them: a plain user name, the password a quoted literal.
 std::string Credenciais(std::string_view usuario, std::string_view senha) {
     auto valido = [](unsigned char c) { return std::isalnum(c) || c == '_'; };
-    if (usuario.empty() || usuario.size() > 31 || !std::all_of(usuario.begin(), usuario.end(), valido))
+    if (usuario.empty() || usuario.size() > 31 ||
+        !std::all_of(usuario.begin(), usuario.end(), valido))
         throw std::invalid_argument("usuário do banco inválido: " + std::string(usuario));
     if (senha.empty() || senha.find_first_of("\r\n") != std::string_view::npos)
         throw std::invalid_argument("senha do banco inválida");
     std::string r = "AS USER '" + std::string(usuario) + "' PASSWORD '";
     for (char c : senha) {
         r.push_back(c);
-        if (c == '\'')
-            r.push_back('\'');
+        if (c == '\'') r.push_back('\'');
     }
     return r + "'";
 }
@@ -65,13 +64,15 @@ std::string Identificador(std::string_view nome) {
 
 // A type as the upgrade statements write it: words, digits, blanks, parentheses, comma.
 std::string TipoValidado(std::string_view tipo) {
-    auto valido = [](unsigned char c) { return std::isalnum(c) || c == '_' || c == ' ' || c == '(' || c == ')' || c == ','; };
+    auto valido = [](unsigned char c) {
+        return std::isalnum(c) || c == '_' || c == ' ' || c == '(' || c == ')' || c == ',';
+    };
     if (tipo.empty() || !std::all_of(tipo.begin(), tipo.end(), valido))
         throw std::invalid_argument("tipo SQL inválido: " + std::string(tipo));
     return std::string(tipo);
 }
 
-} // namespace
+}  // namespace
 
 std::string NomeArquivoBancoPABX(int codigoPABX) {
     char nome[32];
@@ -81,7 +82,8 @@ std::string NomeArquivoBancoPABX(int codigoPABX) {
 
 std::string ScriptBancoPrincipal() { return std::string(ScriptSqlVeruzadu); }
 
-std::string ScriptBancoPABX(std::string_view conexaoPrincipal, std::string_view usuario, std::string_view senha) {
+std::string ScriptBancoPABX(std::string_view conexaoPrincipal, std::string_view usuario,
+                            std::string_view senha) {
     std::string s = Substitui(std::string(ScriptSqlGrvpab), "@LISTAGRV@", ScriptSqlListagrv);
     s = Substitui(std::move(s), CredenciaisDosScripts, Credenciais(usuario, senha));
     return Substitui(std::move(s), ConexaoPrincipalDosScripts, ConexaoValidada(conexaoPrincipal));
@@ -97,17 +99,21 @@ std::string ScriptLISTARAMGRUPO(std::string_view conexaoPrincipal, std::string_v
         throw std::logic_error("LISTARAMGRUPO ausente do script do banco da central");
     std::string texto = Substitui(s.substr(inicio, fim + 4 - inicio) + "\n", CredenciaisDosScripts,
                                   Credenciais(usuario, senha));
-    return Substitui(std::move(texto), ConexaoPrincipalDosScripts, ConexaoValidada(conexaoPrincipal));
+    return Substitui(std::move(texto), ConexaoPrincipalDosScripts,
+                     ConexaoValidada(conexaoPrincipal));
 }
 
-std::string ScriptLISTAGRV(std::string_view conexaoPrincipal, std::string_view usuario, std::string_view senha) {
-    std::string s = Substitui(std::string(ScriptSqlListagrv), CredenciaisDosScripts, Credenciais(usuario, senha));
+std::string ScriptLISTAGRV(std::string_view conexaoPrincipal, std::string_view usuario,
+                           std::string_view senha) {
+    std::string s = Substitui(std::string(ScriptSqlListagrv), CredenciaisDosScripts,
+                              Credenciais(usuario, senha));
     return Substitui(std::move(s), ConexaoPrincipalDosScripts, ConexaoValidada(conexaoPrincipal));
 }
 
 bool ListaGrvDesatualizada(Transaction& tr) {
     if (!TabelaExiste(tr, "TMP_RAMALVISTO")) return true;
-    Statement st(tr, "SELECT 1 FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = 'LISTACLIENTECODIGOS'");
+    Statement st(tr,
+                 "SELECT 1 FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = 'LISTACLIENTECODIGOS'");
     auto c = st.Abre();
     return !c.Proxima();
 }
@@ -134,7 +140,8 @@ bool IndiceExiste(Transaction& tr, std::string_view indice) {
 }
 
 bool CampoExiste(Transaction& tr, std::string_view tabela, std::string_view campo) {
-    Statement st(tr, "SELECT 1 FROM RDB$RELATION_FIELDS rf WHERE rf.RDB$RELATION_NAME = ? AND rf.RDB$FIELD_NAME = ?");
+    Statement st(tr, "SELECT 1 FROM RDB$RELATION_FIELDS rf WHERE rf.RDB$RELATION_NAME = ? AND "
+                     "rf.RDB$FIELD_NAME = ?");
     st.SetText(0, tabela).SetText(1, campo);
     auto c = st.Abre();
     return c.Proxima();
@@ -143,21 +150,20 @@ bool CampoExiste(Transaction& tr, std::string_view tabela, std::string_view camp
 namespace {
 
 // Type code and character length of a column's field source; false when missing.
-bool DescreveCampo(Transaction& tr, std::string_view tabela, std::string_view campo, int& tipo, int& tamanho) {
-    Statement st(tr,
-                 "SELECT F.RDB$FIELD_TYPE, F.RDB$CHARACTER_LENGTH FROM RDB$RELATION_FIELDS R "
-                 "JOIN RDB$FIELDS F ON R.RDB$FIELD_SOURCE = F.RDB$FIELD_NAME "
-                 "WHERE R.RDB$RELATION_NAME = ? AND R.RDB$FIELD_NAME = ?");
+bool DescreveCampo(Transaction& tr, std::string_view tabela, std::string_view campo, int& tipo,
+                   int& tamanho) {
+    Statement st(tr, "SELECT F.RDB$FIELD_TYPE, F.RDB$CHARACTER_LENGTH FROM RDB$RELATION_FIELDS R "
+                     "JOIN RDB$FIELDS F ON R.RDB$FIELD_SOURCE = F.RDB$FIELD_NAME "
+                     "WHERE R.RDB$RELATION_NAME = ? AND R.RDB$FIELD_NAME = ?");
     st.SetText(0, tabela).SetText(1, campo);
     auto c = st.Abre();
-    if (!c.Proxima())
-        return false;
+    if (!c.Proxima()) return false;
     tipo = c.IsNull(0) ? -1 : c.GetSmallInt(0);
     tamanho = c.IsNull(1) ? 0 : c.GetSmallInt(1);
     return true;
 }
 
-} // namespace
+}  // namespace
 
 int TamanhoCampo(Transaction& tr, std::string_view tabela, std::string_view campo) {
     int tipo = 0, tamanho = 0;
@@ -171,53 +177,58 @@ int CodigoTipoCampo(Transaction& tr, std::string_view tabela, std::string_view c
 
 std::string NomeTipoCampo(int codigo) {
     switch (codigo) {
-    case 7: return "SMALLINT";
-    case 8: return "INTEGER";
-    case 9: return "QUAD";
-    case 10: return "FLOAT";
-    case 11: return "D_FLOAT";
-    case 12: return "DATE";
-    case 13: return "TIME";
-    case 14: return "CHAR";
-    case 16: return "INT64";
-    case 27: return "DOUBLE";
-    case 35: return "TIMESTAMP";
-    case 37: return "VARCHAR";
-    case 40: return "CSTRING";
-    case 261: return "BLOB";
-    default: return "UNKNOWN";
+        case 7: return "SMALLINT";
+        case 8: return "INTEGER";
+        case 9: return "QUAD";
+        case 10: return "FLOAT";
+        case 11: return "D_FLOAT";
+        case 12: return "DATE";
+        case 13: return "TIME";
+        case 14: return "CHAR";
+        case 16: return "INT64";
+        case 27: return "DOUBLE";
+        case 35: return "TIMESTAMP";
+        case 37: return "VARCHAR";
+        case 40: return "CSTRING";
+        case 261: return "BLOB";
+        default: return "UNKNOWN";
     }
 }
 
-bool TipoCampoIgual(Transaction& tr, std::string_view tabela, std::string_view campo, std::string_view tipo) {
+bool TipoCampoIgual(Transaction& tr, std::string_view tabela, std::string_view campo,
+                    std::string_view tipo) {
     const int codigo = CodigoTipoCampo(tr, tabela, campo);
-    if (codigo < 0)
-        return false;
+    if (codigo < 0) return false;
     const std::string nome = NomeTipoCampo(codigo);
     return IgualSemCaixa(nome, tipo);
 }
 
 std::string SqlAlteraTamanhoCampo(std::string_view tabela, std::string_view campo, int tamanho) {
-    if (tamanho < 1 || tamanho > 32765)
-        throw std::invalid_argument("tamanho de campo inválido");
-    return "ALTER TABLE " + Identificador(tabela) + " ALTER COLUMN " + Identificador(campo) + " TYPE VARCHAR(" +
-           std::to_string(tamanho) + ")";
+    if (tamanho < 1 || tamanho > 32765) throw std::invalid_argument("tamanho de campo inválido");
+    return "ALTER TABLE " + Identificador(tabela) + " ALTER COLUMN " + Identificador(campo) +
+           " TYPE VARCHAR(" + std::to_string(tamanho) + ")";
 }
 
-std::string SqlAdicionaCampo(std::string_view tabela, std::string_view campo, std::string_view tipo) {
-    return "ALTER TABLE " + Identificador(tabela) + " ADD " + Identificador(campo) + " " + TipoValidado(tipo);
+std::string SqlAdicionaCampo(std::string_view tabela, std::string_view campo,
+                             std::string_view tipo) {
+    return "ALTER TABLE " + Identificador(tabela) + " ADD " + Identificador(campo) + " " +
+           TipoValidado(tipo);
 }
 
-std::string SqlAlteraTipoCampo(std::string_view tabela, std::string_view campo, std::string_view tipo) {
-    return "ALTER TABLE " + Identificador(tabela) + " ALTER " + Identificador(campo) + " TYPE " + TipoValidado(tipo);
+std::string SqlAlteraTipoCampo(std::string_view tabela, std::string_view campo,
+                               std::string_view tipo) {
+    return "ALTER TABLE " + Identificador(tabela) + " ALTER " + Identificador(campo) + " TYPE " +
+           TipoValidado(tipo);
 }
 
 std::vector<std::string> AlteracoesDWNHISTORY() {
     static const std::pair<const char*, const char*> campos[] = {
-        {"DWN_ARQBAIXAR", "INTEGER"},  {"DWN_ARQBAIXADO", "INTEGER"},   {"DWN_BYTESBAIXAR", "BIGINT"},
-        {"DWN_BYTESBAIXADO", "BIGINT"}, {"DWN_ARQCONVOGG", "INTEGER"},  {"DWN_ARQIMPORTADO", "INTEGER"},
-        {"DWN_FALHASDOWN", "INTEGER"},  {"DWN_FALHASOGG", "INTEGER"},   {"DWN_FALHASXML", "INTEGER"},
-        {"DWN_FALHASIMP", "INTEGER"},   {"DWN_AVDUPIMP", "INTEGER"},    {"DWN_BYTESTIMEOUT", "BIGINT"},
+        {"DWN_ARQBAIXAR", "INTEGER"},  {"DWN_ARQBAIXADO", "INTEGER"},
+        {"DWN_BYTESBAIXAR", "BIGINT"}, {"DWN_BYTESBAIXADO", "BIGINT"},
+        {"DWN_ARQCONVOGG", "INTEGER"}, {"DWN_ARQIMPORTADO", "INTEGER"},
+        {"DWN_FALHASDOWN", "INTEGER"}, {"DWN_FALHASOGG", "INTEGER"},
+        {"DWN_FALHASXML", "INTEGER"},  {"DWN_FALHASIMP", "INTEGER"},
+        {"DWN_AVDUPIMP", "INTEGER"},   {"DWN_BYTESTIMEOUT", "BIGINT"},
     };
     std::vector<std::string> r;
     for (const auto& [campo, tipo] : campos)
@@ -226,14 +237,19 @@ std::vector<std::string> AlteracoesDWNHISTORY() {
 }
 
 std::vector<std::string> AlteracoesPABX() {
-    return {SqlAdicionaCampo("PABX", "PAB_SDCARDTOTAL", "BIGINT"), SqlAdicionaCampo("PABX", "PAB_SDCARDFREE", "BIGINT"),
-            SqlAdicionaCampo("PABX", "PAB_SDCARDUSED", "BIGINT"), SqlAdicionaCampo("PABX", "PAB_ULTVERIFSDC", "TIMESTAMP"),
+    return {SqlAdicionaCampo("PABX", "PAB_SDCARDTOTAL", "BIGINT"),
+            SqlAdicionaCampo("PABX", "PAB_SDCARDFREE", "BIGINT"),
+            SqlAdicionaCampo("PABX", "PAB_SDCARDUSED", "BIGINT"),
+            SqlAdicionaCampo("PABX", "PAB_ULTVERIFSDC", "TIMESTAMP"),
             SqlAdicionaCampo("PABX", "PAB_ULTALERTSDC", "TIMESTAMP")};
 }
 
-std::int32_t InsereComProximoCodigo(Transaction& tr, std::string_view tabela, std::string_view coluna,
-                                    const std::function<void(Transaction&, std::int32_t)>& insere, int tentativas) {
-    const std::string sqlMax = "SELECT MAX(" + Identificador(coluna) + ") FROM " + Identificador(tabela);
+std::int32_t InsereComProximoCodigo(Transaction& tr, std::string_view tabela,
+                                    std::string_view coluna,
+                                    const std::function<void(Transaction&, std::int32_t)>& insere,
+                                    int tentativas) {
+    const std::string sqlMax =
+        "SELECT MAX(" + Identificador(coluna) + ") FROM " + Identificador(tabela);
     std::int32_t anterior = 0;
     for (int tentativa = 1;; ++tentativa) {
         std::int32_t codigo = 1;
@@ -262,8 +278,7 @@ std::int32_t InsereComProximoCodigo(Transaction& tr, std::string_view tabela, st
             desfaz();
             // A violation while the highest code stayed the same is another key's
             // (a duplicate login, say): trying again would meet it again.
-            if (!e.ChaveDuplicada() || codigo == anterior || tentativa >= tentativas)
-                throw;
+            if (!e.ChaveDuplicada() || codigo == anterior || tentativa >= tentativas) throw;
             anterior = codigo;
         } catch (...) {
             desfaz();
@@ -285,15 +300,15 @@ AvisoEmLote::~AvisoEmLote() {
 }
 
 void AvisoEmLote::Encerra() {
-    if (!unidade_)
-        return;
+    if (!unidade_) return;
     Attachment& att = *unidade_;
     unidade_ = nullptr;
     // The commit of this block relays once, through the commit trigger, when
     // the batch changed recordings.
     att.Executa("EXECUTE BLOCK AS DECLARE R INTEGER; BEGIN "
                 "R = RDB$SET_CONTEXT('USER_SESSION', 'VERUZADU_AVISO_EM_LOTE', NULL); "
-                "IF (RDB$GET_CONTEXT('USER_SESSION', 'VERUZADU_GRVGRAVACAO_PENDENTE') IS NOT NULL) THEN BEGIN "
+                "IF (RDB$GET_CONTEXT('USER_SESSION', 'VERUZADU_GRVGRAVACAO_PENDENTE') IS NOT NULL) "
+                "THEN BEGIN "
                 "R = RDB$SET_CONTEXT('USER_SESSION', 'VERUZADU_GRVGRAVACAO_PENDENTE', NULL); "
                 "R = RDB$SET_CONTEXT('USER_TRANSACTION', 'VERUZADU_GRVGRAVACAO', '1'); END END");
 }

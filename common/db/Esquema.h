@@ -28,16 +28,19 @@ std::string ScriptBancoPrincipal();
 // The unit database reads the main one as the program's database user: its
 // name and password (quoted into the script) are the installation's own.
 std::string ScriptBancoPABX(std::string_view conexaoPrincipal = "localhost:VERUZADU",
-                            std::string_view usuario = "HMCXJXTFHJ", std::string_view senha = "lomfadrix");
+                            std::string_view usuario = "HMCXJXTFHJ",
+                            std::string_view senha = "lomfadrix");
 // The two search procedures alone, ending with the "^" terminator, for a
 // runner that is already in "SET TERM ^": what a per-unit upgrade re-creates.
 // LISTAGRV's text also creates the per-transaction tables it uses and the
 // contacts lookup it calls (which reads the main database like
 // LISTARAMGRUPO); all of it may run again on a database that has it.
 std::string ScriptLISTARAMGRUPO(std::string_view conexaoPrincipal = "localhost:VERUZADU",
-                                std::string_view usuario = "HMCXJXTFHJ", std::string_view senha = "lomfadrix");
+                                std::string_view usuario = "HMCXJXTFHJ",
+                                std::string_view senha = "lomfadrix");
 std::string ScriptLISTAGRV(std::string_view conexaoPrincipal = "localhost:VERUZADU",
-                           std::string_view usuario = "HMCXJXTFHJ", std::string_view senha = "lomfadrix");
+                           std::string_view usuario = "HMCXJXTFHJ",
+                           std::string_view senha = "lomfadrix");
 // A unit database whose LISTAGRV predates the contacts lookup by code and the
 // extension filter (TMP_RAMALVISTO): ScriptLISTAGRV brings it up to date.
 bool ListaGrvDesatualizada(Transaction& tr);
@@ -61,7 +64,8 @@ int CodigoTipoCampo(Transaction& tr, std::string_view tabela, std::string_view c
 // 37 VARCHAR, 40 CSTRING, 261 BLOB, anything else UNKNOWN.
 std::string NomeTipoCampo(int codigo);
 // The column's type name (above) equals `tipo` (case-insensitive).
-bool TipoCampoIgual(Transaction& tr, std::string_view tabela, std::string_view campo, std::string_view tipo);
+bool TipoCampoIgual(Transaction& tr, std::string_view tabela, std::string_view campo,
+                    std::string_view tipo);
 
 // --- Upgrade statements --------------------------------------------------------
 // Names are checked to be plain identifiers (letters, digits, _ and $); a
@@ -71,9 +75,11 @@ bool TipoCampoIgual(Transaction& tr, std::string_view tabela, std::string_view c
 // "ALTER TABLE t ALTER COLUMN c TYPE VARCHAR(n)"
 std::string SqlAlteraTamanhoCampo(std::string_view tabela, std::string_view campo, int tamanho);
 // "ALTER TABLE t ADD c type"
-std::string SqlAdicionaCampo(std::string_view tabela, std::string_view campo, std::string_view tipo);
+std::string SqlAdicionaCampo(std::string_view tabela, std::string_view campo,
+                             std::string_view tipo);
 // "ALTER TABLE t ALTER c TYPE type"
-std::string SqlAlteraTipoCampo(std::string_view tabela, std::string_view campo, std::string_view tipo);
+std::string SqlAlteraTipoCampo(std::string_view tabela, std::string_view campo,
+                               std::string_view tipo);
 
 // The twelve widenings of the download statistics' counters, in order.
 std::vector<std::string> AlteracoesDWNHISTORY();
@@ -89,15 +95,15 @@ std::vector<std::string> AlteracoesPABX();
 // Databases installed before this existed relay every commit, as before.
 // One per attachment, used by the thread that uses the attachment.
 class AvisoEmLote final {
-public:
+  public:
     explicit AvisoEmLote(Attachment& unidade);
     AvisoEmLote(const AvisoEmLote&) = delete;
     AvisoEmLote& operator=(const AvisoEmLote&) = delete;
-    ~AvisoEmLote(); // relays; errors are swallowed (the filings stand)
+    ~AvisoEmLote();  // relays; errors are swallowed (the filings stand)
     // Ends the batch and relays now; throws FirebirdError.
     void Encerra();
 
-private:
+  private:
     Attachment* unidade_;
 };
 
@@ -114,6 +120,7 @@ private:
 // `insere` throws, its attempt is undone to the savepoint first, and what the
 // transaction held before the call stays. A table whose highest code is
 // INT32_MAX has none left: std::overflow_error.
-std::int32_t InsereComProximoCodigo(Transaction& tr, std::string_view tabela, std::string_view coluna,
+std::int32_t InsereComProximoCodigo(Transaction& tr, std::string_view tabela,
+                                    std::string_view coluna,
                                     const std::function<void(Transaction&, std::int32_t)>& insere,
                                     int tentativas = 50);

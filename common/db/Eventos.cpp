@@ -14,12 +14,11 @@ using namespace Firebird;
 // Target of the client library's callback. It lives as long as anyone holds a
 // reference: the listener, and the client library while a callback may come.
 class EventListener::Retorno final : public IEventCallbackImpl<Retorno, CheckStatusWrapper> {
-public:
+  public:
     explicit Retorno(unsigned short tamanho) : resultado(tamanho, 0) {}
 
     void addRef() { ++refs_; }
-    int release()
-    {
+    int release() {
         if (--refs_ == 0) {
             delete this;
             return 0;
@@ -27,12 +26,10 @@ public:
         return 1;
     }
 
-    void eventCallbackFunction(unsigned length, const ISC_UCHAR* events)
-    {
+    void eventCallbackFunction(unsigned length, const ISC_UCHAR* events) {
         // A request that is cancelled, or released after it fired, is
         // answered with an empty callback: nothing to count.
-        if (length == 0 || events == nullptr)
-            return;
+        if (length == 0 || events == nullptr) return;
         {
             std::lock_guard<std::mutex> lock(mtx);
             std::memcpy(resultado.data(), events, std::min<std::size_t>(length, resultado.size()));
@@ -41,27 +38,25 @@ public:
         cv.notify_one();
     }
 
-    std::mutex mtx; // guards the fields below
+    std::mutex mtx;  // guards the fields below
     std::condition_variable cv;
     std::vector<unsigned char> resultado;
     bool chegou = false;
     bool parar = false;
 
-private:
+  private:
     std::atomic<int> refs_{1};
 };
 
 EventListener::EventListener(Attachment& att, std::vector<std::string> nomes)
-    : att_(att.Interface()), nomes_(std::move(nomes))
-{
-    if (!att_)
-        throw FirebirdError({}, "EventListener: not attached");
+    : att_(att.Interface()), nomes_(std::move(nomes)) {
+    if (!att_) throw FirebirdError({}, "EventListener: not attached");
     if (nomes_.empty() || nomes_.size() > 15)
         throw FirebirdError({}, "EventListener: between 1 and 15 event names");
     // The event parameter block: a version byte, then per name its length,
     // the name and a 32-bit count (little-endian) that the server compares
     // with its own. isc_event_counts reads the same layout.
-    bufferEventos_.push_back(1); // EPB_version1
+    bufferEventos_.push_back(1);  // EPB_version1
     for (const std::string& n : nomes_) {
         if (n.empty() || n.size() > 255)
             throw FirebirdError({}, "EventListener: invalid event name");
@@ -106,33 +101,27 @@ EventListener::EventListener(Attachment& att, std::vector<std::string> nomes)
     trabalhador_ = std::thread([this, linhaDeBase] { Trabalha(!linhaDeBase); });
 }
 
-EventListener::~EventListener()
-{
+EventListener::~EventListener() {
     {
         std::lock_guard<std::mutex> lock(retorno_->mtx);
         retorno_->parar = true;
     }
     retorno_->cv.notify_one();
-    if (trabalhador_.joinable())
-        trabalhador_.join();
+    if (trabalhador_.joinable()) trabalhador_.join();
     Cancela();
     retorno_->release();
     ::close(fd_);
 }
 
-void EventListener::Cancela()
-{
-    if (!eventos_)
-        return;
+void EventListener::Cancela() {
+    if (!eventos_) return;
     fbinterno::Status st;
     eventos_->cancel(st.Ptr());
-    if (st.Falhou())
-        eventos_->release();
+    if (st.Falhou()) eventos_->release();
     eventos_ = nullptr;
 }
 
-void EventListener::Enfileira()
-{
+void EventListener::Enfileira() {
     fbinterno::Status st;
     if (eventos_) {
         // Already fired: only our reference is left to drop.
@@ -143,19 +132,18 @@ void EventListener::Enfileira()
     st.Verifica();
 }
 
-void EventListener::Trabalha(bool primeiro)
-{
+void EventListener::Trabalha(bool primeiro) {
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(retorno_->mtx);
             retorno_->cv.wait(lock, [this] { return retorno_->chegou || retorno_->parar; });
-            if (retorno_->parar)
-                return;
+            if (retorno_->parar) return;
             retorno_->chegou = false;
             std::memcpy(bufferResultado_.data(), retorno_->resultado.data(), tamanho_);
         }
         ISC_ULONG contagens[ISC_STATUS_LENGTH] = {};
-        isc_event_counts(contagens, static_cast<short>(tamanho_), bufferEventos_.data(), bufferResultado_.data());
+        isc_event_counts(contagens, static_cast<short>(tamanho_), bufferEventos_.data(),
+                         bufferResultado_.data());
         if (!primeiro) {
             bool algum = false;
             {
@@ -173,8 +161,7 @@ void EventListener::Trabalha(bool primeiro)
                     [[maybe_unused]] auto r = ::write(fd_, &um, sizeof um);
                 }
             }
-            if (algum)
-                cvPendentes_.notify_all();
+            if (algum) cvPendentes_.notify_all();
         }
         primeiro = false;
         try {
@@ -187,8 +174,7 @@ void EventListener::Trabalha(bool primeiro)
     }
 }
 
-std::map<std::string, unsigned long> EventListener::Toma()
-{
+std::map<std::string, unsigned long> EventListener::Toma() {
     std::map<std::string, unsigned long> r;
     std::lock_guard<std::mutex> lock(mtxPendentes_);
     r.swap(pendentes_);
@@ -197,11 +183,11 @@ std::map<std::string, unsigned long> EventListener::Toma()
     return r;
 }
 
-std::map<std::string, unsigned long> EventListener::Aguarda(std::chrono::milliseconds limite)
-{
+std::map<std::string, unsigned long> EventListener::Aguarda(std::chrono::milliseconds limite) {
     {
         std::unique_lock<std::mutex> lock(mtxPendentes_);
-        cvPendentes_.wait_for(lock, limite, [this] { return !pendentes_.empty() || interrompido_.load(); });
+        cvPendentes_.wait_for(lock, limite,
+                              [this] { return !pendentes_.empty() || interrompido_.load(); });
     }
     return Toma();
 }

@@ -31,7 +31,7 @@ class IEvents;
 }
 
 class EventListener final {
-public:
+  public:
     // Up to 15 names. Throws FirebirdError when the events cannot be queued.
     EventListener(Attachment& att, std::vector<std::string> nomes);
     EventListener(const EventListener&) = delete;
@@ -48,24 +48,26 @@ public:
     // no more counts will come.
     bool Interrompido() const { return interrompido_.load(); }
 
-private:
+  private:
     class Retorno;
     void Enfileira();
     void Trabalha(bool primeiro);
     // Cancels the queued request, if any.
     void Cancela();
 
-    Firebird::IAttachment* att_; // the connection's handle: a move of its Attachment leaves it valid
+    Firebird::IAttachment*
+        att_;  // the connection's handle: a move of its Attachment leaves it valid
     std::vector<std::string> nomes_;
-    std::vector<unsigned char> bufferEventos_;   // counts as last seen; worker only
-    std::vector<unsigned char> bufferResultado_; // counts of the latest callback; worker only
+    std::vector<unsigned char> bufferEventos_;    // counts as last seen; worker only
+    std::vector<unsigned char> bufferResultado_;  // counts of the latest callback; worker only
     unsigned short tamanho_ = 0;
-    Retorno* retorno_ = nullptr;              // reference counted; shared with the client library
-    Firebird::IEvents* eventos_ = nullptr;    // touched by the worker only, then by the destructor after join
+    Retorno* retorno_ = nullptr;  // reference counted; shared with the client library
+    Firebird::IEvents* eventos_ =
+        nullptr;  // touched by the worker only, then by the destructor after join
     int fd_ = -1;
     std::atomic<bool> interrompido_{false};
 
-    std::mutex mtxPendentes_; // guards pendentes_; never held with Retorno's mutex
+    std::mutex mtxPendentes_;  // guards pendentes_; never held with Retorno's mutex
     std::condition_variable cvPendentes_;
     std::map<std::string, unsigned long> pendentes_;
 

@@ -19,32 +19,27 @@ using namespace fbinterno::valores;
 
 namespace fbinterno {
 
-IMaster* Master()
-{
+IMaster* Master() {
     static IMaster* master = fb_get_master_interface();
     return master;
 }
 
-IUtil* Util()
-{
+IUtil* Util() {
     static IUtil* util = Master()->getUtilInterface();
     return util;
 }
 
-IProvider* Provedor()
-{
+IProvider* Provedor() {
     static IProvider* provedor = Master()->getDispatcher();
     return provedor;
 }
 
-} // namespace fbinterno
+}  // namespace fbinterno
 
-
-std::string MontaStringConexao(std::string_view servidor, int porta, std::string_view caminhoOuAlias)
-{
+std::string MontaStringConexao(std::string_view servidor, int porta,
+                               std::string_view caminhoOuAlias) {
     std::string s(servidor);
-    if (porta != 0 && porta != 3050)
-        s += "/" + std::to_string(porta);
+    if (porta != 0 && porta != 3050) s += "/" + std::to_string(porta);
     s += ":";
     s += caminhoOuAlias;
     return s;
@@ -54,21 +49,20 @@ std::string MontaStringConexao(std::string_view servidor, int porta, std::string
 
 namespace {
 std::atomic<int> tempoLimiteConexaoPadrao{30};
-} // namespace
+}  // namespace
 
 int TempoLimiteConexaoPadrao() { return tempoLimiteConexaoPadrao; }
-void DefineTempoLimiteConexaoPadrao(int segundos) { tempoLimiteConexaoPadrao = segundos > 0 ? segundos : 30; }
+void DefineTempoLimiteConexaoPadrao(int segundos) {
+    tempoLimiteConexaoPadrao = segundos > 0 ? segundos : 30;
+}
 
 namespace {
 
 // The builder is owned from its creation on, so a failed insert leaks nothing.
-fbinterno::Xpb NovoDpb(Status& st, const ParametrosConexao& p)
-{
+fbinterno::Xpb NovoDpb(Status& st, const ParametrosConexao& p) {
     fbinterno::Xpb dpb(st, IXpbBuilder::DPB);
-    if (!p.usuario.empty())
-        dpb->insertString(st.Ptr(), isc_dpb_user_name, p.usuario.c_str());
-    if (!p.senha.empty())
-        dpb->insertString(st.Ptr(), isc_dpb_password, p.senha.c_str());
+    if (!p.usuario.empty()) dpb->insertString(st.Ptr(), isc_dpb_user_name, p.usuario.c_str());
+    if (!p.senha.empty()) dpb->insertString(st.Ptr(), isc_dpb_password, p.senha.c_str());
     dpb->insertString(st.Ptr(), isc_dpb_lc_ctype, "UTF8");
     dpb->insertInt(st.Ptr(), isc_dpb_sql_dialect, 3);
     dpb->insertInt(st.Ptr(), isc_dpb_connect_timeout,
@@ -77,38 +71,33 @@ fbinterno::Xpb NovoDpb(Status& st, const ParametrosConexao& p)
     return dpb;
 }
 
-} // namespace
+}  // namespace
 
-Attachment Attachment::Conecta(const ParametrosConexao& p)
-{
+Attachment Attachment::Conecta(const ParametrosConexao& p) {
     Status st;
     fbinterno::Xpb dpb = NovoDpb(st, p);
-    IAttachment* att = fbinterno::Provedor()->attachDatabase(st.Ptr(), p.banco.c_str(), dpb->getBufferLength(st.Ptr()),
-                                                             dpb->getBuffer(st.Ptr()));
+    IAttachment* att = fbinterno::Provedor()->attachDatabase(
+        st.Ptr(), p.banco.c_str(), dpb->getBufferLength(st.Ptr()), dpb->getBuffer(st.Ptr()));
     st.Verifica();
     return Attachment(att);
 }
 
-Attachment Attachment::Cria(const ParametrosConexao& p, std::string_view charsetPadrao, int tamanhoPagina)
-{
+Attachment Attachment::Cria(const ParametrosConexao& p, std::string_view charsetPadrao,
+                            int tamanhoPagina) {
     Status st;
     fbinterno::Xpb dpb = NovoDpb(st, p);
     dpb->insertInt(st.Ptr(), isc_dpb_page_size, tamanhoPagina);
     dpb->insertString(st.Ptr(), isc_dpb_set_db_charset, std::string(charsetPadrao).c_str());
     st.Verifica();
-    IAttachment* att = fbinterno::Provedor()->createDatabase(st.Ptr(), p.banco.c_str(), dpb->getBufferLength(st.Ptr()),
-                                                             dpb->getBuffer(st.Ptr()));
+    IAttachment* att = fbinterno::Provedor()->createDatabase(
+        st.Ptr(), p.banco.c_str(), dpb->getBufferLength(st.Ptr()), dpb->getBuffer(st.Ptr()));
     st.Verifica();
     return Attachment(att);
 }
 
-Attachment::Attachment(Attachment&& o) noexcept : att_(o.att_)
-{
-    o.att_ = nullptr;
-}
+Attachment::Attachment(Attachment&& o) noexcept : att_(o.att_) { o.att_ = nullptr; }
 
-Attachment& Attachment::operator=(Attachment&& o) noexcept
-{
+Attachment& Attachment::operator=(Attachment&& o) noexcept {
     if (this != &o) {
         try {
             Desconecta();
@@ -120,18 +109,15 @@ Attachment& Attachment::operator=(Attachment&& o) noexcept
     return *this;
 }
 
-Attachment::~Attachment()
-{
+Attachment::~Attachment() {
     try {
         Desconecta();
     } catch (const FirebirdError&) {
     }
 }
 
-void Attachment::Desconecta()
-{
-    if (!att_)
-        return;
+void Attachment::Desconecta() {
+    if (!att_) return;
     IAttachment* att = att_;
     att_ = nullptr;
     Status st;
@@ -143,39 +129,32 @@ void Attachment::Desconecta()
     }
 }
 
-void Attachment::ApagaBanco()
-{
-    if (!att_)
-        throw ErroUso("ApagaBanco: not attached");
+void Attachment::ApagaBanco() {
+    if (!att_) throw ErroUso("ApagaBanco: not attached");
     Status st;
     att_->dropDatabase(st.Ptr());
     st.Verifica();
     att_ = nullptr;
 }
 
-std::uint64_t Attachment::Executa(std::string_view sql, const TextoSecreto& segredo)
-{
+std::uint64_t Attachment::Executa(std::string_view sql, const TextoSecreto& segredo) {
     Transaction tr(*this);
     std::uint64_t n = tr.Executa(sql, segredo);
     tr.Commit();
     return n;
 }
 
-std::string Attachment::NomeArquivoServidor()
-{
+std::string Attachment::NomeArquivoServidor() {
     Transaction tr(*this, true);
     Statement st(tr, "SELECT MON$DATABASE_NAME FROM MON$DATABASE");
     Cursor c = st.Abre();
-    if (!c.Proxima())
-        throw ErroUso("MON$DATABASE returned no row");
+    if (!c.Proxima()) throw ErroUso("MON$DATABASE returned no row");
     std::string nome = c.GetText(0);
-    while (!nome.empty() && nome.back() == ' ')
-        nome.pop_back();
+    while (!nome.empty() && nome.back() == ' ') nome.pop_back();
     return nome;
 }
 
-int Attachment::ContaConexoesUsuarios()
-{
+int Attachment::ContaConexoesUsuarios() {
     // A new transaction takes a new snapshot of the monitoring tables.
     Transaction tr(*this, true);
     Statement st(tr, "SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$SYSTEM_FLAG = 0");
@@ -186,12 +165,12 @@ int Attachment::ContaConexoesUsuarios()
 
 // --------------------------------------------------------------- Transaction
 
-Transaction::Transaction(Attachment& att, bool somenteLeitura, Isolamento isolamento, int esperaTrava)
-    : att_(att.Interface())
-{
-    if (!att_)
-        throw ErroUso("Transaction: not attached");
-    const unsigned char modo = static_cast<unsigned char>(somenteLeitura ? isc_tpb_read : isc_tpb_write);
+Transaction::Transaction(Attachment& att, bool somenteLeitura, Isolamento isolamento,
+                         int esperaTrava)
+    : att_(att.Interface()) {
+    if (!att_) throw ErroUso("Transaction: not attached");
+    const unsigned char modo =
+        static_cast<unsigned char>(somenteLeitura ? isc_tpb_read : isc_tpb_write);
     std::vector<unsigned char> tpb{isc_tpb_version3, modo};
     if (isolamento == Isolamento::Instantaneo) {
         tpb.push_back(isc_tpb_concurrency);
@@ -203,17 +182,17 @@ Transaction::Transaction(Attachment& att, bool somenteLeitura, Isolamento isolam
     if (esperaTrava > 0) {
         // The value's length, then the value, least significant byte first.
         const auto v = static_cast<std::uint32_t>(esperaTrava);
-        tpb.insert(tpb.end(), {static_cast<unsigned char>(isc_tpb_lock_timeout), 4,
-                               static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                               static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)});
+        tpb.insert(tpb.end(),
+                   {static_cast<unsigned char>(isc_tpb_lock_timeout), 4,
+                    static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                    static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)});
     }
     Status st;
     tr_ = att_->startTransaction(st.Ptr(), static_cast<unsigned>(tpb.size()), tpb.data());
     st.Verifica();
 }
 
-Transaction::~Transaction()
-{
+Transaction::~Transaction() {
     if (tr_) {
         try {
             Rollback();
@@ -222,32 +201,26 @@ Transaction::~Transaction()
     }
 }
 
-Firebird::ITransaction* Transaction::Interface() const
-{
-    if (!tr_)
-        throw ErroUso("transaction already ended");
+Firebird::ITransaction* Transaction::Interface() const {
+    if (!tr_) throw ErroUso("transaction already ended");
     return tr_;
 }
 
-void Transaction::Commit()
-{
+void Transaction::Commit() {
     Status st;
     Interface()->commit(st.Ptr());
     st.Verifica();
     tr_ = nullptr;
 }
 
-void Transaction::CommitRetaining()
-{
+void Transaction::CommitRetaining() {
     Status st;
     Interface()->commitRetaining(st.Ptr());
     st.Verifica();
 }
 
-void Transaction::Rollback()
-{
-    if (!tr_)
-        return;
+void Transaction::Rollback() {
+    if (!tr_) return;
     ITransaction* tr = tr_;
     tr_ = nullptr;
     Status st;
@@ -258,16 +231,14 @@ void Transaction::Rollback()
     }
 }
 
-std::uint64_t Transaction::Executa(std::string_view sql, const TextoSecreto& segredo)
-{
+std::uint64_t Transaction::Executa(std::string_view sql, const TextoSecreto& segredo) {
     Statement st(*this, sql, segredo);
     return st.Executa();
 }
 
 // ---------------------------------------------------------------------- Linha
 
-void Linha::Descreve(IMessageMetadata* meta)
-{
+void Linha::Descreve(IMessageMetadata* meta) {
     meta_ = meta;
     buffer_.clear();
     if (meta_) {
@@ -278,36 +249,30 @@ void Linha::Descreve(IMessageMetadata* meta)
     }
 }
 
-unsigned Linha::NumeroColunas() const
-{
-    if (!meta_)
-        return 0;
+unsigned Linha::NumeroColunas() const {
+    if (!meta_) return 0;
     Status st;
     const unsigned n = meta_->getCount(st.Ptr());
     st.Verifica();
     return n;
 }
 
-std::string Linha::NomeColuna(unsigned i) const
-{
+std::string Linha::NomeColuna(unsigned i) const {
     Status st;
     const char* nome = meta_ ? meta_->getAlias(st.Ptr(), i) : nullptr;
     st.Verifica();
     return nome ? nome : "";
 }
 
-int Linha::IndiceColuna(std::string_view nome) const
-{
+int Linha::IndiceColuna(std::string_view nome) const {
     const std::string procurado = Maiusculas(nome);
     const unsigned n = NumeroColunas();
     for (unsigned i = 0; i < n; ++i)
-        if (Maiusculas(NomeColuna(i)) == procurado)
-            return int(i);
+        if (Maiusculas(NomeColuna(i)) == procurado) return int(i);
     return -1;
 }
 
-const unsigned char* Linha::Campo(unsigned i, unsigned& tipo) const
-{
+const unsigned char* Linha::Campo(unsigned i, unsigned& tipo) const {
     if (!meta_ || i >= NumeroColunas())
         throw ErroUso("column " + std::to_string(i) + " does not exist");
     Status st;
@@ -315,178 +280,156 @@ const unsigned char* Linha::Campo(unsigned i, unsigned& tipo) const
     const unsigned deslocamento = meta_->getOffset(st.Ptr(), i);
     tipo = meta_->getType(st.Ptr(), i) & ~1u;
     st.Verifica();
-    if (Le<short>(&buffer_[nulo]) != 0)
-        return nullptr;
+    if (Le<short>(&buffer_[nulo]) != 0) return nullptr;
     return &buffer_[deslocamento];
 }
 
-bool Linha::IsNull(unsigned i) const
-{
+bool Linha::IsNull(unsigned i) const {
     unsigned tipo;
     return Campo(i, tipo) == nullptr;
 }
 
-std::int64_t Linha::GetBigInt(unsigned i) const
-{
+std::int64_t Linha::GetBigInt(unsigned i) const {
     unsigned tipo;
     const unsigned char* p = Campo(i, tipo);
-    if (!p)
-        return 0;
+    if (!p) return 0;
     Status st;
     const int escala = meta_->getScale(st.Ptr(), i);
     std::int64_t v;
     switch (tipo) {
-    case SQL_SHORT: v = Le<std::int16_t>(p); break;
-    case SQL_LONG: v = Le<std::int32_t>(p); break;
-    case SQL_INT64: v = Le<std::int64_t>(p); break;
-    case SQL_BOOLEAN: v = *p ? 1 : 0; break;
-    case SQL_FLOAT: return std::llround(Le<float>(p));
-    case SQL_DOUBLE:
-    case SQL_D_FLOAT: return std::llround(Le<double>(p));
-    case SQL_TEXT:
-    case SQL_VARYING: {
-        const std::string s = GetText(i);
-        try {
-            return std::stoll(s);
-        } catch (const std::exception&) {
-            throw ErroUso("column " + std::to_string(i) + " is not a number: \"" + s + "\"");
+        case SQL_SHORT: v = Le<std::int16_t>(p); break;
+        case SQL_LONG: v = Le<std::int32_t>(p); break;
+        case SQL_INT64: v = Le<std::int64_t>(p); break;
+        case SQL_BOOLEAN: v = *p ? 1 : 0; break;
+        case SQL_FLOAT: return std::llround(Le<float>(p));
+        case SQL_DOUBLE:
+        case SQL_D_FLOAT: return std::llround(Le<double>(p));
+        case SQL_TEXT:
+        case SQL_VARYING: {
+            const std::string s = GetText(i);
+            try {
+                return std::stoll(s);
+            } catch (const std::exception&) {
+                throw ErroUso("column " + std::to_string(i) + " is not a number: \"" + s + "\"");
+            }
         }
+        default: throw ErroUso("column " + std::to_string(i) + " is not an integer");
     }
-    default: throw ErroUso("column " + std::to_string(i) + " is not an integer");
-    }
-    if (escala < 0)
-        v /= Potencia10(-escala);
+    if (escala < 0) v /= Potencia10(-escala);
     return v;
 }
 
-std::int32_t Linha::GetInt(unsigned i) const
-{
-    return std::int32_t(GetBigInt(i));
-}
+std::int32_t Linha::GetInt(unsigned i) const { return std::int32_t(GetBigInt(i)); }
 
-std::int16_t Linha::GetSmallInt(unsigned i) const
-{
-    return std::int16_t(GetBigInt(i));
-}
+std::int16_t Linha::GetSmallInt(unsigned i) const { return std::int16_t(GetBigInt(i)); }
 
-double Linha::GetDouble(unsigned i) const
-{
+double Linha::GetDouble(unsigned i) const {
     unsigned tipo;
     const unsigned char* p = Campo(i, tipo);
-    if (!p)
-        return 0;
+    if (!p) return 0;
     switch (tipo) {
-    case SQL_FLOAT: return Le<float>(p);
-    case SQL_DOUBLE:
-    case SQL_D_FLOAT: return Le<double>(p);
-    default: break;
+        case SQL_FLOAT: return Le<float>(p);
+        case SQL_DOUBLE:
+        case SQL_D_FLOAT: return Le<double>(p);
+        default: break;
     }
     Status st;
     const int escala = meta_->getScale(st.Ptr(), i);
     std::int64_t bruto;
     switch (tipo) {
-    case SQL_SHORT: bruto = Le<std::int16_t>(p); break;
-    case SQL_LONG: bruto = Le<std::int32_t>(p); break;
-    case SQL_INT64: bruto = Le<std::int64_t>(p); break;
-    default: return std::stod(GetText(i));
+        case SQL_SHORT: bruto = Le<std::int16_t>(p); break;
+        case SQL_LONG: bruto = Le<std::int32_t>(p); break;
+        case SQL_INT64: bruto = Le<std::int64_t>(p); break;
+        default: return std::stod(GetText(i));
     }
     return double(bruto) * std::pow(10.0, escala);
 }
 
-DataHora Linha::GetTimestamp(unsigned i) const
-{
+DataHora Linha::GetTimestamp(unsigned i) const {
     unsigned tipo;
     const unsigned char* p = Campo(i, tipo);
-    if (!p)
-        return {};
+    if (!p) return {};
     switch (tipo) {
-    case SQL_TIMESTAMP: {
-        const auto ts = Le<ISC_TIMESTAMP>(p);
-        DataHora d = DeData(ts.timestamp_date);
-        DeHora(ts.timestamp_time, d);
-        return d;
-    }
-    case SQL_TYPE_DATE: return DeData(Le<ISC_DATE>(p));
-    case SQL_TYPE_TIME: {
-        DataHora d;
-        DeHora(Le<ISC_TIME>(p), d);
-        return d;
-    }
-    default: throw ErroUso("column " + std::to_string(i) + " is not a date or time");
+        case SQL_TIMESTAMP: {
+            const auto ts = Le<ISC_TIMESTAMP>(p);
+            DataHora d = DeData(ts.timestamp_date);
+            DeHora(ts.timestamp_time, d);
+            return d;
+        }
+        case SQL_TYPE_DATE: return DeData(Le<ISC_DATE>(p));
+        case SQL_TYPE_TIME: {
+            DataHora d;
+            DeHora(Le<ISC_TIME>(p), d);
+            return d;
+        }
+        default: throw ErroUso("column " + std::to_string(i) + " is not a date or time");
     }
 }
 
-BlobId Linha::GetBlobId(unsigned i) const
-{
+BlobId Linha::GetBlobId(unsigned i) const {
     unsigned tipo;
     const unsigned char* p = Campo(i, tipo);
-    if (!p)
-        return {};
+    if (!p) return {};
     if (tipo != SQL_BLOB && tipo != SQL_QUAD)
         throw ErroUso("column " + std::to_string(i) + " is not a BLOB");
     return ParaBlobId(Le<ISC_QUAD>(p));
 }
 
-std::string Linha::GetText(unsigned i) const
-{
+std::string Linha::GetText(unsigned i) const {
     unsigned tipo;
     const unsigned char* p = Campo(i, tipo);
-    if (!p)
-        return {};
+    if (!p) return {};
     Status st;
     switch (tipo) {
-    case SQL_VARYING: {
-        const auto n = Le<std::uint16_t>(p);
-        return std::string(reinterpret_cast<const char*>(p + 2), n);
-    }
-    case SQL_TEXT: {
-        const unsigned n = meta_->getLength(st.Ptr(), i);
-        std::string s(reinterpret_cast<const char*>(p), n);
-        // CHAR columns come padded to their byte width.
-        while (!s.empty() && s.back() == ' ')
-            s.pop_back();
-        return s;
-    }
-    case SQL_SHORT:
-    case SQL_LONG:
-    case SQL_INT64: {
-        const int escala = meta_->getScale(st.Ptr(), i);
-        std::int64_t v = tipo == SQL_SHORT ? Le<std::int16_t>(p) : tipo == SQL_LONG ? Le<std::int32_t>(p) : Le<std::int64_t>(p);
-        if (escala >= 0)
-            return std::to_string(v);
-        const std::int64_t divisor = Potencia10(-escala);
-        std::string inteiro = std::to_string(v / divisor);
-        if (v < 0 && v / divisor == 0)
-            inteiro = "-0";
-        std::string frac = std::to_string(std::llabs(v % divisor));
-        frac.insert(0, std::size_t(-escala) - frac.size(), '0');
-        return inteiro + "." + frac;
-    }
-    case SQL_FLOAT:
-    case SQL_DOUBLE:
-    case SQL_D_FLOAT: {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%.15g", GetDouble(i));
-        return buf;
-    }
-    case SQL_BOOLEAN: return *p ? "true" : "false";
-    case SQL_TIMESTAMP: return FormataDataHora(GetTimestamp(i), "yyyy-mm-dd hh:nn:ss");
-    case SQL_TYPE_DATE: return FormataDataHora(GetTimestamp(i), "yyyy-mm-dd");
-    case SQL_TYPE_TIME: return FormataDataHora(GetTimestamp(i), "hh:nn:ss");
-    case SQL_BLOB: return ReadBlob(i);
-    default: throw ErroUso("column " + std::to_string(i) + " has a type without a text form");
+        case SQL_VARYING: {
+            const auto n = Le<std::uint16_t>(p);
+            return std::string(reinterpret_cast<const char*>(p + 2), n);
+        }
+        case SQL_TEXT: {
+            const unsigned n = meta_->getLength(st.Ptr(), i);
+            std::string s(reinterpret_cast<const char*>(p), n);
+            // CHAR columns come padded to their byte width.
+            while (!s.empty() && s.back() == ' ') s.pop_back();
+            return s;
+        }
+        case SQL_SHORT:
+        case SQL_LONG:
+        case SQL_INT64: {
+            const int escala = meta_->getScale(st.Ptr(), i);
+            std::int64_t v = tipo == SQL_SHORT  ? Le<std::int16_t>(p)
+                             : tipo == SQL_LONG ? Le<std::int32_t>(p)
+                                                : Le<std::int64_t>(p);
+            if (escala >= 0) return std::to_string(v);
+            const std::int64_t divisor = Potencia10(-escala);
+            std::string inteiro = std::to_string(v / divisor);
+            if (v < 0 && v / divisor == 0) inteiro = "-0";
+            std::string frac = std::to_string(std::llabs(v % divisor));
+            frac.insert(0, std::size_t(-escala) - frac.size(), '0');
+            return inteiro + "." + frac;
+        }
+        case SQL_FLOAT:
+        case SQL_DOUBLE:
+        case SQL_D_FLOAT: {
+            char buf[64];
+            std::snprintf(buf, sizeof buf, "%.15g", GetDouble(i));
+            return buf;
+        }
+        case SQL_BOOLEAN: return *p ? "true" : "false";
+        case SQL_TIMESTAMP: return FormataDataHora(GetTimestamp(i), "yyyy-mm-dd hh:nn:ss");
+        case SQL_TYPE_DATE: return FormataDataHora(GetTimestamp(i), "yyyy-mm-dd");
+        case SQL_TYPE_TIME: return FormataDataHora(GetTimestamp(i), "hh:nn:ss");
+        case SQL_BLOB: return ReadBlob(i);
+        default: throw ErroUso("column " + std::to_string(i) + " has a type without a text form");
     }
 }
 
 // ------------------------------------------------------------------ Statement
 
-
 Statement::Statement(Transaction& tr, std::string_view sql, const TextoSecreto& segredo)
-    : Linha(tr), sql_(sql), segredo_(segredo.valor)
-{
+    : Linha(tr), sql_(sql), segredo_(segredo.valor) {
     Status st;
-    st_ = tr.InterfaceConexao()->prepare(st.Ptr(), tr.Interface(), unsigned(sql_.size()), sql_.c_str(), 3,
-                                            IStatement::PREPARE_PREFETCH_METADATA);
+    st_ = tr.InterfaceConexao()->prepare(st.Ptr(), tr.Interface(), unsigned(sql_.size()),
+                                         sql_.c_str(), 3, IStatement::PREPARE_PREFETCH_METADATA);
     if (st.Falhou()) {
         try {
             st.Verifica();
@@ -503,8 +446,7 @@ Statement::Statement(Transaction& tr, std::string_view sql, const TextoSecreto& 
         parametros_.resize(metaEntradaOriginal_->getCount(st.Ptr()));
         const unsigned colunas = metaSaida_->getCount(st.Ptr());
         st.Verifica();
-        if (colunas > 0)
-            Descreve(metaSaida_);
+        if (colunas > 0) Descreve(metaSaida_);
     } catch (...) {
         // The destructor does not run for a half-built object.
         Libera();
@@ -512,29 +454,22 @@ Statement::Statement(Transaction& tr, std::string_view sql, const TextoSecreto& 
     }
 }
 
-Statement::~Statement()
-{
-    Libera();
-}
+Statement::~Statement() { Libera(); }
 
-void Statement::Libera() noexcept
-{
+void Statement::Libera() noexcept {
     for (IMessageMetadata** m : {&metaEntrada_, &metaEntradaOriginal_, &metaSaida_}) {
-        if (*m)
-            (*m)->release();
+        if (*m) (*m)->release();
         *m = nullptr;
     }
     if (st_) {
         Status st;
         st_->free(st.Ptr());
-        if (st.Falhou())
-            st_->release();
+        if (st.Falhou()) st_->release();
         st_ = nullptr;
     }
 }
 
-FirebirdError Statement::ComSql(const FirebirdError& e) const
-{
+FirebirdError Statement::ComSql(const FirebirdError& e) const {
     if (segredo_.empty())
         return FirebirdError(e.Codigos(), std::string(e.what()) + " (" + sql_ + ")");
     // The server may quote a piece of the text back: mask the secret there too.
@@ -544,16 +479,16 @@ FirebirdError Statement::ComSql(const FirebirdError& e) const
     return FirebirdError(e.Codigos(), msg + " (statement text withheld: it carries a secret)");
 }
 
-std::uint64_t Statement::Executa()
-{
+std::uint64_t Statement::Executa() {
     if (temCursor_)
         throw ErroUso("Executa on a statement with a result set; use Abre (" + sql_ + ")");
     try {
         MontaEntrada();
         Status st;
         const bool temSaida = meta_ != nullptr;
-        st_->execute(st.Ptr(), tr_.Interface(), metaEntrada_, entrada_.empty() ? nullptr : entrada_.data(),
-                     temSaida ? metaSaida_ : nullptr, temSaida ? buffer_.data() : nullptr);
+        st_->execute(st.Ptr(), tr_.Interface(), metaEntrada_,
+                     entrada_.empty() ? nullptr : entrada_.data(), temSaida ? metaSaida_ : nullptr,
+                     temSaida ? buffer_.data() : nullptr);
         st.Verifica();
         const std::uint64_t n = st_->getAffectedRecords(st.Ptr());
         st.Verifica();
@@ -563,16 +498,16 @@ std::uint64_t Statement::Executa()
     }
 }
 
-Cursor Statement::Abre()
-{
+Cursor Statement::Abre() {
     if (!temCursor_)
         throw ErroUso(segredo_.empty() ? "Abre on a statement without a result set (" + sql_ + ")"
-                                        : "Abre on a statement without a result set");
+                                       : "Abre on a statement without a result set");
     try {
         MontaEntrada();
         Status st;
-        IResultSet* rs = st_->openCursor(st.Ptr(), tr_.Interface(), metaEntrada_,
-                                         entrada_.empty() ? nullptr : entrada_.data(), metaSaida_, 0);
+        IResultSet* rs =
+            st_->openCursor(st.Ptr(), tr_.Interface(), metaEntrada_,
+                            entrada_.empty() ? nullptr : entrada_.data(), metaSaida_, 0);
         st.Verifica();
         return Cursor(*this, rs);
     } catch (const FirebirdError& e) {
@@ -582,30 +517,25 @@ Cursor Statement::Abre()
 
 // --------------------------------------------------------------------- Cursor
 
-Cursor::Cursor(Statement& st, IResultSet* rs) : Linha(st.tr_), st_(&st), rs_(rs)
-{
+Cursor::Cursor(Statement& st, IResultSet* rs) : Linha(st.tr_), st_(&st), rs_(rs) {
     Descreve(st.metaSaida_);
 }
 
-Cursor::Cursor(Cursor&& o) noexcept : Linha(o.tr_), st_(o.st_), rs_(o.rs_)
-{
+Cursor::Cursor(Cursor&& o) noexcept : Linha(o.tr_), st_(o.st_), rs_(o.rs_) {
     meta_ = o.meta_;
     buffer_ = std::move(o.buffer_);
     o.rs_ = nullptr;
 }
 
-Cursor::~Cursor()
-{
+Cursor::~Cursor() {
     try {
         Fecha();
     } catch (const FirebirdError&) {
     }
 }
 
-bool Cursor::Proxima()
-{
-    if (!rs_)
-        return false;
+bool Cursor::Proxima() {
+    if (!rs_) return false;
     Status st;
     const int r = rs_->fetchNext(st.Ptr(), buffer_.data());
     if (st.Falhou()) {
@@ -618,10 +548,8 @@ bool Cursor::Proxima()
     return r == IStatus::RESULT_OK;
 }
 
-void Cursor::Fecha()
-{
-    if (!rs_)
-        return;
+void Cursor::Fecha() {
+    if (!rs_) return;
     IResultSet* rs = rs_;
     rs_ = nullptr;
     Status st;

@@ -35,7 +35,7 @@ class IStatement;
 class IResultSet;
 class IMessageMetadata;
 class IBlob;
-} // namespace Firebird
+}  // namespace Firebird
 
 // Server-side identity of a BLOB (ISC_QUAD).
 struct BlobId {
@@ -48,13 +48,14 @@ struct BlobId {
 inline constexpr std::size_t TamanhoSegmentoBlob = 65535;
 
 // "host/port:path" or "host:path"; port 0 or 3050 leaves the default out.
-std::string MontaStringConexao(std::string_view servidor, int porta, std::string_view caminhoOuAlias);
+std::string MontaStringConexao(std::string_view servidor, int porta,
+                               std::string_view caminhoOuAlias);
 
 struct ParametrosConexao {
-    std::string banco;   // connection string: "server:alias" or "server:/path/file.fdb"
-    std::string usuario; // empty user and password: trusted authentication
+    std::string banco;    // connection string: "server:alias" or "server:/path/file.fdb"
+    std::string usuario;  // empty user and password: trusted authentication
     std::string senha;
-    int tempoLimiteConexao = 0; // seconds to reach the server; 0: TempoLimiteConexaoPadrao()
+    int tempoLimiteConexao = 0;  // seconds to reach the server; 0: TempoLimiteConexaoPadrao()
 };
 
 // Seconds an attachment waits to reach its server when its parameters name
@@ -68,7 +69,7 @@ void DefineTempoLimiteConexaoPadrao(int segundos);
 // error messages and masks the secret in the server's own message, so that
 // neither a log nor a terminal ever shows it.
 struct TextoSecreto {
-    std::string valor; // empty: the statement carries none
+    std::string valor;  // empty: the statement carries none
 };
 
 class Transaction;
@@ -77,7 +78,7 @@ class Transaction;
 // (Transaction, EventListener) holds the connection's handle itself, so it
 // stays valid when the Attachment that owns the connection is moved.
 class Attachment final {
-public:
+  public:
     // Connects with lc_ctype UTF8. Throws FirebirdError (335544472 when the
     // server refuses the login).
     static Attachment Conecta(const ParametrosConexao& p);
@@ -111,7 +112,7 @@ public:
 
     Firebird::IAttachment* Interface() const { return att_; }
 
-private:
+  private:
     explicit Attachment(Firebird::IAttachment* att) : att_(att) {}
     Firebird::IAttachment* att_ = nullptr;
 };
@@ -121,16 +122,17 @@ private:
 enum class Isolamento { LeituraConfirmada, Instantaneo };
 
 class Transaction final {
-public:
+  public:
     // Read committed (record versions) unless told, waits on locks; read-write
     // unless told. `esperaTrava`: seconds a statement waits for a row another
     // transaction holds before it fails (isc_lock_timeout); 0 waits as long
     // as the other holds it.
     explicit Transaction(Attachment& att, bool somenteLeitura = false,
-                         Isolamento isolamento = Isolamento::LeituraConfirmada, int esperaTrava = 0);
+                         Isolamento isolamento = Isolamento::LeituraConfirmada,
+                         int esperaTrava = 0);
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
-    ~Transaction(); // rolls back when still active
+    ~Transaction();  // rolls back when still active
 
     void Commit();
     void Rollback();
@@ -146,7 +148,7 @@ public:
     Firebird::IAttachment* InterfaceConexao() const { return att_; }
     Firebird::ITransaction* Interface() const;
 
-private:
+  private:
     Firebird::IAttachment* att_;
     Firebird::ITransaction* tr_ = nullptr;
 };
@@ -154,25 +156,25 @@ private:
 // Writes a new BLOB in segments; nothing is kept in memory beyond the caller's
 // piece. The BLOB belongs to the transaction until a row refers to it.
 class BlobWriter final {
-public:
+  public:
     explicit BlobWriter(Transaction& tr);
     BlobWriter(const BlobWriter&) = delete;
     BlobWriter& operator=(const BlobWriter&) = delete;
-    ~BlobWriter(); // cancels an unfinished BLOB
+    ~BlobWriter();  // cancels an unfinished BLOB
 
     void Escreve(const void* dados, std::size_t tamanho);
     void Escreve(std::string_view dados) { Escreve(dados.data(), dados.size()); }
     // Ends the BLOB and gives its id for a parameter.
     BlobId Fecha();
 
-private:
+  private:
     Firebird::IBlob* blob_ = nullptr;
     BlobId id_;
 };
 
 // Reads a BLOB piece by piece.
 class BlobReader final {
-public:
+  public:
     BlobReader(Transaction& tr, BlobId id);
     BlobReader(const BlobReader&) = delete;
     BlobReader& operator=(const BlobReader&) = delete;
@@ -183,7 +185,7 @@ public:
     // Fills up to `capacidade` bytes; returns how many, 0 at the end.
     std::size_t Le(void* destino, std::size_t capacidade);
 
-private:
+  private:
     Firebird::IBlob* blob_ = nullptr;
 };
 
@@ -191,14 +193,14 @@ private:
 // row, or what EXECUTE PROCEDURE / RETURNING gave). NULL reads as "", 0, an
 // empty DataHora or an empty BLOB; IsNull tells them apart.
 class Linha {
-public:
+  public:
     unsigned NumeroColunas() const;
-    std::string NomeColuna(unsigned i) const; // alias as the statement names it
+    std::string NomeColuna(unsigned i) const;  // alias as the statement names it
     // Index of a column by name (case-insensitive), or -1.
     int IndiceColuna(std::string_view nome) const;
 
     bool IsNull(unsigned i) const;
-    std::string GetText(unsigned i) const; // numbers and dates are converted to text
+    std::string GetText(unsigned i) const;  // numbers and dates are converted to text
     std::int32_t GetInt(unsigned i) const;
     std::int64_t GetBigInt(unsigned i) const;
     std::int16_t GetSmallInt(unsigned i) const;
@@ -208,23 +210,24 @@ public:
     // Whole BLOB in one string (sized from the BLOB's length first).
     std::string ReadBlob(unsigned i) const;
     // Streams the BLOB to `destino` segment by segment; returns the bytes read.
-    std::uint64_t ReadBlob(unsigned i, const std::function<void(const char*, std::size_t)>& destino) const;
+    std::uint64_t ReadBlob(unsigned i,
+                           const std::function<void(const char*, std::size_t)>& destino) const;
     std::uint64_t ReadBlob(unsigned i, std::ostream& destino) const;
 
-protected:
+  protected:
     Linha(Transaction& tr) : tr_(tr) {}
     void Descreve(Firebird::IMessageMetadata* meta);
     const unsigned char* Campo(unsigned i, unsigned& tipo) const;
 
     Transaction& tr_;
-    Firebird::IMessageMetadata* meta_ = nullptr; // owned by the Statement
+    Firebird::IMessageMetadata* meta_ = nullptr;  // owned by the Statement
     std::vector<unsigned char> buffer_;
 };
 
 class Cursor;
 
 class Statement final : public Linha {
-public:
+  public:
     // Prepares the statement in the transaction it will run in. A statement
     // given a secret never shows its text in an error.
     Statement(Transaction& tr, std::string_view sql, const TextoSecreto& segredo = {});
@@ -260,7 +263,7 @@ public:
     Firebird::IStatement* Interface() const { return st_; }
     const std::string& Sql() const { return sql_; }
 
-private:
+  private:
     friend class Cursor;
     struct Parametro;
     void MontaEntrada();
@@ -274,13 +277,13 @@ private:
     Firebird::IMessageMetadata* metaEntrada_ = nullptr;
     Firebird::IMessageMetadata* metaSaida_ = nullptr;
     std::vector<Parametro> parametros_;
-    std::vector<std::pair<int, unsigned>> assinatura_; // layout metaEntrada_ was built for
+    std::vector<std::pair<int, unsigned>> assinatura_;  // layout metaEntrada_ was built for
     std::vector<unsigned char> entrada_;
     bool temCursor_ = false;
 };
 
 class Cursor final : public Linha {
-public:
+  public:
     Cursor(Cursor&&) noexcept;
     Cursor(const Cursor&) = delete;
     Cursor& operator=(const Cursor&) = delete;
@@ -290,7 +293,7 @@ public:
     bool Proxima();
     void Fecha();
 
-private:
+  private:
     friend class Statement;
     Cursor(Statement& st, Firebird::IResultSet* rs);
     Statement* st_;

@@ -9,7 +9,7 @@
 #include <vector>
 
 class FirebirdError : public std::runtime_error {
-public:
+  public:
     // Codes as the status vector gives them (isc_arg_gds entries, in order).
     FirebirdError(std::vector<std::intptr_t> codigos, const std::string& mensagem);
 
@@ -34,16 +34,17 @@ public:
     // in a fresh transaction.
     bool ConflitoAtualizacao() const;
 
-private:
+  private:
     std::vector<std::intptr_t> codigos_;
 };
 
 // Well-known codes, named for the callers that test them.
 namespace fbcodigo {
-inline constexpr std::intptr_t Login = 335544472;            // isc_login
-inline constexpr std::intptr_t UniqueKey = 335544665;        // isc_unique_key_violation
-inline constexpr std::intptr_t NoDup = 335544349;            // isc_no_dup
-inline constexpr std::intptr_t NetworkError = 335544721;     // isc_network_error
-inline constexpr std::intptr_t StringTruncation = 335544321; // isc_arith_except (over-long text and the like)
-inline constexpr std::intptr_t UserExists = 335544754;       // isc_error_adding_sec_record (user exists)
-} // namespace fbcodigo
+inline constexpr std::intptr_t Login = 335544472;         // isc_login
+inline constexpr std::intptr_t UniqueKey = 335544665;     // isc_unique_key_violation
+inline constexpr std::intptr_t NoDup = 335544349;         // isc_no_dup
+inline constexpr std::intptr_t NetworkError = 335544721;  // isc_network_error
+inline constexpr std::intptr_t StringTruncation =
+    335544321;  // isc_arith_except (over-long text and the like)
+inline constexpr std::intptr_t UserExists = 335544754;  // isc_error_adding_sec_record (user exists)
+}  // namespace fbcodigo

@@ -28,14 +28,14 @@ namespace {
 
 // The alias file's lock, shared by every run of the installer on the machine.
 class Trava final {
-public:
+  public:
     explicit Trava(const fs::path& arquivo) : trava_(arquivo.string() + ".veruzadu.lock", 0600) {
         if (!trava_.Ok())
-            throw std::runtime_error("não foi possível travar " + arquivo.string() + ".veruzadu.lock: " +
-                                     std::strerror(trava_.Erro()));
+            throw std::runtime_error("não foi possível travar " + arquivo.string() +
+                                     ".veruzadu.lock: " + std::strerror(trava_.Erro()));
     }
 
-private:
+  private:
     TravaArquivo trava_;
 };
 
@@ -44,22 +44,18 @@ std::vector<std::string> LeLinhas(const fs::path& arquivo) {
     std::ifstream in(arquivo);
     if (!in && fs::exists(arquivo))
         throw std::runtime_error("não foi possível ler " + arquivo.string());
-    for (std::string l; std::getline(in, l);)
-        linhas.push_back(l);
+    for (std::string l; std::getline(in, l);) linhas.push_back(l);
     return linhas;
 }
 
 // The alias a line defines ("NAME = path", outside comments) and its path.
 bool LinhaDeAlias(const std::string& linha, std::string_view alias, std::string* caminho) {
     std::string_view l = AparaBrancos(linha);
-    if (l.empty() || l.front() == '#')
-        return false;
+    if (l.empty() || l.front() == '#') return false;
     const auto igual = l.find('=');
-    if (igual == std::string_view::npos)
-        return false;
+    if (igual == std::string_view::npos) return false;
     std::string_view nome = AparaBrancos(l.substr(0, igual));
-    if (!IgualSemCaixa(nome, alias))
-        return false;
+    if (!IgualSemCaixa(nome, alias)) return false;
     if (caminho) {
         std::string_view resto = AparaBrancos(l.substr(igual + 1));
         const auto comentario = resto.find('#');
@@ -72,13 +68,13 @@ bool LinhaDeAlias(const std::string& linha, std::string_view alias, std::string*
 // mode and owner: a crash leaves the old file or the new one, never a torn one.
 void GravaLinhas(const fs::path& arquivo, const std::vector<std::string>& linhas) {
     std::string texto;
-    for (const auto& l : linhas)
-        texto += l + '\n';
+    for (const auto& l : linhas) texto += l + '\n';
     // The server reloads the file when its modification time, in whole
     // seconds, changes: a second change within the same second would go
     // unseen. Each write moves the time at least one second forward.
     if (!SubstituiArquivo(arquivo, texto, {.modoNovo = 0644, .avancaHora = true}))
-        throw std::runtime_error("não foi possível gravar " + arquivo.string() + ": " + std::strerror(errno));
+        throw std::runtime_error("não foi possível gravar " + arquivo.string() + ": " +
+                                 std::strerror(errno));
 }
 
 void ValidaAlias(std::string_view alias) {
@@ -88,13 +84,12 @@ void ValidaAlias(std::string_view alias) {
         throw std::invalid_argument("alias inválido: " + std::string(alias));
 }
 
-} // namespace
+}  // namespace
 
 std::string CaminhoDoAlias(const fs::path& arquivoAliases, std::string_view alias) {
     std::string caminho;
     for (const auto& l : LeLinhas(arquivoAliases))
-        if (LinhaDeAlias(l, alias, &caminho))
-            return caminho;
+        if (LinhaDeAlias(l, alias, &caminho)) return caminho;
     return {};
 }
 
@@ -104,8 +99,7 @@ bool RemoveAlias(const fs::path& arquivoAliases, std::string_view alias) {
     auto linhas = LeLinhas(arquivoAliases);
     const auto antes = linhas.size();
     std::erase_if(linhas, [&](const std::string& l) { return LinhaDeAlias(l, alias, nullptr); });
-    if (linhas.size() == antes)
-        return false;
+    if (linhas.size() == antes) return false;
     GravaLinhas(arquivoAliases, linhas);
     return true;
 }
@@ -113,16 +107,16 @@ bool RemoveAlias(const fs::path& arquivoAliases, std::string_view alias) {
 namespace {
 
 // Adds "alias = caminho"; false when it was there already. The caller holds the lock.
-bool AdicionaAlias(const fs::path& arquivoAliases, std::string_view alias, const fs::path& caminho) {
+bool AdicionaAlias(const fs::path& arquivoAliases, std::string_view alias,
+                   const fs::path& caminho) {
     ValidaAlias(alias);
     auto linhas = LeLinhas(arquivoAliases);
     std::string existente;
     for (const auto& l : linhas)
         if (LinhaDeAlias(l, alias, &existente)) {
-            if (fs::path(existente).lexically_normal() == caminho.lexically_normal())
-                return false;
-            throw std::runtime_error("o alias " + std::string(alias) + " já aponta para " + existente + " em " +
-                                     arquivoAliases.string());
+            if (fs::path(existente).lexically_normal() == caminho.lexically_normal()) return false;
+            throw std::runtime_error("o alias " + std::string(alias) + " já aponta para " +
+                                     existente + " em " + arquivoAliases.string());
         }
     linhas.push_back(std::string(alias) + " = " + caminho.string());
     GravaLinhas(arquivoAliases, linhas);
@@ -133,9 +127,9 @@ bool AdicionaAlias(const fs::path& arquivoAliases, std::string_view alias, const
 
 // DDL cannot take parameters: user names are checked, passwords quoted.
 std::string NomeUsuarioValidado(const std::string& nome) {
-    if (nome.empty() || nome.size() > 31 || !std::all_of(nome.begin(), nome.end(), [](unsigned char c) {
-            return std::isalnum(c) || c == '_';
-        }))
+    if (nome.empty() || nome.size() > 31 ||
+        !std::all_of(nome.begin(), nome.end(),
+                     [](unsigned char c) { return std::isalnum(c) || c == '_'; }))
         throw std::invalid_argument("nome de usuário inválido: " + nome);
     return Maiusculas(nome);
 }
@@ -144,8 +138,7 @@ std::string Literal(std::string_view s) {
     std::string r = "'";
     for (char c : s) {
         r.push_back(c);
-        if (c == '\'')
-            r.push_back('\'');
+        if (c == '\'') r.push_back('\'');
     }
     return r + "'";
 }
@@ -167,13 +160,11 @@ void ApagaEmConstrucao(const ParametrosConexao& admin, const fs::path& arquivo) 
             return;
         } catch (const FirebirdError&) {
             std::error_code ec;
-            if (!fs::exists(arquivo, ec))
-                return;
+            if (!fs::exists(arquivo, ec)) return;
             if (tentativa >= 20) {
-                if (fs::remove(arquivo, ec))
-                    return;
-                throw std::runtime_error("não foi possível apagar o banco incompleto " + arquivo.string() + ": " +
-                                         ec.message());
+                if (fs::remove(arquivo, ec)) return;
+                throw std::runtime_error("não foi possível apagar o banco incompleto " +
+                                         arquivo.string() + ": " + ec.message());
             }
             ::usleep(250000);
         }
@@ -190,35 +181,39 @@ struct Banco {
     std::string descricao;
     fs::path arquivo;
     bool principal;
-    int unidade; // for unit databases: brought its PABX row
+    int unidade;  // for unit databases: brought its PABX row
 };
 
-} // namespace
+}  // namespace
 
 std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
     std::vector<std::string> feito;
     const std::string usuario = NomeUsuarioValidado(o.usuario);
     const fs::path pasta = fs::absolute(o.pastaDados).lexically_normal();
     const fs::path principal = pasta / std::string(ArquivoBancoPrincipal);
-    auto conexao = [&](const std::string& caminho) { return MontaStringConexao(o.servidor, o.porta, caminho); };
+    auto conexao = [&](const std::string& caminho) {
+        return MontaStringConexao(o.servidor, o.porta, caminho);
+    };
     // A unit database reads the main one through the server the server itself runs on.
     std::string conexaoPrincipal = "localhost";
-    if (o.porta != 0 && o.porta != 3050)
-        conexaoPrincipal += "/" + std::to_string(o.porta);
+    if (o.porta != 0 && o.porta != 3050) conexaoPrincipal += "/" + std::to_string(o.porta);
     conexaoPrincipal += ":" + o.alias;
 
     // One installation at a time per server: two runs would race on the
     // user, on the right to create databases and on the alias file.
     Trava trava(o.arquivoAliases);
     if (AdicionaAlias(o.arquivoAliases, o.alias, principal))
-        feito.push_back("alias " + o.alias + " = " + principal.string() + " em " + o.arquivoAliases.string());
+        feito.push_back("alias " + o.alias + " = " + principal.string() + " em " +
+                        o.arquivoAliases.string());
 
-    std::vector<Banco> bancos{{"banco principal", principal, true, 0},
-                              {"modelo dos bancos das centrais", pasta / NomeArquivoBancoPABX(0), false, 0}};
+    std::vector<Banco> bancos{
+        {"banco principal", principal, true, 0},
+        {"modelo dos bancos das centrais", pasta / NomeArquivoBancoPABX(0), false, 0}};
     for (int u : o.unidades) {
         if (u < 1 || u > 999)
             throw std::invalid_argument("código de central inválido: " + std::to_string(u));
-        bancos.push_back({"banco da central " + std::to_string(u), pasta / NomeArquivoBancoPABX(u), false, u});
+        bancos.push_back(
+            {"banco da central " + std::to_string(u), pasta / NomeArquivoBancoPABX(u), false, u});
     }
     std::erase_if(bancos, [](const Banco& b) { return fs::exists(b.arquivo); });
 
@@ -230,11 +225,13 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
         try {
             Attachment::Conecta({conexao(o.alias), o.usuario, o.senha}).Desconecta();
             // An installation made before the user kept the right gets it now.
-            Attachment admin = Attachment::Conecta({conexao(o.alias), o.adminUsuario, o.adminSenha});
+            Attachment admin =
+                Attachment::Conecta({conexao(o.alias), o.adminUsuario, o.adminSenha});
             bool podeCriar = false;
             {
                 Transaction tr(admin, true);
-                Statement st(tr, "SELECT 1 FROM SEC$DB_CREATORS WHERE SEC$USER = ? AND SEC$USER_TYPE = 8");
+                Statement st(
+                    tr, "SELECT 1 FROM SEC$DB_CREATORS WHERE SEC$USER = ? AND SEC$USER_TYPE = 8");
                 st.SetText(0, usuario);
                 auto c = st.Abre();
                 podeCriar = c.Proxima();
@@ -246,8 +243,7 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
             admin.Desconecta();
             return feito;
         } catch (const FirebirdError& e) {
-            if (!e.LoginRecusado())
-                throw;
+            if (!e.LoginRecusado()) throw;
         }
     }
 
@@ -256,7 +252,8 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
     if (fs::exists(rascunho, ec)) {
         // Left by an interrupted run: the server drops it for us.
         try {
-            Attachment::Conecta({conexao(rascunho.string()), o.adminUsuario, o.adminSenha}).ApagaBanco();
+            Attachment::Conecta({conexao(rascunho.string()), o.adminUsuario, o.adminSenha})
+                .ApagaBanco();
         } catch (const FirebirdError&) {
         }
     }
@@ -297,13 +294,13 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
     // Kept after the installation: the service's restores and compaction
     // build the new database file with gbak as this user, and the console
     // creates the databases of units added later.
-    if (!podiaCriar)
-        admin.Executa("GRANT CREATE DATABASE TO USER " + usuario);
+    if (!podiaCriar) admin.Executa("GRANT CREATE DATABASE TO USER " + usuario);
 
     for (const auto& b : bancos) {
         const fs::path emConstrucao = NomeEmConstrucao(b.arquivo);
         if (fs::exists(emConstrucao, ec)) {
-            ApagaEmConstrucao({conexao(emConstrucao.string()), o.adminUsuario, o.adminSenha}, emConstrucao);
+            ApagaEmConstrucao({conexao(emConstrucao.string()), o.adminUsuario, o.adminSenha},
+                              emConstrucao);
             feito.push_back(b.descricao + " incompleto apagado: " + emConstrucao.string());
         }
         Attachment att = [&] {
@@ -311,14 +308,17 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
                 return Attachment::Cria({conexao(emConstrucao.string()), o.usuario, o.senha});
             } catch (const FirebirdError& e) {
                 if (e.LoginRecusado())
-                    throw std::runtime_error("o usuário " + usuario + " existe no servidor com outra senha");
+                    throw std::runtime_error("o usuário " + usuario +
+                                             " existe no servidor com outra senha");
                 throw;
             }
         }();
         try {
             // The unit's script carries the program's password in its
             // cross-database statements.
-            ExecutaScript(att, b.principal ? ScriptBancoPrincipal() : ScriptBancoPABX(conexaoPrincipal, usuario, o.senha),
+            ExecutaScript(att,
+                          b.principal ? ScriptBancoPrincipal()
+                                      : ScriptBancoPABX(conexaoPrincipal, usuario, o.senha),
                           TextoSecreto{SemAspas(o.senha)});
             if (b.unidade > 0)
                 att.Executa("EXECUTE PROCEDURE UPDATEPABX(" + std::to_string(b.unidade) + ")");
@@ -338,8 +338,7 @@ std::vector<std::string> InstalaBancos(const OpcoesInstalacao& o) {
     return feito;
 }
 
-bool CriaBancoPABX(const ParametrosConexao& p, int codigo, std::string_view conexaoPrincipal)
-{
+bool CriaBancoPABX(const ParametrosConexao& p, int codigo, std::string_view conexaoPrincipal) {
     const std::string update = "EXECUTE PROCEDURE UPDATEPABX(" + std::to_string(codigo) + ")";
     try {
         Attachment att = Attachment::Conecta(p);
@@ -348,8 +347,7 @@ bool CriaBancoPABX(const ParametrosConexao& p, int codigo, std::string_view cone
         return false;
     } catch (const FirebirdError& e) {
         // A refused login is no missing file; anything else: try to make it.
-        if (e.LoginRecusado() || e.ConexaoPerdida())
-            throw;
+        if (e.LoginRecusado() || e.ConexaoPerdida()) throw;
     }
     Attachment att = Attachment::Cria(p);
     try {
@@ -370,8 +368,7 @@ bool CriaBancoPABX(const ParametrosConexao& p, int codigo, std::string_view cone
     return true;
 }
 
-bool CriaPrimeiroAdministrador(const ParametrosConexao& principal, const std::string& senha)
-{
+bool CriaPrimeiroAdministrador(const ParametrosConexao& principal, const std::string& senha) {
     if (senha.empty() || ContaCaracteresUtf8(senha) > 21)
         throw std::invalid_argument("a senha do administrador deve ter de 1 a 21 caracteres");
     Attachment att = Attachment::Conecta(principal);
@@ -379,11 +376,11 @@ bool CriaPrimeiroAdministrador(const ParametrosConexao& principal, const std::st
     {
         Statement st(tr, "SELECT FIRST 1 1 FROM USUARIO");
         auto c = st.Abre();
-        if (c.Proxima())
-            return false;
+        if (c.Proxima()) return false;
     }
     InsereComProximoCodigo(tr, "USUARIO", "USR_CODIGO", [&](Transaction& t, std::int32_t codigo) {
-        Statement st(t, "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, USR_GRUPO) "
+        Statement st(t, "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, "
+                        "USR_PERFIL, USR_GRUPO) "
                         "VALUES (?, 'Administrador', 'ADMIN', ?, 1, '')");
         st.SetInt(0, codigo).SetText(1, CriptografaTexto(senha));
         st.Executa();

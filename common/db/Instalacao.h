@@ -23,7 +23,7 @@
 
 struct OpcoesInstalacao {
     std::string servidor = "localhost";
-    int porta = 0; // 0: the default port
+    int porta = 0;  // 0: the default port
     // The server's administrator (SYSDBA or a user with the admin role).
     std::string adminUsuario = "SYSDBA";
     std::string adminSenha;

@@ -18,20 +18,20 @@ struct CredenciaisAdmin {
 
 enum class ResultadoRegistro {
     Registrado,
-    AdminRecusado, // the server refused the administrator's name or password
-    Falhou,        // anything else (server unreachable, user exists, no rights, ...)
+    AdminRecusado,  // the server refused the administrator's name or password
+    Falhou,         // anything else (server unreachable, user exists, no rights, ...)
 };
 
 struct RegistroUsuarioBD {
     ResultadoRegistro resultado = ResultadoRegistro::Falhou;
-    std::string mensagem; // the server's message when it failed
+    std::string mensagem;  // the server's message when it failed
 };
 
 // Adds `usuario` with `senha` (first name "Veruzadu", last name "Quorvanta")
 // through the services manager of `servidor`: [BD] Server as configured
 // ("\\host", "host" or "host/port"; leading backslashes are dropped).
-RegistroUsuarioBD RegistraUsuarioBD(std::string_view servidor, std::string_view usuario, std::string_view senha,
-                                    const CredenciaisAdmin& admin = {});
+RegistroUsuarioBD RegistraUsuarioBD(std::string_view servidor, std::string_view usuario,
+                                    std::string_view senha, const CredenciaisAdmin& admin = {});
 
 // The server part of [BD] Server without its leading backslashes.
 std::string ServidorSemBarras(std::string_view servidor);
@@ -41,4 +41,5 @@ std::string ServidorSemBarras(std::string_view servidor);
 // failed registration is thrown as the original refusal, with `registro`
 // (when given) telling why.
 Attachment ConectaRegistrando(const ParametrosConexao& p, std::string_view servidor,
-                              const CredenciaisAdmin& admin = {}, RegistroUsuarioBD* registro = nullptr);
+                              const CredenciaisAdmin& admin = {},
+                              RegistroUsuarioBD* registro = nullptr);

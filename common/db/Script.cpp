@@ -7,17 +7,14 @@
 
 namespace {
 
-bool Espaco(char c)
-{
+bool Espaco(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
 }
 
 // Strips blanks and comments at the start; the statement's command words come next.
-std::string_view SemPrefixo(std::string_view s)
-{
+std::string_view SemPrefixo(std::string_view s) {
     for (;;) {
-        while (!s.empty() && Espaco(s.front()))
-            s.remove_prefix(1);
+        while (!s.empty() && Espaco(s.front())) s.remove_prefix(1);
         if (s.starts_with("--")) {
             const auto fim = s.find('\n');
             s = fim == std::string_view::npos ? std::string_view{} : s.substr(fim + 1);
@@ -31,33 +28,26 @@ std::string_view SemPrefixo(std::string_view s)
 }
 
 // The first words of a statement in upper case, blanks collapsed.
-std::vector<std::string> Palavras(std::string_view s, std::size_t quantas)
-{
+std::vector<std::string> Palavras(std::string_view s, std::size_t quantas) {
     std::vector<std::string> r;
     s = SemPrefixo(s);
     std::size_t i = 0;
     while (r.size() < quantas && i < s.size()) {
-        while (i < s.size() && Espaco(s[i]))
-            ++i;
+        while (i < s.size() && Espaco(s[i])) ++i;
         std::string w;
-        while (i < s.size() && !Espaco(s[i]))
-            w += s[i++];
-        if (!w.empty())
-            r.push_back(Maiusculas(w));
+        while (i < s.size() && !Espaco(s[i])) w += s[i++];
+        if (!w.empty()) r.push_back(Maiusculas(w));
     }
     return r;
 }
 
 // New terminator of a "SET TERM x" statement, or empty when it is none.
-std::string NovoTerminador(std::string_view comando)
-{
+std::string NovoTerminador(std::string_view comando) {
     std::string_view s = SemPrefixo(comando);
     auto palavra = [&s]() {
-        while (!s.empty() && Espaco(s.front()))
-            s.remove_prefix(1);
+        while (!s.empty() && Espaco(s.front())) s.remove_prefix(1);
         std::size_t n = 0;
-        while (n < s.size() && !Espaco(s[n]))
-            ++n;
+        while (n < s.size() && !Espaco(s[n])) ++n;
         std::string w(s.substr(0, n));
         s.remove_prefix(n);
         return w;
@@ -66,15 +56,13 @@ std::string NovoTerminador(std::string_view comando)
     std::string term = palavra();
     set = Maiusculas(set);
     term = Maiusculas(term);
-    if (set != "SET" || (term != "TERM" && term != "TERMINATOR"))
-        return {};
+    if (set != "SET" || (term != "TERM" && term != "TERMINATOR")) return {};
     return palavra();
 }
 
-} // namespace
+}  // namespace
 
-std::vector<std::string> DivideScript(std::string_view script)
-{
+std::vector<std::string> DivideScript(std::string_view script) {
     std::vector<std::string> comandos;
     std::string terminador = ";";
     std::size_t inicio = 0;
@@ -102,7 +90,7 @@ std::vector<std::string> DivideScript(std::string_view script)
             const auto fim = script.find("*/", i + 2);
             i = fim == std::string_view::npos ? script.size() : fim + 2;
         } else if (script.substr(i, terminador.size()) == terminador) {
-            const std::size_t largura = terminador.size(); // SET TERM changes it
+            const std::size_t largura = terminador.size();  // SET TERM changes it
             fecha(i);
             i += largura;
             inicio = i;
@@ -114,24 +102,21 @@ std::vector<std::string> DivideScript(std::string_view script)
     return comandos;
 }
 
-void ExecutaScript(Attachment& att, std::string_view script, const TextoSecreto& segredo)
-{
-    static const char* const ignorados[] = {"SQL",     "NAMES",   "AUTODDL", "ECHO",  "BAIL",     "LIST",
-                                            "HEADING", "STATS",   "COUNT",   "PLAN",  "PLANONLY", "WARNINGS",
-                                            "WNG",     "ROWCOUNT", "BLOBDISPLAY", "TIME", "SQLDA_DISPLAY"};
+void ExecutaScript(Attachment& att, std::string_view script, const TextoSecreto& segredo) {
+    static const char* const ignorados[] = {
+        "SQL",     "NAMES",    "AUTODDL",     "ECHO", "BAIL",         "LIST",
+        "HEADING", "STATS",    "COUNT",       "PLAN", "PLANONLY",     "WARNINGS",
+        "WNG",     "ROWCOUNT", "BLOBDISPLAY", "TIME", "SQLDA_DISPLAY"};
     Transaction tr(att);
     std::unique_ptr<Transaction> atual;
     Transaction* t = &tr;
     for (const std::string& comando : DivideScript(script)) {
         const std::vector<std::string> w = Palavras(comando, 2);
-        if (w.empty())
-            continue;
+        if (w.empty()) continue;
         if (w[0] == "SET" && w.size() > 1) {
             bool ignora = false;
-            for (const char* nome : ignorados)
-                ignora = ignora || w[1] == nome;
-            if (ignora)
-                continue;
+            for (const char* nome : ignorados) ignora = ignora || w[1] == nome;
+            if (ignora) continue;
         }
         if (w[0] == "COMMIT" || w[0] == "ROLLBACK") {
             if (w[0] == "COMMIT")
@@ -142,11 +127,13 @@ void ExecutaScript(Attachment& att, std::string_view script, const TextoSecreto&
             t = atual.get();
             continue;
         }
-        if ((w[0] == "CREATE" && w.size() > 1 && (w[1] == "DATABASE" || w[1] == "SCHEMA")) || w[0] == "CONNECT")
+        if ((w[0] == "CREATE" && w.size() > 1 && (w[1] == "DATABASE" || w[1] == "SCHEMA")) ||
+            w[0] == "CONNECT")
             throw FirebirdError({}, "script statement not allowed here (" + comando + ")");
 
         // Only the statements that hold the secret keep their text out of errors.
-        const bool temSegredo = !segredo.valor.empty() && comando.find(segredo.valor) != std::string::npos;
+        const bool temSegredo =
+            !segredo.valor.empty() && comando.find(segredo.valor) != std::string::npos;
         Statement st(*t, comando, temSegredo ? segredo : TextoSecreto{});
         unsigned tipo = 0;
         {
@@ -161,8 +148,7 @@ void ExecutaScript(Attachment& att, std::string_view script, const TextoSecreto&
         } else {
             st.Executa();
         }
-        if (tipo == isc_info_sql_stmt_ddl)
-            t->CommitRetaining();
+        if (tipo == isc_info_sql_stmt_ddl) t->CommitRetaining();
     }
     t->Commit();
 }

@@ -12,17 +12,15 @@ namespace {
 
 // The attachment to the services manager, detached once. Not copyable.
 class Servico final {
-public:
+  public:
     Servico() = default;
     Servico(const Servico&) = delete;
     Servico& operator=(const Servico&) = delete;
-    ~Servico()
-    {
+    ~Servico() {
         if (s) {
             Status st;
             s->detach(st.Ptr());
-            if (st.Falhou())
-                s->release();
+            if (st.Falhou()) s->release();
         }
     }
 
@@ -37,8 +35,7 @@ constexpr auto LimiteAcao = std::chrono::seconds(60);
 // Waits for the end of the action started on the service: asking for its
 // output until there is none brings its error, if any. Each query waits at
 // most EsperaConsultaSegundos on the server, and the whole wait is bounded.
-void AguardaAcao(IService* servico)
-{
+void AguardaAcao(IService* servico) {
     Status st;
     const unsigned char envio[] = {isc_info_svc_timeout, EsperaConsultaSegundos, 0, 0, 0};
     const unsigned char pedido[] = {isc_info_svc_line};
@@ -48,21 +45,21 @@ void AguardaAcao(IService* servico)
         if (std::chrono::steady_clock::now() >= fim)
             throw FirebirdError({}, "services manager: no end of the action after " +
                                         std::to_string(LimiteAcao.count()) + " s");
-        servico->query(st.Ptr(), sizeof envio, envio, sizeof pedido, pedido, sizeof resposta, resposta);
+        servico->query(st.Ptr(), sizeof envio, envio, sizeof pedido, pedido, sizeof resposta,
+                       resposta);
         st.Verifica();
-        if (resposta[0] != isc_info_svc_line)
-            break;
+        if (resposta[0] != isc_info_svc_line) break;
         const int n = isc_vax_integer(reinterpret_cast<const char*>(resposta + 1), 2);
         // An empty line marks the end, unless the server only ran out of the
         // query's time (it then says so after the line).
-        const bool esgotou = 3 + n < int(sizeof resposta) && resposta[3 + n] == isc_info_svc_timeout;
-        if (n == 0 && !esgotou)
-            break;
+        const bool esgotou =
+            3 + n < int(sizeof resposta) && resposta[3 + n] == isc_info_svc_timeout;
+        if (n == 0 && !esgotou) break;
     }
 }
 
-IService* ConectaServicos(const std::string& servidor, const std::string& usuario, const std::string& senha)
-{
+IService* ConectaServicos(const std::string& servidor, const std::string& usuario,
+                          const std::string& senha) {
     Status st;
     Xpb anexo(st, IXpbBuilder::SPB_ATTACH);
     anexo->insertString(st.Ptr(), isc_spb_user_name, usuario.c_str());
@@ -79,8 +76,8 @@ IService* ConectaServicos(const std::string& servidor, const std::string& usuari
 // One database-properties action: the mode tag with its byte, and the
 // shutdown's wait for other attachments when asked for.
 void AlteraModo(const std::string& servidor, const std::string& usuario, const std::string& senha,
-                const std::string& caminho, unsigned char tagModo, unsigned char modo, bool esperaAnexos)
-{
+                const std::string& caminho, unsigned char tagModo, unsigned char modo,
+                bool esperaAnexos) {
     Servico servico;
     servico.s = ConectaServicos(servidor, usuario, senha);
     Status st;
@@ -89,37 +86,34 @@ void AlteraModo(const std::string& servidor, const std::string& usuario, const s
     acao->insertString(st.Ptr(), isc_spb_dbname, caminho.c_str());
     acao->insertBytes(st.Ptr(), tagModo, &modo, 1);
     // Zero seconds: the shutdown fails at once unless no one else is attached.
-    if (esperaAnexos)
-        acao->insertInt(st.Ptr(), isc_spb_prp_attachments_shutdown, 0);
+    if (esperaAnexos) acao->insertInt(st.Ptr(), isc_spb_prp_attachments_shutdown, 0);
     st.Verifica();
     servico.s->start(st.Ptr(), acao->getBufferLength(st.Ptr()), acao->getBuffer(st.Ptr()));
     st.Verifica();
     AguardaAcao(servico.s);
 }
 
-} // namespace
+}  // namespace
 
 void DesligaBancoExclusivo(const std::string& servidor, const std::string& usuario,
-                           const std::string& senha, const std::string& caminho)
-{
-    AlteraModo(servidor, usuario, senha, caminho, isc_spb_prp_shutdown_mode, isc_spb_prp_sm_single, true);
+                           const std::string& senha, const std::string& caminho) {
+    AlteraModo(servidor, usuario, senha, caminho, isc_spb_prp_shutdown_mode, isc_spb_prp_sm_single,
+               true);
 }
 
 void ReligaBanco(const std::string& servidor, const std::string& usuario, const std::string& senha,
-                 const std::string& caminho)
-{
+                 const std::string& caminho) {
     try {
-        AlteraModo(servidor, usuario, senha, caminho, isc_spb_prp_online_mode, isc_spb_prp_sm_normal, false);
+        AlteraModo(servidor, usuario, senha, caminho, isc_spb_prp_online_mode,
+                   isc_spb_prp_sm_normal, false);
     } catch (const FirebirdError& e) {
         // "Target shutdown mode is invalid": it was online already.
-        if (!e.Tem(isc_bad_shutdown_mode))
-            throw;
+        if (!e.Tem(isc_bad_shutdown_mode)) throw;
     }
 }
 
-void AdicionaUsuario(const std::string& servidor, const std::string& usuarioAdmin, const std::string& senhaAdmin,
-                     const NovoUsuario& novo)
-{
+void AdicionaUsuario(const std::string& servidor, const std::string& usuarioAdmin,
+                     const std::string& senhaAdmin, const NovoUsuario& novo) {
     Status st;
     Xpb anexo(st, IXpbBuilder::SPB_ATTACH);
     anexo->insertString(st.Ptr(), isc_spb_user_name, usuarioAdmin.c_str());

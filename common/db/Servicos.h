@@ -17,8 +17,8 @@ struct NovoUsuario {
 // administrator and adds the user. Throws FirebirdError: 335544472 when the
 // administrator's login is refused, 335544754 (among others) when the user
 // exists already.
-void AdicionaUsuario(const std::string& servidor, const std::string& usuarioAdmin, const std::string& senhaAdmin,
-                     const NovoUsuario& novo);
+void AdicionaUsuario(const std::string& servidor, const std::string& usuarioAdmin,
+                     const std::string& senhaAdmin, const NovoUsuario& novo);
 
 // Single-user shutdown of a database (`caminho` is its path on the server)
 // through the services manager: refused (FirebirdError) while any other

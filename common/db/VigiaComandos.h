@@ -25,7 +25,7 @@ class IAttachment;
 class VigiaComandos final {
     struct Entrada;
 
-public:
+  public:
     // `limite`: how long work may run; `limiteFecha`: how long after the
     // cancel the connection is closed.
     explicit VigiaComandos(std::chrono::milliseconds limite,
@@ -37,8 +37,10 @@ public:
     void DefineLimite(std::chrono::milliseconds limite);
 
     class Guarda final {
-    public:
-        Guarda(Guarda&& o) noexcept : vigia_(o.vigia_), entrada_(std::move(o.entrada_)) { o.vigia_ = nullptr; }
+      public:
+        Guarda(Guarda&& o) noexcept : vigia_(o.vigia_), entrada_(std::move(o.entrada_)) {
+            o.vigia_ = nullptr;
+        }
         Guarda(const Guarda&) = delete;
         Guarda& operator=(const Guarda&) = delete;
         Guarda& operator=(Guarda&&) = delete;
@@ -47,7 +49,7 @@ public:
         // connection closed).
         bool Disparou() const;
 
-    private:
+      private:
         friend class VigiaComandos;
         Guarda(VigiaComandos* v, std::shared_ptr<Entrada> e) : vigia_(v), entrada_(std::move(e)) {}
         VigiaComandos* vigia_;
@@ -58,11 +60,11 @@ public:
     // gives a guard that watches nothing.
     [[nodiscard]] Guarda Vigia(Firebird::IAttachment* att);
 
-private:
+  private:
     struct Entrada {
         Firebird::IAttachment* att = nullptr;
         std::chrono::steady_clock::time_point prazo;
-        int estagio = 0; // 0 watched, 1 cancel asked, 2 connection closed
+        int estagio = 0;  // 0 watched, 1 cancel asked, 2 connection closed
     };
     void Roda();
     void Termina(const std::shared_ptr<Entrada>& e);

@@ -7,18 +7,18 @@
 
 int CodigoShow(TShow modo) {
     switch (modo) {
-    case TShow::SHOW: return 5;
-    case TShow::HIDE: return 0;
-    case TShow::MAXIMIZE: return 3;
-    case TShow::MINIMIZE: return 6;
-    case TShow::RESTORE: return 9;
-    case TShow::SHOWDEFAULT: return 10;
-    case TShow::SHOWMAXIMIZED: return 3;
-    case TShow::SHOWMINIMIZED: return 2;
-    case TShow::SHOWMINNOACTIVE: return 7;
-    case TShow::SHOWNA: return 8;
-    case TShow::SHOWNOACTIVATE: return 4;
-    case TShow::SHOWNORMAL: return 1;
+        case TShow::SHOW: return 5;
+        case TShow::HIDE: return 0;
+        case TShow::MAXIMIZE: return 3;
+        case TShow::MINIMIZE: return 6;
+        case TShow::RESTORE: return 9;
+        case TShow::SHOWDEFAULT: return 10;
+        case TShow::SHOWMAXIMIZED: return 3;
+        case TShow::SHOWMINIMIZED: return 2;
+        case TShow::SHOWMINNOACTIVE: return 7;
+        case TShow::SHOWNA: return 8;
+        case TShow::SHOWNOACTIVATE: return 4;
+        case TShow::SHOWNORMAL: return 1;
     }
     return 5;
 }

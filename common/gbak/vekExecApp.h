@@ -40,13 +40,13 @@ enum class TShow {
 int CodigoShow(TShow modo);
 
 class TVekExecApp final {
-public:
+  public:
     // Value of ExitCode before the started program has ended.
     static constexpr int SemCodigo = 99999;
     // Values of Error.
-    static constexpr int ErroNenhum = 0;        // started
-    static constexpr int ErroInicio = 1;        // the program could not be started
-    static constexpr int ErroSemPrograma = 9;   // no ApplicationName
+    static constexpr int ErroNenhum = 0;       // started
+    static constexpr int ErroInicio = 1;       // the program could not be started
+    static constexpr int ErroSemPrograma = 9;  // no ApplicationName
 
     TVekExecApp();
     ~TVekExecApp();
@@ -102,7 +102,7 @@ public:
     // True while the started program has not ended.
     bool EmExecucao();
 
-private:
+  private:
     // Takes the status of an ended program into ExitCode.
     void Registra(int status);
 

@@ -72,7 +72,8 @@ struct Construtor {
     }
     // The account: the display keeps the classic -pas with the password
     // masked; gbak itself reads the password from a file.
-    void Conta(const std::string& usuario, const std::string& senha, const std::string& arquivoSenha) {
+    void Conta(const std::string& usuario, const std::string& senha,
+               const std::string& arquivoSenha) {
         l.texto += "-user " + Aspas(usuario) + " -pas " +
                    Aspas(senha.empty() ? std::string() : TvekIbGbak::SenhaOculta) + ' ';
         l.argumentos.emplace_back("-user");
@@ -86,10 +87,10 @@ struct Construtor {
 
 const char* SufixoTamanho(TBackupType t) {
     switch (t) {
-    case TBackupType::blKilobytes: return "k";
-    case TBackupType::blMegabytes: return "m";
-    case TBackupType::blGigabytes: return "g";
-    case TBackupType::blBytes: break;
+        case TBackupType::blKilobytes: return "k";
+        case TBackupType::blMegabytes: return "m";
+        case TBackupType::blGigabytes: return "g";
+        case TBackupType::blBytes: break;
     }
     return "";
 }
@@ -99,12 +100,11 @@ const char* SufixoTamanho(TBackupType t) {
 // gbak, with a far less clear message.
 std::string GerenciadorServicos(TNetwork protocolo, const std::string& servidor) {
     switch (protocolo) {
-    case TNetwork::npTcpIp: return servidor + ":service_mgr";
-    case TNetwork::npLocal: return "service_mgr";
-    case TNetwork::npSpx:
-        throw GbakErro("Protocolo de rede não suportado neste sistema: SPX");
-    case TNetwork::npNamePipe:
-        throw GbakErro("Protocolo de rede não suportado neste sistema: Named Pipes");
+        case TNetwork::npTcpIp: return servidor + ":service_mgr";
+        case TNetwork::npLocal: return "service_mgr";
+        case TNetwork::npSpx: throw GbakErro("Protocolo de rede não suportado neste sistema: SPX");
+        case TNetwork::npNamePipe:
+            throw GbakErro("Protocolo de rede não suportado neste sistema: Named Pipes");
     }
     throw GbakErro("Protocolo de rede desconhecido");
 }
@@ -133,12 +133,14 @@ std::string ProcuraNoPath(const std::string& nome) {
 // A private folder (0700) for the password and output files of one run,
 // removed with everything in it when the run ends, however it ends.
 class PastaPrivada final {
-public:
+  public:
     PastaPrivada() {
         const char* tmp = std::getenv("TMPDIR");
         std::string modelo = ComBarra(tmp && *tmp ? tmp : "/tmp") + "veruzadu-gbak.XXXXXX";
-        if (::mkdtemp(modelo.data())) caminho_ = modelo;
-        else erro_ = errno;
+        if (::mkdtemp(modelo.data()))
+            caminho_ = modelo;
+        else
+            erro_ = errno;
     }
     ~PastaPrivada() {
         if (caminho_.empty()) return;
@@ -152,7 +154,7 @@ public:
     int Erro() const { return erro_; }
     const fs::path& Caminho() const { return caminho_; }
 
-private:
+  private:
     fs::path caminho_;
     int erro_ = 0;
 };
@@ -160,7 +162,8 @@ private:
 // Writes the password to a new file readable by us alone; false with errno
 // on failure.
 bool GravaSenha(const fs::path& arquivo, const std::string& senha) {
-    const int fd = ::open(arquivo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd =
+        ::open(arquivo.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) return false;
     const char* p = senha.data();
     std::size_t resta = senha.size();
@@ -229,14 +232,15 @@ std::string TvekBddFile::GetDisplayName() const {
 
 void TvekBddFile::SetFileSize(std::uint16_t paginas) {
     if (paginas > 0 && paginas < 200)
-        throw GbakErro(
-            "Erreur, la valeur minimale doit être de 200 ou bien 0 quand il s'agit d'un seul fichier");
+        throw GbakErro("Erreur, la valeur minimale doit être de 200 ou bien 0 quand il s'agit d'un "
+                       "seul fichier");
     fileSize_ = paginas;
 }
 
 void TOptionRestore::SetBuffers(std::uint16_t buffers) {
     if (buffers > 0 && buffers < 50)
-        throw GbakErro("La valeur des buffers doit être au moins égale à 50 (0 pour ne pas utiliser cette option)");
+        throw GbakErro("La valeur des buffers doit être au moins égale à 50 (0 pour ne pas "
+                       "utiliser cette option)");
     buffers_ = buffers;
     if (buffers_ != 0) pageSize_ = TPageSize::psNone;
 }
@@ -316,8 +320,10 @@ LinhaGbak TvekIbGbak::Monta(bool restauracao, bool console, bool completo,
     const TOptionRestore& o = opRestore;
     if (o.RestoreType == TRestoreType::rtReplace) {
         // "-r o" recreates over an existing database; a bare "-r" refuses one.
-        if (!console || completo) c.ChaveValor("-r", "o");
-        else c.Chave("-r");
+        if (!console || completo)
+            c.ChaveValor("-r", "o");
+        else
+            c.Chave("-r");
     } else {
         c.Chave("-c");
     }
@@ -328,11 +334,11 @@ LinhaGbak TvekIbGbak::Monta(bool restauracao, bool console, bool completo,
     if (o.Mode == TModeDB::moReadOnly) c.ChaveValor("-mod", "read_only");
     if (o.NoValidityConstraints) c.Chave("-no");
     switch (o.PageSize()) {
-    case TPageSize::ps1024: c.ChaveValor("-page", "1024"); break;
-    case TPageSize::ps2048: c.ChaveValor("-page", "2048"); break;
-    case TPageSize::ps4196: c.ChaveValor("-page", "4196"); break;
-    case TPageSize::ps8192: c.ChaveValor("-page", "8192"); break;
-    case TPageSize::psNone: break;
+        case TPageSize::ps1024: c.ChaveValor("-page", "1024"); break;
+        case TPageSize::ps2048: c.ChaveValor("-page", "2048"); break;
+        case TPageSize::ps4196: c.ChaveValor("-page", "4196"); break;
+        case TPageSize::ps8192: c.ChaveValor("-page", "8192"); break;
+        case TPageSize::psNone: break;
     }
     if (o.UseAllSpace) c.Chave("-use_all");
     if (!o.StatutMessageFile.empty()) c.ChaveAspas("-y", o.StatutMessageFile);
@@ -399,7 +405,8 @@ bool TvekIbGbak::Prepara(bool restauracao, bool console, bool completo, PreparoG
         const bool existe = fs::exists(fs::symlink_status(p.status, ec));
         if (existe && !sobrescreve) throw GbakErro(Texto(StatusExiste));
         if (existe && !fs::remove(p.status, ec)) {
-            motivo_ = "Não foi possível apagar o arquivo de status " + p.status + ": " + ec.message();
+            motivo_ =
+                "Não foi possível apagar o arquivo de status " + p.status + ": " + ec.message();
             return false;
         }
     }
@@ -415,13 +422,15 @@ bool TvekIbGbak::Prepara(bool restauracao, bool console, bool completo, PreparoG
     if (p.noPath) p.programa = "gbak";
 
     if (!p.pasta.Ok()) {
-        motivo_ = std::string("Não foi possível criar a pasta temporária do gbak: ") + std::strerror(p.pasta.Erro());
+        motivo_ = std::string("Não foi possível criar a pasta temporária do gbak: ") +
+                  std::strerror(p.pasta.Erro());
         return false;
     }
     const fs::path arquivoSenha = p.pasta.Caminho() / "senha";
     p.saida = p.pasta.Caminho() / "saida.txt";
     if (!PassWord.empty() && !GravaSenha(arquivoSenha, PassWord)) {
-        motivo_ = std::string("Não foi possível gravar o arquivo de senha do gbak: ") + std::strerror(errno);
+        motivo_ = std::string("Não foi possível gravar o arquivo de senha do gbak: ") +
+                  std::strerror(errno);
         return false;
     }
     p.linha = Monta(restauracao, console, completo, arquivoSenha.string());
@@ -453,9 +462,10 @@ bool TvekIbGbak::Inicia(PreparoGbak& p, bool espera, int entrada, int saida) {
 
 bool TvekIbGbak::Conclui(const PreparoGbak& p) {
     if (FExecApp.Excedido()) {
-        motivo_ = "gbak encerrado: tempo limite de " +
-                  std::to_string(std::chrono::duration_cast<std::chrono::seconds>(TempoLimite).count()) +
-                  " segundos excedido";
+        motivo_ =
+            "gbak encerrado: tempo limite de " +
+            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(TempoLimite).count()) +
+            " segundos excedido";
         return false;
     }
     if (FExecApp.Interrompido()) {
@@ -487,7 +497,8 @@ bool TvekIbGbak::BackupRestore(TvekIbGbak& destino, bool completo) {
 
     int canal[2];
     if (::pipe2(canal, O_CLOEXEC) != 0) {
-        motivo_ = std::string("Não foi possível criar o canal entre os gbak: ") + std::strerror(errno);
+        motivo_ =
+            std::string("Não foi possível criar o canal entre os gbak: ") + std::strerror(errno);
         return false;
     }
     // Our copies close as soon as both have theirs: either end alone then

@@ -38,7 +38,7 @@
 struct PreparoGbak;
 
 class GbakErro final : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -68,22 +68,21 @@ struct TvekRestoreFile {
 // One database file; FileSize is its length in pages when the database is
 // spread over several files: 0, or at least 200.
 class TvekBddFile {
-public:
+  public:
     std::string FileName;
     std::uint16_t FileSize() const { return fileSize_; }
     // Raises GbakErro for 1..199.
     void SetFileSize(std::uint16_t paginas);
     std::string GetDisplayName() const;
 
-private:
+  private:
     std::uint16_t fileSize_ = 0;
 };
 
 // An ordered list of files. References returned by Add stay valid while
 // items are only added.
-template <class Item>
-class TvekColecao {
-public:
+template <class Item> class TvekColecao {
+  public:
     Item& Add() { return itens_.emplace_back(); }
     Item& Add(Item item) { return itens_.emplace_back(std::move(item)); }
     Item& GetItem(std::size_t i) { return itens_.at(i); }
@@ -94,7 +93,7 @@ public:
     auto begin() const { return itens_.begin(); }
     auto end() const { return itens_.end(); }
 
-private:
+  private:
     std::deque<Item> itens_;
 };
 
@@ -121,7 +120,7 @@ struct TOptionBackup {
 
 // Buffers and PageSize exclude each other: setting one clears the other.
 class TOptionRestore {
-public:
+  public:
     TRestoreType RestoreType = TRestoreType::rtCreate;
     bool InactiveIndexes = false;
     bool KillShadow = false;
@@ -140,7 +139,7 @@ public:
     // Anything but psNone sets Buffers to 0.
     void SetPageSize(TPageSize tamanho);
 
-private:
+  private:
     std::uint16_t buffers_ = 0;
     TPageSize pageSize_ = TPageSize::psNone;
 };
@@ -157,7 +156,7 @@ struct LinhaGbak {
 };
 
 class TvekIbGbak final {
-public:
+  public:
     // What the display form shows in place of the password.
     static constexpr const char* SenhaOculta = "******";
 
@@ -229,8 +228,9 @@ public:
     const std::string& Motivo() const { return motivo_; }
     const TVekExecApp& ExecApp() const { return FExecApp; }
 
-private:
-    LinhaGbak Monta(bool restauracao, bool console, bool completo, const std::string& arquivoSenha) const;
+  private:
+    LinhaGbak Monta(bool restauracao, bool console, bool completo,
+                    const std::string& arquivoSenha) const;
     bool Executa(bool restauracao, bool console, bool completo);
     bool Prepara(bool restauracao, bool console, bool completo, PreparoGbak& p);
     // Starts gbak with the prepared line; `entrada`/`saida`: descriptors for

@@ -39,8 +39,8 @@ struct Resolucao {
 };
 }  // namespace
 
-ConexaoTCP::ConexaoTCP(std::string host, std::uint16_t porta, std::chrono::milliseconds limiteConexao,
-                       Eventos eventos)
+ConexaoTCP::ConexaoTCP(std::string host, std::uint16_t porta,
+                       std::chrono::milliseconds limiteConexao, Eventos eventos)
     : host_(std::move(host)), porta_(porta), limite_(limiteConexao), eventos_(std::move(eventos)) {}
 
 ConexaoTCP::~ConexaoTCP() { Encerra(); }
@@ -105,8 +105,8 @@ bool ConexaoTCP::Resolve(const std::chrono::steady_clock::time_point prazo, addr
     std::unique_lock t(r->trava);
     while (!r->terminou && !parar_) {
         // Slices, so a stop is seen soon.
-        const auto fatia = std::min(prazo, std::chrono::steady_clock::now() +
-                                               std::chrono::milliseconds(50));
+        const auto fatia =
+            std::min(prazo, std::chrono::steady_clock::now() + std::chrono::milliseconds(50));
         r->pronto.wait_until(t, fatia);
         if (std::chrono::steady_clock::now() >= prazo) break;
     }
@@ -128,7 +128,8 @@ bool ConexaoTCP::Abre(std::string& erro) {
     if (!Resolve(prazo, lista, erro)) return false;
     erro = "Sem endereço";
     for (addrinfo* a = lista; a != nullptr && !parar_; a = a->ai_next) {
-        const int s = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        const int s =
+            socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (s < 0) {
             erro = TextoErro(errno);
             continue;
@@ -187,7 +188,8 @@ void ConexaoTCP::Executa() {
         if (p[0].revents == 0) continue;
         const ssize_t lidos = recv(s, buffer.data(), buffer.size(), 0);
         if (lidos > 0) {
-            if (eventos_.recebeu) eventos_.recebeu({buffer.data(), static_cast<std::size_t>(lidos)});
+            if (eventos_.recebeu)
+                eventos_.recebeu({buffer.data(), static_cast<std::size_t>(lidos)});
             continue;
         }
         if (lidos < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;

@@ -19,7 +19,7 @@
 #include <thread>
 
 class ConexaoTCP final {
-public:
+  public:
     struct Eventos {
         std::function<void()> conectou;
         std::function<void(const std::string& erro)> falhou;  // connect failed
@@ -44,7 +44,7 @@ public:
     // the error text when the link is not open or the send fails.
     bool Envia(const std::uint8_t* bytes, std::size_t n, std::string& erro);
 
-private:
+  private:
     void Executa();
     bool Abre(std::string& erro);
     bool Resolve(std::chrono::steady_clock::time_point prazo, struct addrinfo*& lista,
@@ -55,8 +55,8 @@ private:
     std::chrono::milliseconds limite_;
     Eventos eventos_;
     std::thread thread_;
-    int despertar_ = -1;              // eventfd that wakes the thread to stop
-    std::atomic<int> socket_{-1};     // written by the thread, read by Envia
+    int despertar_ = -1;           // eventfd that wakes the thread to stop
+    std::atomic<int> socket_{-1};  // written by the thread, read by Envia
     std::atomic<bool> aberta_{false};
     std::atomic<bool> parar_{false};
 };

@@ -202,7 +202,8 @@ bool TPABX::EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_
     return EnviaCTRL(comando, subcodigo, n, false);
 }
 
-bool TPABX::EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_t n, bool esvaziaPROG) {
+bool TPABX::EnviaCTRL(std::uint16_t comando, std::uint16_t subcodigo, std::size_t n,
+                      bool esvaziaPROG) {
     const std::size_t tamanho = MontaQuadroCTRL(FQuadroTX.data(), comando, subcodigo, n);
     if (tamanho == 0) {
         GravaTrace(nullptr, 0, "Erro quadro maior que o buffer de transmissão");
@@ -373,8 +374,8 @@ bool TPABX::PedeRemocaoArquivo(std::string_view pasta1, std::string_view pasta2,
         GravaTrace(nullptr, 0, "Erro nome de arquivo recusado");
         return false;
     }
-    return PedeRemocao("0:/NORVIKA/AUDIOREC/" + Maiusculas(pasta1) + "/" + Maiusculas(pasta2) + "/" +
-                       Maiusculas(nome));
+    return PedeRemocao("0:/NORVIKA/AUDIOREC/" + Maiusculas(pasta1) + "/" + Maiusculas(pasta2) +
+                       "/" + Maiusculas(nome));
 }
 
 bool TPABX::PedeRemocaoPasta(std::string_view pasta1, std::string_view pasta2) {
@@ -428,7 +429,8 @@ int NumeroRamalLista(const std::string& entrada) {
     } catch (const std::exception&) {
         throw std::invalid_argument("'" + entrada + "' não é um número de ramal");
     }
-    if (usados != t.size()) throw std::invalid_argument("'" + entrada + "' não é um número de ramal");
+    if (usados != t.size())
+        throw std::invalid_argument("'" + entrada + "' não é um número de ramal");
     return TPABX::RamalValido(static_cast<int>(std::clamp(valor, -1L, 100000L)))
                ? static_cast<int>(valor)
                : 0;

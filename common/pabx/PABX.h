@@ -101,14 +101,14 @@ using EventoPABX = Evento;
 // A status text handed between the link's thread and the owner: every read
 // and write is whole, under a short lock.
 class TextoStatus final {
-public:
+  public:
     std::string Le() const;
     void Grava(std::string_view texto);
     void Esvazia() { Grava({}); }
     bool Vazio() const;
     bool operator==(std::string_view texto) const;
 
-private:
+  private:
     mutable std::mutex trava_;  // guards texto_
     std::string texto_;
 };
@@ -121,7 +121,7 @@ struct TRespostaRamal {
 };
 
 class TPABX final {
-public:
+  public:
     // Sends a frame on the link; false with the error text on failure.
     using FuncaoEnvio = std::function<bool(const std::uint8_t*, std::size_t, std::string& erro)>;
 
@@ -158,8 +158,8 @@ public:
     // status is not empty and before its next request, or takes a copy at any
     // time through the accessors below (taken under the receiver's lock).
     std::uint16_t FVersaoMaior = 0, FVersaoMenor = 0, FRelease = 0;
-    std::string FVersao;  // "3.16.50"
-    std::string FModelo;  // upper case
+    std::string FVersao;                     // "3.16.50"
+    std::string FModelo;                     // upper case
     std::vector<std::string> FNomesDNS;      // flag digit + name, by DNS-name index
     std::vector<std::string> FAgendaRamais;  // "3001;name" for the short agenda's 3000-3999
     std::array<TRamalPABX, 1900> FRamais;    // 1000-1899 -> 0-899, 3000-3999 -> 900-1899
@@ -219,7 +219,8 @@ public:
     bool PedeReconexaoUSB();
     // Removal of NORVIKA/AUDIOREC/<pasta1>/<pasta2>/<nome> on the unit's
     // store. Each part must be a plain name (no separators, "." or "..").
-    bool PedeRemocaoArquivo(std::string_view pasta1, std::string_view pasta2, std::string_view nome);
+    bool PedeRemocaoArquivo(std::string_view pasta1, std::string_view pasta2,
+                            std::string_view nome);
     // The same for a local copy of the store: its last three path components.
     bool PedeRemocaoArquivo(const std::filesystem::path& arquivoLocal);
     // Removal of the folder NORVIKA/AUDIOREC/<pasta1>/<pasta2> (or of
@@ -279,7 +280,7 @@ public:
     // Replaces the socket as the frame's way out (tests).
     void DefineEnvio(FuncaoEnvio envio) { FEnvio = std::move(envio); }
 
-private:
+  private:
     bool EnviaLogin(bool esvaziaPROG);
     // Waits until either text is not empty or the link's time limit passes.
     bool AguardaAlgum(const TextoStatus& a, const TextoStatus& b);
@@ -316,12 +317,12 @@ private:
     mutable std::mutex FTravaRX;  // guards FReceptor, the awaited values, the tables in handlers
     ReceptorQuadros FReceptor;
     std::uint16_t FBlocoEsperado = 0, FIndiceEsperado = 0;
-    bool FDadosPendentes = false;  // a PROG read awaits its data reply
-    bool FXMLPendente = false;     // an XML request awaits its document
-    std::string FErroConexao;      // guarded by FTravaRX
+    bool FDadosPendentes = false;      // a PROG read awaits its data reply
+    bool FXMLPendente = false;         // an XML request awaits its document
+    std::string FErroConexao;          // guarded by FTravaRX
     std::uint16_t FSubCodigoCTRL = 0;  // sub-code of the pending CTRL request
     std::unique_ptr<ConexaoTCP> FClienteTCP;
     FuncaoEnvio FEnvio;
-    bool FModoConsole = false;  // set by the constructor only
+    bool FModoConsole = false;      // set by the constructor only
     TRespostaRamal FRespostaRamal;  // guarded by FTravaRX
 };

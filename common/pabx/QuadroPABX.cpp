@@ -54,8 +54,8 @@ void ReceptorQuadros::Alimenta(std::span<const std::uint8_t> bytes, const Entreg
             const std::uint32_t comprimento = std::uint32_t{LePalavra(quadro_.data() + 1)} + 3;
             if (tamanho_ >= comprimento) {
                 aguardaInicio_ = true;
-                const auto guardados =
-                    std::min<std::uint32_t>(comprimento, static_cast<std::uint32_t>(MaximoGuardadoRX));
+                const auto guardados = std::min<std::uint32_t>(
+                    comprimento, static_cast<std::uint32_t>(MaximoGuardadoRX));
                 entrega(quadro_.data(), comprimento, guardados);
             }
         }

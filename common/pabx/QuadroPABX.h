@@ -56,7 +56,7 @@ std::size_t MontaQuadroPROG(std::uint8_t* quadro, FormaPROG forma, std::uint16_t
 // 65,535 does not wrap) and the number of its bytes actually kept
 // (at most MaximoGuardadoRX). Bytes between frames other than 0x55 are skipped.
 class ReceptorQuadros final {
-public:
+  public:
     using Entrega = std::function<void(const std::uint8_t* quadro, std::uint32_t comprimento,
                                        std::uint32_t guardados)>;
 
@@ -70,7 +70,7 @@ public:
     std::uint32_t Contados() const { return tamanho_; }
     const std::uint8_t* Quadro() const { return quadro_.data(); }
 
-private:
+  private:
     std::vector<std::uint8_t> quadro_;
     std::uint32_t tamanho_ = 0;
     bool aguardaInicio_ = true;

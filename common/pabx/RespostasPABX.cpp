@@ -69,13 +69,20 @@ void TPABX::Despacha(const std::uint8_t* q, std::uint32_t comprimento, std::uint
         else if (FModoConsole && IndiceRamal(bloco) >= 0 &&
                  (indice == IndiceParametroRamal || indice == IndiceListaRamal))
             TrataRespostaRamal(q, n);
-        else if (bloco == BlocoNomesDNS && indice == IndiceNomesDNS) TrataNomesDNS(q, n);
-        else if (bloco == BlocoIndicesDNS && indice == IndiceIndicesDNS) TrataIndicesDNS(q, n);
-        else if (bloco == BlocoAgenda && indice == IndiceAgenda) TrataAgenda(q, n, false);
-        else if (bloco == BlocoAgendaLonga && indice == IndiceAgendaLonga) TrataAgenda(q, n, true);
-        else if (bloco == BlocoParametros && indice == IndiceParametros) TrataParametros(q, n);
-        else if (bloco == BlocoVersao && indice == IndiceVersao) TrataVersao(q, n);
-        else if (bloco == BlocoRelease && indice == IndiceRelease) TrataRelease(q, n);
+        else if (bloco == BlocoNomesDNS && indice == IndiceNomesDNS)
+            TrataNomesDNS(q, n);
+        else if (bloco == BlocoIndicesDNS && indice == IndiceIndicesDNS)
+            TrataIndicesDNS(q, n);
+        else if (bloco == BlocoAgenda && indice == IndiceAgenda)
+            TrataAgenda(q, n, false);
+        else if (bloco == BlocoAgendaLonga && indice == IndiceAgendaLonga)
+            TrataAgenda(q, n, true);
+        else if (bloco == BlocoParametros && indice == IndiceParametros)
+            TrataParametros(q, n);
+        else if (bloco == BlocoVersao && indice == IndiceVersao)
+            TrataVersao(q, n);
+        else if (bloco == BlocoRelease && indice == IndiceRelease)
+            TrataRelease(q, n);
         if (!FStatusPROG.Vazio()) FDadosPendentes = false;
     } else if (tipo == TipoPROG && comando == ConfirmacaoPROG) {
         if (FModoConsole) GravaTrace(q, n, "RX PROG");
@@ -165,7 +172,8 @@ void TPABX::TrataIndicesDNS(const std::uint8_t* q, std::uint32_t n) {
     FAgendaRamais.clear();
     for (auto& ramal : FRamais) ramal = {};
     for (std::uint32_t r = 15; r + 16 <= n; r += 16) {
-        const std::uint32_t tipo = std::uint32_t{LePalavra(q + r)} | (std::uint32_t{LePalavra(q + r + 2)} << 16);
+        const std::uint32_t tipo =
+            std::uint32_t{LePalavra(q + r)} | (std::uint32_t{LePalavra(q + r + 2)} << 16);
         const int numero = LePalavra(q + r + 4);
         const int indiceNome = LePalavra(q + r + 12);
         if (!TipoAceito(numero, tipo) || !NomeDNSHabilitadoSemTrava(indiceNome)) continue;
@@ -228,7 +236,8 @@ void TPABX::TrataXML(const std::uint8_t* q, std::uint32_t n, std::uint16_t codig
             if (item.type() != pugi::node_element) continue;
             std::string valores[3];
             int k = 0;
-            for (pugi::xml_node campo = item.first_child(); campo && k < 3; campo = campo.next_sibling())
+            for (pugi::xml_node campo = item.first_child(); campo && k < 3;
+                 campo = campo.next_sibling())
                 if (campo.type() == pugi::node_element) valores[k++] = campo.child_value();
             if (!vistos.insert(valores[0]).second) continue;
             const int i = IndiceRamal(NumeroOuZero(valores[0]));
@@ -356,6 +365,7 @@ int TPABX::BuscaRamalPorNome(std::string_view nome) const {
     if (Apara(nome).empty()) return 0;
     std::lock_guard trava(FTravaRX);
     for (std::size_t i = 0; i < FRamais.size(); ++i)
-        if (FRamais[i].NomeDNS == nome) return i < 900 ? static_cast<int>(i) + 1000 : static_cast<int>(i) + 2100;
+        if (FRamais[i].NomeDNS == nome)
+            return i < 900 ? static_cast<int>(i) + 1000 : static_cast<int>(i) + 2100;
     return 0;
 }

@@ -135,25 +135,18 @@ std::string TextoStatus(const DataHora& inicio, long long segundos) {
            std::to_string(segundos);
 }
 
-std::string LinhaResposta(std::string_view textoUtf8) {
-    return Utf8ParaLatin1(textoUtf8) + "\r\n";
-}
+std::string LinhaResposta(std::string_view textoUtf8) { return Utf8ParaLatin1(textoUtf8) + "\r\n"; }
 
 std::string LinhaDownload(RespostaDownload r) {
     switch (r) {
-        case RespostaDownload::OK:
-            return "GRV_DOWNLOAD;OK\r\n";
-        case RespostaDownload::ON:
-            return "GRV_DOWNLOAD;ON\r\n";
-        case RespostaDownload::NOK:
-            break;
+        case RespostaDownload::OK: return "GRV_DOWNLOAD;OK\r\n";
+        case RespostaDownload::ON: return "GRV_DOWNLOAD;ON\r\n";
+        case RespostaDownload::NOK: break;
     }
     return "GRV_DOWNLOAD;NOK\r\n";
 }
 
-std::string LinhaPush(std::string_view textoUtf8) {
-    return Utf8ParaLatin1(textoUtf8) + "\r\r\n";
-}
+std::string LinhaPush(std::string_view textoUtf8) { return Utf8ParaLatin1(textoUtf8) + "\r\r\n"; }
 
 std::string TextoLog(int codigoPABX, std::string_view texto) {
     char codigo[16];
@@ -163,9 +156,7 @@ std::string TextoLog(int codigoPABX, std::string_view texto) {
     return s;
 }
 
-std::string PedidoStatus() {
-    return std::string(kGrvStatus) + ";\r";
-}
+std::string PedidoStatus() { return std::string(kGrvStatus) + ";\r"; }
 
 std::string PedidoDownload(std::string_view codigo) {
     return std::string(kGrvDownload) + ";" + std::string(codigo) + "\r";

@@ -16,24 +16,15 @@ namespace {
 
 std::string TextoErroVorbis(int codigo) {
     switch (codigo) {
-        case OV_EREAD:
-            return "erro de leitura";
-        case OV_ENOTVORBIS:
-            return "não é Ogg Vorbis";
-        case OV_EVERSION:
-            return "versão de Vorbis não suportada";
-        case OV_EBADHEADER:
-            return "cabeçalho Vorbis inválido";
-        case OV_EFAULT:
-            return "falha interna do decodificador";
-        case OV_EBADLINK:
-            return "trecho corrompido";
-        case OV_ENOSEEK:
-            return "arquivo sem posicionamento";
-        case OV_EINVAL:
-            return "parâmetro inválido";
-        default:
-            return "erro " + std::to_string(codigo);
+        case OV_EREAD: return "erro de leitura";
+        case OV_ENOTVORBIS: return "não é Ogg Vorbis";
+        case OV_EVERSION: return "versão de Vorbis não suportada";
+        case OV_EBADHEADER: return "cabeçalho Vorbis inválido";
+        case OV_EFAULT: return "falha interna do decodificador";
+        case OV_EBADLINK: return "trecho corrompido";
+        case OV_ENOSEEK: return "arquivo sem posicionamento";
+        case OV_EINVAL: return "parâmetro inválido";
+        default: return "erro " + std::to_string(codigo);
     }
 }
 

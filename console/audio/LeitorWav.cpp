@@ -13,9 +13,7 @@ namespace {
 std::uint32_t U32(const unsigned char* p) {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-std::uint16_t U16(const unsigned char* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+std::uint16_t U16(const unsigned char* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 [[noreturn]] void Invalido(const std::string& detalhe) {
     throw ErroAudio("Arquivo WAV inválido: " + detalhe);
@@ -120,6 +118,4 @@ std::size_t LeitorWav::Le(std::uint8_t* destino, std::size_t quadros) {
     return n;
 }
 
-void LeitorWav::Posiciona(std::uint64_t amostra) {
-    posicao_ = std::min(amostra, total_);
-}
+void LeitorWav::Posiciona(std::uint64_t amostra) { posicao_ = std::min(amostra, total_); }

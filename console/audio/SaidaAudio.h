@@ -93,8 +93,8 @@ class SaidaAudio final : public QObject {
         std::deque<Salto> saltos;  // jumps and seeks not yet applied, in order
         int aberturaEstado = 0;    // 0 pending, 1 opened, 2 failed
         std::string aberturaErro;
-        bool terminou = false;         // the thread has nothing left to do
-        SaidaAudio* dono = nullptr;    // null once the output let go of it
+        bool terminou = false;       // the thread has nothing left to do
+        SaidaAudio* dono = nullptr;  // null once the output let go of it
         std::atomic<Estado> estado{Estado::Ocioso};
         std::atomic<std::uint64_t> tocados{0};
         std::atomic<int> taxa{0};

@@ -9,14 +9,10 @@
 
 QString CaixaMensagem::Caption(TipoMensagem tipo) {
     switch (tipo) {
-        case TipoMensagem::Erro:
-            return QString::fromStdString(Traduz("Erro"));
-        case TipoMensagem::Aviso:
-            return QString::fromStdString(Traduz("Aviso"));
-        case TipoMensagem::Informacao:
-            return QString::fromStdString(Traduz("Informação"));
-        case TipoMensagem::Confirmacao:
-            return QString::fromStdString(Traduz("Confirmação"));
+        case TipoMensagem::Erro: return QString::fromStdString(Traduz("Erro"));
+        case TipoMensagem::Aviso: return QString::fromStdString(Traduz("Aviso"));
+        case TipoMensagem::Informacao: return QString::fromStdString(Traduz("Informação"));
+        case TipoMensagem::Confirmacao: return QString::fromStdString(Traduz("Confirmação"));
     }
     return {};
 }
@@ -25,14 +21,10 @@ namespace {
 
 QMessageBox::Icon Icone(TipoMensagem tipo) {
     switch (tipo) {
-        case TipoMensagem::Erro:
-            return QMessageBox::Critical;
-        case TipoMensagem::Aviso:
-            return QMessageBox::Warning;
-        case TipoMensagem::Informacao:
-            return QMessageBox::Information;
-        case TipoMensagem::Confirmacao:
-            return QMessageBox::Question;
+        case TipoMensagem::Erro: return QMessageBox::Critical;
+        case TipoMensagem::Aviso: return QMessageBox::Warning;
+        case TipoMensagem::Informacao: return QMessageBox::Information;
+        case TipoMensagem::Confirmacao: return QMessageBox::Question;
     }
     return QMessageBox::Critical;
 }

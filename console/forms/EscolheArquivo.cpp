@@ -49,10 +49,6 @@ ArquivoEscolhido EscolheArquivoAbrir(const QString& titulo, const QStringList& f
     return Escolhe(titulo, filtros, pai, false);
 }
 
-void ProximoArquivo(const QString& caminho, int filtro) {
-    Proximos().push_back({caminho, filtro});
-}
+void ProximoArquivo(const QString& caminho, int filtro) { Proximos().push_back({caminho, filtro}); }
 
-const std::vector<QString>& ArquivosPedidos() {
-    return Pedidos();
-}
+const std::vector<QString>& ArquivosPedidos() { return Pedidos(); }

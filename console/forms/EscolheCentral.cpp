@@ -10,7 +10,8 @@ TrocaCentral EscolheCentral(ContextoConsole& ctx, int& codigo, std::string& nome
     FormBuscaCentral* busca = ctx.formBuscaCentral.get();
     if (!busca || busca->isVisible()) return TrocaCentral::Cancelada;
     busca->CarregaItens();
-    if (busca->exec() != QDialog::Accepted || busca->CodigoPABX <= 0) return TrocaCentral::Cancelada;
+    if (busca->exec() != QDialog::Accepted || busca->CodigoPABX <= 0)
+        return TrocaCentral::Cancelada;
     codigo = busca->CodigoPABX;
     nome = busca->NomePABX;
     if (atualizaRamais) VerificaAtualizacaoRamais(ctx, codigo);

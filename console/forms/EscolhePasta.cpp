@@ -36,10 +36,6 @@ QString BrowseForFolderPath(const QString& titulo, const QString& inicial, QWidg
     return QDir::toNativeSeparators(dialogo.selectedFiles().first());
 }
 
-void ProximaPasta(const QString& resposta) {
-    Proximas().push_back(resposta);
-}
+void ProximaPasta(const QString& resposta) { Proximas().push_back(resposta); }
 
-const std::vector<QString>& PastasPedidas() {
-    return Pedidas();
-}
+const std::vector<QString>& PastasPedidas() { return Pedidas(); }

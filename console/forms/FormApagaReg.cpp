@@ -40,10 +40,9 @@ FormApagaReg::FormApagaReg(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), c
     spBtnCentrais->setObjectName("spBtnCentrais");
     gridInfo = new QTableWidget(3, 4, this);
     gridInfo->setObjectName("gridInfo");
-    gridInfo->setHorizontalHeaderLabels({QString::fromUtf8("Registros armazenados"),
-                                         QString::fromUtf8("Primeiro registro"),
-                                         QString::fromUtf8("Último registro"),
-                                         QString::fromUtf8("Nº de registros")});
+    gridInfo->setHorizontalHeaderLabels(
+        {QString::fromUtf8("Registros armazenados"), QString::fromUtf8("Primeiro registro"),
+         QString::fromUtf8("Último registro"), QString::fromUtf8("Nº de registros")});
     gridInfo->verticalHeader()->hide();
     gridInfo->setEditTriggers(QAbstractItemView::NoEditTriggers);
     gridInfo->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -58,8 +57,8 @@ FormApagaReg::FormApagaReg(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), c
     cbDelInt->setObjectName("cbDelInt");
     cbxFiltro = new QComboBox(this);
     cbxFiltro->setObjectName("cbxFiltro");
-    cbxFiltro->addItems({QString(), Tr("Cliente"), Tr("CNPJ"), Tr("Grupo"), Tr("Ramal"),
-                         Tr("Telefone")});
+    cbxFiltro->addItems(
+        {QString(), Tr("Cliente"), Tr("CNPJ"), Tr("Grupo"), Tr("Ramal"), Tr("Telefone")});
     edItem = new QLineEdit(this);
     edItem->setObjectName("edItem");
     edItem->setMaxLength(30);
@@ -124,7 +123,8 @@ FormApagaReg::FormApagaReg(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), c
 }
 
 bool FormApagaReg::UnidadeConectada() const {
-    return CodigoPABX > 0 && ctx_.dados.BasePABXConectada() && ctx_.dados.CodigoPABX() == CodigoPABX;
+    return CodigoPABX > 0 && ctx_.dados.BasePABXConectada() &&
+           ctx_.dados.CodigoPABX() == CodigoPABX;
 }
 
 bool FormApagaReg::DefineCentral(int codigo, const std::string& nome) {
@@ -147,7 +147,8 @@ void FormApagaReg::CarregaGridInfo() {
     static const char* const titulos[3] = {"Chamadas originadas", "Chamadas recebidas",
                                            "Chamadas internas"};
     Resumo = {};
-    if (UnidadeConectada() && ctx_.dados.BaseConectada()) Resumo = CarregaResumoRegistros(ctx_.dados);
+    if (UnidadeConectada() && ctx_.dados.BaseConectada())
+        Resumo = CarregaResumoRegistros(ctx_.dados);
     for (int i = 0; i < 3; ++i) {
         const ResumoTipo& t = Resumo[static_cast<std::size_t>(i)];
         const std::string celulas[4] = {Traduz(titulos[i]), t.primeiro, t.ultimo, t.quantidade};
@@ -238,7 +239,8 @@ void FormApagaReg::btnApagarClick() {
     // The history rows need the main connection: without it nothing is
     // deleted. The reload above already said the database is down.
     if (ctx_.dados.EstadoConexao() != Conectado) return;
-    if (ctx_.mensagens.Mostra(TipoMensagem::Confirmacao, TextoConfirmacao(p)) != RespostaMensagem::Sim)
+    if (ctx_.mensagens.Mostra(TipoMensagem::Confirmacao, TextoConfirmacao(p)) !=
+        RespostaMensagem::Sim)
         return;
     btnOk->setEnabled(false);
     btnApagar->setEnabled(false);
@@ -254,9 +256,9 @@ void FormApagaReg::btnApagarClick() {
             if (r.removidas[i] > 0)
                 ctx_.RegistraHistorico(static_cast<int>(Operacao::RemovidoOriginadas + i),
                                        ResultadoApagamento::Detalhe(r.removidas[i], p));
-        ctx_.mensagens.Mostra(TipoMensagem::Informacao,
-                              Traduz("Operação realizada.") + " " + std::to_string(r.Total()) + " " +
-                                  Traduz("registros removidos"));
+        ctx_.mensagens.Mostra(TipoMensagem::Informacao, Traduz("Operação realizada.") + " " +
+                                                            std::to_string(r.Total()) + " " +
+                                                            Traduz("registros removidos"));
     }
     btnOk->setEnabled(true);
     btnApagar->setEnabled(true);

@@ -11,8 +11,7 @@
 #include "console/forms/TextoTela.h"
 
 FormAtualizaRamais::FormAtualizaRamais(ContextoConsole& ctx, int codigo, QWidget* pai)
-    : QDialog(pai, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      CodigoPABX(codigo),
+    : QDialog(pai, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), CodigoPABX(codigo),
       ctx_(ctx) {
     setObjectName("FormAtualizaRamais");
     setWindowTitle(Tr("Atualização de ramais"));

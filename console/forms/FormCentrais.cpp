@@ -118,9 +118,7 @@ std::string FormCentrais::NomeDaLinha(int linha) const {
     return i ? i->text().toStdString() : std::string();
 }
 
-int FormCentrais::CodigoAtual() const {
-    return CodigoDaLinha(GridItens->currentRow());
-}
+int FormCentrais::CodigoAtual() const { return CodigoDaLinha(GridItens->currentRow()); }
 
 void FormCentrais::CarregaItens(int codigo) {
     QuantidadeCentrais = 0;
@@ -253,18 +251,11 @@ void FormCentrais::TimerEventosTimer() {
 
 void FormCentrais::keyPressEvent(QKeyEvent* e) {
     switch (e->key()) {
-        case Qt::Key_Insert:
-            BtnNovoClick();
-            return;
-        case Qt::Key_Delete:
-            BtnApagarClick();
-            return;
+        case Qt::Key_Insert: BtnNovoClick(); return;
+        case Qt::Key_Delete: BtnApagarClick(); return;
         case Qt::Key_Return:
-        case Qt::Key_Enter:
-            BtnEditarClick();
-            return;
-        default:
-            QDialog::keyPressEvent(e);
+        case Qt::Key_Enter: BtnEditarClick(); return;
+        default: QDialog::keyPressEvent(e);
     }
 }
 

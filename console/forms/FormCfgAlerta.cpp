@@ -18,8 +18,7 @@
 
 namespace {
 
-template <class W>
-W* Nomeado(W* w, const char* nome) {
+template <class W> W* Nomeado(W* w, const char* nome) {
     w->setObjectName(nome);
     return w;
 }
@@ -174,13 +173,9 @@ void FormCfgAlerta::AtualizaHabilitados() {
         w->setEnabled(h.autenticacao);
 }
 
-void FormCfgAlerta::cbEnviaAlertasClick() {
-    AtualizaHabilitados();
-}
+void FormCfgAlerta::cbEnviaAlertasClick() { AtualizaHabilitados(); }
 
-void FormCfgAlerta::cbAuthClick() {
-    AtualizaHabilitados();
-}
+void FormCfgAlerta::cbAuthClick() { AtualizaHabilitados(); }
 
 void FormCfgAlerta::cbSecChange() {
     edPortaSMTP->setText(QString::fromStdString(PortaPorSeguranca(cbSec->currentIndex())));
@@ -196,6 +191,4 @@ void FormCfgAlerta::BtnOkClick() {
     accept();
 }
 
-void FormCfgAlerta::BtnCancelarClick() {
-    reject();
-}
+void FormCfgAlerta::BtnCancelarClick() { reject(); }

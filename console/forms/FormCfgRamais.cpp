@@ -111,9 +111,7 @@ FormCfgRamais::~FormCfgRamais() {
     pabx_.reset();
 }
 
-bool FormCfgRamais::Executando() const {
-    return trabalhador_ != nullptr && estado_ != nullptr;
-}
+bool FormCfgRamais::Executando() const { return trabalhador_ != nullptr && estado_ != nullptr; }
 
 void FormCfgRamais::Abre(int codigo, const std::string& nome) {
     CodigoPABX = codigo;
@@ -243,9 +241,9 @@ void FormCfgRamais::FimLeitura() {
             recarrega = true;
         } catch (const std::exception& e) {
             GravaLogConsole(std::string("Configuração de ramais: ") + e.what());
-            ctx_.mensagens.Mostra(
-                TipoMensagem::Erro,
-                Traduz("Não foi possível gravar os ramais lidos do PABX") + "\n" + e.what());
+            ctx_.mensagens.Mostra(TipoMensagem::Erro,
+                                  Traduz("Não foi possível gravar os ramais lidos do PABX") + "\n" +
+                                      e.what());
         }
     }
     // The objects go; the worker (already joined) stays until the next run.
@@ -396,8 +394,7 @@ void FormCfgRamais::keyPressEvent(QKeyEvent* e) {
         case Qt::Key_Enter:
             if (btnEditar->isEnabled()) btnEditarClick();
             return;
-        default:
-            QDialog::keyPressEvent(e);
+        default: QDialog::keyPressEvent(e);
     }
 }
 

@@ -270,17 +270,10 @@ void FormClientes::TimerEventosTimer() {
 
 void FormClientes::keyPressEvent(QKeyEvent* e) {
     switch (e->key()) {
-        case Qt::Key_Insert:
-            BtnNovoClick();
-            return;
-        case Qt::Key_Delete:
-            BtnApagarClick();
-            return;
+        case Qt::Key_Insert: BtnNovoClick(); return;
+        case Qt::Key_Delete: BtnApagarClick(); return;
         case Qt::Key_Return:
-        case Qt::Key_Enter:
-            BtnEditarClick();
-            return;
-        default:
-            QDialog::keyPressEvent(e);
+        case Qt::Key_Enter: BtnEditarClick(); return;
+        default: QDialog::keyPressEvent(e);
     }
 }

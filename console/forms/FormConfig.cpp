@@ -19,13 +19,9 @@
 
 namespace {
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
+QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-std::string S(const QString& s) {
-    return s.toStdString();
-}
+std::string S(const QString& s) { return s.toStdString(); }
 
 QLabel* Rotulo(const char* nome, const char* texto, QWidget* pai) {
     auto* l = new QLabel(Tr(texto), pai);
@@ -33,8 +29,7 @@ QLabel* Rotulo(const char* nome, const char* texto, QWidget* pai) {
     return l;
 }
 
-template <class W>
-W* Nomeado(W* w, const char* nome) {
+template <class W> W* Nomeado(W* w, const char* nome) {
     w->setObjectName(nome);
     return w;
 }
@@ -267,6 +262,4 @@ void FormConfig::BtnOkClick() {
     accept();
 }
 
-void FormConfig::BtnCancelarClick() {
-    reject();
-}
+void FormConfig::BtnCancelarClick() { reject(); }

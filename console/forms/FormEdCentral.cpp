@@ -42,9 +42,7 @@ QPushButton* Botao(const char* nome, const char* texto, QWidget* pai) {
     return b;
 }
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
+QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 }  // namespace
 
@@ -175,13 +173,13 @@ bool FormEdCentral::CarregaItem() {
         if (!ctx_.dados.AvisoConexaoPendente()) ctx_.dados.BaseConectada();
     } catch (const FirebirdError& e) {
         if (!e.ConexaoPerdida())
-            ctx_.mensagens.Mostra(
-                TipoMensagem::Erro,
-                Traduz("Não foi possível carregar informações da central") + "\n" + e.what());
+            ctx_.mensagens.Mostra(TipoMensagem::Erro,
+                                  Traduz("Não foi possível carregar informações da central") +
+                                      "\n" + e.what());
     } catch (const std::exception& e) {
-        ctx_.mensagens.Mostra(
-            TipoMensagem::Erro,
-            Traduz("Não foi possível carregar informações da central") + "\n" + e.what());
+        ctx_.mensagens.Mostra(TipoMensagem::Erro,
+                              Traduz("Não foi possível carregar informações da central") + "\n" +
+                                  e.what());
     }
     // Nothing of the previous unit may stay for a later Ok to write.
     MostraCampos(EdicaoCentral{});
@@ -240,9 +238,7 @@ void FormEdCentral::cbConexaoZIMBChange() {
     PainelUSB->setVisible(usb);
 }
 
-void FormEdCentral::AtualizaApagar() {
-    btnApagar->setEnabled(lbHorario->count() > 0);
-}
+void FormEdCentral::AtualizaApagar() { btnApagar->setEnabled(lbHorario->count() > 0); }
 
 bool FormEdCentral::SalvaEdicao() {
     if (lbHorario->count() == 0) lbHorario->addItem(Q(EntradaJanela({0, std::nullopt})));

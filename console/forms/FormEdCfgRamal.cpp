@@ -165,9 +165,7 @@ void FormEdCfgRamal::Move(QListWidget* de, QListWidget* para, bool todos) {
     }
 }
 
-void FormEdCfgRamal::ListaDisponiveis() {
-    Preenche(ListBoxRamDisp, RamaisPABX);
-}
+void FormEdCfgRamal::ListaDisponiveis() { Preenche(ListBoxRamDisp, RamaisPABX); }
 
 void FormEdCfgRamal::CarregaListaRamaisPABX() {
     RamaisPABX.clear();

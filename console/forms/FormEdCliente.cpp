@@ -37,13 +37,9 @@ QLineEdit* Campo(QWidget* pai, const char* nome, int largura, bool digitos = fal
     return e;
 }
 
-QString Q(const std::string& s) {
-    return QString::fromStdString(s);
-}
+QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-std::string S(const QLineEdit* e) {
-    return e->text().toStdString();
-}
+std::string S(const QLineEdit* e) { return e->text().toStdString(); }
 
 }  // namespace
 
@@ -264,9 +260,9 @@ bool FormEdCliente::TelefoneCadastrado(const std::string& numero, int linhaEdita
         return true;
     }
     if (dono == 0) return false;
-    ctx_.mensagens.Mostra(
-        TipoMensagem::Informacao,
-        Traduz("Número") + " " + numero + " " + Traduz("já está registrado para outro contato"));
+    ctx_.mensagens.Mostra(TipoMensagem::Informacao,
+                          Traduz("Número") + " " + numero + " " +
+                              Traduz("já está registrado para outro contato"));
     return true;
 }
 

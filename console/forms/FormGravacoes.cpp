@@ -214,16 +214,13 @@ FormGravacoes::FormGravacoes(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     formEdGrava = std::make_unique<FormEdGrava>(ctx, this);
 }
 
-FormGravacoes::~FormGravacoes() {
-    Reproducao.reset();
-}
+FormGravacoes::~FormGravacoes() { Reproducao.reset(); }
 
-int& FormGravacoes::CodigoSelecionado() {
-    return modelo_->CodigoSelecionado;
-}
+int& FormGravacoes::CodigoSelecionado() { return modelo_->CodigoSelecionado; }
 
 bool FormGravacoes::UnidadeConectada() const {
-    return CodigoPABX > 0 && ctx_.dados.BasePABXConectada() && ctx_.dados.CodigoPABX() == CodigoPABX;
+    return CodigoPABX > 0 && ctx_.dados.BasePABXConectada() &&
+           ctx_.dados.CodigoPABX() == CodigoPABX;
 }
 
 bool FormGravacoes::DefineCentral(int codigo, const std::string& nome) {
@@ -411,9 +408,9 @@ void FormGravacoes::btnSalvarClick() {
     std::vector<ItemExportacao> itens;
     for (int linha : modelo_->LinhasMarcadas()) {
         const LinhaGravacao* l = modelo_->Linha(linha - 1);
-        itens.push_back({l->codigo, l->Duracao(),
-                         FormataDataHora(l->data, "dd/mm/yy hh:nn:ss") + " " + l->ramal + " " +
-                             l->destino});
+        itens.push_back(
+            {l->codigo, l->Duracao(),
+             FormataDataHora(l->data, "dd/mm/yy hh:nn:ss") + " " + l->ramal + " " + l->destino});
     }
     const bool recarregava = TimerEventos->isActive();
     TimerEventos->stop();
@@ -427,8 +424,9 @@ void FormGravacoes::btnSalvarClick() {
     if (!pasta.empty()) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         const ResultadoExportacao r =
-            ExportaGravacoes(ctx_.dados, itens, pasta,
-                             [this](const std::string& d) { ctx_.RegistraHistorico(Operacao::ExportadoGravacao, d); });
+            ExportaGravacoes(ctx_.dados, itens, pasta, [this](const std::string& d) {
+                ctx_.RegistraHistorico(Operacao::ExportadoGravacao, d);
+            });
         QApplication::restoreOverrideCursor();
         const std::string m = r.Mensagem();
         if (m.empty())
@@ -463,8 +461,9 @@ void FormGravacoes::btnEditarClick() {
             if (ed.exec() != QDialog::Accepted) break;
             modelo_->AtualizaEdicao(l.codigo, ed.edCliente->text().toStdString(),
                                     ed.edIdentificador->text().toStdString());
-            ctx_.RegistraHistorico(Operacao::EditadoGravacao, FormataDataHora(l.data, "dd/mm/yy hh:nn:ss") + " " +
-                                           l.ramal + " " + l.destino);
+            ctx_.RegistraHistorico(Operacao::EditadoGravacao,
+                                   FormataDataHora(l.data, "dd/mm/yy hh:nn:ss") + " " + l.ramal +
+                                       " " + l.destino);
         }
     }
     ctx_.dados.EventoGravacao = false;

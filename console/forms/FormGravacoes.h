@@ -67,12 +67,11 @@ class FormGravacoes final : public QDialog {
     QDateEdit *dtIni = nullptr, *dtFim = nullptr;
     QTimeEdit *hrIni = nullptr, *hrFim = nullptr;
     QComboBox* cbLigacao = nullptr;
-    QLineEdit *meRamal = nullptr, *meFone = nullptr, *meGrupo = nullptr,
-              *meIdentificador = nullptr, *meCliente = nullptr, *meCNPJ = nullptr;
+    QLineEdit *meRamal = nullptr, *meFone = nullptr, *meGrupo = nullptr, *meIdentificador = nullptr,
+              *meCliente = nullptr, *meCNPJ = nullptr;
     QPushButton *btnPesquisa = nullptr, *btnLimpar = nullptr;
     QTableView* GridGrv = nullptr;
-    QToolButton *btnRewind = nullptr, *btnPlay = nullptr, *btnForward = nullptr,
-                *btnStop = nullptr;
+    QToolButton *btnRewind = nullptr, *btnPlay = nullptr, *btnForward = nullptr, *btnStop = nullptr;
     QSlider* TrackSound = nullptr;
     QLabel *LabelTrackIni = nullptr, *LabelTrackFim = nullptr;
     // Shown while the list is incomplete because its search failed.

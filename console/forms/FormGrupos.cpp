@@ -263,9 +263,9 @@ void FormEdGrupo::CarregaRamaisPABXGrupo() {
         GravaLogConsole(std::string(e.what()) + ": " + e.detalhe);
         QApplication::restoreOverrideCursor();
         MostraListas();
-        ctx_.mensagens.Mostra(TipoMensagem::Erro,
-                              e.detalhe.empty() ? std::string(e.what())
-                                                : std::string(e.what()) + "\n" + e.detalhe);
+        ctx_.mensagens.Mostra(TipoMensagem::Erro, e.detalhe.empty()
+                                                      ? std::string(e.what())
+                                                      : std::string(e.what()) + "\n" + e.detalhe);
         return;
     } catch (const std::exception& e) {
         GravaLogConsole("Ramais da central " + std::to_string(codigo) + ": " + e.what());
@@ -320,9 +320,7 @@ void FormEdGrupo::BtnOkClick() {
     if (SalvaEdicao()) accept();
 }
 
-void FormEdGrupo::BtnCancelarClick() {
-    reject();
-}
+void FormEdGrupo::BtnCancelarClick() { reject(); }
 
 void FormEdGrupo::showEvent(QShowEvent* e) {
     QDialog::showEvent(e);

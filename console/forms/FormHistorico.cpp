@@ -18,12 +18,8 @@
 #include "console/forms/TextoTela.h"
 
 namespace {
-QDate ParaQDate(const DataHora& d) {
-    return QDate(d.ano, d.mes, d.dia);
-}
-DataHora DeQDate(const QDate& d) {
-    return DataHora{d.year(), d.month(), d.day(), 0, 0, 0, 0};
-}
+QDate ParaQDate(const DataHora& d) { return QDate(d.ano, d.mes, d.dia); }
+DataHora DeQDate(const QDate& d) { return DataHora{d.year(), d.month(), d.day(), 0, 0, 0, 0}; }
 }  // namespace
 
 FormHistorico::FormHistorico(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), ctx_(ctx) {

@@ -173,9 +173,7 @@ FormMain::FormMain(ContextoConsole& ctx, QWidget* pai) : QMainWindow(pai), ctx_(
     qApp->installEventFilter(this);
 }
 
-FormMain::~FormMain() {
-    ctx_.DestroiJanelas();
-}
+FormMain::~FormMain() { ctx_.DestroiJanelas(); }
 
 QToolButton* FormMain::Botao(const char* nome, const char* texto, const char* figura) {
     auto* b = new QToolButton(this);
@@ -367,9 +365,7 @@ void FormMain::BtnEncerrarClick() {
     QTimer::singleShot(1000, this, [this] { close(); });
 }
 
-void FormMain::Ajuda1Click() {
-    AbreAjuda(ContextoAjuda::Principal, ctx_.mensagens);
-}
+void FormMain::Ajuda1Click() { AbreAjuda(ContextoAjuda::Principal, ctx_.mensagens); }
 
 bool FormMain::eventFilter(QObject* alvo, QEvent* e) {
     // F1 in any of the program's windows opens that window's help page.

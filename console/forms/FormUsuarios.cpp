@@ -128,9 +128,7 @@ void FormEdUsuario::BtnOkClick() {
     if (SalvaEdicao()) accept();
 }
 
-void FormEdUsuario::btnCancelarClick() {
-    reject();
-}
+void FormEdUsuario::btnCancelarClick() { reject(); }
 
 void FormEdUsuario::btnGruposClick() {
     if (!ctx_.dados.BaseConectada()) return;
@@ -190,8 +188,7 @@ bool FormUsuarios::RemoveItem(int codigo, const std::string& nome) {
     std::string mensagem;
     switch (
         RemoveUsuario(ctx_.dados, codigo, nome, {ctx_.UsuarioCodigo, ctx_.UsuarioNome}, mensagem)) {
-        case ResultadoRemocao::Removido:
-            return true;
+        case ResultadoRemocao::Removido: return true;
         case ResultadoRemocao::UltimoAdministrador:
             ctx_.mensagens.Mostra(TipoMensagem::Informacao, mensagem);
             return false;

@@ -66,9 +66,8 @@ ListaCadastro::ListaCadastro(ContextoConsole& ctx, const char* nomeObjeto, const
     });
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
     // Each list's page, by the window's name (groups, users).
-    connect(btnAjuda, &QPushButton::clicked, this, [this] {
-        AbreAjuda(ContextoDaJanela(objectName().toStdString()), ctx_.mensagens);
-    });
+    connect(btnAjuda, &QPushButton::clicked, this,
+            [this] { AbreAjuda(ContextoDaJanela(objectName().toStdString()), ctx_.mensagens); });
     connect(TimerEventos, &QTimer::timeout, this, &ListaCadastro::TimerEventosTimer);
 }
 
@@ -82,9 +81,7 @@ std::string ListaCadastro::TextoDaLinha(int linha, int coluna) const {
     return i ? i->text().toStdString() : std::string();
 }
 
-int ListaCadastro::CodigoAtual() const {
-    return CodigoDaLinha(GridItens->currentRow());
-}
+int ListaCadastro::CodigoAtual() const { return CodigoDaLinha(GridItens->currentRow()); }
 
 void ListaCadastro::PreencheGrade(const std::vector<std::vector<std::string>>& linhas,
                                   const std::vector<int>& codigos, int codigo) {
@@ -132,17 +129,10 @@ void ListaCadastro::TimerEventosTimer() {
 
 void ListaCadastro::keyPressEvent(QKeyEvent* e) {
     switch (e->key()) {
-        case Qt::Key_Insert:
-            BtnNovoClick();
-            return;
-        case Qt::Key_Delete:
-            BtnApagarClick();
-            return;
+        case Qt::Key_Insert: BtnNovoClick(); return;
+        case Qt::Key_Delete: BtnApagarClick(); return;
         case Qt::Key_Return:
-        case Qt::Key_Enter:
-            BtnEditarClick();
-            return;
-        default:
-            QDialog::keyPressEvent(e);
+        case Qt::Key_Enter: BtnEditarClick(); return;
+        default: QDialog::keyPressEvent(e);
     }
 }

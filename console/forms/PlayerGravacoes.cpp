@@ -63,9 +63,7 @@ PlayerGravacoes::~PlayerGravacoes() {
     reprodutor_->AoMudar = nullptr;
 }
 
-void PlayerGravacoes::TrackSoundMouseUp() {
-    reprodutor_->SoltaTrilha(form_.TrackSound->value());
-}
+void PlayerGravacoes::TrackSoundMouseUp() { reprodutor_->SoltaTrilha(form_.TrackSound->value()); }
 
 void PlayerGravacoes::Mostra() {
     const ControlesPlayer& c = reprodutor_->Controles();

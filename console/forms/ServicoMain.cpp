@@ -34,9 +34,7 @@ QPixmap FiguraEstado(const std::string& nome) {
     return p;
 }
 
-const char* Booleano(bool b) {
-    return b ? "True" : "False";
-}
+const char* Booleano(bool b) { return b ? "True" : "False"; }
 
 void RegistraDireitos(ServicoMain& s, const std::string& grupo, bool pode) {
     std::string grupos;
@@ -79,24 +77,24 @@ void Comanda(ContextoConsole& ctx, const std::shared_ptr<ServicoMain>& s, bool i
                              Traduz("Serviço Gravação Quv não está instalado"));
         return;
     }
-    const bool aceito =
-        s->controle->Executa(iniciar, [&ctx, w = std::weak_ptr<ServicoMain>(s), iniciar](
-                                          bool ok, const std::string& erro) {
-            // The controller holds this end: a strong reference would keep
-            // it alive through itself.
-            const auto servico = w.lock();
-            if (!servico) return;
-            Aplica(ctx, *servico);
-            if (ok) {
-                ctx.RegistraHistorico(iniciar ? Operacao::ServicoIniciado : Operacao::ServicoParado, "");
-                return;
-            }
-            GravaLogConsole(std::string("Status Serviço de Gravação Quv: ") +
-                            NomeEstadoServico(servico->controle->Estado()) + " - " + erro);
-            ctx.mensagens.Mostra(TipoMensagem::Informacao,
-                                 Traduz(iniciar ? "Não foi possível iniciar o Serviço Gravação Quv"
-                                                : "Não foi possível parar o Serviço Gravação Quv"));
-        });
+    const bool aceito = s->controle->Executa(iniciar, [&ctx, w = std::weak_ptr<ServicoMain>(s),
+                                                       iniciar](bool ok, const std::string& erro) {
+        // The controller holds this end: a strong reference would keep
+        // it alive through itself.
+        const auto servico = w.lock();
+        if (!servico) return;
+        Aplica(ctx, *servico);
+        if (ok) {
+            ctx.RegistraHistorico(iniciar ? Operacao::ServicoIniciado : Operacao::ServicoParado,
+                                  "");
+            return;
+        }
+        GravaLogConsole(std::string("Status Serviço de Gravação Quv: ") +
+                        NomeEstadoServico(servico->controle->Estado()) + " - " + erro);
+        ctx.mensagens.Mostra(TipoMensagem::Informacao,
+                             Traduz(iniciar ? "Não foi possível iniciar o Serviço Gravação Quv"
+                                            : "Não foi possível parar o Serviço Gravação Quv"));
+    });
     if (aceito) Aplica(ctx, *s);
 }
 

@@ -7,10 +7,6 @@
 
 #include "common/Traducao.h"
 
-inline QString Tr(std::string_view texto) {
-    return QString::fromStdString(Traduz(texto));
-}
+inline QString Tr(std::string_view texto) { return QString::fromStdString(Traduz(texto)); }
 // Captions whose "&" marks the accelerator.
-inline QString TrLNG(std::string_view texto) {
-    return QString::fromStdString(TraduzLNG(texto));
-}
+inline QString TrLNG(std::string_view texto) { return QString::fromStdString(TraduzLNG(texto)); }

@@ -91,9 +91,10 @@ void Vigia() {
         else
             caixa->done(QMessageBox::Cancel);
     }
-    if (!janelaAtual.empty() && inicioJanela.isValid() && inicioJanela.elapsed() > kLimiteJanelaMs) {
-        std::cout << "FAILED " << janelaAtual << ": no picture within "
-                  << kLimiteJanelaMs / 1000 << " s" << std::endl;
+    if (!janelaAtual.empty() && inicioJanela.isValid() &&
+        inicioJanela.elapsed() > kLimiteJanelaMs) {
+        std::cout << "FAILED " << janelaAtual << ": no picture within " << kLimiteJanelaMs / 1000
+                  << " s" << std::endl;
         std::_Exit(1);
     }
 }
@@ -158,11 +159,10 @@ void AmostraCadastros(ContextoConsole& ctx) {
             "USR_PERFIL, "
             "USR_GRUPO) VALUES (100, 'Ana Souza', 'ana.souza', '', 2, 'Atendimento') MATCHING "
             "(USR_CODIGO)");
-        tr.Executa(
-            "UPDATE OR INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, "
-            "USR_PERFIL, "
-            "USR_GRUPO) VALUES (101, 'Bruno Lima', 'bruno', '', 2, 'Ramal 205') MATCHING "
-            "(USR_CODIGO)");
+        tr.Executa("UPDATE OR INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, "
+                   "USR_PERFIL, "
+                   "USR_GRUPO) VALUES (101, 'Bruno Lima', 'bruno', '', 2, 'Ramal 205') MATCHING "
+                   "(USR_CODIGO)");
     });
 }
 
@@ -178,7 +178,8 @@ int main(int argc, char** argv) {
     BloqueiaSinaisParada();
     if (lista) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    const std::filesystem::path pasta = lista ? std::filesystem::path() : std::filesystem::path(argv[1]);
+    const std::filesystem::path pasta =
+        lista ? std::filesystem::path() : std::filesystem::path(argv[1]);
     if (!lista) std::filesystem::create_directories(pasta);
 
     // A stop signal ends the run at once, from any loop, box or dialog.
@@ -217,10 +218,10 @@ int main(int argc, char** argv) {
         ctx.UsuarioCodigo = 1;
         ctx.UsuarioNome = "Administrador";
         ctx.ExecutaBD([](Transaction& tr) {
-            tr.Executa(
-                "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, "
-                "PAB_SDCARDTOTAL, PAB_SDCARDUSED) VALUES (1, 'Matriz', '192.168.0.10', 16000, 1000) "
-                "MATCHING (PAB_CODIGO)");
+            tr.Executa("UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, "
+                       "PAB_SDCARDTOTAL, PAB_SDCARDUSED) VALUES (1, 'Matriz', '192.168.0.10', "
+                       "16000, 1000) "
+                       "MATCHING (PAB_CODIGO)");
             tr.Executa(
                 "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_USB_ZIMB, PAB_USBPATH) "
                 "VALUES (2, 'Filial', 1, 'E:') MATCHING (PAB_CODIGO)");
@@ -228,7 +229,8 @@ int main(int argc, char** argv) {
             // have no PABX to read them from.
             tr.Executa("UPDATE PABX SET PAB_DNSUPDATE = 0");
         });
-        for (int op : {Operacao::ServicoIniciado, Operacao::EditadoCentral, Operacao::ServicoParado})
+        for (int op :
+             {Operacao::ServicoIniciado, Operacao::EditadoCentral, Operacao::ServicoParado})
             ctx.RegistraHistorico(op, op == Operacao::EditadoCentral ? "Matriz" : "");
         // Sample recordings of unit 1, today, one without audio.
         try {
@@ -241,11 +243,12 @@ int main(int argc, char** argv) {
                              "MATCHING (GRV_CODIGO)");
                 const QDate hoje = QDate::currentDate();
                 const char* const ramais[] = {"201", "202", "2000", "305", "201", "410"};
-                const char* const fones[] = {"4830251234", "11987654321", "", "4832220000",
-                                             "4899112233", "203"};
+                const char* const fones[] = {"4830251234", "11987654321", "",
+                                             "4832220000", "4899112233",  "203"};
                 for (int i = 0; i < 6; ++i) {
                     st.SetInt(0, 9001 + i)
-                        .SetTimestamp(1, DataHora{hoje.year(), hoje.month(), hoje.day(), 8 + i, 7 * i, 12, 0})
+                        .SetTimestamp(
+                            1, DataHora{hoje.year(), hoje.month(), hoje.day(), 8 + i, 7 * i, 12, 0})
                         .SetText(2, "AMOSTRA" + std::to_string(i))
                         .SetInt(3, i % 3)
                         .SetText(4, ramais[i])

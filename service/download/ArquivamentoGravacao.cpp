@@ -42,9 +42,8 @@ constexpr const char* SqlGravacaoArquivada =
 // A unique-key refusal by the recording's own key (the server names the
 // violated constraint, or the unique index behind it, in double quotes).
 bool ViolouChaveGravacao(const FirebirdError& e) {
-    return e.ChaveDuplicada() &&
-           std::string_view(e.what()).find("\"" + std::string(ChaveGravacao) + "\"") !=
-               std::string_view::npos;
+    return e.ChaveDuplicada() && std::string_view(e.what()).find("\"" + std::string(ChaveGravacao) +
+                                                                 "\"") != std::string_view::npos;
 }
 
 // A file of the recording that could not be read for the BLOB: the recording
@@ -177,13 +176,11 @@ bool ArquivamentoGravacao::LeXMLGravacao(const fs::path& wav, DadosGravacao& d,
     const ResultadoXML r = LeDescricaoGravacao(xml, d);
     if (resultado) *resultado = r;
     switch (r.estado) {
-        case EstadoXML::Lido:
-            return true;
+        case EstadoXML::Lido: return true;
         case EstadoXML::Inexistente:
             Log(LogInfo, false, T("XML inexistente") + ": " + xml.string());
             return false;
-        case EstadoXML::Ilegivel:
-            break;
+        case EstadoXML::Ilegivel: break;
     }
     CopiaNOK(xml, 3);
     Log(LogErro, false, T("Erro em XML") + ": " + r.erro);
@@ -320,8 +317,8 @@ int ArquivamentoGravacao::Registra(const fs::path& pasta, const std::string& nom
     // the WAV, only a description that says "sim" makes it a missing file (2).
     if (wavComAudio) {
         if (d.TemAudio != 1 && lido.estado == EstadoXML::Lido && lido.temElementoAudio)
-            Log(LogInfo, false, T("XML indica gravação sem áudio, áudio do WAV registrado") + ": " +
-                                    wav.string());
+            Log(LogInfo, false,
+                T("XML indica gravação sem áudio, áudio do WAV registrado") + ": " + wav.string());
         d.TemAudio = 1;
     } else if (lido.estado != EstadoXML::Lido || !lido.temElementoAudio) {
         d.TemAudio = 0;

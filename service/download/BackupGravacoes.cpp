@@ -103,7 +103,7 @@ bool QuedaFTP(const ErroFTP& e) {
 
 // One backup call: the run, the snapshot and the file lists.
 class Backup {
-public:
+  public:
     Backup(TPABXDownloadFTP& run, bool somenteFormatoProprio, const std::vector<std::string>* dados)
         : run_(run), cfg_(run.ConfigGeral()), somenteProprio_(somenteFormatoProprio && !dados),
           dados_(dados) {
@@ -124,7 +124,7 @@ public:
         if (!erroFTP.empty()) run_.LogAlerta(erroFTP);
     }
 
-private:
+  private:
     std::string T(std::string_view texto) const { return run_.Traduz(texto); }
     void Log(std::uint16_t nivel, bool console, const std::string& texto) {
         run_.Log(nivel, console, texto);
@@ -141,7 +141,8 @@ private:
         for (auto& a : lista) {
             auto lugar = LugarArquivo(audiorec_, a);
             if (!lugar) continue;
-            if (somenteProprio_ && ExtensaoMaiuscula(lugar->nome) != Formato(formato).extensao) continue;
+            if (somenteProprio_ && ExtensaoMaiuscula(lugar->nome) != Formato(formato).extensao)
+                continue;
             r.emplace_back(std::move(a), std::move(*lugar));
         }
         return r;
@@ -236,7 +237,8 @@ private:
                         ftp.CriaPasta(pasta);
                     } catch (const ErroFTP& e) {
                         erro = QuedaFTP(e) ? T("Conexão com servidor FTP de backup foi perdida")
-                                           : T("Falha ao criar pasta no servidor FTP de backup") + ": " + e.what();
+                                           : T("Falha ao criar pasta no servidor FTP de backup") +
+                                                 ": " + e.what();
                         break;
                     }
                     existentes.insert(chave);
@@ -245,15 +247,18 @@ private:
                     ftp.Envia(pasta, lugar.nome, arquivo);
                     const std::string xml = TPABXDownloadFTP::ArquivoXMLBackup(arquivo);
                     std::error_code ec;
-                    if (fs::is_regular_file(xml, ec)) ftp.Envia(pasta, NomeXMLBackup(lugar.nome), xml);
+                    if (fs::is_regular_file(xml, ec))
+                        ftp.Envia(pasta, NomeXMLBackup(lugar.nome), xml);
                 } catch (const ErroFTP& e) {
-                    erro = QuedaFTP(e) ? T("Conexão com servidor FTP de backup foi perdida")
-                                       : T("Falha ao fazer upload em FTP de backup") + ": " + e.what();
+                    erro = QuedaFTP(e)
+                               ? T("Conexão com servidor FTP de backup foi perdida")
+                               : T("Falha ao fazer upload em FTP de backup") + ": " + e.what();
                 }
             }
             if (ftp.Conectado()) ftp.Desconecta();
         } catch (const std::exception& e) {
-            erro = T("Não foi possível verificar conexão com servidor FTP de backup") + ". " + e.what();
+            erro = T("Não foi possível verificar conexão com servidor FTP de backup") + ". " +
+                   e.what();
         }
         Log(LogInfo, true, T("Fim backup FTP"));
         return erro;

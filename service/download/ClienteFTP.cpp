@@ -85,8 +85,7 @@ std::optional<std::time_t> DataMLSD(std::string_view s) {
     return ::timegm(&t);
 }
 
-template <typename F>
-void PorLinha(std::string_view texto, F&& f) {
+template <typename F> void PorLinha(std::string_view texto, F&& f) {
     while (!texto.empty()) {
         const std::size_t fim = texto.find('\n');
         std::string_view linha = texto.substr(0, fim);
@@ -108,8 +107,7 @@ ClasseErroFTP ClassificaErroFTP(CURLcode codigo) {
         case CURLE_SSL_CONNECT_ERROR:
         case CURLE_FTP_WEIRD_SERVER_REPLY:
         case CURLE_URL_MALFORMAT:
-        case CURLE_UNSUPPORTED_PROTOCOL:
-            return ClasseErroFTP::Conexao;
+        case CURLE_UNSUPPORTED_PROTOCOL: return ClasseErroFTP::Conexao;
         case CURLE_RECV_ERROR:
         case CURLE_SEND_ERROR:
         case CURLE_PARTIAL_FILE:
@@ -119,13 +117,10 @@ ClasseErroFTP ClassificaErroFTP(CURLcode codigo) {
         case CURLE_FTP_WEIRD_227_FORMAT:
         case CURLE_FTP_ACCEPT_FAILED:
         case CURLE_FTP_PORT_FAILED:
-        case CURLE_SSL_SHUTDOWN_FAILED:
-            return ClasseErroFTP::Queda;
+        case CURLE_SSL_SHUTDOWN_FAILED: return ClasseErroFTP::Queda;
         case CURLE_WRITE_ERROR:
-        case CURLE_OUT_OF_MEMORY:
-            return ClasseErroFTP::Local;
-        case CURLE_ABORTED_BY_CALLBACK:
-            return ClasseErroFTP::Parada;
+        case CURLE_OUT_OF_MEMORY: return ClasseErroFTP::Local;
+        case CURLE_ABORTED_BY_CALLBACK: return ClasseErroFTP::Parada;
         default:
             // CURLE_REMOTE_FILE_NOT_FOUND, CURLE_FTP_COULDNT_RETR_FILE,
             // CURLE_REMOTE_ACCESS_DENIED, CURLE_OPERATION_TIMEDOUT (the
@@ -165,8 +160,9 @@ void ClienteFTP::Prepara() {
     curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, &ClienteFTP::Progresso);
     curl_easy_setopt(c, CURLOPT_XFERINFODATA, this);
     if (opcoes_.seguranca > 0) {
-        curl_easy_setopt(c, CURLOPT_USE_SSL,
-                         static_cast<long>(opcoes_.seguranca == 1 ? CURLUSESSL_TRY : CURLUSESSL_ALL));
+        curl_easy_setopt(
+            c, CURLOPT_USE_SSL,
+            static_cast<long>(opcoes_.seguranca == 1 ? CURLUSESSL_TRY : CURLUSESSL_ALL));
         // A unit's recording board carries its own self-made certificate:
         // there is no authority to check it against.
         curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 0L);
@@ -376,8 +372,8 @@ std::int64_t ClienteFTP::Baixa(std::string_view pasta, std::string_view nome,
         destino.parent_path() / NomeTemporario(destino.filename().string());
 
     Descritor arquivo;
-    arquivo.fd = ::open(temporario.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW,
-                        0644);
+    arquivo.fd =
+        ::open(temporario.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (arquivo.fd < 0)
         throw ErroFTP(CURLE_WRITE_ERROR, ClasseErroFTP::Local,
                       std::string("Falha ao criar ") + temporario.string() + ": " +
@@ -470,7 +466,8 @@ std::vector<EntradaFTP> AnalisaMLSD(std::string_view texto) {
                 e.modificacao = DataMLSD(valor);
             }
         }
-        if (temFato && (!e.nome.empty() || e.tipo != EntradaFTP::Outro)) lista.push_back(std::move(e));
+        if (temFato && (!e.nome.empty() || e.tipo != EntradaFTP::Outro))
+            lista.push_back(std::move(e));
     });
     return lista;
 }
@@ -495,8 +492,7 @@ std::vector<EntradaFTP> AnalisaLIST(std::string_view texto) {
         EntradaFTP e;
         std::vector<std::string_view> f;
         const char tipo = linha.front();
-        if (std::string_view("-dlbcps").find(tipo) != std::string_view::npos &&
-            linha.size() > 10) {
+        if (std::string_view("-dlbcps").find(tipo) != std::string_view::npos && linha.size() > 10) {
             const std::string_view nome = campos(8, f);
             if (f.size() != 8 || nome.empty()) return;
             e.nome = std::string(nome);

@@ -42,13 +42,13 @@ enum class ClasseErroFTP {
 ClasseErroFTP ClassificaErroFTP(CURLcode codigo);
 
 class ErroFTP : public std::runtime_error {
-public:
+  public:
     ErroFTP(CURLcode codigo, ClasseErroFTP classe, const std::string& texto)
         : std::runtime_error(texto), codigo_(codigo), classe_(classe) {}
     CURLcode Codigo() const { return codigo_; }
     ClasseErroFTP Classe() const { return classe_; }
 
-private:
+  private:
     CURLcode codigo_;
     ClasseErroFTP classe_;
 };
@@ -74,7 +74,7 @@ struct OpcoesFTP {
 };
 
 class ClienteFTP final {
-public:
+  public:
     explicit ClienteFTP(OpcoesFTP opcoes);
     ~ClienteFTP();
     ClienteFTP(const ClienteFTP&) = delete;
@@ -135,7 +135,7 @@ public:
     // The temporary name an upload uses beside its target.
     static std::string NomeTemporarioEnvio(std::string_view nome);
 
-private:
+  private:
     struct LiberaCurl {
         void operator()(CURL* c) const { curl_easy_cleanup(c); }
     };

@@ -43,7 +43,8 @@ struct ListaCurl {
     explicit ListaCurl(const std::vector<std::string>& itens) {
         for (const auto& i : itens) {
             curl_slist* nova = curl_slist_append(lista, i.c_str());
-            if (!nova) throw ErroFTP(CURLE_OUT_OF_MEMORY, ClasseErroFTP::Local, "curl_slist_append");
+            if (!nova)
+                throw ErroFTP(CURLE_OUT_OF_MEMORY, ClasseErroFTP::Local, "curl_slist_append");
             lista = nova;
         }
     }
@@ -63,7 +64,8 @@ struct RestauraOpcoes {
         curl_easy_setopt(c, CURLOPT_READFUNCTION, nullptr);
         curl_easy_setopt(c, CURLOPT_READDATA, nullptr);
         curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(-1));
-        curl_easy_setopt(c, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_NONE));
+        curl_easy_setopt(c, CURLOPT_FTP_CREATE_MISSING_DIRS,
+                         static_cast<long>(CURLFTP_CREATE_DIR_NONE));
         curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
         curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, nullptr);
         curl_easy_setopt(c, CURLOPT_HEADERDATA, nullptr);
@@ -107,7 +109,8 @@ std::optional<std::int64_t> TamanhoSIZE(std::string_view respostas) {
 // NUL would end the command and start another.
 void ExigeNomeSeguro(std::string_view texto) {
     if (texto.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
-        throw ErroFTP(CURLE_URL_MALFORMAT, ClasseErroFTP::Arquivo, "Nome inválido para o servidor FTP");
+        throw ErroFTP(CURLE_URL_MALFORMAT, ClasseErroFTP::Arquivo,
+                      "Nome inválido para o servidor FTP");
 }
 
 }  // namespace
@@ -122,7 +125,8 @@ void ClienteFTP::CriaPasta(std::string_view pasta) {
     RestauraOpcoes restaura{c};
     const std::string caminho = ComBarraOuRaiz(std::string(pasta));
     curl_easy_setopt(c, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_MULTICWD));
-    curl_easy_setopt(c, CURLOPT_FTP_CREATE_MISSING_DIRS, static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
+    curl_easy_setopt(c, CURLOPT_FTP_CREATE_MISSING_DIRS,
+                     static_cast<long>(CURLFTP_CREATE_DIR_RETRY));
     curl_easy_setopt(c, CURLOPT_URL, Url(caminho).c_str());
     curl_easy_setopt(c, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &Descarta);
@@ -147,7 +151,8 @@ std::int64_t ClienteFTP::Envia(std::string_view pasta, std::string_view nome,
     ExigeNomeSeguro(pasta);
     ExigeNomeSeguro(nome);
     if (nome.empty() || nome.find('/') != std::string_view::npos)
-        throw ErroFTP(CURLE_URL_MALFORMAT, ClasseErroFTP::Arquivo, "Nome inválido para o servidor FTP");
+        throw ErroFTP(CURLE_URL_MALFORMAT, ClasseErroFTP::Arquivo,
+                      "Nome inválido para o servidor FTP");
     CURL* c = curl_.get();
     const std::string dir = ComBarraOuRaiz(std::string(pasta));
     const std::string temporario = NomeTemporarioEnvio(nome);

@@ -35,7 +35,8 @@ void TPABXDownloadFTP::BDAtualizaDNS(TPABX& pabx) {
             Statement del(tr, sql);
             del.SetInt(0, CodigoPABX).Executa();
         }
-        sql = "INSERT INTO DNSPABX (PAB_CODIGO, DNS_INDICE, DNS_NOME, DNS_NUMERO) VALUES (?, ?, ?, ?)";
+        sql = "INSERT INTO DNSPABX (PAB_CODIGO, DNS_INDICE, DNS_NOME, DNS_NUMERO) VALUES (?, ?, ?, "
+              "?)";
         Statement ins(tr, sql);
         auto insere = [&](int primeiro, int ultimo) {
             for (int n = primeiro; n <= ultimo; ++n) {
@@ -58,16 +59,16 @@ void TPABXDownloadFTP::BDAtualizaDNS(TPABX& pabx) {
 }
 
 void TPABXDownloadFTP::BDAtualizaNomesAgenda(TPABX& pabx) {
-    const std::string sql = "UPDATE DNSPABX SET DNS_NOME = ? WHERE DNS_INDICE = ? AND PAB_CODIGO = ?";
+    const std::string sql =
+        "UPDATE DNSPABX SET DNS_NOME = ? WHERE DNS_INDICE = ? AND PAB_CODIGO = ?";
     try {
         Attachment att = Attachment::Conecta(ConexaoPABX());
         Transaction tr(att);
         Statement st(tr, sql);
         for (const std::string& entrada : pabx.FAgendaRamais) {
             // "nnnn;name": anything else is not an extension entry.
-            if (entrada.size() < 4 ||
-                !std::all_of(entrada.begin(), entrada.begin() + 4,
-                             [](char c) { return c >= '0' && c <= '9'; }))
+            if (entrada.size() < 4 || !std::all_of(entrada.begin(), entrada.begin() + 4,
+                                                   [](char c) { return c >= '0' && c <= '9'; }))
                 continue;
             const int numero = std::stoi(entrada.substr(0, 4));
             const std::string nome = entrada.size() > 5 ? TextoColuna(entrada.substr(5), 10) : "";

@@ -73,7 +73,8 @@ std::string NomeLocalPasta(const std::string& nome, int nivel) {
 // local folder `pasta` (whose longest name is `nomeMax`).
 bool CabeNaPasta(const std::string& pasta, const std::string& nome, long nomeMax) {
     const std::string temporario = ClienteFTP::NomeTemporario(nome);
-    return static_cast<long>(temporario.size()) <= nomeMax && pasta.size() + temporario.size() < PATH_MAX;
+    return static_cast<long>(temporario.size()) <= nomeMax &&
+           pasta.size() + temporario.size() < PATH_MAX;
 }
 
 long NomeMaximo(const std::string& pasta) {
@@ -131,7 +132,8 @@ void TPABXDownloadFTP::BuscaArquivos(std::vector<std::string>& lista, const std:
         const auto estado = it->symlink_status(ec);
         if (ec) continue;
         if (fs::is_regular_file(estado)) {
-            if (::fnmatch(mascara.c_str(), nome.c_str(), FNM_CASEFOLD) == 0) arquivos.push_back(nome);
+            if (::fnmatch(mascara.c_str(), nome.c_str(), FNM_CASEFOLD) == 0)
+                arquivos.push_back(nome);
         } else if (fs::is_directory(estado)) {
             pastas.push_back(nome);
         }
@@ -210,8 +212,10 @@ void TPABXDownloadFTP::CopiaPasta(const std::string& origem, const std::string& 
     };
     // Until it is copied, each entry is one that stays at the unit.
     for (const auto& [nome, pasta] : entradas) {
-        if (NomeSimplesAceitavel(nome)) FicaNaUnidade(para + alvoDe(nome, pasta), pasta);
-        else FicaNaUnidade(para, true);
+        if (NomeSimplesAceitavel(nome))
+            FicaNaUnidade(para + alvoDe(nome, pasta), pasta);
+        else
+            FicaNaUnidade(para, true);
     }
     const int tentativas = std::max(1, Config().TentaCopiaArquivo);
     for (const auto& [nome, pasta] : entradas) {
@@ -227,7 +231,8 @@ void TPABXDownloadFTP::CopiaPasta(const std::string& origem, const std::string& 
             if (CopiaArquivo(de + nome, para + nome, true)) {
                 Historico.DWN_OPERATUAL = OpArquivoTransferido;
                 std::error_code e2;
-                Historico.DWN_BYTESBAIXADO += static_cast<std::int64_t>(fs::file_size(para + nome, e2));
+                Historico.DWN_BYTESBAIXADO +=
+                    static_cast<std::int64_t>(fs::file_size(para + nome, e2));
                 ++Historico.DWN_ARQBAIXADO;
                 SaiuDaUnidade(para + nome, false);
                 break;
@@ -241,7 +246,7 @@ void TPABXDownloadFTP::CopiaPasta(const std::string& origem, const std::string& 
 // ------------------------------------------------------------- FTP download
 
 std::int64_t TPABXDownloadFTP::CalculaTamanhoFTP(ClienteFTP& ftp, const std::string& pastaRemota,
-                                                int nivel) {
+                                                 int nivel) {
     const std::string prefixo = "PABX " + std::to_string(CodigoPABX) + ": ";
     Log(LogInfo, false, Traduz("FTP altera diretório") + ": " + pastaRemota);
     std::vector<EntradaFTP> lista;
@@ -271,7 +276,8 @@ std::int64_t TPABXDownloadFTP::CalculaTamanhoFTP(ClienteFTP& ftp, const std::str
             } catch (const ErroFTP& erro) {
                 if (erro.Classe() == ClasseErroFTP::Queda || erro.Classe() == ClasseErroFTP::Parada)
                     return total;
-                const std::string linha = Traduz("Falha ao ler arquivos de FTP. ") + " " + erro.what();
+                const std::string linha =
+                    Traduz("Falha ao ler arquivos de FTP. ") + " " + erro.what();
                 Log(LogSempre, false, prefixo + linha);
                 ErrosFTP.push_back(linha);
                 return total;
@@ -326,9 +332,12 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
     }
     // Until it is fetched (or walked), each entry is one that stays at the unit.
     for (const auto& e : lista) {
-        if (e.tipo == EntradaFTP::Arquivo) FicaNaUnidade(local + e.nome, false);
-        else if (e.tipo == EntradaFTP::Pasta) FicaNaUnidade(local + NomeLocalPasta(e.nome, nivel), true);
-        else FicaNaUnidade(local, true);
+        if (e.tipo == EntradaFTP::Arquivo)
+            FicaNaUnidade(local + e.nome, false);
+        else if (e.tipo == EntradaFTP::Pasta)
+            FicaNaUnidade(local + NomeLocalPasta(e.nome, nivel), true);
+        else
+            FicaNaUnidade(local, true);
     }
     if (lista.empty()) return recusados.empty();
     const long nomeMax = NomeMaximo(local);
@@ -347,7 +356,8 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
                 ftp.Conecta();
                 return true;
             } catch (const ErroFTP& e) {
-                Log(LogSempre, true, prefixo + Traduz("Não foi possível reconectar FTP") + " " + e.what());
+                Log(LogSempre, true,
+                    prefixo + Traduz("Não foi possível reconectar FTP") + " " + e.what());
             }
             if (i + 1 < tentaConexao) {
                 const auto fim = std::chrono::steady_clock::now() + PausaReconexaoFTP;
@@ -363,8 +373,8 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
     auto desiste = [&](const EntradaFTP& e, const std::string& texto) {
         resultado = false;
         ++Historico.DWN_FALHASDOWN;
-        ErrosFTP.push_back(Traduz("Falha ao ler arquivo de FTP") + ": " + NomeVisivel(e.nome) + "  " +
-                           texto);
+        ErrosFTP.push_back(Traduz("Falha ao ler arquivo de FTP") + ": " + NomeVisivel(e.nome) +
+                           "  " + texto);
         Log(LogSempre, true,
             prefixo + Traduz("Arquivo mantido no PABX") + ": " + remota + NomeVisivel(e.nome));
     };
@@ -375,14 +385,14 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
         if (base != ultimaBase && !DentroDoPeriodo()) {
             parar = true;
             Historico.DWN_TIMEOUT = 1;
-            const std::string periodo = FormataDataHora(InicioPeriodo, "dd/mm/yyyy hh:nn:ss") + " - " +
-                                        FormataDataHora(FimPeriodo, "dd/mm/yyyy hh:nn:ss");
+            const std::string periodo = FormataDataHora(InicioPeriodo, "dd/mm/yyyy hh:nn:ss") +
+                                        " - " + FormataDataHora(FimPeriodo, "dd/mm/yyyy hh:nn:ss");
             Log(LogSempre, true,
                 prefixo + Traduz("Download interrompido por ultrapassar limite de tempo."));
             Log(LogSempre, true, prefixo + periodo);
             Log(LogSempre, false, resultado ? "Result TRUE" : "Result FALSE");
-            ErrosFTP.push_back(Traduz("Download interrompido por ultrapassar limite de tempo.") + "  " +
-                               periodo);
+            ErrosFTP.push_back(Traduz("Download interrompido por ultrapassar limite de tempo.") +
+                               "  " + periodo);
             break;
         }
         if (Terminated()) {
@@ -407,8 +417,8 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
         for (;;) {
             Log(LogInfo, false, Traduz("Baixando arquivo") + ": " + remota + NomeVisivel(e.nome));
             try {
-                const std::int64_t n =
-                    ftp.Baixa(remota, e.nome, local + e.nome, e.tamanho.value_or(-1), e.modificacao);
+                const std::int64_t n = ftp.Baixa(remota, e.nome, local + e.nome,
+                                                 e.tamanho.value_or(-1), e.modificacao);
                 ultimaBase = base;
                 wavAtual.clear();
                 resultado = true;
@@ -441,7 +451,8 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
                     fimCaminhadaFTP_ = true;
                     break;
                 }
-                Log(LogSempre, true, prefixo + Traduz("Falha ao ler arquivos de FTP. ") + " " + erro.what());
+                Log(LogSempre, true,
+                    prefixo + Traduz("Falha ao ler arquivos de FTP. ") + " " + erro.what());
                 if (classe == ClasseErroFTP::Queda || classe == ClasseErroFTP::Conexao) {
                     if (!reconecta(erro)) {
                         // Only a lost connection ends the folder.
@@ -468,11 +479,13 @@ bool TPABXDownloadFTP::BaixaPastaFTP(ClienteFTP& ftp, const std::string& pastaRe
     for (const auto& p : pastas) {
         if (!segue || parar || fimCaminhadaFTP_) break;
         if (nivel >= NiveisLoja) {
-            Log(LogSempre, true, prefixo + Traduz("Pasta fora da estrutura de gravações") + ": " + remota +
-                                     NomeVisivel(p));
+            Log(LogSempre, true,
+                prefixo + Traduz("Pasta fora da estrutura de gravações") + ": " + remota +
+                    NomeVisivel(p));
             continue;
         }
-        resultado = BaixaPastaFTP(ftp, remota + p, parar, local + NomeLocalPasta(p, nivel), nivel + 1);
+        resultado =
+            BaixaPastaFTP(ftp, remota + p, parar, local + NomeLocalPasta(p, nivel), nivel + 1);
     }
     return resultado;
 }
@@ -516,8 +529,10 @@ bool TPABXDownloadFTP::DownloadFTP() {
 
         const std::string raiz = RaizLojaFTP(ftp);
         Historico.DWN_BYTESBAIXAR = CalculaTamanhoFTP(ftp, raiz);
-        Log(LogInfo, true, Traduz("Bytes a baixar") + ": " + std::to_string(Historico.DWN_BYTESBAIXAR));
-        Log(LogInfo, true, Traduz("Arquivos a baixar") + ": " + std::to_string(Historico.DWN_ARQBAIXAR));
+        Log(LogInfo, true,
+            Traduz("Bytes a baixar") + ": " + std::to_string(Historico.DWN_BYTESBAIXAR));
+        Log(LogInfo, true,
+            Traduz("Arquivos a baixar") + ": " + std::to_string(Historico.DWN_ARQBAIXAR));
         Historico.DWN_OPERATUAL = OpTransferindo;
         BDRegistraHistoricoDownload(HistoricoAContar);
 
@@ -549,7 +564,8 @@ bool TPABXDownloadFTP::DownloadFTP() {
             std::ofstream f(mail, std::ios::binary | std::ios::trunc);
             for (const auto& l : ErrosFTP) f << l << "\r\n";
         }
-        ErrosFTP.insert(ErrosFTP.begin(), "PABX " + std::to_string(CodigoPABX) + " - " + DescricaoPABX);
+        ErrosFTP.insert(ErrosFTP.begin(),
+                        "PABX " + std::to_string(CodigoPABX) + " - " + DescricaoPABX);
         Ambiente().Alertas.EnfileiraAlertaEmail(AlertaFalha, &ErrosFTP, {});
         ErrosFTP.clear();
     }

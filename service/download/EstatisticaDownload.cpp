@@ -18,7 +18,8 @@ constexpr const char* kSqlHistoricoCompleto =
     "DWN_ARQBAIXADO, DWN_BYTESBAIXAR, DWN_BYTESBAIXADO, DWN_ARQCONVOGG, DWN_ARQIMPORTADO, "
     "DWN_FALHASDOWN, DWN_FALHASOGG, DWN_FALHASXML, DWN_FALHASIMP, DWN_AVDUPIMP, DWN_DTFIMDOWN, "
     "DWN_DTFIMIMP, PAB_CODIGO, DWN_DTINIDOWN) "
-    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) MATCHING (PAB_CODIGO, DWN_DTINIDOWN)";
+    "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) MATCHING (PAB_CODIGO, "
+    "DWN_DTINIDOWN)";
 
 void VinculaData(Statement& st, unsigned i, const DataHora& v) {
     if (v.Vazia())
@@ -31,7 +32,8 @@ void VinculaHistoricoCompleto(Statement& st, int codigo, const THistoricoDownloa
     DataHora inicio = h.DWN_DTINIDOWN;
     inicio.milissegundo = 0;
     unsigned i = 0;
-    for (std::int32_t v : {h.DWN_OPERATUAL, h.DWN_RESULTADO, h.DWN_TIMEOUT, h.DWN_ARQBAIXAR, h.DWN_ARQBAIXADO})
+    for (std::int32_t v :
+         {h.DWN_OPERATUAL, h.DWN_RESULTADO, h.DWN_TIMEOUT, h.DWN_ARQBAIXAR, h.DWN_ARQBAIXADO})
         st.SetInt(i++, v);
     st.SetBigInt(i++, h.DWN_BYTESBAIXAR);
     st.SetBigInt(i++, h.DWN_BYTESBAIXADO);
@@ -144,7 +146,8 @@ void TPABXDownloadFTP::Log(std::uint16_t nivel, bool console, std::string_view t
 
 void TPABXDownloadFTP::ConexaoBDVoltou() {
     int perdida = 1;
-    if (conexaoBD_.compare_exchange_strong(perdida, 2)) Log(LogInfo, true, Traduz(kConexaoBDRestabelecida));
+    if (conexaoBD_.compare_exchange_strong(perdida, 2))
+        Log(LogInfo, true, Traduz(kConexaoBDRestabelecida));
 }
 
 bool TPABXDownloadFTP::BDRegistraHistoricoDownload(int tipo) {
@@ -168,10 +171,11 @@ bool TPABXDownloadFTP::GravaHistorico(int tipo, bool* duplicada) {
     inicio.milissegundo = 0;
     std::string sql;
     if (tipo == HistoricoInsere) {
-        sql = "INSERT INTO DWNHISTORY (PAB_CODIGO, DWN_DTINIDOWN, DWN_RESULTADO, DWN_OPERATUAL, "
-              "DWN_TIMEOUT, DWN_ARQBAIXAR, DWN_ARQBAIXADO, DWN_BYTESBAIXAR, DWN_BYTESBAIXADO, "
-              "DWN_ARQCONVOGG, DWN_ARQIMPORTADO, DWN_FALHASDOWN, DWN_FALHASOGG, DWN_FALHASXML, "
-              "DWN_FALHASIMP, DWN_AVDUPIMP) VALUES (?, ?, ?, ?, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0)";
+        sql =
+            "INSERT INTO DWNHISTORY (PAB_CODIGO, DWN_DTINIDOWN, DWN_RESULTADO, DWN_OPERATUAL, "
+            "DWN_TIMEOUT, DWN_ARQBAIXAR, DWN_ARQBAIXADO, DWN_BYTESBAIXAR, DWN_BYTESBAIXADO, "
+            "DWN_ARQCONVOGG, DWN_ARQIMPORTADO, DWN_FALHASDOWN, DWN_FALHASOGG, DWN_FALHASXML, "
+            "DWN_FALHASIMP, DWN_AVDUPIMP) VALUES (?, ?, ?, ?, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0)";
     } else {
         sql = "UPDATE DWNHISTORY SET DWN_OPERATUAL = ?, DWN_RESULTADO = ?";
         switch (tipo) {
@@ -262,7 +266,8 @@ bool TPABXDownloadFTP::FalhasNaExecucao() const {
 
 bool TPABXDownloadFTP::RegravaHistoricoPendente() {
     if (!historicoPendente_) return true;
-    const auto fim = std::chrono::steady_clock::now() + std::chrono::seconds(std::max(1, Config().PABXTimeOut));
+    const auto fim =
+        std::chrono::steady_clock::now() + std::chrono::seconds(std::max(1, Config().PABXTimeOut));
     for (;;) {
         if (GravaHistorico(HistoricoCompleto, nullptr)) return true;
         const auto pausa = std::chrono::steady_clock::now() + std::chrono::seconds(1);
@@ -281,7 +286,8 @@ void TPABXDownloadFTP::GravaHistoricosPendentes() {
             std::string erro;
             if (!GravaHistoricoCompleto(ConexaoPrincipal(), codigo, h, erro)) return false;
             Log(LogInfo, false,
-                "Histórico de download gravado: " + FormataDataHora(h.DWN_DTINIDOWN, "dd/mm/yyyy hh:nn:ss"));
+                "Histórico de download gravado: " +
+                    FormataDataHora(h.DWN_DTINIDOWN, "dd/mm/yyyy hh:nn:ss"));
             return true;
         },
         CodigoPABX);
@@ -300,7 +306,8 @@ void TPABXDownloadFTP::EntregaHistoricoPendente() {
 }
 
 bool TPABXDownloadFTP::BDRegistraUltimoDownload() {
-    const std::string sql = "UPDATE PABX SET PAB_DTULTDOWN = CURRENT_TIMESTAMP WHERE PAB_CODIGO = ?";
+    const std::string sql =
+        "UPDATE PABX SET PAB_DTULTDOWN = CURRENT_TIMESTAMP WHERE PAB_CODIGO = ?";
     try {
         Attachment att = Attachment::Conecta(ConexaoPrincipal());
         Transaction tr(att);

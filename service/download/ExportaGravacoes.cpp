@@ -46,8 +46,8 @@ PedidoExporta LePedido(const IniFile& ini) {
 
 // One part of GRV_IDFILE: a plain name that stays inside its folder.
 bool ParteSegura(const std::string& parte) {
-    return !parte.empty() && parte != "." && parte != ".." && parte.find('/') == std::string::npos &&
-           parte.find('\0') == std::string::npos;
+    return !parte.empty() && parte != "." && parte != ".." &&
+           parte.find('/') == std::string::npos && parte.find('\0') == std::string::npos;
 }
 
 // GRV_IDFILE ("L1\L2\name", as the filing writes it) as its three parts.
@@ -56,12 +56,12 @@ std::vector<std::string> PartesIdArquivo(const std::string& id) {
     std::size_t inicio = 0;
     for (;;) {
         const auto fim = id.find('\\', inicio);
-        partes.push_back(id.substr(inicio, fim == std::string::npos ? std::string::npos : fim - inicio));
+        partes.push_back(
+            id.substr(inicio, fim == std::string::npos ? std::string::npos : fim - inicio));
         if (fim == std::string::npos) break;
         inicio = fim + 1;
     }
-    if (partes.size() != 3)
-        throw std::runtime_error("identificação de arquivo inválida: " + id);
+    if (partes.size() != 3) throw std::runtime_error("identificação de arquivo inválida: " + id);
     for (const auto& p : partes)
         if (!ParteSegura(p)) throw std::runtime_error("identificação de arquivo inválida: " + id);
     return partes;
@@ -86,8 +86,8 @@ bool TPABXDownloadFTP::ExportaGravacoes(const DataHora& inicio, const DataHora& 
     // operator's text stays as it is.
     if (inicio.Vazia()) return false;
     const DataHora fim = fimPedido.Vazia() ? DataHora{2099, 12, 30, 23, 59, 59, 0} : fimPedido;
-    IniFile ini(ArquivoSemCaixa(Config().PastaPrograma.empty() ? PastaPrograma() : Config().PastaPrograma,
-                                "VERUZADU.INI"));
+    IniFile ini(ArquivoSemCaixa(
+        Config().PastaPrograma.empty() ? PastaPrograma() : Config().PastaPrograma, "VERUZADU.INI"));
     const PedidoExporta pedido = LePedido(ini);
 
     const auto cfg = ConfigGeral();
@@ -152,7 +152,8 @@ bool TPABXDownloadFTP::ExportaGravacoes(const DataHora& inicio, const DataHora& 
                                     const ssize_t r = ::write(f.fd, dados, n);
                                     if (r < 0) {
                                         if (errno == EINTR) continue;
-                                        throw std::runtime_error(temporario + ": " + std::strerror(errno));
+                                        throw std::runtime_error(temporario + ": " +
+                                                                 std::strerror(errno));
                                     }
                                     dados += r;
                                     n -= static_cast<std::size_t>(r);
@@ -170,14 +171,17 @@ bool TPABXDownloadFTP::ExportaGravacoes(const DataHora& inicio, const DataHora& 
                         }
                     }
                     escritos.push_back(arquivo);
-                    if (bytes > 0 && (tipo & 0x80) != 0 && DescriptografaArquivo(tipo, chave, arquivo)) {
-                        const std::string plano = pasta + TrocaExtensao(nome, ExtensaoTipoArquivo(tipo & 0x7F));
+                    if (bytes > 0 && (tipo & 0x80) != 0 &&
+                        DescriptografaArquivo(tipo, chave, arquivo)) {
+                        const std::string plano =
+                            pasta + TrocaExtensao(nome, ExtensaoTipoArquivo(tipo & 0x7F));
                         if (plano != arquivo) escritos.push_back(plano);
                     }
                 } catch (const std::exception& e) {
                     ok = false;
                     Log(LogInfo, true,
-                        Traduz("Ao exportar: ") + arquivo + " " + Traduz("ocorreu erro: ") + e.what());
+                        Traduz("Ao exportar: ") + arquivo + " " + Traduz("ocorreu erro: ") +
+                            e.what());
                 }
             }
             c.Fecha();
@@ -213,7 +217,8 @@ bool TPABXDownloadFTP::BDApagaGravacoes() {
         const std::uint64_t n = tr.Executa("DELETE FROM GRAVACAO");
         tr.Commit();
         att.Desconecta();
-        Log(LogSempre, false, Traduz("Gravações apagadas da base de dados") + ": " + std::to_string(n));
+        Log(LogSempre, false,
+            Traduz("Gravações apagadas da base de dados") + ": " + std::to_string(n));
         return true;
     } catch (const std::exception& e) {
         Log(LogErro, false, std::string("DELGRV: ") + e.what() + " (DELETE FROM GRAVACAO)");

@@ -40,14 +40,14 @@ enum : int {
 
 // Kinds of BDRegistraHistoricoDownload.
 enum : int {
-    HistoricoInsere = -1,        // insert the row (counters at zero)
-    HistoricoEstado = 0,         // step code and result only
-    HistoricoAContar = 1,        // files and bytes to transfer
-    HistoricoTransferidos = 2,   // files and bytes transferred, failed transfers
+    HistoricoInsere = -1,           // insert the row (counters at zero)
+    HistoricoEstado = 0,            // step code and result only
+    HistoricoAContar = 1,           // files and bytes to transfer
+    HistoricoTransferidos = 2,      // files and bytes transferred, failed transfers
     HistoricoFimTransferencia = 3,  // time-out flag and end of the transfer
-    HistoricoImportados = 11,    // filing counters
-    HistoricoFimImportacao = 12, // end of the import
-    HistoricoCompleto = 20,      // every value at once, the row inserted when missing
+    HistoricoImportados = 11,       // filing counters
+    HistoricoFimImportacao = 12,    // end of the import
+    HistoricoCompleto = 20,         // every value at once, the row inserted when missing
 };
 
 struct THistoricoDownload {
@@ -78,7 +78,7 @@ struct THistoricoDownload {
 // Thread-safe: the runs hand rows over, the service thread and the runs
 // write them. The lock is never held while a row is written.
 class HistoricosPendentes {
-public:
+  public:
     // Keeps unit `codigo`'s row (an earlier one of the same run is replaced).
     void Guarda(int codigo, const THistoricoDownload& h);
     // Writes every kept row with `grava` (true when it landed); the rows that
@@ -89,7 +89,7 @@ public:
                       int codigo = 0);
     std::size_t Quantidade() const;
 
-private:
+  private:
     mutable std::mutex trava_;  // guards linhas_
     std::vector<std::pair<int, THistoricoDownload>> linhas_;
 };

@@ -29,9 +29,7 @@ namespace {
 struct Lugar {
     std::string l1, l2, nome;
     std::string Pasta() const { return Maiusculas(l1) + "/" + Maiusculas(l2); }
-    std::string NaUnidade() const {
-        return "NORVIKA/AUDIOREC/" + Pasta() + "/" + Maiusculas(nome);
-    }
+    std::string NaUnidade() const { return "NORVIKA/AUDIOREC/" + Pasta() + "/" + Maiusculas(nome); }
 };
 
 std::optional<Lugar> LugarDe(const fs::path& raiz, const std::string& arquivo) {
@@ -62,7 +60,8 @@ bool TPABXDownloadFTP::AguardaRespostaRemocao(TPABX& pabx) {
     while (pabx.FStatusCTRL.Vazio() && std::chrono::steady_clock::now() - inicio <= limite) {
         if (!parada && Terminated()) {
             parada = true;
-            limite = std::min(limite, std::chrono::steady_clock::now() - inicio + EsperaRemocaoAposParada);
+            limite = std::min(limite,
+                              std::chrono::steady_clock::now() - inicio + EsperaRemocaoAposParada);
         }
         if (pabx.FEvento != nullptr)
             pabx.FEvento->Aguarda(std::chrono::milliseconds(50));
@@ -77,7 +76,8 @@ bool TPABXDownloadFTP::AguardaRespostaRemocao(TPABX& pabx) {
 bool TPABXDownloadFTP::RemoveGravacaoPABX(TPABX& pabx, const std::string& caminho) {
     const int tentativas = std::max(1, Config().PABXTentaDel);
     auto remove = [&](const std::string& arquivo) {
-        const auto lugar = LugarDe(fs::path(arquivo).parent_path().parent_path().parent_path(), arquivo);
+        const auto lugar =
+            LugarDe(fs::path(arquivo).parent_path().parent_path().parent_path(), arquivo);
         const std::string p = lugar ? lugar->NaUnidade() : arquivo;
         // After a stop request no attempt is repeated.
         for (int i = 0; i < tentativas && (i == 0 || !Terminated()); ++i) {
@@ -118,7 +118,8 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
         if (!chave.starts_with("AUDIOREC/")) continue;
         std::vector<std::string> pastas;
         std::size_t ini = 9;
-        for (std::size_t barra; (barra = chave.find('/', ini)) != std::string::npos; ini = barra + 1)
+        for (std::size_t barra; (barra = chave.find('/', ini)) != std::string::npos;
+             ini = barra + 1)
             pastas.push_back(chave.substr(ini, barra - ini));
         if (!pastas.empty()) ficam.insert(pastas[0]);
         if (pastas.size() >= 2) ficam.insert(pastas[0] + "/" + pastas[1]);
@@ -136,7 +137,8 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
                               (ext == ".WAV" || ext == ".XML");
         if (!gravacao) {
             Log(LogInfo, false, Traduz("Arquivo ignorado") + ": " + NomeVisivel(a));
-            if (lugar) fica(*lugar);
+            if (lugar)
+                fica(*lugar);
             else if (const auto rel = fs::path(a).lexically_relative(raiz);
                      std::distance(rel.begin(), rel.end()) == 2)
                 ficam.insert(Maiusculas(rel.begin()->string()));
@@ -258,7 +260,8 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
             if (!Config().DelXML && xmls.count(Maiusculas(Gemeo(w, ".XML")))) fica(lugar);
         } else {
             Log(LogInfo, true,
-                Traduz("Erro") + " (" + std::to_string(r) + ") " + Traduz("ao importar") + ": " + w);
+                Traduz("Erro") + " (" + std::to_string(r) + ") " + Traduz("ao importar") + ": " +
+                    w);
             fica(lugar);
         }
     }
@@ -271,11 +274,12 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
         }
         const Lugar lugar = *LugarDe(raiz, x);
         Log(LogInfo, true, Traduz("Registrando XML") + ": " + x);
-        const int r =
-            registra(fs::path(x).parent_path().string(), fs::path(Gemeo(x, ".WAV")).filename().string());
+        const int r = registra(fs::path(x).parent_path().string(),
+                               fs::path(Gemeo(x, ".WAV")).filename().string());
         if (r >= 5) {
             Log(LogInfo, true,
-                Traduz("Erro") + " (" + std::to_string(r) + ") " + Traduz("ao importar") + ": " + x);
+                Traduz("Erro") + " (" + std::to_string(r) + ") " + Traduz("ao importar") + ": " +
+                    x);
             fica(lugar);
             continue;
         }
@@ -316,8 +320,10 @@ bool TPABXDownloadFTP::ImportaArquivos(TPABX& pabx) {
     const auto config = ConfigGeral();
     const bool comBackup = config && (config->CFG_NETBACKUP > 0 || config->CFG_FTPBACKUP > 0);
     if (arquivadas > 0 || falhas == 0) {
-        if (comBackup) BackupArquivos(true);
-        else Log(LogInfo, true, Traduz("Configurado sem backup"));
+        if (comBackup)
+            BackupArquivos(true);
+        else
+            Log(LogInfo, true, Traduz("Configurado sem backup"));
     }
     const bool ok = resultado < 5;
     if (ok) {

@@ -152,7 +152,8 @@ fs::path DescricaoDaGravacao(const fs::path& wav) {
     // filing of this recording reads the same file.
     const std::string procurado = BaseMaiuscula(wav.filename().string()) + ".XML";
     std::string achado;
-    for (fs::directory_iterator it(wav.parent_path(), ec), fim; !ec && it != fim; it.increment(ec)) {
+    for (fs::directory_iterator it(wav.parent_path(), ec), fim; !ec && it != fim;
+         it.increment(ec)) {
         const std::string nome = it->path().filename().string();
         if (Maiusculas(nome) == procurado && (achado.empty() || nome < achado)) achado = nome;
     }

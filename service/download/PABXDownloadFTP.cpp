@@ -112,8 +112,10 @@ void TPABXDownloadFTP::Execute() {
 
     if (unidadeExporta == CodigoPABX && !textoInicio.empty()) {
         const auto inicio = LeDataDiaPrimeiro(textoInicio + " 00:00:00");
-        const auto fim = textoFim.empty() ? std::nullopt : LeDataDiaPrimeiro(textoFim + " 23:59:59");
-        protegido("EXPORTA", [&] { ExportaGravacoes(inicio.value_or(DataHora{}), fim.value_or(DataHora{})); });
+        const auto fim =
+            textoFim.empty() ? std::nullopt : LeDataDiaPrimeiro(textoFim + " 23:59:59");
+        protegido("EXPORTA",
+                  [&] { ExportaGravacoes(inicio.value_or(DataHora{}), fim.value_or(DataHora{})); });
     }
     if (Terminated()) return;
 
@@ -299,7 +301,8 @@ void TPABXDownloadFTP::ExecutaPasso(Sessao& s) {
                 s.passo = epPedeRelease;
             }
             return;
-        case epPedeRelease: return envia(p.PedeRelease(), "Aguardando release PABX", epAguardaRelease);
+        case epPedeRelease:
+            return envia(p.PedeRelease(), "Aguardando release PABX", epAguardaRelease);
         case epAguardaRelease:
             if (aguarda(p.FStatusPROG)) {
                 s.progresso = Clock::now();
@@ -337,7 +340,8 @@ void TPABXDownloadFTP::ExecutaPasso(Sessao& s) {
             }
             return;
         }
-        case epPedeNomesDNS: return envia(p.PedeNomesDNS(), "Aguardando nomes DNS", epAguardaNomesDNS);
+        case epPedeNomesDNS:
+            return envia(p.PedeNomesDNS(), "Aguardando nomes DNS", epAguardaNomesDNS);
         case epAguardaNomesDNS:
             if (aguarda(p.FStatusPROG)) {
                 s.progresso = Clock::now();
@@ -359,7 +363,8 @@ void TPABXDownloadFTP::ExecutaPasso(Sessao& s) {
                 }
             }
             return;
-        case epPedeAgenda: return envia(p.PedeAgenda(), "Aguardando agenda interna", epAguardaAgenda);
+        case epPedeAgenda:
+            return envia(p.PedeAgenda(), "Aguardando agenda interna", epAguardaAgenda);
         case epAguardaAgenda: {
             // The agenda document is a CTRL request: its refusal comes there.
             if (p.FAgendaViaCTRL && p.FStatusPROG.Vazio() && !p.FStatusCTRL.Vazio() &&
@@ -495,8 +500,10 @@ void TPABXDownloadFTP::TransfereImporta(Sessao& s) {
             RegistraEstado(OpContando);
 
             Historico.DWN_BYTESBAIXAR = TamanhoPasta(origem);
-            Log(LogInfo, true, Traduz("Bytes a baixar") + ": " + std::to_string(Historico.DWN_BYTESBAIXAR));
-            Log(LogInfo, true, Traduz("Arquivos a baixar") + ": " + std::to_string(Historico.DWN_ARQBAIXAR));
+            Log(LogInfo, true,
+                Traduz("Bytes a baixar") + ": " + std::to_string(Historico.DWN_BYTESBAIXAR));
+            Log(LogInfo, true,
+                Traduz("Arquivos a baixar") + ": " + std::to_string(Historico.DWN_ARQBAIXAR));
             Historico.DWN_OPERATUAL = OpTransferindo;
             BDRegistraHistoricoDownload(HistoricoAContar);
 
@@ -517,7 +524,8 @@ void TPABXDownloadFTP::TransfereImporta(Sessao& s) {
                 LogEstado("Arquivos importados");
             } else {
                 RegistraEstado(OpFalhaImportacaoUSB);
-                LogAlerta(Traduz("Não foi possível importar arquivos do cartão") + " " + p.FRaizUSB);
+                LogAlerta(Traduz("Não foi possível importar arquivos do cartão") + " " +
+                          p.FRaizUSB);
                 falhou = true;
             }
         } else {
@@ -534,13 +542,14 @@ void TPABXDownloadFTP::TransfereImporta(Sessao& s) {
             if (ImportaArquivos(p)) {
                 LogEstado("Arquivos importados");
             } else {
-                Log(LogSempre, true, Traduz("Não foi possível importar arquivos do servidor FTP ZIMB"));
+                Log(LogSempre, true,
+                    Traduz("Não foi possível importar arquivos do servidor FTP ZIMB"));
                 falhou = true;
             }
         } else {
             Log(LogSempre, true,
-                Traduz("Não foi possível transferir arquivos do servidor FTP ZIMB para a pasta") + " " +
-                    config_->PastaPrograma);
+                Traduz("Não foi possível transferir arquivos do servidor FTP ZIMB para a pasta") +
+                    " " + config_->PastaPrograma);
             falhou = true;
         }
     }
@@ -584,9 +593,10 @@ void TPABXDownloadFTP::EncerraSessao(Sessao& s) {
                                                             : it->second.recusado;
                 if (*linha != '\0') LogEstado(linha);
             }
-            resumo(Traduz(s.fim == efTimeout      ? "Não foi possível receber configurações do PABX"
-                          : s.fim == efFalhaEnvio ? "Não foi possível solicitar configurações ao PABX"
-                                                  : "Recusada solicitação de configuração ao PABX"));
+            resumo(Traduz(s.fim == efTimeout ? "Não foi possível receber configurações do PABX"
+                          : s.fim == efFalhaEnvio
+                              ? "Não foi possível solicitar configurações ao PABX"
+                              : "Recusada solicitação de configuração ao PABX"));
             RegistraResultado(ResultadoFalha);
             break;
         }
@@ -599,7 +609,8 @@ void TPABXDownloadFTP::EncerraSessao(Sessao& s) {
         case efConcluido:
             // Every way through the transfer sets a result; one still open
             // would read as "running" for ever.
-            if (Historico.DWN_RESULTADO == ResultadoEmAndamento) RegistraResultado(ResultadoSucesso);
+            if (Historico.DWN_RESULTADO == ResultadoEmAndamento)
+                RegistraResultado(ResultadoSucesso);
             break;
         case efNenhum:
             // An unexpected error: its line and the result were written.

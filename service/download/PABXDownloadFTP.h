@@ -55,22 +55,22 @@
 #include "service/ThreadServico.h"
 #include "service/download/HistoricoDownload.h"
 
-class ClienteFTP;       // the FTP transfer's client (DownloadFTP.cpp's area)
-struct DadosGravacao;   // one recording's description (RegistraGravacao.cpp's area)
+class ClienteFTP;            // the FTP transfer's client (DownloadFTP.cpp's area)
+struct DadosGravacao;        // one recording's description (RegistraGravacao.cpp's area)
 class ArquivamentoGravacao;  // the run's filing state (RegistraGravacao.cpp's area)
 
 // Stores the SD-card volume of a unit in its PABX row (the SD-card area's
 // BDAtualizaSDCard): alerta, unit code, description, volume. The download
 // run passes alerta = false. May be empty (nothing is stored).
-using AtualizaSDCardFn =
-    std::function<bool(bool alerta, int codigo, const std::string& descricao, const TVolumeSDCard& volume)>;
+using AtualizaSDCardFn = std::function<bool(bool alerta, int codigo, const std::string& descricao,
+                                            const TVolumeSDCard& volume)>;
 
 // What the service hands to every download run. The referenced objects
 // belong to the service and outlive its workers.
 struct AmbienteDownload {
-    LogServico& LogSrv;       // service log: console queue, GRV file, translator
-    BancoServico& Banco;      // main database parameters, CONFIG snapshot
-    AlertasEmail& Alertas;    // alert e-mail queue
+    LogServico& LogSrv;           // service log: console queue, GRV file, translator
+    BancoServico& Banco;          // main database parameters, CONFIG snapshot
+    AlertasEmail& Alertas;        // alert e-mail queue
     const Relogio& RelogioLocal;  // local clock (tests move it)
     AtualizaSDCardFn AtualizaSDCard;
     // Where a run leaves its statistics row when the database was away at
@@ -85,7 +85,14 @@ bool GravaHistoricoCompleto(const ParametrosConexao& banco, int codigo, const TH
                             std::string& erro);
 
 // Ends of a PABX session.
-enum TFimSessao : int { efNenhum, efTimeout, efFalhaEnvio, efRecusado, efVersaoAntiga, efConcluido };
+enum TFimSessao : int {
+    efNenhum,
+    efTimeout,
+    efFalhaEnvio,
+    efRecusado,
+    efVersaoAntiga,
+    efConcluido
+};
 
 // Steps of a PABX session (the numbers index the end messages).
 enum TPassoSessao : int {
@@ -116,7 +123,7 @@ enum TPassoSessao : int {
 };
 
 class TPABXDownloadFTP : public ThreadServico {
-public:
+  public:
     // config: the service's configuration snapshot in force when the run was
     // created; the run keeps it for its whole life.
     TPABXDownloadFTP(int codigoPABX, AmbienteDownload ambiente,
@@ -124,26 +131,26 @@ public:
     ~TPABXDownloadFTP() override;
 
     // ---- Fields filled by the creator before the run starts. ------------
-    DataHora InicioPeriodo;      // start of the download window
-    DataHora FimPeriodo;         // end of the window; the FTP transfer stops there
-    std::string BaseDadosPABX;   // connection string of the unit's database
-    std::string DescricaoPABX;   // up to 40
+    DataHora InicioPeriodo;                // start of the download window
+    DataHora FimPeriodo;                   // end of the window; the FTP transfer stops there
+    std::string BaseDadosPABX;             // connection string of the unit's database
+    std::string DescricaoPABX;             // up to 40
     std::uint16_t MascaraLog = LogSempre;  // copy of the service's log mask
-    std::string PastaPABX;       // the unit's working folder, with "/" at the end
-    DataHora UltimoBackupBD;     // PAB_ULTBACKUPBD
-    int ModoUSB = 0;             // 1: copy from a USB drive; else FTP
-    std::string CaminhoUSB;      // up to 80: PAB_USBPATH + "/norvika/audiorec"
-    int EsperaUSB = 0;           // seconds to wait for the USB drive
-    std::string RaizUSB;         // up to 80: the drive's mount folder, with "/"
-    std::string FTPHost;         // up to 80
+    std::string PastaPABX;                 // the unit's working folder, with "/" at the end
+    DataHora UltimoBackupBD;               // PAB_ULTBACKUPBD
+    int ModoUSB = 0;                       // 1: copy from a USB drive; else FTP
+    std::string CaminhoUSB;                // up to 80: PAB_USBPATH + "/norvika/audiorec"
+    int EsperaUSB = 0;                     // seconds to wait for the USB drive
+    std::string RaizUSB;                   // up to 80: the drive's mount folder, with "/"
+    std::string FTPHost;                   // up to 80
     std::uint16_t FTPPorta = 0;
-    std::string FTPUsuario;      // up to 30; empty: anonymous
-    std::string FTPSenha;        // up to 30, deciphered
-    int FTPSeguranca = 0;        // TLS mode of the FTP connection
-    std::string KELVEnderIP;     // up to 80
+    std::string FTPUsuario;   // up to 30; empty: anonymous
+    std::string FTPSenha;     // up to 30, deciphered
+    int FTPSeguranca = 0;     // TLS mode of the FTP connection
+    std::string KELVEnderIP;  // up to 80
     std::uint16_t KELVPorta = 0;
-    std::string KELVSenha;       // up to 10, deciphered
-    bool UsaSocks = false;       // always false: a link that asks for it is refused
+    std::string KELVSenha;  // up to 10, deciphered
+    bool UsaSocks = false;  // always false: a link that asks for it is refused
     std::string SocksServidor;
     std::uint16_t SocksPorta = 0;
     std::string SocksUsuario;
@@ -162,7 +169,7 @@ public:
     // description wait for its recording listed here. Cleared by each
     // transfer; the given-up files among them are counted in DWN_FALHASDOWN.
     std::set<std::string> FicamNaUnidade;
-    int GanhoALaw = 0;                   // A-law gain of this run's imports
+    int GanhoALaw = 0;  // A-law gain of this run's imports
 
     // Test seam: called with the step number before each pass of the session
     // runs that step; an exception it throws is handled like any escaped error.
@@ -248,7 +255,8 @@ public:
     // 0/1 filed, 5/6/7 failures (see its file).
     int BDRegistraGravacao(TPABX& pabx, const std::string& pasta, const std::string& nome);
     bool CriptografaArquivo(const std::string& pasta, const std::string& nome);
-    bool DescriptografaArquivo(int tipoArquivo, const std::string& chave, const std::string& caminho);
+    bool DescriptografaArquivo(int tipoArquivo, const std::string& chave,
+                               const std::string& caminho);
     static std::string ExtensaoTipoArquivo(int tipo);
 
     // ---- Backup of the unit's database (BackupBaseDados.cpp). ------------
@@ -278,10 +286,10 @@ public:
     std::filesystem::path TabelaFstab{"/etc/fstab"};
     std::filesystem::path TabelaMontagens{"/proc/self/mountinfo"};
 
-protected:
+  protected:
     void Execute() override;
 
-private:
+  private:
     // Session pieces (PABXDownloadFTP.cpp).
     struct Sessao;
     void ExecutaPasso(Sessao& s);

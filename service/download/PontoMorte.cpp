@@ -17,14 +17,15 @@ struct Escolha {
 
 // Read once: the environment does not change under a running service.
 Escolha* Escolhida() {
-    static Escolha* e = [] () -> Escolha* {
+    static Escolha* e = []() -> Escolha* {
         const char* v = std::getenv("VERUZADU_PONTO_MORTE");
         if (!v || !*v) return nullptr;
         auto* r = new Escolha;
         const std::string t(v);
         const auto dois = t.find(':');
         r->nome = t.substr(0, dois);
-        if (dois != std::string::npos) r->vez = std::max(1L, std::strtol(t.c_str() + dois + 1, nullptr, 10));
+        if (dois != std::string::npos)
+            r->vez = std::max(1L, std::strtol(t.c_str() + dois + 1, nullptr, 10));
         return r;
     }();
     return e;

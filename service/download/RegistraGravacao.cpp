@@ -58,6 +58,4 @@ bool TPABXDownloadFTP::DescriptografaArquivo(int tipoArquivo, const std::string&
     return Arquivamento().DescriptografaArquivo(tipoArquivo, chave, caminho);
 }
 
-std::string TPABXDownloadFTP::ExtensaoTipoArquivo(int tipo) {
-    return ::ExtensaoTipoArquivo(tipo);
-}
+std::string TPABXDownloadFTP::ExtensaoTipoArquivo(int tipo) { return ::ExtensaoTipoArquivo(tipo); }

@@ -98,8 +98,8 @@ std::optional<DataHora> LeDataDiaPrimeiro(std::string_view texto) {
     if (lidos != 3 && lidos != 6) return std::nullopt;
     if (lidos == 3 && t.find(' ') != std::string::npos) return std::nullopt;
     if (d.ano < 1 || d.mes < 1 || d.mes > 12 || d.dia < 1 || d.dia > DiasNoMes(d.ano, d.mes) ||
-        d.hora < 0 || d.hora > 23 || d.minuto < 0 || d.minuto > 59 || d.segundo < 0 || d.segundo > 59)
+        d.hora < 0 || d.hora > 23 || d.minuto < 0 || d.minuto > 59 || d.segundo < 0 ||
+        d.segundo > 59)
         return std::nullopt;
     return d;
 }
-

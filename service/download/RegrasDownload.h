@@ -31,4 +31,3 @@ std::optional<int> LeHoraMinuto(std::string_view texto);
 // "dd/mm/yyyy" optionally followed by " hh:nn:ss"; empty when the text is not
 // a valid date.
 std::optional<DataHora> LeDataDiaPrimeiro(std::string_view texto);
-

@@ -15,9 +15,9 @@ TEST(ALaw, StandardExpansionAndGain) {
         int ganho;
         std::int32_t pcm;
     } casos[] = {
-        {0xD5, 0, 8},     {0x55, 0, -8},     {0xAA, 0, 32256}, {0x2A, 0, -32256},
-        {0x80, 0, 5504},  {0x00, 0, -5504},  {0xD5, 8, 64},    {0x55, 8, -64},
-        {0xD4, 5, 120},   {0xD5, -3, 8},     {0xD5, 1, 8},
+        {0xD5, 0, 8},    {0x55, 0, -8},    {0xAA, 0, 32256}, {0x2A, 0, -32256},
+        {0x80, 0, 5504}, {0x00, 0, -5504}, {0xD5, 8, 64},    {0x55, 8, -64},
+        {0xD4, 5, 120},  {0xD5, -3, 8},    {0xD5, 1, 8},
     };
     for (const auto& c : casos)
         EXPECT_EQ(ALawParaPCM(c.a, c.ganho), c.pcm) << int(c.a) << " x" << c.ganho;
@@ -60,30 +60,36 @@ TEST(ALaw, BufferPathsMatchSampleFunction) {
     for (auto& b : fonte) b = static_cast<std::uint8_t>(rng());
     for (int a = 0; a < 256; ++a) fonte[a] = static_cast<std::uint8_t>(a);
 
-    const TabelaALaw::Caminho caminhos[] = {TabelaALaw::Caminho::Automatico, TabelaALaw::Caminho::Escalar,
-                                            TabelaALaw::Caminho::AVX2, TabelaALaw::Caminho::AVX512};
+    const TabelaALaw::Caminho caminhos[] = {TabelaALaw::Caminho::Automatico,
+                                            TabelaALaw::Caminho::Escalar, TabelaALaw::Caminho::AVX2,
+                                            TabelaALaw::Caminho::AVX512};
     for (int ganho : {-1, 0, 1, 2, 5, 8, 100, 4095, 4096, 5000, INT_MAX}) {
         const TabelaALaw tabela(ganho);
         ASSERT_EQ(tabela.Ganho(), ganho);
         for (int a = 0; a < 256; ++a)
-            ASSERT_EQ(tabela[static_cast<std::uint8_t>(a)], ALawParaPCM(static_cast<std::uint8_t>(a), ganho));
+            ASSERT_EQ(tabela[static_cast<std::uint8_t>(a)],
+                      ALawParaPCM(static_cast<std::uint8_t>(a), ganho));
         for (auto caminho : caminhos) {
             if (!TabelaALaw::Disponivel(caminho)) continue;
             for (std::size_t inicio : {0u, 1u, 3u}) {
                 for (std::size_t n : {0u, 1u, 31u, 32u, 33u, 63u, 256u, 4096u}) {
                     std::vector<std::uint8_t> saida(2 * n + 2, 0xEE);
-                    tabela.ConverteParaPCM16LE({fonte.data() + inicio, n}, saida.data() + 1, caminho);
+                    tabela.ConverteParaPCM16LE({fonte.data() + inicio, n}, saida.data() + 1,
+                                               caminho);
                     ASSERT_EQ(saida.front(), 0xEE);
                     ASSERT_EQ(saida.back(), 0xEE);
                     for (std::size_t k = 0; k < n; ++k) {
-                        const auto u = static_cast<std::uint16_t>(saida[1 + 2 * k] | saida[2 + 2 * k] << 8);
+                        const auto u =
+                            static_cast<std::uint16_t>(saida[1 + 2 * k] | saida[2 + 2 * k] << 8);
                         ASSERT_EQ(static_cast<std::int16_t>(u), tabela[fonte[inicio + k]])
-                            << "ganho " << ganho << " caminho " << int(caminho) << " n " << n << " k " << k;
+                            << "ganho " << ganho << " caminho " << int(caminho) << " n " << n
+                            << " k " << k;
                     }
                 }
             }
         }
     }
     const std::vector<std::uint8_t> um = {0xD5, 0x55};
-    EXPECT_EQ(TabelaALaw(0).ConverteParaPCM16LE(um), (std::vector<std::uint8_t>{0x08, 0x00, 0xF8, 0xFF}));
+    EXPECT_EQ(TabelaALaw(0).ConverteParaPCM16LE(um),
+              (std::vector<std::uint8_t>{0x08, 0x00, 0xF8, 0xFF}));
 }

@@ -68,13 +68,14 @@ TEST(CifraTexto, LenientBase64Decoder) {
         {"Zm9vYmFy", "foobar"},
         {"Zm9vYg==", "foob"},
         {"Zm9vYmE=", "fooba"},
-        {"Zm9", ""},                       // fewer than 4 characters
-        {"Zm9vYm", "foo"},                 // trailing partial group ignored
+        {"Zm9", ""},                             // fewer than 4 characters
+        {"Zm9vYm", "foo"},                       // trailing partial group ignored
         {"Zg==Zm9v", std::string("f") + "foo"},  // groups after padding still read
-        {"Zm=x", "f"},                     // "=" third gives one byte
-        {"Zm9=Zm9v", "fo" "foo"},
-        {"Zm9v  ", "foo"},                 // blank padding of a fixed-width column
-        {"!!!!", std::string(3, '\0')},    // outside the alphabet: zero bits
+        {"Zm=x", "f"},                           // "=" third gives one byte
+        {"Zm9=Zm9v", "fo"
+                     "foo"},
+        {"Zm9v  ", "foo"},               // blank padding of a fixed-width column
+        {"!!!!", std::string(3, '\0')},  // outside the alphabet: zero bits
     };
     for (const auto& c : casos) EXPECT_EQ(DecodificaBase64(c.texto), c.bytes) << c.texto;
     EXPECT_EQ(CodificaBase64("f"), "Zg==");

@@ -136,7 +136,8 @@ TEST(Configuracao, NumericKeysOutsideTheirRangeAreHeldToItAndNamed) {
         const auto cfg = LeConfiguracaoServico(IniFile(pasta / "VERUZADU.INI"), {});
         EXPECT_EQ(cfg.*c.campo, c.esperado);
         ASSERT_EQ(cfg.ValoresAjustados.size(), 1u);
-        EXPECT_NE(cfg.ValoresAjustados[0].find(std::string(c.chave) + "=" + c.valor), std::string::npos)
+        EXPECT_NE(cfg.ValoresAjustados[0].find(std::string(c.chave) + "=" + c.valor),
+                  std::string::npos)
             << cfg.ValoresAjustados[0];
     }
     // Values inside their ranges, and the defaults, are taken as they are.

@@ -13,26 +13,25 @@
 
 namespace {
 
-const char* const kArquivo =
-    "; comment line\r\n"
-    "[BD]\r\n"
-    "Server = \\\\SRV01 \r\n"
-    "Vazio=\r\n"
-    "Aspas=\"  com brancos  \"\r\n"
-    "Numero=  42\r\n"
-    "Negativo=-7\r\n"
-    "Mais=+3\r\n"
-    "Lixo=12abc\r\n"
-    "Hex=0x10\r\n"
-    "Grande=99999999999\r\n"
-    "Dois=2\r\n"
-    "Zero=0\r\n"
-    "Igual=a=b\r\n"
-    "Repetida=primeira\r\n"
-    "repetida=segunda\r\n"
-    "semigual\r\n"
-    "[veruzadu]\r\n"
-    "PABXTimeOut=45\r\n";
+const char* const kArquivo = "; comment line\r\n"
+                             "[BD]\r\n"
+                             "Server = \\\\SRV01 \r\n"
+                             "Vazio=\r\n"
+                             "Aspas=\"  com brancos  \"\r\n"
+                             "Numero=  42\r\n"
+                             "Negativo=-7\r\n"
+                             "Mais=+3\r\n"
+                             "Lixo=12abc\r\n"
+                             "Hex=0x10\r\n"
+                             "Grande=99999999999\r\n"
+                             "Dois=2\r\n"
+                             "Zero=0\r\n"
+                             "Igual=a=b\r\n"
+                             "Repetida=primeira\r\n"
+                             "repetida=segunda\r\n"
+                             "semigual\r\n"
+                             "[veruzadu]\r\n"
+                             "PABXTimeOut=45\r\n";
 
 TEST(IniFile, ReadsWithProfileRules) {
     PastaTemporaria pasta;
@@ -41,8 +40,8 @@ TEST(IniFile, ReadsWithProfileRules) {
 
     struct {
         const char *secao, *chave, *texto;  // ReadString with default "def"
-        int inteiro;                         // ReadInteger with default -1
-        bool booleano;                       // ReadBool with default true
+        int inteiro;                        // ReadInteger with default -1
+        bool booleano;                      // ReadBool with default true
     } casos[] = {
         {"BD", "Server", "\\\\SRV01", -1, true},
         {"bd", "SERVER", "\\\\SRV01", -1, true},  // case of section and key ignored
@@ -51,14 +50,14 @@ TEST(IniFile, ReadsWithProfileRules) {
         {"BD", "Numero", "42", 42, true},
         {"BD", "Negativo", "-7", -7, true},
         {"BD", "Mais", "+3", 3, true},
-        {"BD", "Lixo", "12abc", -1, true},        // not an integer: default
+        {"BD", "Lixo", "12abc", -1, true},  // not an integer: default
         {"BD", "Hex", "0x10", -1, true},
         {"BD", "Grande", "99999999999", -1, true},  // out of range: default
-        {"BD", "Dois", "2", 2, true},             // any non-zero number is true
+        {"BD", "Dois", "2", 2, true},               // any non-zero number is true
         {"BD", "Zero", "0", 0, false},
-        {"BD", "Igual", "a=b", -1, true},         // only the first '=' splits
+        {"BD", "Igual", "a=b", -1, true},          // only the first '=' splits
         {"BD", "Repetida", "primeira", -1, true},  // the first of repeated keys
-        {"BD", "semigual", "def", -1, true},      // a line without '=' is no key
+        {"BD", "semigual", "def", -1, true},       // a line without '=' is no key
         {"BD", "Falta", "def", -1, true},
         {"Falta", "Server", "def", -1, true},
         {"VERUZADU", "pabxtimeout", "45", 45, true},
@@ -74,10 +73,10 @@ TEST(IniFile, ReadsWithProfileRules) {
     EXPECT_FALSE(ini.SectionExists("Outra"));
     EXPECT_TRUE(ini.ValueExists("BD", "VAZIO"));
     EXPECT_FALSE(ini.ValueExists("BD", "semigual"));
-    EXPECT_EQ(ini.ReadSection("bd"),
-              (std::vector<std::string>{"Server", "Vazio", "Aspas", "Numero", "Negativo", "Mais",
-                                        "Lixo", "Hex", "Grande", "Dois", "Zero", "Igual",
-                                        "Repetida"}));
+    EXPECT_EQ(
+        ini.ReadSection("bd"),
+        (std::vector<std::string>{"Server", "Vazio", "Aspas", "Numero", "Negativo", "Mais", "Lixo",
+                                  "Hex", "Grande", "Dois", "Zero", "Igual", "Repetida"}));
 }
 
 TEST(IniFile, MissingFileGivesDefaultsAndFirstWriteCreatesIt) {

@@ -9,12 +9,12 @@
 #include <string_view>
 
 class PastaTemporaria final {
-public:
+  public:
     PastaTemporaria() {
         const char* base = std::getenv("VERUZADU_TEST_TMP");
-        std::string modelo =
-            ((base && *base) ? std::filesystem::path(base) : std::filesystem::temp_directory_path()) /
-            "common.XXXXXX";
+        std::string modelo = ((base && *base) ? std::filesystem::path(base)
+                                              : std::filesystem::temp_directory_path()) /
+                             "common.XXXXXX";
         caminho_ = ::mkdtemp(modelo.data()) ? modelo : std::string();
     }
     ~PastaTemporaria() {
@@ -27,7 +27,7 @@ public:
     const std::filesystem::path& Caminho() const { return caminho_; }
     std::filesystem::path operator/(std::string_view nome) const { return caminho_ / nome; }
 
-private:
+  private:
     std::filesystem::path caminho_;
 };
 

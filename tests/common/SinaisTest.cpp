@@ -18,7 +18,7 @@ void NadaFaz(int) {}
 TEST(Sinais, InterrupcoesNaoRecomecamOLimite) {
     BloqueiaSinaisParada();
     struct sigaction sa {};
-    sa.sa_handler = NadaFaz; // no SA_RESTART: the wait sees EINTR
+    sa.sa_handler = NadaFaz;  // no SA_RESTART: the wait sees EINTR
     struct sigaction antes {};
     ASSERT_EQ(::sigaction(SIGUSR1, &sa, &antes), 0);
     const pthread_t alvo = ::pthread_self();
@@ -45,4 +45,4 @@ TEST(Sinais, InterrupcoesNaoRecomecamOLimite) {
     EXPECT_EQ(AguardaSinalParada(std::chrono::seconds(30)), SIGTERM);
 }
 
-} // namespace
+}  // namespace

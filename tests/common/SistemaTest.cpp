@@ -59,7 +59,8 @@ TEST(ExecutaEAguarda, ExitCodesAndFailures) {
 
 TEST(ExecutaEAguarda, AChildReapedElsewhereIsNoSuccess) {
     // With SIGCHLD ignored the kernel reaps children itself: the outcome is unknown.
-    struct sigaction ignora {}, antes {};
+    struct sigaction ignora {
+    }, antes{};
     ignora.sa_handler = SIG_IGN;
     ASSERT_EQ(::sigaction(SIGCHLD, &ignora, &antes), 0);
     const int codigo = ExecutaEAguarda({"true"});
@@ -73,9 +74,9 @@ TEST(ExecutaEAguarda, ChildGetsFolderEnvironmentAndNoneOfOurDescriptors) {
     op.pasta = pasta.Caminho();
     op.ambiente = {"VERUZADU_X=a b $c", "HOME=/outra"};
     op.saida = pasta / "saida.txt";
-    ASSERT_TRUE(ExecutaProcesso({"sh", "-c", "printf '%s|%s|%s' \"$VERUZADU_X\" \"$HOME\" \"$PWD\""},
-                                op)
-                    .Sucesso());
+    ASSERT_TRUE(
+        ExecutaProcesso({"sh", "-c", "printf '%s|%s|%s' \"$VERUZADU_X\" \"$HOME\" \"$PWD\""}, op)
+            .Sucesso());
     EXPECT_EQ(LeTudo(op.saida), "a b $c|/outra|" + pasta.Caminho().string());
 
     // A descriptor opened without close-on-exec still stays ours.
@@ -167,8 +168,12 @@ TEST(ProcessoFilho, ADetachedChildKeepsRunningAndIsStillCollected) {
 
 TEST(Sistema, RemoveBarrasIniciais) {
     const std::pair<const char*, const char*> casos[] = {
-        {"\\\\SERVIDOR", "SERVIDOR"}, {"\\\\\\SERVIDOR", "\\SERVIDOR"}, {"\\S", "S"},
-        {"SERVIDOR", "SERVIDOR"},     {"", ""},                         {"S\\\\", "S\\\\"},
+        {"\\\\SERVIDOR", "SERVIDOR"},
+        {"\\\\\\SERVIDOR", "\\SERVIDOR"},
+        {"\\S", "S"},
+        {"SERVIDOR", "SERVIDOR"},
+        {"", ""},
+        {"S\\\\", "S\\\\"},
     };
     for (const auto& [de, para] : casos) EXPECT_EQ(RemoveBarrasIniciais(de), para) << de;
 }
@@ -177,7 +182,8 @@ TEST(Sistema, ComputerNameAndAddresses) {
     const auto nome = NomeComputador();
     EXPECT_FALSE(nome.empty());
     EXPECT_EQ(nome.find('.'), std::string::npos);
-    EXPECT_TRUE(std::none_of(nome.begin(), nome.end(), [](char c) { return c >= 'a' && c <= 'z'; }));
+    EXPECT_TRUE(
+        std::none_of(nome.begin(), nome.end(), [](char c) { return c >= 'a' && c <= 'z'; }));
 
     const auto ips = ListaIPs();
     ASSERT_FALSE(ips.empty());
@@ -258,7 +264,8 @@ TEST(Sistema, FolderDeletionAndEmptyFolders) {
     ListaPastasVazias(lista, pasta / "a", false);
     EXPECT_TRUE(lista.empty());
     ListaPastasVazias(lista, pasta / "a", true);
-    EXPECT_EQ(lista, (std::vector<std::string>{(pasta / "a/b/c/").string(), (pasta / "a/e/").string()}));
+    EXPECT_EQ(lista,
+              (std::vector<std::string>{(pasta / "a/b/c/").string(), (pasta / "a/e/").string()}));
     EXPECT_TRUE(fs::exists(pasta / "a/b/c"));  // listing never deletes
 
     ApagaPastasVazias(pasta / "a");
@@ -283,7 +290,8 @@ TEST(Sistema, DiscoProntoWantsAMountedReadableFolder) {
     Grava(pasta / "fstab", "# comment\n/dev/sdb1 " + escapado + " vfat noauto 0 0\n");
     Grava(pasta / "mountinfo", "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n");
     Grava(pasta / "montado", "22 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
-                             "40 22 8:17 / " + escapado + " rw - vfat /dev/sdb1 rw\n");
+                             "40 22 8:17 / " +
+                                 escapado + " rw - vfat /dev/sdb1 rw\n");
 
     EXPECT_FALSE(DiscoPronto(montagem, pasta / "fstab", pasta / "mountinfo"));  // not mounted
     EXPECT_TRUE(DiscoPronto(montagem + "/", pasta / "fstab", pasta / "montado"));

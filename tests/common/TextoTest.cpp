@@ -34,14 +34,16 @@ TEST(Texto, CharactersWithoutASingleByteFormBecomeOneQuestionMarkEach) {
     struct Caso {
         std::string utf8, latin1, win1252;
     } casos[] = {
-        {"€5", "?5", "\x80" "5"},
+        {"€5", "?5",
+         "\x80"
+         "5"},
         {"a→b", "a?b", "a?b"},
-        {"😀!", "?!", "?!"},                  // four-byte sequence
-        {"\xC2\x85", "\x85", "?"},           // C1 control: Latin-1 only
-        {"x\x80y", "x?y", "x?y"},            // stray continuation byte
-        {"\xC3", "?", "?"},                  // truncated sequence
-        {"\xC0\xAF", "??", "??"},            // over-long '/'
-        {"\xED\xA0\x80", "???", "???"},      // surrogate
+        {"😀!", "?!", "?!"},                    // four-byte sequence
+        {"\xC2\x85", "\x85", "?"},             // C1 control: Latin-1 only
+        {"x\x80y", "x?y", "x?y"},              // stray continuation byte
+        {"\xC3", "?", "?"},                    // truncated sequence
+        {"\xC0\xAF", "??", "??"},              // over-long '/'
+        {"\xED\xA0\x80", "???", "???"},        // surrogate
         {"\xF4\x90\x80\x80", "????", "????"},  // above U+10FFFF
     };
     for (const auto& c : casos) {
@@ -79,7 +81,13 @@ TEST(Texto, TrimsDifferOnlyInTheBlanksTheyTake) {
         {"\r\n x y \r\n", "x y", "x y", "\r\n x y \r\n"},
         {"\f\vx\v\f", "x", "x", "\f\vx\v\f"},
         {std::string("\0x\x01", 3), "x", std::string("\0x\x01", 3), std::string("\0x\x01", 3)},
-        {"\x1b" "a\x7f", "a\x7f", "\x1b" "a\x7f", "\x1b" "a\x7f"},
+        {"\x1b"
+         "a\x7f",
+         "a\x7f",
+         "\x1b"
+         "a\x7f",
+         "\x1b"
+         "a\x7f"},
         {" \t ", "", "", ""},
         {"", "", "", ""},
         {"ção ", "ção", "ção", "ção"},

@@ -36,7 +36,7 @@ TEST(Traducao, KeyForms) {
 }
 
 class TraducaoArquivo : public ::testing::Test {
-protected:
+  protected:
     PastaTemporaria pasta;
     std::filesystem::path lng = pasta / "Veruzadu.LNG";
 };
@@ -60,9 +60,8 @@ TEST_F(TraducaoArquivo, EmptyTextWritesNothing) {
 }
 
 TEST_F(TraducaoArquivo, TranslationsAmpersandsAndEmptyValues) {
-    Grava(lng,
-          "[Controle]\nLingua=ENGLISH\n[Labels_PTB]\nLSair=Nao\n"
-          "[Labels_ENG]\nlsair=E&xit && go\nLAcao=A\xE7\xE3o feita\nLVazio=\n");
+    Grava(lng, "[Controle]\nLingua=ENGLISH\n[Labels_PTB]\nLSair=Nao\n"
+               "[Labels_ENG]\nlsair=E&xit && go\nLAcao=A\xE7\xE3o feita\nLVazio=\n");
     ArquivoLNG a(lng);
     EXPECT_EQ(a.LinguaLNG(), "ENG");
     EXPECT_EQ(a.TraduzLNG("&Sair"), "E&xit && go");
@@ -87,7 +86,7 @@ TEST_F(TraducaoArquivo, WithoutSourceLanguageMissingTextsAreMarked) {
 // Texts the INI rules would change (trimmed blanks, outer quotes, line breaks)
 // come back unchanged from the file in a later run.
 TEST_F(TraducaoArquivo, ValuesSurviveTheFile) {
-    const std::string textos[] = {"Erro: ", "  recuo", "'citado'", "\"aspas\"",
+    const std::string textos[] = {"Erro: ",           "  recuo",        "'citado'", "\"aspas\"",
                                   "Linha 1\nLinha 2", "Windows\r\nfim", "Só isso"};
     {
         ArquivoLNG a(lng);
@@ -105,15 +104,19 @@ TEST_F(TraducaoArquivo, ValuesSurviveTheFile) {
 // text ends up in the file exactly once with its own value.
 TEST_F(TraducaoArquivo, ConcurrentWriteBackLosesNothing) {
     constexpr int kThreads = 16, kComuns = 20, kProprios = 20, kDoFilho = 60;
-    auto texto = [](const std::string& prefixo, int i) { return prefixo + " nº " + std::to_string(i) + "!"; };
+    auto texto = [](const std::string& prefixo, int i) {
+        return prefixo + " nº " + std::to_string(i) + "!";
+    };
 
     const pid_t filho = fork();
     ASSERT_GE(filho, 0);
     if (filho == 0) {
         ArquivoLNG outro(lng);
         bool ok = true;
-        for (int i = 0; i < kDoFilho; ++i) ok &= outro.Traduz(texto("Processo", i)) == texto("Processo", i);
-        for (int i = 0; i < kComuns; ++i) ok &= outro.Traduz(texto("Comum", i)) == texto("Comum", i);
+        for (int i = 0; i < kDoFilho; ++i)
+            ok &= outro.Traduz(texto("Processo", i)) == texto("Processo", i);
+        for (int i = 0; i < kComuns; ++i)
+            ok &= outro.Traduz(texto("Comum", i)) == texto("Comum", i);
         _exit(ok ? 0 : 1);
     }
 
@@ -138,12 +141,15 @@ TEST_F(TraducaoArquivo, ConcurrentWriteBackLosesNothing) {
     const auto chaves = ini.ReadSection("Labels_PTB");
     EXPECT_EQ(chaves.size(), static_cast<std::size_t>(kComuns + kThreads * kProprios + kDoFilho));
     ArquivoLNG releitura(lng);
-    for (int i = 0; i < kDoFilho; ++i) EXPECT_EQ(releitura.Traduz(texto("Processo", i)), texto("Processo", i));
+    for (int i = 0; i < kDoFilho; ++i)
+        EXPECT_EQ(releitura.Traduz(texto("Processo", i)), texto("Processo", i));
     // The file holds each value as Latin-1 under the key of the text.
     for (int t = 0; t < kThreads; ++t)
         for (int i = 0; i < kProprios; ++i)
-            EXPECT_EQ(ini.ReadString("Labels_PTB", "LThread" + std::to_string(t) + "acaon" + std::to_string(i), "?"),
-                      "Thread " + std::to_string(t) + " a\xE7\xE3o n\xBA " + std::to_string(i) + "!");
+            EXPECT_EQ(
+                ini.ReadString("Labels_PTB",
+                               "LThread" + std::to_string(t) + "acaon" + std::to_string(i), "?"),
+                "Thread " + std::to_string(t) + " a\xE7\xE3o n\xBA " + std::to_string(i) + "!");
 }
 
 TEST(Traducao, ProcessWideFileLivesInProgramFolder) {

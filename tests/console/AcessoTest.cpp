@@ -20,9 +20,8 @@ void InsereUsuario(Attachment& att, int codigo, const char* nome, const char* lo
                    const std::string& senha, std::optional<int> perfil,
                    const std::string& grupo = "") {
     Transaction tr(att);
-    Statement st(tr,
-                 "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, "
-                 "USR_GRUPO) VALUES (?, ?, ?, ?, ?, ?)");
+    Statement st(tr, "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, "
+                     "USR_GRUPO) VALUES (?, ?, ?, ?, ?, ?)");
     st.SetInt(0, codigo).SetText(1, nome).SetText(2, login).SetText(3, CriptografaTexto(senha));
     if (perfil)
         st.SetInt(4, *perfil);

@@ -76,9 +76,8 @@ TEST(AgendaArquivo, KandrupGravaELeDeVolta) {
               "priority;phoneNumbers;company;user;label;\r\n");
     const std::string beta = LinhasAgenda(FormatoAgenda::Kandrup, PessoaBeta(), "48");
     // The contact person's "," would split the phone list: a blank instead.
-    EXPECT_EQ(beta,
-              "Pessoa Beta;;;;Av. Brasil,S\xE3o Jos\xE9,SC,88100000;;;;;;0;"
-              "33334444:Souza  Ana,991234567:Souza  Ana,554833334444:Souza  Ana,;;;;\r\n");
+    EXPECT_EQ(beta, "Pessoa Beta;;;;Av. Brasil,S\xE3o Jos\xE9,SC,88100000;;;;;;0;"
+                    "33334444:Souza  Ana,991234567:Souza  Ana,554833334444:Souza  Ana,;;;;\r\n");
     const std::string alfa = LinhasAgenda(FormatoAgenda::Kandrup, EmpresaAlfa(), "");
     EXPECT_EQ(
         alfa,
@@ -111,11 +110,10 @@ TEST(AgendaArquivo, LeiturasDoFormatoKandrup) {
     // "CEP " gives the postal code; E/R prefixes and "@..." are dropped; an
     // empty list leaves the phones alone; a line without a name is no contact.
     const LeituraAgenda l =
-        LeAgenda(cab +
-                     "Gama;;;;Rua A,1,Bairro,Cidade,SC,CEP 88000-000 fim;g@x;;;;;0;"
-                     "E3333-4444,R91234567@pabx:Joao,,  ;;;;\r\n"
-                     "Delta;;;;Rua B;;;;;;0;;;;;\n"
-                     ";;;;;;;;;;0;1234567;;;;\r",
+        LeAgenda(cab + "Gama;;;;Rua A,1,Bairro,Cidade,SC,CEP 88000-000 fim;g@x;;;;;0;"
+                       "E3333-4444,R91234567@pabx:Joao,,  ;;;;\r\n"
+                       "Delta;;;;Rua B;;;;;;0;;;;;\n"
+                       ";;;;;;;;;;0;1234567;;;;\r",
                  FormatoAgenda::Kandrup, "");
     ASSERT_EQ(l.contatos.size(), 2u);
     EXPECT_EQ(l.contatos[0].registro.cep, "88000-000");
@@ -129,14 +127,13 @@ TEST(AgendaArquivo, LeiturasDoFormatoKandrup) {
 }
 
 TEST(AgendaArquivo, LeiturasDoFormatoVostrel) {
-    const LeituraAgenda l = LeAgenda(
-        "PESSOA:Eta;FISICA;Rua 'X, Y',2;;FLORIANOPOLIS;;;;0;\r\n"
-        "CONTATO:;;33334444;;;x;\r\n"
-        "qualquer coisa\r\n"
-        "PESSOA:;FISICA;;;;;;;0;\r\n"
-        "CONTATO:;;5555;Celular;;0;\r\n"
-        "pessoa:Teta;FISICA;;;SAO JOSE\\SC\\X;;;;0;\r\n",
-        FormatoAgenda::Vostrel, "48");
+    const LeituraAgenda l = LeAgenda("PESSOA:Eta;FISICA;Rua 'X, Y',2;;FLORIANOPOLIS;;;;0;\r\n"
+                                     "CONTATO:;;33334444;;;x;\r\n"
+                                     "qualquer coisa\r\n"
+                                     "PESSOA:;FISICA;;;;;;;0;\r\n"
+                                     "CONTATO:;;5555;Celular;;0;\r\n"
+                                     "pessoa:Teta;FISICA;;;SAO JOSE\\SC\\X;;;;0;\r\n",
+                                     FormatoAgenda::Vostrel, "48");
     ASSERT_FALSE(l.Recusada());
     ASSERT_EQ(l.contatos.size(), 2u);
     EXPECT_EQ(l.contatos[0].registro.endereco, "Rua 'X, Y'");
@@ -176,11 +173,10 @@ TEST(AgendaArquivo, ValoresHostisNaoDeslocamCampos) {
     EXPECT_NE(k.find(";123 4:Ana  chefe,;"), std::string::npos) << k;
 
     // Controls read as blanks, unassigned bytes as "?", widths in characters.
-    const LeituraAgenda h = LeAgenda(
-        "PESSOA:A\tB\x81"
-        "C" +
-            std::string(60, '\xE9') + ";",
-        FormatoAgenda::Vostrel, "");
+    const LeituraAgenda h = LeAgenda("PESSOA:A\tB\x81"
+                                     "C" +
+                                         std::string(60, '\xE9') + ";",
+                                     FormatoAgenda::Vostrel, "");
     ASSERT_EQ(h.contatos.size(), 1u);
     std::string nome = "A B?C";
     for (int i = 0; i < 35; ++i) nome += "é";

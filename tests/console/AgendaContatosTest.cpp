@@ -239,9 +239,8 @@ TEST_F(BaseAgenda, ImportacaoVinculaGravacoesPorNumeroExato) {
         att.Executa("INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (2, 'Filial')");
     }
     const fs::path arquivo = Arquivo("vinculo.csv");
-    GravaBytes(arquivo,
-               "PESSOA:Novo;FISICA;;;;;;;0;\r\nCONTATO:;;4833334444;Celular;;0;\r\n"
-               "PESSOA:Xis;FISICA;;;;;;;0;\r\nCONTATO:;;5555;Celular;;0;\r\n");
+    GravaBytes(arquivo, "PESSOA:Novo;FISICA;;;;;;;0;\r\nCONTATO:;;4833334444;Celular;;0;\r\n"
+                        "PESSOA:Xis;FISICA;;;;;;;0;\r\nCONTATO:;;5555;Celular;;0;\r\n");
     for (int vez = 1; vez <= 2; ++vez) {
         SCOPED_TRACE(vez);
         ProximoArquivo(QString::fromStdString(arquivo.string()), 1);
@@ -250,8 +249,9 @@ TEST_F(BaseAgenda, ImportacaoVinculaGravacoesPorNumeroExato) {
         // file again links nothing).
         bool progresso = false;
         QTimer relogio;
-        QObject::connect(&relogio, &QTimer::timeout,
-                         [&] { progresso = progresso || JanelaVisivel("FormProgresso") != nullptr; });
+        QObject::connect(&relogio, &QTimer::timeout, [&] {
+            progresso = progresso || JanelaVisivel("FormProgresso") != nullptr;
+        });
         relogio.start(5);
         f->btnImportarClick();
         relogio.stop();

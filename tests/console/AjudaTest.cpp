@@ -76,8 +76,8 @@ TEST(Ajuda, BotoesEF1AbremAPaginaDaJanela) {
     const auto antes = MostraPaginaAjuda;
     MostraPaginaAjuda = [&](const fs::path& pagina) { abertas.push_back(pagina); };
     const auto Abriu = [&](ContextoAjuda contexto) {
-        const bool ok = abertas.size() == 1 &&
-                        abertas[0] == p.pasta / "ajuda" / PaginaDe(contexto).arquivo;
+        const bool ok =
+            abertas.size() == 1 && abertas[0] == p.pasta / "ajuda" / PaginaDe(contexto).arquivo;
         abertas.clear();
         return ok;
     };

@@ -9,13 +9,11 @@
 
 namespace {
 
-DataHora D(int a, int m, int d, int h = 12, int n = 0, int s = 0) {
-    return {a, m, d, h, n, s, 0};
-}
+DataHora D(int a, int m, int d, int h = 12, int n = 0, int s = 0) { return {a, m, d, h, n, s, 0}; }
 
 struct BaseApaga : ::testing::Test {
-    ProgramaTeste p{std::string("apg") + ::testing::UnitTest::GetInstance()->current_test_info()->name(),
-                    {1}};
+    ProgramaTeste p{
+        std::string("apg") + ::testing::UnitTest::GetInstance()->current_test_info()->name(), {1}};
     MensageiroTeste msg;
     std::unique_ptr<MDados> dados;
     std::unique_ptr<Attachment> unidade;
@@ -32,7 +30,8 @@ struct BaseApaga : ::testing::Test {
         adm.Executa("INSERT INTO GRPRAMAL VALUES (1, '201', 'Ana', 1)");
         // Another unit's group holds 202: its name must not delete this unit's 202.
         adm.Executa("INSERT INTO GRPRAMAL VALUES (2, '202', NULL, 2)");
-        adm.Executa("INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR) VALUES (7, 'D''Ávila', '99')");
+        adm.Executa("INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR) VALUES (7, "
+                    "'D''Ávila', '99')");
         // Codes: 1-4 in March (types 1, 2, 0, 1), 5 in April.
         Insere(1, D(2014, 3, 1, 0, 0, 0), 1, "201", "4830", 0);
         Insere(2, D(2014, 3, 15), 2, "202", "4899", 7);
@@ -47,8 +46,10 @@ struct BaseApaga : ::testing::Test {
     void Insere(int codigo, DataHora d, int tipo, const std::string& ramal, const std::string& fone,
                 int cliente) {
         Transaction tr(*unidade);
-        Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, "
-                         "GRV_RAMGRAVADO, GRV_DESTINO, CLI_CODIGO) VALUES (?, 1, ?, ?, ?, ?, ?, ?)");
+        Statement st(
+            tr,
+            "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, "
+            "GRV_RAMGRAVADO, GRV_DESTINO, CLI_CODIGO) VALUES (?, 1, ?, ?, ?, ?, ?, ?)");
         st.SetInt(0, codigo).SetTimestamp(1, d).SetText(2, std::to_string(codigo)).SetInt(3, tipo);
         st.SetText(4, ramal).SetText(5, fone).SetInt(6, cliente);
         st.Executa();
@@ -96,14 +97,17 @@ TEST(ApagaRegistros, VerificacoesEPergunta) {
     EXPECT_EQ(VerificaPedido(p), "Selecione o Grupo para o qual deseja remover as gravações");
 
     p = Marco(false, false, true, FiltroApagamento::Grupo, " Vendas ");
-    EXPECT_EQ(TextoConfirmacao(p),
-              "Confirma a remoção das gravações selecionadas  do Grupo \"Vendas\" do período de "
-              "01/03/14 00:00:00 a 31/03/14 23:59:59 ?\n\nATENÇÃO: as informações apagadas NÃO poderão "
-              "ser recuperadas");
-    EXPECT_EQ(ResultadoApagamento::Detalhe(2, p), "2 registros 01/03/14 00:00:00 - 31/03/14 23:59:59 Vendas");
+    EXPECT_EQ(
+        TextoConfirmacao(p),
+        "Confirma a remoção das gravações selecionadas  do Grupo \"Vendas\" do período de "
+        "01/03/14 00:00:00 a 31/03/14 23:59:59 ?\n\nATENÇÃO: as informações apagadas NÃO poderão "
+        "ser recuperadas");
+    EXPECT_EQ(ResultadoApagamento::Detalhe(2, p),
+              "2 registros 01/03/14 00:00:00 - 31/03/14 23:59:59 Vendas");
     // An item typed without a filter is not part of the deletion, nor of its detail.
     p.filtro = FiltroApagamento::Nenhum;
-    EXPECT_EQ(ResultadoApagamento::Detalhe(2, p), "2 registros 01/03/14 00:00:00 - 31/03/14 23:59:59");
+    EXPECT_EQ(ResultadoApagamento::Detalhe(2, p),
+              "2 registros 01/03/14 00:00:00 - 31/03/14 23:59:59");
 }
 
 TEST_F(BaseApaga, ResumoPorTipo) {
@@ -130,13 +134,16 @@ TEST_F(BaseApaga, CadaFiltroApagaSoOQueDeve) {
         C removidas;
         V restantes;
     } casos[] = {
-        {"telefone % is a character", Marco(true, true, true, FiltroApagamento::Telefone, "%"), C{0, 0, 0},
-         V{1, 2, 4, 5}},
-        {"ramal exact", Marco(true, true, true, FiltroApagamento::Ramal, "201"), C{1, 0, 0}, V{2, 4, 5}},
-        {"other unit's group", Marco(true, true, true, FiltroApagamento::Grupo, "Outra central"), C{0, 0, 0},
+        {"telefone % is a character", Marco(true, true, true, FiltroApagamento::Telefone, "%"),
+         C{0, 0, 0}, V{1, 2, 4, 5}},
+        {"ramal exact", Marco(true, true, true, FiltroApagamento::Ramal, "201"), C{1, 0, 0},
          V{2, 4, 5}},
-        {"cliente", Marco(false, true, false, FiltroApagamento::Cliente, "D'Ávila"), C{0, 1, 0}, V{4, 5}},
-        {"telefone prefix", Marco(true, true, true, FiltroApagamento::Telefone, "11"), C{1, 0, 0}, V{5}},
+        {"other unit's group", Marco(true, true, true, FiltroApagamento::Grupo, "Outra central"),
+         C{0, 0, 0}, V{2, 4, 5}},
+        {"cliente", Marco(false, true, false, FiltroApagamento::Cliente, "D'Ávila"), C{0, 1, 0},
+         V{4, 5}},
+        {"telefone prefix", Marco(true, true, true, FiltroApagamento::Telefone, "11"), C{1, 0, 0},
+         V{5}},
     };
     Insere(6, D(2014, 3, 2), 0, "x", "%48", 0);  // "%48" itself, deleted by the first case
     for (const auto& c : casos) {

@@ -23,9 +23,8 @@ bool Tabela(Attachment att, const std::string& nome) {
 
 bool Coluna(Attachment att, const std::string& tabela, const std::string& campo) {
     Transaction tr(att);
-    Statement st(tr,
-                 "SELECT 1 FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = ? AND "
-                 "RDB$FIELD_NAME = ?");
+    Statement st(tr, "SELECT 1 FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = ? AND "
+                     "RDB$FIELD_NAME = ?");
     st.SetText(0, tabela).SetText(1, campo);
     return st.Abre().Proxima();
 }
@@ -67,9 +66,8 @@ struct Console {
 };
 
 const std::vector<std::pair<std::string, std::string>> ScriptsBasicos = {
-    {"quv_1.sql",
-     "CREATE TABLE NOVA_PRINCIPAL (NP_CODIGO INTEGER NOT NULL);\n"
-     "INSERT INTO NOVA_PRINCIPAL VALUES (1);\n"},
+    {"quv_1.sql", "CREATE TABLE NOVA_PRINCIPAL (NP_CODIGO INTEGER NOT NULL);\n"
+                  "INSERT INTO NOVA_PRINCIPAL VALUES (1);\n"},
     {"grvest_1.sql", "ALTER TABLE PABX ADD PAB_EXTRA_TESTE INTEGER;\n"},
     {"grvpab_1.sql",
      "SET TERM ^ ;\nCREATE OR ALTER PROCEDURE P_TESTE RETURNS (R INTEGER) AS\n"
@@ -79,9 +77,8 @@ const std::vector<std::pair<std::string, std::string>> ScriptsBasicos = {
 void CadastraUnidade(ProgramaTeste& p, int codigo, const std::string& ddd) {
     Attachment att = p.Admin();
     Transaction tr(att);
-    Statement st(tr,
-                 "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DDDCODIGO) "
-                 "VALUES (?, 'U', ?) MATCHING (PAB_CODIGO)");
+    Statement st(tr, "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DDDCODIGO) "
+                     "VALUES (?, 'U', ?) MATCHING (PAB_CODIGO)");
     st.SetInt(0, codigo).SetText(1, ddd);
     st.Executa();
     tr.Commit();
@@ -96,9 +93,8 @@ TEST(AtualizacaoBD, PacoteAplicadoUmaVezEmCadaBase) {
     CadastraUnidade(p, 2, "021");
     {
         Attachment u = p.Unidade(1, true);
-        u.Executa(
-            "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DDDCODIGO) "
-            "VALUES (1, 'U', '') MATCHING (PAB_CODIGO)");
+        u.Executa("UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DDDCODIGO) "
+                  "VALUES (1, 'U', '') MATCHING (PAB_CODIGO)");
     }
     p.Ini().WriteString("Veruzadu", "DDD", " 0119 ");
     ASSERT_TRUE(FazPacoteRelease(p.pasta / "scripts1.gkp", ScriptsBasicos));
@@ -123,9 +119,8 @@ TEST(AtualizacaoBD, PacoteAplicadoUmaVezEmCadaBase) {
     EXPECT_EQ(u1.size(), 2u);
     // Area codes: the main database's empty one gets the first 3 characters,
     // every row of a unit's copy gets them.
-    EXPECT_EQ(Texto(p.Principal(),
-                    "SELECT PAB_DDDCODIGO FROM PABX WHERE PAB_CODIGO IN (1, 2) "
-                    "ORDER BY PAB_CODIGO"),
+    EXPECT_EQ(Texto(p.Principal(), "SELECT PAB_DDDCODIGO FROM PABX WHERE PAB_CODIGO IN (1, 2) "
+                                   "ORDER BY PAB_CODIGO"),
               "011;021;");
     EXPECT_EQ(Texto(p.Unidade(1), "SELECT DISTINCT PAB_DDDCODIGO FROM PABX"), "011;");
 
@@ -148,9 +143,8 @@ TEST(AtualizacaoBD, ScriptQueFalhaNoMeioFicaParaAProximaConexao) {
     EXIGE_SERVIDOR(p.inst);
     CadastraUnidade(p, 1, "011");
     ASSERT_TRUE(FazPacoteRelease(p.pasta / "scripts1.gkp",
-                                 {{"quv_1.sql",
-                                   "CREATE TABLE META (M INTEGER);\n"
-                                   "INSERT INTO NAO_EXISTE VALUES (1);\n"},
+                                 {{"quv_1.sql", "CREATE TABLE META (M INTEGER);\n"
+                                                "INSERT INTO NAO_EXISTE VALUES (1);\n"},
                                   {"quv_2.sql", "CREATE TABLE OUTRA (O INTEGER);\n"}}));
     for (int vez = 0; vez < 2; ++vez) {
         SCOPED_TRACE(vez);

@@ -24,9 +24,8 @@ inline void InsereRamal(Attachment& unidade, int pabx, const std::string& numero
 inline void InsereUsuario(Attachment& att, int codigo, const std::string& nome,
                           const std::string& login, int perfil, const std::string& grupo = "") {
     Transaction tr(att);
-    Statement st(tr,
-                 "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, "
-                 "USR_GRUPO) VALUES (?, ?, ?, '', ?, ?)");
+    Statement st(tr, "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, "
+                     "USR_GRUPO) VALUES (?, ?, ?, '', ?, ?)");
     st.SetInt(0, codigo).SetText(1, nome).SetText(2, login).SetInt(3, perfil).SetText(4, grupo);
     st.Executa();
     tr.Commit();
@@ -98,10 +97,9 @@ struct BaseCadastro : ::testing::Test {
     }
     // "unit:number:name" of every GRPRAMAL row of the group.
     std::vector<std::string> Ramais(int grupo) {
-        return Coluna(
-            "SELECT PAB_CODIGO || ':' || RML_RAMAL || ':' || COALESCE(RML_NOME, '') "
-            "FROM GRPRAMAL WHERE GRP_CODIGO = " +
-            std::to_string(grupo) + " ORDER BY PAB_CODIGO, RML_RAMAL");
+        return Coluna("SELECT PAB_CODIGO || ':' || RML_RAMAL || ':' || COALESCE(RML_NOME, '') "
+                      "FROM GRPRAMAL WHERE GRP_CODIGO = " +
+                      std::to_string(grupo) + " ORDER BY PAB_CODIGO, RML_RAMAL");
     }
     QString UltimaMensagem() const {
         const auto& m = ctx.mensagens.Mostradas();

@@ -84,9 +84,8 @@ TEST(Centrais, CelulasDaLista) {
 TEST_F(BaseCentrais, ListaTetoEReselecao) {
     Attachment att = p.Principal();
     for (int i = 1; i <= 139; ++i) InsereCentral(att, i, "C" + CodigoCentralTexto(i));
-    att.Executa(
-        "UPDATE PABX SET PAB_USB_ZIMB = 1, PAB_USBPATH = 'E:', PAB_SDCARDTOTAL = 16000, "
-        "PAB_SDCARDUSED = 1000 WHERE PAB_CODIGO = 5");
+    att.Executa("UPDATE PABX SET PAB_USB_ZIMB = 1, PAB_USBPATH = 'E:', PAB_SDCARDTOTAL = 16000, "
+                "PAB_SDCARDUSED = 1000 WHERE PAB_CODIGO = 5");
     f->CarregaItens(42);
     EXPECT_EQ(f->QuantidadeCentrais, 139);
     EXPECT_TRUE(f->btnNovo->isEnabled());
@@ -159,9 +158,8 @@ TEST_F(BaseCentrais, BancoExistenteFicaEFalhaMostraMotivo) {
     // Unit 1's database exists with a recording.
     {
         Attachment u = p.Unidade(1);
-        u.Executa(
-            "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE) "
-            "VALUES (1, 1, CURRENT_TIMESTAMP, 'rec-1')");
+        u.Executa("INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE) "
+                  "VALUES (1, 1, CURRENT_TIMESTAMP, 'rec-1')");
         Attachment att = p.Principal();
         InsereCentral(att, 1, "Matriz");
     }
@@ -291,7 +289,8 @@ TEST_F(BaseCentrais, BancoNovoCriadoSemPrenderAJanela) {
     ctx.mensagens.ProximaResposta(RespostaMensagem::Ok);
     f->AposNovaCentral(31, "Trinta e um");
     relogio.stop();
-    ASSERT_TRUE(ctx.mensagens.Mostradas().empty()) << ctx.mensagens.Mostradas()[0].texto.toStdString();
+    ASSERT_TRUE(ctx.mensagens.Mostradas().empty())
+        << ctx.mensagens.Mostradas()[0].texto.toStdString();
     EXPECT_TRUE(progresso);
     EXPECT_GT(passos, 0);
     EXPECT_EQ(JanelaVisivel("FormProgresso"), nullptr);

@@ -282,9 +282,8 @@ TEST_F(CfgRamais, AberturaLeSoUnidadeSemRamaisEJanelaPresaDuranteLeitura) {
 
     sim->ClearFaults();
     ctx->dados.ExecutaPABX([](Transaction& tr) {
-        tr.Executa(
-            "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
-            "VALUES (1, 'X', 1001, 0)");
+        tr.Executa("INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
+                   "VALUES (1, 'X', 1001, 0)");
     });
     const int sessoes = sim->SessionsAccepted();
     QTimer::singleShot(0, [&] {

@@ -89,9 +89,8 @@ TEST_F(BaseContatos, NumeroDeOutroContatoEContatoApagadoEnquantoEditado) {
     ClienteAgenda bia = Contato("Bia", {{"4899990000", 0}, {"4833334444", 1}});
     bia.codigo = b;
     EXPECT_EQ(Salva(bia, "Bia"), 0);
-    EXPECT_EQ(UltimaMensagem(),
-              "Não foi possível salvar informações do contato\nNúmero 4833334444 "
-              "já está registrado para outro contato");
+    EXPECT_EQ(UltimaMensagem(), "Não foi possível salvar informações do contato\nNúmero 4833334444 "
+                                "já está registrado para outro contato");
     EXPECT_EQ(Coluna("SELECT TEL_NUMERO FROM TELEFONE WHERE CLI_CODIGO = " + std::to_string(b)),
               (std::vector<std::string>{"4899990000"}));
 

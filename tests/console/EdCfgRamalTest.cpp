@@ -145,12 +145,10 @@ TEST_F(EdCfgRamal, EdicaoCarregaETrocaAConfiguracao) {
     {
         Attachment att = p.Unidade(1);
         Transaction tr(att);
-        tr.Executa(
-            "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
-            "VALUES (1, 'Portaria', 3001, 69)");
-        tr.Executa(
-            "INSERT INTO RAMALGRAVA (PAB_CODIGO, RML_RAMAL, RML_RMLGRVDNS, RML_RMLGRAVA) "
-            "VALUES (1, 'Portaria', 1001, 'Recepção d''Ana')");
+        tr.Executa("INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
+                   "VALUES (1, 'Portaria', 3001, 69)");
+        tr.Executa("INSERT INTO RAMALGRAVA (PAB_CODIGO, RML_RAMAL, RML_RMLGRVDNS, RML_RMLGRAVA) "
+                   "VALUES (1, 'Portaria', 1001, 'Recepção d''Ana')");
         tr.Commit();
     }
     ed = NovoEditor("Portaria");
@@ -196,9 +194,8 @@ TEST_F(EdCfgRamal, RegrasDasCaixasERecusas) {
     {
         Attachment att = p.Unidade(1, true);
         att.Executa("CREATE EXCEPTION TESTE_RECUSA 'recusado pelo teste'");
-        att.Executa(
-            "CREATE TRIGGER TESTE_DNS FOR RMLPERMISS BEFORE INSERT AS BEGIN IF "
-            "(NEW.RML_INDICEDNS = 3001) THEN EXCEPTION TESTE_RECUSA; END");
+        att.Executa("CREATE TRIGGER TESTE_DNS FOR RMLPERMISS BEFORE INSERT AS BEGIN IF "
+                    "(NEW.RML_INDICEDNS = 3001) THEN EXCEPTION TESTE_RECUSA; END");
     }
     Seleciona(ed->LBRamais, {"A;7", "Portaria"});
     ed->cbPodeGrvORI->setChecked(true);
@@ -290,9 +287,8 @@ TEST_F(EdCfgRamal, ListaAbreOEditorEApagaPeloPABX) {
     {
         Attachment att = p.Unidade(1);
         Transaction tr(att);
-        tr.Executa(
-            "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
-            "VALUES (1, 'Sumido', 0, 1)");
+        tr.Executa("INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
+                   "VALUES (1, 'Sumido', 0, 1)");
         tr.Commit();
     }
     lista.CarregaConfiguracaoRamais("");
@@ -357,9 +353,8 @@ TEST_F(EdCfgRamal, EdicaoGuardaOsBitsQueAsCaixasNaoEditam) {
     {
         Attachment att = p.Unidade(1);
         Transaction tr(att);
-        tr.Executa(
-            "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
-            "VALUES (1, 'Portaria', 3001, 33861)");  // 0x8445: bits 15 and 10, boxes 0, 2, 6
+        tr.Executa("INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
+                   "VALUES (1, 'Portaria', 3001, 33861)");  // 0x8445: bits 15 and 10, boxes 0, 2, 6
         tr.Commit();
     }
     ed = NovoEditor("Portaria");
@@ -390,9 +385,8 @@ TEST_F(EdCfgRamal, RemocaoRecusadaPeloBancoNaoProgramaOPABX) {
     {
         Attachment att = p.Unidade(1);
         Transaction tr(att);
-        tr.Executa(
-            "INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
-            "VALUES (1, 'Portaria', 3001, 69)");
+        tr.Executa("INSERT INTO RMLPERMISS (PAB_CODIGO, RML_RAMAL, RML_INDICEDNS, RML_PERMISSAO) "
+                   "VALUES (1, 'Portaria', 3001, 69)");
         tr.Commit();
     }
     const std::uint16_t palavraNoPABX = sim->unit().ExtensionWord(3001);
@@ -400,9 +394,8 @@ TEST_F(EdCfgRamal, RemocaoRecusadaPeloBancoNaoProgramaOPABX) {
     {
         Attachment att = p.Unidade(1, true);
         att.Executa("CREATE EXCEPTION TESTE_RECUSA 'recusado pelo teste'");
-        att.Executa(
-            "CREATE TRIGGER TESTE_DNS FOR RMLPERMISS BEFORE DELETE AS BEGIN EXCEPTION "
-            "TESTE_RECUSA; END");
+        att.Executa("CREATE TRIGGER TESTE_DNS FOR RMLPERMISS BEFORE DELETE AS BEGIN EXCEPTION "
+                    "TESTE_RECUSA; END");
     }
     FormCfgRamais lista(*ctx);
     LigaEditorRamais(*ctx, lista);

@@ -31,9 +31,7 @@ std::vector<std::string> Entradas(const std::vector<JanelaDownload>& js) {
     return r;
 }
 
-std::string E(const char* texto) {
-    return std::string("      ") + texto;
-}
+std::string E(const char* texto) { return std::string("      ") + texto; }
 
 EdicaoCentral Valida() {
     EdicaoCentral e;
@@ -62,9 +60,8 @@ LinhaBD LePABX(Attachment& att, int codigo) {
 
 std::vector<std::string> Janelas(Attachment& att, int codigo) {
     Transaction tr(att);
-    Statement st(tr,
-                 "SELECT DOW_HORAINI, DOW_HORAFIM FROM DOWNPABX WHERE PAB_CODIGO = ? "
-                 "ORDER BY DOW_HORAINI, DOW_HORAFIM");
+    Statement st(tr, "SELECT DOW_HORAINI, DOW_HORAFIM FROM DOWNPABX WHERE PAB_CODIGO = ? "
+                     "ORDER BY DOW_HORAINI, DOW_HORAFIM");
     st.SetInt(0, codigo);
     auto c = st.Abre();
     std::vector<std::string> r;

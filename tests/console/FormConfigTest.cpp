@@ -153,9 +153,8 @@ TEST(FormConfig, GravaLinhaEReabreComOsValores) {
     EXIGE_SERVIDOR(p.inst);
     ConsoleAdmin a(p);
     ASSERT_TRUE(a.Pronto());
-    a.Executa(
-        "UPDATE CONFIG SET CFG_FTPDSTPATH = '/remoto', CFG_SMTPSERVER = 'smtp.x', "
-        "CFG_ALMALERTA = 3");
+    a.Executa("UPDATE CONFIG SET CFG_FTPDSTPATH = '/remoto', CFG_SMTPSERVER = 'smtp.x', "
+              "CFG_ALMALERTA = 3");
     const std::string chave = std::string(20, 'k') + "ç";
     const std::string senha = "p'" + std::string(19, 's');
     const std::string pasta80 = "/" + std::string(79, 'n');
@@ -298,9 +297,8 @@ TEST(FormConfig, FalhasAoSalvarEAoCarregar) {
 
     // A trigger refuses the UPDATE: failure, record unchanged, window open.
     a.Executa("CREATE EXCEPTION E_TESTE_CONFIG 'recusado'");
-    a.Executa(
-        "CREATE TRIGGER T_TESTE_CONFIG FOR CONFIG BEFORE UPDATE AS "
-        "BEGIN EXCEPTION E_TESTE_CONFIG; END");
+    a.Executa("CREATE TRIGGER T_TESTE_CONFIG FOR CONFIG BEFORE UPDATE AS "
+              "BEGIN EXCEPTION E_TESTE_CONFIG; END");
     bool aberta = false;
     a.Abre("Armazenamento1", "FormConfig", [&](QWidget* w) {
         auto* f = static_cast<FormConfig*>(w);
@@ -349,9 +347,8 @@ TEST(FormConfig, EnderecoDoServicoPublicadoOuEsteComputador) {
     ASSERT_TRUE(a.Pronto());
     ConfiguracaoGeral cfg;
     ServidorGravacao s;
-    a.Executa(
-        "UPDATE CONTROLE SET CRL_GRVSERVER = 'SRV', CRL_GRVIP = '10.1.2.3', "
-        "CRL_GRVPORTA = 5000");
+    a.Executa("UPDATE CONTROLE SET CRL_GRVSERVER = 'SRV', CRL_GRVIP = '10.1.2.3', "
+              "CRL_GRVPORTA = 5000");
     ASSERT_TRUE(CarregaConfiguracao(a.c.ctx.dados, cfg, s));
     EXPECT_EQ(s.CRL_GRVSERVER, "SRV");
     EXPECT_EQ(s.CRL_GRVIP, "10.1.2.3");

@@ -33,8 +33,8 @@ DataHora Hoje(int h, int n = 0) {
 }
 
 struct BaseJanelas : ::testing::Test {
-    ProgramaTeste p{std::string("fgr") + ::testing::UnitTest::GetInstance()->current_test_info()->name(),
-                    {1}};
+    ProgramaTeste p{
+        std::string("fgr") + ::testing::UnitTest::GetInstance()->current_test_info()->name(), {1}};
     ContextoConsole ctx;
     std::unique_ptr<Attachment> unidade;
     void SetUp() override {
@@ -51,9 +51,11 @@ struct BaseJanelas : ::testing::Test {
     void Insere(int codigo, DataHora d, int tipo, const std::string& ramal, const std::string& fone,
                 int temAudio = 1, const std::string& audio = "RIFF-audio") {
         Transaction tr(*unidade);
-        Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, "
-                         "GRV_RAMGRAVADO, GRV_DESTINO, GRV_TEMAUDIO, GRV_DURACAO, GRV_BINDADOS) "
-                         "VALUES (?, 1, ?, ?, ?, ?, ?, ?, 75, ?)");
+        Statement st(
+            tr,
+            "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, "
+            "GRV_RAMGRAVADO, GRV_DESTINO, GRV_TEMAUDIO, GRV_DURACAO, GRV_BINDADOS) "
+            "VALUES (?, 1, ?, ?, ?, ?, ?, ?, 75, ?)");
         st.SetInt(0, codigo).SetTimestamp(1, d).SetText(2, std::to_string(codigo)).SetInt(3, tipo);
         st.SetText(4, ramal).SetText(5, fone).SetInt(6, temAudio);
         if (!audio.empty()) st.SetBlob(7, audio);
@@ -200,8 +202,9 @@ TEST_F(BaseJanelas, CentralQueNaoEstaConectadaRecusaAcoes) {
     f.btnPesquisa->click();
     EXPECT_EQ(f.Modelo().rowCount(), 1);
     EXPECT_TRUE(f.TimerEventos->isActive());
-    unidade->Executa("ALTER PROCEDURE LISTAGRV (DTINI TIMESTAMP, DTFIM TIMESTAMP) RETURNS (X INTEGER) AS BEGIN "
-                     "X = 1 / 0; SUSPEND; END");
+    unidade->Executa(
+        "ALTER PROCEDURE LISTAGRV (DTINI TIMESTAMP, DTFIM TIMESTAMP) RETURNS (X INTEGER) AS BEGIN "
+        "X = 1 / 0; SUSPEND; END");
     f.btnPesquisa->click();
     EXPECT_FALSE(f.Modelo().Completo());
     EXPECT_TRUE(f.LabelIncompleta->isVisible());
@@ -210,7 +213,8 @@ TEST_F(BaseJanelas, CentralQueNaoEstaConectadaRecusaAcoes) {
 }
 
 TEST_F(BaseJanelas, EdicaoCanceladaNaSegundaDeTres) {
-    for (int i = 1; i <= 3; ++i) Insere(i, Hoje(8 + i), 1, "20" + std::to_string(i), "48" + std::to_string(i));
+    for (int i = 1; i <= 3; ++i)
+        Insere(i, Hoje(8 + i), 1, "20" + std::to_string(i), "48" + std::to_string(i));
     FormGravacoes f(ctx);
     ASSERT_TRUE(f.DefineCentral(1, "Central 1"));
     f.show();

@@ -236,8 +236,9 @@ TEST(FormMain, UsuarioNaoRegistradoECanceladoEncerra) {
     AoAbrirCaixa("Falha ao conectar base de dados", [&](QWidget* w) {
         erro = TextoCaixa(w);
         Responde(w, QMessageBox::Ok);
-        AoAbrir("FormConfigBD",
-                [](QWidget* dialogo) { static_cast<FormConfigBD*>(dialogo)->btnCancelar->click(); });
+        AoAbrir("FormConfigBD", [](QWidget* dialogo) {
+            static_cast<FormConfigBD*>(dialogo)->btnCancelar->click();
+        });
     });
     auto fim = AoAbrirCaixa("Base de dados não localizada",
                             [](QWidget* w) { Responde(w, QMessageBox::Ok); });
@@ -338,9 +339,8 @@ namespace {
 void InsereOperador(const ProgramaTeste& p) {
     Attachment att = p.Principal();
     Transaction tr(att);
-    Statement st(tr,
-                 "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, "
-                 "USR_GRUPO) VALUES (?, ?, ?, ?, 2, '')");
+    Statement st(tr, "INSERT INTO USUARIO (USR_CODIGO, USR_NOME, USR_LOGIN, USR_SENHA, USR_PERFIL, "
+                     "USR_GRUPO) VALUES (?, ?, ?, ?, 2, '')");
     st.SetInt(0, 902)
         .SetText(1, "Operador")
         .SetText(2, "oper")
@@ -456,9 +456,10 @@ TEST(FormMain, SinalComJanelasAninhadasEncerra) {
             // The unit's names are due for a refresh.
             Attachment att = p.Principal();
             Transaction tr(att);
-            Statement st(tr, "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DNSUPDATE, "
-                             "PAB_KELVENDERIP, PAB_KELVPORTA) VALUES (1, 'Matriz', 1, ?, 1) "
-                             "MATCHING (PAB_CODIGO)");
+            Statement st(tr,
+                         "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_DNSUPDATE, "
+                         "PAB_KELVENDERIP, PAB_KELVPORTA) VALUES (1, 'Matriz', 1, ?, 1) "
+                         "MATCHING (PAB_CODIGO)");
             st.SetText(0, k.endereco);
             st.Executa();
             tr.Commit();
@@ -475,10 +476,13 @@ TEST(FormMain, SinalComJanelasAninhadasEncerra) {
             auto* grade = w->findChild<QTableWidget*>("GridItens");
             QTimer::singleShot(0, w, [grade] { grade->item(0, 1)->setCheckState(Qt::Checked); });
         });
-        AoAbrir(k.janela, [&](QWidget*) {
-            sinal = true;
-            c.main->EncerraPorSinal();
-        }, 60000);
+        AoAbrir(
+            k.janela,
+            [&](QWidget*) {
+                sinal = true;
+                c.main->EncerraPorSinal();
+            },
+            60000);
         QTimer::singleShot(0, [&] { c.ctx.formGrupos->exec(); });
         QTimer guarda;
         guarda.setSingleShot(true);

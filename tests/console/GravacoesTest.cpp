@@ -53,13 +53,12 @@ void Insere(Attachment& att, const Gravacao& g) {
     tr.Commit();
 }
 
-DataHora D(int a, int m, int d, int h = 12, int n = 0, int s = 0) {
-    return {a, m, d, h, n, s, 0};
-}
+DataHora D(int a, int m, int d, int h = 12, int n = 0, int s = 0) { return {a, m, d, h, n, s, 0}; }
 
 struct BaseGravacoes : ::testing::Test {
     // One installation per test: rows, contacts and triggers never meet.
-    ProgramaTeste p{std::string("grv") + ::testing::UnitTest::GetInstance()->current_test_info()->name(), {1}};
+    ProgramaTeste p{
+        std::string("grv") + ::testing::UnitTest::GetInstance()->current_test_info()->name(), {1}};
     MensageiroTeste msg;
     std::unique_ptr<MDados> dados;
     std::unique_ptr<Attachment> unidade;
@@ -122,7 +121,8 @@ TEST(Gravacoes, TextosDasCelulasENomes) {
         {"..", std::string("1\n2\0", 4), 1, "GRV____20140301101530_1_2.WAV"},
     };
     for (const auto& c : casos)
-        EXPECT_EQ(NomeArquivoExportado(c.ramal, D(2014, 3, 1, 10, 15, 30), c.destino, c.tipo), c.nome);
+        EXPECT_EQ(NomeArquivoExportado(c.ramal, D(2014, 3, 1, 10, 15, 30), c.destino, c.tipo),
+                  c.nome);
 }
 
 TEST_F(BaseGravacoes, FiltrosEPeriodoComValoresLigados) {
@@ -132,7 +132,8 @@ TEST_F(BaseGravacoes, FiltrosEPeriodoComValoresLigados) {
     adm.Executa("INSERT INTO GRPRAMAL VALUES (1, '201', 'Ana', 1)");
     adm.Executa("INSERT INTO GRPRAMAL VALUES (2, '201', 'Ana', 1)");
     adm.Executa("INSERT INTO GRPRAMAL VALUES (2, '120', NULL, 1)");
-    adm.Executa("INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR) VALUES (7, 'D''Ávila', '123')");
+    adm.Executa("INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR) VALUES (7, "
+                "'D''Ávila', '123')");
     const DataHora dia = D(2026, 3, 10);
     Insere(*unidade, {1, D(2026, 3, 10, 8), 0, "20", "4830"});
     Insere(*unidade, {2, D(2026, 3, 10, 9), 1, "201", "4899"});
@@ -166,7 +167,11 @@ TEST_F(BaseGravacoes, FiltrosEPeriodoComValoresLigados) {
         {"identificador", f([](auto& x) { x.identificador = "ABC"; }), V{5}},
         {"apostrophe", f([](auto& x) { x.cliente = "D'Ávila"; }), V{5}},
         {"cnpj", f([](auto& x) { x.cnpj = "123"; }), V{5}},
-        {"type and ramal", f([](auto& x) { x.tipoLigacao = 2; x.ramal = "20"; }), V{3}},
+        {"type and ramal", f([](auto& x) {
+             x.tipoLigacao = 2;
+             x.ramal = "20";
+         }),
+         V{3}},
     };
     for (const auto& c : casos) {
         // 201 lies in two groups: one row per group row, unless a group is asked for.
@@ -189,14 +194,19 @@ TEST_F(BaseGravacoes, FiltrosEPeriodoComValoresLigados) {
     // Cells and markers.
     ASSERT_TRUE(m.Pesquisa(f([](auto&) {}), VisaoUsuario{true, {}}));
     const int l4 = m.LinhaDoCodigo(4), l5 = m.LinhaDoCodigo(5);
-    EXPECT_EQ(m.data(m.index(l4, ModeloGravacoes::ColDuracao), Qt::DisplayRole).toString().toStdString(),
-              MarcaSemAudio());
+    EXPECT_EQ(
+        m.data(m.index(l4, ModeloGravacoes::ColDuracao), Qt::DisplayRole).toString().toStdString(),
+        MarcaSemAudio());
     EXPECT_TRUE(m.data(m.index(l4, 3), ModeloGravacoes::PapelMarcador).toBool());
-    EXPECT_EQ(m.data(m.index(l5, ModeloGravacoes::ColDuracao), Qt::DisplayRole).toString().toStdString(),
-              MarcaSemArquivo());
-    EXPECT_EQ(m.data(m.index(l5, ModeloGravacoes::ColData), Qt::DisplayRole).toString(), "10/03/26 12:00:00");
-    EXPECT_EQ(m.data(m.index(l5, ModeloGravacoes::ColContato), Qt::DisplayRole).toString(), "D'Ávila");
-    EXPECT_EQ(m.data(m.index(0, ModeloGravacoes::ColDuracao), Qt::DisplayRole).toString(), "00:01:00");
+    EXPECT_EQ(
+        m.data(m.index(l5, ModeloGravacoes::ColDuracao), Qt::DisplayRole).toString().toStdString(),
+        MarcaSemArquivo());
+    EXPECT_EQ(m.data(m.index(l5, ModeloGravacoes::ColData), Qt::DisplayRole).toString(),
+              "10/03/26 12:00:00");
+    EXPECT_EQ(m.data(m.index(l5, ModeloGravacoes::ColContato), Qt::DisplayRole).toString(),
+              "D'Ávila");
+    EXPECT_EQ(m.data(m.index(0, ModeloGravacoes::ColDuracao), Qt::DisplayRole).toString(),
+              "00:01:00");
 }
 
 TEST_F(BaseGravacoes, OperadorVeOMesmoQueOFiltroDoPrograma) {
@@ -204,8 +214,9 @@ TEST_F(BaseGravacoes, OperadorVeOMesmoQueOFiltroDoPrograma) {
     // must be exactly the administrator's rows that VisaoUsuario::Ve keeps,
     // whatever the case, blanks, accents or control characters on either side.
     // Enough rows that the walk crosses several windows.
-    const std::vector<std::string> ramais{"201", "2010", " 202 ", "Ana", "ana", "ANA", "Recepção",
-                                          "RECEPÇÃO", "\t203", "203\n", "", "*", "3000", "x"};
+    const std::vector<std::string> ramais{"201", "2010",     " 202 ",    "Ana",   "ana",
+                                          "ANA", "Recepção", "RECEPÇÃO", "\t203", "203\n",
+                                          "",    "*",        "3000",     "x"};
     std::vector<Gravacao> gs;
     for (int i = 0; i < 700; ++i) {
         Gravacao g{i + 1, SomaSegundos(D(2026, 3, 1, 0, 0, 0), i * 1800LL)};
@@ -215,10 +226,10 @@ TEST_F(BaseGravacoes, OperadorVeOMesmoQueOFiltroDoPrograma) {
     {
         Transaction tr(*unidade);
         for (const auto& g : gs) {
-            Statement st(tr,
-                         "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_RAMGRAVADO, GRV_DESTINO, "
-                         "GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, GRV_TEMAUDIO, GRV_DURACAO) "
-                         "VALUES (?, 1, ?, '4830', ?, ?, 1, 1, 60)");
+            Statement st(
+                tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_RAMGRAVADO, GRV_DESTINO, "
+                    "GRV_DATAGRV, GRV_IDFILE, GRV_TPLIGA, GRV_TEMAUDIO, GRV_DURACAO) "
+                    "VALUES (?, 1, ?, '4830', ?, ?, 1, 1, 60)");
             st.SetInt(0, g.codigo).SetText(1, g.ramal).SetTimestamp(2, g.data);
             st.SetText(3, "R" + std::to_string(g.codigo) + ".WAV").Executa();
         }
@@ -230,10 +241,20 @@ TEST_F(BaseGravacoes, OperadorVeOMesmoQueOFiltroDoPrograma) {
     while (todas.canFetchMore({})) todas.fetchMore({});
     ASSERT_EQ(todas.Linhas().size(), gs.size());
     const std::vector<std::vector<std::string>> visoes{
-        {"201"},        {"ana"},     {" ANA "},  {"recepção"}, {"RECEPÇÃO"},
-        {"203"},        {""},        {"  "},     {"*"},        {"202"},
-        {"2010", std::string(40, 'y')},          {"201", "201", "x"},
-        {"Recepção", "Ana", "3000", "201"},      {"nenhum"},
+        {"201"},
+        {"ana"},
+        {" ANA "},
+        {"recepção"},
+        {"RECEPÇÃO"},
+        {"203"},
+        {""},
+        {"  "},
+        {"*"},
+        {"202"},
+        {"2010", std::string(40, 'y')},
+        {"201", "201", "x"},
+        {"Recepção", "Ana", "3000", "201"},
+        {"nenhum"},
     };
     for (const auto& v : visoes) {
         const VisaoUsuario visao{false, v};
@@ -253,16 +274,19 @@ TEST_F(BaseGravacoes, NovasPrimeiroAtravesDeMesesEAnosSemRepetirNemPular) {
     // windows of several sizes and meets rows on each bound.
     std::vector<Gravacao> gs;
     int codigo = 1;
-    for (DataHora d : {D(2025, 12, 31, 23, 59, 59), D(2026, 1, 1, 0, 0, 0), D(2026, 1, 31, 23, 59, 59),
-                       D(2026, 2, 1, 0, 0, 0), D(2026, 2, 28, 17, 59, 59), D(2026, 2, 28, 11, 59, 59),
-                       D(2026, 2, 28, 23, 59, 59)})
+    for (DataHora d :
+         {D(2025, 12, 31, 23, 59, 59), D(2026, 1, 1, 0, 0, 0), D(2026, 1, 31, 23, 59, 59),
+          D(2026, 2, 1, 0, 0, 0), D(2026, 2, 28, 17, 59, 59), D(2026, 2, 28, 11, 59, 59),
+          D(2026, 2, 28, 23, 59, 59)})
         gs.push_back({codigo++, d});
     for (int i = 0; i < 1200; ++i)
         gs.push_back({codigo++, SomaSegundos(D(2026, 1, 1, 0, 59, 59), i * 3600LL)});
     {
         Transaction tr(*unidade);
-        Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TEMAUDIO) "
-                         "VALUES (?, 1, ?, ?, 1)");
+        Statement st(
+            tr,
+            "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TEMAUDIO) "
+            "VALUES (?, 1, ?, ?, 1)");
         for (const auto& g : gs) {
             st.SetInt(0, g.codigo).SetTimestamp(1, g.data).SetText(2, std::to_string(g.codigo));
             st.Executa();
@@ -276,7 +300,8 @@ TEST_F(BaseGravacoes, NovasPrimeiroAtravesDeMesesEAnosSemRepetirNemPular) {
     for (const auto& g : gs) esperado.push_back(g.codigo);
 
     ModeloGravacoes m(*dados);
-    ASSERT_TRUE(m.Pesquisa(Periodo(D(2025, 12, 1, 0, 0, 0), D(2026, 2, 28, 23, 59, 59)), {true, {}}));
+    ASSERT_TRUE(
+        m.Pesquisa(Periodo(D(2025, 12, 1, 0, 0, 0), D(2026, 2, 28, 23, 59, 59)), {true, {}}));
     EXPECT_GE(m.rowCount(), ModeloGravacoes::TamanhoPagina);
     EXPECT_LT(m.rowCount(), static_cast<int>(esperado.size()));
     EXPECT_TRUE(m.canFetchMore({}));
@@ -300,7 +325,8 @@ TEST_F(BaseGravacoes, MarcasEProximaLinha) {
     ASSERT_TRUE(m.Pesquisa(Periodo(D(2026, 3, 10, 0), D(2026, 3, 10, 23)), {true, {}}));
     std::vector<int> avisadas;
     m.AoMarcar = [&](int l) { avisadas.push_back(l); };
-    for (int l : {9, 2, 5}) EXPECT_TRUE(m.setData(m.index(l - 1, 1), Qt::Checked, Qt::CheckStateRole));
+    for (int l : {9, 2, 5})
+        EXPECT_TRUE(m.setData(m.index(l - 1, 1), Qt::Checked, Qt::CheckStateRole));
     EXPECT_EQ(avisadas, (std::vector<int>{9, 2, 5}));
     EXPECT_EQ(m.LinhasMarcadas(), (std::vector<int>{2, 5, 9}));
     EXPECT_EQ(m.ProximaLinhaSelecionada(0), 2);
@@ -324,7 +350,8 @@ TEST_F(BaseGravacoes, PesquisaQueFalhaFicaIncompleta) {
 TEST_F(BaseGravacoes, CemMilLinhasPrimeiraPaginaLogo) {
     unidade->Executa(
         "EXECUTE BLOCK AS DECLARE I INTEGER = 0; BEGIN WHILE (I < 100000) DO BEGIN "
-        "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TEMAUDIO) VALUES "
+        "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, GRV_TEMAUDIO) "
+        "VALUES "
         "(:I + 1, 1, TIMESTAMP '2026-03-01 00:00:00' + CAST(:I AS DOUBLE PRECISION) * 26 / 86400, "
         "'R' || :I, 1); I = I + 1; END END");
     ModeloGravacoes m(*dados);
@@ -356,12 +383,12 @@ TEST_F(BaseGravacoes, ExportaCadaTipo) {
     fs::create_symlink(fora, destino / "GRV_201_20140301101530_555.WAV");
 
     std::vector<std::string> historico;
-    const std::vector<ItemExportacao> itens{{1, "00:01:00", "h1"}, {2, "00:01:00", "h2"},
-                                            {3, "00:01:00", "h3"}, {4, "00:01:00", "h4"},
+    const std::vector<ItemExportacao> itens{{1, "00:01:00", "h1"},    {2, "00:01:00", "h2"},
+                                            {3, "00:01:00", "h3"},    {4, "00:01:00", "h4"},
                                             {5, "Sem arquivo", "h5"}, {1, "00:01:00", "h1"},
                                             {7, "00:00:00", "h7"}};
-    const ResultadoExportacao r =
-        ExportaGravacoes(*dados, itens, destino, [&](const std::string& h) { historico.push_back(h); });
+    const ResultadoExportacao r = ExportaGravacoes(
+        *dados, itens, destino, [&](const std::string& h) { historico.push_back(h); });
     EXPECT_EQ(r.exportadas, 4);
     EXPECT_EQ(r.semAudio, 1);
     EXPECT_EQ(r.falhas, 0);
@@ -375,7 +402,8 @@ TEST_F(BaseGravacoes, ExportaCadaTipo) {
     EXPECT_EQ(LeArquivo(destino / "GRV_201_20140301101532_555.WAV"), wav);
     EXPECT_EQ(LeArquivo(destino / "GRV_.._x_20140301101533_9.WAV"), wav);
     std::set<std::string> nomes;
-    for (const auto& e : fs::directory_iterator(destino)) nomes.insert(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(destino))
+        nomes.insert(e.path().filename().string());
     EXPECT_EQ(nomes.size(), 5u);  // no file for the empty BLOB, no temporary left
 
     // A key that does not decipher and a folder that cannot be written: each
@@ -397,7 +425,8 @@ TEST_F(BaseGravacoes, DescriptografaSemDeixarArquivoParcial) {
     EXPECT_TRUE(fs::exists(dad));
     std::ofstream(pasta / "G58.DAD", std::ios::binary) << "curto";
     std::string erro;
-    EXPECT_FALSE(DescriptografaArquivo(0x82, CriptografaBytes("segredo"), pasta / "G58.DAD", &erro));
+    EXPECT_FALSE(
+        DescriptografaArquivo(0x82, CriptografaBytes("segredo"), pasta / "G58.DAD", &erro));
     EXPECT_FALSE(erro.empty());
     EXPECT_FALSE(fs::exists(pasta / "G58.OGG"));
 }
@@ -443,7 +472,8 @@ TEST_F(BaseGravacoes, EdicaoLigaOuCriaContato) {
 
     // A refused phone leaves no contact behind, and the recording unchanged.
     adm.Executa("CREATE EXCEPTION EX_TESTE 'telefone recusado'");
-    adm.Executa("CREATE TRIGGER TR_TESTE FOR TELEFONE BEFORE INSERT AS BEGIN EXCEPTION EX_TESTE; END");
+    adm.Executa(
+        "CREATE TRIGGER TR_TESTE FOR TELEFONE BEFORE INSERT AS BEGIN EXCEPTION EX_TESTE; END");
     EXPECT_FALSE(SalvaEdicaoGravacao(*dados, 1, "Outra", "4800", "x", erro));
     EXPECT_NE(erro.find("telefone recusado"), std::string::npos) << erro;
     {
@@ -464,7 +494,8 @@ TEST_F(BaseGravacoes, DoisConsolesCriamContatosAoMesmoTempo) {
         Attachment att = p.Principal();
         for (int i = 0; i < PorConsole; ++i) {
             Transaction tr(att);
-            CodigoClienteParaEdicao(tr, std::string(1, letra) + std::to_string(i), "48" + std::to_string(i));
+            CodigoClienteParaEdicao(tr, std::string(1, letra) + std::to_string(i),
+                                    "48" + std::to_string(i));
             tr.Commit();
         }
     };

@@ -117,9 +117,8 @@ TEST_F(BaseHistorico, ConsoleEOutroEscritorAoMesmoTempo) {
                 InsereComProximoCodigo(
                     tr, "LOGHISTORY", "LOG_CODIGO", [](Transaction& t, std::int32_t n) {
                         Statement st(
-                            t,
-                            "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, "
-                            "USR_CODIGO) VALUES (?, CURRENT_TIMESTAMP, 104, 65535)");
+                            t, "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, "
+                               "USR_CODIGO) VALUES (?, CURRENT_TIMESTAMP, 104, 65535)");
                         st.SetInt(0, n);
                         st.Executa();
                     });
@@ -219,9 +218,8 @@ TEST_F(BaseHistorico, JanelaPesquisaERecarregaComOEvento) {
         Transaction tr(outra);
         InsereComProximoCodigo(tr, "LOGHISTORY", "LOG_CODIGO", [](Transaction& t, std::int32_t n) {
             Statement st(
-                t,
-                "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, USR_CODIGO) "
-                "VALUES (?, CURRENT_TIMESTAMP, 102, 65535)");
+                t, "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, USR_CODIGO) "
+                   "VALUES (?, CURRENT_TIMESTAMP, 102, 65535)");
             st.SetInt(0, n);
             st.Executa();
         });

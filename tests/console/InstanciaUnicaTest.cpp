@@ -117,8 +117,8 @@ TEST(InstanciaUnica, ProgramaIniciadoDuasVezes) {
 TEST(InstanciaUnica, TravaQueNaoAbreDizPorque) {
     PastaTemporaria runtime, home;
     // In process: no first instance, and the reason names the file.
-    std::filesystem::create_directory(runtime / ("veruzadu-" + std::to_string(::getuid()) +
-                                                 "-bloqueada.lock"));
+    std::filesystem::create_directory(
+        runtime / ("veruzadu-" + std::to_string(::getuid()) + "-bloqueada.lock"));
     InstanciaUnica bloqueada("bloqueada", runtime.Caminho().string());
     EXPECT_FALSE(bloqueada.Primeira());
     EXPECT_NE(bloqueada.ErroTrava().find("bloqueada.lock"), std::string::npos)
@@ -134,8 +134,8 @@ TEST(InstanciaUnica, TravaQueNaoAbreDizPorque) {
     const std::string chave =
         InstanciaUnica::ChaveDe(std::filesystem::canonical(VERUZADU_EXE).string(), PastaPrograma());
     ::unsetenv("VERUZADU_HOME");
-    std::filesystem::create_directory(runtime / ("veruzadu-" + std::to_string(::getuid()) + "-" +
-                                                 chave + ".lock"));
+    std::filesystem::create_directory(
+        runtime / ("veruzadu-" + std::to_string(::getuid()) + "-" + chave + ".lock"));
     ProcessoFilho p({VERUZADU_EXE}, Ambiente(home, runtime));
     ASSERT_TRUE(p.Iniciado());
     const auto saida = [&] { return LeTudo(home / "saida.txt"); };

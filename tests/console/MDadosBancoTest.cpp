@@ -300,9 +300,8 @@ TEST(MDadosBanco, RamaisDosGruposSeguemADiretoriaDaCentral) {
         att.Executa(
             "INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, '1001', "
             "'velho', 1)");
-        att.Executa(
-            "INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, "
-            "'Caixa', '', 1)");
+        att.Executa("INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, "
+                    "'Caixa', '', 1)");
         att.Executa(
             "INSERT INTO GRPRAMAL (GRP_CODIGO, RML_RAMAL, RML_NOME, PAB_CODIGO) VALUES (1, '1999', "
             "'Sumiu', 1)");

@@ -61,9 +61,8 @@ void InsereGravacoes(Attachment& att, int primeiro, int n, int pabx, std::size_t
     for (int i = primeiro; i < primeiro + n; ++i) {
         std::string audio(tamanho, '\0');
         for (std::size_t k = 0; k < audio.size(); ++k) audio[k] = char((k * 31 + i * 7) & 0xff);
-        Statement st(tr,
-                     "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, "
-                     "GRV_BINDADOS) VALUES (?, ?, ?, ?, ?)");
+        Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE, "
+                         "GRV_BINDADOS) VALUES (?, ?, ?, ?, ?)");
         st.SetInt(0, i)
             .SetInt(1, pabx)
             .SetTimestamp(2, DataHora{2019, 5, 1, 10, 0, 0, 0})
@@ -343,11 +342,10 @@ TEST_F(BaseMigracao, FalhaNoMeioDeixaTudoComoEstavaEOfereceDeNovo) {
     const std::vector<Caso> casos = {
         {"script da migração falha",
          [&] {
-             ASSERT_TRUE(
-                 FazPacoteRelease(p.pasta / "Veruzadu.udb",
-                                  {{"quv_mig1.sql",
-                                    "CREATE TABLE MIGRADA_PRINCIPAL (MP INTEGER);\n"
-                                    "ALTER TABLE TABELA_QUE_NAO_EXISTE ADD X INTEGER;\n"}}));
+             ASSERT_TRUE(FazPacoteRelease(
+                 p.pasta / "Veruzadu.udb",
+                 {{"quv_mig1.sql", "CREATE TABLE MIGRADA_PRINCIPAL (MP INTEGER);\n"
+                                   "ALTER TABLE TABELA_QUE_NAO_EXISTE ADD X INTEGER;\n"}}));
          },
          "Falha ao atualizar estrutura da base de dados"},
         {"gbak falha na última restauração", [&] { GbakFalhando("-c", "stdin"); },
@@ -518,7 +516,8 @@ TEST_P(MorteMigracao, ProximoInicioRecuperaEMigraDeNovo) {
     Console c;
     // The recovery keeps the window answering: its progress window shows and
     // the event loop runs while the databases are put back.
-    c.atualizacao.ExecutaLongo = [](const std::string& texto, const std::function<void()>& trabalho) {
+    c.atualizacao.ExecutaLongo = [](const std::string& texto,
+                                    const std::function<void()>& trabalho) {
         ExecutaComProgresso(nullptr, texto, trabalho);
     };
     bool progresso = false;

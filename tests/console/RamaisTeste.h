@@ -80,10 +80,9 @@ struct BaseRamais : ::testing::Test {
     void ApontaPara(int porta, const std::string& senha) {
         Attachment att = p.Principal();
         Transaction tr(att);
-        Statement st(tr,
-                     "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, "
-                     "PAB_KELVPORTA, PAB_KELVSENHA, PAB_DNSUPDATE) VALUES (1, 'Matriz', "
-                     "'127.0.0.1', ?, ?, 1) MATCHING (PAB_CODIGO)");
+        Statement st(tr, "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, "
+                         "PAB_KELVPORTA, PAB_KELVSENHA, PAB_DNSUPDATE) VALUES (1, 'Matriz', "
+                         "'127.0.0.1', ?, ?, 1) MATCHING (PAB_CODIGO)");
         st.SetInt(0, porta).SetText(1, CriptografaTexto(senha));
         st.Executa();
         tr.Commit();

@@ -103,9 +103,8 @@ class Reprodutor : public ::testing::Test {
     static std::vector<Gravada> Gravadas() {
         Attachment att = programa_->Unidade(1);
         Transaction tr(att, true);
-        Statement st(tr,
-                     "SELECT GRV_CODIGO, GRV_TPFILE, GRV_DURACAO, GRV_RAMGRAVADO, GRV_DESTINO, "
-                     "GRV_DATAGRV FROM GRAVACAO ORDER BY GRV_CODIGO");
+        Statement st(tr, "SELECT GRV_CODIGO, GRV_TPFILE, GRV_DURACAO, GRV_RAMGRAVADO, GRV_DESTINO, "
+                         "GRV_DATAGRV FROM GRAVACAO ORDER BY GRV_CODIGO");
         std::vector<Gravada> r;
         for (Cursor c = st.Abre(); c.Proxima();)
             r.push_back({c.GetInt(0), c.GetInt(1), c.GetInt(2), Apara(c.GetText(3)),

@@ -174,8 +174,8 @@ TEST(ServicoConsole, InicioQueTerminaNoEncerramento) {
         ctx.RegistraHistorico = [](int, const std::string&) { return true; };
         // The start is offered once the first reading has told the state (on
         // a busy machine that reading may come after the first look).
-        ASSERT_TRUE(EsperaAte(
-            [&] { return ctx.servico->controle->Estado() == EstadoServico::Parado; }));
+        ASSERT_TRUE(
+            EsperaAte([&] { return ctx.servico->controle->Estado() == EstadoServico::Parado; }));
         ctx.acoes["IniciarServioGravaoNorvika1"]();
         ASSERT_TRUE(EsperaAte([&] { return iniciando->load(); }));
         // The start ends a moment after the console let go of the control.

@@ -337,9 +337,8 @@ TEST_F(BaseUsuarios, BancoAntigoGanhaGeradorEIndice) {
     ASSERT_TRUE(ctx.dados.ConectaBancoDados(erro)) << erro;
     EXPECT_TRUE(
         existe("SELECT COUNT(*) FROM RDB$GENERATORS WHERE RDB$GENERATOR_NAME = 'GEN_USR_ID'"));
-    EXPECT_TRUE(
-        existe("SELECT COUNT(*) FROM RDB$INDICES WHERE RDB$INDEX_NAME = "
-               "'UNQ_GRUPO_DESCRICAO' AND RDB$UNIQUE_FLAG = 1"));
+    EXPECT_TRUE(existe("SELECT COUNT(*) FROM RDB$INDICES WHERE RDB$INDEX_NAME = "
+                       "'UNQ_GRUPO_DESCRICAO' AND RDB$UNIQUE_FLAG = 1"));
     EXPECT_EQ(Conta("SELECT GEN_ID(GEN_USR_ID, 0) FROM RDB$DATABASE"), 7);
     Abre(0);
     Preenche("Oito", "oito", "1234");

@@ -29,7 +29,8 @@ void VigiaCaixasEsquecidas() {
     QObject::connect(vigia, &QTimer::timeout, [] {
         const auto agora = std::chrono::steady_clock::now();
         for (auto it = abertas.begin(); it != abertas.end();)
-            it = it->second.caixa && it->second.caixa->isVisible() ? std::next(it) : abertas.erase(it);
+            it = it->second.caixa && it->second.caixa->isVisible() ? std::next(it)
+                                                                   : abertas.erase(it);
         for (QWidget* w : QApplication::topLevelWidgets()) {
             auto* caixa = qobject_cast<QMessageBox*>(w);
             if (!caixa || !caixa->isVisible()) continue;

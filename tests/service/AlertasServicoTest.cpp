@@ -74,7 +74,8 @@ TEST(AlertasServico, CartaoCheioViraEmailNoLacoPrincipal) {
         const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(120);
         auto comSDCard = [&] {
             for (const auto& m : sorvedouro.Mensagens())
-                if (Corpo(m).find("SDCard da central 041 - Matriz") != std::string::npos) return true;
+                if (Corpo(m).find("SDCard da central 041 - Matriz") != std::string::npos)
+                    return true;
             return false;
         };
         while (!comSDCard() && std::chrono::steady_clock::now() < limite)
@@ -84,8 +85,10 @@ TEST(AlertasServico, CartaoCheioViraEmailNoLacoPrincipal) {
     }
     unsetenv("VERUZADU_HOME");
 
-    const std::string log = LeArquivo(home.Caminho() / ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
-    const std::string alerta = "Alerta: ultrapassado 80% da capacidade do SDCard da central 041 - Matriz";
+    const std::string log =
+        LeArquivo(home.Caminho() / ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
+    const std::string alerta =
+        "Alerta: ultrapassado 80% da capacidade do SDCard da central 041 - Matriz";
     EXPECT_NE(log.find("Enviando email"), std::string::npos) << log;
     EXPECT_NE(log.find("Alerta para: ti@x.test  " + alerta), std::string::npos) << log;
     bool achou = false;

@@ -22,9 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-DataHora Menos(const DataHora& d, long long segundos) {
-    return SomaSegundos(d, -segundos);
-}
+DataHora Menos(const DataHora& d, long long segundos) { return SomaSegundos(d, -segundos); }
 
 struct Ambiente {
     Ambiente() {
@@ -571,9 +569,9 @@ TEST(BackupPrincipal, GbakPenduradoEncerradoNoTempoLimiteOuNaParada) {
 
     struct Caso {
         const char* nome;
-        bool principal;   // the main database's backup, else a unit's
+        bool principal;      // the main database's backup, else a unit's
         const char* limite;  // TempoLimiteGbak; nullptr: the default (hours)
-        bool parada;      // the work is told to stop one second in
+        bool parada;         // the work is told to stop one second in
         const char* motivo;
     } casos[] = {
         {"unit, time limit", false, "2", false, "tempo limite de 2 segundos"},
@@ -602,7 +600,8 @@ TEST(BackupPrincipal, GbakPenduradoEncerradoNoTempoLimiteOuNaParada) {
 
         const auto inicio = std::chrono::steady_clock::now();
         auto feito = std::async(std::launch::async, [&] {
-            return c.principal ? a.backup.RealizaBackupBaseDadosPrincipal(false) : u.BackupBaseDados();
+            return c.principal ? a.backup.RealizaBackupBaseDadosPrincipal(false)
+                               : u.BackupBaseDados();
         });
         if (c.parada) {
             std::this_thread::sleep_for(std::chrono::seconds(1));

@@ -58,10 +58,9 @@ inline Retrato TiraRetrato(const ParametrosConexao& p) {
         std::vector<std::pair<std::string, bool>> colunas;
         {
             Statement st(
-                tr,
-                "SELECT TRIM(RF.RDB$FIELD_NAME), F.RDB$FIELD_TYPE FROM RDB$RELATION_FIELDS RF "
-                "JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
-                "WHERE RF.RDB$RELATION_NAME = ? ORDER BY RF.RDB$FIELD_POSITION");
+                tr, "SELECT TRIM(RF.RDB$FIELD_NAME), F.RDB$FIELD_TYPE FROM RDB$RELATION_FIELDS RF "
+                    "JOIN RDB$FIELDS F ON F.RDB$FIELD_NAME = RF.RDB$FIELD_SOURCE "
+                    "WHERE RF.RDB$RELATION_NAME = ? ORDER BY RF.RDB$FIELD_POSITION");
             st.SetText(0, t);
             Cursor c = st.Abre();
             while (c.Proxima()) colunas.emplace_back(c.GetText(0), c.GetInt(1) == 261);
@@ -194,9 +193,9 @@ class BancosBackup {
     bool pronto = false;
 };
 
-#define EXIGE_BANCOS(b) \
+#define EXIGE_BANCOS(b)                                                                            \
     if (!(b).Pronto()) GTEST_SKIP() << "no test server (run through scripts/test)"
-#define EXIGE_DIREITOS_SERVIDOR(b)                                                              \
-    if (!(b).direitosServidor)                                                                  \
-    GTEST_SKIP() << "restore and compaction keep the server's old database file beside the new " \
+#define EXIGE_DIREITOS_SERVIDOR(b)                                                                 \
+    if (!(b).direitosServidor)                                                                     \
+    GTEST_SKIP() << "restore and compaction keep the server's old database file beside the new "   \
                     "one: they need the rights of the server's data folder (root)"

@@ -49,7 +49,8 @@ std::string DwnhistoryAntiga(const std::set<std::string>& jaLargas) {
         "CREATE TABLE DWNHISTORY (PAB_CODIGO INTEGER NOT NULL, DWN_DTINIDOWN TIMESTAMP NOT NULL,"
         " DWN_RESULTADO INTEGER, DWN_OPERATUAL INTEGER, DWN_TIMEOUT INTEGER";
     for (const auto& a : ColunasDWNHISTORY)
-        sql += std::string(", ") + a.coluna + " " + (jaLargas.count(a.coluna) ? a.tipo : "SMALLINT");
+        sql +=
+            std::string(", ") + a.coluna + " " + (jaLargas.count(a.coluna) ? a.tipo : "SMALLINT");
     sql += ", DWN_DTFIMDOWN TIMESTAMP, DWN_DTFIMIMP TIMESTAMP,"
            " CONSTRAINT PK_DWNHISTORY PRIMARY KEY (PAB_CODIGO, DWN_DTINIDOWN))";
     return sql;
@@ -191,9 +192,9 @@ TEST(BancoServico, ServidorInalcancavel) {
     EXPECT_EQ(pastaServidor, "inalterada");
 
     const std::string registro = LeArquivo(log.ArquivoDoMes(local));
-    for (const char* texto : {"Carregando configurações", "Não foi possível ler configurações",
-                              "SELDTH: ", "UPDWAT: ",
-                              "Não foi possível obter caminho da restauração do servidor"})
+    for (const char* texto :
+         {"Carregando configurações", "Não foi possível ler configurações",
+          "SELDTH: ", "UPDWAT: ", "Não foi possível obter caminho da restauração do servidor"})
         EXPECT_NE(registro.find(texto), std::string::npos) << texto;
 }
 
@@ -324,8 +325,8 @@ TEST(BancoServico, LoginRecusadoRegistraOUsuario) {
 TEST(BancoServico, AlteracaoRecusadaNaoImpedeAsOutras) {
     BancoTeste b("recusa");
     EXIGE_BANCO(b);
-    b.Executa({"DROP TABLE DWNHISTORY", DwnhistoryAntiga({}),
-               "ALTER TABLE PABX DROP PAB_ULTVERIFSDC"});
+    b.Executa(
+        {"DROP TABLE DWNHISTORY", DwnhistoryAntiga({}), "ALTER TABLE PABX DROP PAB_ULTVERIFSDC"});
     {
         Attachment att = b.Conecta();
         for (int i = 0; FormatoTabela(att, "DWNHISTORY") < 255 && i < 300; ++i)

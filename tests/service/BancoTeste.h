@@ -17,7 +17,7 @@
 #include "tests/service/TestePasta.h"
 
 class BancoTeste {
-public:
+  public:
     explicit BancoTeste(const std::string& nome) {
         auto s = ServidorTeste::DoAmbiente();
         if (!s) return;
@@ -27,7 +27,8 @@ public:
                   std::to_string(++contador) + ".fdb";
         conexao = {MontaStringConexao(srv.host, srv.porta, arquivo), srv.usuario, srv.senha};
         Attachment att = Attachment::Cria(conexao, "WIN1252");
-        ExecutaScript(att, LeArquivo(std::string(VERUZADU_SOURCE_DIR) + "/common/db/sql/veruzadu.sql"));
+        ExecutaScript(att,
+                      LeArquivo(std::string(VERUZADU_SOURCE_DIR) + "/common/db/sql/veruzadu.sql"));
         att.Desconecta();
         pronto = true;
     }
@@ -58,11 +59,12 @@ public:
     bool pronto = false;
 };
 
-#define EXIGE_BANCO(b) \
+#define EXIGE_BANCO(b)                                                                             \
     if (!(b).Pronto()) SEM_SERVIDOR_TESTE() << "no test server (run through scripts/test)"
 
 // A place where no Firebird server answers: connections fail at once.
-inline ParametrosBDServico ParametrosInalcancaveis(const ParametrosBDServico& p, const std::string& arquivo) {
+inline ParametrosBDServico ParametrosInalcancaveis(const ParametrosBDServico& p,
+                                                   const std::string& arquivo) {
     ParametrosBDServico r = p;
     r.CaminhoBD = MontaStringConexao("127.0.0.1", 1, arquivo);
     r.ServidorBD = "127.0.0.1/1";

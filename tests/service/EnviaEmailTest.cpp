@@ -113,7 +113,8 @@ TEST(MensagemEmail, CabecalhosSegurosECodificados) {
     EXPECT_EQ(EnderecoCabecalho("alerta", "g@x"), "alerta <g@x>");
     EXPECT_EQ(EnderecoCabecalho("", "g@x"), "<g@x>");
     EXPECT_EQ(EnderecoCabecalho("a\r\nBcc: e@x", "g@x\r\n"), "=?UTF-8?B?YUJjYzogZUB4?= <g@x>");
-    EXPECT_EQ(SeparaEnderecos(" a@x;b@x ;; \t;c@x\r\n"), (std::vector<std::string>{"a@x", "b@x", "c@x"}));
+    EXPECT_EQ(SeparaEnderecos(" a@x;b@x ;; \t;c@x\r\n"),
+              (std::vector<std::string>{"a@x", "b@x", "c@x"}));
     EXPECT_TRUE(SeparaEnderecos(" ; ").empty());
     EXPECT_EQ(RemovePrimeiroError("Socket Error: Error: 10061"), "Socket  Error: 10061");
     EXPECT_EQ(RemovePrimeiroError("sem erro"), "sem erro");
@@ -143,11 +144,10 @@ TEST(EnviaEmail, MensagemCompletaNoSorvedouro) {
     e.Linhas();
     e.Envia();
 
-    EXPECT_EQ(e.Linhas(),
-              (std::vector<std::string>{
-                  "Enviando email", "SMTP conectado",
-                  "Alerta para: a@x.test; b@x.test  PABX 007: falha no download",
-                  "SMTP desconectado", "Fim envio de email"}));
+    EXPECT_EQ(e.Linhas(), (std::vector<std::string>{
+                              "Enviando email", "SMTP conectado",
+                              "Alerta para: a@x.test; b@x.test  PABX 007: falha no download",
+                              "SMTP desconectado", "Fim envio de email"}));
     const auto mensagens = s.Mensagens();
     ASSERT_EQ(mensagens.size(), 1u);
     const std::string& m = mensagens[0];
@@ -161,12 +161,14 @@ TEST(EnviaEmail, MensagemCompletaNoSorvedouro) {
     EXPECT_EQ(Campo(m, "Content-Type"), "text/plain");
     const std::string cabecalhos = Campo(m, "Headers");
     EXPECT_EQ(cabecalhos.find("Bcc"), std::string::npos) << cabecalhos;
-    EXPECT_EQ(Corpo(m), "\nEsta é uma mensagem automática do Serviço de Gravação\n\n"
-                        "10/03/2026 08:05:09\n"
-                        "PABX 007: falha no download\nCoração (Latin-1)\n" +
-                            longa + "\n.\nfim\n\n"
-                        "Respostas para esta mensagem não serão monitoradas ou respondidas, pois o "
-                        "endereço de email é utilizado apenas para envio de mensagens\n");
+    EXPECT_EQ(Corpo(m),
+              "\nEsta é uma mensagem automática do Serviço de Gravação\n\n"
+              "10/03/2026 08:05:09\n"
+              "PABX 007: falha no download\nCoração (Latin-1)\n" +
+                  longa +
+                  "\n.\nfim\n\n"
+                  "Respostas para esta mensagem não serão monitoradas ou respondidas, pois o "
+                  "endereço de email é utilizado apenas para envio de mensagens\n");
 }
 
 TEST(EnviaEmail, ConfiguracaoIncompletaDescartaOAlerta) {
@@ -182,9 +184,11 @@ TEST(EnviaEmail, ConfiguracaoIncompletaDescartaOAlerta) {
     semDestino.para = " ; ";
     desligado.categorias = 0;
     const Caso casos[] = {
-        {"sem servidor", semServidor,
+        {"sem servidor",
+         semServidor,
          {"Enviando email", "Servidor SMTP não está configurado", "Fim envio de email"}},
-        {"sem destino", semDestino,
+        {"sem destino",
+         semDestino,
          {"Enviando email", "Email de destino não está configurado", "Fim envio de email"}},
         {"alertas desligados", desligado, {"Email não configurado"}},
     };
@@ -253,7 +257,8 @@ TEST(EnviaEmail, SegurancaComESemAutenticacao) {
                 const auto linhas = e.Linhas();
                 const auto mensagens = k.s->Mensagens();
                 if (k.resultado[i] == 0) {
-                    EXPECT_TRUE(Contem(linhas, "Não foi possível conectar com servidor SMTP 127.0.0.1 ("));
+                    EXPECT_TRUE(
+                        Contem(linhas, "Não foi possível conectar com servidor SMTP 127.0.0.1 ("));
                     EXPECT_FALSE(Contem(linhas, "SMTP conectado"));
                     EXPECT_EQ(mensagens.size(), recebidas);
                     continue;

@@ -13,7 +13,7 @@ namespace {
 
 // The file system as the test wants it.
 class DiscoFalso final : public ConsultaDisco {
-public:
+  public:
     std::optional<TamanhoDisco> tamanho;
     std::optional<TamanhoDisco> Consulta(const std::string&) const override { return tamanho; }
 };
@@ -56,8 +56,8 @@ constexpr std::uint64_t MiB = 1048576;
 
 TEST(EspacoDisco, LinhaEAlertaAbaixoDeUmQuintoLivreUmAlertaPorDia) {
     Ambiente a;
-    const std::string baixo =
-        "Alerta de pouco espaço em disco na unidade /srv/dados: Espaço livre: 199 Mb do total de: 1000 Mb";
+    const std::string baixo = "Alerta de pouco espaço em disco na unidade /srv/dados: Espaço "
+                              "livre: 199 Mb do total de: 1000 Mb";
 
     a.Tamanho(199 * MiB, 1000 * MiB);  // 19.9 %
     a.verificacao.VerificaEspacoLivreEmDisco("/srv/dados/veruzadu");
@@ -89,7 +89,8 @@ TEST(EspacoDisco, SemAlertaComUmQuintoLivreTotalZeroOuPastaAusente) {
     } casos[] = {
         {"20.0 %", TamanhoDisco{200 * MiB, 1000 * MiB, "/"}, {"Verificando espaço em disco"}},
         {"metade", TamanhoDisco{500, 1000, "/"}, {"Verificando espaço em disco"}},
-        {"total 0", TamanhoDisco{0, 0, "/mnt/x"},
+        {"total 0",
+         TamanhoDisco{0, 0, "/mnt/x"},
          {"Verificando espaço em disco", "Ver disk: Tamanho total do disco é zero (/mnt/x)"}},
         {"pasta fora deste computador", std::nullopt, {"Verificando espaço em disco"}},
     };
@@ -134,13 +135,15 @@ TEST(EspacoDisco, ConsultaLocalDaPastaESeuPontoDeMontagem) {
 }
 
 TEST(EspacoDisco, ServidorDoBancoNesteComputador) {
-    for (const char* local : {"", "localhost", "LOCALHOST/3051", "127.0.0.1", "127.0.0.1/3050", "::1"})
+    for (const char* local :
+         {"", "localhost", "LOCALHOST/3051", "127.0.0.1", "127.0.0.1/3050", "::1"})
         EXPECT_TRUE(ServidorNesteComputador(local)) << local;
     const std::string nome = NomeComputador();
     if (!nome.empty()) {
         EXPECT_TRUE(ServidorNesteComputador("\\\\" + nome));
         std::string minusculo = nome;
-        for (auto& c : minusculo) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        for (auto& c : minusculo)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         EXPECT_TRUE(ServidorNesteComputador(minusculo + "/3050"));
     }
     for (const auto& ip : ListaIPs()) EXPECT_TRUE(ServidorNesteComputador(ip)) << ip;

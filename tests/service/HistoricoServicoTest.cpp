@@ -23,8 +23,8 @@ std::vector<Linha> LeHistorico(const BancoTeste& b) {
     Cursor c = st.Abre();
     std::vector<Linha> linhas;
     while (c.Proxima())
-        linhas.push_back({c.GetInt(0), c.GetInt(1), c.GetInt(2), c.GetText(3), c.GetText(4),
-                          !c.IsNull(5)});
+        linhas.push_back(
+            {c.GetInt(0), c.GetInt(1), c.GetInt(2), c.GetText(3), c.GetText(4), !c.IsNull(5)});
     return linhas;
 }
 
@@ -51,15 +51,16 @@ TEST(HistoricoServico, LinhaDeErroViraLinhaDoHistorico) {
     BancoServico banco(log, b.Parametros());
     HistoricoServico historico(banco);
 
-    const std::string texto = "GERDOWNPABX: can't (\"INSERT INTO DWNHISTORY\" [x]) " +
-                              std::string(150, 'z');
+    const std::string texto =
+        "GERDOWNPABX: can't (\"INSERT INTO DWNHISTORY\" [x]) " + std::string(150, 'z');
     log.Log(LogErro, false, texto);
     log.Log(LogInfo, false, "informacao nao entra");  // not in the mask
     ASSERT_EQ(fila->Quantidade(), 1u);
     EXPECT_TRUE(historico.GravaLogEmBancoDados(*fila));
     EXPECT_EQ(fila->Quantidade(), 0u);
     EXPECT_FALSE(historico.GravaLogEmBancoDados(*fila));
-    EXPECT_EQ(historico.GravaMensagemLogBD(Operacao::ServicoIniciado, ""), ResultadoHistorico::Gravado);
+    EXPECT_EQ(historico.GravaMensagemLogBD(Operacao::ServicoIniciado, ""),
+              ResultadoHistorico::Gravado);
 
     const auto linhas = LeHistorico(b);
     ASSERT_EQ(linhas.size(), 2u);
@@ -69,7 +70,8 @@ TEST(HistoricoServico, LinhaDeErroViraLinhaDoHistorico) {
     EXPECT_EQ(linhas[0].nomeUsuario, "");
     EXPECT_TRUE(linhas[0].temData);
     const std::string esperado =
-        ("GERDOWNPABX: can't \"INSERT INTO DWNHISTORY\" [x] " + std::string(150, 'z')).substr(0, 120);
+        ("GERDOWNPABX: can't \"INSERT INTO DWNHISTORY\" [x] " + std::string(150, 'z'))
+            .substr(0, 120);
     EXPECT_EQ(linhas[0].detalhe, esperado);
     EXPECT_EQ(linhas[1].codigo, 2);
     EXPECT_EQ(linhas[1].operacao, 101);
@@ -93,7 +95,7 @@ TEST(HistoricoServico, DoisEscritoresMantemSuasLinhas) {
             HistoricoServico historico(banco);
             for (int i = 0; i < porEscritor; ++i)
                 if (historico.GravaMensagemLogBD(104, "escritor " + std::to_string(e) + " linha " +
-                                                         std::to_string(i)) !=
+                                                          std::to_string(i)) !=
                     ResultadoHistorico::Gravado)
                     ++falhas;
         });

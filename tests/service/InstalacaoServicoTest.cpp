@@ -42,8 +42,7 @@ TEST(InstalacaoServico, WritesAndRemovesTheUnit) {
     // Without a database server on the machine the question was asked and
     // answered "no": the dependency stays.
     EXPECT_NE(unidade.find("Wants=network-online.target firebird3.0.service\n"), std::string::npos);
-    EXPECT_NE(unidade.find("After=network-online.target firebird3.0.service\n"),
-              std::string::npos);
+    EXPECT_NE(unidade.find("After=network-online.target firebird3.0.service\n"), std::string::npos);
     if (!FirebirdInstalado()) {
         EXPECT_NE(saida.str().find("Deseja remover esta verificação de dependência ?"),
                   std::string::npos);

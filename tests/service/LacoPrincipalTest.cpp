@@ -9,7 +9,7 @@
 namespace {
 
 class RelogioFixo final : public Relogio {
-public:
+  public:
     DataHora agora{2026, 3, 10, 8, 0, 0, 0};
     DataHora Agora() const override { return agora; }
     void Avanca(long long s) { agora = SomaSegundos(agora, s); }
@@ -17,7 +17,7 @@ public:
 
 // Records the steps a pass calls and answers as the test sets.
 class PassosGravados final : public PassosLaco {
-public:
+  public:
     std::vector<std::string> chamadas;
     bool pararNaProxima = false;
     bool backupDevido = false, compactar = false, restaurar = false;
@@ -64,11 +64,11 @@ public:
 
 // A worker that runs until told to stop.
 class Trabalhador final : public ThreadServico {
-public:
+  public:
     using ThreadServico::ThreadServico;
     std::atomic<bool> rodou{false};
 
-protected:
+  protected:
     void Execute() override {
         rodou = true;
         while (!Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -123,15 +123,33 @@ TEST(LacoPrincipal, BackupDecisionOutcomes) {
     } casos[] = {
         {"due backup", false, false, true, true, false, {"backup", "registra-backup"}, true},
         {"failed backup", false, false, false, true, false, {"backup"}, true},
-        {"compaction", true, false, true, true, false,
-         {"backup", "registra-backup", "restaura", "registra-compactacao"}, true},
+        {"compaction",
+         true,
+         false,
+         true,
+         true,
+         false,
+         {"backup", "registra-backup", "restaura", "registra-compactacao"},
+         true},
         // After a failed backup the file on disk is stale: no restore of it.
         {"compaction, backup failed", true, false, false, true, false, {"backup"}, true},
-        {"requested restore", false, true, true, true, false,
-         {"restaura", "registra-compactacao"}, true},
+        {"requested restore",
+         false,
+         true,
+         true,
+         true,
+         false,
+         {"restaura", "registra-compactacao"},
+         true},
         {"restore failed", false, true, true, false, false, {"restaura"}, true},
-        {"restore source missing", false, true, true, false, true,
-         {"restaura", "log-restauracao"}, false},
+        {"restore source missing",
+         false,
+         true,
+         true,
+         false,
+         true,
+         {"restaura", "log-restauracao"},
+         false},
     };
     for (const auto& c : casos) {
         SCOPED_TRACE(c.nome);

@@ -12,20 +12,20 @@ using namespace std::chrono_literals;
 
 // A worker that keeps running, whatever it is told, until the test lets it go.
 class Teimoso final : public ThreadServico {
-public:
+  public:
     Teimoso(int codigo, std::atomic<bool>& solta, std::atomic<int>& vivos)
         : ThreadServico(codigo), solta_(solta), vivos_(vivos) {}
     ~Teimoso() override { destruido = true; }
     static inline std::atomic<bool> destruido{false};
 
-protected:
+  protected:
     void Execute() override {
         ++vivos_;
         while (!solta_) std::this_thread::sleep_for(2ms);
         --vivos_;
     }
 
-private:
+  private:
     std::atomic<bool>& solta_;
     std::atomic<int>& vivos_;
 };
@@ -33,11 +33,11 @@ private:
 // Stops when asked, after using its own members for a while: a derived part
 // destroyed before the join would show under ASan.
 class Cuidadoso final : public ThreadServico {
-public:
+  public:
     using ThreadServico::ThreadServico;
     std::vector<int> dados = std::vector<int>(1000, 1);
 
-protected:
+  protected:
     void Execute() override {
         while (!Terminated()) std::this_thread::sleep_for(1ms);
         for (int i = 0; i < 20; ++i) {
@@ -48,10 +48,10 @@ protected:
 };
 
 class Lancador final : public ThreadServico {
-public:
+  public:
     using ThreadServico::ThreadServico;
 
-protected:
+  protected:
     void Execute() override { throw std::runtime_error("falha do trabalho"); }
 };
 

@@ -55,7 +55,7 @@ TEST(LogServico, TabelaDaMascara) {
     const Caso casos[] = {
         {1, LogSempre, true, true, true, true, 0},
         {1, LogInfo, true, true, false, false, 0},
-        {1, LogErro, true, true, false, false, 0},     // no [Log] key: errors vanish
+        {1, LogErro, true, true, false, false, 0},  // no [Log] key: errors vanish
         {1 | 4, LogErro, false, true, true, false, 104},
         {1 | 4, LogErro, true, true, true, true, 104},
         {1 | 2, LogInfo, true, false, true, false, 0},  // no console connected
@@ -63,7 +63,7 @@ TEST(LogServico, TabelaDaMascara) {
         {1 | 8, LogPABX, false, true, true, false, 103},
         {1 | 16, LogSDCard, false, true, true, false, 103},
         {1 | 2 | 4, LogPABX, false, true, false, false, 0},
-        {0, LogSempre, true, true, false, false, 0},   // before the start sets the mask
+        {0, LogSempre, true, true, false, false, 0},  // before the start sets the mask
         {31, LogErro | LogInfo, false, true, true, false, 103},
     };
     for (const auto& c : casos) {
@@ -85,7 +85,8 @@ TEST(LogServico, TabelaDaMascara) {
         const auto arquivo = pasta.Caminho() / "GRV202406.LOG";
         EXPECT_EQ(std::filesystem::exists(arquivo), c.escrito);
         if (c.escrito) {
-            EXPECT_EQ(LeArquivo(arquivo), "15/06/24 10:00:00 000  GERDOWNPABX: falha (SELECT 1)\r\n");
+            EXPECT_EQ(LeArquivo(arquivo),
+                      "15/06/24 10:00:00 000  GERDOWNPABX: falha (SELECT 1)\r\n");
         }
         EXPECT_EQ(despertares, c.escrito ? 1 : 0);
         ASSERT_EQ(console->Quantidade(), c.paraConsole ? 1u : 0u);
@@ -205,10 +206,10 @@ TEST(LogServico, LimpezaApagaSoLogsMensaisAntigos) {
         bool apagado;
     };
     const Caso casos[] = {
-        {"GRV202404.LOG", true},   {"GRE202312.LOG", true},  {"grv202301.log", true},
-        {"Gre202403.Log", true},   {"GRV202405.LOG", false}, {"GRV202406.LOG", false},
-        {"GRE202405.LOG", false},  {"Veruzadu.log", false},  {"ABC.log", false},
-        {"IMP202301.LOG", false},  {"GRV2024.LOG", false},   {"GRV20240A.LOG", false},
+        {"GRV202404.LOG", true},      {"GRE202312.LOG", true},  {"grv202301.log", true},
+        {"Gre202403.Log", true},      {"GRV202405.LOG", false}, {"GRV202406.LOG", false},
+        {"GRE202405.LOG", false},     {"Veruzadu.log", false},  {"ABC.log", false},
+        {"IMP202301.LOG", false},     {"GRV2024.LOG", false},   {"GRV20240A.LOG", false},
         {"GRV202301.LOG.bak", false}, {"GRV202301.TXT", false}, {"xGRV202301.LOG", false},
         {"VERUZADU.INI", false},
     };

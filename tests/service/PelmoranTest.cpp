@@ -71,7 +71,7 @@ int ContaHistorico(const InstalacaoTeste& inst, int operacao) {
 }
 
 class Pelmoran : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if (!inst.Pronta()) SEM_SERVIDOR_TESTE() << "no test database server (run scripts/test)";
     }
@@ -158,8 +158,8 @@ TEST_F(Pelmoran, TwoStartedAtOnceOnOneFolderOneRunsAndTheOtherWritesNothing) {
     std::vector<std::unique_ptr<ProcessoFilho>> servicos;
     for (int i = 0; i < 2; ++i) {
         opcoes.saida = home.Caminho() / ("saida" + std::to_string(i));
-        servicos.push_back(std::make_unique<ProcessoFilho>(
-            std::vector<std::string>{PELMORAN_EXE}, opcoes));
+        servicos.push_back(
+            std::make_unique<ProcessoFilho>(std::vector<std::string>{PELMORAN_EXE}, opcoes));
         ASSERT_TRUE(servicos.back()->Iniciado());
     }
     // The loser ends by itself; the winner keeps running until told.
@@ -172,8 +172,7 @@ TEST_F(Pelmoran, TwoStartedAtOnceOnOneFolderOneRunsAndTheOtherWritesNothing) {
     ASSERT_GE(perdedor, 0) << "neither instance gave way";
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    const std::string saida =
-        LeTudo(home.Caminho() / ("saida" + std::to_string(perdedor)));
+    const std::string saida = LeTudo(home.Caminho() / ("saida" + std::to_string(perdedor)));
     EXPECT_NE(saida.find("já está em execução (pid " +
                          std::to_string(servicos[1 - perdedor]->Pid()) + ")"),
               std::string::npos)
@@ -202,8 +201,8 @@ TEST_F(Pelmoran, AWorkerThatIgnoresTheStopDoesNotKeepTheProcessAlive) {
     const int parados = ContaHistorico(inst, 102);
     const auto r = ExecutaProcesso(
         {PELMORAN_TEIMOSO_EXE, "1000"},
-        OpcoesProcesso{{}, {"VERUZADU_HOME=" + home.Caminho().string()}, {},
-                       std::chrono::seconds(120)});
+        OpcoesProcesso{
+            {}, {"VERUZADU_HOME=" + home.Caminho().string()}, {}, std::chrono::seconds(120)});
     ASSERT_TRUE(r.iniciado);
     EXPECT_FALSE(r.tempoEsgotado);
     EXPECT_EQ(r.sinal, 0);
@@ -219,8 +218,9 @@ TEST_F(Pelmoran, WithoutTheDatabaseServerTheStartFailsAndSaysWhy) {
     // Nothing listens on port 1 of the loopback: the client's network error.
     EscreveIni(home.Caminho(), "127.0.0.1/1", inst.opcoes.alias, 51778);
     const auto r = ExecutaProcesso(
-        {PELMORAN_EXE}, OpcoesProcesso{{}, {"VERUZADU_HOME=" + home.Caminho().string()}, {},
-                                       std::chrono::seconds(60)});
+        {PELMORAN_EXE},
+        OpcoesProcesso{
+            {}, {"VERUZADU_HOME=" + home.Caminho().string()}, {}, std::chrono::seconds(60)});
     ASSERT_TRUE(r.iniciado);
     EXPECT_NE(r.codigoSaida, 0);
     EXPECT_EQ(r.sinal, 0);
@@ -238,8 +238,9 @@ TEST_F(Pelmoran, AnUnreadableIniFailsTheStartWithAClearLine) {
     // A folder in the file's place: there, but it cannot be read.
     std::filesystem::create_directory(home.Caminho() / "VERUZADU.INI");
     const auto r = ExecutaProcesso(
-        {PELMORAN_EXE}, OpcoesProcesso{{}, {"VERUZADU_HOME=" + home.Caminho().string()}, {},
-                                       std::chrono::seconds(60)});
+        {PELMORAN_EXE},
+        OpcoesProcesso{
+            {}, {"VERUZADU_HOME=" + home.Caminho().string()}, {}, std::chrono::seconds(60)});
     EXPECT_EQ(r.codigoSaida, 1);
     EsperaEmOrdem(LogDoMes(home.Caminho()),
                   {"Não foi possível ler " + (home.Caminho() / "VERUZADU.INI").string() + ": ",
@@ -261,8 +262,9 @@ TEST_F(Pelmoran, AHungDatabaseServerFailsTheStartWithinTheConnectTimeLimit) {
     IniFile(home.Caminho() / "VERUZADU.INI").WriteInteger("BD", "TempoConexao", 2);
     const auto inicio = std::chrono::steady_clock::now();
     const auto r = ExecutaProcesso(
-        {PELMORAN_EXE}, OpcoesProcesso{{}, {"VERUZADU_HOME=" + home.Caminho().string()}, {},
-                                       std::chrono::seconds(150)});
+        {PELMORAN_EXE},
+        OpcoesProcesso{
+            {}, {"VERUZADU_HOME=" + home.Caminho().string()}, {}, std::chrono::seconds(150)});
     close(ouvinte);
     EXPECT_FALSE(r.tempoEsgotado);
     EXPECT_EQ(r.codigoSaida, 1);
@@ -275,13 +277,13 @@ TEST_F(Pelmoran, AHungDatabaseServerFailsTheStartWithinTheConnectTimeLimit) {
 namespace {
 
 class TrabalhadorLento final : public ThreadServico {
-public:
+  public:
     // `antesDoFim` runs as the body's last step (it checks what the stop
     // has done so far).
     TrabalhadorLento(int codigo, std::atomic<int>& vivos, std::function<void()> antesDoFim = {})
         : ThreadServico(codigo), vivos_(vivos), antesDoFim_(std::move(antesDoFim)) {}
 
-protected:
+  protected:
     void Execute() override {
         ++vivos_;
         while (!Terminated()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -290,7 +292,7 @@ protected:
         --vivos_;
     }
 
-private:
+  private:
     std::atomic<int>& vivos_;
     std::function<void()> antesDoFim_;
 };

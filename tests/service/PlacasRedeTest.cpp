@@ -18,9 +18,13 @@ TNetworkCard Placa(std::string nome, std::string tipo, int status, std::vector<s
 }  // namespace
 
 TEST(PlacasRede, TextosDeEstado) {
-    const std::pair<int, const char*> casos[] = {
-        {0, "Disconnected"}, {2, "Connected"}, {7, "Media disconnected"},
-        {10, "Authentication failed"}, {11, "unknown"}, {12, "unknown"}, {-1, "unknown"}};
+    const std::pair<int, const char*> casos[] = {{0, "Disconnected"},
+                                                 {2, "Connected"},
+                                                 {7, "Media disconnected"},
+                                                 {10, "Authentication failed"},
+                                                 {11, "unknown"},
+                                                 {12, "unknown"},
+                                                 {-1, "unknown"}};
     for (auto [codigo, texto] : casos) {
         TNetworkCard c;
         c.Status = codigo;
@@ -29,9 +33,10 @@ TEST(PlacasRede, TextosDeEstado) {
 }
 
 TEST(PlacasRede, TabelaDeSelecao) {
-    const std::vector<EnderecoInterface> locais = {
-        {"lo", "127.0.0.1", false}, {"lo", "::1", true}, {"docker0", "172.17.0.1", false},
-        {"eth0", "192.168.0.10", false}};
+    const std::vector<EnderecoInterface> locais = {{"lo", "127.0.0.1", false},
+                                                   {"lo", "::1", true},
+                                                   {"docker0", "172.17.0.1", false},
+                                                   {"eth0", "192.168.0.10", false}};
     const std::vector<EnderecoInterface> soLoopback = {{"lo", "127.0.0.1", false},
                                                        {"lo", "::1", true}};
     struct Caso {
@@ -41,23 +46,44 @@ TEST(PlacasRede, TabelaDeSelecao) {
         std::string esperado;
     };
     const Caso casos[] = {
-        {"ethernet conectada", {Placa("eth0", "Ethernet 802.3", 2, {"10.0.0.5"})}, locais, "10.0.0.5"},
-        {"tipo contendo Ethernet", {Placa("x", "Fast Ethernet card", 2, {"10.0.0.6"})}, locais, "10.0.0.6"},
+        {"ethernet conectada",
+         {Placa("eth0", "Ethernet 802.3", 2, {"10.0.0.5"})},
+         locais,
+         "10.0.0.5"},
+        {"tipo contendo Ethernet",
+         {Placa("x", "Fast Ethernet card", 2, {"10.0.0.6"})},
+         locais,
+         "10.0.0.6"},
         {"caixa conta", {Placa("x", "ethernet 802.3", 2, {"10.0.0.6"})}, locais, "172.17.0.1"},
         {"tipo sem Ethernet", {Placa("wlan0", "Wireless", 2, {"10.0.0.7"})}, locais, "172.17.0.1"},
         // The fallback: a physical adapter's address before a bridge's.
-        {"desconectada", {Placa("eth0", "Ethernet 802.3", 7, {"10.0.0.5"})}, locais, "192.168.0.10"},
+        {"desconectada",
+         {Placa("eth0", "Ethernet 802.3", 7, {"10.0.0.5"})},
+         locais,
+         "192.168.0.10"},
         {"estado 12", {Placa("eth0", "Ethernet 802.3", 12, {"10.0.0.5"})}, locais, "192.168.0.10"},
         {"a ultima decide",
-         {Placa("eth0", "Ethernet 802.3", 2, {"10.0.0.1"}), Placa("eth1", "Ethernet 802.3", 2, {"10.0.0.2"})},
-         locais, "10.0.0.2"},
+         {Placa("eth0", "Ethernet 802.3", 2, {"10.0.0.1"}),
+          Placa("eth1", "Ethernet 802.3", 2, {"10.0.0.2"})},
+         locais,
+         "10.0.0.2"},
         {"ultima sem IPv4 nao apaga a anterior",
-         {Placa("eth0", "Ethernet 802.3", 2, {"10.0.0.1"}), Placa("eth1", "Ethernet 802.3", 2, {"fe80::1"})},
-         locais, "10.0.0.1"},
+         {Placa("eth0", "Ethernet 802.3", 2, {"10.0.0.1"}),
+          Placa("eth1", "Ethernet 802.3", 2, {"fe80::1"})},
+         locais,
+         "10.0.0.1"},
         {"IPv6 primeiro: vale o primeiro IPv4",
-         {Placa("eth0", "Ethernet 802.3", 2, {"fe80::1", "10.0.0.9", "10.0.0.8"})}, locais, "10.0.0.9"},
-        {"so IPv6: reserva", {Placa("eth0", "Ethernet 802.3", 2, {"fe80::1"})}, locais, "192.168.0.10"},
-        {"sem enderecos: reserva", {Placa("eth0", "Ethernet 802.3", 2, {})}, locais, "192.168.0.10"},
+         {Placa("eth0", "Ethernet 802.3", 2, {"fe80::1", "10.0.0.9", "10.0.0.8"})},
+         locais,
+         "10.0.0.9"},
+        {"so IPv6: reserva",
+         {Placa("eth0", "Ethernet 802.3", 2, {"fe80::1"})},
+         locais,
+         "192.168.0.10"},
+        {"sem enderecos: reserva",
+         {Placa("eth0", "Ethernet 802.3", 2, {})},
+         locais,
+         "192.168.0.10"},
         {"nenhuma placa, so loopback", {}, soLoopback, "127.0.0.1"},
         {"nada", {}, {}, "127.0.0.1"},
     };
@@ -83,8 +109,8 @@ TEST(PlacasRede, AssignAddressesSoAPrimeiraDoMesmoNome) {
 TEST(PlacasRede, LeituraDeSysClassNet) {
     PastaTemporaria pasta;
     const auto raiz = pasta.Caminho();
-    auto interface = [&](const char* nome, const char* tipo, const char* estado, const char* carrier,
-                         bool dispositivo) {
+    auto interface = [&](const char* nome, const char* tipo, const char* estado,
+                         const char* carrier, bool dispositivo) {
         std::filesystem::create_directories(raiz / nome);
         EscreveArquivo(raiz / nome / "type", std::string(tipo) + "\n");
         EscreveArquivo(raiz / nome / "operstate", std::string(estado) + "\n");
@@ -108,8 +134,10 @@ TEST(PlacasRede, LeituraDeSysClassNet) {
     EXPECT_EQ(cards.Items(2).Caption, "wwan0");
     EXPECT_EQ(cards.Items(2).AdapterType.find("Ethernet"), std::string::npos);
 
-    GetNetworkAddress(cards, {{"eth0", "fe80::1", true}, {"eth0", "192.168.5.5", false},
-                              {"docker0", "172.17.0.1", false}, {"eth1", "10.1.1.1", false}});
+    GetNetworkAddress(cards, {{"eth0", "fe80::1", true},
+                              {"eth0", "192.168.5.5", false},
+                              {"docker0", "172.17.0.1", false},
+                              {"eth1", "10.1.1.1", false}});
     EXPECT_EQ(cards.Items(0).IPs, (std::vector<std::string>{"fe80::1", "192.168.5.5"}));
     EXPECT_EQ(EscolheIPConectado(cards, {}), "192.168.5.5");
 }

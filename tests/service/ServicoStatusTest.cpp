@@ -39,8 +39,9 @@ class ServicoStatus : public ::testing::Test {
         if (!inst.Pronta()) GTEST_SKIP() << "no test database server (run scripts/test)";
         {
             Attachment att = Attachment::Conecta(inst.Principal(true));
-            att.Executa("UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (1, 'Matriz') "
-                        "MATCHING (PAB_CODIGO)");
+            att.Executa(
+                "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (1, 'Matriz') "
+                "MATCHING (PAB_CODIGO)");
         }
         IniFile ini(home.Caminho() / "VERUZADU.INI");
         ini.WriteString("BD", "Server", inst.srv.Servidor());
@@ -205,7 +206,8 @@ TEST_F(ServicoStatus, APortTakenAtStartIsTriedAgainAndOpensOnceFree) {
     ASSERT_TRUE(servico.ServidorStatusGRV()->Ativo()) << Log();
     EXPECT_FALSE(servico.ServidorStatusGRV()->Tentando());
     const std::string log = Log();
-    EXPECT_NE(log.find("Porta de status aberta: " + std::to_string(porta)), std::string::npos) << log;
+    EXPECT_NE(log.find("Porta de status aberta: " + std::to_string(porta)), std::string::npos)
+        << log;
     std::size_t erros = 0;
     for (std::size_t p = log.find("Erro ao abrir porta"); p != std::string::npos;
          p = log.find("Erro ao abrir porta", p + 1))

@@ -88,8 +88,7 @@ class ServidorStatusTeste : public ::testing::Test {
         porta = servidor.PortaLocal();
     }
     // Waits for `cond` for up to 20 s.
-    template <class F>
-    bool Aguarda(F cond) {
+    template <class F> bool Aguarda(F cond) {
         for (int i = 0; i < 2000; ++i) {
             if (cond()) return true;
             std::this_thread::sleep_for(10ms);

@@ -21,7 +21,7 @@ inline const std::string kScript = std::string(VERUZADU_SOURCE_DIR) + "/scripts/
 
 // One sink process, stopped by its pid at the end.
 class Sorvedouro {
-public:
+  public:
     // comSenha: only user "alerta" with password "segredo" may authenticate.
     explicit Sorvedouro(const std::string& modo, bool comSenha = false) {
         if (comSenha) {
@@ -33,7 +33,9 @@ public:
         ok_ = std::system(cmd.c_str()) == 0;
         ::unsetenv("SMTP_SINK_USER");
         ::unsetenv("SMTP_SINK_PASSWORD");
-        if (ok_) porta_ = static_cast<std::uint16_t>(std::stoi(LeArquivo(dir_.Caminho() / "smtp-sink.port")));
+        if (ok_)
+            porta_ =
+                static_cast<std::uint16_t>(std::stoi(LeArquivo(dir_.Caminho() / "smtp-sink.port")));
     }
     ~Sorvedouro() {
         const std::string cmd = "'" + kScript + "' stop '" + dir_.Caminho().string() + "'";
@@ -53,7 +55,7 @@ public:
         return r;
     }
 
-private:
+  private:
     PastaTemporaria dir_;
     bool ok_ = false;
     std::uint16_t porta_ = 0;
@@ -67,7 +69,9 @@ inline std::string Campo(const std::string& mensagem, const std::string& nome) {
     const std::size_t inicio = p + nome.size() + 3;
     return cabecalho.substr(inicio, cabecalho.find('\n', inicio) - inicio);
 }
-inline std::string Corpo(const std::string& mensagem) { return mensagem.substr(mensagem.find("\n\n") + 2); }
+inline std::string Corpo(const std::string& mensagem) {
+    return mensagem.substr(mensagem.find("\n\n") + 2);
+}
 
 // A loopback port on which nothing listens: bound, never listening, closed.
 inline std::uint16_t PortaFechada() {
@@ -82,5 +86,5 @@ inline std::uint16_t PortaFechada() {
     return ntohs(a.sin_port);
 }
 
-#define EXIGE_SORVEDOURO(s) \
+#define EXIGE_SORVEDOURO(s)                                                                        \
     if (!(s).Ok()) GTEST_FAIL() << "the SMTP sink did not start (python3-aiosmtpd, openssl)"

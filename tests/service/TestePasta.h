@@ -9,11 +9,11 @@
 #include <unistd.h>
 
 class PastaTemporaria final {
-public:
+  public:
     PastaTemporaria() {
         const char* base = std::getenv("VERUZADU_TEST_TMP");
-        std::string modelo = (base && *base ? std::string(base) : std::string("/tmp")) +
-                             "/service-XXXXXX";
+        std::string modelo =
+            (base && *base ? std::string(base) : std::string("/tmp")) + "/service-XXXXXX";
         if (!::mkdtemp(modelo.data())) std::abort();
         caminho_ = modelo;
     }
@@ -25,7 +25,7 @@ public:
     PastaTemporaria& operator=(const PastaTemporaria&) = delete;
     const std::filesystem::path& Caminho() const { return caminho_; }
 
-private:
+  private:
     std::filesystem::path caminho_;
 };
 

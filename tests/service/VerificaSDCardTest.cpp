@@ -141,9 +141,10 @@ TEST(VerificaSDCard, LimiarDeOitentaPorCentoEmInteiros) {
     struct Caso {
         std::int64_t total, usado;
         bool cheio;
-    } casos[] = {{1000, 799, false}, {1000, 800, true}, {100000, 79999, false}, {3, 3, true},
-                 {0, 0, false},      {0, 5, false},     {-10, -9, false},       {max, max, true},
-                 {max, max / 5 * 4, false}, {max, -1, false}};
+    } casos[] = {{1000, 799, false}, {1000, 800, true}, {100000, 79999, false},
+                 {3, 3, true},       {0, 0, false},     {0, 5, false},
+                 {-10, -9, false},   {max, max, true},  {max, max / 5 * 4, false},
+                 {max, -1, false}};
     for (const auto& c : casos) {
         SCOPED_TRACE(std::to_string(c.total) + " " + std::to_string(c.usado));
         EXPECT_EQ(SDCardCheio(TVolumeSDCard{c.total, 0, c.usado}), c.cheio);
@@ -159,8 +160,10 @@ TEST(VerificaSDCard, OcupacaoDoCartaoNaLinhaEAlertaEspacadoPorDias) {
     } casos[] = {
         {"79 %", 1'000'000, 790'000, nullptr, false},
         {"80 %, sem alerta anterior", 1'000'000, 800'000, nullptr, true},
-        {"80 %, alerta 6 dias atrás", 1'000'000, 800'000, "DATEADD(-6 DAY TO CURRENT_TIMESTAMP)", false},
-        {"80 %, alerta 7 dias atrás", 1'000'000, 800'000, "DATEADD(-7 DAY TO CURRENT_TIMESTAMP)", true},
+        {"80 %, alerta 6 dias atrás", 1'000'000, 800'000, "DATEADD(-6 DAY TO CURRENT_TIMESTAMP)",
+         false},
+        {"80 %, alerta 7 dias atrás", 1'000'000, 800'000, "DATEADD(-7 DAY TO CURRENT_TIMESTAMP)",
+         true},
         {"total 0", 0, 0, nullptr, false},
         {"valores extremos", std::numeric_limits<std::int64_t>::max(),
          std::numeric_limits<std::int64_t>::max(), nullptr, true},
@@ -191,10 +194,10 @@ TEST(VerificaSDCard, OcupacaoDoCartaoNaLinhaEAlertaEspacadoPorDias) {
             EXPECT_TRUE(alertas.empty());
         }
         const std::string registro = a.LogUnidade();
-        for (const std::string& linha :
-             std::vector<std::string>{"Verificando SDCard", "Conectando: 127.0.0.1:" + std::to_string(a.sim->Port()),
-              "Volume SDCard", "Total: " + std::to_string(c.total),
-              "Usado: " + std::to_string(c.usado), "Tratando volume SDCard"})
+        for (const std::string& linha : std::vector<std::string>{
+                 "Verificando SDCard", "Conectando: 127.0.0.1:" + std::to_string(a.sim->Port()),
+                 "Volume SDCard", "Total: " + std::to_string(c.total),
+                 "Usado: " + std::to_string(c.usado), "Tratando volume SDCard"})
             EXPECT_NE(registro.find("  " + linha + "\r\n"), std::string::npos) << linha;
     }
 }
@@ -202,17 +205,26 @@ TEST(VerificaSDCard, OcupacaoDoCartaoNaLinhaEAlertaEspacadoPorDias) {
 TEST(VerificaSDCard, UnidadeSemVolumeMoveSoAHoraDaVerificacao) {
     struct Caso {
         const char* nome;
-        const char* falha;    // fault rule of the unit, or null
+        const char* falha;  // fault rule of the unit, or null
         bool senhaErrada;
-        bool semUnidade;      // nothing listens on the port
-        int timeOut;          // PABXTimeOut, seconds
+        bool semUnidade;                  // nothing listens on the port
+        int timeOut;                      // PABXTimeOut, seconds
         std::vector<std::string> textos;  // the link's result in the unit's log
     } casos[] = {
         {"cartão ausente", "sdcard refuse=5", false, false, 30, {"Volume SDCard não suportado"}},
-        {"sem resposta ao volume", "sdcard noreply", false, false, 2, {"Volume SDCard não suportado"}},
+        {"sem resposta ao volume",
+         "sdcard noreply",
+         false,
+         false,
+         2,
+         {"Volume SDCard não suportado"}},
         // Which step of the link notices the refused login is the link's own
         // business; the check only records what it says.
-        {"senha errada", nullptr, true, false, 2,
+        {"senha errada",
+         nullptr,
+         true,
+         false,
+         2,
          {"Resposta ao login falhou", "Volume SDCard não suportado"}},
         {"ninguém escuta", nullptr, false, true, 30, {"Falha ao conectar PABX"}},
     };
@@ -254,8 +266,8 @@ TEST(VerificaSDCard, SemBitDoSDCardNaoHaLogDaUnidade) {
 TEST(VerificaSDCard, LeituraDaSessaoDeDownloadNuncaAlerta) {
     Ambiente a;
     EXIGE_BANCO(a.db);
-    ASSERT_TRUE(BDAtualizaSDCard(a.Contexto(), false, kCodigo, "Filial Sul",
-                                 TVolumeSDCard{1000, 50, 950}));
+    ASSERT_TRUE(
+        BDAtualizaSDCard(a.Contexto(), false, kCodigo, "Filial Sul", TVolumeSDCard{1000, 50, 950}));
     const auto l = a.LeLinha();
     EXPECT_EQ(l.usado, 950);
     EXPECT_TRUE(l.alerta.Vazia());
@@ -285,7 +297,8 @@ TEST(VerificaSDCard, EscritorConcorrenteDaLinhaNaoCustaAAtualizacao) {
     tr->Executa("UPDATE PABX SET PAB_DESCRICAO = 'Filial Sul 2' WHERE PAB_CODIGO = 7");
     bool ok = false;
     std::thread verificacao([&] {
-        ok = BDAtualizaSDCard(a.Contexto(), true, kCodigo, "Filial Sul", TVolumeSDCard{1000, 100, 900});
+        ok = BDAtualizaSDCard(a.Contexto(), true, kCodigo, "Filial Sul",
+                              TVolumeSDCard{1000, 100, 900});
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     tr->Commit();

@@ -32,8 +32,7 @@ const char* const ArquivoSenhaDebian = "/etc/firebird/3.0/SYSDBA.password";
 // The first line, or the value of an ISC_PASSWORD= line (quotes removed).
 bool LeSenha(const std::string& arquivo, std::string& senha) {
     std::ifstream in(arquivo);
-    if (!in)
-        return false;
+    if (!in) return false;
     std::string linha, primeira;
     bool temPrimeira = false;
     while (std::getline(in, linha)) {
@@ -43,7 +42,8 @@ bool LeSenha(const std::string& arquivo, std::string& senha) {
         }
         if (linha.rfind("ISC_PASSWORD=", 0) == 0) {
             senha = linha.substr(13);
-            if (senha.size() >= 2 && (senha.front() == '"' || senha.front() == '\'') && senha.back() == senha.front())
+            if (senha.size() >= 2 && (senha.front() == '"' || senha.front() == '\'') &&
+                senha.back() == senha.front())
                 senha = senha.substr(1, senha.size() - 2);
             return true;
         }
@@ -61,7 +61,7 @@ void Uso() {
                  "       veruzadu-install --remove-alias NAME [--aliases FILE]\n";
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv) {
     OpcoesInstalacao o;
@@ -79,27 +79,40 @@ int main(int argc, char** argv) {
             return argv[++i];
         };
         try {
-            if (a == "--server") o.servidor = valor();
-            else if (a == "--port") o.porta = std::stoi(valor());
-            else if (a == "--admin-user") o.adminUsuario = valor();
-            else if (a == "--admin-password-env") varSenha = valor();
-            else if (a == "--admin-password-file") arquivoSenha = valor();
-            else if (a == "--data") o.pastaDados = valor();
-            else if (a == "--aliases") o.arquivoAliases = valor();
-            else if (a == "--alias") o.alias = valor();
-            else if (a == "--unit") o.unidades.push_back(std::stoi(valor()));
-            else if (a == "--program-user") o.usuario = valor();
+            if (a == "--server")
+                o.servidor = valor();
+            else if (a == "--port")
+                o.porta = std::stoi(valor());
+            else if (a == "--admin-user")
+                o.adminUsuario = valor();
+            else if (a == "--admin-password-env")
+                varSenha = valor();
+            else if (a == "--admin-password-file")
+                arquivoSenha = valor();
+            else if (a == "--data")
+                o.pastaDados = valor();
+            else if (a == "--aliases")
+                o.arquivoAliases = valor();
+            else if (a == "--alias")
+                o.alias = valor();
+            else if (a == "--unit")
+                o.unidades.push_back(std::stoi(valor()));
+            else if (a == "--program-user")
+                o.usuario = valor();
             else if (a == "--program-password-env") {
                 const char* s = std::getenv(valor().c_str());
                 if (!s || !*s) {
-                    std::cerr << "veruzadu-install: --program-password-env names an empty variable\n";
+                    std::cerr
+                        << "veruzadu-install: --program-password-env names an empty variable\n";
                     return 2;
                 }
                 o.senha = s;
-            }
-            else if (a == "--remove-alias") removeAlias = valor();
-            else if (a == "--first-admin-password-env") varSenhaAdmin = valor();
-            else if (a == "--first-admin-password-file") arquivoSenhaAdmin = valor();
+            } else if (a == "--remove-alias")
+                removeAlias = valor();
+            else if (a == "--first-admin-password-env")
+                varSenhaAdmin = valor();
+            else if (a == "--first-admin-password-file")
+                arquivoSenhaAdmin = valor();
             else {
                 Uso();
                 return 2;
@@ -112,7 +125,8 @@ int main(int argc, char** argv) {
     try {
         if (!removeAlias.empty()) {
             if (RemoveAlias(o.arquivoAliases, removeAlias))
-                std::cout << "alias " << removeAlias << " removido de " << o.arquivoAliases.string() << "\n";
+                std::cout << "alias " << removeAlias << " removido de " << o.arquivoAliases.string()
+                          << "\n";
             return 0;
         }
         if (!arquivoSenha.empty()) {
@@ -126,8 +140,7 @@ int main(int argc, char** argv) {
             LeSenha(ArquivoSenhaDebian, o.adminSenha);
         }
         const auto feito = InstalaBancos(o);
-        for (const auto& l : feito)
-            std::cout << l << "\n";
+        for (const auto& l : feito) std::cout << l << "\n";
         std::string senhaAdmin;
         bool querAdmin = false;
         if (!arquivoSenhaAdmin.empty()) {
@@ -154,8 +167,7 @@ int main(int argc, char** argv) {
                 nada = false;
             }
         }
-        if (nada)
-            std::cout << "nada a fazer: tudo instalado\n";
+        if (nada) std::cout << "nada a fazer: tudo instalado\n";
         return 0;
     } catch (const std::exception& e) {
         std::cerr << "veruzadu-install: " << e.what() << "\n";

@@ -27,11 +27,13 @@
 namespace {
 
 void Uso() {
-    std::cerr << "uso: veruzadu-unidade --unit N --address IP --link-port N [--ftp-port N] [--ftp-user USER]\n"
-                 "         [--description TEXTO] [--window HH:MM-HH:MM] [--server HOST] [--port N]\n"
-                 "         [--alias NOME]\n"
-                 "       veruzadu-unidade --list | --forget N [--server HOST] [--port N] [--alias NOME]\n"
-                 "       senhas em VERUZADU_PABX_PASSWORD e VERUZADU_FTP_PASSWORD\n";
+    std::cerr
+        << "uso: veruzadu-unidade --unit N --address IP --link-port N [--ftp-port N] [--ftp-user "
+           "USER]\n"
+           "         [--description TEXTO] [--window HH:MM-HH:MM] [--server HOST] [--port N]\n"
+           "         [--alias NOME]\n"
+           "       veruzadu-unidade --list | --forget N [--server HOST] [--port N] [--alias NOME]\n"
+           "       senhas em VERUZADU_PABX_PASSWORD e VERUZADU_FTP_PASSWORD\n";
 }
 
 std::string Ambiente(const char* nome) {
@@ -59,17 +61,28 @@ int main(int argc, char** argv) {
         }
         const std::string v = argv[++i];
         try {
-            if (a == "--unit") unidade = std::stoi(v);
-            else if (a == "--forget") esquece = std::stoi(v);
-            else if (a == "--address") endereco = v;
-            else if (a == "--link-port") portaLink = std::stoi(v);
-            else if (a == "--ftp-port") portaFTP = std::stoi(v);
-            else if (a == "--ftp-user") usuarioFTP = v;
-            else if (a == "--description") descricao = v;
-            else if (a == "--window") janela = v;
-            else if (a == "--server") o.servidor = v;
-            else if (a == "--port") o.porta = std::stoi(v);
-            else if (a == "--alias") o.alias = v;
+            if (a == "--unit")
+                unidade = std::stoi(v);
+            else if (a == "--forget")
+                esquece = std::stoi(v);
+            else if (a == "--address")
+                endereco = v;
+            else if (a == "--link-port")
+                portaLink = std::stoi(v);
+            else if (a == "--ftp-port")
+                portaFTP = std::stoi(v);
+            else if (a == "--ftp-user")
+                usuarioFTP = v;
+            else if (a == "--description")
+                descricao = v;
+            else if (a == "--window")
+                janela = v;
+            else if (a == "--server")
+                o.servidor = v;
+            else if (a == "--port")
+                o.porta = std::stoi(v);
+            else if (a == "--alias")
+                o.alias = v;
             else {
                 Uso();
                 return 2;
@@ -85,16 +98,18 @@ int main(int argc, char** argv) {
             return 2;
         }
         try {
-            Attachment att =
-                Attachment::Conecta({MontaStringConexao(o.servidor, o.porta, o.alias), o.usuario, o.senha});
+            Attachment att = Attachment::Conecta(
+                {MontaStringConexao(o.servidor, o.porta, o.alias), o.usuario, o.senha});
             Transaction tr(att);
             if (lista) {
-                Statement st(tr,
-                             "SELECT PAB_CODIGO, COALESCE(PAB_DESCRICAO, ''), COALESCE(PAB_KELVENDERIP, '') "
-                             "FROM PABX ORDER BY PAB_CODIGO");
+                Statement st(
+                    tr,
+                    "SELECT PAB_CODIGO, COALESCE(PAB_DESCRICAO, ''), COALESCE(PAB_KELVENDERIP, '') "
+                    "FROM PABX ORDER BY PAB_CODIGO");
                 auto c = st.Abre();
                 while (c.Proxima())
-                    std::cout << c.GetInt(0) << '\t' << c.GetText(1) << '\t' << c.GetText(2) << '\n';
+                    std::cout << c.GetInt(0) << '\t' << c.GetText(1) << '\t' << c.GetText(2)
+                              << '\n';
             } else {
                 Statement janelas(tr, "DELETE FROM DOWNPABX WHERE PAB_CODIGO = ?");
                 janelas.SetInt(0, esquece).Executa();
@@ -116,16 +131,21 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (descricao.empty()) descricao = "PABX " + std::to_string(unidade);
-    const std::string senha = Ambiente("VERUZADU_PABX_PASSWORD"), senhaFTP = Ambiente("VERUZADU_FTP_PASSWORD");
-    auto cifra = [](const std::string& s) { return s.empty() ? std::string() : CriptografaTexto(s); };
+    const std::string senha = Ambiente("VERUZADU_PABX_PASSWORD"),
+                      senhaFTP = Ambiente("VERUZADU_FTP_PASSWORD");
+    auto cifra = [](const std::string& s) {
+        return s.empty() ? std::string() : CriptografaTexto(s);
+    };
     try {
-        Attachment att =
-            Attachment::Conecta({MontaStringConexao(o.servidor, o.porta, o.alias), o.usuario, o.senha});
+        Attachment att = Attachment::Conecta(
+            {MontaStringConexao(o.servidor, o.porta, o.alias), o.usuario, o.senha});
         Transaction tr(att);
         Statement st(tr,
-                     "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, PAB_KELVPORTA, "
+                     "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, "
+                     "PAB_KELVPORTA, "
                      "PAB_KELVSENHA, PAB_USB_ZIMB, PAB_USBWAIT, PAB_KELVFTPPORT, PAB_KELVFTPUSER, "
-                     "PAB_KELVFTPPASS, PAB_KELVFTPSECURITY, PAB_DTULTDOWN) VALUES (?, ?, ?, ?, ?, 0, 0, ?, ?, ?, 0, NULL) "
+                     "PAB_KELVFTPPASS, PAB_KELVFTPSECURITY, PAB_DTULTDOWN) VALUES (?, ?, ?, ?, ?, "
+                     "0, 0, ?, ?, ?, 0, NULL) "
                      "MATCHING (PAB_CODIGO)");
         st.SetInt(0, unidade)
             .SetText(1, descricao)
@@ -138,11 +158,15 @@ int main(int argc, char** argv) {
             .Executa();
         Statement apaga(tr, "DELETE FROM DOWNPABX WHERE PAB_CODIGO = ?");
         apaga.SetInt(0, unidade).Executa();
-        Statement insere(tr, "INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) VALUES (?, ?, ?)");
-        insere.SetInt(0, unidade).SetText(1, janela.substr(0, traco)).SetText(2, janela.substr(traco + 1)).Executa();
+        Statement insere(
+            tr, "INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) VALUES (?, ?, ?)");
+        insere.SetInt(0, unidade)
+            .SetText(1, janela.substr(0, traco))
+            .SetText(2, janela.substr(traco + 1))
+            .Executa();
         tr.Commit();
-        std::cout << "unidade " << unidade << " registrada: " << endereco << ":" << portaLink << ", FTP "
-                  << portaFTP << "\n";
+        std::cout << "unidade " << unidade << " registrada: " << endereco << ":" << portaLink
+                  << ", FTP " << portaFTP << "\n";
         return 0;
     } catch (const std::exception& e) {
         std::cerr << "veruzadu-unidade: " << e.what() << "\n";

@@ -41,7 +41,9 @@ int ExecutaSonda(const OpcoesSonda& opcoes, std::ostream& saida, std::ostream& e
         return 2;
     };
     // Each PROG read: send, then wait for its "OK".
-    auto leitura = [&](bool enviado) { return enviado && pabx.AguardaResposta() && pabx.FStatusPROG == "OK"; };
+    auto leitura = [&](bool enviado) {
+        return enviado && pabx.AguardaResposta() && pabx.FStatusPROG == "OK";
+    };
 
     pabx.Conecta();
     pabx.AguardaResposta();
@@ -55,13 +57,15 @@ int ExecutaSonda(const OpcoesSonda& opcoes, std::ostream& saida, std::ostream& e
     // connection's "OK" is cleared first), and tell a refused password apart.
     pabx.FStatusPROG.Esvazia();
     if (!pabx.EnviaLogin()) return falha("Falha ao enviar login");
-    if (!AguardaUm(pabx, evento, pabx.FStatusPROG, pabx.FStatusCTRL)) return falha("Resposta ao login falhou");
+    if (!AguardaUm(pabx, evento, pabx.FStatusPROG, pabx.FStatusCTRL))
+        return falha("Resposta ao login falhou");
     if (!(pabx.FStatusPROG == "OK")) {
         const std::string ctrl = pabx.FStatusCTRL.Le();
         return falha("Login recusado: " + (ctrl.empty() ? pabx.FStatusPROG.Le() : ctrl));
     }
 
-    if (!leitura(pabx.PedeVersao()) || !leitura(pabx.PedeRelease())) return falha("Falha ao ler a versão");
+    if (!leitura(pabx.PedeVersao()) || !leitura(pabx.PedeRelease()))
+        return falha("Falha ao ler a versão");
     saida << "Versão: " << pabx.FVersao << "\n";
     if (!leitura(pabx.PedeParametros())) return falha("Falha ao ler os parâmetros");
     saida << "Modelo: " << pabx.FModelo << "\n";
@@ -71,7 +75,8 @@ int ExecutaSonda(const OpcoesSonda& opcoes, std::ostream& saida, std::ostream& e
     if (!pabx.AguardaStatus(pabx.FStatusCTRL) || !(pabx.FStatusCTRL == "OK"))
         return falha("Volume SDCard não suportado: " + pabx.FStatusCTRL.Le());
     const TVolumeSDCard volume = pabx.VolumeSDCard();
-    saida << "SD card: total " << volume.Total << ", livre " << volume.Livre << ", usado " << volume.Usado << "\n";
+    saida << "SD card: total " << volume.Total << ", livre " << volume.Livre << ", usado "
+          << volume.Usado << "\n";
 
     if (!leitura(pabx.PedeNomesDNS())) return falha("Falha ao ler os nomes DNS");
     if (!leitura(pabx.PedeIndicesDNS())) return falha("Falha ao ler os índices DNS");

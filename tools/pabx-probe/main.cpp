@@ -46,7 +46,8 @@ int main(int argc, char** argv) {
             opcoes.host = arg;
             ++posicional;
         } else if (posicional == 1) {
-            if (!Numero(arg, opcoes.porta) || opcoes.porta == 0 || opcoes.porta > 65535) return Uso();
+            if (!Numero(arg, opcoes.porta) || opcoes.porta == 0 || opcoes.porta > 65535)
+                return Uso();
             ++posicional;
         } else if (posicional == 2 && arg == "-") {
             ++posicional;  // the earlier spelling of "from standard input"

@@ -38,12 +38,18 @@ FaultRule ParseFaultRule(const std::string& text) {
         action = action.substr(0, eq);
     }
     static const std::pair<const char*, FaultAction> kActions[] = {
-        {"noreply", FaultAction::NoReply},   {"delay", FaultAction::Delay},
-        {"refuse", FaultAction::Refuse},     {"drop", FaultAction::Drop},
-        {"split", FaultAction::Split},       {"junk", FaultAction::Junk},
-        {"short", FaultAction::Short},       {"malformed", FaultAction::Malformed},
-        {"wrongack", FaultAction::WrongAck}, {"badxml", FaultAction::BadXml},
-        {"oversize", FaultAction::Oversize}, {"wrongblock", FaultAction::WrongBlock},
+        {"noreply", FaultAction::NoReply},
+        {"delay", FaultAction::Delay},
+        {"refuse", FaultAction::Refuse},
+        {"drop", FaultAction::Drop},
+        {"split", FaultAction::Split},
+        {"junk", FaultAction::Junk},
+        {"short", FaultAction::Short},
+        {"malformed", FaultAction::Malformed},
+        {"wrongack", FaultAction::WrongAck},
+        {"badxml", FaultAction::BadXml},
+        {"oversize", FaultAction::Oversize},
+        {"wrongblock", FaultAction::WrongBlock},
         {"cut", FaultAction::Cut}};
     bool known = false;
     for (auto& [name, a] : kActions) {

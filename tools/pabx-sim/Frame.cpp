@@ -43,9 +43,7 @@ Bytes Header(uint16_t kind, uint16_t command, size_t restAfterCommand) {
     return f;
 }
 
-uint16_t Words(size_t n) {
-    return static_cast<uint16_t>((n + 1) / 2);
-}
+uint16_t Words(size_t n) { return static_cast<uint16_t>((n + 1) / 2); }
 
 }  // namespace
 
@@ -68,9 +66,7 @@ Bytes ProgAckFrame(uint16_t block, uint16_t index) {
     return f;
 }
 
-uint16_t CtrlReplyCommand(uint16_t requestCommand) {
-    return requestCommand | 0x80;
-}
+uint16_t CtrlReplyCommand(uint16_t requestCommand) { return requestCommand | 0x80; }
 
 Bytes CtrlReplyFrame(uint16_t command, uint16_t result, uint16_t subCode, const Bytes& data) {
     Bytes f = Header(kKindCtrl, command, 6 + data.size());

@@ -61,16 +61,11 @@ std::string OtherParty(std::mt19937& rng, int type, unsigned ownExtension) {
     unsigned n = d8(rng);
     std::string s = std::to_string(n);
     switch (form(rng)) {
-        case 0:
-            return s;
-        case 1:
-            return "48" + s;
-        case 2:
-            return "(48) " + s.substr(0, 4) + "-" + s.substr(4);
-        case 3:
-            return "+55 48 " + s.substr(0, 4) + "-" + s.substr(4);
-        default:
-            return "0" + std::to_string(n % 1000000);  // short, as some trunks report it
+        case 0: return s;
+        case 1: return "48" + s;
+        case 2: return "(48) " + s.substr(0, 4) + "-" + s.substr(4);
+        case 3: return "+55 48 " + s.substr(0, 4) + "-" + s.substr(4);
+        default: return "0" + std::to_string(n % 1000000);  // short, as some trunks report it
     }
 }
 
@@ -153,23 +148,12 @@ RecordingsSummary MakeRecordings(const fs::path& store, int count, uint32_t seed
 
         enum { Pair, EmptyWav, XmlOnly, WavOnly, NoAudioElement, AudioNotSim } kind = Pair;
         switch (i % 20) {
-            case 3:
-                kind = EmptyWav;
-                break;
-            case 7:
-                kind = XmlOnly;
-                break;
-            case 11:
-                kind = WavOnly;
-                break;
-            case 15:
-                kind = NoAudioElement;
-                break;
-            case 18:
-                kind = AudioNotSim;
-                break;
-            default:
-                break;
+            case 3: kind = EmptyWav; break;
+            case 7: kind = XmlOnly; break;
+            case 11: kind = WavOnly; break;
+            case 15: kind = NoAudioElement; break;
+            case 18: kind = AudioNotSim; break;
+            default: break;
         }
         if (kind != XmlOnly) {
             WriteFileAtomically(wav, kind == EmptyWav ? std::string() : Audio(rng, length));
@@ -192,24 +176,12 @@ RecordingsSummary MakeRecordings(const fs::path& store, int count, uint32_t seed
             sum.xmlFiles.push_back(xml);
         }
         switch (kind) {
-            case Pair:
-                ++sum.pairs;
-                break;
-            case EmptyWav:
-                ++sum.emptyWav;
-                break;
-            case XmlOnly:
-                ++sum.xmlOnly;
-                break;
-            case WavOnly:
-                ++sum.wavOnly;
-                break;
-            case NoAudioElement:
-                ++sum.noAudioElement;
-                break;
-            case AudioNotSim:
-                ++sum.audioNotSim;
-                break;
+            case Pair: ++sum.pairs; break;
+            case EmptyWav: ++sum.emptyWav; break;
+            case XmlOnly: ++sum.xmlOnly; break;
+            case WavOnly: ++sum.wavOnly; break;
+            case NoAudioElement: ++sum.noAudioElement; break;
+            case AudioNotSim: ++sum.audioNotSim; break;
         }
     }
     return sum;

@@ -33,8 +33,7 @@ std::vector<std::string> Split(std::string_view s, char sep) {
     return out;
 }
 
-template <typename T>
-T Number(const std::string& text, const std::string& where) {
+template <typename T> T Number(const std::string& text, const std::string& where) {
     T v{};
     std::string t = Trim(text);
     int base = 10;

@@ -67,7 +67,8 @@ Bytes Oversized(Bytes f) {
 // A PROG reply naming the next block: the data (or acknowledgement) of a
 // block other than the one asked for. CTRL frames are left as they are.
 Bytes OtherBlock(Bytes f) {
-    if (f.size() >= 15 && GetU16(f, 3) == kKindProg) PutU16(f, 9, static_cast<uint16_t>(GetU16(f, 9) + 1));
+    if (f.size() >= 15 && GetU16(f, 3) == kKindProg)
+        PutU16(f, 9, static_cast<uint16_t>(GetU16(f, 9) + 1));
     return f;
 }
 
@@ -95,17 +96,11 @@ Bytes BadXml(const Bytes& f) {
 Simulator::Simulator(const Scenario& scenario, SimulatorOptions options)
     : unit_(scenario), options_(std::move(options)), scenarioFaults_(scenario.faults) {}
 
-Simulator::~Simulator() {
-    Stop();
-}
+Simulator::~Simulator() { Stop(); }
 
-void Simulator::AddFault(const std::string& rule) {
-    faults_.Add(ParseFaultRule(rule));
-}
+void Simulator::AddFault(const std::string& rule) { faults_.Add(ParseFaultRule(rule)); }
 
-void Simulator::ClearFaults() {
-    faults_.Clear();
-}
+void Simulator::ClearFaults() { faults_.Clear(); }
 
 void Simulator::Start() {
     if (started_) return;
@@ -285,14 +280,11 @@ bool Simulator::Reply(int fd, Session& session, const Request& r, const std::vec
     std::vector<Bytes> out = replies;
     FaultAction action = fault ? fault->action : FaultAction::Refuse;  // Refuse: already applied
     switch (action) {
-        case FaultAction::NoReply:
-            return true;
+        case FaultAction::NoReply: return true;
         case FaultAction::Delay:
             if (!Pause(fault->arg)) return false;
             break;
-        case FaultAction::WrongAck:
-            out = {session.WrongAck(r)};
-            break;
+        case FaultAction::WrongAck: out = {session.WrongAck(r)}; break;
         case FaultAction::BadXml:
             if (!out.empty()) out[0] = BadXml(out[0]);
             break;
@@ -322,8 +314,7 @@ bool Simulator::Reply(int fd, Session& session, const Request& r, const std::vec
             out[0].insert(out[0].begin(), j.begin(), j.end());
             break;
         }
-        default:
-            break;
+        default: break;
     }
     Bytes all;
     for (const auto& f : out) all.insert(all.end(), f.begin(), f.end());

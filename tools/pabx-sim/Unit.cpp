@@ -33,17 +33,10 @@ std::string XmlEscape(const std::string& s) {
     std::string out;
     for (char c : s) {
         switch (c) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            default:
-                out.push_back(c);
+            case '&': out += "&amp;"; break;
+            case '<': out += "&lt;"; break;
+            case '>': out += "&gt;"; break;
+            default: out.push_back(c);
         }
     }
     return out;
@@ -76,11 +69,8 @@ AgendaKind AgendaKindForModel(const std::string& model) {
 }
 
 Unit::Unit(const Scenario& s)
-    : passwordLatin1_(Utf8ParaLatin1(s.password)),
-      store_(s.store),
-      sdTotal_(s.sdTotal),
-      sdFree_(s.sdFree),
-      sdUsed_(s.sdUsed) {
+    : passwordLatin1_(Utf8ParaLatin1(s.password)), store_(s.store), sdTotal_(s.sdTotal),
+      sdFree_(s.sdFree), sdUsed_(s.sdUsed) {
     blocks_[{102, 0}] = Words({s.versionMajor, s.versionMinor});
     blocks_[{102, 2}] = Words({s.release});
 
@@ -219,9 +209,7 @@ std::string Unit::DescribeExtensions() const {
     return s;
 }
 
-bool Unit::PasswordMatches(const std::string& latin1) const {
-    return latin1 == passwordLatin1_;
-}
+bool Unit::PasswordMatches(const std::string& latin1) const { return latin1 == passwordLatin1_; }
 
 std::optional<std::string> Unit::Document(uint16_t code) const {
     std::lock_guard lock(mutex_);
@@ -279,17 +267,10 @@ std::vector<std::string> Session::Names(const Request& r) {
             n = {"sdcard"};
         } else if (r.command == kCtrlRecordings) {
             switch (GetU16(r.payload, 0)) {
-                case 0:
-                    n = {"access"};
-                    break;
-                case 1:
-                    n = {"usb"};
-                    break;
-                case 2:
-                    n = {"remove"};
-                    break;
-                default:
-                    n = {"other"};
+                case 0: n = {"access"}; break;
+                case 1: n = {"usb"}; break;
+                case 2: n = {"remove"}; break;
+                default: n = {"other"};
             }
         } else {
             n = {"other"};
@@ -350,10 +331,8 @@ std::vector<Bytes> Session::Handle(const Request& r) {
         case kCtrlSdCard:
             return {CtrlReplyFrame(CtrlReplyCommand(kCtrlSdCard), 1, kSubRecordings,
                                    unit_.SdCardVolume())};
-        case kCtrlRecordings:
-            return {HandleRecordings(r)};
-        default:
-            return {CtrlReplyFrame(CtrlReplyCommand(r.command), 2, r.subCode)};
+        case kCtrlRecordings: return {HandleRecordings(r)};
+        default: return {CtrlReplyFrame(CtrlReplyCommand(r.command), 2, r.subCode)};
     }
 }
 
@@ -377,8 +356,7 @@ Bytes Session::HandleRecordings(const Request& r) {
             result = static_cast<uint16_t>(unit_.store().Remove(path));
             break;
         }
-        default:
-            result = 2;
+        default: result = 2;
     }
     return CtrlReplyFrame(CtrlReplyCommand(kCtrlRecordings), result, kSubRecordings);
 }

@@ -132,9 +132,7 @@ class Conexao final {
     std::vector<std::string> prontas_;
 };
 
-bool ComecaCom(std::string_view s, std::string_view p) {
-    return s.substr(0, p.size()) == p;
-}
+bool ComecaCom(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
 // Waits for the reply beginning with `prefixo`, printing pushed log lines
 // when `mostraLog`. 0 when it came; 1 with the reason otherwise.

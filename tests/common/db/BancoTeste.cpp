@@ -4,11 +4,11 @@
 #include <cstdlib>
 #include <unistd.h>
 
-void BancoTeste::SetUp()
-{
+void BancoTeste::SetUp() {
     auto s = ServidorTeste::DoAmbiente();
     if (!s)
-        SEM_SERVIDOR_TESTE() << "VERUZADU_FB_* not set: run through scripts/test, which starts Firebird";
+        SEM_SERVIDOR_TESTE()
+            << "VERUZADU_FB_* not set: run through scripts/test, which starts Firebird";
     servidor_ = *s;
     static std::atomic<int> contador{0};
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -18,8 +18,7 @@ void BancoTeste::SetUp()
     db_.emplace(Attachment::Cria(params_));
 }
 
-void BancoTeste::TearDown()
-{
+void BancoTeste::TearDown() {
     if (db_) {
         try {
             db_->ApagaBanco();

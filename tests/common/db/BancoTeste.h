@@ -12,7 +12,7 @@
 #include <string>
 
 class BancoTeste : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override;
     void TearDown() override;
     Attachment& Db() { return *db_; }
@@ -24,8 +24,9 @@ protected:
     std::optional<Attachment> db_;
 };
 
-#define PRECISA_SERVIDOR()                                                                          \
-    do {                                                                                            \
-        if (!ServidorTeste::DoAmbiente())                                                           \
-            SEM_SERVIDOR_TESTE() << "VERUZADU_FB_* not set: run through scripts/test, which starts Firebird"; \
+#define PRECISA_SERVIDOR()                                                                         \
+    do {                                                                                           \
+        if (!ServidorTeste::DoAmbiente())                                                          \
+            SEM_SERVIDOR_TESTE()                                                                   \
+                << "VERUZADU_FB_* not set: run through scripts/test, which starts Firebird";       \
     } while (0)

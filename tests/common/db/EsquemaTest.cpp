@@ -23,11 +23,15 @@ DataHora Dh(int a, int m, int d, int h, int n, int s) { return DataHora{a, m, d,
 
 void InsereGravacao(Transaction& tr, int pabx, const std::string& ramal, const DataHora& quando,
                     const std::string& idFile, int cliente = 0) {
-    Statement st(tr, "INSERT INTO GRAVACAO (GRV_CODIGO,PAB_CODIGO,GRV_ESTADO,GRV_COMANDA,GRV_RAMGRAVADO,GRV_DESTINO,"
-                     "GRV_CODCONTA,GRV_DATARG,GRV_DATAGRV,GRV_CONTROLE,GRV_IDFILE,GRV_TPFILE,GRV_TPLIGA,CLI_CODIGO,"
-                     "GRV_DURACAO,GRV_TEMAUDIO) VALUES (GEN_ID(GEN_GRV_ID,1),?,0,'DEVICE',?,'4833334444','',"
-                     "'NOW',?,'',?,1,2,?,10,0)");
-    st.SetInt(0, pabx).SetText(1, ramal).SetTimestamp(2, quando).SetText(3, idFile).SetInt(4, cliente);
+    Statement st(
+        tr, "INSERT INTO GRAVACAO "
+            "(GRV_CODIGO,PAB_CODIGO,GRV_ESTADO,GRV_COMANDA,GRV_RAMGRAVADO,GRV_DESTINO,"
+            "GRV_CODCONTA,GRV_DATARG,GRV_DATAGRV,GRV_CONTROLE,GRV_IDFILE,GRV_TPFILE,GRV_TPLIGA,CLI_"
+            "CODIGO,"
+            "GRV_DURACAO,GRV_TEMAUDIO) VALUES (GEN_ID(GEN_GRV_ID,1),?,0,'DEVICE',?,'4833334444','',"
+            "'NOW',?,'',?,1,2,?,10,0)");
+    st.SetInt(0, pabx).SetText(1, ramal).SetTimestamp(2, quando).SetText(3, idFile).SetInt(4,
+                                                                                           cliente);
     st.Executa();
 }
 
@@ -46,27 +50,26 @@ std::vector<LinhaLista> ListaGrv(Attachment& att, const DataHora& ini, const Dat
     auto c = st.Abre();
     while (c.Proxima()) {
         LinhaLista l{c.GetInt(0), c.GetText(1), std::nullopt, std::nullopt};
-        if (!c.IsNull(11))
-            l.grupo = c.GetText(11);
-        if (!c.IsNull(9))
-            l.cliente = c.GetText(9);
+        if (!c.IsNull(11)) l.grupo = c.GetText(11);
+        if (!c.IsNull(9)) l.cliente = c.GetText(9);
         r.push_back(l);
     }
     return r;
 }
 
-} // namespace
+}  // namespace
 
 TEST(Instalacao, CriaBancosDoUsuarioDoProgramaESegundaExecucaoNaoMudaNada) {
     InstalacaoTeste inst("instala");
     EXIGE_SERVIDOR(inst);
-    ASSERT_EQ(inst.primeira.size(), 3u); // alias, main database, template
+    ASSERT_EQ(inst.primeira.size(), 3u);  // alias, main database, template
     EXPECT_EQ(CaminhoDoAlias(inst.opcoes.arquivoAliases, inst.opcoes.alias),
               (inst.opcoes.pastaDados / "QUVVERUZADU.FDB").string());
 
     auto alteracao = std::filesystem::last_write_time(inst.opcoes.pastaDados / "GRVPAB000.FDB");
     EXPECT_TRUE(InstalaParaTeste(inst.opcoes).empty());
-    EXPECT_EQ(std::filesystem::last_write_time(inst.opcoes.pastaDados / "GRVPAB000.FDB"), alteracao);
+    EXPECT_EQ(std::filesystem::last_write_time(inst.opcoes.pastaDados / "GRVPAB000.FDB"),
+              alteracao);
 
     // Owned by the program's user, so its own upgrades may alter them.
     for (const auto& p : {inst.Principal(), inst.Unidade(0)}) {
@@ -99,7 +102,9 @@ TEST(Instalacao, LinhasUnicasEChaves) {
         auto c = st.Abre();
         ASSERT_TRUE(c.Proxima());
         EXPECT_EQ(c.GetBigInt(0), 1) << tabela;
-        EXPECT_THROW(tr.Executa(std::string("INSERT INTO ") + tabela + " DEFAULT VALUES"), FirebirdError) << tabela;
+        EXPECT_THROW(tr.Executa(std::string("INSERT INTO ") + tabela + " DEFAULT VALUES"),
+                     FirebirdError)
+            << tabela;
         EXPECT_THROW(tr.Executa(std::string("DELETE FROM ") + tabela), FirebirdError) << tabela;
     }
     // Logins are unique whatever their case.
@@ -142,25 +147,27 @@ TEST(ListaGrv, ColunasPeriodoGruposEContatos) {
         tr.Executa("INSERT INTO GRUPO VALUES (2, 'Suporte')");
         tr.Executa("INSERT INTO GRPRAMAL VALUES (1, '201', 'Ana', 3)");
         tr.Executa("INSERT INTO GRPRAMAL VALUES (2, '201', 'Ana', 3)");
-        tr.Executa("INSERT INTO GRPRAMAL VALUES (9, '204', 'Sem grupo', 3)"); // group 9 is gone
+        tr.Executa("INSERT INTO GRPRAMAL VALUES (9, '204', 'Sem grupo', 3)");  // group 9 is gone
         tr.Executa("INSERT INTO GRPRAMAL VALUES (1, '205', 'Outra unidade', 4)");
         Statement st(tr, "INSERT INTO GRPRAMAL VALUES (2, '3000', ?, 3)");
         st.SetText(0, trinta).Executa();
-        tr.Executa("INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR) VALUES (5, 'Cliente Cinco', '123')");
+        tr.Executa("INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR) VALUES (5, "
+                   "'Cliente Cinco', '123')");
         tr.Commit();
     }
     Attachment att = Attachment::Conecta(inst.Unidade(3));
     {
         Transaction tr(att);
-        InsereGravacao(tr, 3, "201", Dh(2024, 3, 10, 9, 0, 0), "a", 5);     // two groups
-        InsereGravacao(tr, 3, "202", Dh(2024, 3, 10, 10, 0, 0), "b");       // no group
+        InsereGravacao(tr, 3, "201", Dh(2024, 3, 10, 9, 0, 0), "a", 5);  // two groups
+        InsereGravacao(tr, 3, "202", Dh(2024, 3, 10, 10, 0, 0), "b");    // no group
         InsereGravacao(tr, 3, trinta.substr(0, 20), Dh(2024, 3, 10, 11, 0, 0), "c");
         tr.Executa("UPDATE GRAVACAO SET GRV_RAMGRAVADO = '3000' WHERE GRV_IDFILE = 'c'");
-        InsereGravacao(tr, 3, "Ana", Dh(2024, 3, 10, 12, 0, 0), "d");       // by the extension's name
-        InsereGravacao(tr, 3, "204", Dh(2024, 3, 10, 13, 0, 0), "e");       // group row without group
-        InsereGravacao(tr, 3, "205", Dh(2024, 3, 10, 14, 0, 0), "f");       // grouped on another unit only
-        InsereGravacao(tr, 3, "201", Dh(2024, 3, 10, 23, 59, 59), "g");     // exactly at the end
-        InsereGravacao(tr, 3, "201", Dh(2024, 3, 11, 0, 0, 0), "h");        // after it
+        InsereGravacao(tr, 3, "Ana", Dh(2024, 3, 10, 12, 0, 0), "d");  // by the extension's name
+        InsereGravacao(tr, 3, "204", Dh(2024, 3, 10, 13, 0, 0), "e");  // group row without group
+        InsereGravacao(tr, 3, "205", Dh(2024, 3, 10, 14, 0, 0),
+                       "f");  // grouped on another unit only
+        InsereGravacao(tr, 3, "201", Dh(2024, 3, 10, 23, 59, 59), "g");  // exactly at the end
+        InsereGravacao(tr, 3, "201", Dh(2024, 3, 11, 0, 0, 0), "h");     // after it
         tr.Commit();
     }
 
@@ -168,19 +175,17 @@ TEST(ListaGrv, ColunasPeriodoGruposEContatos) {
     {
         Transaction tr(att, true);
         Statement st(tr, "SELECT * FROM LISTAGRV(?, ?)");
-        const std::vector<std::string> esperadas{"GRV_CODIGO",     "GRV_RAMGRAVADO", "GRV_DESTINO",      "GRV_CONTROLE",
-                                                 "GRV_DATAGRV",    "GRV_TPLIGA",     "GRV_IDENTIFICA",   "GRV_DURACAO",
-                                                 "CLI_CODIGO",     "CLI_DESCRICAO",  "CLI_IDENTIFICADOR", "GRP_DESCRICAO",
-                                                 "GRV_TEMAUDIO"};
+        const std::vector<std::string> esperadas{
+            "GRV_CODIGO",        "GRV_RAMGRAVADO", "GRV_DESTINO", "GRV_CONTROLE", "GRV_DATAGRV",
+            "GRV_TPLIGA",        "GRV_IDENTIFICA", "GRV_DURACAO", "CLI_CODIGO",   "CLI_DESCRICAO",
+            "CLI_IDENTIFICADOR", "GRP_DESCRICAO",  "GRV_TEMAUDIO"};
         ASSERT_EQ(st.NumeroColunas(), esperadas.size());
-        for (unsigned i = 0; i < esperadas.size(); ++i)
-            EXPECT_EQ(st.NomeColuna(i), esperadas[i]);
+        for (unsigned i = 0; i < esperadas.size(); ++i) EXPECT_EQ(st.NomeColuna(i), esperadas[i]);
     }
 
     auto linhas = ListaGrv(att, Dh(2024, 3, 10, 0, 0, 0), Dh(2024, 3, 10, 23, 59, 59));
     std::vector<std::pair<std::string, std::string>> vistos;
-    for (const auto& l : linhas)
-        vistos.emplace_back(l.ramal, l.grupo.value_or("<null>"));
+    for (const auto& l : linhas) vistos.emplace_back(l.ramal, l.grupo.value_or("<null>"));
     // Ordered by time; an extension in two groups comes twice (in either
     // order), one without a group once with a NULL group.
     ASSERT_EQ(linhas.size(), 10u);
@@ -196,10 +201,10 @@ TEST(ListaGrv, ColunasPeriodoGruposEContatos) {
     EXPECT_EQ(vistos[2], std::make_pair(std::string("202"), std::string("<null>")));
     // A group row with a 30-character name does not abort the search.
     EXPECT_EQ(vistos[3], std::make_pair(std::string("3000"), std::string("Suporte")));
-    EXPECT_EQ(par(4), std::make_pair(std::string("Ana"), ambos));       // matched by the name
+    EXPECT_EQ(par(4), std::make_pair(std::string("Ana"), ambos));  // matched by the name
     EXPECT_EQ(vistos[6], std::make_pair(std::string("204"), std::string("<null>")));
     EXPECT_EQ(vistos[7], std::make_pair(std::string("205"), std::string("<null>")));
-    EXPECT_EQ(par(8), std::make_pair(std::string("201"), ambos)); // exactly at DTFIM: included
+    EXPECT_EQ(par(8), std::make_pair(std::string("201"), ambos));  // exactly at DTFIM: included
 
     // ... and LISTARAMGRUPO gives that name whole.
     {
@@ -214,11 +219,12 @@ TEST(ListaGrv, ColunasPeriodoGruposEContatos) {
     {
         auto sequenciais = [&] {
             Transaction tr(att, true);
-            Statement st(tr, "SELECT COALESCE(SUM(s.MON$RECORD_SEQ_READS), 0) FROM MON$TABLE_STATS t "
-                             "JOIN MON$RECORD_STATS s ON s.MON$STAT_ID = t.MON$RECORD_STAT_ID "
-                             "JOIN MON$ATTACHMENTS a ON a.MON$STAT_ID = t.MON$STAT_ID "
-                             "WHERE t.MON$STAT_GROUP = 1 AND t.MON$TABLE_NAME = 'GRAVACAO' "
-                             "AND a.MON$ATTACHMENT_ID = CURRENT_CONNECTION");
+            Statement st(tr,
+                         "SELECT COALESCE(SUM(s.MON$RECORD_SEQ_READS), 0) FROM MON$TABLE_STATS t "
+                         "JOIN MON$RECORD_STATS s ON s.MON$STAT_ID = t.MON$RECORD_STAT_ID "
+                         "JOIN MON$ATTACHMENTS a ON a.MON$STAT_ID = t.MON$STAT_ID "
+                         "WHERE t.MON$STAT_GROUP = 1 AND t.MON$TABLE_NAME = 'GRAVACAO' "
+                         "AND a.MON$ATTACHMENT_ID = CURRENT_CONNECTION");
             auto c = st.Abre();
             c.Proxima();
             return c.GetBigInt(0);
@@ -235,17 +241,17 @@ TEST(ListaGrv, ColunasPeriodoGruposEContatos) {
     // Two searches open at once in one transaction do not disturb each other.
     {
         Transaction tr(att, true);
-        Statement a(tr, "SELECT GRV_CODIGO FROM LISTAGRV('2024-03-10 00:00:00', '2024-03-10 23:59:59')");
-        Statement b(tr, "SELECT GRV_CODIGO FROM LISTAGRV('2024-03-10 00:00:00', '2024-03-11 00:00:00')");
+        Statement a(
+            tr, "SELECT GRV_CODIGO FROM LISTAGRV('2024-03-10 00:00:00', '2024-03-10 23:59:59')");
+        Statement b(
+            tr, "SELECT GRV_CODIGO FROM LISTAGRV('2024-03-10 00:00:00', '2024-03-11 00:00:00')");
         auto ca = a.Abre();
         ASSERT_TRUE(ca.Proxima());
         auto cb = b.Abre();
         int nb = 0;
-        while (cb.Proxima())
-            ++nb;
+        while (cb.Proxima()) ++nb;
         int na = 1;
-        while (ca.Proxima())
-            ++na;
+        while (ca.Proxima()) ++na;
         EXPECT_EQ(na, 10);
         EXPECT_EQ(nb, 12);
     }
@@ -253,12 +259,15 @@ TEST(ListaGrv, ColunasPeriodoGruposEContatos) {
     // The deletion window's filters name CLIENTE and GRPRAMAL here.
     {
         Transaction tr(att);
-        EXPECT_EQ(tr.Executa("DELETE FROM GRAVACAO g WHERE g.CLI_CODIGO IN (SELECT c.CLI_CODIGO FROM CLIENTE c "
-                             "WHERE c.CLI_DESCRICAO='Cliente Cinco')"),
-                  1u);
-        EXPECT_EQ(tr.Executa("DELETE FROM GRAVACAO g WHERE g.GRV_RAMGRAVADO IN (SELECT r.rml_ramal FROM grpramal r "
+        EXPECT_EQ(
+            tr.Executa(
+                "DELETE FROM GRAVACAO g WHERE g.CLI_CODIGO IN (SELECT c.CLI_CODIGO FROM CLIENTE c "
+                "WHERE c.CLI_DESCRICAO='Cliente Cinco')"),
+            1u);
+        EXPECT_EQ(tr.Executa("DELETE FROM GRAVACAO g WHERE g.GRV_RAMGRAVADO IN (SELECT r.rml_ramal "
+                             "FROM grpramal r "
                              "WHERE r.grp_codigo=2)"),
-                  3u); // 201 twice (g, h) and 3000
+                  3u);  // 201 twice (g, h) and 3000
         tr.Rollback();
     }
 }
@@ -277,33 +286,46 @@ TEST(ListaGrv, LinhasEOrdemDaJuncaoComContatosEGrupos) {
         std::string descricao, identificador;
     };
     std::map<int, Contato> contatos;
-    std::vector<std::tuple<std::string, std::string, std::optional<std::string>>> grupos; // ramal, nome, grupo
+    std::vector<std::tuple<std::string, std::string, std::optional<std::string>>>
+        grupos;  // ramal, nome, grupo
     {
         Attachment att = Attachment::Conecta(inst.Principal());
         Transaction tr(att);
         tr.Executa("INSERT INTO GRUPO VALUES (1, 'Vendas')");
         tr.Executa("INSERT INTO GRUPO VALUES (2, 'Suporte')");
         const std::vector<std::tuple<int, std::string, std::string, int>> linhas{
-            {1, "201", "Ana", 3}, {2, "201", "Ana", 3}, {2, "202", "Bia", 3}, {9, "203", "Caio", 3},
+            {1, "201", "Ana", 3},
+            {2, "201", "Ana", 3},
+            {2, "202", "Bia", 3},
+            {9, "203", "Caio", 3},
             {1, "204", "Duda", 4}};
         for (const auto& [g, r, n, u] : linhas) {
             Statement st(tr, "INSERT INTO GRPRAMAL VALUES (?, ?, ?, ?)");
             st.SetInt(0, g).SetText(1, r).SetText(2, n).SetInt(3, u).Executa();
             if (u == 3)
-                grupos.emplace_back(r, n, g == 1 ? std::optional<std::string>("Vendas")
-                                          : g == 2 ? std::optional<std::string>("Suporte")
-                                                   : std::nullopt);
+                grupos.emplace_back(r, n,
+                                    g == 1   ? std::optional<std::string>("Vendas")
+                                    : g == 2 ? std::optional<std::string>("Suporte")
+                                             : std::nullopt);
         }
         for (int c = 1; c <= 60; ++c) {
-            if (c == 13) continue; // gone
+            if (c == 13) continue;  // gone
             Contato k{"Contato " + std::to_string(c), c % 7 == 0 ? "" : std::to_string(1000 + c)};
-            Statement st(tr, "INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR) VALUES (?, ?, ?)");
+            Statement st(tr, "INSERT INTO CLIENTE (CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR) "
+                             "VALUES (?, ?, ?)");
             st.SetInt(0, c).SetText(1, k.descricao);
-            if (k.identificador.empty()) st.SetNull(2); else st.SetText(2, k.identificador);
+            if (k.identificador.empty())
+                st.SetNull(2);
+            else
+                st.SetText(2, k.identificador);
             st.Executa();
             for (int f = 0; f < 1 + c % 3; ++f) {
-                Statement tel(tr, "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (?, ?, ?)");
-                tel.SetInt(0, c).SetText(1, "48" + std::to_string(c * 10 + f)).SetInt(2, f).Executa();
+                Statement tel(
+                    tr, "INSERT INTO TELEFONE (CLI_CODIGO, TEL_NUMERO, TEL_TIPO) VALUES (?, ?, ?)");
+                tel.SetInt(0, c)
+                    .SetText(1, "48" + std::to_string(c * 10 + f))
+                    .SetInt(2, f)
+                    .Executa();
             }
             contatos[c] = k;
         }
@@ -375,14 +397,18 @@ TEST(ListaGrv, LinhasEOrdemDaJuncaoComContatosEGrupos) {
     };
     auto obtido = [&](const DataHora& ini, const DataHora& fim) {
         Transaction tr(att, true);
-        Statement st(tr, "SELECT GRV_CODIGO, CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, GRP_DESCRICAO "
-                         "FROM LISTAGRV(?, ?)");
+        Statement st(
+            tr, "SELECT GRV_CODIGO, CLI_CODIGO, CLI_DESCRICAO, CLI_IDENTIFICADOR, GRP_DESCRICAO "
+                "FROM LISTAGRV(?, ?)");
         st.SetTimestamp(0, ini).SetTimestamp(1, fim);
         std::vector<LinhaLista> out;
         auto c = st.Abre();
-        auto texto = [&](unsigned i) { return c.IsNull(i) ? std::nullopt : std::optional<std::string>(c.GetText(i)); };
+        auto texto = [&](unsigned i) {
+            return c.IsNull(i) ? std::nullopt : std::optional<std::string>(c.GetText(i));
+        };
         while (c.Proxima())
-            out.push_back({c.GetInt(0), c.IsNull(1) ? std::nullopt : std::optional<int>(c.GetInt(1)), texto(2),
+            out.push_back({c.GetInt(0),
+                           c.IsNull(1) ? std::nullopt : std::optional<int>(c.GetInt(1)), texto(2),
                            texto(3), texto(4)});
         return out;
     };
@@ -422,7 +448,8 @@ TEST(ListaGrv, UpdatePabxTrazALinhaDaUnidade) {
     {
         Attachment att = Attachment::Conecta(inst.Principal());
         Transaction tr(att);
-        tr.Executa("INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVPORTA) VALUES (2, 'Matriz', 60000)");
+        tr.Executa("INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVPORTA) VALUES (2, "
+                   "'Matriz', 60000)");
         tr.Commit();
     }
     Attachment att = Attachment::Conecta(inst.Unidade(2));
@@ -433,7 +460,8 @@ TEST(ListaGrv, UpdatePabxTrazALinhaDaUnidade) {
         }
         att.Executa("EXECUTE PROCEDURE UPDATEPABX (2)");
         Transaction tr(att, true);
-        Statement st(tr, "SELECT PAB_DESCRICAO, PAB_KELVPORTA, (SELECT COUNT(*) FROM PABX) FROM PABX WHERE PAB_CODIGO = 2");
+        Statement st(tr, "SELECT PAB_DESCRICAO, PAB_KELVPORTA, (SELECT COUNT(*) FROM PABX) FROM "
+                         "PABX WHERE PAB_CODIGO = 2");
         auto c = st.Abre();
         ASSERT_TRUE(c.Proxima());
         EXPECT_EQ(c.GetText(0), nome);
@@ -449,9 +477,11 @@ TEST(Estrutura, VerificacoesEAlteracoes) {
     {
         Attachment unidade = Attachment::Conecta(inst.Unidade(1));
         const std::string conexao = "localhost:" + inst.opcoes.alias;
-        ExecutaScript(unidade, "SET TERM ^ ;\n" + ScriptLISTARAMGRUPO(conexao) + ScriptLISTAGRV(conexao) + "SET TERM ; ^\n");
+        ExecutaScript(unidade, "SET TERM ^ ;\n" + ScriptLISTARAMGRUPO(conexao) +
+                                   ScriptLISTAGRV(conexao) + "SET TERM ; ^\n");
         Transaction tr(unidade, true);
-        Statement st(tr, "SELECT COUNT(*) FROM LISTAGRV('2024-01-01 00:00:00', '2024-12-31 23:59:59')");
+        Statement st(tr,
+                     "SELECT COUNT(*) FROM LISTAGRV('2024-01-01 00:00:00', '2024-12-31 23:59:59')");
         auto c = st.Abre();
         ASSERT_TRUE(c.Proxima());
         EXPECT_EQ(c.GetBigInt(0), 0);
@@ -464,7 +494,7 @@ TEST(Estrutura, VerificacoesEAlteracoes) {
         EXPECT_FALSE(TabelaExiste(tr, "NAOEXISTE"));
         EXPECT_TRUE(CampoExiste(tr, "PABX", "PAB_SDCARDUSED"));
         EXPECT_FALSE(CampoExiste(tr, "PABX", "PAB_UPDSCRIPT"));
-        EXPECT_FALSE(CampoExiste(tr, "pabx", "PAB_SDCARDUSED")); // catalogue names are upper case
+        EXPECT_FALSE(CampoExiste(tr, "pabx", "PAB_SDCARDUSED"));  // catalogue names are upper case
         EXPECT_EQ(TamanhoCampo(tr, "GRPRAMAL", "RML_RAMAL"), 30);
         EXPECT_EQ(TamanhoCampo(tr, "LOGHISTORY", "LOG_DETALHES"), 120);
         EXPECT_EQ(TamanhoCampo(tr, "GRPRAMAL", "NAOEXISTE"), 0);
@@ -479,7 +509,8 @@ TEST(Estrutura, VerificacoesEAlteracoes) {
 
     // An older layout: counters SMALLINT, no SD-card columns, short extension columns.
     att.Executa("CREATE TABLE VELHA (RML_RAMAL VARCHAR(20), DWN_ARQBAIXAR SMALLINT)");
-    for (const auto& sql : {SqlAlteraTamanhoCampo("VELHA", "RML_RAMAL", 30), SqlAlteraTipoCampo("VELHA", "DWN_ARQBAIXAR", "INTEGER"),
+    for (const auto& sql : {SqlAlteraTamanhoCampo("VELHA", "RML_RAMAL", 30),
+                            SqlAlteraTipoCampo("VELHA", "DWN_ARQBAIXAR", "INTEGER"),
                             SqlAdicionaCampo("VELHA", "PAB_DNSUPDATE", "SMALLINT")})
         att.Executa(sql);
     {
@@ -489,10 +520,10 @@ TEST(Estrutura, VerificacoesEAlteracoes) {
         EXPECT_TRUE(CampoExiste(tr, "VELHA", "PAB_DNSUPDATE"));
     }
     // The service's series on an installed database: widening to the same types works.
-    for (const auto& sql : AlteracoesDWNHISTORY())
-        att.Executa(sql);
+    for (const auto& sql : AlteracoesDWNHISTORY()) att.Executa(sql);
     ASSERT_EQ(AlteracoesDWNHISTORY().size(), 12u);
-    EXPECT_EQ(AlteracoesDWNHISTORY().front(), "ALTER TABLE DWNHISTORY ALTER DWN_ARQBAIXAR TYPE INTEGER");
+    EXPECT_EQ(AlteracoesDWNHISTORY().front(),
+              "ALTER TABLE DWNHISTORY ALTER DWN_ARQBAIXAR TYPE INTEGER");
     EXPECT_EQ(AlteracoesPABX().back(), "ALTER TABLE PABX ADD PAB_ULTALERTSDC TIMESTAMP");
 
     // Names cannot be parameters: anything but a plain identifier is refused.
@@ -512,10 +543,14 @@ TEST(ProximoCodigo, EscritoresSimultaneosGuardamTodasAsLinhas) {
             Attachment att = Attachment::Conecta(inst.Principal());
             for (int i = 0; i < porEscritor; ++i) {
                 Transaction tr(att);
-                InsereComProximoCodigo(tr, "GRUPO", "GRP_CODIGO", [&](Transaction& t, std::int32_t codigo) {
-                    Statement st(t, "INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (?, ?)");
-                    st.SetInt(0, codigo).SetText(1, "g" + std::to_string(id) + "-" + std::to_string(i)).Executa();
-                });
+                InsereComProximoCodigo(
+                    tr, "GRUPO", "GRP_CODIGO", [&](Transaction& t, std::int32_t codigo) {
+                        Statement st(t,
+                                     "INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (?, ?)");
+                        st.SetInt(0, codigo)
+                            .SetText(1, "g" + std::to_string(id) + "-" + std::to_string(i))
+                            .Executa();
+                    });
                 tr.Commit();
             }
         } catch (const std::exception& e) {
@@ -542,22 +577,25 @@ TEST(ProximoCodigo, EscritoresSimultaneosGuardamTodasAsLinhas) {
     tr.Executa("INSERT INTO USUARIO (USR_CODIGO, USR_LOGIN) VALUES (1, 'ana')");
     int chamadas = 0;
     try {
-        InsereComProximoCodigo(tr, "USUARIO", "USR_CODIGO", [&](Transaction& t, std::int32_t codigo) {
-            ++chamadas;
-            Statement st(t, "INSERT INTO USUARIO (USR_CODIGO, USR_LOGIN) VALUES (?, 'ANA')");
-            st.SetInt(0, codigo).Executa();
-        });
+        InsereComProximoCodigo(
+            tr, "USUARIO", "USR_CODIGO", [&](Transaction& t, std::int32_t codigo) {
+                ++chamadas;
+                Statement st(t, "INSERT INTO USUARIO (USR_CODIGO, USR_LOGIN) VALUES (?, 'ANA')");
+                st.SetInt(0, codigo).Executa();
+            });
         ADD_FAILURE() << "duplicate login accepted";
     } catch (const FirebirdError& e) {
         EXPECT_TRUE(e.ChaveDuplicada());
     }
     EXPECT_EQ(chamadas, 2);
     // The transaction is still usable after the undone attempts.
-    EXPECT_EQ(InsereComProximoCodigo(tr, "USUARIO", "USR_CODIGO",
-                                     [](Transaction& t, std::int32_t codigo) {
-                                         Statement st(t, "INSERT INTO USUARIO (USR_CODIGO, USR_LOGIN) VALUES (?, 'bia')");
-                                         st.SetInt(0, codigo).Executa();
-                                     }),
+    EXPECT_EQ(InsereComProximoCodigo(
+                  tr, "USUARIO", "USR_CODIGO",
+                  [](Transaction& t, std::int32_t codigo) {
+                      Statement st(t,
+                                   "INSERT INTO USUARIO (USR_CODIGO, USR_LOGIN) VALUES (?, 'bia')");
+                      st.SetInt(0, codigo).Executa();
+                  }),
               2);
     tr.Commit();
 }
@@ -569,12 +607,14 @@ TEST(ProximoCodigo, OutraExcecaoDesfazATentativaECodigosEsgotadosSaoRecusados) {
     Transaction tr(att);
     tr.Executa("INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (1, 'antes')");
     // An exception of the caller's own, after its insert went through.
-    EXPECT_THROW(InsereComProximoCodigo(tr, "GRUPO", "GRP_CODIGO",
-                                        [](Transaction& t, std::int32_t codigo) {
-                                            Statement st(t, "INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (?, 'x')");
-                                            st.SetInt(0, codigo).Executa();
-                                            throw std::runtime_error("falha do chamador");
-                                        }),
+    EXPECT_THROW(InsereComProximoCodigo(
+                     tr, "GRUPO", "GRP_CODIGO",
+                     [](Transaction& t, std::int32_t codigo) {
+                         Statement st(
+                             t, "INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (?, 'x')");
+                         st.SetInt(0, codigo).Executa();
+                         throw std::runtime_error("falha do chamador");
+                     }),
                  std::runtime_error);
     auto conta = [&] {
         Statement st(tr, "SELECT COUNT(*) FROM GRUPO");
@@ -582,14 +622,15 @@ TEST(ProximoCodigo, OutraExcecaoDesfazATentativaECodigosEsgotadosSaoRecusados) {
         c.Proxima();
         return c.GetBigInt(0);
     };
-    EXPECT_EQ(conta(), 1); // the attempt is undone, the row before it kept
+    EXPECT_EQ(conta(), 1);  // the attempt is undone, the row before it kept
     // The savepoint is gone: a later savepoint rollback in the caller works.
     EXPECT_NO_THROW(tr.Executa("SAVEPOINT DEPOIS"));
     EXPECT_NO_THROW(tr.Executa("ROLLBACK TO SAVEPOINT DEPOIS"));
 
     tr.Executa("INSERT INTO GRUPO (GRP_CODIGO, GRP_DESCRICAO) VALUES (2147483647, 'ultimo')");
     int chamadas = 0;
-    EXPECT_THROW(InsereComProximoCodigo(tr, "GRUPO", "GRP_CODIGO", [&](Transaction&, std::int32_t) { ++chamadas; }),
+    EXPECT_THROW(InsereComProximoCodigo(tr, "GRUPO", "GRP_CODIGO",
+                                        [&](Transaction&, std::int32_t) { ++chamadas; }),
                  std::overflow_error);
     EXPECT_EQ(chamadas, 0);
     EXPECT_EQ(conta(), 2);

@@ -13,13 +13,11 @@ using namespace std::chrono_literals;
 namespace {
 
 class EventosTest : public BancoTeste {
-protected:
+  protected:
     // Posts from another attachment, as the other program would.
-    void Posta(Attachment& outra, const std::vector<std::string>& eventos, bool confirma)
-    {
+    void Posta(Attachment& outra, const std::vector<std::string>& eventos, bool confirma) {
         std::string bloco = "EXECUTE BLOCK AS BEGIN ";
-        for (const auto& e : eventos)
-            bloco += "POST_EVENT '" + e + "'; ";
+        for (const auto& e : eventos) bloco += "POST_EVENT '" + e + "'; ";
         bloco += "END";
         Transaction tr(outra);
         tr.Executa(bloco);
@@ -30,19 +28,16 @@ protected:
     }
 
     // Collects counts until `nome` shows up or the generous limit passes.
-    std::map<std::string, unsigned long> AguardaEvento(EventListener& l, const std::string& nome)
-    {
+    std::map<std::string, unsigned long> AguardaEvento(EventListener& l, const std::string& nome) {
         std::map<std::string, unsigned long> total;
         const auto fim = std::chrono::steady_clock::now() + 20s;
         while (!total.count(nome) && std::chrono::steady_clock::now() < fim && !l.Interrompido())
-            for (auto& [k, v] : l.Aguarda(200ms))
-                total[k] += v;
+            for (auto& [k, v] : l.Aguarda(200ms)) total[k] += v;
         return total;
     }
 };
 
-TEST_F(EventosTest, EventoDeOutraConexaoChegaERollbackNao)
-{
+TEST_F(EventosTest, EventoDeOutraConexaoChegaERollbackNao) {
     EventListener ouvinte(Db(), {"GRVGRAVACAO", "GRVHISTORY", "GRVCONFIG"});
     Attachment outra = NovaConexao();
 
@@ -70,8 +65,7 @@ TEST_F(EventosTest, EventoDeOutraConexaoChegaERollbackNao)
     EXPECT_TRUE(ouvinte.Toma().empty());
 }
 
-TEST_F(EventosTest, DestruirComEventosPendentesNaoTrava)
-{
+TEST_F(EventosTest, DestruirComEventosPendentesNaoTrava) {
     Attachment outra = NovaConexao();
     for (int i = 0; i < 5; ++i) {
         EventListener ouvinte(Db(), {"GRVCADASTRO"});
@@ -82,11 +76,10 @@ TEST_F(EventosTest, DestruirComEventosPendentesNaoTrava)
     EXPECT_EQ(AguardaEvento(ouvinte, "GRVCADASTRO")["GRVCADASTRO"], 1u);
 }
 
-TEST(Sinais, BloqueadosChegamPorEsperaEPorDescritor)
-{
+TEST(Sinais, BloqueadosChegamPorEsperaEPorDescritor) {
     BloqueiaSinaisParada();
     EXPECT_EQ(AguardaSinalParada(10ms), 0);
-    ASSERT_EQ(raise(SIGTERM), 0); // thread-directed: stays pending for this thread
+    ASSERT_EQ(raise(SIGTERM), 0);  // thread-directed: stays pending for this thread
     EXPECT_EQ(AguardaSinalParada(1000ms), SIGTERM);
 
     DescritorSinais d;
@@ -97,4 +90,4 @@ TEST(Sinais, BloqueadosChegamPorEsperaEPorDescritor)
     EXPECT_EQ(d.Le(), SIGHUP);
 }
 
-} // namespace
+}  // namespace

@@ -16,10 +16,10 @@ namespace {
 
 class FirebirdTest : public BancoTeste {};
 
-TEST_F(FirebirdTest, ParametrosDeCadaTipoIdaEVolta)
-{
-    Db().Executa("CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, TX VARCHAR(40), CH CHAR(5), I INTEGER, "
-                 "B BIGINT, S SMALLINT, TS TIMESTAMP, BL BLOB)");
+TEST_F(FirebirdTest, ParametrosDeCadaTipoIdaEVolta) {
+    Db().Executa(
+        "CREATE TABLE T (ID INTEGER NOT NULL PRIMARY KEY, TX VARCHAR(40), CH CHAR(5), I INTEGER, "
+        "B BIGINT, S SMALLINT, TS TIMESTAMP, BL BLOB)");
     struct Caso {
         const char* texto;
         std::int32_t i;
@@ -29,25 +29,36 @@ TEST_F(FirebirdTest, ParametrosDeCadaTipoIdaEVolta)
     };
     const Caso casos[] = {
         // Latin-1 letters go through UTF-8 on the wire and WIN1252 in the column.
-        {"Ação às 7h: çÇãõÁÉÍÓÚüÿ ªº°", std::numeric_limits<std::int32_t>::max(),
-         std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int16_t>::max(), {2024, 2, 29, 23, 59, 59, 999}},
-        {"", std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int64_t>::min(),
-         std::numeric_limits<std::int16_t>::min(), {1900, 1, 1, 0, 0, 0, 0}},
+        {"Ação às 7h: çÇãõÁÉÍÓÚüÿ ªº°",
+         std::numeric_limits<std::int32_t>::max(),
+         std::numeric_limits<std::int64_t>::max(),
+         std::numeric_limits<std::int16_t>::max(),
+         {2024, 2, 29, 23, 59, 59, 999}},
+        {"",
+         std::numeric_limits<std::int32_t>::min(),
+         std::numeric_limits<std::int64_t>::min(),
+         std::numeric_limits<std::int16_t>::min(),
+         {1900, 1, 1, 0, 0, 0, 0}},
         {"it's \"quoted\"", 0, 5'000'000'000LL, -1, {2012, 1, 1, 12, 30, 15, 7}},
     };
     {
         Transaction tr(Db());
-        Statement ins(tr, "INSERT INTO T (ID, TX, CH, I, B, S, TS, BL) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+        Statement ins(
+            tr, "INSERT INTO T (ID, TX, CH, I, B, S, TS, BL) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
         int id = 0;
         for (const Caso& c : casos) {
-            ins.SetInt(0, ++id).SetText(1, c.texto).SetText(2, "ÁB").SetInt(3, c.i).SetBigInt(4, c.b);
-            ins.SetSmallInt(5, c.s).SetTimestamp(6, c.ts).SetBlob(7, std::string(c.texto) + '\0' + "x");
+            ins.SetInt(0, ++id)
+                .SetText(1, c.texto)
+                .SetText(2, "ÁB")
+                .SetInt(3, c.i)
+                .SetBigInt(4, c.b);
+            ins.SetSmallInt(5, c.s).SetTimestamp(6, c.ts).SetBlob(7, std::string(c.texto) + '\0' +
+                                                                         "x");
             EXPECT_EQ(ins.Executa(), 1u);
         }
         // A row of NULLs: every setter left unset or set to NULL.
         ins.SetInt(0, 99);
-        for (unsigned i = 1; i < 8; ++i)
-            ins.SetNull(i);
+        for (unsigned i = 1; i < 8; ++i) ins.SetNull(i);
         ins.Executa();
         tr.Commit();
     }
@@ -71,8 +82,7 @@ TEST_F(FirebirdTest, ParametrosDeCadaTipoIdaEVolta)
     sel.SetInt(0, 99);
     Cursor cur = sel.Abre();
     ASSERT_TRUE(cur.Proxima());
-    for (unsigned i = 0; i < 7; ++i)
-        EXPECT_TRUE(cur.IsNull(i)) << "column " << i;
+    for (unsigned i = 0; i < 7; ++i) EXPECT_TRUE(cur.IsNull(i)) << "column " << i;
     EXPECT_EQ(cur.GetText(0), "");
     EXPECT_EQ(cur.GetInt(2), 0);
     EXPECT_TRUE(cur.GetTimestamp(5).Vazia());
@@ -80,13 +90,16 @@ TEST_F(FirebirdTest, ParametrosDeCadaTipoIdaEVolta)
     EXPECT_EQ(cur.IndiceColuna("ts"), 5);
 }
 
-TEST_F(FirebirdTest, ServidorConverteEntreTiposEContaLinhasAfetadas)
-{
+TEST_F(FirebirdTest, ServidorConverteEntreTiposEContaLinhasAfetadas) {
     Db().Executa("CREATE TABLE N (K INTEGER, B BIGINT, TS TIMESTAMP, V VARCHAR(10))");
     Transaction tr(Db());
     Statement ins(tr, "INSERT INTO N (K, B, TS, V) VALUES (?, ?, ?, ?)");
     for (int k = 1; k <= 3; ++k)
-        ins.SetSmallInt(0, std::int16_t(k)).SetInt(1, k * 10).SetText(2, "2024-03-05 07:08:09").SetInt(3, k).Executa();
+        ins.SetSmallInt(0, std::int16_t(k))
+            .SetInt(1, k * 10)
+            .SetText(2, "2024-03-05 07:08:09")
+            .SetInt(3, k)
+            .Executa();
     EXPECT_EQ(tr.Executa("UPDATE N SET B = B + 1 WHERE K >= 2"), 2u);
     Statement upd(tr, "DELETE FROM N WHERE V = ?");
     EXPECT_EQ(upd.SetText(0, "3").Executa(), 1u);
@@ -103,12 +116,11 @@ TEST_F(FirebirdTest, ServidorConverteEntreTiposEContaLinhasAfetadas)
     EXPECT_FALSE(c.Proxima());
 }
 
-TEST_F(FirebirdTest, TextoLongoDemaisERecusadoNaoCortado)
-{
+TEST_F(FirebirdTest, TextoLongoDemaisERecusadoNaoCortado) {
     Db().Executa("CREATE TABLE L (V VARCHAR(5))");
     Transaction tr(Db());
     Statement ins(tr, "INSERT INTO L (V) VALUES (?)");
-    ins.SetText(0, "ççççç").Executa(); // five characters, ten bytes: fits
+    ins.SetText(0, "ççççç").Executa();  // five characters, ten bytes: fits
     try {
         ins.SetText(0, "123456").Executa();
         FAIL() << "over-long text accepted";
@@ -118,13 +130,11 @@ TEST_F(FirebirdTest, TextoLongoDemaisERecusadoNaoCortado)
     }
 }
 
-TEST_F(FirebirdTest, Blob5MBByteAByteEmSegmentos)
-{
+TEST_F(FirebirdTest, Blob5MBByteAByteEmSegmentos) {
     Db().Executa("CREATE TABLE G (ID INTEGER, DADOS BLOB SUB_TYPE 0)");
     std::string dados(5 * 1024 * 1024 + 123, '\0');
     std::mt19937 gerador(42);
-    for (char& c : dados)
-        c = static_cast<char>(gerador());
+    for (char& c : dados) c = static_cast<char>(gerador());
     {
         Transaction tr(Db());
         Statement ins(tr, "INSERT INTO G (ID, DADOS) VALUES (?, ?)");
@@ -150,8 +160,7 @@ TEST_F(FirebirdTest, Blob5MBByteAByteEmSegmentos)
     EXPECT_TRUE(c.ReadBlob(0) == dados) << "BLOB written from memory differs";
 }
 
-TEST_F(FirebirdTest, ChaveDuplicadaReconhecidaPeloCodigo)
-{
+TEST_F(FirebirdTest, ChaveDuplicadaReconhecidaPeloCodigo) {
     Db().Executa("CREATE TABLE U (K INTEGER NOT NULL PRIMARY KEY, X VARCHAR(10) UNIQUE)");
     Transaction tr(Db());
     Statement ins(tr, "INSERT INTO U (K, X) VALUES (?, ?)");
@@ -173,16 +182,13 @@ TEST_F(FirebirdTest, ChaveDuplicadaReconhecidaPeloCodigo)
 }
 
 // The codes of an error, for a failure message.
-std::string CodigosDe(const FirebirdError& e)
-{
+std::string CodigosDe(const FirebirdError& e) {
     std::string r;
-    for (const auto c : e.Codigos())
-        r += std::to_string(c) + " ";
+    for (const auto c : e.Codigos()) r += std::to_string(c) + " ";
     return r + e.what();
 }
 
-TEST_F(FirebirdTest, ConflitoDeAtualizacaoReconhecido)
-{
+TEST_F(FirebirdTest, ConflitoDeAtualizacaoReconhecido) {
     Db().Executa("CREATE TABLE C (K INTEGER NOT NULL PRIMARY KEY, V INTEGER)");
     Db().Executa("INSERT INTO C (K, V) VALUES (1, 0)");
     const auto atualiza = [](Transaction& tr) {
@@ -229,8 +235,7 @@ TEST_F(FirebirdTest, ConflitoDeAtualizacaoReconhecido)
     }
 }
 
-TEST_F(FirebirdTest, LoginRecusadoEServidorAusenteReconhecidos)
-{
+TEST_F(FirebirdTest, LoginRecusadoEServidorAusenteReconhecidos) {
     ParametrosConexao errado = params_;
     errado.senha = "senha-errada";
     try {
@@ -241,7 +246,7 @@ TEST_F(FirebirdTest, LoginRecusadoEServidorAusenteReconhecidos)
         EXPECT_EQ(e.Codigo(), fbcodigo::Login);
     }
     ParametrosConexao semServidor = params_;
-    semServidor.banco = MontaStringConexao("127.0.0.1", 1, arquivo_); // nothing listens on port 1
+    semServidor.banco = MontaStringConexao("127.0.0.1", 1, arquivo_);  // nothing listens on port 1
     try {
         Attachment::Conecta(semServidor);
         FAIL() << "connected without a server";
@@ -252,8 +257,7 @@ TEST_F(FirebirdTest, LoginRecusadoEServidorAusenteReconhecidos)
     }
 }
 
-TEST_F(FirebirdTest, InformacoesDoBancoEContagemDeConexoes)
-{
+TEST_F(FirebirdTest, InformacoesDoBancoEContagemDeConexoes) {
     EXPECT_EQ(Db().NomeArquivoServidor(), arquivo_);
     EXPECT_EQ(Db().ContaConexoesUsuarios(), 1);
     {
@@ -264,8 +268,7 @@ TEST_F(FirebirdTest, InformacoesDoBancoEContagemDeConexoes)
     EXPECT_EQ(Db().ContaConexoesUsuarios(), 1);
 }
 
-TEST_F(FirebirdTest, ScriptComSetTermCriaProcedimento)
-{
+TEST_F(FirebirdTest, ScriptComSetTermCriaProcedimento) {
     const char* script = R"(
 -- tables first; the procedure's body keeps its own semicolons
 SET SQL DIALECT 3;
@@ -292,13 +295,11 @@ INSERT INTO R VALUES (3, 'três');
     st.SetInt(0, 2);
     Cursor c = st.Abre();
     std::vector<std::string> nomes;
-    while (c.Proxima())
-        nomes.push_back(c.GetText(1));
+    while (c.Proxima()) nomes.push_back(c.GetText(1));
     EXPECT_THAT(nomes, ::testing::ElementsAre("it's", "três"));
 }
 
-TEST(DivideScript, TerminadoresAspasEComentarios)
-{
+TEST(DivideScript, TerminadoresAspasEComentarios) {
     struct Caso {
         const char* script;
         std::vector<std::string> esperado;
@@ -311,23 +312,23 @@ TEST(DivideScript, TerminadoresAspasEComentarios)
         {"  ;\n ; -- only comments\n", {}},
         {"SELECT \"a;b\" FROM X;", {"SELECT \"a;b\" FROM X"}},
     };
-    for (const Caso& c : casos)
-        EXPECT_EQ(DivideScript(c.script), c.esperado) << c.script;
+    for (const Caso& c : casos) EXPECT_EQ(DivideScript(c.script), c.esperado) << c.script;
 }
 
-TEST_F(FirebirdTest, ScriptParaNoPrimeiroErroEDesfazOResto)
-{
-    EXPECT_THROW(ExecutaScript(Db(), "CREATE TABLE S (A INTEGER);\nINSERT INTO S VALUES (1);\nINSERT INTO NADA VALUES (2);"),
-                 FirebirdError);
+TEST_F(FirebirdTest, ScriptParaNoPrimeiroErroEDesfazOResto) {
+    EXPECT_THROW(
+        ExecutaScript(
+            Db(),
+            "CREATE TABLE S (A INTEGER);\nINSERT INTO S VALUES (1);\nINSERT INTO NADA VALUES (2);"),
+        FirebirdError);
     Transaction tr(Db(), true);
     Statement st(tr, "SELECT COUNT(*) FROM S");
     Cursor c = st.Abre();
     ASSERT_TRUE(c.Proxima());
-    EXPECT_EQ(c.GetInt(0), 0); // the DDL was committed on its own; the insert was not
+    EXPECT_EQ(c.GetInt(0), 0);  // the DDL was committed on its own; the insert was not
 }
 
-TEST_F(FirebirdTest, UsuarioAdicionadoPeloGerenciadorDeServicosConecta)
-{
+TEST_F(FirebirdTest, UsuarioAdicionadoPeloGerenciadorDeServicosConecta) {
     static int n = 0;
     const std::string nome = "VZTESTE" + std::to_string(getpid()) + "_" + std::to_string(n++);
     AdicionaUsuario(servidor_.Servidor(), servidor_.usuario, servidor_.senha,
@@ -342,7 +343,8 @@ TEST_F(FirebirdTest, UsuarioAdicionadoPeloGerenciadorDeServicosConecta)
     }
     {
         Transaction tr(Db(), true);
-        Statement st(tr, "SELECT SEC$FIRST_NAME, SEC$LAST_NAME FROM SEC$USERS WHERE SEC$USER_NAME = ?");
+        Statement st(tr,
+                     "SELECT SEC$FIRST_NAME, SEC$LAST_NAME FROM SEC$USERS WHERE SEC$USER_NAME = ?");
         Cursor c = st.SetText(0, nome).Abre();
         ASSERT_TRUE(c.Proxima());
         EXPECT_EQ(c.GetText(0), "Veruzadu");
@@ -350,13 +352,15 @@ TEST_F(FirebirdTest, UsuarioAdicionadoPeloGerenciadorDeServicosConecta)
     }
     // Adding the same user again is an error, and so is a refused administrator.
     try {
-        AdicionaUsuario(servidor_.Servidor(), servidor_.usuario, servidor_.senha, NovoUsuario{nome, "x", "", ""});
+        AdicionaUsuario(servidor_.Servidor(), servidor_.usuario, servidor_.senha,
+                        NovoUsuario{nome, "x", "", ""});
         ADD_FAILURE() << "second add accepted";
     } catch (const FirebirdError& e) {
         EXPECT_FALSE(e.Codigos().empty()) << e.what();
     }
     try {
-        AdicionaUsuario(servidor_.Servidor(), servidor_.usuario, "senha-errada", NovoUsuario{nome + "X", "x", "", ""});
+        AdicionaUsuario(servidor_.Servidor(), servidor_.usuario, "senha-errada",
+                        NovoUsuario{nome + "X", "x", "", ""});
         ADD_FAILURE() << "refused administrator accepted";
     } catch (const FirebirdError& e) {
         EXPECT_TRUE(e.LoginRecusado()) << e.what();
@@ -364,7 +368,7 @@ TEST_F(FirebirdTest, UsuarioAdicionadoPeloGerenciadorDeServicosConecta)
     Db().Executa("DROP USER " + nome);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -372,15 +376,14 @@ class FirebirdMovimento : public BancoTeste {};
 
 // What was made from an attachment keeps working when the Attachment object
 // that owns the connection is moved elsewhere (as into a container).
-TEST_F(FirebirdMovimento, TransacaoEEventosSobrevivemAoMovimentoDaConexao)
-{
+TEST_F(FirebirdMovimento, TransacaoEEventosSobrevivemAoMovimentoDaConexao) {
     Db().Executa("CREATE TABLE M (ID INTEGER)");
     auto origem = std::make_unique<Attachment>(NovaConexao());
-    std::optional<Attachment> destino; // outlives what was made from the connection
+    std::optional<Attachment> destino;  // outlives what was made from the connection
     Transaction tr(*origem);
     EventListener ouvinte(*origem, {"EV_MOVIMENTO"});
     destino.emplace(std::move(*origem));
-    origem.reset(); // the moved-from object is gone altogether
+    origem.reset();  // the moved-from object is gone altogether
     Statement(tr, "INSERT INTO M (ID) VALUES (1)").Executa();
     tr.Executa("EXECUTE BLOCK AS BEGIN POST_EVENT 'EV_MOVIMENTO'; END");
     tr.Commit();
@@ -394,8 +397,7 @@ TEST_F(FirebirdMovimento, TransacaoEEventosSobrevivemAoMovimentoDaConexao)
 
 // A statement that carries a secret never shows it in its error, whether the
 // server refuses it at prepare or at run time, alone or inside a script.
-TEST_F(FirebirdMovimento, SegredoFicaForaDasMensagensDeErro)
-{
+TEST_F(FirebirdMovimento, SegredoFicaForaDasMensagensDeErro) {
     const std::string segredo = "S3gr3do-Xq9";
     auto mensagem = [](auto&& f) -> std::string {
         try {
@@ -406,18 +408,21 @@ TEST_F(FirebirdMovimento, SegredoFicaForaDasMensagensDeErro)
         return "no error";
     };
     const std::string preparo = mensagem([&] {
-        Db().Executa("CREATE USER VZT_NUNCA PASSWORD '" + segredo + "' FIRSTNAME", TextoSecreto{segredo});
+        Db().Executa("CREATE USER VZT_NUNCA PASSWORD '" + segredo + "' FIRSTNAME",
+                     TextoSecreto{segredo});
     });
     EXPECT_THAT(preparo, ::testing::Not(::testing::HasSubstr(segredo)));
     EXPECT_THAT(preparo, ::testing::HasSubstr("withheld"));
     const std::string execucao = mensagem([&] {
         Transaction tr(Db());
-        tr.Executa("EXECUTE BLOCK AS BEGIN EXCEPTION ZZ_NAO_EXISTE '" + segredo + "'; END", TextoSecreto{segredo});
+        tr.Executa("EXECUTE BLOCK AS BEGIN EXCEPTION ZZ_NAO_EXISTE '" + segredo + "'; END",
+                   TextoSecreto{segredo});
     });
     EXPECT_THAT(execucao, ::testing::Not(::testing::HasSubstr(segredo)));
     const std::string script = mensagem([&] {
-        ExecutaScript(Db(), "CREATE TABLE S1 (ID INTEGER);\nSELECT '" + segredo + "' FROM TABELA_AUSENTE;\n",
-                      TextoSecreto{segredo});
+        ExecutaScript(
+            Db(), "CREATE TABLE S1 (ID INTEGER);\nSELECT '" + segredo + "' FROM TABELA_AUSENTE;\n",
+            TextoSecreto{segredo});
     });
     EXPECT_THAT(script, ::testing::Not(::testing::HasSubstr(segredo)));
     // Statements without a secret keep their text in the error, for diagnosis.
@@ -425,4 +430,4 @@ TEST_F(FirebirdMovimento, SegredoFicaForaDasMensagensDeErro)
     EXPECT_THAT(comum, ::testing::HasSubstr("SELECT X FROM TABELA_AUSENTE"));
 }
 
-} // namespace
+}  // namespace

@@ -33,10 +33,9 @@ struct Instalador {
     Instalador(const ServidorTeste& s, const std::string& nome) : srv(s) {
         alias = "VZT_" + nome + "_" + std::to_string(::getpid());
         pasta = fs::path(srv.pasta) / ("inst-" + nome + "-" + std::to_string(::getpid()));
-        if (const char* a = std::getenv("VERUZADU_FB_ALIASES"))
-            aliases = a;
+        if (const char* a = std::getenv("VERUZADU_FB_ALIASES")) aliases = a;
         fs::create_directories(pasta);
-        fs::permissions(pasta, fs::perms::all); // the server writes there as user firebird
+        fs::permissions(pasta, fs::perms::all);  // the server writes there as user firebird
     }
     ~Instalador() {
         try {
@@ -49,17 +48,28 @@ struct Instalador {
     // environment (VERUZADU_FB_PASSWORD, already set by scripts/test).
     pid_t Inicia() const {
         const std::string porta = std::to_string(srv.porta);
-        std::vector<std::string> args = {VERUZADU_INSTALL_BIN, "--server", srv.host, "--port", porta,
-                                               "--admin-user", srv.usuario, "--data", pasta.string(),
-                                               "--aliases", aliases, "--alias", alias, "--unit", "1"};
+        std::vector<std::string> args = {VERUZADU_INSTALL_BIN,
+                                         "--server",
+                                         srv.host,
+                                         "--port",
+                                         porta,
+                                         "--admin-user",
+                                         srv.usuario,
+                                         "--data",
+                                         pasta.string(),
+                                         "--aliases",
+                                         aliases,
+                                         "--alias",
+                                         alias,
+                                         "--unit",
+                                         "1"};
         if (AliasesPorSudo(aliases))
             args.insert(args.begin(), {"sudo", "-n", "--preserve-env=VERUZADU_FB_PASSWORD"});
         const pid_t pid = ::fork();
         if (pid == 0) {
-            ::setpgid(0, 0); // sudo and the installer under it are killed together
+            ::setpgid(0, 0);  // sudo and the installer under it are killed together
             std::vector<char*> argv;
-            for (const auto& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
             argv.push_back(nullptr);
             const int nulo = ::open("/dev/null", O_WRONLY);
             ::dup2(nulo, 1);
@@ -80,14 +90,16 @@ struct Instalador {
 void VerificaCompleta(const Instalador& i) {
     const OpcoesInstalacao padrao;
     {
-        Attachment att = Attachment::Conecta({i.srv.Conexao(i.alias), padrao.usuario, padrao.senha});
+        Attachment att =
+            Attachment::Conecta({i.srv.Conexao(i.alias), padrao.usuario, padrao.senha});
         Transaction tr(att, true);
         EXPECT_TRUE(TabelaExiste(tr, "PABX"));
         EXPECT_TRUE(TabelaExiste(tr, "USUARIO"));
     }
     for (int unidade : {0, 1}) {
-        Attachment att = Attachment::Conecta(
-            {i.srv.Conexao((i.pasta / NomeArquivoBancoPABX(unidade)).string()), padrao.usuario, padrao.senha});
+        Attachment att =
+            Attachment::Conecta({i.srv.Conexao((i.pasta / NomeArquivoBancoPABX(unidade)).string()),
+                                 padrao.usuario, padrao.senha});
         Transaction tr(att, true);
         EXPECT_TRUE(TabelaExiste(tr, "GRAVACAO")) << unidade;
     }
@@ -105,7 +117,8 @@ TEST(InstalacaoInterrompida, MortaEmQualquerPontoECompletaNaExecucaoSeguinte) {
         Instalador medida(*srv, "medida");
         const auto t0 = std::chrono::steady_clock::now();
         ASSERT_EQ(Instalador::Espera(medida.Inicia()), 0);
-        duracao = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+        duracao = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - t0);
         VerificaCompleta(medida);
     }
     for (int sexto = 0; sexto < 6; ++sexto) {
@@ -127,8 +140,7 @@ TEST(InstalacaoInterrompida, MortaEmQualquerPontoECompletaNaExecucaoSeguinte) {
 
 TEST(InstalacaoInterrompida, UsuarioESenhaDoProgramaSaoOsDaInstalacao) {
     auto srv = ServidorTeste::DoAmbiente();
-    if (!srv)
-        SEM_SERVIDOR_TESTE() << "no test server (run through scripts/test)";
+    if (!srv) SEM_SERVIDOR_TESTE() << "no test server (run through scripts/test)";
     OpcoesInstalacao o;
     o.servidor = srv->host;
     o.porta = srv->porta;
@@ -139,8 +151,7 @@ TEST(InstalacaoInterrompida, UsuarioESenhaDoProgramaSaoOsDaInstalacao) {
     o.alias = "VZT_PROPRIO_" + std::to_string(::getpid());
     o.pastaDados = fs::path(srv->pasta) / ("proprio-" + std::to_string(::getpid()));
     o.unidades = {1};
-    if (const char* a = std::getenv("VERUZADU_FB_ALIASES"))
-        o.arquivoAliases = a;
+    if (const char* a = std::getenv("VERUZADU_FB_ALIASES")) o.arquivoAliases = a;
     fs::create_directories(o.pastaDados);
     fs::permissions(o.pastaDados, fs::perms::all);
     struct Limpa {
@@ -150,7 +161,8 @@ TEST(InstalacaoInterrompida, UsuarioESenhaDoProgramaSaoOsDaInstalacao) {
             try {
                 RemoveAliasParaTeste(o.arquivoAliases, o.alias);
                 Attachment admin = Attachment::Conecta(
-                    {s.Conexao((o.pastaDados / NomeArquivoBancoPABX(0)).string()), s.usuario, s.senha});
+                    {s.Conexao((o.pastaDados / NomeArquivoBancoPABX(0)).string()), s.usuario,
+                     s.senha});
                 admin.Executa("DROP USER " + o.usuario);
             } catch (...) {
             }
@@ -159,8 +171,8 @@ TEST(InstalacaoInterrompida, UsuarioESenhaDoProgramaSaoOsDaInstalacao) {
     // Unit 1's PABX row is written through the main database as the program's
     // user: with the template's own credentials this would be refused.
     ASSERT_NO_THROW(InstalaParaTeste(o));
-    Attachment unidade =
-        Attachment::Conecta({srv->Conexao((o.pastaDados / NomeArquivoBancoPABX(1)).string()), o.usuario, o.senha});
+    Attachment unidade = Attachment::Conecta(
+        {srv->Conexao((o.pastaDados / NomeArquivoBancoPABX(1)).string()), o.usuario, o.senha});
     Transaction tr(unidade, true);
     EXPECT_TRUE(TabelaExiste(tr, "GRAVACAO"));
     const std::string script = ScriptBancoPABX("localhost:" + o.alias, o.usuario, o.senha);
@@ -168,4 +180,4 @@ TEST(InstalacaoInterrompida, UsuarioESenhaDoProgramaSaoOsDaInstalacao) {
     EXPECT_THROW(ScriptBancoPABX("localhost:X", "nome inválido", "s"), std::invalid_argument);
 }
 
-} // namespace
+}  // namespace

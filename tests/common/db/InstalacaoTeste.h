@@ -36,17 +36,14 @@ inline std::vector<std::string> ExecutaInstaladorComSudo(std::vector<std::string
                                                          std::vector<std::string> ambiente) {
 #ifdef VERUZADU_INSTALL_BIN
     std::string nomes;
-    for (const auto& a : ambiente)
-        nomes += (nomes.empty() ? "" : ",") + a.substr(0, a.find('='));
+    for (const auto& a : ambiente) nomes += (nomes.empty() ? "" : ",") + a.substr(0, a.find('='));
     std::vector<std::string> linha = {"sudo", "-n"};
-    if (!nomes.empty())
-        linha.push_back("--preserve-env=" + nomes);
+    if (!nomes.empty()) linha.push_back("--preserve-env=" + nomes);
     linha.push_back(VERUZADU_INSTALL_BIN);
     linha.insert(linha.end(), args.begin(), args.end());
     char modelo[] = "/tmp/veruzadu-instalador.XXXXXX";
     const int fd = ::mkstemp(modelo);
-    if (fd >= 0)
-        ::close(fd);
+    if (fd >= 0) ::close(fd);
     OpcoesProcesso op;
     op.ambiente = std::move(ambiente);
     op.saida = modelo;
@@ -58,13 +55,11 @@ inline std::vector<std::string> ExecutaInstaladorComSudo(std::vector<std::string
         std::ifstream in(modelo);
         for (std::string l; std::getline(in, l);) {
             tudo += l + "\n";
-            if (l.rfind("nada a fazer", 0) != 0)
-                linhas.push_back(l);
+            if (l.rfind("nada a fazer", 0) != 0) linhas.push_back(l);
         }
     }
     ::unlink(modelo);
-    if (!r.Sucesso())
-        throw std::runtime_error("veruzadu-install (sudo): " + tudo);
+    if (!r.Sucesso()) throw std::runtime_error("veruzadu-install (sudo): " + tudo);
     return linhas;
 #else
     (void)args;
@@ -74,17 +69,29 @@ inline std::vector<std::string> ExecutaInstaladorComSudo(std::vector<std::string
 }
 
 inline std::vector<std::string> InstalaParaTeste(const OpcoesInstalacao& o) {
-    if (!AliasesPorSudo(o.arquivoAliases))
-        return InstalaBancos(o);
-    std::vector<std::string> args = {"--server", o.servidor, "--port", std::to_string(o.porta),
-                                     "--admin-user", o.adminUsuario, "--data", o.pastaDados.string(),
-                                     "--aliases", o.arquivoAliases.string(), "--alias", o.alias,
-                                     "--program-user", o.usuario, "--program-password-env", "VZT_SENHA_PROGRAMA"};
+    if (!AliasesPorSudo(o.arquivoAliases)) return InstalaBancos(o);
+    std::vector<std::string> args = {"--server",
+                                     o.servidor,
+                                     "--port",
+                                     std::to_string(o.porta),
+                                     "--admin-user",
+                                     o.adminUsuario,
+                                     "--data",
+                                     o.pastaDados.string(),
+                                     "--aliases",
+                                     o.arquivoAliases.string(),
+                                     "--alias",
+                                     o.alias,
+                                     "--program-user",
+                                     o.usuario,
+                                     "--program-password-env",
+                                     "VZT_SENHA_PROGRAMA"};
     for (int u : o.unidades) {
         args.push_back("--unit");
         args.push_back(std::to_string(u));
     }
-    return ExecutaInstaladorComSudo(args, {"VERUZADU_FB_PASSWORD=" + o.adminSenha, "VZT_SENHA_PROGRAMA=" + o.senha});
+    return ExecutaInstaladorComSudo(
+        args, {"VERUZADU_FB_PASSWORD=" + o.adminSenha, "VZT_SENHA_PROGRAMA=" + o.senha});
 }
 
 inline void RemoveAliasParaTeste(const std::filesystem::path& aliases, const std::string& alias) {
@@ -96,16 +103,15 @@ inline void RemoveAliasParaTeste(const std::filesystem::path& aliases, const std
 }
 
 class InstalacaoTeste {
-public:
+  public:
     // `nome` keeps the folders and aliases of tests apart; units on request.
     explicit InstalacaoTeste(const std::string& nome, std::vector<int> unidades = {}) {
-        if (auto s = ServidorTeste::DoAmbiente())
-            Instala(*s, nome, std::move(unidades), {});
+        if (auto s = ServidorTeste::DoAmbiente()) Instala(*s, nome, std::move(unidades), {});
     }
     // On another server than the environment's (e.g. a test's private one),
     // with that server's alias file.
-    InstalacaoTeste(const ServidorTeste& s, const std::filesystem::path& aliases, const std::string& nome,
-                    std::vector<int> unidades) {
+    InstalacaoTeste(const ServidorTeste& s, const std::filesystem::path& aliases,
+                    const std::string& nome, std::vector<int> unidades) {
         Instala(s, nome, std::move(unidades), aliases);
     }
     void Instala(const ServidorTeste& s, const std::string& nome, std::vector<int> unidades,
@@ -116,7 +122,8 @@ public:
         opcoes.adminUsuario = srv.usuario;
         opcoes.adminSenha = srv.senha;
         opcoes.alias = "VZT_" + nome + "_" + std::to_string(::getpid());
-        opcoes.pastaDados = std::filesystem::path(srv.pasta) / ("esquema-" + nome + "-" + std::to_string(::getpid()));
+        opcoes.pastaDados = std::filesystem::path(srv.pasta) /
+                            ("esquema-" + nome + "-" + std::to_string(::getpid()));
         opcoes.unidades = std::move(unidades);
         if (!aliases.empty())
             opcoes.arquivoAliases = aliases;
@@ -129,8 +136,7 @@ public:
         pronta = true;
     }
     ~InstalacaoTeste() {
-        if (!pronta)
-            return;
+        if (!pronta) return;
         try {
             RemoveAliasParaTeste(opcoes.arquivoAliases, opcoes.alias);
         } catch (...) {
@@ -139,11 +145,12 @@ public:
     bool Pronta() const { return pronta; }
 
     ParametrosConexao Principal(bool admin = false) const {
-        return {MontaStringConexao(srv.host, srv.porta, opcoes.alias), admin ? srv.usuario : opcoes.usuario,
-                admin ? srv.senha : opcoes.senha};
+        return {MontaStringConexao(srv.host, srv.porta, opcoes.alias),
+                admin ? srv.usuario : opcoes.usuario, admin ? srv.senha : opcoes.senha};
     }
     ParametrosConexao Unidade(int codigo) const {
-        return {MontaStringConexao(srv.host, srv.porta, (opcoes.pastaDados / NomeArquivoBancoPABX(codigo)).string()),
+        return {MontaStringConexao(srv.host, srv.porta,
+                                   (opcoes.pastaDados / NomeArquivoBancoPABX(codigo)).string()),
                 opcoes.usuario, opcoes.senha};
     }
 
@@ -153,6 +160,5 @@ public:
     bool pronta = false;
 };
 
-#define EXIGE_SERVIDOR(inst)                                                                                           \
-    if (!(inst).Pronta())                                                                                              \
-    SEM_SERVIDOR_TESTE() << "no test server (run through scripts/test)"
+#define EXIGE_SERVIDOR(inst)                                                                       \
+    if (!(inst).Pronta()) SEM_SERVIDOR_TESTE() << "no test server (run through scripts/test)"

@@ -60,7 +60,8 @@ TEST(Registro, LoginRecusadoRegistraEConecta) {
     }
     {
         Transaction tr(admin, true);
-        Statement st(tr, "SELECT SEC$FIRST_NAME, SEC$LAST_NAME FROM SEC$USERS WHERE SEC$USER_NAME = ?");
+        Statement st(tr,
+                     "SELECT SEC$FIRST_NAME, SEC$LAST_NAME FROM SEC$USERS WHERE SEC$USER_NAME = ?");
         st.SetText(0, usuario);
         auto c = st.Abre();
         ASSERT_TRUE(c.Proxima());
@@ -91,7 +92,7 @@ TEST(Eventos, CadaEventoChegaComSuaMudanca) {
     Attachment unidade = Attachment::Conecta(inst.Unidade(1));
     Attachment escritor = Attachment::Conecta(inst.Principal());
     EventListener ouvinte(principal, {"GRVGRAVACAO", "GRVHISTORY", "GRVCONFIG", "GRVCADASTRO"});
-    ouvinte.Aguarda(300ms); // nothing is pending yet
+    ouvinte.Aguarda(300ms);  // nothing is pending yet
 
     struct Caso {
         const char* evento;
@@ -100,10 +101,12 @@ TEST(Eventos, CadaEventoChegaComSuaMudanca) {
     };
     const Caso casos[] = {
         {"GRVHISTORY", &escritor,
-         "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, USR_CODIGO) VALUES (1, 'NOW', 101, 65535)"},
+         "INSERT INTO LOGHISTORY (LOG_CODIGO, LOG_DATARG, LOG_OPERACAO, USR_CODIGO) VALUES (1, "
+         "'NOW', 101, 65535)"},
         {"GRVCONFIG", &escritor, "UPDATE CONFIG SET CFG_ALMALERTA = 3"},
         {"GRVCADASTRO", &escritor, "INSERT INTO GRUPO VALUES (1, 'Vendas')"},
-        {"GRVCADASTRO", &escritor, "INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (1, 'Matriz')"},
+        {"GRVCADASTRO", &escritor,
+         "INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO) VALUES (1, 'Matriz')"},
         // Changes in a unit's database reach the main database's listeners.
         {"GRVGRAVACAO", &unidade,
          "INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE) "
@@ -141,18 +144,17 @@ TEST(Eventos, LoteDeArquivamentosAvisaUmaVezNoFim) {
     ouvinte.Aguarda(300ms);
     auto arquiva = [&](int n) {
         unidade.Executa("INSERT INTO GRAVACAO (GRV_CODIGO, PAB_CODIGO, GRV_DATAGRV, GRV_IDFILE) "
-                        "VALUES (GEN_ID(GEN_GRV_ID, 1), 1, '2024-02-01 10:00:00', 'lote" + std::to_string(n) + "')");
+                        "VALUES (GEN_ID(GEN_GRV_ID, 1), 1, '2024-02-01 10:00:00', 'lote" +
+                        std::to_string(n) + "')");
     };
     {
         AvisoEmLote lote(unidade);
-        for (int i = 0; i < 5; ++i)
-            arquiva(i);
-        EXPECT_TRUE(ouvinte.Aguarda(1s).empty()); // nothing relayed during the batch
+        for (int i = 0; i < 5; ++i) arquiva(i);
+        EXPECT_TRUE(ouvinte.Aguarda(1s).empty());  // nothing relayed during the batch
         lote.Encerra();
     }
     std::map<std::string, unsigned long> contagens;
-    for (int i = 0; i < 6 && contagens.empty(); ++i)
-        contagens = ouvinte.Aguarda(5s);
+    for (int i = 0; i < 6 && contagens.empty(); ++i) contagens = ouvinte.Aguarda(5s);
     EXPECT_EQ(contagens["GRVGRAVACAO"], 1u);
     EXPECT_TRUE(ouvinte.Aguarda(1s).empty());
 
@@ -163,7 +165,6 @@ TEST(Eventos, LoteDeArquivamentosAvisaUmaVezNoFim) {
     // Outside a batch, a commit relays by itself again.
     arquiva(99);
     contagens.clear();
-    for (int i = 0; i < 6 && contagens.empty(); ++i)
-        contagens = ouvinte.Aguarda(5s);
+    for (int i = 0; i < 6 && contagens.empty(); ++i) contagens = ouvinte.Aguarda(5s);
     EXPECT_EQ(contagens["GRVGRAVACAO"], 1u);
 }

@@ -22,7 +22,7 @@
 #include "tests/ServidorTeste.h"
 
 class ServidorPrivadoTeste {
-public:
+  public:
     ServidorPrivadoTeste() {
         auto base = ServidorTeste::DoAmbiente();
         if (!base) {
@@ -80,7 +80,7 @@ public:
         return false;
     }
 
-private:
+  private:
     static int PortaLivre() {
         const int s = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in a{};
@@ -102,7 +102,8 @@ private:
         return ExecutaProcesso(args, o).Sucesso();
     }
     std::filesystem::path SaidaScript() const {
-        return std::filesystem::temp_directory_path() / ("veruzadu-fbpriv-" + std::to_string(::getpid()) + ".out");
+        return std::filesystem::temp_directory_path() /
+               ("veruzadu-fbpriv-" + std::to_string(::getpid()) + ".out");
     }
     std::string LeSaida() const {
         std::string s;

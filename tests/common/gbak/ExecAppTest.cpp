@@ -37,13 +37,14 @@ TEST(ExecApp, CodigoDeSaidaEErrosDeInicio) {
 }
 
 TEST(ExecApp, ArgumentosChegamIntactosESaidaVaiParaOArquivo) {
-    const auto saida = std::filesystem::temp_directory_path() /
-                       ("execapp-" + std::to_string(::getpid()) + ".txt");
+    const auto saida =
+        std::filesystem::temp_directory_path() / ("execapp-" + std::to_string(::getpid()) + ".txt");
     TVekExecApp app;
     app.ApplicationName = "/bin/sh";
     // Quotes, blanks and a dollar sign would all be mangled by a shell line.
-    app.Param = {"-c", R"(printf '%s|' "$@"; echo erro >&2; read x || echo sem-entrada)", "sh", "a b", "\"c\"",
-                 "$HOME"};
+    app.Param = {"-c",    R"(printf '%s|' "$@"; echo erro >&2; read x || echo sem-entrada)",
+                 "sh",    "a b",
+                 "\"c\"", "$HOME"};
     app.Wait = true;
     app.ArquivoSaida = saida;
     ASSERT_TRUE(app.Execute());

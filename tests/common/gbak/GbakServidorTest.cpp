@@ -31,7 +31,7 @@ std::string Env(const char* nome) {
 
 // Sets an environment variable for one scope.
 class VariavelTemporaria final {
-public:
+  public:
     VariavelTemporaria(const char* nome, const std::string& valor) : nome_(nome) {
         const char* antes = std::getenv(nome);
         if (antes) antes_ = antes;
@@ -39,13 +39,15 @@ public:
         ::setenv(nome, valor.c_str(), 1);
     }
     ~VariavelTemporaria() {
-        if (tinha_) ::setenv(nome_, antes_.c_str(), 1);
-        else ::unsetenv(nome_);
+        if (tinha_)
+            ::setenv(nome_, antes_.c_str(), 1);
+        else
+            ::unsetenv(nome_);
     }
     VariavelTemporaria(const VariavelTemporaria&) = delete;
     VariavelTemporaria& operator=(const VariavelTemporaria&) = delete;
 
-private:
+  private:
     const char* nome_;
     std::string antes_;
     bool tinha_ = false;
@@ -57,7 +59,7 @@ std::string LeArquivo(const fs::path& p) {
 }
 
 class GbakServidor : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dados_ = Env("VERUZADU_FB_DATA");
         if (dados_.empty() || Env("VERUZADU_FB_PASSWORD").empty())
@@ -67,8 +69,9 @@ protected:
         if (!porta.empty() && porta != "3050") servidor_ += "/" + porta;
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         prefixo_ = std::string("gbak-") + std::to_string(::getpid()) + "-" + info->name();
-        const std::string raiz = Env("VERUZADU_TEST_TMP").empty() ? fs::temp_directory_path().string()
-                                                                   : Env("VERUZADU_TEST_TMP");
+        const std::string raiz = Env("VERUZADU_TEST_TMP").empty()
+                                     ? fs::temp_directory_path().string()
+                                     : Env("VERUZADU_TEST_TMP");
         local_ = fs::path(raiz) / prefixo_;
         fs::create_directories(local_);
     }
@@ -94,7 +97,8 @@ protected:
         std::ofstream(script) << sql;
         OpcoesProcesso o;
         o.saida = saida;
-        o.ambiente = {"ISC_USER=" + Env("VERUZADU_FB_USER"), "ISC_PASSWORD=" + Env("VERUZADU_FB_PASSWORD")};
+        o.ambiente = {"ISC_USER=" + Env("VERUZADU_FB_USER"),
+                      "ISC_PASSWORD=" + Env("VERUZADU_FB_PASSWORD")};
         std::vector<std::string> args = {"isql-fb", "-q", "-i", script.string()};
         if (!banco.empty()) args.push_back(servidor_ + ":" + banco);
         const auto r = ExecutaProcesso(args, o);
@@ -106,22 +110,24 @@ protected:
     // A small database: one table with two rows, one of them with a BLOB.
     std::string CriaBase(const std::string& nome) {
         const std::string banco = NoServidor(nome);
-        Isql("", "create database '" + servidor_ + ":" + banco +
-                     "' default character set WIN1252;\n"
-                     "create table T (ID integer not null primary key, NOME varchar(30), DADOS blob);\n"
-                     "insert into T values (1, 'um', null);\n"
-                     "insert into T values (2, 'dois', 'conteudo do blob');\n"
-                     "commit;\n");
+        Isql("",
+             "create database '" + servidor_ + ":" + banco +
+                 "' default character set WIN1252;\n"
+                 "create table T (ID integer not null primary key, NOME varchar(30), DADOS blob);\n"
+                 "insert into T values (1, 'um', null);\n"
+                 "insert into T values (2, 'dois', 'conteudo do blob');\n"
+                 "commit;\n");
         return banco;
     }
 
     // "PAGINA=<page size>;LINHAS=<rows>;BLOB=<blob of row 2>"
     std::string Estado(const std::string& banco) {
-        const std::string texto =
-            Isql(banco,
-                 "set heading off;\n"
-                 "select 'PAGINA=' || m.mon$page_size || ';LINHAS=' || (select count(*) from T) || ';BLOB=' ||"
-                 " (select cast(DADOS as varchar(100)) from T where ID = 2) from mon$database m;\n");
+        const std::string texto = Isql(
+            banco,
+            "set heading off;\n"
+            "select 'PAGINA=' || m.mon$page_size || ';LINHAS=' || (select count(*) from T) || "
+            "';BLOB=' ||"
+            " (select cast(DADOS as varchar(100)) from T where ID = 2) from mon$database m;\n");
         const auto pos = texto.find("PAGINA=");
         if (pos == std::string::npos) return texto;
         return texto.substr(pos, texto.find_first_of(" \r\n", pos) - pos);
@@ -164,8 +170,9 @@ TEST_F(GbakServidor, BackupERestauracaoPeloGerenciadorDeServicos) {
     ASSERT_TRUE(b.Backup()) << b.Motivo();
     EXPECT_EQ(b.Motivo(), "");
     EXPECT_EQ(b.ExecApp().ExitCode(), 0);
-    EXPECT_EQ(b.LinhaComando(), "-b -user \"" + Env("VERUZADU_FB_USER") + "\" -pas \"******\" -tra -y \"" + status +
-                                    "\" -ver -ser \"" + servidor_ + ":service_mgr\" \"" + banco + "\" \"" + copia +
+    EXPECT_EQ(b.LinhaComando(), "-b -user \"" + Env("VERUZADU_FB_USER") +
+                                    "\" -pas \"******\" -tra -y \"" + status + "\" -ver -ser \"" +
+                                    servidor_ + ":service_mgr\" \"" + banco + "\" \"" + copia +
                                     "\"");
     EXPECT_NE(LeArquivo(status).find("2 records written"), std::string::npos) << LeArquivo(status);
 
@@ -202,7 +209,8 @@ TEST_F(GbakServidor, BackupLocalETamanhosDePaginaNaRestauracao) {
                           {TPageSize::ps4196, 8192},
                           {TPageSize::ps8192, 8192}};
     for (const Caso& c : casos) {
-        const std::string alvo = NoServidor("pagina" + std::to_string(static_cast<int>(c.pedido)) + ".fdb");
+        const std::string alvo =
+            NoServidor("pagina" + std::to_string(static_cast<int>(c.pedido)) + ".fdb");
         TvekIbGbak r;
         Conta(r);
         r.RestoreFiles.Add().FileName = copia;
@@ -350,8 +358,10 @@ TEST_F(GbakServidor, FalhasDoGbakDizemOMotivo) {
     };
     const std::string inexistente = dados_ + "/" + prefixo_ + "-nao-existe.fdb";
     const Caso casos[] = {
-        {"base inexistente", false, inexistente, Env("VERUZADU_FB_PASSWORD"), "No such file or directory"},
-        {"base inexistente, gerenciador", true, inexistente, Env("VERUZADU_FB_PASSWORD"), inexistente},
+        {"base inexistente", false, inexistente, Env("VERUZADU_FB_PASSWORD"),
+         "No such file or directory"},
+        {"base inexistente, gerenciador", true, inexistente, Env("VERUZADU_FB_PASSWORD"),
+         inexistente},
         {"senha errada", false, banco, "errada", "user name and password"},
     };
     for (const Caso& c : casos) {
@@ -359,13 +369,15 @@ TEST_F(GbakServidor, FalhasDoGbakDizemOMotivo) {
         Conta(b);
         b.PassWord = c.senha;
         b.DataBaseFiles.Add().FileName = c.base;
-        b.BackupFiles.Add().FileName = c.gerenciador ? NoServidor("x.fbk") : (local_ / "x.fbk").string();
+        b.BackupFiles.Add().FileName =
+            c.gerenciador ? NoServidor("x.fbk") : (local_ / "x.fbk").string();
         b.opBackup.Service = c.gerenciador;
         if (!c.gerenciador) b.opBackup.StatutMessageFile = (local_ / "status.txt").string();
         b.opBackup.OverWriteStatFile = true;
         EXPECT_FALSE(b.Backup()) << c.nome;
         EXPECT_EQ(b.ExecApp().ExitCode(), 1) << c.nome;
-        EXPECT_EQ(b.Motivo().rfind("gbak terminou com código 1: ", 0), 0u) << c.nome << ": " << b.Motivo();
+        EXPECT_EQ(b.Motivo().rfind("gbak terminou com código 1: ", 0), 0u)
+            << c.nome << ": " << b.Motivo();
         EXPECT_NE(b.Motivo().find(c.motivo), std::string::npos) << c.nome << ": " << b.Motivo();
     }
 }

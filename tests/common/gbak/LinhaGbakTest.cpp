@@ -39,17 +39,18 @@ void PrintTo(const Caso& c, std::ostream* os) { *os << c.nome; }
 
 LinhaGbak Monta(const TvekIbGbak& g, Rotina r) {
     switch (r) {
-    case Rotina::Backup: return g.MontaBackup(Senha);
-    case Rotina::Restore: return g.MontaRestore(Senha);
-    case Rotina::RestoreConsoleCompleto: return g.MontaRestore(Senha, true);
-    case Rotina::RestoreConsoleSimples: return g.MontaRestore(Senha, false);
+        case Rotina::Backup: return g.MontaBackup(Senha);
+        case Rotina::Restore: return g.MontaRestore(Senha);
+        case Rotina::RestoreConsoleCompleto: return g.MontaRestore(Senha, true);
+        case Rotina::RestoreConsoleSimples: return g.MontaRestore(Senha, false);
     }
     return {};
 }
 
 const std::vector<Caso>& Casos() {
     static const std::vector<Caso> casos = {
-        {"servico_backup_habitual", Rotina::Backup,
+        {"servico_backup_habitual",
+         Rotina::Backup,
          [](TvekIbGbak& g) {
              UmBackup(g);
              g.opBackup.Service = true;
@@ -57,9 +58,10 @@ const std::vector<Caso>& Casos() {
              g.opBackup.Verbose = true;
          },
          R"(-b -user "SYSDBA" -pas "******" -tra -y "/log/bkp.txt" -ver -ser "srv:service_mgr" "/dados/QUV.FDB" "/bkp/QUV.FBK")",
-         {"-b", "-user", "SYSDBA", "-fetch_password", Senha, "-tra", "-y", "/log/bkp.txt", "-ver", "-ser",
-          "srv:service_mgr", "/dados/QUV.FDB", "/bkp/QUV.FBK"}},
-        {"backup_todas_as_chaves_dois_volumes", Rotina::Backup,
+         {"-b", "-user", "SYSDBA", "-fetch_password", Senha, "-tra", "-y", "/log/bkp.txt", "-ver",
+          "-ser", "srv:service_mgr", "/dados/QUV.FDB", "/bkp/QUV.FBK"}},
+        {"backup_todas_as_chaves_dois_volumes",
+         Rotina::Backup,
          [](TvekIbGbak& g) {
              auto& o = g.opBackup;
              o.Convert = o.Expand = o.GarbageCollect = o.Ignore = o.Limbo = o.MetadataOnly = true;
@@ -74,9 +76,30 @@ const std::vector<Caso>& Casos() {
              g.BackupFiles.Add().FileName = "/bkp/b.fbk";
          },
          R"(-b -user "SYSDBA" -pas "******" -con -exp -fac 20 -gar -ign -lim -met -nt -old -rol "ADM" -ver "srv:/dados/QUV.FDB" "/bkp/a.fbk" 100m "/bkp/b.fbk")",
-         {"-b", "-user", "SYSDBA", "-fetch_password", Senha, "-con", "-exp", "-fac", "20", "-gar", "-ign", "-lim",
-          "-met", "-nt", "-old", "-rol", "ADM", "-ver", "srv:/dados/QUV.FDB", "/bkp/a.fbk", "100m", "/bkp/b.fbk"}},
-        {"backup_sufixos_de_tamanho", Rotina::Backup,
+         {"-b",
+          "-user",
+          "SYSDBA",
+          "-fetch_password",
+          Senha,
+          "-con",
+          "-exp",
+          "-fac",
+          "20",
+          "-gar",
+          "-ign",
+          "-lim",
+          "-met",
+          "-nt",
+          "-old",
+          "-rol",
+          "ADM",
+          "-ver",
+          "srv:/dados/QUV.FDB",
+          "/bkp/a.fbk",
+          "100m",
+          "/bkp/b.fbk"}},
+        {"backup_sufixos_de_tamanho",
+         Rotina::Backup,
          [](TvekIbGbak& g) {
              const std::pair<TBackupType, const char*> v[] = {{TBackupType::blBytes, "/b/1"},
                                                               {TBackupType::blKilobytes, "/b/2"},
@@ -92,30 +115,34 @@ const std::vector<Caso>& Casos() {
              ultimo.FileSize = 9;  // the last volume takes the rest: no size
          },
          R"(-b -user "SYSDBA" -pas "******" -tra "srv:/dados/QUV.FDB" "/b/1" 7 "/b/2" 7k "/b/3" 7g "/b/4")",
-         {"-b", "-user", "SYSDBA", "-fetch_password", Senha, "-tra", "srv:/dados/QUV.FDB", "/b/1", "7", "/b/2", "7k",
-          "/b/3", "7g", "/b/4"}},
-        {"backup_gerenciador_local", Rotina::Backup,
+         {"-b", "-user", "SYSDBA", "-fetch_password", Senha, "-tra", "srv:/dados/QUV.FDB", "/b/1",
+          "7", "/b/2", "7k", "/b/3", "7g", "/b/4"}},
+        {"backup_gerenciador_local",
+         Rotina::Backup,
          [](TvekIbGbak& g) {
              UmBackup(g);
              g.opBackup.Service = true;
              g.NetworkProtocol = TNetwork::npLocal;
          },
          R"(-b -user "SYSDBA" -pas "******" -tra -ser "service_mgr" "/dados/QUV.FDB" "/bkp/QUV.FBK")",
-         {"-b", "-user", "SYSDBA", "-fetch_password", Senha, "-tra", "-ser", "service_mgr", "/dados/QUV.FDB",
-          "/bkp/QUV.FBK"}},
-        {"backup_sem_senha_nao_passa_arquivo", Rotina::Backup,
+         {"-b", "-user", "SYSDBA", "-fetch_password", Senha, "-tra", "-ser", "service_mgr",
+          "/dados/QUV.FDB", "/bkp/QUV.FBK"}},
+        {"backup_sem_senha_nao_passa_arquivo",
+         Rotina::Backup,
          [](TvekIbGbak& g) {
              UmBackup(g);
              g.PassWord.clear();
          },
          R"(-b -user "SYSDBA" -pas "" -tra "srv:/dados/QUV.FDB" "/bkp/QUV.FBK")",
          {"-b", "-user", "SYSDBA", "-tra", "srv:/dados/QUV.FDB", "/bkp/QUV.FBK"}},
-        {"restauracao_substitui_com_tudo", Rotina::Restore,
+        {"restauracao_substitui_com_tudo",
+         Rotina::Restore,
          [](TvekIbGbak& g) {
              auto& o = g.opRestore;
              o.RestoreType = TRestoreType::rtReplace;
              o.SetBuffers(100);
-             o.InactiveIndexes = o.KillShadow = o.NoValidityConstraints = o.UseAllSpace = o.Verbose = true;
+             o.InactiveIndexes = o.KillShadow = o.NoValidityConstraints = o.UseAllSpace =
+                 o.Verbose = true;
              o.Mode = TModeDB::moReadOnly;
              o.StatutMessageFile = "/log/r.txt";
              o.Service = true;
@@ -126,33 +153,60 @@ const std::vector<Caso>& Casos() {
              g.DataBaseFiles.Add().FileName = "/dados/x2.fdb";
          },
          R"(-r o -user "SYSDBA" -pas "******" -buf 100 -ina -kill -mod read_only -no -use_all -y "/log/r.txt" -ver -ser "srv:service_mgr" "/bkp/a.fbk" "/bkp/b.fbk" "/dados/x1.fdb" 300 "/dados/x2.fdb")",
-         {"-r", "o", "-user", "SYSDBA", "-fetch_password", Senha, "-buf", "100", "-ina", "-kill", "-mod", "read_only",
-          "-no", "-use_all", "-y", "/log/r.txt", "-ver", "-ser", "srv:service_mgr", "/bkp/a.fbk", "/bkp/b.fbk",
-          "/dados/x1.fdb", "300", "/dados/x2.fdb"}},
-        {"restauracao_cria_sem_gerenciador", Rotina::Restore,
+         {"-r",
+          "o",
+          "-user",
+          "SYSDBA",
+          "-fetch_password",
+          Senha,
+          "-buf",
+          "100",
+          "-ina",
+          "-kill",
+          "-mod",
+          "read_only",
+          "-no",
+          "-use_all",
+          "-y",
+          "/log/r.txt",
+          "-ver",
+          "-ser",
+          "srv:service_mgr",
+          "/bkp/a.fbk",
+          "/bkp/b.fbk",
+          "/dados/x1.fdb",
+          "300",
+          "/dados/x2.fdb"}},
+        {"restauracao_cria_sem_gerenciador",
+         Rotina::Restore,
          [](TvekIbGbak& g) {
              UmaRestauracao(g);
              g.DataBaseFiles.GetItem(0).SetFileSize(200);
              g.DataBaseFiles.Add().FileName = "/dados/QUV2.FDB";
          },
          R"(-c -user "SYSDBA" -pas "******"  "/bkp/QUV.FBK" "srv:/dados/QUV.FDB" 200 "srv:/dados/QUV2.FDB")",
-         {"-c", "-user", "SYSDBA", "-fetch_password", Senha, "/bkp/QUV.FBK", "srv:/dados/QUV.FDB", "200",
-          "srv:/dados/QUV2.FDB"}},
-        {"restauracao_pagina_4196_fica_4196", Rotina::Restore,
+         {"-c", "-user", "SYSDBA", "-fetch_password", Senha, "/bkp/QUV.FBK", "srv:/dados/QUV.FDB",
+          "200", "srv:/dados/QUV2.FDB"}},
+        {"restauracao_pagina_4196_fica_4196",
+         Rotina::Restore,
          [](TvekIbGbak& g) {
              UmaRestauracao(g);
              g.opRestore.SetPageSize(TPageSize::ps4196);
          },
          R"(-c -user "SYSDBA" -pas "******" -page 4196  "/bkp/QUV.FBK" "srv:/dados/QUV.FDB")",
-         {"-c", "-user", "SYSDBA", "-fetch_password", Senha, "-page", "4196", "/bkp/QUV.FBK", "srv:/dados/QUV.FDB"}},
-        {"restauracao_pagina_1024", Rotina::Restore,
+         {"-c", "-user", "SYSDBA", "-fetch_password", Senha, "-page", "4196", "/bkp/QUV.FBK",
+          "srv:/dados/QUV.FDB"}},
+        {"restauracao_pagina_1024",
+         Rotina::Restore,
          [](TvekIbGbak& g) {
              UmaRestauracao(g);
              g.opRestore.SetPageSize(TPageSize::ps1024);
          },
          R"(-c -user "SYSDBA" -pas "******" -page 1024  "/bkp/QUV.FBK" "srv:/dados/QUV.FDB")",
-         {"-c", "-user", "SYSDBA", "-fetch_password", Senha, "-page", "1024", "/bkp/QUV.FBK", "srv:/dados/QUV.FDB"}},
-        {"restauracao_pagina_8192_gerenciador_local", Rotina::Restore,
+         {"-c", "-user", "SYSDBA", "-fetch_password", Senha, "-page", "1024", "/bkp/QUV.FBK",
+          "srv:/dados/QUV.FDB"}},
+        {"restauracao_pagina_8192_gerenciador_local",
+         Rotina::Restore,
          [](TvekIbGbak& g) {
              UmaRestauracao(g);
              g.opRestore.SetPageSize(TPageSize::ps8192);
@@ -160,31 +214,38 @@ const std::vector<Caso>& Casos() {
              g.NetworkProtocol = TNetwork::npLocal;
          },
          R"(-c -user "SYSDBA" -pas "******" -page 8192 -ser "service_mgr" "/bkp/QUV.FBK" "/dados/QUV.FDB")",
-         {"-c", "-user", "SYSDBA", "-fetch_password", Senha, "-page", "8192", "-ser", "service_mgr", "/bkp/QUV.FBK",
-          "/dados/QUV.FDB"}},
-        {"buffers_apagados_pela_pagina_2048", Rotina::Restore,
+         {"-c", "-user", "SYSDBA", "-fetch_password", Senha, "-page", "8192", "-ser", "service_mgr",
+          "/bkp/QUV.FBK", "/dados/QUV.FDB"}},
+        {"buffers_apagados_pela_pagina_2048",
+         Rotina::Restore,
          [](TvekIbGbak& g) {
              UmaRestauracao(g);
              g.opRestore.SetBuffers(50);
              g.opRestore.SetPageSize(TPageSize::ps2048);
          },
          R"(-c -user "SYSDBA" -pas "******" -page 2048  "/bkp/QUV.FBK" "srv:/dados/QUV.FDB")",
-         {"-c", "-user", "SYSDBA", "-fetch_password", Senha, "-page", "2048", "/bkp/QUV.FBK", "srv:/dados/QUV.FDB"}},
-        {"console_substitui_completo", Rotina::RestoreConsoleCompleto,
+         {"-c", "-user", "SYSDBA", "-fetch_password", Senha, "-page", "2048", "/bkp/QUV.FBK",
+          "srv:/dados/QUV.FDB"}},
+        {"console_substitui_completo",
+         Rotina::RestoreConsoleCompleto,
          [](TvekIbGbak& g) {
              UmaRestauracao(g);
              g.opRestore.RestoreType = TRestoreType::rtReplace;
          },
          R"(-r o -user "SYSDBA" -pas "******"  "/bkp/QUV.FBK" "srv:/dados/QUV.FDB")",
-         {"-r", "o", "-user", "SYSDBA", "-fetch_password", Senha, "/bkp/QUV.FBK", "srv:/dados/QUV.FDB"}},
-        {"console_substitui_simples", Rotina::RestoreConsoleSimples,
+         {"-r", "o", "-user", "SYSDBA", "-fetch_password", Senha, "/bkp/QUV.FBK",
+          "srv:/dados/QUV.FDB"}},
+        {"console_substitui_simples",
+         Rotina::RestoreConsoleSimples,
          [](TvekIbGbak& g) {
              UmaRestauracao(g);
              g.opRestore.RestoreType = TRestoreType::rtReplace;
          },
          R"(-r -user "SYSDBA" -pas "******"  "/bkp/QUV.FBK" "srv:/dados/QUV.FDB")",
          {"-r", "-user", "SYSDBA", "-fetch_password", Senha, "/bkp/QUV.FBK", "srv:/dados/QUV.FDB"}},
-        {"console_cria_simples", Rotina::RestoreConsoleSimples, [](TvekIbGbak& g) { UmaRestauracao(g); },
+        {"console_cria_simples",
+         Rotina::RestoreConsoleSimples,
+         [](TvekIbGbak& g) { UmaRestauracao(g); },
          R"(-c -user "SYSDBA" -pas "******"  "/bkp/QUV.FBK" "srv:/dados/QUV.FDB")",
          {"-c", "-user", "SYSDBA", "-fetch_password", Senha, "/bkp/QUV.FBK", "srv:/dados/QUV.FDB"}},
     };
@@ -217,7 +278,8 @@ TEST(VerificacaoGbak, TextosNaOrdemDasDuasVariantes) {
     };
     const Variante variantes[] = {
         {VarianteGbak::Servico,
-         {"Defina o nome do usuário", "Defina o nome do servidor", "Defina o caminho da pasta da base de dados",
+         {"Defina o nome do usuário", "Defina o nome do servidor",
+          "Defina o caminho da pasta da base de dados",
           "Defina o caminho da pasta de destino do Backup"},
          "Defina o caminho da pasta de destino da restauração"},
         {VarianteGbak::Console,
@@ -275,7 +337,8 @@ TEST(VerificacaoGbak, ProtocolosSemEquivalenteSaoRecusadosQuandoUsados) {
             g.MontaBackup(Senha);
             ADD_FAILURE() << "backup line built";
         } catch (const GbakErro& e) {
-            EXPECT_NE(std::string(e.what()).find("Protocolo de rede não suportado"), std::string::npos);
+            EXPECT_NE(std::string(e.what()).find("Protocolo de rede não suportado"),
+                      std::string::npos);
         }
         EXPECT_THROW(g.MontaRestore(Senha), GbakErro);
         EXPECT_THROW(g.Backup(), GbakErro);
@@ -292,8 +355,8 @@ TEST(OpcoesGbak, LimitesDosSetters) {
             f.SetFileSize(v);
             ADD_FAILURE() << v;
         } catch (const GbakErro& e) {
-            EXPECT_STREQ(e.what(),
-                         "Erreur, la valeur minimale doit être de 200 ou bien 0 quand il s'agit d'un seul fichier");
+            EXPECT_STREQ(e.what(), "Erreur, la valeur minimale doit être de 200 ou bien 0 quand il "
+                                   "s'agit d'un seul fichier");
         }
         EXPECT_EQ(f.FileSize(), 200);
     }
@@ -304,8 +367,8 @@ TEST(OpcoesGbak, LimitesDosSetters) {
             o.SetBuffers(v);
             ADD_FAILURE() << v;
         } catch (const GbakErro& e) {
-            EXPECT_STREQ(e.what(),
-                         "La valeur des buffers doit être au moins égale à 50 (0 pour ne pas utiliser cette option)");
+            EXPECT_STREQ(e.what(), "La valeur des buffers doit être au moins égale à 50 (0 pour ne "
+                                   "pas utiliser cette option)");
         }
     }
     o.SetPageSize(TPageSize::ps4196);

@@ -75,8 +75,8 @@ TEST(Link, ConexaoRecusadaFalhaDeImediatoESocksERecusado) {
         EXPECT_EQ(pabx.FStatusPROG.Le(), "NOK");
         EXPECT_EQ(pabx.FVersao, "0.0.0");
         if (!socks) {
-            EXPECT_EQ(pabx.ErroConexao().rfind("127.0.0.1:" + std::to_string(pabx.FPorta) + ": ", 0),
-                      0u)
+            EXPECT_EQ(
+                pabx.ErroConexao().rfind("127.0.0.1:" + std::to_string(pabx.FPorta) + ": ", 0), 0u)
                 << pabx.ErroConexao();
         }
         EXPECT_FALSE(pabx.EnviaLogin());

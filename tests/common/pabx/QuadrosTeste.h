@@ -66,7 +66,8 @@ inline Bytes Hex(std::string_view texto) {
             ++i;
             continue;
         }
-        b.push_back(static_cast<std::uint8_t>(std::stoi(std::string(texto.substr(i, 2)), nullptr, 16)));
+        b.push_back(
+            static_cast<std::uint8_t>(std::stoi(std::string(texto.substr(i, 2)), nullptr, 16)));
         i += 2;
     }
     return b;

@@ -14,9 +14,10 @@ std::vector<Entregue> Recebe(const std::vector<Bytes>& leituras) {
     ReceptorQuadros receptor;
     std::vector<Entregue> entregues;
     for (const Bytes& leitura : leituras)
-        receptor.Alimenta(leitura, [&](const std::uint8_t* q, std::uint32_t comprimento, std::uint32_t n) {
-            entregues.push_back({Bytes(q, q + n), comprimento});
-        });
+        receptor.Alimenta(leitura,
+                          [&](const std::uint8_t* q, std::uint32_t comprimento, std::uint32_t n) {
+                              entregues.push_back({Bytes(q, q + n), comprimento});
+                          });
     return entregues;
 }
 
@@ -42,12 +43,16 @@ TEST(Receptor, CortaQualquerFatiamentoNosMesmosQuadros) {
     const std::vector<Caso> casos = {
         {"um quadro", {A}, {A}},
         {"lixo antes do 0x55", {lixo + A}, {A}},
-        {"quadro partido em duas leituras", {Bytes(A.begin(), A.begin() + 2), Bytes(A.begin() + 2, A.end())}, {A}},
+        {"quadro partido em duas leituras",
+         {Bytes(A.begin(), A.begin() + 2), Bytes(A.begin() + 2, A.end())},
+         {A}},
         {"byte a byte", Bytes1a1(A + B), {A, B}},
         {"dois quadros numa leitura", {A + B}, {A, B}},
         {"lixo depois do quadro", {A + lixo, B}, {A, B}},
         {"lixo depois e quadro na mesma leitura", {A + lixo + B}, {A, B}},
-        {"0x55 nos dados, partido no meio", {Bytes(B.begin(), B.begin() + 14), Bytes(B.begin() + 14, B.end()) + A}, {B, A}},
+        {"0x55 nos dados, partido no meio",
+         {Bytes(B.begin(), B.begin() + 14), Bytes(B.begin() + 14, B.end()) + A},
+         {B, A}},
         {"quadro incompleto nunca entregue", {Bytes(A.begin(), A.end() - 1)}, {}},
     };
     for (const Caso& caso : casos) {
@@ -80,7 +85,9 @@ TEST(Receptor, QuadroMaiorQueOBufferGuardaSo57999BytesEContaOResto) {
 TEST(Receptor, ReiniciaDescartaQuadroInacabado) {
     ReceptorQuadros receptor;
     std::vector<Bytes> entregues;
-    auto entrega = [&](const std::uint8_t* q, std::uint32_t, std::uint32_t n) { entregues.emplace_back(q, q + n); };
+    auto entrega = [&](const std::uint8_t* q, std::uint32_t, std::uint32_t n) {
+        entregues.emplace_back(q, q + n);
+    };
     receptor.Alimenta(Bytes(A.begin(), A.begin() + 6), entrega);
     receptor.Reinicia();
     receptor.Alimenta(Bytes(A.begin() + 6, A.end()) + B, entrega);

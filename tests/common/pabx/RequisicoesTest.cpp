@@ -23,7 +23,8 @@ std::string Le(const std::filesystem::path& arquivo) {
 bool Casa(std::string_view texto, std::string_view padrao) {
     if (texto.size() != padrao.size()) return false;
     for (std::size_t i = 0; i < texto.size(); ++i)
-        if (padrao[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(texto[i])) : texto[i] != padrao[i])
+        if (padrao[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(texto[i]))
+                             : texto[i] != padrao[i])
             return false;
     return true;
 }
@@ -37,7 +38,10 @@ TEST(Requisicoes, BytesExatos) {
     };
     const std::vector<Caso> casos = {
         {"login com senha de 4 caracteres",
-         [](TPABX& p) { p.FSenha = "ab1Z"; return p.EnviaLogin(); },
+         [](TPABX& p) {
+             p.FSenha = "ab1Z";
+             return p.EnviaLogin();
+         },
          Hex("55 28 00 06 00 03 00 15 27 10 00"
              " 4B 00 65 00 6C 00 76 00 4D 00 6F 00 6E 00 69 00 74 00 6F 00 72 00 2C 00"
              " 61 00 62 00 31 00 5A 00")},
@@ -51,13 +55,17 @@ TEST(Requisicoes, BytesExatos) {
          Hex("55 0C 00 06 00 02 00 8C 00 02 00 01 00 FF FF")},
         {"volume do SD card", [](TPABX& p) { return p.PedeVolumeSDCard(); },
          Hex("55 08 00 06 00 90 01 8C 00 00 00")},
-        {"agenda XML", [](TPABX& p) { return p.PedeCTRL(26); }, Hex("55 08 00 06 00 09 00 1A 00 00 00")},
+        {"agenda XML", [](TPABX& p) { return p.PedeCTRL(26); },
+         Hex("55 08 00 06 00 09 00 1A 00 00 00")},
         {"remoção de arquivo",
          [](TPABX& p) { return p.PedeRemocaoArquivo("GR101024", "x0001010", "R0001.wav"); },
          Hex("55 3C 00 06 00 02 00 8C 00 1A 00 02 00 FF FF") +
              Texto("0:/NORVIKA/AUDIOREC/GR101024/X0001010/R0001.WAV") + Bytes{0}},
         {"remoção a partir da cópia local",
-         [](TPABX& p) { return p.PedeRemocaoArquivo(std::filesystem::path("/var/x/PABX001/NORVIKA/AUDIOREC/GR101024/X0001010/R0001.WAV")); },
+         [](TPABX& p) {
+             return p.PedeRemocaoArquivo(std::filesystem::path(
+                 "/var/x/PABX001/NORVIKA/AUDIOREC/GR101024/X0001010/R0001.WAV"));
+         },
          Hex("55 3C 00 06 00 02 00 8C 00 1A 00 02 00 FF FF") +
              Texto("0:/NORVIKA/AUDIOREC/GR101024/X0001010/R0001.WAV") + Bytes{0}},
     };
@@ -79,7 +87,8 @@ TEST(Requisicoes, TamanhosQueNaoCabemSaoRecusadosSemDarAVolta) {
     EXPECT_EQ(MontaQuadroCTRL(quadro.data(), 2, 0x8C, TamanhoQuadroTX - 11), TamanhoQuadroTX);
     EXPECT_EQ(MontaQuadroPROG(quadro.data(), FormaPROG::Escrita, 5, 1, 1, TamanhoQuadroTX - 13),
               TamanhoQuadroTX);
-    EXPECT_EQ(MontaQuadroPROG(quadro.data(), FormaPROG::Escrita, 5, 1, 1, TamanhoQuadroTX - 12), 0u);
+    EXPECT_EQ(MontaQuadroPROG(quadro.data(), FormaPROG::Escrita, 5, 1, 1, TamanhoQuadroTX - 12),
+              0u);
 }
 
 TEST(Requisicoes, LoginDefineModeloENaoEsvaziaStatusPROG) {
@@ -94,8 +103,11 @@ TEST(Requisicoes, LoginDefineModeloENaoEsvaziaStatusPROG) {
 
 TEST(Requisicoes, RemocaoRecusaNomesQueSaemDaPastaEQuadroMaiorQueOBuffer) {
     PABXSemRede link;
-    for (auto [a, b, c] : {std::tuple{"..", "X", "R.WAV"}, {"A", "X/..", "R.WAV"}, {"A", "X", ""},
-                           {"A", "X", "..\\R.WAV"}, {"A", ".", "R.WAV"}})
+    for (auto [a, b, c] : {std::tuple{"..", "X", "R.WAV"},
+                           {"A", "X/..", "R.WAV"},
+                           {"A", "X", ""},
+                           {"A", "X", "..\\R.WAV"},
+                           {"A", ".", "R.WAV"}})
         EXPECT_FALSE(link.pabx.PedeRemocaoArquivo(a, b, c)) << a << " " << b << " " << c;
     EXPECT_FALSE(link.pabx.PedeRemocaoArquivo("A", "B", std::string(4080, 'R')));
     EXPECT_TRUE(link.enviados.empty());
@@ -139,7 +151,8 @@ TEST(Trace, RegistroDaLeituraDoBloco19Indice1) {
     const DataHora quando{2026, 12, 10, 7, 8, 9, 10};
     EXPECT_EQ(RegistroTrace(quando, 11, "TX PROG", quadro.data()),
               "\n07:08:09 010  11\nTX PROG: 55 08 00 03 00 04 00 13 00 01 00 \n");
-    EXPECT_EQ(RegistroTrace(quando, 0, "Desconectou", nullptr), "\n07:08:09 010  0\nDesconectou: \n");
+    EXPECT_EQ(RegistroTrace(quando, 0, "Desconectou", nullptr),
+              "\n07:08:09 010  0\nDesconectou: \n");
     const Bytes vinteEUm(21, 0xAB);
     std::string vinte;
     for (int i = 0; i < 20; ++i) vinte += "AB ";
@@ -176,9 +189,11 @@ TEST(Trace, SessaoDeixaTraceEDumpsSoComTraceLigado) {
         const std::string dump = Le(pasta.caminho / "S019B001.DAD");
         EXPECT_EQ(Bytes(dump.begin(), dump.end()), resposta);
         const std::string texto = Le(pasta.caminho / nomes[0]);
-        const std::string_view primeiro = "\ndd:dd:dd ddd  11\nTX PROG: 55 08 00 03 00 04 00 13 00 01 00 \n";
+        const std::string_view primeiro =
+            "\ndd:dd:dd ddd  11\nTX PROG: 55 08 00 03 00 04 00 13 00 01 00 \n";
         EXPECT_TRUE(Casa(std::string_view(texto).substr(0, primeiro.size()), primeiro)) << texto;
-        EXPECT_NE(texto.find("  143\nRX PROG: 55 8C 00 03 00 04 80 01 00 13 00 01 00 40 00 00 00 00 00 00 \n    00 "),
+        EXPECT_NE(texto.find("  143\nRX PROG: 55 8C 00 03 00 04 80 01 00 13 00 01 00 40 00 00 00 "
+                             "00 00 00 \n    00 "),
                   std::string::npos)
             << texto;
     }
@@ -191,7 +206,8 @@ TEST(Trace, SenhaDoLoginNuncaNoTraceEArquivosSoParaDonoEGrupo) {
     for (const bool console : {false, true}) {
         SCOPED_TRACE(console ? "console" : "service");
         PastaTemporaria pasta;
-        auto link = console ? std::make_unique<TPABX>(ModoPABX::Console) : std::make_unique<TPABX>();
+        auto link =
+            console ? std::make_unique<TPABX>(ModoPABX::Console) : std::make_unique<TPABX>();
         TPABX& pabx = *link;
         pabx.DefineEnvio([](const std::uint8_t*, std::size_t, std::string&) { return true; });
         pabx.FPastaPABX = pasta.Texto();
@@ -218,7 +234,8 @@ TEST(Trace, SenhaDoLoginNuncaNoTraceEArquivosSoParaDonoEGrupo) {
         EXPECT_EQ(trace.find("5A 00 71 00"), std::string::npos) << trace;
         EXPECT_NE(trace.find("** ** "), std::string::npos) << trace;
         // The other frames are traced whole.
-        EXPECT_NE(trace.find("TX PROG: 55 08 00 03 00 04 00 13 00 01 00 \n"), std::string::npos) << trace;
+        EXPECT_NE(trace.find("TX PROG: 55 08 00 03 00 04 00 13 00 01 00 \n"), std::string::npos)
+            << trace;
     }
     ::umask(antes);
 }

@@ -58,7 +58,9 @@ Bytes RespostaXML(std::uint16_t codigo, std::string_view texto) {
     return RespostaCTRL(9, 1, codigo, dados);
 }
 
-const TRamalPABX& Ramal(const TPABX& p, int numero) { return p.FRamais[static_cast<std::size_t>(TPABX::IndiceRamal(numero))]; }
+const TRamalPABX& Ramal(const TPABX& p, int numero) {
+    return p.FRamais[static_cast<std::size_t>(TPABX::IndiceRamal(numero))];
+}
 }  // namespace
 
 TEST(Respostas, VersaoERelease) {
@@ -66,7 +68,8 @@ TEST(Respostas, VersaoERelease) {
         std::uint16_t maior, menor, release;
         const char* texto;
     };
-    for (const Caso c : {Caso{3, 16, 50, "3.16.50"}, Caso{3, 5, 7, "3.05.07"}, Caso{12, 100, 0, "12.100.00"}}) {
+    for (const Caso c :
+         {Caso{3, 16, 50, "3.16.50"}, Caso{3, 5, 7, "3.05.07"}, Caso{12, 100, 0, "12.100.00"}}) {
         PABXSemRede link;
         Bytes v, r;
         Palavra(v, c.maior);
@@ -106,7 +109,8 @@ TEST(Respostas, ModeloEscolheOTipoDeAgenda) {
         const char* esperado;
         Agenda agenda;
     };
-    for (const Caso c : {Caso{"Norvika orval500", "NORVIKA ORVAL500", Longa}, Caso{"xORVAL500-BRELVO", "XORVAL500-BRELVO", Longa},
+    for (const Caso c : {Caso{"Norvika orval500", "NORVIKA ORVAL500", Longa},
+                         Caso{"xORVAL500-BRELVO", "XORVAL500-BRELVO", Longa},
                          Caso{"brelvo 24", "BRELVO 24", XML}, Caso{"TK506_4M", "TK506_4M", XML},
                          Caso{"TK506_2M", "TK506_2M", Curta}, Caso{"", "", Curta}}) {
         SCOPED_TRACE(c.modelo);
@@ -124,7 +128,8 @@ TEST(Respostas, ModeloEscolheOTipoDeAgenda) {
         if (c.agenda == XML)
             EXPECT_EQ(pedido, Hex("55 08 00 06 00 09 00 1A 00 00 00"));
         else
-            EXPECT_EQ(pedido, Hex(c.agenda == Longa ? "55 08 00 03 00 04 00 09 00 0F 00" : "55 08 00 03 00 04 00 09 00 05 00"));
+            EXPECT_EQ(pedido, Hex(c.agenda == Longa ? "55 08 00 03 00 04 00 09 00 0F 00"
+                                                    : "55 08 00 03 00 04 00 09 00 05 00"));
     }
 }
 
@@ -148,11 +153,14 @@ TEST(Respostas, NomesEIndicesDNS) {
     PABXSemRede link;
     TPABX& p = link.pabx;
     ASSERT_TRUE(p.PedeNomesDNS());
-    link.Recebe(RespostaPROG(2, 0, Junta({RegistroNomeDNS(false, "Recepcao"), RegistroNomeDNS(true, "Oculto"),
-                                           RegistroNomeDNS(false, "{Chaves"), RegistroNomeDNS(false, "NomeComDozeX"),
-                                           RegistroNomeDNS(false, "Vendas"), Bytes(15, 'x')})));
+    link.Recebe(RespostaPROG(
+        2, 0,
+        Junta({RegistroNomeDNS(false, "Recepcao"), RegistroNomeDNS(true, "Oculto"),
+               RegistroNomeDNS(false, "{Chaves"), RegistroNomeDNS(false, "NomeComDozeX"),
+               RegistroNomeDNS(false, "Vendas"), Bytes(15, 'x')})));
     EXPECT_EQ(p.FStatusPROG.Le(), "OK");
-    ASSERT_EQ(p.FNomesDNS, (std::vector<std::string>{"0Recepcao", "1Oculto", "0{Chaves", "0NomeComDoze", "0Vendas"}));
+    ASSERT_EQ(p.FNomesDNS, (std::vector<std::string>{"0Recepcao", "1Oculto", "0{Chaves",
+                                                     "0NomeComDoze", "0Vendas"}));
     EXPECT_TRUE(p.NomeDNSHabilitado(0));
     EXPECT_FALSE(p.NomeDNSHabilitado(1));
     EXPECT_FALSE(p.NomeDNSHabilitado(5));
@@ -160,12 +168,13 @@ TEST(Respostas, NomesEIndicesDNS) {
     EXPECT_EQ(p.NomeDNS(-1), "");
 
     ASSERT_TRUE(p.PedeIndicesDNS());
-    link.Recebe(RespostaPROG(2, 3, Junta({RegistroIndiceDNS(2, 1000, 0), RegistroIndiceDNS(3, 1001, 2),
-                                           RegistroIndiceDNS(45, 1002, 3), RegistroIndiceDNS(7, 1003, 0),
-                                           RegistroIndiceDNS(45, 1005, 1),   // name disabled
-                                           RegistroIndiceDNS(45, 3001, 4), RegistroIndiceDNS(2, 3002, 0),
-                                           RegistroIndiceDNS(45, 1900, 0), RegistroIndiceDNS(45, 1004, 99),
-                                           RegistroIndiceDNS(0x10002, 1006, 0)})));
+    link.Recebe(RespostaPROG(2, 3,
+                             Junta({RegistroIndiceDNS(2, 1000, 0), RegistroIndiceDNS(3, 1001, 2),
+                                    RegistroIndiceDNS(45, 1002, 3), RegistroIndiceDNS(7, 1003, 0),
+                                    RegistroIndiceDNS(45, 1005, 1),  // name disabled
+                                    RegistroIndiceDNS(45, 3001, 4), RegistroIndiceDNS(2, 3002, 0),
+                                    RegistroIndiceDNS(45, 1900, 0), RegistroIndiceDNS(45, 1004, 99),
+                                    RegistroIndiceDNS(0x10002, 1006, 0)})));
     EXPECT_EQ(p.FStatusPROG.Le(), "OK");
     EXPECT_EQ(Ramal(p, 1000).NomeDNS, "Recepcao");
     EXPECT_EQ(Ramal(p, 1000).Nome, "Recepcao");
@@ -180,9 +189,11 @@ TEST(Respostas, AgendaCurtaELonga) {
     PABXSemRede link;
     TPABX& p = link.pabx;
     ASSERT_TRUE(p.PedeAgenda());
-    link.Recebe(RespostaPROG(9, 5, Junta({RegistroAgenda(1001, "  Maria da Silva Souza Lima ", false),
-                                           RegistroAgenda(1002, "bridge  ", false), RegistroAgenda(3005, "Jo\xE3o", false),
-                                           RegistroAgenda(3006, "BRIDGE", false), RegistroAgenda(2000, "Fora", false)})));
+    link.Recebe(RespostaPROG(
+        9, 5,
+        Junta({RegistroAgenda(1001, "  Maria da Silva Souza Lima ", false),
+               RegistroAgenda(1002, "bridge  ", false), RegistroAgenda(3005, "Jo\xE3o", false),
+               RegistroAgenda(3006, "BRIDGE", false), RegistroAgenda(2000, "Fora", false)})));
     EXPECT_EQ(p.FStatusPROG.Le(), "OK");
     EXPECT_EQ(Ramal(p, 1001).Nome, "Maria da Silva Sou");  // 18 characters
     EXPECT_EQ(Ramal(p, 1002).Nome, "");
@@ -190,8 +201,9 @@ TEST(Respostas, AgendaCurtaELonga) {
     EXPECT_EQ(p.FAgendaRamais, (std::vector<std::string>{"3005;João", "3006;BRIDGE"}));
 
     ASSERT_TRUE(p.PedeLeituraPROG(9, 15));
-    link.Recebe(RespostaPROG(9, 15, Junta({RegistroAgenda(1001, "Nome Longo Com Mais De Trinta Cx", true),
-                                            RegistroAgenda(3005, " Bridge", true)})));
+    link.Recebe(RespostaPROG(9, 15,
+                             Junta({RegistroAgenda(1001, "Nome Longo Com Mais De Trinta Cx", true),
+                                    RegistroAgenda(3005, " Bridge", true)})));
     EXPECT_EQ(p.FStatusPROG.Le(), "OK");
     EXPECT_EQ(Ramal(p, 1001).Nome, "Nome Longo Com Mais De Trinta ");
     EXPECT_EQ(Ramal(p, 3005).Nome, "");
@@ -207,14 +219,14 @@ TEST(Respostas, AgendaXML) {
     ASSERT_TRUE(p.FAgendaViaCTRL);
 
     ASSERT_TRUE(p.PedeAgenda());
-    link.Recebe(RespostaXML(26,
-                            "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><zirurezuverizizir><idramais>"
-                            "<r><n>1001</n><c>Ana</c><l>Ana Souza</l></r>"
-                            "<r><a>1001</a><b>Outra</b><c>Outra Ana</c></r>"
-                            "<r><n>3010</n><c>Jos\xE9</c><l>Jos\xE9 da Silva Pereira Lima Souza Neto</l></r>"
-                            "<r><n>abc</n><c>X</c><l>Y</l></r>"
-                            "<r><n>2000</n><c>Z</c><l>W</l></r>"
-                            "</idramais></zirurezuverizizir>"));
+    link.Recebe(RespostaXML(
+        26, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><zirurezuverizizir><idramais>"
+            "<r><n>1001</n><c>Ana</c><l>Ana Souza</l></r>"
+            "<r><a>1001</a><b>Outra</b><c>Outra Ana</c></r>"
+            "<r><n>3010</n><c>Jos\xE9</c><l>Jos\xE9 da Silva Pereira Lima Souza Neto</l></r>"
+            "<r><n>abc</n><c>X</c><l>Y</l></r>"
+            "<r><n>2000</n><c>Z</c><l>W</l></r>"
+            "</idramais></zirurezuverizizir>"));
     EXPECT_EQ(p.FStatusPROG.Le(), "OK");
     EXPECT_EQ(Ramal(p, 1001).NomeDNS, "Ana");
     EXPECT_EQ(Ramal(p, 1001).Nome, "Ana Souza");

@@ -22,7 +22,8 @@ pabxsim::Scenario Cenario(const std::string& modelo) {
     s.sdFree = 6'500'000'000;
     s.sdUsed = 1'500'000'000;
     s.dnsNames = {{false, "Recepcao"}, {true, "Oculto"}, {false, "Vendas"}};
-    s.dnsIndexes = {{2, 1000, 0}, {45, 1005, 1}, {7, 1006, 0}, {45, 3001, 2}, {2, 3002, 0}, {3, 1007, 2}};
+    s.dnsIndexes = {{2, 1000, 0},  {45, 1005, 1}, {7, 1006, 0},
+                    {45, 3001, 2}, {2, 3002, 0},  {3, 1007, 2}};
     s.agenda = {{1000, "Rec", "Recepção Principal da Empresa Norvika"},
                 {1001, "Ana", "Ana Souza"},
                 {1001, "Outra", "Outra Pessoa"},
@@ -62,7 +63,9 @@ struct Sessao {
         pabx.AguardaStatus(pabx.FStatusCTRL);
         return pabx.FStatusCTRL.Le();
     }
-    const TRamalPABX& Ramal(int n) const { return pabx.FRamais[static_cast<std::size_t>(TPABX::IndiceRamal(n))]; }
+    const TRamalPABX& Ramal(int n) const {
+        return pabx.FRamais[static_cast<std::size_t>(TPABX::IndiceRamal(n))];
+    }
 };
 }  // namespace
 
@@ -72,8 +75,8 @@ TEST(Simulador, SessaoLeVersaoModeloENomesNasTresFormasDeAgenda) {
         const char* modelo;
         Forma forma;
     };
-    for (const Caso c : {Caso{"KVX 24", Curta}, Caso{"Norvika ORVAL500", Longa}, Caso{"BRELVO 16", XML},
-                         Caso{"TK506_4M", XML}}) {
+    for (const Caso c : {Caso{"KVX 24", Curta}, Caso{"Norvika ORVAL500", Longa},
+                         Caso{"BRELVO 16", XML}, Caso{"TK506_4M", XML}}) {
         SCOPED_TRACE(c.modelo);
         Sessao s(Cenario(c.modelo));
         ASSERT_TRUE(s.Conecta());
@@ -83,7 +86,8 @@ TEST(Simulador, SessaoLeVersaoModeloENomesNasTresFormasDeAgenda) {
         EXPECT_EQ(s.pabx.FVersao, "3.16.50");
         ASSERT_TRUE(s.Le(s.pabx.PedeParametros()));
         std::string maiusculo = c.modelo;
-        for (auto& ch : maiusculo) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        for (auto& ch : maiusculo)
+            ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
         EXPECT_EQ(s.pabx.FModelo, maiusculo);
         EXPECT_EQ(s.pabx.FAgendaLonga, c.forma == Longa);
         EXPECT_EQ(s.pabx.FAgendaViaCTRL, c.forma == XML);
@@ -105,7 +109,8 @@ TEST(Simulador, SessaoLeVersaoModeloENomesNasTresFormasDeAgenda) {
                 EXPECT_EQ(s.Ramal(3001).NomeDNS, "");  // "bridge " clears both names
                 EXPECT_EQ(s.Ramal(3001).Nome, "");
                 EXPECT_EQ(s.Ramal(3005).Nome, "João");
-                EXPECT_EQ(s.pabx.FAgendaRamais, (std::vector<std::string>{"3001;bridge", "3005;João"}));
+                EXPECT_EQ(s.pabx.FAgendaRamais,
+                          (std::vector<std::string>{"3001;bridge", "3005;João"}));
                 break;
             case Longa:
                 EXPECT_EQ(s.Ramal(1000).Nome, "Recepção Principal da Empresa ");
@@ -137,10 +142,12 @@ TEST(Simulador, TextosDoResultadoCTRL) {
     ASSERT_TRUE(s.Login());
     TPABX& p = s.pabx;
 
-    EXPECT_EQ(s.Ctrl(p.PedeRemocaoArquivo("GR101024", "X0001010", "R0001.WAV")), "Negado");  // access closed
+    EXPECT_EQ(s.Ctrl(p.PedeRemocaoArquivo("GR101024", "X0001010", "R0001.WAV")),
+              "Negado");  // access closed
     EXPECT_EQ(s.Ctrl(p.PedeAcessoGravacoes(true)), "OK");
     EXPECT_EQ(s.Ctrl(p.PedeRemocaoArquivo("gr101024", "x0001010", "r0001.wav")), "OK");
-    EXPECT_FALSE(std::filesystem::exists(loja.caminho / "NORVIKA/AUDIOREC/GR101024/X0001010/R0001.WAV"));
+    EXPECT_FALSE(
+        std::filesystem::exists(loja.caminho / "NORVIKA/AUDIOREC/GR101024/X0001010/R0001.WAV"));
     EXPECT_EQ(s.Ctrl(p.PedeRemocaoArquivo("GR101024", "X0001010", "R0001.WAV")), "Falha");
     EXPECT_EQ(s.Ctrl(p.PedeReconexaoUSB()), "OK");
     EXPECT_EQ(p.FStatusPROG.Le(), "OK");  // CTRL requests leave the PROG status alone
@@ -150,9 +157,10 @@ TEST(Simulador, TextosDoResultadoCTRL) {
         bool ignora;
         const char* texto;
     };
-    for (const Caso c : {Caso{"usb refuse=2", true, "Falha"}, Caso{"usb refuse=3", true, "TimeOut"},
-                         Caso{"usb refuse=4", true, "Negado"}, Caso{"sdcard refuse=5", true, "IOCTRL Error"},
-                         Caso{"usb refuse=9", true, "OK"}, Caso{"usb refuse=9", false, "Desconhecido"}}) {
+    for (const Caso c :
+         {Caso{"usb refuse=2", true, "Falha"}, Caso{"usb refuse=3", true, "TimeOut"},
+          Caso{"usb refuse=4", true, "Negado"}, Caso{"sdcard refuse=5", true, "IOCTRL Error"},
+          Caso{"usb refuse=9", true, "OK"}, Caso{"usb refuse=9", false, "Desconhecido"}}) {
         SCOPED_TRACE(c.regra);
         s.sim.ClearFaults();
         s.sim.AddFault(c.regra);
@@ -274,8 +282,9 @@ TEST(Simulador, RespostasEstragadas) {
         const char* regra;
         bool responde;
     };
-    for (const Caso c : {Caso{"version split=1", true}, Caso{"version junk=7", true}, Caso{"version wrongack", false},
-                         Caso{"version short", false}, Caso{"version oversize", true}, Caso{"version malformed", false},
+    for (const Caso c : {Caso{"version split=1", true}, Caso{"version junk=7", true},
+                         Caso{"version wrongack", false}, Caso{"version short", false},
+                         Caso{"version oversize", true}, Caso{"version malformed", false},
                          Caso{"version delay=200", true}}) {
         SCOPED_TRACE(c.regra);
         Sessao s(Cenario("KVX"));
@@ -307,15 +316,14 @@ TEST(Simulador, SondaImprimeOsValoresDoCenario) {
     PABXTimeOut = 1;
     std::ostringstream saida, erros;
     EXPECT_EQ(ExecutaSonda({"127.0.0.1", sim.Port(), "4321", ""}, saida, erros), 0) << erros.str();
-    EXPECT_EQ(saida.str(),
-              "Versão: 3.16.50\n"
-              "Modelo: NORVIKA ORVAL500\n"
-              "Agenda: longa\n"
-              "SD card: total 8000000000, livre 6500000000, usado 1500000000\n"
-              "Ramal: 1000;Recepcao;Recepção Principal da Empresa \n"
-              "Ramal: 1001;;Outra Pessoa\n"
-              "Ramal: 1007;Vendas;Vendas\n"
-              "Ramal: 3005;;João\n");
+    EXPECT_EQ(saida.str(), "Versão: 3.16.50\n"
+                           "Modelo: NORVIKA ORVAL500\n"
+                           "Agenda: longa\n"
+                           "SD card: total 8000000000, livre 6500000000, usado 1500000000\n"
+                           "Ramal: 1000;Recepcao;Recepção Principal da Empresa \n"
+                           "Ramal: 1001;;Outra Pessoa\n"
+                           "Ramal: 1007;Vendas;Vendas\n"
+                           "Ramal: 3005;;João\n");
     std::ostringstream saida2, erros2;
     EXPECT_EQ(ExecutaSonda({"127.0.0.1", sim.Port(), "errada", ""}, saida2, erros2), 2);
     EXPECT_EQ(erros2.str(), "Login recusado: Negado\n");

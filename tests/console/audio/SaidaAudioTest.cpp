@@ -49,9 +49,7 @@ std::string U32(std::uint32_t v) {
     return {static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
             static_cast<char>(v >> 24)};
 }
-std::string U16(std::uint16_t v) {
-    return {static_cast<char>(v), static_cast<char>(v >> 8)};
-}
+std::string U16(std::uint16_t v) { return {static_cast<char>(v), static_cast<char>(v >> 8)}; }
 std::string Bloco(const std::string& id, const std::string& corpo) {
     std::string b = id + U32(static_cast<std::uint32_t>(corpo.size())) + corpo;
     if (corpo.size() & 1) b.push_back('\0');

@@ -17,10 +17,10 @@
 namespace {
 
 class Surdo final : public ThreadServico {
-public:
+  public:
     using ThreadServico::ThreadServico;
 
-protected:
+  protected:
     void Execute() override {
         for (;;) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }

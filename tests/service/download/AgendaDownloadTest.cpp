@@ -23,22 +23,25 @@ TEST(DecideJanela, JanelasAbremPelaHoraDoServidor) {
         int hora, minuto;
         bool aberta;
     } casos[] = {
-        {"08:00", "12:00", 11, 59, true},  {"08:00", "12:00", 12, 0, false},
-        {"08:00", "12:00", 7, 59, false},  {"08:00", "12:00", 8, 0, true},
-        {"08:00", "", 23, 59, true},       {"08:00", "", 7, 59, false},
-        {"08:00", "  ", 12, 0, true},      {"22:00", "02:00", 23, 0, false},
-        {"22:00", "02:00", 1, 0, false},   {"22:00", "02:00", 22, 0, false},
+        {"08:00", "12:00", 11, 59, true}, {"08:00", "12:00", 12, 0, false},
+        {"08:00", "12:00", 7, 59, false}, {"08:00", "12:00", 8, 0, true},
+        {"08:00", "", 23, 59, true},      {"08:00", "", 7, 59, false},
+        {"08:00", "  ", 12, 0, true},     {"22:00", "02:00", 23, 0, false},
+        {"22:00", "02:00", 1, 0, false},  {"22:00", "02:00", 22, 0, false},
     };
     for (const auto& c : casos) {
-        const DecisaoJanela d = DecideJanela(c.ini, c.fim, {}, Data(2026, 12, 10, c.hora, c.minuto, 30));
+        const DecisaoJanela d =
+            DecideJanela(c.ini, c.fim, {}, Data(2026, 12, 10, c.hora, c.minuto, 30));
         EXPECT_TRUE(d.valida);
-        EXPECT_EQ(d.aberta, c.aberta) << c.ini << "-" << c.fim << " at " << c.hora << ":" << c.minuto;
+        EXPECT_EQ(d.aberta, c.aberta)
+            << c.ini << "-" << c.fim << " at " << c.hora << ":" << c.minuto;
         EXPECT_EQ(d.devida, c.aberta);
     }
 }
 
 TEST(DecideJanela, LinhaInvalidaNuncaEDecidida) {
-    for (auto [ini, fim] : {std::pair{"25:00", ""}, {"08:00", "24:10"}, {"", "12:00"}, {"8h", ""}}) {
+    for (auto [ini, fim] :
+         {std::pair{"25:00", ""}, {"08:00", "24:10"}, {"", "12:00"}, {"8h", ""}}) {
         const DecisaoJanela d = DecideJanela(ini, fim, {}, Data(2026, 12, 10, 10, 0));
         EXPECT_FALSE(d.valida) << ini << "-" << fim;
         EXPECT_FALSE(d.devida);
@@ -88,10 +91,10 @@ TEST(SDCardDevido, VazioOuAposOTempo) {
 
 // A worker that only takes a place in a list.
 class Ocupante final : public ThreadServico {
-public:
+  public:
     using ThreadServico::ThreadServico;
 
-protected:
+  protected:
     void Execute() override {}
 };
 
@@ -117,7 +120,8 @@ struct Agenda : AmbienteDownloadTeste {
     void Janela(int codigo, const std::string& ini, const std::string& fim) {
         Attachment att = db.Conecta();
         Transaction tr(att);
-        Statement st(tr, "INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) VALUES (?, ?, ?)");
+        Statement st(
+            tr, "INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) VALUES (?, ?, ?)");
         st.SetInt(0, codigo).SetText(1, ini).SetText(2, fim).Executa();
         tr.Commit();
     }
@@ -134,7 +138,9 @@ TEST(AgendaDownload, JanelasSobrepostasDaoUmaExecucao) {
     a.SemSDCard();
     a.agenda->BDVerificaDownloadPeriodo();
     EXPECT_EQ(a.downloads.Contagem(), 1u);
-    EXPECT_EQ(Conta(a.LinhasServico(), "Disparar download PABX: 1  10/12/2026 08:00:00 - 10/12/2026 12:00:00"), 1);
+    EXPECT_EQ(Conta(a.LinhasServico(),
+                    "Disparar download PABX: 1  10/12/2026 08:00:00 - 10/12/2026 12:00:00"),
+              1);
     a.agenda->BDVerificaDownloadPeriodo();
     EXPECT_EQ(a.downloads.Contagem(), 1u);
 }
@@ -152,7 +158,8 @@ TEST(AgendaDownload, LimiteDeCentraisSimultaneas) {
     EXPECT_EQ(a.downloads.Contagem(), 2u);
     EXPECT_TRUE(a.downloads.EstaNaLista(1));
     EXPECT_TRUE(a.downloads.EstaNaLista(2));
-    EXPECT_EQ(Conta(a.LinhasServico(), "Alcançado limite de centrais para download simunltâneo: 2"), 1);
+    EXPECT_EQ(Conta(a.LinhasServico(), "Alcançado limite de centrais para download simunltâneo: 2"),
+              1);
 
     // With the limit reached by the list itself: nothing, and no line.
     Agenda b;
@@ -187,8 +194,8 @@ TEST(AgendaDownload, LinhaInvalidaEPuladaComErro) {
 TEST(AgendaDownload, UnidadesSemJanelaOuApagadasNaoBaixam) {
     Agenda a;
     EXIGE_BANCO(a.db);
-    a.RegistraUnidade(1);       // no window
-    a.Janela(2, "08:00", "");   // window of a deleted unit
+    a.RegistraUnidade(1);      // no window
+    a.Janela(2, "08:00", "");  // window of a deleted unit
     a.SemSDCard();
     a.agenda->BDVerificaDownloadPeriodo();
     EXPECT_EQ(a.downloads.Contagem(), 0u);
@@ -211,7 +218,8 @@ TEST(AgendaDownload, ServidorAntesDaMeiaNoiteELocalDepois) {
     ASSERT_EQ(a.criados.size(), 1u);
     EXPECT_EQ(a.criados[0].first, 1);
     // The window's own limits are the server's; the run gets them on the local clock.
-    EXPECT_TRUE(Contem(a.LinhasServico(), "Disparar download PABX: 1  10/12/2026 08:00:00 - 10/01/2027 00:00:00"));
+    EXPECT_TRUE(Contem(a.LinhasServico(),
+                       "Disparar download PABX: 1  10/12/2026 08:00:00 - 10/01/2027 00:00:00"));
     EXPECT_EQ(a.criados[0].second.first, Data(2026, 12, 10, 8, 2));
     EXPECT_EQ(a.criados[0].second.second, Data(2027, 1, 10, 0, 2));
 }
@@ -358,16 +366,18 @@ TEST(AgendaDownload, JanelaEPedidoAoMesmoTempoNuncaDaoDuasExecucoes) {
 TEST(AgendaDownload, ExecucoesInterrompidasSaoFechadasNoInicio) {
     Agenda a;
     EXIGE_BANCO(a.db);
-    a.db.Executa({"INSERT INTO DWNHISTORY (PAB_CODIGO, DWN_DTINIDOWN, DWN_RESULTADO, DWN_OPERATUAL) "
-                  "VALUES (1, '2026-12-10 08:00:00', 0, 12)",
-                  "INSERT INTO DWNHISTORY (PAB_CODIGO, DWN_DTINIDOWN, DWN_RESULTADO, DWN_OPERATUAL) "
-                  "VALUES (2, '2026-12-10 08:00:00', 1, 17)",
-                  "INSERT INTO DWNHISTORY (PAB_CODIGO, DWN_DTINIDOWN, DWN_RESULTADO, DWN_OPERATUAL) "
-                  "VALUES (3, '2026-12-10 08:00:00', 0, 3)"});
+    a.db.Executa(
+        {"INSERT INTO DWNHISTORY (PAB_CODIGO, DWN_DTINIDOWN, DWN_RESULTADO, DWN_OPERATUAL) "
+         "VALUES (1, '2026-12-10 08:00:00', 0, 12)",
+         "INSERT INTO DWNHISTORY (PAB_CODIGO, DWN_DTINIDOWN, DWN_RESULTADO, DWN_OPERATUAL) "
+         "VALUES (2, '2026-12-10 08:00:00', 1, 17)",
+         "INSERT INTO DWNHISTORY (PAB_CODIGO, DWN_DTINIDOWN, DWN_RESULTADO, DWN_OPERATUAL) "
+         "VALUES (3, '2026-12-10 08:00:00', 0, 3)"});
     EXPECT_EQ(a.agenda->FechaHistoricosInterrompidos(), 2);
     Attachment att = a.db.Conecta();
     Transaction tr(att, true);
-    Statement st(tr, "SELECT PAB_CODIGO, DWN_RESULTADO, DWN_OPERATUAL FROM DWNHISTORY ORDER BY PAB_CODIGO");
+    Statement st(
+        tr, "SELECT PAB_CODIGO, DWN_RESULTADO, DWN_OPERATUAL FROM DWNHISTORY ORDER BY PAB_CODIGO");
     Cursor c = st.Abre();
     const int esperado[3][3] = {{1, 2, 12}, {2, 1, 17}, {3, 2, 3}};
     for (const auto& e : esperado) {

@@ -24,7 +24,7 @@
 
 // A clock the test sets; the system clock until it does.
 class RelogioTeste final : public Relogio {
-public:
+  public:
     DataHora Agora() const override {
         std::lock_guard l(trava_);
         return fixo_ ? agora_ : ::Agora();
@@ -35,7 +35,7 @@ public:
         fixo_ = true;
     }
 
-private:
+  private:
     mutable std::mutex trava_;  // guards agora_, fixo_
     DataHora agora_;
     bool fixo_ = false;
@@ -65,7 +65,8 @@ struct AmbienteDownloadTeste {
         config.PABXTimeOut = 1;
         config.MascaraLog = LogSempre | LogInfo | LogErro;
         PABXTimeOut = 1;
-        banco = std::make_unique<BancoServico>(log, db.Pronto() ? db.Parametros() : ParametrosBDServico{});
+        banco = std::make_unique<BancoServico>(log, db.Pronto() ? db.Parametros()
+                                                                : ParametrosBDServico{});
     }
 
     std::shared_ptr<const ConfiguracaoServico> Config() const {
@@ -78,7 +79,8 @@ struct AmbienteDownloadTeste {
     }
 
     // A run for unit `codigo` as the scheduler fills it, against `porta`.
-    std::unique_ptr<TPABXDownloadFTP> Run(int codigo, std::uint16_t porta, const std::string& senha = "1234") {
+    std::unique_ptr<TPABXDownloadFTP> Run(int codigo, std::uint16_t porta,
+                                          const std::string& senha = "1234") {
         auto t = std::make_unique<TPABXDownloadFTP>(codigo, Ambiente(), Config());
         t->PastaPABX = PastaUnidade(codigo);
         std::filesystem::create_directories(t->PastaPABX);
@@ -117,9 +119,13 @@ struct AmbienteDownloadTeste {
     void RegistraUnidade(int codigo, std::uint16_t porta = 0) {
         Attachment att = db.Conecta();
         Transaction tr(att);
-        Statement st(tr, "INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, PAB_KELVPORTA) "
-                         "VALUES (?, ?, '127.0.0.1', ?)");
-        st.SetInt(0, codigo).SetText(1, "Unidade " + std::to_string(codigo)).SetInt(2, porta).Executa();
+        Statement st(tr,
+                     "INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, PAB_KELVPORTA) "
+                     "VALUES (?, ?, '127.0.0.1', ?)");
+        st.SetInt(0, codigo)
+            .SetText(1, "Unidade " + std::to_string(codigo))
+            .SetInt(2, porta)
+            .Executa();
         tr.Commit();
     }
 

@@ -16,7 +16,7 @@ const std::string D1 = "D0000001/X0000001/";
 const std::string D2 = "D0000001/X0000002/";
 
 class BackupGravacoes : public BackupBase {
-protected:
+  protected:
     void SetUp() override {
         BackupBase::SetUp();
         if (IsSkipped()) return;
@@ -42,8 +42,8 @@ protected:
         fonte_[nome] = LeTudo(p);
     }
     // What a target must hold, from the working files: {source, name there}.
-    std::map<std::string, std::string> Esperado(
-        const std::vector<std::pair<std::string, std::string>>& itens) {
+    std::map<std::string, std::string>
+    Esperado(const std::vector<std::pair<std::string, std::string>>& itens) {
         std::map<std::string, std::string> r;
         for (const auto& [origem, nome] : itens) r["PABX001/" + nome] = fonte_.at(origem);
         return r;
@@ -68,7 +68,8 @@ TEST_F(BackupGravacoes, PastaFormato1LevaGravacoesEDescricoesUmaVez) {
     EXPECT_EQ(Conteudo(destino_), esperado);
     const std::string log = Log();
     EXPECT_THAT(log, HasSubstr("Início backup arquivos"));
-    EXPECT_THAT(log, HasSubstr("Backup XML não existe arquivo: " + (Audiorec() / D2).string() + "R0000002.XML"));
+    EXPECT_THAT(log, HasSubstr("Backup XML não existe arquivo: " + (Audiorec() / D2).string() +
+                               "R0000002.XML"));
     EXPECT_THAT(log, HasSubstr("Fim backup arquivos"));
     EXPECT_TRUE(Alertas().empty());
     EXPECT_EQ(r->ConfigGeral()->CFG_NETDSTPATH, destino_.string());  // the snapshot is untouched
@@ -136,7 +137,8 @@ TEST_F(BackupGravacoes, DiscoCheioNaoDeixaArquivoParcial) {
         ~Desmonta() { ::umount2(p.c_str(), MNT_DETACH); }
     } desmonta{ponto};
     for (const std::string& d : {D1, D2}) fs::remove_all(Audiorec() / d);
-    for (int i = 1; i <= 4; ++i) Arquivo(D1 + "R000000" + std::to_string(i) + ".WAV", i, 400 * 1024);
+    for (int i = 1; i <= 4; ++i)
+        Arquivo(D1 + "R000000" + std::to_string(i) + ".WAV", i, 400 * 1024);
     Alvos a;
     a.net = 1;
     a.pastaNet = ponto.string();
@@ -205,9 +207,12 @@ TEST_F(BackupGravacoes, FTPFalhasTerminamSoOAlvoFTP) {
     const std::vector<Caso> casos = {
         {{}, true, "Falha ao conectar FTP de backup"},
         {{"--refuse-stor"}, false, "Falha ao fazer upload em FTP de backup"},
-        {{"--fault-stor", "cut-control:R0000001:100000"}, false,
+        {{"--fault-stor", "cut-control:R0000001:100000"},
+         false,
          "Conexão com servidor FTP de backup foi perdida"},
-        {{"--fault-stor", "stall:R0000001:100000"}, false, "Falha ao fazer upload em FTP de backup"},
+        {{"--fault-stor", "stall:R0000001:100000"},
+         false,
+         "Falha ao fazer upload em FTP de backup"},
         {{"--fault", "no-greet"}, false, "Falha ao conectar FTP de backup"},
     };
     for (const Caso& c : casos) {

@@ -27,7 +27,8 @@ namespace fs = std::filesystem;
 inline std::map<std::string, std::string> Conteudo(const fs::path& raiz) {
     std::map<std::string, std::string> r;
     if (!fs::exists(raiz)) return r;
-    for (auto it = fs::recursive_directory_iterator(raiz); it != fs::recursive_directory_iterator(); ++it)
+    for (auto it = fs::recursive_directory_iterator(raiz); it != fs::recursive_directory_iterator();
+         ++it)
         if (it->is_regular_file()) r[fs::relative(it->path(), raiz).string()] = LeTudo(it->path());
     return r;
 }
@@ -39,7 +40,8 @@ inline DataHora Data(int ano, int mes, int dia, int hora = 0, int minuto = 0, in
 // Bytes that tell files apart.
 inline std::string Bytes(std::size_t n, unsigned semente) {
     std::string s(n, '\0');
-    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 31 + semente * 17 + i / 7) & 0xFF);
+    for (std::size_t i = 0; i < n; ++i)
+        s[i] = static_cast<char>((i * 31 + semente * 17 + i / 7) & 0xFF);
     return s;
 }
 
@@ -53,7 +55,7 @@ struct Alvos {
 };
 
 class BackupBase : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { inst_ = new InstalacaoTeste("bkp21", {1}); }
     static void TearDownTestSuite() {
         delete inst_;
@@ -68,19 +70,22 @@ protected:
         config->FTPTimeOut = 3000;
         config->PastaPrograma = (tmp_ / "prog").string() + "/";
         exec_ = std::make_unique<ExecucaoFTPTeste>(
-            tmp_ / "prog", ParametrosBDServico{inst_->srv.host, p.banco, p.usuario, p.senha}, config);
+            tmp_ / "prog", ParametrosBDServico{inst_->srv.host, p.banco, p.usuario, p.senha},
+            config);
     }
 
     // Sets the targets in the CONFIG row and loads the snapshot.
     void Configura(const Alvos& a) {
         Attachment att = Attachment::Conecta(inst_->Principal(true));
         Transaction tr(att);
-        Statement st(tr,
-                     "UPDATE CONFIG SET CFG_NETBACKUP=?, CFG_NETDSTPATH=?, CFG_FTPBACKUP=?, CFG_FTPHOST=?, "
-                     "CFG_FTPPORT=?, CFG_FTPUSER=?, CFG_FTPPASS=?, CFG_FTPSECURITY=?, CFG_ALMALERTA=3");
+        Statement st(
+            tr,
+            "UPDATE CONFIG SET CFG_NETBACKUP=?, CFG_NETDSTPATH=?, CFG_FTPBACKUP=?, CFG_FTPHOST=?, "
+            "CFG_FTPPORT=?, CFG_FTPUSER=?, CFG_FTPPASS=?, CFG_FTPSECURITY=?, CFG_ALMALERTA=3");
         st.SetInt(0, a.net).SetText(1, a.pastaNet).SetInt(2, a.ftp).SetText(3, "127.0.0.1");
         st.SetInt(4, a.porta).SetText(5, a.usuario);
-        st.SetText(6, a.senha.empty() ? std::string() : CriptografaTexto(a.senha)).SetInt(7, a.seguranca);
+        st.SetText(6, a.senha.empty() ? std::string() : CriptografaTexto(a.senha))
+            .SetInt(7, a.seguranca);
         st.Executa();
         tr.Commit();
         ASSERT_TRUE(exec_->banco.BDCarregaConfiguracaoGeral());

@@ -23,7 +23,8 @@ std::size_t Conta(const std::string& texto, const std::string& trecho) {
 
 TEST(Confiabilidade, ServidorDoBancoParadoNaImportacaoResultado2EDepoisCompleta) {
     if (!ServidorPrivadoTeste::Possivel())
-        GTEST_SKIP() << "no private database server here: it needs a mount namespace (unshare -m) as root";
+        GTEST_SKIP()
+            << "no private database server here: it needs a mount namespace (unshare -m) as root";
     ServidorPrivadoTeste servidor;
     if (!servidor.Pronto()) SEM_SERVIDOR_TESTE() << servidor.Erro();
     Ambiente a("confparado", servidor.Servidor(), servidor.Aliases());
@@ -42,7 +43,8 @@ TEST(Confiabilidade, ServidorDoBancoParadoNaImportacaoResultado2EDepoisCompleta)
         // The import goes on without its database: each recording it tries
         // now fails and says so, and the run ends failed while the server
         // is still away.
-        EXPECT_TRUE(ponta::Espera([&] { return a.Logs().find("Indicação de erro") != std::string::npos; }, 120s))
+        EXPECT_TRUE(ponta::Espera(
+            [&] { return a.Logs().find("Indicação de erro") != std::string::npos; }, 120s))
             << a.Logs();
         EXPECT_GT(Conta(a.Logs(), "ao importar"), falhasAntes);
         ASSERT_TRUE(servidor.Inicia()) << servidor.Erro();
@@ -56,8 +58,8 @@ TEST(Confiabilidade, ServidorDoBancoParadoNaImportacaoResultado2EDepoisCompleta)
     a.Verifica(u, false);
     // The unit's log says the loss once, without the statements that failed
     // on it, and that the connection came back.
-    const std::string imp =
-        LeArquivo(a.home.Caminho() / "PABX001" / ("IMP" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
+    const std::string imp = LeArquivo(a.home.Caminho() / "PABX001" /
+                                      ("IMP" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
     EXPECT_EQ(Conta(imp, "Conexão com o banco de dados perdida"), 1u) << imp;
     EXPECT_EQ(Conta(imp, "Conexão com o banco de dados restabelecida"), 1u) << imp;
     EXPECT_EQ(Conta(imp, "INSERT INTO"), 0u) << imp;

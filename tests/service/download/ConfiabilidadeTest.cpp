@@ -80,7 +80,8 @@ TEST(Confiabilidade, MortoAoAcasoEReiniciadoNadaSePerdeNemDuplica) {
         a.Registra(u);
 
         // The kill lands anywhere from the start-up to well into the import.
-        const auto atraso = std::chrono::milliseconds(std::uniform_int_distribution<int>(200, 4000)(rng));
+        const auto atraso =
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(200, 4000)(rng));
         {
             ProcessoFilho p = a.Inicia();
             std::this_thread::sleep_for(atraso);
@@ -88,8 +89,8 @@ TEST(Confiabilidade, MortoAoAcasoEReiniciadoNadaSePerdeNemDuplica) {
             int status = 0;
             ASSERT_TRUE(p.Aguarda(30s, status));
         }
-        std::printf("  killed after %lld ms with %zu rows filed\n", static_cast<long long>(atraso.count()),
-                    a.Linhas(1).size());
+        std::printf("  killed after %lld ms with %zu rows filed\n",
+                    static_cast<long long>(atraso.count()), a.Linhas(1).size());
         std::fflush(stdout);
         a.Verifica(u, false);
         if (HasFailure()) break;
@@ -303,7 +304,9 @@ TEST(Confiabilidade, LojaHostilNadaForaDaPastaDaUnidadeORestoArquivado) {
         }
     ASSERT_FALSE(dispositivo.empty());
     EscreveArquivo(dispositivo / "..R0009001.WAV", "RIFF");
-    EscreveArquivo(dispositivo / "R00\x01" "9002.WAV", "RIFF");
+    EscreveArquivo(dispositivo / "R00\x01"
+                                 "9002.WAV",
+                   "RIFF");
     fs::create_symlink(fora.Caminho() / "segredo.txt", dispositivo / "R0009003.WAV");
     EscreveArquivo(dispositivo / "R0009004.WAV", "");
     EscreveArquivo(dispositivo / "R0009005.WAV", std::string(20, 'x'));
@@ -317,8 +320,9 @@ TEST(Confiabilidade, LojaHostilNadaForaDaPastaDaUnidadeORestoArquivado) {
     // Outside the unit's working folder only the service's own files changed.
     for (const auto& f : ponta::Arquivos(a.home.Caminho())) {
         if (f.rfind("PABX001/", 0) == 0 || antesHome.count(f)) continue;
-        EXPECT_TRUE(f.find('/') == std::string::npos && (f.ends_with(".LOG") || f.ends_with(".txt") ||
-                                                          f.ends_with(".pid") || f.ends_with(".lock") || f.ends_with(".LNG")))
+        EXPECT_TRUE(f.find('/') == std::string::npos &&
+                    (f.ends_with(".LOG") || f.ends_with(".txt") || f.ends_with(".pid") ||
+                     f.ends_with(".lock") || f.ends_with(".LNG")))
             << "written outside the unit's folder: " << f;
     }
     EXPECT_EQ(ponta::Arquivos(fora.Caminho()), std::set<std::string>{"segredo.txt"});
@@ -346,8 +350,10 @@ TEST(Confiabilidade, QuatroUnidadesComMaxPABXDoisTodasCompletamNuncaMaisDeDuas) 
     {
         Attachment att = Attachment::Conecta(a.inst.Principal());
         Transaction tr(att, true);
-        Statement st(tr, "SELECT DWN_DTINIDOWN, COALESCE(DWN_DTFIMIMP, DWN_DTFIMDOWN) FROM DWNHISTORY");
-        for (Cursor c = st.Abre(); c.Proxima();) v.push_back({c.GetTimestamp(0), c.GetTimestamp(1)});
+        Statement st(tr,
+                     "SELECT DWN_DTINIDOWN, COALESCE(DWN_DTFIMIMP, DWN_DTFIMDOWN) FROM DWNHISTORY");
+        for (Cursor c = st.Abre(); c.Proxima();)
+            v.push_back({c.GetTimestamp(0), c.GetTimestamp(1)});
     }
     ASSERT_GE(v.size(), 4u);
     for (const auto& x : v) {

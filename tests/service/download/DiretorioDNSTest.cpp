@@ -13,7 +13,8 @@ struct Diretorio : AmbienteDownloadTeste {
     std::vector<std::string> Linhas() const {
         Attachment att = Attachment::Conecta(unidadeParametros);
         Transaction tr(att, true);
-        Statement st(tr, "SELECT DNS_INDICE, DNS_NUMERO, DNS_NOME FROM DNSPABX ORDER BY DNS_INDICE");
+        Statement st(tr,
+                     "SELECT DNS_INDICE, DNS_NUMERO, DNS_NOME FROM DNSPABX ORDER BY DNS_INDICE");
         Cursor c = st.Abre();
         std::vector<std::string> r;
         while (c.Proxima()) r.push_back(c.GetText(0) + ";" + c.GetText(1) + ";" + c.GetText(2));

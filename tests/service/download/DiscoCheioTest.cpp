@@ -25,12 +25,13 @@ std::uintmax_t Bytes(const fs::path& raiz) {
 }
 
 TEST(Confiabilidade, DiscoCheioNaTransferenciaResultado2EDepoisCompleta) {
-    if (::geteuid() != 0) GTEST_SKIP() << "mounting a small file system for the working folder needs root";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "mounting a small file system for the working folder needs root";
     {
         OpcoesProcesso o;
         o.limite = 30s;
-        if (!ExecutaProcesso({"unshare", "-m", "--propagation", "private", "mount", "-t", "tmpfs", "-o",
-                              "size=64k", "tmpfs", "/mnt"},
+        if (!ExecutaProcesso({"unshare", "-m", "--propagation", "private", "mount", "-t", "tmpfs",
+                              "-o", "size=64k", "tmpfs", "/mnt"},
                              o)
                  .Sucesso())
             GTEST_SKIP() << "no private mount namespace here (unshare -m and mount refused)";

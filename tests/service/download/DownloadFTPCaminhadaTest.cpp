@@ -43,9 +43,9 @@ std::set<std::string> Arquivos(const fs::path& raiz) {
 }
 
 class DownloadFTPCaminhada : public ::testing::Test {
-protected:
+  protected:
     PastaTemporaria tmp;
-    fs::path loja = tmp.Caminho() / "loja";                 // the unit's store (FTP root)
+    fs::path loja = tmp.Caminho() / "loja";                   // the unit's store (FTP root)
     fs::path pastaPABX = tmp.Caminho() / "prog" / "PABX001";  // the run's working folder
     fs::path gr = loja / "NORVIKA" / "AUDIOREC" / "GR050324" / "X0001000";
     ExecucaoFTPTeste exec{tmp.Caminho() / "prog"};
@@ -128,9 +128,10 @@ TEST_P(DownloadFTPNomesHostis, RecusadosNadaSaiDaPastaORestoChega) {
     for (const auto& f : Arquivos(tmp.Caminho())) {
         if (antes.count(f)) continue;
         // the store's copy, or the run's own logs and mail
-        const bool dentro = f.starts_with("prog/PABX001/NORVIKA/") ||
-                            (f.starts_with("prog/PABX001/") && f.find('/', 13) == std::string::npos) ||
-                            (f.starts_with("prog/") && f.find('/', 5) == std::string::npos);
+        const bool dentro =
+            f.starts_with("prog/PABX001/NORVIKA/") ||
+            (f.starts_with("prog/PABX001/") && f.find('/', 13) == std::string::npos) ||
+            (f.starts_with("prog/") && f.find('/', 5) == std::string::npos);
         EXPECT_TRUE(dentro) << f;
     }
     const std::string mail = Mail();
@@ -166,7 +167,8 @@ TEST_F(DownloadFTPCaminhada, CorteUmaVezReconectaEChegaInteiro) {
     GravaTeste(gr / "R0000001.WAV", Bytes(300000, 'd'));
     GravaTeste(gr / "R0000001.XML", "<a/>");
     GravaTeste(gr / "R0000002.WAV", Bytes(1000, 'e'));
-    ServidorFTPTeste srv(loja, tmp.Caminho() / "srv", {"--fault", "cut-control:R0000001.WAV:100000:1"});
+    ServidorFTPTeste srv(loja, tmp.Caminho() / "srv",
+                         {"--fault", "cut-control:R0000001.WAV:100000:1"});
     auto r = Execucao(srv);
     EXPECT_TRUE(r->DownloadFTP());
     EXPECT_TRUE(LeArquivo(Local() / "R0000001.WAV") == Bytes(300000, 'd'));
@@ -181,7 +183,8 @@ TEST_F(DownloadFTPCaminhada, CorteDuasVezesDesisteMantemNaUnidadeEVemInteiroDepo
     GravaTeste(gr / "R0000001.XML", "<a/>");
     GravaTeste(gr / "R0000002.WAV", Bytes(1000, 'g'));
     {
-        ServidorFTPTeste srv(loja, tmp.Caminho() / "srv", {"--fault", "cut-data:R0000001.WAV:100000:2"});
+        ServidorFTPTeste srv(loja, tmp.Caminho() / "srv",
+                             {"--fault", "cut-data:R0000001.WAV:100000:2"});
         auto r = Execucao(srv);
         EXPECT_TRUE(r->DownloadFTP());  // the others came: importable
         EXPECT_FALSE(fs::exists(Local() / "R0000001.WAV"));
@@ -237,7 +240,8 @@ TEST_F(DownloadFTPCaminhada, SenhaErradaEmNenhumArquivoNemLinhaDeComando) {
     r->FTPSenha = "Senh@QueNaoPodeVazar";
     EXPECT_FALSE(r->DownloadFTP());
     for (const auto& f : Arquivos(tmp.Caminho() / "prog"))
-        EXPECT_THAT(LeArquivo(tmp.Caminho() / "prog" / f), Not(HasSubstr("Senh@QueNaoPodeVazar"))) << f;
+        EXPECT_THAT(LeArquivo(tmp.Caminho() / "prog" / f), Not(HasSubstr("Senh@QueNaoPodeVazar")))
+            << f;
     for (const int pid : {static_cast<int>(::getpid()), srv.Pid()}) {
         const std::string linha = LeArquivo("/proc/" + std::to_string(pid) + "/cmdline");
         EXPECT_THAT(linha, Not(HasSubstr(srv.Senha())));
@@ -255,7 +259,7 @@ TEST_F(DownloadFTPCaminhada, FimDaJanelaEntreOWAVESeuXML) {
     // The window ends as soon as the first recording's audio has arrived.
     exec.relogio.Define([this] {
         return fs::exists(Local() / "R0000001.WAV") ? DataHora{2024, 3, 5, 23, 59, 30, 0}
-                                                     : DataHora{2024, 3, 5, 10, 0, 0, 0};
+                                                    : DataHora{2024, 3, 5, 10, 0, 0, 0};
     });
     EXPECT_TRUE(r->DownloadFTP());
     EXPECT_TRUE(fs::exists(Local() / "R0000001.WAV"));
@@ -354,7 +358,8 @@ TEST_F(DownloadFTPCaminhada, NomeLongoDemaisFicaNaUnidadeECaminhadaSegue) {
         auto r = Execucao(srv);
         EXPECT_TRUE(r->DownloadFTP());
         EXPECT_TRUE(fs::exists(Local() / "R0000001.XML"));
-        EXPECT_TRUE(LeArquivo(Local().parent_path() / "X0002000" / "R0000002.WAV") == Bytes(700, 'l'));
+        EXPECT_TRUE(LeArquivo(Local().parent_path() / "X0002000" / "R0000002.WAV") ==
+                    Bytes(700, 'l'));
         std::error_code ec;  // a name longer than the file system holds
         EXPECT_EQ(fs::exists(Local() / longo, ec), c.baixa);
         EXPECT_EQ(r->Historico.DWN_RESULTADO, ResultadoSucesso);
@@ -379,10 +384,10 @@ TEST_F(DownloadFTPCaminhada, ProfundidadeLimitadaLacosEPastasFundas) {
         const char* pasta;
     };
     const std::vector<Caso> casos = {
-        {"ligacao para a propria pasta", [](const fs::path& p) { fs::create_directory_symlink(".", p / "LACO"); },
-         "LACO"},
-        {"ligacao para AUDIOREC", [](const fs::path& p) { fs::create_directory_symlink("../..", p / "VOLTA"); },
-         "VOLTA"},
+        {"ligacao para a propria pasta",
+         [](const fs::path& p) { fs::create_directory_symlink(".", p / "LACO"); }, "LACO"},
+        {"ligacao para AUDIOREC",
+         [](const fs::path& p) { fs::create_directory_symlink("../..", p / "VOLTA"); }, "VOLTA"},
         {"pastas reais mais fundas",
          [](const fs::path& p) { GravaTeste(p / "A" / "B" / "R0000009.WAV", "fundo"); }, "A"},
     };
@@ -401,6 +406,7 @@ TEST_F(DownloadFTPCaminhada, ProfundidadeLimitadaLacosEPastasFundas) {
                   (std::set<std::string>{"AUDIOREC/GR050324/X0001000/R0000001.WAV",
                                          "AUDIOREC/GR050324/X0001000/R0000001.XML"}));
         EXPECT_EQ(r->Historico.DWN_ARQBAIXAR, 2);
-        EXPECT_TRUE(r->FicamNaUnidade.count(std::string("AUDIOREC/GR050324/X0001000/") + caso.pasta + "/"));
+        EXPECT_TRUE(
+            r->FicamNaUnidade.count(std::string("AUDIOREC/GR050324/X0001000/") + caso.pasta + "/"));
     }
 }

@@ -51,7 +51,7 @@ bool SemTemporarios(const fs::path& pasta) {
 }
 
 class DownloadFTPClienteTest : public ::testing::Test {
-protected:
+  protected:
     PastaTemporaria tmp;
     fs::path raiz = tmp.Caminho() / "raiz";
     fs::path pasta = raiz / "NORVIKA" / "AUDIOREC" / "GR010124" / "X0001000";
@@ -67,13 +67,12 @@ const std::string kPasta = "/NORVIKA/AUDIOREC/GR010124/X0001000";
 }  // namespace
 
 TEST(DownloadFTPListagem, AnalisaMLSDeLIST) {
-    const auto m = AnalisaMLSD(
-        "type=cdir;modify=20240101000000; .\r\n"
-        "type=pdir; ..\r\n"
-        "type=file;size=5368709120;modify=20240102030405; R 1.WAV\r\n"
-        "Type=Dir;Modify=20240101000000; GR010124\r\n"
-        "type=OS.unix=symlink;size=3; ligacao\r\n"
-        "lixo sem fatos\r\n");
+    const auto m = AnalisaMLSD("type=cdir;modify=20240101000000; .\r\n"
+                               "type=pdir; ..\r\n"
+                               "type=file;size=5368709120;modify=20240102030405; R 1.WAV\r\n"
+                               "Type=Dir;Modify=20240101000000; GR010124\r\n"
+                               "type=OS.unix=symlink;size=3; ligacao\r\n"
+                               "lixo sem fatos\r\n");
     ASSERT_EQ(m.size(), 3u);
     EXPECT_EQ(m[0].nome, "R 1.WAV");
     EXPECT_EQ(m[0].tipo, EntradaFTP::Arquivo);
@@ -82,13 +81,13 @@ TEST(DownloadFTPListagem, AnalisaMLSDeLIST) {
     EXPECT_EQ(m[1].tipo, EntradaFTP::Pasta);
     EXPECT_EQ(m[2].tipo, EntradaFTP::Outro);
 
-    const auto l = AnalisaLIST(
-        "total 12\r\n"
-        "-rw-r--r--   1 owner group 5368709120 Jan 01 00:00  R 2.WAV\r\n"
-        "drwxr-xr-x   2 owner group       4096 Jan 01  2024 GR010124\n"
-        "lrwxrwxrwx   1 owner group          9 Jan 01 00:00 l -> /etc/passwd\r\n"
-        "12-11-26  01:41PM       <DIR>          X0001000\r\n"
-        "12-11-26  01:41PM                 1234 R3.XML\r\n");
+    const auto l =
+        AnalisaLIST("total 12\r\n"
+                    "-rw-r--r--   1 owner group 5368709120 Jan 01 00:00  R 2.WAV\r\n"
+                    "drwxr-xr-x   2 owner group       4096 Jan 01  2024 GR010124\n"
+                    "lrwxrwxrwx   1 owner group          9 Jan 01 00:00 l -> /etc/passwd\r\n"
+                    "12-11-26  01:41PM       <DIR>          X0001000\r\n"
+                    "12-11-26  01:41PM                 1234 R3.XML\r\n");
     ASSERT_EQ(l.size(), 5u);
     EXPECT_EQ(l[0].nome, " R 2.WAV");  // a leading blank is part of the name
     EXPECT_EQ(*l[0].tamanho, 5368709120LL);
@@ -135,7 +134,8 @@ TEST_P(DownloadFTPNomesTest, NomesEstranhosChegamInteiros) {
     }
     fs::create_directories(pasta / "SUB");
     ServidorFTPTeste srv(raiz, tmp.Caminho() / "srv",
-                         semMLSD ? std::vector<std::string>{"--no-mlsd"} : std::vector<std::string>{});
+                         semMLSD ? std::vector<std::string>{"--no-mlsd"}
+                                 : std::vector<std::string>{});
     ClienteFTP c(Opcoes(srv));
     c.Conecta();
     const auto lista = c.Lista(kPasta);
@@ -161,9 +161,7 @@ TEST_P(DownloadFTPNomesTest, NomesEstranhosChegamInteiros) {
 INSTANTIATE_TEST_SUITE_P(MLSDeLIST, DownloadFTPNomesTest, ::testing::Bool());
 
 TEST_F(DownloadFTPClienteTest, TamanhoDe64BitsPelaListagemEPeloSIZE) {
-    {
-        std::ofstream f(pasta / "R0000001.WAV");
-    }
+    { std::ofstream f(pasta / "R0000001.WAV"); }
     fs::resize_file(pasta / "R0000001.WAV", 5368709120ULL);  // sparse
     ServidorFTPTeste srv(raiz, tmp.Caminho() / "srv");
     ClienteFTP c(Opcoes(srv));

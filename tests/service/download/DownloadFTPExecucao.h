@@ -15,7 +15,7 @@
 // A clock the test sets, or drives with a function (a window that ends once
 // a given file has arrived, say).
 class RelogioCaminhada final : public Relogio {
-public:
+  public:
     DataHora Agora() const override {
         std::lock_guard t(trava_);
         return funcao_ ? funcao_() : agora_;
@@ -30,7 +30,7 @@ public:
         funcao_ = std::move(f);
     }
 
-private:
+  private:
     mutable std::mutex trava_;
     DataHora agora_{2024, 3, 5, 10, 0, 0, 0};
     std::function<DataHora()> funcao_;
@@ -38,7 +38,7 @@ private:
 
 struct ExecucaoFTPTeste {
     explicit ExecucaoFTPTeste(const std::filesystem::path& pasta, ParametrosBDServico bd = {},
-                           std::shared_ptr<ConfiguracaoServico> configuracao = nullptr)
+                              std::shared_ptr<ConfiguracaoServico> configuracao = nullptr)
         : log(pasta), banco(log, std::move(bd)), alertas([] { return 3; }),
           config(configuracao ? std::move(configuracao) : std::make_shared<ConfiguracaoServico>()) {
         log.DefineMascara(0xFF);

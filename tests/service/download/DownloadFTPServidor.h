@@ -24,16 +24,16 @@ inline void GravaTeste(const std::filesystem::path& arquivo, std::string_view co
 }
 
 class ServidorFTPTeste final {
-public:
+  public:
     ServidorFTPTeste(const std::filesystem::path& raiz, const std::filesystem::path& trabalho,
-                     const std::vector<std::string>& opcoes = {},
-                     std::string usuario = "norvika", std::string senha = "s3nh@-ftp-teste")
+                     const std::vector<std::string>& opcoes = {}, std::string usuario = "norvika",
+                     std::string senha = "s3nh@-ftp-teste")
         : usuario_(std::move(usuario)), senha_(std::move(senha)) {
         std::filesystem::create_directories(trabalho);
         const auto arquivoPorta = trabalho / "ftp.port";
         std::filesystem::remove(arquivoPorta);
-        std::vector<std::string> args = {"/usr/bin/python3", FTP_SERVER_PY, "127.0.0.1", "0",
-                                         raiz.string(), arquivoPorta.string()};
+        std::vector<std::string> args = {"/usr/bin/python3", FTP_SERVER_PY,        "127.0.0.1", "0",
+                                         raiz.string(),      arquivoPorta.string()};
         args.insert(args.end(), opcoes.begin(), opcoes.end());
         OpcoesProcesso op;
         op.ambiente = {"PABXSIM_FTP_USER=" + usuario_, "PABXSIM_FTP_PASSWORD=" + senha_};
@@ -63,7 +63,7 @@ public:
     const std::string& Usuario() const { return usuario_; }
     const std::string& Senha() const { return senha_; }
 
-private:
+  private:
     std::string usuario_, senha_;
     int porta_ = 0;
     ProcessoFilho processo_;

@@ -24,7 +24,7 @@ struct LinhaGravacao {
 };
 
 class ExportaGravacoes : public BackupBase {
-protected:
+  protected:
     void SetUp() override {
         BackupBase::SetUp();
         if (IsSkipped()) return;
@@ -42,9 +42,9 @@ protected:
     void Insere(const LinhaGravacao& l) {
         Attachment att = Attachment::Conecta(inst_->Unidade(1));
         Transaction tr(att);
-        Statement st(tr,
-                     "INSERT INTO GRAVACAO (GRV_CODIGO,PAB_CODIGO,GRV_DATAGRV,GRV_CONTROLE,GRV_IDFILE,"
-                     "GRV_TPFILE,GRV_BINDADOS) VALUES (?,1,?,?,?,?,?)");
+        Statement st(
+            tr, "INSERT INTO GRAVACAO (GRV_CODIGO,PAB_CODIGO,GRV_DATAGRV,GRV_CONTROLE,GRV_IDFILE,"
+                "GRV_TPFILE,GRV_BINDADOS) VALUES (?,1,?,?,?,?,?)");
         st.SetInt(0, l.codigo).SetTimestamp(1, l.data);
         st.SetText(2, (l.tipo & 0x80) ? CriptografaBytes(kSenhaCifra) : std::string());
         st.SetText(3, l.id).SetInt(4, l.tipo);
@@ -73,25 +73,34 @@ protected:
     }
     bool PedidoLimpo() const {
         const IniFile ini = Ini();
-        return ini.ReadInteger("Exporta", "PABX", -1) == 0 && ini.ReadString("Exporta", "DataInicio", "x").empty() &&
+        return ini.ReadInteger("Exporta", "PABX", -1) == 0 &&
+               ini.ReadString("Exporta", "DataInicio", "x").empty() &&
                ini.ReadString("Exporta", "DataFim", "x").empty();
     }
 
     // The period's rows: WAV, Ogg, encrypted WAV and Ogg, an empty BLOB; and
     // rows on both sides of it.
     void PeriodoTipico() {
-        Insere({1, Data(2024, 2, 1, 0, 0, 0), "D0000001\\X0000001\\R0000001.WAV", 1, Bytes(7000, 1)});
-        Insere({2, Data(2024, 2, 2, 9, 30, 0), "D0000001\\X0000001\\R0000002.WAV", 2, Bytes(5000, 2)});
-        Insere({3, Data(2024, 2, 10, 12, 0, 0), "D0000001\\X0000002\\R0000003.WAV", 0x81, Bytes(6001, 3)});
-        Insere({4, Data(2024, 2, 20, 18, 0, 0), "D0000001\\X0000002\\R0000004.WAV", 0x82, Bytes(4099, 4)});
+        Insere(
+            {1, Data(2024, 2, 1, 0, 0, 0), "D0000001\\X0000001\\R0000001.WAV", 1, Bytes(7000, 1)});
+        Insere(
+            {2, Data(2024, 2, 2, 9, 30, 0), "D0000001\\X0000001\\R0000002.WAV", 2, Bytes(5000, 2)});
+        Insere({3, Data(2024, 2, 10, 12, 0, 0), "D0000001\\X0000002\\R0000003.WAV", 0x81,
+                Bytes(6001, 3)});
+        Insere({4, Data(2024, 2, 20, 18, 0, 0), "D0000001\\X0000002\\R0000004.WAV", 0x82,
+                Bytes(4099, 4)});
         Insere({5, Data(2024, 2, 29, 23, 59, 59), "D0000001\\X0000002\\R0000005.WAV", 1, ""});
-        Insere({6, Data(2024, 1, 31, 23, 59, 59), "D0000001\\X0000001\\R0000006.WAV", 1, Bytes(100, 6)});
-        Insere({7, Data(2024, 3, 1, 0, 0, 0), "D0000001\\X0000001\\R0000007.WAV", 1, Bytes(100, 7)});
+        Insere({6, Data(2024, 1, 31, 23, 59, 59), "D0000001\\X0000001\\R0000006.WAV", 1,
+                Bytes(100, 6)});
+        Insere(
+            {7, Data(2024, 3, 1, 0, 0, 0), "D0000001\\X0000001\\R0000007.WAV", 1, Bytes(100, 7)});
     }
     std::map<std::string, std::string> EsperadoTipico() const {
         const std::string a = "PABX001/D0000001/X0000001/", b = "PABX001/D0000001/X0000002/";
-        return {{a + "R0000001.WAV", Bytes(7000, 1)},       {a + "R0000002.OGG", Bytes(5000, 2)},
-                {b + "R0000003.WAV", Bytes(6001, 3)},       {b + "R0000004.OGG", Bytes(4099, 4)},
+        return {{a + "R0000001.WAV", Bytes(7000, 1)},
+                {a + "R0000002.OGG", Bytes(5000, 2)},
+                {b + "R0000003.WAV", Bytes(6001, 3)},
+                {b + "R0000004.OGG", Bytes(4099, 4)},
                 {b + "R0000005.WAV", ""}};
     }
     // The encrypted files at a target decipher to their plain copies.
@@ -136,7 +145,8 @@ TEST_F(ExportaGravacoes, PeriodoVaiAosDoisAlvosEmTodoFormato) {
         EXPECT_TRUE(Alertas().empty());
         const std::string log = Log();
         EXPECT_THAT(log, HasSubstr("Inicio exportação"));
-        EXPECT_THAT(log, HasSubstr("Exportar arquivos(5): 02/01/2024 00:00:00 à 02/29/2024 23:59:59"));
+        EXPECT_THAT(log,
+                    HasSubstr("Exportar arquivos(5): 02/01/2024 00:00:00 à 02/29/2024 23:59:59"));
         EXPECT_THAT(log, HasSubstr("Fim exportação"));
         ApagaLog();
     }

@@ -18,17 +18,18 @@ struct Historico : AmbienteDownloadTeste {
         std::vector<Linha> r;
         Attachment att = db.Conecta();
         Transaction tr(att, true);
-        Statement st(tr,
-                     "SELECT DWN_RESULTADO, DWN_OPERATUAL, DWN_TIMEOUT, DWN_ARQBAIXAR, DWN_ARQBAIXADO, "
-                     "DWN_BYTESBAIXAR, DWN_BYTESBAIXADO, DWN_ARQCONVOGG, DWN_ARQIMPORTADO, DWN_FALHASDOWN, "
-                     "DWN_FALHASOGG, DWN_FALHASXML, DWN_FALHASIMP, DWN_AVDUPIMP, DWN_DTINIDOWN, "
-                     "DWN_DTFIMDOWN, DWN_DTFIMIMP FROM DWNHISTORY ORDER BY DWN_DTINIDOWN");
+        Statement st(
+            tr,
+            "SELECT DWN_RESULTADO, DWN_OPERATUAL, DWN_TIMEOUT, DWN_ARQBAIXAR, DWN_ARQBAIXADO, "
+            "DWN_BYTESBAIXAR, DWN_BYTESBAIXADO, DWN_ARQCONVOGG, DWN_ARQIMPORTADO, DWN_FALHASDOWN, "
+            "DWN_FALHASOGG, DWN_FALHASXML, DWN_FALHASIMP, DWN_AVDUPIMP, DWN_DTINIDOWN, "
+            "DWN_DTFIMDOWN, DWN_DTFIMIMP FROM DWNHISTORY ORDER BY DWN_DTINIDOWN");
         Cursor c = st.Abre();
         while (c.Proxima())
-            r.push_back({c.GetInt(0), c.GetInt(1), c.GetInt(2), c.GetInt(3), c.GetInt(4), c.GetBigInt(5),
-                         c.GetBigInt(6), c.GetInt(7), c.GetInt(8), c.GetInt(9), c.GetInt(10), c.GetInt(11),
-                         c.GetInt(12), c.GetInt(13), c.GetTimestamp(14), c.GetTimestamp(15),
-                         c.GetTimestamp(16)});
+            r.push_back({c.GetInt(0), c.GetInt(1), c.GetInt(2), c.GetInt(3), c.GetInt(4),
+                         c.GetBigInt(5), c.GetBigInt(6), c.GetInt(7), c.GetInt(8), c.GetInt(9),
+                         c.GetInt(10), c.GetInt(11), c.GetInt(12), c.GetInt(13), c.GetTimestamp(14),
+                         c.GetTimestamp(15), c.GetTimestamp(16)});
         return r;
     }
     // A run whose every counter holds a distinct value.
@@ -100,7 +101,8 @@ TEST(LogDownload, LogsCriadosSoParaDonoEGrupo) {
     h.log.Log(LogSempre, false, "linha do servico");
     ::umask(antes);
     const std::filesystem::path arquivos[] = {
-        std::filesystem::path(h.PastaUnidade(7)) / ("IMP" + FormataDataHora(h.relogio.Agora(), "yyyymm") + ".LOG"),
+        std::filesystem::path(h.PastaUnidade(7)) /
+            ("IMP" + FormataDataHora(h.relogio.Agora(), "yyyymm") + ".LOG"),
         h.log.ArquivoDoMes(h.relogio.Agora()),
     };
     for (const auto& a : arquivos) {
@@ -142,23 +144,27 @@ TEST(HistoricoDownload, CadaTipoGravaSuasColunas) {
     } passos[] = {
         {HistoricoEstado, [](auto& r) { EXPECT_EQ(r.arqBaixar, 0); }},
         {99, [](auto& r) { EXPECT_EQ(r.arqBaixar, 0); }},
-        {HistoricoAContar, [](auto& r) {
+        {HistoricoAContar,
+         [](auto& r) {
              EXPECT_EQ(r.arqBaixar, 11);
              EXPECT_EQ(r.bytesBaixar, 5'000'000'000LL);
              EXPECT_EQ(r.arqBaixado, 0);
          }},
-        {HistoricoTransferidos, [](auto& r) {
+        {HistoricoTransferidos,
+         [](auto& r) {
              EXPECT_EQ(r.arqBaixado, 12);
              EXPECT_EQ(r.bytesBaixado, 6'000'000'000LL);
              EXPECT_EQ(r.falhasDown, 15);
              EXPECT_EQ(r.timeout, 0);
          }},
-        {HistoricoFimTransferencia, [](auto& r) {
+        {HistoricoFimTransferencia,
+         [](auto& r) {
              EXPECT_EQ(r.timeout, 1);
              EXPECT_EQ(r.fimDown, Data(2026, 12, 10, 8, 10, 0));
              EXPECT_TRUE(r.fimImp.Vazia());
          }},
-        {HistoricoImportados, [](auto& r) {
+        {HistoricoImportados,
+         [](auto& r) {
              EXPECT_EQ(r.convOgg, 13);
              EXPECT_EQ(r.importado, 14);
              EXPECT_EQ(r.falhasOgg, 16);
@@ -166,7 +172,8 @@ TEST(HistoricoDownload, CadaTipoGravaSuasColunas) {
              EXPECT_EQ(r.falhasImp, 18);
              EXPECT_EQ(r.duplicados, 19);
          }},
-        {HistoricoFimImportacao, [](auto& r) { EXPECT_EQ(r.fimImp, Data(2026, 12, 10, 8, 20, 0)); }},
+        {HistoricoFimImportacao,
+         [](auto& r) { EXPECT_EQ(r.fimImp, Data(2026, 12, 10, 8, 20, 0)); }},
     };
     int operacao = 30;
     for (const auto& p : passos) {
@@ -214,7 +221,8 @@ TEST(HistoricoDownload, RecusaDoBancoVaiParaOLogDaUnidade) {
     auto t = h.RunCheia();
     ASSERT_TRUE(t->BDRegistraHistoricoDownload(HistoricoInsere));
     // A value the table's constraint refuses.
-    h.db.Executa({"ALTER TABLE DWNHISTORY ADD CONSTRAINT CK_OPERACAO CHECK (DWN_OPERATUAL < 1000)"});
+    h.db.Executa(
+        {"ALTER TABLE DWNHISTORY ADD CONSTRAINT CK_OPERACAO CHECK (DWN_OPERATUAL < 1000)"});
     t->Historico.DWN_OPERATUAL = 5000;
     EXPECT_FALSE(t->BDRegistraHistoricoDownload(HistoricoEstado));
     EXPECT_TRUE(Contem(h.LinhasIMP(7), "DWNUPD: "));

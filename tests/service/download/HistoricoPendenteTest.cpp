@@ -24,9 +24,8 @@ PrimeiraLinha LePrimeiraLinha(Ambiente& a, int codigo) {
     try {
         Attachment att = Attachment::Conecta(a.inst.Principal());
         Transaction tr(att, true);
-        Statement st(tr,
-                     "SELECT DWN_RESULTADO, DWN_DTFIMIMP FROM DWNHISTORY WHERE PAB_CODIGO = ? "
-                     "ORDER BY DWN_DTINIDOWN");
+        Statement st(tr, "SELECT DWN_RESULTADO, DWN_DTFIMIMP FROM DWNHISTORY WHERE PAB_CODIGO = ? "
+                         "ORDER BY DWN_DTINIDOWN");
         st.SetInt(0, codigo);
         Cursor c = st.Abre();
         if (c.Proxima()) r = {c.IsNull(0) ? -1 : c.GetInt(0), !c.IsNull(1)};
@@ -37,7 +36,8 @@ PrimeiraLinha LePrimeiraLinha(Ambiente& a, int codigo) {
 
 TEST(Confiabilidade, LinhaDoHistoricoDeUmaExecucaoQueTerminouSemBancoGravadaQuandoEleVolta) {
     if (!ServidorPrivadoTeste::Possivel())
-        GTEST_SKIP() << "no private database server here: it needs a mount namespace (unshare -m) as root";
+        GTEST_SKIP()
+            << "no private database server here: it needs a mount namespace (unshare -m) as root";
     ServidorPrivadoTeste servidor;
     if (!servidor.Pronto()) SEM_SERVIDOR_TESTE() << servidor.Erro();
     Ambiente a("confpend", servidor.Servidor(), servidor.Aliases());
@@ -56,7 +56,8 @@ TEST(Confiabilidade, LinhaDoHistoricoDeUmaExecucaoQueTerminouSemBancoGravadaQuan
         // written once the server is back, the last thing it does.
         ASSERT_TRUE(ponta::Espera(
             [&] {
-                return a.Logs().find("Histórico de download pendente até o banco de dados voltar") !=
+                return a.Logs().find(
+                           "Histórico de download pendente até o banco de dados voltar") !=
                        std::string::npos;
             },
             240s))

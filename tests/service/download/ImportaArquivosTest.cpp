@@ -45,7 +45,7 @@ std::set<std::string> Pastas(const fs::path& raiz) {
 }
 
 class ImportaArquivos : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() { inst_ = new InstalacaoTeste("imp15", {1}); }
     static void TearDownTestSuite() {
         delete inst_;
@@ -58,7 +58,8 @@ protected:
         codigo_ = ++proximo;
         const auto p = inst_->Principal();
         exec_ = std::make_unique<ExecucaoFTPTeste>(
-            tmp_.Caminho() / "prog", ParametrosBDServico{inst_->srv.host, p.banco, p.usuario, p.senha});
+            tmp_.Caminho() / "prog",
+            ParametrosBDServico{inst_->srv.host, p.banco, p.usuario, p.senha});
         exec_->config->PABXTimeOut = 10;
         ASSERT_TRUE(exec_->banco.BDCarregaConfiguracaoGeral());
         PABXTimeOut = 10;
@@ -134,7 +135,8 @@ protected:
     // started with `opcoesFTP`, then imported over the unit's link when the
     // transfer brought anything (as the session does).
     std::unique_ptr<TPABXDownloadFTP> CorridaFTP(const std::vector<std::string>& opcoesFTP = {}) {
-        ServidorFTPTeste srv(loja_, tmp_.Caminho() / ("srv" + std::to_string(++servidores_)), opcoesFTP);
+        ServidorFTPTeste srv(loja_, tmp_.Caminho() / ("srv" + std::to_string(++servidores_)),
+                             opcoesFTP);
         auto r = Execucao();
         r->FTPHost = "127.0.0.1";
         r->FTPPorta = static_cast<std::uint16_t>(srv.Porta());
@@ -201,8 +203,8 @@ TEST_F(ImportaArquivos, UmaFalhaFicaNaUnidadeSemPedirSuasPastas) {
     EXPECT_EQ(Linhas().size(), 2u);
     EXPECT_EQ(r->Historico.DWN_RESULTADO, ResultadoFalha);
     const std::string l1 = ruim.parent_path().filename().string();
-    EXPECT_EQ(Arquivos(Audiorec()),
-              (std::set<std::string>{l1 + "/X0009999/R0000099.WAV", l1 + "/X0009999/R0000099.XML"}));
+    EXPECT_EQ(Arquivos(Audiorec()), (std::set<std::string>{l1 + "/X0009999/R0000099.WAV",
+                                                           l1 + "/X0009999/R0000099.XML"}));
     for (const auto& p : Remocoes()) {
         EXPECT_THAT(p, ::testing::Not(HasSubstr("X0009999"))) << p;
         EXPECT_NE(p, "0:/NORVIKA/AUDIOREC/" + l1) << p;
@@ -408,9 +410,11 @@ TEST_F(ImportaArquivos, PastaComArquivosNaoBaixadosNaoPedidaParaRemocao) {
         {"ambos os arquivos recusados",
          {"--fault", "refuse:R0000001.WAV:0", "--fault", "refuse:R0000001.XML:0"},
          [](const fs::path&) {}},
-        {"gemeo de caixa recusado pela caminhada", {},
+        {"gemeo de caixa recusado pela caminhada",
+         {},
          [](const fs::path& p) { GravaTeste(p / "r0000001.xml", "<gemeo/>"); }},
-        {"pasta abaixo da pasta do ramal", {},
+        {"pasta abaixo da pasta do ramal",
+         {},
          [](const fs::path& p) { GravaTeste(p / "SUB" / "R0000099.WAV", "fundo"); }},
     };
     for (const auto& caso : casos) {
@@ -425,8 +429,9 @@ TEST_F(ImportaArquivos, PastaComArquivosNaoBaixadosNaoPedidaParaRemocao) {
         IniciaUnidade();
         auto r = CorridaFTP(caso.servidor);
         EXPECT_GE(Linhas().size(), 1u);
-        EXPECT_THAT(RemocoesDePasta(pasta.parent_path().filename().string(), pasta.filename().string()),
-                    ::testing::IsEmpty());
+        EXPECT_THAT(
+            RemocoesDePasta(pasta.parent_path().filename().string(), pasta.filename().string()),
+            ::testing::IsEmpty());
         EXPECT_FALSE(Arquivos(pasta).empty());
         pabx_->Desconecta();
     }
@@ -435,8 +440,10 @@ TEST_F(ImportaArquivos, PastaComArquivosNaoBaixadosNaoPedidaParaRemocao) {
 // The store's folders in another case on the FTP server: every recording is
 // filed and leaves the unit.
 TEST_F(ImportaArquivos, PastasDaLojaEmOutraCaixaArquivadas) {
-    const std::vector<std::pair<std::string, std::string>> grafias = {
-        {"NORVIKA", "audiorec"}, {"NORVIKA", "AudioRec"}, {"norvika", "AUDIOREC"}, {"Norvika", "audiorec"}};
+    const std::vector<std::pair<std::string, std::string>> grafias = {{"NORVIKA", "audiorec"},
+                                                                      {"NORVIKA", "AudioRec"},
+                                                                      {"norvika", "AUDIOREC"},
+                                                                      {"Norvika", "audiorec"}};
     for (const auto& [norvika, audiorec] : grafias) {
         SCOPED_TRACE(norvika + "/" + audiorec);
         fs::remove_all(loja_);
@@ -465,7 +472,8 @@ TEST_F(ImportaArquivos, ParadaNoMeioTerminaARemocaoEmCursoENaoArquivaMais) {
     auto r = Execucao();
     std::atomic<bool> fim{false};
     std::thread vigia([&] {
-        while (!fim && Remocoes().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        while (!fim && Remocoes().empty())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         r->Terminate();
     });
     r->ImportaArquivos(*pabx_);

@@ -43,15 +43,15 @@ TEST(ImportaSessao, DownloadFTPEImportacaoPelaSessao) {
     ASSERT_TRUE(t->AguardaFim(240s));
 
     const auto imp = amb.LinhasIMP(codigo);
-    for (const char* linha : {"Início download FTP", "Baixou arquivo", "Importando", "Arquivo removido",
-                              "Pasta removida"})
+    for (const char* linha : {"Início download FTP", "Baixou arquivo", "Importando",
+                              "Arquivo removido", "Pasta removida"})
         EXPECT_TRUE(Contem(imp, linha)) << linha;
 
     // Only the partnerless files stay at the unit: the description without
     // its recording and the recording without its description.
     std::set<std::string> restam;
-    for (auto it = fs::recursive_directory_iterator(loja.Caminho()); it != fs::recursive_directory_iterator();
-         ++it)
+    for (auto it = fs::recursive_directory_iterator(loja.Caminho());
+         it != fs::recursive_directory_iterator(); ++it)
         if (it->is_regular_file()) restam.insert(it->path().filename().string());
     EXPECT_EQ(restam.size(), static_cast<std::size_t>(resumo.xmlOnly + resumo.wavOnly));
     for (const auto& n : restam) {

@@ -568,9 +568,9 @@ TEST_F(RegistraGravacao, ConexaoDaCorridaPerdidaEhRefeita) {
         admin.usuario = inst_->srv.usuario;
         admin.senha = inst_->srv.senha;
         Attachment att = Attachment::Conecta(admin);
-        const auto n = att.Executa(
-            "DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
-            "AND MON$SYSTEM_FLAG = 0");
+        const auto n =
+            att.Executa("DELETE FROM MON$ATTACHMENTS WHERE MON$ATTACHMENT_ID <> CURRENT_CONNECTION "
+                        "AND MON$SYSTEM_FLAG = 0");
         ASSERT_GE(n, 1u);
     }
     const fs::path outra = UmaGravacao(Xml("1", "SAIDA", "1728550101"), 1.0, "R0000002");
@@ -611,9 +611,9 @@ TEST_F(RegistraGravacao, AudioDaDescricaoContraOWAV) {
         bool linhaSemAudio;  // "XML indica gravação sem áudio..." logged
     };
     const Caso casos[] = {
-        {"sim", true, 1, false},   {"SIM", true, 1, false},  {"Sim", true, 1, false},
-        {" sim", true, 1, false},  {"sim ", true, 1, false}, {"\r\n sim\t", true, 1, false},
-        {"nao", true, 1, true},    {"", true, 1, true},      {"SIM", false, 2, false},
+        {"sim", true, 1, false},    {"SIM", true, 1, false},  {"Sim", true, 1, false},
+        {" sim", true, 1, false},   {"sim ", true, 1, false}, {"\r\n sim\t", true, 1, false},
+        {"nao", true, 1, true},     {"", true, 1, true},      {"SIM", false, 2, false},
         {" sim ", false, 2, false}, {"nao", false, 0, false},
     };
     int n = 0;
@@ -621,10 +621,9 @@ TEST_F(RegistraGravacao, AudioDaDescricaoContraOWAV) {
         SCOPED_TRACE(std::string("[") + caso.audio + "] " + (caso.wavCheio ? "cheio" : "vazio"));
         log_.clear();
         const std::string nome = "R00002" + std::to_string(10 + ++n);
-        const fs::path pasta =
-            UmaGravacao(Xml("1", "SAIDA", std::to_string(1728551000 + n),
-                            std::string("<audio>") + caso.audio + "</audio>"),
-                        1.0, nome);
+        const fs::path pasta = UmaGravacao(Xml("1", "SAIDA", std::to_string(1728551000 + n),
+                                               std::string("<audio>") + caso.audio + "</audio>"),
+                                           1.0, nome);
         if (!caso.wavCheio) EscreveArquivo(pasta / (nome + ".WAV"), "");
         ArquivamentoGravacao a(Contexto());
         ContadoresArquivamento c;
@@ -654,8 +653,8 @@ TEST_F(RegistraGravacao, DescricaoComNomeEmOutraCaixa) {
         const fs::path pasta = UmaGravacao("", 1.0, nome);
         std::string nomeXml = xml;
         nomeXml.replace(nomeXml.find('%'), 1, nome.substr(1));
-        EscreveArquivo(pasta / nomeXml, Xml("(48) 5555-0101", "ENTRADA",
-                                            std::to_string(1728552000 + n)));
+        EscreveArquivo(pasta / nomeXml,
+                       Xml("(48) 5555-0101", "ENTRADA", std::to_string(1728552000 + n)));
         ArquivamentoGravacao a(Contexto());
         ContadoresArquivamento c;
         ASSERT_EQ(a.Registra(pasta, nome + ".WAV", c), 0);
@@ -692,8 +691,8 @@ TEST_F(RegistraGravacao, SemInicioAMesmaGravacaoBaixadaDeNovoNaoDuplica) {
     for (const auto& caso : casos) {
         SCOPED_TRACE(caso.nome);
         const std::string nome = "R00004" + std::to_string(10 + ++n);
-        const fs::path pasta =
-            UmaGravacao(caso.inicio == "-" ? "" : Xml("1", "SAIDA", caso.inicio), caso.comWav ? 1.0 : 0, nome);
+        const fs::path pasta = UmaGravacao(caso.inicio == "-" ? "" : Xml("1", "SAIDA", caso.inicio),
+                                           caso.comWav ? 1.0 : 0, nome);
         const fs::path wav = pasta / (nome + ".WAV");
         const fs::path xml = pasta / (nome + ".XML");
         auto baixado = [&](const DataHora& quando) {
@@ -751,10 +750,10 @@ TEST_F(RegistraGravacao, SoAPropriaChaveComALinhaPresenteEhDuplicada) {
     };
     struct Caso {
         const char* nome;
-        std::string pasta;                                  // device folder
-        std::string primeira, segunda;                      // descriptions
-        bool segundaSemWav;                                 // the first filing's WAV empty
-        bool geradorAtrasado;                               // code generator behind the codes
+        std::string pasta;              // device folder
+        std::string primeira, segunda;  // descriptions
+        bool segundaSemWav;             // the first filing's WAV empty
+        bool geradorAtrasado;           // code generator behind the codes
         int resultado;
     };
     const std::string x1 = Xml("1", "SAIDA", "1728553000");
@@ -763,8 +762,8 @@ TEST_F(RegistraGravacao, SoAPropriaChaveComALinhaPresenteEhDuplicada) {
         {"gerador atras dos codigos", "X0001001", Xml("1", "SAIDA", "1728553001"),
          Xml("2", "SAIDA", "1728553002"), false, true, 7},
         // "GR101024\X0001001-longa-demais\R" for both: the identifier is cut at 30.
-        {"identificadores cortados iguais", "X0001001-longa-demais", Xml("1", "SAIDA", "1728553003"),
-         Xml("2", "SAIDA", "1728553003"), false, false, 7},
+        {"identificadores cortados iguais", "X0001001-longa-demais",
+         Xml("1", "SAIDA", "1728553003"), Xml("2", "SAIDA", "1728553003"), false, false, 7},
         {"linha da gravacao sem audio", "X0001001", Xml("1", "SAIDA", "1728553004"),
          Xml("1", "SAIDA", "1728553004"), true, false, 7},
     };
@@ -803,7 +802,8 @@ TEST_F(RegistraGravacao, SoAPropriaChaveComALinhaPresenteEhDuplicada) {
         if (caso.resultado == 1) {
             EXPECT_EQ(c.DWN_AVDUPIMP, 1);
             // The recording is named, not its working copy.
-            EXPECT_TRUE(Logou("Arquivo duplicado: " + (pasta / (nome2 + ".WAV")).string(), LogInfo));
+            EXPECT_TRUE(
+                Logou("Arquivo duplicado: " + (pasta / (nome2 + ".WAV")).string(), LogInfo));
         } else {
             EXPECT_EQ(c.DWN_AVDUPIMP, 0);
             EXPECT_EQ(c.DWN_FALHASIMP, 1);

@@ -10,17 +10,18 @@ TEST(RegrasDownload, VersoesComparamParteAParteComoNumeros) {
         const char* b;
         int esperado;
     } casos[] = {
-        {"3.16.49", "3.16.50", -1}, {"3.16.50", "3.16.50", 0}, {"3.16.51", "3.16.50", 1},
+        {"3.16.49", "3.16.50", -1}, {"3.16.50", "3.16.50", 0},  {"3.16.51", "3.16.50", 1},
         {"3.09.00", "3.16.50", -1},  // as text "3.09" would also be below, but for the wrong reason
         {"10.00.00", "3.16.50", 1},  // as text it would be refused
-        {"3.100.00", "3.16.50", 1},  {"1.06.10", "1.06.11", -1}, {"1.06.11", "1.06.11", 0},
-        {"1.6.11", "1.06.11", 0},    {"3.16", "3.16.00", 0},     {"3.16", "3.16.01", -1},
+        {"3.100.00", "3.16.50", 1}, {"1.06.10", "1.06.11", -1}, {"1.06.11", "1.06.11", 0},
+        {"1.6.11", "1.06.11", 0},   {"3.16", "3.16.00", 0},     {"3.16", "3.16.01", -1},
         {"0.0.0", "3.16.50", -1},
     };
     for (const auto& c : casos) {
         const int r = ComparaVersao(c.a, c.b);
         EXPECT_EQ((r > 0) - (r < 0), c.esperado) << c.a << " vs " << c.b;
-        EXPECT_EQ(-((r > 0) - (r < 0)), (ComparaVersao(c.b, c.a) > 0) - (ComparaVersao(c.b, c.a) < 0));
+        EXPECT_EQ(-((r > 0) - (r < 0)),
+                  (ComparaVersao(c.b, c.a) > 0) - (ComparaVersao(c.b, c.a) < 0));
     }
 }
 
@@ -34,10 +35,12 @@ TEST(RegrasDownload, LinhaDoConsolePerdeOPrefixoDaUnidadeAteODoisPontos) {
         {7, "PABX sem dois pontos", "LOG;PABX007;PABX sem dois pontos"},
         {12, "Conectou ao PABX", "LOG;PABX012;Conectou ao PABX"},
         {123, "Conectando: 10.0.0.1:2000", "LOG;PABX123;Conectando: 10.0.0.1:2000"},
-        {1, "PABX 1: Disco /mnt/usb/ não disponível: fim", "LOG;PABX001; Disco /mnt/usb/ não disponível: fim"},
+        {1, "PABX 1: Disco /mnt/usb/ não disponível: fim",
+         "LOG;PABX001; Disco /mnt/usb/ não disponível: fim"},
         {5, "pabx 5: minúsculas", "LOG;PABX005;pabx 5: minúsculas"},
     };
-    for (const auto& c : casos) EXPECT_EQ(LinhaConsolePABX(c.codigo, c.texto), c.esperado) << c.texto;
+    for (const auto& c : casos)
+        EXPECT_EQ(LinhaConsolePABX(c.codigo, c.texto), c.esperado) << c.texto;
 }
 
 TEST(RegrasDownload, UmMesDepoisNoUltimoDiaDoMesMaisCurto) {

@@ -43,8 +43,7 @@ bool Carimbado(const InstalacaoTeste& inst) {
     return c.Proxima() && !c.IsNull(0);
 }
 
-template <typename F>
-bool Espera(F condicao, std::chrono::seconds limite) {
+template <typename F> bool Espera(F condicao, std::chrono::seconds limite) {
     const auto fim = std::chrono::steady_clock::now() + limite;
     while (std::chrono::steady_clock::now() < fim) {
         if (condicao()) return true;
@@ -79,15 +78,19 @@ TEST(ReinicioPelmoran, MortoDuranteUmaExecucaoFechaALinhaEBaixaDeNovo) {
     {
         Attachment att = Attachment::Conecta(inst.Principal());
         Transaction tr(att);
-        Statement st(tr, "INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, PAB_KELVPORTA, "
-                         "PAB_KELVSENHA, PAB_USB_ZIMB, PAB_USBWAIT, PAB_ULTVERIFSDC) "
-                         "VALUES (7, 'Reinicio', '127.0.0.1', ?, ?, 1, 0, CURRENT_TIMESTAMP)");
+        Statement st(tr,
+                     "INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, PAB_KELVPORTA, "
+                     "PAB_KELVSENHA, PAB_USB_ZIMB, PAB_USBWAIT, PAB_ULTVERIFSDC) "
+                     "VALUES (7, 'Reinicio', '127.0.0.1', ?, ?, 1, 0, CURRENT_TIMESTAMP)");
         st.SetInt(0, sim.Port()).SetText(1, CriptografaTexto(cenario.password)).Executa();
-        Statement janela(tr, "INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) VALUES (7, '00:00', '')");
+        Statement janela(
+            tr,
+            "INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) VALUES (7, '00:00', '')");
         janela.Executa();
         tr.Commit();
     }
-    const OpcoesProcesso opcoes{{}, {"VERUZADU_HOME=" + home.Caminho().string()}, home.Caminho() / "saida.txt"};
+    const OpcoesProcesso opcoes{
+        {}, {"VERUZADU_HOME=" + home.Caminho().string()}, home.Caminho() / "saida.txt"};
 
     {
         ProcessoFilho servico({PELMORAN_EXE}, opcoes);
@@ -113,13 +116,15 @@ TEST(ReinicioPelmoran, MortoDuranteUmaExecucaoFechaALinhaEBaixaDeNovo) {
     ProcessoFilho servico({PELMORAN_EXE}, opcoes);
     ASSERT_TRUE(servico.Iniciado());
     // The unit runs again in its window and this time ends its run (stamped).
-    EXPECT_TRUE(Espera([&] { return Carimbado(inst); }, 120s)) << LeArquivo(home.Caminho() / "saida.txt");
+    EXPECT_TRUE(Espera([&] { return Carimbado(inst); }, 120s))
+        << LeArquivo(home.Caminho() / "saida.txt");
     servico.Sinaliza(SIGTERM);
     int status = 0;
     EXPECT_TRUE(servico.Aguarda(90s, status));
 
     e = Execucoes(inst);
-    ASSERT_GE(e.size(), 2u) << LeArquivo(home.Caminho() / ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"))
+    ASSERT_GE(e.size(), 2u) << LeArquivo(home.Caminho() /
+                                         ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"))
                             << LeArquivo(home.Caminho() / "PABX007" /
                                          ("IMP" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
     EXPECT_EQ(e[0].resultado, 2);

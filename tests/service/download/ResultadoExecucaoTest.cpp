@@ -37,8 +37,8 @@ TEST(ResultadoExecucao, ArquivosDesistidosOuGravacoesRecusadasDaoFalha) {
     } casos[] = {
         {"one file given up after every attempt",
          [](const pabxsim::RecordingsSummary& r) {
-             return std::vector<std::string>{"--fault",
-                                             "cut-data:" + r.wavFiles.front().filename().string() + ":300"};
+             return std::vector<std::string>{
+                 "--fault", "cut-data:" + r.wavFiles.front().filename().string() + ":300"};
          },
          1, 0},
         {"one recording the filing refuses (cut inside its header)",

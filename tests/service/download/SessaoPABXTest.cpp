@@ -67,7 +67,8 @@ struct Sessao : AmbienteDownloadTeste {
         const auto ini = std::chrono::steady_clock::now();
         t.Resume();
         EXPECT_TRUE(t.AguardaFim(120s));
-        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - ini);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - ini);
     }
     struct Linha {
         int resultado = -1, operacao = -1;
@@ -75,7 +76,8 @@ struct Sessao : AmbienteDownloadTeste {
     Linha Historico() const {
         Attachment att = db.Conecta();
         Transaction tr(att, true);
-        Statement st(tr, "SELECT DWN_RESULTADO, DWN_OPERATUAL FROM DWNHISTORY WHERE PAB_CODIGO = ?");
+        Statement st(tr,
+                     "SELECT DWN_RESULTADO, DWN_OPERATUAL FROM DWNHISTORY WHERE PAB_CODIGO = ?");
         st.SetInt(0, kCodigo);
         Cursor c = st.Abre();
         Linha l;
@@ -119,7 +121,8 @@ TEST(SessaoPABX, LoginRecusado) {
     EXPECT_EQ(h.operacao, OpLoginRecusado);
     EXPECT_EQ(h.resultado, ResultadoFalha);
     EXPECT_TRUE(s.Carimbado());
-    EXPECT_EQ(s.Alertas(), std::vector<std::string>{"PABX 7: Recusada solicitação de configuração ao PABX"});
+    EXPECT_EQ(s.Alertas(),
+              std::vector<std::string>{"PABX 7: Recusada solicitação de configuração ao PABX"});
     EXPECT_EQ(t->FimSessao(), efRecusado);
     EXPECT_EQ(t->PassoFimSessao(), epAguardaLogin);
 }
@@ -127,17 +130,18 @@ TEST(SessaoPABX, LoginRecusado) {
 TEST(SessaoPABX, UnidadeMudaOuCaida) {
     struct Caso {
         const char* nome;
-        const char* falha;        // null: nothing listens at all
+        const char* falha;  // null: nothing listens at all
         TFimSessao fim;
         int passo;
-        const char* linhaPasso;   // null: the end has no step line
+        const char* linhaPasso;  // null: the end has no step line
         const char* resumo;
     } casos[] = {
         {"sem servidor", nullptr, efRecusado, 1, "Não foi possivel conectar ao PABX",
          "Recusada solicitação de configuração ao PABX"},
         {"mudo", "* noreply", efTimeout, 2, "Timeout: não foi possível conectar com KELV",
          "Não foi possível receber configurações do PABX"},
-        {"sem versão", "version noreply", efTimeout, 22, "Timeout: sem resposta ao pedido de versão",
+        {"sem versão", "version noreply", efTimeout, 22,
+         "Timeout: sem resposta ao pedido de versão",
          "Não foi possível receber configurações do PABX"},
         {"sem parâmetros", "params noreply", efTimeout, 28, nullptr,
          "Não foi possível receber configurações do PABX"},
@@ -206,8 +210,10 @@ TEST(SessaoPABX, VersoesComparadasComoNumeros) {
         }
         if (c.recusada) {
             EXPECT_EQ(t->FimSessao(), efVersaoAntiga);
-            EXPECT_TRUE(Contem(imp, "PABX 7: O sistema de gravação necessita de versão igual ou superior à "
-                                    "3.16.50. Versão do PABX= " + versao));
+            EXPECT_TRUE(
+                Contem(imp, "PABX 7: O sistema de gravação necessita de versão igual ou superior à "
+                            "3.16.50. Versão do PABX= " +
+                                versao));
             EXPECT_FALSE(Contem(imp, "Aguardando volume SDCard"));
             EXPECT_EQ(s.Historico().resultado, ResultadoFalha);
         } else {
@@ -248,11 +254,15 @@ TEST(SessaoPABX, CartaoNaoSuportadoNaoImpedeODownload) {
     const auto imp = s.LinhasIMP(kCodigo);
     EXPECT_EQ(t->FimSessao(), efConcluido);
     // The names and indexes are read first (steps 3-6), then the agenda.
-    std::vector<std::string> esperadas{"Volume SDCard não suportado", "Aguardando nomes DNS",
-                                       "Tratanto indices DNS", "Aguardando agenda interna",
-                                       "Tratanto agenda", "Reconectando USB",
+    std::vector<std::string> esperadas{"Volume SDCard não suportado",
+                                       "Aguardando nomes DNS",
+                                       "Tratanto indices DNS",
+                                       "Aguardando agenda interna",
+                                       "Tratanto agenda",
+                                       "Reconectando USB",
                                        "Habilitado acesso às gravações",
-                                       "Acesso às gravações desabilitado", "Fim verificação cartão"};
+                                       "Acesso às gravações desabilitado",
+                                       "Fim verificação cartão"};
     std::size_t i = 0;
     for (const auto& l : imp)
         if (i < esperadas.size() && l.find(esperadas[i]) != std::string::npos) ++i;
@@ -387,9 +397,11 @@ TEST(SessaoPABX, UnidadeApagadaDuranteAExecucao) {
         EXPECT_EQ(c.GetInt(0), 0);
     }
     // And the next window check lists nothing for it.
-    s.db.Executa({"INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) VALUES (7, '00:00', '')"});
+    s.db.Executa(
+        {"INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) VALUES (7, '00:00', '')"});
     ListaThreads downloads, sdcards;
-    AgendaDownload agenda(s.log, *s.banco, s.alertas, s.relogio, downloads, sdcards, [&s] { return s.Config(); });
+    AgendaDownload agenda(s.log, *s.banco, s.alertas, s.relogio, downloads, sdcards,
+                          [&s] { return s.Config(); });
     agenda.BDVerificaDownloadPeriodo();
     EXPECT_EQ(downloads.Contagem() + sdcards.Contagem(), 0u);
 }
@@ -406,8 +418,10 @@ TEST(SessaoPABX, DiretorioDeRamaisAlargadoERegravado) {
         att.Executa("DROP TABLE DNSPABX");
         att.Executa("CREATE TABLE DNSPABX (PAB_CODIGO INTEGER NOT NULL, DNS_INDICE INTEGER, "
                     "DNS_NUMERO VARCHAR(20), DNS_NOME VARCHAR(20))");
-        att.Executa("INSERT INTO DNSPABX (PAB_CODIGO, DNS_INDICE, DNS_NOME, DNS_NUMERO) VALUES (7, 1999, 'velho', 'velho')");
-        att.Executa("INSERT INTO DNSPABX (PAB_CODIGO, DNS_INDICE, DNS_NOME, DNS_NUMERO) VALUES (8, 1999, 'outra', 'outra')");
+        att.Executa("INSERT INTO DNSPABX (PAB_CODIGO, DNS_INDICE, DNS_NOME, DNS_NUMERO) VALUES (7, "
+                    "1999, 'velho', 'velho')");
+        att.Executa("INSERT INTO DNSPABX (PAB_CODIGO, DNS_INDICE, DNS_NOME, DNS_NUMERO) VALUES (8, "
+                    "1999, 'outra', 'outra')");
     }
     s.cenario.dnsNames = {{false, "Recepcao"}, {false, "Financeiro"}};
     s.cenario.dnsIndexes = {{2, 1001, 0}, {45, 3005, 1}};
@@ -420,11 +434,13 @@ TEST(SessaoPABX, DiretorioDeRamaisAlargadoERegravado) {
     Transaction tr(att, true);
     EXPECT_EQ(TamanhoCampo(tr, "DNSPABX", "DNS_NUMERO"), 30);
     EXPECT_EQ(TamanhoCampo(tr, "DNSPABX", "DNS_NOME"), 30);
-    Statement st(tr, "SELECT PAB_CODIGO, DNS_INDICE, DNS_NUMERO, DNS_NOME FROM DNSPABX ORDER BY PAB_CODIGO, DNS_INDICE");
+    Statement st(tr, "SELECT PAB_CODIGO, DNS_INDICE, DNS_NUMERO, DNS_NOME FROM DNSPABX ORDER BY "
+                     "PAB_CODIGO, DNS_INDICE");
     Cursor c = st.Abre();
     std::vector<std::string> linhas;
     while (c.Proxima())
-        linhas.push_back(c.GetText(0) + ";" + c.GetText(1) + ";" + c.GetText(2) + ";" + c.GetText(3));
+        linhas.push_back(c.GetText(0) + ";" + c.GetText(1) + ";" + c.GetText(2) + ";" +
+                         c.GetText(3));
     ASSERT_EQ(linhas.size(), 3u);
     EXPECT_EQ(linhas[0], "7;1001;Recepcao;Recepcao Principal");
     // The agenda's name of a 3000-range extension, cut to 10, replaces its name.

@@ -51,8 +51,7 @@ namespace ponta {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-template <typename F>
-bool Espera(F condicao, std::chrono::milliseconds limite) {
+template <typename F> bool Espera(F condicao, std::chrono::milliseconds limite) {
     const auto fim = std::chrono::steady_clock::now() + limite;
     while (std::chrono::steady_clock::now() < fim) {
         if (condicao()) return true;
@@ -66,9 +65,10 @@ inline std::set<std::string> Arquivos(const fs::path& raiz) {
     std::set<std::string> r;
     std::error_code ec;
     if (!fs::exists(raiz, ec)) return r;
-    for (auto it = fs::recursive_directory_iterator(raiz, ec); it != fs::recursive_directory_iterator();
-         it.increment(ec))
-        if (it->is_regular_file(ec) || it->is_symlink(ec)) r.insert(fs::relative(it->path(), raiz).string());
+    for (auto it = fs::recursive_directory_iterator(raiz, ec);
+         it != fs::recursive_directory_iterator(); it.increment(ec))
+        if (it->is_regular_file(ec) || it->is_symlink(ec))
+            r.insert(fs::relative(it->path(), raiz).string());
     return r;
 }
 
@@ -91,20 +91,23 @@ inline std::vector<std::int16_t> AmostrasWAV(const std::string& wav) {
 
 // The PCM an A-law file must become: sox decodes it on its own, the gain and
 // the clipping are applied here.
-inline std::vector<std::int16_t> PCMEsperado(const fs::path& alaw, const fs::path& trabalho, int ganho) {
+inline std::vector<std::int16_t> PCMEsperado(const fs::path& alaw, const fs::path& trabalho,
+                                             int ganho) {
     const fs::path raw = trabalho / "sox.raw";
     OpcoesProcesso o;
     o.saida = trabalho / "sox.out";
     o.limite = std::chrono::minutes(2);
     const auto r = ExecutaProcesso(
-        {"sox", alaw.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L", raw.string()}, o);
+        {"sox", alaw.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L", raw.string()},
+        o);
     EXPECT_TRUE(r.Sucesso()) << LeArquivo(trabalho / "sox.out");
     const std::string bruto = LeArquivo(raw);
     std::vector<std::int16_t> a(bruto.size() / 2);
     std::memcpy(a.data(), bruto.data(), a.size() * 2);
     if (ganho > 0)
         for (auto& s : a)
-            s = static_cast<std::int16_t>(std::clamp<std::int64_t>(std::int64_t{s} * ganho, -32768, 32767));
+            s = static_cast<std::int16_t>(
+                std::clamp<std::int64_t>(std::int64_t{s} * ganho, -32768, 32767));
     return a;
 }
 
@@ -145,7 +148,7 @@ struct Linha {
 };
 
 class Ambiente {
-public:
+  public:
     explicit Ambiente(const std::string& nome, std::vector<int> unidades = {1})
         : inst(nome, unidades) {}
     // On a server of the test's own (ServidorPrivadoTeste) with its alias file.
@@ -174,7 +177,8 @@ public:
         Attachment att = Attachment::Conecta(inst.Principal());
         Transaction tr(att);
         Statement st(tr,
-                     "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, PAB_KELVPORTA, "
+                     "UPDATE OR INSERT INTO PABX (PAB_CODIGO, PAB_DESCRICAO, PAB_KELVENDERIP, "
+                     "PAB_KELVPORTA, "
                      "PAB_KELVSENHA, PAB_USB_ZIMB, PAB_USBWAIT, PAB_KELVFTPPORT, PAB_KELVFTPUSER, "
                      "PAB_KELVFTPPASS, PAB_KELVFTPSECURITY, PAB_ULTVERIFSDC, PAB_DTULTDOWN) "
                      "VALUES (?, ?, '127.0.0.1', ?, ?, 0, 0, ?, ?, ?, 0, CURRENT_TIMESTAMP, NULL) "
@@ -189,7 +193,9 @@ public:
             .Executa();
         Statement apaga(tr, "DELETE FROM DOWNPABX WHERE PAB_CODIGO = ?");
         apaga.SetInt(0, u.codigo).Executa();
-        Statement janela(tr, "INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) VALUES (?, '00:00', '')");
+        Statement janela(
+            tr,
+            "INSERT INTO DOWNPABX (PAB_CODIGO, DOW_HORAINI, DOW_HORAFIM) VALUES (?, '00:00', '')");
         janela.SetInt(0, u.codigo).Executa();
         tr.Commit();
     }
@@ -221,14 +227,16 @@ public:
         std::vector<int> r;
         Attachment att = Attachment::Conecta(inst.Principal());
         Transaction tr(att, true);
-        Statement st(tr, "SELECT DWN_RESULTADO FROM DWNHISTORY WHERE PAB_CODIGO = ? ORDER BY DWN_DTINIDOWN");
+        Statement st(
+            tr, "SELECT DWN_RESULTADO FROM DWNHISTORY WHERE PAB_CODIGO = ? ORDER BY DWN_DTINIDOWN");
         st.SetInt(0, codigo);
         for (Cursor c = st.Abre(); c.Proxima();) r.push_back(c.IsNull(0) ? -1 : c.GetInt(0));
         return r;
     }
 
     ProcessoFilho Inicia(const std::vector<std::string>& ambiente = {}) {
-        OpcoesProcesso op{{}, {"VERUZADU_HOME=" + home.Caminho().string()}, home.Caminho() / "saida.txt"};
+        OpcoesProcesso op{
+            {}, {"VERUZADU_HOME=" + home.Caminho().string()}, home.Caminho() / "saida.txt"};
         op.ambiente.insert(op.ambiente.end(), ambiente.begin(), ambiente.end());
         std::vector<std::string> linha = lancador;
         linha.push_back(PELMORAN_EXE);
@@ -261,8 +269,8 @@ public:
         std::vector<Linha> r;
         Attachment att = Attachment::Conecta(inst.Unidade(codigo));
         Transaction tr(att, true);
-        Statement st(tr,
-                     "SELECT GRV_IDFILE, GRV_DATAGRV, GRV_TEMAUDIO, GRV_BINDADOS FROM GRAVACAO WHERE PAB_CODIGO = ?");
+        Statement st(tr, "SELECT GRV_IDFILE, GRV_DATAGRV, GRV_TEMAUDIO, GRV_BINDADOS FROM GRAVACAO "
+                         "WHERE PAB_CODIGO = ?");
         st.SetInt(0, codigo);
         for (Cursor c = st.Abre(); c.Proxima();) {
             Linha l;
@@ -272,7 +280,8 @@ public:
             if (!c.IsNull(3)) {
                 BlobReader b(tr, c.GetBlobId(3));
                 std::vector<char> buf(1 << 16);
-                for (std::size_t n; (n = b.Le(buf.data(), buf.size())) > 0;) l.audio.append(buf.data(), n);
+                for (std::size_t n; (n = b.Le(buf.data(), buf.size())) > 0;)
+                    l.audio.append(buf.data(), n);
             }
             r.push_back(std::move(l));
         }
@@ -281,7 +290,8 @@ public:
 
     std::string Logs() const {
         const std::string mes = FormataDataHora(Agora(), "yyyymm");
-        std::string s = LeArquivo(home.Caminho() / "saida.txt") + LeArquivo(home.Caminho() / ("GRV" + mes + ".LOG"));
+        std::string s = LeArquivo(home.Caminho() / "saida.txt") +
+                        LeArquivo(home.Caminho() / ("GRV" + mes + ".LOG"));
         for (const auto& e : fs::directory_iterator(home.Caminho()))
             if (e.is_directory()) s += LeArquivo(e.path() / ("IMP" + mes + ".LOG"));
         return s;
@@ -303,8 +313,10 @@ public:
             const fs::path orig = u.original / rel;
             const std::string ext = Maiusculas(orig.extension().string());
             fs::path wav = orig;
-            if (ext == ".XML") wav.replace_extension(".WAV");
-            else if (ext != ".WAV") continue;
+            if (ext == ".XML")
+                wav.replace_extension(".WAV");
+            else if (ext != ".WAV")
+                continue;
             const std::string id = Maiusculas(IdArquivo(wav));
             const bool filado = porId.count(id) > 0;
             const bool saiu = restantes.count(rel) == 0;
@@ -314,8 +326,8 @@ public:
             xml.replace_extension(".XML");
             std::error_code ec;
             // Whatever the description says of the audio, a WAV with audio is stored.
-            const bool podeArquivar = !fs::is_symlink(orig) && fs::file_size(orig, ec) > 44 && !ec &&
-                                      fs::exists(xml);
+            const bool podeArquivar =
+                !fs::is_symlink(orig) && fs::file_size(orig, ec) > 44 && !ec && fs::exists(xml);
             if (!podeArquivar) continue;
             ++arquivaveis;
             if (completa) {
@@ -340,7 +352,7 @@ public:
     // program given as its last argument); empty: the program itself.
     std::vector<std::string> lancador;
 
-private:
+  private:
     int portaSeq_ = 0;
 };
 
