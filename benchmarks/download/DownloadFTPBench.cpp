@@ -17,7 +17,7 @@
 #include "benchmarks/Intercalado.h"
 #include "common/Sistema.h"
 #include "service/download/ClienteFTP.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 #include "tests/service/download/AmbienteDownload.h"
 #include "tests/service/download/DownloadFTPServidor.h"
 #include "tools/pabx-sim/Recordings.h"

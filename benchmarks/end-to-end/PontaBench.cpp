@@ -37,7 +37,7 @@ void TresMinutos(const fs::path& loja) {
             static_cast<std::int16_t>(6000 * std::sin(i * 0.35) + (i * 7919 % 600)))));
     for (const auto& e : fs::recursive_directory_iterator(loja))
         if (e.is_regular_file() && e.path().extension() == ".WAV" && fs::file_size(e.path()) > 0)
-            EscreveArquivo(e.path(), audio);
+            Grava(e.path(), audio);
 }
 
 // When the unit's session began: its log's first "Início verificação cartão"
@@ -104,7 +104,7 @@ Rodada Roda(int n, int unidades, int vez) {
     for (int cod : codigos)
         for (auto& l : a.Linhas(cod)) r.linhas.push_back(std::move(l));
     if (const char* pasta = std::getenv("VERUZADU_BENCH_LOGS"); pasta && *pasta)
-        EscreveArquivo(fs::path(pasta) / ("ponta-" + std::to_string(unidades) + ".log"), a.Logs());
+        Grava(fs::path(pasta) / ("ponta-" + std::to_string(unidades) + ".log"), a.Logs());
     r.segundos = Segundos(ini, fim);
     return r;
 }

@@ -11,7 +11,7 @@
 #include "common/ArquivoCriptografado.h"
 #include "common/Sistema.h"
 #include "common/Texto.h"
-#include "tests/common/PastaTemporaria.h"
+#include "tests/support/PastaTemporaria.h"
 
 namespace fs = std::filesystem;
 

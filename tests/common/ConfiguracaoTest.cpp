@@ -6,7 +6,7 @@
 
 #include "common/IniFile.h"
 #include "common/Sistema.h"
-#include "tests/common/PastaTemporaria.h"
+#include "tests/support/PastaTemporaria.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/common/PastaTemporaria.h"
+#include "tests/support/PastaTemporaria.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "common/IniFile.h"
-#include "tests/common/PastaTemporaria.h"
+#include "tests/support/PastaTemporaria.h"
 
 namespace fs = std::filesystem;
 

@@ -1,6 +1,6 @@
 #include "common/Traducao.h"
 
-#include "PastaTemporaria.h"
+#include "tests/support/PastaTemporaria.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

@@ -92,13 +92,6 @@ FiltroGravacoes Periodo(DataHora ini, DataHora fim) {
     return f;
 }
 
-std::string LeArquivo(const fs::path& c) {
-    std::ifstream in(c, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 }  // namespace
 
 TEST(Gravacoes, TextosDasCelulasENomes) {
@@ -395,12 +388,12 @@ TEST_F(BaseGravacoes, ExportaCadaTipo) {
     EXPECT_EQ(r.duracaoZero, 1);
     EXPECT_EQ(historico, (std::vector<std::string>{"h1", "h2", "h3", "h4"}));
     EXPECT_FALSE(fs::is_symlink(destino / "GRV_201_20140301101530_555.WAV"));
-    EXPECT_EQ(LeArquivo(destino / "GRV_201_20140301101530_555.WAV"), wav);
-    EXPECT_EQ(LeArquivo(fora), "intacto");
-    EXPECT_EQ(LeArquivo(destino / "GRV_201_20140301101531_.OGG"), ogg);
-    EXPECT_EQ(LeArquivo(destino / "GRV_201_20140301101532_555.DAD"), dad);
-    EXPECT_EQ(LeArquivo(destino / "GRV_201_20140301101532_555.WAV"), wav);
-    EXPECT_EQ(LeArquivo(destino / "GRV_.._x_20140301101533_9.WAV"), wav);
+    EXPECT_EQ(LeTudo(destino / "GRV_201_20140301101530_555.WAV"), wav);
+    EXPECT_EQ(LeTudo(fora), "intacto");
+    EXPECT_EQ(LeTudo(destino / "GRV_201_20140301101531_.OGG"), ogg);
+    EXPECT_EQ(LeTudo(destino / "GRV_201_20140301101532_555.DAD"), dad);
+    EXPECT_EQ(LeTudo(destino / "GRV_201_20140301101532_555.WAV"), wav);
+    EXPECT_EQ(LeTudo(destino / "GRV_.._x_20140301101533_9.WAV"), wav);
     std::set<std::string> nomes;
     for (const auto& e : fs::directory_iterator(destino))
         nomes.insert(e.path().filename().string());
@@ -421,7 +414,7 @@ TEST_F(BaseGravacoes, DescriptografaSemDeixarArquivoParcial) {
     const fs::path dad = pasta / "G57.DAD";
     std::ofstream(dad, std::ios::binary) << CriptografaBytesDad(wav, "segredo");
     EXPECT_TRUE(DescriptografaArquivo(0x81, CriptografaBytes("segredo"), dad));
-    EXPECT_EQ(LeArquivo(pasta / "G57.WAV"), wav);
+    EXPECT_EQ(LeTudo(pasta / "G57.WAV"), wav);
     EXPECT_TRUE(fs::exists(dad));
     std::ofstream(pasta / "G58.DAD", std::ios::binary) << "curto";
     std::string erro;

@@ -9,7 +9,7 @@
 #include "common/db/FirebirdError.h"
 #include "console/ControleMain.h"
 #include "console/MDados.h"
-#include "tests/common/PastaTemporaria.h"
+#include "tests/support/PastaTemporaria.h"
 
 TEST(MontaCaminhoBD, Casos) {
     struct Caso {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/common/PastaTemporaria.h"
+#include "tests/support/PastaTemporaria.h"
 
 struct EntradaTeste {
     std::string nome;

@@ -1,8 +1,7 @@
 #pragma once
 // What the console's tests share:
-//  - ProgramaTeste: a scratch installation per test: its own databases and
-//    alias on the test server (InstalacaoTeste) and its own program folder
-//    (VERUZADU_HOME) with a VERUZADU.INI pointing at them;
+//  - ProgramaTeste (tests/support): a scratch installation per test with its
+//    own program folder;
 //  - EsperaAte / EsperaJanela: bounded waits that keep the event loop running;
 //  - AoAbrir: acts on a named window as soon as it shows (for modal windows,
 //    whose exec() would otherwise block the test);
@@ -28,8 +27,7 @@
 
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
-#include "tests/common/PastaTemporaria.h"
-#include "tests/common/db/InstalacaoTeste.h"
+#include "tests/support/ProgramaTeste.h"
 
 inline constexpr int EsperaPadraoMs = 30000;
 
@@ -102,34 +100,6 @@ struct RelogioTeste {
     std::function<DataHora()> Funcao() {
         return [this] { return agora; };
     }
-};
-
-// A scratch installation with its own program folder.
-class ProgramaTeste {
-  public:
-    explicit ProgramaTeste(const std::string& nome, std::vector<int> unidades = {})
-        : inst(nome, std::move(unidades)) {
-        ::setenv("VERUZADU_HOME", pasta.Caminho().c_str(), 1);
-        if (!inst.Pronta()) return;
-        Ini().WriteString("BD", "Server", "\\\\" + inst.srv.Servidor());
-        Ini().WriteString("BD", "Alias", inst.opcoes.alias);
-    }
-    ~ProgramaTeste() { ::unsetenv("VERUZADU_HOME"); }
-    bool Pronta() const { return inst.Pronta(); }
-    IniFile Ini() const { return IniFile(pasta / "VERUZADU.INI"); }
-    Attachment Admin() const { return Attachment::Conecta(inst.Principal(true)); }
-    Attachment Principal() const { return Attachment::Conecta(inst.Principal()); }
-    Attachment Unidade(int codigo, bool admin = false) const {
-        ParametrosConexao p = inst.Unidade(codigo);
-        if (admin) {
-            p.usuario = inst.srv.usuario;
-            p.senha = inst.srv.senha;
-        }
-        return Attachment::Conecta(p);
-    }
-
-    PastaTemporaria pasta;
-    InstalacaoTeste inst;
 };
 
 // The visible message box whose text starts with `prefixo`, or nullptr.

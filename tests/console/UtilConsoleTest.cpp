@@ -9,7 +9,7 @@
 #include "Versao.h"
 #include "console/ControleMain.h"
 #include "console/UtilConsole.h"
-#include "tests/common/PastaTemporaria.h"
+#include "tests/support/PastaTemporaria.h"
 
 TEST(UtilConsole, RetiraFinalCaminho) {
     struct Caso {

@@ -11,9 +11,9 @@
 #include "common/IniFile.h"
 #include "service/ServicoVeruzaduQuv.h"
 #include "service/VerificaSDCard.h"
-#include "tests/common/db/InstalacaoTeste.h"
+#include "tests/support/InstalacaoTeste.h"
 #include "tests/service/SorvedouroSMTP.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 #include "tools/pabx-sim/Simulator.h"
 
 TEST(AlertasServico, CartaoCheioViraEmailNoLacoPrincipal) {
@@ -86,7 +86,7 @@ TEST(AlertasServico, CartaoCheioViraEmailNoLacoPrincipal) {
     unsetenv("VERUZADU_HOME");
 
     const std::string log =
-        LeArquivo(home.Caminho() / ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
+        LeTudo(home.Caminho() / ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
     const std::string alerta =
         "Alerta: ultrapassado 80% da capacidade do SDCard da central 041 - Matriz";
     EXPECT_NE(log.find("Enviando email"), std::string::npos) << log;
@@ -100,7 +100,7 @@ TEST(AlertasServico, CartaoCheioViraEmailNoLacoPrincipal) {
         EXPECT_EQ(Campo(m, "From"), "Gravação <gravacao@x.test>");
     }
     EXPECT_TRUE(achou);
-    const std::string sdcard = LeArquivo(home.Caminho() / "PABX041" /
-                                         ("SDCard" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
+    const std::string sdcard = LeTudo(home.Caminho() / "PABX041" /
+                                      ("SDCard" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
     EXPECT_NE(sdcard.find("Usado: 850000000"), std::string::npos) << sdcard;
 }

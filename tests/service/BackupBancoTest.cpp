@@ -33,7 +33,7 @@ struct Ambiente {
         banco.DefinePastaBaseDadosServidor(bancos.pasta);
         banco.BDCarregaConfiguracaoGeral();
     }
-    std::string Log() const { return LeArquivo(log.ArquivoDoMes(Agora())); }
+    std::string Log() const { return LeTudo(log.ArquivoDoMes(Agora())); }
     std::vector<std::string> Alertas() {
         std::vector<std::string> r;
         while (auto m = fila->RetiraPrimeiro())
@@ -89,7 +89,7 @@ struct Ambiente {
 void EscreveGbakFalho(const fs::path& pasta) {
     fs::create_directories(pasta);
     const fs::path gbak = pasta / "gbak";
-    EscreveArquivo(gbak, "#!/bin/sh\nfor a; do last=$a; done\necho partial > \"$last\"\nexit 1\n");
+    Grava(gbak, "#!/bin/sh\nfor a; do last=$a; done\necho partial > \"$last\"\nexit 1\n");
     fs::permissions(gbak, fs::perms(0755));
 }
 
@@ -180,7 +180,7 @@ TEST(BackupBanco, LimpezaDosLogsDaUnidade) {
         {"IMPX" + doisMeses + ".LOG", false},
         {"outro.log", false},
     };
-    for (const auto& c : casos) EscreveArquivo(pasta.Caminho() / c.nome, "x");
+    for (const auto& c : casos) Grava(pasta.Caminho() / c.nome, "x");
 
     LogServico log(pasta.Caminho());
     BancoServico banco(log, {});
@@ -304,11 +304,11 @@ TEST(BackupPrincipal, PrincipalIdaEVoltaEArquivoQuebrado) {
     // A truncated backup and a file that is no backup at all: the live
     // database stays as it is, and the request waits for the next hour.
     IniFile ini(a.ini);
-    const std::string conteudo = LeArquivo(arquivo);
+    const std::string conteudo = LeTudo(arquivo);
     const fs::path truncado = a.destino.Caminho() / "truncado.gbk";
     const fs::path lixo = a.destino.Caminho() / "lixo.gbk";
-    EscreveArquivo(truncado, conteudo.substr(0, conteudo.size() / 2));
-    EscreveArquivo(lixo, "isto não é um backup");
+    Grava(truncado, conteudo.substr(0, conteudo.size() / 2));
+    Grava(lixo, "isto não é um backup");
     for (const fs::path& ruim : {truncado, lixo}) {
         ini.WriteString("Backup", "Restaura", ruim.string());
         bool ausente = true;
@@ -427,7 +427,7 @@ TEST(BackupPrincipal, QuemEntraDuranteACompactacaoFicaDeFora) {
     a.Configura(0, a.destino.Caminho().string());
     a.bancos.Executa(a.bancos.Principal(), {"UPDATE CONTROLE SET CRL_COMPBD = 1"});
     const Retrato antes = TiraRetrato(a.bancos.Principal());
-    const auto bytesAntes = LeArquivo(a.bancos.pasta + "QUVVERUZADU.FDB").size();
+    const auto bytesAntes = LeTudo(a.bancos.pasta + "QUVVERUZADU.FDB").size();
 
     // A console attaches as the backup starts and leaves two seconds later:
     // either it is kept out, or it holds the one place and the backup, and so
@@ -478,14 +478,14 @@ TEST(BackupPrincipal, GbakQueFalhaNaoDestroiOBackupDoDiaNemRestaura) {
     a.Configura(1, a.destino.Caminho().string());
     ASSERT_TRUE(a.backup.RealizaBackupBaseDadosPrincipal(false)) << a.Log();
     const fs::path arquivo = a.destino.Caminho() / NomeBackupPrincipal(Agora());
-    const std::string primeiro = LeArquivo(arquivo);
+    const std::string primeiro = LeTudo(arquivo);
     ASSERT_FALSE(primeiro.empty());
 
     const fs::path bin = a.home.Caminho() / "bin-falho";
     EscreveGbakFalho(bin);
     IniFile(a.ini).WriteString("Firebird", "Bin", bin.string());
     EXPECT_FALSE(a.backup.RealizaBackupBaseDadosPrincipal(false));
-    EXPECT_EQ(LeArquivo(arquivo), primeiro);
+    EXPECT_EQ(LeTudo(arquivo), primeiro);
     EXPECT_TRUE(SemTemporarios(a.destino.Caminho()));
     EXPECT_NE(a.Log().find("Falha ao realizar backup da base de dados QuvVeruzadu"),
               std::string::npos);
@@ -504,7 +504,7 @@ TEST(BackupPrincipal, GbakQueFalhaNaoDestroiOBackupDoDiaNemRestaura) {
     EXPECT_FALSE(ausente);
     EXPECT_EQ(TiraRetrato(a.bancos.Principal()), antes);
     EXPECT_FALSE(fs::exists(a.bancos.pasta + "QUVVERUZADU.BAK"));
-    EXPECT_EQ(LeArquivo(arquivo), primeiro);
+    EXPECT_EQ(LeTudo(arquivo), primeiro);
     Attachment um = Attachment::Conecta(a.bancos.Principal());
     Attachment dois = Attachment::Conecta(a.bancos.Principal());
 
@@ -529,13 +529,13 @@ TEST(BackupPrincipal, DestinoCheioNaoDeixaNadaPelaMetade) {
     // Bigger than the whole disk once backed up.
     a.bancos.CriaUnidade(3, 30, 100 * 1024);
     a.Configura(1, a.destino.Caminho().string());
-    EscreveArquivo(a.destino.Caminho() / NomeBackupUnidade(3, Agora()), "anterior");
+    Grava(a.destino.Caminho() / NomeBackupUnidade(3, Agora()), "anterior");
     PastaTemporaria pastaPABX;
     BackupUnidade u =
         a.Unidade(3, a.bancos.Parametros("GRVPAB003.FDB"), pastaPABX.Caminho().string());
     u.HoraBackup(DataHora{});
     EXPECT_FALSE(u.BackupBaseDados());
-    EXPECT_EQ(LeArquivo(a.destino.Caminho() / NomeBackupUnidade(3, Agora())), "anterior");
+    EXPECT_EQ(LeTudo(a.destino.Caminho() / NomeBackupUnidade(3, Agora())), "anterior");
     EXPECT_TRUE(SemTemporarios(a.destino.Caminho()));
     EXPECT_NE(a.Log().find("PABX 3: Falha ao realizar backup da base de dados"), std::string::npos);
 }
@@ -561,7 +561,7 @@ TEST(BackupPrincipal, GbakPenduradoEncerradoNoTempoLimiteOuNaParada) {
     const fs::path bin = a.home.Caminho() / "bin-pendurado";
     const fs::path pid = a.home.Caminho() / "gbak.pid";
     fs::create_directories(bin);
-    EscreveArquivo(bin / "gbak", "#!/bin/sh\necho $$ > '" + pid.string() + "'\nexec sleep 600\n");
+    Grava(bin / "gbak", "#!/bin/sh\necho $$ > '" + pid.string() + "'\nexec sleep 600\n");
     fs::permissions(bin / "gbak", fs::perms(0755));
     IniFile(a.ini).WriteString("Firebird", "Bin", bin.string());
     PastaTemporaria pastaPABX;
@@ -610,13 +610,13 @@ TEST(BackupPrincipal, GbakPenduradoEncerradoNoTempoLimiteOuNaParada) {
         if (feito.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
             ADD_FAILURE() << "gbak still waited for after 60 s";
             // Unblocks the wait: the stand-in this test started.
-            const std::string texto = LeArquivo(pid);
+            const std::string texto = LeTudo(pid);
             if (!texto.empty()) ::kill(std::stoi(texto), SIGKILL);
         }
         EXPECT_FALSE(feito.get());
         const auto duracao = std::chrono::steady_clock::now() - inicio;
         EXPECT_LT(duracao, std::chrono::seconds(30));
-        const std::string texto = LeArquivo(pid);
+        const std::string texto = LeTudo(pid);
         ASSERT_FALSE(texto.empty());
         EXPECT_NE(::kill(std::stoi(texto), 0), 0) << "the stand-in still runs";
         EXPECT_NE(a.Log().find(c.motivo), std::string::npos) << a.Log();

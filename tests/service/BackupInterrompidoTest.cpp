@@ -12,7 +12,7 @@
 #include "common/IniFile.h"
 #include "common/Sistema.h"
 #include "common/ServiceControl.h"
-#include "tests/common/db/InstalacaoTeste.h"
+#include "tests/support/InstalacaoTeste.h"
 #include "tests/service/BackupTeste.h"
 
 namespace fs = std::filesystem;
@@ -29,7 +29,7 @@ bool Espera(const std::function<bool()>& condicao, std::chrono::seconds limite) 
 }
 
 int LePid(const fs::path& arquivo) {
-    const std::string s = LeArquivo(arquivo);
+    const std::string s = LeTudo(arquivo);
     return s.empty() ? 0 : std::atoi(s.c_str());
 }
 
@@ -108,16 +108,15 @@ TEST(BackupInterrompido, ServicoMortoEmCadaPontoVoltaComOBancoInteiro) {
         // gbak as the service starts it, marked with its pid: it waits a
         // little before doing the work, so the service can be killed while
         // it runs.
-        EscreveArquivo(bin / "gbak",
-                       "#!/bin/sh\ncase \" $* \" in *\" -b \"*) m=gbak-b;; *) m=gbak-c;; esac\n"
-                       "echo $$ > '" +
-                           pausa.string() + "/'$m.pid\nsleep 5\nexec " +
-                           PastaBinFirebird(IniFile("/nonexistent")) + "gbak \"$@\"\n");
+        Grava(bin / "gbak",
+              "#!/bin/sh\ncase \" $* \" in *\" -b \"*) m=gbak-b;; *) m=gbak-c;; esac\n"
+              "echo $$ > '" +
+                  pausa.string() + "/'$m.pid\nsleep 5\nexec " +
+                  PastaBinFirebird(IniFile("/nonexistent")) + "gbak \"$@\"\n");
         fs::permissions(bin / "gbak", fs::perms(0755));
         // Only the chosen point stops the service.
         for (const char* p : {"backup", "restauracao", "troca"})
-            if (std::string(p) != ponto.marca)
-                EscreveArquivo(pausa / (std::string(p) + ".segue"), "");
+            if (std::string(p) != ponto.marca) Grava(pausa / (std::string(p) + ".segue"), "");
 
         IniFile ini(home.Caminho() / "VERUZADU.INI");
         ini.WriteString("BD", "Server", inst.srv.Servidor());
@@ -159,14 +158,13 @@ TEST(BackupInterrompido, ServicoMortoEmCadaPontoVoltaComOBancoInteiro) {
 
         // Restarted, it runs; the compaction comes round again and ends.
         for (const char* p : {"backup", "restauracao", "troca"})
-            EscreveArquivo(pausa / (std::string(p) + ".segue"), "");
+            Grava(pausa / (std::string(p) + ".segue"), "");
         ini.WriteString("Firebird", "Bin", "");
         ASSERT_TRUE(controle.Inicia(erro)) << erro;
         // Watched through the log: an attachment of ours would take the one
         // place the compaction needs, and it would rightly give up.
         const auto log = [&] {
-            return LeArquivo(home.Caminho() /
-                             ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
+            return LeTudo(home.Caminho() / ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
         };
         EXPECT_TRUE(Espera(
             [&] {

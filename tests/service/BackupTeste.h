@@ -23,8 +23,8 @@
 #include "common/db/Firebird.h"
 #include "common/db/Script.h"
 #include "service/BancoServico.h"
-#include "tests/ServidorTeste.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/ServidorTeste.h"
+#include "tests/support/PastaTemporaria.h"
 
 inline std::string Sha256Hex(std::string_view dados) {
     unsigned char md[EVP_MAX_MD_SIZE];

@@ -4,7 +4,7 @@
 
 #include "common/CifraTexto.h"
 #include "common/IniFile.h"
-#include "tests/service/BancoTeste.h"
+#include "tests/support/BancoServicoTeste.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ struct Servico {
         banco = std::make_unique<BancoServico>(log, p);
         banco->DefineFonteIP([](std::string*) { return std::string("10.1.2.3"); });
     }
-    std::string Registro() const { return LeArquivo(log.ArquivoDoMes(Agora())); }
+    std::string Registro() const { return LeTudo(log.ArquivoDoMes(Agora())); }
 };
 
 constexpr int SMALLINT = 7, INTEGER = 8, BIGINT = 16, TIMESTAMP = 35;
@@ -81,7 +81,7 @@ TEST(BancoServico, TextoDoComandoNaLinhaDeErro) {
 // column, publishes the service in CONTROLE, and a second start changes
 // nothing.
 TEST(BancoServico, BancoAntigoAtualizadoColunaPorColuna) {
-    BancoTeste b("antigo");
+    BancoServicoTeste b("antigo");
     EXIGE_BANCO(b);
     b.Executa({"DROP TABLE DWNHISTORY", DwnhistoryAntiga({}),
                "ALTER TABLE PABX DROP PAB_SDCARDTOTAL, DROP PAB_SDCARDFREE, DROP PAB_SDCARDUSED,"
@@ -120,7 +120,7 @@ TEST(BancoServico, BancoAntigoAtualizadoColunaPorColuna) {
 // A database an earlier start left half done (the first counter already
 // INTEGER, PAB_SDCARDUSED already there) is completed, not skipped.
 TEST(BancoServico, BancoParcialmenteAtualizadoEhCompletado) {
-    BancoTeste b("parcial");
+    BancoServicoTeste b("parcial");
     EXIGE_BANCO(b);
     b.Executa({"DROP TABLE DWNHISTORY",
                DwnhistoryAntiga({"DWN_ARQBAIXAR", "DWN_ARQBAIXADO", "DWN_BYTESBAIXAR"}),
@@ -134,7 +134,7 @@ TEST(BancoServico, BancoParcialmenteAtualizadoEhCompletado) {
 }
 
 TEST(BancoServico, UltimoBackupRegistradoELido) {
-    BancoTeste b("backup");
+    BancoServicoTeste b("backup");
     EXIGE_BANCO(b);
     Servico s(b.Parametros());
     struct Caso {
@@ -171,7 +171,7 @@ TEST(BancoServico, UltimoBackupRegistradoELido) {
 }
 
 TEST(BancoServico, ServidorInalcancavel) {
-    BancoTeste b("inalcancavel");
+    BancoServicoTeste b("inalcancavel");
     EXIGE_BANCO(b);
     PastaTemporaria pasta;
     const DataHora local{2030, 1, 2, 3, 4, 5, 6};
@@ -191,7 +191,7 @@ TEST(BancoServico, ServidorInalcancavel) {
     EXPECT_EQ(banco.UsuariosConectados("QUVVERUZADU.FDB", pastaServidor), 0);
     EXPECT_EQ(pastaServidor, "inalterada");
 
-    const std::string registro = LeArquivo(log.ArquivoDoMes(local));
+    const std::string registro = LeTudo(log.ArquivoDoMes(local));
     for (const char* texto :
          {"Carregando configurações", "Não foi possível ler configurações",
           "SELDTH: ", "UPDWAT: ", "Não foi possível obter caminho da restauração do servidor"})
@@ -202,7 +202,7 @@ TEST(BancoServico, ServidorInalcancavel) {
 // code kept; a reader's snapshot never changes under it, and a failed reload
 // leaves the published record as it was.
 TEST(BancoServico, ConfiguracaoIdaEVolta) {
-    BancoTeste b("config");
+    BancoServicoTeste b("config");
     EXIGE_BANCO(b);
     {
         Attachment att = b.Conecta();
@@ -258,7 +258,7 @@ TEST(BancoServico, ConfiguracaoIdaEVolta) {
 }
 
 TEST(BancoServico, UsuariosConectadosDeUmParaDois) {
-    BancoTeste b("conectados");
+    BancoServicoTeste b("conectados");
     EXIGE_BANCO(b);
     Servico s(b.Parametros());
     std::string pasta;
@@ -283,7 +283,7 @@ TEST(BancoServico, UsuariosConectadosDeUmParaDois) {
 // A refused login registers the program's user with the administrator account
 // and connects again; a refused administrator asks for the console.
 TEST(BancoServico, LoginRecusadoRegistraOUsuario) {
-    BancoTeste b("registro");
+    BancoServicoTeste b("registro");
     EXIGE_BANCO(b);
     b.Executa({"GRANT ALL ON CONTROLE TO PUBLIC", "GRANT ALL ON CONFIG TO PUBLIC",
                "GRANT ALL ON DWNHISTORY TO PUBLIC", "GRANT ALL ON PABX TO PUBLIC"});
@@ -323,7 +323,7 @@ TEST(BancoServico, LoginRecusadoRegistraOUsuario) {
 // format versions): its ALTERs fail and are logged, and the other table's
 // changes still run.
 TEST(BancoServico, AlteracaoRecusadaNaoImpedeAsOutras) {
-    BancoTeste b("recusa");
+    BancoServicoTeste b("recusa");
     EXIGE_BANCO(b);
     b.Executa(
         {"DROP TABLE DWNHISTORY", DwnhistoryAntiga({}), "ALTER TABLE PABX DROP PAB_ULTVERIFSDC"});

@@ -14,14 +14,14 @@
 #include "service/AlertaEmail.h"
 #include "service/ClienteSMTP.h"
 #include "service/MensagemEmail.h"
-#include "tests/service/BancoTeste.h"
+#include "tests/support/BancoServicoTeste.h"
 #include "tests/service/SorvedouroSMTP.h"
 
 namespace {
 
 // The service side: a main database with its CONFIG row, the log, the queue.
 struct Envio {
-    BancoTeste db{"email"};
+    BancoServicoTeste db{"email"};
     PastaTemporaria pasta;
     DataHora agora{2026, 3, 10, 8, 5, 9, 0};
     LogServico log{pasta.Caminho(), [this] { return agora; }};
@@ -77,7 +77,7 @@ struct Envio {
     // Service log lines written since the last call, without their time.
     std::vector<std::string> Linhas() {
         std::vector<std::string> r;
-        const std::string texto = LeArquivo(log.ArquivoDoMes(agora));
+        const std::string texto = LeTudo(log.ArquivoDoMes(agora));
         for (std::size_t i = lido; i < texto.size();) {
             const std::size_t fim = texto.find("\r\n", i);
             r.push_back(texto.substr(i + 23, fim - i - 23));

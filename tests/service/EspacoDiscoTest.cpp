@@ -7,7 +7,7 @@
 #include "common/Sistema.h"
 #include "service/AlertaEmail.h"
 #include "service/LogServico.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ struct Ambiente {
     // Lines written since the last call.
     std::vector<std::string> Linhas() {
         std::vector<std::string> r;
-        const std::string texto = LeArquivo(log.ArquivoDoMes(agora));
+        const std::string texto = LeTudo(log.ArquivoDoMes(agora));
         std::size_t i = lido;
         while (i < texto.size()) {
             const std::size_t fim = texto.find("\r\n", i);

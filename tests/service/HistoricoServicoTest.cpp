@@ -5,7 +5,7 @@
 #include <set>
 #include <thread>
 
-#include "tests/service/BancoTeste.h"
+#include "tests/support/BancoServicoTeste.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ struct Linha {
     bool temData;
 };
 
-std::vector<Linha> LeHistorico(const BancoTeste& b) {
+std::vector<Linha> LeHistorico(const BancoServicoTeste& b) {
     Attachment att = b.Conecta();
     Transaction tr(att, true);
     Statement st(tr, "SELECT LOG_CODIGO, LOG_OPERACAO, USR_CODIGO, LOG_USUARIO, LOG_DETALHES, "
@@ -41,7 +41,7 @@ TEST(HistoricoServico, DetalheSemParentesesCortadoEmCentoEVinte) {
 // A level-4 line goes from the log through the queue into LOGHISTORY with its
 // quote kept, its round brackets gone and its length cut.
 TEST(HistoricoServico, LinhaDeErroViraLinhaDoHistorico) {
-    BancoTeste b("historico");
+    BancoServicoTeste b("historico");
     EXIGE_BANCO(b);
     PastaTemporaria pasta;
     LogServico log(pasta.Caminho());
@@ -81,7 +81,7 @@ TEST(HistoricoServico, LinhaDeErroViraLinhaDoHistorico) {
 // Two writers that compute the same next code: the loser reads again and
 // retries, so every row is kept.
 TEST(HistoricoServico, DoisEscritoresMantemSuasLinhas) {
-    BancoTeste b("concorrentes");
+    BancoServicoTeste b("concorrentes");
     EXIGE_BANCO(b);
     PastaTemporaria pasta;
     LogServico log(pasta.Caminho());
@@ -115,7 +115,7 @@ TEST(HistoricoServico, DoisEscritoresMantemSuasLinhas) {
 // the queue, attempts are spaced out, and the writer's own failure lines never
 // join the queue; once the server is back every row is written, in order.
 TEST(HistoricoServico, LinhasSobrevivemABancoParado) {
-    BancoTeste b("parado");
+    BancoServicoTeste b("parado");
     EXIGE_BANCO(b);
     PastaTemporaria pasta;
     LogServico log(pasta.Caminho());
@@ -138,7 +138,7 @@ TEST(HistoricoServico, LinhasSobrevivemABancoParado) {
     EXPECT_TRUE(historico.EmEspera());
     EXPECT_EQ(fila->Quantidade(), 3u);
     EXPECT_EQ(fila->Primeiro()->FTexto, "erro 0");
-    const std::string registro = LeArquivo(log.ArquivoDoMes(Agora()));
+    const std::string registro = LeTudo(log.ArquivoDoMes(Agora()));
     std::size_t falhas = 0;
     for (auto p = registro.find("INSLOGBD: "); p != std::string::npos;
          p = registro.find("INSLOGBD: ", p + 1))

@@ -3,36 +3,21 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <sstream>
 
-namespace {
-
-std::filesystem::path PastaTemporaria() {
-    char modelo[] = "/tmp/veruzadu-unit.XXXXXX";
-    return mkdtemp(modelo);
-}
-
-std::string Le(const std::filesystem::path& p) {
-    std::ifstream f(p);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-}  // namespace
+#include "tests/support/PastaTemporaria.h"
 
 TEST(InstalacaoServico, WritesAndRemovesTheUnit) {
-    const auto pasta = PastaTemporaria();
+    const PastaTemporaria pasta;
     OpcoesUnidadeServico o;
-    o.pastaUnidades = pasta;
+    o.pastaUnidades = pasta.Caminho();
     o.executavel = "/opt/veruzadu/pelmoran";
     o.pastaPrograma = "/var/lib/veruzadu dados/";
     std::istringstream entrada("n\n");
     std::ostringstream saida;
     ASSERT_EQ(InstalaServico(o, entrada, saida), 0) << saida.str();
 
-    const std::string unidade = Le(pasta / "ServicoVeruzaduQuv.service");
+    const std::string unidade = LeTudo(pasta / "ServicoVeruzaduQuv.service");
     EXPECT_NE(unidade.find("Description=Serviço de Gravação Quv\n"), std::string::npos);
     EXPECT_NE(unidade.find("ExecStart=\"/opt/veruzadu/pelmoran\"\n"), std::string::npos);
     EXPECT_NE(unidade.find("Environment=\"VERUZADU_HOME=/var/lib/veruzadu dados/\"\n"),
@@ -51,7 +36,6 @@ TEST(InstalacaoServico, WritesAndRemovesTheUnit) {
     std::ostringstream saida2;
     EXPECT_EQ(DesinstalaServico(o, saida2), 0);
     EXPECT_FALSE(std::filesystem::exists(pasta / "ServicoVeruzaduQuv.service"));
-    std::filesystem::remove_all(pasta);
 }
 
 TEST(InstalacaoServico, UnitWithoutDatabaseDependency) {

@@ -7,7 +7,7 @@
 #include <sstream>
 #include <thread>
 
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 
 namespace {
 
@@ -85,8 +85,7 @@ TEST(LogServico, TabelaDaMascara) {
         const auto arquivo = pasta.Caminho() / "GRV202406.LOG";
         EXPECT_EQ(std::filesystem::exists(arquivo), c.escrito);
         if (c.escrito) {
-            EXPECT_EQ(LeArquivo(arquivo),
-                      "15/06/24 10:00:00 000  GERDOWNPABX: falha (SELECT 1)\r\n");
+            EXPECT_EQ(LeTudo(arquivo), "15/06/24 10:00:00 000  GERDOWNPABX: falha (SELECT 1)\r\n");
         }
         EXPECT_EQ(despertares, c.escrito ? 1 : 0);
         ASSERT_EQ(console->Quantidade(), c.paraConsole ? 1u : 0u);
@@ -116,7 +115,7 @@ TEST(LogServico, SemFilasNadaEnfileiraEOProprioErroDoGravadorNaoViraLinha) {
     log.DefineFilaLogBD(nullptr);
     log.Log(LogErro, false, "depois da parada");
     EXPECT_EQ(historico->Quantidade(), 0u);
-    EXPECT_EQ(Linhas(LeArquivo(pasta.Caminho() / "GRV202406.LOG")).size(), 3u);
+    EXPECT_EQ(Linhas(LeTudo(pasta.Caminho() / "GRV202406.LOG")).size(), 3u);
 }
 
 TEST(LogServico, NovoMesNovoArquivoEArquivoExistenteEmOutraCaixa) {
@@ -124,14 +123,14 @@ TEST(LogServico, NovoMesNovoArquivoEArquivoExistenteEmOutraCaixa) {
     DataHora agora{2024, 6, 30, 23, 59, 59, 999};
     LogServico log(pasta.Caminho(), [&] { return agora; });
     log.DefineMascara(1);
-    EscreveArquivo(pasta.Caminho() / "grv202406.log", "antiga\r\n");
+    Grava(pasta.Caminho() / "grv202406.log", "antiga\r\n");
     log.Log(LogSempre, false, "junho");
     agora = {2024, 7, 1, 0, 0, 0, 0};
     log.Log(LogSempre, false, "julho");
-    EXPECT_EQ(LeArquivo(pasta.Caminho() / "grv202406.log"),
+    EXPECT_EQ(LeTudo(pasta.Caminho() / "grv202406.log"),
               "antiga\r\n30/06/24 23:59:59 999  junho\r\n");
     EXPECT_FALSE(std::filesystem::exists(pasta.Caminho() / "GRV202406.LOG"));
-    EXPECT_EQ(LeArquivo(pasta.Caminho() / "GRV202407.LOG"), "01/07/24 00:00:00 000  julho\r\n");
+    EXPECT_EQ(LeTudo(pasta.Caminho() / "GRV202407.LOG"), "01/07/24 00:00:00 000  julho\r\n");
 }
 
 TEST(LogServico, ArquivoQueNaoAbrePerdeALinhaInteira) {
@@ -168,7 +167,7 @@ TEST(LogServico, OitoThreadsLinhasInteirasEEmOrdem) {
 
     std::string conteudo;
     for (const auto& e : std::filesystem::directory_iterator(pasta.Caminho()))
-        conteudo += LeArquivo(e.path());  // a month boundary may split the run
+        conteudo += LeTudo(e.path());  // a month boundary may split the run
     const auto lidas = Linhas(conteudo);
     ASSERT_EQ(lidas.size(), static_cast<std::size_t>(threads * linhas));
     std::vector<int> proxima(threads, 0);
@@ -213,7 +212,7 @@ TEST(LogServico, LimpezaApagaSoLogsMensaisAntigos) {
         {"GRV202301.LOG.bak", false}, {"GRV202301.TXT", false}, {"xGRV202301.LOG", false},
         {"VERUZADU.INI", false},
     };
-    for (const auto& c : casos) EscreveArquivo(pasta.Caminho() / c.nome, "x");
+    for (const auto& c : casos) Grava(pasta.Caminho() / c.nome, "x");
     std::filesystem::create_directory(pasta.Caminho() / "GRV202201.LOG");  // a folder stays
 
     EXPECT_EQ(log.RealizaLimpezaLog(), 4);
@@ -221,7 +220,7 @@ TEST(LogServico, LimpezaApagaSoLogsMensaisAntigos) {
         EXPECT_EQ(std::filesystem::exists(pasta.Caminho() / c.nome), !c.apagado) << c.nome;
     EXPECT_TRUE(std::filesystem::exists(pasta.Caminho() / "GRV202201.LOG"));
     EXPECT_EQ(log.UltimaLimpezaLog(), (DataHora{2024, 6, 15, 12, 0, 0, 0}));
-    const std::string registro = LeArquivo(pasta.Caminho() / "GRV202406.LOG");
+    const std::string registro = LeTudo(pasta.Caminho() / "GRV202406.LOG");
     EXPECT_NE(registro.find("Removido log: " + (pasta.Caminho() / "GRV202404.LOG").string()),
               std::string::npos);
 }

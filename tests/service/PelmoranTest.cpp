@@ -23,17 +23,10 @@
 #include "service/InstalacaoServico.h"
 #include "common/ServiceControl.h"
 #include "service/ServicoVeruzaduQuv.h"
-#include "tests/common/db/InstalacaoTeste.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/InstalacaoTeste.h"
+#include "tests/support/PastaTemporaria.h"
 
 namespace {
-
-std::string LeTudo(const std::filesystem::path& p) {
-    std::ifstream f(p);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 std::string LogDoMes(const std::filesystem::path& pasta) {
     return LeTudo(pasta / ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 
 namespace {
 
@@ -112,9 +112,9 @@ TEST(PlacasRede, LeituraDeSysClassNet) {
     auto interface = [&](const char* nome, const char* tipo, const char* estado,
                          const char* carrier, bool dispositivo) {
         std::filesystem::create_directories(raiz / nome);
-        EscreveArquivo(raiz / nome / "type", std::string(tipo) + "\n");
-        EscreveArquivo(raiz / nome / "operstate", std::string(estado) + "\n");
-        EscreveArquivo(raiz / nome / "carrier", std::string(carrier) + "\n");
+        Grava(raiz / nome / "type", std::string(tipo) + "\n");
+        Grava(raiz / nome / "operstate", std::string(estado) + "\n");
+        Grava(raiz / nome / "carrier", std::string(carrier) + "\n");
         if (dispositivo) std::filesystem::create_directory_symlink(raiz, raiz / nome / "device");
     };
     interface("lo", "772", "unknown", "1", false);

@@ -14,9 +14,9 @@
 #include "common/IniFile.h"
 #include "common/status/ProtocoloStatus.h"
 #include "service/ServicoVeruzaduQuv.h"
-#include "tests/common/db/InstalacaoTeste.h"
+#include "tests/support/InstalacaoTeste.h"
 #include "tests/common/status/ClienteTeste.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 
 using namespace std::chrono_literals;
 
@@ -54,8 +54,8 @@ class ServicoStatus : public ::testing::Test {
     void TearDown() override { unsetenv("VERUZADU_HOME"); }
 
     std::string Log() const {
-        return LeArquivo(home.Caminho() /
-                         ("GRV" + FormataDataHora(relogio.Agora(), "yyyymm") + ".LOG"));
+        return LeTudo(home.Caminho() /
+                      ("GRV" + FormataDataHora(relogio.Agora(), "yyyymm") + ".LOG"));
     }
 
     InstalacaoTeste inst{"status"};

@@ -16,7 +16,7 @@
 #include "service/ListaThreads.h"
 #include "service/ServidorStatus.h"
 #include "tests/common/status/ClienteTeste.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 
 using namespace std::chrono_literals;
 
@@ -77,7 +77,7 @@ struct Servico {
         return a;
     }
 
-    std::string Log() const { return LeArquivo(log.ArquivoDoMes(log.AgoraLocal())); }
+    std::string Log() const { return LeTudo(log.ArquivoDoMes(log.AgoraLocal())); }
 };
 
 class ServidorStatusTeste : public ::testing::Test {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 
 inline const std::string kScript = std::string(VERUZADU_SOURCE_DIR) + "/scripts/smtp-sink";
 
@@ -35,7 +35,7 @@ class Sorvedouro {
         ::unsetenv("SMTP_SINK_PASSWORD");
         if (ok_)
             porta_ =
-                static_cast<std::uint16_t>(std::stoi(LeArquivo(dir_.Caminho() / "smtp-sink.port")));
+                static_cast<std::uint16_t>(std::stoi(LeTudo(dir_.Caminho() / "smtp-sink.port")));
     }
     ~Sorvedouro() {
         const std::string cmd = "'" + kScript + "' stop '" + dir_.Caminho().string() + "'";
@@ -51,7 +51,7 @@ class Sorvedouro {
             if (e.path().extension() == ".txt") arquivos.push_back(e.path());
         std::sort(arquivos.begin(), arquivos.end());
         std::vector<std::string> r;
-        for (const auto& a : arquivos) r.push_back(LeArquivo(a));
+        for (const auto& a : arquivos) r.push_back(LeTudo(a));
         return r;
     }
 

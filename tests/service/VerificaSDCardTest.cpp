@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "service/AlertaEmail.h"
-#include "tests/service/BancoTeste.h"
+#include "tests/support/BancoServicoTeste.h"
 #include "tools/pabx-sim/Simulator.h"
 
 namespace {
@@ -22,7 +22,7 @@ constexpr int kCodigo = 7;
 // A unit registered in a main database of its own, the service objects the
 // check uses, and a simulated unit to ask.
 struct Ambiente {
-    BancoTeste db{"sdcard"};
+    BancoServicoTeste db{"sdcard"};
     PastaTemporaria pasta;
     LogServico log{pasta.Caminho()};
     std::unique_ptr<BancoServico> banco;
@@ -112,10 +112,10 @@ struct Ambiente {
         return r;
     }
     std::string LogUnidade() const {
-        return LeArquivo(pasta.Caminho() / "PABX007" /
-                         ("SDCard" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
+        return LeTudo(pasta.Caminho() / "PABX007" /
+                      ("SDCard" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
     }
-    std::string LogServicoTexto() const { return LeArquivo(log.ArquivoDoMes(Agora())); }
+    std::string LogServicoTexto() const { return LeTudo(log.ArquivoDoMes(Agora())); }
 };
 
 const std::string kTextoAlerta =

@@ -1,7 +1,7 @@
 // The schema on the real server: installation, the search procedure, the
 // unique keys, the structure checks and the "highest plus one" insert.
 
-#include "InstalacaoTeste.h"
+#include "tests/support/InstalacaoTeste.h"
 
 #include "common/db/Esquema.h"
 #include "common/db/FirebirdError.h"

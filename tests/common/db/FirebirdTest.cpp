@@ -1,4 +1,4 @@
-#include "BancoTeste.h"
+#include "tests/support/BancoTeste.h"
 
 #include "common/db/Eventos.h"
 #include "common/db/Script.h"

@@ -5,7 +5,7 @@
 
 #include "common/db/Esquema.h"
 #include "common/db/Instalacao.h"
-#include "tests/common/db/InstalacaoTeste.h"
+#include "tests/support/InstalacaoTeste.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Registration of the program's database user, and the events the consoles
 // listen to on the main database.
 
-#include "InstalacaoTeste.h"
+#include "tests/support/InstalacaoTeste.h"
 
 #include "common/db/Eventos.h"
 #include "common/db/FirebirdError.h"

@@ -17,7 +17,8 @@
 #include <vector>
 
 #include "common/Sistema.h"
-#include "tests/ServidorTeste.h"
+#include "tests/support/PastaTemporaria.h"
+#include "tests/support/ServidorTeste.h"
 #include "common/gbak/vekIbGbak.h"
 
 namespace fs = std::filesystem;
@@ -52,11 +53,6 @@ class VariavelTemporaria final {
     std::string antes_;
     bool tinha_ = false;
 };
-
-std::string LeArquivo(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 class GbakServidor : public ::testing::Test {
   protected:
@@ -102,7 +98,7 @@ class GbakServidor : public ::testing::Test {
         std::vector<std::string> args = {"isql-fb", "-q", "-i", script.string()};
         if (!banco.empty()) args.push_back(servidor_ + ":" + banco);
         const auto r = ExecutaProcesso(args, o);
-        const std::string texto = LeArquivo(saida);
+        const std::string texto = LeTudo(saida);
         EXPECT_TRUE(r.Sucesso()) << texto;
         return texto;
     }
@@ -174,7 +170,7 @@ TEST_F(GbakServidor, BackupERestauracaoPeloGerenciadorDeServicos) {
                                     "\" -pas \"******\" -tra -y \"" + status + "\" -ver -ser \"" +
                                     servidor_ + ":service_mgr\" \"" + banco + "\" \"" + copia +
                                     "\"");
-    EXPECT_NE(LeArquivo(status).find("2 records written"), std::string::npos) << LeArquivo(status);
+    EXPECT_NE(LeTudo(status).find("2 records written"), std::string::npos) << LeTudo(status);
 
     // ps4196 goes to the server as 4196, which it rounds up to 8192.
     const std::string restaurado = NoServidor("restaurado.fdb");
@@ -270,7 +266,7 @@ TEST_F(GbakServidor, SenhaNuncaNaLinhaDeComando) {
         if (olhou) return;
         olhou = true;
         const pid_t pid = b.ExecApp().ProcessId();
-        const std::string linha = LeArquivo("/proc/" + std::to_string(pid) + "/cmdline");
+        const std::string linha = LeTudo("/proc/" + std::to_string(pid) + "/cmdline");
         EXPECT_NE(linha.find("-fetch_password"), std::string::npos);
         EXPECT_EQ(linha.find(b.PassWord), std::string::npos);
 
@@ -280,10 +276,10 @@ TEST_F(GbakServidor, SenhaNuncaNaLinhaDeComando) {
         const fs::path senha = pastas[0] / "senha";
         EXPECT_EQ(fs::status(senha).permissions() & fs::perms::all,
                   fs::perms::owner_read | fs::perms::owner_write);
-        EXPECT_EQ(LeArquivo(senha), b.PassWord);
+        EXPECT_EQ(LeTudo(senha), b.PassWord);
         EXPECT_NE(linha.find(senha.string()), std::string::npos);
 
-        copia = LeArquivo(fifo);  // lets gbak write, up to its end
+        copia = LeTudo(fifo);  // lets gbak write, up to its end
     };
     ASSERT_TRUE(b.Backup()) << b.Motivo();
     EXPECT_TRUE(olhou);
@@ -318,7 +314,7 @@ TEST_F(GbakServidor, ArquivoDeStatusExistente) {
     } catch (const GbakErro& e) {
         EXPECT_STREQ(e.what(), "Erro, a pasta já existe");
     }
-    EXPECT_EQ(LeArquivo(status), "antigo");
+    EXPECT_EQ(LeTudo(status), "antigo");
     EXPECT_EQ(b.ExecApp().ExitCode(), TVekExecApp::SemCodigo);  // gbak never started
     EXPECT_FALSE(fs::exists(local_ / "copia.fbk"));
 
@@ -342,7 +338,7 @@ TEST_F(GbakServidor, ArquivoDeStatusExistente) {
     b.opBackup.OverWriteStatFile = true;
     b.opBackup.Verbose = true;
     ASSERT_TRUE(b.Backup()) << b.Motivo();
-    const std::string novo = LeArquivo(status);
+    const std::string novo = LeTudo(status);
     EXPECT_EQ(novo.find("antigo"), std::string::npos);
     EXPECT_NE(novo.find("2 records written"), std::string::npos) << novo;
 }

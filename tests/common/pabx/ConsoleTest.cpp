@@ -219,14 +219,14 @@ TEST(PABXConsole, LimiteETraceDaPastaDoPrograma) {
     PastaTemporaria pasta;
     const char* antes = std::getenv("VERUZADU_HOME");
     const std::string anterior = antes ? antes : "";
-    setenv("VERUZADU_HOME", pasta.caminho.c_str(), 1);
+    setenv("VERUZADU_HOME", pasta.Caminho().c_str(), 1);
     {
         TPABX padrao(ModoPABX::Console);
         EXPECT_EQ(padrao.FTempoLimite, 30);
         EXPECT_FALSE(padrao.FTrace);
     }
     {
-        IniFile ini(pasta.caminho / "VERUZADU.INI");
+        IniFile ini(pasta.Caminho() / "VERUZADU.INI");
         ini.WriteInteger("Veruzadu", "PABXTimeOut", 7);
         ini.WriteBool("Log", "PABX", true);
     }
@@ -241,7 +241,7 @@ TEST(PABXConsole, LimiteETraceDaPastaDoPrograma) {
     }
     std::vector<std::string> arquivos;
     std::string trace;
-    for (const auto& e : std::filesystem::directory_iterator(pasta.caminho)) {
+    for (const auto& e : std::filesystem::directory_iterator(pasta.Caminho())) {
         arquivos.push_back(e.path().filename().string());
         if (e.path().filename().string().rfind("COM_", 0) == 0) {
             std::ifstream f(e.path());

@@ -9,6 +9,7 @@
 
 #include "common/pabx/PABX.h"
 #include "tests/common/pabx/QuadrosTeste.h"
+#include "tests/support/PastaTemporaria.h"
 
 struct PABXSemRede {
     TPABX pabx;
@@ -34,32 +35,7 @@ struct PABXSemRede {
 // program folder: point it at a scratch folder, made before any test runs and
 // removed at exit.
 struct PastaProgramaDeTeste {
-    std::string pasta;
-    PastaProgramaDeTeste() {
-        const char* base = std::getenv("VERUZADU_TEST_TMP");
-        std::string modelo = std::string(base ? base : "/tmp") + "/pabx-home-XXXXXX";
-        if (mkdtemp(modelo.data()) == nullptr) return;
-        pasta = modelo;
-        setenv("VERUZADU_HOME", pasta.c_str(), 1);
-    }
-    ~PastaProgramaDeTeste() {
-        std::error_code e;
-        if (!pasta.empty()) std::filesystem::remove_all(pasta, e);
-    }
+    PastaTemporaria pasta;
+    PastaProgramaDeTeste() { setenv("VERUZADU_HOME", pasta.Caminho().c_str(), 1); }
 };
 inline PastaProgramaDeTeste pastaProgramaDeTeste;
-
-// A private scratch folder (with trailing "/"), removed at the end.
-struct PastaTemporaria {
-    std::filesystem::path caminho;
-    PastaTemporaria() {
-        const char* base = std::getenv("VERUZADU_TEST_TMP");
-        std::string modelo = std::string(base ? base : "/tmp") + "/pabx-XXXXXX";
-        caminho = mkdtemp(modelo.data());
-    }
-    ~PastaTemporaria() {
-        std::error_code e;
-        std::filesystem::remove_all(caminho, e);
-    }
-    std::string Texto() const { return caminho.string() + "/"; }
-};

@@ -12,12 +12,6 @@
 #include "tests/common/pabx/PABXSemRede.h"
 
 namespace {
-std::string Le(const std::filesystem::path& arquivo) {
-    std::ifstream f(arquivo, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 // "d" in the pattern stands for any decimal digit.
 bool Casa(std::string_view texto, std::string_view padrao) {
@@ -175,7 +169,7 @@ TEST(Trace, SessaoDeixaTraceEDumpsSoComTraceLigado) {
         ASSERT_TRUE(link.pabx.PedeVersao());
         link.Recebe(RespostaPROG(102, 0, {3, 0, 16, 0}));
         std::vector<std::string> nomes;
-        for (const auto& e : std::filesystem::directory_iterator(pasta.caminho))
+        for (const auto& e : std::filesystem::directory_iterator(pasta.Caminho()))
             nomes.push_back(e.path().filename().string());
         std::sort(nomes.begin(), nomes.end());
         if (!trace) {
@@ -186,9 +180,9 @@ TEST(Trace, SessaoDeixaTraceEDumpsSoComTraceLigado) {
         EXPECT_TRUE(Casa(nomes[0], "COM_dddddd.TXT")) << nomes[0];
         EXPECT_EQ(nomes[1], "S019B001.DAD");
         EXPECT_EQ(nomes[2], "S102B000.DAD");
-        const std::string dump = Le(pasta.caminho / "S019B001.DAD");
+        const std::string dump = LeTudo(pasta.Caminho() / "S019B001.DAD");
         EXPECT_EQ(Bytes(dump.begin(), dump.end()), resposta);
-        const std::string texto = Le(pasta.caminho / nomes[0]);
+        const std::string texto = LeTudo(pasta.Caminho() / nomes[0]);
         const std::string_view primeiro =
             "\ndd:dd:dd ddd  11\nTX PROG: 55 08 00 03 00 04 00 13 00 01 00 \n";
         EXPECT_TRUE(Casa(std::string_view(texto).substr(0, primeiro.size()), primeiro)) << texto;
@@ -219,13 +213,13 @@ TEST(Trace, SenhaDoLoginNuncaNoTraceEArquivosSoParaDonoEGrupo) {
 
         std::string trace;
         int arquivos = 0;
-        for (const auto& e : std::filesystem::directory_iterator(pasta.caminho)) {
+        for (const auto& e : std::filesystem::directory_iterator(pasta.Caminho())) {
             ++arquivos;
             const auto modo = e.status().permissions();
             EXPECT_EQ(modo & std::filesystem::perms::others_all, std::filesystem::perms::none)
                 << e.path().filename();
             EXPECT_NE(modo & std::filesystem::perms::owner_read, std::filesystem::perms::none);
-            if (e.path().filename().string().rfind("COM_", 0) == 0) trace = Le(e.path());
+            if (e.path().filename().string().rfind("COM_", 0) == 0) trace = LeTudo(e.path());
         }
         EXPECT_EQ(arquivos, console ? 1 : 2);  // the service also dumps the block
         // "KelvMonitor," stays readable; the password's bytes do not.

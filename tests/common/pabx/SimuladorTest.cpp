@@ -133,10 +133,10 @@ TEST(Simulador, SessaoLeVersaoModeloENomesNasTresFormasDeAgenda) {
 
 TEST(Simulador, TextosDoResultadoCTRL) {
     PastaTemporaria loja;
-    std::filesystem::create_directories(loja.caminho / "NORVIKA/AUDIOREC/GR101024/X0001010");
-    std::ofstream(loja.caminho / "NORVIKA/AUDIOREC/GR101024/X0001010/R0001.WAV") << "RIFF";
+    std::filesystem::create_directories(loja.Caminho() / "NORVIKA/AUDIOREC/GR101024/X0001010");
+    std::ofstream(loja.Caminho() / "NORVIKA/AUDIOREC/GR101024/X0001010/R0001.WAV") << "RIFF";
     pabxsim::Scenario cenario = Cenario("KVX");
-    cenario.store = loja.caminho;
+    cenario.store = loja.Caminho();
     Sessao s(cenario);
     ASSERT_TRUE(s.Conecta());
     ASSERT_TRUE(s.Login());
@@ -147,7 +147,7 @@ TEST(Simulador, TextosDoResultadoCTRL) {
     EXPECT_EQ(s.Ctrl(p.PedeAcessoGravacoes(true)), "OK");
     EXPECT_EQ(s.Ctrl(p.PedeRemocaoArquivo("gr101024", "x0001010", "r0001.wav")), "OK");
     EXPECT_FALSE(
-        std::filesystem::exists(loja.caminho / "NORVIKA/AUDIOREC/GR101024/X0001010/R0001.WAV"));
+        std::filesystem::exists(loja.Caminho() / "NORVIKA/AUDIOREC/GR101024/X0001010/R0001.WAV"));
     EXPECT_EQ(s.Ctrl(p.PedeRemocaoArquivo("GR101024", "X0001010", "R0001.WAV")), "Falha");
     EXPECT_EQ(s.Ctrl(p.PedeReconexaoUSB()), "OK");
     EXPECT_EQ(p.FStatusPROG.Le(), "OK");  // CTRL requests leave the PROG status alone
@@ -271,7 +271,7 @@ TEST(Simulador, ConexaoDerrubadaDaNOK) {
     EXPECT_EQ(s.pabx.FEstadoLink, elDesconectado);
     EXPECT_FALSE(s.pabx.PedeRelease());
     s.pabx.Desconecta();
-    std::ifstream f(pasta.caminho / NomeArquivoTrace(Agora()));
+    std::ifstream f(pasta.Caminho() / NomeArquivoTrace(Agora()));
     std::stringstream texto;
     texto << f.rdbuf();
     EXPECT_NE(texto.str().find("\nDesconectou: \n"), std::string::npos);

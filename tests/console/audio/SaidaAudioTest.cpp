@@ -21,7 +21,7 @@
 #include "console/audio/LeitorWav.h"
 #include "console/audio/SaidaAudio.h"
 #include "service/download/ConversaoAudio.h"
-#include "tests/common/PastaTemporaria.h"
+#include "tests/support/PastaTemporaria.h"
 #include "tests/console/audio/AlsaTeste.h"
 #include "tests/console/audio/SorvedouroCompassado.h"
 

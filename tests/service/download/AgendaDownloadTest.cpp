@@ -8,7 +8,7 @@
 #include "common/CifraTexto.h"
 #include "service/download/ClienteFTP.h"
 #include "service/download/RegrasDownload.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 #include "tests/service/download/DownloadFTPServidor.h"
 #include "tests/service/download/AmbienteDownload.h"
 

@@ -20,7 +20,7 @@
 #include "service/LacoPrincipal.h"
 #include "service/LogServico.h"
 #include "service/download/PABXDownloadFTP.h"
-#include "tests/service/BancoTeste.h"
+#include "tests/support/BancoServicoTeste.h"
 
 // A clock the test sets; the system clock until it does.
 class RelogioTeste final : public Relogio {
@@ -46,7 +46,7 @@ inline DataHora Data(int ano, int mes, int dia, int hora = 0, int minuto = 0, in
 }
 
 struct AmbienteDownloadTeste {
-    BancoTeste db;
+    BancoServicoTeste db;
     PastaTemporaria pasta;
     RelogioTeste relogio;
     LogServico log{pasta.Caminho(), [this] { return relogio.Agora(); }};
@@ -134,7 +134,7 @@ struct AmbienteDownloadTeste {
         std::vector<std::string> r;
         const auto arquivo = std::filesystem::path(PastaUnidade(codigo)) /
                              ("IMP" + FormataDataHora(relogio.Agora(), "yyyymm") + ".LOG");
-        const std::string texto = LeArquivo(arquivo);
+        const std::string texto = LeTudo(arquivo);
         std::size_t ini = 0;
         while (ini < texto.size()) {
             std::size_t fim = texto.find("\r\n", ini);
@@ -147,7 +147,7 @@ struct AmbienteDownloadTeste {
     }
     std::vector<std::string> LinhasServico() const {
         std::vector<std::string> r;
-        const std::string texto = LeArquivo(log.ArquivoDoMes(relogio.Agora()));
+        const std::string texto = LeTudo(log.ArquivoDoMes(relogio.Agora()));
         std::size_t ini = 0;
         while (ini < texto.size()) {
             std::size_t fim = texto.find("\r\n", ini);

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "common/CifraTexto.h"
-#include "tests/common/PastaTemporaria.h"
-#include "tests/common/db/InstalacaoTeste.h"
+#include "tests/support/PastaTemporaria.h"
+#include "tests/support/InstalacaoTeste.h"
 #include "tests/service/download/DownloadFTPExecucao.h"
 #include "tests/service/download/DownloadFTPServidor.h"
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/common/db/ServidorPrivadoTeste.h"
+#include "tests/support/ServidorPrivadoTeste.h"
 #include "tests/service/download/UnidadePonta.h"
 
 namespace {
@@ -58,8 +58,8 @@ TEST(Confiabilidade, ServidorDoBancoParadoNaImportacaoResultado2EDepoisCompleta)
     a.Verifica(u, false);
     // The unit's log says the loss once, without the statements that failed
     // on it, and that the connection came back.
-    const std::string imp = LeArquivo(a.home.Caminho() / "PABX001" /
-                                      ("IMP" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
+    const std::string imp = LeTudo(a.home.Caminho() / "PABX001" /
+                                   ("IMP" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
     EXPECT_EQ(Conta(imp, "Conexão com o banco de dados perdida"), 1u) << imp;
     EXPECT_EQ(Conta(imp, "Conexão com o banco de dados restabelecida"), 1u) << imp;
     EXPECT_EQ(Conta(imp, "INSERT INTO"), 0u) << imp;

@@ -133,11 +133,11 @@ TEST(Confiabilidade, MortoEmPontosEscolhidosNadaSePerdeNemDuplica) {
             int i = 0;
             for (const auto& e : fs::recursive_directory_iterator(u.loja)) {
                 if (!e.is_regular_file() || e.path().extension() != ".XML") continue;
-                std::string x = LeArquivo(e.path());
+                std::string x = LeTudo(e.path());
                 const auto ini = x.find("<iniciogravacao>"), fim = x.find("</iniciogravacao>");
                 if (ini == std::string::npos || fim == std::string::npos) continue;
                 x.replace(ini + 16, fim - ini - 16, i++ % 2 ? "0" : "");
-                EscreveArquivo(e.path(), x);
+                Grava(e.path(), x);
             }
             ASSERT_GT(i, 0);
         }
@@ -294,7 +294,7 @@ TEST(Confiabilidade, LojaHostilNadaForaDaPastaDaUnidadeORestoArquivado) {
     EXIGE_SERVIDOR(a.inst);
     Unidade u(1, 10, 23);
     PastaTemporaria fora;
-    EscreveArquivo(fora.Caminho() / "segredo.txt", "fora da loja");
+    Grava(fora.Caminho() / "segredo.txt", "fora da loja");
     // Next to the generated recordings, in one of their device folders.
     fs::path dispositivo;
     for (const auto& e : fs::recursive_directory_iterator(u.loja))
@@ -303,14 +303,14 @@ TEST(Confiabilidade, LojaHostilNadaForaDaPastaDaUnidadeORestoArquivado) {
             break;
         }
     ASSERT_FALSE(dispositivo.empty());
-    EscreveArquivo(dispositivo / "..R0009001.WAV", "RIFF");
-    EscreveArquivo(dispositivo / "R00\x01"
-                                 "9002.WAV",
-                   "RIFF");
+    Grava(dispositivo / "..R0009001.WAV", "RIFF");
+    Grava(dispositivo / "R00\x01"
+                        "9002.WAV",
+          "RIFF");
     fs::create_symlink(fora.Caminho() / "segredo.txt", dispositivo / "R0009003.WAV");
-    EscreveArquivo(dispositivo / "R0009004.WAV", "");
-    EscreveArquivo(dispositivo / "R0009005.WAV", std::string(20, 'x'));
-    EscreveArquivo(dispositivo / "R0009005.XML", std::string(2 << 20, 'y'));
+    Grava(dispositivo / "R0009004.WAV", "");
+    Grava(dispositivo / "R0009005.WAV", std::string(20, 'x'));
+    Grava(dispositivo / "R0009005.XML", std::string(2 << 20, 'y'));
     u.GuardaOriginal();
     a.EscreveINI();
     a.Registra(u);
@@ -326,7 +326,7 @@ TEST(Confiabilidade, LojaHostilNadaForaDaPastaDaUnidadeORestoArquivado) {
             << "written outside the unit's folder: " << f;
     }
     EXPECT_EQ(ponta::Arquivos(fora.Caminho()), std::set<std::string>{"segredo.txt"});
-    EXPECT_EQ(LeArquivo(fora.Caminho() / "segredo.txt"), "fora da loja");
+    EXPECT_EQ(LeTudo(fora.Caminho() / "segredo.txt"), "fora da loja");
 }
 
 TEST(Confiabilidade, QuatroUnidadesComMaxPABXDoisTodasCompletamNuncaMaisDeDuas) {

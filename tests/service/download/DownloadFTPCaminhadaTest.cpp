@@ -15,7 +15,7 @@
 #include <string>
 
 #include "service/download/ClienteFTP.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 #include "tests/service/download/DownloadFTPExecucao.h"
 #include "tests/service/download/DownloadFTPServidor.h"
 
@@ -61,7 +61,7 @@ class DownloadFTPCaminhada : public ::testing::Test {
     fs::path Local() const { return pastaPABX / "NORVIKA" / "AUDIOREC" / "GR050324" / "X0001000"; }
     std::string Mail() const {
         for (const auto& e : fs::directory_iterator(pastaPABX))
-            if (e.path().filename().string().starts_with("MAIL")) return LeArquivo(e.path());
+            if (e.path().filename().string().starts_with("MAIL")) return LeTudo(e.path());
         return {};
     }
 };
@@ -118,10 +118,10 @@ TEST_P(DownloadFTPNomesHostis, RecusadosNadaSaiDaPastaORestoChega) {
     auto r = Execucao(srv);
     EXPECT_TRUE(r->DownloadFTP());
 
-    EXPECT_TRUE(LeArquivo(Local() / "R0000001.WAV") == Bytes(3000, 'a'));
-    EXPECT_EQ(LeArquivo(Local() / "R0000001.XML"), "<xml/>");
-    EXPECT_TRUE(LeArquivo(Local() / "R 0000002.WAV") == Bytes(100, 'b'));
-    EXPECT_TRUE(LeArquivo(Local() / "#R%3.WAV") == Bytes(10, 'c'));
+    EXPECT_TRUE(LeTudo(Local() / "R0000001.WAV") == Bytes(3000, 'a'));
+    EXPECT_EQ(LeTudo(Local() / "R0000001.XML"), "<xml/>");
+    EXPECT_TRUE(LeTudo(Local() / "R 0000002.WAV") == Bytes(100, 'b'));
+    EXPECT_TRUE(LeTudo(Local() / "#R%3.WAV") == Bytes(10, 'c'));
     EXPECT_FALSE(fs::exists(Local() / "r0000001.wav"));
     // Whatever the listing said, every new file is inside PastaPABX/NORVIKA,
     // or is the run's error mail.
@@ -171,7 +171,7 @@ TEST_F(DownloadFTPCaminhada, CorteUmaVezReconectaEChegaInteiro) {
                          {"--fault", "cut-control:R0000001.WAV:100000:1"});
     auto r = Execucao(srv);
     EXPECT_TRUE(r->DownloadFTP());
-    EXPECT_TRUE(LeArquivo(Local() / "R0000001.WAV") == Bytes(300000, 'd'));
+    EXPECT_TRUE(LeTudo(Local() / "R0000001.WAV") == Bytes(300000, 'd'));
     EXPECT_EQ(r->Historico.DWN_ARQBAIXADO, 3) << Mail();
     EXPECT_EQ(r->Historico.DWN_FALHASDOWN, 0);
     EXPECT_EQ(r->Historico.DWN_BYTESBAIXADO, 300000 + 4 + 1000);
@@ -196,7 +196,7 @@ TEST_F(DownloadFTPCaminhada, CorteDuasVezesDesisteMantemNaUnidadeEVemInteiroDepo
     ServidorFTPTeste srv(loja, tmp.Caminho() / "srv2");
     auto r = Execucao(srv);
     EXPECT_TRUE(r->DownloadFTP());
-    EXPECT_TRUE(LeArquivo(Local() / "R0000001.WAV") == Bytes(300000, 'f'));
+    EXPECT_TRUE(LeTudo(Local() / "R0000001.WAV") == Bytes(300000, 'f'));
     EXPECT_EQ(r->Historico.DWN_FALHASDOWN, 0);
 }
 
@@ -240,10 +240,10 @@ TEST_F(DownloadFTPCaminhada, SenhaErradaEmNenhumArquivoNemLinhaDeComando) {
     r->FTPSenha = "Senh@QueNaoPodeVazar";
     EXPECT_FALSE(r->DownloadFTP());
     for (const auto& f : Arquivos(tmp.Caminho() / "prog"))
-        EXPECT_THAT(LeArquivo(tmp.Caminho() / "prog" / f), Not(HasSubstr("Senh@QueNaoPodeVazar")))
+        EXPECT_THAT(LeTudo(tmp.Caminho() / "prog" / f), Not(HasSubstr("Senh@QueNaoPodeVazar")))
             << f;
     for (const int pid : {static_cast<int>(::getpid()), srv.Pid()}) {
-        const std::string linha = LeArquivo("/proc/" + std::to_string(pid) + "/cmdline");
+        const std::string linha = LeTudo("/proc/" + std::to_string(pid) + "/cmdline");
         EXPECT_THAT(linha, Not(HasSubstr(srv.Senha())));
         EXPECT_THAT(linha, Not(HasSubstr("Senh@QueNaoPodeVazar")));
     }
@@ -276,7 +276,7 @@ TEST_F(DownloadFTPCaminhada, UsuarioVazioEntraComoAnonimo) {
     r->FTPUsuario.clear();
     r->FTPSenha.clear();
     EXPECT_TRUE(r->DownloadFTP());
-    EXPECT_EQ(LeArquivo(Local() / "R0000001.WAV"), "abc");
+    EXPECT_EQ(LeTudo(Local() / "R0000001.WAV"), "abc");
 }
 
 TEST_F(DownloadFTPCaminhada, CopiaUSBPulaLigacoesEEspeciais) {
@@ -294,7 +294,7 @@ TEST_F(DownloadFTPCaminhada, CopiaUSBPulaLigacoesEEspeciais) {
     auto r = exec.Cria(1, pastaPABX);
     r->CopiaPasta((usb / "norvika").string() + "/", r->PastaPABX + "NORVIKA/");
     const fs::path local = pastaPABX / "NORVIKA" / "AUDIOREC" / "GR050324" / "X0001000";
-    EXPECT_TRUE(LeArquivo(local / "R0000001.WAV") == Bytes(500, 'j'));
+    EXPECT_TRUE(LeTudo(local / "R0000001.WAV") == Bytes(500, 'j'));
     EXPECT_TRUE(fs::exists(local / "R0000001.XML"));
     EXPECT_FALSE(fs::exists(local / "R0000002.WAV"));
     EXPECT_FALSE(fs::exists(local / "R0000003.WAV"));
@@ -322,7 +322,7 @@ std::vector<std::string> PastasAlemDe(const fs::path& raiz, int limite) {
 std::string LinhasIMP(const fs::path& pastaPABX) {
     std::string r;
     for (const auto& e : fs::directory_iterator(pastaPABX))
-        if (e.path().filename().string().starts_with("IMP")) r += LeArquivo(e.path());
+        if (e.path().filename().string().starts_with("IMP")) r += LeTudo(e.path());
     return r;
 }
 
@@ -358,8 +358,7 @@ TEST_F(DownloadFTPCaminhada, NomeLongoDemaisFicaNaUnidadeECaminhadaSegue) {
         auto r = Execucao(srv);
         EXPECT_TRUE(r->DownloadFTP());
         EXPECT_TRUE(fs::exists(Local() / "R0000001.XML"));
-        EXPECT_TRUE(LeArquivo(Local().parent_path() / "X0002000" / "R0000002.WAV") ==
-                    Bytes(700, 'l'));
+        EXPECT_TRUE(LeTudo(Local().parent_path() / "X0002000" / "R0000002.WAV") == Bytes(700, 'l'));
         std::error_code ec;  // a name longer than the file system holds
         EXPECT_EQ(fs::exists(Local() / longo, ec), c.baixa);
         EXPECT_EQ(r->Historico.DWN_RESULTADO, ResultadoSucesso);

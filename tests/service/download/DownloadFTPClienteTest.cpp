@@ -11,7 +11,7 @@
 #include <string>
 
 #include "service/download/ClienteFTP.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 #include "tests/service/download/DownloadFTPServidor.h"
 
 namespace fs = std::filesystem;
@@ -150,7 +150,7 @@ TEST_P(DownloadFTPNomesTest, NomesEstranhosChegamInteiros) {
         EXPECT_EQ(*e.tamanho, static_cast<std::int64_t>(conteudo[e.nome].size()));
         const auto n = c.Baixa(kPasta, e.nome, local / e.nome, *e.tamanho, e.modificacao);
         EXPECT_EQ(n, *e.tamanho);
-        EXPECT_TRUE(LeArquivo(local / e.nome) == conteudo[e.nome]) << e.nome;
+        EXPECT_TRUE(LeTudo(local / e.nome) == conteudo[e.nome]) << e.nome;
         // The local file carries the server's date (from MLSD, or MDTM).
         const auto remoto = fs::last_write_time(pasta / e.nome);
         EXPECT_LT(std::chrono::abs(fs::last_write_time(local / e.nome) - remoto), 2s) << e.nome;
@@ -194,7 +194,7 @@ TEST_F(DownloadFTPClienteTest, CorteNoMeioNaoDeixaArquivoParcialEVoltaInteiro) {
         EXPECT_TRUE(SemTemporarios(local));
         c.Conecta();
         EXPECT_EQ(c.Baixa(kPasta, nome, local / nome, 400000, std::nullopt), 400000);
-        EXPECT_TRUE(LeArquivo(local / nome) == dados);
+        EXPECT_TRUE(LeTudo(local / nome) == dados);
     }
 }
 
@@ -300,7 +300,7 @@ TEST_P(DownloadFTPTLSTest, ModosDeSeguranca) {
         ASSERT_EQ(lista.size(), 1u);
         c.Baixa(kPasta, "R0000001.WAV", local / "R0000001.WAV", *lista[0].tamanho,
                 lista[0].modificacao);
-        EXPECT_TRUE(LeArquivo(local / "R0000001.WAV") == Bytes(70000, 't'));
+        EXPECT_TRUE(LeTudo(local / "R0000001.WAV") == Bytes(70000, 't'));
         conectou = true;
     } catch (const ErroFTP& e) {
         EXPECT_EQ(e.Classe(), ClasseErroFTP::Conexao) << e.what();

@@ -9,7 +9,7 @@
 
 #include "common/Sistema.h"
 #include "service/download/ConversaoAudio.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 #include "tools/pabx-sim/Recordings.h"
 
 namespace fs = std::filesystem;
@@ -23,8 +23,8 @@ std::string Sox(const PastaTemporaria& pasta, std::vector<std::string> args) {
     o.saida = saida;
     o.limite = std::chrono::minutes(2);
     const ResultadoProcesso r = ExecutaProcesso(args, o);
-    EXPECT_TRUE(r.Sucesso()) << args[0] << " " << args[1] << ": " << LeArquivo(saida);
-    std::string s = LeArquivo(saida);
+    EXPECT_TRUE(r.Sucesso()) << args[0] << " " << args[1] << ": " << LeTudo(saida);
+    std::string s = LeTudo(saida);
     while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
     return s;
 }
@@ -44,7 +44,7 @@ void GravaALaw(const fs::path& arquivo, double segundos) {
         bytes.push_back(static_cast<char>(
             pabxsim::LinearToALaw(static_cast<std::int16_t>(std::clamp(v, -32768.0, 32767.0)))));
     }
-    EscreveArquivo(arquivo, bytes);
+    Grava(arquivo, bytes);
 }
 
 std::vector<std::int16_t> Amostras(const std::string& bruto) {
@@ -73,7 +73,7 @@ TEST(GravacaoAudio, CopiaPCMEhADecodificacaoDoSoxVezesOGanhoCortada) {
     ConverteALawParaPCM(alaw, pcm, TabelaALaw(8));
 
     // 80 000 A-law bytes: 160 000 PCM bytes behind a 16-bit header, 10 s.
-    const std::string p = LeArquivo(pcm);
+    const std::string p = LeTudo(pcm);
     ASSERT_EQ(p.size(), 44u + 160000u);
     EXPECT_EQ(U32(p, 4), 160000u + 36u);
     EXPECT_EQ(U16(p, 20), 1);
@@ -94,7 +94,7 @@ TEST(GravacaoAudio, CopiaPCMEhADecodificacaoDoSoxVezesOGanhoCortada) {
                 decodificado.string()});
     Sox(pasta, {"sox", pcm.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L",
                 lido.string()});
-    const auto ref = Amostras(LeArquivo(decodificado)), nosso = Amostras(LeArquivo(lido));
+    const auto ref = Amostras(LeTudo(decodificado)), nosso = Amostras(LeTudo(lido));
     ASSERT_EQ(ref.size(), 80000u);
     ASSERT_EQ(nosso.size(), ref.size());
     int cortadas = 0;
@@ -127,7 +127,7 @@ TEST(GravacaoAudio, OggTemAsAmostrasOsComentariosEOSinal) {
         {"sox", pcm.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L", a.string()});
     Sox(pasta,
         {"sox", ogg.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L", b.string()});
-    const auto x = Amostras(LeArquivo(a)), y = Amostras(LeArquivo(b));
+    const auto x = Amostras(LeTudo(a)), y = Amostras(LeTudo(b));
     ASSERT_EQ(x.size(), y.size());
     double sinal = 0, ruido = 0;
     for (std::size_t i = 0; i < x.size(); ++i) {
@@ -141,7 +141,7 @@ TEST(GravacaoAudio, CabecalhosQueNaoSaoALawCanonicoSaoRecusados) {
     PastaTemporaria pasta;
     const fs::path bom = pasta.Caminho() / "bom.wav";
     GravaALaw(bom, 1);
-    const std::string original = LeArquivo(bom);
+    const std::string original = LeTudo(bom);
     struct Caso {
         const char* nome;
         std::size_t pos;
@@ -162,13 +162,13 @@ TEST(GravacaoAudio, CabecalhosQueNaoSaoALawCanonicoSaoRecusados) {
         SCOPED_TRACE(c.nome);
         std::string s = original;
         s.replace(c.pos, c.bytes.size(), c.bytes);
-        EscreveArquivo(pasta.Caminho() / "x.wav", s);
+        Grava(pasta.Caminho() / "x.wav", s);
         EXPECT_THROW(ConverteALawParaPCM(pasta.Caminho() / "x.wav", pasta.Caminho() / "y.wav",
                                          TabelaALaw(8)),
                      std::runtime_error);
         EXPECT_FALSE(fs::exists(pasta.Caminho() / "y.wav"));
     }
-    EscreveArquivo(pasta.Caminho() / "curto.wav", original.substr(0, 30));
+    Grava(pasta.Caminho() / "curto.wav", original.substr(0, 30));
     EXPECT_THROW(ConverteALawParaPCM(pasta.Caminho() / "curto.wav", pasta.Caminho() / "y.wav",
                                      TabelaALaw(8)),
                  std::runtime_error);

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "service/download/LeituraXML.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 
 namespace {
 
@@ -142,7 +142,7 @@ TEST(GravacaoXML, TabelaDeDescricoes) {
         SCOPED_TRACE(c.nome);
         const auto xml = pasta.Caminho() / "GR101024" / "X0001002" / "R0000001.XML";
         std::filesystem::create_directories(xml.parent_path());
-        EscreveArquivo(xml, c.bytes);
+        Grava(xml, c.bytes);
         DadosGravacao d;
         const ResultadoXML r = LeDescricaoGravacao(xml, d);
         EXPECT_EQ(r.estado, c.estado) << r.erro;
@@ -164,7 +164,7 @@ TEST(GravacaoXML, DescricaoAusenteEValoresIniciais) {
 
 TEST(GravacaoXML, ArquivoContemTexto) {
     PastaTemporaria pasta;
-    EscreveArquivo(pasta.Caminho() / "a.xml", "x\r\n<audio>sim</audio>\r\n");
+    Grava(pasta.Caminho() / "a.xml", "x\r\n<audio>sim</audio>\r\n");
     EXPECT_TRUE(ArquivoContemTexto(pasta.Caminho() / "a.xml", "<audio>"));
     EXPECT_FALSE(ArquivoContemTexto(pasta.Caminho() / "a.xml", "<AUDIO>"));
     EXPECT_FALSE(ArquivoContemTexto(pasta.Caminho() / "b.xml", "<audio>"));

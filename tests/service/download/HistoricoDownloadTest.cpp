@@ -87,7 +87,7 @@ TEST(LogDownload, MascaraNivelEConsole) {
         }
     }
     // The file is the unit's monthly import log, each line with its time.
-    const std::string arquivo = LeArquivo(h.PastaUnidade(7) + "IMP202612.LOG");
+    const std::string arquivo = LeTudo(h.PastaUnidade(7) + "IMP202612.LOG");
     EXPECT_EQ(arquivo.substr(0, 23), "10/12/26 09:00:00 000  ");
 }
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/common/db/ServidorPrivadoTeste.h"
+#include "tests/support/ServidorPrivadoTeste.h"
 #include "tests/service/download/UnidadePonta.h"
 
 namespace {

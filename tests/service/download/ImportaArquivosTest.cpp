@@ -14,8 +14,8 @@
 #include <thread>
 
 #include "common/Sistema.h"
-#include "tests/service/TestePasta.h"
-#include "tests/common/db/InstalacaoTeste.h"
+#include "tests/support/PastaTemporaria.h"
+#include "tests/support/InstalacaoTeste.h"
 #include "tests/service/download/DownloadFTPExecucao.h"
 #include "tests/service/download/DownloadFTPServidor.h"
 #include "tools/pabx-sim/Recordings.h"
@@ -215,7 +215,7 @@ TEST_F(ImportaArquivos, UmaFalhaFicaNaUnidadeSemPedirSuasPastas) {
 TEST_F(ImportaArquivos, XMLQueFaltaSeparaEDepoisArquivaComAudio) {
     const auto resumo = pabxsim::MakeRecordings(loja_, 1, 3);
     const fs::path xml = resumo.xmlFiles[0];
-    const std::string guardado = LeArquivo(xml);
+    const std::string guardado = LeTudo(xml);
     fs::remove(xml);
     IniciaUnidade();
     Transfere();

@@ -67,7 +67,7 @@ TEST(RegistraGravacaoRun, MembrosDaCorridaUsamSeusCamposEContadores) {
         Cursor c = st.Abre();
         ASSERT_TRUE(c.Proxima());
         const std::string pcm = c.ReadBlob(0);
-        const std::string alaw = LeArquivo(w);
+        const std::string alaw = LeTudo(w);
         ASSERT_EQ(pcm.size(), 44 + 2 * (alaw.size() - 44));
         const TabelaALaw tabela(4);
         for (std::size_t i = 44; i < 1044; ++i) {
@@ -83,12 +83,12 @@ TEST(RegistraGravacaoRun, MembrosDaCorridaUsamSeusCamposEContadores) {
     EXPECT_TRUE(Contem(linhas, "Arquivo duplicado: "));
 
     // The encrypted-file members: a file of the run's folder and back.
-    EscreveArquivo(fs::path(t->PastaPABX) / "x.WAV", "dados de teste");
+    Grava(fs::path(t->PastaPABX) / "x.WAV", "dados de teste");
     ASSERT_TRUE(t->CriptografaArquivo(t->PastaPABX, "x.WAV"));
     fs::rename(fs::path(t->PastaPABX) / "x.WAV", fs::path(t->PastaPABX) / "original.WAV");
     ASSERT_TRUE(t->DescriptografaArquivo(0x81, a.banco->Configuracao()->CFG_CRIPTOKEY,
                                          t->PastaPABX + "x.dad"));
-    EXPECT_EQ(LeArquivo(fs::path(t->PastaPABX) / "x.WAV"), "dados de teste");
+    EXPECT_EQ(LeTudo(fs::path(t->PastaPABX) / "x.WAV"), "dados de teste");
     EXPECT_EQ(TPABXDownloadFTP::ExtensaoTipoArquivo(0x82), ".DAD");
     EXPECT_EQ(TPABXDownloadFTP::ExtensaoTipoArquivo(2), ".OGG");
 }

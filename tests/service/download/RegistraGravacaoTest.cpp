@@ -11,8 +11,8 @@
 #include "common/Sistema.h"
 #include "service/download/ArquivamentoGravacao.h"
 #include "service/download/ConversaoAudio.h"
-#include "tests/common/db/InstalacaoTeste.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/InstalacaoTeste.h"
+#include "tests/support/PastaTemporaria.h"
 #include "tools/pabx-sim/Recordings.h"
 
 namespace fs = std::filesystem;
@@ -127,8 +127,8 @@ class RegistraGravacao : public ::testing::Test {
         pabxsim::Bytes h = pabxsim::ALawWavHeader(n);
         std::string bytes(h.begin(), h.end());
         for (std::uint32_t i = 0; i < n; ++i) bytes.push_back(static_cast<char>(0xD5 ^ (i % 64)));
-        if (segundos > 0) EscreveArquivo(pasta / (nome + ".WAV"), bytes);
-        if (!xml.empty()) EscreveArquivo(pasta / (nome + ".XML"), xml);
+        if (segundos > 0) Grava(pasta / (nome + ".WAV"), bytes);
+        if (!xml.empty()) Grava(pasta / (nome + ".XML"), xml);
         return pasta;
     }
 
@@ -166,7 +166,7 @@ std::string Sox(const fs::path& pasta, std::vector<std::string> args) {
     o.saida = pasta / "sox.out";
     o.limite = std::chrono::minutes(2);
     EXPECT_TRUE(ExecutaProcesso(args, o).Sucesso());
-    std::string s = LeArquivo(o.saida);
+    std::string s = LeTudo(o.saida);
     while (!s.empty() && s.back() == '\n') s.pop_back();
     return s;
 }
@@ -225,7 +225,7 @@ TEST_F(RegistraGravacao, LojaDoSimuladorUmaLinhaPorItemESegundaPassagemDuplicada
             EXPECT_EQ(l.tpfile, 1);
             EXPECT_EQ(l.duracao, DuracaoWAV(w));
             fs::path copia = w.parent_path() / ("C" + w.filename().string().substr(1));
-            EXPECT_EQ(l.blob, LeArquivo(copia));
+            EXPECT_EQ(l.blob, LeTudo(copia));
         } else {
             EXPECT_TRUE(l.blobNulo);
             EXPECT_EQ(l.duracao, 0);
@@ -246,7 +246,7 @@ TEST_F(RegistraGravacao, LojaDoSimuladorUmaLinhaPorItemESegundaPassagemDuplicada
     const auto primeiro =
         std::find_if(linhas.begin(), linhas.end(), [](const Linha& l) { return !l.blobNulo; });
     ASSERT_NE(primeiro, linhas.end());
-    EscreveArquivo(pasta_.Caminho() / "blob.wav", primeiro->blob);
+    Grava(pasta_.Caminho() / "blob.wav", primeiro->blob);
     EXPECT_EQ(Sox(pasta_.Caminho(), {"soxi", "-r", (pasta_.Caminho() / "blob.wav").string()}),
               "8000");
 
@@ -288,21 +288,21 @@ TEST_F(RegistraGravacao, OggCriptografadoDecifraComSuaPropriaChaveDepoisDaTroca)
     ASSERT_EQ(linhas.size(), 1u);
     EXPECT_EQ(linhas[0].tpfile, 0x82);
     EXPECT_EQ(linhas[0].controle, chaveAntiga);
-    EXPECT_EQ(linhas[0].blob, LeArquivo(pasta / "C0000001.dad"));
+    EXPECT_EQ(linhas[0].blob, LeTudo(pasta / "C0000001.dad"));
 
     const fs::path dad = pasta_.Caminho() / "saida" / "X.dad";
     fs::create_directories(dad.parent_path());
-    EscreveArquivo(dad, linhas[0].blob);
+    Grava(dad, linhas[0].blob);
     ASSERT_TRUE(a.DescriptografaArquivo(linhas[0].tpfile, linhas[0].controle, dad));
     const fs::path ogg = dad.parent_path() / "X.OGG";
-    EXPECT_EQ(LeArquivo(ogg), LeArquivo(pasta / "C0000001.ogg"));
+    EXPECT_EQ(LeTudo(ogg), LeTudo(pasta / "C0000001.ogg"));
     EXPECT_EQ(Sox(pasta_.Caminho(), {"soxi", "-t", ogg.string()}), "vorbis");
     EXPECT_TRUE(Logou("Criptografando: ", LogInfo));
     EXPECT_TRUE(Logou("Fim criptografia: ", LogInfo));
     EXPECT_TRUE(Logou("Resultado conversão to OGG (Sucesso): ", LogInfo));
 
     // A file shorter than its header gives the reader's line and no output.
-    EscreveArquivo(dad.parent_path() / "Y.dad", "curto");
+    Grava(dad.parent_path() / "Y.dad", "curto");
     EXPECT_FALSE(a.DescriptografaArquivo(0x81, linhas[0].controle, dad.parent_path() / "Y.dad"));
     EXPECT_FALSE(fs::exists(dad.parent_path() / "Y.WAV"));
     EXPECT_TRUE(Logou("Ocorreu erro ao processar arquivo", LogInfo));
@@ -358,8 +358,7 @@ TEST_F(RegistraGravacao, FormatosDeBackupNaoMudamOArquivoGuardado) {
         const Linha l = Linhas().back();
         EXPECT_EQ(l.tpfile, caso.tpfile);
         EXPECT_EQ(l.controle, caso.tpfile & 0x80 ? caso.chave : "");
-        EXPECT_EQ(l.blob,
-                  LeArquivo(pasta / (caso.tpfile & 0x80 ? "C0000001.dad" : "C0000001.WAV")));
+        EXPECT_EQ(l.blob, LeTudo(pasta / (caso.tpfile & 0x80 ? "C0000001.dad" : "C0000001.WAV")));
         std::vector<std::string> achados;
         for (const auto& e : fs::directory_iterator(pasta))
             if (e.path().filename().string().starts_with("C"))
@@ -460,9 +459,9 @@ TEST_F(RegistraGravacao, FalhasDeixamAGravacaoNoPABXESemArquivoParcial) {
     // A WAV whose header is not canonical A-law: 6, a copy under NOK, no row.
     {
         const fs::path pasta = UmaGravacao(Xml());
-        std::string wav = LeArquivo(pasta / "R0000001.WAV");
+        std::string wav = LeTudo(pasta / "R0000001.WAV");
         wav[20] = 1;  // PCM
-        EscreveArquivo(pasta / "R0000001.WAV", wav);
+        Grava(pasta / "R0000001.WAV", wav);
         ArquivamentoGravacao a(Contexto());
         ContadoresArquivamento c;
         EXPECT_EQ(a.Registra(pasta, "R0000001.WAV", c), 6);
@@ -528,7 +527,7 @@ TEST_F(RegistraGravacao, FalhasDeixamAGravacaoNoPABXESemArquivoParcial) {
         const fs::path pasta = UmaGravacao(Xml());
         auto ctx = Contexto();
         ctx.PastaPABX = pasta_.Caminho() / "arquivo-no-lugar-da-pasta";
-        EscreveArquivo(ctx.PastaPABX, "x");
+        Grava(ctx.PastaPABX, "x");
         ArquivamentoGravacao a(std::move(ctx));
         ContadoresArquivamento c;
         EXPECT_EQ(a.Registra(pasta, "R0000001.WAV", c), 6);
@@ -552,7 +551,7 @@ TEST_F(RegistraGravacao, FalhasDeixamAGravacaoNoPABXESemArquivoParcial) {
     }
     // A killed run's half-written outputs are cleared by the next run's object.
     fs::create_directory(pastaPABX_ / ".arquivando-abc123");
-    EscreveArquivo(pastaPABX_ / ".arquivando-abc123" / "C0000001.WAV", "meio");
+    Grava(pastaPABX_ / ".arquivando-abc123" / "C0000001.WAV", "meio");
     { ArquivamentoGravacao a(Contexto()); }
     EXPECT_FALSE(fs::exists(pastaPABX_ / ".arquivando-abc123"));
 }
@@ -624,7 +623,7 @@ TEST_F(RegistraGravacao, AudioDaDescricaoContraOWAV) {
         const fs::path pasta = UmaGravacao(Xml("1", "SAIDA", std::to_string(1728551000 + n),
                                                std::string("<audio>") + caso.audio + "</audio>"),
                                            1.0, nome);
-        if (!caso.wavCheio) EscreveArquivo(pasta / (nome + ".WAV"), "");
+        if (!caso.wavCheio) Grava(pasta / (nome + ".WAV"), "");
         ArquivamentoGravacao a(Contexto());
         ContadoresArquivamento c;
         ASSERT_EQ(a.Registra(pasta, nome + ".WAV", c), 0);
@@ -633,7 +632,7 @@ TEST_F(RegistraGravacao, AudioDaDescricaoContraOWAV) {
         EXPECT_EQ(l.temaudio, caso.temaudio);
         EXPECT_EQ(l.blobNulo, caso.temaudio != 1);
         if (caso.temaudio == 1) {
-            EXPECT_EQ(l.blob, LeArquivo(pasta / ("C" + nome.substr(1) + ".WAV")));
+            EXPECT_EQ(l.blob, LeTudo(pasta / ("C" + nome.substr(1) + ".WAV")));
             EXPECT_EQ(l.duracao, 1);
         }
         EXPECT_EQ(Logou("XML indica gravação sem áudio, áudio do WAV registrado: " +
@@ -653,8 +652,7 @@ TEST_F(RegistraGravacao, DescricaoComNomeEmOutraCaixa) {
         const fs::path pasta = UmaGravacao("", 1.0, nome);
         std::string nomeXml = xml;
         nomeXml.replace(nomeXml.find('%'), 1, nome.substr(1));
-        EscreveArquivo(pasta / nomeXml,
-                       Xml("(48) 5555-0101", "ENTRADA", std::to_string(1728552000 + n)));
+        Grava(pasta / nomeXml, Xml("(48) 5555-0101", "ENTRADA", std::to_string(1728552000 + n)));
         ArquivamentoGravacao a(Contexto());
         ContadoresArquivamento c;
         ASSERT_EQ(a.Registra(pasta, nome + ".WAV", c), 0);
@@ -728,7 +726,7 @@ TEST_F(RegistraGravacao, SemInicioAMesmaGravacaoBaixadaDeNovoNaoDuplica) {
     // (another party, another length) is a recording of its own.
     const fs::path pasta = UmaGravacao(Xml("1", "SAIDA", "0"), 1.0, "R0000499");
     ASSERT_TRUE(AjustaDataArquivo(pasta / "R0000499.WAV", DataHora{2024, 10, 10, 9, 0, 0, 0}));
-    EscreveArquivo(pasta / "R0000499.XML", Xml("2", "SAIDA", "0"));
+    Grava(pasta / "R0000499.XML", Xml("2", "SAIDA", "0"));
     ArquivamentoGravacao a(Contexto());
     ContadoresArquivamento c;
     EXPECT_EQ(a.Registra(pasta, "R0000499.WAV", c), 0);
@@ -780,9 +778,9 @@ TEST_F(RegistraGravacao, SoAPropriaChaveComALinhaPresenteEhDuplicada) {
         fs::rename(loja_ / "GR101024" / "X0001001", loja_ / "GR101024" / "tmp");
         fs::create_directories(pasta.parent_path());
         fs::rename(loja_ / "GR101024" / "tmp", pasta);
-        EscreveArquivo(pasta / (nome1 + ".XML"), caso.primeira);
-        const std::string wavCheio = LeArquivo(pasta / (nome1 + ".WAV"));
-        if (caso.segundaSemWav) EscreveArquivo(pasta / (nome1 + ".WAV"), "");
+        Grava(pasta / (nome1 + ".XML"), caso.primeira);
+        const std::string wavCheio = LeTudo(pasta / (nome1 + ".WAV"));
+        if (caso.segundaSemWav) Grava(pasta / (nome1 + ".WAV"), "");
         {
             ArquivamentoGravacao a(Contexto());
             ContadoresArquivamento c;
@@ -792,8 +790,8 @@ TEST_F(RegistraGravacao, SoAPropriaChaveComALinhaPresenteEhDuplicada) {
             Attachment att = admin();
             att.Executa("SET GENERATOR GEN_GRV_ID TO 0");
         }
-        EscreveArquivo(pasta / (nome2 + ".WAV"), wavCheio);
-        EscreveArquivo(pasta / (nome2 + ".XML"), caso.segunda);
+        Grava(pasta / (nome2 + ".WAV"), wavCheio);
+        Grava(pasta / (nome2 + ".XML"), caso.segunda);
         const std::size_t antes = Linhas().size();
         ArquivamentoGravacao a(Contexto());
         ContadoresArquivamento c;

@@ -12,8 +12,8 @@
 #include "common/CifraTexto.h"
 #include "common/IniFile.h"
 #include "common/Sistema.h"
-#include "tests/common/db/InstalacaoTeste.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/InstalacaoTeste.h"
+#include "tests/support/PastaTemporaria.h"
 #include "tools/pabx-sim/Simulator.h"
 
 namespace {
@@ -101,7 +101,7 @@ TEST(ReinicioPelmoran, MortoDuranteUmaExecucaoFechaALinhaEBaixaDeNovo) {
                 return e.size() == 1 && e[0].operacao >= 3;
             },
             90s))
-            << LeArquivo(home.Caminho() / "saida.txt");
+            << LeTudo(home.Caminho() / "saida.txt");
         servico.Sinaliza(SIGKILL);
         int status = 0;
         ASSERT_TRUE(servico.Aguarda(30s, status));
@@ -117,20 +117,20 @@ TEST(ReinicioPelmoran, MortoDuranteUmaExecucaoFechaALinhaEBaixaDeNovo) {
     ASSERT_TRUE(servico.Iniciado());
     // The unit runs again in its window and this time ends its run (stamped).
     EXPECT_TRUE(Espera([&] { return Carimbado(inst); }, 120s))
-        << LeArquivo(home.Caminho() / "saida.txt");
+        << LeTudo(home.Caminho() / "saida.txt");
     servico.Sinaliza(SIGTERM);
     int status = 0;
     EXPECT_TRUE(servico.Aguarda(90s, status));
 
     e = Execucoes(inst);
-    ASSERT_GE(e.size(), 2u) << LeArquivo(home.Caminho() /
-                                         ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"))
-                            << LeArquivo(home.Caminho() / "PABX007" /
-                                         ("IMP" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
+    ASSERT_GE(e.size(), 2u) << LeTudo(home.Caminho() /
+                                      ("GRV" + FormataDataHora(Agora(), "yyyymm") + ".LOG"))
+                            << LeTudo(home.Caminho() / "PABX007" /
+                                      ("IMP" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
     EXPECT_EQ(e[0].resultado, 2);
     EXPECT_EQ(e[0].operacao, operacaoMorta);
-    const std::string imp = LeArquivo(home.Caminho() / "PABX007" /
-                                      ("IMP" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
+    const std::string imp =
+        LeTudo(home.Caminho() / "PABX007" / ("IMP" + FormataDataHora(Agora(), "yyyymm") + ".LOG"));
     EXPECT_NE(e[1].resultado, 0);
     // This time the unit answered: the run went past the login.
     EXPECT_NE(imp.find("Login aceito"), std::string::npos);

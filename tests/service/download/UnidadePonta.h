@@ -40,8 +40,8 @@
 #include "common/Sistema.h"
 #include "common/Texto.h"
 #include "service/download/ArquivamentoGravacao.h"
-#include "tests/common/db/InstalacaoTeste.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/InstalacaoTeste.h"
+#include "tests/support/PastaTemporaria.h"
 #include "tests/service/download/DownloadFTPServidor.h"
 #include "tools/pabx-sim/Recordings.h"
 #include "tools/pabx-sim/Simulator.h"
@@ -100,8 +100,8 @@ inline std::vector<std::int16_t> PCMEsperado(const fs::path& alaw, const fs::pat
     const auto r = ExecutaProcesso(
         {"sox", alaw.string(), "-t", "raw", "-e", "signed-integer", "-b", "16", "-L", raw.string()},
         o);
-    EXPECT_TRUE(r.Sucesso()) << LeArquivo(trabalho / "sox.out");
-    const std::string bruto = LeArquivo(raw);
+    EXPECT_TRUE(r.Sucesso()) << LeTudo(trabalho / "sox.out");
+    const std::string bruto = LeTudo(raw);
     std::vector<std::int16_t> a(bruto.size() / 2);
     std::memcpy(a.data(), bruto.data(), a.size() * 2);
     if (ganho > 0)
@@ -290,10 +290,10 @@ class Ambiente {
 
     std::string Logs() const {
         const std::string mes = FormataDataHora(Agora(), "yyyymm");
-        std::string s = LeArquivo(home.Caminho() / "saida.txt") +
-                        LeArquivo(home.Caminho() / ("GRV" + mes + ".LOG"));
+        std::string s =
+            LeTudo(home.Caminho() / "saida.txt") + LeTudo(home.Caminho() / ("GRV" + mes + ".LOG"));
         for (const auto& e : fs::directory_iterator(home.Caminho()))
-            if (e.is_directory()) s += LeArquivo(e.path() / ("IMP" + mes + ".LOG"));
+            if (e.is_directory()) s += LeTudo(e.path() / ("IMP" + mes + ".LOG"));
         return s;
     }
 

@@ -20,7 +20,7 @@ class ExtensionWriteTest : public ::testing::Test {
     void Start(SimulatorOptions opt = {}) {
         Scenario s;
         s.password = "9";
-        s.store = dir_.path();
+        s.store = dir_.Caminho();
         s.extensionList = {1001};
         s.extensionParams = {{1001, 7}};
         s.extensionLists = {{1001, {1002}}};
@@ -40,7 +40,7 @@ class ExtensionWriteTest : public ::testing::Test {
         return f;
     }
 
-    test::ScratchDir dir_;
+    PastaTemporaria dir_;
     std::unique_ptr<Simulator> sim_;
 };
 

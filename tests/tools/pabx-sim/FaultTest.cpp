@@ -24,12 +24,12 @@ using test::RawClient;
 class FaultTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fs_ = dir_.path() / "sd" / "NORVIKA" / "AUDIOREC" / "GR101024" / "X0001010";
+        fs_ = dir_.Caminho() / "sd" / "NORVIKA" / "AUDIOREC" / "GR101024" / "X0001010";
         std::filesystem::create_directories(fs_);
         std::ofstream(fs_ / "R0000001.WAV") << "x";
         scenario_.password = "9";
         scenario_.model = "BRELVO";
-        scenario_.store = dir_.path() / "sd";
+        scenario_.store = dir_.Caminho() / "sd";
         scenario_.agenda = {{1001, "Um", "Ramal um"}, {1002, "Dois", "Ramal dois"}};
     }
 
@@ -45,7 +45,7 @@ class FaultTest : public ::testing::Test {
         return c;
     }
 
-    test::ScratchDir dir_;
+    PastaTemporaria dir_;
     std::filesystem::path fs_;
     Scenario scenario_;
     std::unique_ptr<Simulator> sim_;

@@ -35,8 +35,8 @@ std::string ReadAll(const fs::path& p) {
 }
 
 TEST(MakeRecordings, WavFilesSatisfySoxAndDescriptionsParse) {
-    test::ScratchDir dir;
-    fs::path store = dir.path() / "sd";
+    PastaTemporaria dir;
+    fs::path store = dir.Caminho() / "sd";
     std::string out = RunCommand(std::string(PABXSIM_BIN) + " make-recordings --store '" +
                                  store.string() + "' --count 40 --seed 7 2>&1");
     ASSERT_NE(out.find("pabx-sim:"), std::string::npos) << out;
@@ -98,7 +98,7 @@ TEST(MakeRecordings, WavFilesSatisfySoxAndDescriptionsParse) {
     EXPECT_GT(folders.size(), 3u);
 
     // The same seed gives the same store.
-    fs::path again = dir.path() / "again";
+    fs::path again = dir.Caminho() / "again";
     auto sum = MakeRecordings(again, 40, 7);
     EXPECT_EQ(sum.wavFiles.size(), 38u);
     for (const auto& f : sum.wavFiles)
@@ -114,8 +114,8 @@ TEST(MakeRecordings, ALawEncoderMatchesTheG711Table) {
 }
 
 TEST(ScenarioFile, ReadsEverySectionAndRejectsMistakes) {
-    test::ScratchDir dir;
-    std::ofstream(dir.path() / "doc.xml") << "<d/>";
+    PastaTemporaria dir;
+    std::ofstream(dir.Caminho() / "doc.xml") << "<d/>";
     const char* text = R"(
 ; a unit of the test bench
 [pabx]
@@ -147,12 +147,12 @@ list = 1002
 [faults]
 a = remove refuse nth=2
 )";
-    Scenario s = ParseScenario(text, dir.path());
+    Scenario s = ParseScenario(text, dir.Caminho());
     EXPECT_EQ(s.password, "abc");
     EXPECT_EQ(s.versionMajor, 3);
     EXPECT_EQ(s.versionMinor, 16);
     EXPECT_EQ(s.release, 50);
-    EXPECT_EQ(s.store, dir.path() / "sd");
+    EXPECT_EQ(s.store, dir.Caminho() / "sd");
     EXPECT_EQ(s.agendaForms, AgendaForms::All);
     EXPECT_EQ(s.sdUsed, 600);
     ASSERT_EQ(s.dnsNames.size(), 2u);
@@ -175,7 +175,7 @@ a = remove refuse nth=2
          {"[pabx]\nversion = 3\n", "[pabx]\ncolour = red\n", "[sdcard]\ntotal = lots\n",
           "[blocks]\n30/1 = 0G\n", "[pabx\n", "key = value\n", "[documents]\n1 = missing.xml\n",
           "[pabx]\nparameters = 0\n"}) {
-        EXPECT_THROW(ParseScenario(bad, dir.path()), ScenarioError) << bad;
+        EXPECT_THROW(ParseScenario(bad, dir.Caminho()), ScenarioError) << bad;
     }
 }
 

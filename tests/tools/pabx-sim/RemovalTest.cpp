@@ -17,14 +17,14 @@ using test::RawClient;
 class RemovalTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        root_ = dir_.path() / "sd";
+        root_ = dir_.Caminho() / "sd";
         day_ = root_ / "NORVIKA" / "AUDIOREC" / "GR101024";
         fs::create_directories(day_ / "X0001010");
         fs::create_directories(day_ / "X0001020");  // empty device folder
         Touch(day_ / "X0001010" / "R0000001.WAV");
         Touch(day_ / "X0001010" / "R0000001.XML");
         Touch(day_ / "X0001010" / "r0000002.wav");  // stores name files in any case
-        Touch(dir_.path() / "outside.txt");
+        Touch(dir_.Caminho() / "outside.txt");
         Touch(root_ / "NORVIKA" / "keep.txt");
         Scenario s;
         s.password = "1";
@@ -50,11 +50,11 @@ class RemovalTest : public ::testing::Test {
 
     size_t FileCount() {
         size_t n = 0;
-        for (auto& e : fs::recursive_directory_iterator(dir_.path())) n += e.is_regular_file();
+        for (auto& e : fs::recursive_directory_iterator(dir_.Caminho())) n += e.is_regular_file();
         return n;
     }
 
-    test::ScratchDir dir_;
+    PastaTemporaria dir_;
     fs::path root_, day_;
     std::unique_ptr<Simulator> sim_;
     std::unique_ptr<RawClient> client_;
@@ -83,8 +83,8 @@ TEST_F(RemovalTest, FoldersGoOnlyWhenEmpty) {
 }
 
 TEST_F(RemovalTest, RefusesPathsThatLeaveTheStore) {
-    fs::create_symlink(dir_.path() / "outside.txt", day_ / "X0001010" / "LINK.WAV");
-    fs::create_directory_symlink(dir_.path(), day_ / "ESCAPE");
+    fs::create_symlink(dir_.Caminho() / "outside.txt", day_ / "X0001010" / "LINK.WAV");
+    fs::create_directory_symlink(dir_.Caminho(), day_ / "ESCAPE");
     const std::string refused[] = {
         "0:/NORVIKA/AUDIOREC/../../outside.txt",
         "0:/NORVIKA/AUDIOREC/GR101024/../../keep.txt",
@@ -107,7 +107,7 @@ TEST_F(RemovalTest, RefusesPathsThatLeaveTheStore) {
     size_t before = FileCount();
     for (const auto& p : refused) EXPECT_EQ(Remove(p), 4) << p;
     EXPECT_EQ(FileCount(), before);
-    EXPECT_TRUE(fs::exists(dir_.path() / "outside.txt"));
+    EXPECT_TRUE(fs::exists(dir_.Caminho() / "outside.txt"));
 }
 
 TEST_F(RemovalTest, TextAfterTheTerminatorIsNotPartOfThePath) {
@@ -115,7 +115,7 @@ TEST_F(RemovalTest, TextAfterTheTerminatorIsNotPartOfThePath) {
     p.push_back('\0');
     p += "/../../../outside.txt";
     EXPECT_EQ(Remove(p), 1);
-    EXPECT_TRUE(fs::exists(dir_.path() / "outside.txt"));
+    EXPECT_TRUE(fs::exists(dir_.Caminho() / "outside.txt"));
 }
 
 TEST_F(RemovalTest, NeedsRecordingsAccessOpenOnTheSession) {

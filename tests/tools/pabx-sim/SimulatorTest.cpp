@@ -16,7 +16,6 @@ namespace pabxsim {
 namespace {
 
 using test::RawClient;
-using test::ScratchDir;
 
 Scenario TestScenario(const std::filesystem::path& store,
                       const std::string& model = "orval500 plus") {
@@ -50,7 +49,7 @@ std::string Field(const Bytes& f, size_t at, size_t width) {
 class SimulatorTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        store_ = dir_.path() / "store";
+        store_ = dir_.Caminho() / "store";
         std::filesystem::create_directories(store_ / "NORVIKA" / "AUDIOREC");
         Start(TestScenario(store_));
     }
@@ -67,7 +66,7 @@ class SimulatorTest : public ::testing::Test {
         return c;
     }
 
-    ScratchDir dir_;
+    PastaTemporaria dir_;
     std::filesystem::path store_;
     std::unique_ptr<Simulator> sim_;
 };
@@ -274,7 +273,7 @@ TEST_F(SimulatorTest, SdCardVolumeAndRecordingsControl) {
 }
 
 TEST_F(SimulatorTest, FramesLogHoldsEveryReceivedFrameInHex) {
-    auto log = dir_.path() / "frames.log";
+    auto log = dir_.Caminho() / "frames.log";
     SimulatorOptions opt;
     opt.framesLog = log;
     opt.keepFrames = true;

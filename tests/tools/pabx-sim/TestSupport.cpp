@@ -6,22 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <stdexcept>
 
 namespace pabxsim::test {
-
-ScratchDir::ScratchDir() {
-    const char* base = std::getenv("VERUZADU_TEST_TMP");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/pabxsim.XXXXXX";
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
-}
-
-ScratchDir::~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
 
 RawClient::RawClient(uint16_t port) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -1,24 +1,12 @@
 #pragma once
-// Raw-socket client and scratch folders for the simulator's tests.
+// Raw-socket client for the simulator's tests (scratch folders: PastaTemporaria).
 #include <filesystem>
 #include <string>
 
+#include "tests/support/PastaTemporaria.h"
 #include "tools/pabx-sim/Frame.h"
 
 namespace pabxsim::test {
-
-// A fresh folder below $VERUZADU_TEST_TMP (or /tmp), removed by the destructor.
-class ScratchDir final {
-  public:
-    ScratchDir();
-    ~ScratchDir();
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
 
 // Talks to the simulator the way a client does, bytes in, bytes out.
 class RawClient final {

@@ -12,9 +12,9 @@
 #include "common/IniFile.h"
 #include "common/Sistema.h"
 #include "service/ServicoVeruzaduQuv.h"
-#include "tests/common/db/InstalacaoTeste.h"
+#include "tests/support/InstalacaoTeste.h"
 #include "tests/common/status/ClienteTeste.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 
 using namespace std::chrono_literals;
 
@@ -34,7 +34,7 @@ Saida Sonda(const PastaTemporaria& pasta, const std::vector<std::string>& args) 
     o.limite = 60s;
     Saida s;
     s.r = ExecutaProcesso(argv, o);
-    s.texto = LeArquivo(arquivo);
+    s.texto = LeTudo(arquivo);
     std::filesystem::remove(arquivo);
     return s;
 }

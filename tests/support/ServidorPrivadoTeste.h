@@ -19,7 +19,7 @@
 #include <string>
 
 #include "common/Sistema.h"
-#include "tests/ServidorTeste.h"
+#include "tests/support/ServidorTeste.h"
 
 class ServidorPrivadoTeste {
   public:

@@ -16,7 +16,7 @@
 #include <QTimer>
 #include <QToolButton>
 
-#include "TesteConsole.h"
+#include "tests/console/TesteConsole.h"
 #include "console/Gravacoes.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormApagaReg.h"

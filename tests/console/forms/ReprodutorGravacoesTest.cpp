@@ -16,7 +16,7 @@
 #include <algorithm>
 #include <set>
 
-#include "TesteConsole.h"
+#include "tests/console/TesteConsole.h"
 #include "common/ArquivoCriptografado.h"
 #include "common/CifraTexto.h"
 #include "common/Sistema.h"

@@ -14,7 +14,7 @@
 #include <QTableWidget>
 
 #include "ConsoleTeste.h"
-#include "TesteConsole.h"
+#include "tests/console/TesteConsole.h"
 #include "Versao.h"
 #include "common/CifraTexto.h"
 #include "console/forms/ContextoConsole.h"

@@ -17,7 +17,7 @@
 #include <fstream>
 
 #include "ConsoleTeste.h"
-#include "PontaStatus.h"
+#include "tests/console/PontaStatus.h"
 #include "common/CifraTexto.h"
 #include "common/Sistema.h"
 #include "common/Texto.h"

@@ -8,7 +8,7 @@
 #include <QTimer>
 #include <thread>
 
-#include "TesteConsole.h"
+#include "tests/console/TesteConsole.h"
 #include "common/Sistema.h"
 #include "console/Centrais.h"
 #include "console/Historico.h"

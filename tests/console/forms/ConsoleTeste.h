@@ -5,7 +5,7 @@
 
 #include <QDialog>
 
-#include "TesteConsole.h"
+#include "tests/console/TesteConsole.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormMain.h"
 

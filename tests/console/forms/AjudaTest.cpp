@@ -11,7 +11,7 @@
 #include <set>
 
 #include "ConsoleTeste.h"
-#include "TesteConsole.h"
+#include "tests/console/TesteConsole.h"
 #include "console/PaginasAjuda.h"
 #include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
@@ -29,27 +29,18 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string Le(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-}  // namespace
-
 TEST(Ajuda, CadaContextoTemSuaPagina) {
     const fs::path fonte = fs::path(VERUZADU_SOURCE_DIR) / "console" / "ajuda";
     const fs::path instalada = fs::path(VERUZADU_EXE).parent_path() / "ajuda";
     std::set<std::string> arquivos;
     std::set<int> contextos;
-    const std::string indice = Le(fonte / "index.html");
+    const std::string indice = LeTudo(fonte / "index.html");
     for (const PaginaAjuda& p : PaginasAjuda()) {
         SCOPED_TRACE(p.arquivo);
         EXPECT_TRUE(arquivos.insert(p.arquivo).second);
         EXPECT_TRUE(contextos.insert(static_cast<int>(p.contexto)).second);
         for (const fs::path& pasta : {fonte, instalada}) {
-            const std::string texto = Le(pasta / p.arquivo);
+            const std::string texto = LeTudo(pasta / p.arquivo);
             ASSERT_FALSE(texto.empty()) << (pasta / p.arquivo);
             EXPECT_NE(texto.find("<html lang=\"pt-BR\">"), std::string::npos);
             EXPECT_NE(texto.find(std::string("<title>") + p.titulo + "</title>"),

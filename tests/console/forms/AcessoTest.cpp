@@ -5,8 +5,8 @@
 #include <QPushButton>
 #include <thread>
 
-#include "MensageiroTeste.h"
-#include "TesteConsole.h"
+#include "tests/console/MensageiroTeste.h"
+#include "tests/console/TesteConsole.h"
 #include "common/CifraTexto.h"
 #include "common/db/Instalacao.h"
 #include "console/Acesso.h"

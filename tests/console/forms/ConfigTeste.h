@@ -7,7 +7,7 @@
 #include <QMenu>
 
 #include "ConsoleTeste.h"
-#include "TesteConsole.h"
+#include "tests/console/TesteConsole.h"
 
 struct ConsoleAdmin {
     explicit ConsoleAdmin(ProgramaTeste& p) : prog(p) {

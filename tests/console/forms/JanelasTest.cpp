@@ -5,8 +5,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "MensageiroTeste.h"
-#include "TesteConsole.h"
+#include "tests/console/MensageiroTeste.h"
+#include "tests/console/TesteConsole.h"
 #include "console/MDados.h"
 #include "console/forms/CaixaMensagem.h"
 #include "console/forms/FormConfigBD.h"

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "TesteConsole.h"
+#include "tests/console/TesteConsole.h"
 #include "console/forms/ContextoConsole.h"
 
 inline void InsereRamal(Attachment& unidade, int pabx, const std::string& numero,

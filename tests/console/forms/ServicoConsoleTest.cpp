@@ -10,7 +10,7 @@
 #include <QAction>
 #include <QLabel>
 
-#include "TesteConsole.h"
+#include "tests/console/TesteConsole.h"
 #include "console/ServicoConsole.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormMain.h"

@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "ContatosTeste.h"
+#include "tests/console/ContatosTeste.h"
 #include "common/IniFile.h"
 #include "common/Texto.h"
 #include "console/AgendaContatos.h"

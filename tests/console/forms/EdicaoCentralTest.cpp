@@ -15,7 +15,7 @@
 #include <map>
 
 #include "ConsoleTeste.h"
-#include "TesteConsole.h"
+#include "tests/console/TesteConsole.h"
 #include "common/CifraTexto.h"
 #include "console/EdicaoCentral.h"
 #include "console/forms/ContextoConsole.h"

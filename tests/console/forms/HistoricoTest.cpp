@@ -9,8 +9,8 @@
 #include <atomic>
 #include <thread>
 
-#include "MensageiroTeste.h"
-#include "TesteConsole.h"
+#include "tests/console/MensageiroTeste.h"
+#include "tests/console/TesteConsole.h"
 #include "common/db/Esquema.h"
 #include "console/Historico.h"
 #include "console/MDados.h"

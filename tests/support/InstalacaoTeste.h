@@ -6,7 +6,7 @@
 #include "common/db/Esquema.h"
 #include "common/db/Firebird.h"
 #include "common/db/Instalacao.h"
-#include "tests/ServidorTeste.h"
+#include "tests/support/ServidorTeste.h"
 
 #include <gtest/gtest.h>
 

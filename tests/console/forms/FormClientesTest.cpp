@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 
-#include "ContatosTeste.h"
+#include "tests/console/ContatosTeste.h"
 #include "console/forms/FormClientes.h"
 #include "console/forms/FormEdCliente.h"
 

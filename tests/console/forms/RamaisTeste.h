@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "TesteConsole.h"
+#include "tests/console/TesteConsole.h"
 #include "common/CifraTexto.h"
 #include "console/forms/ContextoConsole.h"
 #include "tools/pabx-sim/Simulator.h"
