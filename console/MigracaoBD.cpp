@@ -19,7 +19,7 @@
 #include "common/db/Firebird.h"
 #include "common/db/Script.h"
 #include "common/db/Servicos.h"
-#include "common/gbak/vekIbGbak.h"
+#include "common/gbak/TrabalhoGbak.h"
 #include "console/AtualizacaoBD.h"
 #include "console/MDados.h"
 #include "console/RegistroMigracao.h"
@@ -38,19 +38,6 @@ const char* const PacoteMigracao = "Veruzadu.udb";
 bool ArquivoAusente(const FirebirdError& e) {
     const std::string m = e.what();
     return m.find("No such file") != std::string::npos;
-}
-
-// The last lines of gbak's status file that say what went wrong.
-std::string ErroDoStatus(const fs::path& status) {
-    std::ifstream f(status);
-    std::vector<std::string> erros;
-    for (std::string l; std::getline(f, l);)
-        if (l.find("ERROR") != std::string::npos || l.find("rror") != std::string::npos)
-            erros.push_back(l);
-    std::string r;
-    for (std::size_t i = erros.size() > 3 ? erros.size() - 3 : 0; i < erros.size(); ++i)
-        r += (r.empty() ? "" : " ") + erros[i];
-    return r;
 }
 
 }  // namespace
@@ -76,6 +63,14 @@ struct MigracaoBD::Execucao {
 
     std::string antigo, vivoPrincipal, vivoUnidade;
     bool unidadeExiste = false;
+    // Working names of the old database restored, and the kept backups.
+    std::string novoPrincipal, novaUnidade;
+    std::string guardaPrincipal, guardaUnidade, guardaAntigo;
+    // Where the old database goes (empty: the server could not tell), and
+    // whether its copy there was made.
+    std::string destinoAntigo;
+    bool antigoCopiado = false;
+    std::string motivoAntigo;
     // Live databases this run shut down to keep others out, online again on
     // every way out.
     std::vector<std::string> desligados;
@@ -161,94 +156,34 @@ struct MigracaoBD::Execucao {
         gbak.opRestore.Verbose = gbak.opRestore.OverWriteStatFile = true;
         gbak.opRestore.StatutMessageFile = status;
     }
-    std::string Motivo(const TvekIbGbak& gbak, const std::string& status) const {
-        std::string m = gbak.Motivo();
-        const std::string s = ErroDoStatus(status);
-        if (!s.empty()) m += (m.empty() ? "" : ": ") + s;
-        return m;
+    // The console's gbak runs: a failure quotes the status file, which goes
+    // after a success.
+    RegraGbak Regra() const {
+        RegraGbak r;
+        r.variante = VarianteGbak::Console;
+        r.completo = ComparaVersoes(versaoServidor, "2.5") >= 0;
+        r.explicaStatus = r.apagaStatus = true;
+        r.configura = [this](TvekIbGbak& gbak, const std::string& status) {
+            Configura(gbak, status);
+        };
+        return r;
     }
     // gbak -b of the server's `banco` to the local `arquivo`, written under a
     // working name first so a cut backup never stands under the final one.
     bool Backup(const std::string& banco, const std::string& arquivo, std::string& motivo) const {
-        const std::string parcial = arquivo + ".parcial";
-        const std::string status = Status(arquivo);
-        std::error_code ec;
-        fs::remove(parcial, ec);
-        TvekIbGbak gbak(VarianteGbak::Console);
-        bool ok = false;
-        try {
-            Configura(gbak, status);
-            gbak.BackupFiles.Add().FileName = parcial;
-            gbak.DataBaseFiles.Add().FileName = banco;
-            ok = gbak.Backup();
-            if (!ok) motivo = Motivo(gbak, status);
-        } catch (const GbakErro& e) {
-            motivo = e.what();
-        }
-        if (ok && !fs::is_regular_file(parcial, ec)) {
-            ok = false;
-            motivo = "gbak não gravou " + parcial;
-        }
-        if (ok) {
-            fs::rename(parcial, arquivo, ec);
-            if (ec) {
-                ok = false;
-                motivo = "não foi possível renomear " + parcial + ": " + ec.message();
-            }
-        }
-        if (!ok)
-            fs::remove(parcial, ec);
-        else
-            fs::remove(status, ec);
-        return ok;
+        return GravaBackup(Regra(), Status(arquivo), banco, arquivo + ".parcial", arquivo, nullptr,
+                           motivo);
     }
     // The server's `origem` straight into `destino` (which must not exist)
-    // through a piped gbak pair, for a copy no kept file is needed of. The
-    // origin is one we restored ourselves: no garbage to collect on the way.
+    // through a piped gbak pair.
     bool Copia(const std::string& origem, const std::string& destino, std::string& motivo) const {
-        TvekIbGbak backup(VarianteGbak::Console), restauracao(VarianteGbak::Console);
-        const std::string statusBackup = Status(origem), statusRestauracao = Status(destino);
-        try {
-            Configura(backup, statusBackup);
-            backup.opBackup.GarbageCollect = true;  // gbak's -g: no garbage collection
-            backup.DataBaseFiles.Add().FileName = origem;
-            Configura(restauracao, statusRestauracao);
-            restauracao.DataBaseFiles.Add().FileName = destino;
-            if (backup.BackupRestore(restauracao, ComparaVersoes(versaoServidor, "2.5") >= 0)) {
-                std::error_code ec;
-                fs::remove(statusBackup, ec);
-                fs::remove(statusRestauracao, ec);
-                return true;
-            }
-            // The restore's own failure says more than a backup cut short by it.
-            const std::string mr = Motivo(restauracao, statusRestauracao);
-            const std::string mb = Motivo(backup, statusBackup);
-            motivo = !mr.empty() ? mr : mb;
-            if (!mr.empty() && !mb.empty()) motivo += " (backup: " + mb + ")";
-        } catch (const GbakErro& e) {
-            motivo = e.what();
-        }
-        return false;
+        return CopiaBanco(Regra(), Status(origem), Status(destino), origem, destino, motivo);
     }
     // gbak -c of the local `arquivo` into the server's `banco`, which must not exist.
     bool Restaura(const std::string& arquivo, const std::string& banco, std::string& motivo) const {
-        TvekIbGbak gbak(VarianteGbak::Console);
-        const std::string status = Status(banco);
-        try {
-            Configura(gbak, status);
-            gbak.RestoreFiles.Add().FileName = arquivo;
-            gbak.DataBaseFiles.Add().FileName = banco;
-            if (gbak.Restore(ComparaVersoes(versaoServidor, "2.5") >= 0)) {
-                std::error_code ec;
-                fs::remove(status, ec);
-                return true;
-            }
-            motivo = Motivo(gbak, status);
-        } catch (const GbakErro& e) {
-            motivo = e.what();
-        }
-        return false;
+        return RestauraEmNovo(Regra(), Status(banco), arquivo, banco, motivo);
     }
+    void Devolve(const std::string& viva, const std::string& guarda, bool existia);
 };
 
 MigracaoBD::MigracaoBD(MDados& dados, Mensageiro& mensagens)
@@ -394,22 +329,31 @@ ResultadoMigracao MigracaoBD::Executa() {
 }
 
 ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
+    for (auto passo :
+         {&MigracaoBD::VerificaConexoes, &MigracaoBD::Prepara, &MigracaoBD::GuardaBancos,
+          &MigracaoBD::RestauraAntigo, &MigracaoBD::AtualizaEstrutura, &MigracaoBD::Troca})
+        if (const Desfecho fim = (this->*passo)(ex)) return *fim;
+    TerminaAntigo(ex);
+    return ResultadoMigracao::Concluida;
+}
+
+// Where the live databases are, and who else is attached to them.
+MigracaoBD::Desfecho MigracaoBD::VerificaConexoes(Execucao& ex) {
     const IniFile ini(ArquivoVeruzaduIni());
     const std::string falhaConexao = Traduz("Falha ao conectar base de dados QuvVeruzadu");
-
-    // Where the live databases are, and who else is attached to them.
     Mostra(Traduz("Verificando conexões com a base de dados"));
+    auto recusa = [this](const std::string& banco) {
+        Falha(Traduz("Migração recusada") + ": " +
+                  Traduz("há outras conexões com a base de dados") + " " + banco,
+              "");
+        return ResultadoMigracao::Recusada;
+    };
     try {
         Attachment principal = Attachment::Conecta(
             {MontaCaminhoBD(ini, "VERUZADU", ex.pastaDados, NomeComputador()).conexao, ex.usuario,
              ex.senha, 30});
         ex.vivoPrincipal = principal.NomeArquivoServidor();
-        if (principal.ContaConexoesUsuarios() > 1) {
-            Falha(Traduz("Migração recusada") + ": " +
-                      Traduz("há outras conexões com a base de dados") + " " + ex.vivoPrincipal,
-                  "");
-            return ResultadoMigracao::Recusada;
-        }
+        if (principal.ContaConexoesUsuarios() > 1) return recusa(ex.vivoPrincipal);
     } catch (const FirebirdError& e) {
         Falha(falhaConexao, e.what());
         return ResultadoMigracao::Falhou;
@@ -420,12 +364,7 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
              ex.senha, 30});
         ex.unidadeExiste = true;
         ex.vivoUnidade = unidade.NomeArquivoServidor();
-        if (unidade.ContaConexoesUsuarios() > 1) {
-            Falha(Traduz("Migração recusada") + ": " +
-                      Traduz("há outras conexões com a base de dados") + " " + ex.vivoUnidade,
-                  "");
-            return ResultadoMigracao::Recusada;
-        }
+        if (unidade.ContaConexoesUsuarios() > 1) return recusa(ex.vivoUnidade);
     } catch (const FirebirdError& e) {
         if (!ArquivoAusente(e)) {
             Falha(Traduz("Falha ao conectar base de dados GRVPAB001"), e.what());
@@ -435,17 +374,17 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
     }
     try {
         Attachment antigo = ex.Conecta(ex.antigo);
-        if (antigo.ContaConexoesUsuarios() > 1) {
-            Falha(Traduz("Migração recusada") + ": " +
-                      Traduz("há outras conexões com a base de dados") + " " + ex.antigo,
-                  "");
-            return ResultadoMigracao::Recusada;
-        }
+        if (antigo.ContaConexoesUsuarios() > 1) return recusa(ex.antigo);
     } catch (const FirebirdError& e) {
         Falha(falhaConexao, e.what());
         return ResultadoMigracao::Falhou;
     }
+    return std::nullopt;
+}
 
+// The program folder checked, the recovery record written and the live
+// databases shut down.
+MigracaoBD::Desfecho MigracaoBD::Prepara(Execucao& ex) {
     // The program folder takes the backups: it must be there and writable.
     {
         const fs::path teste = ex.pastaPrograma + ".migracao-teste";
@@ -459,9 +398,13 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
         fs::remove(teste, ec);
     }
 
-    // Working names of the old database restored and brought up to date.
-    const std::string novoPrincipal = ex.pastaDados + "QUVVERUZADU_MIGRACAO.FDB";
-    const std::string novaUnidade = ex.pastaDados + "GRVPAB001_MIGRACAO.FDB";
+    // Working names of the old database restored and brought up to date, and
+    // the backups kept in the program folder.
+    ex.novoPrincipal = ex.pastaDados + "QUVVERUZADU_MIGRACAO.FDB";
+    ex.novaUnidade = ex.pastaDados + "GRVPAB001_MIGRACAO.FDB";
+    ex.guardaPrincipal = ex.pastaPrograma + "QUVVERUZADU_" + ex.carimbo + ".gbk";
+    ex.guardaUnidade = ex.pastaPrograma + "GRVPAB001_" + ex.carimbo + ".gbk";
+    ex.guardaAntigo = ex.pastaPrograma + "VERUZADU_" + ex.carimbo + ".gbk";
 
     // Recorded before anything changes, so a console killed from here on
     // leaves the next start enough to put everything back.
@@ -471,7 +414,7 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
     ex.registro.antigo = ex.antigo;
     ex.registro.desligados = {ex.vivoPrincipal};
     if (ex.unidadeExiste) ex.registro.desligados.push_back(ex.vivoUnidade);
-    ex.registro.temporarios = {novoPrincipal, novaUnidade};
+    ex.registro.temporarios = {ex.novoPrincipal, ex.novaUnidade};
     ex.Registra("preparo");
 
     // Nobody else gets in while they are replaced (the server refuses the
@@ -490,56 +433,57 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
     }
 
     PontoMorteMigracao("desligadas");
+    return std::nullopt;
+}
 
-    // 1. The live databases, kept, and the old one's backup, all at once.
+// 1. The live databases, kept, and the old one's backup, all at once.
+MigracaoBD::Desfecho MigracaoBD::GuardaBancos(Execucao& ex) {
     const std::string falhaBackup = Traduz("Falha ao realizar backup da base de dados QuvVeruzadu");
-    const std::string guardaPrincipal = ex.pastaPrograma + "QUVVERUZADU_" + ex.carimbo + ".gbk";
-    const std::string guardaUnidade = ex.pastaPrograma + "GRVPAB001_" + ex.carimbo + ".gbk";
-    const std::string guardaAntigo = ex.pastaPrograma + "VERUZADU_" + ex.carimbo + ".gbk";
-    std::string motivo;
     Mostra(Traduz("Realizando backup da base de dados QuvVeruzadu"));
-    {
-        std::vector<std::pair<std::string, std::string>> copias{{ex.vivoPrincipal, guardaPrincipal},
-                                                                {ex.antigo, guardaAntigo}};
-        if (ex.unidadeExiste) copias.emplace_back(ex.vivoUnidade, guardaUnidade);
-        std::vector<Tarefa> t;
-        for (const auto& [banco, arquivo] : copias)
-            t.push_back(
-                {[&ex, banco, arquivo](std::string& m) { return ex.Backup(banco, arquivo, m); }});
-        EmParalelo(t, ProcessaMensagens);
-        for (std::size_t i = 0; i < t.size(); ++i)
-            if (!t[i].ok)
-                return Falha(falhaBackup + " (" + copias[i].first + ")", t[i].motivo),
-                       ResultadoMigracao::Falhou;
-        for (const auto& [banco, arquivo] : copias)
-            GravaLogUpgrade("Backup de " + banco + ": " + arquivo);
-    }
+    std::vector<std::pair<std::string, std::string>> copias{{ex.vivoPrincipal, ex.guardaPrincipal},
+                                                            {ex.antigo, ex.guardaAntigo}};
+    if (ex.unidadeExiste) copias.emplace_back(ex.vivoUnidade, ex.guardaUnidade);
+    std::vector<Tarefa> t;
+    for (const auto& [banco, arquivo] : copias)
+        t.push_back(
+            {[&ex, banco, arquivo](std::string& m) { return ex.Backup(banco, arquivo, m); }});
+    EmParalelo(t, ProcessaMensagens);
+    for (std::size_t i = 0; i < t.size(); ++i)
+        if (!t[i].ok)
+            return Falha(falhaBackup + " (" + copias[i].first + ")", t[i].motivo),
+                   ResultadoMigracao::Falhou;
+    for (const auto& [banco, arquivo] : copias)
+        GravaLogUpgrade("Backup de " + banco + ": " + arquivo);
+    return std::nullopt;
+}
 
-    // 2. The old database under working names.
+// 2. The old database under working names.
+MigracaoBD::Desfecho MigracaoBD::RestauraAntigo(Execucao& ex) {
     const std::string falhaRestauracao = Traduz("Falha ao restaurar base de dados QuvVeruzadu");
     Mostra(Traduz("Restaurando base de dados QuvVeruzadu"));
-    {
-        std::vector<Tarefa> t;
-        for (const std::string& novo : {novoPrincipal, novaUnidade}) {
-            // A leftover of an interrupted run is ours to drop.
-            if (ex.Existe(novo) && !ex.Apaga(novo, motivo))
-                return Falha(falhaRestauracao + " (" + novo + ")", motivo),
-                       ResultadoMigracao::Falhou;
-            ex.temporarios.push_back(novo);
-            t.push_back({[&ex, novo, &guardaAntigo](std::string& m) {
-                return ex.Restaura(guardaAntigo, novo, m);
-            }});
-        }
-        EmParalelo(t, ProcessaMensagens);
-        for (std::size_t i = 0; i < t.size(); ++i)
-            if (!t[i].ok)
-                return Falha(falhaRestauracao + " (" + ex.temporarios[i] + ")", t[i].motivo),
-                       ResultadoMigracao::Falhou;
+    std::vector<Tarefa> t;
+    for (const std::string& novo : {ex.novoPrincipal, ex.novaUnidade}) {
+        // A leftover of an interrupted run is ours to drop.
+        std::string motivo;
+        if (ex.Existe(novo) && !ex.Apaga(novo, motivo))
+            return Falha(falhaRestauracao + " (" + novo + ")", motivo), ResultadoMigracao::Falhou;
+        ex.temporarios.push_back(novo);
+        t.push_back(
+            {[&ex, novo](std::string& m) { return ex.Restaura(ex.guardaAntigo, novo, m); }});
     }
+    EmParalelo(t, ProcessaMensagens);
+    for (std::size_t i = 0; i < t.size(); ++i)
+        if (!t[i].ok)
+            return Falha(falhaRestauracao + " (" + ex.temporarios[i] + ")", t[i].motivo),
+                   ResultadoMigracao::Falhou;
 
     PontoMorteMigracao("restauradas");
+    return std::nullopt;
+}
 
-    // 3. Brought up to date there.
+// 3. Brought up to date there.
+MigracaoBD::Desfecho MigracaoBD::AtualizaEstrutura(Execucao& ex) {
+    const IniFile ini(ArquivoVeruzaduIni());
     Mostra(Traduz("Atualizando estrutura da base de dados"));
     const std::string falhaEstrutura = Traduz("Falha ao atualizar estrutura da base de dados");
     std::vector<ScriptPacote> scripts;
@@ -615,8 +559,8 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
             return Falha(falhaEstrutura, banco + ": " + e.what());
         }
     };
-    if (!aplica(novoPrincipal, {TipoScript::Principal}, false)) return ResultadoMigracao::Falhou;
-    if (!aplica(novaUnidade, {TipoScript::Estrutura, TipoScript::Unidade}, true))
+    if (!aplica(ex.novoPrincipal, {TipoScript::Principal}, false)) return ResultadoMigracao::Falhou;
+    if (!aplica(ex.novaUnidade, {TipoScript::Estrutura, TipoScript::Unidade}, true))
         return ResultadoMigracao::Falhou;
     {
         // The checks of every connection, on a data module of its own so the
@@ -624,88 +568,106 @@ ResultadoMigracao MigracaoBD::ExecutaParado(Execucao& ex) {
         MDados checagem(mensagens_);
         checagem.UsuarioBD = ex.usuario;
         checagem.SenhaBD = ex.senha;
-        if (!checagem.ConectaBaseVeruzadu(ex.Conexao(novoPrincipal)))
-            return Falha(falhaEstrutura, novoPrincipal), ResultadoMigracao::Falhou;
+        if (!checagem.ConectaBaseVeruzadu(ex.Conexao(ex.novoPrincipal)))
+            return Falha(falhaEstrutura, ex.novoPrincipal), ResultadoMigracao::Falhou;
         try {
             checagem.VerificaEstruturaPrincipal();
             checagem.FechaConexaoPrincipal();
-            checagem.ConectaBasePABX(1, ex.Conexao(novaUnidade));
+            checagem.ConectaBasePABX(1, ex.Conexao(ex.novaUnidade));
             checagem.FechaBasePABX();
         } catch (const ErroBasePABX& e) {
-            return Falha(falhaEstrutura, novaUnidade + ": " + e.detalhe), ResultadoMigracao::Falhou;
+            return Falha(falhaEstrutura, ex.novaUnidade + ": " + e.detalhe),
+                   ResultadoMigracao::Falhou;
         } catch (const std::exception& e) {
-            return Falha(falhaEstrutura, novoPrincipal + ": " + e.what()),
+            return Falha(falhaEstrutura, ex.novoPrincipal + ": " + e.what()),
                    ResultadoMigracao::Falhou;
         }
         checagem.Desconecta();
     }
+    return std::nullopt;
+}
 
-    // 4. The swap: each live database dropped (the server refuses while
-    // anyone is attached) and the migrated one copied under its name (backup
-    // piped into restore: the working databases stay until the copies are
-    // complete, so nothing else needs keeping); a failure puts the kept
-    // backups back, so the live names hold the old databases again. The old
-    // database's copy under its new name is made meanwhile.
+// Drops the live `viva` and, when it `existia`, puts it back from its kept
+// backup `guarda`.
+void MigracaoBD::Execucao::Devolve(const std::string& viva, const std::string& guarda,
+                                   bool existia) {
+    std::string m;
+    if (Existe(viva) && !Apaga(viva, m))
+        GravaLogUpgrade("Não foi possível apagar " + viva + ": " + m);
+    if (!existia) return;
+    if (Restaura(guarda, viva, m)) {
+        GravaLogUpgrade(viva + " devolvida do backup " + guarda);
+    } else {
+        devolucaoFalhou = true;
+        GravaLogUpgrade("ATENÇÃO: " + viva + " não pôde ser devolvida; restaure o backup " +
+                        guarda + ": " + m);
+    }
+}
+
+// 4. The swap: each live database dropped (the server refuses while anyone
+// is attached) and the migrated one copied under its name (backup piped into
+// restore: the working databases stay until the copies are complete, so
+// nothing else needs keeping); a failure puts the kept backups back, so the
+// live names hold the old databases again. The old database's copy under its
+// new name is made meanwhile.
+MigracaoBD::Desfecho MigracaoBD::Troca(Execucao& ex) {
+    const std::string falhaRestauracao = Traduz("Falha ao restaurar base de dados QuvVeruzadu");
     Mostra(Traduz("Restaurando base de dados QuvVeruzadu"));
-    auto devolve = [&](const std::string& viva, const std::string& guarda, bool existia) {
-        std::string m;
-        if (ex.Existe(viva) && !ex.Apaga(viva, m))
-            GravaLogUpgrade("Não foi possível apagar " + viva + ": " + m);
-        if (!existia) return;
-        if (ex.Restaura(guarda, viva, m)) {
-            GravaLogUpgrade(viva + " devolvida do backup " + guarda);
-        } else {
-            ex.devolucaoFalhou = true;
-            GravaLogUpgrade("ATENÇÃO: " + viva + " não pôde ser devolvida; restaure o backup " +
-                            guarda + ": " + m);
-        }
-    };
-    const std::string destinoAntigo = DestinoAntigo(ex);
-    ex.registro.guardaPrincipal = guardaPrincipal;
-    ex.registro.guardaUnidade = guardaUnidade;
-    ex.registro.destinoAntigo = destinoAntigo;
+    ex.destinoAntigo = DestinoAntigo(ex);
+    ex.registro.guardaPrincipal = ex.guardaPrincipal;
+    ex.registro.guardaUnidade = ex.guardaUnidade;
+    ex.registro.destinoAntigo = ex.destinoAntigo;
     ex.Registra("troca");
+    std::string motivo;
     if (!ex.Apaga(ex.vivoPrincipal, motivo))
         return Falha(falhaRestauracao + " (" + ex.vivoPrincipal + ")", motivo),
                ResultadoMigracao::Falhou;
     if (ex.unidadeExiste && !ex.Apaga(ex.vivoUnidade, motivo)) {
         Falha(falhaRestauracao + " (" + ex.vivoUnidade + ")", motivo);
-        devolve(ex.vivoPrincipal, guardaPrincipal, true);
+        ex.Devolve(ex.vivoPrincipal, ex.guardaPrincipal, true);
         return ResultadoMigracao::Falhou;
     }
     PontoMorteMigracao("apagadas");
     std::vector<Tarefa> t{
-        {[&](std::string& m) { return ex.Copia(novoPrincipal, ex.vivoPrincipal, m); }},
-        {[&](std::string& m) { return ex.Copia(novaUnidade, ex.vivoUnidade, m); }}};
-    if (!destinoAntigo.empty())
-        t.push_back({[&](std::string& m) { return ex.Restaura(guardaAntigo, destinoAntigo, m); }});
+        {[&](std::string& m) { return ex.Copia(ex.novoPrincipal, ex.vivoPrincipal, m); }},
+        {[&](std::string& m) { return ex.Copia(ex.novaUnidade, ex.vivoUnidade, m); }}};
+    if (!ex.destinoAntigo.empty())
+        t.push_back(
+            {[&](std::string& m) { return ex.Restaura(ex.guardaAntigo, ex.destinoAntigo, m); }});
     EmParalelo(t, ProcessaMensagens);
     if (!t[0].ok || !t[1].ok) {
         Falha(falhaRestauracao + " (" + (t[0].ok ? ex.vivoUnidade : ex.vivoPrincipal) + ")",
               t[0].ok ? t[1].motivo : t[0].motivo);
-        devolve(ex.vivoPrincipal, guardaPrincipal, true);
-        devolve(ex.vivoUnidade, guardaUnidade, ex.unidadeExiste);
-        if (!destinoAntigo.empty()) devolve(destinoAntigo, "", false);
+        ex.Devolve(ex.vivoPrincipal, ex.guardaPrincipal, true);
+        ex.Devolve(ex.vivoUnidade, ex.guardaUnidade, ex.unidadeExiste);
+        if (!ex.destinoAntigo.empty()) ex.Devolve(ex.destinoAntigo, "", false);
         return ResultadoMigracao::Falhou;
+    }
+    if (!ex.destinoAntigo.empty()) {
+        ex.antigoCopiado = t[2].ok;
+        ex.motivoAntigo = t[2].motivo;
     }
     GravaLogUpgrade("Bases " + ex.vivoPrincipal + " e " + ex.vivoUnidade + " migradas");
     ex.Registra("antiga");
     PontoMorteMigracao("migradas");
     ex.ApagaTemporarios();
+    return std::nullopt;
+}
 
-    // 5. The old database out of the way (the migration stands even when
-    // this fails: it is logged).
-    if (destinoAntigo.empty()) return ResultadoMigracao::Concluida;
-    if (!t[2].ok) {
-        GravaLogUpgrade("Falha ao restaurar " + ex.antigo + " como " + destinoAntigo + ": " +
-                        t[2].motivo);
-        devolve(destinoAntigo, "", false);
+// 5. The old database out of the way (the migration stands even when this
+// fails: it is logged).
+void MigracaoBD::TerminaAntigo(Execucao& ex) {
+    if (ex.destinoAntigo.empty()) return;
+    std::string motivo;
+    if (!ex.antigoCopiado) {
+        GravaLogUpgrade("Falha ao restaurar " + ex.antigo + " como " + ex.destinoAntigo + ": " +
+                        ex.motivoAntigo);
+        ex.Devolve(ex.destinoAntigo, "", false);
     } else if (!ex.Apaga(ex.antigo, motivo)) {
         GravaLogUpgrade("Não foi possível apagar " + ex.antigo + ": " + motivo);
     } else {
-        GravaLogUpgrade(ex.antigo + " renomeada para " + destinoAntigo);
+        GravaLogUpgrade(ex.antigo + " renomeada para " + ex.destinoAntigo);
     }
-    return ResultadoMigracao::Concluida;
 }
 
 std::string MigracaoBD::DestinoAntigo(Execucao& ex) {

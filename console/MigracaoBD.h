@@ -32,6 +32,7 @@
 // Throws nothing but std::bad_alloc: failures end in the result and the log.
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "console/PacoteScripts.h"
@@ -92,7 +93,17 @@ class MigracaoBD {
 
   private:
     struct Execucao;
+    // The migration with the service stopped, step by step; each step gives
+    // nothing when the next may follow, else how the migration ends.
     ResultadoMigracao ExecutaParado(Execucao& ex);
+    using Desfecho = std::optional<ResultadoMigracao>;
+    Desfecho VerificaConexoes(Execucao& ex);
+    Desfecho Prepara(Execucao& ex);
+    Desfecho GuardaBancos(Execucao& ex);       // 1.
+    Desfecho RestauraAntigo(Execucao& ex);     // 2.
+    Desfecho AtualizaEstrutura(Execucao& ex);  // 3.
+    Desfecho Troca(Execucao& ex);              // 4.
+    void TerminaAntigo(Execucao& ex);          // 5.
     bool MoveAntigo(Execucao& ex);
     // VERUZADU_OLD.FDB, or a dated name beside it when that exists; empty
     // when the server could not tell.

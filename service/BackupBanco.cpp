@@ -1,6 +1,5 @@
 #include "service/BackupBanco.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,7 +11,6 @@
 #include <thread>
 
 #include "common/Configuracao.h"
-#include "common/IniFile.h"
 #include "common/Sistema.h"
 #include "common/Texto.h"
 #include "common/db/FirebirdError.h"
@@ -32,14 +30,6 @@ std::string SoHost(const std::string& servidor) {
     const auto barra = s.find('/');
     if (barra != std::string::npos) s.erase(barra);
     return Maiusculas(s);
-}
-
-// A rename is only durable once its folder has been written out.
-void SincronizaPasta(const fs::path& pasta) {
-    const int fd = ::open(pasta.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 void Remove(const fs::path& arquivo) {
@@ -130,19 +120,13 @@ void ConfiguraGbak(TvekIbGbak& gbak, const ContaGbak& conta, const std::string& 
     gbak.opRestore = r;
 }
 
-PontoPausa PausaDoAmbiente() {
-    return [](std::string_view ponto) {
-        const char* pasta = std::getenv("VERUZADU_PAUSA_BACKUP");
-        if (!pasta || !*pasta) return;
-        const fs::path marca = fs::path(pasta) / std::string(ponto);
-        {
-            std::FILE* f = std::fopen(marca.c_str(), "w");
-            if (f) std::fclose(f);
-        }
-        const fs::path segue = fs::path(marca.string() + ".segue");
-        for (int i = 0; i < 3000 && !fs::exists(segue); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+RegraGbak RegraServico(const ContaGbak& conta) {
+    RegraGbak r;
+    r.variante = VarianteGbak::Servico;
+    r.configura = [conta](TvekIbGbak& gbak, const std::string& status) {
+        ConfiguraGbak(gbak, conta, status);
     };
+    return r;
 }
 
 bool PreparaDestino(const std::string& pasta, std::string& motivo) {
@@ -178,116 +162,45 @@ fs::path ArquivoTemporarioBackup(const fs::path& final) {
     return fs::path(final.string() + ".tmp");
 }
 
-bool GravaBackup(const ContaGbak& conta, const std::string& arquivoStatus,
-                 const std::string& bancoServidor, const fs::path& final, const PontoPausa& pausa,
-                 std::string& motivo) {
-    const fs::path temporario = ArquivoTemporarioBackup(final);
-    Remove(temporario);  // a leftover of an interrupted run
-    if (pausa) pausa("backup");
-    TvekIbGbak gbak;
-    bool ok = false;
-    try {
-        ConfiguraGbak(gbak, conta, arquivoStatus);
-        gbak.BackupFiles.Add().FileName = temporario.string();
-        gbak.DataBaseFiles.Add().FileName = bancoServidor;
-        ok = gbak.Backup();
-        if (!ok) motivo = gbak.Motivo();
-    } catch (const GbakErro& e) {
-        motivo = e.what();
-    }
-    std::error_code ec;
-    if (ok && !fs::is_regular_file(temporario, ec)) {
-        ok = false;
-        motivo = "gbak não gravou " + temporario.string();
-    }
-    if (ok) {
-        fs::rename(temporario, final, ec);
-        if (ec) {
-            ok = false;
-            motivo = "não foi possível renomear " + temporario.string() + ": " + MensagemErro(ec);
-        } else {
-            SincronizaPasta(final.parent_path());
-        }
-    }
-    if (!ok) Remove(temporario);
-    return ok;
-}
-
 fs::path ArquivoNovoBanco(const fs::path& viva) { return fs::path(viva.string() + ".novo"); }
-
-bool RestauraEmNovo(const ContaGbak& conta, const std::string& arquivoStatus,
-                    const std::string& origem, const std::string& novo, std::string& motivo) {
-    TvekIbGbak gbak;
-    try {
-        ConfiguraGbak(gbak, conta, arquivoStatus);
-        gbak.opRestore.RestoreType = TRestoreType::rtCreate;
-        gbak.RestoreFiles.Add().FileName = origem;
-        gbak.DataBaseFiles.Add().FileName = novo;
-        if (gbak.Restore()) return true;
-        motivo = gbak.Motivo();
-    } catch (const GbakErro& e) {
-        motivo = e.what();
-    }
-    return false;
-}
-
-bool TrocaBanco(const fs::path& viva, const fs::path& novo, const fs::path& bak,
-                const PontoPausa& pausa, std::string& motivo) {
-    std::error_code ec;
-    if (!fs::is_regular_file(novo, ec)) {
-        motivo = "arquivo restaurado ausente: " + novo.string();
-        return false;
-    }
-    fs::remove(bak, ec);
-    if (ec) {
-        motivo = "não foi possível remover " + bak.string() + ": " + MensagemErro(ec);
-        return false;
-    }
-    // A second name for the live file, not a rename: the live name never
-    // stands empty, whenever the process may be killed.
-    if (fs::exists(viva, ec)) {
-        fs::create_hard_link(viva, bak, ec);
-        if (ec) {
-            motivo = "não foi possível criar " + bak.string() + ": " + MensagemErro(ec);
-            return false;
-        }
-    }
-    if (pausa) pausa("troca");
-    fs::rename(novo, viva, ec);
-    if (ec) {
-        motivo = "não foi possível renomear " + novo.string() + ": " + MensagemErro(ec);
-        return false;
-    }
-    SincronizaPasta(viva.parent_path());
-    return true;
-}
 
 // ---- TrabalhoPendente ----
 
 TrabalhoPendente::TrabalhoPendente(fs::path pastaPrograma)
-    : arquivo_(std::move(pastaPrograma) / "BackupBanco.pendente") {}
+    : registro_(std::move(pastaPrograma) / "BackupBanco.pendente", "Pendente") {}
 
 bool TrabalhoPendente::Registra(const std::string& bancoServidor, const fs::path& novo,
                                 const fs::path& temporario) {
-    IniFile ini(arquivo_);
-    return ini.WriteString("Pendente", "Banco", bancoServidor) &&
-           ini.WriteString("Pendente", "Novo", novo.string()) &&
-           ini.WriteString("Pendente", "Temporario", temporario.string());
+    try {
+        registro_.Grava({{"Banco", bancoServidor},
+                         {"Novo", novo.string()},
+                         {"Temporario", temporario.string()}});
+        return true;
+    } catch (const std::runtime_error&) {
+        return false;
+    }
 }
 
-void TrabalhoPendente::Conclui() { Remove(arquivo_); }
+void TrabalhoPendente::Conclui() { registro_.Apaga(); }
 
-bool TrabalhoPendente::Existe() const {
-    std::error_code ec;
-    return fs::exists(arquivo_, ec);
-}
+bool TrabalhoPendente::Existe() const { return registro_.Existe(); }
 
 bool TrabalhoPendente::Recupera(const ContaGbak& conta, std::string& relato) {
-    if (!Existe()) return true;
-    IniFile ini(arquivo_);
-    const std::string banco = ini.ReadString("Pendente", "Banco", "");
-    const std::string novo = ini.ReadString("Pendente", "Novo", "");
-    const std::string temporario = ini.ReadString("Pendente", "Temporario", "");
+    std::optional<RegistroPendente::Campos> campos;
+    try {
+        campos = registro_.Le();
+    } catch (const std::runtime_error&) {
+        campos = RegistroPendente::Campos{};
+    }
+    if (!campos) return true;
+    auto le = [&](const char* chave) {
+        for (const auto& [c, v] : *campos)
+            if (c == chave) return v;
+        return std::string();
+    };
+    const std::string banco = le("Banco");
+    const std::string novo = le("Novo");
+    const std::string temporario = le("Temporario");
     std::error_code ec;
     if (!banco.empty() && fs::exists(banco, ec)) {
         try {

@@ -1,16 +1,14 @@
 #pragma once
 // What the database backups of the main database and of the units share: the
-// period rules, the backup file names, gbak's settings, a backup that never
-// destroys the last good one, the restore into a new file and the swap of a
-// database file, the record of interrupted work and the pause points.
+// period rules, the backup file names, gbak's settings and the rules of the
+// service's runs of the shared gbak work (common/gbak/TrabalhoGbak.h: a
+// backup that never destroys the last good one, the restore into a new file
+// and the swap of a database file), and the record of interrupted work.
 //
-// Files and the swap: gbak writes a backup to a temporary name beside the
-// final one, renamed over it only after gbak succeeded. A restore creates a
-// new database file beside the live one; only after it succeeded is the live
-// file linked to the ".BAK" name and the new file renamed over the live name,
-// so at every moment the live name holds the old or the complete new
-// database. The swap acts on the server's files through this computer's file
-// system: it is only offered when the database server runs here.
+// A restore creates a new database file beside the live one, swapped in only
+// after it succeeded. The swap acts on the server's files through this
+// computer's file system: it is only offered when the database server runs
+// here.
 //
 // Interrupted work: before a database is shut down or a new file is created,
 // the paths are recorded in a small file in the program folder; the next
@@ -30,7 +28,7 @@
 
 #include "common/Configuracao.h"
 #include "common/DataHora.h"
-#include "common/gbak/vekIbGbak.h"
+#include "common/gbak/TrabalhoGbak.h"
 
 // CFG_DBBACKUP periods.
 inline constexpr int BackupDiario = 1;
@@ -77,13 +75,9 @@ struct ContaGbak {
 // the account's time limit and stop check.
 void ConfiguraGbak(TvekIbGbak& gbak, const ContaGbak& conta, const std::string& arquivoStatus);
 
-// Called at the named points of a backup, restore or swap ("backup",
-// "restauracao", "troca"); the default does nothing unless the environment
-// variable VERUZADU_PAUSA_BACKUP names a folder: it then creates the file
-// <folder>/<point> and waits (at most five minutes) for <folder>/<point>.segue,
-// so an outside test can act at that moment.
-using PontoPausa = std::function<void(std::string_view)>;
-PontoPausa PausaDoAmbiente();
+// The rules of the service's gbak runs: ConfiguraGbak with `conta`, the
+// service's messages and restore, the status file kept.
+RegraGbak RegraServico(const ContaGbak& conta);
 
 // The destination folder is created when missing; false when it or a mount
 // point above it is not ready (an fstab mount point that is not mounted) or it
@@ -92,22 +86,8 @@ bool PreparaDestino(const std::string& pasta, std::string& motivo);
 
 // The temporary name a backup is written under before it becomes `final`.
 std::filesystem::path ArquivoTemporarioBackup(const std::filesystem::path& final);
-// gbak -b of `bancoServidor` (path on the server) to a temporary name, renamed
-// over `final` after success; a failure removes the temporary file and leaves
-// any earlier `final` as it was.
-bool GravaBackup(const ContaGbak& conta, const std::string& arquivoStatus,
-                 const std::string& bancoServidor, const std::filesystem::path& final,
-                 const PontoPausa& pausa, std::string& motivo);
-
 // The name of the new file a restore creates beside `viva`.
 std::filesystem::path ArquivoNovoBanco(const std::filesystem::path& viva);
-// gbak -c of `origem` into `novo` (path on the server, not existing).
-bool RestauraEmNovo(const ContaGbak& conta, const std::string& arquivoStatus,
-                    const std::string& origem, const std::string& novo, std::string& motivo);
-// Live file to `bak` (an earlier `bak` removed), then `novo` over the live name.
-// A missing live file is simply replaced.
-bool TrocaBanco(const std::filesystem::path& viva, const std::filesystem::path& novo,
-                const std::filesystem::path& bak, const PontoPausa& pausa, std::string& motivo);
 
 // The record of work that must not be left half done.
 class TrabalhoPendente final {
@@ -127,5 +107,5 @@ class TrabalhoPendente final {
     bool Recupera(const ContaGbak& conta, std::string& relato);
 
   private:
-    std::filesystem::path arquivo_;
+    RegistroPendente registro_;
 };

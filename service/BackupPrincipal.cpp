@@ -231,7 +231,8 @@ bool BackupPrincipal::RealizaBackupBaseDadosPrincipal(bool compactar) {
     log_.Log(LogInfo, true, "Origem backup: " + banco);
 
     if (compactar) PreparaCompactacao(conta, banco);
-    if (!GravaBackup(conta, status, banco, arquivo, pausa_, motivo)) {
+    if (!GravaBackup(RegraServico(conta), status, banco, ArquivoTemporarioBackup(arquivo), arquivo,
+                     pausa_, motivo)) {
         Falha(falha, motivo);
         LiberaCompactacao(conta);
         return false;
@@ -368,7 +369,7 @@ bool BackupPrincipal::RestauraBackupBaseDados(bool compactar, bool& arquivoAusen
     }
     std::string motivo;
     if (pausa_) pausa_("restauracao");
-    bool ok = RestauraEmNovo(conta, status, origem, novo, motivo);
+    bool ok = RestauraEmNovo(RegraServico(conta), status, origem, novo, motivo);
     bool desligado = compactar;
     if (ok && !compactar) {
         pendente_.Registra(viva, novo, "");

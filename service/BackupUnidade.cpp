@@ -122,7 +122,9 @@ bool BackupUnidade::BackupBaseDados() {
 
     const std::string banco = pasta + "GRVPAB" + nnn + ".FDB";
     Log(LogInfo, "Origem backup: " + banco);
-    if (!GravaBackup(conta, status, banco, arquivo, c_.pausa, motivo)) return falhou(motivo);
+    if (!GravaBackup(RegraServico(conta), status, banco, ArquivoTemporarioBackup(arquivo), arquivo,
+                     c_.pausa, motivo))
+        return falhou(motivo);
     Log(LogInfo, Traduz("Backup da base de dados foi realizado"));
     return true;
 }
