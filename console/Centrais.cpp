@@ -112,3 +112,12 @@ PreparaBancoCentral(MDados& dados, int codigo,
         return e.what();
     }
 }
+
+void AtualizaBancoCentral(MDados& dados, int codigo) {
+    dados.ConectaBasePABX(codigo);
+    dados.ExecutaPABX([&](Transaction& tr) {
+        Statement st(tr, "EXECUTE PROCEDURE UPDATEPABX(?)");
+        st.SetInt(0, codigo);
+        st.Executa();
+    });
+}

@@ -39,6 +39,9 @@ std::vector<ItemCentral> CarregaCentrais(MDados& dados);
 // transaction, so a unit later given the same code inherits nothing. False
 // with the server's reason in `erro` (nothing deleted then).
 bool RemoveCentral(MDados& dados, int codigo, std::string& erro);
+// After the unit's row was edited: connects its database and runs its
+// UPDATEPABX procedure there. Throws what MDados raises.
+void AtualizaBancoCentral(MDados& dados, int codigo);
 
 // The database of a unit just registered: made through the server as the
 // program's user where MontaCaminhoBD puts it (an existing one is kept), then

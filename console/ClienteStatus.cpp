@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "console/PostaEm.h"
 #include "common/Texto.h"
 #include "common/Traducao.h"
 #include "console/UtilConsole.h"
@@ -27,9 +28,7 @@ struct TrabalhoStatus {
     std::function<void(int, std::string)> falhou;
     std::function<void(int, std::vector<status::Resposta>)> respostas;
 
-    template <class F> void Posta(F f) {
-        QMetaObject::invokeMethod(receptor, std::move(f), Qt::QueuedConnection);
-    }
+    template <class F> void Posta(F f) { PostaEm(receptor, std::move(f)); }
 
     // `agora`: freed here (the thread is ending); else later, since this may
     // run inside one of the socket's own signals.
@@ -159,14 +158,11 @@ ClienteStatus::ClienteStatus(Eventos eventos) : eventos_(std::move(eventos)) {
 ClienteStatus::~ClienteStatus() {
     conexao_ = 0;
     QObject* contexto = trabalho_->contexto;
-    QMetaObject::invokeMethod(
-        contexto,
-        [t = trabalho_] {
-            t->Fecha(true);
-            t->limite.reset();
-            QThread::currentThread()->quit();
-        },
-        Qt::QueuedConnection);
+    PostaEm(contexto, [t = trabalho_] {
+        t->Fecha(true);
+        t->limite.reset();
+        QThread::currentThread()->quit();
+    });
     if (thread_->wait(QDeadlineTimer(10000))) {
         delete contexto;
         // Drops whatever the reader still had queued for the main thread.
@@ -183,10 +179,8 @@ int ClienteStatus::Abre(const std::string& host, std::uint16_t porta) {
     const int n = ++ultimo_;
     conexao_ = n;
     conectado_ = false;
-    QMetaObject::invokeMethod(
-        trabalho_->contexto,
-        [t = trabalho_, n, h = QString::fromStdString(host), porta] { t->Abre(n, h, porta); },
-        Qt::QueuedConnection);
+    PostaEm(trabalho_->contexto,
+            [t = trabalho_, n, h = QString::fromStdString(host), porta] { t->Abre(n, h, porta); });
     return n;
 }
 
@@ -195,21 +189,16 @@ void ClienteStatus::Fecha() {
     const int n = conexao_;
     conexao_ = 0;
     conectado_ = false;
-    QMetaObject::invokeMethod(
-        trabalho_->contexto,
-        [t = trabalho_, n] {
-            if (t->conexao == n) t->Fecha();
-        },
-        Qt::QueuedConnection);
+    PostaEm(trabalho_->contexto, [t = trabalho_, n] {
+        if (t->conexao == n) t->Fecha();
+    });
 }
 
 bool ClienteStatus::Envia(const std::string& bytes) {
     if (!Aberto()) return false;
-    QMetaObject::invokeMethod(
-        trabalho_->contexto,
-        [t = trabalho_, n = conexao_, b = QByteArray::fromStdString(bytes)] {
-            if (t->conexao == n && t->conectou && t->socket) t->socket->write(b);
-        },
-        Qt::QueuedConnection);
+    PostaEm(trabalho_->contexto,
+            [t = trabalho_, n = conexao_, b = QByteArray::fromStdString(bytes)] {
+                if (t->conexao == n && t->conectou && t->socket) t->socket->write(b);
+            });
     return true;
 }

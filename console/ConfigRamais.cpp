@@ -142,3 +142,13 @@ void GravaLeituraPABX(MDados& dados, int codigo, const LeituraPABX& leitura, boo
         }
     });
 }
+
+bool RamaisDesatualizados(MDados& dados, int codigo) {
+    bool marcado = false;
+    dados.Executa([&](Transaction& tr) {
+        Statement st(tr, "SELECT PAB_DNSUPDATE FROM PABX WHERE PAB_CODIGO = ?");
+        auto c = st.SetInt(0, codigo).Abre();
+        marcado = c.Proxima() && !c.IsNull(0) && c.GetInt(0) == 1;
+    });
+    return marcado;
+}

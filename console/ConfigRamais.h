@@ -40,6 +40,10 @@ std::vector<LinhaConfigRamal> LeConfiguracaoRamais(MDados& dados, int codigo);
 // Removes an extension's configuration (both tables, one transaction).
 void RemoveConfigRamal(MDados& dados, int codigo, const std::string& ramal);
 
+// Whether the unit's PABX row asks for its extension directory to be read
+// again (PAB_DNSUPDATE = 1, main database). Throws when it cannot be read.
+bool RamaisDesatualizados(MDados& dados, int codigo);
+
 // Address, port and password of the unit's control link from its PABX row
 // (the password deciphered). Throws when the row cannot be read.
 DadosLinkPABX LeDadosLinkPABX(MDados& dados, int codigo);

@@ -1,5 +1,7 @@
 #include "console/LeituraRamais.h"
 
+#include "common/pabx/RespostaLogin.h"
+
 #include <algorithm>
 #include <charconv>
 
@@ -13,15 +15,15 @@ std::string EstadoLeitura::MensagemFim(std::uint8_t marca) {
     // marked as its wait step: the link is gone either way.
     if (marca < MarcaFalha || marca == MarcaConcluido) return {};
     switch (marca - MarcaFalha) {
-        case 1:
-        case 3: return "Não foi possível conectar com KELV";
-        case 5: return "Sem resposta ao pedido de parâmetros";
-        case 7: return "Sem resposta ao pedido de nomes de ramais";
-        case 9: return "Sem resposta ao pedido de indice de ramais";
-        case 11: return "Sem resposta ao pedido de agenda";
-        case 13: return "Sem resposta ao pedido de lista de ramais";
-        case 15: return "Sem resposta ao pedido de programação da porta";
-        case 17: return "Sem resposta ao pedido de programação de gravação";
+        case plAguardaConexao:
+        case plAguardaLogin: return "Não foi possível conectar com KELV";
+        case plAguardaParametros: return "Sem resposta ao pedido de parâmetros";
+        case plAguardaNomesDNS: return "Sem resposta ao pedido de nomes de ramais";
+        case plAguardaIndicesDNS: return "Sem resposta ao pedido de indice de ramais";
+        case plAguardaAgenda: return "Sem resposta ao pedido de agenda";
+        case plAguardaListaRamais: return "Sem resposta ao pedido de lista de ramais";
+        case plAguardaPalavraRamal: return "Sem resposta ao pedido de programação da porta";
+        case plAguardaListaRamal: return "Sem resposta ao pedido de programação de gravação";
         default: return {};
     }
 }
@@ -39,53 +41,47 @@ bool EstadoLeitura::AguardaPROG(std::uint8_t proximo) {
 bool EstadoLeitura::Verifica() {
     const std::uint8_t passo = Estado();
     if (passo >= MarcaFalha) return false;
-    if (passo % 2 == 0) return passo <= 18;
+    if (passo % 2 == 0) return passo <= plGuardaListaRamal;
     // A wait step: its answer first, so one that came just before the limit
     // still counts.
     switch (passo) {
-        case 1: {
+        case plAguardaConexao: {
             const std::string prog = pabx_.FStatusPROG.Le();
             const std::string ctrl = pabx_.FStatusCTRL.Le();
             if (prog == "OK" || ctrl == "OK") {
-                estado_ = 2;
+                estado_ = plLogin;
                 return true;
             }
             // A refused connection is told like one that never answered.
             if (!prog.empty() || !ctrl.empty()) {
-                Marca(MarcaFalha + 1);
+                Marca(MarcaFalha + plAguardaConexao);
                 return false;
             }
             break;
         }
-        case 3: {
-            const std::string ctrl = pabx_.FStatusCTRL.Le();
-            const std::string prog = pabx_.FStatusPROG.Le();
-            if (ctrl == "OK") {
-                estado_ = 4;
-                return true;
-            }
-            if (!ctrl.empty() || (!prog.empty() && prog != "OK")) {
-                Marca(MarcaFalha + 3);
-                return false;
+        case plAguardaLogin:
+            switch (AvaliaRespostaLogin(pabx_.FStatusPROG.Le(), pabx_.FStatusCTRL.Le())) {
+                case RespostaLogin::Aceito: estado_ = plPedeParametros; return true;
+                case RespostaLogin::Recusado: Marca(MarcaFalha + plAguardaLogin); return false;
+                case RespostaLogin::Aguardando: break;
             }
             break;
-        }
-        case 5:
-            if (AguardaPROG(6)) {
+        case plAguardaParametros:
+            if (AguardaPROG(plPedeNomesDNS)) {
                 // The model is known once its reply is in (the status hands
                 // it over); an agenda over CTRL needs no DNS blocks.
-                if (!Terminou() && pabx_.FAgendaViaCTRL) estado_ = 10;
+                if (!Terminou() && pabx_.FAgendaViaCTRL) estado_ = plPedeAgenda;
                 return !Terminou();
             }
             break;
-        case 7:
-        case 9:
-        case 15:
-        case 17:
+        case plAguardaNomesDNS:
+        case plAguardaIndicesDNS:
+        case plAguardaPalavraRamal:
+        case plAguardaListaRamal:
             if (AguardaPROG(static_cast<std::uint8_t>(passo + 1))) return !Terminou();
             break;
-        case 11:
-            if (AguardaPROG(12)) {
+        case plAguardaAgenda:
+            if (AguardaPROG(plPedeListaRamais)) {
                 if (!Terminou() && soNomes_) {
                     resultado_.ramais = pabx_.Ramais();
                     Marca(MarcaConcluido);
@@ -93,8 +89,8 @@ bool EstadoLeitura::Verifica() {
                 return !Terminou();
             }
             break;
-        case 13:
-            if (AguardaPROG(14)) {
+        case plAguardaListaRamais:
+            if (AguardaPROG(plPedePalavraRamal)) {
                 if (Terminou()) return false;
                 pendentes_.clear();
                 for (const std::string& texto : pabx_.ListaRamais()) {
@@ -117,7 +113,7 @@ bool EstadoLeitura::Verifica() {
             break;
         default: return false;
     }
-    const int limite = passo == 1 ? TempoLimiteConexao : TempoLimite;
+    const int limite = passo == plAguardaConexao ? TempoLimiteConexao : TempoLimite;
     if (relogio_() - inicio_ >= std::chrono::seconds(limite))
         Marca(static_cast<std::uint8_t>(MarcaFalha + passo));
     return false;
@@ -130,7 +126,7 @@ void EstadoLeitura::ProximoRamal() {
     }
     ramalAtual_ = pendentes_.front();
     pendentes_.erase(pendentes_.begin());
-    estado_ = 14;
+    estado_ = plPedePalavraRamal;
 }
 
 void EstadoLeitura::Envia() {
@@ -139,22 +135,26 @@ void EstadoLeitura::Envia() {
     bool enviado = true;
     std::uint8_t proximo = static_cast<std::uint8_t>(passo + 1);
     switch (passo) {
-        case 0: pabx_.Conecta(); break;
-        case 2: enviado = pabx_.EnviaLogin(); break;
-        case 4: enviado = pabx_.PedeParametros(); break;
-        case 6: enviado = pabx_.PedeNomesDNS(); break;
-        case 8: enviado = pabx_.PedeIndicesDNS(); break;
-        case 10: enviado = pabx_.PedeAgenda(); break;
-        case 12:
+        case plConecta: pabx_.Conecta(); break;
+        case plLogin:
+            // The connection's own "OK" must not pass for the login's answer.
+            pabx_.FStatusPROG.Esvazia();
+            enviado = pabx_.EnviaLogin();
+            break;
+        case plPedeParametros: enviado = pabx_.PedeParametros(); break;
+        case plPedeNomesDNS: enviado = pabx_.PedeNomesDNS(); break;
+        case plPedeIndicesDNS: enviado = pabx_.PedeIndicesDNS(); break;
+        case plPedeAgenda: enviado = pabx_.PedeAgenda(); break;
+        case plPedeListaRamais:
             resultado_.ramais = pabx_.Ramais();
             enviado = pabx_.PedeListaRamais();
             break;
-        case 14: enviado = pabx_.PedeParametroRamal(ramalAtual_); break;
-        case 16: {
+        case plPedePalavraRamal: enviado = pabx_.PedeParametroRamal(ramalAtual_); break;
+        case plPedeListaRamal: {
             // The word of the extension asked for, or no answer at all.
             const TRespostaRamal r = pabx_.RespostaRamal();
             if (r.Bloco != ramalAtual_ || r.Indice != IndiceParametroRamal || r.Dados.size() < 2) {
-                Marca(MarcaFalha + 15);
+                Marca(MarcaFalha + plAguardaPalavraRamal);
                 return;
             }
             ConfigRamalPABX& c = resultado_.configuracao[ramalAtual_];
@@ -162,10 +162,10 @@ void EstadoLeitura::Envia() {
             enviado = pabx_.PedeListaRamal(ramalAtual_);
             break;
         }
-        case 18: {
+        case plGuardaListaRamal: {
             const TRespostaRamal r = pabx_.RespostaRamal();
             if (r.Bloco != ramalAtual_ || r.Indice != IndiceListaRamal) {
-                Marca(MarcaFalha + 17);
+                Marca(MarcaFalha + plAguardaListaRamal);
                 return;
             }
             ConfigRamalPABX& c = resultado_.configuracao[ramalAtual_];

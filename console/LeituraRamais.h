@@ -7,7 +7,7 @@
 // (a request that could not be sent, a refused connection or login, a reply
 // that is not the one asked for included), 0xB0 done.
 //
-// Steps: 0 connect, 1 wait; 2 login, 3 wait for the login's CTRL result;
+// Steps (PassoLeitura): 0 connect, 1 wait; 2 login, 3 wait for its answer;
 // 4 parameters, 5 wait; 6 DNS names, 7 wait; 8 DNS indexes, 9 wait (6-9 are
 // skipped for a model whose agenda comes over CTRL); 10 agenda, 11 wait;
 // 12 keep the directory and ask the list 10/35, 13 wait; then per listed
@@ -35,6 +35,29 @@
 #include <vector>
 
 #include "common/pabx/PABX.h"
+
+// The read-out's steps, in order (a mark adds a wait step to MarcaFalha).
+enum PassoLeitura : std::uint8_t {
+    plConecta = 0,
+    plAguardaConexao = 1,
+    plLogin = 2,
+    plAguardaLogin = 3,
+    plPedeParametros = 4,
+    plAguardaParametros = 5,
+    plPedeNomesDNS = 6,
+    plAguardaNomesDNS = 7,
+    plPedeIndicesDNS = 8,
+    plAguardaIndicesDNS = 9,
+    plPedeAgenda = 10,
+    plAguardaAgenda = 11,
+    plPedeListaRamais = 12,  // keeps the directory, asks the list 10/35
+    plAguardaListaRamais = 13,
+    plPedePalavraRamal = 14,
+    plAguardaPalavraRamal = 15,
+    plPedeListaRamal = 16,  // keeps the word, asks the extension's list
+    plAguardaListaRamal = 17,
+    plGuardaListaRamal = 18,
+};
 
 inline constexpr std::uint8_t MarcaFalha = 0x80;
 inline constexpr std::uint8_t MarcaConcluido = 0xB0;

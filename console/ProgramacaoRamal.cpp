@@ -1,5 +1,7 @@
 #include "console/ProgramacaoRamal.h"
 
+#include "common/pabx/RespostaLogin.h"
+
 EstadoProgramacao::EstadoProgramacao(TPABX& pabx, std::vector<EntradaProgramacao> fila,
                                      std::vector<std::string> autorizados, Relogio relogio)
     : TempoLimite(pabx.FTempoLimite), pabx_(pabx), fila_(std::move(fila)),
@@ -7,20 +9,25 @@ EstadoProgramacao::EstadoProgramacao(TPABX& pabx, std::vector<EntradaProgramacao
 
 std::string EstadoProgramacao::MensagemFim(std::uint8_t marca) {
     switch (marca) {
-        case MarcaTempo + 1:
-        case MarcaTempo + 3:
-        case MarcaRecusa + 1:  // a refused connection is told like a silent one
+        case MarcaTempo + ppAguardaConexao:
+        case MarcaTempo + ppAguardaLogin:
+        case MarcaRecusa + ppAguardaConexao:  // a refused connection is told like a silent one
             return "Não foi possível conectar com KELV";
-        case MarcaTempo + 5: return "Sem resposta ao envio da programação da porta";
-        case MarcaTempo + 7: return "Sem resposta ao envio da programação de gravação";
-        case MarcaTempo + 9: return "Sem resposta ao envio da lista de ramais da gravação";
-        case MarcaNaoEnviado + 4: return "Não foi possível enviar programação da porta";
-        case MarcaNaoEnviado + 6: return "Não foi possível enviar programação de gravação";
-        case MarcaNaoEnviado + 8: return "Não foi possível enviar lista de ramais da gravação";
-        case MarcaRecusa + 3: return "Login recusado";
-        case MarcaRecusa + 5: return "Envio de programação de porta recusado";
-        case MarcaRecusa + 7: return "Envio de programação de gravação recusado";
-        case MarcaRecusa + 9: return "Envio de programação de lista de ramais recusado";
+        case MarcaTempo + ppAguardaPalavra: return "Sem resposta ao envio da programação da porta";
+        case MarcaTempo + ppAguardaLista: return "Sem resposta ao envio da programação de gravação";
+        case MarcaTempo + ppAguardaListaRamais:
+            return "Sem resposta ao envio da lista de ramais da gravação";
+        case MarcaNaoEnviado + ppGravaPalavra:
+            return "Não foi possível enviar programação da porta";
+        case MarcaNaoEnviado + ppGravaLista:
+            return "Não foi possível enviar programação de gravação";
+        case MarcaNaoEnviado + ppGravaListaRamais:
+            return "Não foi possível enviar lista de ramais da gravação";
+        case MarcaRecusa + ppAguardaLogin: return "Login recusado";
+        case MarcaRecusa + ppAguardaPalavra: return "Envio de programação de porta recusado";
+        case MarcaRecusa + ppAguardaLista: return "Envio de programação de gravação recusado";
+        case MarcaRecusa + ppAguardaListaRamais:
+            return "Envio de programação de lista de ramais recusado";
         default: return {};
     }
 }
@@ -35,11 +42,11 @@ bool EstadoProgramacao::AguardaPROG(std::uint8_t proximo) {
     return true;
 }
 
-std::uint8_t EstadoProgramacao::ProximaEntrada() {
-    if (fila_.empty()) return 8;
+PassoProgramacao EstadoProgramacao::ProximaEntrada() {
+    if (fila_.empty()) return ppGravaListaRamais;
     atual_ = std::move(fila_.front());
     fila_.erase(fila_.begin());
-    return 4;
+    return ppGravaPalavra;
 }
 
 bool EstadoProgramacao::Verifica() {
@@ -48,42 +55,34 @@ bool EstadoProgramacao::Verifica() {
     if (passo % 2 == 0) return true;
     // The answer first, so one that came just before the limit still counts.
     switch (passo) {
-        case 1: {
+        case ppAguardaConexao: {
             const std::string prog = pabx_.FStatusPROG.Le();
             const std::string ctrl = pabx_.FStatusCTRL.Le();
             if (prog == "OK" || ctrl == "OK") {
-                estado_ = 2;
+                estado_ = ppLogin;
                 return true;
             }
             if (!prog.empty() || !ctrl.empty()) {
-                Marca(MarcaRecusa + 1);
+                Marca(MarcaRecusa + ppAguardaConexao);
                 return false;
             }
             break;
         }
-        case 3: {
-            // The login's own CTRL result: the PROG status still holds the
-            // connection's "OK" and says nothing about the password.
-            const std::string ctrl = pabx_.FStatusCTRL.Le();
-            const std::string prog = pabx_.FStatusPROG.Le();
-            if (ctrl == "OK") {
-                estado_ = ProximaEntrada();
-                return true;
-            }
-            if (!ctrl.empty() || (!prog.empty() && prog != "OK")) {
-                Marca(MarcaRecusa + 3);
-                return false;
+        case ppAguardaLogin:
+            switch (AvaliaRespostaLogin(pabx_.FStatusPROG.Le(), pabx_.FStatusCTRL.Le())) {
+                case RespostaLogin::Aceito: estado_ = ProximaEntrada(); return true;
+                case RespostaLogin::Recusado: Marca(MarcaRecusa + ppAguardaLogin); return false;
+                case RespostaLogin::Aguardando: break;
             }
             break;
-        }
-        case 5:
-        case 7:
+        case ppAguardaPalavra:
+        case ppAguardaLista:
             if (AguardaPROG(static_cast<std::uint8_t>(passo + 1))) return !Terminou();
             break;
-        case 9:
-            if (AguardaPROG(9)) {
+        case ppAguardaListaRamais:
+            if (AguardaPROG(ppAguardaListaRamais)) {
                 if (Terminou()) return false;
-                estado_ = fila_.empty() ? 10 : ProximaEntrada();
+                estado_ = fila_.empty() ? ppConclui : ProximaEntrada();
                 return true;
             }
             break;
@@ -99,17 +98,24 @@ void EstadoProgramacao::Envia() {
     if (passo >= MarcaTempo || passo % 2 != 0) return;
     bool enviado = true;
     switch (passo) {
-        case 0: pabx_.Conecta(); break;
-        case 2: enviado = pabx_.EnviaLogin(); break;
-        case 4: enviado = pabx_.GravaParametroRamal(atual_.numero, atual_.palavra); break;
-        case 6: enviado = pabx_.GravaListaRamal(atual_.numero, autorizados_); break;
-        case 8: enviado = pabx_.GravaListaRamais(); break;
-        case 10: Marca(MarcaProgramado); return;
+        case ppConecta: pabx_.Conecta(); break;
+        case ppLogin:
+            // The connection's own "OK" must not pass for the login's answer.
+            pabx_.FStatusPROG.Esvazia();
+            enviado = pabx_.EnviaLogin();
+            break;
+        case ppGravaPalavra:
+            enviado = pabx_.GravaParametroRamal(atual_.numero, atual_.palavra);
+            break;
+        case ppGravaLista: enviado = pabx_.GravaListaRamal(atual_.numero, autorizados_); break;
+        case ppGravaListaRamais: enviado = pabx_.GravaListaRamais(); break;
+        case ppConclui: Marca(MarcaProgramado); return;
         default: return;
     }
     if (!enviado) {
         // A login that cannot go out is a link that is gone.
-        Marca(static_cast<std::uint8_t>(passo == 2 ? MarcaTempo + 3 : MarcaNaoEnviado + passo));
+        Marca(static_cast<std::uint8_t>(passo == ppLogin ? MarcaTempo + ppAguardaLogin
+                                                         : MarcaNaoEnviado + passo));
         return;
     }
     inicio_ = relogio_();

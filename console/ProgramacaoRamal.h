@@ -7,7 +7,7 @@
 // not be sent, 0xA0 + a wait step a refusal (of the connection, the login
 // or a write), 0xB0 done.
 //
-// Steps: 0 connect, 1 wait; 2 login, 3 wait for the login's CTRL result;
+// Steps (PassoProgramacao): 0 connect, 1 wait; 2 login, 3 wait for its answer;
 // per queued entry 4 its word (n/9), 5 wait, 6 its authorised list (n/10),
 // 7 wait; then 8 the list of configured extensions (10/35), 9 wait, and the
 // next entry or 10 done. An empty queue (a deletion of an extension without
@@ -35,6 +35,21 @@ struct EntradaProgramacao {
     std::string nome;
     std::uint16_t palavra = 0;
     int numero = 0;
+};
+
+// The programming's steps, in order (a mark adds a step to its base).
+enum PassoProgramacao : std::uint8_t {
+    ppConecta = 0,
+    ppAguardaConexao = 1,
+    ppLogin = 2,
+    ppAguardaLogin = 3,
+    ppGravaPalavra = 4,  // the queued entry's word (n/9)
+    ppAguardaPalavra = 5,
+    ppGravaLista = 6,  // its authorised list (n/10)
+    ppAguardaLista = 7,
+    ppGravaListaRamais = 8,  // the list of configured extensions (10/35)
+    ppAguardaListaRamais = 9,
+    ppConclui = 10,
 };
 
 inline constexpr std::uint8_t MarcaTempo = 0x80;
@@ -73,7 +88,7 @@ class EstadoProgramacao final {
     // A wait step on FStatusPROG: true once it has an answer.
     bool AguardaPROG(std::uint8_t proximo);
     // Step 4 with the next entry, or 8 when the queue is empty.
-    std::uint8_t ProximaEntrada();
+    PassoProgramacao ProximaEntrada();
 
     TPABX& pabx_;
     std::vector<EntradaProgramacao> fila_;

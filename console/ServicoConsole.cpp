@@ -6,6 +6,7 @@
 #include <QMetaObject>
 #include <algorithm>
 
+#include "console/PostaEm.h"
 #include "common/Traducao.h"
 
 ExibicaoServico ExibeEstadoServico(EstadoServico e) {
@@ -89,16 +90,13 @@ bool ControleServicoConsole::Executa(bool iniciar,
             estado_ = backend_->Consulta();
         }
         // receptor_ outlives this thread (the destructor joins it first).
-        QMetaObject::invokeMethod(
-            receptor_.get(),
-            [this, ok, erro] {
-                *ocupado_ = false;
-                auto aviso = std::move(aoTerminar_);
-                aoTerminar_ = nullptr;
-                if (temContexto_ && !contexto_) return;
-                if (aviso) aviso(ok, erro);
-            },
-            Qt::QueuedConnection);
+        PostaEm(receptor_.get(), [this, ok, erro] {
+            *ocupado_ = false;
+            auto aviso = std::move(aoTerminar_);
+            aoTerminar_ = nullptr;
+            if (temContexto_ && !contexto_) return;
+            if (aviso) aviso(ok, erro);
+        });
     });
     return true;
 }

@@ -1,21 +1,14 @@
 #include "console/TrabalhadorPassos.h"
 
-#include <QSocketNotifier>
-#include <sys/eventfd.h>
-#include <unistd.h>
+#include <QObject>
 
-#include <cstdint>
-#include <system_error>
+#include "console/PostaEm.h"
 
 TrabalhadorPassos::TrabalhadorPassos(std::function<Acao()> verifica, std::function<void()> envia,
                                      std::function<void()> aoTerminar,
                                      std::chrono::milliseconds periodo)
     : verifica_(std::move(verifica)), envia_(std::move(envia)), aoTerminar_(std::move(aoTerminar)),
-      periodo_(periodo), despertador_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    if (despertador_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
-    notificador_ = std::make_unique<QSocketNotifier>(despertador_, QSocketNotifier::Read);
-    QObject::connect(notificador_.get(), &QSocketNotifier::activated, [this] { Atende(); });
-}
+      periodo_(periodo), receptor_(std::make_unique<QObject>()) {}
 
 TrabalhadorPassos::~TrabalhadorPassos() {
     {
@@ -24,9 +17,8 @@ TrabalhadorPassos::~TrabalhadorPassos() {
     }
     sinal_.notify_all();
     if (worker_.joinable()) worker_.join();
-    // A request still pending dies with the notifier.
-    notificador_.reset();
-    ::close(despertador_);
+    // A request still queued dies with its receiver.
+    receptor_.reset();
 }
 
 void TrabalhadorPassos::Inicia() {
@@ -41,8 +33,7 @@ void TrabalhadorPassos::Pede(Pedido pedido) {
         pedido_ = pedido;
         feito_ = false;
     }
-    const std::uint64_t um = 1;
-    (void)!::write(despertador_, &um, sizeof um);
+    PostaEm(receptor_.get(), [this] { Atende(); });
 }
 
 bool TrabalhadorPassos::NaPrincipal() {
@@ -57,8 +48,6 @@ bool TrabalhadorPassos::NaPrincipal() {
 }
 
 void TrabalhadorPassos::Atende() {
-    std::uint64_t contagem = 0;
-    (void)!::read(despertador_, &contagem, sizeof contagem);
     Pedido pedido;
     {
         std::lock_guard trava(trava_);

@@ -4,8 +4,8 @@
 // changes) to it, waiting for each before it polls again.
 //
 // Verifica runs on the worker; Envia and AoTerminar run on the main thread
-// (the thread that made the object, woken through an eventfd and a socket
-// notifier; what is handed over travels under the object's mutex). The worker
+// (the thread that made the object, reached through a queued call, PostaEm;
+// what is handed over travels under the object's mutex). The worker
 // never holds a lock while the main thread works, and the destructor (main
 // thread) cancels a pending hand-over and joins the worker, so destroying
 // the object while a step is queued neither deadlocks nor runs the step
@@ -20,7 +20,7 @@
 #include <mutex>
 #include <thread>
 
-class QSocketNotifier;
+class QObject;
 
 class TrabalhadorPassos final {
   public:
@@ -52,8 +52,8 @@ class TrabalhadorPassos final {
     std::function<void()> envia_;
     std::function<void()> aoTerminar_;
     std::chrono::milliseconds periodo_;
-    int despertador_ = -1;  // eventfd the worker writes to wake the main thread
-    std::unique_ptr<QSocketNotifier> notificador_;
+    // Lives on the main thread; the worker's requests are queued calls on it.
+    std::unique_ptr<QObject> receptor_;
     std::mutex trava_;  // guards cancelado_, feito_, pedido_
     std::condition_variable sinal_;
     bool cancelado_ = false;

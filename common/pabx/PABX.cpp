@@ -9,6 +9,7 @@
 
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
+#include "common/pabx/RespostaLogin.h"
 #include "common/Texto.h"
 #include "common/Traducao.h"
 #include "common/pabx/ConexaoTCP.h"
@@ -295,7 +296,8 @@ bool TPABX::FazLogin() {
     // the login block (then a CTRL result 1) and refuses with a CTRL result.
     if (!EnviaLogin(true)) return false;
     AguardaAlgum(FStatusPROG, FStatusCTRL);
-    return FEstadoLink == elConectado && (FStatusPROG == "OK" || FStatusCTRL == "OK");
+    return FEstadoLink == elConectado &&
+           AvaliaRespostaLogin(FStatusPROG.Le(), FStatusCTRL.Le()) == RespostaLogin::Aceito;
 }
 
 std::string TPABX::Versao() const {
@@ -517,7 +519,9 @@ bool TPABX::VerificaSDCard(std::string& mensagem) {
     } else if (!EnviaLogin(true)) {
         mensagem = Traduz("Falha ao enviar login");
     } else if (AguardaAlgum(FStatusPROG, FStatusCTRL),
-               FEstadoLink != elConectado || !(FStatusPROG == "OK" || FStatusCTRL == "OK")) {
+               FEstadoLink != elConectado ||
+                   AvaliaRespostaLogin(FStatusPROG.Le(), FStatusCTRL.Le()) !=
+                       RespostaLogin::Aceito) {
         // The login's own answer decides: a refusal fails the check at once.
         mensagem = Traduz("Resposta ao login falhou");
     } else if (!PedeVolumeSDCard()) {

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <vector>
 
+#include "console/PostaEm.h"
+
 SaidaAudio::SaidaAudio(FabricaDispositivo fabrica, QObject* pai)
     : QObject(pai), fabrica_(std::move(fabrica)), p_(std::make_shared<Partilha>()) {
     p_->dono = this;
@@ -44,12 +46,9 @@ void SaidaAudio::Entrega(Partilha& p, std::uint64_t execucao,
     std::lock_guard lk(p.mutex);
     SaidaAudio* dono = p.dono;
     if (!dono) return;
-    QMetaObject::invokeMethod(
-        dono,
-        [dono, execucao, acao = std::move(acao)] {
-            if (dono->execucao_.load() == execucao) acao(*dono);
-        },
-        Qt::QueuedConnection);
+    PostaEm(dono, [dono, execucao, acao = std::move(acao)] {
+        if (dono->execucao_.load() == execucao) acao(*dono);
+    });
 }
 
 void SaidaAudio::Executa(std::unique_ptr<LeitorAudio> leitor) {

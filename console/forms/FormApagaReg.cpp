@@ -1,6 +1,5 @@
 #include "console/forms/FormApagaReg.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -21,6 +20,7 @@
 #include "console/MDados.h"
 #include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/KitJanela.h"
 #include "console/forms/EscolheCentral.h"
 #include "console/forms/TextoTela.h"
 
@@ -244,9 +244,11 @@ void FormApagaReg::btnApagarClick() {
         return;
     btnOk->setEnabled(false);
     btnApagar->setEnabled(false);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const ResultadoApagamento r = ApagaRegistros(ctx_.dados, CodigoPABX, p);
-    QApplication::restoreOverrideCursor();
+    ResultadoApagamento r;
+    {
+        Ampulheta ampulheta;
+        r = ApagaRegistros(ctx_.dados, CodigoPABX, p);
+    }
     CarregaGridInfo();
     if (!r.ok) {
         ctx_.mensagens.Mostra(TipoMensagem::Erro,

@@ -5,11 +5,12 @@
 // window without buttons that closes itself at the end of the refresh.
 //
 // The refresh runs the read-out's first steps (connect, login, parameters,
-// DNS names and indexes, agenda) on a main-thread timer: the window stays
-// painted and the event loop idle between polls. The directory is rewritten
-// only when every answer came, in one transaction, and the flag is cleared
-// only after that and the groups' update worked; any failure shows its
-// message and leaves the directory, the groups and the flag as they were.
+// DNS names and indexes, agenda) through the extension link (LinkRamais):
+// the window stays painted and the event loop free meanwhile. The directory
+// is rewritten only when every answer came, in one transaction, and the
+// flag is cleared only after that and the groups' update worked; any
+// failure shows its message and leaves the directory, the groups and the
+// flag as they were.
 //
 // Made on demand by VerificaAtualizacaoRamais; main thread only.
 
@@ -17,7 +18,7 @@
 #include <chrono>
 #include <memory>
 
-#include "console/LeituraRamais.h"
+#include "console/LinkRamais.h"
 
 class QLabel;
 class QTimer;
@@ -34,13 +35,9 @@ class FormAtualizaRamais final : public QDialog {
     // The end mark of the refresh (0 until it ended, also when the unit's
     // database could not be reached).
     std::uint8_t Marca = 0;
-    // The refresh's clock (tests).
-    EstadoLeitura::Relogio Relogio = [] { return std::chrono::steady_clock::now(); };
-
     QLabel* LabelAtualizaRamais = nullptr;
     QLabel* LabelAtualizaProgresso = nullptr;
     QTimer* TimerAtualiza = nullptr;
-    QTimer* TimerPassos = nullptr;
 
   protected:
     void showEvent(QShowEvent* e) override;
@@ -48,14 +45,12 @@ class FormAtualizaRamais final : public QDialog {
     void closeEvent(QCloseEvent* e) override;
 
   private:
-    void Passo();
     void Termina(const std::string& mensagem);
 
     ContextoConsole& ctx_;
     bool executando_ = false;
     bool terminou_ = false;
-    std::unique_ptr<TPABX> pabx_;
-    std::unique_ptr<EstadoLeitura> estado_;
+    LinkRamais link_;
 };
 
 // When the unit's PAB_DNSUPDATE is 1, shows the refresh window modally.

@@ -1,42 +1,18 @@
 #include "console/forms/FormCentrais.h"
 #include "common/db/OperacaoHistorico.h"
 
-#include <QApplication>
-#include <QHBoxLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "console/Centrais.h"
 #include "console/UtilConsole.h"
-#include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/KitJanela.h"
 #include "console/forms/TextoTela.h"
 #include "console/forms/TrabalhoComProgresso.h"
 
 namespace {
-
-QTableWidget* Grade(QWidget* pai, const QStringList& cabecalhos) {
-    auto* g = new QTableWidget(0, static_cast<int>(cabecalhos.size()), pai);
-    g->setObjectName("GridItens");
-    g->setHorizontalHeaderLabels(cabecalhos);
-    g->setSelectionBehavior(QAbstractItemView::SelectRows);
-    g->setSelectionMode(QAbstractItemView::SingleSelection);
-    g->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    g->verticalHeader()->hide();
-    g->horizontalHeader()->setStretchLastSection(true);
-    return g;
-}
-
-QPushButton* Botao(QWidget* pai, const char* nome, const char* texto) {
-    auto* b = new QPushButton(TrLNG(texto), pai);
-    b->setObjectName(nome);
-    b->setAutoDefault(false);
-    return b;
-}
 
 void Celula(QTableWidget* g, int linha, int coluna, const std::string& texto, int codigo = 0) {
     auto* item = new QTableWidgetItem(QString::fromStdString(texto));
@@ -45,53 +21,15 @@ void Celula(QTableWidget* g, int linha, int coluna, const std::string& texto, in
     g->setItem(linha, coluna, item);
 }
 
-// With nothing listed the grid still shows one empty row.
-void UmaLinhaVazia(QTableWidget* g) {
-    g->clearContents();
-    g->setRowCount(1);
-}
-
 }  // namespace
 
-FormCentrais::FormCentrais(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), ctx_(ctx) {
-    setObjectName("FormCentrais");
-    setWindowTitle(Tr("Configuração de centrais"));
-    GridItens = Grade(this, {Tr("Central"), "Código", Tr("Endereço IP"), "SDCard"});
-    btnNovo = Botao(this, "btnNovo", "&Novo");
-    btnEditar = Botao(this, "btnEditar", "&Editar");
-    btnApagar = Botao(this, "btnApagar", "&Apagar");
-    btnRamais = Botao(this, "btnRamais", "&Ramais");
-    btnGravacoes = Botao(this, "btnGravacoes", "&Gravações");
-    btnDelReg = Botao(this, "btnDelReg", "&Apagar registros");
-    btnOk = Botao(this, "btnOk", "&Ok");
-    btnAjuda = Botao(this, "btnAjuda", "A&juda");
-    TimerEventos = new QTimer(this);
-    TimerEventos->setObjectName("TimerEventos");
-    TimerEventos->setInterval(5000);
-    auto* lado = new QVBoxLayout;
-    for (QPushButton* b : {btnNovo, btnEditar, btnApagar, btnRamais, btnGravacoes, btnDelReg})
-        lado->addWidget(b);
-    lado->addStretch();
-    auto* meio = new QHBoxLayout;
-    meio->addWidget(GridItens, 1);
-    meio->addLayout(lado);
-    auto* baixo = new QHBoxLayout;
-    baixo->addStretch();
-    baixo->addWidget(btnOk);
-    baixo->addWidget(btnAjuda);
-    auto* l = new QVBoxLayout(this);
-    l->addLayout(meio, 1);
-    l->addLayout(baixo);
+FormCentrais::FormCentrais(ContextoConsole& ctx, QWidget* pai)
+    : ListaCadastro(ctx, "FormCentrais", "Configuração de centrais",
+                    {Tr("Central"), "Código", Tr("Endereço IP"), "SDCard"}, pai, 1) {
+    btnRamais = AcrescentaBotao("btnRamais", "&Ramais");
+    btnGravacoes = AcrescentaBotao("btnGravacoes", "&Gravações");
+    btnDelReg = AcrescentaBotao("btnDelReg", "&Apagar registros");
     resize(720, 420);
-    UmaLinhaVazia(GridItens);
-
-    connect(btnNovo, &QPushButton::clicked, this, &FormCentrais::BtnNovoClick);
-    connect(btnEditar, &QPushButton::clicked, this, &FormCentrais::BtnEditarClick);
-    connect(btnApagar, &QPushButton::clicked, this, &FormCentrais::BtnApagarClick);
-    connect(GridItens, &QTableWidget::cellDoubleClicked, this, [this] { BtnEditarClick(); });
-    connect(GridItens, &QTableWidget::cellClicked, this, [this](int linha) {
-        if (const int c = CodigoDaLinha(linha)) CodigoSelecionado = c;
-    });
     auto abre = [this](std::function<void(int, const std::string&)>* seam) {
         return [this, seam] {
             int codigo = 0;
@@ -102,50 +40,26 @@ FormCentrais::FormCentrais(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), c
     connect(btnRamais, &QPushButton::clicked, this, abre(&AbreRamais));
     connect(btnGravacoes, &QPushButton::clicked, this, abre(&AbreGravacoes));
     connect(btnDelReg, &QPushButton::clicked, this, abre(&AbreApagaRegistros));
-    connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
-    connect(btnAjuda, &QPushButton::clicked, this,
-            [this] { AbreAjuda(ContextoAjuda::Centrais, ctx_.mensagens); });
-    connect(TimerEventos, &QTimer::timeout, this, &FormCentrais::TimerEventosTimer);
 }
-
-int FormCentrais::CodigoDaLinha(int linha) const {
-    const QTableWidgetItem* i = GridItens->item(linha, 1);
-    return i ? i->data(Qt::UserRole).toInt() : 0;
-}
-
-std::string FormCentrais::NomeDaLinha(int linha) const {
-    const QTableWidgetItem* i = GridItens->item(linha, 0);
-    return i ? i->text().toStdString() : std::string();
-}
-
-int FormCentrais::CodigoAtual() const { return CodigoDaLinha(GridItens->currentRow()); }
 
 void FormCentrais::CarregaItens(int codigo) {
-    QuantidadeCentrais = 0;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    UmaLinhaVazia(GridItens);
+    Ampulheta ampulheta;
     std::vector<ItemCentral> itens;
     try {
         itens = CarregaCentrais(ctx_.dados);
     } catch (const std::exception& e) {
         GravaLogConsole(std::string("Lista de centrais: ") + e.what());
     }
-    GridItens->setRowCount(itens.empty() ? 1 : static_cast<int>(itens.size()));
-    int selecionada = -1;
+    std::vector<std::vector<std::string>> linhas;
+    std::vector<int> codigos;
     for (const ItemCentral& c : itens) {
-        const int linha = QuantidadeCentrais++;
-        Celula(GridItens, linha, 0, c.descricao);
-        Celula(GridItens, linha, 1, CodigoCentralTexto(c.codigo), c.codigo);
-        Celula(GridItens, linha, 2, EnderecoCentral(c));
-        Celula(GridItens, linha, 3, UsoSDCard(c.sdUsado, c.sdTotal));
-        if (c.codigo == codigo) selecionada = linha;
+        linhas.push_back({c.descricao, CodigoCentralTexto(c.codigo), EnderecoCentral(c),
+                          UsoSDCard(c.sdUsado, c.sdTotal)});
+        codigos.push_back(c.codigo);
     }
-    const bool algum = QuantidadeCentrais > 0;
-    for (QPushButton* b : {btnApagar, btnEditar, btnRamais, btnGravacoes, btnDelReg})
-        b->setEnabled(algum);
-    btnNovo->setEnabled(QuantidadeCentrais < MaximoCentrais);
-    if (selecionada >= 0) GridItens->selectRow(selecionada);
-    QApplication::restoreOverrideCursor();
+    PreencheGrade(linhas, codigos, codigo);
+    for (QPushButton* b : {btnRamais, btnGravacoes, btnDelReg}) b->setEnabled(Quantidade > 0);
+    btnNovo->setEnabled(Quantidade < MaximoCentrais);
 }
 
 bool FormCentrais::RemoveItem(int codigo) {
@@ -157,7 +71,7 @@ bool FormCentrais::RemoveItem(int codigo) {
 }
 
 void FormCentrais::BtnNovoClick() {
-    if (QuantidadeCentrais >= MaximoCentrais || !btnNovo->isEnabled()) return;
+    if (Quantidade >= MaximoCentrais || !btnNovo->isEnabled()) return;
     if (!ctx_.dados.BaseConectada() || !EditaCentral) return;
     int codigo = 0;
     std::string nome;
@@ -185,19 +99,14 @@ void FormCentrais::BtnEditarClick() {
     const int codigo = CodigoAtual();
     if (!btnEditar->isEnabled() || codigo <= 0 || !ctx_.dados.BaseConectada() || !EditaCentral)
         return;
-    const std::string nome = NomeDaLinha(GridItens->currentRow());
+    const std::string nome = TextoDaLinha(GridItens->currentRow(), 0);
     int c = codigo;
     std::string novo;
     if (!EditaCentral(c, novo)) return;
     ctx_.RegistraHistorico(Operacao::EditadoCentral, nome);
     CarregaItens(codigo);
     try {
-        ctx_.dados.ConectaBasePABX(codigo);
-        ctx_.dados.ExecutaPABX([&](Transaction& tr) {
-            Statement st(tr, "EXECUTE PROCEDURE UPDATEPABX(?)");
-            st.SetInt(0, codigo);
-            st.Executa();
-        });
+        AtualizaBancoCentral(ctx_.dados, codigo);
     } catch (const std::exception& e) {
         GravaLogConsole("UPDATEPABX " + std::to_string(codigo) + ": " + e.what());
     }
@@ -206,7 +115,7 @@ void FormCentrais::BtnEditarClick() {
 void FormCentrais::BtnApagarClick() {
     const int codigo = CodigoAtual();
     if (!btnApagar->isEnabled() || codigo <= 0 || !ctx_.dados.BaseConectada()) return;
-    const std::string nome = NomeDaLinha(GridItens->currentRow());
+    const std::string nome = TextoDaLinha(GridItens->currentRow(), 0);
     const std::string pergunta =
         Traduz("TODAS as informações desta central serão excluídas.\rConfirma exclusão de") + " " +
         nome + " ?";
@@ -219,7 +128,7 @@ void FormCentrais::BtnApagarClick() {
 bool FormCentrais::ConectaSelecionada(int& codigo, std::string& nome) {
     codigo = CodigoAtual();
     if (codigo <= 0) return false;
-    nome = NomeDaLinha(GridItens->currentRow());
+    nome = TextoDaLinha(GridItens->currentRow(), 0);
     try {
         ctx_.dados.ConectaBasePABX(codigo);
         return true;
@@ -231,61 +140,29 @@ bool FormCentrais::ConectaSelecionada(int& codigo, std::string& nome) {
     return false;
 }
 
-void FormCentrais::showEvent(QShowEvent* e) {
-    QDialog::showEvent(e);
-    CodigoSelecionado = 0;
-    ctx_.dados.EventoCadastro = false;
-    TimerEventos->start();
-}
-
-void FormCentrais::done(int r) {
-    TimerEventos->stop();
-    QDialog::done(r);
-}
-
-void FormCentrais::TimerEventosTimer() {
-    if (!ctx_.dados.EventoCadastro) return;
-    ctx_.dados.EventoCadastro = false;
-    CarregaItens(CodigoSelecionado);
-}
-
-void FormCentrais::keyPressEvent(QKeyEvent* e) {
-    switch (e->key()) {
-        case Qt::Key_Insert: BtnNovoClick(); return;
-        case Qt::Key_Delete: BtnApagarClick(); return;
-        case Qt::Key_Return:
-        case Qt::Key_Enter: BtnEditarClick(); return;
-        default: QDialog::keyPressEvent(e);
-    }
-}
-
 // ------------------------------------------------------------------ picker
 
 FormBuscaCentral::FormBuscaCentral(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), ctx_(ctx) {
     setObjectName("FormBuscaCentral");
     setWindowTitle(Tr("Seleção de central"));
-    GridItens = Grade(this, {Tr("Central"), Tr("Código"), Tr("Endereço IP")});
-    btnOk = Botao(this, "btnOk", "&Ok");
+    GridItens = GradeLista(this, {Tr("Central"), Tr("Código"), Tr("Endereço IP")}, 1);
+    btnOk = BotaoNomeado(this, "btnOk", "&Ok");
     btnOk->setDefault(true);
-    btnCancela = Botao(this, "btnCancela", "&Cancelar");
-    auto* baixo = new QHBoxLayout;
-    baixo->addStretch();
-    baixo->addWidget(btnOk);
-    baixo->addWidget(btnCancela);
+    btnCancela = BotaoNomeado(this, "btnCancela", "&Cancelar");
     auto* l = new QVBoxLayout(this);
     l->addWidget(GridItens, 1);
-    l->addLayout(baixo);
+    l->addLayout(LinhaBotoes({btnOk, btnCancela}));
     resize(520, 360);
-    UmaLinhaVazia(GridItens);
     connect(btnOk, &QPushButton::clicked, this, &FormBuscaCentral::btnOkClick);
     connect(GridItens, &QTableWidget::cellDoubleClicked, this, &FormBuscaCentral::btnOkClick);
     connect(btnCancela, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 void FormBuscaCentral::CarregaItens() {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    Ampulheta ampulheta;
     GridItens->setSortingEnabled(false);
-    UmaLinhaVazia(GridItens);
+    GridItens->clearContents();
+    GridItens->setRowCount(1);
     std::vector<ItemCentral> itens;
     try {
         itens = CarregaCentrais(ctx_.dados);
@@ -305,7 +182,6 @@ void FormBuscaCentral::CarregaItens() {
     }
     btnOk->setEnabled(!itens.empty());
     if (!itens.empty()) GridItens->selectRow(0);
-    QApplication::restoreOverrideCursor();
 }
 
 void FormBuscaCentral::btnOkClick() {

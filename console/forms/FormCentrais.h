@@ -12,32 +12,27 @@
 #include <functional>
 #include <string>
 
+#include "console/forms/ListaCadastro.h"
+
 class QPushButton;
 class QTableWidget;
-class QTimer;
 struct ContextoConsole;
 
-class FormCentrais final : public QDialog {
+// The list's code is its second column.
+class FormCentrais final : public ListaCadastro {
   public:
     explicit FormCentrais(ContextoConsole& ctx, QWidget* pai = nullptr);
 
-    // Fills the list; the row of `codigo` becomes the selected one.
-    void CarregaItens(int codigo);
+    void CarregaItens(int codigo) override;
     // Deletes the unit with its dependent rows; false (error shown and logged) when refused.
     bool RemoveItem(int codigo);
-    void BtnNovoClick();
-    void BtnEditarClick();
-    void BtnApagarClick();
+    void BtnNovoClick() override;
+    void BtnEditarClick() override;
+    void BtnApagarClick() override;
     // What follows the editor's OK for a new unit: history row 23, the list
     // reloaded, the unit's database made and connected (its failure shown
     // with the server's reason; the unit row stays).
     void AposNovaCentral(int codigo, const std::string& nome);
-    void TimerEventosTimer();
-
-    int QuantidadeCentrais = 0;
-    int CodigoSelecionado = 0;
-    int CodigoDaLinha(int linha) const;
-    std::string NomeDaLinha(int linha) const;
 
     // Seams: the unit editor (new: codigo 0 in, the new code out; true on OK)
     // and the unit's other windows (after its database was connected).
@@ -45,22 +40,10 @@ class FormCentrais final : public QDialog {
     std::function<void(int codigo, const std::string&nome)> AbreRamais, AbreGravacoes,
         AbreApagaRegistros;
 
-    QTableWidget* GridItens = nullptr;
-    QPushButton *btnNovo = nullptr, *btnEditar = nullptr, *btnApagar = nullptr,
-                *btnRamais = nullptr, *btnGravacoes = nullptr, *btnDelReg = nullptr,
-                *btnOk = nullptr, *btnAjuda = nullptr;
-    QTimer* TimerEventos = nullptr;
-
-  protected:
-    void showEvent(QShowEvent* e) override;
-    void done(int r) override;
-    void keyPressEvent(QKeyEvent* e) override;
+    QPushButton *btnRamais = nullptr, *btnGravacoes = nullptr, *btnDelReg = nullptr;
 
   private:
-    int CodigoAtual() const;
     bool ConectaSelecionada(int& codigo, std::string& nome);
-
-    ContextoConsole& ctx_;
 };
 
 class FormBuscaCentral final : public QDialog {

@@ -15,43 +15,28 @@
 #include "common/Texto.h"
 #include "common/db/OperacaoHistorico.h"
 #include "console/ConfigRamais.h"
-#include "console/TrabalhadorPassos.h"
 #include "console/UtilConsole.h"
 #include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/KitJanela.h"
 #include "console/forms/FormCentrais.h"
 #include "console/forms/TextoTela.h"
 
-namespace {
-
-QPushButton* Botao(QWidget* pai, const char* nome, const char* texto) {
-    auto* b = new QPushButton(TrLNG(texto), pai);
-    b->setObjectName(nome);
-    b->setAutoDefault(false);
-    return b;
-}
-
-}  // namespace
-
-FormCfgRamais::FormCfgRamais(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), ctx_(ctx) {
+FormCfgRamais::FormCfgRamais(ContextoConsole& ctx, QWidget* pai)
+    : QDialog(pai), ctx_(ctx), link_(ctx.dados, "Configuração de ramais") {
     setObjectName("FormCfgRamais");
     setWindowTitle(Tr("Configuração de ramais do Veruzadu"));
-    GridItens = new QTableWidget(1, 6, this);
-    GridItens->setObjectName("GridItens");
-    GridItens->setHorizontalHeaderLabels({Tr("Ramal"), Tr("Atend."), Tr("Pode gravar"), Tr("Grava"),
-                                          Tr("Autoriza"), Tr("Ramais com permissão")});
-    GridItens->setSelectionBehavior(QAbstractItemView::SelectRows);
-    GridItens->setSelectionMode(QAbstractItemView::SingleSelection);
-    GridItens->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    GridItens->verticalHeader()->hide();
-    GridItens->horizontalHeader()->setStretchLastSection(true);
-    btnNovo = Botao(this, "btnNovo", "&Novo");
-    btnEditar = Botao(this, "btnEditar", "&Editar");
-    btnApagar = Botao(this, "btnApagar", "&Apagar");
-    btnAtualiza = Botao(this, "btnAtualiza", "A&tualiza");
-    btnOk = Botao(this, "btnOk", "&Ok");
-    btnAjuda = Botao(this, "btnAjuda", "A&juda");
-    spBtnCentrais = Botao(this, "spBtnCentrais", "&Central");
+    GridItens = GradeLista(this,
+                           {Tr("Ramal"), Tr("Atend."), Tr("Pode gravar"), Tr("Grava"),
+                            Tr("Autoriza"), Tr("Ramais com permissão")},
+                           1);
+    btnNovo = BotaoNomeado(this, "btnNovo", "&Novo");
+    btnEditar = BotaoNomeado(this, "btnEditar", "&Editar");
+    btnApagar = BotaoNomeado(this, "btnApagar", "&Apagar");
+    btnAtualiza = BotaoNomeado(this, "btnAtualiza", "A&tualiza");
+    btnOk = BotaoNomeado(this, "btnOk", "&Ok");
+    btnAjuda = BotaoNomeado(this, "btnAjuda", "A&juda");
+    spBtnCentrais = BotaoNomeado(this, "spBtnCentrais", "&Central");
     meCentral = new QLineEdit(this);
     meCentral->setObjectName("meCentral");
     meCentral->setMaxLength(30);
@@ -104,14 +89,9 @@ FormCfgRamais::FormCfgRamais(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     connect(TimerEventos, &QTimer::timeout, this, &FormCfgRamais::TimerEventosTimer);
 }
 
-FormCfgRamais::~FormCfgRamais() {
-    // The worker first: it may be waiting for a main-thread step.
-    trabalhador_.reset();
-    estado_.reset();
-    pabx_.reset();
-}
+FormCfgRamais::~FormCfgRamais() = default;
 
-bool FormCfgRamais::Executando() const { return trabalhador_ != nullptr && estado_ != nullptr; }
+bool FormCfgRamais::Executando() const { return link_.Executando(); }
 
 void FormCfgRamais::Abre(int codigo, const std::string& nome) {
     CodigoPABX = codigo;
@@ -197,63 +177,23 @@ void FormCfgRamais::IniciaLeitura() {
     HabilitaBotoes(false);
     AdvProgressPABX->setRange(0, 1);
     AdvProgressPABX->setValue(0);
-    trabalhador_.reset();
-    pabx_ = std::make_unique<TPABX>(ModoPABX::Console);
-    try {
-        const DadosLinkPABX d = LeDadosLinkPABX(ctx_.dados, CodigoPABX);
-        pabx_->FEnderecoIP = d.endereco;
-        pabx_->FPorta = d.porta;
-        pabx_->FSenha = d.senha;
-    } catch (const std::exception& e) {
-        // The connection step then fails and says so.
-        GravaLogConsole(std::string("Configuração de ramais: ") + e.what());
-    }
-    estado_ = std::make_unique<EstadoLeitura>(*pabx_, false, Relogio);
-    estado_->Registra = [](const std::string& linha) { GravaLogConsole(linha); };
-    EstadoLeitura* estado = estado_.get();
-    trabalhador_ = std::make_unique<TrabalhadorPassos>(
-        [estado] {
-            if (estado->Verifica()) return TrabalhadorPassos::Acao::EnviaNaPrincipal;
-            return estado->Terminou() ? TrabalhadorPassos::Acao::Termina
-                                      : TrabalhadorPassos::Acao::Aguarda;
+    link_.IniciaLeitura(
+        CodigoPABX, false, 0,
+        [this](int feitos, int total) {
+            AdvProgressPABX->setRange(0, std::max(1, total));
+            AdvProgressPABX->setValue(feitos);
         },
-        [this] {
-            estado_->Envia();
-            AdvProgressPABX->setRange(0, std::max(1, estado_->ProgressoMaximo()));
-            AdvProgressPABX->setValue(estado_->Progresso());
-            if (estado_->Terminou()) pabx_->Desconecta();
-        },
-        [this] { FimLeitura(); });
-    trabalhador_->Inicia();
+        [this](const LinkRamais::FimLeitura& fim) { FimLeitura(fim); });
 }
 
-void FormCfgRamais::FimLeitura() {
-    const std::uint8_t marca = estado_->Estado();
-    UltimaMarca = marca;
-    pabx_->Desconecta();
-    const std::string mensagem = EstadoLeitura::MensagemFim(marca);
-    bool recarrega = false;
-    if (!mensagem.empty()) {
-        ctx_.mensagens.Mostra(TipoMensagem::Erro, Traduz(mensagem));
-    } else if (marca == MarcaConcluido) {
-        try {
-            GravaLeituraPABX(ctx_.dados, CodigoPABX, estado_->Resultado(), false);
-            recarrega = true;
-        } catch (const std::exception& e) {
-            GravaLogConsole(std::string("Configuração de ramais: ") + e.what());
-            ctx_.mensagens.Mostra(TipoMensagem::Erro,
-                                  Traduz("Não foi possível gravar os ramais lidos do PABX") + "\n" +
-                                      e.what());
-        }
-    }
-    // The objects go; the worker (already joined) stays until the next run.
-    estado_.reset();
-    pabx_.reset();
-    if (recarrega) {
+void FormCfgRamais::FimLeitura(const LinkRamais::FimLeitura& fim) {
+    UltimaMarca = fim.marca;
+    if (!fim.erroGravacao.empty())
+        ctx_.mensagens.Mostra(TipoMensagem::Erro, Traduz(fim.mensagem) + "\n" + fim.erroGravacao);
+    else if (!fim.mensagem.empty())
+        ctx_.mensagens.Mostra(TipoMensagem::Erro, Traduz(fim.mensagem));
+    else if (fim.marca == MarcaConcluido)
         CarregaConfiguracaoRamais("");
-        // The flag says the copy is current: only when the groups follow it.
-        if (ctx_.dados.AtualizaRamaisGrupos(CodigoPABX)) ctx_.dados.LimpaDNSUpdate(CodigoPABX);
-    }
     HabilitaBotoes(true);
     btnEditar->setEnabled(listados_);
     btnApagar->setEnabled(listados_);

@@ -2,9 +2,8 @@
 // "Configuração de ramais do Veruzadu": one unit's extension recording
 // configuration as its database keeps it (RMLPERMISS, RAMALGRAVA), with the
 // read-out of the whole configuration and extension directory from the PABX
-// ("Atualiza"). Made once and reused; main thread only, except the
-// read-out's poller (a TrabalhadorPassos worker) which hands every request,
-// database write and widget change to the main thread.
+// ("Atualiza") through the extension link (LinkRamais). Made once and
+// reused; main thread only.
 //
 // A read-out writes nothing until it completed: then the directory and both
 // tables are replaced in one transaction, the groups' names refreshed and,
@@ -22,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "console/LeituraRamais.h"
+#include "console/LinkRamais.h"
 
 class QLabel;
 class QLineEdit;
@@ -30,7 +29,6 @@ class QProgressBar;
 class QPushButton;
 class QTableWidget;
 class QTimer;
-class TrabalhadorPassos;
 struct ContextoConsole;
 
 class FormCfgRamais final : public QDialog {
@@ -69,8 +67,6 @@ class FormCfgRamais final : public QDialog {
         NovoConfigRamal;
     std::function<bool(int codigo, std::string& ramal)> EditaConfigRamal;
     std::function<bool(int codigo, const std::string& ramal)> EnviaRemocaoRamal;
-    // The read-out's clock (tests).
-    EstadoLeitura::Relogio Relogio = [] { return std::chrono::steady_clock::now(); };
 
     QTableWidget* GridItens = nullptr;
     QPushButton *btnNovo = nullptr, *btnEditar = nullptr, *btnApagar = nullptr,
@@ -90,14 +86,12 @@ class FormCfgRamais final : public QDialog {
 
   private:
     void PreparaInicio();
-    void FimLeitura();
+    void FimLeitura(const LinkRamais::FimLeitura& fim);
     void HabilitaBotoes(bool habilita);
     std::string RamalDaLinha() const;
 
     ContextoConsole& ctx_;
     bool listados_ = false;
     bool escolhendo_ = false;
-    std::unique_ptr<TPABX> pabx_;
-    std::unique_ptr<EstadoLeitura> estado_;
-    std::unique_ptr<TrabalhadorPassos> trabalhador_;
+    LinkRamais link_;
 };

@@ -12,35 +12,28 @@
 #include <string>
 
 #include "console/AgendaContatos.h"
+#include "console/forms/ListaCadastro.h"
 
 class QPushButton;
-class QTableWidget;
-class QTimer;
 class FormEdCliente;
 struct ContextoConsole;
 
-class FormClientes final : public QDialog {
+class FormClientes final : public ListaCadastro {
   public:
     explicit FormClientes(ContextoConsole& ctx, QWidget* pai = nullptr);
 
-    // Fills the list; the row of `codigo` becomes the selected one. A failure
-    // leaves the list empty (logged).
-    void CarregaItens(int codigo);
+    // A failure leaves the list empty (logged).
+    void CarregaItens(int codigo) override;
     bool RemoveItem(int codigo, const std::string& nome);
     // Makes sure the local area code is known, asking once per installation;
     // false when the user cancelled (the operation that asked stops).
     bool VerificaDDD();
-    void BtnNovoClick();
-    void BtnEditarClick();
-    void BtnApagarClick();
+    void BtnNovoClick() override;
+    void BtnEditarClick() override;
+    void BtnApagarClick() override;
     void btnExportarClick();
     void btnImportarClick();
-    void TimerEventosTimer();
 
-    int CodigoDaLinha(int linha) const;
-    std::string NomeDaLinha(int linha) const;
-    int QuantidadeClientes = 0;
-    int CodigoSelecionado = 0;
     // The local area code for the console's lifetime (empty: none).
     std::string DDDLocal;
 
@@ -48,18 +41,6 @@ class FormClientes final : public QDialog {
     std::function<std::unique_ptr<DestinoAgenda>(const std::filesystem::path&)> CriaDestino =
         DestinoArquivoAgenda;
 
-    QTableWidget* GridItens = nullptr;
-    QPushButton *BtnNovo = nullptr, *BtnEditar = nullptr, *BtnApagar = nullptr,
-                *btnImportar = nullptr, *btnExportar = nullptr, *BtnFechar = nullptr,
-                *btnAjuda = nullptr;
-    QTimer* TimerEventos = nullptr;
+    QPushButton *btnImportar = nullptr, *btnExportar = nullptr;
     FormEdCliente* formEdCliente = nullptr;
-
-  protected:
-    void showEvent(QShowEvent* e) override;
-    void done(int r) override;
-    void keyPressEvent(QKeyEvent* e) override;
-
-  private:
-    ContextoConsole& ctx_;
 };

@@ -16,6 +16,7 @@
 #include "common/Texto.h"
 #include "common/db/OperacaoHistorico.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/KitJanela.h"
 #include "console/forms/FormEdHoraCentral.h"
 #include "console/forms/TextoTela.h"
 
@@ -33,13 +34,6 @@ QLineEdit* CampoNumero(const char* nome, int digitos, QWidget* pai) {
     e->setValidator(new QRegularExpressionValidator(
         QRegularExpression(QString("[0-9]{0,%1}").arg(digitos)), e));
     return e;
-}
-
-QPushButton* Botao(const char* nome, const char* texto, QWidget* pai) {
-    auto* b = new QPushButton(TrLNG(texto), pai);
-    b->setObjectName(nome);
-    b->setAutoDefault(false);
-    return b;
 }
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
@@ -112,8 +106,8 @@ FormEdCentral::FormEdCentral(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     lbHorario->setGridSize(
         QSize(medida.horizontalAdvance("      00:00 - 00:00") + 16, medida.height() + 4));
     lbHorario->setMinimumHeight(110);
-    btnNovo = Botao("btnNovo", "A&dicionar", gbHorario);
-    btnApagar = Botao("btnApagar", "&Apagar", gbHorario);
+    btnNovo = BotaoNomeado(gbHorario, "btnNovo", "A&dicionar");
+    btnApagar = BotaoNomeado(gbHorario, "btnApagar", "&Apagar");
     auto* lh = new QHBoxLayout(gbHorario);
     lh->addWidget(lbHorario, 1);
     auto* lb = new QVBoxLayout;
@@ -122,19 +116,15 @@ FormEdCentral::FormEdCentral(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     lb->addStretch();
     lh->addLayout(lb);
 
-    BtnOk = Botao("BtnOk", "&Ok", this);
+    BtnOk = BotaoNomeado(this, "BtnOk", "&Ok");
     BtnOk->setDefault(true);
-    BtnCancelar = Botao("BtnCancelar", "&Cancelar", this);
-    auto* botoes = new QHBoxLayout;
-    botoes->addStretch();
-    botoes->addWidget(BtnOk);
-    botoes->addWidget(BtnCancelar);
+    BtnCancelar = BotaoNomeado(this, "BtnCancelar", "&Cancelar");
     auto* l = new QVBoxLayout(this);
     l->addWidget(gbCentral);
     l->addWidget(PainelZIMBFTP);
     l->addWidget(PainelUSB);
     l->addWidget(gbHorario, 1);
-    l->addLayout(botoes);
+    l->addLayout(LinhaBotoes({BtnOk, BtnCancelar}));
     setMinimumWidth(520);
 
     formEdHora = new FormEdHoraCentral(ctx_.mensagens, this);

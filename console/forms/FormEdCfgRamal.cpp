@@ -1,7 +1,6 @@
 #include "console/forms/FormEdCfgRamal.h"
 
 #include <QCheckBox>
-#include <QEventLoop>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -17,7 +16,7 @@
 #include "console/ConfigRamais.h"
 #include "console/EdicaoConfigRamal.h"
 #include "console/MDados.h"
-#include "console/TrabalhadorPassos.h"
+#include "console/LinkRamais.h"
 #include "console/UtilConsole.h"
 #include "console/forms/ContextoConsole.h"
 #include "console/forms/FormCfgRamais.h"
@@ -345,47 +344,19 @@ void FormEdCfgRamal::BtnOkClick() {
 bool FormEdCfgRamal::EnviaProgramacaoRamal(std::uint16_t palavra, int numero) {
     if (programando_) return false;
     programando_ = true;
-    TPABX pabx(ModoPABX::Console);
-    try {
-        pabx.FListaRamais = LeListaRamaisConfigurados(ctx_.dados, CodigoPABX);
-        const DadosLinkPABX d = LeDadosLinkPABX(ctx_.dados, CodigoPABX);
-        pabx.FEnderecoIP = d.endereco;
-        pabx.FPorta = d.porta;
-        pabx.FSenha = d.senha;
-    } catch (const std::exception& e) {
-        // The connection step then fails and says so.
-        GravaLogConsole(std::string("Configuração de gravação de ramal: ") + e.what());
-    }
     std::vector<EntradaProgramacao> fila;
     if (numero != 0)
         fila.push_back({RamalEdicao, palavra, numero});
     else
         fila = std::move(FilaProgramacao);
     FilaProgramacao.clear();
-    EstadoProgramacao estado(pabx, std::move(fila), RamaisAutorizados, Relogio);
-    QEventLoop espera;
-    bool terminou = false;
-    TrabalhadorPassos trabalhador(
-        [&estado] {
-            if (estado.Verifica()) return TrabalhadorPassos::Acao::EnviaNaPrincipal;
-            return estado.Terminou() ? TrabalhadorPassos::Acao::Termina
-                                     : TrabalhadorPassos::Acao::Aguarda;
-        },
-        [this, &estado, &pabx] {
-            estado.Envia();
-            if (estado.Estado() == 5 && LabelStatusTransmissao->isVisible())
+    LinkRamais link(ctx_.dados, "Configuração de gravação de ramal");
+    UltimaMarca = link.Programa(
+        CodigoPABX, std::move(fila), RamaisAutorizados, [this](const std::string& ramal) {
+            if (LabelStatusTransmissao->isVisible())
                 LabelStatusTransmissao->setText(Tr("Transmitindo configuração do ramal: ") +
-                                                QString::fromStdString(estado.NomeRamalAtual()));
-            if (estado.Terminou()) pabx.Desconecta();
-        },
-        [&] {
-            terminou = true;
-            espera.quit();
+                                                QString::fromStdString(ramal));
         });
-    trabalhador.Inicia();
-    if (!terminou) espera.exec(QEventLoop::ExcludeUserInputEvents);
-    pabx.Desconecta();
-    UltimaMarca = estado.Estado();
     programando_ = false;
     const std::string mensagem = EstadoProgramacao::MensagemFim(UltimaMarca);
     if (!mensagem.empty()) ctx_.mensagens.Mostra(TipoMensagem::Informacao, Traduz(mensagem));

@@ -4,11 +4,10 @@
 // once, saved in the unit's database (one transaction) and then programmed
 // into the PABX over its control link.
 //
-// Made by the permissions list for each use; main thread only, except the
-// programming's poller (a TrabalhadorPassos worker) which hands every
-// request and widget change to the main thread. While a programming runs
-// the caller waits in a local event loop that takes no user input; the
-// worker's end closes it, and every wait step ends at the link's time limit.
+// Made by the permissions list for each use; main thread only. The
+// programming goes through the extension link (LinkRamais): the caller
+// waits in a local event loop that takes no user input until it ended, and
+// every wait step ends at the link's time limit.
 //
 // LigaEditorRamais wires the permissions list's seams (new, edit, removal)
 // to this editor.
@@ -62,8 +61,6 @@ class FormEdCfgRamal final : public QDialog {
     bool EnviaProgramacaoRamal(std::uint16_t palavra, int numero);
     // The last run's end mark (0 before the first).
     std::uint8_t UltimaMarca = 0;
-    // The programming's clock (tests).
-    EstadoProgramacao::Relogio Relogio = [] { return std::chrono::steady_clock::now(); };
 
     QGroupBox *gbRamais = nullptr, *gbPermissao = nullptr, *gbRamaisAutorizados = nullptr;
     QListWidget *LBRamais = nullptr, *ListBoxRamDisp = nullptr, *ListBoxRamSel = nullptr;

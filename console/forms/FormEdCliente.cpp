@@ -16,16 +16,10 @@
 #include "console/Contatos.h"
 #include "console/UtilConsole.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/KitJanela.h"
 #include "console/forms/TextoTela.h"
 
 namespace {
-
-QPushButton* Botao(QWidget* pai, const char* nome, const char* texto) {
-    auto* b = new QPushButton(TrLNG(texto), pai);
-    b->setObjectName(nome);
-    b->setAutoDefault(false);
-    return b;
-}
 
 // A text field of `largura` characters; `digitos` admits only 0-9, typed or
 // pasted.
@@ -52,19 +46,15 @@ FormEdFone::FormEdFone(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), ctx_(
     cbTipoFone = new QComboBox(this);
     cbTipoFone->setObjectName("cbTipoFone");
     for (int t = 0; t < 3; ++t) cbTipoFone->addItem(Q(DescricaoTipoFone(t)));
-    BtnOk = Botao(this, "BtnOk", "&Ok");
+    BtnOk = BotaoNomeado(this, "BtnOk", "&Ok");
     BtnOk->setDefault(true);
-    BtnCancelar = Botao(this, "BtnCancelar", "&Cancelar");
+    BtnCancelar = BotaoNomeado(this, "BtnCancelar", "&Cancelar");
     auto* form = new QFormLayout;
     form->addRow(Tr("Número do telefone"), edFone);
     form->addRow(Tr("Tipo"), cbTipoFone);
-    auto* baixo = new QHBoxLayout;
-    baixo->addStretch();
-    baixo->addWidget(BtnOk);
-    baixo->addWidget(BtnCancelar);
     auto* l = new QVBoxLayout(this);
     l->addLayout(form);
-    l->addLayout(baixo);
+    l->addLayout(LinhaBotoes({BtnOk, BtnCancelar}));
     connect(BtnOk, &QPushButton::clicked, this, &FormEdFone::BtnOkClick);
     connect(BtnCancelar, &QPushButton::clicked, this, &QDialog::reject);
 }
@@ -108,19 +98,13 @@ FormEdCliente::FormEdCliente(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     cbUF = new QComboBox(this);
     cbUF->setObjectName("cbUF");
     for (const std::string& uf : UFsCliente()) cbUF->addItem(Q(uf));
-    GridFones = new QTableWidget(0, 2, this);
+    GridFones = GradeLista(this, {Tr("Número"), Tr("Tipo")});
     GridFones->setObjectName("GridFones");
-    GridFones->setHorizontalHeaderLabels({Tr("Número"), Tr("Tipo")});
-    GridFones->setSelectionBehavior(QAbstractItemView::SelectRows);
-    GridFones->setSelectionMode(QAbstractItemView::SingleSelection);
-    GridFones->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    GridFones->verticalHeader()->hide();
-    GridFones->horizontalHeader()->setStretchLastSection(true);
-    btnNovo = Botao(this, "btnNovo", "&Novo");
-    btnEditar = Botao(this, "btnEditar", "&Editar");
-    btnApagar = Botao(this, "btnApagar", "&Apagar");
-    BtnOk = Botao(this, "BtnOk", "&Ok");
-    BtnCancelar = Botao(this, "BtnCancelar", "&Cancelar");
+    btnNovo = BotaoNomeado(this, "btnNovo", "&Novo");
+    btnEditar = BotaoNomeado(this, "btnEditar", "&Editar");
+    btnApagar = BotaoNomeado(this, "btnApagar", "&Apagar");
+    BtnOk = BotaoNomeado(this, "BtnOk", "&Ok");
+    BtnCancelar = BotaoNomeado(this, "BtnCancelar", "&Cancelar");
     formEdFone = new FormEdFone(ctx, this);
 
     auto* form = new QFormLayout;
@@ -149,15 +133,11 @@ FormEdCliente::FormEdCliente(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     auto* fones = new QHBoxLayout;
     fones->addWidget(GridFones, 1);
     fones->addLayout(fonesBotoes);
-    auto* baixo = new QHBoxLayout;
-    baixo->addStretch();
-    baixo->addWidget(BtnOk);
-    baixo->addWidget(BtnCancelar);
     auto* l = new QVBoxLayout(this);
     l->addLayout(form);
     l->addWidget(new QLabel(Tr("Telefones"), this));
     l->addLayout(fones, 1);
-    l->addLayout(baixo);
+    l->addLayout(LinhaBotoes({BtnOk, BtnCancelar}));
     resize(560, 520);
     LimpaTela();
 
@@ -334,18 +314,14 @@ FormEdDDD::FormEdDDD(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), ctx_(ct
     cbDDD->setObjectName("cbDDD");
     for (const std::string& d : CodigosDDD()) cbDDD->addItem(Q(d));
     cbDDD->setCurrentIndex(cbDDD->findText("48"));
-    btnOk = Botao(this, "btnOk", "&Ok");
+    btnOk = BotaoNomeado(this, "btnOk", "&Ok");
     btnOk->setDefault(true);
-    btnCancelar = Botao(this, "btnCancelar", "&Cancelar");
+    btnCancelar = BotaoNomeado(this, "btnCancelar", "&Cancelar");
     auto* form = new QFormLayout;
     form->addRow(Tr("Código DDD"), cbDDD);
-    auto* baixo = new QHBoxLayout;
-    baixo->addStretch();
-    baixo->addWidget(btnOk);
-    baixo->addWidget(btnCancelar);
     auto* l = new QVBoxLayout(this);
     l->addLayout(form);
-    l->addLayout(baixo);
+    l->addLayout(LinhaBotoes({btnOk, btnCancelar}));
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
     connect(btnCancelar, &QPushButton::clicked, this, &QDialog::reject);
 }

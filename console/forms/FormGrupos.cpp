@@ -1,6 +1,5 @@
 #include "console/forms/FormGrupos.h"
 
-#include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
@@ -15,6 +14,7 @@
 #include "common/Texto.h"
 #include "console/UtilConsole.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/KitJanela.h"
 #include "console/forms/FormAtualizaRamais.h"
 #include "console/forms/TextoTela.h"
 
@@ -91,15 +91,8 @@ FormEdGrupo::FormEdGrupo(ContextoConsole& ctx, QWidget* pai)
     edGrupo = new QLineEdit(this);
     edGrupo->setObjectName("edGrupo");
     edGrupo->setMaxLength(30);
-    GridItens = new QTableWidget(1, 3, this);
-    GridItens->setObjectName("GridItens");
-    GridItens->setHorizontalHeaderLabels({"Cód", Tr("Acesso"), Tr("Central")});
-    GridItens->setSelectionBehavior(QAbstractItemView::SelectRows);
-    GridItens->setSelectionMode(QAbstractItemView::SingleSelection);
-    GridItens->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    GridItens = GradeLista(this, {"Cód", Tr("Acesso"), Tr("Central")}, 1);
     GridItens->setSortingEnabled(false);
-    GridItens->verticalHeader()->hide();
-    GridItens->horizontalHeader()->setStretchLastSection(true);
     gbRamais = new QGroupBox(" " + Tr("Ramais que o grupo pode acessar") + "  ", this);
     gbRamais->setObjectName("gbRamais");
     ListBoxRamDisp = new ListaRamais(gbRamais);
@@ -121,9 +114,9 @@ FormEdGrupo::FormEdGrupo(ContextoConsole& ctx, QWidget* pai)
     btnFLR->setToolTip(Tr("Adicionar todos"));
     btnRL->setToolTip(Tr("Retirar selecionado"));
     btnFRL->setToolTip(Tr("Retirar todos"));
-    btnOk = BotaoCadastro(this, "btnOk", "&Ok");
+    btnOk = BotaoNomeado(this, "btnOk", "&Ok");
     btnOk->setDefault(true);
-    btnCancelar = BotaoCadastro(this, "btnCancelar", "&Cancelar");
+    btnCancelar = BotaoNomeado(this, "btnCancelar", "&Cancelar");
 
     auto* disp = new QVBoxLayout;
     disp->addWidget(new QLabel(Tr("Sem permissão"), gbRamais));
@@ -142,15 +135,11 @@ FormEdGrupo::FormEdGrupo(ContextoConsole& ctx, QWidget* pai)
     auto* nome = new QHBoxLayout;
     nome->addWidget(new QLabel(Tr("Grupo"), this));
     nome->addWidget(edGrupo, 1);
-    auto* baixo = new QHBoxLayout;
-    baixo->addStretch();
-    baixo->addWidget(btnOk);
-    baixo->addWidget(btnCancelar);
     auto* l = new QVBoxLayout(this);
     l->addLayout(nome);
     l->addWidget(GridItens, 1);
     l->addWidget(gbRamais, 2);
-    l->addLayout(baixo);
+    l->addLayout(LinhaBotoes({btnOk, btnCancelar}));
     resize(640, 560);
 
     // A unit flagged for it (PAB_DNSUPDATE) has its names read from its PABX
@@ -255,23 +244,22 @@ void FormEdGrupo::CarregaRamaisPABXGrupo() {
         return;
     }
     gbRamais->setEnabled(true);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    try {
-        Edicao.CarregaRamaisUnidade(codigo);
-    } catch (const ErroBasePABX& e) {
-        // Not an empty unit: say why its extensions cannot be listed.
-        GravaLogConsole(std::string(e.what()) + ": " + e.detalhe);
-        QApplication::restoreOverrideCursor();
-        MostraListas();
-        ctx_.mensagens.Mostra(TipoMensagem::Erro, e.detalhe.empty()
-                                                      ? std::string(e.what())
-                                                      : std::string(e.what()) + "\n" + e.detalhe);
-        return;
-    } catch (const std::exception& e) {
-        GravaLogConsole("Ramais da central " + std::to_string(codigo) + ": " + e.what());
+    std::string erro;
+    {
+        Ampulheta ampulheta;
+        try {
+            Edicao.CarregaRamaisUnidade(codigo);
+        } catch (const ErroBasePABX& e) {
+            // Not an empty unit: say why its extensions cannot be listed.
+            GravaLogConsole(std::string(e.what()) + ": " + e.detalhe);
+            erro = e.detalhe.empty() ? std::string(e.what())
+                                     : std::string(e.what()) + "\n" + e.detalhe;
+        } catch (const std::exception& e) {
+            GravaLogConsole("Ramais da central " + std::to_string(codigo) + ": " + e.what());
+        }
     }
-    QApplication::restoreOverrideCursor();
     MostraListas();
+    if (!erro.empty()) ctx_.mensagens.Mostra(TipoMensagem::Erro, erro);
 }
 
 void FormEdGrupo::MostraListas() {
@@ -336,7 +324,7 @@ FormGrupos::FormGrupos(ContextoConsole& ctx, QWidget* pai)
 }
 
 void FormGrupos::CarregaItens(int codigo) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    Ampulheta ampulheta;
     std::vector<ItemGrupo> itens;
     try {
         itens = CarregaGrupos(ctx_.dados);
@@ -350,7 +338,6 @@ void FormGrupos::CarregaItens(int codigo) {
         codigos.push_back(g.codigo);
     }
     PreencheGrade(linhas, codigos, codigo);
-    QApplication::restoreOverrideCursor();
 }
 
 void FormGrupos::CarregaListaGrupos() {

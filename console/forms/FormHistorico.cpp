@@ -1,6 +1,5 @@
 #include "console/forms/FormHistorico.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QGridLayout>
@@ -15,6 +14,7 @@
 #include "console/Historico.h"
 #include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/KitJanela.h"
 #include "console/forms/TextoTela.h"
 
 namespace {
@@ -75,14 +75,10 @@ FormHistorico::FormHistorico(ContextoConsole& ctx, QWidget* pai) : QDialog(pai),
     filtros->addWidget(rotulo("LabelFimPer", "até"), 0, 4);
     filtros->addWidget(dtFim, 0, 5);
     filtros->addWidget(btnPesquisar, 1, 5);
-    auto* botoes = new QHBoxLayout;
-    botoes->addStretch();
-    botoes->addWidget(btnOk);
-    botoes->addWidget(btnAjuda);
     auto* l = new QVBoxLayout(this);
     l->addLayout(filtros);
     l->addWidget(GridItens, 1);
-    l->addLayout(botoes);
+    l->addLayout(LinhaBotoes({btnOk, btnAjuda}));
     resize(760, 480);
 
     connect(btnPesquisar, &QPushButton::clicked, this, &FormHistorico::btnPesquisaClick);
@@ -123,9 +119,11 @@ void FormHistorico::btnPesquisaClick() {
     f.fim = DeQDate(dtFim->date());
     f.usuario = cbUsuario->currentIndex() > 0 ? cbUsuario->currentData().toInt() : -1;
     f.operacao = cbOperacao->currentIndex() > 0 ? cbOperacao->currentData().toInt() : 0;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool ok = modelo_->Pesquisa(f);
-    QApplication::restoreOverrideCursor();
+    bool ok = false;
+    {
+        Ampulheta ampulheta;
+        ok = modelo_->Pesquisa(f);
+    }
     ctx_.dados.EventoHistorico = false;
     if (ok) TimerEventos->start();
 }

@@ -13,6 +13,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "console/PostaEm.h"
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
 #include "console/UtilConsole.h"
@@ -255,13 +256,10 @@ void FormMain::Ativa() {
 
 void FormMain::IniciaSequencia() {
     sequenciaPendente_ = true;
-    QMetaObject::invokeMethod(
-        this,
-        [this] {
-            sequenciaPendente_ = false;
-            SynchroInicializa();
-        },
-        Qt::QueuedConnection);
+    PostaEm(this, [this] {
+        sequenciaPendente_ = false;
+        SynchroInicializa();
+    });
 }
 
 bool FormMain::MostraConfigBD() {

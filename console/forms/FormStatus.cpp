@@ -1,7 +1,6 @@
 #include "console/forms/FormStatus.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -13,6 +12,7 @@
 
 #include "console/EstadoCentrais.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/KitJanela.h"
 #include "console/forms/FormLogGrv.h"
 #include "console/forms/TextoTela.h"
 
@@ -31,11 +31,7 @@ FormStatus::FormStatus(ContextoConsole& ctx, QWidget* pai) : QDialog(pai), ctx_(
     GridItens = new QTableView(this);
     GridItens->setObjectName("GridItens");
     GridItens->setModel(modelo_);
-    GridItens->setSelectionBehavior(QAbstractItemView::SelectRows);
-    GridItens->setSelectionMode(QAbstractItemView::SingleSelection);
-    GridItens->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    GridItens->verticalHeader()->hide();
-    GridItens->horizontalHeader()->setStretchLastSection(true);
+    ComoLista(GridItens);
     GridItens->setContextMenuPolicy(Qt::CustomContextMenu);
     GridItens->setWordWrap(false);
     GridItens->verticalHeader()->setDefaultSectionSize(GridItens->fontMetrics().height() + 8);
@@ -119,10 +115,9 @@ bool FormStatus::SelecionaCentral(int codigo) {
 
 void FormStatus::CarregaEstadoCentrais() {
     const int selecionado = CodigoSelecionado();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    Ampulheta ampulheta;
     modelo_->CarregaEstadoCentrais(ctx_.dados);
     if (selecionado) SelecionaCentral(selecionado);
-    QApplication::restoreOverrideCursor();
 }
 
 void FormStatus::RealizarDownloadClick() {

@@ -1,6 +1,5 @@
 #include "console/forms/FormUsuarios.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -15,6 +14,7 @@
 #include "console/Usuarios.h"
 #include "console/UtilConsole.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/KitJanela.h"
 #include "console/forms/FormGrupos.h"
 #include "console/forms/TextoTela.h"
 
@@ -40,10 +40,10 @@ FormEdUsuario::FormEdUsuario(ContextoConsole& ctx, FormGrupos& grupos, QWidget* 
     cbGrupo = new QComboBox(this);
     cbGrupo->setObjectName("cbGrupo");
     cbGrupo->setEditable(false);
-    btnGrupos = BotaoCadastro(this, "btnGrupos", "&Grupos");
-    btnOk = BotaoCadastro(this, "btnOk", "&Ok");
+    btnGrupos = BotaoNomeado(this, "btnGrupos", "&Grupos");
+    btnOk = BotaoNomeado(this, "btnOk", "&Ok");
     btnOk->setDefault(true);
-    btnCancelar = BotaoCadastro(this, "btnCancelar", "&Cancelar");
+    btnCancelar = BotaoNomeado(this, "btnCancelar", "&Cancelar");
 
     auto* grupo = new QHBoxLayout;
     grupo->addWidget(cbGrupo, 1);
@@ -54,14 +54,10 @@ FormEdUsuario::FormEdUsuario(ContextoConsole& ctx, FormGrupos& grupos, QWidget* 
     campos->addRow(Tr("Senha"), edSenha);
     campos->addRow(Tr("Perfil"), cbPerfil);
     campos->addRow(Tr("Grupo"), grupo);
-    auto* baixo = new QHBoxLayout;
-    baixo->addStretch();
-    baixo->addWidget(btnOk);
-    baixo->addWidget(btnCancelar);
     auto* l = new QVBoxLayout(this);
     l->addLayout(campos);
     l->addStretch();
-    l->addLayout(baixo);
+    l->addLayout(LinhaBotoes({btnOk, btnCancelar}));
     resize(460, 240);
 
     connect(btnOk, &QPushButton::clicked, this, &FormEdUsuario::BtnOkClick);
@@ -165,7 +161,7 @@ FormUsuarios::FormUsuarios(ContextoConsole& ctx, FormGrupos& grupos, QWidget* pa
 }
 
 void FormUsuarios::CarregaItens(int codigo) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    Ampulheta ampulheta;
     std::vector<ItemUsuario> itens;
     try {
         itens = CarregaUsuarios(ctx_.dados);
@@ -181,7 +177,6 @@ void FormUsuarios::CarregaItens(int codigo) {
         codigos.push_back(u.codigo);
     }
     PreencheGrade(linhas, codigos, codigo);
-    QApplication::restoreOverrideCursor();
 }
 
 bool FormUsuarios::RemoveItem(int codigo, const std::string& nome) {

@@ -1,8 +1,6 @@
 #include "console/forms/ListaCadastro.h"
 
-#include <QApplication>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTableWidget>
@@ -11,50 +9,33 @@
 
 #include "console/forms/AbreAjuda.h"
 #include "console/forms/ContextoConsole.h"
+#include "console/forms/KitJanela.h"
 #include "console/forms/TextoTela.h"
 
-QPushButton* BotaoCadastro(QWidget* pai, const char* nome, const char* texto) {
-    auto* b = new QPushButton(TrLNG(texto), pai);
-    b->setObjectName(nome);
-    b->setAutoDefault(false);
-    return b;
-}
-
 ListaCadastro::ListaCadastro(ContextoConsole& ctx, const char* nomeObjeto, const char* titulo,
-                             const QStringList& colunas, QWidget* pai)
-    : QDialog(pai), ctx_(ctx) {
+                             const QStringList& colunas, QWidget* pai, int colunaCodigo)
+    : QDialog(pai), ctx_(ctx), colunaCodigo_(colunaCodigo) {
     setObjectName(nomeObjeto);
     setWindowTitle(Tr(titulo));
-    GridItens = new QTableWidget(1, static_cast<int>(colunas.size()), this);
-    GridItens->setObjectName("GridItens");
-    GridItens->setHorizontalHeaderLabels(colunas);
-    GridItens->setSelectionBehavior(QAbstractItemView::SelectRows);
-    GridItens->setSelectionMode(QAbstractItemView::SingleSelection);
-    GridItens->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    GridItens->verticalHeader()->hide();
-    GridItens->horizontalHeader()->setStretchLastSection(true);
-    btnNovo = BotaoCadastro(this, "btnNovo", "&Novo");
-    btnEditar = BotaoCadastro(this, "btnEditar", "&Editar");
-    btnApagar = BotaoCadastro(this, "btnApagar", "&Apagar");
-    btnOk = BotaoCadastro(this, "btnOk", "&Ok");
-    btnAjuda = BotaoCadastro(this, "btnAjuda", "A&juda");
+    GridItens = GradeLista(this, colunas, 1);
+    btnNovo = BotaoNomeado(this, "btnNovo", "&Novo");
+    btnEditar = BotaoNomeado(this, "btnEditar", "&Editar");
+    btnApagar = BotaoNomeado(this, "btnApagar", "&Apagar");
+    btnOk = BotaoNomeado(this, "btnOk", "&Ok");
+    btnAjuda = BotaoNomeado(this, "btnAjuda", "A&juda");
     TimerEventos = new QTimer(this);
     TimerEventos->setObjectName("TimerEventos");
     TimerEventos->setInterval(5000);
 
-    auto* lado = new QVBoxLayout;
-    for (QPushButton* b : {btnNovo, btnEditar, btnApagar}) lado->addWidget(b);
-    lado->addStretch();
+    lado_ = new QVBoxLayout;
+    for (QPushButton* b : {btnNovo, btnEditar, btnApagar}) lado_->addWidget(b);
+    lado_->addStretch();
     auto* meio = new QHBoxLayout;
     meio->addWidget(GridItens, 1);
-    meio->addLayout(lado);
-    auto* baixo = new QHBoxLayout;
-    baixo->addStretch();
-    baixo->addWidget(btnOk);
-    baixo->addWidget(btnAjuda);
+    meio->addLayout(lado_);
     auto* l = new QVBoxLayout(this);
     l->addLayout(meio, 1);
-    l->addLayout(baixo);
+    l->addLayout(LinhaBotoes({btnOk, btnAjuda}));
     resize(640, 400);
 
     connect(btnNovo, &QPushButton::clicked, this, [this] { BtnNovoClick(); });
@@ -65,14 +46,23 @@ ListaCadastro::ListaCadastro(ContextoConsole& ctx, const char* nomeObjeto, const
         if (const int c = CodigoDaLinha(linha)) CodigoSelecionado = c;
     });
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
-    // Each list's page, by the window's name (groups, users).
+    // Each list's page, by the window's name.
     connect(btnAjuda, &QPushButton::clicked, this,
             [this] { AbreAjuda(ContextoDaJanela(objectName().toStdString()), ctx_.mensagens); });
     connect(TimerEventos, &QTimer::timeout, this, &ListaCadastro::TimerEventosTimer);
 }
 
+QPushButton* ListaCadastro::AcrescentaBotao(const char* nome, const char* texto, bool separado) {
+    QPushButton* b = BotaoNomeado(this, nome, texto);
+    // Before the stretch that keeps the column at the top.
+    const int antes = lado_->count() - 1;
+    if (separado) lado_->insertSpacing(antes, 16);
+    lado_->insertWidget(lado_->count() - 1, b);
+    return b;
+}
+
 int ListaCadastro::CodigoDaLinha(int linha) const {
-    const QTableWidgetItem* i = GridItens->item(linha, 0);
+    const QTableWidgetItem* i = GridItens->item(linha, colunaCodigo_);
     return i ? i->data(Qt::UserRole).toInt() : 0;
 }
 
@@ -95,7 +85,8 @@ void ListaCadastro::PreencheGrade(const std::vector<std::vector<std::string>>& l
             auto* item =
                 new QTableWidgetItem(QString::fromStdString(celulas[static_cast<std::size_t>(c)]));
             // The code travels as a number beside its text, so no conversion can fail.
-            if (c == 0) item->setData(Qt::UserRole, codigos[static_cast<std::size_t>(l)]);
+            if (c == colunaCodigo_)
+                item->setData(Qt::UserRole, codigos[static_cast<std::size_t>(l)]);
             GridItens->setItem(l, c, item);
         }
         if (codigos[static_cast<std::size_t>(l)] == codigo) selecionada = l;

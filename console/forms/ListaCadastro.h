@@ -1,7 +1,8 @@
 #pragma once
-// What the register list windows (groups, users) share: the grid of items
-// whose first column holds the code, the buttons "&Novo", "&Editar",
-// "&Apagar", "&Ok", "A&juda", the keys (Insert adds, Enter edits, Delete
+// What the register list windows (units, contacts, groups, users) share: the
+// grid of items with one column holding the code (the first unless told),
+// the buttons "&Novo", "&Editar", "&Apagar", "&Ok", "A&juda" (a window adds
+// its own under the first three), the keys (Insert adds, Enter edits, Delete
 // deletes), the remembered row and the 5000 ms timer that reloads the list
 // when another console changed the registers (MDados::EventoCadastro).
 //
@@ -16,12 +17,13 @@
 class QPushButton;
 class QTableWidget;
 class QTimer;
+class QVBoxLayout;
 struct ContextoConsole;
 
 class ListaCadastro : public QDialog {
   public:
     ListaCadastro(ContextoConsole& ctx, const char* nomeObjeto, const char* titulo,
-                  const QStringList& colunas, QWidget* pai);
+                  const QStringList& colunas, QWidget* pai, int colunaCodigo = 0);
 
     // Reloads the list; the row of `codigo` becomes the selected one.
     virtual void CarregaItens(int codigo) = 0;
@@ -45,7 +47,10 @@ class ListaCadastro : public QDialog {
     QTimer* TimerEventos = nullptr;
 
   protected:
-    // Fills the grid: one row per item (cells as given; column 0 is the code),
+    // Another button under "&Apagar" (after a gap when `separado`).
+    QPushButton* AcrescentaBotao(const char* nome, const char* texto, bool separado = false);
+    // Fills the grid: one row per item (cells as given; the code column
+    // carries `codigos` beside its text),
     // one empty row when there is none; selects the row of `codigo`; enables
     // "&Editar" and "&Apagar" only when something is listed.
     void PreencheGrade(const std::vector<std::vector<std::string>>& linhas,
@@ -55,7 +60,8 @@ class ListaCadastro : public QDialog {
     void keyPressEvent(QKeyEvent* e) override;
 
     ContextoConsole& ctx_;
-};
 
-// A push button named `nome` with a translated caption ("&" marks the accelerator).
-QPushButton* BotaoCadastro(QWidget* pai, const char* nome, const char* texto);
+  private:
+    const int colunaCodigo_;
+    QVBoxLayout* lado_ = nullptr;
+};

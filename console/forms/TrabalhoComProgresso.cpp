@@ -2,11 +2,11 @@
 
 #include <QEventLoop>
 #include <QProgressDialog>
-#include <QTimer>
 #include <atomic>
 #include <exception>
 #include <thread>
 
+#include "console/PostaEm.h"
 #include "console/forms/TextoTela.h"
 
 void ExecutaComProgresso(QWidget* pai, const std::string& texto,
@@ -20,11 +20,6 @@ void ExecutaComProgresso(QWidget* pai, const std::string& texto,
     janela.setWindowModality(Qt::ApplicationModal);
     janela.setMinimumDuration(0);
     QEventLoop laco;
-    QTimer vigia;
-    vigia.setInterval(50);
-    QObject::connect(&vigia, &QTimer::timeout, &laco, [&] {
-        if (fim) laco.quit();
-    });
     std::thread trabalhador([&] {
         try {
             trabalho();
@@ -32,14 +27,14 @@ void ExecutaComProgresso(QWidget* pai, const std::string& texto,
             erro = std::current_exception();
         }
         fim = true;
+        // Dropped if the loop has already gone.
+        PostaEm(&laco, [&laco] { laco.quit(); });
     });
-    vigia.start();
     janela.show();
     // The loop ends when the work has, or when the program is ending; the
     // worker is joined either way before anything here goes.
     if (!fim) laco.exec();
     trabalhador.join();
-    vigia.stop();
     janela.hide();
     if (erro) std::rethrow_exception(erro);
 }

@@ -87,7 +87,7 @@ TEST_F(BaseCentrais, ListaTetoEReselecao) {
     att.Executa("UPDATE PABX SET PAB_USB_ZIMB = 1, PAB_USBPATH = 'E:', PAB_SDCARDTOTAL = 16000, "
                 "PAB_SDCARDUSED = 1000 WHERE PAB_CODIGO = 5");
     f->CarregaItens(42);
-    EXPECT_EQ(f->QuantidadeCentrais, 139);
+    EXPECT_EQ(f->Quantidade, 139);
     EXPECT_TRUE(f->btnNovo->isEnabled());
     EXPECT_EQ(f->GridItens->currentRow(), 41);
     EXPECT_EQ(f->GridItens->item(4, 1)->text(), "005");
@@ -96,7 +96,7 @@ TEST_F(BaseCentrais, ListaTetoEReselecao) {
     EXPECT_EQ(f->GridItens->item(5, 3)->text(), "");
     InsereCentral(att, 140, "C140");
     f->CarregaItens(7);
-    EXPECT_EQ(f->QuantidadeCentrais, 140);
+    EXPECT_EQ(f->Quantidade, 140);
     EXPECT_FALSE(f->btnNovo->isEnabled());
     EXPECT_EQ(f->CodigoDaLinha(f->GridItens->currentRow()), 7);
     int editor = 0;
@@ -117,7 +117,7 @@ TEST_F(BaseCentrais, ListaVaziaERecargaPorOutraConexao) {
         Attachment outra = p.Principal();
         InsereCentral(outra, 12, "Filial");
     }
-    EXPECT_TRUE(EsperaAte([&] { return f->QuantidadeCentrais == 1; }));
+    EXPECT_TRUE(EsperaAte([&] { return f->Quantidade == 1; }));
     EXPECT_EQ(f->GridItens->item(0, 0)->text(), "Filial");
     f->close();
 }
@@ -203,7 +203,7 @@ TEST_F(BaseCentrais, ApagarLevaLinhasDependentes) {
     f->CarregaItens(4);
     ctx.mensagens.ProximaResposta(RespostaMensagem::Sim);
     f->BtnApagarClick();
-    EXPECT_EQ(f->QuantidadeCentrais, 1);
+    EXPECT_EQ(f->Quantidade, 1);
     Attachment att = p.Principal();
     for (const char* t : {"PABX", "DOWNPABX", "GRPRAMAL", "DWNHISTORY"}) {
         EXPECT_EQ(Conta(att, std::string("SELECT COUNT(*) FROM ") + t + " WHERE PAB_CODIGO = 4"), 0)

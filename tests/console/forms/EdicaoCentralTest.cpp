@@ -511,8 +511,8 @@ TEST(EdCentralPelaLista, NovaEEditada) {
     });
     lista.BtnNovoClick();
     ASSERT_TRUE(*preenche);
-    EXPECT_EQ(lista.QuantidadeCentrais, 1);
-    EXPECT_EQ(lista.NomeDaLinha(0), "Matriz");
+    EXPECT_EQ(lista.Quantidade, 1);
+    EXPECT_EQ(lista.TextoDaLinha(0, 0), "Matriz");
     lista.GridItens->selectRow(0);
     AoAbrir("FormEdCentral", [&](QWidget*) {
         EXPECT_EQ(editor.edDescricao->text(), "Matriz");
@@ -521,7 +521,7 @@ TEST(EdCentralPelaLista, NovaEEditada) {
         editor.BtnOk->click();
     });
     lista.BtnEditarClick();
-    EXPECT_EQ(lista.NomeDaLinha(0), "Matriz SP");
+    EXPECT_EQ(lista.TextoDaLinha(0, 0), "Matriz SP");
     Attachment att = p.Principal();
     Transaction tr(att);
     Statement st(tr, "SELECT LOG_OPERACAO FROM LOGHISTORY ORDER BY LOG_CODIGO");

@@ -32,7 +32,7 @@ TEST_F(BaseContatos, JanelasDeContatoPeloUsuario) {
     FormClientes f(tela);
     f.show();
     f.CarregaItens(0);
-    EXPECT_FALSE(f.BtnEditar->isEnabled());
+    EXPECT_FALSE(f.btnEditar->isEnabled());
 
     // No area code yet: the dialog (with its box), cancelled: nothing opens.
     tela.mensagens.ProximaResposta(RespostaMensagem::Ok);
@@ -86,9 +86,9 @@ TEST_F(BaseContatos, JanelasDeContatoPeloUsuario) {
               (std::vector<std::string>{"1234|" + std::string(40, 'R')}));
     EXPECT_EQ(Coluna("SELECT TEL_NUMERO || '/' || TEL_TIPO FROM TELEFONE"),
               (std::vector<std::string>{"4833334444/1"}));
-    ASSERT_EQ(f.QuantidadeClientes, 1);
+    ASSERT_EQ(f.Quantidade, 1);
     EXPECT_EQ(f.GridItens->item(0, 1)->text(), "Contato Tela");
-    EXPECT_TRUE(f.BtnEditar->isEnabled());
+    EXPECT_TRUE(f.btnEditar->isEnabled());
 
     // Edited: its last phone removed (the row emptied), then saved.
     f.GridItens->setCurrentCell(0, 1);
