@@ -13,7 +13,8 @@
 
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "common/db/FirebirdError.h"
 #include "common/db/Servicos.h"

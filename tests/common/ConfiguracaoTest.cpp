@@ -5,7 +5,8 @@
 #include <unistd.h>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
+#include "common/Processos.h"
 #include "tests/common/PastaTemporaria.h"
 
 namespace {

@@ -18,7 +18,7 @@
 #include <optional>
 #include <string>
 
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "tests/ServidorTeste.h"
 
 class ServidorPrivadoTeste {

@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
+#include "common/Processos.h"
 #include "tests/ServidorTeste.h"
 #include "common/gbak/vekIbGbak.h"
 

@@ -13,7 +13,6 @@
 #include <string>
 #include <thread>
 
-#include "common/Sistema.h"
 #include "tests/service/TestePasta.h"
 #include "tests/common/db/InstalacaoTeste.h"
 #include "tests/service/download/DownloadFTPExecucao.h"

@@ -11,7 +11,7 @@
 
 #include "common/CifraTexto.h"
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "tests/common/db/InstalacaoTeste.h"
 #include "tests/service/TestePasta.h"
 #include "tools/pabx-sim/Simulator.h"
