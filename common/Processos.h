@@ -20,8 +20,6 @@ std::vector<std::string> ListaIPs();
 // The first entry of ListaIPs, or "127.0.0.1" when there is none.
 std::string IPLocal();
 
-
-
 // Runs a program with an argument vector (argumentos[0] is the program: a path,
 // or a name looked up in PATH) and waits for it without a time limit. No shell
 // is involved, so every argument reaches the program byte for byte. Returns the

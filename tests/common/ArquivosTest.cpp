@@ -127,4 +127,3 @@ TEST(Arquivos, PastaEspecial) {
 }
 
 }  // namespace
-
