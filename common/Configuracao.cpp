@@ -9,7 +9,7 @@
 #include <system_error>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 
 namespace fs = std::filesystem;
 

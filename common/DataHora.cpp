@@ -81,6 +81,8 @@ DataHora DataHoraDeSegundos(long long segundos, int milissegundo) {
     return d;
 }
 
+DataHora UnixParaData(std::int32_t segundos) { return DataHoraDeSegundos(segundos); }
+
 DataHora SomaSegundos(const DataHora& d, long long segundos) {
     return DataHoraDeSegundos(SegundosDesdeEpoca(d) + segundos, d.milissegundo);
 }

@@ -4,6 +4,7 @@
 // pass through it. Plain value type; every function is thread-safe.
 
 #include <compare>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -29,6 +30,9 @@ std::time_t InstanteLocal(const DataHora& d);
 // Calendar arithmetic without zones: whole days and seconds since 1970-01-01.
 long long SegundosDesdeEpoca(const DataHora& d);
 DataHora DataHoraDeSegundos(long long segundos, int milissegundo = 0);
+// Unix seconds (signed 32-bit, as the PABX writes them) as a date-time, the
+// same calendar arithmetic: no time-zone conversion.
+DataHora UnixParaData(std::int32_t segundos);
 DataHora SomaSegundos(const DataHora& d, long long segundos);
 DataHora SomaDias(const DataHora& d, int dias);
 // Only the date part (time 00:00:00.000).

@@ -11,7 +11,7 @@
 #include <iterator>
 #include <thread>
 
-#include "common/Sistema.h"
+#include "common/Processos.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Sistema.h"
+#include "common/Processos.h"
 
 enum class EstadoServico { NaoInstalado, Parado, Iniciando, Executando, Parando };
 

@@ -236,3 +236,8 @@ bool Utf8Valido(std::string_view s) {
     }
     return true;
 }
+
+std::string RemoveBarrasIniciais(std::string_view texto) {
+    for (int i = 0; i < 2 && !texto.empty() && texto.front() == '\\'; ++i) texto.remove_prefix(1);
+    return std::string(texto);
+}

@@ -72,3 +72,6 @@ std::string ComBarraOuRaiz(std::string caminho);
 std::string ComBarraTrocaContrabarra(std::string pasta);
 // The path without its trailing slashes; "/" itself (or "//") stays "/".
 std::string SemBarraFinal(std::string caminho);
+// Drops a leading '\', then once more a new leading '\': at most two, so a
+// server typed as "\\NAME" becomes "NAME".
+std::string RemoveBarrasIniciais(std::string_view texto);

@@ -5,7 +5,7 @@
 
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Traducao.h"
 #include "common/db/Esquema.h"
 #include "common/db/Firebird.h"

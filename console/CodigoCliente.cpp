@@ -29,11 +29,3 @@ std::int32_t ReservaCodigosCliente(Transaction& tr, std::int32_t quantidade) {
 }
 
 std::int32_t NovoCodigoCliente(Transaction& tr) { return ReservaCodigosCliente(tr, 1); }
-
-std::vector<std::string> CriacaoGeradorCliente() {
-    return {"CREATE GENERATOR GEN_CLI_ID",
-            "EXECUTE BLOCK AS DECLARE M BIGINT; BEGIN "
-            "M = MAXVALUE(COALESCE((SELECT MAX(CLI_CODIGO) FROM CLIENTE), 0), "
-            "COALESCE((SELECT MAX(CLI_CODIGO) FROM GRAVACAO), 0)); "
-            "M = GEN_ID(GEN_CLI_ID, M - GEN_ID(GEN_CLI_ID, 0)); END"};
-}

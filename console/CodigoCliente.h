@@ -8,8 +8,6 @@
 // std::overflow_error when no code is left.
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 class Transaction;
 
@@ -17,7 +15,3 @@ class Transaction;
 std::int32_t NovoCodigoCliente(Transaction& tr);
 // The first of `quantidade` consecutive codes for new contacts (at least 1).
 std::int32_t ReservaCodigosCliente(Transaction& tr, std::int32_t quantidade);
-
-// The statements that give an older main database the generator, started at
-// the highest code its contacts and its recordings hold.
-std::vector<std::string> CriacaoGeradorCliente();

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "common/CifraTexto.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "common/Traducao.h"
 #include "console/MDados.h"

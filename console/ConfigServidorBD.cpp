@@ -4,7 +4,7 @@
 
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Traducao.h"
 #include "console/MDados.h"
 

@@ -9,29 +9,18 @@
 
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "common/Traducao.h"
 #include "common/db/Esquema.h"
 #include "common/db/Eventos.h"
 #include "common/db/Script.h"
-#include "console/CodigoCliente.h"
 #include "console/UtilConsole.h"
 
 namespace {
 
 const std::vector<std::string> NomesEventos{"GRVGRAVACAO", "GRVHISTORY", "GRVCONFIG",
                                             "GRVCADASTRO"};
-
-// A catalogue name put into a structure statement: plain identifiers only.
-const std::string& Identificador(const std::string& nome) {
-    const bool valido =
-        !nome.empty() && nome.size() <= 63 && !std::isdigit(static_cast<unsigned char>(nome[0])) &&
-        std::all_of(nome.begin(), nome.end(),
-                    [](unsigned char c) { return std::isalnum(c) || c == '_' || c == '$'; });
-    if (!valido) throw std::invalid_argument("nome SQL inválido: " + nome);
-    return nome;
-}
 
 }  // namespace
 
@@ -277,13 +266,6 @@ int MDados::TamanhoCampo(const std::string& campo, const std::string& tabela) {
     return r;
 }
 
-bool MDados::ExisteGerador(const std::string& gerador) {
-    bool r = false;
-    auto f = [&](Transaction& tr) { r = GeradorExiste(tr, gerador); };
-    estado_ == Conectando ? NaPrincipal(f) : Executa(f);
-    return r;
-}
-
 bool MDados::ExisteCampoPABX(const std::string& campo, const std::string& tabela) {
     bool r = false;
     ExecutaPABX([&](Transaction& tr) { r = CampoExiste(tr, tabela, campo); });
@@ -311,20 +293,15 @@ bool MDados::AlteraTamanhoCampoPABX(const std::string& tabela, const std::string
     }
 }
 
-bool MDados::CriaGeradorSeFalta(const std::string& gerador, const std::string& tabela,
-                                const std::string& coluna) {
+bool MDados::CriaGeradorSeFalta(
+    const std::string& gerador,
+    const std::vector<std::pair<std::string_view, std::string_view>>& colunas) {
     bool existe = false;
     NaPrincipal([&](Transaction& tr) { existe = GeradorExiste(tr, gerador); });
     if (existe) return true;
-    const std::string nome = Identificador(gerador);
-    if (!ExecutaEstrutura("CREATE GENERATOR " + nome)) return false;
-    long long maior = 0;
-    NaPrincipal([&](Transaction& tr) {
-        Statement st(tr, "SELECT MAX(" + Identificador(coluna) + ") FROM " + Identificador(tabela));
-        auto c = st.Abre();
-        if (c.Proxima() && !c.IsNull(0)) maior = c.GetBigInt(0);
-    });
-    return ExecutaEstrutura("SET GENERATOR " + nome + " TO " + std::to_string(maior));
+    for (const std::string& sql : CriacaoGerador(gerador, colunas))
+        if (!ExecutaEstrutura(sql)) return false;
+    return true;
 }
 
 bool MDados::CriaIndiceSeFalta(const std::string& indice, const std::string& sqlCriacao) {
@@ -429,17 +406,17 @@ void MDados::ChecaEstruturaPrincipal() {
     if (!ExisteCampo("PAB_SDCARDUSED", "PABX")) CriaCamposSDCard();
     if (!ExisteCampo("RML_NOME", "GRPRAMAL")) CriaCampoNomeRamal();
     if (!ExisteCampo("PAB_DNSUPDATE", "PABX")) CriaCampoDNSUpdate();
-    CriaGeradorSeFalta("GEN_USR_ID", "USUARIO", "USR_CODIGO");
+    CriaGeradorSeFalta("GEN_USR_ID", {{"USUARIO", "USR_CODIGO"}});
     CriaIndiceSeFalta("UNQ_GRUPO_DESCRICAO",
                       "CREATE UNIQUE INDEX UNQ_GRUPO_DESCRICAO ON GRUPO (GRP_DESCRICAO)");
     if (TamanhoCampo("RML_RAMAL", "GRPRAMAL") < 30) {
         AlteraTamanhoCampo("GRPRAMAL", "RML_RAMAL", 30);
         AlteraTamanhoCampo("GRPRAMAL", "RML_NOME", 30);
     }
-    // --- Contacts' codes: never given twice; an older database gets
-    // the generator, started at its highest code.
-    if (!ExisteGerador("GEN_CLI_ID"))
-        for (const std::string& sql : CriacaoGeradorCliente()) ExecutaEstrutura(sql);
+    // --- Contacts' codes: never given twice; an older database gets the
+    // generator, started at the highest code its contacts and its recordings
+    // hold.
+    CriaGeradorSeFalta("GEN_CLI_ID", {{"CLIENTE", "CLI_CODIGO"}, {"GRAVACAO", "CLI_CODIGO"}});
     // --- end of contacts' codes.
 }
 

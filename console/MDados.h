@@ -33,6 +33,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/DataHora.h"
@@ -195,7 +196,6 @@ class MDados final : public QObject {
     // holds them. Lengths in characters, 0 when the column is missing.
     bool ExisteTabela(const std::string& tabela);
     bool ExisteCampo(const std::string& campo, const std::string& tabela);
-    bool ExisteGerador(const std::string& gerador);
     bool ExisteCampoPABX(const std::string& campo, const std::string& tabela);
     int TamanhoCampo(const std::string& campo, const std::string& tabela);
     int TamanhoCampoPABX(const std::string& campo, const std::string& tabela);
@@ -203,10 +203,11 @@ class MDados final : public QObject {
     bool AlteraTamanhoCampo(const std::string& tabela, const std::string& campo, int n);
     bool AlteraTamanhoCampoPABX(const std::string& tabela, const std::string& campo, int n);
     // Objects later versions added to the main database, made where missing:
-    // a generator started at the table's highest code, and a plain index
-    // statement. False (logged) when the server refused.
-    bool CriaGeradorSeFalta(const std::string& gerador, const std::string& tabela,
-                            const std::string& coluna);
+    // a generator started at the highest code of the (table, column) pairs,
+    // and a plain index statement. False (logged) when the server refused.
+    bool
+    CriaGeradorSeFalta(const std::string& gerador,
+                       const std::vector<std::pair<std::string_view, std::string_view>>& colunas);
     bool CriaIndiceSeFalta(const std::string& indice, const std::string& sqlCriacao);
     void CriaCamposSDCard();
     void CriaCampoNomeRamal();

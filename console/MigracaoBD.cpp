@@ -12,7 +12,7 @@
 
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "common/Traducao.h"
 #include "common/db/Esquema.h"

@@ -7,7 +7,7 @@
 #include "common/Configuracao.h"
 #include "common/DataHora.h"
 #include "common/LinhaLog.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 
 namespace {
 std::atomic<bool> logAtivo{false};

@@ -11,7 +11,9 @@
 #include <thread>
 
 #include "common/Configuracao.h"
-#include "common/Sistema.h"
+#include "common/IniFile.h"
+#include "common/Arquivos.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "common/db/FirebirdError.h"
 #include "common/db/Servicos.h"

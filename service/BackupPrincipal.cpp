@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "common/db/FirebirdError.h"
 #include "common/db/Servicos.h"

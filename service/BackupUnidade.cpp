@@ -6,7 +6,7 @@
 
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "common/db/FirebirdError.h"
 #include "service/LogServico.h"

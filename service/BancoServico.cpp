@@ -8,7 +8,7 @@
 #include "common/CifraTexto.h"
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "common/db/FirebirdError.h"
 #include "common/db/Esquema.h"

@@ -7,7 +7,7 @@
 #include <exception>
 #include <filesystem>
 
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "service/AlertaEmail.h"
 #include "service/LacoPrincipal.h"

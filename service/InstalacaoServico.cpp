@@ -5,7 +5,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/ServiceControl.h"
 
 namespace {

@@ -19,7 +19,8 @@
 #include <string>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
+#include "common/Processos.h"
 #include "common/db/Esquema.h"
 #include "common/db/Firebird.h"
 #include "common/db/Script.h"

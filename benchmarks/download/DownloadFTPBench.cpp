@@ -15,7 +15,6 @@
 
 #include "benchmarks/FTPSimples.h"
 #include "benchmarks/Intercalado.h"
-#include "common/Sistema.h"
 #include "service/download/ClienteFTP.h"
 #include "tests/support/PastaTemporaria.h"
 #include "tests/service/download/AmbienteDownload.h"

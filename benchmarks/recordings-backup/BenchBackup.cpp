@@ -36,7 +36,7 @@
 #include "benchmarks/FTPSimples.h"
 #include "benchmarks/Intercalado.h"
 #include "common/CifraTexto.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/db/Esquema.h"
 #include "common/db/Firebird.h"
 #include "common/db/Script.h"

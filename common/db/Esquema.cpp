@@ -221,6 +221,24 @@ std::string SqlAlteraTipoCampo(std::string_view tabela, std::string_view campo,
            TipoValidado(tipo);
 }
 
+std::string SqlCriaGerador(std::string_view gerador) {
+    return "CREATE SEQUENCE " + Identificador(gerador);
+}
+
+std::vector<std::string>
+CriacaoGerador(std::string_view gerador,
+               const std::vector<std::pair<std::string_view, std::string_view>>& colunas) {
+    const std::string g = Identificador(gerador);
+    // Moved by a difference through GEN_ID, which means the same on every
+    // server version (what follows RESTART WITH changed between versions).
+    std::string bloco = "EXECUTE BLOCK AS DECLARE M BIGINT = 0; DECLARE C BIGINT; BEGIN ";
+    for (const auto& [tabela, coluna] : colunas)
+        bloco += "SELECT MAX(" + Identificador(coluna) + ") FROM " + Identificador(tabela) +
+                 " INTO :C; IF (C > M) THEN M = C; ";
+    bloco += "M = GEN_ID(" + g + ", M - GEN_ID(" + g + ", 0)); END";
+    return {SqlCriaGerador(g), bloco};
+}
+
 std::vector<std::string> AlteracoesDWNHISTORY() {
     static const std::pair<const char*, const char*> campos[] = {
         {"DWN_ARQBAIXAR", "INTEGER"},  {"DWN_ARQBAIXADO", "INTEGER"},

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // --- Names -----------------------------------------------------------------
@@ -80,6 +81,17 @@ std::string SqlAdicionaCampo(std::string_view tabela, std::string_view campo,
 // "ALTER TABLE t ALTER c TYPE type"
 std::string SqlAlteraTipoCampo(std::string_view tabela, std::string_view campo,
                                std::string_view tipo);
+
+// A generator is made one way, by the creation scripts and for a database
+// made before it alike: "CREATE SEQUENCE g". For an existing database, the
+// statements below, run one at a time and each committed (the sequence is
+// usable once its creation is): the creation, then the move of its current
+// value to the highest code the columns hold (0 when all are empty), so its
+// next value follows every stored code. `colunas` are (table, column) pairs.
+std::string SqlCriaGerador(std::string_view gerador);
+std::vector<std::string>
+CriacaoGerador(std::string_view gerador,
+               const std::vector<std::pair<std::string_view, std::string_view>>& colunas);
 
 // The twelve widenings of the download statistics' counters, in order.
 std::vector<std::string> AlteracoesDWNHISTORY();

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "common/Sistema.h"
+#include "common/Processos.h"
 
 // Window show modes of the started program. On Linux they carry no meaning
 // for the program (it gets no window); the code is kept for callers that

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <system_error>
 
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
 
 namespace fs = std::filesystem;
 

@@ -15,7 +15,7 @@
 #include <stdexcept>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
 #include "common/Texto.h"
 #include "service/download/ClienteFTP.h"
 

@@ -19,7 +19,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
 #include "common/Texto.h"
 #include "service/download/ClienteFTP.h"
 #include "service/download/NomesGravacao.h"

@@ -19,7 +19,7 @@
 #include <filesystem>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
 #include "common/Texto.h"
 
 namespace fs = std::filesystem;

@@ -15,7 +15,7 @@
 #include <set>
 #include <thread>
 
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
 #include "service/download/NomesGravacao.h"
 #include "service/download/PABXDownloadFTP.h"
 #include "service/download/PontoMorte.h"

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
 #include "common/Texto.h"
 #include "common/db/Esquema.h"
 #include "service/download/RegrasDownload.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "common/ArquivoCriptografado.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "tests/support/PastaTemporaria.h"
 

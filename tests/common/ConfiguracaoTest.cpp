@@ -5,8 +5,9 @@
 #include <unistd.h>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
 #include "tests/support/PastaTemporaria.h"
+#include "common/Arquivos.h"
+#include "common/Processos.h"
 
 namespace {
 

@@ -36,3 +36,10 @@ TEST(DataHora, LocalRoundTrip) {
     const std::time_t t = 1700000000;
     EXPECT_EQ(InstanteLocal(DataHoraLocal(t)), t);
 }
+
+TEST(DataHora, UnixParaData) {
+    EXPECT_EQ(UnixParaData(0), (DataHora{1970, 1, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(UnixParaData(86400), (DataHora{1970, 1, 2, 0, 0, 0, 0}));
+    EXPECT_EQ(UnixParaData(-1), (DataHora{1969, 12, 31, 23, 59, 59, 0}));
+    EXPECT_EQ(UnixParaData(INT32_MAX), (DataHora{2038, 1, 19, 3, 14, 7, 0}));
+}

@@ -126,3 +126,15 @@ TEST(Texto, SlashRulesDifferInTheEmptyNameAndTheBackslash) {
         EXPECT_EQ(SemBarraFinal(c.entrada), c.semBarra);
     }
 }
+
+TEST(Texto, RemoveBarrasIniciais) {
+    const std::pair<const char*, const char*> casos[] = {
+        {"\\\\SERVIDOR", "SERVIDOR"},
+        {"\\\\\\SERVIDOR", "\\SERVIDOR"},
+        {"\\S", "S"},
+        {"SERVIDOR", "SERVIDOR"},
+        {"", ""},
+        {"S\\\\", "S\\\\"},
+    };
+    for (const auto& [de, para] : casos) EXPECT_EQ(RemoveBarrasIniciais(de), para) << de;
+}

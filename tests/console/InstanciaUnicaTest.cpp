@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "TesteConsole.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "console/InstanciaUnica.h"
 #include "console/UtilConsole.h"
 

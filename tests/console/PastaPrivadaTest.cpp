@@ -8,7 +8,7 @@
 #include <csignal>
 
 #include "TesteConsole.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "console/PastaPrivada.h"
 
 namespace fs = std::filesystem;

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "service/BackupPrincipal.h"
 #include "service/BackupUnidade.h"
 #include "tests/service/BackupTeste.h"

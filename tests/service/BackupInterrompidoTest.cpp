@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
 #include "common/ServiceControl.h"
 #include "tests/support/InstalacaoTeste.h"
 #include "tests/service/BackupTeste.h"

@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "service/AlertaEmail.h"
 #include "service/LogServico.h"
 #include "tests/support/PastaTemporaria.h"

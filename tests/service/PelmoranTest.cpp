@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/pabx/PABX.h"
 #include "service/InstalacaoServico.h"
 #include "common/ServiceControl.h"

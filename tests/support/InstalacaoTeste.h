@@ -2,7 +2,7 @@
 // A private installation of the databases for one test process: its own data
 // folder and its own alias on the test server, removed again at the end.
 
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/db/Esquema.h"
 #include "common/db/Firebird.h"
 #include "common/db/Instalacao.h"

@@ -18,8 +18,8 @@
 #include <optional>
 #include <string>
 
-#include "common/Sistema.h"
 #include "tests/support/ServidorTeste.h"
+#include "common/Processos.h"
 
 class ServidorPrivadoTeste {
   public:

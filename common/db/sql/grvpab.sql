@@ -4,7 +4,7 @@
    Contacts and groups live in the main database; this one reads them through
    the server, over the alias 'localhost:VERUZADU', as the program's user. */
 
-CREATE GENERATOR GEN_GRV_ID;
+CREATE SEQUENCE GEN_GRV_ID;
 
 /* Upgrade ledger: each upgrade script run on this database, by name, with its
    SHA-256 and package, recorded after it ran clean, so it never runs twice. */

@@ -4,7 +4,7 @@
    WIN1252 by the program's own user (the owner may later ALTER it).
    Every statement ends with ";" and procedural blocks use SET TERM. */
 
-CREATE GENERATOR GEN_GRV_ID;
+CREATE SEQUENCE GEN_GRV_ID;
 CREATE EXCEPTION ERRO_UMA_LINHA 'Tabela de uma linha: nao se insere nem remove linha';
 
 /* Upgrade ledger: each upgrade script run on this database, by name, with its
@@ -159,7 +159,7 @@ CREATE INDEX IX_GRPRAMAL_GRUPO ON GRPRAMAL (GRP_CODIGO);
    A deleted user's code is never given again: the history finds a user's rows
    by code. Users find their group by its name, so two groups never share one.
    The console adds both to databases made before them. */
-CREATE GENERATOR GEN_USR_ID;
+CREATE SEQUENCE GEN_USR_ID;
 CREATE UNIQUE INDEX UNQ_GRUPO_DESCRICAO ON GRUPO (GRP_DESCRICAO);
 /* --- end of users and groups ------------------------------------------------ */
 
@@ -192,7 +192,7 @@ CREATE INDEX IX_TELEFONE_CLIENTE ON TELEFONE (CLI_CODIGO);
 /* --- Contacts' codes ---
    A deleted contact's recordings keep its code, so no code is given twice:
    every new contact takes its code from this generator. */
-CREATE GENERATOR GEN_CLI_ID;
+CREATE SEQUENCE GEN_CLI_ID;
 /* --- end of contacts' codes --- */
 
 /* Left from the time when every recording lived in this database; the contact

@@ -16,9 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "common/Sistema.h"
 #include "tests/support/PastaTemporaria.h"
 #include "tests/support/ServidorTeste.h"
+#include "common/Arquivos.h"
+#include "common/Processos.h"
 #include "common/gbak/vekIbGbak.h"
 
 namespace fs = std::filesystem;

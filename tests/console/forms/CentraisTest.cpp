@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "tests/console/TesteConsole.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "console/Centrais.h"
 #include "console/Historico.h"
 #include "console/forms/ContextoConsole.h"

@@ -10,7 +10,7 @@
 
 #include "ConfigTeste.h"
 #include "common/CifraTexto.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "console/ConfigArmazenamento.h"
 #include "console/ValidaCampos.h"
 #include "console/forms/EscolhePasta.h"

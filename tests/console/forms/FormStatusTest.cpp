@@ -19,7 +19,7 @@
 #include "ConsoleTeste.h"
 #include "tests/console/PontaStatus.h"
 #include "common/CifraTexto.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "console/ControleStatus.h"
 #include "console/EstadoCentrais.h"

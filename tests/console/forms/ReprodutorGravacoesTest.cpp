@@ -19,7 +19,7 @@
 #include "tests/console/TesteConsole.h"
 #include "common/ArquivoCriptografado.h"
 #include "common/CifraTexto.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "console/Gravacoes.h"
 #include "console/ReprodutorGravacoes.h"

@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "ConsoleTeste.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "common/Sistema.h"
+#include "common/Processos.h"
 
 // Writes a test file, making its folders.
 inline void GravaTeste(const std::filesystem::path& arquivo, std::string_view conteudo) {

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <random>
 
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "service/download/ConversaoAudio.h"
 #include "tests/support/PastaTemporaria.h"
 #include "tools/pabx-sim/Recordings.h"

@@ -13,7 +13,6 @@
 #include <string>
 #include <thread>
 
-#include "common/Sistema.h"
 #include "tests/support/PastaTemporaria.h"
 #include "tests/support/InstalacaoTeste.h"
 #include "tests/service/download/DownloadFTPExecucao.h"

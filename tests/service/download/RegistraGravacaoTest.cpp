@@ -8,7 +8,9 @@
 
 #include "common/CifraTexto.h"
 #include "common/Configuracao.h"
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
+#include "common/DataHora.h"
+#include "common/Processos.h"
 #include "service/download/ArquivamentoGravacao.h"
 #include "service/download/ConversaoAudio.h"
 #include "tests/support/InstalacaoTeste.h"

@@ -11,9 +11,9 @@
 
 #include "common/CifraTexto.h"
 #include "common/IniFile.h"
-#include "common/Sistema.h"
 #include "tests/support/InstalacaoTeste.h"
 #include "tests/support/PastaTemporaria.h"
+#include "common/Processos.h"
 #include "tools/pabx-sim/Simulator.h"
 
 namespace {

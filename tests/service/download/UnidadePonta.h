@@ -37,7 +37,7 @@
 #include "common/CifraTexto.h"
 #include "common/DataHora.h"
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "service/download/ArquivamentoGravacao.h"
 #include "tests/support/InstalacaoTeste.h"

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Processos.h"
 #include "service/ServicoVeruzaduQuv.h"
 #include "tests/support/InstalacaoTeste.h"
 #include "tests/common/status/ClienteTeste.h"

@@ -1,21 +1,14 @@
 #pragma once
-// Small stateless helpers both programs share: the computer's name and local
-// addresses, file and folder operations, file dates, the storage-ready test,
-// well-known folders, the Firebird tools folder and running external programs
-// (ExecutaProcesso, and ProcessoFilho for one that runs alongside us).
-// Every helper reports failure through its result (false, -1 or an empty
-// text) and may be called from any thread.
+// This computer and the programs it runs: the computer's name and local
+// addresses, and running external programs (ExecutaProcesso, and
+// ProcessoFilho for one that runs alongside us). Every helper reports failure
+// through its result (false, -1 or an empty text) and may be called from any
+// thread.
 
 #include <chrono>
-#include <cstdint>
 #include <filesystem>
 #include <string>
-#include <string_view>
 #include <vector>
-
-#include "common/DataHora.h"
-
-class IniFile;
 
 // Short host name (up to the first '.') in upper case; empty when unknown.
 std::string NomeComputador();
@@ -26,55 +19,6 @@ std::string NomeComputador();
 std::vector<std::string> ListaIPs();
 // The first entry of ListaIPs, or "127.0.0.1" when there is none.
 std::string IPLocal();
-
-// Drops a leading '\', then once more a new leading '\': at most two, so a
-// server typed as "\\NAME" becomes "NAME".
-std::string RemoveBarrasIniciais(std::string_view texto);
-
-// Deletes the folder with everything in it. True when it does not exist.
-bool ApagaPasta(const std::filesystem::path& pasta);
-// The same without the existence test: a missing folder gives false.
-bool ApagaPastaShell(const std::filesystem::path& pasta);
-
-// Copies one file. The data goes to a temporary name first, so a failed copy
-// leaves no partial file. With `sobrescreve` an existing destination is
-// replaced; without it the existing file is kept untouched and the copy gets
-// a free name beside it ("name (2).ext", "name (3).ext", ...). A destination
-// that is an existing folder receives the file under its own name.
-bool CopiaArquivo(const std::filesystem::path& origem, const std::filesystem::path& destino,
-                  bool sobrescreve);
-
-// A file time as a calendar date-time in UTC (no conversion to local time).
-bool FileTimeParaData(std::filesystem::file_time_type tempo, DataHora& data);
-// Creation (birth time, or the last write time where the file system keeps
-// none), last access and last write of a file, in UTC like FileTimeParaData.
-bool DatasArquivo(const std::filesystem::path& arquivo, DataHora& criacao, DataHora& acesso,
-                  DataHora& escrita);
-// Sets the file's last write time to `data`, taken as local time.
-bool AjustaDataArquivo(const std::filesystem::path& arquivo, const DataHora& data);
-
-// Storage ready: the path is a readable folder and, when /etc/fstab names it
-// as a mount point, that file system is mounted now (an unmounted mount point
-// is an empty folder on the root disk, never the storage itself).
-bool DiscoPronto(const std::string& unidade);
-// The same with the two tables given, for tests.
-bool DiscoPronto(const std::string& unidade, const std::filesystem::path& fstab,
-                 const std::filesystem::path& mountinfo);
-
-// Well-known folders by their old numbers 0-26 (desktop, documents, data,
-// cache, temporary, program files, ...) mapped onto the Linux places (XDG
-// folders under $HOME, /tmp, /opt, /etc); always with a trailing "/".
-// Numbers without a Linux counterpart, or out of range, give "".
-std::string PastaEspecial(int numero);
-
-// Folder of the Firebird tools (gbak) with a trailing "/": [Firebird] `Bin`
-// of the given configuration file when set, else "/usr/bin/".
-std::string PastaBinFirebird(const IniFile& ini);
-// The same with the program's VERUZADU.INI.
-std::string PastaBinFirebird();
-
-// Unix seconds as a date-time, without time-zone conversion.
-DataHora UnixParaData(std::int32_t segundos);
 
 // Runs a program with an argument vector (argumentos[0] is the program: a path,
 // or a name looked up in PATH) and waits for it without a time limit. No shell
@@ -178,13 +122,3 @@ class ProcessoFilho final {
     bool iniciado_ = false;
     bool grupo_ = false;  // the child leads a group (or session) of its own
 };
-
-// True when the folder exists and holds no entry at all.
-bool PastaVazia(const std::filesystem::path& pasta);
-// Adds the folder (with a trailing "/") to `lista` when it is empty; with
-// `recursivo` the same for every subfolder at any depth. Never deletes.
-void ListaPastasVazias(std::vector<std::string>& lista, const std::filesystem::path& pasta,
-                       bool recursivo);
-// Bottom-up: every subfolder first, then the folder itself is removed when it
-// has become empty. Symbolic links are never followed.
-void ApagaPastasVazias(const std::filesystem::path& pasta);
