@@ -6,24 +6,13 @@
 #include "common/CifraTexto.h"
 #include "common/Texto.h"
 #include "common/Traducao.h"
+#include "common/db/LinhaConfig.h"
 #include "console/ConfigArmazenamento.h"
 #include "console/MDados.h"
 #include "console/Mensageiro.h"
 #include "console/ValidaCampos.h"
 
 namespace {
-
-std::string Texto(const Linha& l, const char* nome) {
-    const int i = l.IndiceColuna(nome);
-    if (i < 0 || l.IsNull(static_cast<unsigned>(i))) return {};
-    return Apara(l.GetText(static_cast<unsigned>(i)));
-}
-
-int Inteiro(const Linha& l, const char* nome) {
-    const int i = l.IndiceColuna(nome);
-    if (i < 0 || l.IsNull(static_cast<unsigned>(i))) return 0;
-    return l.GetInt(static_cast<unsigned>(i));
-}
 
 std::vector<std::string> Itens(const std::string& lista) {
     std::vector<std::string> r;
@@ -57,29 +46,24 @@ std::string PortaPorSeguranca(int seguranca) { return seguranca == 3 ? "465" : "
 
 bool CarregaConfiguracaoAlerta(MDados& dados, EdicaoAlerta& e) {
     try {
+        std::optional<LinhaConfig> lida;
+        dados.Executa([&](Transaction& tr) { lida = LeLinhaConfig(tr); });
+        if (!lida) return false;
+        const LinhaConfig linha = Aparada(*lida);
         EdicaoAlerta c;
-        bool achou = false;
-        dados.Executa([&](Transaction& tr) {
-            Statement st(tr, "SELECT * FROM CONFIG");
-            auto r = st.Abre();
-            if (!r.Proxima()) return;
-            achou = true;
-            const int mascara = Inteiro(r, "CFG_ALMALERTA");
-            c.alertaEspaco = (mascara & 1) != 0;
-            c.alertaFalha = (mascara & 2) != 0;
-            c.para = Texto(r, "CFG_ALMMAILTO");
-            c.cc = Texto(r, "CFG_ALMMAILCC");
-            c.servidor = Texto(r, "CFG_SMTPSERVER");
-            c.porta = Texto(r, "CFG_SMTPPORTA");
-            c.mail = Texto(r, "CFG_SMTPMAIL");
-            c.auth = Inteiro(r, "CFG_SMTPAUTH") == 1;
-            c.usuario = Texto(r, "CFG_SMTPUSERNAME");
-            const std::string cifra = Texto(r, "CFG_SMTPUSERPASS");
-            c.senha = cifra.empty() ? std::string() : DescriptografaTexto(cifra);
-            const int sec = Inteiro(r, "CFG_SMTPSECURITY");
-            c.seguranca = sec >= 0 && sec <= 3 ? sec : 0;
-        });
-        if (!achou) return false;
+        c.alertaEspaco = (linha.CFG_ALMALERTA & 1) != 0;
+        c.alertaFalha = (linha.CFG_ALMALERTA & 2) != 0;
+        c.para = linha.CFG_ALMMAILTO;
+        c.cc = linha.CFG_ALMMAILCC;
+        c.servidor = linha.CFG_SMTPSERVER;
+        c.porta = std::to_string(linha.CFG_SMTPPORTA);
+        c.mail = linha.CFG_SMTPMAIL;
+        c.auth = linha.CFG_SMTPAUTH == 1;
+        c.usuario = linha.CFG_SMTPUSERNAME;
+        c.senha = linha.CFG_SMTPUSERPASS.empty() ? std::string()
+                                                 : DescriptografaTexto(linha.CFG_SMTPUSERPASS);
+        const int sec = linha.CFG_SMTPSECURITY;
+        c.seguranca = sec >= 0 && sec <= 3 ? sec : 0;
         e = c;
         return true;
     } catch (...) {
@@ -133,27 +117,27 @@ bool SalvaConfiguracaoAlerta(MDados& dados, Mensageiro& mensagens, const EdicaoA
         mensagens.Mostra(TipoMensagem::Informacao, *recusa);
         return false;
     }
-    const int mascara = (e.alertaEspaco ? 1 : 0) | (e.alertaFalha ? 2 : 0);
+    LinhaConfig linha;
+    linha.CFG_ALMALERTA = (e.alertaEspaco ? 1 : 0) | (e.alertaFalha ? 2 : 0);
+    linha.CFG_ALMMAILTO = Apara(e.para);
+    linha.CFG_ALMMAILCC = Apara(e.cc);
+    linha.CFG_SMTPSERVER = Apara(e.servidor);
     const std::optional<long> porta = LePorta(e.porta);
+    linha.CFG_SMTPPORTA = porta ? static_cast<int>(*porta) : 25;
+    linha.CFG_SMTPMAIL = Apara(e.mail);
+    linha.CFG_SMTPAUTH = e.auth ? 1 : 0;
+    linha.CFG_SMTPUSERNAME = Apara(e.usuario);
     const std::string senha = Apara(e.senha);
+    linha.CFG_SMTPUSERPASS = senha.empty() ? std::string() : CriptografaTexto(senha);
+    linha.CFG_SMTPSECURITY = e.seguranca;
     std::uint64_t linhas = 0;
     try {
         dados.Executa([&](Transaction& tr) {
-            Statement st(tr, "UPDATE CONFIG SET CFG_ALMALERTA = ?, CFG_ALMMAILTO = ?, "
-                             "CFG_ALMMAILCC = ?, CFG_SMTPSERVER = ?, CFG_SMTPPORTA = ?, "
-                             "CFG_SMTPMAIL = ?, CFG_SMTPAUTH = ?, CFG_SMTPUSERNAME = ?, "
-                             "CFG_SMTPUSERPASS = ?, CFG_SMTPSECURITY = ?");
-            st.SetInt(0, mascara)
-                .SetText(1, Apara(e.para))
-                .SetText(2, Apara(e.cc))
-                .SetText(3, Apara(e.servidor))
-                .SetInt(4, porta ? static_cast<std::int32_t>(*porta) : 25)
-                .SetText(5, Apara(e.mail))
-                .SetInt(6, e.auth ? 1 : 0)
-                .SetText(7, Apara(e.usuario))
-                .SetText(8, senha.empty() ? std::string() : CriptografaTexto(senha))
-                .SetInt(9, e.seguranca);
-            linhas = st.Executa();
+            linhas =
+                GravaLinhaConfig(tr, linha,
+                                 {"CFG_ALMALERTA", "CFG_ALMMAILTO", "CFG_ALMMAILCC",
+                                  "CFG_SMTPSERVER", "CFG_SMTPPORTA", "CFG_SMTPMAIL", "CFG_SMTPAUTH",
+                                  "CFG_SMTPUSERNAME", "CFG_SMTPUSERPASS", "CFG_SMTPSECURITY"});
         });
     } catch (...) {
         linhas = 0;

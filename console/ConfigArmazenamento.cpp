@@ -59,37 +59,10 @@ std::string NaoLatin1(const char* rotulo) {
 
 bool CarregaConfiguracao(MDados& dados, ConfiguracaoGeral& cfg, ServidorGravacao& servidor) {
     try {
-        ConfiguracaoGeral c;
         ServidorGravacao s;
-        bool achou = false;
+        std::optional<LinhaConfig> linha;
         dados.Executa([&](Transaction& tr) {
-            Statement st(tr, "SELECT * FROM CONFIG");
-            auto r = st.Abre();
-            if (r.Proxima()) {
-                achou = true;
-                c.CFG_CRIPTOGRAFIA = Inteiro(r, "CFG_CRIPTOGRAFIA");
-                c.CFG_CONVERTOGG = Inteiro(r, "CFG_CONVERTOGG");
-                c.CFG_CRIPTOKEY = Coluna(r, "CFG_CRIPTOKEY", 30);
-                c.CFG_FTPBACKUP = Inteiro(r, "CFG_FTPBACKUP");
-                c.CFG_FTPHOST = Coluna(r, "CFG_FTPHOST", 80);
-                c.CFG_FTPPORT = Porta(Inteiro(r, "CFG_FTPPORT"));
-                c.CFG_FTPUSER = Coluna(r, "CFG_FTPUSER", 30);
-                c.CFG_FTPPASS = Coluna(r, "CFG_FTPPASS", 30);
-                c.CFG_FTPSECURITY = Inteiro(r, "CFG_FTPSECURITY");
-                c.CFG_FTPDSTPATH = Coluna(r, "CFG_FTPDSTPATH", 80);
-                c.CFG_NETBACKUP = Inteiro(r, "CFG_NETBACKUP");
-                c.CFG_NETDSTPATH = Coluna(r, "CFG_NETDSTPATH", 80);
-                c.CFG_SMTPSERVER = Coluna(r, "CFG_SMTPSERVER", 80);
-                c.CFG_SMTPPORTA = Inteiro(r, "CFG_SMTPPORTA");
-                c.CFG_SMTPMAIL = Coluna(r, "CFG_SMTPMAIL", 80);
-                c.CFG_SMTPAUTH = Inteiro(r, "CFG_SMTPAUTH");
-                c.CFG_SMTPUSERNAME = Coluna(r, "CFG_SMTPUSERNAME", 80);
-                c.CFG_SMTPUSERPASS = Coluna(r, "CFG_SMTPUSERPASS", 30);
-                c.CFG_SMTPSECURITY = Inteiro(r, "CFG_SMTPSECURITY");
-                c.CFG_DBBACKUP = Inteiro(r, "CFG_DBBACKUP");
-                c.CFG_DBDSTPATH = Coluna(r, "CFG_DBDSTPATH", 80);
-                c.CFG_GRVDELTIME = Inteiro(r, "CFG_GRVDELTIME");
-            }
+            linha = LeLinhaConfig(tr);
             Statement ctl(tr, "SELECT CRL_GRVSERVER, CRL_GRVIP, CRL_GRVPORTA FROM CONTROLE");
             auto k = ctl.Abre();
             if (k.Proxima()) {
@@ -104,8 +77,8 @@ bool CarregaConfiguracao(MDados& dados, ConfiguracaoGeral& cfg, ServidorGravacao
             s.CRL_GRVPORTA = PortaStatusPadrao;
         }
         servidor = s;
-        if (!achou) return false;
-        cfg = c;
+        if (!linha) return false;
+        cfg = *linha;
         return true;
     } catch (...) {
         return false;
@@ -129,7 +102,7 @@ EdicaoConfig ApresentaConfiguracao(const ConfiguracaoGeral& c) {
     e.itemCriptografadoFtp = c.CFG_FTPBACKUP == 3;
     e.formatoFtp = IndiceFormato(c.CFG_FTPBACKUP);
     e.servFtp = c.CFG_FTPHOST;
-    e.portaFtp = std::to_string(c.CFG_FTPPORT);
+    e.portaFtp = std::to_string(Porta(c.CFG_FTPPORT));
     e.secFtp = c.CFG_FTPSECURITY >= 0 && c.CFG_FTPSECURITY <= 3 ? c.CFG_FTPSECURITY : 0;
     e.userFtp = c.CFG_FTPUSER;
     e.senhaFtp = Decifra(c.CFG_FTPPASS);
@@ -207,26 +180,11 @@ bool SalvaConfiguracao(MDados& dados, Mensageiro& mensagens, ConfiguracaoGeral& 
     std::uint64_t linhas = 0;
     try {
         dados.Executa([&](Transaction& tr) {
-            Statement st(tr, "UPDATE CONFIG SET CFG_CONVERTOGG = ?, CFG_CRIPTOGRAFIA = ?, "
-                             "CFG_CRIPTOKEY = ?, CFG_NETBACKUP = ?, CFG_NETDSTPATH = ?, "
-                             "CFG_FTPBACKUP = ?, CFG_FTPHOST = ?, CFG_FTPPORT = ?, "
-                             "CFG_FTPSECURITY = ?, CFG_FTPUSER = ?, CFG_FTPPASS = ?, "
-                             "CFG_DBBACKUP = ?, CFG_DBDSTPATH = ?, CFG_GRVDELTIME = ?");
-            st.SetInt(0, novo.CFG_CONVERTOGG)
-                .SetInt(1, novo.CFG_CRIPTOGRAFIA)
-                .SetText(2, novo.CFG_CRIPTOKEY)
-                .SetInt(3, novo.CFG_NETBACKUP)
-                .SetText(4, novo.CFG_NETDSTPATH)
-                .SetInt(5, novo.CFG_FTPBACKUP)
-                .SetText(6, novo.CFG_FTPHOST)
-                .SetInt(7, novo.CFG_FTPPORT)
-                .SetInt(8, novo.CFG_FTPSECURITY)
-                .SetText(9, novo.CFG_FTPUSER)
-                .SetText(10, novo.CFG_FTPPASS)
-                .SetInt(11, novo.CFG_DBBACKUP)
-                .SetText(12, novo.CFG_DBDSTPATH)
-                .SetInt(13, novo.CFG_GRVDELTIME);
-            linhas = st.Executa();
+            linhas = GravaLinhaConfig(
+                tr, novo,
+                {"CFG_CONVERTOGG", "CFG_CRIPTOGRAFIA", "CFG_CRIPTOKEY", "CFG_NETBACKUP",
+                 "CFG_NETDSTPATH", "CFG_FTPBACKUP", "CFG_FTPHOST", "CFG_FTPPORT", "CFG_FTPSECURITY",
+                 "CFG_FTPUSER", "CFG_FTPPASS", "CFG_DBBACKUP", "CFG_DBDSTPATH", "CFG_GRVDELTIME"});
         });
     } catch (...) {
         linhas = 0;

@@ -13,35 +13,14 @@
 #include <string>
 
 #include "common/Configuracao.h"
+#include "common/db/LinhaConfig.h"
 
 class MDados;
 class Mensageiro;
 
-struct ConfiguracaoGeral {
-    int CFG_CRIPTOGRAFIA = 0;
-    int CFG_CONVERTOGG = 0;
-    std::string CFG_CRIPTOKEY;  // enciphered
-    int CFG_FTPBACKUP = 0;
-    std::string CFG_FTPHOST;
-    std::uint16_t CFG_FTPPORT = 0;
-    std::string CFG_FTPUSER;
-    std::string CFG_FTPPASS;  // enciphered
-    int CFG_FTPSECURITY = 0;
-    std::string CFG_FTPDSTPATH;
-    int CFG_NETBACKUP = 0;
-    std::string CFG_NETDSTPATH;
-    std::string CFG_SMTPSERVER;
-    int CFG_SMTPPORTA = 0;
-    std::string CFG_SMTPMAIL;
-    int CFG_SMTPAUTH = 0;
-    std::string CFG_SMTPUSERNAME;
-    std::string CFG_SMTPUSERPASS;
-    int CFG_SMTPSECURITY = 0;
-    int CFG_DBBACKUP = 0;
-    std::string CFG_DBDSTPATH;
-    int CFG_GRVDELTIME = 0;
-    bool operator==(const ConfiguracaoGeral&) const = default;
-};
+// The console's copy of the row: the record itself, as stored (texts not
+// trimmed, the key and the FTP password enciphered).
+using ConfiguracaoGeral = LinhaConfig;
 
 struct ServidorGravacao {
     std::string CRL_GRVSERVER;
@@ -98,7 +77,8 @@ inline constexpr std::size_t MaximoSenhaCifrada = 21;
 
 // Validates (the first refusal in an "Informação" box), writes the window's
 // 14 columns in one UPDATE with bound values and, once committed, puts the
-// new values in `cfg`. A failed statement, or no row to change: "Não foi
+// new values in `cfg`; the other columns of the row are left as they are.
+// A failed statement, or no row to change: "Não foi
 // possível salvar configurações", false, `cfg` unchanged.
 bool SalvaConfiguracao(MDados& dados, Mensageiro& mensagens, ConfiguracaoGeral& cfg,
                        const EdicaoConfig& e);

@@ -6,6 +6,7 @@
 #include "common/CifraTexto.h"
 #include "common/Texto.h"
 #include "common/db/Firebird.h"
+#include "common/db/LinhaConfig.h"
 #include "service/BancoServico.h"
 #include "service/ClienteSMTP.h"
 #include "service/LogServico.h"
@@ -68,25 +69,20 @@ bool BDLeConfiguracaoSMTP(BancoServico& banco, ContaSMTP& conta, std::string& re
     try {
         con.emplace(banco.ConexaoPrincipal());
         Transaction tr(con->Conexao(), true);
-        Statement st(
-            tr, con->Comando("SELECT CFG_SMTPSERVER,CFG_SMTPPORTA,CFG_SMTPMAIL,CFG_SMTPAUTH,"
-                             "CFG_SMTPUSERNAME,CFG_SMTPUSERPASS,CFG_SMTPSECURITY FROM CONFIG"));
-        Cursor c = st.Abre();
-        if (c.Proxima()) {
-            const auto texto = [&](unsigned i, std::size_t largura) {
-                return CortaUtf8(AparaEspacos(c.GetText(i)), largura);
-            };
-            conta.Servidor = texto(0, 80);
-            conta.Porta = static_cast<std::uint16_t>(c.GetInt(1));
-            remetente = texto(2, 80);
-            conta.Autentica = c.GetInt(3) == 1;
-            conta.Usuario = texto(4, 80);
-            const std::string senha(AparaEspacos(c.GetText(5)));
-            conta.Senha = senha.empty() ? std::string() : CortaUtf8(DescriptografaTexto(senha), 40);
-            conta.Seguranca = SegurancaDaConfiguracao(c.GetInt(6));
-        }
-        c.Fecha();
+        con->Comando(SelecaoLinhaConfig);
+        const std::optional<LinhaConfig> linha = LeLinhaConfig(tr);
         tr.Commit();
+        if (linha) {
+            const auto texto = [](const std::string& t) { return std::string(AparaEspacos(t)); };
+            conta.Servidor = texto(linha->CFG_SMTPSERVER);
+            conta.Porta = static_cast<std::uint16_t>(linha->CFG_SMTPPORTA);
+            remetente = texto(linha->CFG_SMTPMAIL);
+            conta.Autentica = linha->CFG_SMTPAUTH == 1;
+            conta.Usuario = texto(linha->CFG_SMTPUSERNAME);
+            const std::string_view senha = AparaEspacos(linha->CFG_SMTPUSERPASS);
+            conta.Senha = senha.empty() ? std::string() : CortaUtf8(DescriptografaTexto(senha), 40);
+            conta.Seguranca = SegurancaDaConfiguracao(linha->CFG_SMTPSECURITY);
+        }
         return true;
     } catch (const FirebirdError& e) {
         banco.Log().Log(LogErro, false, LinhaErroBD("SELSMTP", e, con ? con->ComandoAtual() : ""));

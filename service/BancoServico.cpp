@@ -33,10 +33,6 @@ namespace {
 // control row too): FirebirdError::ConflitoAtualizacao, tried again.
 constexpr int kTentativasConflito = 5;
 
-std::string TextoCampo(const Linha& l, unsigned i, std::size_t largura) {
-    return CortaUtf8(Apara(l.GetText(i)), largura);
-}
-
 // Widening rank of the integer types an upgrade may replace.
 int Largura(std::string_view tipo) {
     if (tipo == "SMALLINT") return 2;
@@ -411,39 +407,17 @@ bool BancoServico::BDCarregaConfiguracaoGeral() {
     try {
         con.emplace(ConexaoPrincipal());
         Transaction tr(con->Conexao(), true);
-        Statement st(
-            tr, con->Comando("SELECT CFG_CRIPTOGRAFIA, CFG_CONVERTOGG, CFG_CRIPTOKEY, "
-                             "CFG_FTPBACKUP, CFG_FTPHOST, CFG_FTPPORT, CFG_FTPUSER, CFG_FTPPASS, "
-                             "CFG_FTPSECURITY, CFG_FTPDSTPATH, CFG_NETBACKUP, CFG_NETDSTPATH, "
-                             "CFG_ALMALERTA, CFG_ALMMAILTO, CFG_ALMMAILCC, CFG_DBBACKUP, "
-                             "CFG_DBDSTPATH FROM CONFIG"));
-        Cursor c = st.Abre();
-        if (c.Proxima()) {
+        con->Comando(SelecaoLinhaConfig);
+        const std::optional<LinhaConfig> linha = LeLinhaConfig(tr);
+        tr.Commit();
+        if (linha) {
             ConfiguracaoGeral nova;
-            nova.CFG_CRIPTOGRAFIA = c.GetInt(0);
-            nova.CFG_CONVERTOGG = c.GetInt(1);
-            nova.CFG_CRIPTOKEY = TextoCampo(c, 2, 30);
-            nova.CFG_FTPBACKUP = c.GetInt(3);
-            nova.CFG_FTPHOST = TextoCampo(c, 4, 80);
-            nova.CFG_FTPPORT = c.GetInt(5);
-            nova.CFG_FTPUSER = TextoCampo(c, 6, 30);
-            const std::string senha = TextoCampo(c, 7, 30);
-            nova.CFG_FTPPASS = senha.empty() ? std::string() : DescriptografaTexto(senha);
-            nova.CFG_FTPSECURITY = c.GetInt(8);
-            nova.CFG_FTPDSTPATH = TextoCampo(c, 9, 80);
-            nova.CFG_NETBACKUP = c.GetInt(10);
-            nova.CFG_NETDSTPATH = TextoCampo(c, 11, 80);
-            nova.CFG_ALMALERTA = c.GetInt(12);
-            nova.CFG_ALMMAILTO = TextoCampo(c, 13, 80);
-            nova.CFG_ALMMAILCC = TextoCampo(c, 14, 80);
-            nova.CFG_DBBACKUP = c.GetInt(15);
-            nova.CFG_DBDSTPATH = TextoCampo(c, 16, 80);
+            static_cast<LinhaConfig&>(nova) = Aparada(*linha);
+            if (!nova.CFG_FTPPASS.empty()) nova.SenhaFTP = DescriptografaTexto(nova.CFG_FTPPASS);
             std::lock_guard lock(estado_);
             nova.DDD = configuracao_->DDD;
             configuracao_ = std::make_shared<const ConfiguracaoGeral>(std::move(nova));
         }
-        c.Fecha();
-        tr.Commit();
         return true;
     } catch (const FirebirdError& e) {
         LogaErro("SELDTH", e, con ? con->ComandoAtual() : "");

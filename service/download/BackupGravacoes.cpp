@@ -203,7 +203,7 @@ class Backup {
             op.host = cfg_->CFG_FTPHOST;
             op.porta = cfg_->CFG_FTPPORT > 0 ? cfg_->CFG_FTPPORT : 21;
             op.usuario = cfg_->CFG_FTPUSER;
-            op.senha = cfg_->CFG_FTPPASS;
+            op.senha = cfg_->SenhaFTP;
             op.seguranca = cfg_->CFG_FTPSECURITY;
             op.timeoutMs = run_.Config().FTPTimeOut;
             op.parar = [this] { return run_.Terminated(); };

@@ -235,7 +235,8 @@ TEST(BancoServico, ConfiguracaoIdaEVolta) {
     EXPECT_EQ(c->CFG_FTPHOST, "ftp.exemplo.com.br");
     EXPECT_EQ(c->CFG_FTPPORT, 2121);
     EXPECT_EQ(c->CFG_FTPUSER, "backup");
-    EXPECT_EQ(c->CFG_FTPPASS, "s3nh@ ção");
+    EXPECT_EQ(c->CFG_FTPPASS, CriptografaTexto("s3nh@ ção"));
+    EXPECT_EQ(c->SenhaFTP, "s3nh@ ção");
     EXPECT_EQ(c->CFG_FTPSECURITY, 3);
     EXPECT_EQ(c->CFG_FTPDSTPATH, "/gravacoes/");
     EXPECT_EQ(c->CFG_NETBACKUP, 1);
@@ -249,7 +250,7 @@ TEST(BancoServico, ConfiguracaoIdaEVolta) {
 
     b.Executa({"UPDATE CONFIG SET CFG_FTPPASS=''"});
     ASSERT_TRUE(s.banco->BDCarregaConfiguracaoGeral());
-    EXPECT_EQ(s.banco->Configuracao()->CFG_FTPPASS, "");
+    EXPECT_EQ(s.banco->Configuracao()->SenhaFTP, "");
 
     const auto publicada = s.banco->Configuracao();
     s.banco->DefineParametros(ParametrosInalcancaveis(b.Parametros(), b.arquivo));
