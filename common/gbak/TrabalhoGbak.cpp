@@ -126,8 +126,8 @@ bool RestauraEmNovo(const RegraGbak& regra, const std::string& status, const std
         gbak.opRestore.RestoreType = TRestoreType::rtCreate;
         gbak.RestoreFiles.Add().FileName = origem;
         gbak.DataBaseFiles.Add().FileName = novo;
-        const bool ok = regra.variante == VarianteGbak::Console ? gbak.Restore(regra.completo)
-                                                                 : gbak.Restore();
+        const bool ok =
+            regra.variante == VarianteGbak::Console ? gbak.Restore(regra.completo) : gbak.Restore();
         if (ok) {
             ApagaStatus(regra, status);
             return true;

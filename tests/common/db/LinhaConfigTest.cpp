@@ -1,6 +1,6 @@
 // The CONFIG row through its one read and one write, on the real server.
 
-#include "InstalacaoTeste.h"
+#include "tests/support/InstalacaoTeste.h"
 
 #include "common/db/LinhaConfig.h"
 
