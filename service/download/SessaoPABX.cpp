@@ -45,16 +45,15 @@ constexpr std::array<PassoSessao, 24> kPassos{{
     // The SD-card volume: a unit without a readable card goes on without it.
     {epPedeVolumeSDCard, Envia, [](TPABX& p) { return p.PedeVolumeSDCard(); },
      "Aguardando volume SDCard", epAguardaVolumeSDCard, kSem, kSem, kSem},
-    {epAguardaVolumeSDCard, Proprio, nullptr, "Tratando volume SDCard", epPedeNomesDNS, kSem,
-     kSem, kSem},
+    {epAguardaVolumeSDCard, Proprio, nullptr, "Tratando volume SDCard", epPedeNomesDNS, kSem, kSem,
+     kSem},
     // The extension directory: names, indices, and the agenda where the unit has one.
     {epPedeNomesDNS, Envia, [](TPABX& p) { return p.PedeNomesDNS(); }, "Aguardando nomes DNS",
      epAguardaNomesDNS, kSem, "Não foi possivel solicitar nomes DNS", kSem},
     {epAguardaNomesDNS, AguardaPROG, nullptr, "Tratando nomes DNS", epPedeIndicesDNS,
      "Timeout: sem resposta ao pedido nomes DNS", kSem, "Pedido nomes DNS recusado"},
-    {epPedeIndicesDNS, Envia, [](TPABX& p) { return p.PedeIndicesDNS(); },
-     "Aguardando indices DNS", epAguardaIndicesDNS, kSem, "Não foi possivel solicitar indices DNS",
-     kSem},
+    {epPedeIndicesDNS, Envia, [](TPABX& p) { return p.PedeIndicesDNS(); }, "Aguardando indices DNS",
+     epAguardaIndicesDNS, kSem, "Não foi possivel solicitar indices DNS", kSem},
     {epAguardaIndicesDNS, AguardaPROG, nullptr, "Tratanto indices DNS", epPedeReconexaoUSB,
      "Timeout: sem resposta ao pedido indices DNS", kSem, "Pedido indice DNS recusado"},
     {epPedeAgenda, Envia, [](TPABX& p) { return p.PedeAgenda(); }, "Aguardando agenda interna",
@@ -62,9 +61,8 @@ constexpr std::array<PassoSessao, 24> kPassos{{
     {epAguardaAgenda, Proprio, nullptr, "Tratanto agenda", epPedeReconexaoUSB, kSem, kSem, kSem},
     // The recordings: the USB store reconnected, access opened, the transfer
     // and import, access closed.
-    {epPedeReconexaoUSB, Envia, [](TPABX& p) { return p.PedeReconexaoUSB(); },
-     "Reconectando USB", epAguardaReconexaoUSB, kSem, "Não foi possivel enviar reconexão USB",
-     kSem},
+    {epPedeReconexaoUSB, Envia, [](TPABX& p) { return p.PedeReconexaoUSB(); }, "Reconectando USB",
+     epAguardaReconexaoUSB, kSem, "Não foi possivel enviar reconexão USB", kSem},
     {epAguardaReconexaoUSB, AguardaCTRL, nullptr, "USB reconectada", epPedeAcesso,
      "Timeout: sem resposta à reconexão USB", kSem, "Reconexão USB recusada"},
     {epPedeAcesso, Envia, [](TPABX& p) { return p.PedeAcessoGravacoes(true); },
@@ -226,9 +224,7 @@ int TPABXDownloadFTP::PassouPasso(Sessao& s, const PassoSessao& passo) {
             return passo.proximo;
         case epPedeAcesso: s.acessoAberto = true; return passo.proximo;
         case epPedeFimAcesso: s.acessoAberto = false; return passo.proximo;
-        case epTransfere:
-            TransfereImporta(s);
-            return s.parado ? 0 : passo.proximo;
+        case epTransfere: TransfereImporta(s); return s.parado ? 0 : passo.proximo;
         default: return passo.proximo;
     }
 }

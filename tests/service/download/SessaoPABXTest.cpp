@@ -505,13 +505,13 @@ TEST(SessaoPABXTabela, CadaPedidoTemRespostaNoStatusDoPassoSeguinte) {
         passo = PassoDaSessao(agenda ? epPedeAgenda : espera->proximo);
     }
     EXPECT_EQ(caminho,
-              (std::vector<int>{epPedeVersao,       epAguardaVersao,       epPedeRelease,
-                                epAguardaRelease,   epPedeParametros,      epAguardaParametros,
-                                epPedeVolumeSDCard, epAguardaVolumeSDCard, epPedeNomesDNS,
-                                epAguardaNomesDNS,  epPedeIndicesDNS,      epAguardaIndicesDNS,
-                                epPedeReconexaoUSB, epAguardaReconexaoUSB, epPedeAcesso,
-                                epTransfere,        epPedeFimAcesso,       epAguardaFimAcesso,
-                                epPedeVolumeFinal,  epAguardaVolumeFinal}));
+              (std::vector<int>{
+                  epPedeVersao,      epAguardaVersao,     epPedeRelease,      epAguardaRelease,
+                  epPedeParametros,  epAguardaParametros, epPedeVolumeSDCard, epAguardaVolumeSDCard,
+                  epPedeNomesDNS,    epAguardaNomesDNS,   epPedeIndicesDNS,   epAguardaIndicesDNS,
+                  epPedeAgenda,      epAguardaAgenda,     epPedeReconexaoUSB, epAguardaReconexaoUSB,
+                  epPedeAcesso,      epTransfere,         epPedeFimAcesso,    epAguardaFimAcesso,
+                  epPedeVolumeFinal, epAguardaVolumeFinal}));
     EXPECT_EQ(pabx.FVolumeSDCard.Total, cenario.sdTotal);
     pabx.Desconecta();
 }
