@@ -37,6 +37,35 @@ std::string Segredo(const std::string& cifrado, std::size_t largura) {
 }
 std::string FormataJanela(const DataHora& d) { return FormataDataHora(d, "dd/mm/yyyy hh:nn:ss"); }
 
+// The unit's settings from its row (kColunasPABX), as every worker made for
+// the unit gets them; its working folder is below the program's folder.
+UnidadePABX LeUnidade(const Linha& l, const std::string& pastaPrograma, std::uint16_t mascara) {
+    UnidadePABX u;
+    u.MascaraLog = mascara;
+    u.PastaPABX = pastaPrograma + "PABX" + CodigoTresDigitos(ColunaInt(l, "PAB_CODIGO")) + "/";
+    u.DescricaoPABX = CortaUtf8(Coluna(l, "PAB_DESCRICAO"), 40);
+    u.KELVEnderIP = CortaUtf8(Apara(Coluna(l, "PAB_KELVENDERIP")), 80);
+    u.KELVPorta = Porta(ColunaInt(l, "PAB_KELVPORTA"));
+    u.KELVSenha = Segredo(Coluna(l, "PAB_KELVSENHA"), 10);
+    u.ModoUSB = ColunaInt(l, "PAB_USB_ZIMB");
+    // The unit's store shows as a mounted folder holding norvika/audiorec.
+    const std::string usb = ComBarra(Apara(Coluna(l, "PAB_USBPATH")));
+    if (!usb.empty()) {
+        u.CaminhoUSB = CortaUtf8(usb + "norvika/audiorec", 80);
+        u.RaizUSB = CortaUtf8(usb, 80);
+    }
+    u.EsperaUSB = ColunaInt(l, "PAB_USBWAIT");
+    u.FTPHost = u.KELVEnderIP;
+    u.FTPPorta = Porta(ColunaInt(l, "PAB_KELVFTPPORT"));
+    u.FTPUsuario = CortaUtf8(Apara(Coluna(l, "PAB_KELVFTPUSER")), 30);
+    u.FTPSeguranca = ColunaInt(l, "PAB_KELVFTPSECURITY");
+    // As wide as the unit editor admits: a longer cut would fail the login.
+    u.FTPSenha = Segredo(Coluna(l, "PAB_KELVFTPPASS"), 40);
+    u.UsaSocks = false;
+    u.UltimoBackupBD = ColunaData(l, "PAB_ULTBACKUPBD");
+    return u;
+}
+
 DataHora ComMinutos(const DataHora& dia, int minutos) {
     DataHora d = SoData(dia);
     d.hora = minutos / 60;
@@ -133,33 +162,12 @@ AgendaDownload::CriaDownload(const Linha& l,
         },
         &pendentes_};
     auto t = std::make_unique<TPABXDownloadFTP>(codigo, std::move(ambiente), cfg);
-    t->MascaraLog = log_.Mascara();
-    t->PastaPABX = cfg->PastaPrograma + "PABX" + CodigoTresDigitos(codigo) + "/";
+    static_cast<UnidadePABX&>(*t) = LeUnidade(l, cfg->PastaPrograma, log_.Mascara());
     std::error_code ec;
     std::filesystem::create_directories(t->PastaPABX, ec);
     const ParametrosBDServico bd = banco_.Parametros();
     t->BaseDadosPABX = bd.ServidorBD + ":" + banco_.PastaBaseDadosServidor() + "GRVPAB" +
                        CodigoTresDigitos(codigo) + ".FDB";
-    t->DescricaoPABX = CortaUtf8(Coluna(l, "PAB_DESCRICAO"), 40);
-    t->KELVEnderIP = CortaUtf8(Apara(Coluna(l, "PAB_KELVENDERIP")), 80);
-    t->KELVPorta = Porta(ColunaInt(l, "PAB_KELVPORTA"));
-    t->KELVSenha = Segredo(Coluna(l, "PAB_KELVSENHA"), 10);
-    t->ModoUSB = ColunaInt(l, "PAB_USB_ZIMB");
-    // The unit's store shows as a mounted folder holding norvika/audiorec.
-    const std::string usb = ComBarra(Apara(Coluna(l, "PAB_USBPATH")));
-    if (!usb.empty()) {
-        t->CaminhoUSB = CortaUtf8(usb + "norvika/audiorec", 80);
-        t->RaizUSB = CortaUtf8(usb, 80);
-    }
-    t->EsperaUSB = ColunaInt(l, "PAB_USBWAIT");
-    t->FTPHost = t->KELVEnderIP;
-    t->FTPPorta = Porta(ColunaInt(l, "PAB_KELVFTPPORT"));
-    t->FTPUsuario = CortaUtf8(Apara(Coluna(l, "PAB_KELVFTPUSER")), 30);
-    t->FTPSeguranca = ColunaInt(l, "PAB_KELVFTPSECURITY");
-    // As wide as the unit editor admits: a longer cut would fail the login.
-    t->FTPSenha = Segredo(Coluna(l, "PAB_KELVFTPPASS"), 40);
-    t->UsaSocks = false;
-    t->UltimoBackupBD = ColunaData(l, "PAB_ULTBACKUPBD");
     t->Historico = {};
     return t;
 }
@@ -167,14 +175,8 @@ AgendaDownload::CriaDownload(const Linha& l,
 std::unique_ptr<ThreadServico> AgendaDownload::CriaVerificaSDCard(const Linha& l,
                                                                   const ConfiguracaoServico& cfg) {
     DadosVerificaSDCard d;
+    static_cast<UnidadePABX&>(d) = LeUnidade(l, cfg.PastaPrograma, log_.Mascara());
     d.CodigoPABX = ColunaInt(l, "PAB_CODIGO");
-    d.MascaraLog = log_.Mascara();
-    d.DescricaoPABX = CortaUtf8(Coluna(l, "PAB_DESCRICAO"), 40);
-    d.PastaPABX = cfg.PastaPrograma + "PABX" + CodigoTresDigitos(d.CodigoPABX) + "/";
-    d.ModoUSB = ColunaInt(l, "PAB_USB_ZIMB");
-    d.KELVEnderIP = CortaUtf8(Apara(Coluna(l, "PAB_KELVENDERIP")), 80);
-    d.KELVPorta = Porta(ColunaInt(l, "PAB_KELVPORTA"));
-    d.KELVSenha = Segredo(Coluna(l, "PAB_KELVSENHA"), 10);
     d.UltimaVerificacaoSDCard = ColunaData(l, "PAB_ULTVERIFSDC");
     d.UltimoAlertaSDCard = ColunaData(l, "PAB_ULTALERTSDC");
     return std::make_unique<TPABXVerificaSDCard>(

@@ -118,17 +118,13 @@ bool BDRegistraVerificacaoSDCard(const ContextoSDCard& contexto, int codigo) {
 
 TPABXVerificaSDCard::TPABXVerificaSDCard(const DadosVerificaSDCard& dados,
                                          const ContextoSDCard& contexto)
-    : ThreadServico(dados.CodigoPABX), MascaraLog(dados.MascaraLog),
-      DescricaoPABX(dados.DescricaoPABX), PastaPABX(dados.PastaPABX), ModoUSB(dados.ModoUSB),
-      KELVEnderIP(dados.KELVEnderIP), KELVPorta(dados.KELVPorta), KELVSenha(dados.KELVSenha),
-      UltimaVerificacaoSDCard(dados.UltimaVerificacaoSDCard),
-      UltimoAlertaSDCard(dados.UltimoAlertaSDCard), contexto_(contexto) {}
+    : ThreadServico(dados.CodigoPABX), Dados(dados), contexto_(contexto) {}
 
 void TPABXVerificaSDCard::Log(std::string_view texto) {
-    if ((MascaraLog & LogSDCard) == 0) return;
+    if ((Dados.MascaraLog & LogSDCard) == 0) return;
     try {
         const DataHora agora = contexto_.Banco.Log().AgoraLocal();
-        const std::filesystem::path pasta(PastaPABX);
+        const std::filesystem::path pasta(Dados.PastaPABX);
         std::error_code ec;
         std::filesystem::create_directories(pasta, ec);
         AcrescentaAoArquivo(pasta / ("SDCard" + FormataDataHora(agora, "yyyymm") + ".LOG"),
@@ -144,16 +140,11 @@ void TPABXVerificaSDCard::Execute() {
         if (Terminated()) return;
         EventoPABX evento;
         TPABX pabx;
-        pabx.FEvento = &evento;
-        pabx.FPastaPABX = PastaPABX;
-        pabx.FTrace = (MascaraLog & LogPABX) != 0;
-        pabx.FEnderecoIP = KELVEnderIP;
-        pabx.FPorta = KELVPorta;
-        pabx.FSenha = KELVSenha;
-        pabx.FModoUSB = ModoUSB;
+        PreparaLink(pabx, Dados, &evento);
 
         Log(log.Traduz("Verificando SDCard"));
-        Log(log.Traduz("Conectando") + ": " + KELVEnderIP + ":" + std::to_string(KELVPorta));
+        Log(log.Traduz("Conectando") + ": " + Dados.KELVEnderIP + ":" +
+            std::to_string(Dados.KELVPorta));
         std::string mensagem;
         if (pabx.VerificaSDCard(mensagem)) {
             // The link's thread has been joined: the volume is ours to read.
@@ -162,7 +153,7 @@ void TPABXVerificaSDCard::Execute() {
             Log("Total: " + std::to_string(volume.Total));
             Log("Livre: " + std::to_string(volume.Livre));
             Log("Usado: " + std::to_string(volume.Usado));
-            BDAtualizaSDCard(contexto_, true, CodigoPABX, DescricaoPABX, volume);
+            BDAtualizaSDCard(contexto_, true, CodigoPABX, Dados.DescricaoPABX, volume);
         } else {
             BDRegistraVerificacaoSDCard(contexto_, CodigoPABX);
         }

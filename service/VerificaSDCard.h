@@ -25,6 +25,7 @@
 #include "common/DataHora.h"
 #include "common/pabx/PABX.h"
 #include "service/ThreadServico.h"
+#include "service/download/UnidadePABX.h"
 
 class AlertasEmail;
 class BancoServico;
@@ -37,17 +38,11 @@ struct ContextoSDCard {
     int TempoAlertaSDCard = 7;  // whole days between two alerts of one unit
 };
 
-// The values the window check copies from the unit's PABX row. The link goes
-// straight to the unit: no proxy is ever used for it.
-struct DadosVerificaSDCard {
-    int CodigoPABX = 0;            // PAB_CODIGO
-    std::uint16_t MascaraLog = 0;  // the service's log mask
-    std::string DescricaoPABX;     // PAB_DESCRICAO, at most 40 characters
-    std::string PastaPABX;         // the unit's working folder, "/" at the end
-    int ModoUSB = 0;               // PAB_USB_ZIMB
-    std::string KELVEnderIP;       // trimmed, at most 80 characters
-    std::uint16_t KELVPorta = 0;
-    std::string KELVSenha;             // deciphered, at most 10 characters
+// The values the window check copies from the unit's PABX row: the unit's
+// settings (the link's part; the link goes straight to the unit, no proxy is
+// ever used for it) and the row's SD-card times.
+struct DadosVerificaSDCard : UnidadePABX {
+    int CodigoPABX = 0;                // PAB_CODIGO
     DataHora UltimaVerificacaoSDCard;  // PAB_ULTVERIFSDC when the thread was made
     DataHora UltimoAlertaSDCard;       // PAB_ULTALERTSDC when the thread was made
 };
@@ -74,15 +69,7 @@ class TPABXVerificaSDCard final : public ThreadServico {
   public:
     TPABXVerificaSDCard(const DadosVerificaSDCard& dados, const ContextoSDCard& contexto);
 
-    const std::uint16_t MascaraLog;
-    const std::string DescricaoPABX;
-    const std::string PastaPABX;
-    const int ModoUSB;
-    const std::string KELVEnderIP;
-    const std::uint16_t KELVPorta;
-    const std::string KELVSenha;
-    const DataHora UltimaVerificacaoSDCard;
-    const DataHora UltimoAlertaSDCard;
+    const DadosVerificaSDCard Dados;
 
     // Appends a line to the unit's SD-card log when the mask has the SD-card
     // bit; any failure is ignored. Called on the thread's own thread.

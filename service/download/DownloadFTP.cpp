@@ -529,12 +529,7 @@ bool TPABXDownloadFTP::DownloadFTP() {
 
         const std::string raiz = RaizLojaFTP(ftp);
         Historico.DWN_BYTESBAIXAR = CalculaTamanhoFTP(ftp, raiz);
-        Log(LogInfo, true,
-            Traduz("Bytes a baixar") + ": " + std::to_string(Historico.DWN_BYTESBAIXAR));
-        Log(LogInfo, true,
-            Traduz("Arquivos a baixar") + ": " + std::to_string(Historico.DWN_ARQBAIXAR));
-        Historico.DWN_OPERATUAL = OpTransferindo;
-        BDRegistraHistoricoDownload(HistoricoAContar);
+        RegistraAContar();
 
         bool parar = false;
         ok = BaixaPastaFTP(ftp, raiz, parar, arvore.string());

@@ -321,3 +321,11 @@ bool TPABXDownloadFTP::BDRegistraUltimoDownload() {
         return false;
     }
 }
+
+void TPABXDownloadFTP::RegistraAContar() {
+    Log(LogInfo, true, Traduz("Bytes a baixar") + ": " + std::to_string(Historico.DWN_BYTESBAIXAR));
+    Log(LogInfo, true,
+        Traduz("Arquivos a baixar") + ": " + std::to_string(Historico.DWN_ARQBAIXAR));
+    Historico.DWN_OPERATUAL = OpTransferindo;
+    BDRegistraHistoricoDownload(HistoricoAContar);
+}

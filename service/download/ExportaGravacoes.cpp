@@ -241,16 +241,7 @@ void TPABXDownloadFTP::ProcessaLocal() {
     EventoPABX evento;
     ClientePABX = std::make_unique<TPABX>();
     TPABX& pabx = *ClientePABX;
-    pabx.FEvento = &evento;
-    pabx.FPastaPABX = PastaPABX;
-    pabx.FTrace = (MascaraLog & LogPABX) != 0;
-    pabx.FEnderecoIP = KELVEnderIP;
-    pabx.FPorta = KELVPorta;
-    pabx.FSenha = KELVSenha;
-    pabx.FModoUSB = ModoUSB;
-    pabx.FPastaUSB = CaminhoUSB;
-    pabx.FEsperaUSB = EsperaUSB;
-    pabx.FRaizUSB = RaizUSB;
+    PreparaLink(pabx, *this, &evento);
     try {
         if (DownloadFTP() && ImportaArquivos(pabx)) LogEstado("Arquivos importados");
     } catch (...) {

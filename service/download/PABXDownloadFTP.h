@@ -1,6 +1,6 @@
 #pragma once
 // TPABXDownloadFTP: one download run for one PABX unit. The scheduler creates
-// it (not started), fills its public fields and lists it; the main loop starts
+// it (not started), fills the unit's settings (UnidadePABX) and lists it; the main loop starts
 // it; its body serves an operator's export request, runs the PABX session (or
 // the local test run), backs up the unit's database when due, and ends. The
 // base class marks it finished (state 2) and the main loop frees it.
@@ -13,15 +13,21 @@
 // worker before it frees them.
 //
 // Threads: after Resume every member is used by the run's own thread only,
-// except Terminate()/Terminated() (any thread). Fields are written by the
-// creator before Resume and only read afterwards.
+// except Terminate()/Terminated() (any thread). The unit's settings are
+// written by the creator before Resume and only read afterwards.
 //
 // Errors: the members report through their results, the unit's import log and
 // the statistics row; an exception that escapes a step is caught by the
 // session, which logs it and still runs its end actions.
 //
 // The members are built in several files, one per area:
-//   PABXDownloadFTP.cpp      thread body and PABX session
+//   PABXDownloadFTP.cpp      thread body, alert line, helpers for every area
+//   UnidadePABX.h/.cpp       the unit's settings and the link set up from them
+//                            (also the SD-card check's)
+//   SessaoPABX.h/.cpp        the PABX session: its table of steps (request,
+//                            status read, log line, next step, end lines) and
+//                            the run's work at each step, USB wait, transfer
+//                            and import, the session's end
 //   DiretorioDNS.cpp         the unit's extension directory (DNSPABX)
 //   EstatisticaDownload.cpp  import log, statistics row, last-run stamp
 //   DownloadFTP.cpp          FTP download and USB copy, path and file helpers
@@ -54,6 +60,8 @@
 #include "service/LogServico.h"
 #include "service/ThreadServico.h"
 #include "service/download/HistoricoDownload.h"
+#include "service/download/SessaoPABX.h"
+#include "service/download/UnidadePABX.h"
 
 class ClienteFTP;            // the FTP transfer's client (DownloadFTP.cpp's area)
 struct DadosGravacao;        // one recording's description (RegistraGravacao.cpp's area)
@@ -84,45 +92,7 @@ struct AmbienteDownload {
 bool GravaHistoricoCompleto(const ParametrosConexao& banco, int codigo, const THistoricoDownload& h,
                             std::string& erro);
 
-// Ends of a PABX session.
-enum TFimSessao : int {
-    efNenhum,
-    efTimeout,
-    efFalhaEnvio,
-    efRecusado,
-    efVersaoAntiga,
-    efConcluido
-};
-
-// Steps of a PABX session (the numbers index the end messages).
-enum TPassoSessao : int {
-    epAguardaConexao = 1,
-    epAguardaLogin = 2,
-    epPedeNomesDNS = 3,
-    epAguardaNomesDNS = 4,
-    epPedeIndicesDNS = 5,
-    epAguardaIndicesDNS = 6,
-    epPedeReconexaoUSB = 7,
-    epAguardaReconexaoUSB = 8,
-    epPedeAcesso = 9,
-    epTransfere = 10,
-    epPedeFimAcesso = 11,
-    epAguardaFimAcesso = 12,
-    epPedeAgenda = 17,
-    epAguardaAgenda = 18,
-    epPedeVersao = 21,
-    epAguardaVersao = 22,
-    epPedeRelease = 23,
-    epAguardaRelease = 24,
-    epPedeParametros = 27,
-    epAguardaParametros = 28,
-    epPedeVolumeSDCard = 29,
-    epAguardaVolumeSDCard = 30,
-    epPedeVolumeFinal = 31,
-    epAguardaVolumeFinal = 32,
-};
-
-class TPABXDownloadFTP : public ThreadServico {
+class TPABXDownloadFTP : public ThreadServico, public UnidadePABX {
   public:
     // config: the service's configuration snapshot in force when the run was
     // created; the run keeps it for its whole life.
@@ -130,31 +100,8 @@ class TPABXDownloadFTP : public ThreadServico {
                      std::shared_ptr<const ConfiguracaoServico> config);
     ~TPABXDownloadFTP() override;
 
-    // ---- Fields filled by the creator before the run starts. ------------
-    DataHora InicioPeriodo;                // start of the download window
-    DataHora FimPeriodo;                   // end of the window; the FTP transfer stops there
-    std::string BaseDadosPABX;             // connection string of the unit's database
-    std::string DescricaoPABX;             // up to 40
-    std::uint16_t MascaraLog = LogSempre;  // copy of the service's log mask
-    std::string PastaPABX;                 // the unit's working folder, with "/" at the end
-    DataHora UltimoBackupBD;               // PAB_ULTBACKUPBD
-    int ModoUSB = 0;                       // 1: copy from a USB drive; else FTP
-    std::string CaminhoUSB;                // up to 80: PAB_USBPATH + "/norvika/audiorec"
-    int EsperaUSB = 0;                     // seconds to wait for the USB drive
-    std::string RaizUSB;                   // up to 80: the drive's mount folder, with "/"
-    std::string FTPHost;                   // up to 80
-    std::uint16_t FTPPorta = 0;
-    std::string FTPUsuario;   // up to 30; empty: anonymous
-    std::string FTPSenha;     // up to 30, deciphered
-    int FTPSeguranca = 0;     // TLS mode of the FTP connection
-    std::string KELVEnderIP;  // up to 80
-    std::uint16_t KELVPorta = 0;
-    std::string KELVSenha;  // up to 10, deciphered
-    bool UsaSocks = false;  // always false: a link that asks for it is refused
-    std::string SocksServidor;
-    std::uint16_t SocksPorta = 0;
-    std::string SocksUsuario;
-    std::string SocksSenha;
+    // The unit's settings (UnidadePABX's fields) are filled by the creator
+    // before the run starts; the constructor sets MascaraLog from config.
 
     // ---- The run's own state (run thread). ------------------------------
     THistoricoDownload Historico;        // values of the run's DWNHISTORY row
@@ -175,7 +122,7 @@ class TPABXDownloadFTP : public ThreadServico {
     // runs that step; an exception it throws is handled like any escaped error.
     std::function<void(int passo)> AoExecutarPasso;
 
-    // ---- Thread body, PABX session, DNS directory (PABXDownloadFTP.cpp). -
+    // ---- PABX session (SessaoPABX.cpp), DNS directory (DiretorioDNS.cpp). -
     void ProcessaPABX();
     void BDAtualizaDNS(TPABX& pabx);
     void BDAtualizaNomesAgenda(TPABX& pabx);
@@ -183,7 +130,7 @@ class TPABXDownloadFTP : public ThreadServico {
     TFimSessao FimSessao() const { return fimSessao_; }
     int PassoFimSessao() const { return passoFim_; }
 
-    // ---- Statistics and thread log (PABXDownloadFTP.cpp). ----------------
+    // ---- Statistics and thread log (EstatisticaDownload.cpp). ------------
     // The unit's monthly import log IMP<yyyymm>.LOG in PastaPABX (when the
     // level passes MascaraLog) and, with `console`, the console line.
     // A lost database connection (a line of LinhaErroBD saying so) is
@@ -197,6 +144,9 @@ class TPABXDownloadFTP : public ThreadServico {
     bool BDRegistraHistoricoDownload(int tipo);
     // PAB_DTULTDOWN := the server's now; false when refused ("UPDPBX: ...").
     bool BDRegistraUltimoDownload();
+    // The transfer's size is known: logs what is to be fetched and writes
+    // the row as transferring.
+    void RegistraAContar();
     // Writes the rows of this unit that earlier runs left pending.
     void GravaHistoricosPendentes();
     // At the end of the run: a row the database never got whole goes to
@@ -210,7 +160,7 @@ class TPABXDownloadFTP : public ThreadServico {
     // seconds while the service runs; false when it stays out of reach.
     bool RegravaHistoricoPendente();
 
-    // Helpers for every area of the run.
+    // Helpers for every area of the run (PABXDownloadFTP.cpp).
     DataHora AgoraLocal() const;
     std::string Traduz(std::string_view texto) const;
     const ConfiguracaoServico& Config() const { return *config_; }
@@ -290,10 +240,17 @@ class TPABXDownloadFTP : public ThreadServico {
     void Execute() override;
 
   private:
-    // Session pieces (PABXDownloadFTP.cpp).
+    // Session pieces (SessaoPABX.cpp).
     struct Sessao;
     void ExecutaPasso(Sessao& s);
-    void RegraModelo(Sessao& s);
+    void ExecutaPassoProprio(Sessao& s, const PassoSessao& passo);
+    // The run's own work where a step passed; the step to go to, 0 to stay
+    // (the session ended or is stopping).
+    int PassouPasso(Sessao& s, const PassoSessao& passo);
+    void TerminaSessao(Sessao& s, TFimSessao fim);
+    // The unit's model sets the A-law gain; false (the session ends) when
+    // its version is older than the service accepts.
+    bool RegraModelo(Sessao& s);
     void TransfereImporta(Sessao& s);
     void EncerraSessao(Sessao& s);
     void RegistraEstado(int operacao);

@@ -10,8 +10,12 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "service/AgendaDownload.h"
+#include "service/download/SessaoPABX.h"
+#include "service/download/UnidadePABX.h"
+#include "tests/service/TestePasta.h"
 #include "tests/service/download/AmbienteDownload.h"
 #include "tools/pabx-sim/Simulator.h"
 
@@ -449,3 +453,65 @@ TEST(SessaoPABX, DiretorioDeRamaisAlargadoERegravado) {
 }
 
 }  // namespace
+
+// The session's table against the simulated unit, without a run: every
+// request it sends is answered "OK" on the status its next step reads, along
+// the whole road from the version to the final volume.
+TEST(SessaoPABXTabela, CadaPedidoTemRespostaNoStatusDoPassoSeguinte) {
+    pabxsim::Scenario cenario;
+    PastaTemporaria store, trabalho;
+    cenario.store = store.Caminho();
+    pabxsim::Simulator sim(cenario);
+    sim.Start();
+
+    UnidadePABX u;
+    u.PastaPABX = trabalho.Caminho().string() + "/";
+    u.KELVEnderIP = "127.0.0.1";
+    u.KELVPorta = sim.Port();
+    u.KELVSenha = cenario.password;
+    EventoPABX evento;
+    TPABX pabx;
+    pabx.FTempoLimite = 10;
+    PreparaLink(pabx, u, &evento);
+    pabx.Conecta();
+    ASSERT_TRUE(pabx.AguardaResposta() && pabx.FEstadoLink == elConectado);
+    pabx.FStatusPROG.Esvazia();
+    ASSERT_TRUE(pabx.EnviaLogin());
+    ASSERT_TRUE(pabx.AguardaStatus(pabx.FStatusPROG));
+
+    std::vector<int> caminho;
+    const PassoSessao* passo = PassoDaSessao(epPedeVersao);
+    while (passo != nullptr && passo->passo != epAguardaVolumeFinal) {
+        caminho.push_back(passo->passo);
+        SCOPED_TRACE(passo->passo);
+        ASSERT_EQ(passo->tipo, TipoPasso::Envia);
+        ASSERT_NE(passo->pedido, nullptr);
+        pabx.FStatusPROG.Esvazia();
+        pabx.FStatusCTRL.Esvazia();
+        ASSERT_TRUE(passo->pedido(pabx));
+        const PassoSessao* espera = PassoDaSessao(passo->proximo);
+        ASSERT_NE(espera, nullptr);
+        caminho.push_back(espera->passo);
+        // The volume and the access answer on CTRL; the rest on PROG.
+        const bool ctrl = espera->tipo == TipoPasso::AguardaCTRL ||
+                          espera->passo == epAguardaVolumeSDCard ||
+                          espera->passo == epAguardaVolumeFinal;
+        TextoStatus& status = ctrl ? pabx.FStatusCTRL : pabx.FStatusPROG;
+        ASSERT_TRUE(pabx.AguardaStatus(status));
+        EXPECT_EQ(status.Le(), "OK");
+        if (espera->passo == epAguardaVolumeFinal) break;
+        // A unit with an agenda is asked it after its directory indices.
+        const bool agenda = espera->passo == epAguardaIndicesDNS && pabx.AgendaHabilitada();
+        passo = PassoDaSessao(agenda ? epPedeAgenda : espera->proximo);
+    }
+    EXPECT_EQ(caminho,
+              (std::vector<int>{
+                  epPedeVersao,      epAguardaVersao,     epPedeRelease,      epAguardaRelease,
+                  epPedeParametros,  epAguardaParametros, epPedeVolumeSDCard, epAguardaVolumeSDCard,
+                  epPedeNomesDNS,    epAguardaNomesDNS,   epPedeIndicesDNS,   epAguardaIndicesDNS,
+                  epPedeAgenda,      epAguardaAgenda,     epPedeReconexaoUSB, epAguardaReconexaoUSB,
+                  epPedeAcesso,      epTransfere,         epPedeFimAcesso,    epAguardaFimAcesso,
+                  epPedeVolumeFinal, epAguardaVolumeFinal}));
+    EXPECT_EQ(pabx.FVolumeSDCard.Total, cenario.sdTotal);
+    pabx.Desconecta();
+}
