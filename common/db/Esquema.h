@@ -15,7 +15,6 @@
 
 // --- Names -----------------------------------------------------------------
 
-inline constexpr std::string_view AliasPrincipalPadrao = "VERUZADU";
 inline constexpr std::string_view ArquivoBancoPrincipal = "QUVVERUZADU.FDB";
 // "GRVPAB" + unit code in three digits + ".FDB"; unit 0 is the empty template.
 std::string NomeArquivoBancoPABX(int codigoPABX);
