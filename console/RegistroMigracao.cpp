@@ -1,7 +1,6 @@
 #include "console/RegistroMigracao.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +10,7 @@
 #include <stdexcept>
 
 #include "common/Configuracao.h"
+#include "common/PontoTeste.h"
 
 namespace fs = std::filesystem;
 
@@ -135,7 +135,4 @@ void ApagaRegistroMigracao() {
     fs::remove(ArquivoRegistroMigracao(), ec);
 }
 
-void PontoMorteMigracao(std::string_view ponto) {
-    const char* v = std::getenv("VERUZADU_MIGRACAO_MORTE");
-    if (v && ponto == v) ::raise(SIGKILL);
-}
+void PontoMorteMigracao(std::string_view ponto) { MorteNoPonto("VERUZADU_MIGRACAO_MORTE", ponto); }

@@ -14,6 +14,7 @@
 #include "common/Configuracao.h"
 #include "common/IniFile.h"
 #include "common/Sistema.h"
+#include "common/PontoTeste.h"
 #include "common/Texto.h"
 #include "common/db/FirebirdError.h"
 #include "common/db/Servicos.h"
@@ -131,18 +132,7 @@ void ConfiguraGbak(TvekIbGbak& gbak, const ContaGbak& conta, const std::string& 
 }
 
 PontoPausa PausaDoAmbiente() {
-    return [](std::string_view ponto) {
-        const char* pasta = std::getenv("VERUZADU_PAUSA_BACKUP");
-        if (!pasta || !*pasta) return;
-        const fs::path marca = fs::path(pasta) / std::string(ponto);
-        {
-            std::FILE* f = std::fopen(marca.c_str(), "w");
-            if (f) std::fclose(f);
-        }
-        const fs::path segue = fs::path(marca.string() + ".segue");
-        for (int i = 0; i < 3000 && !fs::exists(segue); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    };
+    return [](std::string_view ponto) { PausaNoPonto("VERUZADU_PAUSA_BACKUP", ponto); };
 }
 
 bool PreparaDestino(const std::string& pasta, std::string& motivo) {
