@@ -1,11 +1,11 @@
 #include "console/RegistroMigracao.h"
 
-#include <signal.h>
 
 #include <cstdlib>
 #include <stdexcept>
 
 #include "common/Configuracao.h"
+#include "common/PontoTeste.h"
 #include "common/gbak/TrabalhoGbak.h"
 
 namespace fs = std::filesystem;
@@ -79,7 +79,4 @@ std::optional<RegistroMigracao> LeRegistroMigracao() {
 
 void ApagaRegistroMigracao() { Registro().Apaga(); }
 
-void PontoMorteMigracao(std::string_view ponto) {
-    const char* v = std::getenv("VERUZADU_MIGRACAO_MORTE");
-    if (v && ponto == v) ::raise(SIGKILL);
-}
+void PontoMorteMigracao(std::string_view ponto) { MorteNoPonto("VERUZADU_MIGRACAO_MORTE", ponto); }

@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <system_error>
 #include <thread>
+#include "common/PontoTeste.h"
 
 namespace fs = std::filesystem;
 
@@ -67,18 +68,7 @@ void ApagaStatus(const RegraGbak& regra, const std::string& status) {
 }  // namespace
 
 PontoPausa PausaDoAmbiente() {
-    return [](std::string_view ponto) {
-        const char* pasta = std::getenv("VERUZADU_PAUSA_BACKUP");
-        if (!pasta || !*pasta) return;
-        const fs::path marca = fs::path(pasta) / std::string(ponto);
-        {
-            std::FILE* f = std::fopen(marca.c_str(), "w");
-            if (f) std::fclose(f);
-        }
-        const fs::path segue = fs::path(marca.string() + ".segue");
-        for (int i = 0; i < 3000 && !fs::exists(segue); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    };
+    return [](std::string_view ponto) { PausaNoPonto("VERUZADU_PAUSA_BACKUP", ponto); };
 }
 
 bool GravaBackup(const RegraGbak& regra, const std::string& status, const std::string& banco,
