@@ -111,7 +111,7 @@ std::string ScriptLISTAGRV(std::string_view conexaoPrincipal, std::string_view u
 }
 
 bool ListaGrvDesatualizada(Transaction& tr) {
-    if (!TabelaExiste(tr, "TMP_RAMALVISTO")) return true;
+    if (!TabelaExiste(tr, "TMP_RAMALVISTO") || !TabelaExiste(tr, "TMP_GRUPOCHAVE")) return true;
     Statement st(tr,
                  "SELECT 1 FROM RDB$PROCEDURES WHERE RDB$PROCEDURE_NAME = 'LISTACLIENTECODIGOS'");
     auto c = st.Abre();

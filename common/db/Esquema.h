@@ -41,8 +41,9 @@ std::string ScriptLISTARAMGRUPO(std::string_view conexaoPrincipal = "localhost:V
 std::string ScriptLISTAGRV(std::string_view conexaoPrincipal = "localhost:VERUZADU",
                            std::string_view usuario = "HMCXJXTFHJ",
                            std::string_view senha = "lomfadrix");
-// A unit database whose LISTAGRV predates the contacts lookup by code and the
-// extension filter (TMP_RAMALVISTO): ScriptLISTAGRV brings it up to date.
+// A unit database whose LISTAGRV predates the contacts lookup by code, the
+// extension filter (TMP_RAMALVISTO) or the group rows by key (TMP_GRUPOCHAVE):
+// ScriptLISTAGRV brings it up to date.
 bool ListaGrvDesatualizada(Transaction& tr);
 
 // --- Structure checks ----------------------------------------------------------

@@ -485,7 +485,24 @@ TEST(Estrutura, VerificacoesEAlteracoes) {
         auto c = st.Abre();
         ASSERT_TRUE(c.Proxima());
         EXPECT_EQ(c.GetBigInt(0), 0);
+        EXPECT_FALSE(ListaGrvDesatualizada(tr));
         EXPECT_THROW(ScriptLISTARAMGRUPO("x'; DROP"), std::invalid_argument);
+    }
+    // A unit whose search predates the group rows by key is found out of date,
+    // and its upgrade brings it up to date.
+    {
+        Attachment unidade = Attachment::Conecta(inst.Unidade(1));
+        ExecutaScript(unidade, "SET TERM ^ ;\nCREATE OR ALTER PROCEDURE LISTAGRV (DTINI TIMESTAMP, "
+                               "DTFIM TIMESTAMP) RETURNS (GRV_CODIGO INTEGER) AS BEGIN END^\n"
+                               "SET TERM ; ^\nDROP TABLE TMP_GRUPOCHAVE;\n");
+        {
+            Transaction tr(unidade, true);
+            EXPECT_TRUE(ListaGrvDesatualizada(tr));
+        }
+        ExecutaScript(unidade, "SET TERM ^ ;\n" + ScriptLISTAGRV("localhost:" + inst.opcoes.alias) +
+                                   "SET TERM ; ^\n");
+        Transaction tr(unidade, true);
+        EXPECT_FALSE(ListaGrvDesatualizada(tr));
     }
     Attachment att = Attachment::Conecta(inst.Principal());
     {
