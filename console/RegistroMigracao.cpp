@@ -1,6 +1,5 @@
 #include "console/RegistroMigracao.h"
 
-
 #include <cstdlib>
 #include <stdexcept>
 

@@ -7,7 +7,8 @@
 #include <thread>
 
 #include "common/IniFile.h"
-#include "common/Sistema.h"
+#include "common/Arquivos.h"
+#include "common/Processos.h"
 #include "common/Texto.h"
 #include "service/download/PABXDownloadFTP.h"
 #include "service/download/RegrasDownload.h"

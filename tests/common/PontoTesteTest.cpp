@@ -3,7 +3,7 @@
 
 #include "common/PontoTeste.h"
 
-#include "PastaTemporaria.h"
+#include "tests/support/PastaTemporaria.h"
 
 #include <gtest/gtest.h>
 

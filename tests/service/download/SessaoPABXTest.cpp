@@ -15,7 +15,7 @@
 #include "service/AgendaDownload.h"
 #include "service/download/SessaoPABX.h"
 #include "service/download/UnidadePABX.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 #include "tests/service/download/AmbienteDownload.h"
 #include "tools/pabx-sim/Simulator.h"
 

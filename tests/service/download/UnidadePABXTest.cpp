@@ -9,7 +9,7 @@
 #include "common/Configuracao.h"
 #include "common/pabx/TracePABX.h"
 #include "service/download/UnidadePABX.h"
-#include "tests/service/TestePasta.h"
+#include "tests/support/PastaTemporaria.h"
 #include "tools/pabx-sim/Simulator.h"
 
 namespace {
