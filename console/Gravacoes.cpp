@@ -112,7 +112,6 @@ bool ModeloGravacoes::LeJanelas(std::size_t minimo) {
         const long long iniSeg = SegundosDesdeEpoca(filtro_.inicio);
         DataHora ini =
             fimSeg - janela_ <= iniSeg ? filtro_.inicio : DataHoraDeSegundos(fimSeg - janela_);
-        const std::size_t antes = novas.size();
         if (!LeJanela(ini, proximoFim_, primeiraJanela_, novas)) {
             falhou_ = true;
             completo_ = false;
@@ -122,16 +121,10 @@ bool ModeloGravacoes::LeJanelas(std::size_t minimo) {
         proximoFim_ = ini;
         if (ini <= filtro_.inicio) esgotado_ = true;
         // Every call of the procedure has a fixed cost (it reads the unit's
-        // group rows of the main database), so each next window is at least
-        // twice as long: the first page stays small and a whole month is a
-        // handful of calls, not one per few hours. A window that gave few of
-        // the rows still wanted (a quiet unit, a narrow filter) is followed by
-        // one long enough, at its rate, to give them all.
-        const std::size_t lidas = novas.size() - antes;
-        const std::size_t faltam = novas.size() < minimo ? minimo - novas.size() : 0;
-        long long fator = 2;
-        if (faltam > 0) fator = lidas == 0 ? 8 : static_cast<long long>(faltam / lidas) + 2;
-        janela_ = std::min(janela_ * std::min(fator, 64LL), 400LL * 86400);
+        // group rows of the main database), so each next window is twice as
+        // long: the first page stays small and a whole month is a handful of
+        // calls, not one per few hours.
+        if (janela_ < 400LL * 86400) janela_ *= 2;
     }
     if (!novas.empty()) {
         const int primeira = static_cast<int>(linhas_.size());

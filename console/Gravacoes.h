@@ -7,8 +7,7 @@
 // LISTAGRV sorts its whole period before it gives its first row, so a month
 // of a busy unit would keep the window waiting. The model asks it for the
 // newest part of the period first, in windows of time walked backwards (the
-// last hour first, each next window at least twice as long, longer when the last gave few of
-// the rows wanted); each window is one call of the procedure in a
+// last hours first, each next window twice as long); each window is one call of the procedure in a
 // short read-only transaction of its own, its lower bound inclusive and its upper bound exclusive
 // (but for the first), so no recording is read twice or skipped. Nothing stays open while the list
 // is idle. Every value reaches the server as a bound parameter; prefix filters use STARTING WITH,
@@ -142,10 +141,8 @@ class ModeloGravacoes final : public QAbstractTableModel {
 
     // Rows a fetch reads at least (unless the period ends first).
     static constexpr int TamanhoPagina = 500;
-    // The first window of time, in seconds: on a busy unit (over a thousand
-    // recordings an hour) it holds a page alone, and a quiet one reaches a
-    // page within a few doubled windows.
-    static constexpr long long JanelaInicial = 3600;
+    // The first window of time, in seconds.
+    static constexpr long long JanelaInicial = 6 * 3600;
 
   private:
     // Reads windows until `minimo` new rows were kept or the period ends.
