@@ -10,6 +10,7 @@
 #include "common/Arquivos.h"
 #include "common/Processos.h"
 #include "common/Texto.h"
+#include "common/pabx/RespostaLogin.h"
 #include "service/download/PABXDownloadFTP.h"
 #include "service/download/RegrasDownload.h"
 
@@ -254,18 +255,21 @@ void TPABXDownloadFTP::ExecutaPassoProprio(Sessao& s, const PassoSessao& passo) 
         case epAguardaLogin: {
             // A right password gives the acknowledgement of the login block
             // (PROG) and a CTRL "OK"; a wrong one a CTRL refusal.
-            const std::string prog = p.FStatusPROG.Le(), ctrl = p.FStatusCTRL.Le();
-            if (prog == "OK" || ctrl == "OK") {
-                s.marcaTimeout = false;
-                s.progresso = Clock::now();
-                LogEstado(passo.linha);
-                RegistraEstado(OpLoginAceito);
-                s.passo = passo.proximo;
-            } else if (!ctrl.empty() || !prog.empty()) {
-                RegistraEstado(OpLoginRecusado);
-                TerminaSessao(s, efRecusado);
-            } else if (s.marcaTimeout) {
-                TerminaSessao(s, efTimeout);
+            switch (AvaliaRespostaLogin(p.FStatusPROG.Le(), p.FStatusCTRL.Le())) {
+                case RespostaLogin::Aceito:
+                    s.marcaTimeout = false;
+                    s.progresso = Clock::now();
+                    LogEstado(passo.linha);
+                    RegistraEstado(OpLoginAceito);
+                    s.passo = passo.proximo;
+                    break;
+                case RespostaLogin::Recusado:
+                    RegistraEstado(OpLoginRecusado);
+                    TerminaSessao(s, efRecusado);
+                    break;
+                case RespostaLogin::Aguardando:
+                    if (s.marcaTimeout) TerminaSessao(s, efTimeout);
+                    break;
             }
             return;
         }
